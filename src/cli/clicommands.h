@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QStringList>
+
+class QTextStream;
+
+/// Runs one clipvault-cli command line (without the program name). Writes results to `out`
+/// and a one-line reason for a failure to `err`. Returns the exit code: 0 success, 1 a failed
+/// operation, 2 bad usage.
+int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err);

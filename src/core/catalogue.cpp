@@ -1,0 +1,208 @@
+#include "catalogue.h"
+
+#include "userprompt.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const QString kInformation = QStringLiteral("Information");
+
+QString lastSegment(const QString& url)
+{
+    const qsizetype slash = url.lastIndexOf(u'/');
+    return slash < 0 ? url : url.mid(slash + 1);
+}
+
+} // namespace
+
+Catalogue::Catalogue(UserPrompt& prompt, const OptionsRecord& options)
+    : m_prompt(prompt)
+    , m_options(options)
+{
+}
+
+int Catalogue::FindItemByUrl(const QString& url) const
+{
+    return m_itemIndex.first(CatalogueKey(url));
+}
+
+int Catalogue::FindItemByUrl(QByteArrayView url) const
+{
+    return m_itemIndex.first(CatalogueKey(url));
+}
+
+int Catalogue::AppendItem(const ItemRecord& passed)
+{
+    // A copy: the caller may hand in a record of this very list, which the removal below moves.
+    const ItemRecord record = passed;
+    const QByteArrayView url = FieldBytes(record.Url);
+    if (FindItemByUrl(url) >= 0) {
+        if (!m_prompt.ask(QStringLiteral("The URL has been in the download list, download it again?"),
+                          QStringLiteral("confirm")))
+            return -1;
+        RemoveItemByUrl(QString::fromUtf8(url));
+    }
+    m_items.push_back(record);
+    const int index = itemCount() - 1;
+    m_itemIndex.add(CatalogueKey(url), index);
+    return index;
+}
+
+int Catalogue::AddItemFromUrl(const QString& url, const QString& category)
+{
+    return AddItemFromUrlAs(url, category, QString());
+}
+
+int Catalogue::AddItemFromUrlAs(const QString& url, const QString& category,
+                                const QString& fileName)
+{
+    ItemRecord record = EmptyItemRecord();
+    SetFieldText(record.Url, url);
+    SetFieldText(record.FileName, fileName.isEmpty() ? lastSegment(url) : fileName);
+    record.State = static_cast<char>(ItemState::New);
+    SetFieldText(record.Category,
+                 category.isEmpty() ? QString::fromLatin1(builtin::Downloaded) : category);
+
+    const int categoryIndex = FindCategory(FieldBytes(record.Category));
+    if (categoryIndex < 0)
+        return -1;
+    SetFieldBytes(record.Folder, FieldBytes(m_categories[categoryIndex].Folder));
+
+    const int index = AppendItem(record);
+    refreshItemList();
+    if (m_options.NotifyTaskAdded)
+        m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"), kInformation);
+    return index;
+}
+
+bool Catalogue::RemoveItemByUrl(const QString& url)
+{
+    const int index = FindItemByUrl(url);
+    if (index >= 0)
+        removeItemAt(index);
+    return true;
+}
+
+void Catalogue::removeItemAt(int index)
+{
+    m_itemIndex.removeAt(CatalogueKey(FieldBytes(item(index).Url)), index);
+    m_items.erase(m_items.begin() + index);
+}
+
+void Catalogue::SetItemState(int index, ItemState state)
+{
+    std::lock_guard lock(m_stateLock);
+    m_items[static_cast<std::size_t>(index)].State = static_cast<char>(state);
+}
+
+ItemState Catalogue::itemState(int index) const
+{
+    std::lock_guard lock(m_stateLock);
+    return item(index).state();
+}
+
+void Catalogue::updateItem(int index, const ItemRecord& record)
+{
+    ItemRecord& stored = m_items[static_cast<std::size_t>(index)];
+    m_itemIndex.rekey(CatalogueKey(FieldBytes(stored.Url)), CatalogueKey(FieldBytes(record.Url)),
+                      index);
+    std::lock_guard lock(m_stateLock);
+    stored = record;
+}
+
+void Catalogue::clearItems()
+{
+    m_items.clear();
+    m_itemIndex.clear();
+}
+
+void Catalogue::reserveItems(int count)
+{
+    m_items.reserve(m_items.size() + static_cast<std::size_t>(count));
+    m_itemIndex.reserve(m_items.size() + static_cast<std::size_t>(count));
+}
+
+int Catalogue::FindCategory(const QString& name) const
+{
+    return m_categoryIndex.first(CatalogueKey(name));
+}
+
+int Catalogue::FindCategory(QByteArrayView name) const
+{
+    return m_categoryIndex.first(CatalogueKey(name));
+}
+
+bool Catalogue::AddCategory(const CategoryRecord& record)
+{
+    const QByteArrayView name = FieldBytes(record.Name);
+    if (FindCategory(name) >= 0) {
+        if (!IsBuiltInCategory(name))
+            m_prompt.inform(QStringLiteral("The Category has exists!"), kInformation);
+        return false;
+    }
+    CategoryRecord stored = record;
+    SetFieldText(stored.Folder,
+                 CompletedCategoryFolder(FieldText(record.Folder), QString::fromUtf8(name)));
+    m_categories.push_back(stored);
+    m_categoryIndex.add(CatalogueKey(name), categoryCount() - 1);
+    return true;
+}
+
+bool Catalogue::RemoveCategory(const QString& name)
+{
+    const QByteArray key = CatalogueKey(name);
+    if (IsBuiltInCategory(key))
+        return false;
+    const int index = m_categoryIndex.first(key);
+    if (index >= 0) {
+        m_categoryIndex.removeAt(key, index);
+        m_categories.erase(m_categories.begin() + index);
+    }
+    return true;
+}
+
+void Catalogue::updateCategory(int index, const CategoryRecord& record)
+{
+    CategoryRecord& stored = m_categories[static_cast<std::size_t>(index)];
+    m_categoryIndex.rekey(CatalogueKey(FieldBytes(stored.Name)),
+                          CatalogueKey(FieldBytes(record.Name)), index);
+    stored = record;
+}
+
+void Catalogue::clearCategories()
+{
+    m_categories.clear();
+    m_categoryIndex.clear();
+}
+
+void Catalogue::refreshItemList() const
+{
+    if (m_refreshItemList)
+        m_refreshItemList();
+}
+
+namespace {
+
+// A folder that does not fit its field is cut on a character boundary and still ends in "/",
+// so that a file name is never glued onto a folder name.
+QString fittedFolder(const QString& folder)
+{
+    constexpr qsizetype capacity = sizeof(CategoryRecord::Folder) - 1;
+    const QByteArray bytes = folder.toUtf8();
+    if (bytes.size() <= capacity)
+        return folder;
+    const qsizetype cut = fieldtext::utf8PrefixLength(bytes, capacity - 1);
+    return QString::fromUtf8(bytes.first(cut)) + u'/';
+}
+
+} // namespace
+
+QString CompletedCategoryFolder(const QString& folder, const QString& name)
+{
+    if (!folder.isEmpty())
+        return fittedFolder(folder.endsWith(u'/') ? folder : folder + u'/');
+    if (IsBuiltInCategory(QByteArrayView(name.toUtf8())))
+        return fittedFolder(DefaultSaveFolder());
+    return fittedFolder(DefaultSaveFolder() + name + u'/');
+}

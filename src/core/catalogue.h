@@ -1,0 +1,105 @@
+#pragma once
+
+#include "keyindex.h"
+#include "options.h"
+#include "records.h"
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include <QString>
+
+class UserPrompt;
+
+/// The catalogue in memory: the ordered item list and category list, and every operation that
+/// looks them up or changes them. A record's position in its list is its handle; -1 means none.
+/// Items are keyed by their Url and categories by their Name, both compared trimmed and
+/// ignoring case. All operations run on the user-interface thread; only SetItemState may be
+/// called while a download worker reads the state.
+class Catalogue final
+{
+public:
+    Catalogue(UserPrompt& prompt, const OptionsRecord& options);
+    Q_DISABLE_COPY_MOVE(Catalogue)
+
+    // --- items
+    int itemCount() const { return static_cast<int>(m_items.size()); }
+    const ItemRecord& item(int index) const { return m_items[static_cast<std::size_t>(index)]; }
+    const std::vector<ItemRecord>& items() const { return m_items; }
+
+    /// Position of the first item whose Url matches, or -1.
+    int FindItemByUrl(const QString& url) const;
+    int FindItemByUrl(QByteArrayView url) const;
+
+    /// Appends a copy of the record. When its Url is catalogued already the user is asked
+    /// whether to download it again: Yes replaces the older record, anything else returns -1
+    /// and changes nothing.
+    int AppendItem(const ItemRecord& record);
+
+    /// Files a new item in state "N" under `category` ("Downloaded" when empty), in the
+    /// category's folder. -1 when the category does not exist or a duplicate is declined.
+    int AddItemFromUrl(const QString& url, const QString& category);
+    /// As AddItemFromUrl, with `fileName` (when not empty) as the item's file name or full path.
+    int AddItemFromUrlAs(const QString& url, const QString& category, const QString& fileName);
+
+    /// Takes the item out of the list when it is there. Always true.
+    bool RemoveItemByUrl(const QString& url);
+
+    /// Stores a state letter under the state lock.
+    void SetItemState(int index, ItemState state);
+    /// The state letter, read under the state lock.
+    ItemState itemState(int index) const;
+
+    /// Replaces the record at `index` in place (the dialogs and commands edit records so).
+    void updateItem(int index, const ItemRecord& record);
+    void clearItems();
+    /// Room for `count` items, so that a load appends without reallocating.
+    void reserveItems(int count);
+
+    // --- categories
+    int categoryCount() const { return static_cast<int>(m_categories.size()); }
+    const CategoryRecord& category(int index) const
+    {
+        return m_categories[static_cast<std::size_t>(index)];
+    }
+    const std::vector<CategoryRecord>& categories() const { return m_categories; }
+
+    /// Position of the first category whose Name matches, or -1.
+    int FindCategory(const QString& name) const;
+    int FindCategory(QByteArrayView name) const;
+
+    /// Appends a copy of the record with its folder completed. A name that exists already is
+    /// refused: silently for a built-in category, with a message for any other.
+    bool AddCategory(const CategoryRecord& record);
+
+    /// Takes a user category out of the list. False for a built-in name, true otherwise. The
+    /// items filed under it keep its name.
+    bool RemoveCategory(const QString& name);
+
+    void updateCategory(int index, const CategoryRecord& record);
+    void clearCategories();
+
+    /// Called where the item view must be refilled after a change.
+    void setRefreshItemList(std::function<void()> refresh) { m_refreshItemList = std::move(refresh); }
+
+    UserPrompt& prompt() const { return m_prompt; }
+    const OptionsRecord& options() const { return m_options; }
+
+private:
+    void removeItemAt(int index);
+    void refreshItemList() const;
+
+    UserPrompt& m_prompt;
+    const OptionsRecord& m_options;
+    std::vector<ItemRecord> m_items;
+    std::vector<CategoryRecord> m_categories;
+    KeyIndex m_itemIndex;
+    KeyIndex m_categoryIndex;
+    mutable std::mutex m_stateLock;
+    std::function<void()> m_refreshItemList;
+};
+
+/// A category folder by the folder rule: an empty folder becomes DefaultSaveFolder (built-in
+/// categories) or DefaultSaveFolder + name + "/"; any other folder gets a trailing "/".
+QString CompletedCategoryFolder(const QString& folder, const QString& name);

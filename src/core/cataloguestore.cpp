@@ -1,0 +1,172 @@
+#include "cataloguestore.h"
+
+#include "atomicwrite.h"
+#include "catalogue.h"
+
+#include <cstring>
+#include <functional>
+
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+
+namespace {
+
+constexpr qint64 kHeaderSize = 16;
+constexpr char kItemsTag[] = "clipvault";
+constexpr char kCategoriesTag[] = "category";
+
+QByteArray logHeader(const char* tag, qsizetype count)
+{
+    QByteArray header(kHeaderSize, '\0');
+    std::memcpy(header.data(), tag, std::strlen(tag));
+    qToLittleEndian<qint32>(static_cast<qint32>(count), header.data() + 12);
+    return header;
+}
+
+} // namespace
+
+QString UnreadableCopyPath(const QString& logPath)
+{
+    return logPath + QStringLiteral(".unreadable");
+}
+
+CatalogueStore::CatalogueStore(const QString& dataFolder)
+    : m_itemsPath(QDir(dataFolder).filePath(QStringLiteral("downloading.log")))
+    , m_categoriesPath(QDir(dataFolder).filePath(QStringLiteral("category.log")))
+{
+    m_items.path = m_itemsPath;
+    m_categories.path = m_categoriesPath;
+}
+
+template <typename Record, typename Add>
+LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<void(int)>& reserve)
+{
+    LogLoadResult result;
+    QFile file(log.path);
+    if (!file.exists())
+        return result;
+    result.existed = true;
+    result.whole = false;
+    log.keepOriginal = true; // until proven whole
+
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const qint64 size = file.size();
+    // Mapping spares a copy of a large log; a file system that cannot map falls back to reading.
+    QByteArray buffer;
+    const uchar* data = size > 0 ? file.map(0, size) : nullptr;
+    if (!data) {
+        buffer = file.readAll();
+        data = reinterpret_cast<const uchar*>(buffer.constData());
+    }
+    const qint64 available = data ? (buffer.isNull() ? size : buffer.size()) : 0;
+    if (available < kHeaderSize)
+        return result;
+
+    result.announced = qFromLittleEndian<qint32>(data + 12);
+    const qint64 readable = (available - kHeaderSize) / static_cast<qint64>(sizeof(Record));
+    const qint64 count = result.announced < 0 ? 0 : std::min(result.announced, readable);
+    reserve(static_cast<int>(count));
+    Record record;
+    for (qint64 i = 0; i < count; ++i) {
+        std::memcpy(&record, data + kHeaderSize + i * static_cast<qint64>(sizeof(Record)),
+                    sizeof record);
+        add(record);
+        ++result.loaded;
+    }
+    result.whole = result.announced >= 0 && result.announced <= readable;
+    log.keepOriginal = !result.whole;
+    return result;
+}
+
+LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
+{
+    if (!QFile::exists(m_items.path)) {
+        m_items.result = {};
+        return m_items.result;
+    }
+    catalogue.clearItems();
+    m_items.result = readLog<ItemRecord>(
+        m_items, [&](const ItemRecord& record) { catalogue.AppendItem(record); },
+        [&](int count) { catalogue.reserveItems(count); });
+    return m_items.result;
+}
+
+LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
+{
+    if (QFile::exists(m_categories.path)) {
+        catalogue.clearCategories();
+        m_categories.result = readLog<CategoryRecord>(
+            m_categories, [&](const CategoryRecord& record) { catalogue.AddCategory(record); },
+            [](int) {});
+    } else {
+        m_categories.result = {};
+        for (const QString& name : FirstRunCategoryNames())
+            catalogue.AddCategory(CategoryNamed(name));
+    }
+    for (const QString& name : BuiltInCategoryNames())
+        catalogue.AddCategory(CategoryNamed(name));
+    return m_categories.result;
+}
+
+bool CatalogueStore::keepOriginalAside(Log& log, QString* error)
+{
+    if (!log.keepOriginal || !QFile::exists(log.path)) {
+        log.keepOriginal = false;
+        return true;
+    }
+    // Never replace an earlier copy: it may hold what this one lacks.
+    QString copy = UnreadableCopyPath(log.path);
+    for (int n = 2; QFile::exists(copy); ++n)
+        copy = UnreadableCopyPath(log.path) + u'.' + QString::number(n);
+    if (!QFile::copy(log.path, copy)) {
+        if (error)
+            *error = CannotCreateFileMessage(copy);
+        return false;
+    }
+    log.keepOriginal = false;
+    return true;
+}
+
+bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)
+{
+    if (!keepOriginalAside(m_items, error))
+        return false;
+    const auto& items = catalogue.items();
+    const QByteArray header = logHeader(kItemsTag, static_cast<qsizetype>(items.size()));
+    return WriteFileAtomically(
+        m_items.path,
+        {header, QByteArrayView(reinterpret_cast<const char*>(items.data()),
+                                static_cast<qsizetype>(items.size() * sizeof(ItemRecord)))},
+        error);
+}
+
+bool CatalogueStore::SaveCategories(const Catalogue& catalogue, QString* error)
+{
+    if (!keepOriginalAside(m_categories, error))
+        return false;
+    const auto& categories = catalogue.categories();
+    const QByteArray header = logHeader(kCategoriesTag, static_cast<qsizetype>(categories.size()));
+    return WriteFileAtomically(
+        m_categories.path,
+        {header,
+         QByteArrayView(reinterpret_cast<const char*>(categories.data()),
+                        static_cast<qsizetype>(categories.size() * sizeof(CategoryRecord)))},
+        error);
+}
+
+QString CatalogueStore::unreadableNotice() const
+{
+    QStringList lines;
+    for (const Log* log : {&m_items, &m_categories}) {
+        if (!log->result.existed || log->result.whole)
+            continue;
+        lines << QStringLiteral("\"%1\" could not be read whole: %2 of its records were loaded. "
+                                "The file will be kept as \"%3\" when the catalogue is saved.")
+                     .arg(QDir::toNativeSeparators(log->path))
+                     .arg(log->result.loaded)
+                     .arg(QDir::toNativeSeparators(UnreadableCopyPath(log->path)));
+    }
+    return lines.join(u'\n');
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QStringList>
+
+class Catalogue;
+
+/// What loading one log found.
+struct LogLoadResult
+{
+    bool existed = false;
+    bool whole = true;   ///< false: header unreadable, count impossible, or file cut short
+    qint64 announced = 0; ///< the record count the header announced
+    int loaded = 0;       ///< records read and handed to the catalogue
+};
+
+/// The two log files of the catalogue in the data folder: "downloading.log" holds the items and
+/// "category.log" the categories, each a 16-byte header (tag, one undefined byte, a signed
+/// little-endian record count) followed by the records exactly as they are in memory.
+///
+/// A log that cannot be read whole loads what can be read; its original is copied aside as
+/// "<name>.unreadable" before it is first overwritten, so nothing the user had is lost.
+class CatalogueStore final
+{
+public:
+    explicit CatalogueStore(const QString& dataFolder);
+
+    QString itemsLogPath() const { return m_itemsPath; }
+    QString categoriesLogPath() const { return m_categoriesPath; }
+
+    /// Replaces the catalogue's items by the items log, each through AppendItem, and refreshes
+    /// the item view. Without a log nothing happens.
+    LogLoadResult LoadItems(Catalogue& catalogue);
+
+    /// Replaces the catalogue's categories by the category log, each through AddCategory (the
+    /// first-run categories when there is no log), then adds the built-in categories.
+    LogLoadResult LoadCategories(Catalogue& catalogue);
+
+    /// Write the logs atomically. On failure return false with the message for the user.
+    bool SaveItems(const Catalogue& catalogue, QString* error = nullptr);
+    bool SaveCategories(const Catalogue& catalogue, QString* error = nullptr);
+
+    /// A message for the user about the logs that could not be read whole, empty when both
+    /// were fine. Meant to be shown once, after start-up.
+    QString unreadableNotice() const;
+
+private:
+    struct Log
+    {
+        QString path;
+        bool keepOriginal = false; ///< the file on disk was not read whole: copy it aside first
+        LogLoadResult result;
+    };
+    template <typename Record, typename Add>
+    static LogLoadResult readLog(Log& log, Add&& add, const std::function<void(int)>& reserve);
+    static bool keepOriginalAside(Log& log, QString* error);
+
+    QString m_itemsPath;
+    QString m_categoriesPath;
+    Log m_items;
+    Log m_categories;
+};
+
+/// Name of the copy kept of an unreadable log.
+QString UnreadableCopyPath(const QString& logPath);

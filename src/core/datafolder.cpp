@@ -1,0 +1,27 @@
+#include "datafolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+QString ResolveDataFolder(const QString& programFolder)
+{
+    const QString fromEnvironment = qEnvironmentVariable("CLIPVAULT_HOME");
+    if (!fromEnvironment.isEmpty())
+        return QDir::cleanPath(QDir(fromEnvironment).absolutePath());
+
+    if (!programFolder.isEmpty()) {
+        const QDir program(programFolder);
+        for (const char* name : {"clipvault.opt", "downloading.log", "category.log"}) {
+            if (QFileInfo::exists(program.filePath(QLatin1String(name))))
+                return QDir::cleanPath(program.absolutePath());
+        }
+    }
+    return QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                           QStringLiteral("/clipvault"));
+}
+
+QString OptionsFilePath(const QString& dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("clipvault.opt"));
+}

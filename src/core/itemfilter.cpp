@@ -1,0 +1,74 @@
+#include "itemfilter.h"
+
+#include "catalogue.h"
+
+namespace {
+
+// Compares a field with a catalogue key without building the field's key: the hot loop of
+// filling a view with a large catalogue. Falls back to the full key for non-ASCII text.
+bool fieldMatchesKey(QByteArrayView field, const QByteArray& key)
+{
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && static_cast<unsigned char>(field[begin]) <= ' ')
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(field[end - 1]) <= ' ')
+        --end;
+    if (end - begin != key.size()) {
+        // Case folding can change the length of non-ASCII text; only then is a slow look needed.
+        for (qsizetype i = begin; i < end; ++i) {
+            if (static_cast<unsigned char>(field[i]) >= 0x80)
+                return CatalogueKey(field) == key;
+        }
+        return false;
+    }
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const auto c = static_cast<unsigned char>(field[begin + i]);
+        if (c >= 0x80)
+            return CatalogueKey(field) == key;
+        const char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+        if (lower != key[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+NodeFilter::NodeFilter(const QString& nodeText)
+    : m_key(CatalogueKey(nodeText))
+{
+    if (m_key == "downloading")
+        m_kind = Kind::Downloading;
+    else if (m_key == "deleted")
+        m_kind = Kind::Deleted;
+    else
+        m_kind = Kind::Other;
+}
+
+bool NodeFilter::matches(const ItemRecord& item) const
+{
+    switch (item.state()) {
+    case ItemState::New:
+    case ItemState::Pending:
+    case ItemState::Failed:
+        return m_kind == Kind::Downloading;
+    case ItemState::Deleted:
+        return m_kind == Kind::Deleted;
+    case ItemState::Downloaded:
+        return fieldMatchesKey(FieldBytes(item.Category), m_key);
+    }
+    return false;
+}
+
+std::vector<int> ItemsOfNode(const Catalogue& catalogue, const QString& nodeText)
+{
+    const NodeFilter filter(nodeText);
+    std::vector<int> rows;
+    const auto& items = catalogue.items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (filter.matches(items[i]))
+            rows.push_back(static_cast<int>(i));
+    }
+    return rows;
+}

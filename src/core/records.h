@@ -1,0 +1,99 @@
+#pragma once
+
+#include "fieldtext.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include <QString>
+#include <QStringList>
+
+// The two stored record kinds. They are the exact bytes of the log files: records are copied
+// whole and written to disk as they are in memory, so the layout below is the file format.
+
+/// Item states, one ASCII letter in ItemRecord::State.
+enum class ItemState : char {
+    New = 'N',        ///< a download was asked for; its outcome is not known yet
+    Pending = 'P',    ///< waits for the Download command
+    Downloaded = 'D', ///< filed in its category
+    Failed = 'F',     ///< the last download reported an error
+    Deleted = 'X',    ///< in the Deleted view, still catalogued
+};
+
+/// One catalogued movie, 636 bytes.
+struct ItemRecord
+{
+    std::uint8_t reserved0[4];
+    char State;
+    std::uint8_t reserved1[31];
+    char Url[101];
+    char Category[31];
+    char Folder[101];
+    char FileName[61]; ///< a bare name inside Folder, or a full path beginning with "/"
+    std::uint8_t reserved2;
+    char Comment[301];
+    std::uint8_t StartNow; ///< 1 = start the download immediately, 0 = manually
+    std::uint8_t reserved3[3];
+
+    ItemState state() const { return static_cast<ItemState>(State); }
+};
+
+/// One category, 144 bytes.
+struct CategoryRecord
+{
+    std::int32_t Tag; ///< copied into the category's tree node as its data
+    std::uint8_t reserved[8];
+    char Name[31];
+    char Folder[101]; ///< ends in "/" once stored
+};
+
+static_assert(std::is_standard_layout_v<ItemRecord> && std::is_trivially_copyable_v<ItemRecord>);
+static_assert(sizeof(ItemRecord) == 636);
+static_assert(offsetof(ItemRecord, State) == 4);
+static_assert(offsetof(ItemRecord, Url) == 36);
+static_assert(offsetof(ItemRecord, Category) == 137);
+static_assert(offsetof(ItemRecord, Folder) == 168);
+static_assert(offsetof(ItemRecord, FileName) == 269);
+static_assert(offsetof(ItemRecord, reserved2) == 330);
+static_assert(offsetof(ItemRecord, Comment) == 331);
+static_assert(offsetof(ItemRecord, StartNow) == 632);
+
+static_assert(std::is_standard_layout_v<CategoryRecord>);
+static_assert(std::is_trivially_copyable_v<CategoryRecord>);
+static_assert(sizeof(CategoryRecord) == 144);
+static_assert(offsetof(CategoryRecord, Tag) == 0);
+static_assert(offsetof(CategoryRecord, Name) == 12);
+static_assert(offsetof(CategoryRecord, Folder) == 43);
+
+/// A zero-filled record, the start of every new item.
+ItemRecord EmptyItemRecord();
+CategoryRecord EmptyCategoryRecord();
+/// A zero-filled category record with only its name set.
+CategoryRecord CategoryNamed(const QString& name);
+
+/// The item's local file: FileName when it is a full path, else Folder followed by FileName.
+QString ItemFilePath(const ItemRecord& item);
+
+/// The folder movies are saved below unless a category says otherwise: "$HOME/clipvault/".
+QString DefaultSaveFolder();
+
+namespace builtin {
+inline constexpr char Downloading[] = "Downloading";
+inline constexpr char Downloaded[] = "Downloaded";
+inline constexpr char Deleted[] = "Deleted";
+} // namespace builtin
+
+/// The built-in categories in the order they are added at start-up.
+QStringList BuiltInCategoryNames();
+/// The user categories of a first run, in order.
+QStringList FirstRunCategoryNames();
+
+/// Catalogue key of a name or URL: surrounding blanks trimmed and letter case folded, as UTF-8.
+/// Items are matched by the key of their Url and categories by the key of their Name.
+QByteArray CatalogueKey(QByteArrayView text);
+QByteArray CatalogueKey(const QString& text);
+
+/// Whether a category name (any case, surrounding blanks) is one of the built-in categories.
+bool IsBuiltInCategory(QByteArrayView name);

@@ -1,0 +1,276 @@
+#include "clipvaultmain.h"
+
+#include "ui_clipvaultmain.h"
+
+#include "atomicwrite.h"
+#include "autostart.h"
+#include "categorytreemodel.h"
+#include "datafolder.h"
+#include "hotkey.h"
+#include "icons.h"
+#include "itemfilter.h"
+#include "itemlistmodel.h"
+#include "mainactions.h"
+#include "optionform.h"
+#include "options.h"
+#include "traycontroller.h"
+#include "userprompt.h"
+#include "windowstyle.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QTimer>
+#include <QWindowStateChangeEvent>
+
+namespace {
+
+const QString kProgramCaption = QStringLiteral("Clip Vault");
+
+} // namespace
+
+TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* parent)
+    : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::TClipVaultMain>())
+    , m_dataFolder(services.dataFolder)
+    , m_options(services.options)
+    , m_prompt(services.prompt)
+    , m_hotKey(services.hotKey)
+    , m_autostart(services.autostart)
+    , m_catalogue(services.prompt, services.options)
+    , m_store(services.dataFolder)
+    , m_actions(new MainActions(this))
+    , m_tray(new TrayController(m_actions->action(MainActions::ExitAction), this))
+    , m_treeModel(new CategoryTreeModel(this))
+    , m_itemModel(new ItemListModel(m_catalogue, this))
+{
+    m_ui->setupUi(this);
+    setWindowIcon(Icons::application());
+    setupViews();
+    buildMenusAndToolBar();
+    FormCreate();
+}
+
+TClipVaultMain::~TClipVaultMain()
+{
+    m_hotKey.unregisterKey();
+}
+
+void TClipVaultMain::setupViews()
+{
+    m_ui->tvwclass->setModel(m_treeModel);
+    m_ui->lvFlashItemsList->setModel(m_itemModel);
+    const int widths[] = {150, 100, 355, 200};
+    for (int column = 0; column < ItemListModel::ColumnCount; ++column)
+        m_ui->lvFlashItemsList->setColumnWidth(column, widths[column]);
+    m_ui->lvItemInfo->setColumnWidth(0, 100);
+    m_ui->lvItemInfo->setColumnWidth(1, 260);
+    m_ui->splitterTree->setSizes({177, 850});
+    m_ui->splitterList->setSizes({193, 450});
+    m_ui->splitterInfo->setSizes({369, 480});
+    m_ui->splitterTree->setStretchFactor(1, 1);
+    m_ui->splitterList->setStretchFactor(1, 1);
+    m_ui->splitterInfo->setStretchFactor(1, 1);
+
+    connect(m_ui->tvwclass->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TClipVaultMain::tvwclassChange);
+    connect(m_ui->chk_preview, &QCheckBox::clicked, this, &TClipVaultMain::chk_previewClick);
+    connect(m_tray, &TrayController::toggleRequested, this, &TClipVaultMain::ToggleMainWindow);
+    connect(&m_hotKey, &HotKey::activated, this, &TClipVaultMain::ToggleMainWindow);
+    m_catalogue.setRefreshItemList([this] { RefreshItemList(); });
+}
+
+void TClipVaultMain::buildMenusAndToolBar()
+{
+    QAction* exitAction = m_actions->action(MainActions::ExitAction);
+    QAction* optionsAction = m_actions->action(MainActions::SetOptions);
+    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(optionsAction, &QAction::triggered, this, &TClipVaultMain::SetOptionsExecute);
+
+    m_ui->menuTask->addAction(exitAction);
+    m_ui->menuTools->addAction(optionsAction);
+
+    m_ui->ToolBar1->addAction(optionsAction);
+    m_ui->ToolBar1->addAction(exitAction);
+}
+
+// The creation sequence: options first (every later step reads them), then the catalogue, the
+// views, and the hot key last.
+void TClipVaultMain::FormCreate()
+{
+    switch (LoadOptions(OptionsFilePath(m_dataFolder), m_options)) {
+    case OptionsLoad::Short:
+        m_optionsNotice = QStringLiteral("\"%1\" was shorter than expected; the options it lacked "
+                                         "are off.")
+                              .arg(OptionsFilePath(m_dataFolder));
+        break;
+    case OptionsLoad::Failed:
+        m_optionsNotice = QStringLiteral("\"%1\" could not be read; the default options are used.")
+                              .arg(OptionsFilePath(m_dataFolder));
+        break;
+    case OptionsLoad::Loaded:
+    case OptionsLoad::Missing:
+        break;
+    }
+    m_ui->chk_preview->setChecked(m_options.PreviewEnabled != 0);
+    ApplyWindowStyle(m_options.XPStyle != 0);
+
+    m_ui->tvwclass->expandAll();
+
+    m_store.LoadItems(m_catalogue);
+    m_store.LoadCategories(m_catalogue);
+    RefreshCategoryTree();
+
+    if (m_treeModel->nodeCount() > 2)
+        m_ui->tvwclass->setCurrentIndex(m_treeModel->nodeAt(1));
+
+    if (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+
+    m_hotKey.registerKey();
+}
+
+void TClipVaultMain::showAtStart()
+{
+    if (m_options.StartMinimized) {
+        m_stateBeforeTray = Qt::WindowMaximized;
+        if (m_tray->isAvailable())
+            return; // reached through the tray icon and F7 only
+        showMinimized();
+        return;
+    }
+    showMaximized();
+}
+
+void TClipVaultMain::showStartupNotice()
+{
+    QStringList notices;
+    if (!m_optionsNotice.isEmpty())
+        notices << m_optionsNotice;
+    if (const QString logs = m_store.unreadableNotice(); !logs.isEmpty())
+        notices << logs;
+    m_optionsNotice.clear();
+    if (!notices.isEmpty())
+        m_prompt.inform(notices.join(u'\n'), QStringLiteral("Information"));
+}
+
+bool TClipVaultMain::isShownState() const
+{
+    return isVisible() && !isMinimized();
+}
+
+void TClipVaultMain::ToggleMainWindow()
+{
+    if (isShownState())
+        minimizeToTray();
+    else
+        restoreFromTray();
+}
+
+void TClipVaultMain::minimizeToTray()
+{
+    m_stateBeforeTray = windowState() & ~Qt::WindowMinimized;
+    // Without a tray to come back from, a minimized window keeps its taskbar button.
+    if (m_tray->isAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void TClipVaultMain::restoreFromTray()
+{
+    if (m_stateBeforeTray & Qt::WindowMaximized)
+        showMaximized();
+    else if (m_stateBeforeTray & Qt::WindowFullScreen)
+        showFullScreen();
+    else
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void TClipVaultMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->isAvailable())
+        return;
+    // Minimized by the title bar's button: leave the taskbar, as the tray icon stays.
+    m_stateBeforeTray =
+        static_cast<QWindowStateChangeEvent*>(event)->oldState() & ~Qt::WindowMinimized;
+    QTimer::singleShot(0, this, [this] {
+        if (isMinimized())
+            hide();
+    });
+}
+
+bool TClipVaultMain::saveCatalogue(QString* error)
+{
+    return m_store.SaveItems(m_catalogue, error) && m_store.SaveCategories(m_catalogue, error);
+}
+
+void TClipVaultMain::closeEvent(QCloseEvent* event)
+{
+    m_hotKey.unregisterKey();
+    QString error;
+    if (!saveCatalogue(&error)) {
+        // Nothing may be lost: the program stays up with its catalogue in memory.
+        m_prompt.inform(error, kProgramCaption);
+        m_hotKey.registerKey();
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
+}
+
+QString TClipVaultMain::selectedNodeText() const
+{
+    const QModelIndex node = m_ui->tvwclass->currentIndex();
+    return node.isValid() ? node.data(Qt::DisplayRole).toString() : QString();
+}
+
+void TClipVaultMain::RefreshCategoryTree()
+{
+    m_ui->tvwclass->setUpdatesEnabled(false);
+    m_treeModel->RefreshCategoryTree(m_catalogue);
+    m_ui->tvwclass->expand(m_treeModel->downloadedNode());
+    m_ui->tvwclass->setUpdatesEnabled(true);
+}
+
+void TClipVaultMain::RefreshItemList()
+{
+    if (!m_ui->tvwclass->currentIndex().isValid())
+        return;
+    QTreeView* list = m_ui->lvFlashItemsList;
+    list->setUpdatesEnabled(false);
+    m_itemModel->setItemPositions(ItemsOfNode(m_catalogue, selectedNodeText()));
+    list->setUpdatesEnabled(true);
+    if (m_itemModel->rowCount() > 0) {
+        const QModelIndex first = m_itemModel->index(0, 0);
+        list->selectionModel()->setCurrentIndex(
+            first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->scrollTo(first);
+    }
+}
+
+void TClipVaultMain::tvwclassChange()
+{
+    RefreshItemList();
+}
+
+void TClipVaultMain::chk_previewClick(bool checked)
+{
+    // Reaches the options file with the next options write.
+    m_options.PreviewEnabled = checked ? 1 : 0;
+}
+
+void TClipVaultMain::SetOptionsExecute()
+{
+    if (!EditOptions(m_options, this))
+        return;
+    ApplyWindowStyle(m_options.XPStyle != 0);
+    m_autostart.setEnabled(m_options.AutoStart != 0, QCoreApplication::applicationFilePath());
+    QString error;
+    if (!SaveOptions(OptionsFilePath(m_dataFolder), m_options, &error))
+        m_prompt.inform(error, kProgramCaption);
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "catalogue.h"
+#include "cataloguestore.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class Autostart;
+class CategoryTreeModel;
+class HotKey;
+class ItemListModel;
+class MainActions;
+class TrayController;
+class UserPrompt;
+struct OptionsRecord;
+
+namespace Ui {
+class TClipVaultMain;
+}
+
+/// What the main window is given for its run: the data folder, the program-wide options, and
+/// the services it asks the user and the desktop through.
+struct MainWindowServices
+{
+    QString dataFolder;
+    OptionsRecord& options;
+    UserPrompt& prompt;
+    HotKey& hotKey;
+    Autostart& autostart;
+};
+
+/// The main window: owns the catalogue for the run, shows the category tree and the item list
+/// of the selected node, lives in the tray, and writes the catalogue when it closes.
+class TClipVaultMain final : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TClipVaultMain(const MainWindowServices& services, QWidget* parent = nullptr);
+    ~TClipVaultMain() override;
+    Q_DISABLE_COPY_MOVE(TClipVaultMain)
+
+    Catalogue& catalogue() { return m_catalogue; }
+    CatalogueStore& store() { return m_store; }
+    MainActions& actions() const { return *m_actions; }
+    TrayController& tray() const { return *m_tray; }
+    CategoryTreeModel& treeModel() const { return *m_treeModel; }
+    ItemListModel& itemModel() const { return *m_itemModel; }
+
+    /// Brings the window up for the first time: maximized, or straight to the tray when the
+    /// options say to start minimized.
+    void showAtStart();
+    /// Tells the user, once, about logs or options that could not be read whole.
+    void showStartupNotice();
+
+    /// Hides the window to the tray when it is shown, brings it back in front otherwise.
+    void ToggleMainWindow();
+    /// Whether the window is on screen and not minimized.
+    bool isShownState() const;
+
+    void RefreshCategoryTree();
+    void RefreshItemList();
+
+    /// Writes both logs without asking anything (session end, termination signals).
+    bool saveCatalogue(QString* error = nullptr);
+
+signals:
+    /// The window closed for good; the program ends.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void FormCreate();
+    void setupViews();
+    void buildMenusAndToolBar();
+    void minimizeToTray();
+    void restoreFromTray();
+    void tvwclassChange();
+    void chk_previewClick(bool checked);
+    void SetOptionsExecute();
+    QString selectedNodeText() const;
+
+    std::unique_ptr<Ui::TClipVaultMain> m_ui;
+    QString m_dataFolder;
+    OptionsRecord& m_options;
+    UserPrompt& m_prompt;
+    HotKey& m_hotKey;
+    Autostart& m_autostart;
+    Catalogue m_catalogue;
+    CatalogueStore m_store;
+    QString m_optionsNotice;
+    MainActions* m_actions;
+    TrayController* m_tray;
+    CategoryTreeModel* m_treeModel;
+    ItemListModel* m_itemModel;
+    Qt::WindowStates m_stateBeforeTray = Qt::WindowMaximized;
+};

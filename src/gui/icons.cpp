@@ -1,0 +1,101 @@
+#include "icons.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QStyle>
+
+namespace Icons {
+
+namespace {
+
+// A film strip with a lightning bolt, drawn on a 256-unit square and scaled to each size.
+QPixmap paintApplicationIcon(int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 256.0, size / 256.0);
+
+    painter.setPen(QPen(QColor(0x7a, 0x16, 0x10), 8));
+    painter.setBrush(QColor(0xb3, 0x26, 0x1e));
+    painter.drawRoundedRect(QRectF(16, 16, 224, 224), 40, 40);
+
+    painter.setPen(Qt::NoPen);
+    for (int y : {44, 192}) {
+        painter.setBrush(QColor(255, 255, 255, 220));
+        painter.drawRect(QRectF(36, y, 184, 20));
+        painter.setBrush(QColor(0xb3, 0x26, 0x1e));
+        for (int x = 48; x <= 208; x += 40)
+            painter.drawRect(QRectF(x, y + 4, 16, 12));
+    }
+
+    QPainterPath bolt;
+    bolt.moveTo(150, 72);
+    bolt.lineTo(92, 136);
+    bolt.lineTo(126, 136);
+    bolt.lineTo(104, 184);
+    bolt.lineTo(168, 116);
+    bolt.lineTo(134, 116);
+    bolt.lineTo(156, 72);
+    bolt.closeSubpath();
+    painter.setPen(QPen(QColor(0x5a, 0x3d, 0x00), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(QColor(0xff, 0xd5, 0x4a));
+    painter.drawPath(bolt);
+    return pixmap;
+}
+
+QIcon standard(QStyle::StandardPixmap pixmap)
+{
+    return QApplication::style()->standardIcon(pixmap);
+}
+
+} // namespace
+
+QIcon application()
+{
+    static const QIcon icon = [] {
+        QIcon result;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            result.addPixmap(paintApplicationIcon(size));
+        return result;
+    }();
+    return icon;
+}
+
+QIcon treeImage(TreeImage image)
+{
+    switch (image) {
+    case TreeImage::Root:
+        return application();
+    case TreeImage::Downloading:
+        return standard(QStyle::SP_ArrowDown);
+    case TreeImage::Downloaded:
+        return standard(QStyle::SP_DirOpenIcon);
+    case TreeImage::Deleted:
+        return standard(QStyle::SP_TrashIcon);
+    case TreeImage::Category:
+        return standard(QStyle::SP_DirIcon);
+    }
+    return {};
+}
+
+QIcon itemImage(ItemState state)
+{
+    switch (state) {
+    case ItemState::Pending:
+        return standard(QStyle::SP_MediaPause);
+    case ItemState::New:
+        return standard(QStyle::SP_ArrowDown);
+    case ItemState::Failed:
+    case ItemState::Deleted:
+        return standard(QStyle::SP_DialogCancelButton);
+    case ItemState::Downloaded:
+        return standard(QStyle::SP_DialogApplyButton);
+    }
+    return standard(QStyle::SP_FileIcon);
+}
+
+} // namespace Icons

@@ -1,0 +1,26 @@
+#include "messageboxprompt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+MessageBoxPrompt::MessageBoxPrompt(QWidget* owner)
+    : m_owner(owner)
+{
+}
+
+bool MessageBoxPrompt::ask(const QString& text, const QString& caption)
+{
+    // Start-up asks before the cursor is back to normal; the user must see an ordinary arrow.
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const auto answer =
+        QMessageBox::question(m_owner, caption, text, QMessageBox::Yes | QMessageBox::No);
+    QApplication::restoreOverrideCursor();
+    return answer == QMessageBox::Yes;
+}
+
+void MessageBoxPrompt::inform(const QString& text, const QString& caption)
+{
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    QMessageBox::information(m_owner, caption, text);
+    QApplication::restoreOverrideCursor();
+}

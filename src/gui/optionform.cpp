@@ -1,0 +1,95 @@
+#include "optionform.h"
+
+#include "ui_optionform.h"
+
+#include "icons.h"
+#include "options.h"
+
+#include <QPainter>
+
+namespace {
+
+// Small illustrations beside the display switches: the shortcut bar over a movie, and the
+// hanging window in a corner of the desktop.
+QPixmap illustration(bool shortcutBar)
+{
+    QPixmap pixmap(64, 48);
+    pixmap.fill(QColor(0xe8, 0xe8, 0xe8));
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QColor(0x60, 0x60, 0x60));
+    if (shortcutBar) {
+        painter.setBrush(QColor(0x30, 0x50, 0x90));
+        painter.drawRect(QRect(6, 6, 52, 36));
+        painter.setBrush(QColor(0xf5, 0xf5, 0xf5));
+        painter.drawRect(QRect(10, 10, 26, 7));
+    } else {
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRect(2, 2, 60, 44));
+        painter.drawPixmap(QRect(44, 6, 14, 14), Icons::application().pixmap(14, 14));
+    }
+    return pixmap;
+}
+
+bool on(std::uint8_t flag)
+{
+    return flag != 0;
+}
+
+std::uint8_t flag(bool on)
+{
+    return on ? 1 : 0;
+}
+
+} // namespace
+
+TOptionForm::TOptionForm(QWidget* parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::TOptionForm>())
+{
+    m_ui->setupUi(this);
+    m_ui->chk_start_minimize->hide();
+    m_ui->img_bar->setPixmap(illustration(true));
+    m_ui->img_miniwin->setPixmap(illustration(false));
+    m_ui->pgcOptions->setCurrentWidget(m_ui->tabDisplay);
+    setFixedSize(sizeHint());
+}
+
+TOptionForm::~TOptionForm() = default;
+
+void TOptionForm::loadFrom(const OptionsRecord& options)
+{
+    m_ui->chk_start_minimize->setChecked(on(options.StartMinimized));
+    m_ui->chk_pause_movie->setChecked(on(options.PauseMovieOnBar));
+    m_ui->chk_auto_start->setChecked(on(options.AutoStart));
+    m_ui->chk_pop_task_added->setChecked(on(options.NotifyTaskAdded));
+    m_ui->chk_pop_task_finished->setChecked(on(options.NotifyTaskFinished));
+    m_ui->chk_pop_task_failed->setChecked(on(options.NotifyTaskFailed));
+    m_ui->rdo_xp_style->setChecked(on(options.XPStyle));
+    m_ui->rdo_xp_style_no->setChecked(!on(options.XPStyle));
+    m_ui->chk_show_bar->setChecked(on(options.ShortcutBarEnabled));
+    m_ui->chk_show_miniwin->setChecked(on(options.HangingWindowVisible));
+}
+
+void TOptionForm::storeInto(OptionsRecord& options) const
+{
+    options.StartMinimized = flag(m_ui->chk_start_minimize->isChecked());
+    options.PauseMovieOnBar = flag(m_ui->chk_pause_movie->isChecked());
+    options.AutoStart = flag(m_ui->chk_auto_start->isChecked());
+    options.NotifyTaskAdded = flag(m_ui->chk_pop_task_added->isChecked());
+    options.NotifyTaskFinished = flag(m_ui->chk_pop_task_finished->isChecked());
+    options.NotifyTaskFailed = flag(m_ui->chk_pop_task_failed->isChecked());
+    options.XPStyle = flag(m_ui->rdo_xp_style->isChecked());
+    options.ShortcutBarEnabled = flag(m_ui->chk_show_bar->isChecked());
+    options.HangingWindowVisible = flag(m_ui->chk_show_miniwin->isChecked());
+}
+
+bool EditOptions(OptionsRecord& options, QWidget* parent)
+{
+    TOptionForm form(parent);
+    form.loadFrom(options);
+    if (form.exec() != QDialog::Accepted)
+        return false;
+    form.storeInto(options);
+    return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+struct OptionsRecord;
+
+namespace Ui {
+class TOptionForm;
+}
+
+/// The options dialog "Clip Vault Options": copies a record into its controls and back.
+class TOptionForm final : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TOptionForm(QWidget* parent = nullptr);
+    ~TOptionForm() override;
+    Q_DISABLE_COPY_MOVE(TOptionForm)
+
+    /// Shows the flags of the record in the controls.
+    void loadFrom(const OptionsRecord& options);
+    /// Copies the controls back into the flags they show; the first and the last byte of the
+    /// record have no control and stay as they are.
+    void storeInto(OptionsRecord& options) const;
+
+private:
+    std::unique_ptr<Ui::TOptionForm> m_ui;
+};
+
+/// Edits the options in the dialog. True when the user pressed OK (the record is updated then);
+/// on Cancel the record is left untouched.
+bool EditOptions(OptionsRecord& options, QWidget* parent = nullptr);

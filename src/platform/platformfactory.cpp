@@ -1,0 +1,31 @@
+#include "platformfactory.h"
+
+#include "fake/fakehotkey.h"
+#include "x11/x11hotkey.h"
+#include "x11/xdgautostart.h"
+
+#include <QGuiApplication>
+#include <QtDebug>
+
+namespace platform {
+
+bool isX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+std::unique_ptr<HotKey> createHotKey(QObject* parent)
+{
+    if (isX11())
+        return std::make_unique<X11HotKey>(parent);
+    qInfo("Clip Vault: no X11 display (%s); the F7 hot key is off.",
+          qPrintable(QGuiApplication::platformName()));
+    return std::make_unique<FakeHotKey>(/*available=*/false, parent);
+}
+
+std::unique_ptr<Autostart> createAutostart()
+{
+    return std::make_unique<XdgAutostart>();
+}
+
+} // namespace platform

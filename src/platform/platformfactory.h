@@ -1,0 +1,16 @@
+#pragma once
+
+#include <memory>
+
+class Autostart;
+class HotKey;
+class QObject;
+
+/// Picks the implementations for the session the program runs in: X11 and XDG under an X11
+/// session; elsewhere the X11 features switch off with a one-line notice.
+namespace platform {
+std::unique_ptr<HotKey> createHotKey(QObject* parent = nullptr);
+std::unique_ptr<Autostart> createAutostart();
+/// Whether the program runs on an X11 display.
+bool isX11();
+} // namespace platform

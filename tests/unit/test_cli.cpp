@@ -1,0 +1,122 @@
+#include "clicommands.h"
+
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+namespace {
+
+struct CliRun
+{
+    int code;
+    QString out;
+    QString err;
+};
+
+class CliTest : public ::testing::Test
+{
+protected:
+    CliRun run(QStringList arguments)
+    {
+        QString out;
+        QString err;
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        const int code = RunCli(arguments, outStream, errStream);
+        outStream.flush();
+        errStream.flush();
+        return {code, out, err};
+    }
+    CliRun runHere(QStringList arguments)
+    {
+        return run(QStringList{QStringLiteral("--data-dir"), folder.path()} + arguments);
+    }
+    QTemporaryDir folder;
+};
+
+} // namespace
+
+TEST_F(CliTest, AddListCountAndRemove)
+{
+    EXPECT_EQ(runHere({"catalogue", "add", "http://a.com/m/x.swf", "--category", "game"}).code, 0);
+    // Options may also follow the command words.
+    EXPECT_EQ(run({"catalogue", "add", "http://a.com/y.swf", "--data-dir", folder.path()}).code, 0);
+
+    const CliRun list = runHere({"catalogue", "list"});
+    EXPECT_EQ(list.code, 0);
+    const QString home = QDir::homePath();
+    EXPECT_EQ(list.out, QStringLiteral("N\tgame\t%1/clipvault/Game/\tx.swf\thttp://a.com/m/x.swf\n"
+                                       "N\tDownloaded\t%1/clipvault/\ty.swf\thttp://a.com/y.swf\n")
+                            .arg(home));
+
+    EXPECT_EQ(runHere({"catalogue", "count"}).out, QStringLiteral("items 2\ncategories 6\n"));
+    EXPECT_EQ(runHere({"catalogue", "remove", " HTTP://A.COM/Y.SWF"}).code, 0);
+    EXPECT_EQ(runHere({"catalogue", "count"}).out, QStringLiteral("items 1\ncategories 6\n"));
+    EXPECT_EQ(runHere({"catalogue", "remove", "http://a.com/y.swf"}).code, 1);
+}
+
+TEST_F(CliTest, JsonOutputsCarryEveryField)
+{
+    ASSERT_EQ(runHere({"catalogue", "add", "http://a.com/x.swf", "--category", "Fun"}).code, 0);
+    const CliRun list = runHere({"catalogue", "list", "--json"});
+    const QJsonArray items = QJsonDocument::fromJson(list.out.toUtf8()).array();
+    ASSERT_EQ(items.size(), 1);
+    const QJsonObject item = items[0].toObject();
+    EXPECT_EQ(item[QStringLiteral("state")].toString(), QStringLiteral("N"));
+    EXPECT_EQ(item[QStringLiteral("url")].toString(), QStringLiteral("http://a.com/x.swf"));
+    EXPECT_EQ(item[QStringLiteral("category")].toString(), QStringLiteral("Fun"));
+    EXPECT_EQ(item[QStringLiteral("fileName")].toString(), QStringLiteral("x.swf"));
+    EXPECT_EQ(item[QStringLiteral("comment")].toString(), QString());
+    EXPECT_EQ(item[QStringLiteral("startNow")].toInt(-1), 0);
+    EXPECT_TRUE(item[QStringLiteral("folder")].toString().endsWith(QStringLiteral("/clipvault/Fun/")));
+
+    const QJsonArray categories =
+        QJsonDocument::fromJson(runHere({"catalogue", "categories", "--json"}).out.toUtf8()).array();
+    ASSERT_EQ(categories.size(), 6);
+    EXPECT_EQ(categories[0].toObject()[QStringLiteral("name")].toString(), QStringLiteral("Mtv"));
+    EXPECT_EQ(categories[0].toObject()[QStringLiteral("tag")].toInt(-1), 0);
+}
+
+TEST_F(CliTest, DuplicatesNeedReplaceAndUnknownCategoriesFail)
+{
+    ASSERT_EQ(runHere({"catalogue", "add", "http://a.com/x.swf"}).code, 0);
+    const CliRun again = runHere({"catalogue", "add", "http://A.com/x.swf", "--category", "Mtv"});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_TRUE(again.err.contains(QStringLiteral("--replace")));
+    EXPECT_EQ(runHere({"catalogue", "add", "http://A.com/x.swf", "--category", "Mtv", "--replace"}).code, 0);
+    EXPECT_TRUE(runHere({"catalogue", "list"}).out.startsWith(QStringLiteral("N\tMtv\t")));
+
+    const CliRun unknown = runHere({"catalogue", "add", "http://a.com/z.swf", "--category", "Nope"});
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_EQ(unknown.err.count(u'\n'), 1) << "one line: " << qPrintable(unknown.err);
+}
+
+TEST_F(CliTest, BadUsageExitsWithTwo)
+{
+    EXPECT_EQ(run({}).code, 2);
+    EXPECT_EQ(run({"catalogue"}).code, 2);
+    EXPECT_EQ(run({"catalogue", "frobnicate"}).code, 2);
+    EXPECT_EQ(run({"catalogue", "add"}).code, 2);
+    EXPECT_EQ(run({"catalogue", "list", "--bogus"}).code, 2);
+    EXPECT_EQ(run({"catalogue", "list", "--data-dir"}).code, 2);
+}
+
+TEST_F(CliTest, ChangesAreRefusedWhileTheProgramHoldsTheDataFolder)
+{
+    QLockFile programLock(QDir(folder.path()).filePath(QStringLiteral("clipvault.lock")));
+    ASSERT_TRUE(programLock.tryLock(0));
+    const CliRun add = runHere({"catalogue", "add", "http://a.com/x.swf"});
+    EXPECT_EQ(add.code, 1);
+    EXPECT_TRUE(add.err.contains(QStringLiteral("running")));
+    EXPECT_EQ(runHere({"catalogue", "list"}).code, 0) << "reading is always allowed";
+    programLock.unlock();
+    EXPECT_EQ(runHere({"catalogue", "add", "http://a.com/x.swf"}).code, 0);
+}

@@ -1,0 +1,233 @@
+#include "cataloguestore.h"
+
+#include "catalogue.h"
+#include "scriptedprompt.h"
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace {
+
+class StoreTest : public ::testing::Test
+{
+protected:
+    QString path(const char* name) const { return QDir(folder.path()).filePath(QLatin1String(name)); }
+    QString itemsLog() const { return path("downloading.log"); }
+    QString categoriesLog() const { return path("category.log"); }
+
+    /// Loads both logs into a fresh catalogue, as start-up does.
+    void load()
+    {
+        catalogue = std::make_unique<Catalogue>(prompt, options);
+        store = std::make_unique<CatalogueStore>(folder.path());
+        itemsResult = store->LoadItems(*catalogue);
+        categoriesResult = store->LoadCategories(*catalogue);
+    }
+
+    QStringList categoryNames() const
+    {
+        QStringList names;
+        for (const CategoryRecord& category : catalogue->categories())
+            names << FieldText(category.Name);
+        return names;
+    }
+
+    QTemporaryDir folder;
+    ScriptedPrompt prompt;
+    OptionsRecord options = DefaultOptions();
+    std::unique_ptr<Catalogue> catalogue;
+    std::unique_ptr<CatalogueStore> store;
+    LogLoadResult itemsResult;
+    LogLoadResult categoriesResult;
+};
+
+QByteArray handMadeItemsLog()
+{
+    return logHeaderBytes("clipvault", 3) +
+           itemBytes('D', "http://a.com/one.swf", "Game", "/m/Game/", "one.swf", "first") +
+           itemBytes('P', "http://a.com/two.swf", "Downloaded", "/m/", "two.swf", "", 0) +
+           itemBytes('X', "http://a.com/three.swf", "Fun", "/m/Fun/", "/abs/three.swf", "c", 1);
+}
+
+QByteArray handMadeCategoriesLog()
+{
+    return logHeaderBytes("category", 6) + categoryBytes("Game", "/m/Game/", 5) +
+           categoryBytes("Fun", "/m/Fun/") + categoryBytes("Mtv", "/m/Mtv/") +
+           categoryBytes("Downloading", "/m/") + categoryBytes("Downloaded", "/m/") +
+           categoryBytes("Deleted", "/m/");
+}
+
+} // namespace
+
+TEST_F(StoreTest, FirstRunHasTheFirstRunAndBuiltInCategoriesAndNoItems)
+{
+    load();
+    EXPECT_FALSE(itemsResult.existed);
+    EXPECT_EQ(catalogue->itemCount(), 0);
+    EXPECT_EQ(categoryNames(), (QStringList{"Mtv", "Game", "Fun", "Downloading", "Downloaded", "Deleted"}));
+    EXPECT_EQ(FieldText(catalogue->category(1).Folder), DefaultSaveFolder() + QStringLiteral("Game/"));
+    EXPECT_TRUE(store->unreadableNotice().isEmpty());
+    EXPECT_FALSE(QFile::exists(itemsLog())) << "loading writes nothing";
+}
+
+TEST_F(StoreTest, HandMadeLogsLoadFieldByFieldAndSaveBackByteForByte)
+{
+    ASSERT_TRUE(writeFile(itemsLog(), handMadeItemsLog()));
+    ASSERT_TRUE(writeFile(categoriesLog(), handMadeCategoriesLog()));
+    load();
+
+    ASSERT_EQ(catalogue->itemCount(), 3);
+    const ItemRecord& first = catalogue->item(0);
+    EXPECT_EQ(first.state(), ItemState::Downloaded);
+    EXPECT_EQ(FieldText(first.Url), QStringLiteral("http://a.com/one.swf"));
+    EXPECT_EQ(FieldText(first.Category), QStringLiteral("Game"));
+    EXPECT_EQ(FieldText(first.Folder), QStringLiteral("/m/Game/"));
+    EXPECT_EQ(FieldText(first.Comment), QStringLiteral("first"));
+    EXPECT_EQ(ItemFilePath(catalogue->item(2)), QStringLiteral("/abs/three.swf"));
+    EXPECT_EQ(catalogue->item(2).StartNow, 1);
+    EXPECT_EQ(catalogue->category(0).Tag, 5);
+    EXPECT_EQ(categoryNames(), (QStringList{"Game", "Fun", "Mtv", "Downloading", "Downloaded", "Deleted"}));
+
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    ASSERT_TRUE(store->SaveCategories(*catalogue));
+    EXPECT_EQ(readFile(itemsLog()), handMadeItemsLog());
+    EXPECT_EQ(readFile(categoriesLog()), handMadeCategoriesLog());
+}
+
+TEST_F(StoreTest, EmptyLogsLoadEmptyAndAnEmptyCategoryLogGetsOnlyTheBuiltIns)
+{
+    ASSERT_TRUE(writeFile(itemsLog(), logHeaderBytes("clipvault", 0)));
+    ASSERT_TRUE(writeFile(categoriesLog(), logHeaderBytes("category", 0)));
+    load();
+    EXPECT_TRUE(itemsResult.existed && itemsResult.whole);
+    EXPECT_EQ(catalogue->itemCount(), 0);
+    EXPECT_EQ(categoryNames(), (QStringList{"Downloading", "Downloaded", "Deleted"}));
+    EXPECT_TRUE(store->unreadableNotice().isEmpty());
+}
+
+TEST_F(StoreTest, LoadedFoldersAreCompletedAndRepeatsAreDropped)
+{
+    ASSERT_TRUE(writeFile(categoriesLog(),
+                          logHeaderBytes("category", 4) + categoryBytes("Swf", "/data/swf") +
+                              categoryBytes("Cartoons", "") + categoryBytes("Downloaded", "") +
+                              categoryBytes(" swf ", "/other/")));
+    load();
+    EXPECT_EQ(FieldText(catalogue->category(0).Folder), QStringLiteral("/data/swf/"));
+    EXPECT_EQ(FieldText(catalogue->category(1).Folder), DefaultSaveFolder() + QStringLiteral("Cartoons/"));
+    EXPECT_EQ(FieldText(catalogue->category(2).Folder), DefaultSaveFolder());
+    EXPECT_EQ(categoryNames(), (QStringList{"Swf", "Cartoons", "Downloaded", "Downloading", "Deleted"}));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("The Category has exists!"));
+}
+
+TEST_F(StoreTest, RepeatedUrlsInTheLogAskTheDuplicateQuestion)
+{
+    const QByteArray log = logHeaderBytes("clipvault", 3) +
+                           itemBytes('D', "http://a/x.swf", "Game", "/m/", "old.swf") +
+                           itemBytes('D', "http://a/y.swf", "Game", "/m/", "y.swf") +
+                           itemBytes('N', " HTTP://A/X.swf", "Fun", "/m/", "new.swf");
+    ASSERT_TRUE(writeFile(itemsLog(), log));
+
+    prompt.answer({true});
+    load();
+    ASSERT_EQ(catalogue->itemCount(), 2);
+    EXPECT_EQ(FieldText(catalogue->item(1).FileName), QStringLiteral("new.swf"));
+
+    prompt.answer({false});
+    load();
+    ASSERT_EQ(catalogue->itemCount(), 2);
+    EXPECT_EQ(FieldText(catalogue->item(0).FileName), QStringLiteral("old.swf"));
+    EXPECT_EQ(prompt.questions.size(), 2u);
+}
+
+TEST_F(StoreTest, ATruncatedLogLoadsWhatItHoldsAndIsKeptAsideBeforeTheFirstSave)
+{
+    QByteArray log = handMadeItemsLog();
+    log.chop(300); // the third record is cut short
+    ASSERT_TRUE(writeFile(itemsLog(), log));
+    load();
+    EXPECT_EQ(catalogue->itemCount(), 2);
+    EXPECT_FALSE(itemsResult.whole);
+    EXPECT_EQ(itemsResult.announced, 3);
+    const QString notice = store->unreadableNotice();
+    EXPECT_TRUE(notice.contains(QStringLiteral("downloading.log")));
+    EXPECT_TRUE(notice.contains(QStringLiteral("2 of its records")));
+    EXPECT_FALSE(QFile::exists(UnreadableCopyPath(itemsLog()))) << "nothing is written at load";
+
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_EQ(readFile(UnreadableCopyPath(itemsLog())), log);
+    EXPECT_EQ(readFile(itemsLog()).size(), 16 + 2 * 636);
+
+    // The saved log is whole: the next save does not copy it aside again.
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_FALSE(QFile::exists(UnreadableCopyPath(itemsLog()) + QStringLiteral(".2")));
+}
+
+TEST_F(StoreTest, GarbageNegativeAndAbsurdCountsLoadNothingAndKeepEveryCopy)
+{
+    const QByteArray cases[] = {
+        QByteArray("not a log"),                                     // shorter than a header
+        logHeaderBytes("clipvault", -4) + itemBytes('D', "u", "c", "f", "n"),
+        logHeaderBytes("clipvault", 0x7fffffff),
+        QByteArray(5000, '\xff'),                                     // another kind of file
+        QByteArray(),                                                 // empty
+    };
+    int copies = 0;
+    for (const QByteArray& bytes : cases) {
+        ASSERT_TRUE(writeFile(itemsLog(), bytes));
+        load();
+        EXPECT_FALSE(itemsResult.whole);
+        EXPECT_EQ(catalogue->itemCount(), 0);
+        EXPECT_FALSE(store->unreadableNotice().isEmpty());
+        ASSERT_TRUE(store->SaveItems(*catalogue));
+        ++copies;
+        const QString copy = copies == 1 ? UnreadableCopyPath(itemsLog())
+                                         : UnreadableCopyPath(itemsLog()) + u'.' + QString::number(copies);
+        EXPECT_EQ(readFile(copy), bytes) << "copy " << copies;
+    }
+}
+
+TEST_F(StoreTest, AFailedSaveKeepsThePreviousFileWhole)
+{
+    load();
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    const QByteArray before = readFile(itemsLog());
+    for (int i = 0; i < 10; ++i)
+        catalogue->AddItemFromUrl(QStringLiteral("http://a/%1.swf").arg(i), {});
+
+    QString error;
+    {
+        FileSizeLimit diskFull(2000); // ten items need 6376 bytes
+        EXPECT_FALSE(store->SaveItems(*catalogue, &error));
+    }
+    EXPECT_EQ(error, QStringLiteral("Cannot create file ") + itemsLog());
+    EXPECT_EQ(readFile(itemsLog()), before);
+    EXPECT_TRUE(QDir(folder.path()).entryList({QStringLiteral("*.log*")}, QDir::Files).size() == 1)
+        << "no temporary file is left behind";
+
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_EQ(readFile(itemsLog()).size(), 16 + 10 * 636);
+}
+
+TEST_F(StoreTest, SavingAndLoadingAgainReproducesBothLists)
+{
+    load();
+    catalogue->AddCategory(CategoryNamed(QStringLiteral("Ünïcode")));
+    catalogue->AddItemFromUrl(QStringLiteral("http://a/ü.swf"), QStringLiteral("ünïcode"));
+    catalogue->AddItemFromUrl(QStringLiteral("http://a/b.swf"), QStringLiteral("Mtv"));
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    ASSERT_TRUE(store->SaveCategories(*catalogue));
+    const auto items = catalogue->items();
+    const auto categories = catalogue->categories();
+
+    load();
+    ASSERT_EQ(catalogue->itemCount(), 2);
+    EXPECT_EQ(std::memcmp(catalogue->items().data(), items.data(), 2 * sizeof(ItemRecord)), 0);
+    ASSERT_EQ(catalogue->categories().size(), categories.size());
+    EXPECT_EQ(std::memcmp(catalogue->categories().data(), categories.data(),
+                          categories.size() * sizeof(CategoryRecord)),
+              0);
+}
