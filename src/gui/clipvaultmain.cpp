@@ -144,12 +144,14 @@ void TClipVaultMain::showAtStart()
 
 void TClipVaultMain::showStartupNotice()
 {
+    if (m_startupNoticeShown)
+        return;
+    m_startupNoticeShown = true;
     QStringList notices;
     if (!m_optionsNotice.isEmpty())
         notices << m_optionsNotice;
     if (const QString logs = m_store.unreadableNotice(); !logs.isEmpty())
         notices << logs;
-    m_optionsNotice.clear();
     if (!notices.isEmpty())
         m_prompt.inform(notices.join(u'\n'), QStringLiteral("Information"));
 }

@@ -93,6 +93,7 @@ private:
     Catalogue m_catalogue;
     CatalogueStore m_store;
     QString m_optionsNotice;
+    bool m_startupNoticeShown = false;
     MainActions* m_actions;
     TrayController* m_tray;
     CategoryTreeModel* m_treeModel;

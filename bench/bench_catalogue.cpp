@@ -1,0 +1,163 @@
+#include "benchfixtures.h"
+
+#include "catalogue.h"
+#include "cataloguestore.h"
+#include "categorytreemodel.h"
+#include "clipvaultmain.h"
+#include "fake/fakeautostart.h"
+#include "fake/fakehotkey.h"
+#include "itemlistmodel.h"
+#include "options.h"
+#include "scriptedprompt.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+namespace {
+
+QString logPath()
+{
+    return QDir(LargeCatalogueFolder()).filePath(QStringLiteral("downloading.log"));
+}
+
+// Every item is a downloaded movie of the one category "Game", so selecting "Game" lists all.
+void makeLargeCatalogue(const QString& folder)
+{
+    ScriptedPrompt prompt;
+    const OptionsRecord options = DefaultOptions();
+    Catalogue catalogue(prompt, options);
+    CatalogueStore store(folder);
+    store.LoadCategories(catalogue);
+    catalogue.reserveItems(kLargeCatalogueItems);
+    for (int i = 0; i < kLargeCatalogueItems; ++i) {
+        ItemRecord item = EmptyItemRecord();
+        item.State = 'D';
+        SetFieldText(item.Url, QStringLiteral("http://movies.example.com/section%1/movie-%2.swf")
+                                   .arg(i % 97)
+                                   .arg(i));
+        SetFieldText(item.Category, QStringLiteral("Game"));
+        SetFieldText(item.Folder, QStringLiteral("/home/user/clipvault/Game/"));
+        SetFieldText(item.FileName, QStringLiteral("movie-%1.swf").arg(i));
+        SetFieldText(item.Comment, QStringLiteral("a comment of moderate length for item %1").arg(i));
+        catalogue.AppendItem(item);
+    }
+    store.SaveItems(catalogue);
+    store.SaveCategories(catalogue);
+}
+
+void ReadLogBytes(benchmark::State& state)
+{
+    for (auto _ : state) {
+        QFile file(logPath());
+        file.open(QIODevice::ReadOnly);
+        QByteArray bytes = file.readAll();
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+
+void LoadItems(benchmark::State& state)
+{
+    ScriptedPrompt prompt;
+    const OptionsRecord options = DefaultOptions();
+    for (auto _ : state) {
+        Catalogue catalogue(prompt, options);
+        CatalogueStore store(LargeCatalogueFolder());
+        store.LoadItems(catalogue);
+        if (catalogue.itemCount() != kLargeCatalogueItems)
+            state.SkipWithError("the log did not load whole");
+    }
+}
+
+void WriteLogBytes(benchmark::State& state)
+{
+    QFile source(logPath());
+    source.open(QIODevice::ReadOnly);
+    const QByteArray bytes = source.readAll();
+    QTemporaryDir target;
+    for (auto _ : state) {
+        QFile file(QDir(target.path()).filePath(QStringLiteral("plain.log")));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
+        file.close();
+    }
+}
+
+void SaveItems(benchmark::State& state)
+{
+    ScriptedPrompt prompt;
+    const OptionsRecord options = DefaultOptions();
+    Catalogue catalogue(prompt, options);
+    CatalogueStore(LargeCatalogueFolder()).LoadItems(catalogue);
+    QTemporaryDir target;
+    CatalogueStore store(target.path());
+    for (auto _ : state)
+        store.SaveItems(catalogue);
+}
+
+class MainWindowFixture
+{
+public:
+    MainWindowFixture()
+        : window(MainWindowServices{LargeCatalogueFolder(), options, prompt, hotKey, autostart})
+    {
+    }
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    FakeHotKey hotKey;
+    FakeAutostart autostart;
+    TClipVaultMain window;
+};
+
+// Selecting a node fills the item list (RefreshItemList) and selects and shows its first row.
+void RefreshItemList(benchmark::State& state)
+{
+    MainWindowFixture fixture;
+    fixture.window.resize(1280, 800);
+    fixture.window.show();
+    auto* tree = fixture.window.findChild<QTreeView*>(QStringLiteral("tvwclass"));
+    const QModelIndex game = fixture.window.treeModel().nodeAt(4);
+    const QModelIndex downloading = fixture.window.treeModel().nodeAt(1);
+    for (auto _ : state) {
+        state.PauseTiming();
+        tree->setCurrentIndex(downloading);
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        tree->setCurrentIndex(game);
+        fixture.window.repaint();
+        if (fixture.window.itemModel().rowCount() != kLargeCatalogueItems)
+            state.SkipWithError("the node did not list every item");
+    }
+}
+
+void MainWindowStartUp(benchmark::State& state)
+{
+    for (auto _ : state) {
+        MainWindowFixture fixture;
+        fixture.window.show();
+        QCoreApplication::processEvents();
+    }
+}
+
+} // namespace
+
+const QString& LargeCatalogueFolder()
+{
+    static QTemporaryDir folder;
+    static const bool made = (makeLargeCatalogue(folder.path()), true);
+    (void)made;
+    static const QString path = folder.path();
+    return path;
+}
+
+BENCHMARK(ReadLogBytes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(LoadItems)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(WriteLogBytes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(SaveItems)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+BENCHMARK(RefreshItemList)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(MainWindowStartUp)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

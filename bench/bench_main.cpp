@@ -1,0 +1,76 @@
+// make bench: every figure is measured beside a peer in the same run (reading or writing the
+// same bytes plainly), and the ratios are printed at the end.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include <QApplication>
+#include <QStandardPaths>
+
+namespace {
+
+/// Keeps each benchmark's real time per iteration for the ratio table.
+class RatioReporter final : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration)
+                m_seconds[run.run_name.function_name] =
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    double seconds(const std::string& name) const
+    {
+        const auto it = m_seconds.find(name);
+        return it == m_seconds.end() ? -1 : it->second;
+    }
+
+private:
+    std::map<std::string, double> m_seconds;
+};
+
+void printRatio(const RatioReporter& reporter, const char* what, const char* name, const char* peer,
+                double targetRatio, double targetSeconds)
+{
+    const double seconds = reporter.seconds(name);
+    const double peerSeconds = reporter.seconds(peer);
+    if (seconds < 0)
+        return;
+    std::printf("%-44s %9.1f ms", what, seconds * 1e3);
+    if (targetSeconds > 0)
+        std::printf("  (target <= %.0f ms)", targetSeconds * 1e3);
+    if (peerSeconds > 0)
+        std::printf("  %5.2f x %s (target <= %.1f x)", seconds / peerSeconds, peer, targetRatio);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform's notices would bury the figures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type >= QtCriticalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    std::printf("\nFigures for 100 000 items:\n");
+    printRatio(reporter, "load the items log", "LoadItems", "ReadLogBytes", 4, 0.25);
+    printRatio(reporter, "save the items log", "SaveItems", "WriteLogBytes", 4, 0);
+    printRatio(reporter, "RefreshItemList (select a 100 000-item node)", "RefreshItemList", "", 0, 0.05);
+    printRatio(reporter, "start-up to a built main window", "MainWindowStartUp", "", 0, 1.0);
+    benchmark::Shutdown();
+    return 0;
+}

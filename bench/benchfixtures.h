@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+/// A data folder holding a 100 000-item log (63.6 MB) and a category log, made once per run.
+const QString& LargeCatalogueFolder();
+constexpr int kLargeCatalogueItems = 100000;

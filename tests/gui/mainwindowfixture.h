@@ -1,0 +1,58 @@
+#pragma once
+
+#include "categorytreemodel.h"
+#include "clipvaultmain.h"
+#include "itemlistmodel.h"
+#include "fake/fakeautostart.h"
+#include "fake/fakehotkey.h"
+#include "options.h"
+#include "scriptedprompt.h"
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+/// A main window on a temporary data folder, with scripted answers and fake desktop services.
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    QString path(const char* name) const { return QDir(folder.path()).filePath(QLatin1String(name)); }
+
+    TClipVaultMain& start()
+    {
+        window = std::make_unique<TClipVaultMain>(
+            MainWindowServices{folder.path(), options, prompt, hotKey, autostart});
+        return *window;
+    }
+    QTreeView* tree() const { return window->findChild<QTreeView*>(QStringLiteral("tvwclass")); }
+    QTreeView* list() const
+    {
+        return window->findChild<QTreeView*>(QStringLiteral("lvFlashItemsList"));
+    }
+    QStringList nodeTexts() const
+    {
+        QStringList texts;
+        for (int i = 0; i < window->treeModel().nodeCount(); ++i)
+            texts << window->treeModel().nodeAt(i).data().toString();
+        return texts;
+    }
+    /// The URLs listed after selecting the node at a tree position.
+    QStringList listedUrls(int node)
+    {
+        tree()->setCurrentIndex(window->treeModel().nodeAt(node));
+        QStringList urls;
+        for (int row = 0; row < window->itemModel().rowCount(); ++row)
+            urls << window->itemModel().urlAt(row);
+        return urls;
+    }
+
+    QTemporaryDir folder;
+    ScriptedPrompt prompt;
+    OptionsRecord options = DefaultOptions();
+    FakeHotKey hotKey;
+    FakeAutostart autostart;
+    std::unique_ptr<TClipVaultMain> window;
+};

@@ -1,0 +1,243 @@
+#include "mainwindowfixture.h"
+
+#include "categorytreemodel.h"
+#include "icons.h"
+#include "itemlistmodel.h"
+#include "traycontroller.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QByteArray catalogueLog()
+{
+    return logHeaderBytes("clipvault", 7) +
+           itemBytes('N', "http://a/new.swf", "Downloaded", "/m/", "new.swf") +
+           itemBytes('D', "http://a/game1.swf", " GAME ", "/m/Game/", "game1.swf") +
+           itemBytes('X', "http://a/gone.swf", "Fun", "/m/Fun/", "gone.swf") +
+           itemBytes('P', "http://a/later.swf", "Mtv", "/m/Mtv/", "later.swf") +
+           itemBytes('D', "http://a/top.swf", "Downloaded", "/m/", "top.swf") +
+           itemBytes('F', "http://a/failed.swf", "Fun", "/m/Fun/", "failed.swf") +
+           itemBytes('D', "http://a/game2.swf", "game", "/m/Game/", "game2.swf");
+}
+
+bool sameImage(const QIcon& a, const QIcon& b)
+{
+    return a.pixmap(16, 16).toImage() == b.pixmap(16, 16).toImage();
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, FirstRunShowsTheFixedTreeAndWritesBothLogsOnClose)
+{
+    start();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Clip Vault"));
+    EXPECT_EQ(nodeTexts(), (QStringList{"ClipVault", "Downloading", "Downloaded", "Mtv", "Game",
+                                        "Fun", "Deleted"}));
+    EXPECT_EQ(tree()->currentIndex(), window->treeModel().downloadingNode());
+    EXPECT_TRUE(tree()->isExpanded(window->treeModel().rootNode()));
+    EXPECT_TRUE(tree()->isExpanded(window->treeModel().downloadedNode()));
+    EXPECT_EQ(window->itemModel().rowCount(), 0);
+    EXPECT_TRUE(hotKey.isRegistered());
+
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(hotKey.isRegistered());
+    EXPECT_EQ(readFile(path("downloading.log")), logHeaderBytes("clipvault", 0));
+    const QByteArray categories = readFile(path("category.log"));
+    EXPECT_EQ(categories.size(), 16 + 6 * 144);
+    EXPECT_EQ(categories.mid(16 + 12, 4), QByteArray("Mtv\0", 4));
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(MainWindowTest, EachNodeListsItsItemsInCatalogueOrder)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));
+    start();
+    EXPECT_EQ(listedUrls(1), (QStringList{"http://a/new.swf", "http://a/later.swf",
+                                          "http://a/failed.swf"}));
+    EXPECT_EQ(listedUrls(2), QStringList{"http://a/top.swf"});
+    EXPECT_EQ(listedUrls(4), (QStringList{"http://a/game1.swf", "http://a/game2.swf"}))
+        << "a category lists its items whatever the case and blanks of their Category";
+    EXPECT_EQ(listedUrls(6), QStringList{"http://a/gone.swf"});
+    EXPECT_TRUE(listedUrls(0).isEmpty()) << "the root lists nothing in a normal catalogue";
+
+    // After a fill the first row is selected.
+    listedUrls(4);
+    const QModelIndexList selected = list()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), 0);
+}
+
+TEST_F(MainWindowTest, ItemListShowsItsColumnsAndAnImagePerState)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));
+    start();
+    const ItemListModel& model = window->itemModel();
+    QStringList captions;
+    QList<int> widths;
+    for (int column = 0; column < model.columnCount(); ++column) {
+        captions << model.headerData(column, Qt::Horizontal).toString();
+        widths << list()->header()->sectionSize(column);
+    }
+    EXPECT_EQ(captions, (QStringList{"  Filename", "Category", "Comments", "Source Url"}));
+    EXPECT_EQ(widths, (QList<int>{150, 100, 355, 200}));
+
+    listedUrls(1); // new (N), later (P), failed (F)
+    EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("new.swf"));
+    EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Mtv"));
+    EXPECT_EQ(model.index(2, 3).data().toString(), QStringLiteral("http://a/failed.swf"));
+    const auto image = [&](int row) { return model.index(row, 0).data(Qt::DecorationRole).value<QIcon>(); };
+    EXPECT_TRUE(sameImage(image(0), Icons::itemImage(ItemState::New)));
+    EXPECT_TRUE(sameImage(image(1), Icons::itemImage(ItemState::Pending)));
+    EXPECT_TRUE(sameImage(image(2), Icons::itemImage(ItemState::Failed)));
+    EXPECT_TRUE(sameImage(Icons::itemImage(ItemState::Failed), Icons::itemImage(ItemState::Deleted)));
+    EXPECT_FALSE(sameImage(Icons::itemImage(ItemState::New), Icons::itemImage(ItemState::Downloaded)));
+}
+
+TEST_F(MainWindowTest, ModelsStayConsistentThroughRefreshes)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));
+    start();
+    QAbstractItemModelTester itemTester(&window->itemModel(),
+                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester treeTester(&window->treeModel(),
+                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+    for (int node = 0; node < window->treeModel().nodeCount(); ++node)
+        listedUrls(node);
+    window->catalogue().AddCategory(CategoryNamed(QStringLiteral("Cartoons")));
+    window->RefreshCategoryTree();
+    EXPECT_EQ(nodeTexts().at(6), QStringLiteral("Cartoons"));
+    window->catalogue().RemoveCategory(QStringLiteral("Mtv"));
+    window->RefreshCategoryTree();
+    EXPECT_EQ(nodeTexts(), (QStringList{"ClipVault", "Downloading", "Downloaded", "Game", "Fun",
+                                        "Cartoons", "Deleted"}));
+    EXPECT_TRUE(window->itemModel().removeRows(0, 1));
+    window->RefreshItemList();
+}
+
+TEST_F(MainWindowTest, AddingAnItemRefreshesTheListedNode)
+{
+    start();
+    EXPECT_GE(window->catalogue().AddItemFromUrl(QStringLiteral("http://a/x.swf"), {}), 0);
+    EXPECT_EQ(window->itemModel().rowCount(), 1) << "the Downloading node shows the new item";
+}
+
+TEST_F(MainWindowTest, AFailedSaveAtCloseKeepsTheProgramRunning)
+{
+    start();
+    window->show();
+    for (int i = 0; i < 10; ++i)
+        window->catalogue().AddItemFromUrl(QStringLiteral("http://a/%1.swf").arg(i), {});
+    {
+        FileSizeLimit diskFull(1000);
+        EXPECT_FALSE(window->close());
+    }
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Cannot create file ") + path("downloading.log"));
+    EXPECT_TRUE(hotKey.isRegistered()) << "F7 works again after the failed close";
+    EXPECT_EQ(window->catalogue().itemCount(), 10);
+
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(readFile(path("downloading.log")).size(), 16 + 10 * 636);
+}
+
+TEST_F(MainWindowTest, HotKeyAndTrayToggleTheWindow)
+{
+    start();
+    window->showAtStart();
+    EXPECT_TRUE(window->isShownState());
+    EXPECT_TRUE(window->isMaximized());
+    hotKey.press();
+    EXPECT_FALSE(window->isShownState());
+    hotKey.press();
+    EXPECT_TRUE(window->isShownState());
+    EXPECT_TRUE(window->isMaximized()) << "the window comes back as it was";
+
+    emit window->tray().toggleRequested();
+    EXPECT_FALSE(window->isShownState());
+    window->tray().menu()->findChild<QAction*>(QStringLiteral("ShowWindow1"))->trigger();
+    EXPECT_TRUE(window->isShownState());
+}
+
+TEST_F(MainWindowTest, TrayIconHasItsHintAndMenu)
+{
+    start();
+    const TrayController& tray = window->tray();
+    EXPECT_EQ(tray.icon()->toolTip(), QStringLiteral("Press F7 to Show/Hide MainForm"));
+    QStringList entries;
+    for (QAction* action : tray.menu()->actions()) {
+        if (!action->isSeparator())
+            entries << action->text();
+    }
+    EXPECT_EQ(entries, (QStringList{"Show/Hide Clip Vault (F7)", "&Exit"}));
+}
+
+TEST_F(MainWindowTest, ExitFromTheTrayMenuClosesAHiddenWindowAndSaves)
+{
+    start();
+    QSignalSpy closed(window.get(), &TClipVaultMain::closed);
+    window->showAtStart();
+    window->ToggleMainWindow();
+    for (QAction* action : window->tray().menu()->actions()) {
+        if (action->objectName() == QLatin1String("ExitAction"))
+            action->trigger();
+    }
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(QFile::exists(path("downloading.log")));
+    EXPECT_TRUE(QFile::exists(path("category.log")));
+}
+
+TEST_F(MainWindowTest, StartsInTheTrayWhenAskedTo)
+{
+    options.StartMinimized = 1;
+    ASSERT_TRUE(SaveOptions(path("clipvault.opt"), options));
+    options = DefaultOptions(); // the window must read the file, not this record
+    start();
+    EXPECT_EQ(options.StartMinimized, 1);
+    window->showAtStart();
+    EXPECT_FALSE(window->isShownState());
+    hotKey.press();
+    EXPECT_TRUE(window->isShownState());
+}
+
+TEST_F(MainWindowTest, UnreadableFilesAreReportedOnceAfterStartUp)
+{
+    QByteArray log = catalogueLog();
+    log.chop(100);
+    ASSERT_TRUE(writeFile(path("downloading.log"), log));
+    ASSERT_TRUE(writeFile(path("clipvault.opt"), QByteArray("\0\0\1", 3)));
+    start();
+    EXPECT_EQ(window->catalogue().itemCount(), 6);
+    EXPECT_TRUE(prompt.messages.empty()) << "nothing is said before the window is up";
+    window->showStartupNotice();
+    window->showStartupNotice();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("downloading.log")));
+    EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("clipvault.opt")));
+    EXPECT_EQ(options.PauseMovieOnBar, 1);
+    EXPECT_EQ(options.AutoStart, 0) << "bytes the short file lacks are off";
+
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(readFile(UnreadableCopyPath(path("downloading.log"))), log);
+}
+
+TEST_F(MainWindowTest, PreviewCheckBoxFollowsAndSetsTheOption)
+{
+    options.PreviewEnabled = 0;
+    ASSERT_TRUE(SaveOptions(path("clipvault.opt"), options));
+    start();
+    auto* preview = window->findChild<QCheckBox*>(QStringLiteral("chk_preview"));
+    ASSERT_NE(preview, nullptr);
+    EXPECT_FALSE(preview->isChecked());
+    preview->click();
+    EXPECT_EQ(options.PreviewEnabled, 1);
+    EXPECT_EQ(readFile(path("clipvault.opt")).at(10), '\0') << "not written until the next options save";
+}

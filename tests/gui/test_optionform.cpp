@@ -1,0 +1,117 @@
+#include "mainwindowfixture.h"
+
+#include "mainactions.h"
+#include "optionform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+/// Runs `act` on the options dialog once it is up, then presses OK or Cancel.
+void whenDialogOpens(std::function<void(QDialog&)> act, QDialogButtonBox::StandardButton press)
+{
+    QTimer::singleShot(0, [act = std::move(act), press] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        act(*dialog);
+        dialog->findChild<QDialogButtonBox*>()->button(press)->click();
+    });
+}
+
+template <typename T>
+T* control(QDialog& dialog, const char* name)
+{
+    T* widget = dialog.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+QByteArray bytesOf(const OptionsRecord& options)
+{
+    return QByteArray(reinterpret_cast<const char*>(&options), sizeof options);
+}
+
+} // namespace
+
+TEST(OptionForm, OpensOnDisplayAndShowsEveryFlag)
+{
+    OptionsRecord options = DefaultOptions();
+    options.XPStyle = 0;
+    options.NotifyTaskFailed = 1;
+    whenDialogOpens(
+        [](QDialog& dialog) {
+            EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Clip Vault Options"));
+            auto* tabs = control<QTabWidget>(dialog, "pgcOptions");
+            QStringList titles;
+            for (int i = 0; i < tabs->count(); ++i)
+                titles << tabs->tabText(i);
+            EXPECT_EQ(titles, (QStringList{"General", "Event", "Style", "Display"}));
+            EXPECT_EQ(tabs->currentIndex(), 3);
+            EXPECT_TRUE(control<QRadioButton>(dialog, "rdo_xp_style_no")->isChecked());
+            EXPECT_FALSE(control<QRadioButton>(dialog, "rdo_xp_style")->isChecked());
+            EXPECT_TRUE(control<QCheckBox>(dialog, "chk_pop_task_failed")->isChecked());
+            EXPECT_FALSE(control<QCheckBox>(dialog, "chk_pop_task_added")->isChecked());
+            EXPECT_TRUE(control<QCheckBox>(dialog, "chk_show_bar")->isChecked());
+            EXPECT_TRUE(control<QCheckBox>(dialog, "chk_start_minimize")->isHidden());
+            EXPECT_EQ(control<QCheckBox>(dialog, "chk_pause_movie")->text(),
+                      QStringLiteral("Pause movie in webpage when shutcutbar appears"));
+        },
+        QDialogButtonBox::Cancel);
+    EXPECT_FALSE(EditOptions(options));
+}
+
+TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
+{
+    OptionsRecord options = DefaultOptions();
+    options.reserved = 9;
+    options.StartMinimized = 1;
+    options.PreviewEnabled = 0;
+    const OptionsRecord before = options;
+
+    auto flipEverything = [](QDialog& dialog) {
+        for (const char* name : {"chk_pause_movie", "chk_auto_start", "chk_pop_task_added",
+                                 "chk_pop_task_finished", "chk_pop_task_failed", "chk_show_bar",
+                                 "chk_show_miniwin"})
+            control<QCheckBox>(dialog, name)->click();
+        control<QRadioButton>(dialog, "rdo_xp_style_no")->click();
+    };
+    whenDialogOpens(flipEverything, QDialogButtonBox::Cancel);
+    EXPECT_FALSE(EditOptions(options));
+    EXPECT_EQ(bytesOf(options), bytesOf(before));
+
+    whenDialogOpens(flipEverything, QDialogButtonBox::Ok);
+    EXPECT_TRUE(EditOptions(options));
+    EXPECT_EQ(bytesOf(options), QByteArray("\x09\x01\x00\x00\x01\x01\x01\x00\x00\x00\x00", 11))
+        << "the hidden start-minimized flag is carried through unchanged";
+}
+
+TEST_F(MainWindowTest, OptionsCommandAppliesAutostartAndSavesTheOptions)
+{
+    start();
+    whenDialogOpens([](QDialog& dialog) { control<QCheckBox>(dialog, "chk_pop_task_added")->click(); },
+                    QDialogButtonBox::Ok);
+    window->actions().action(MainActions::SetOptions)->trigger();
+    EXPECT_EQ(options.NotifyTaskAdded, 1);
+    EXPECT_EQ(autostart.calls(), 1);
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(autostart.program(), QCoreApplication::applicationFilePath());
+    EXPECT_EQ(readFile(path("clipvault.opt")), bytesOf(options));
+
+    whenDialogOpens([](QDialog& dialog) { control<QCheckBox>(dialog, "chk_auto_start")->click(); },
+                    QDialogButtonBox::Ok);
+    window->actions().action(MainActions::SetOptions)->trigger();
+    EXPECT_FALSE(autostart.isEnabled());
+
+    whenDialogOpens([](QDialog&) {}, QDialogButtonBox::Cancel);
+    window->actions().action(MainActions::SetOptions)->trigger();
+    EXPECT_EQ(autostart.calls(), 2) << "a cancelled dialog applies nothing";
+}
