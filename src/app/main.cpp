@@ -35,7 +35,6 @@ int main(int argc, char* argv[])
     prepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Clip Vault"));
     QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("clipvault"));
     QApplication::setWindowIcon(Icons::application());

@@ -129,31 +129,26 @@ bool CatalogueStore::keepOriginalAside(Log& log, QString* error)
     return true;
 }
 
+template <typename Record>
+bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record>& records,
+                             QString* error)
+{
+    if (!keepOriginalAside(log, error))
+        return false;
+    const QByteArray header = logHeader(tag, static_cast<qsizetype>(records.size()));
+    const QByteArrayView body(reinterpret_cast<const char*>(records.data()),
+                              static_cast<qsizetype>(records.size() * sizeof(Record)));
+    return WriteFileAtomically(log.path, {header, body}, error);
+}
+
 bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)
 {
-    if (!keepOriginalAside(m_items, error))
-        return false;
-    const auto& items = catalogue.items();
-    const QByteArray header = logHeader(kItemsTag, static_cast<qsizetype>(items.size()));
-    return WriteFileAtomically(
-        m_items.path,
-        {header, QByteArrayView(reinterpret_cast<const char*>(items.data()),
-                                static_cast<qsizetype>(items.size() * sizeof(ItemRecord)))},
-        error);
+    return saveLog(m_items, kItemsTag, catalogue.items(), error);
 }
 
 bool CatalogueStore::SaveCategories(const Catalogue& catalogue, QString* error)
 {
-    if (!keepOriginalAside(m_categories, error))
-        return false;
-    const auto& categories = catalogue.categories();
-    const QByteArray header = logHeader(kCategoriesTag, static_cast<qsizetype>(categories.size()));
-    return WriteFileAtomically(
-        m_categories.path,
-        {header,
-         QByteArrayView(reinterpret_cast<const char*>(categories.data()),
-                        static_cast<qsizetype>(categories.size() * sizeof(CategoryRecord)))},
-        error);
+    return saveLog(m_categories, kCategoriesTag, catalogue.categories(), error);
 }
 
 QString CatalogueStore::unreadableNotice() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -55,6 +56,9 @@ private:
     };
     template <typename Record, typename Add>
     static LogLoadResult readLog(Log& log, Add&& add, const std::function<void(int)>& reserve);
+    template <typename Record>
+    static bool saveLog(Log& log, const char* tag, const std::vector<Record>& records,
+                        QString* error);
     static bool keepOriginalAside(Log& log, QString* error);
 
     QString m_itemsPath;

@@ -8,22 +8,17 @@ namespace {
 // filling a view with a large catalogue. Falls back to the full key for non-ASCII text.
 bool fieldMatchesKey(QByteArrayView field, const QByteArray& key)
 {
-    qsizetype begin = 0;
-    qsizetype end = field.size();
-    while (begin < end && static_cast<unsigned char>(field[begin]) <= ' ')
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(field[end - 1]) <= ' ')
-        --end;
-    if (end - begin != key.size()) {
+    const QByteArrayView text = TrimmedBlanks(field);
+    if (text.size() != key.size()) {
         // Case folding can change the length of non-ASCII text; only then is a slow look needed.
-        for (qsizetype i = begin; i < end; ++i) {
-            if (static_cast<unsigned char>(field[i]) >= 0x80)
+        for (char c : text) {
+            if (static_cast<unsigned char>(c) >= 0x80)
                 return CatalogueKey(field) == key;
         }
         return false;
     }
     for (qsizetype i = 0; i < key.size(); ++i) {
-        const auto c = static_cast<unsigned char>(field[begin + i]);
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80)
             return CatalogueKey(field) == key;
         const char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);

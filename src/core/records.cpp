@@ -49,11 +49,7 @@ QStringList FirstRunCategoryNames()
     return {QStringLiteral("Mtv"), QStringLiteral("Game"), QStringLiteral("Fun")};
 }
 
-namespace {
-
-// Blanks as the catalogue has always trimmed them: every byte up to and including the space.
-// Such bytes never occur inside a multi-byte UTF-8 character, so trimming bytes is safe.
-QByteArrayView trimmedBytes(QByteArrayView text)
+QByteArrayView TrimmedBlanks(QByteArrayView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -64,11 +60,9 @@ QByteArrayView trimmedBytes(QByteArrayView text)
     return text.sliced(begin, end - begin);
 }
 
-} // namespace
-
 QByteArray CatalogueKey(QByteArrayView text)
 {
-    const QByteArrayView trimmed = trimmedBytes(text);
+    const QByteArrayView trimmed = TrimmedBlanks(text);
     QByteArray key(trimmed.size(), Qt::Uninitialized);
     char* out = key.data();
     for (qsizetype i = 0; i < trimmed.size(); ++i) {

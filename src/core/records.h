@@ -90,6 +90,10 @@ QStringList BuiltInCategoryNames();
 /// The user categories of a first run, in order.
 QStringList FirstRunCategoryNames();
 
+/// The text without the blanks around it: every byte up to and including the space, as the
+/// catalogue has always trimmed. Such bytes never occur inside a multi-byte UTF-8 character.
+QByteArrayView TrimmedBlanks(QByteArrayView text);
+
 /// Catalogue key of a name or URL: surrounding blanks trimmed and letter case folded, as UTF-8.
 /// Items are matched by the key of their Url and categories by the key of their Name.
 QByteArray CatalogueKey(QByteArrayView text);

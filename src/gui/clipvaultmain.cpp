@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QScreen>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
@@ -46,6 +47,7 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
 {
     m_ui->setupUi(this);
     setWindowIcon(Icons::application());
+    centreOnScreen();
     setupViews();
     buildMenusAndToolBar();
     FormCreate();
@@ -54,6 +56,16 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
 TClipVaultMain::~TClipVaultMain()
 {
     m_hotKey.unregisterKey();
+}
+
+void TClipVaultMain::centreOnScreen()
+{
+    // Where the window goes when it is restored from maximized.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        setGeometry(frame);
+    }
 }
 
 void TClipVaultMain::setupViews()

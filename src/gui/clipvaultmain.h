@@ -75,6 +75,7 @@ protected:
 
 private:
     void FormCreate();
+    void centreOnScreen();
     void setupViews();
     void buildMenusAndToolBar();
     void minimizeToTray();

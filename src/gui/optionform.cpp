@@ -48,6 +48,8 @@ TOptionForm::TOptionForm(QWidget* parent)
     , m_ui(std::make_unique<Ui::TOptionForm>())
 {
     m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     m_ui->chk_start_minimize->hide();
     m_ui->img_bar->setPixmap(illustration(true));
     m_ui->img_miniwin->setPixmap(illustration(false));
