@@ -3,10 +3,12 @@
 #include "catalogue.h"
 #include "cataloguestore.h"
 #include "datafolder.h"
+#include "httpget.h"
 #include "userprompt.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,7 +29,8 @@ const char kUsageText[] =
     "  catalogue categories [--json]        the categories, one a line\n"
     "  catalogue count                      number of items and categories\n"
     "  catalogue add URL [--category NAME] [--replace]\n"
-    "  catalogue remove URL\n";
+    "  catalogue remove URL\n"
+    "  download URL FILE                    one transfer as the program makes it; prints the size\n";
 
 /// The command line split into words and options; options may stand anywhere.
 struct CommandLine
@@ -270,6 +273,29 @@ int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
     return removeItem(loaded, line, err);
 }
 
+int runDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.words.size() != 3) {
+        err << kUsageText;
+        return kUsage;
+    }
+    THTTPGet httpGet;
+    httpGet.BinaryData = true;
+    httpGet.UseCache = true;
+    httpGet.WaitThread = true;
+    httpGet.URL = line.words[1];
+    httpGet.FileName = QFileInfo(line.words[2]).absoluteFilePath();
+    qint64 size = -1;
+    QObject::connect(&httpGet, &THTTPGet::OnDoneFile, [&](const QString&, qint64 fileSize) { size = fileSize; });
+    httpGet.StartTransfer();
+    if (size < 0) {
+        err << "clipvault-cli: " << httpGet.URL << ": " << httpGet.errorString() << Qt::endl;
+        return kFailed;
+    }
+    out << size << Qt::endl;
+    return kOk;
+}
+
 } // namespace
 
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
@@ -282,6 +308,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
     }
     if (line->words.value(0) == u"catalogue")
         return runCatalogue(*line, out, err);
+    if (line->words.value(0) == u"download")
+        return runDownload(*line, out, err);
     err << kUsageText;
     return kUsage;
 }

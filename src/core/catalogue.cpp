@@ -70,7 +70,7 @@ int Catalogue::AddItemFromUrlAs(const QString& url, const QString& category,
     SetFieldBytes(record.Folder, FieldBytes(m_categories[categoryIndex].Folder));
 
     const int index = AppendItem(record);
-    refreshItemList();
+    RefreshItemList();
     if (m_options.NotifyTaskAdded)
         m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"), kInformation);
     return index;
@@ -176,7 +176,7 @@ void Catalogue::clearCategories()
     m_categoryIndex.clear();
 }
 
-void Catalogue::refreshItemList() const
+void Catalogue::RefreshItemList() const
 {
     if (m_refreshItemList)
         m_refreshItemList();

@@ -82,13 +82,14 @@ public:
 
     /// Called where the item view must be refilled after a change.
     void setRefreshItemList(std::function<void()> refresh) { m_refreshItemList = std::move(refresh); }
+    /// Asks the item view, when there is one, to refill itself.
+    void RefreshItemList() const;
 
     UserPrompt& prompt() const { return m_prompt; }
     const OptionsRecord& options() const { return m_options; }
 
 private:
     void removeItemAt(int index);
-    void refreshItemList() const;
 
     UserPrompt& m_prompt;
     const OptionsRecord& m_options;

@@ -6,11 +6,13 @@
 #include "autostart.h"
 #include "categorytreemodel.h"
 #include "datafolder.h"
+#include "downloadflow.h"
 #include "hotkey.h"
 #include "icons.h"
 #include "itemfilter.h"
 #include "itemlistmodel.h"
 #include "mainactions.h"
+#include "maincommands.h"
 #include "optionform.h"
 #include "options.h"
 #include "traycontroller.h"
@@ -20,6 +22,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
@@ -44,12 +49,18 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_tray(new TrayController(m_actions->action(MainActions::ExitAction), this))
     , m_treeModel(new CategoryTreeModel(this))
     , m_itemModel(new ItemListModel(m_catalogue, this))
+    , m_downloads(new DownloadFlow(m_catalogue, services.options, services.prompt, this))
+    , m_commands(new MainCommands(*this, m_catalogue, *m_downloads, services.options, services.prompt))
+    , m_itemMenu(new QMenu(this))
+    , m_treeMenu(new QMenu(this))
+    , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
     setWindowIcon(Icons::application());
     centreOnScreen();
     setupViews();
     buildMenusAndToolBar();
+    connectCommands();
     FormCreate();
 }
 
@@ -94,16 +105,46 @@ void TClipVaultMain::setupViews()
 
 void TClipVaultMain::buildMenusAndToolBar()
 {
-    QAction* exitAction = m_actions->action(MainActions::ExitAction);
-    QAction* optionsAction = m_actions->action(MainActions::SetOptions);
-    connect(exitAction, &QAction::triggered, this, &QWidget::close);
-    connect(optionsAction, &QAction::triggered, this, &TClipVaultMain::SetOptionsExecute);
+    using Place = MainActions::Place;
+    m_actions->fill(m_ui->menuTask, Place::TaskMenu);
+    m_actions->fill(m_ui->menuEdit, Place::EditMenu);
+    m_actions->fill(m_ui->menuTools, Place::ToolsMenu);
+    m_actions->fill(m_ui->ToolBar1);
+    m_itemMenu->setObjectName(QStringLiteral("popitem"));
+    m_actions->fill(m_itemMenu, Place::ItemMenu);
+    m_treeMenu->setObjectName(QStringLiteral("poptreeview"));
+    m_actions->fill(m_treeMenu, Place::TreeMenu);
 
-    m_ui->menuTask->addAction(exitAction);
-    m_ui->menuTools->addAction(optionsAction);
+    connect(m_ui->lvFlashItemsList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_itemMenu->popup(m_ui->lvFlashItemsList->viewport()->mapToGlobal(at)); });
+    connect(m_ui->tvwclass, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_treeMenu->popup(m_ui->tvwclass->viewport()->mapToGlobal(at)); });
 
-    m_ui->ToolBar1->addAction(optionsAction);
-    m_ui->ToolBar1->addAction(exitAction);
+    // The status bar shows the running download, and nothing else.
+    m_progressLabel->setObjectName(QStringLiteral("lblDownloadProgress"));
+    m_ui->StatusBar1->addWidget(m_progressLabel, 1);
+}
+
+void TClipVaultMain::connectCommands()
+{
+    auto bind = [this](MainActions::Id id, auto handler) {
+        connect(m_actions->action(id), &QAction::triggered, this, handler);
+    };
+    bind(MainActions::AddFlashItemAction, [this] { m_commands->AddFlashItemActionExecute(); });
+    bind(MainActions::StartDownAction, [this] { m_commands->StartDownActionExecute(); });
+    bind(MainActions::UpdateItemProperty, [this] { m_commands->UpdateItemPropertyExecute(); });
+    bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });
+    bind(MainActions::DeleteCategoryAction, [this] { m_commands->DeleteCategoryActionExecute(); });
+    bind(MainActions::UpdateCatProperty, [this] { m_commands->UpdateCatPropertyExecute(); });
+    bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
+    bind(MainActions::ExitAction, [this] { close(); });
+
+    connect(m_ui->lvFlashItemsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TClipVaultMain::UpdateItemActions);
+    connect(m_ui->lvFlashItemsList, &QAbstractItemView::doubleClicked, this,
+            &TClipVaultMain::lvFlashItemsListDblClick);
+    connect(m_downloads, &DownloadFlow::progress, this, &TClipVaultMain::showDownloadProgress);
+    connect(m_downloads, &DownloadFlow::finished, m_progressLabel, &QLabel::clear);
 }
 
 // The creation sequence: options first (every later step reads them), then the catalogue, the
@@ -135,6 +176,8 @@ void TClipVaultMain::FormCreate()
 
     if (m_treeModel->nodeCount() > 2)
         m_ui->tvwclass->setCurrentIndex(m_treeModel->nodeAt(1));
+
+    UpdateItemActions();
 
     if (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
@@ -240,7 +283,48 @@ void TClipVaultMain::closeEvent(QCloseEvent* event)
 QString TClipVaultMain::selectedNodeText() const
 {
     const QModelIndex node = m_ui->tvwclass->currentIndex();
-    return node.isValid() ? node.data(Qt::DisplayRole).toString() : QString();
+    if (!node.isValid())
+        return {};
+    const QString text = node.data(Qt::DisplayRole).toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+QString TClipVaultMain::selectedItemUrl() const
+{
+    QModelIndexList rows = m_ui->lvFlashItemsList->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return {};
+    std::sort(rows.begin(), rows.end());
+    return m_itemModel->urlAt(rows.first().row());
+}
+
+void TClipVaultMain::UpdateItemActions()
+{
+    const bool rowSelected = m_ui->lvFlashItemsList->selectionModel()->hasSelection();
+    const QString node = selectedNodeText();
+    m_actions->action(MainActions::StartDownAction)
+        ->setEnabled(rowSelected && node == QLatin1String(builtin::Downloading));
+    m_actions->action(MainActions::UpdateItemProperty)->setEnabled(rowSelected);
+}
+
+void TClipVaultMain::lvFlashItemsListDblClick()
+{
+    if (selectedNodeText() == QLatin1String(builtin::Downloading))
+        m_commands->UpdateItemPropertyExecute();
+}
+
+void TClipVaultMain::showDownloadProgress(const QString& fileName, qint64 totalSize, qint64 received)
+{
+    const QLocale locale;
+    if (totalSize > 0) {
+        m_progressLabel->setText(QStringLiteral("Downloading %1: %2% (%3 of %4)")
+                                     .arg(fileName)
+                                     .arg(received * 100 / totalSize)
+                                     .arg(locale.formattedDataSize(received), locale.formattedDataSize(totalSize)));
+    } else {
+        m_progressLabel->setText(QStringLiteral("Downloading %1: %2")
+                                     .arg(fileName, locale.formattedDataSize(received)));
+    }
 }
 
 void TClipVaultMain::RefreshCategoryTree()
@@ -265,6 +349,7 @@ void TClipVaultMain::RefreshItemList()
             first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         list->scrollTo(first);
     }
+    UpdateItemActions();
 }
 
 void TClipVaultMain::tvwclassChange()

@@ -9,6 +9,10 @@
 
 class Autostart;
 class CategoryTreeModel;
+class DownloadFlow;
+class MainCommands;
+class QLabel;
+class QMenu;
 class HotKey;
 class ItemListModel;
 class MainActions;
@@ -47,6 +51,12 @@ public:
     TrayController& tray() const { return *m_tray; }
     CategoryTreeModel& treeModel() const { return *m_treeModel; }
     ItemListModel& itemModel() const { return *m_itemModel; }
+    DownloadFlow& downloads() const { return *m_downloads; }
+
+    /// The Source Url of the first selected row of the item list; empty when none is selected.
+    QString selectedItemUrl() const;
+    /// The text of the selected tree node; a null string when none is selected.
+    QString selectedNodeText() const;
 
     /// Brings the window up for the first time: maximized, or straight to the tray when the
     /// options say to start minimized.
@@ -61,6 +71,8 @@ public:
 
     void RefreshCategoryTree();
     void RefreshItemList();
+    /// Enables the item commands by the selection and the selected node.
+    void UpdateItemActions();
 
     /// Writes both logs without asking anything (session end, termination signals).
     bool saveCatalogue(QString* error = nullptr);
@@ -78,12 +90,14 @@ private:
     void centreOnScreen();
     void setupViews();
     void buildMenusAndToolBar();
+    void connectCommands();
+    void lvFlashItemsListDblClick();
+    void showDownloadProgress(const QString& fileName, qint64 totalSize, qint64 received);
     void minimizeToTray();
     void restoreFromTray();
     void tvwclassChange();
     void chk_previewClick(bool checked);
     void SetOptionsExecute();
-    QString selectedNodeText() const;
 
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
     QString m_dataFolder;
@@ -99,5 +113,10 @@ private:
     TrayController* m_tray;
     CategoryTreeModel* m_treeModel;
     ItemListModel* m_itemModel;
+    DownloadFlow* m_downloads;
+    MainCommands* m_commands;
+    QMenu* m_itemMenu;
+    QMenu* m_treeMenu;
+    QLabel* m_progressLabel;
     Qt::WindowStates m_stateBeforeTray = Qt::WindowMaximized;
 };

@@ -2,25 +2,94 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
 
 namespace {
 
+using Id = MainActions::Id;
+using Place = MainActions::Place;
+
 struct ActionRow
 {
-    MainActions::Id id;
+    Id id;
     const char* name;
     const char* caption;
-    const char* hint;
     QStyle::StandardPixmap image;
 };
 
-// The command table. Captions are the commands' own; menus may show their own entry captions.
+// The command table.
 constexpr ActionRow kActionTable[] = {
-    {MainActions::SetOptions, "SetOptions", "Options", "Options", QStyle::SP_FileDialogDetailedView},
-    {MainActions::ExitAction, "ExitAction", "&Exit", "Exit", QStyle::SP_DialogCloseButton},
+    {MainActions::AddFlashItemAction, "AddFlashItemAction", "Add a Flash Item", QStyle::SP_FileDialogNewFolder},
+    {MainActions::StartDownAction, "StartDownAction", "Download", QStyle::SP_ArrowDown},
+    {MainActions::UpdateItemProperty, "UpdateItemProperty", "Property of Flash Item", QStyle::SP_FileDialogInfoView},
+    {MainActions::AddCategoryAction, "AddCategoryAction", "Add a New Category", QStyle::SP_FileDialogNewFolder},
+    {MainActions::DeleteCategoryAction, "DeleteCategoryAction", "Delete This Category", QStyle::SP_DialogDiscardButton},
+    {MainActions::UpdateCatProperty, "UpdateCatProperty", "Property of Category", QStyle::SP_FileDialogDetailedView},
+    {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_FileDialogContentsView},
+    {MainActions::ExitAction, "ExitAction", "&Exit", QStyle::SP_DialogCloseButton},
 };
 static_assert(std::size(kActionTable) == MainActions::Count);
+
+constexpr Id kSeparator = MainActions::Count;
+
+struct PlacementRow
+{
+    Place place;
+    const char* caption; ///< the entry's caption (a tool button's hint); null: the command's own
+    Id id;
+};
+
+// Where each command is offered, in order.
+constexpr PlacementRow kPlacements[] = {
+    {Place::TaskMenu, "Add Task from a URL", MainActions::AddFlashItemAction},
+    {Place::TaskMenu, nullptr, kSeparator},
+    {Place::TaskMenu, "Download", MainActions::StartDownAction},
+    {Place::TaskMenu, nullptr, kSeparator},
+    {Place::TaskMenu, "&Exit", MainActions::ExitAction},
+
+    {Place::EditMenu, "View Property", MainActions::UpdateItemProperty},
+    {Place::EditMenu, nullptr, kSeparator},
+    {Place::EditMenu, "Add a New Category", MainActions::AddCategoryAction},
+    {Place::EditMenu, "Delete This Category", MainActions::DeleteCategoryAction},
+
+    {Place::ToolsMenu, "Options", MainActions::SetOptions},
+
+    {Place::ToolBar, "Add a task", MainActions::AddFlashItemAction},
+    {Place::ToolBar, nullptr, kSeparator},
+    {Place::ToolBar, "Properties", MainActions::UpdateItemProperty},
+    {Place::ToolBar, "Download this Item", MainActions::StartDownAction},
+    {Place::ToolBar, nullptr, kSeparator},
+    {Place::ToolBar, "Options", MainActions::SetOptions},
+    {Place::ToolBar, "Exit", MainActions::ExitAction},
+
+    {Place::AddTaskDropDown, "Add a task", MainActions::AddFlashItemAction},
+
+    {Place::ItemMenu, "Add a Flash Item", MainActions::AddFlashItemAction},
+    {Place::ItemMenu, "Download", MainActions::StartDownAction},
+    {Place::ItemMenu, "Property", MainActions::UpdateItemProperty},
+
+    {Place::TreeMenu, "Add a New Category", MainActions::AddCategoryAction},
+    {Place::TreeMenu, "Delete This Category", MainActions::DeleteCategoryAction},
+    {Place::TreeMenu, nullptr, kSeparator},
+    {Place::TreeMenu, "Property", MainActions::UpdateCatProperty},
+};
+
+/// An entry with a caption of its own: it triggers the command and follows its enabled state.
+QAction* entryFor(QAction* command, const QString& caption, QObject* owner)
+{
+    if (caption == command->text())
+        return command;
+    auto* entry = new QAction(command->icon(), caption, owner);
+    entry->setObjectName(command->objectName() + QStringLiteral("Entry"));
+    entry->setEnabled(command->isEnabled());
+    QObject::connect(command, &QAction::changed, entry,
+                     [entry, command] { entry->setEnabled(command->isEnabled()); });
+    QObject::connect(entry, &QAction::triggered, command, &QAction::trigger);
+    return entry;
+}
 
 } // namespace
 
@@ -31,8 +100,40 @@ MainActions::MainActions(QObject* parent)
         auto* action = new QAction(QApplication::style()->standardIcon(row.image),
                                    QString::fromLatin1(row.caption), this);
         action->setObjectName(QLatin1String(row.name));
-        action->setToolTip(QString::fromLatin1(row.hint));
-        action->setStatusTip(QString::fromLatin1(row.hint));
         m_actions[row.id] = action;
+    }
+}
+
+void MainActions::fill(QMenu* menu, Place place) const
+{
+    for (const PlacementRow& row : kPlacements) {
+        if (row.place != place)
+            continue;
+        if (row.id == kSeparator)
+            menu->addSeparator();
+        else
+            menu->addAction(entryFor(m_actions[row.id], QString::fromLatin1(row.caption), menu));
+    }
+}
+
+void MainActions::fill(QToolBar* toolBar) const
+{
+    for (const PlacementRow& row : kPlacements) {
+        if (row.place != Place::ToolBar)
+            continue;
+        if (row.id == kSeparator) {
+            toolBar->addSeparator();
+            continue;
+        }
+        // A tool button shows its caption as its hint.
+        QAction* button = entryFor(m_actions[row.id], QString::fromLatin1(row.caption), toolBar);
+        toolBar->addAction(button);
+        if (row.id == AddFlashItemAction) {
+            auto* dropDown = new QMenu(toolBar);
+            fill(dropDown, Place::AddTaskDropDown);
+            auto* toolButton = qobject_cast<QToolButton*>(toolBar->widgetForAction(button));
+            toolButton->setMenu(dropDown);
+            toolButton->setPopupMode(QToolButton::MenuButtonPopup);
+        }
     }
 }

@@ -5,6 +5,8 @@
 #include <array>
 
 class QAction;
+class QMenu;
+class QToolBar;
 
 /// The main window's commands, one QAction each, shared by the menus, the tool bar, the context
 /// menus and the tray menu. Each action's object name is its command name.
@@ -13,14 +15,28 @@ class MainActions final : public QObject
     Q_OBJECT
 public:
     enum Id {
+        AddFlashItemAction,
+        StartDownAction,
+        UpdateItemProperty,
+        AddCategoryAction,
+        DeleteCategoryAction,
+        UpdateCatProperty,
         SetOptions,
         ExitAction,
         Count,
     };
 
+    /// Where commands are offered.
+    enum class Place { TaskMenu, EditMenu, ToolsMenu, ToolBar, AddTaskDropDown, ItemMenu, TreeMenu };
+
     explicit MainActions(QObject* parent = nullptr);
 
     QAction* action(Id id) const { return m_actions[id]; }
+
+    /// Adds the entries of a place, in order, with their own captions (tool buttons show them as
+    /// hints). An entry with a caption of its own triggers and follows its command.
+    void fill(QMenu* menu, Place place) const;
+    void fill(QToolBar* toolBar) const;
 
 private:
     std::array<QAction*, Count> m_actions{};

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class THTTPGetThread;
+struct TransferShared;
+
+/// Copies one web resource into one local file on a worker thread, one transfer at a time, and
+/// reports progress, success and failure on the thread that owns it.
+///
+/// The file is written as "<FileName>.part" and renamed over FileName only when the whole body
+/// arrived, so a failed or cancelled transfer leaves no partial file and never destroys an older
+/// good one. Redirects are followed (at most 10), an explicit port is honoured, https works
+/// against the system's certificates, a final status outside 2xx is a failure, and a transfer that
+/// cannot connect within ConnectTimeout seconds or receives no byte for StallTimeout seconds fails.
+class THTTPGet final : public QObject
+{
+    Q_OBJECT
+public:
+    explicit THTTPGet(QObject* parent = nullptr);
+    /// Cancels a running transfer; no event is delivered afterwards.
+    ~THTTPGet() override;
+    Q_DISABLE_COPY_MOVE(THTTPGet)
+
+    // Published properties, copied by the worker when a transfer starts: changing them while a
+    // transfer runs affects only the next one.
+    QString AcceptTypes = QStringLiteral("*/*");
+    QString Agent = DefaultAgent();
+    bool BinaryData = false; ///< a response without a Content-Length fails
+    QString URL;
+    bool UseCache = false; ///< false: ask every cache on the way for a fresh copy
+    QString FileName;      ///< full path of the target file
+    QString UserName;
+    QString Password;
+    QString PostQuery; ///< not empty: the request is a POST with this form body
+    QString Referer;
+    bool WaitThread = false; ///< StartTransfer returns only when the transfer has ended
+    int ConnectTimeout = 30; ///< seconds
+    int StallTimeout = 60;   ///< seconds without a byte
+    QString CaCertificates;  ///< extra trusted certificates (PEM file); empty: the system's
+    QString Proxy;           ///< "host:port"; empty: the desktop's proxy (ReadBrowserProxy)
+
+    static QString DefaultAgent();
+
+    /// Starts a transfer with the current properties. Ignored, without any event, while one runs.
+    /// With WaitThread the caller's events keep being processed until the transfer has ended.
+    void StartTransfer();
+    /// Ends a running transfer as failed (OnError).
+    void CancelTransfer();
+    bool isBusy() const { return m_worker != nullptr; }
+
+    /// Why the last transfer failed, in one line; empty after a success.
+    QString errorString() const { return m_errorString; }
+
+signals:
+    /// Progress of the running transfer: the announced size (0 when unknown) and the bytes read.
+    /// Sent a few times a second at most, and once at the end.
+    void OnProgress(qint64 totalSize, qint64 readed);
+    /// The whole file arrived and is in place.
+    void OnDoneFile(const QString& fileName, qint64 fileSize);
+    /// The transfer failed or was cancelled; errorString() says why.
+    void OnError();
+    /// The component is idle again (after OnDoneFile or OnError has returned).
+    void idle();
+
+private:
+    void completed();
+    void deliverProgress();
+
+    THTTPGetThread* m_worker = nullptr;
+    std::shared_ptr<TransferShared> m_shared;
+    QString m_errorString;
+    QString m_runningFileName;
+};

@@ -1,0 +1,278 @@
+#include "httpgetthread.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+
+namespace {
+
+constexpr qint64 kProgressIntervalMs = 100;
+constexpr long kBufferSize = 128 * 1024;
+constexpr long kMaxRedirects = 10;
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+QString systemError(const QString& what, const QString& path)
+{
+    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+} // namespace
+
+QString NormalizedTransferUrl(const QString& url)
+{
+    const QString trimmed = url.trimmed();
+    if (trimmed.contains(QStringLiteral("://")))
+        return trimmed;
+    return QStringLiteral("http://") + trimmed;
+}
+
+/// The state of one running transfer, reached from libcurl's callbacks.
+struct THTTPGetThread::Transfer
+{
+    THTTPGetThread* self = nullptr;
+    CURL* curl = nullptr;
+    QString partPath;
+    int fd = -1;
+    bool responseChecked = false;
+    qint64 announced = -1; ///< Content-Length of the final response, -1 when unknown
+    qint64 written = 0;
+    QString error;
+    QElapsedTimer sinceProgress;
+
+    bool openFile()
+    {
+        fd = ::open(QFile::encodeName(partPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                    0644);
+        if (fd < 0)
+            error = systemError(QStringLiteral("cannot create"), partPath);
+        return fd >= 0;
+    }
+
+    /// The first body bytes (or the end of a body-less answer) decide whether it is wanted.
+    bool checkResponse()
+    {
+        responseChecked = true;
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200 || status > 299) {
+            error = QStringLiteral("the server answered with status %1").arg(status);
+            return false;
+        }
+        curl_off_t length = -1;
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        announced = length;
+        if (announced < 0 && self->m_settings.binaryData) {
+            error = QStringLiteral("the server did not announce the size of the file");
+            return false;
+        }
+        return openFile();
+    }
+
+    bool append(const char* data, std::size_t size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = systemError(QStringLiteral("cannot write"), partPath);
+                return false;
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            written += n;
+        }
+        return true;
+    }
+
+    void closeFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
+
+namespace {
+
+size_t onBody(char* data, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<THTTPGetThread::Transfer*>(user);
+    return transfer->self->receive(*transfer, data, size * count) ? size * count : 0;
+}
+
+int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto* transfer = static_cast<THTTPGetThread::Transfer*>(user);
+    return transfer->self->isCancelled() ? 1 : 0;
+}
+
+} // namespace
+
+THTTPGetThread::THTTPGetThread(TransferSettings settings, std::shared_ptr<TransferShared> shared)
+    : m_settings(std::move(settings))
+    , m_shared(std::move(shared))
+{
+    initCurlOnce();
+}
+
+bool THTTPGetThread::isCancelled() const
+{
+    return m_shared->cancelled;
+}
+
+bool THTTPGetThread::receive(Transfer& transfer, const char* data, std::size_t size)
+{
+    if (isCancelled())
+        return false;
+    if (!transfer.responseChecked && !transfer.checkResponse())
+        return false;
+    if (!transfer.append(data, size))
+        return false;
+    if (transfer.sinceProgress.elapsed() >= kProgressIntervalMs) {
+        transfer.sinceProgress.restart();
+        return handOffProgress(std::max<qint64>(transfer.announced, 0), transfer.written);
+    }
+    return true;
+}
+
+bool THTTPGetThread::handOffProgress(qint64 total, qint64 read)
+{
+    if (m_shared->detached)
+        return !isCancelled();
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->progressPending = true;
+    m_shared->progressTotal = total;
+    m_shared->progressRead = read;
+    lock.unlock();
+    emit progressReady();
+    lock.lock();
+    m_shared->handled.wait(lock, [&] { return !m_shared->progressPending || isCancelled(); });
+    m_shared->progressPending = false;
+    return !isCancelled();
+}
+
+void THTTPGetThread::run()
+{
+    Transfer transfer;
+    transfer.self = this;
+    transfer.partPath = m_settings.fileName + QStringLiteral(".part");
+    transfer.sinceProgress.start();
+
+    const bool succeeded = perform(transfer);
+    transfer.closeFile();
+    if (succeeded && !isCancelled()) {
+        if (std::rename(QFile::encodeName(transfer.partPath).constData(),
+                        QFile::encodeName(m_settings.fileName).constData()) == 0) {
+            m_shared->succeeded = true;
+            m_shared->fileSize = transfer.written;
+            if (!m_shared->detached)
+                handOffProgress(std::max<qint64>(transfer.announced, 0), transfer.written);
+            return;
+        }
+        transfer.error = systemError(QStringLiteral("cannot replace"), m_settings.fileName);
+    }
+    QFile::remove(transfer.partPath);
+    m_shared->error = transfer.error;
+}
+
+bool THTTPGetThread::perform(Transfer& transfer)
+{
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        transfer.error = QStringLiteral("the network library could not start");
+        return false;
+    }
+    transfer.curl = curl;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    const QByteArray url = NormalizedTransferUrl(m_settings.url).toUtf8();
+    const QByteArray agent = m_settings.agent.toUtf8();
+    const QByteArray referer = m_settings.referer.toUtf8();
+    const QByteArray userName = m_settings.userName.toUtf8();
+    const QByteArray password = m_settings.password.toUtf8();
+    const QByteArray caCertificates = QFile::encodeName(m_settings.caCertificates);
+    const QByteArray proxy = m_settings.proxy.toUtf8();
+
+    curl_slist* headers = nullptr;
+    const QByteArray accept = "Accept: " + m_settings.acceptTypes.toUtf8();
+    headers = curl_slist_append(headers, accept.constData());
+    if (!m_settings.useCache) {
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+    }
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_settings.connectTimeout));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_settings.stallTimeout));
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kBufferSize);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (!agent.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
+    if (!referer.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_REFERER, referer.constData());
+    if (!userName.isEmpty() || !password.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, userName.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+    }
+    if (!m_settings.postQuery.isEmpty()) {
+        const QByteArray body = m_settings.postQuery.toUtf8();
+        headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+        curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, body.constData());
+    }
+    if (!caCertificates.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caCertificates.constData());
+    // Without an explicit proxy libcurl reads the desktop's (http_proxy, no_proxy …) itself.
+    if (!proxy.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+
+    const CURLcode result = curl_easy_perform(curl);
+    bool succeeded = result == CURLE_OK;
+    if (succeeded && !transfer.responseChecked)
+        succeeded = transfer.checkResponse(); // an empty body: still a file, if the answer is good
+    if (succeeded && transfer.announced >= 0 && transfer.written != transfer.announced) {
+        transfer.error = QStringLiteral("the body had %1 of %2 bytes").arg(transfer.written).arg(transfer.announced);
+        succeeded = false;
+    }
+    if (!succeeded && transfer.error.isEmpty()) {
+        if (result == CURLE_OPERATION_TIMEDOUT && std::strstr(errorBuffer, "Operation too slow"))
+            transfer.error = QStringLiteral("no data arrived for %1 seconds").arg(m_settings.stallTimeout);
+        else
+            transfer.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+    }
+    if (isCancelled())
+        transfer.error = QStringLiteral("the transfer was cancelled");
+
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return succeeded;
+}

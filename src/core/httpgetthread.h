@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+/// What the worker and its component share: the cancel request, the result, and the progress
+/// hand-off. Everything else the worker owns.
+struct TransferShared
+{
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> detached{false}; ///< the component is gone: deliver nothing
+
+    std::mutex mutex;
+    std::condition_variable handled;
+    bool progressPending = false; ///< a progress report waits for the owning thread
+    qint64 progressTotal = 0;
+    qint64 progressRead = 0;
+
+    // Written by the worker before it ends, read by the component after `finished`.
+    bool succeeded = false;
+    qint64 fileSize = 0;
+    QString error;
+};
+
+/// The private copies of the component's properties a transfer works with.
+struct TransferSettings
+{
+    QString acceptTypes;
+    QString agent;
+    QString url;
+    QString fileName;
+    QString userName;
+    QString password;
+    QString postQuery;
+    QString referer;
+    QString caCertificates;
+    QString proxy;
+    bool binaryData = false;
+    bool useCache = false;
+    int connectTimeout = 30;
+    int stallTimeout = 60;
+};
+
+/// The worker thread of one transfer (libcurl). Progress is handed to the owning thread
+/// synchronously: the worker waits until it was delivered, or until the transfer is cancelled.
+class THTTPGetThread final : public QThread
+{
+    Q_OBJECT
+public:
+    THTTPGetThread(TransferSettings settings, std::shared_ptr<TransferShared> shared);
+
+    struct Transfer;
+    /// Takes body bytes from libcurl; false ends the transfer as failed.
+    bool receive(Transfer& transfer, const char* data, std::size_t size);
+    bool isCancelled() const;
+
+signals:
+    /// A progress report is ready in the shared state.
+    void progressReady();
+
+protected:
+    void run() override;
+
+private:
+    bool perform(Transfer& transfer);
+    bool handOffProgress(qint64 total, qint64 read);
+
+    const TransferSettings m_settings;
+    const std::shared_ptr<TransferShared> m_shared;
+};
+
+/// The URL as libcurl takes it: a URL without a scheme is a plain web address ("host/a.swf").
+QString NormalizedTransferUrl(const QString& url);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+
+class Catalogue;
+struct CategoryRecord;
+
+namespace Ui {
+class TCategoryManage;
+}
+
+/// The category dialog: names a category and chooses the folder its movies go to, creating the
+/// folder on OK. Adding the category to the catalogue is the caller's business.
+class TCategoryManage final : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TCategoryManage(const Catalogue& catalogue, QWidget* parent = nullptr);
+    ~TCategoryManage() override;
+    Q_DISABLE_COPY_MOVE(TCategoryManage)
+
+    void loadFrom(const CategoryRecord& record);
+    /// Copies name and folder into the record (on OK); other fields stay as they were.
+    void storeInto(CategoryRecord& record) const;
+
+    /// The folder picker behind "..."; replaceable so that tests need no file dialog.
+    static std::function<QString(QWidget* owner, const QString& prompt)> BrowseForFolder;
+
+private:
+    void edtcatnameChange(const QString& text);
+    void BitBtn1Click();
+    void btnOkClick();
+
+    std::unique_ptr<Ui::TCategoryManage> m_ui;
+    const Catalogue& m_catalogue;
+};
+
+/// Edits the record in the category dialog. True when OK was pressed; on Cancel the record is
+/// left untouched.
+bool ShowCategoryDialog(CategoryRecord& record, const Catalogue& catalogue,
+                        QWidget* parent = nullptr);

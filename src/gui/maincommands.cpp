@@ -1,0 +1,104 @@
+#include "maincommands.h"
+
+#include "addtaskfromurl.h"
+#include "catalogue.h"
+#include "categorymanage.h"
+#include "clipvaultmain.h"
+#include "downloadflow.h"
+#include "options.h"
+#include "userprompt.h"
+
+MainCommands::MainCommands(TClipVaultMain& window, Catalogue& catalogue, DownloadFlow& downloads,
+                           const OptionsRecord& options, UserPrompt& prompt)
+    : QObject(&window)
+    , m_window(window)
+    , m_catalogue(catalogue)
+    , m_downloads(downloads)
+    , m_options(options)
+    , m_prompt(prompt)
+{
+}
+
+int MainCommands::selectedItem() const
+{
+    const QString url = m_window.selectedItemUrl();
+    return url.isEmpty() ? -1 : m_catalogue.FindItemByUrl(url);
+}
+
+void MainCommands::AddFlashItemActionExecute()
+{
+    ItemRecord record = EmptyItemRecord();
+    if (!ShowAddTaskDialog(record, m_catalogue, &m_window))
+        return;
+    const bool startNow = record.StartNow == 1;
+    record.State = static_cast<char>(startNow ? ItemState::New : ItemState::Pending);
+    const int index = m_catalogue.AppendItem(record);
+    if (m_options.NotifyTaskAdded)
+        m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"),
+                        QStringLiteral("Information"));
+    if (startNow && index >= 0)
+        m_downloads.StartItemDownload(index);
+    else
+        m_window.RefreshItemList();
+}
+
+void MainCommands::StartDownActionExecute()
+{
+    const int index = selectedItem();
+    if (index >= 0)
+        m_downloads.StartItemDownload(index);
+}
+
+void MainCommands::UpdateItemPropertyExecute()
+{
+    const int index = selectedItem();
+    if (index < 0 || m_window.selectedNodeText().isNull())
+        return;
+    // The dialog edits a copy that replaces the record on OK: the user interface stays live while
+    // it is open, and a download may settle the item meanwhile.
+    const QString url = FieldText(m_catalogue.item(index).Url);
+    ItemRecord record = m_catalogue.item(index);
+    if (!ShowAddTaskDialog(record, m_catalogue, &m_window))
+        return;
+    const int now = m_catalogue.FindItemByUrl(url);
+    if (now < 0)
+        return;
+    record.State = static_cast<char>(m_catalogue.itemState(now));
+    m_catalogue.updateItem(now, record);
+    m_window.RefreshItemList();
+}
+
+void MainCommands::AddCategoryActionExecute()
+{
+    CategoryRecord record = EmptyCategoryRecord();
+    if (!ShowCategoryDialog(record, m_catalogue, &m_window))
+        return;
+    m_catalogue.AddCategory(record);
+    m_window.RefreshCategoryTree();
+}
+
+void MainCommands::DeleteCategoryActionExecute()
+{
+    const QString node = m_window.selectedNodeText();
+    if (node.isNull())
+        return;
+    m_catalogue.RemoveCategory(node.trimmed());
+    m_window.RefreshCategoryTree();
+}
+
+void MainCommands::UpdateCatPropertyExecute()
+{
+    const QString node = m_window.selectedNodeText();
+    if (node.isNull())
+        return;
+    const int index = m_catalogue.FindCategory(node.trimmed());
+    if (index < 0)
+        return;
+    CategoryRecord record = m_catalogue.category(index);
+    if (!ShowCategoryDialog(record, m_catalogue, &m_window))
+        return;
+    const int now = m_catalogue.FindCategory(node.trimmed());
+    if (now >= 0)
+        m_catalogue.updateCategory(now, record);
+    m_window.RefreshCategoryTree();
+}
