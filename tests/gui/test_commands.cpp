@@ -1,0 +1,159 @@
+#include "mainwindowfixture.h"
+
+#include "addtaskfromurl.h"
+#include "categorymanage.h"
+#include "downloadflow.h"
+#include "mainactions.h"
+#include "testserver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+/// Fills the modal dialog that opens next and presses OK.
+void whenModalOpens(std::function<void(QDialog&)> fill)
+{
+    QTimer::singleShot(0, [fill = std::move(fill)] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        fill(*dialog);
+        dialog->findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+    });
+}
+
+class CommandTest : public MainWindowTest
+{
+protected:
+    void trigger(MainActions::Id id) { window->actions().action(id)->trigger(); }
+    bool enabled(MainActions::Id id) { return window->actions().action(id)->isEnabled(); }
+};
+
+} // namespace
+
+TEST_F(CommandTest, AManualTaskWaitsUnderDownloadingAndDownloadsOnCommand)
+{
+    TestServer server;
+    server.server().Get("/movie.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("FWS", "application/x-shockwave-flash");
+    });
+    server.start();
+    const QString url = QString::fromStdString(server.url("/movie.swf"));
+    start();
+    options.NotifyTaskAdded = 1;
+
+    whenModalOpens([&](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtUrl"))->setText(url);
+        auto* category = dialog.findChild<QComboBox*>(QStringLiteral("cmbCategory"));
+        category->setCurrentIndex(category->findText(QStringLiteral("Fun")));
+        emit category->activated(category->currentIndex());
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdo_manually"))->setChecked(true);
+    });
+    trigger(MainActions::AddFlashItemAction);
+    ASSERT_EQ(window->catalogue().itemCount(), 1);
+    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Pending);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, url + QStringLiteral(" added!"));
+    EXPECT_EQ(window->itemModel().rowCount(), 1);
+    EXPECT_EQ(window->selectedItemUrl(), url);
+    EXPECT_TRUE(enabled(MainActions::StartDownAction));
+    EXPECT_TRUE(enabled(MainActions::UpdateItemProperty));
+
+    const QString fun = DefaultSaveFolder() + QStringLiteral("Fun/movie.swf");
+    trigger(MainActions::StartDownAction);
+    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Downloaded);
+    EXPECT_EQ(readFile(fun), QByteArray("FWS"));
+    EXPECT_EQ(window->itemModel().rowCount(), 0) << "the finished item left the Downloading view";
+    EXPECT_FALSE(enabled(MainActions::StartDownAction));
+}
+
+TEST_F(CommandTest, DownloadIsOfferedOnlyInTheDownloadingView)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"),
+                          logHeaderBytes("clipvault", 2) +
+                              itemBytes('D', "http://a/done.swf", "Game", "/m/", "done.swf") +
+                              itemBytes('P', "http://a/wait.swf", "Game", "/m/", "wait.swf")));
+    start();
+    EXPECT_TRUE(enabled(MainActions::StartDownAction));
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game
+    EXPECT_FALSE(enabled(MainActions::StartDownAction));
+    EXPECT_TRUE(enabled(MainActions::UpdateItemProperty));
+    tree()->setCurrentIndex(window->treeModel().nodeAt(6)); // Deleted: empty
+    EXPECT_FALSE(enabled(MainActions::UpdateItemProperty));
+}
+
+TEST_F(CommandTest, PropertiesEditTheSelectedItemInPlace)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"),
+                          logHeaderBytes("clipvault", 1) + itemBytes('P', "http://a/wait.swf", "Game", "/m/", "wait.swf")));
+    start();
+    whenModalOpens([](QDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Properties"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtSaveFileName"))->setText(QStringLiteral("renamed.swf"));
+    });
+    trigger(MainActions::UpdateItemProperty);
+    EXPECT_EQ(FieldText(window->catalogue().item(0).FileName), QStringLiteral("renamed.swf"));
+    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Pending);
+    EXPECT_EQ(window->itemModel().index(0, 0).data().toString(), QStringLiteral("renamed.swf"));
+}
+
+TEST_F(CommandTest, CategoriesAreAddedEditedAndDeleted)
+{
+    start();
+    const QString cartoons = QDir(folder.path()).filePath(QStringLiteral("Cartoons"));
+    whenModalOpens([&](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatname"))->setText(QStringLiteral("Cartoons"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatpath"))->setText(cartoons);
+    });
+    trigger(MainActions::AddCategoryAction);
+    EXPECT_EQ(nodeTexts().at(6), QStringLiteral("Cartoons"));
+    EXPECT_TRUE(QFileInfo(cartoons).isDir());
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(6));
+    whenModalOpens([](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatname"))->setText(QStringLiteral("Toons"));
+    });
+    trigger(MainActions::UpdateCatProperty);
+    EXPECT_EQ(nodeTexts().at(6), QStringLiteral("Toons"));
+    const int index = window->catalogue().FindCategory(QStringLiteral("toons"));
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(FieldText(window->catalogue().category(index).Folder), DefaultSaveFolder() + QStringLiteral("Toons/"));
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(6));
+    trigger(MainActions::DeleteCategoryAction);
+    EXPECT_EQ(window->catalogue().FindCategory(QStringLiteral("toons")), -1);
+    EXPECT_EQ(nodeTexts().size(), 7);
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(2)); // Downloaded: built in
+    trigger(MainActions::DeleteCategoryAction);
+    EXPECT_GE(window->catalogue().FindCategory(QStringLiteral("Downloaded")), 0);
+}
+
+TEST_F(CommandTest, MenusOfferTheCommandsInTheirPlaces)
+{
+    start();
+    auto captions = [](QMenu* menu) {
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        return texts;
+    };
+    auto* itemMenu = window->findChild<QMenu*>(QStringLiteral("popitem"));
+    auto* treeMenu = window->findChild<QMenu*>(QStringLiteral("poptreeview"));
+    ASSERT_TRUE(itemMenu && treeMenu);
+    EXPECT_EQ(captions(itemMenu), (QStringList{"Add a Flash Item", "Download", "Property"}));
+    EXPECT_EQ(captions(treeMenu), (QStringList{"Add a New Category", "Delete This Category", "-", "Property"}));
+    // An entry with a caption of its own follows its command's enabled state.
+    window->actions().action(MainActions::UpdateItemProperty)->setEnabled(false);
+    EXPECT_FALSE(itemMenu->actions().at(2)->isEnabled());
+    window->actions().action(MainActions::UpdateItemProperty)->setEnabled(true);
+    EXPECT_TRUE(itemMenu->actions().at(2)->isEnabled());
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+/// A real HTTP (or HTTPS) server on 127.0.0.1 and a free port, for the duration of a test.
+/// Routes are added on `server()` before start().
+class TestServer
+{
+public:
+    TestServer() : m_server(std::make_unique<httplib::Server>()) {}
+    TestServer(const char* certificate, const char* key)
+        : m_server(std::make_unique<httplib::SSLServer>(certificate, key))
+        , m_scheme("https")
+    {
+    }
+    ~TestServer() { stop(); }
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    httplib::Server& server() { return *m_server; }
+
+    void start()
+    {
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+        while (!m_server->is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    void stop()
+    {
+        releaseStalls();
+        if (m_thread.joinable()) {
+            m_server->stop();
+            m_thread.join();
+        }
+    }
+
+    int port() const { return m_port; }
+    /// "http://127.0.0.1:<port><path>" (https for a secure server).
+    std::string url(const std::string& path) const
+    {
+        return m_scheme + "://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+
+    /// Handlers that stall poll this, so that the server can end without waiting for them.
+    bool stalling() const { return !m_released; }
+    void releaseStalls() { m_released = true; }
+
+private:
+    std::unique_ptr<httplib::Server> m_server;
+    std::string m_scheme = "http";
+    std::thread m_thread;
+    int m_port = 0;
+    std::atomic<bool> m_released{false};
+};

@@ -1,0 +1,353 @@
+#include "httpget.h"
+
+#include "proxysettings.h"
+#include "testfiles.h"
+#include "testserver.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QByteArray movieBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
+    return bytes;
+}
+
+class HttpGetTest : public ::testing::Test
+{
+protected:
+    HttpGetTest()
+    {
+        get.BinaryData = true;
+        get.WaitThread = true;
+        get.FileName = target();
+        server.server().Get("/movie.swf", [this](const httplib::Request& request, httplib::Response& response) {
+            lastRequest = request;
+            response.set_content(movie.toStdString(), "application/x-shockwave-flash");
+        });
+    }
+
+    QString target() const { return QDir(folder.path()).filePath(QStringLiteral("movie.swf")); }
+    QString url(const char* path) const { return QString::fromStdString(server.url(path)); }
+    bool noFilesBut(const QStringList& names) const
+    {
+        return QDir(folder.path()).entryList(QDir::Files) == names;
+    }
+
+    /// Runs one transfer of `path` and says whether it succeeded.
+    bool fetch(const char* path)
+    {
+        server.start();
+        get.URL = url(path);
+        QSignalSpy done(&get, &THTTPGet::OnDoneFile);
+        QSignalSpy failed(&get, &THTTPGet::OnError);
+        get.StartTransfer();
+        EXPECT_EQ(done.count() + failed.count(), 1) << "exactly one event per transfer";
+        if (done.count() == 1) {
+            EXPECT_EQ(done[0][0].toString(), target());
+            EXPECT_EQ(done[0][1].toLongLong(), QFileInfo(target()).size());
+        }
+        return done.count() == 1;
+    }
+
+    QTemporaryDir folder;
+    TestServer server;
+    THTTPGet get;
+    QByteArray movie = movieBytes(3 * 1024 * 1024 + 17);
+    httplib::Request lastRequest;
+};
+
+} // namespace
+
+TEST_F(HttpGetTest, DownloadsTheWholeFileAndReportsProgress)
+{
+    QList<std::pair<qint64, qint64>> progress;
+    QObject::connect(&get, &THTTPGet::OnProgress, [&](qint64 total, qint64 read) { progress.append({total, read}); });
+    ASSERT_TRUE(fetch("/movie.swf"));
+    EXPECT_EQ(readFile(target()), movie);
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_EQ(progress.last(), std::make_pair(qint64(movie.size()), qint64(movie.size())));
+    for (const auto& [total, read] : progress)
+        EXPECT_EQ(total, movie.size());
+    EXPECT_TRUE(noFilesBut({QStringLiteral("movie.swf")})) << "no .part file is left";
+    EXPECT_TRUE(get.errorString().isEmpty());
+    EXPECT_FALSE(get.isBusy());
+}
+
+TEST_F(HttpGetTest, SendsTheRequestTheComponentDescribes)
+{
+    // The server asks for credentials, as a protected site does; the component answers.
+    server.server().Post("/form.swf", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!request.has_header("Authorization")) {
+            response.status = 401;
+            response.set_header("WWW-Authenticate", "Basic realm=\"movies\"");
+            return;
+        }
+        lastRequest = request;
+        response.set_content("posted", "text/plain");
+    });
+    get.PostQuery = QStringLiteral("a=1&b=two");
+    get.Referer = QStringLiteral("http://pages.example/with-movie.html");
+    get.AcceptTypes = QStringLiteral("application/x-shockwave-flash");
+    get.UserName = QStringLiteral("user");
+    get.Password = QStringLiteral("secret");
+    get.UseCache = false;
+    ASSERT_TRUE(fetch("/form.swf"));
+    EXPECT_EQ(lastRequest.method, "POST");
+    EXPECT_EQ(lastRequest.version, "HTTP/1.0");
+    EXPECT_EQ(lastRequest.body, "a=1&b=two");
+    EXPECT_EQ(lastRequest.get_header_value("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(lastRequest.get_header_value("Referer"), "http://pages.example/with-movie.html");
+    EXPECT_EQ(lastRequest.get_header_value("Accept"), "application/x-shockwave-flash");
+    EXPECT_EQ(lastRequest.get_header_value("User-Agent"), THTTPGet::DefaultAgent().toStdString());
+    EXPECT_EQ(lastRequest.get_header_value("Cache-Control"), "no-cache");
+    EXPECT_EQ(lastRequest.get_header_value("Authorization"), "Basic dXNlcjpzZWNyZXQ=");
+    EXPECT_EQ(readFile(target()), QByteArray("posted"));
+}
+
+TEST_F(HttpGetTest, AGetWithTheCacheAllowedAsksForNothingFresh)
+{
+    get.UseCache = true;
+    ASSERT_TRUE(fetch("/movie.swf"));
+    EXPECT_EQ(lastRequest.method, "GET");
+    EXPECT_FALSE(lastRequest.has_header("Cache-Control"));
+    EXPECT_FALSE(lastRequest.has_header("Authorization"));
+}
+
+TEST_F(HttpGetTest, WithoutAContentLengthABinaryTransferFailsAndCreatesNothing)
+{
+    server.server().Get("/chunked.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("application/x-shockwave-flash",
+                                              [](size_t, httplib::DataSink& sink) {
+                                                  sink.write("FWS", 3);
+                                                  sink.done();
+                                                  return true;
+                                              });
+    });
+    EXPECT_FALSE(fetch("/chunked.swf"));
+    EXPECT_TRUE(noFilesBut({}));
+    EXPECT_TRUE(get.errorString().contains(QStringLiteral("size")));
+}
+
+TEST_F(HttpGetTest, AnErrorPageIsNeverStoredAndAnOlderFileIsKept)
+{
+    ASSERT_TRUE(writeFile(target(), "the good old movie"));
+    server.server().Get("/gone.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+        response.set_content("<html>Not Found</html>", "text/html");
+    });
+    EXPECT_FALSE(fetch("/gone.swf"));
+    EXPECT_EQ(readFile(target()), QByteArray("the good old movie"));
+    EXPECT_TRUE(noFilesBut({QStringLiteral("movie.swf")}));
+    EXPECT_TRUE(get.errorString().contains(QStringLiteral("404")));
+}
+
+TEST_F(HttpGetTest, ABodyShorterThanAnnouncedLeavesNoPartAndKeepsTheOlderFile)
+{
+    ASSERT_TRUE(writeFile(target(), "the good old movie"));
+    server.server().Get("/short.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(10000, "application/x-shockwave-flash",
+                                      [](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset > 0)
+                                              return false; // the connection drops
+                                          std::string half(5000, 'x');
+                                          sink.write(half.data(), half.size());
+                                          return true;
+                                      });
+    });
+    EXPECT_FALSE(fetch("/short.swf"));
+    EXPECT_EQ(readFile(target()), QByteArray("the good old movie"));
+    EXPECT_TRUE(noFilesBut({QStringLiteral("movie.swf")}));
+}
+
+TEST_F(HttpGetTest, RedirectsAreFollowedButNotForever)
+{
+    server.server().Get("/first", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/second");
+    });
+    server.server().Get("/second", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/movie.swf", 301);
+    });
+    server.server().Get(R"(/loop(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_redirect("/loop" + std::to_string(std::stoi(request.matches[1]) + 1));
+    });
+    ASSERT_TRUE(fetch("/first"));
+    EXPECT_EQ(readFile(target()), movie);
+
+    get.URL = url("/loop0");
+    QSignalSpy failed(&get, &THTTPGet::OnError);
+    get.StartTransfer();
+    EXPECT_EQ(failed.count(), 1);
+}
+
+TEST_F(HttpGetTest, SchemeAndPortAreReadAsWritten)
+{
+    server.start();
+    for (const QString& written :
+         {QStringLiteral("HTTP://127.0.0.1:%1/movie.swf"), QStringLiteral("127.0.0.1:%1/movie.swf")}) {
+        QFile::remove(target());
+        get.URL = written.arg(server.port());
+        QSignalSpy done(&get, &THTTPGet::OnDoneFile);
+        get.StartTransfer();
+        EXPECT_EQ(done.count(), 1) << qPrintable(get.URL) << ": " << qPrintable(get.errorString());
+        EXPECT_EQ(readFile(target()), movie);
+    }
+}
+
+TEST_F(HttpGetTest, HttpsWorksWithTrustedCertificatesOnly)
+{
+    const std::string fixtures = CLIPVAULT_FIXTURES;
+    TestServer secure((fixtures + "/localhost.crt").c_str(), (fixtures + "/localhost.key").c_str());
+    secure.server().Get("/movie.swf", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content(movie.toStdString(), "application/x-shockwave-flash");
+    });
+    secure.start();
+    get.URL = QString::fromStdString(secure.url("/movie.swf"));
+    QSignalSpy done(&get, &THTTPGet::OnDoneFile);
+    get.StartTransfer();
+    EXPECT_EQ(done.count(), 0) << "a self-signed certificate is not trusted by default";
+    EXPECT_TRUE(noFilesBut({}));
+
+    get.CaCertificates = QString::fromStdString(fixtures + "/localhost.crt");
+    get.StartTransfer();
+    EXPECT_EQ(done.count(), 1) << qPrintable(get.errorString());
+    EXPECT_EQ(readFile(target()), movie);
+}
+
+TEST_F(HttpGetTest, AStalledServerFailsWithinTheTimeOutWhileEventsKeepFlowing)
+{
+    server.server().Get("/stall.swf", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000, "application/x-shockwave-flash",
+                                      [this](size_t, size_t, httplib::DataSink&) {
+                                          for (int i = 0; i < 100 && server.stalling(); ++i)
+                                              std::this_thread::sleep_for(50ms);
+                                          return false;
+                                      });
+    });
+    get.StallTimeout = 1;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(fetch("/stall.swf"));
+    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_GT(ticks, 5) << "the caller's events are processed during the wait";
+    EXPECT_TRUE(get.errorString().contains(QStringLiteral("no data")));
+    EXPECT_TRUE(noFilesBut({}));
+}
+
+TEST_F(HttpGetTest, ASecondStartWhileBusyIsIgnoredAndCancelEndsAsFailed)
+{
+    server.server().Get("/slow.swf", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1 << 20, "application/x-shockwave-flash",
+                                      [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                          std::string block(4096, 's');
+                                          std::this_thread::sleep_for(offset == 0 ? 0ms : 100ms);
+                                          return server.stalling() && sink.write(block.data(), block.size());
+                                      });
+    });
+    server.start();
+    get.WaitThread = false;
+    get.URL = url("/slow.swf");
+    QSignalSpy done(&get, &THTTPGet::OnDoneFile);
+    QSignalSpy failed(&get, &THTTPGet::OnError);
+    QSignalSpy idle(&get, &THTTPGet::idle);
+    get.StartTransfer();
+    EXPECT_TRUE(get.isBusy());
+    get.URL = url("/movie.swf");
+    get.StartTransfer(); // ignored
+    QSignalSpy progress(&get, &THTTPGet::OnProgress);
+    ASSERT_TRUE(progress.wait(5000));
+    get.CancelTransfer();
+    ASSERT_TRUE(idle.wait(5000));
+    EXPECT_EQ(done.count(), 0);
+    EXPECT_EQ(failed.count(), 1);
+    EXPECT_EQ(get.errorString(), QStringLiteral("the transfer was cancelled"));
+    QTest::qWait(200);
+    EXPECT_EQ(failed.count(), 1) << "the ignored start produced no event";
+    EXPECT_TRUE(noFilesBut({}));
+}
+
+TEST_F(HttpGetTest, DestroyingTheComponentCancelsWithoutEvents)
+{
+    server.server().Get("/slow.swf", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1 << 20, "application/x-shockwave-flash",
+                                      [this](size_t, size_t, httplib::DataSink& sink) {
+                                          std::string block(4096, 's');
+                                          std::this_thread::sleep_for(100ms);
+                                          return server.stalling() && sink.write(block.data(), block.size());
+                                      });
+    });
+    server.start();
+    auto doomed = std::make_unique<THTTPGet>();
+    doomed->BinaryData = true;
+    doomed->URL = url("/slow.swf");
+    doomed->FileName = target();
+    int events = 0;
+    QObject::connect(doomed.get(), &THTTPGet::OnError, [&] { ++events; });
+    QObject::connect(doomed.get(), &THTTPGet::OnDoneFile, [&] { ++events; });
+    doomed->StartTransfer();
+    QTest::qWait(300);
+    QElapsedTimer clock;
+    clock.start();
+    doomed.reset();
+    EXPECT_LT(clock.elapsed(), 2000);
+    QTest::qWait(200);
+    EXPECT_EQ(events, 0);
+    EXPECT_TRUE(noFilesBut({}));
+}
+
+TEST(ProxySettings, SplitsAtTheLastColon)
+{
+    QString host;
+    QString port;
+    EXPECT_TRUE(SplitProxySetting(QStringLiteral("name:3128"), host, port));
+    EXPECT_EQ(host, QStringLiteral("name"));
+    EXPECT_EQ(port, QStringLiteral("3128"));
+    EXPECT_TRUE(SplitProxySetting(QStringLiteral("http://user:pw@proxy.lan:8080/"), host, port));
+    EXPECT_EQ(host, QStringLiteral("proxy.lan"));
+    EXPECT_EQ(port, QStringLiteral("8080"));
+    EXPECT_TRUE(SplitProxySetting(QStringLiteral("a:b:99"), host, port));
+    EXPECT_EQ(host, QStringLiteral("a:b"));
+    EXPECT_EQ(port, QStringLiteral("99"));
+    EXPECT_TRUE(SplitProxySetting(QStringLiteral("3128"), host, port));
+    EXPECT_EQ(host, QString());
+    EXPECT_EQ(port, QStringLiteral("3128"));
+    EXPECT_FALSE(SplitProxySetting(QStringLiteral("  "), host, port));
+}
+
+TEST(ProxySettings, TheDesktopsProxyComesFromTheEnvironment)
+{
+    const QByteArray saved = qgetenv("http_proxy");
+    qputenv("http_proxy", "http://cache.lan:3128");
+    QString host;
+    QString port;
+    EXPECT_TRUE(ReadBrowserProxy(host, port));
+    EXPECT_EQ(host, QStringLiteral("cache.lan"));
+    EXPECT_EQ(port, QStringLiteral("3128"));
+    qunsetenv("http_proxy");
+    for (const char* name : {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        if (qEnvironmentVariableIsSet(name))
+            GTEST_SKIP() << name << " is set in this environment";
+    }
+    EXPECT_FALSE(ReadBrowserProxy(host, port));
+    EXPECT_TRUE(host.isEmpty() && port.isEmpty());
+    if (!saved.isNull())
+        qputenv("http_proxy", saved);
+}
