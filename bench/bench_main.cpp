@@ -1,6 +1,8 @@
 // make bench: every figure is measured beside a peer in the same run (reading or writing the
 // same bytes plainly), and the ratios are printed at the end.
 
+#include "benchfixtures.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -71,6 +73,7 @@ int main(int argc, char** argv)
     printRatio(reporter, "save the items log", "SaveItems", "WriteLogBytes", 4, 0);
     printRatio(reporter, "RefreshItemList (select a 100 000-item node)", "RefreshItemList", "", 0, 0.05);
     printRatio(reporter, "start-up to a built main window", "MainWindowStartUp", "", 0, 1.0);
+    RunDownloadComparison();
     benchmark::Shutdown();
     return 0;
 }

@@ -1,0 +1,101 @@
+// Downloads of 10 MiB and 1 GiB over loopback: the program's download component (through
+// clipvault-cli) against curl -o, each a child process so that its peak memory is its own.
+
+#include "benchfixtures.h"
+
+#include "testserver.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+struct ChildRun
+{
+    bool ok = false;
+    double seconds = 0;
+    long peakKiB = 0;
+};
+
+ChildRun runChild(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    ChildRun run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.peakKiB = usage.ru_maxrss;
+    return run;
+}
+
+/// The best of three runs.
+ChildRun best(const std::vector<std::string>& arguments)
+{
+    ChildRun result;
+    for (int i = 0; i < 3; ++i) {
+        const ChildRun run = runChild(arguments);
+        if (!run.ok)
+            return run;
+        if (!result.ok || run.seconds < result.seconds)
+            result = run;
+    }
+    return result;
+}
+
+} // namespace
+
+void RunDownloadComparison()
+{
+    static const std::string block(kMiB, 'm');
+    TestServer server;
+    server.server().Get(R"(/(\d+)m\.swf)", [](const httplib::Request& request, httplib::Response& response) {
+        const std::size_t size = std::stoul(request.matches[1]) * kMiB;
+        response.set_content_provider(size, "application/x-shockwave-flash",
+                                      [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                          const size_t n = std::min(length, kMiB - offset % kMiB);
+                                          return sink.write(block.data() + offset % kMiB, n);
+                                      });
+    });
+    server.start();
+    QTemporaryDir folder;
+    const std::string target = QDir(folder.path()).filePath(QStringLiteral("movie.swf")).toStdString();
+
+    std::printf("\nDownloads over loopback (best of 3):\n");
+    for (int mebibytes : {10, 1024}) {
+        const std::string url = server.url("/" + std::to_string(mebibytes) + "m.swf");
+        const ChildRun component = best({CLIPVAULT_CLI, "download", url, target});
+        const ChildRun curl = best({"curl", "-s", "-o", target, url});
+        if (!component.ok || !curl.ok) {
+            std::printf("  %4d MiB: a download failed (component %d, curl %d)\n", mebibytes, component.ok, curl.ok);
+            continue;
+        }
+        const double componentRate = mebibytes / component.seconds;
+        const double curlRate = mebibytes / curl.seconds;
+        std::printf("  %4d MiB: component %7.0f MiB/s, peak %6ld KiB | curl -o %7.0f MiB/s, peak %6ld KiB"
+                    " | throughput %.2f x curl (target >= 0.9)\n",
+                    mebibytes, componentRate, component.peakKiB, curlRate, curl.peakKiB, componentRate / curlRate);
+    }
+}
