@@ -1,9 +1,13 @@
 #include "clicommands.h"
 
+#include "cacheenumerator.h"
 #include "catalogue.h"
 #include "cataloguestore.h"
+#include "cachepass.h"
 #include "datafolder.h"
+#include "htmlscan.h"
 #include "httpget.h"
+#include "swfinfo.h"
 #include "userprompt.h"
 
 #include <QCoreApplication>
@@ -30,7 +34,12 @@ const char kUsageText[] =
     "  catalogue count                      number of items and categories\n"
     "  catalogue add URL [--category NAME] [--replace]\n"
     "  catalogue remove URL\n"
-    "  download URL FILE                    one transfer as the program makes it; prints the size\n";
+    "  download URL FILE                    one transfer as the program makes it; prints the size\n"
+    "  scan-html --base URL [FILE|-]        movie addresses of a page, one a line\n"
+    "  scan-frames --base URL [FILE|-]      inline frame page addresses, one a line\n"
+    "  cache list [--browser auto|chromium|firefox] [--dir DIR] [--all] [--host TEXT] [--json]\n"
+    "  cache extract [--dir DIR] URL OUTFILE   the cached body of an address\n"
+    "  swf-info FILE [--json]               a movie's version, frame size, rate and frames\n";
 
 /// The command line split into words and options; options may stand anywhere.
 struct CommandLine
@@ -38,6 +47,11 @@ struct CommandLine
     QStringList words;
     QString dataDir;
     QString category;
+    QString base;
+    QString browser = QStringLiteral("auto");
+    QString dir;
+    QString host;
+    bool all = false;
     bool json = false;
     bool replace = false;
 };
@@ -63,11 +77,19 @@ std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
             if (!v)
                 return std::nullopt;
             line.dataDir = *v;
-        } else if (argument == u"--category") {
+        } else if (argument == u"--all") {
+            line.all = true;
+        } else if (argument == u"--category" || argument == u"--base" || argument == u"--browser" ||
+                   argument == u"--dir" || argument == u"--host") {
             const auto v = value();
             if (!v)
                 return std::nullopt;
-            line.category = *v;
+            QString& target = argument == u"--category" ? line.category
+                              : argument == u"--base"   ? line.base
+                              : argument == u"--browser" ? line.browser
+                              : argument == u"--dir"    ? line.dir
+                                                        : line.host;
+            target = *v;
         } else if (argument.startsWith(QStringLiteral("--"))) {
             problem = QStringLiteral("unknown option ") + argument;
             return std::nullopt;
@@ -296,6 +318,158 @@ int runDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     return kOk;
 }
 
+/// The page of a scan command: a file, or standard input for "-" or none.
+std::optional<QByteArray> readPage(const CommandLine& line, QTextStream& err)
+{
+    const QString name = line.words.value(1, QStringLiteral("-"));
+    QFile file;
+    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+int runScan(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.base.isEmpty() || line.words.size() > 2) {
+        err << kUsageText;
+        return kUsage;
+    }
+    const std::optional<QByteArray> page = readPage(line, err);
+    if (!page)
+        return kFailed;
+    ScanResultList found;
+    if (line.words[0] == u"scan-html")
+        ExtractFlashLinks(*page, line.base, found);
+    else
+        found = ExtractFrameLinks(*page, line.base);
+    for (const QString& address : found.toList())
+        out << address << '\n';
+    return kOk;
+}
+
+std::optional<QList<CacheLocation>> cacheLocations(const CommandLine& line, QTextStream& err)
+{
+    QList<CacheLocation> locations =
+        line.dir.isEmpty() ? CacheEnumerator::DiscoverCaches() : CacheEnumerator::CachesBelow(line.dir);
+    if (line.browser != u"auto") {
+        const bool firefox = line.browser == u"firefox";
+        if (!firefox && line.browser != u"chromium") {
+            err << kUsageText;
+            return std::nullopt;
+        }
+        QList<CacheLocation> wanted;
+        for (const CacheLocation& location : locations) {
+            if ((location.format == CacheLocation::Format::FirefoxCache2) == firefox)
+                wanted << location;
+        }
+        locations = wanted;
+    }
+    return locations;
+}
+
+int runCacheList(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    const auto locations = cacheLocations(line, err);
+    if (!locations)
+        return kUsage;
+    const CacheEnumerator enumerator(*locations);
+    if (!enumerator.LibraryFound()) {
+        err << "clipvault-cli: no supported browser cache was found" << Qt::endl;
+        return kFailed;
+    }
+    QJsonArray array;
+    DetectionResults results;
+    const QString host = CacheHostOf(line.host);
+    enumerator.EnumerateEntries([&](const CacheEntry& entry, bool&) {
+        QString address = entry.url;
+        if (!line.all) {
+            // The cache pass of the detection: the site's movies, query cut, each once.
+            const int before = static_cast<int>(results.rows().size());
+            CachePassEntry(entry, host, line.host.isEmpty(), results);
+            if (results.rows().size() == before)
+                return;
+            address = results.rows().last().address;
+        }
+        if (line.json) {
+            array.append(QJsonObject{{QStringLiteral("url"), address},
+                                     {QStringLiteral("file"), entry.file},
+                                     {QStringLiteral("size"), entry.bodySize},
+                                     {QStringLiteral("browser"), entry.browser}});
+        } else {
+            out << PrintableKey(address) << '\n';
+        }
+    });
+    if (line.json)
+        out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+    return kOk;
+}
+
+int runCacheExtract(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.words.size() != 4) {
+        err << kUsageText;
+        return kUsage;
+    }
+    const auto locations = cacheLocations(line, err);
+    if (!locations)
+        return kUsage;
+    const QString& wanted = line.words[2];
+    std::optional<CacheEntry> found;
+    CacheEnumerator(*locations).EnumerateEntries([&](const CacheEntry& entry, bool& cancel) {
+        if (entry.url == wanted) {
+            found = entry;
+            cancel = true;
+        }
+    });
+    if (!found) {
+        err << "clipvault-cli: " << PrintableKey(wanted) << " is not in the cache" << Qt::endl;
+        return kFailed;
+    }
+    QString error;
+    if (!ExtractCachedBody(*found, line.words[3], &error)) {
+        err << "clipvault-cli: " << error << Qt::endl;
+        return kFailed;
+    }
+    out << QFileInfo(line.words[3]).size() << Qt::endl;
+    return kOk;
+}
+
+int runSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.words.size() != 2) {
+        err << kUsageText;
+        return kUsage;
+    }
+    QString error;
+    const std::optional<SwfInfo> info = ReadSwfInfoFromFile(line.words[1], &error);
+    if (!info) {
+        err << "clipvault-cli: " << line.words[1] << ": " << error << Qt::endl;
+        return kFailed;
+    }
+    if (line.json) {
+        const QJsonObject object{{QStringLiteral("signature"), info->signature},
+                                 {QStringLiteral("version"), info->version},
+                                 {QStringLiteral("width"), info->width},
+                                 {QStringLiteral("height"), info->height},
+                                 {QStringLiteral("frameRate"), info->frameRate},
+                                 {QStringLiteral("frameCount"), info->frameCount}};
+        out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+        return kOk;
+    }
+    const QString compression = info->signature == u"CWS" ? QStringLiteral("zlib")
+                                : info->signature == u"ZWS" ? QStringLiteral("LZMA")
+                                                            : QStringLiteral("none");
+    out << "signature " << info->signature << " (compression: " << compression << ")\n"
+        << "version " << info->version << '\n'
+        << "size " << info->width << " x " << info->height << " pixels\n"
+        << "frame rate " << info->frameRate << " per second\n"
+        << "frames " << info->frameCount << '\n';
+    return kOk;
+}
+
 } // namespace
 
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
@@ -308,8 +482,17 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
     }
     if (line->words.value(0) == u"catalogue")
         return runCatalogue(*line, out, err);
-    if (line->words.value(0) == u"download")
+    const QString command = line->words.value(0);
+    if (command == u"download")
         return runDownload(*line, out, err);
+    if (command == u"scan-html" || command == u"scan-frames")
+        return runScan(*line, out, err);
+    if (command == u"cache" && line->words.value(1) == u"list" && line->words.size() == 2)
+        return runCacheList(*line, out, err);
+    if (command == u"cache" && line->words.value(1) == u"extract")
+        return runCacheExtract(*line, out, err);
+    if (command == u"swf-info")
+        return runSwfInfo(*line, out, err);
     err << kUsageText;
     return kUsage;
 }

@@ -1,0 +1,34 @@
+#include "cachepass.h"
+
+#include "cacheentry.h"
+
+void DetectionResults::AddResultRow(const QString& address)
+{
+    ResultRow row;
+    row.address = address;
+    row.saveAs = address.mid(address.lastIndexOf(u'/') + 1);
+    m_rows.append(row);
+    m_addresses.insert(address);
+}
+
+QString CacheHostOf(const QString& addressBoxText)
+{
+    QString host = addressBoxText;
+    if (const qsizetype scheme = host.indexOf(QStringLiteral("://")); scheme >= 0)
+        host = host.mid(scheme + 3);
+    if (const qsizetype slash = host.indexOf(u'/'); slash >= 0)
+        host.truncate(slash);
+    return host;
+}
+
+void CachePassEntry(const CacheEntry& entry, const QString& host, bool allHosts, DetectionResults& results)
+{
+    QString address = entry.url;
+    if (!allHosts && (host.isEmpty() || !address.contains(host)))
+        return;
+    if (const qsizetype query = address.indexOf(u'?'); query >= 0)
+        address.truncate(query);
+    if (!address.endsWith(QStringLiteral(".swf")) || results.hasRow(address))
+        return;
+    results.AddResultRow(address);
+}

@@ -1,0 +1,163 @@
+#include "htmlscan.h"
+
+#include "texthelpers.h"
+#include "urlresolve.h"
+
+#include <cstring>
+
+namespace {
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool isQuote(char c)
+{
+    return c == '\'' || c == '"';
+}
+
+/// Next position of `marker` (lower-case ASCII) at or after `from`, ignoring case; -1 when none.
+qsizetype findIgnoringCase(QByteArrayView text, QByteArrayView marker, qsizetype from)
+{
+    const char first = marker[0];
+    const char firstUpper = static_cast<char>(first - ('a' - 'A'));
+    const qsizetype last = text.size() - marker.size();
+    const char* data = text.data();
+    for (qsizetype i = from; i <= last; ++i) {
+        // Jump to the next candidate first character with memchr, the fast path of the scan.
+        if (first != '.' && first != '<') {
+            if (data[i] != first && data[i] != firstUpper)
+                continue;
+        } else {
+            const void* hit = std::memchr(data + i, first, static_cast<std::size_t>(last - i + 1));
+            if (!hit)
+                return -1;
+            i = static_cast<const char*>(hit) - data;
+        }
+        qsizetype k = 1;
+        while (k < marker.size() && lower(data[i + k]) == marker[k])
+            ++k;
+        if (k == marker.size())
+            return i;
+    }
+    return -1;
+}
+
+QString referenceText(QByteArrayView text, qsizetype begin, qsizetype end)
+{
+    return QString::fromUtf8(text.sliced(begin, end - begin));
+}
+
+/// A page address that names a movie itself: its last "s" starts "swf".
+bool isMoviePage(const QString& address)
+{
+    const qsizetype s = LastCharPos(u"s", address);
+    return s > 0 && QStringView(address).mid(s - 1, 3) == u"swf";
+}
+
+} // namespace
+
+bool ScanResultList::offer(const QString& address)
+{
+    if (m_last) {
+        m_sorted.insert(std::move(*m_last));
+        m_last.reset();
+    }
+    if (m_sorted.count(address) > 0)
+        return false;
+    m_last = address;
+    return true;
+}
+
+QStringList ScanResultList::toList() const
+{
+    QStringList list;
+    list.reserve(size());
+    for (const QString& address : m_sorted)
+        list << address;
+    if (m_last)
+        list << *m_last;
+    return list;
+}
+
+void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list)
+{
+    if (isMoviePage(pageAddress)) {
+        list.offer(pageAddress);
+        return;
+    }
+    const qsizetype size = text.size();
+    qsizetype remaining = 0; // the scan never reaches back before this
+    qsizetype from = 0;
+    for (qsizetype marker; (marker = findIgnoringCase(text, ".swf", from)) >= 0;) {
+        // Blanks right after the marker do not separate it from its closing quote.
+        qsizetype after = marker + 4;
+        while (after < size && text[after] == ' ')
+            ++after;
+        if (after >= size)
+            break; // a marker at the very end has no closing quote
+        const char quote = text[after];
+        if (isQuote(quote)) {
+            // The reference opens behind the last such quote since the previous marker; as the
+            // scanners always did, a stretch shorter than two characters holds no opening quote.
+            qsizetype begin = remaining;
+            if (marker - remaining >= 2) {
+                for (qsizetype i = marker - 1; i >= remaining; --i) {
+                    if (text[i] == quote) {
+                        begin = i + 1;
+                        break;
+                    }
+                }
+            }
+            list.offer(ResolveReference(pageAddress, referenceText(text, begin, marker + 4)));
+        }
+        remaining = after;
+        from = after;
+    }
+}
+
+ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress)
+{
+    ScanResultList list;
+    const qsizetype size = text.size();
+    qsizetype from = 0;
+    for (qsizetype frame; (frame = findIgnoringCase(text, "<iframe", from)) >= 0;) {
+        const qsizetype src = findIgnoringCase(text, "src", frame + 7);
+        if (src < 0)
+            break; // no "src" anywhere behind it: nothing more to find
+        qsizetype at = src + 3;
+        while (at < size && text[at] == ' ')
+            ++at;
+        if (at < size && text[at] == '=')
+            ++at;
+        while (at < size && (text[at] == ' ' || text[at] == '\r' || text[at] == '\n'))
+            ++at;
+        if (at >= size)
+            break;
+
+        if (!isQuote(text[at])) {
+            // An unquoted value runs to the next blank or the end of the tag.
+            qsizetype end = at;
+            while (end < size && !QChar::isSpace(static_cast<uchar>(text[end])) && text[end] != '>')
+                ++end;
+            if (end > at)
+                list.offer(ResolveReference(pageAddress, referenceText(text, at, end)));
+            from = end;
+            continue;
+        }
+        const char quote = text[at++];
+        while (at < size && text[at] == ' ')
+            ++at;
+        const void* close = std::memchr(text.data() + at, quote, static_cast<std::size_t>(size - at));
+        if (!close)
+            break; // no closing quote in the rest of the text
+        qsizetype end = static_cast<const char*>(close) - text.data();
+        while (end > at && (text[end - 1] == ' ' || text[end - 1] == '\r' || text[end - 1] == '\n'))
+            --end;
+        if (end > at) // an empty value names no page
+            list.offer(ResolveReference(pageAddress, referenceText(text, at, end)));
+        from = end;
+    }
+    return list;
+}
