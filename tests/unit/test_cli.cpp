@@ -1,5 +1,6 @@
 #include "clicommands.h"
 
+#include "swfwriter.h"
 #include "testfiles.h"
 
 #include <gtest/gtest.h>
@@ -119,4 +120,53 @@ TEST_F(CliTest, ChangesAreRefusedWhileTheProgramHoldsTheDataFolder)
     EXPECT_EQ(runHere({"catalogue", "list"}).code, 0) << "reading is always allowed";
     programLock.unlock();
     EXPECT_EQ(runHere({"catalogue", "add", "http://a.com/x.swf"}).code, 0);
+}
+
+TEST_F(CliTest, ScansPagesFromFilesAndStandardInput)
+{
+    const QString page = QDir(folder.path()).filePath(QStringLiteral("page.html"));
+    ASSERT_TRUE(writeFile(page, "<embed src='b.swf'><embed src=\"A.swf\"><iframe src='f.html'>"));
+    EXPECT_EQ(run({"scan-html", "--base", "http://h/d/p.html", page}).out,
+              QStringLiteral("http://h/d/b.swf\nhttp://h/d/A.swf\n")) << "the address added last stands at the end";
+    EXPECT_EQ(run({"scan-frames", page, "--base", "http://h/d/p.html"}).out, QStringLiteral("http://h/d/f.html\n"));
+    EXPECT_EQ(run({"scan-html", page}).code, 2) << "--base is required";
+    EXPECT_EQ(run({"scan-html", "--base", "http://h/", "/nonexistent/page.html"}).code, 1);
+}
+
+TEST_F(CliTest, TellsAMoviesFacts)
+{
+    const QString movie = QDir(folder.path()).filePath(QStringLiteral("m.swf"));
+    SwfSpec spec;
+    spec.signature = "CWS";
+    spec.frameCount = 12;
+    ASSERT_TRUE(writeFile(movie, WriteSwf(spec)));
+    const QJsonObject facts = QJsonDocument::fromJson(run({"swf-info", movie, "--json"}).out.toUtf8()).object();
+    EXPECT_EQ(facts[QStringLiteral("signature")].toString(), QStringLiteral("CWS"));
+    EXPECT_EQ(facts[QStringLiteral("version")].toInt(), 10);
+    EXPECT_EQ(facts[QStringLiteral("width")].toDouble(), 550);
+    EXPECT_EQ(facts[QStringLiteral("height")].toDouble(), 400);
+    EXPECT_EQ(facts[QStringLiteral("frameRate")].toDouble(), 24);
+    EXPECT_EQ(facts[QStringLiteral("frameCount")].toInt(), 12);
+    EXPECT_TRUE(run({"swf-info", movie}).out.contains(QStringLiteral("compression: zlib")));
+    const CliRun notAMovie = run({"swf-info", QStringLiteral(CLIPVAULT_FIXTURES "/localhost.crt")});
+    EXPECT_EQ(notAMovie.code, 1);
+    EXPECT_TRUE(notAMovie.err.contains(QStringLiteral("not a Flash movie")));
+}
+
+TEST_F(CliTest, ListsAndExtractsCachedMovies)
+{
+    const QString cache = QStringLiteral(CLIPVAULT_FIXTURES "/cache");
+    const CliRun list = run({"cache", "list", "--dir", cache, "--browser", "chromium"});
+    EXPECT_EQ(list.code, 0);
+    EXPECT_EQ(list.out.split(u'\n', Qt::SkipEmptyParts).size(), 2);
+    EXPECT_TRUE(list.out.contains(QStringLiteral("http://127.0.0.1:8766/red.swf\n"))) << "listed without its query";
+    EXPECT_EQ(run({"cache", "list", "--dir", cache, "--all"}).out.split(u'\n', Qt::SkipEmptyParts).size(), 7);
+    EXPECT_TRUE(run({"cache", "list", "--dir", cache, "--host", "elsewhere.example"}).out.isEmpty());
+
+    const QString out = QDir(folder.path()).filePath(QStringLiteral("big.swf"));
+    EXPECT_EQ(run({"cache", "extract", "--dir", cache, "http://127.0.0.1:8766/big.swf", out}).out, QStringLiteral("20000\n"));
+    EXPECT_EQ(readFile(out), readFile(cache + QStringLiteral("/served/big.swf")));
+    EXPECT_EQ(run({"cache", "extract", "--dir", cache, "http://127.0.0.1:8766/none.swf", out}).code, 1);
+    EXPECT_EQ(run({"cache", "list", "--dir", folder.path()}).code, 1) << "no cache there";
+    EXPECT_EQ(run({"cache", "list", "--browser", "opera"}).code, 2);
 }
