@@ -8,3 +8,6 @@ constexpr int kLargeCatalogueItems = 100000;
 
 /// Times downloads by the program's component against curl and prints the figures.
 void RunDownloadComparison();
+
+/// Times grep -oiE on the large page and prints it beside the scanner's time.
+void PrintGrepComparison(double scanSeconds);

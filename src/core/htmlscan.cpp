@@ -60,24 +60,26 @@ bool isMoviePage(const QString& address)
 
 bool ScanResultList::offer(const QString& address)
 {
-    if (m_last) {
-        m_sorted.insert(std::move(*m_last));
-        m_last.reset();
-    }
-    if (m_sorted.count(address) > 0)
+    QString key = address.toCaseFolded();
+    if (m_keys.contains(key)) {
+        m_lastSorted = true; // the look-up sorted the whole list
         return false;
-    m_last = address;
+    }
+    m_keys.insert(key);
+    m_entries.emplace_back(std::move(key), address);
+    m_lastSorted = false;
     return true;
 }
 
 QStringList ScanResultList::toList() const
 {
+    std::vector<std::pair<QString, QString>> entries = m_entries;
+    const auto sortedEnd = m_lastSorted || entries.empty() ? entries.end() : entries.end() - 1;
+    std::sort(entries.begin(), sortedEnd, [](const auto& a, const auto& b) { return a.first < b.first; });
     QStringList list;
-    list.reserve(size());
-    for (const QString& address : m_sorted)
-        list << address;
-    if (m_last)
-        list << *m_last;
+    list.reserve(static_cast<qsizetype>(entries.size()));
+    for (const auto& entry : entries)
+        list << entry.second;
     return list;
 }
 
@@ -87,6 +89,7 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
         list.offer(pageAddress);
         return;
     }
+    const ReferenceResolver resolver(pageAddress);
     const qsizetype size = text.size();
     qsizetype remaining = 0; // the scan never reaches back before this
     qsizetype from = 0;
@@ -110,7 +113,7 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
                     }
                 }
             }
-            list.offer(ResolveReference(pageAddress, referenceText(text, begin, marker + 4)));
+            list.offer(resolver.resolve(referenceText(text, begin, marker + 4)));
         }
         remaining = after;
         from = after;
@@ -120,6 +123,7 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
 ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress)
 {
     ScanResultList list;
+    const ReferenceResolver resolver(pageAddress);
     const qsizetype size = text.size();
     qsizetype from = 0;
     for (qsizetype frame; (frame = findIgnoringCase(text, "<iframe", from)) >= 0;) {
@@ -142,7 +146,7 @@ ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress
             while (end < size && !QChar::isSpace(static_cast<uchar>(text[end])) && text[end] != '>')
                 ++end;
             if (end > at)
-                list.offer(ResolveReference(pageAddress, referenceText(text, at, end)));
+                list.offer(resolver.resolve(referenceText(text, at, end)));
             from = end;
             continue;
         }
@@ -156,7 +160,7 @@ ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress
         while (end > at && (text[end - 1] == ' ' || text[end - 1] == '\r' || text[end - 1] == '\n'))
             --end;
         if (end > at) // an empty value names no page
-            list.offer(ResolveReference(pageAddress, referenceText(text, at, end)));
+            list.offer(resolver.resolve(referenceText(text, at, end)));
         from = end;
     }
     return list;

@@ -4,8 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-#include <set>
+#include <QSet>
+
+#include <utility>
+#include <vector>
 
 /// The addresses a page scan has found, without repeats that differ only in letter case. It keeps
 /// the order the scanners have always produced: the list is sorted ignoring case before each
@@ -17,18 +19,14 @@ public:
     /// Adds the address unless the list holds it already (ignoring case). True when added.
     bool offer(const QString& address);
     QStringList toList() const;
-    int size() const { return static_cast<int>(m_sorted.size()) + (m_last ? 1 : 0); }
+    int size() const { return static_cast<int>(m_entries.size()); }
 
 private:
-    struct CaseInsensitiveLess
-    {
-        bool operator()(const QString& a, const QString& b) const
-        {
-            return a.compare(b, Qt::CaseInsensitive) < 0;
-        }
-    };
-    std::set<QString, CaseInsensitiveLess> m_sorted;
-    std::optional<QString> m_last; ///< appended after the last sort
+    // The order is only needed at the end: the entries are kept with their case-folded keys and
+    // sorted when the list is read, the last one staying last unless a repeat followed it.
+    std::vector<std::pair<QString, QString>> m_entries; ///< (folded key, address), as added
+    QSet<QString> m_keys;
+    bool m_lastSorted = true;
 };
 
 /// Adds to `list` the movie addresses a page's HTML refers to: every quoted reference that ends

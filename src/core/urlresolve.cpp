@@ -68,30 +68,58 @@ std::pair<QString, QString> splitTail(const QString& reference)
     return {reference.left(at), reference.mid(at)};
 }
 
+
+/// Whether a path has "." or ".." segments to remove.
+bool hasDotSegments(QStringView path)
+{
+    if (!path.contains(u'.'))
+        return false;
+    return path.startsWith(u'.') || path.contains(QStringLiteral("/."));
+}
+
+QString normalizedPath(const QString& path)
+{
+    return hasDotSegments(path) ? removeDotSegments(path) : path;
+}
+
 } // namespace
 
-QString ResolveReference(const QString& pageAddress, const QString& reference)
+ReferenceResolver::ReferenceResolver(const QString& pageAddress)
+{
+    const Address base = splitAddress(pageAddress.trimmed());
+    m_origin = base.scheme + QStringLiteral("://");
+    m_authority = base.authority;
+    m_path = base.path;
+    m_directory = m_origin + m_authority +
+                  (m_path.isEmpty() ? QStringLiteral("/") : m_path.left(m_path.lastIndexOf(u'/') + 1));
+}
+
+QString ReferenceResolver::resolve(const QString& reference) const
 {
     if (reference.contains(QStringLiteral("://")))
         return reference;
     if (reference.startsWith(QStringLiteral("www."), Qt::CaseInsensitive))
         return QStringLiteral("http://") + reference;
-
-    const Address base = splitAddress(pageAddress.trimmed());
-    const QString origin = base.scheme + QStringLiteral("://");
     if (reference.startsWith(QStringLiteral("//"))) {
         const QString rest = reference.mid(2);
         const qsizetype slash = rest.indexOf(u'/');
         if (slash < 0)
-            return origin + rest;
+            return m_origin + rest;
         const auto [path, tail] = splitTail(rest.mid(slash));
-        return origin + rest.left(slash) + removeDotSegments(path) + tail;
+        return m_origin + rest.left(slash) + normalizedPath(path) + tail;
     }
     const auto [path, tail] = splitTail(reference);
     if (path.startsWith(u'/'))
-        return origin + base.authority + removeDotSegments(path) + tail;
+        return m_origin + m_authority + normalizedPath(path) + tail;
     if (path.isEmpty())
-        return origin + base.authority + (base.path.isEmpty() ? QStringLiteral("/") : base.path) + tail;
-    const QString directory = base.path.isEmpty() ? QStringLiteral("/") : base.path.left(base.path.lastIndexOf(u'/') + 1);
-    return origin + base.authority + removeDotSegments(directory + path) + tail;
+        return m_origin + m_authority + (m_path.isEmpty() ? QStringLiteral("/") : m_path) + tail;
+    if (!hasDotSegments(path))
+        return m_directory + reference; // the common case: a name in the page's folder
+    const QString directory = m_directory.mid(m_origin.size() + m_authority.size());
+    return m_origin + m_authority + removeDotSegments(directory + path) + tail;
+}
+
+QString ResolveReference(const QString& pageAddress, const QString& reference)
+{
+    return ReferenceResolver(pageAddress).resolve(reference);
 }

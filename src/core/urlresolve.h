@@ -7,3 +7,17 @@
 /// "http://"; "//host/m" takes the page's scheme; "/m" goes to the site root; "./" and "../" are
 /// resolved. A page address without a scheme counts as http://. Letter case is kept throughout.
 QString ResolveReference(const QString& pageAddress, const QString& reference);
+
+/// The same for many references against one page address, which is taken apart only once.
+class ReferenceResolver final
+{
+public:
+    explicit ReferenceResolver(const QString& pageAddress);
+    QString resolve(const QString& reference) const;
+
+private:
+    QString m_origin;    ///< "scheme://"
+    QString m_authority; ///< host and port
+    QString m_path;      ///< the page's path, without query
+    QString m_directory; ///< origin, authority and the path up to its last "/"
+};

@@ -1,0 +1,162 @@
+// Scanning pages for movies and walking browser caches.
+
+#include "benchfixtures.h"
+
+#include "cacheenumerator.h"
+#include "cachebuilder.h"
+#include "htmlscan.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr qsizetype kPageSize = 64 * 1024 * 1024;
+constexpr int kReferences = 50000;
+constexpr int kCacheEntries = 20000;
+
+/// 64 MB of markup with 50 000 quoted movie references spread through it.
+const QByteArray& largePage()
+{
+    static const QByteArray page = [] {
+        QByteArray text;
+        text.reserve(kPageSize + 4096);
+        const QByteArray filler = "<div class=\"row\"><a href=\"/page/item.html\">An ordinary link</a> and some text "
+                                  "with a.dot, another.dot and <img src='pic.png' alt=\"x\"></div>\r\n";
+        const qsizetype gap = kPageSize / kReferences;
+        for (int i = 0; i < kReferences; ++i) {
+            const qsizetype target = (i + 1) * gap;
+            while (text.size() + filler.size() < target)
+                text += filler;
+            text += "<embed src=\"movies/clip" + QByteArray::number(i) + ".swf\">";
+        }
+        return text;
+    }();
+    return page;
+}
+
+/// `unit` repeated to `size` bytes: ".swf" followed by blanks, the worst case of the old scanner.
+QByteArray blankRunsPage(qsizetype size)
+{
+    const QByteArray unit = ".swf" + QByteArray(4092, ' ');
+    QByteArray page;
+    while (page.size() < size)
+        page += unit;
+    return page;
+}
+
+void ScanLargePage(benchmark::State& state)
+{
+    const QByteArray& page = largePage();
+    for (auto _ : state) {
+        ScanResultList list;
+        ExtractFlashLinks(page, QStringLiteral("http://movies.example.com/dir/page.html"), list);
+        if (list.size() != kReferences)
+            state.SkipWithError("not every reference was found");
+    }
+    state.SetBytesProcessed(state.iterations() * page.size());
+}
+
+void ScanBlankRuns(benchmark::State& state)
+{
+    const QByteArray page = blankRunsPage(state.range(0) * 1024 * 1024);
+    for (auto _ : state) {
+        ScanResultList list;
+        ExtractFlashLinks(page, QStringLiteral("http://h/"), list);
+    }
+    state.SetBytesProcessed(state.iterations() * page.size());
+}
+
+/// A Chromium cache folder of 20 000 entries, made once.
+const QString& largeCache()
+{
+    static QTemporaryDir folder;
+    static const QString data = [] {
+        const QString path = QDir(folder.path()).filePath(QStringLiteral("Default/Cache/Cache_Data"));
+        QDir().mkpath(path);
+        QFile index(path + QStringLiteral("/index"));
+        index.open(QIODevice::WriteOnly);
+        index.write(littleEndian<quint64>(0xfcfb6d1ba7725c30ULL) + QByteArray(16, '\0'));
+        const QByteArray headers("HTTP/1.1 200 OK\0Content-Type: application/x-shockwave-flash\0\0", 61);
+        for (int i = 0; i < kCacheEntries; ++i) {
+            const QByteArray key = "1/0/_dk_http://h http://h http://cdn.example.com/m/" + QByteArray::number(i) + ".swf";
+            QFile entry(path + QStringLiteral("/%1_0").arg(static_cast<quint64>(i) * 7919 + 1, 16, 16, QChar(u'0')));
+            entry.open(QIODevice::WriteOnly);
+            entry.write(chromiumEntry(key, QByteArray(2048, 'm'), headers));
+        }
+        return folder.path();
+    }();
+    return data;
+}
+
+void ListCache(benchmark::State& state)
+{
+    const CacheEnumerator enumerator(CacheEnumerator::CachesBelow(largeCache()));
+    for (auto _ : state) {
+        int entries = 0;
+        enumerator.EnumerateEntries([&](const CacheEntry&, bool&) { ++entries; });
+        if (entries != kCacheEntries)
+            state.SkipWithError("not every entry was listed");
+    }
+    state.SetItemsProcessed(state.iterations() * kCacheEntries);
+}
+
+// grep stops at the first match when its output is /dev/null, so it writes to a real file.
+double secondsOfGrep(const QString& file, const QString& output)
+{
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        const QByteArray path = QFile::encodeName(file);
+        ::execlp("grep", "grep", "-oiE", "[^\"']*\\.swf[\"']", path.constData(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+BENCHMARK(ScanLargePage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(ScanBlankRuns)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ListCache)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
+void PrintGrepComparison(double scanSeconds)
+{
+    QTemporaryDir folder;
+    const QString file = QDir(folder.path()).filePath(QStringLiteral("page.html"));
+    QFile page(file);
+    page.open(QIODevice::WriteOnly);
+    page.write(largePage());
+    page.close();
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        const double seconds = secondsOfGrep(file, file + QStringLiteral(".matches"));
+        if (seconds < 0) {
+            std::printf("grep -oiE failed on the large page\n");
+            return;
+        }
+        best = std::min(best, seconds);
+    }
+    const double megabytes = largePage().size() / 1e6;
+    std::printf("scan a 64 MB page, 50 000 references     %9.1f ms  %6.0f MB/s (target >= 300)"
+                "  grep -oiE %6.0f MB/s: %.2f x grep (target >= 1)\n",
+                scanSeconds * 1e3, megabytes / scanSeconds, megabytes / best, best / scanSeconds);
+}
