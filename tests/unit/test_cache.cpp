@@ -223,3 +223,37 @@ TEST(CachePass, ListsTheSitesMoviesOnceWithoutTheirQuery)
     EXPECT_EQ(CacheHostOf(QStringLiteral("https://secure.example/x")), QStringLiteral("secure.example"));
     EXPECT_EQ(CacheHostOf(QStringLiteral("plain.example")), QStringLiteral("plain.example"));
 }
+
+TEST(CacheDiscovery, FindsChromiumProfilesAndFirefoxProfilesOfTheUser)
+{
+    QTemporaryDir home;
+    const QString cacheHome = QDir(home.path()).filePath(QStringLiteral("cache"));
+    const QString configHome = QDir(home.path()).filePath(QStringLiteral("config"));
+    // A Chromium profile below the cache home, and its code cache, which is no HTTP cache.
+    const QString chromium = cacheHome + QStringLiteral("/chromium/Default/Cache/Cache_Data");
+    const QString codeCache = cacheHome + QStringLiteral("/chromium/Default/Code Cache/js");
+    QDir().mkpath(chromium);
+    QDir().mkpath(codeCache);
+    for (const QString& folder : {chromium, codeCache})
+        QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/index"), folder + QStringLiteral("/index"));
+    // A Firefox profile named by profiles.ini, its cache below the cache home.
+    QDir().mkpath(configHome + QStringLiteral("/mozilla/firefox"));
+    ASSERT_TRUE(writeFile(configHome + QStringLiteral("/mozilla/firefox/profiles.ini"),
+                          "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\nIsRelative=1\nPath=abcd.default\n"));
+    const QString firefox = cacheHome + QStringLiteral("/mozilla/firefox/abcd.default/cache2/entries");
+    QDir().mkpath(firefox);
+
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+    const QList<CacheLocation> found = CacheEnumerator::DiscoverCaches();
+    qputenv("XDG_CACHE_HOME", savedCache);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_EQ(found[0].folder, QDir(chromium).absolutePath());
+    EXPECT_EQ(found[0].format, CacheLocation::Format::ChromiumSimple);
+    EXPECT_EQ(found[1].folder, QDir(firefox).absolutePath());
+    EXPECT_EQ(found[1].format, CacheLocation::Format::FirefoxCache2);
+}
