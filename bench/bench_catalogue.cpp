@@ -5,6 +5,7 @@
 #include "categorytreemodel.h"
 #include "clipvaultmain.h"
 #include "fake/fakeautostart.h"
+#include "fake/fakedesktopopen.h"
 #include "fake/fakehotkey.h"
 #include "itemlistmodel.h"
 #include "options.h"
@@ -104,13 +105,14 @@ class MainWindowFixture
 {
 public:
     MainWindowFixture()
-        : window(MainWindowServices{LargeCatalogueFolder(), options, prompt, hotKey, autostart})
+        : window(MainWindowServices{LargeCatalogueFolder(), options, prompt, hotKey, autostart, desktop})
     {
     }
     OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
     FakeHotKey hotKey;
     FakeAutostart autostart;
+    FakeDesktopOpen desktop;
     TClipVaultMain window;
 };
 

@@ -11,11 +11,13 @@
 #include "singleinstance.h"
 #include "unixsignals.h"
 #include "autostart.h"
+#include "desktopopen.h"
 
 #include <cstdio>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -26,6 +28,10 @@ void prepareEnvironment()
     // machines without drivers; the player needs neither.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // Without a GPU (no DRI device: a virtual display, a headless machine) Chromium's GPU process
+    // only fails; software rendering is what works there.
+    if (!QFileInfo::exists(QStringLiteral("/dev/dri")) && qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
 }
 
 } // namespace
@@ -33,6 +39,8 @@ void prepareEnvironment()
 int main(int argc, char* argv[])
 {
     prepareEnvironment();
+    // Qt WebEngine shares its OpenGL contexts with the widgets; this must precede the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
     QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));
@@ -52,7 +60,8 @@ int main(int argc, char* argv[])
     MessageBoxPrompt prompt;
     const std::unique_ptr<HotKey> hotKey = platform::createHotKey();
     const std::unique_ptr<Autostart> autostart = platform::createAutostart();
-    TClipVaultMain ClipVaultMain({dataFolder, options, prompt, *hotKey, *autostart});
+    const std::unique_ptr<DesktopOpen> desktop = platform::createDesktopOpen();
+    TClipVaultMain ClipVaultMain({dataFolder, options, prompt, *hotKey, *autostart, *desktop});
     prompt.setOwner(&ClipVaultMain);
 
     QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
@@ -71,6 +80,10 @@ int main(int argc, char* argv[])
     });
 
     ClipVaultMain.showAtStart();
-    QTimer::singleShot(0, &ClipVaultMain, [&] { ClipVaultMain.showStartupNotice(); });
+    // The web engine behind the preview starts once the window is up, so that start-up stays fast.
+    QTimer::singleShot(0, &ClipVaultMain, [&] {
+        ClipVaultMain.startPlayer();
+        ClipVaultMain.showStartupNotice();
+    });
     return QApplication::exec();
 }

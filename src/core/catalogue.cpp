@@ -84,6 +84,40 @@ bool Catalogue::RemoveItemByUrl(const QString& url)
     return true;
 }
 
+void Catalogue::RemoveItemsByUrl(const QStringList& urls)
+{
+    // Each URL takes the first remaining holder of its key, as one-by-one removal would; the
+    // list is then compacted once.
+    std::vector<bool> doomed(m_items.size(), false);
+    bool any = false;
+    for (const QString& url : urls) {
+        const QByteArray key = CatalogueKey(url);
+        const int first = m_itemIndex.first(key);
+        if (first < 0)
+            continue;
+        doomed[static_cast<std::size_t>(first)] = true;
+        m_itemIndex.erase(key, first);
+        any = true;
+    }
+    if (!any)
+        return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (!doomed[i])
+            m_items[kept++] = m_items[i];
+    }
+    m_items.resize(kept);
+    rebuildItemIndex();
+}
+
+void Catalogue::rebuildItemIndex()
+{
+    m_itemIndex.clear();
+    m_itemIndex.reserve(static_cast<qsizetype>(m_items.size()));
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        m_itemIndex.add(CatalogueKey(FieldBytes(m_items[i].Url)), static_cast<int>(i));
+}
+
 void Catalogue::removeItemAt(int index)
 {
     m_itemIndex.removeAt(CatalogueKey(FieldBytes(item(index).Url)), index);

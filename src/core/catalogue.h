@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 
 class UserPrompt;
 
@@ -45,6 +46,9 @@ public:
 
     /// Takes the item out of the list when it is there. Always true.
     bool RemoveItemByUrl(const QString& url);
+    /// Takes every item with one of the URLs out in one pass, as RemoveItemByUrl would one by
+    /// one (the first holder of each key), in time linear in the list.
+    void RemoveItemsByUrl(const QStringList& urls);
 
     /// Stores a state letter under the state lock.
     void SetItemState(int index, ItemState state);
@@ -90,6 +94,7 @@ public:
 
 private:
     void removeItemAt(int index);
+    void rebuildItemIndex();
 
     UserPrompt& m_prompt;
     const OptionsRecord& m_options;

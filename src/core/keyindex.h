@@ -25,6 +25,9 @@ public:
     /// Replaces the key of the entry at `position` (an edit in place).
     void rekey(const QByteArray& oldKey, const QByteArray& newKey, int position);
 
+    /// Forgets that `position` holds `key`; other positions stay as they are.
+    void erase(const QByteArray& key, int position);
+
     void clear() { m_positions.clear(); }
     void reserve(qsizetype size) { m_positions.reserve(size); }
 
@@ -34,7 +37,6 @@ private:
         int first = -1;
         std::vector<int> more; ///< further positions, ascending; empty for almost every key
     };
-    void erase(const QByteArray& key, int position);
     void insertSorted(const QByteArray& key, int position);
 
     QHash<QByteArray, Positions> m_positions;

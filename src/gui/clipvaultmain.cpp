@@ -15,6 +15,9 @@
 #include "maincommands.h"
 #include "optionform.h"
 #include "options.h"
+#include "movieserver.h"
+#include "playerfiles.h"
+#include "previewpane.h"
 #include "traycontroller.h"
 #include "userprompt.h"
 #include "windowstyle.h"
@@ -22,6 +25,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -50,12 +56,17 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_treeModel(new CategoryTreeModel(this))
     , m_itemModel(new ItemListModel(m_catalogue, this))
     , m_downloads(new DownloadFlow(m_catalogue, services.options, services.prompt, this))
-    , m_commands(new MainCommands(*this, m_catalogue, *m_downloads, services.options, services.prompt))
+    , m_movieServer(new MovieServer(PlayerFiles::ruffleFolder(), this))
+    , m_preview(nullptr)
+    , m_commands(new MainCommands(*this, m_catalogue, *m_downloads, services.options, services.prompt,
+                                  services.desktop, *m_movieServer))
     , m_itemMenu(new QMenu(this))
     , m_treeMenu(new QMenu(this))
     , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
+    m_preview = new PreviewPane(m_ui->pnl_player_head, m_ui->flashplayerHost, *m_movieServer,
+                                services.options, services.prompt, this);
     setWindowIcon(Icons::application());
     centreOnScreen();
     setupViews();
@@ -97,7 +108,10 @@ void TClipVaultMain::setupViews()
 
     connect(m_ui->tvwclass->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TClipVaultMain::tvwclassChange);
-    connect(m_ui->chk_preview, &QCheckBox::clicked, this, &TClipVaultMain::chk_previewClick);
+    m_ui->lvFlashItemsList->installEventFilter(this);
+    // Items are re-filed by dropping them on tree nodes; the drop reaches the tree's viewport.
+    m_ui->tvwclass->viewport()->setAcceptDrops(true);
+    m_ui->tvwclass->viewport()->installEventFilter(this);
     connect(m_tray, &TrayController::toggleRequested, this, &TClipVaultMain::ToggleMainWindow);
     connect(&m_hotKey, &HotKey::activated, this, &TClipVaultMain::ToggleMainWindow);
     m_catalogue.setRefreshItemList([this] { RefreshItemList(); });
@@ -136,11 +150,17 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });
     bind(MainActions::DeleteCategoryAction, [this] { m_commands->DeleteCategoryActionExecute(); });
     bind(MainActions::UpdateCatProperty, [this] { m_commands->UpdateCatPropertyExecute(); });
+    bind(MainActions::DeleteFlashItemAction, [this] { m_commands->DeleteFlashItemActionExecute(); });
+    bind(MainActions::ClearFlashItemAction, [this] { m_commands->ClearFlashItemActionExecute(); });
+    bind(MainActions::ExploreItem, [this] { m_commands->ExploreItemExecute(); });
+    bind(MainActions::PlayStandAlone, [this] { m_commands->PlayStandAloneExecute(); });
+    bind(MainActions::SimpleFlashPlayer, [this] { m_commands->SimpleFlashPlayer1Click(); });
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
     bind(MainActions::ExitAction, [this] { close(); });
 
     connect(m_ui->lvFlashItemsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TClipVaultMain::UpdateItemActions);
+            &TClipVaultMain::lvFlashItemsListSelectItem);
+    connect(m_ui->lvFlashItemsList, &QAbstractItemView::clicked, this, &TClipVaultMain::UpdateSelectionState);
     connect(m_ui->lvFlashItemsList, &QAbstractItemView::doubleClicked, this,
             &TClipVaultMain::lvFlashItemsListDblClick);
     connect(m_downloads, &DownloadFlow::progress, this, &TClipVaultMain::showDownloadProgress);
@@ -291,26 +311,153 @@ QString TClipVaultMain::selectedNodeText() const
 
 QString TClipVaultMain::selectedItemUrl() const
 {
+    return selectedItemUrls().value(0);
+}
+
+QStringList TClipVaultMain::selectedItemUrls() const
+{
     QModelIndexList rows = m_ui->lvFlashItemsList->selectionModel()->selectedRows();
-    if (rows.isEmpty())
-        return {};
     std::sort(rows.begin(), rows.end());
-    return m_itemModel->urlAt(rows.first().row());
+    QStringList urls;
+    for (const QModelIndex& row : rows)
+        urls << m_itemModel->urlAt(row.row());
+    return urls;
+}
+
+QStringList TClipVaultMain::listedItemUrls() const
+{
+    QStringList urls;
+    for (int row = 0; row < m_itemModel->rowCount(); ++row)
+        urls << m_itemModel->urlAt(row);
+    return urls;
 }
 
 void TClipVaultMain::UpdateItemActions()
 {
     const bool rowSelected = m_ui->lvFlashItemsList->selectionModel()->hasSelection();
     const QString node = selectedNodeText();
-    m_actions->action(MainActions::StartDownAction)
-        ->setEnabled(rowSelected && node == QLatin1String(builtin::Downloading));
-    m_actions->action(MainActions::UpdateItemProperty)->setEnabled(rowSelected);
+    const bool downloading = node == QLatin1String(builtin::Downloading);
+    m_actions->action(MainActions::StartDownAction)->setEnabled(rowSelected && downloading);
+    for (MainActions::Id id : {MainActions::DeleteFlashItemAction, MainActions::UpdateItemProperty, MainActions::ExploreItem})
+        m_actions->action(id)->setEnabled(rowSelected);
+    m_actions->action(MainActions::PlayStandAlone)->setEnabled(rowSelected && !downloading);
+}
+
+void TClipVaultMain::UpdateSelectionState()
+{
+    UpdateItemActions();
+    if (m_ui->lvFlashItemsList->selectionModel()->hasSelection())
+        return;
+    m_ui->lvItemInfo->clear();
+    m_preview->showNothing();
+}
+
+void TClipVaultMain::ShowItemInfo(int index)
+{
+    const ItemRecord& item = m_catalogue.item(index);
+    QTreeWidget* info = m_ui->lvItemInfo;
+    info->setUpdatesEnabled(false);
+    info->clear();
+    const std::pair<const char*, QString> rows[] = {
+        {"Source URL", FieldText(item.Url)},   {"Save as", FieldText(item.FileName)},
+        {"Category", FieldText(item.Category)}, {"Path", FieldText(item.Folder)},
+        {"Comment", FieldText(item.Comment)},
+    };
+    for (const auto& [caption, value] : rows)
+        new QTreeWidgetItem(info, {QString::fromLatin1(caption), value});
+    info->setUpdatesEnabled(true);
+}
+
+void TClipVaultMain::lvFlashItemsListSelectItem()
+{
+    UpdateItemActions();
+    const int index = m_catalogue.FindItemByUrl(selectedItemUrl());
+    if (index < 0)
+        return;
+    ShowItemInfo(index);
+    m_preview->showItem(m_catalogue.item(index));
 }
 
 void TClipVaultMain::lvFlashItemsListDblClick()
 {
-    if (selectedNodeText() == QLatin1String(builtin::Downloading))
+    const QString node = selectedNodeText();
+    if (node == QLatin1String(builtin::Downloading))
         m_commands->UpdateItemPropertyExecute();
+    else if (node == QLatin1String(builtin::Downloaded))
+        m_commands->PlayStandAloneExecute();
+}
+
+void TClipVaultMain::startPlayer()
+{
+    m_preview->start();
+}
+
+bool TClipVaultMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_ui->lvFlashItemsList && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        m_commands->DeleteFlashItemActionExecute();
+        return true;
+    }
+    if (watched == m_ui->tvwclass->viewport()) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (tvwclassDragOver(drag))
+                drag->acceptProposedAction();
+            else
+                drag->ignore();
+            return true;
+        }
+        case QEvent::Drop:
+            tvwclassDragDrop(static_cast<QDropEvent*>(event));
+            return true;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TClipVaultMain::tvwclassDragOver(QDropEvent* event) const
+{
+    // Only the item list's rows carry this format.
+    return event->mimeData()->hasFormat(ItemListModel::itemRowsMimeType());
+}
+
+// Re-files the dragged rows under the node they are dropped on: "Deleted" marks them deleted,
+// any other node files them there as downloaded. Folders and files stay where they are.
+void TClipVaultMain::tvwclassDragDrop(QDropEvent* event)
+{
+    const QModelIndex node = m_ui->tvwclass->indexAt(event->position().toPoint());
+    if (!node.isValid() || !tvwclassDragOver(event))
+        return;
+    event->acceptProposedAction();
+    refileSelectedRows(node);
+}
+
+void TClipVaultMain::refileSelectedRows(const QModelIndex& node)
+{
+    if (!node.isValid())
+        return;
+    const QString target = node.data().toString().trimmed();
+    const ItemState state = target == QLatin1String(builtin::Deleted) ? ItemState::Deleted : ItemState::Downloaded;
+    QModelIndexList rows = m_ui->lvFlashItemsList->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    for (const QModelIndex& row : rows) {
+        const int index = m_catalogue.FindItemByUrl(m_itemModel->urlAt(row.row()));
+        if (index < 0)
+            continue;
+        ItemRecord record = m_catalogue.item(index);
+        SetFieldText(record.Category, target);
+        m_catalogue.updateItem(index, record);
+        m_catalogue.SetItemState(index, state);
+    }
+    // The rows leave the list; it is not filled again.
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
+        m_itemModel->removeRows(it->row(), 1);
+    UpdateSelectionState();
 }
 
 void TClipVaultMain::showDownloadProgress(const QString& fileName, qint64 totalSize, qint64 received)
@@ -349,7 +496,7 @@ void TClipVaultMain::RefreshItemList()
             first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         list->scrollTo(first);
     }
-    UpdateItemActions();
+    UpdateSelectionState();
 }
 
 void TClipVaultMain::tvwclassChange()
@@ -357,11 +504,6 @@ void TClipVaultMain::tvwclassChange()
     RefreshItemList();
 }
 
-void TClipVaultMain::chk_previewClick(bool checked)
-{
-    // Reaches the options file with the next options write.
-    m_options.PreviewEnabled = checked ? 1 : 0;
-}
 
 void TClipVaultMain::SetOptionsExecute()
 {

@@ -9,8 +9,12 @@
 
 class Autostart;
 class CategoryTreeModel;
+class DesktopOpen;
+class MovieServer;
+class PreviewPane;
 class DownloadFlow;
 class MainCommands;
+class QDropEvent;
 class QLabel;
 class QMenu;
 class HotKey;
@@ -33,6 +37,7 @@ struct MainWindowServices
     UserPrompt& prompt;
     HotKey& hotKey;
     Autostart& autostart;
+    DesktopOpen& desktop;
 };
 
 /// The main window: owns the catalogue for the run, shows the category tree and the item list
@@ -52,9 +57,15 @@ public:
     CategoryTreeModel& treeModel() const { return *m_treeModel; }
     ItemListModel& itemModel() const { return *m_itemModel; }
     DownloadFlow& downloads() const { return *m_downloads; }
+    PreviewPane& preview() const { return *m_preview; }
+    MovieServer& movieServer() const { return *m_movieServer; }
 
     /// The Source Url of the first selected row of the item list; empty when none is selected.
     QString selectedItemUrl() const;
+    /// The Source Urls of the selected rows, in list order.
+    QStringList selectedItemUrls() const;
+    /// The Source Urls of every row of the item list, in list order.
+    QStringList listedItemUrls() const;
     /// The text of the selected tree node; a null string when none is selected.
     QString selectedNodeText() const;
 
@@ -73,6 +84,15 @@ public:
     void RefreshItemList();
     /// Enables the item commands by the selection and the selected node.
     void UpdateItemActions();
+    /// The commands' states, and the empty info pane and stage when no row is selected.
+    void UpdateSelectionState();
+    /// Fills the info pane with the item's five properties.
+    void ShowItemInfo(int index);
+    /// Files the selected rows under a tree node, as dropping them there does: "Deleted" marks
+    /// them deleted, any other node files them there as downloaded; the rows leave the list.
+    void refileSelectedRows(const QModelIndex& node);
+    /// Starts the preview's web engine; called once the window is up.
+    void startPlayer();
 
     /// Writes both logs without asking anything (session end, termination signals).
     bool saveCatalogue(QString* error = nullptr);
@@ -84,6 +104,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -92,11 +113,13 @@ private:
     void buildMenusAndToolBar();
     void connectCommands();
     void lvFlashItemsListDblClick();
+    void lvFlashItemsListSelectItem();
+    bool tvwclassDragOver(QDropEvent* event) const;
+    void tvwclassDragDrop(QDropEvent* event);
     void showDownloadProgress(const QString& fileName, qint64 totalSize, qint64 received);
     void minimizeToTray();
     void restoreFromTray();
     void tvwclassChange();
-    void chk_previewClick(bool checked);
     void SetOptionsExecute();
 
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
@@ -114,6 +137,8 @@ private:
     CategoryTreeModel* m_treeModel;
     ItemListModel* m_itemModel;
     DownloadFlow* m_downloads;
+    MovieServer* m_movieServer;
+    PreviewPane* m_preview;
     MainCommands* m_commands;
     QMenu* m_itemMenu;
     QMenu* m_treeMenu;

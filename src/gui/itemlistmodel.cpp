@@ -3,6 +3,10 @@
 #include "catalogue.h"
 #include "icons.h"
 
+#include <QMimeData>
+
+#include <set>
+
 
 ItemListModel::ItemListModel(const Catalogue& catalogue, QObject* parent)
     : QAbstractTableModel(parent)
@@ -88,7 +92,7 @@ Qt::ItemFlags ItemListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
 }
 
 bool ItemListModel::removeRows(int row, int count, const QModelIndex& parent)
@@ -100,4 +104,27 @@ bool ItemListModel::removeRows(int row, int count, const QModelIndex& parent)
     m_positions.erase(m_positions.begin() + row, m_positions.begin() + row + count);
     endRemoveRows();
     return true;
+}
+
+QString ItemListModel::itemRowsMimeType()
+{
+    return QStringLiteral("application/x-clipvault-item-urls");
+}
+
+QStringList ItemListModel::mimeTypes() const
+{
+    return {itemRowsMimeType()};
+}
+
+QMimeData* ItemListModel::mimeData(const QModelIndexList& indexes) const
+{
+    std::set<int> rows;
+    for (const QModelIndex& index : indexes)
+        rows.insert(index.row());
+    QStringList urls;
+    for (int row : rows)
+        urls << urlAt(row);
+    auto* mime = new QMimeData;
+    mime->setData(itemRowsMimeType(), urls.join(u'\n').toUtf8());
+    return mime;
 }

@@ -32,6 +32,12 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool removeRows(int row, int count, const QModelIndex& parent = {}) override;
 
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
+    /// Mime type of dragged item rows; its data are the rows' URLs, one a line.
+    static QString itemRowsMimeType();
+
 private:
     const Catalogue& m_catalogue;
     std::vector<int> m_positions;

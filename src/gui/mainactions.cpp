@@ -24,10 +24,15 @@ struct ActionRow
 constexpr ActionRow kActionTable[] = {
     {MainActions::AddFlashItemAction, "AddFlashItemAction", "Add a Flash Item", QStyle::SP_FileDialogNewFolder},
     {MainActions::StartDownAction, "StartDownAction", "Download", QStyle::SP_ArrowDown},
+    {MainActions::DeleteFlashItemAction, "DeleteFlashItemAction", "Delete this Flash Item", QStyle::SP_TrashIcon},
+    {MainActions::ClearFlashItemAction, "ClearFlashItemAction", "Clear Flash Items", QStyle::SP_DialogResetButton},
     {MainActions::UpdateItemProperty, "UpdateItemProperty", "Property of Flash Item", QStyle::SP_FileDialogInfoView},
+    {MainActions::ExploreItem, "ExploreItem", "ExploreItem", QStyle::SP_DirOpenIcon},
+    {MainActions::PlayStandAlone, "PlayStandAlone", "Play stand-alone", QStyle::SP_MediaPlay},
     {MainActions::AddCategoryAction, "AddCategoryAction", "Add a New Category", QStyle::SP_FileDialogNewFolder},
     {MainActions::DeleteCategoryAction, "DeleteCategoryAction", "Delete This Category", QStyle::SP_DialogDiscardButton},
     {MainActions::UpdateCatProperty, "UpdateCatProperty", "Property of Category", QStyle::SP_FileDialogDetailedView},
+    {MainActions::SimpleFlashPlayer, "SimpleFlashPlayer1", "Simple Flash Player", QStyle::SP_MediaPlay},
     {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_FileDialogContentsView},
     {MainActions::ExitAction, "ExitAction", "&Exit", QStyle::SP_DialogCloseButton},
 };
@@ -50,17 +55,24 @@ constexpr PlacementRow kPlacements[] = {
     {Place::TaskMenu, nullptr, kSeparator},
     {Place::TaskMenu, "&Exit", MainActions::ExitAction},
 
+    {Place::EditMenu, "Delete this Flash Item", MainActions::DeleteFlashItemAction},
+    {Place::EditMenu, "Clear Flash Items", MainActions::ClearFlashItemAction},
+    {Place::EditMenu, "Play stand-alone", MainActions::PlayStandAlone},
     {Place::EditMenu, "View Property", MainActions::UpdateItemProperty},
     {Place::EditMenu, nullptr, kSeparator},
     {Place::EditMenu, "Add a New Category", MainActions::AddCategoryAction},
     {Place::EditMenu, "Delete This Category", MainActions::DeleteCategoryAction},
 
+    {Place::ToolsMenu, "Simple Flash Player", MainActions::SimpleFlashPlayer},
+    {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
 
     {Place::ToolBar, "Add a task", MainActions::AddFlashItemAction},
     {Place::ToolBar, nullptr, kSeparator},
     {Place::ToolBar, "Properties", MainActions::UpdateItemProperty},
+    {Place::ToolBar, "Browse its folder", MainActions::ExploreItem},
     {Place::ToolBar, "Download this Item", MainActions::StartDownAction},
+    {Place::ToolBar, "Delete", MainActions::DeleteFlashItemAction},
     {Place::ToolBar, nullptr, kSeparator},
     {Place::ToolBar, "Options", MainActions::SetOptions},
     {Place::ToolBar, "Exit", MainActions::ExitAction},
@@ -68,7 +80,10 @@ constexpr PlacementRow kPlacements[] = {
     {Place::AddTaskDropDown, "Add a task", MainActions::AddFlashItemAction},
 
     {Place::ItemMenu, "Add a Flash Item", MainActions::AddFlashItemAction},
+    {Place::ItemMenu, "Delete this Flash Item", MainActions::DeleteFlashItemAction},
+    {Place::ItemMenu, "Clear Flash Items", MainActions::ClearFlashItemAction},
     {Place::ItemMenu, "Download", MainActions::StartDownAction},
+    {Place::ItemMenu, "Play stand-alone", MainActions::PlayStandAlone},
     {Place::ItemMenu, "Property", MainActions::UpdateItemProperty},
 
     {Place::TreeMenu, "Add a New Category", MainActions::AddCategoryAction},

@@ -2,20 +2,27 @@
 
 #include "addtaskfromurl.h"
 #include "catalogue.h"
+#include "desktopopen.h"
+#include "flashpreview.h"
 #include "categorymanage.h"
 #include "clipvaultmain.h"
 #include "downloadflow.h"
 #include "options.h"
 #include "userprompt.h"
 
+#include <QFileInfo>
+
 MainCommands::MainCommands(TClipVaultMain& window, Catalogue& catalogue, DownloadFlow& downloads,
-                           const OptionsRecord& options, UserPrompt& prompt)
+                           const OptionsRecord& options, UserPrompt& prompt, DesktopOpen& desktop,
+                           MovieServer& movieServer)
     : QObject(&window)
     , m_window(window)
     , m_catalogue(catalogue)
     , m_downloads(downloads)
     , m_options(options)
     , m_prompt(prompt)
+    , m_desktop(desktop)
+    , m_movieServer(movieServer)
 {
 }
 
@@ -101,4 +108,55 @@ void MainCommands::UpdateCatPropertyExecute()
     if (now >= 0)
         m_catalogue.updateCategory(now, record);
     m_window.RefreshCategoryTree();
+}
+
+void MainCommands::deleteRows(const QStringList& urls)
+{
+    if (m_window.selectedNodeText() == QLatin1String(builtin::Deleted)) {
+        m_catalogue.RemoveItemsByUrl(urls);
+    } else {
+        for (const QString& url : urls) {
+            const int index = m_catalogue.FindItemByUrl(url.trimmed());
+            if (index >= 0)
+                m_catalogue.SetItemState(index, ItemState::Deleted);
+        }
+    }
+    // Files on disk are never touched.
+    m_window.RefreshItemList();
+}
+
+void MainCommands::DeleteFlashItemActionExecute()
+{
+    deleteRows(m_window.selectedItemUrls());
+}
+
+void MainCommands::ClearFlashItemActionExecute()
+{
+    deleteRows(m_window.listedItemUrls());
+}
+
+void MainCommands::ExploreItemExecute()
+{
+    const int index = selectedItem();
+    if (index < 0)
+        return;
+    const QString folder = FieldText(m_catalogue.item(index).Folder);
+    if (QFileInfo(folder).isDir())
+        m_desktop.open(folder);
+}
+
+void MainCommands::PlayStandAloneExecute()
+{
+    const int index = selectedItem();
+    if (index < 0 || m_window.selectedNodeText() == QLatin1String(builtin::Downloading))
+        return;
+    const QString file = ItemFilePath(m_catalogue.item(index));
+    if (QFileInfo(file).isFile())
+        m_desktop.open(file);
+}
+
+void MainCommands::SimpleFlashPlayer1Click()
+{
+    // The root folder: the window opens with an empty player.
+    ShowFlashPreview(QStringLiteral("/"), m_movieServer, &m_window);
 }

@@ -3,7 +3,9 @@
 #include <QObject>
 
 class Catalogue;
+class DesktopOpen;
 class DownloadFlow;
+class MovieServer;
 class TClipVaultMain;
 class UserPrompt;
 struct OptionsRecord;
@@ -15,7 +17,8 @@ class MainCommands final : public QObject
     Q_OBJECT
 public:
     MainCommands(TClipVaultMain& window, Catalogue& catalogue, DownloadFlow& downloads,
-                 const OptionsRecord& options, UserPrompt& prompt);
+                 const OptionsRecord& options, UserPrompt& prompt, DesktopOpen& desktop,
+                 MovieServer& movieServer);
 
     void AddFlashItemActionExecute();
     void StartDownActionExecute();
@@ -23,14 +26,23 @@ public:
     void AddCategoryActionExecute();
     void DeleteCategoryActionExecute();
     void UpdateCatPropertyExecute();
+    void DeleteFlashItemActionExecute();
+    void ClearFlashItemActionExecute();
+    void ExploreItemExecute();
+    void PlayStandAloneExecute();
+    void SimpleFlashPlayer1Click();
 
 private:
     /// Position of the first selected row's item, -1 when none.
     int selectedItem() const;
+    /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".
+    void deleteRows(const QStringList& urls);
 
     TClipVaultMain& m_window;
     Catalogue& m_catalogue;
     DownloadFlow& m_downloads;
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;
+    DesktopOpen& m_desktop;
+    MovieServer& m_movieServer;
 };

@@ -3,6 +3,7 @@
 #include "fake/fakehotkey.h"
 #include "x11/x11hotkey.h"
 #include "x11/xdgautostart.h"
+#include "x11/xdgdesktopopen.h"
 
 #include <QGuiApplication>
 #include <QtDebug>
@@ -26,6 +27,11 @@ std::unique_ptr<HotKey> createHotKey(QObject* parent)
 std::unique_ptr<Autostart> createAutostart()
 {
     return std::make_unique<XdgAutostart>();
+}
+
+std::unique_ptr<DesktopOpen> createDesktopOpen()
+{
+    return std::make_unique<XdgDesktopOpen>();
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include <memory>
 
 class Autostart;
+class DesktopOpen;
 class HotKey;
 class QObject;
 
@@ -11,6 +12,7 @@ class QObject;
 namespace platform {
 std::unique_ptr<HotKey> createHotKey(QObject* parent = nullptr);
 std::unique_ptr<Autostart> createAutostart();
+std::unique_ptr<DesktopOpen> createDesktopOpen();
 /// Whether the program runs on an X11 display.
 bool isX11();
 } // namespace platform

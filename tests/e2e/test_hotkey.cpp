@@ -3,6 +3,7 @@
 
 #include "clipvaultmain.h"
 #include "fake/fakeautostart.h"
+#include "fake/fakedesktopopen.h"
 #include "hotkey.h"
 #include "options.h"
 #include "platformfactory.h"
@@ -79,7 +80,7 @@ protected:
         ASSERT_NE(keyboard.display(), nullptr);
         hotKey = platform::createHotKey();
         window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{folder.path(), options, prompt, *hotKey, autostart});
+            MainWindowServices{folder.path(), options, prompt, *hotKey, autostart, desktop});
         window->showAtStart();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
@@ -88,6 +89,7 @@ protected:
     ScriptedPrompt prompt;
     OptionsRecord options = DefaultOptions();
     FakeAutostart autostart;
+    FakeDesktopOpen desktop;
     Keyboard keyboard;
     std::unique_ptr<HotKey> hotKey;
     std::unique_ptr<TClipVaultMain> window;

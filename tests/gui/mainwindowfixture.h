@@ -4,6 +4,7 @@
 #include "clipvaultmain.h"
 #include "itemlistmodel.h"
 #include "fake/fakeautostart.h"
+#include "fake/fakedesktopopen.h"
 #include "fake/fakehotkey.h"
 #include "options.h"
 #include "scriptedprompt.h"
@@ -24,7 +25,7 @@ protected:
     TClipVaultMain& start()
     {
         window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{folder.path(), options, prompt, hotKey, autostart});
+            MainWindowServices{folder.path(), options, prompt, hotKey, autostart, desktop});
         return *window;
     }
     QTreeView* tree() const { return window->findChild<QTreeView*>(QStringLiteral("tvwclass")); }
@@ -54,5 +55,6 @@ protected:
     OptionsRecord options = DefaultOptions();
     FakeHotKey hotKey;
     FakeAutostart autostart;
+    FakeDesktopOpen desktop;
     std::unique_ptr<TClipVaultMain> window;
 };

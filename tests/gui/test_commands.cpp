@@ -149,11 +149,12 @@ TEST_F(CommandTest, MenusOfferTheCommandsInTheirPlaces)
     auto* itemMenu = window->findChild<QMenu*>(QStringLiteral("popitem"));
     auto* treeMenu = window->findChild<QMenu*>(QStringLiteral("poptreeview"));
     ASSERT_TRUE(itemMenu && treeMenu);
-    EXPECT_EQ(captions(itemMenu), (QStringList{"Add a Flash Item", "Download", "Property"}));
+    EXPECT_EQ(captions(itemMenu), (QStringList{"Add a Flash Item", "Delete this Flash Item", "Clear Flash Items",
+                                               "Download", "Play stand-alone", "Property"}));
     EXPECT_EQ(captions(treeMenu), (QStringList{"Add a New Category", "Delete This Category", "-", "Property"}));
     // An entry with a caption of its own follows its command's enabled state.
     window->actions().action(MainActions::UpdateItemProperty)->setEnabled(false);
-    EXPECT_FALSE(itemMenu->actions().at(2)->isEnabled());
+    EXPECT_FALSE(itemMenu->actions().at(5)->isEnabled());
     window->actions().action(MainActions::UpdateItemProperty)->setEnabled(true);
-    EXPECT_TRUE(itemMenu->actions().at(2)->isEnabled());
+    EXPECT_TRUE(itemMenu->actions().at(5)->isEnabled());
 }

@@ -1,0 +1,73 @@
+#include "flashpreview.h"
+
+#include "ui_flashpreview.h"
+
+#include "flashplayer.h"
+
+#include <QFileDialog>
+#include <QKeyEvent>
+
+std::function<QString(QWidget*)> TFlashPreview::ChooseMovie = [](QWidget* owner) {
+    return QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("*.swf  (flash files) (*.swf)"));
+};
+
+TFlashPreview::TFlashPreview(MovieServer& server, QWidget* parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::TFlashPreview>())
+    , m_player(new FlashPlayer(server, this))
+{
+    m_ui->setupUi(this);
+    m_ui->playerHost->layout()->addWidget(m_player);
+    setWindowFlag(Qt::WindowMaximizeButtonHint);
+    connect(m_ui->but_go, &QToolButton::clicked, this, &TFlashPreview::but_goClick);
+    connect(m_ui->btn_browse, &QToolButton::clicked, this, &TFlashPreview::btn_browseClick);
+    m_player->start();
+}
+
+TFlashPreview::~TFlashPreview() = default;
+
+void TFlashPreview::PlayMovie(const QString& path)
+{
+    m_player->Stop();
+    m_player->setMovie(path);
+    m_ui->edt_filename->setText(path);
+    m_player->Play();
+}
+
+void TFlashPreview::but_goClick()
+{
+    const QString text = m_ui->edt_filename->text();
+    if (text.endsWith(QStringLiteral(".swf")))
+        PlayMovie(text);
+}
+
+void TFlashPreview::btn_browseClick()
+{
+    const QString file = ChooseMovie(this);
+    if (!file.isEmpty())
+        PlayMovie(file);
+}
+
+void TFlashPreview::keyReleaseEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_ui->edt_filename->hasFocus()) {
+        but_goClick();
+        return;
+    }
+    QDialog::keyReleaseEvent(event);
+}
+
+void TFlashPreview::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    // "Go !" keeps the edit's height; the layout keeps it 14 pixels to the right of the edit.
+    m_ui->but_go->setFixedHeight(m_ui->edt_filename->sizeHint().height());
+}
+
+void ShowFlashPreview(const QString& path, MovieServer& server, QWidget* parent)
+{
+    TFlashPreview preview(server, parent);
+    preview.setWindowState(Qt::WindowMaximized);
+    preview.PlayMovie(path);
+    preview.exec();
+}

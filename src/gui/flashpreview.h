@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+
+class FlashPlayer;
+class MovieServer;
+
+namespace Ui {
+class TFlashPreview;
+}
+
+/// The stand-alone player "Flash Preview": a movie filling the window, and a bar to play another
+/// by name or through a file dialog.
+class TFlashPreview final : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TFlashPreview(MovieServer& server, QWidget* parent = nullptr);
+    ~TFlashPreview() override;
+    Q_DISABLE_COPY_MOVE(TFlashPreview)
+
+    /// Stops the player, loads the movie and shows its name; the name is not examined.
+    void PlayMovie(const QString& path);
+    FlashPlayer& player() const { return *m_player; }
+
+    /// The file dialog behind "Browse"; replaceable so that tests need no dialog.
+    static std::function<QString(QWidget* owner)> ChooseMovie;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+private:
+    void but_goClick();
+    void btn_browseClick();
+
+    std::unique_ptr<Ui::TFlashPreview> m_ui;
+    FlashPlayer* m_player;
+};
+
+/// Opens the stand-alone player on a movie, modally, maximized.
+void ShowFlashPreview(const QString& path, MovieServer& server, QWidget* parent = nullptr);

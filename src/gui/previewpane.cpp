@@ -1,0 +1,130 @@
+#include "previewpane.h"
+
+#include "flashplayer.h"
+#include "flashpreview.h"
+#include "jpegwriter.h"
+#include "options.h"
+#include "playerfiles.h"
+#include "records.h"
+#include "userprompt.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLayout>
+#include <QStyle>
+#include <QToolButton>
+
+std::function<QString(QWidget*)> PreviewPane::ChooseSnapshotFile = [](QWidget* owner) {
+    QFileDialog dialog(owner);
+    dialog.setObjectName(QStringLiteral("savedlg"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("*.jpg (JPEG Image Format) (*.jpg)"));
+    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+};
+
+PreviewPane::PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server, OptionsRecord& options,
+                         UserPrompt& prompt, QObject* parent)
+    : QObject(parent)
+    , m_player(new FlashPlayer(server, playerHost))
+    , m_server(server)
+    , m_options(options)
+    , m_prompt(prompt)
+    , m_preview(head->findChild<QCheckBox*>(QStringLiteral("chk_preview")))
+    , m_snapshot(new QToolButton(head))
+    , m_fullScreen(new QToolButton(head))
+    , m_facts(new QLabel(head))
+{
+    playerHost->layout()->addWidget(m_player);
+    auto* bar = static_cast<QHBoxLayout*>(head->layout());
+    m_snapshot->setObjectName(QStringLiteral("btnSaveFile"));
+    m_snapshot->setAutoRaise(true);
+    m_snapshot->setIcon(QApplication::style()->standardIcon(QStyle::SP_DialogSaveButton));
+    m_snapshot->setToolTip(QStringLiteral("Save to Downloaded"));
+    m_fullScreen->setObjectName(QStringLiteral("but_maxize_flash"));
+    m_fullScreen->setAutoRaise(true);
+    m_fullScreen->setText(QStringLiteral("Full screen"));
+    m_facts->setObjectName(QStringLiteral("lblMovieFacts"));
+    m_facts->setStyleSheet(QStringLiteral("color: palette(mid);"));
+    bar->insertWidget(1, m_facts);
+    bar->addWidget(m_snapshot);
+    bar->addWidget(m_fullScreen);
+
+    connect(m_preview, &QCheckBox::clicked, this, &PreviewPane::chk_previewClick);
+    connect(m_snapshot, &QToolButton::clicked, this, &PreviewPane::btnSaveFileClick);
+    connect(m_fullScreen, &QToolButton::clicked, this, &PreviewPane::but_maxize_flashClick);
+    connect(m_player, &FlashPlayer::metadataChanged, this, &PreviewPane::showFacts);
+}
+
+void PreviewPane::start()
+{
+    m_player->start();
+}
+
+void PreviewPane::showItem(const ItemRecord& item)
+{
+    if (!m_options.PreviewEnabled)
+        return;
+    const QString url = FieldText(item.Url);
+    // The player's movie is compared with the row's address, as it always was: a downloaded
+    // movie (played from its file) is therefore loaded again on each selection.
+    if (m_player->movie() == url)
+        return;
+    const QString movie = item.state() == ItemState::Downloaded ? ItemFilePath(item) : url;
+    m_player->Stop();
+    m_player->setMovie(movie);
+    m_player->Play();
+    m_facts->clear();
+}
+
+void PreviewPane::showNothing()
+{
+    m_player->setMovie(PlayerFiles::noneMovie());
+    m_facts->clear();
+}
+
+void PreviewPane::chk_previewClick(bool checked)
+{
+    // Reaches the options file with the next options write.
+    m_options.PreviewEnabled = checked ? 1 : 0;
+    if (!checked) {
+        m_player->setMovie(QStringLiteral("no flash"));
+        m_facts->clear();
+    }
+}
+
+void PreviewPane::showFacts()
+{
+    const QJsonObject facts = m_player->metadata();
+    m_facts->setText(QStringLiteral("Flash %1 · %2 × %3 · %4 fps · %5 frames")
+                         .arg(facts.value(QStringLiteral("version")).toInt())
+                         .arg(facts.value(QStringLiteral("width")).toDouble())
+                         .arg(facts.value(QStringLiteral("height")).toDouble())
+                         .arg(facts.value(QStringLiteral("frameRate")).toDouble())
+                         .arg(facts.value(QStringLiteral("frames")).toInt()));
+}
+
+void PreviewPane::but_maxize_flashClick()
+{
+    m_player->Stop();
+    ShowFlashPreview(m_player->movie(), m_server, m_player->window());
+}
+
+void PreviewPane::btnSaveFileClick()
+{
+    m_player->StopPlay();
+    if (m_player->movie().isEmpty())
+        return;
+    const QImage frame = m_player->PaintTo();
+    m_player->Play();
+    const QString file = ChooseSnapshotFile(m_player->window());
+    if (file.isEmpty())
+        return;
+    QString error;
+    if (!SaveJpeg(frame, file, 90, &error))
+        m_prompt.inform(error, QStringLiteral("Clip Vault"));
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class FlashPlayer;
+class MovieServer;
+class QCheckBox;
+class QLabel;
+class QToolButton;
+class QWidget;
+struct ItemRecord;
+struct OptionsRecord;
+class UserPrompt;
+
+/// The preview pane of the main window: the Flash player with its head bar ("Preview", the
+/// snapshot button, "Full screen" and the movie's facts).
+class PreviewPane final : public QObject
+{
+    Q_OBJECT
+public:
+    /// `panel` is the pane's frame: the head bar is added above the player host.
+    PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server, OptionsRecord& options,
+                UserPrompt& prompt, QObject* parent = nullptr);
+
+    FlashPlayer& player() const { return *m_player; }
+    QCheckBox* previewBox() const { return m_preview; }
+
+    /// Starts the web engine; called once the main window is up.
+    void start();
+
+    /// Shows the selected item when preview is on: its file once downloaded, its address
+    /// otherwise. The movie playing already is not restarted.
+    void showItem(const ItemRecord& item);
+    /// Nothing selected: the empty stage.
+    void showNothing();
+
+    /// Stops the player and opens the stand-alone player on its movie.
+    void but_maxize_flashClick();
+    /// Saves the current frame as a JPEG picture the user names.
+    void btnSaveFileClick();
+
+    /// The save dialog of the snapshot; replaceable so that tests need no dialog.
+    static std::function<QString(QWidget* owner)> ChooseSnapshotFile;
+
+private:
+    void chk_previewClick(bool checked);
+    void showFacts();
+
+    FlashPlayer* m_player;
+    MovieServer& m_server;
+    OptionsRecord& m_options;
+    UserPrompt& m_prompt;
+    QCheckBox* m_preview;
+    QToolButton* m_snapshot;
+    QToolButton* m_fullScreen;
+    QLabel* m_facts;
+};

@@ -1,0 +1,223 @@
+#include "movieserver.h"
+
+#include "httpget.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace {
+
+constexpr qint64 kMaxRequest = 16 * 1024;
+constexpr qint64 kChunk = 256 * 1024;
+
+QString newToken()
+{
+    QByteArray bytes(24, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    return QString::fromLatin1(bytes.toHex());
+}
+
+QByteArray typeOf(const QString& name)
+{
+    if (name.endsWith(QStringLiteral(".js")))
+        return "text/javascript";
+    if (name.endsWith(QStringLiteral(".wasm")))
+        return "application/wasm";
+    if (name.endsWith(QStringLiteral(".html")))
+        return "text/html; charset=utf-8";
+    return "application/octet-stream";
+}
+
+bool isRemote(const QString& source)
+{
+    return source.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive) ||
+           source.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+MovieServer::MovieServer(const QString& playerFiles, QObject* parent)
+    : QObject(parent)
+    , m_playerFiles(QDir(playerFiles).absolutePath())
+    , m_token(newToken())
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &MovieServer::acceptConnections);
+    m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+MovieServer::~MovieServer() = default;
+
+bool MovieServer::isListening() const
+{
+    return m_server->isListening();
+}
+
+quint16 MovieServer::port() const
+{
+    return m_server->serverPort();
+}
+
+QString MovieServer::pageUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/%2/player.html").arg(port()).arg(m_token);
+}
+
+bool MovieServer::isAllowedPeer(const QHostAddress& peer)
+{
+    return peer.isLoopback();
+}
+
+QString MovieServer::addMovie(const QString& source)
+{
+    const bool remote = isRemote(source);
+    if (!remote && !QFileInfo(source).isFile())
+        return {};
+    QString id = m_ids.value(source);
+    if (id.isEmpty()) {
+        id = QString::number(m_nextId++);
+        Movie movie;
+        movie.source = source;
+        movie.remote = remote;
+        movie.file = remote ? QString() : QFileInfo(source).absoluteFilePath();
+        m_movies.insert(id, movie);
+        m_ids.insert(source, id);
+    }
+    // The name at the end lets the player tell the movie's name; the id alone selects it.
+    const QString name = QString::fromUtf8(QUrl::toPercentEncoding(QFileInfo(QUrl(source).path()).fileName()));
+    return QStringLiteral("http://127.0.0.1:%1/%2/movie/%3/%4").arg(port()).arg(m_token, id, name);
+}
+
+void MovieServer::acceptConnections()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        if (!isAllowedPeer(socket->peerAddress())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handle(socket); });
+    }
+}
+
+void MovieServer::refuse(QTcpSocket* socket, int status, const QByteArray& reason)
+{
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
+                  "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->disconnectFromHost();
+}
+
+void MovieServer::handle(QTcpSocket* socket)
+{
+    if (socket->property("answered").toBool())
+        return;
+    if (socket->bytesAvailable() > kMaxRequest)
+        return refuse(socket, 431, "Request Header Fields Too Large");
+    const QByteArray head = socket->peek(kMaxRequest);
+    if (!head.contains("\r\n\r\n"))
+        return; // the rest of the request is still coming
+    socket->setProperty("answered", true);
+    const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
+    if (requestLine.size() != 3 || (requestLine[0] != "GET" && requestLine[0] != "HEAD"))
+        return refuse(socket, 405, "Method Not Allowed");
+    const bool headOnly = requestLine[0] == "HEAD";
+    const QString path = QUrl::fromPercentEncoding(requestLine[1].split('?').first());
+
+    // "/<token>/player.html", "/<token>/ruffle/<file>", "/<token>/movie/<id>/<name>".
+    const QStringList parts = path.split(u'/');
+    if (parts.size() < 3 || !parts[0].isEmpty() || parts[1] != m_token)
+        return refuse(socket, 404, "Not Found");
+    if (parts.size() == 3 && parts[2] == u"player.html")
+        return serveFile(socket, QStringLiteral(":/player/player.html"), typeOf(parts[2]), headOnly);
+    if (parts.size() == 4 && parts[2] == u"ruffle") {
+        // Only the files that are in the player's folder itself, by plain name.
+        const QString name = parts[3];
+        const QFileInfo file(QDir(m_playerFiles).filePath(name));
+        if (name.isEmpty() || name.startsWith(u'.') || name.contains(u'\\') || !file.isFile() ||
+            file.absolutePath() != m_playerFiles)
+            return refuse(socket, 404, "Not Found");
+        return serveFile(socket, file.absoluteFilePath(), typeOf(name), headOnly);
+    }
+    if (parts.size() == 5 && parts[2] == u"movie")
+        return serveMovie(socket, parts[3], headOnly);
+    refuse(socket, 404, "Not Found");
+}
+
+void MovieServer::serveMovie(QTcpSocket* socket, const QString& id, bool headOnly)
+{
+    const auto it = m_movies.find(id);
+    if (it == m_movies.end() || it->failed)
+        return refuse(socket, 404, "Not Found");
+    if (it->remote && it->file.isEmpty()) {
+        it->waiting << socket;
+        socket->setProperty("headOnly", headOnly);
+        if (!it->fetching)
+            fetch(id);
+        return;
+    }
+    serveFile(socket, it->file, "application/x-shockwave-flash", headOnly);
+}
+
+void MovieServer::fetch(const QString& id)
+{
+    if (!m_fetched)
+        m_fetched = std::make_unique<QTemporaryDir>();
+    Movie& movie = m_movies[id];
+    movie.fetching = true;
+    auto* get = new THTTPGet(this);
+    get->BinaryData = false;
+    get->UseCache = true;
+    get->URL = movie.source;
+    get->FileName = QDir(m_fetched->path()).filePath(id + QStringLiteral(".swf"));
+    connect(get, &THTTPGet::OnDoneFile, this, [this, id](const QString& file) { m_movies[id].file = file; });
+    connect(get, &THTTPGet::idle, this, [this, id, get] {
+        get->deleteLater();
+        Movie& done = m_movies[id];
+        done.fetching = false;
+        done.failed = done.file.isEmpty();
+        const QList<QTcpSocket*> waiting = std::exchange(done.waiting, {});
+        for (QTcpSocket* socket : waiting) {
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                continue;
+            if (done.failed)
+                refuse(socket, 502, "Bad Gateway");
+            else
+                serveFile(socket, done.file, "application/x-shockwave-flash", socket->property("headOnly").toBool());
+        }
+    });
+    get->StartTransfer();
+}
+
+void MovieServer::serveFile(QTcpSocket* socket, const QString& path, const QByteArray& type, bool headOnly)
+{
+    auto file = std::make_shared<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        return refuse(socket, 404, "Not Found");
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                  QByteArray::number(file->size()) +
+                  "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n");
+    if (headOnly) {
+        socket->disconnectFromHost();
+        return;
+    }
+    // Streamed as the socket drains, so a large movie never sits in memory whole.
+    auto pump = [socket, file] {
+        while (socket->bytesToWrite() < kChunk) {
+            const QByteArray chunk = file->read(kChunk);
+            if (chunk.isEmpty()) {
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(chunk);
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+    pump();
+}

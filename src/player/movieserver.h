@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+class QTemporaryDir;
+class THTTPGet;
+
+/// The player's own web server on 127.0.0.1 and a free port, for one run of the program. It serves
+/// the player page and Ruffle's files, and the movies the program hands it, all below a path
+/// holding a token that is new every run. It refuses everything else, never lists a folder, and
+/// answers only its own machine. A remote movie is fetched by the program itself, so that the
+/// browser engine's cross-origin rules do not keep it from the player.
+class MovieServer final : public QObject
+{
+    Q_OBJECT
+public:
+    /// `playerFiles` holds ruffle.js and the files it loads.
+    explicit MovieServer(const QString& playerFiles, QObject* parent = nullptr);
+    ~MovieServer() override;
+    Q_DISABLE_COPY_MOVE(MovieServer)
+
+    bool isListening() const;
+    quint16 port() const;
+    /// The address of the player page.
+    QString pageUrl() const;
+    /// Makes a movie available: a local file path or an http(s) URL. Returns the address the
+    /// player loads it from, or empty for a name that is no movie.
+    QString addMovie(const QString& source);
+
+    /// Only connections from this machine are served.
+    static bool isAllowedPeer(const QHostAddress& peer);
+
+private:
+    struct Movie
+    {
+        QString source;
+        QString file; ///< local file to serve; for a remote movie, once fetched
+        bool remote = false;
+        bool fetching = false;
+        bool failed = false;
+        QList<QTcpSocket*> waiting;
+    };
+
+    void acceptConnections();
+    void handle(QTcpSocket* socket);
+    void serveFile(QTcpSocket* socket, const QString& path, const QByteArray& type, bool headOnly);
+    void serveMovie(QTcpSocket* socket, const QString& id, bool headOnly);
+    void fetch(const QString& id);
+    static void refuse(QTcpSocket* socket, int status, const QByteArray& reason);
+
+    QString m_playerFiles;
+    QString m_token;
+    QTcpServer* m_server;
+    QHash<QString, Movie> m_movies;   ///< by id
+    QHash<QString, QString> m_ids;    ///< id by source
+    std::unique_ptr<QTemporaryDir> m_fetched;
+    int m_nextId = 1;
+};

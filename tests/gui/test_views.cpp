@@ -1,0 +1,206 @@
+#include "mainwindowfixture.h"
+
+#include "flashplayer.h"
+#include "jpegwriter.h"
+#include "mainactions.h"
+#include "playerfiles.h"
+#include "previewpane.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QCheckBox>
+#include <QMimeData>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <turbojpeg.h>
+
+namespace {
+
+class ViewTest : public MainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        movieFile = QDir(folder.path()).filePath(QStringLiteral("Game/kept.swf"));
+        QDir().mkpath(QFileInfo(movieFile).absolutePath());
+        ASSERT_TRUE(writeFile(movieFile, "FWS movie"));
+        const QByteArray folderBytes = (QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/').toUtf8();
+        ASSERT_TRUE(writeFile(path("downloading.log"),
+                              logHeaderBytes("clipvault", 4) +
+                                  itemBytes('D', "http://a/kept.swf", "Game", folderBytes.constData(), "kept.swf", "a comment") +
+                                  itemBytes('D', "http://a/two.swf", "Game", "/m/Game/", "two.swf") +
+                                  itemBytes('D', "http://a/three.swf", "Game", "/m/Game/", "three.swf") +
+                                  itemBytes('N', "http://a/new.swf", "Fun", "/m/Fun/", "new.swf")));
+        start();
+    }
+    bool enabled(MainActions::Id id) { return window->actions().action(id)->isEnabled(); }
+    QStringList infoRows() const
+    {
+        auto* info = window->findChild<QTreeWidget*>(QStringLiteral("lvItemInfo"));
+        QStringList rows;
+        for (int i = 0; i < info->topLevelItemCount(); ++i)
+            rows << info->topLevelItem(i)->text(0) + QStringLiteral("=") + info->topLevelItem(i)->text(1);
+        return rows;
+    }
+    void selectRows(std::initializer_list<int> rows)
+    {
+        list()->selectionModel()->clearSelection();
+        for (int row : rows)
+            list()->selectionModel()->select(window->itemModel().index(row, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    /// Drops the selected rows on a tree node: the drag carries the rows' URLs, and the drop
+    /// files the selection under the node.
+    void dropOn(int node)
+    {
+        const std::unique_ptr<QMimeData> mime(window->itemModel().mimeData(list()->selectionModel()->selectedRows()));
+        EXPECT_TRUE(mime->hasFormat(ItemListModel::itemRowsMimeType()));
+        window->refileSelectedRows(window->treeModel().nodeAt(node));
+    }
+    QString movieFile;
+};
+
+} // namespace
+
+TEST_F(ViewTest, SelectingARowShowsItsPropertiesAndPreviewsItsMovie)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game
+    EXPECT_EQ(infoRows(), (QStringList{"Source URL=http://a/kept.swf", "Save as=kept.swf", "Category=Game",
+                                       "Path=" + QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/',
+                                       "Comment=a comment"}));
+    EXPECT_EQ(window->preview().player().movie(), movieFile) << "a downloaded item plays from its file";
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(1)); // Downloading
+    EXPECT_EQ(window->preview().player().movie(), QStringLiteral("http://a/new.swf")) << "any other from its address";
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(6)); // Deleted: empty
+    EXPECT_TRUE(infoRows().isEmpty());
+    EXPECT_EQ(window->preview().player().movie(), PlayerFiles::noneMovie());
+    EXPECT_TRUE(QFileInfo::exists(PlayerFiles::noneMovie())) << "none.swf ships with the program";
+}
+
+TEST_F(ViewTest, PreviewOffEmptiesThePlayerAndStopsFollowingTheSelection)
+{
+    auto* preview = window->findChild<QCheckBox*>(QStringLiteral("chk_preview"));
+    preview->click();
+    EXPECT_EQ(options.PreviewEnabled, 0);
+    EXPECT_EQ(window->preview().player().movie(), QStringLiteral("no flash"));
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4));
+    EXPECT_EQ(window->preview().player().movie(), QStringLiteral("no flash"));
+}
+
+TEST_F(ViewTest, CommandStatesFollowTheSelectionAndTheNode)
+{
+    EXPECT_TRUE(enabled(MainActions::StartDownAction)); // Downloading, first row selected
+    EXPECT_FALSE(enabled(MainActions::PlayStandAlone));
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4));
+    EXPECT_FALSE(enabled(MainActions::StartDownAction));
+    for (MainActions::Id id : {MainActions::DeleteFlashItemAction, MainActions::UpdateItemProperty,
+                               MainActions::ExploreItem, MainActions::PlayStandAlone})
+        EXPECT_TRUE(enabled(id));
+    list()->selectionModel()->clearSelection();
+    window->UpdateSelectionState();
+    EXPECT_FALSE(enabled(MainActions::DeleteFlashItemAction));
+    EXPECT_FALSE(enabled(MainActions::PlayStandAlone));
+}
+
+TEST_F(ViewTest, DeleteMovesToDeletedThenOutOfTheCatalogueAndLeavesTheFile)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4));
+    selectRows({0});
+    QTest::keyClick(list(), Qt::Key_Delete);
+    EXPECT_EQ(window->catalogue().item(window->catalogue().FindItemByUrl(QStringLiteral("http://a/kept.swf"))).state(),
+              ItemState::Deleted);
+    EXPECT_EQ(window->itemModel().rowCount(), 2);
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(6)); // Deleted
+    EXPECT_EQ(listedUrls(6), QStringList{"http://a/kept.swf"});
+    window->actions().action(MainActions::DeleteFlashItemAction)->trigger();
+    EXPECT_EQ(window->catalogue().FindItemByUrl(QStringLiteral("http://a/kept.swf")), -1);
+    EXPECT_EQ(window->catalogue().itemCount(), 3);
+    EXPECT_TRUE(QFile::exists(movieFile)) << "files on disk are never touched";
+}
+
+TEST_F(ViewTest, ClearEmptiesTheViewAndInsideDeletedTheCatalogue)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4));
+    window->actions().action(MainActions::ClearFlashItemAction)->trigger();
+    EXPECT_EQ(window->itemModel().rowCount(), 0);
+    EXPECT_EQ(listedUrls(6).size(), 3);
+    window->actions().action(MainActions::ClearFlashItemAction)->trigger();
+    EXPECT_EQ(window->itemModel().rowCount(), 0);
+    EXPECT_EQ(window->catalogue().itemCount(), 1);
+    EXPECT_EQ(FieldText(window->catalogue().item(0).Url), QStringLiteral("http://a/new.swf"));
+}
+
+TEST_F(ViewTest, DroppingRowsOnANodeRefilesThem)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game: three rows
+    selectRows({0, 2});
+    dropOn(5); // Fun
+    EXPECT_EQ(window->itemModel().rowCount(), 1) << "the dropped rows leave the list";
+    EXPECT_EQ(listedUrls(5), (QStringList{"http://a/kept.swf", "http://a/three.swf"}));
+    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Downloaded);
+    EXPECT_EQ(FieldText(window->catalogue().item(0).Folder), QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/')
+        << "the file stays where it was";
+
+    selectRows({0, 1});
+    dropOn(6); // Deleted
+    EXPECT_EQ(listedUrls(6), (QStringList{"http://a/kept.swf", "http://a/three.swf"}));
+    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Deleted);
+}
+
+TEST_F(ViewTest, BrowseAndPlayStandAloneOpenFolderAndFile)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(2)); // Downloaded: empty
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4));
+    window->actions().action(MainActions::ExploreItem)->trigger();
+    window->actions().action(MainActions::PlayStandAlone)->trigger();
+    EXPECT_EQ(desktop.opened, (QStringList{QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/', movieFile}));
+
+    selectRows({1}); // its folder and file do not exist: nothing is opened
+    window->actions().action(MainActions::ExploreItem)->trigger();
+    window->actions().action(MainActions::PlayStandAlone)->trigger();
+    EXPECT_EQ(desktop.opened.size(), 2);
+}
+
+TEST_F(ViewTest, TheSnapshotIsAJpegOfThePlayersSize)
+{
+    window->resize(900, 700);
+    window->show();
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4));
+    const QString target = QDir(folder.path()).filePath(QStringLiteral("shot.jpg"));
+    PreviewPane::ChooseSnapshotFile = [&](QWidget*) { return target; };
+    window->findChild<QToolButton*>(QStringLiteral("btnSaveFile"))->click();
+    const QByteArray jpeg = readFile(target);
+    ASSERT_FALSE(jpeg.isEmpty());
+    int width = 0, height = 0, subsampling = 0, colours = 0;
+    tjhandle decoder = tjInitDecompress();
+    ASSERT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char*>(jpeg.constData()),
+                                  static_cast<unsigned long>(jpeg.size()), &width, &height, &subsampling, &colours),
+              0);
+    tjDestroy(decoder);
+    EXPECT_EQ(width, window->preview().player().width());
+    EXPECT_EQ(height, window->preview().player().height());
+}
+
+TEST(JpegWriter, WritesAValidJpegAndRefusesNothing)
+{
+    QTemporaryDir folder;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(200, 40, 40));
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("red.jpg"));
+    ASSERT_TRUE(SaveJpeg(image, path));
+    const QImage back(path);
+    ASSERT_FALSE(back.isNull());
+    EXPECT_EQ(back.size(), image.size());
+    const QColor centre = back.pixelColor(32, 24);
+    EXPECT_NEAR(centre.red(), 200, 6);
+    EXPECT_NEAR(centre.green(), 40, 6);
+    EXPECT_NEAR(centre.blue(), 40, 6);
+    QString error;
+    EXPECT_FALSE(SaveJpeg(QImage(), path, 90, &error));
+    EXPECT_FALSE(error.isEmpty());
+}
