@@ -68,7 +68,6 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     m_preview = new PreviewPane(m_ui->pnl_player_head, m_ui->flashplayerHost, *m_movieServer,
                                 services.options, services.prompt, this);
     setWindowIcon(Icons::application());
-    centreOnScreen();
     setupViews();
     buildMenusAndToolBar();
     connectCommands();
@@ -78,16 +77,6 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
 TClipVaultMain::~TClipVaultMain()
 {
     m_hotKey.unregisterKey();
-}
-
-void TClipVaultMain::centreOnScreen()
-{
-    // Where the window goes when it is restored from maximized.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        setGeometry(frame);
-    }
 }
 
 void TClipVaultMain::setupViews()
@@ -389,7 +378,16 @@ void TClipVaultMain::lvFlashItemsListDblClick()
 
 void TClipVaultMain::startPlayer()
 {
+    // The web view makes Qt create the window anew for GPU composition, and the window manager
+    // forgets the window's state then: it is set again once that has happened.
+    const Qt::WindowStates state = windowState();
     m_preview->start();
+    if (isVisible()) {
+        QTimer::singleShot(0, this, [this, state] {
+            if (isVisible() && windowState() != state)
+                setWindowState(state);
+        });
+    }
 }
 
 bool TClipVaultMain::eventFilter(QObject* watched, QEvent* event)

@@ -108,7 +108,6 @@ protected:
 
 private:
     void FormCreate();
-    void centreOnScreen();
     void setupViews();
     void buildMenusAndToolBar();
     void connectCommands();

@@ -42,12 +42,19 @@ bool isRemote(const QString& source)
 
 } // namespace
 
+// The player page is a resource of this static library: it must be registered by hand.
+static void initPlayerResources()
+{
+    Q_INIT_RESOURCE(player);
+}
+
 MovieServer::MovieServer(const QString& playerFiles, QObject* parent)
     : QObject(parent)
     , m_playerFiles(QDir(playerFiles).absolutePath())
     , m_token(newToken())
     , m_server(new QTcpServer(this))
 {
+    initPlayerResources();
     connect(m_server, &QTcpServer::newConnection, this, &MovieServer::acceptConnections);
     m_server->listen(QHostAddress::LocalHost, 0);
 }

@@ -17,6 +17,11 @@ int main(int argc, char** argv)
         ::testing::GTEST_FLAG(filter) = "-*";
         return RUN_ALL_TESTS();
     }
+    // As the program does: the web engine shares GL contexts, runs unsandboxed as root, and
+    // renders in software on a display without GPU.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
