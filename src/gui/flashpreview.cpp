@@ -21,6 +21,7 @@ TFlashPreview::TFlashPreview(MovieServer& server, QWidget* parent)
     setWindowFlag(Qt::WindowMaximizeButtonHint);
     connect(m_ui->but_go, &QToolButton::clicked, this, &TFlashPreview::but_goClick);
     connect(m_ui->btn_browse, &QToolButton::clicked, this, &TFlashPreview::btn_browseClick);
+    m_ui->edt_filename->installEventFilter(this);
     m_player->start();
 }
 
@@ -48,13 +49,15 @@ void TFlashPreview::btn_browseClick()
         PlayMovie(file);
 }
 
-void TFlashPreview::keyReleaseEvent(QKeyEvent* event)
+bool TFlashPreview::eventFilter(QObject* watched, QEvent* event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_ui->edt_filename->hasFocus()) {
-        but_goClick();
-        return;
+    // edt_filenameKeyUp: releasing Enter in the name does what "Go !" does.
+    if (watched == m_ui->edt_filename && event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            but_goClick();
     }
-    QDialog::keyReleaseEvent(event);
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFlashPreview::resizeEvent(QResizeEvent* event)

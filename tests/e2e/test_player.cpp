@@ -1,6 +1,7 @@
 // A real movie through the real player: Ruffle in the web engine, fed by the movie server.
 
 #include "flashplayer.h"
+#include "flashpreview.h"
 #include "movieserver.h"
 #include "playerfiles.h"
 
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,4 +128,35 @@ TEST_F(PlayerTest, NamesThatAreNoMovieShowNothingAndRaiseNothing)
     QTest::qWait(500);
     EXPECT_TRUE(failures.isEmpty());
     EXPECT_FALSE(playing());
+}
+
+TEST(FlashPreview, PlaysWhatIsTypedOnlyWhenItEndsInSwf)
+{
+    QTemporaryDir folder;
+    const QString movie = QDir(folder.path()).filePath(QStringLiteral("typed.swf"));
+    ASSERT_TRUE(writeFile(movie, WriteSwf(SwfSpec{})));
+    MovieServer server(PlayerFiles::ruffleFolder());
+    TFlashPreview preview(server);
+    EXPECT_EQ(preview.windowTitle(), QStringLiteral("Flash Preview"));
+    preview.PlayMovie(QStringLiteral("/"));
+    auto* edit = preview.findChild<QLineEdit*>(QStringLiteral("edt_filename"));
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text(), QStringLiteral("/"));
+    EXPECT_EQ(preview.player().movie(), QStringLiteral("/"));
+
+    preview.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+    edit->setFocus();
+    edit->setText(QDir(folder.path()).filePath(QStringLiteral("typed.SWF")));
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(preview.player().movie(), QStringLiteral("/")) << "an upper-case extension plays nothing";
+    edit->setText(movie);
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(preview.player().movie(), movie);
+
+    const QString chosen = QDir(folder.path()).filePath(QStringLiteral("chosen.swf"));
+    TFlashPreview::ChooseMovie = [&](QWidget*) { return chosen; };
+    preview.findChild<QToolButton*>(QStringLiteral("btn_browse"))->click();
+    EXPECT_EQ(preview.player().movie(), chosen);
+    EXPECT_EQ(edit->text(), chosen);
 }
