@@ -3,11 +3,13 @@
 
 #include "clipvaultmain.h"
 #include "datafolder.h"
+#include "hookappform.h"
 #include "hotkey.h"
 #include "icons.h"
 #include "messageboxprompt.h"
 #include "options.h"
 #include "platformfactory.h"
+#include "pointerhook.h"
 #include "singleinstance.h"
 #include "unixsignals.h"
 #include "autostart.h"
@@ -63,6 +65,14 @@ int main(int argc, char* argv[])
     const std::unique_ptr<DesktopOpen> desktop = platform::createDesktopOpen();
     TClipVaultMain ClipVaultMain({dataFolder, options, prompt, *hotKey, *autostart, *desktop});
     prompt.setOwner(&ClipVaultMain);
+
+    // The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch.
+    const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
+    THookappForm HookappForm(*pointerHook, prompt);
+    const bool watchPointer = options.ShortcutBarEnabled != 0 && platform::isX11();
+    if (options.ShortcutBarEnabled && !platform::isX11())
+        qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
+    HookappForm.FormCreate(watchPointer);
 
     QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain, [&] {

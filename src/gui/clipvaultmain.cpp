@@ -31,7 +31,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
-#include <QScreen>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 

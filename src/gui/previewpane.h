@@ -20,7 +20,7 @@ class PreviewPane final : public QObject
 {
     Q_OBJECT
 public:
-    /// `panel` is the pane's frame: the head bar is added above the player host.
+    /// `head` is the bar above the player (it holds "Preview"); the player fills `playerHost`.
     PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server, OptionsRecord& options,
                 UserPrompt& prompt, QObject* parent = nullptr);
 

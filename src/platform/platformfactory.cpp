@@ -1,6 +1,8 @@
 #include "platformfactory.h"
 
 #include "fake/fakehotkey.h"
+#include "fake/fakepointerhook.h"
+#include "x11/x11pointerhook.h"
 #include "x11/x11hotkey.h"
 #include "x11/xdgautostart.h"
 #include "x11/xdgdesktopopen.h"
@@ -27,6 +29,13 @@ std::unique_ptr<HotKey> createHotKey(QObject* parent)
 std::unique_ptr<Autostart> createAutostart()
 {
     return std::make_unique<XdgAutostart>();
+}
+
+std::unique_ptr<PointerHook> createPointerHook(QObject* parent)
+{
+    if (isX11())
+        return std::make_unique<X11PointerHook>(parent);
+    return std::make_unique<FakePointerHook>(/*installable=*/false, parent);
 }
 
 std::unique_ptr<DesktopOpen> createDesktopOpen()

@@ -5,6 +5,7 @@
 class Autostart;
 class DesktopOpen;
 class HotKey;
+class PointerHook;
 class QObject;
 
 /// Picks the implementations for the session the program runs in: X11 and XDG under an X11
@@ -13,6 +14,7 @@ namespace platform {
 std::unique_ptr<HotKey> createHotKey(QObject* parent = nullptr);
 std::unique_ptr<Autostart> createAutostart();
 std::unique_ptr<DesktopOpen> createDesktopOpen();
+std::unique_ptr<PointerHook> createPointerHook(QObject* parent = nullptr);
 /// Whether the program runs on an X11 display.
 bool isX11();
 } // namespace platform

@@ -1,0 +1,48 @@
+#include "hookappform.h"
+
+#include "pointerhook.h"
+#include "sharedblock.h"
+#include "userprompt.h"
+
+THookappForm::THookappForm(PointerHook& hook, UserPrompt& prompt, QObject* parent)
+    : QObject(parent)
+    , m_hook(hook)
+    , m_prompt(prompt)
+{
+    connect(&m_hook, &PointerHook::notified, this, &THookappForm::WndProc);
+}
+
+THookappForm::~THookappForm()
+{
+    m_hook.remove();
+}
+
+void THookappForm::FormCreate(bool enabled)
+{
+    m_block = std::make_unique<SharedBlock>();
+    if (enabled)
+        installHook();
+}
+
+bool THookappForm::installHook()
+{
+    m_installed = m_hook.install();
+    if (!m_installed)
+        m_prompt.inform(QStringLiteral("Enable Mouse Hook failed."), QStringLiteral("Clip Vault"));
+    return m_installed;
+}
+
+void THookappForm::removeHook()
+{
+    m_hook.remove();
+    m_installed = false;
+}
+
+void THookappForm::WndProc()
+{
+    // A notification while the block is not mapped changes nothing.
+    if (!m_block)
+        return;
+    if (const std::optional<QPoint> point = m_block->takePoint(); point && m_handler)
+        m_handler(*point);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+
+#include <functional>
+#include <memory>
+
+class PointerHook;
+class SharedBlock;
+class UserPrompt;
+
+/// The hook window (never shown): sets up the shared block, installs the desktop-wide pointer
+/// watch while the shortcut bar is enabled, and hands each notified point to one handler.
+class THookappForm final : public QObject
+{
+    Q_OBJECT
+public:
+    THookappForm(PointerHook& hook, UserPrompt& prompt, QObject* parent = nullptr);
+    /// Removes the watch.
+    ~THookappForm() override;
+    Q_DISABLE_COPY_MOVE(THookappForm)
+
+    /// The creation sequence: the block is set up, then the watch installed when `enabled`.
+    void FormCreate(bool enabled);
+    /// Installs the watch; on failure says "Enable Mouse Hook failed.". True when installed.
+    bool installHook();
+    void removeHook();
+    bool HookInstalled() const { return m_installed; }
+
+    /// Receives each point the watch reports (the shortcut bar's handler).
+    void setPointerHandler(std::function<void(QPoint)> handler) { m_handler = std::move(handler); }
+
+    const SharedBlock& block() const { return *m_block; }
+
+private:
+    void WndProc();
+
+    PointerHook& m_hook;
+    UserPrompt& m_prompt;
+    std::unique_ptr<SharedBlock> m_block;
+    std::function<void(QPoint)> m_handler;
+    bool m_installed = false;
+};

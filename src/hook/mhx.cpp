@@ -1,0 +1,156 @@
+#include "mhx.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr char kBlockName[] = "/QARVEN_MOUSE";
+constexpr std::size_t kBlockSize = 12;
+
+/// One running watch: its own X connection and thread, never Qt's.
+class Watch
+{
+public:
+    bool start(Window target)
+    {
+        m_display = XOpenDisplay(nullptr);
+        if (!m_display)
+            return fail();
+        int opcode = 0, event = 0, error = 0;
+        int major = 2, minor = 2;
+        if (!XQueryExtension(m_display, "XInputExtension", &opcode, &event, &error) ||
+            XIQueryVersion(m_display, &major, &minor) != Success)
+            return fail();
+        m_opcode = opcode;
+        const int fd = shm_open(kBlockName, O_RDWR, 0600);
+        if (fd < 0)
+            return fail();
+        void* block = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        if (block == MAP_FAILED)
+            return fail();
+        m_block = static_cast<std::int32_t*>(block);
+        m_stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_stop < 0)
+            return fail();
+
+        m_target = target;
+        m_root = DefaultRootWindow(m_display);
+        m_type = XInternAtom(m_display, "WM_QVNOTIFY", False);
+        unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(mask, XI_RawMotion);
+        XIEventMask events{XIAllMasterDevices, static_cast<int>(sizeof mask), mask};
+        XISelectEvents(m_display, m_root, &events, 1);
+        XSync(m_display, False);
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+
+    ~Watch()
+    {
+        if (m_thread.joinable()) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(m_stop, &one, sizeof one);
+            m_thread.join();
+        }
+        if (m_stop >= 0)
+            close(m_stop);
+        if (m_block)
+            munmap(m_block, kBlockSize);
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+
+private:
+    bool fail() { return false; }
+
+    void run()
+    {
+        pollfd fds[2] = {{ConnectionNumber(m_display), POLLIN, 0}, {m_stop, POLLIN, 0}};
+        for (;;) {
+            while (XPending(m_display) > 0) {
+                XEvent event;
+                XNextEvent(m_display, &event);
+                if (event.xcookie.type == GenericEvent && event.xcookie.extension == m_opcode &&
+                    event.xcookie.evtype == XI_RawMotion)
+                    notify();
+            }
+            if (poll(fds, 2, -1) < 0)
+                continue;
+            if (fds[1].revents & POLLIN)
+                return;
+        }
+    }
+
+    void notify()
+    {
+        auto* flag = reinterpret_cast<std::atomic<std::int32_t>*>(m_block);
+        if (flag->load() != 0)
+            return; // the last point has not been read yet
+        Window root = 0, child = 0;
+        int x = 0, y = 0, windowX = 0, windowY = 0;
+        unsigned int buttons = 0;
+        if (!XQueryPointer(m_display, m_root, &root, &child, &x, &y, &windowX, &windowY, &buttons))
+            return;
+        m_block[1] = x;
+        m_block[2] = y;
+        flag->store(1);
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = m_target;
+        message.xclient.message_type = m_type;
+        message.xclient.format = 32;
+        message.xclient.data.l[0] = x;
+        message.xclient.data.l[1] = y;
+        XSendEvent(m_display, m_target, False, NoEventMask, &message);
+        XFlush(m_display);
+    }
+
+    Display* m_display = nullptr;
+    int m_opcode = 0;
+    Window m_root = 0;
+    Window m_target = 0;
+    Atom m_type = 0;
+    std::int32_t* m_block = nullptr;
+    int m_stop = -1;
+    std::thread m_thread;
+};
+
+std::mutex g_lock;
+Watch* g_watch = nullptr;
+
+} // namespace
+
+extern "C" int InstallHook(unsigned long window)
+{
+    std::lock_guard lock(g_lock);
+    delete g_watch;
+    g_watch = nullptr;
+    auto* watch = new Watch;
+    if (!watch->start(static_cast<Window>(window))) {
+        delete watch;
+        return 0;
+    }
+    g_watch = watch;
+    return 1;
+}
+
+extern "C" void RemoveHook(void)
+{
+    std::lock_guard lock(g_lock);
+    delete g_watch;
+    g_watch = nullptr;
+}

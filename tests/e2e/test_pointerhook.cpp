@@ -1,0 +1,124 @@
+// The pointer watch for real: libmhx on its own X connection, pointer moves made with XTest.
+
+#include "hookappform.h"
+#include "platformfactory.h"
+#include "pointerhook.h"
+#include "scriptedprompt.h"
+#include "sharedblock.h"
+#include "fake/fakepointerhook.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+// Xlib's macros clash with the headers above; it comes last.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace {
+
+class Pointer
+{
+public:
+    Pointer() : m_display(XOpenDisplay(nullptr)) {}
+    ~Pointer()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    Pointer(const Pointer&) = delete;
+    Pointer& operator=(const Pointer&) = delete;
+    void moveTo(int x, int y)
+    {
+        XTestFakeMotionEvent(m_display, -1, x, y, CurrentTime);
+        XSync(m_display, False);
+    }
+
+private:
+    Display* m_display;
+};
+
+/// Starts each test without a block left by an earlier one.
+class PointerHookTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { shm_unlink("/QARVEN_MOUSE"); }
+    void TearDown() override { shm_unlink("/QARVEN_MOUSE"); }
+
+    /// Moves the pointer until the window reports the point; false when it never does.
+    bool reported(THookappForm& form, QPoint target)
+    {
+        QList<QPoint> points;
+        form.setPointerHandler([&](QPoint point) { points << point; });
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            pointer.moveTo(target.x(), target.y());
+            QTest::qWait(50);
+            if (!points.isEmpty() && points.last() == target)
+                return true;
+        }
+        return false;
+    }
+
+    ScriptedPrompt prompt;
+    Pointer pointer;
+};
+
+} // namespace
+
+TEST_F(PointerHookTest, MovesArriveWithTheirPointUntilTheWatchIsRemoved)
+{
+    const std::unique_ptr<PointerHook> hook = platform::createPointerHook();
+    THookappForm form(*hook, prompt);
+    form.FormCreate(true);
+    ASSERT_TRUE(form.HookInstalled());
+    EXPECT_TRUE(form.block().isMapped());
+    EXPECT_TRUE(form.block().created());
+    EXPECT_TRUE(prompt.messages.empty());
+
+    EXPECT_TRUE(reported(form, QPoint(120, 80)));
+    EXPECT_TRUE(reported(form, QPoint(300, 211)));
+
+    form.removeHook();
+    QTest::qWait(100);
+    int after = 0;
+    form.setPointerHandler([&](QPoint) { ++after; });
+    pointer.moveTo(10, 10);
+    pointer.moveTo(50, 60);
+    QTest::qWait(300);
+    EXPECT_EQ(after, 0) << "nothing is reported once removed";
+
+    ASSERT_TRUE(form.installHook()) << "installing again works";
+    EXPECT_TRUE(reported(form, QPoint(77, 66)));
+}
+
+TEST_F(PointerHookTest, AnExistingBlockIsOpenedNotZeroed)
+{
+    const int fd = shm_open("/QARVEN_MOUSE", O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 12), 0);
+    auto* block = static_cast<std::int32_t*>(mmap(nullptr, 12, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    ::close(fd);
+    block[0] = 0;
+    block[1] = 1234;
+    block[2] = 567;
+    SharedBlock opened;
+    EXPECT_FALSE(opened.created());
+    EXPECT_EQ(block[1], 1234);
+    EXPECT_EQ(opened.takePoint(), QPoint(1234, 567));
+    munmap(block, 12);
+}
+
+TEST_F(PointerHookTest, AFailedInstallSaysSo)
+{
+    const std::unique_ptr<PointerHook> unavailable = std::make_unique<FakePointerHook>(false);
+    THookappForm form(*unavailable, prompt);
+    form.FormCreate(true);
+    EXPECT_FALSE(form.HookInstalled());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Enable Mouse Hook failed."));
+}
