@@ -27,11 +27,17 @@ void write(char* field, std::size_t width, QByteArrayView text)
 {
     if (width == 0)
         return;
+    // An empty view may carry no data pointer at all, which memchr and memcpy must not see.
+    if (text.isEmpty()) {
+        field[0] = '\0';
+        return;
+    }
     // A NUL inside the text would end the field there anyway; cut at it explicitly.
     if (const void* nul = std::memchr(text.data(), 0, static_cast<std::size_t>(text.size())))
         text = text.first(static_cast<const char*>(nul) - text.data());
     const qsizetype length = utf8PrefixLength(text, static_cast<qsizetype>(width) - 1);
-    std::memcpy(field, text.data(), static_cast<std::size_t>(length));
+    if (length > 0)
+        std::memcpy(field, text.data(), static_cast<std::size_t>(length));
     field[length] = '\0';
 }
 

@@ -2,7 +2,6 @@
 
 #include "ui_clipvaultmain.h"
 
-#include "atomicwrite.h"
 #include "autostart.h"
 #include "categorytreemodel.h"
 #include "datafolder.h"

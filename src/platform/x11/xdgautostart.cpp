@@ -8,7 +8,7 @@
 
 namespace {
 
-// Exec= values quote arguments that hold blanks or reserved characters (desktop entry spec).
+// Exec= values quote arguments that hold blanks or reserved characters, as desktop entries require.
 QString quotedExec(const QString& path)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
