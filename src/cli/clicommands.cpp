@@ -3,6 +3,7 @@
 #include "cacheenumerator.h"
 #include "catalogue.h"
 #include "cataloguestore.h"
+#include "browsercommands.h"
 #include "cachepass.h"
 #include "datafolder.h"
 #include "htmlscan.h"
@@ -39,7 +40,9 @@ const char kUsageText[] =
     "  scan-frames --base URL [FILE|-]      inline frame page addresses, one a line\n"
     "  cache list [--browser auto|chromium|firefox] [--dir DIR] [--all] [--host TEXT] [--json]\n"
     "  cache extract [--dir DIR] URL OUTFILE   the cached body of an address\n"
-    "  swf-info FILE [--json]               a movie's version, frame size, rate and frames\n";
+    "  swf-info FILE [--json]               a movie's version, frame size, rate and frames\n"
+    "  browser status                       browser window, debugging endpoint, visible tab\n"
+    "  browser at X Y [--json]              the Flash movie under a screen point\n";
 
 /// The command line split into words and options; options may stand anywhere.
 struct CommandLine
@@ -493,6 +496,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         return runCacheExtract(*line, out, err);
     if (command == u"swf-info")
         return runSwfInfo(*line, out, err);
+    if (command == u"browser")
+        return RunBrowserCommand(line->words, line->json, out, err);
     err << kUsageText;
     return kUsage;
 }

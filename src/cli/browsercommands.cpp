@@ -1,0 +1,53 @@
+#include "browsercommands.h"
+
+#include "x11/x11browseraccess.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+int RunBrowserCommand(const QStringList& words, bool json, QTextStream& out, QTextStream& err)
+{
+    X11BrowserAccess browser;
+    if (words.value(1) == u"status" && words.size() == 2) {
+        const BrowserWindow window = browser.FindBrowserFrame();
+        if (window.window == 0) {
+            out << "browser window: none (no Chromium-family window on this display)\n";
+            return 1;
+        }
+        out << "browser window: 0x" << QString::number(window.window, 16) << " (" << window.wmClass << "), process "
+            << window.pid << '\n';
+        if (window.debuggingPort == 0) {
+            out << "debugging endpoint: none (start the browser with --remote-debugging-port=0 and a "
+                   "--user-data-dir of its own)\n";
+            return 1;
+        }
+        out << "debugging endpoint: 127.0.0.1:" << window.debuggingPort << '\n';
+        const QString url = browser.GetAddressBarText();
+        out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
+        return url.isEmpty() ? 1 : 0;
+    }
+    bool xOk = false;
+    bool yOk = false;
+    const int x = words.value(2).toInt(&xOk);
+    const int y = words.value(3).toInt(&yOk);
+    if (words.value(1) != u"at" || words.size() != 4 || !xOk || !yOk) {
+        err << "usage: clipvault-cli browser status | browser at X Y [--json]\n";
+        return 2;
+    }
+    const std::optional<MovieAtPoint> movie = browser.FindMovieAtPoint(QPoint(x, y));
+    if (!movie) {
+        err << "clipvault-cli: no Flash movie under " << x << ',' << y << Qt::endl;
+        return 1;
+    }
+    const QRect& r = movie->screenRect;
+    if (json) {
+        const QJsonObject object{{QStringLiteral("address"), movie->address}, {QStringLiteral("left"), r.left()},
+                                 {QStringLiteral("top"), r.top()}, {QStringLiteral("width"), r.width()},
+                                 {QStringLiteral("height"), r.height()}};
+        out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+    } else {
+        out << movie->address << '\n' << r.left() << ' ' << r.top() << ' ' << r.width() << ' ' << r.height() << '\n';
+    }
+    return 0;
+}

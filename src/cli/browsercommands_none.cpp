@@ -1,0 +1,10 @@
+#include "browsercommands.h"
+
+#include <QTextStream>
+
+// A build without the desktop layer (the sanitizer build of the core) has no browser access.
+int RunBrowserCommand(const QStringList&, bool, QTextStream&, QTextStream& err)
+{
+    err << "clipvault-cli: this build has no browser access (built without the desktop layer)" << Qt::endl;
+    return 1;
+}

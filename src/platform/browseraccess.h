@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+
+/// A Chromium-family browser's top-level window.
+struct BrowserWindow
+{
+    quint32 window = 0; ///< 0 when there is none
+    QString wmClass;
+    qint64 pid = 0;
+    quint16 debuggingPort = 0; ///< 0 when it has none to reach
+};
+
+/// A Flash movie found in a page: its address exactly as the page wrote it, and where it is.
+struct MovieAtPoint
+{
+    QString address;
+    QRect screenRect;
+};
+
+/// What the program sees of the user's browser. Every failure answers empty, none or false and
+/// shows nothing; a browser that does not answer within a second gives none.
+class BrowserAccess
+{
+public:
+    virtual ~BrowserAccess() = default;
+    /// The foreground browser window, else the topmost one.
+    virtual BrowserWindow FindBrowserFrame() = 0;
+    /// The address of the visible tab (at most 248 characters); empty when unreachable.
+    virtual QString GetAddressBarText() = 0;
+    /// The Flash movie under a screen point in the visible tab's page, or none.
+    virtual std::optional<MovieAtPoint> FindMovieAtPoint(QPoint screen) = 0;
+    /// Pauses the movie under the point when the page plays it with Ruffle; otherwise nothing.
+    virtual bool PauseMovieAtPoint(QPoint screen) = 0;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "browseraccess.h"
+
+#include <QString>
+
+/// Browser access on X11: windows found through the window manager's properties
+/// (_NET_ACTIVE_WINDOW, _NET_CLIENT_LIST_STACKING, WM_CLASS, _NET_WM_PID) on a connection of its
+/// own, pages reached through the browser's DevTools endpoint on 127.0.0.1.
+class X11BrowserAccess final : public BrowserAccess
+{
+public:
+    /// `portOverride` (from clipvault.conf) replaces the port found from the browser process.
+    explicit X11BrowserAccess(quint16 portOverride = 0);
+
+    BrowserWindow FindBrowserFrame() override;
+    QString GetAddressBarText() override;
+    std::optional<MovieAtPoint> FindMovieAtPoint(QPoint screen) override;
+    bool PauseMovieAtPoint(QPoint screen) override;
+
+    /// Whether a WM_CLASS names a Chromium-family browser.
+    static bool isBrowserClass(const QString& wmClass);
+
+private:
+    /// The debugger address of the visible tab, empty when none.
+    QString visiblePage(quint16 port, QString* url = nullptr);
+
+    quint16 m_portOverride;
+};

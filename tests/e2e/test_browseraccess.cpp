@@ -1,0 +1,194 @@
+// The user's browser for real: Debian's Chromium with a debugging port, on this display with
+// openbox, pointed at pages served here; the pointer is moved with XTest.
+
+#include "browserurls.h"
+#include "devtools/devtoolsclient.h"
+#include "x11/x11browseraccess.h"
+
+#include "testserver.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QDir>
+#include <QFile>
+
+#include <chrono>
+#include <functional>
+
+// Xlib's macros clash with the headers above; it comes last.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char kFlashPage[] = R"(<!DOCTYPE html><html><head><style>
+body { margin: 0 } .box { display: block; width: 200px; height: 100px; margin: 20px; background: #ddd }
+</style></head><body>
+<embed class="box" src="a.swf" type="application/x-shockwave-flash">
+<object class="box" data="/movies/b.swf?x=1" type="application/x-shockwave-flash"><param name="movie" value="/movies/b.swf?x=1"></object>
+<object class="box" data="doc.pdf" type="application/pdf"></object>
+<div style="height: 3000px"></div>
+</body></html>)";
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+class BrowserAccessTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+        if (chromium.isEmpty())
+            GTEST_SKIP() << "chromium is not installed";
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        server.server().Get("/flash.html", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(kFlashPage, "text/html");
+        });
+        server.server().Get("/other.html", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("<html><body>other</body></html>", "text/html");
+        });
+        // A page whose end never comes: it stays "loading", its movie already on screen.
+        server.server().Get("/slow.html", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider("text/html", [this](size_t offset, httplib::DataSink& sink) {
+                if (offset == 0) {
+                    const std::string head = "<html><body style='margin:0'><embed src='slow.swf' "
+                                             "style='display:block;width:300px;height:300px'>";
+                    sink.write(head.data(), head.size());
+                    return true;
+                }
+                for (int i = 0; i < 200 && server.stalling(); ++i)
+                    std::this_thread::sleep_for(50ms);
+                return false;
+            });
+        });
+        server.start();
+        browser.start(chromium, {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                                 QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
+                                 QStringLiteral("--disable-sync"), QStringLiteral("--remote-debugging-port=0"),
+                                 QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--window-position=0,0"),
+                                 QStringLiteral("--window-size=1000,700"), QString::fromStdString(server.url("/flash.html"))});
+        ASSERT_TRUE(browser.waitForStarted());
+        ASSERT_TRUE(waitFor([&] { return access.GetAddressBarText() == QString::fromStdString(server.url("/flash.html")); }, 30000))
+            << "the browser did not come up with its debugging port";
+    }
+
+    void TearDown() override
+    {
+        server.releaseStalls();
+        browser.kill();
+        browser.waitForFinished();
+        if (display)
+            XCloseDisplay(display);
+    }
+
+    void movePointer(QPoint point)
+    {
+        XTestFakeMotionEvent(display, -1, point.x(), point.y(), CurrentTime);
+        XSync(display, False);
+        QTest::qWait(30);
+    }
+
+    /// Evaluates script in the visible tab.
+    void evaluate(const QString& script)
+    {
+        const BrowserWindow window = access.FindBrowserFrame();
+        const DevToolsClient client(window.debuggingPort);
+        const std::optional<QJsonArray> pages = client.pages();
+        ASSERT_TRUE(pages && !pages->isEmpty());
+        client.evaluate(pages->first().toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(), script);
+    }
+
+    /// Walks the pointer down a column of the page and collects the movies found under it, each
+    /// with a rectangle that must hold the point.
+    QStringList moviesDownColumn(int x)
+    {
+        QStringList found;
+        for (int y = 100; y < 680; y += 15) {
+            movePointer({x, y});
+            const std::optional<MovieAtPoint> movie = access.FindMovieAtPoint({x, y});
+            if (!movie)
+                continue;
+            EXPECT_TRUE(movie->screenRect.contains(QPoint(x, y)))
+                << qPrintable(movie->address) << " at " << x << ',' << y;
+            if (!found.contains(movie->address))
+                found << movie->address;
+        }
+        return found;
+    }
+
+    QString chromium;
+    Display* display = nullptr;
+    TestServer server;
+    QTemporaryDir profile;
+    QProcess browser;
+    X11BrowserAccess access;
+};
+
+} // namespace
+
+TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
+{
+    const BrowserWindow window = access.FindBrowserFrame();
+    EXPECT_NE(window.window, 0u);
+    EXPECT_TRUE(X11BrowserAccess::isBrowserClass(window.wmClass));
+    EXPECT_GT(window.debuggingPort, 0);
+
+    EXPECT_EQ(moviesDownColumn(100), (QStringList{"a.swf", "/movies/b.swf?x=1"}))
+        << "the PDF object and the page background hold no movie";
+    movePointer({700, 400});
+    EXPECT_FALSE(access.FindMovieAtPoint({700, 400}));
+
+    // Scrolled by 130 CSS pixels, the embed is off the top and the object moved up.
+    evaluate(QStringLiteral("window.scrollTo(0, 130)"));
+    QTest::qWait(200);
+    EXPECT_EQ(moviesDownColumn(100), QStringList{"/movies/b.swf?x=1"});
+}
+
+TEST_F(BrowserAccessTest, TheAddressFollowsNavigationAndALoadingPageGivesNothing)
+{
+    evaluate(QStringLiteral("location.href = '/other.html'"));
+    EXPECT_TRUE(waitFor([&] { return access.GetAddressBarText() == QString::fromStdString(server.url("/other.html")); }, 10000));
+
+    evaluate(QStringLiteral("location.href = '/slow.html'"));
+    ASSERT_TRUE(waitFor([&] { return access.GetAddressBarText() == QString::fromStdString(server.url("/slow.html")); }, 10000));
+    QTest::qWait(500);
+    for (int y = 150; y < 400; y += 50) {
+        movePointer({120, y});
+        EXPECT_FALSE(access.FindMovieAtPoint({120, y})) << "the page is still loading";
+    }
+}
+
+TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
+{
+    EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("chromium"), QStringLiteral("--remote-debugging-port=9222")}), 9222);
+    QTemporaryDir profile;
+    QFile active(QDir(profile.path()).filePath(QStringLiteral("DevToolsActivePort")));
+    ASSERT_TRUE(active.open(QIODevice::WriteOnly));
+    active.write("41234\n/devtools/browser/abc\n");
+    active.close();
+    EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("--remote-debugging-port=0"),
+                                            QStringLiteral("--user-data-dir=") + profile.path()}),
+              41234);
+    EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("chromium")}), 0);
+    EXPECT_EQ(DevToolsClient(1).pages(), std::nullopt) << "nothing answers: none, promptly";
+}
