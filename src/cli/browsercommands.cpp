@@ -6,9 +6,9 @@
 #include <QJsonObject>
 #include <QTextStream>
 
-int RunBrowserCommand(const QStringList& words, bool json, QTextStream& out, QTextStream& err)
+int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride, QTextStream& out, QTextStream& err)
 {
-    X11BrowserAccess browser;
+    X11BrowserAccess browser(portOverride);
     if (words.value(1) == u"status" && words.size() == 2) {
         const BrowserWindow window = browser.FindBrowserFrame();
         if (window.window == 0) {

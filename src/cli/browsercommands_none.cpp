@@ -3,7 +3,7 @@
 #include <QTextStream>
 
 // A build without the desktop layer (the sanitizer build of the core) has no browser access.
-int RunBrowserCommand(const QStringList&, bool, QTextStream&, QTextStream& err)
+int RunBrowserCommand(const QStringList&, bool, quint16, QTextStream&, QTextStream& err)
 {
     err << "clipvault-cli: this build has no browser access (built without the desktop layer)" << Qt::endl;
     return 1;

@@ -496,8 +496,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         return runCacheExtract(*line, out, err);
     if (command == u"swf-info")
         return runSwfInfo(*line, out, err);
-    if (command == u"browser")
-        return RunBrowserCommand(line->words, line->json, out, err);
+    if (command == u"browser") {
+        const QString dataFolder = line->dataDir.isEmpty() ? ResolveDataFolder(QCoreApplication::applicationDirPath())
+                                                           : QDir(line->dataDir).absolutePath();
+        return RunBrowserCommand(line->words, line->json, ConfiguredDebuggingPort(dataFolder), out, err);
+    }
     err << kUsageText;
     return kUsage;
 }

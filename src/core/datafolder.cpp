@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 
 QString ResolveDataFolder(const QString& programFolder)
@@ -24,4 +25,11 @@ QString ResolveDataFolder(const QString& programFolder)
 QString OptionsFilePath(const QString& dataFolder)
 {
     return QDir(dataFolder).filePath(QStringLiteral("clipvault.opt"));
+}
+
+quint16 ConfiguredDebuggingPort(const QString& dataFolder)
+{
+    const QSettings settings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")), QSettings::IniFormat);
+    const uint port = settings.value(QStringLiteral("debuggingPort")).toUInt();
+    return port < 65536 ? static_cast<quint16>(port) : 0;
 }

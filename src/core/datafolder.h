@@ -9,3 +9,6 @@ QString ResolveDataFolder(const QString& programFolder);
 
 /// The options file in a data folder.
 QString OptionsFilePath(const QString& dataFolder);
+
+/// The browser debugging port set in clipvault.conf ("debuggingPort"), 0 when none is set.
+quint16 ConfiguredDebuggingPort(const QString& dataFolder);

@@ -142,6 +142,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::ExploreItem, [this] { m_commands->ExploreItemExecute(); });
     bind(MainActions::PlayStandAlone, [this] { m_commands->PlayStandAloneExecute(); });
     bind(MainActions::SimpleFlashPlayer, [this] { m_commands->SimpleFlashPlayer1Click(); });
+    bind(MainActions::OpenBrowser, [this] { m_commands->OpenBrowserExecute(); });
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
     bind(MainActions::ExitAction, [this] { close(); });
 

@@ -59,6 +59,7 @@ public:
     DownloadFlow& downloads() const { return *m_downloads; }
     PreviewPane& preview() const { return *m_preview; }
     MovieServer& movieServer() const { return *m_movieServer; }
+    QString dataFolder() const { return m_dataFolder; }
 
     /// The Source Url of the first selected row of the item list; empty when none is selected.
     QString selectedItemUrl() const;

@@ -33,6 +33,7 @@ constexpr ActionRow kActionTable[] = {
     {MainActions::DeleteCategoryAction, "DeleteCategoryAction", "Delete This Category", QStyle::SP_DialogDiscardButton},
     {MainActions::UpdateCatProperty, "UpdateCatProperty", "Property of Category", QStyle::SP_FileDialogDetailedView},
     {MainActions::SimpleFlashPlayer, "SimpleFlashPlayer1", "Simple Flash Player", QStyle::SP_MediaPlay},
+    {MainActions::OpenBrowser, "OpenBrowser", "Open a browser for Clip Vault", QStyle::SP_ComputerIcon},
     {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_FileDialogContentsView},
     {MainActions::ExitAction, "ExitAction", "&Exit", QStyle::SP_DialogCloseButton},
 };
@@ -64,6 +65,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::EditMenu, "Delete This Category", MainActions::DeleteCategoryAction},
 
     {Place::ToolsMenu, "Simple Flash Player", MainActions::SimpleFlashPlayer},
+    {Place::ToolsMenu, "Open a browser for Clip Vault", MainActions::OpenBrowser},
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
 

@@ -26,6 +26,7 @@ public:
         DeleteCategoryAction,
         UpdateCatProperty,
         SimpleFlashPlayer,
+        OpenBrowser,
         SetOptions,
         ExitAction,
         Count,

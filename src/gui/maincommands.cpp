@@ -10,7 +10,10 @@
 #include "options.h"
 #include "userprompt.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 
 MainCommands::MainCommands(TClipVaultMain& window, Catalogue& catalogue, DownloadFlow& downloads,
                            const OptionsRecord& options, UserPrompt& prompt, DesktopOpen& desktop,
@@ -159,4 +162,29 @@ void MainCommands::SimpleFlashPlayer1Click()
 {
     // The root folder: the window opens with an empty player.
     ShowFlashPreview(QStringLiteral("/"), m_movieServer, &m_window);
+}
+
+std::function<bool(const QString&, const QStringList&)> MainCommands::StartDetached =
+    [](const QString& program, const QStringList& arguments) { return QProcess::startDetached(program, arguments); };
+
+QStringList MainCommands::browserCandidates()
+{
+    return {QStringLiteral("chromium"), QStringLiteral("chromium-browser"), QStringLiteral("google-chrome"),
+            QStringLiteral("google-chrome-stable"), QStringLiteral("brave-browser"), QStringLiteral("microsoft-edge")};
+}
+
+void MainCommands::OpenBrowserExecute()
+{
+    for (const QString& candidate : browserCandidates()) {
+        const QString program = QStandardPaths::findExecutable(candidate);
+        if (program.isEmpty())
+            continue;
+        const QString profile = QDir(m_window.dataFolder()).filePath(QStringLiteral("browser-profile"));
+        QDir().mkpath(profile);
+        if (!StartDetached(program, {QStringLiteral("--remote-debugging-port=0"), QStringLiteral("--user-data-dir=") + profile}))
+            m_prompt.inform(QStringLiteral("%1 could not be started.").arg(program), QStringLiteral("Information"));
+        return;
+    }
+    m_prompt.inform(QStringLiteral("No Chromium-family browser (Chromium, Chrome, Brave, Edge) is installed."),
+                    QStringLiteral("Information"));
 }

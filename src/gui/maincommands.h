@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
+
+#include <functional>
 
 class Catalogue;
 class DesktopOpen;
@@ -31,6 +34,14 @@ public:
     void ExploreItemExecute();
     void PlayStandAloneExecute();
     void SimpleFlashPlayer1Click();
+    /// Starts the first installed Chromium-family browser with a debugging port and a profile of
+    /// its own in the data folder (current browsers refuse a port on their default profile).
+    void OpenBrowserExecute();
+
+    /// Starts a program detached; replaceable so that tests start nothing.
+    static std::function<bool(const QString& program, const QStringList& arguments)> StartDetached;
+    /// The browsers tried, in order.
+    static QStringList browserCandidates();
 
 private:
     /// Position of the first selected row's item, -1 when none.

@@ -22,6 +22,14 @@ struct MovieAtPoint
     QRect screenRect;
 };
 
+/// The page shown in the browser's visible tab, as the DevTools protocol reaches it.
+struct BrowserDocument
+{
+    quint16 port = 0;
+    QString webSocketUrl;
+    QString url;
+};
+
 /// What the program sees of the user's browser. Every failure answers empty, none or false and
 /// shows nothing; a browser that does not answer within a second gives none.
 class BrowserAccess
@@ -36,4 +44,10 @@ public:
     virtual std::optional<MovieAtPoint> FindMovieAtPoint(QPoint screen) = 0;
     /// Pauses the movie under the point when the page plays it with Ruffle; otherwise nothing.
     virtual bool PauseMovieAtPoint(QPoint screen) = 0;
+    /// The visible tab's page, or none.
+    virtual std::optional<BrowserDocument> GetBrowserDocument() = 0;
+    /// Whether the shortcut bar may stay or appear for the pointer at `screen`: over a window of
+    /// this program (the bar, its buttons, its menus) true; over a browser page true when a Flash
+    /// movie is under the point; anywhere else false. The point is in screen pixels and stays so.
+    virtual bool ClassifyPointerWindow(QPoint& screen) = 0;
 };

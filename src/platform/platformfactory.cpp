@@ -3,6 +3,7 @@
 #include "fake/fakehotkey.h"
 #include "fake/fakepointerhook.h"
 #include "x11/x11pointerhook.h"
+#include "x11/x11browseraccess.h"
 #include "x11/x11hotkey.h"
 #include "x11/xdgautostart.h"
 #include "x11/xdgdesktopopen.h"
@@ -36,6 +37,12 @@ std::unique_ptr<PointerHook> createPointerHook(QObject* parent)
     if (isX11())
         return std::make_unique<X11PointerHook>(parent);
     return std::make_unique<FakePointerHook>(/*installable=*/false, parent);
+}
+
+std::unique_ptr<BrowserAccess> createBrowserAccess(quint16 portOverride)
+{
+    // Window queries need an X display of their own; without one every answer is "none".
+    return std::make_unique<X11BrowserAccess>(portOverride);
 }
 
 std::unique_ptr<DesktopOpen> createDesktopOpen()

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <memory>
 
 class Autostart;
+class BrowserAccess;
 class DesktopOpen;
 class HotKey;
 class PointerHook;
@@ -14,6 +17,8 @@ namespace platform {
 std::unique_ptr<HotKey> createHotKey(QObject* parent = nullptr);
 std::unique_ptr<Autostart> createAutostart();
 std::unique_ptr<DesktopOpen> createDesktopOpen();
+/// `portOverride` (0: none) replaces the debugging port found from the browser process.
+std::unique_ptr<BrowserAccess> createBrowserAccess(quint16 portOverride = 0);
 std::unique_ptr<PointerHook> createPointerHook(QObject* parent = nullptr);
 /// Whether the program runs on an X11 display.
 bool isX11();

@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 #include <QDir>
 #include <QFile>
 
@@ -162,6 +163,26 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
     evaluate(QStringLiteral("window.scrollTo(0, 130)"));
     QTest::qWait(200);
     EXPECT_EQ(moviesDownColumn(100), QStringList{"/movies/b.swf?x=1"});
+}
+
+TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowserMovieOrNothing)
+{
+    QPoint overEmbed(100, 200);
+    movePointer(overEmbed);
+    EXPECT_TRUE(access.ClassifyPointerWindow(overEmbed));
+    EXPECT_EQ(overEmbed, QPoint(100, 200)) << "the point stays in screen pixels";
+    QPoint background(700, 400);
+    movePointer(background);
+    EXPECT_FALSE(access.ClassifyPointerWindow(background));
+
+    // A window of this program over the browser: the bar may stay.
+    QWidget ours;
+    ours.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    ours.setGeometry(600, 500, 120, 40);
+    ours.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ours));
+    QPoint onOurs(650, 520);
+    EXPECT_TRUE(waitFor([&] { QPoint p = onOurs; return access.ClassifyPointerWindow(p); }, 3000));
 }
 
 TEST_F(BrowserAccessTest, TheAddressFollowsNavigationAndALoadingPageGivesNothing)

@@ -4,6 +4,7 @@
 #include "categorymanage.h"
 #include "downloadflow.h"
 #include "mainactions.h"
+#include "maincommands.h"
 #include "testserver.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <functional>
@@ -157,4 +159,30 @@ TEST_F(CommandTest, MenusOfferTheCommandsInTheirPlaces)
     EXPECT_FALSE(itemMenu->actions().at(5)->isEnabled());
     window->actions().action(MainActions::UpdateItemProperty)->setEnabled(true);
     EXPECT_TRUE(itemMenu->actions().at(5)->isEnabled());
+}
+
+TEST_F(CommandTest, OpenABrowserStartsOneWithADebuggingPortAndItsOwnProfile)
+{
+    start();
+    QString program;
+    QStringList arguments;
+    MainCommands::StartDetached = [&](const QString& started, const QStringList& with) {
+        program = started;
+        arguments = with;
+        return true;
+    };
+    trigger(MainActions::OpenBrowser);
+    bool installed = false;
+    for (const QString& candidate : MainCommands::browserCandidates())
+        installed = installed || !QStandardPaths::findExecutable(candidate).isEmpty();
+    if (!installed) {
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_TRUE(program.isEmpty());
+        return;
+    }
+    const QString profile = path("browser-profile");
+    EXPECT_FALSE(program.isEmpty());
+    EXPECT_EQ(arguments, (QStringList{"--remote-debugging-port=0", "--user-data-dir=" + profile}));
+    EXPECT_TRUE(QFileInfo(profile).isDir());
+    EXPECT_TRUE(prompt.messages.empty());
 }

@@ -3,6 +3,7 @@
 #include "browserurls.h"
 #include "devtools/devtoolsclient.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -258,4 +259,53 @@ bool X11BrowserAccess::PauseMovieAtPoint(QPoint screen)
     const QPointF css = geometry->screenToCss(screen);
     return client.evaluate(page, QString::fromLatin1(kFindMovieScript).arg(css.x()).arg(css.y()).arg(QStringLiteral("true")))
         .has_value();
+}
+
+std::optional<BrowserDocument> X11BrowserAccess::GetBrowserDocument()
+{
+    const BrowserWindow browser = FindBrowserFrame();
+    if (browser.window == 0 || browser.debuggingPort == 0)
+        return std::nullopt;
+    BrowserDocument document;
+    document.port = browser.debuggingPort;
+    document.webSocketUrl = visiblePage(browser.debuggingPort, &document.url);
+    if (document.webSocketUrl.isEmpty())
+        return std::nullopt;
+    return document;
+}
+
+qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
+{
+    const DisplayPtr display(XOpenDisplay(nullptr));
+    if (!display)
+        return 0;
+    const Window root = DefaultRootWindow(display.get());
+    const std::vector<unsigned long> stacking = windowProperty(display.get(), root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    // Topmost first: the first mapped client whose area holds the point is the one under it.
+    for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+        XWindowAttributes attributes{};
+        if (!XGetWindowAttributes(display.get(), *it, &attributes) || attributes.map_state != IsViewable)
+            continue;
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display.get(), *it, root, 0, 0, &x, &y, &child);
+        if (!QRect(x, y, attributes.width, attributes.height).contains(screen))
+            continue;
+        if (wmClass)
+            *wmClass = wmClassOf(display.get(), *it);
+        const auto pid = windowProperty(display.get(), *it, "_NET_WM_PID", XA_CARDINAL);
+        return pid.empty() ? 0 : static_cast<qint64>(pid.front());
+    }
+    return 0;
+}
+
+bool X11BrowserAccess::ClassifyPointerWindow(QPoint& screen)
+{
+    QString wmClass;
+    const qint64 pid = processAtPoint(screen, &wmClass);
+    if (pid != 0 && pid == QCoreApplication::applicationPid())
+        return true; // the shortcut bar, its buttons or one of our menus
+    if (!isBrowserClass(wmClass))
+        return false;
+    return FindMovieAtPoint(screen).has_value();
 }

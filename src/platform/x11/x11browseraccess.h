@@ -17,6 +17,11 @@ public:
     QString GetAddressBarText() override;
     std::optional<MovieAtPoint> FindMovieAtPoint(QPoint screen) override;
     bool PauseMovieAtPoint(QPoint screen) override;
+    std::optional<BrowserDocument> GetBrowserDocument() override;
+    bool ClassifyPointerWindow(QPoint& screen) override;
+
+    /// The process that owns the topmost client window under a screen point, 0 when none.
+    static qint64 processAtPoint(QPoint screen, QString* wmClass = nullptr);
 
     /// Whether a WM_CLASS names a Chromium-family browser.
     static bool isBrowserClass(const QString& wmClass);
