@@ -2,6 +2,7 @@
 // openbox, pointed at pages served here; the pointer is moved with XTest.
 
 #include "browserurls.h"
+#include "clicommands.h"
 #include "devtools/devtoolsclient.h"
 #include "x11/x11browseraccess.h"
 
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 #include <QWidget>
 #include <QDir>
 #include <QFile>
@@ -37,6 +39,12 @@ body { margin: 0 } .box { display: block; width: 200px; height: 100px; margin: 2
 <embed class="box" src="a.swf" type="application/x-shockwave-flash">
 <object class="box" data="/movies/b.swf?x=1" type="application/x-shockwave-flash"><param name="movie" value="/movies/b.swf?x=1"></object>
 <object class="box" data="doc.pdf" type="application/pdf"></object>
+<ruffle-embed class="box" id="r" src="ruffled.swf"></ruffle-embed>
+<script>
+  // Stands for a movie Ruffle plays in the page: its element answers Ruffle's API.
+  window.paused = false;
+  document.getElementById("r").ruffle = () => ({ suspend() { window.paused = true; } });
+</script>
 <div style="height: 3000px"></div>
 </body></html>)";
 
@@ -109,14 +117,16 @@ protected:
         QTest::qWait(30);
     }
 
-    /// Evaluates script in the visible tab.
-    void evaluate(const QString& script)
+    /// Evaluates script in the visible tab and returns its value.
+    QJsonValue evaluate(const QString& script)
     {
         const BrowserWindow window = access.FindBrowserFrame();
         const DevToolsClient client(window.debuggingPort);
         const std::optional<QJsonArray> pages = client.pages();
-        ASSERT_TRUE(pages && !pages->isEmpty());
-        client.evaluate(pages->first().toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(), script);
+        if (!pages || pages->isEmpty())
+            return {};
+        return client.evaluate(pages->first().toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(), script)
+            .value_or(QJsonValue());
     }
 
     /// Walks the pointer down a column of the page and collects the movies found under it, each
@@ -154,7 +164,7 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
     EXPECT_TRUE(X11BrowserAccess::isBrowserClass(window.wmClass));
     EXPECT_GT(window.debuggingPort, 0);
 
-    EXPECT_EQ(moviesDownColumn(100), (QStringList{"a.swf", "/movies/b.swf?x=1"}))
+    EXPECT_EQ(moviesDownColumn(100), (QStringList{"a.swf", "/movies/b.swf?x=1", "ruffled.swf"}))
         << "the PDF object and the page background hold no movie";
     movePointer({700, 400});
     EXPECT_FALSE(access.FindMovieAtPoint({700, 400}));
@@ -162,7 +172,38 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
     // Scrolled by 130 CSS pixels, the embed is off the top and the object moved up.
     evaluate(QStringLiteral("window.scrollTo(0, 130)"));
     QTest::qWait(200);
-    EXPECT_EQ(moviesDownColumn(100), QStringList{"/movies/b.swf?x=1"});
+    EXPECT_EQ(moviesDownColumn(100), (QStringList{"/movies/b.swf?x=1", "ruffled.swf"}));
+}
+
+TEST_F(BrowserAccessTest, PausingUsesRufflesApiAndTheCommandLineSeesWhatTheProgramSees)
+{
+    // Find the Ruffle element's place by walking down, then pause it there.
+    std::optional<QPoint> ruffled;
+    for (int y = 100; y < 680 && !ruffled; y += 15) {
+        movePointer({100, y});
+        const auto movie = access.FindMovieAtPoint({100, y});
+        if (movie && movie->address == u"ruffled.swf")
+            ruffled = QPoint(100, y);
+    }
+    ASSERT_TRUE(ruffled);
+    EXPECT_FALSE(evaluate(QStringLiteral("window.paused")).toBool());
+    EXPECT_TRUE(access.PauseMovieAtPoint(*ruffled));
+    EXPECT_TRUE(evaluate(QStringLiteral("window.paused")).toBool());
+    EXPECT_TRUE(access.PauseMovieAtPoint(QPoint(100, 200))) << "a movie without Ruffle: nothing happens, no error";
+
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    EXPECT_EQ(RunCli({QStringLiteral("browser"), QStringLiteral("at"), QString::number(ruffled->x()),
+                      QString::number(ruffled->y())},
+                     outStream, errStream),
+              0);
+    outStream.flush();
+    EXPECT_TRUE(out.startsWith(QStringLiteral("ruffled.swf\n"))) << qPrintable(out);
+    EXPECT_EQ(RunCli({QStringLiteral("browser"), QStringLiteral("status")}, outStream, errStream), 0);
+    outStream.flush();
+    EXPECT_TRUE(out.contains(QStringLiteral("visible tab: ") + QString::fromStdString(server.url("/flash.html"))));
 }
 
 TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowserMovieOrNothing)
