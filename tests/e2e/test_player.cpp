@@ -105,7 +105,7 @@ TEST_F(PlayerTest, StopPlayAndPaintTo)
 
     // The frame shows the movie's background colour.
     QColor centre;
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
         const QImage frame = player.PaintTo();
         EXPECT_EQ(frame.size(), player.size());
         centre = centreOf(frame);
