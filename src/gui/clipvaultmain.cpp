@@ -202,6 +202,7 @@ void TClipVaultMain::showAtStart()
         showMinimized();
         return;
     }
+    m_userState = Qt::WindowMaximized;
     showMaximized();
 }
 
@@ -257,6 +258,8 @@ void TClipVaultMain::restoreFromTray()
 void TClipVaultMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !m_recreating && !isMinimized() && isVisible())
+        m_userState = windowState();
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->isAvailable())
         return;
     // Minimized by the title bar's button: leave the taskbar, as the tray icon stays.
@@ -377,16 +380,23 @@ void TClipVaultMain::lvFlashItemsListDblClick()
 
 void TClipVaultMain::startPlayer()
 {
-    // The web view makes Qt create the window anew for GPU composition, and the window manager
-    // forgets the window's state then: it is set again once that has happened.
-    const Qt::WindowStates state = windowState();
     m_preview->start();
-    if (isVisible()) {
-        QTimer::singleShot(0, this, [this, state] {
-            if (isVisible() && windowState() != state)
-                setWindowState(state);
+}
+
+bool TClipVaultMain::event(QEvent* event)
+{
+    // The web view makes Qt create the window anew for GPU composition, and the window manager
+    // does not carry the old window's state over: the state the user had is set again on the new
+    // window once it is up (state changes meanwhile are the window manager's, not the user's).
+    if (event->type() == QEvent::WinIdChange && isVisible() && !m_recreating) {
+        m_recreating = true;
+        QTimer::singleShot(300, this, [this] {
+            m_recreating = false;
+            if (isVisible() && !isMinimized() && windowState() != m_userState)
+                setWindowState(m_userState);
         });
     }
+    return QMainWindow::event(event);
 }
 
 bool TClipVaultMain::eventFilter(QObject* watched, QEvent* event)

@@ -103,6 +103,7 @@ signals:
     void closed();
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,4 +145,6 @@ private:
     QMenu* m_treeMenu;
     QLabel* m_progressLabel;
     Qt::WindowStates m_stateBeforeTray = Qt::WindowMaximized;
+    Qt::WindowStates m_userState = Qt::WindowMaximized; ///< the state the user last chose
+    bool m_recreating = false; ///< the native window is being created anew
 };
