@@ -31,7 +31,6 @@
 #include <QLocale>
 #include <QMenu>
 #include <QTimer>
-#include <QWindowStateChangeEvent>
 
 namespace {
 
@@ -196,7 +195,6 @@ void TClipVaultMain::FormCreate()
 void TClipVaultMain::showAtStart()
 {
     if (m_options.StartMinimized) {
-        m_stateBeforeTray = Qt::WindowMaximized;
         if (m_tray->isAvailable())
             return; // reached through the tray icon and F7 only
         showMinimized();
@@ -235,7 +233,6 @@ void TClipVaultMain::ToggleMainWindow()
 
 void TClipVaultMain::minimizeToTray()
 {
-    m_stateBeforeTray = windowState() & ~Qt::WindowMinimized;
     // Without a tray to come back from, a minimized window keeps its taskbar button.
     if (m_tray->isAvailable())
         hide();
@@ -245,9 +242,9 @@ void TClipVaultMain::minimizeToTray()
 
 void TClipVaultMain::restoreFromTray()
 {
-    if (m_stateBeforeTray & Qt::WindowMaximized)
+    if (m_userState & Qt::WindowMaximized)
         showMaximized();
-    else if (m_stateBeforeTray & Qt::WindowFullScreen)
+    else if (m_userState & Qt::WindowFullScreen)
         showFullScreen();
     else
         showNormal();
@@ -263,8 +260,6 @@ void TClipVaultMain::changeEvent(QEvent* event)
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->isAvailable())
         return;
     // Minimized by the title bar's button: leave the taskbar, as the tray icon stays.
-    m_stateBeforeTray =
-        static_cast<QWindowStateChangeEvent*>(event)->oldState() & ~Qt::WindowMinimized;
     QTimer::singleShot(0, this, [this] {
         if (isMinimized())
             hide();

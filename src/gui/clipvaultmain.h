@@ -144,7 +144,8 @@ private:
     QMenu* m_itemMenu;
     QMenu* m_treeMenu;
     QLabel* m_progressLabel;
-    Qt::WindowStates m_stateBeforeTray = Qt::WindowMaximized;
-    Qt::WindowStates m_userState = Qt::WindowMaximized; ///< the state the user last chose
+    /// The state the user last chose, minimized aside: the window comes back to it from the tray
+    /// and keeps it when the native window is created anew.
+    Qt::WindowStates m_userState = Qt::WindowMaximized;
     bool m_recreating = false; ///< the native window is being created anew
 };

@@ -42,7 +42,8 @@ public:
     virtual QString GetAddressBarText() = 0;
     /// The Flash movie under a screen point in the visible tab's page, or none.
     virtual std::optional<MovieAtPoint> FindMovieAtPoint(QPoint screen) = 0;
-    /// Pauses the movie under the point when the page plays it with Ruffle; otherwise nothing.
+    /// Pauses the movie under the point when the page plays it with Ruffle (otherwise nothing
+    /// happens to it). True when a movie is under the point.
     virtual bool PauseMovieAtPoint(QPoint screen) = 0;
     /// The visible tab's page, or none.
     virtual std::optional<BrowserDocument> GetBrowserDocument() = 0;

@@ -24,7 +24,6 @@ public:
 
     /// Starts the web engine and loads the player page. Harmless when started already.
     void start();
-    bool isReady() const { return m_ready; }
 
     void setMovie(const QString& movie);
     QString movie() const { return m_movie; }

@@ -215,50 +215,39 @@ QString X11BrowserAccess::GetAddressBarText()
     return url.left(kAddressLimit);
 }
 
-std::optional<MovieAtPoint> X11BrowserAccess::FindMovieAtPoint(QPoint screen)
+std::optional<MovieAtPoint> X11BrowserAccess::movieAt(QPoint screen, bool pause)
 {
-    const BrowserWindow browser = FindBrowserFrame();
-    if (browser.window == 0 || browser.debuggingPort == 0)
+    const std::optional<BrowserDocument> document = GetBrowserDocument();
+    if (!document)
         return std::nullopt;
-    const QString page = visiblePage(browser.debuggingPort);
-    if (page.isEmpty())
-        return std::nullopt;
-    const DevToolsClient client(browser.debuggingPort);
-    const std::optional<ViewportGeometry> geometry = pageGeometry(client, page);
+    const DevToolsClient client(document->port);
+    const std::optional<ViewportGeometry> geometry = pageGeometry(client, document->webSocketUrl);
     if (!geometry)
         return std::nullopt;
     const QPointF css = geometry->screenToCss(screen);
-    const QJsonObject hit = client.evaluate(page, QString::fromLatin1(kFindMovieScript)
-                                                      .arg(css.x())
-                                                      .arg(css.y())
-                                                      .arg(QStringLiteral("false")))
-                                .value_or(QJsonValue())
-                                .toObject();
+    const QString script = QString::fromLatin1(kFindMovieScript)
+                               .arg(css.x())
+                               .arg(css.y())
+                               .arg(pause ? QStringLiteral("true") : QStringLiteral("false"));
+    const QJsonObject hit = client.evaluate(document->webSocketUrl, script).value_or(QJsonValue()).toObject();
     if (hit.isEmpty())
         return std::nullopt;
+    auto number = [&](const char* key) { return hit.value(QLatin1String(key)).toDouble(); };
     MovieAtPoint movie;
     movie.address = hit.value(QStringLiteral("address")).toString();
-    movie.screenRect = geometry
-                           ->cssToScreen(QRectF(hit.value(QStringLiteral("left")).toDouble(), hit.value(QStringLiteral("top")).toDouble(),
-                                               hit.value(QStringLiteral("width")).toDouble(),
-                                               hit.value(QStringLiteral("height")).toDouble()))
-                           .toAlignedRect();
+    movie.screenRect =
+        geometry->cssToScreen(QRectF(number("left"), number("top"), number("width"), number("height"))).toAlignedRect();
     return movie;
+}
+
+std::optional<MovieAtPoint> X11BrowserAccess::FindMovieAtPoint(QPoint screen)
+{
+    return movieAt(screen, false);
 }
 
 bool X11BrowserAccess::PauseMovieAtPoint(QPoint screen)
 {
-    const BrowserWindow browser = FindBrowserFrame();
-    const QString page = browser.debuggingPort ? visiblePage(browser.debuggingPort) : QString();
-    if (page.isEmpty())
-        return false;
-    const DevToolsClient client(browser.debuggingPort);
-    const std::optional<ViewportGeometry> geometry = pageGeometry(client, page);
-    if (!geometry)
-        return false;
-    const QPointF css = geometry->screenToCss(screen);
-    return client.evaluate(page, QString::fromLatin1(kFindMovieScript).arg(css.x()).arg(css.y()).arg(QStringLiteral("true")))
-        .has_value();
+    return movieAt(screen, true).has_value();
 }
 
 std::optional<BrowserDocument> X11BrowserAccess::GetBrowserDocument()

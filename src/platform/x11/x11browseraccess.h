@@ -27,6 +27,8 @@ public:
     static bool isBrowserClass(const QString& wmClass);
 
 private:
+    /// The movie under a screen point in the visible tab, paused through Ruffle's API when asked.
+    std::optional<MovieAtPoint> movieAt(QPoint screen, bool pause);
     /// The debugger address of the visible tab, empty when none.
     QString visiblePage(quint16 port, QString* url = nullptr);
 
