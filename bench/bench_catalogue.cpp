@@ -3,12 +3,14 @@
 #include "catalogue.h"
 #include "cataloguestore.h"
 #include "categorytreemodel.h"
+#include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "fake/fakeautostart.h"
 #include "fake/fakedesktopopen.h"
 #include "fake/fakehotkey.h"
 #include "itemlistmodel.h"
 #include "options.h"
+#include "scripteddialogs.h"
 #include "scriptedprompt.h"
 
 #include <benchmark/benchmark.h>
@@ -39,13 +41,14 @@ void makeLargeCatalogue(const QString& folder)
     for (int i = 0; i < kLargeCatalogueItems; ++i) {
         ItemRecord item = EmptyItemRecord();
         item.State = 'D';
-        SetFieldText(item.Url, QStringLiteral("http://movies.example.com/section%1/movie-%2.swf")
-                                   .arg(i % 97)
-                                   .arg(i));
+        SetFieldText(
+            item.Url,
+            QStringLiteral("http://movies.example.com/section%1/movie-%2.swf").arg(i % 97).arg(i));
         SetFieldText(item.Category, QStringLiteral("Game"));
         SetFieldText(item.Folder, QStringLiteral("/home/user/clipvault/Game/"));
         SetFieldText(item.FileName, QStringLiteral("movie-%1.swf").arg(i));
-        SetFieldText(item.Comment, QStringLiteral("a comment of moderate length for item %1").arg(i));
+        SetFieldText(item.Comment,
+                     QStringLiteral("a comment of moderate length for item %1").arg(i));
         catalogue.AppendItem(item);
     }
     store.SaveItems(catalogue);
@@ -105,7 +108,8 @@ class MainWindowFixture
 {
 public:
     MainWindowFixture()
-        : window(MainWindowServices{LargeCatalogueFolder(), options, prompt, hotKey, autostart, desktop})
+        : app(LargeCatalogueFolder(), options, prompt)
+        , window(MainWindowServices{app, hotKey, autostart, desktop, dialogs})
     {
     }
     OptionsRecord options = DefaultOptions();
@@ -113,6 +117,8 @@ public:
     FakeHotKey hotKey;
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
+    ScriptedDialogs dialogs;
+    ClipVaultApp app;
     TClipVaultMain window;
 };
 

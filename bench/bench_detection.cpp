@@ -32,8 +32,9 @@ const QByteArray& largePage()
     static const QByteArray page = [] {
         QByteArray text;
         text.reserve(kPageSize + 4096);
-        const QByteArray filler = "<div class=\"row\"><a href=\"/page/item.html\">An ordinary link</a> and some text "
-                                  "with a.dot, another.dot and <img src='pic.png' alt=\"x\"></div>\r\n";
+        const QByteArray filler =
+            "<div class=\"row\"><a href=\"/page/item.html\">An ordinary link</a> and some text "
+            "with a.dot, another.dot and <img src='pic.png' alt=\"x\"></div>\r\n";
         const qsizetype gap = kPageSize / kReferences;
         for (int i = 0; i < kReferences; ++i) {
             const qsizetype target = (i + 1) * gap;
@@ -83,15 +84,19 @@ const QString& largeCache()
 {
     static QTemporaryDir folder;
     static const QString data = [] {
-        const QString path = QDir(folder.path()).filePath(QStringLiteral("Default/Cache/Cache_Data"));
+        const QString path =
+            QDir(folder.path()).filePath(QStringLiteral("Default/Cache/Cache_Data"));
         QDir().mkpath(path);
         QFile index(path + QStringLiteral("/index"));
         index.open(QIODevice::WriteOnly);
         index.write(littleEndian<quint64>(0xfcfb6d1ba7725c30ULL) + QByteArray(16, '\0'));
-        const QByteArray headers("HTTP/1.1 200 OK\0Content-Type: application/x-shockwave-flash\0\0", 61);
+        const QByteArray headers("HTTP/1.1 200 OK\0Content-Type: application/x-shockwave-flash\0\0",
+                                 61);
         for (int i = 0; i < kCacheEntries; ++i) {
-            const QByteArray key = "1/0/_dk_http://h http://h http://cdn.example.com/m/" + QByteArray::number(i) + ".swf";
-            QFile entry(path + QStringLiteral("/%1_0").arg(static_cast<quint64>(i) * 7919 + 1, 16, 16, QChar(u'0')));
+            const QByteArray key = "1/0/_dk_http://h http://h http://cdn.example.com/m/" +
+                                   QByteArray::number(i) + ".swf";
+            QFile entry(path + QStringLiteral("/%1_0").arg(static_cast<quint64>(i) * 7919 + 1, 16,
+                                                           16, QChar(u'0')));
             entry.open(QIODevice::WriteOnly);
             entry.write(chromiumEntry(key, QByteArray(2048, 'm'), headers));
         }
@@ -119,10 +124,12 @@ double secondsOfGrep(const QString& file, const QString& output)
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int out = ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out =
+            ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, STDOUT_FILENO);
         const QByteArray path = QFile::encodeName(file);
-        ::execlp("grep", "grep", "-oiE", "[^\"']*\\.swf[\"']", path.constData(), static_cast<char*>(nullptr));
+        ::execlp("grep", "grep", "-oiE", "[^\"']*\\.swf[\"']", path.constData(),
+                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;

@@ -93,7 +93,8 @@ void RunDownloadComparison()
 {
     static const std::string block(kMiB, 'm');
     TestServer server;
-    server.server().Get(R"(/(\d+)m\.swf)", [](const httplib::Request& request, httplib::Response& response) {
+    server.server().Get(R"(/(\d+)m\.swf)", [](const httplib::Request& request,
+                                              httplib::Response& response) {
         const std::size_t size = std::stoul(request.matches[1]) * kMiB;
         response.set_content_provider(size, "application/x-shockwave-flash",
                                       [](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -103,7 +104,8 @@ void RunDownloadComparison()
     });
     server.start();
     QTemporaryDir folder;
-    const std::string target = QDir(folder.path()).filePath(QStringLiteral("movie.swf")).toStdString();
+    const std::string target =
+        QDir(folder.path()).filePath(QStringLiteral("movie.swf")).toStdString();
 
     std::printf("\nDownloads over loopback (best of 3):\n");
     for (int mebibytes : {10, 1024}) {
@@ -111,13 +113,16 @@ void RunDownloadComparison()
         const ChildRun component = best({CLIPVAULT_CLI, "download", url, target});
         const ChildRun curl = best({"curl", "-s", "-o", target, url});
         if (!component.ok || !curl.ok) {
-            std::printf("  %4d MiB: a download failed (component %d, curl %d)\n", mebibytes, component.ok, curl.ok);
+            std::printf("  %4d MiB: a download failed (component %d, curl %d)\n", mebibytes,
+                        component.ok, curl.ok);
             continue;
         }
         const double componentRate = mebibytes / component.seconds;
         const double curlRate = mebibytes / curl.seconds;
-        std::printf("  %4d MiB: component %7.0f MiB/s, peak %6ld KiB | curl -o %7.0f MiB/s, peak %6ld KiB"
-                    " | throughput %.2f x curl (target >= 0.9)\n",
-                    mebibytes, componentRate, component.peakKiB, curlRate, curl.peakKiB, componentRate / curlRate);
+        std::printf(
+            "  %4d MiB: component %7.0f MiB/s, peak %6ld KiB | curl -o %7.0f MiB/s, peak %6ld KiB"
+            " | throughput %.2f x curl (target >= 0.9)\n",
+            mebibytes, componentRate, component.peakKiB, curlRate, curl.peakKiB,
+            componentRate / curlRate);
     }
 }

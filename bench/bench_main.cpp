@@ -22,7 +22,8 @@ public:
     {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration)
-                m_seconds[run.run_name.function_name + (run.run_name.args.empty() ? std::string() : "/" + run.run_name.args)] =
+                m_seconds[run.run_name.function_name +
+                          (run.run_name.args.empty() ? std::string() : "/" + run.run_name.args)] =
                     run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
         }
         ConsoleReporter::ReportRuns(runs);
@@ -71,16 +72,19 @@ int main(int argc, char** argv)
     std::printf("\nFigures:\n");
     printRatio(reporter, "load the items log", "LoadItems", "ReadLogBytes", 4, 0.25);
     printRatio(reporter, "save the items log", "SaveItems", "WriteLogBytes", 4, 0);
-    printRatio(reporter, "RefreshItemList (select a 100 000-item node)", "RefreshItemList", "", 0, 0.05);
+    printRatio(reporter, "RefreshItemList (select a 100 000-item node)", "RefreshItemList", "", 0,
+               0.05);
     printRatio(reporter, "start-up to a built main window", "MainWindowStartUp", "", 0, 1.0);
     if (const double scan = reporter.seconds("ScanLargePage"); scan > 0)
         PrintGrepComparison(scan);
     const double oneMiB = reporter.seconds("ScanBlankRuns/1");
     const double fourMiB = reporter.seconds("ScanBlankRuns/4");
     if (oneMiB > 0 && fourMiB > 0)
-        std::printf("scan \".swf\" and blank runs, 4 MB / 1 MB   %9.2f x time (linear: 4)\n", fourMiB / oneMiB);
+        std::printf("scan \".swf\" and blank runs, 4 MB / 1 MB   %9.2f x time (linear: 4)\n",
+                    fourMiB / oneMiB);
     if (const double list = reporter.seconds("ListCache"); list > 0)
-        std::printf("list a 20 000-entry cache (warm)         %9.1f ms  %6.0f entries/s (target >= 50 000)\n",
+        std::printf("list a 20 000-entry cache (warm)         %9.1f ms  %6.0f entries/s (target >= "
+                    "50 000)\n",
                     list * 1e3, 20000 / list);
     RunDownloadComparison();
     benchmark::Shutdown();

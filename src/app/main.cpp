@@ -1,8 +1,12 @@
 // The program entry: one instance per data folder, the main window, the tray, and a catalogue
 // saved on every way out (close, session end, termination signals).
 
+#include "autostart.h"
+#include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "datafolder.h"
+#include "desktopopen.h"
+#include "filedialogs.h"
 #include "hookappform.h"
 #include "hotkey.h"
 #include "icons.h"
@@ -12,8 +16,6 @@
 #include "pointerhook.h"
 #include "singleinstance.h"
 #include "unixsignals.h"
-#include "autostart.h"
-#include "desktopopen.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -32,7 +34,8 @@ void prepareEnvironment()
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // Without a GPU (no DRI device: a virtual display, a headless machine) Chromium's GPU process
     // only fails; software rendering is what works there.
-    if (!QFileInfo::exists(QStringLiteral("/dev/dri")) && qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+    if (!QFileInfo::exists(QStringLiteral("/dev/dri")) &&
+        qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
 }
 
@@ -51,6 +54,10 @@ int main(int argc, char* argv[])
     // The program lives in the tray: hiding the last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The termination handlers come before the data folder is taken: from then on a signal ends
+    // the program through its event loop, with the catalogue saved once it has been read.
+    UnixSignals signals_;
+
     const QString dataFolder = ResolveDataFolder(QCoreApplication::applicationDirPath());
     SingleInstance instance(dataFolder);
     if (!instance.acquire())
@@ -60,10 +67,21 @@ int main(int argc, char* argv[])
 
     OptionsRecord options = DefaultOptions();
     MessageBoxPrompt prompt;
+    ClipVaultApp vault(dataFolder, options, prompt);
+    QObject::connect(&signals_, &UnixSignals::terminationRequested, &app, [&](int) {
+        QString error;
+        if (!vault.saveCatalogue(&error))
+            std::fprintf(stderr, "clipvault: %s\n", qPrintable(error));
+        QCoreApplication::quit();
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &vault,
+                     [&] { vault.saveCatalogue(); });
+
     const std::unique_ptr<HotKey> hotKey = platform::createHotKey();
     const std::unique_ptr<Autostart> autostart = platform::createAutostart();
     const std::unique_ptr<DesktopOpen> desktop = platform::createDesktopOpen();
-    TClipVaultMain ClipVaultMain({dataFolder, options, prompt, *hotKey, *autostart, *desktop});
+    QtFileDialogs dialogs;
+    TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs});
     prompt.setOwner(&ClipVaultMain);
 
     // The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch.
@@ -78,15 +96,6 @@ int main(int argc, char* argv[])
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain, [&] {
         if (!ClipVaultMain.isShownState())
             ClipVaultMain.ToggleMainWindow();
-    });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &ClipVaultMain,
-                     [&] { ClipVaultMain.saveCatalogue(); });
-    UnixSignals signals_;
-    QObject::connect(&signals_, &UnixSignals::terminationRequested, &app, [&](int) {
-        QString error;
-        if (!ClipVaultMain.saveCatalogue(&error))
-            std::fprintf(stderr, "clipvault: %s\n", qPrintable(error));
-        QCoreApplication::quit();
     });
 
     ClipVaultMain.showAtStart();

@@ -1,24 +1,28 @@
 #include "browsercommands.h"
 
-#include "x11/x11browseraccess.h"
+#include "browseraccess.h"
+#include "platformfactory.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
 
-int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride, QTextStream& out, QTextStream& err)
+int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride, QTextStream& out,
+                      QTextStream& err)
 {
-    X11BrowserAccess browser(portOverride);
+    const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(portOverride);
+    BrowserAccess& browser = *access;
     if (words.value(1) == u"status" && words.size() == 2) {
         const BrowserWindow window = browser.FindBrowserFrame();
         if (window.window == 0) {
             out << "browser window: none (no Chromium-family window on this display)\n";
             return 1;
         }
-        out << "browser window: 0x" << QString::number(window.window, 16) << " (" << window.wmClass << "), process "
-            << window.pid << '\n';
+        out << "browser window: 0x" << QString::number(window.window, 16) << " (" << window.wmClass
+            << "), process " << window.pid << '\n';
         if (window.debuggingPort == 0) {
-            out << "debugging endpoint: none (start the browser with --remote-debugging-port=0 and a "
+            out << "debugging endpoint: none (start the browser with --remote-debugging-port=0 and "
+                   "a "
                    "--user-data-dir of its own)\n";
             return 1;
         }
@@ -42,12 +46,15 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
     }
     const QRect& r = movie->screenRect;
     if (json) {
-        const QJsonObject object{{QStringLiteral("address"), movie->address}, {QStringLiteral("left"), r.left()},
-                                 {QStringLiteral("top"), r.top()}, {QStringLiteral("width"), r.width()},
+        const QJsonObject object{{QStringLiteral("address"), movie->address},
+                                 {QStringLiteral("left"), r.left()},
+                                 {QStringLiteral("top"), r.top()},
+                                 {QStringLiteral("width"), r.width()},
                                  {QStringLiteral("height"), r.height()}};
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
     } else {
-        out << movie->address << '\n' << r.left() << ' ' << r.top() << ' ' << r.width() << ' ' << r.height() << '\n';
+        out << movie->address << '\n'
+            << r.left() << ' ' << r.top() << ' ' << r.width() << ' ' << r.height() << '\n';
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 // A build without the desktop layer (the sanitizer build of the core) has no browser access.
 int RunBrowserCommand(const QStringList&, bool, quint16, QTextStream&, QTextStream& err)
 {
-    err << "clipvault-cli: this build has no browser access (built without the desktop layer)" << Qt::endl;
+    err << "clipvault-cli: this build has no browser access (built without the desktop layer)"
+        << Qt::endl;
     return 1;
 }

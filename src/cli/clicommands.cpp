@@ -87,11 +87,11 @@ std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
             const auto v = value();
             if (!v)
                 return std::nullopt;
-            QString& target = argument == u"--category" ? line.category
-                              : argument == u"--base"   ? line.base
+            QString& target = argument == u"--category"  ? line.category
+                              : argument == u"--base"    ? line.base
                               : argument == u"--browser" ? line.browser
-                              : argument == u"--dir"    ? line.dir
-                                                        : line.host;
+                              : argument == u"--dir"     ? line.dir
+                                                         : line.host;
             target = *v;
         } else if (argument.startsWith(QStringLiteral("--"))) {
             problem = QStringLiteral("unknown option ") + argument;
@@ -311,7 +311,8 @@ int runDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     httpGet.URL = line.words[1];
     httpGet.FileName = QFileInfo(line.words[2]).absoluteFilePath();
     qint64 size = -1;
-    QObject::connect(&httpGet, &THTTPGet::OnDoneFile, [&](const QString&, qint64 fileSize) { size = fileSize; });
+    QObject::connect(&httpGet, &THTTPGet::OnDoneFile,
+                     [&](const QString&, qint64 fileSize) { size = fileSize; });
     httpGet.StartTransfer();
     if (size < 0) {
         err << "clipvault-cli: " << httpGet.URL << ": " << httpGet.errorString() << Qt::endl;
@@ -326,7 +327,8 @@ std::optional<QByteArray> readPage(const CommandLine& line, QTextStream& err)
 {
     const QString name = line.words.value(1, QStringLiteral("-"));
     QFile file;
-    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
+                                     : (file.setFileName(name), file.open(QIODevice::ReadOnly));
     if (!opened) {
         err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
         return std::nullopt;
@@ -355,8 +357,8 @@ int runScan(const CommandLine& line, QTextStream& out, QTextStream& err)
 
 std::optional<QList<CacheLocation>> cacheLocations(const CommandLine& line, QTextStream& err)
 {
-    QList<CacheLocation> locations =
-        line.dir.isEmpty() ? CacheEnumerator::DiscoverCaches() : CacheEnumerator::CachesBelow(line.dir);
+    QList<CacheLocation> locations = line.dir.isEmpty() ? CacheEnumerator::DiscoverCaches()
+                                                        : CacheEnumerator::CachesBelow(line.dir);
     if (line.browser != u"auto") {
         const bool firefox = line.browser == u"firefox";
         if (!firefox && line.browser != u"chromium") {
@@ -462,7 +464,7 @@ int runSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }
-    const QString compression = info->signature == u"CWS" ? QStringLiteral("zlib")
+    const QString compression = info->signature == u"CWS"   ? QStringLiteral("zlib")
                                 : info->signature == u"ZWS" ? QStringLiteral("LZMA")
                                                             : QStringLiteral("none");
     out << "signature " << info->signature << " (compression: " << compression << ")\n"
@@ -497,9 +499,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (command == u"swf-info")
         return runSwfInfo(*line, out, err);
     if (command == u"browser") {
-        const QString dataFolder = line->dataDir.isEmpty() ? ResolveDataFolder(QCoreApplication::applicationDirPath())
-                                                           : QDir(line->dataDir).absolutePath();
-        return RunBrowserCommand(line->words, line->json, ConfiguredDebuggingPort(dataFolder), out, err);
+        const QString dataFolder = line->dataDir.isEmpty()
+                                       ? ResolveDataFolder(QCoreApplication::applicationDirPath())
+                                       : QDir(line->dataDir).absolutePath();
+        return RunBrowserCommand(line->words, line->json, ConfiguredDebuggingPort(dataFolder), out,
+                                 err);
     }
     err << kUsageText;
     return kUsage;

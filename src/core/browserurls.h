@@ -16,9 +16,9 @@ QString GetSiteRootUrl(const QString& address);
 /// pixels; the page works in CSS pixels.
 struct ViewportGeometry
 {
-    QPointF originDip;        ///< the viewport's top-left corner in device-independent pixels
-    double zoom = 1;          ///< the page's zoom (CSS pixel → DIP)
-    double deviceScale = 1;   ///< DIP → device pixel
+    QPointF originDip;      ///< the viewport's top-left corner in device-independent pixels
+    double zoom = 1;        ///< the page's zoom (CSS pixel → DIP)
+    double deviceScale = 1; ///< DIP → device pixel
 
     /// A screen point in the page's CSS pixels.
     QPointF screenToCss(QPointF screen) const;

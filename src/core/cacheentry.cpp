@@ -67,7 +67,8 @@ std::optional<QByteArray> headersFromPickle(const QByteArray& pickle, QDateTime&
     // Microseconds since 1601-01-01 UTC.
     constexpr qint64 kUnixEpochIn1601Micros = 11644473600LL * 1000000LL;
     if (response > kUnixEpochIn1601Micros)
-        responseTime = QDateTime::fromMSecsSinceEpoch((response - kUnixEpochIn1601Micros) / 1000, Qt::UTC);
+        responseTime =
+            QDateTime::fromMSecsSinceEpoch((response - kUnixEpochIn1601Micros) / 1000, Qt::UTC);
     QByteArray headers = pickle.mid(at, length);
     while (headers.endsWith('\0'))
         headers.chop(1);
@@ -128,7 +129,8 @@ QString PrintableKey(const QString& text)
     printable.reserve(text.size());
     for (QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            printable += QStringLiteral("\\x%1").arg(static_cast<uint>(c.unicode()), 2, 16, QChar(u'0'));
+            printable +=
+                QStringLiteral("\\x%1").arg(static_cast<uint>(c.unicode()), 2, 16, QChar(u'0'));
         else
             printable += c;
     }
@@ -142,8 +144,8 @@ std::optional<CacheEntry> ParseChromiumEntry(const EntryBytes& bytes)
         return std::nullopt;
     const auto header = bytes.read(0, kSimpleRecord);
     const auto eof0 = bytes.read(fileSize - kSimpleRecord, kSimpleRecord);
-    if (!header || !eof0 || le<quint64>(*header, 0) != kSimpleHeaderMagic || le<quint32>(*header, 8) != 5 ||
-        le<quint64>(*eof0, 0) != kSimpleEofMagic)
+    if (!header || !eof0 || le<quint64>(*header, 0) != kSimpleHeaderMagic ||
+        le<quint32>(*header, 8) != 5 || le<quint64>(*eof0, 0) != kSimpleEofMagic)
         return std::nullopt;
     const qint64 keyLength = le<quint32>(*header, 12);
     const quint32 eofFlags = le<quint32>(*eof0, 8);
@@ -239,7 +241,10 @@ std::optional<CacheEntry> ParseFirefoxEntry(const EntryBytes& bytes)
             const qsizetype semicolon = value.indexOf(';');
             const qsizetype comma = value.indexOf(',');
             bool ok = false;
-            const qint64 offset = semicolon < 0 || comma < semicolon ? -1 : value.mid(semicolon + 1, comma - semicolon - 1).toLongLong(&ok);
+            const qint64 offset =
+                semicolon < 0 || comma < semicolon
+                    ? -1
+                    : value.mid(semicolon + 1, comma - semicolon - 1).toLongLong(&ok);
             if (!ok || offset < 0 || offset > metadata)
                 return std::nullopt;
             entry.bodySize = offset;

@@ -9,8 +9,8 @@
 /// One entry of a browser's HTTP cache, as the cache walk hands it over.
 struct CacheEntry
 {
-    QString url;      ///< the source address, recovered from the entry's key
-    QString file;     ///< the entry file on disk
+    QString url;  ///< the source address, recovered from the entry's key
+    QString file; ///< the entry file on disk
     qint64 bodyOffset = 0;
     qint64 bodySize = 0;
     QDateTime lastModified; ///< the entry file's modification time
@@ -34,7 +34,10 @@ public:
 class MemoryEntryBytes final : public EntryBytes
 {
 public:
-    explicit MemoryEntryBytes(QByteArrayView bytes) : m_bytes(bytes) {}
+    explicit MemoryEntryBytes(QByteArrayView bytes)
+        : m_bytes(bytes)
+    {
+    }
     qint64 size() const override { return m_bytes.size(); }
     std::optional<QByteArray> read(qint64 offset, qint64 length) const override;
 

@@ -28,7 +28,8 @@ class FileEntryBytes final : public EntryBytes
 public:
     explicit FileEntryBytes(const QString& path)
     {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        m_fd = ::open(QFile::encodeName(path).constData(),
+                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0)
             return;
         if (::fstat(m_fd, &m_stat) != 0 || !S_ISREG(m_stat.st_mode)) {
@@ -49,9 +50,12 @@ public:
     /// Whether the file is still the one that was opened, unchanged.
     bool unchanged() const
     {
-        struct stat now{};
+        struct stat now
+        {
+        };
         return ::fstat(m_fd, &now) == 0 && now.st_size == m_stat.st_size &&
-               now.st_mtim.tv_sec == m_stat.st_mtim.tv_sec && now.st_mtim.tv_nsec == m_stat.st_mtim.tv_nsec;
+               now.st_mtim.tv_sec == m_stat.st_mtim.tv_sec &&
+               now.st_mtim.tv_nsec == m_stat.st_mtim.tv_nsec;
     }
 
     qint64 size() const override { return m_stat.st_size; }
@@ -62,7 +66,8 @@ public:
         QByteArray bytes(length, Qt::Uninitialized);
         qint64 done = 0;
         while (done < length) {
-            const ssize_t n = ::pread(m_fd, bytes.data() + done, static_cast<size_t>(length - done), offset + done);
+            const ssize_t n = ::pread(m_fd, bytes.data() + done, static_cast<size_t>(length - done),
+                                      offset + done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -74,7 +79,9 @@ public:
 
 private:
     int m_fd = -1;
-    struct stat m_stat{};
+    struct stat m_stat
+    {
+    };
 };
 
 bool isHex(const char* text, int count, bool upper)
@@ -123,7 +130,8 @@ void findCaches(const QString& path, int depth, QList<CacheLocation>& found)
     }
     if (depth == 0)
         return;
-    const QStringList children = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
+    const QStringList children =
+        folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
     for (const QString& child : children)
         findCaches(folder.filePath(child), depth - 1, found);
 }
@@ -153,10 +161,12 @@ void firefoxCaches(QList<CacheLocation>& found)
             if (!group.startsWith(QStringLiteral("Profile")))
                 continue;
             const QString path = profiles.value(group + QStringLiteral("/Path")).toString();
-            const bool relative = profiles.value(group + QStringLiteral("/IsRelative"), 1).toInt() != 0;
+            const bool relative =
+                profiles.value(group + QStringLiteral("/IsRelative"), 1).toInt() != 0;
             if (path.isEmpty())
                 continue;
-            const QString profile = relative ? cacheHome() + QStringLiteral("/mozilla/firefox/") + path : path;
+            const QString profile =
+                relative ? cacheHome() + QStringLiteral("/mozilla/firefox/") + path : path;
             const QString entries = profile + QStringLiteral("/cache2/entries");
             if (QFileInfo(entries).isDir())
                 found.append({QDir(entries).absolutePath(), CacheLocation::Format::FirefoxCache2});
@@ -195,8 +205,9 @@ std::optional<CacheEntry> ReadCacheEntryFile(const QString& path, CacheLocation:
     FileEntryBytes bytes(path);
     if (!bytes.isOpen())
         return std::nullopt;
-    std::optional<CacheEntry> entry = format == CacheLocation::Format::ChromiumSimple ? ParseChromiumEntry(bytes)
-                                                                                     : ParseFirefoxEntry(bytes);
+    std::optional<CacheEntry> entry = format == CacheLocation::Format::ChromiumSimple
+                                          ? ParseChromiumEntry(bytes)
+                                          : ParseFirefoxEntry(bytes);
     // A browser writing the entry meanwhile makes what was read meaningless.
     if (!entry || !bytes.unchanged())
         return std::nullopt;
@@ -205,7 +216,8 @@ std::optional<CacheEntry> ReadCacheEntryFile(const QString& path, CacheLocation:
     return entry;
 }
 
-bool CacheEnumerator::EnumerateEntries(const std::function<void(const CacheEntry&, bool&)>& onEntry) const
+bool CacheEnumerator::EnumerateEntries(
+    const std::function<void(const CacheEntry&, bool&)>& onEntry) const
 {
     if (m_locations.isEmpty())
         return false;
@@ -247,7 +259,8 @@ bool ExtractCachedBody(const CacheEntry& entry, const QString& outFile, QString*
         return fail(QStringLiteral("the entry changed since it was listed"));
 
     const QByteArray headers = entry.headers.toLower();
-    const bool compressed = headers.contains("content-encoding: gzip") || headers.contains("content-encoding: deflate") ||
+    const bool compressed = headers.contains("content-encoding: gzip") ||
+                            headers.contains("content-encoding: deflate") ||
                             headers.contains("content-encoding: x-gzip");
     QSaveFile out(outFile);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
@@ -292,7 +305,8 @@ bool ExtractCachedBody(const CacheEntry& entry, const QString& outFile, QString*
     }
     if (!ok) {
         out.cancelWriting();
-        return fail(QStringLiteral("the cached body of %1 could not be read whole").arg(PrintableKey(entry.url)));
+        return fail(QStringLiteral("the cached body of %1 could not be read whole")
+                        .arg(PrintableKey(entry.url)));
     }
     if (!out.commit())
         return fail(QStringLiteral("cannot write %1").arg(outFile));

@@ -10,7 +10,11 @@
 /// A browser cache folder the walk can read.
 struct CacheLocation
 {
-    enum class Format { ChromiumSimple, FirefoxCache2 };
+    enum class Format
+    {
+        ChromiumSimple,
+        FirefoxCache2
+    };
     QString folder;
     Format format = Format::ChromiumSimple;
 };
@@ -36,7 +40,8 @@ public:
 
     /// Hands every readable entry to `onEntry`, which may set `cancel` to end the walk after it.
     /// False when there is no cache to walk.
-    bool EnumerateEntries(const std::function<void(const CacheEntry& entry, bool& cancel)>& onEntry) const;
+    bool EnumerateEntries(
+        const std::function<void(const CacheEntry& entry, bool& cancel)>& onEntry) const;
 
 private:
     QList<CacheLocation> m_locations;

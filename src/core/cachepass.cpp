@@ -21,7 +21,8 @@ QString CacheHostOf(const QString& addressBoxText)
     return host;
 }
 
-void CachePassEntry(const CacheEntry& entry, const QString& host, bool allHosts, DetectionResults& results)
+void CachePassEntry(const CacheEntry& entry, const QString& host, bool allHosts,
+                    DetectionResults& results)
 {
     QString address = entry.url;
     if (!allHosts && (host.isEmpty() || !address.contains(host)))

@@ -35,4 +35,5 @@ QString CacheHostOf(const QString& addressBoxText);
 
 /// The cache pass for one entry: an entry of the site (unless every host is wanted) whose address,
 /// cut before its "?", ends in ".swf" (exactly) is listed once.
-void CachePassEntry(const CacheEntry& entry, const QString& host, bool allHosts, DetectionResults& results);
+void CachePassEntry(const CacheEntry& entry, const QString& host, bool allHosts,
+                    DetectionResults& results);

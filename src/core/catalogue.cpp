@@ -16,8 +16,9 @@ QString lastSegment(const QString& url)
 
 } // namespace
 
-Catalogue::Catalogue(UserPrompt& prompt, const OptionsRecord& options)
-    : m_prompt(prompt)
+Catalogue::Catalogue(UserPrompt& prompt, const OptionsRecord& options, QObject* parent)
+    : QObject(parent)
+    , m_prompt(prompt)
     , m_options(options)
 {
 }
@@ -38,14 +39,16 @@ int Catalogue::AppendItem(const ItemRecord& passed)
     const ItemRecord record = passed;
     const QByteArrayView url = FieldBytes(record.Url);
     if (FindItemByUrl(url) >= 0) {
-        if (!m_prompt.ask(QStringLiteral("The URL has been in the download list, download it again?"),
-                          QStringLiteral("confirm")))
+        if (!m_prompt.ask(
+                QStringLiteral("The URL has been in the download list, download it again?"),
+                QStringLiteral("confirm")))
             return -1;
         RemoveItemByUrl(QString::fromUtf8(url));
     }
     m_items.push_back(record);
     const int index = itemCount() - 1;
     m_itemIndex.add(CatalogueKey(url), index);
+    emit itemAppended(index);
     return index;
 }
 
@@ -70,7 +73,6 @@ int Catalogue::AddItemFromUrlAs(const QString& url, const QString& category,
     SetFieldBytes(record.Folder, FieldBytes(m_categories[categoryIndex].Folder));
 
     const int index = AppendItem(record);
-    RefreshItemList();
     if (m_options.NotifyTaskAdded)
         m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"), kInformation);
     return index;
@@ -101,13 +103,17 @@ void Catalogue::RemoveItemsByUrl(const QStringList& urls)
     }
     if (!any)
         return;
+    QList<int> removed;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < m_items.size(); ++i) {
-        if (!doomed[i])
+        if (doomed[i])
+            removed << static_cast<int>(i);
+        else
             m_items[kept++] = m_items[i];
     }
     m_items.resize(kept);
     rebuildItemIndex();
+    emit itemsRemoved(removed);
 }
 
 void Catalogue::rebuildItemIndex()
@@ -122,18 +128,16 @@ void Catalogue::removeItemAt(int index)
 {
     m_itemIndex.removeAt(CatalogueKey(FieldBytes(item(index).Url)), index);
     m_items.erase(m_items.begin() + index);
+    emit itemsRemoved({index});
 }
 
 void Catalogue::SetItemState(int index, ItemState state)
 {
-    std::lock_guard lock(m_stateLock);
-    m_items[static_cast<std::size_t>(index)].State = static_cast<char>(state);
-}
-
-ItemState Catalogue::itemState(int index) const
-{
-    std::lock_guard lock(m_stateLock);
-    return item(index).state();
+    char& stored = m_items[static_cast<std::size_t>(index)].State;
+    if (stored == static_cast<char>(state))
+        return;
+    stored = static_cast<char>(state);
+    emit itemChanged(index);
 }
 
 void Catalogue::updateItem(int index, const ItemRecord& record)
@@ -141,14 +145,15 @@ void Catalogue::updateItem(int index, const ItemRecord& record)
     ItemRecord& stored = m_items[static_cast<std::size_t>(index)];
     m_itemIndex.rekey(CatalogueKey(FieldBytes(stored.Url)), CatalogueKey(FieldBytes(record.Url)),
                       index);
-    std::lock_guard lock(m_stateLock);
     stored = record;
+    emit itemChanged(index);
 }
 
 void Catalogue::clearItems()
 {
     m_items.clear();
     m_itemIndex.clear();
+    emit itemsReset();
 }
 
 void Catalogue::reserveItems(int count)
@@ -180,6 +185,7 @@ bool Catalogue::AddCategory(const CategoryRecord& record)
                  CompletedCategoryFolder(FieldText(record.Folder), QString::fromUtf8(name)));
     m_categories.push_back(stored);
     m_categoryIndex.add(CatalogueKey(name), categoryCount() - 1);
+    emit categoriesChanged();
     return true;
 }
 
@@ -192,6 +198,7 @@ bool Catalogue::RemoveCategory(const QString& name)
     if (index >= 0) {
         m_categoryIndex.removeAt(key, index);
         m_categories.erase(m_categories.begin() + index);
+        emit categoriesChanged();
     }
     return true;
 }
@@ -202,18 +209,14 @@ void Catalogue::updateCategory(int index, const CategoryRecord& record)
     m_categoryIndex.rekey(CatalogueKey(FieldBytes(stored.Name)),
                           CatalogueKey(FieldBytes(record.Name)), index);
     stored = record;
+    emit categoriesChanged();
 }
 
 void Catalogue::clearCategories()
 {
     m_categories.clear();
     m_categoryIndex.clear();
-}
-
-void Catalogue::RefreshItemList() const
-{
-    if (m_refreshItemList)
-        m_refreshItemList();
+    emit categoriesChanged();
 }
 
 namespace {

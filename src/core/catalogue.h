@@ -4,10 +4,11 @@
 #include "options.h"
 #include "records.h"
 
-#include <functional>
-#include <mutex>
 #include <vector>
 
+#include <QList>
+#include <QObject>
+#include <QSignalBlocker>
 #include <QString>
 #include <QStringList>
 
@@ -16,12 +17,13 @@ class UserPrompt;
 /// The catalogue in memory: the ordered item list and category list, and every operation that
 /// looks them up or changes them. A record's position in its list is its handle; -1 means none.
 /// Items are keyed by their Url and categories by their Name, both compared trimmed and
-/// ignoring case. All operations run on the user-interface thread; only SetItemState may be
-/// called while a download worker reads the state.
-class Catalogue final
+/// ignoring case. Every operation runs on the thread that owns the catalogue (the user-interface
+/// thread of the program); the views follow its changes through the signals below.
+class Catalogue final : public QObject
 {
+    Q_OBJECT
 public:
-    Catalogue(UserPrompt& prompt, const OptionsRecord& options);
+    Catalogue(UserPrompt& prompt, const OptionsRecord& options, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(Catalogue)
 
     // --- items
@@ -50,10 +52,9 @@ public:
     /// one (the first holder of each key), in time linear in the list.
     void RemoveItemsByUrl(const QStringList& urls);
 
-    /// Stores a state letter under the state lock.
+    /// Stores a state letter.
     void SetItemState(int index, ItemState state);
-    /// The state letter, read under the state lock.
-    ItemState itemState(int index) const;
+    ItemState itemState(int index) const { return item(index).state(); }
 
     /// Replaces the record at `index` in place (the dialogs and commands edit records so).
     void updateItem(int index, const ItemRecord& record);
@@ -84,13 +85,34 @@ public:
     void updateCategory(int index, const CategoryRecord& record);
     void clearCategories();
 
-    /// Called where the item view must be refilled after a change.
-    void setRefreshItemList(std::function<void()> refresh) { m_refreshItemList = std::move(refresh); }
-    /// Asks the item view, when there is one, to refill itself.
-    void RefreshItemList() const;
+    /// Runs `change` (a load of many records) with the signals held back, then announces the
+    /// result once: views refill once instead of following every record.
+    template <typename Change>
+    void changeInBulk(Change&& change)
+    {
+        {
+            const QSignalBlocker quiet(this);
+            change();
+        }
+        emit itemsReset();
+        emit categoriesChanged();
+    }
 
     UserPrompt& prompt() const { return m_prompt; }
     const OptionsRecord& options() const { return m_options; }
+
+signals:
+    /// The item list was replaced as a whole: positions held before mean nothing now.
+    void itemsReset();
+    /// An item was appended at `index`, the end of the list.
+    void itemAppended(int index);
+    /// The item at `index` changed (its state or any field); it may now belong to other views.
+    void itemChanged(int index);
+    /// The items at `positions` (ascending, counted before the removal) left the list; every
+    /// later item moved up by the number of removed items before it.
+    void itemsRemoved(const QList<int>& positions);
+    /// A category was added, removed or changed.
+    void categoriesChanged();
 
 private:
     void removeItemAt(int index);
@@ -102,8 +124,6 @@ private:
     std::vector<CategoryRecord> m_categories;
     KeyIndex m_itemIndex;
     KeyIndex m_categoryIndex;
-    mutable std::mutex m_stateLock;
-    std::function<void()> m_refreshItemList;
 };
 
 /// A category folder by the folder rule: an empty folder becomes DefaultSaveFolder (built-in

@@ -32,11 +32,9 @@ QString UnreadableCopyPath(const QString& logPath)
 }
 
 CatalogueStore::CatalogueStore(const QString& dataFolder)
-    : m_itemsPath(QDir(dataFolder).filePath(QStringLiteral("downloading.log")))
-    , m_categoriesPath(QDir(dataFolder).filePath(QStringLiteral("category.log")))
 {
-    m_items.path = m_itemsPath;
-    m_categories.path = m_categoriesPath;
+    m_items.path = QDir(dataFolder).filePath(QStringLiteral("downloading.log"));
+    m_categories.path = QDir(dataFolder).filePath(QStringLiteral("category.log"));
 }
 
 template <typename Record, typename Add>
@@ -86,27 +84,31 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
         m_items.result = {};
         return m_items.result;
     }
-    catalogue.clearItems();
-    m_items.result = readLog<ItemRecord>(
-        m_items, [&](const ItemRecord& record) { catalogue.AppendItem(record); },
-        [&](int count) { catalogue.reserveItems(count); });
+    catalogue.changeInBulk([&] {
+        catalogue.clearItems();
+        m_items.result = readLog<ItemRecord>(
+            m_items, [&](const ItemRecord& record) { catalogue.AppendItem(record); },
+            [&](int count) { catalogue.reserveItems(count); });
+    });
     return m_items.result;
 }
 
 LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
 {
-    if (QFile::exists(m_categories.path)) {
-        catalogue.clearCategories();
-        m_categories.result = readLog<CategoryRecord>(
-            m_categories, [&](const CategoryRecord& record) { catalogue.AddCategory(record); },
-            [](int) {});
-    } else {
-        m_categories.result = {};
-        for (const QString& name : FirstRunCategoryNames())
+    catalogue.changeInBulk([&] {
+        if (QFile::exists(m_categories.path)) {
+            catalogue.clearCategories();
+            m_categories.result = readLog<CategoryRecord>(
+                m_categories, [&](const CategoryRecord& record) { catalogue.AddCategory(record); },
+                [](int) {});
+        } else {
+            m_categories.result = {};
+            for (const QString& name : FirstRunCategoryNames())
+                catalogue.AddCategory(CategoryNamed(name));
+        }
+        for (const QString& name : BuiltInCategoryNames())
             catalogue.AddCategory(CategoryNamed(name));
-    }
-    for (const QString& name : BuiltInCategoryNames())
-        catalogue.AddCategory(CategoryNamed(name));
+    });
     return m_categories.result;
 }
 

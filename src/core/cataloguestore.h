@@ -12,7 +12,7 @@ class Catalogue;
 struct LogLoadResult
 {
     bool existed = false;
-    bool whole = true;   ///< false: header unreadable, count impossible, or file cut short
+    bool whole = true;    ///< false: header unreadable, count impossible, or file cut short
     qint64 announced = 0; ///< the record count the header announced
     int loaded = 0;       ///< records read and handed to the catalogue
 };
@@ -28,11 +28,8 @@ class CatalogueStore final
 public:
     explicit CatalogueStore(const QString& dataFolder);
 
-    QString itemsLogPath() const { return m_itemsPath; }
-    QString categoriesLogPath() const { return m_categoriesPath; }
-
-    /// Replaces the catalogue's items by the items log, each through AppendItem, and refreshes
-    /// the item view. Without a log nothing happens.
+    /// Replaces the catalogue's items by the items log, each through AppendItem, announced as
+    /// one reset. Without a log nothing happens.
     LogLoadResult LoadItems(Catalogue& catalogue);
 
     /// Replaces the catalogue's categories by the category log, each through AddCategory (the
@@ -61,8 +58,6 @@ private:
                         QString* error);
     static bool keepOriginalAside(Log& log, QString* error);
 
-    QString m_itemsPath;
-    QString m_categoriesPath;
     Log m_items;
     Log m_categories;
 };

@@ -29,7 +29,8 @@ QString OptionsFilePath(const QString& dataFolder)
 
 quint16 ConfiguredDebuggingPort(const QString& dataFolder)
 {
-    const QSettings settings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")), QSettings::IniFormat);
+    const QSettings settings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")),
+                             QSettings::IniFormat);
     const uint port = settings.value(QStringLiteral("debuggingPort")).toUInt();
     return port < 65536 ? static_cast<quint16>(port) : 0;
 }

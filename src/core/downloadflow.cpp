@@ -22,23 +22,20 @@ DownloadFlow::DownloadFlow(Catalogue& catalogue, const OptionsRecord& options, U
 {
     m_httpGet.AcceptTypes = QStringLiteral("*/*");
     m_httpGet.BinaryData = true;
-    m_httpGet.WaitThread = true;
     connect(&m_httpGet, &THTTPGet::OnDoneFile, this, &DownloadFlow::HTTPGetDoneFile);
     connect(&m_httpGet, &THTTPGet::OnError, this, &DownloadFlow::HTTPGetError);
+    connect(&m_httpGet, &THTTPGet::idle, this, &DownloadFlow::transferEnded);
     connect(&m_httpGet, &THTTPGet::OnProgress, this,
             [this](qint64 total, qint64 read) { emit progress(m_runningName, total, read); });
 }
 
-bool DownloadFlow::isBusy() const
+bool DownloadFlow::isRunningOrQueued(const QString& url) const
 {
-    std::lock_guard lock(m_busyLock);
-    return m_downloadBusy;
-}
-
-void DownloadFlow::SetDownloadBusy(bool busy)
-{
-    std::lock_guard lock(m_busyLock);
-    m_downloadBusy = busy;
+    const QByteArray key = CatalogueKey(url);
+    if (isBusy() && CatalogueKey(m_runningUrl) == key)
+        return true;
+    return std::any_of(m_queue.begin(), m_queue.end(),
+                       [&](const QString& queued) { return CatalogueKey(queued) == key; });
 }
 
 void DownloadFlow::StartItemDownload(int index)
@@ -46,68 +43,73 @@ void DownloadFlow::StartItemDownload(int index)
     if (index < 0 || index >= m_catalogue.itemCount())
         return;
     const QString url = FieldText(m_catalogue.item(index).Url);
-    if (isBusy()) {
-        // The component runs one transfer at a time; this one follows the running one.
-        const QByteArray key = CatalogueKey(url);
-        for (const QString& queued : m_queue) {
-            if (CatalogueKey(queued) == key)
-                return;
-        }
-        m_queue.push_back(url);
+    if (isRunningOrQueued(url))
         return;
-    }
-    SetDownloadBusy(true);
-    downloadOne(url);
-    while (!m_queue.empty()) {
-        const QString next = m_queue.front();
-        m_queue.pop_front();
-        downloadOne(next);
-    }
-    SetDownloadBusy(false);
-    m_catalogue.RefreshItemList();
-    emit finished();
+    m_queue.push_back(url);
+    if (!isBusy() && !startNext())
+        emit finished();
 }
 
-void DownloadFlow::downloadOne(const QString& url)
+bool DownloadFlow::startNext()
+{
+    while (!m_queue.empty()) {
+        const QString url = m_queue.front();
+        m_queue.pop_front();
+        if (startOne(url))
+            return true;
+    }
+    return false;
+}
+
+bool DownloadFlow::startOne(const QString& url)
 {
     const int index = m_catalogue.FindItemByUrl(url);
     if (index < 0)
-        return; // removed while it waited
+        return false; // removed while it waited
     const ItemRecord& item = m_catalogue.item(index);
     const QString target = ItemFilePath(item);
     // The folder the file goes into, with every missing parent; without it nothing starts and
     // the item keeps its state.
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
-        return;
+        return false;
 
-    m_catalogue.SetItemState(index, ItemState::New);
-    m_httpGet.URL = FieldText(item.Url);
-    m_httpGet.FileName = target;
-    m_httpGet.UseCache = true;
+    m_runningUrl = url;
     m_runningName = FieldText(item.FileName);
     m_lastSucceeded = false;
-    m_catalogue.RefreshItemList();
-    m_httpGet.StartTransfer(); // returns when the transfer has ended
-
-    const int after = m_catalogue.FindItemByUrl(url);
-    if (after >= 0 && m_lastSucceeded)
-        m_catalogue.SetItemState(after, ItemState::Downloaded);
-    m_catalogue.RefreshItemList();
+    m_resultMessage.clear();
+    m_httpGet.URL = url;
+    m_httpGet.FileName = target;
+    m_httpGet.UseCache = true;
+    m_catalogue.SetItemState(index, ItemState::New);
+    m_httpGet.StartTransfer();
+    return true;
 }
 
 void DownloadFlow::HTTPGetDoneFile(const QString& fileName, qint64)
 {
     m_lastSucceeded = true;
     if (m_options.NotifyTaskFinished)
-        m_prompt.inform(fileName + QStringLiteral(" save complete!"), kInformation);
+        m_resultMessage = fileName + QStringLiteral(" save complete!");
 }
 
 void DownloadFlow::HTTPGetError()
 {
-    const int index = m_catalogue.FindItemByUrl(m_httpGet.URL);
-    if (index >= 0)
-        m_catalogue.SetItemState(index, ItemState::Failed);
-    m_catalogue.RefreshItemList();
     if (m_options.NotifyTaskFailed)
-        m_prompt.inform(m_httpGet.URL + QStringLiteral(" download failed!"), kInformation);
+        m_resultMessage = m_httpGet.URL + QStringLiteral(" download failed!");
+}
+
+void DownloadFlow::transferEnded()
+{
+    const int index = m_catalogue.FindItemByUrl(m_runningUrl);
+    if (index >= 0)
+        m_catalogue.SetItemState(index,
+                                 m_lastSucceeded ? ItemState::Downloaded : ItemState::Failed);
+    m_runningUrl.clear();
+    const QString message = m_resultMessage;
+    // The next transfer is under way before the user reads about this one.
+    const bool more = startNext();
+    if (!message.isEmpty())
+        m_prompt.notify(message, kInformation);
+    if (!more)
+        emit finished();
 }

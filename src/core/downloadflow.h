@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <deque>
-#include <mutex>
 
 class Catalogue;
 class UserPrompt;
@@ -14,8 +13,9 @@ struct OptionsRecord;
 
 /// Downloads catalogued items to their files, one at a time, and settles their states: "N" while
 /// a transfer runs, then "D" when the file is in place or "F" when it failed. A download asked
-/// for while another runs waits in a queue, first in, first out. Items are found again by URL
-/// after every transfer, since the user may delete them meanwhile.
+/// for while another runs waits in a queue, first in, first out; the next one starts when the
+/// running one ends, so nothing here ever waits on the caller's thread. Items are found again by
+/// URL after every transfer, since the user may delete them meanwhile.
 class DownloadFlow final : public QObject
 {
     Q_OBJECT
@@ -24,36 +24,38 @@ public:
                  QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(DownloadFlow)
 
-    /// The download component, for settings such as time-outs.
-    THTTPGet& HTTPGet() { return m_httpGet; }
-
-    /// Downloads the item at `index`. Returns when it and every download queued meanwhile have
-    /// ended, the user interface staying live; while a download runs it only queues the item.
+    /// Downloads the item at `index`: at once when nothing runs, else after the downloads asked
+    /// for before it. An item that is running or waiting already is not queued a second time.
     void StartItemDownload(int index);
 
-    bool isBusy() const;
+    /// Whether a transfer runs (more may wait behind it).
+    bool isBusy() const { return !m_runningUrl.isEmpty(); }
     int queuedCount() const { return static_cast<int>(m_queue.size()); }
 
 signals:
     /// Progress of the running download: the file's name, its announced size (0 when unknown)
     /// and the bytes received.
     void progress(const QString& fileName, qint64 totalSize, qint64 received);
-    /// No download runs any more.
+    /// The queue ran dry: no download runs any more.
     void finished();
 
 private:
-    void downloadOne(const QString& url);
+    bool isRunningOrQueued(const QString& url) const;
+    /// Starts the next queued download whose folder can be made; false when none is left.
+    bool startNext();
+    bool startOne(const QString& url);
     void HTTPGetDoneFile(const QString& fileName, qint64 fileSize);
     void HTTPGetError();
-    void SetDownloadBusy(bool busy);
+    /// The component is idle: settles the item, starts the next download, then tells the user.
+    void transferEnded();
 
     Catalogue& m_catalogue;
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;
     THTTPGet m_httpGet;
     std::deque<QString> m_queue;
-    mutable std::mutex m_busyLock;
-    bool m_downloadBusy = false;
+    QString m_runningUrl;  ///< empty while idle
+    QString m_runningName; ///< the file name shown with the progress
     bool m_lastSucceeded = false;
-    QString m_runningName;
+    QString m_resultMessage; ///< what to tell the user about the transfer that just ended
 };

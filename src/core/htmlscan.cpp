@@ -75,7 +75,8 @@ QStringList ScanResultList::toList() const
 {
     std::vector<std::pair<QString, QString>> entries = m_entries;
     const auto sortedEnd = m_lastSorted || entries.empty() ? entries.end() : entries.end() - 1;
-    std::sort(entries.begin(), sortedEnd, [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(entries.begin(), sortedEnd,
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     QStringList list;
     list.reserve(static_cast<qsizetype>(entries.size()));
     for (const auto& entry : entries)
@@ -153,7 +154,8 @@ ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress
         const char quote = text[at++];
         while (at < size && text[at] == ' ')
             ++at;
-        const void* close = std::memchr(text.data() + at, quote, static_cast<std::size_t>(size - at));
+        const void* close =
+            std::memchr(text.data() + at, quote, static_cast<std::size_t>(size - at));
         if (!close)
             break; // no closing quote in the rest of the text
         qsizetype end = static_cast<const char*>(close) - text.data();

@@ -41,10 +41,8 @@ void THTTPGet::StartTransfer()
     settings.postQuery = PostQuery;
     settings.referer = Referer;
     settings.caCertificates = CaCertificates;
-    settings.proxy = Proxy;
     settings.binaryData = BinaryData;
     settings.useCache = UseCache;
-    settings.connectTimeout = ConnectTimeout;
     settings.stallTimeout = StallTimeout;
 
     m_errorString.clear();
@@ -99,7 +97,7 @@ void THTTPGet::completed()
 {
     m_worker->wait();
     const bool succeeded = m_shared->succeeded && !m_shared->cancelled;
-    m_errorString = succeeded ? QString()
+    m_errorString = succeeded             ? QString()
                     : m_shared->cancelled ? QStringLiteral("the transfer was cancelled")
                                           : m_shared->error;
     // The worker stays registered while the event runs, so a start from inside it is ignored.

@@ -14,8 +14,9 @@ struct TransferShared;
 /// The file is written as "<FileName>.part" and renamed over FileName only when the whole body
 /// arrived, so a failed or cancelled transfer leaves no partial file and never destroys an older
 /// good one. Redirects are followed (at most 10), an explicit port is honoured, https works
-/// against the system's certificates, a final status outside 2xx is a failure, and a transfer that
-/// cannot connect within ConnectTimeout seconds or receives no byte for StallTimeout seconds fails.
+/// against the system's certificates, the desktop's proxy settings are used, a final status outside
+/// 2xx is a failure, and a transfer that cannot connect within 30 seconds or receives no byte for
+/// StallTimeout seconds fails.
 class THTTPGet final : public QObject
 {
     Q_OBJECT
@@ -38,10 +39,8 @@ public:
     QString PostQuery; ///< not empty: the request is a POST with this form body
     QString Referer;
     bool WaitThread = false; ///< StartTransfer returns only when the transfer has ended
-    int ConnectTimeout = 30; ///< seconds
     int StallTimeout = 60;   ///< seconds without a byte
     QString CaCertificates;  ///< extra trusted certificates (PEM file); empty: the system's
-    QString Proxy;           ///< "host:port"; empty: the desktop's proxy (ReadBrowserProxy)
 
     static QString DefaultAgent();
 

@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr long kConnectTimeoutSeconds = 30;
+
 constexpr qint64 kProgressIntervalMs = 100;
 constexpr long kBufferSize = 128 * 1024;
 constexpr long kMaxRedirects = 10;
@@ -26,7 +28,8 @@ void initCurlOnce()
 
 QString systemError(const QString& what, const QString& path)
 {
-    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1 %2: %3")
+        .arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 } // namespace
@@ -54,8 +57,8 @@ struct THTTPGetThread::Transfer
 
     bool openFile()
     {
-        fd = ::open(QFile::encodeName(partPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                    0644);
+        fd = ::open(QFile::encodeName(partPath).constData(),
+                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)
             error = systemError(QStringLiteral("cannot create"), partPath);
         return fd >= 0;
@@ -205,7 +208,6 @@ bool THTTPGetThread::perform(Transfer& transfer)
     const QByteArray userName = m_settings.userName.toUtf8();
     const QByteArray password = m_settings.password.toUtf8();
     const QByteArray caCertificates = QFile::encodeName(m_settings.caCertificates);
-    const QByteArray proxy = m_settings.proxy.toUtf8();
 
     curl_slist* headers = nullptr;
     const QByteArray accept = "Accept: " + m_settings.acceptTypes.toUtf8();
@@ -223,7 +225,7 @@ bool THTTPGetThread::perform(Transfer& transfer)
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_settings.connectTimeout));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_settings.stallTimeout));
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kBufferSize);
@@ -246,9 +248,7 @@ bool THTTPGetThread::perform(Transfer& transfer)
     }
     if (!caCertificates.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caCertificates.constData());
-    // Without an explicit proxy libcurl reads the desktop's (http_proxy, no_proxy …) itself.
-    if (!proxy.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
+    // libcurl reads the desktop's proxy (http_proxy, no_proxy …) itself.
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -260,14 +260,18 @@ bool THTTPGetThread::perform(Transfer& transfer)
     if (succeeded && !transfer.responseChecked)
         succeeded = transfer.checkResponse(); // an empty body: still a file, if the answer is good
     if (succeeded && transfer.announced >= 0 && transfer.written != transfer.announced) {
-        transfer.error = QStringLiteral("the body had %1 of %2 bytes").arg(transfer.written).arg(transfer.announced);
+        transfer.error = QStringLiteral("the body had %1 of %2 bytes")
+                             .arg(transfer.written)
+                             .arg(transfer.announced);
         succeeded = false;
     }
     if (!succeeded && transfer.error.isEmpty()) {
         if (result == CURLE_OPERATION_TIMEDOUT && std::strstr(errorBuffer, "Operation too slow"))
-            transfer.error = QStringLiteral("no data arrived for %1 seconds").arg(m_settings.stallTimeout);
+            transfer.error =
+                QStringLiteral("no data arrived for %1 seconds").arg(m_settings.stallTimeout);
         else
-            transfer.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+            transfer.error =
+                QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
     }
     if (isCancelled())
         transfer.error = QStringLiteral("the transfer was cancelled");

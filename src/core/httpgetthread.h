@@ -39,10 +39,8 @@ struct TransferSettings
     QString postQuery;
     QString referer;
     QString caCertificates;
-    QString proxy;
     bool binaryData = false;
     bool useCache = false;
-    int connectTimeout = 30;
     int stallTimeout = 60;
 };
 

@@ -17,7 +17,12 @@ public:
     bool matches(const ItemRecord& item) const;
 
 private:
-    enum class Kind { Downloading, Deleted, Other };
+    enum class Kind
+    {
+        Downloading,
+        Deleted,
+        Other
+    };
     Kind m_kind;
     QByteArray m_key;
 };

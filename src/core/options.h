@@ -28,7 +28,8 @@ static_assert(offsetof(OptionsRecord, PreviewEnabled) == 10);
 /// The settings of a first run, without options file.
 OptionsRecord DefaultOptions();
 
-enum class OptionsLoad {
+enum class OptionsLoad
+{
     Loaded,  ///< all eleven bytes read
     Missing, ///< no file: defaults, and the file is not created
     Short,   ///< the file held fewer bytes: those were taken, the rest are off

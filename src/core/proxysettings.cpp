@@ -25,8 +25,8 @@ bool SplitProxySetting(const QString& setting, QString& host, QString& port)
 
 bool ReadBrowserProxy(QString& host, QString& port)
 {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                             "ALL_PROXY"}) {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
         const QString value = qEnvironmentVariable(name);
         if (!value.trimmed().isEmpty())
             return SplitProxySetting(value, host, port);

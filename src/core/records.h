@@ -14,7 +14,8 @@
 // whole and written to disk as they are in memory, so the layout below is the file format.
 
 /// Item states, one ASCII letter in ItemRecord::State.
-enum class ItemState : char {
+enum class ItemState : char
+{
     New = 'N',        ///< a download was asked for; its outcome is not known yet
     Pending = 'P',    ///< waits for the Download command
     Downloaded = 'D', ///< filed in its category

@@ -69,7 +69,10 @@ QByteArray unlzmaStart(QByteArrayView data)
 class BitReader
 {
 public:
-    explicit BitReader(QByteArrayView bytes) : m_bytes(bytes) {}
+    explicit BitReader(QByteArrayView bytes)
+        : m_bytes(bytes)
+    {
+    }
     bool read(int count, quint32& value)
     {
         value = 0;
@@ -120,7 +123,8 @@ std::optional<SwfInfo> ReadSwfInfo(QByteArrayView bytes, QString* error)
                           static_cast<quint32>(static_cast<uchar>(bytes[6])) << 16 |
                           static_cast<quint32>(static_cast<uchar>(bytes[7])) << 24;
     const QByteArrayView rest = bytes.sliced(kPrefix);
-    const QByteArray body = info.signature == u"FWS" ? rest.first(std::min(rest.size(), kBodyNeeded)).toByteArray()
+    const QByteArray body = info.signature == u"FWS"
+                                ? rest.first(std::min(rest.size(), kBodyNeeded)).toByteArray()
                             : info.signature == u"CWS" ? inflateStart(rest)
                                                        : unlzmaStart(rest);
 
@@ -128,14 +132,16 @@ std::optional<SwfInfo> ReadSwfInfo(QByteArrayView bytes, QString* error)
     quint32 nbits = 0;
     qint32 xMin = 0, xMax = 0, yMin = 0, yMax = 0;
     if (!bits.read(5, nbits) || !bits.readSigned(static_cast<int>(nbits), xMin) ||
-        !bits.readSigned(static_cast<int>(nbits), xMax) || !bits.readSigned(static_cast<int>(nbits), yMin) ||
+        !bits.readSigned(static_cast<int>(nbits), xMax) ||
+        !bits.readSigned(static_cast<int>(nbits), yMin) ||
         !bits.readSigned(static_cast<int>(nbits), yMax) || bits.bytesUsed() + 4 > body.size()) {
         fail(error, QStringLiteral("the movie's header is cut short or cannot be decompressed"));
         return std::nullopt;
     }
     const qsizetype at = bits.bytesUsed();
     auto u16 = [&](qsizetype offset) {
-        return static_cast<quint16>(static_cast<uchar>(body[offset]) | static_cast<uchar>(body[offset + 1]) << 8);
+        return static_cast<quint16>(static_cast<uchar>(body[offset]) |
+                                    static_cast<uchar>(body[offset + 1]) << 8);
     };
     // Sizes are in twips, twenty to the pixel; the rate is 8.8 fixed point.
     info.width = (static_cast<qint64>(xMax) - xMin) / 20.0;

@@ -68,7 +68,6 @@ std::pair<QString, QString> splitTail(const QString& reference)
     return {reference.left(at), reference.mid(at)};
 }
 
-
 /// Whether a path has "." or ".." segments to remove.
 bool hasDotSegments(QStringView path)
 {
@@ -90,8 +89,9 @@ ReferenceResolver::ReferenceResolver(const QString& pageAddress)
     m_origin = base.scheme + QStringLiteral("://");
     m_authority = base.authority;
     m_path = base.path;
-    m_directory = m_origin + m_authority +
-                  (m_path.isEmpty() ? QStringLiteral("/") : m_path.left(m_path.lastIndexOf(u'/') + 1));
+    m_directory =
+        m_origin + m_authority +
+        (m_path.isEmpty() ? QStringLiteral("/") : m_path.left(m_path.lastIndexOf(u'/') + 1));
 }
 
 QString ReferenceResolver::resolve(const QString& reference) const

@@ -10,6 +10,9 @@ public:
     virtual ~UserPrompt() = default;
     /// A Yes/No question; true only for Yes.
     virtual bool ask(const QString& text, const QString& caption) = 0;
-    /// A message with one OK button.
+    /// A message with one OK button; returns when the user has read it.
     virtual void inform(const QString& text, const QString& caption) = 0;
+    /// A message that must not hold the caller (the outcome of a background download): it may
+    /// still be on screen when this returns.
+    virtual void notify(const QString& text, const QString& caption) { inform(text, caption); }
 };

@@ -15,7 +15,8 @@ TAddTaskfromUrl::TAddTaskfromUrl(const Catalogue& catalogue, QWidget* parent)
     m_ui->setupUi(this);
     QStyle* style = QApplication::style();
     m_ui->img_new->setPixmap(style->standardIcon(QStyle::SP_FileDialogNewFolder).pixmap(32, 32));
-    m_ui->img_property->setPixmap(style->standardIcon(QStyle::SP_FileDialogInfoView).pixmap(32, 32));
+    m_ui->img_property->setPixmap(
+        style->standardIcon(QStyle::SP_FileDialogInfoView).pixmap(32, 32));
     connect(m_ui->edtUrl, &QLineEdit::textChanged, this, &TAddTaskfromUrl::edtUrlChange);
     connect(m_ui->cmbCategory, &QComboBox::activated, this, &TAddTaskfromUrl::cmbCategorySelect);
     fillCategories();

@@ -4,18 +4,15 @@
 
 #include "catalogue.h"
 
+#include "filedialogs.h"
+
 #include <QDir>
-#include <QFileDialog>
 
-std::function<QString(QWidget*, const QString&)> TCategoryManage::BrowseForFolder =
-    [](QWidget* owner, const QString& prompt) {
-        return QFileDialog::getExistingDirectory(owner, prompt, QDir::homePath());
-    };
-
-TCategoryManage::TCategoryManage(const Catalogue& catalogue, QWidget* parent)
+TCategoryManage::TCategoryManage(const Catalogue& catalogue, FileDialogs& dialogs, QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TCategoryManage>())
     , m_catalogue(catalogue)
+    , m_dialogs(dialogs)
 {
     m_ui->setupUi(this);
     connect(m_ui->edtcatname, &QLineEdit::textChanged, this, &TCategoryManage::edtcatnameChange);
@@ -44,7 +41,8 @@ void TCategoryManage::edtcatnameChange(const QString& text)
 
 void TCategoryManage::BitBtn1Click()
 {
-    const QString folder = BrowseForFolder(this, QStringLiteral("Select a directory for this Category"));
+    const QString folder =
+        m_dialogs.browseForFolder(this, QStringLiteral("Select a directory for this Category"));
     if (!folder.isEmpty())
         m_ui->edtcatpath->setText(folder);
 }
@@ -64,9 +62,10 @@ void TCategoryManage::storeInto(CategoryRecord& record) const
     SetFieldText(record.Folder, CompletedCategoryFolder(m_ui->edtcatpath->text(), {}));
 }
 
-bool ShowCategoryDialog(CategoryRecord& record, const Catalogue& catalogue, QWidget* parent)
+bool ShowCategoryDialog(CategoryRecord& record, const Catalogue& catalogue, FileDialogs& dialogs,
+                        QWidget* parent)
 {
-    TCategoryManage dialog(catalogue, parent);
+    TCategoryManage dialog(catalogue, dialogs, parent);
     dialog.loadFrom(record);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -2,10 +2,10 @@
 
 #include <QDialog>
 
-#include <functional>
 #include <memory>
 
 class Catalogue;
+class FileDialogs;
 struct CategoryRecord;
 
 namespace Ui {
@@ -18,16 +18,13 @@ class TCategoryManage final : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TCategoryManage(const Catalogue& catalogue, QWidget* parent = nullptr);
+    TCategoryManage(const Catalogue& catalogue, FileDialogs& dialogs, QWidget* parent = nullptr);
     ~TCategoryManage() override;
     Q_DISABLE_COPY_MOVE(TCategoryManage)
 
     void loadFrom(const CategoryRecord& record);
     /// Copies name and folder into the record (on OK); other fields stay as they were.
     void storeInto(CategoryRecord& record) const;
-
-    /// The folder picker behind "..."; replaceable so that tests need no file dialog.
-    static std::function<QString(QWidget* owner, const QString& prompt)> BrowseForFolder;
 
 private:
     void edtcatnameChange(const QString& text);
@@ -36,9 +33,10 @@ private:
 
     std::unique_ptr<Ui::TCategoryManage> m_ui;
     const Catalogue& m_catalogue;
+    FileDialogs& m_dialogs; ///< the folder picker behind "..."
 };
 
 /// Edits the record in the category dialog. True when OK was pressed; on Cancel the record is
 /// left untouched.
-bool ShowCategoryDialog(CategoryRecord& record, const Catalogue& catalogue,
+bool ShowCategoryDialog(CategoryRecord& record, const Catalogue& catalogue, FileDialogs& dialogs,
                         QWidget* parent = nullptr);

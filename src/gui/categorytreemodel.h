@@ -22,7 +22,6 @@ public:
     QModelIndex rootNode() const { return m_root->index(); }
     QModelIndex downloadingNode() const { return m_downloading->index(); }
     QModelIndex downloadedNode() const { return m_downloaded->index(); }
-    QModelIndex deletedNode() const { return m_deleted->index(); }
 
     /// The node at a position in tree order (root 0, Downloading 1, Downloaded 2, its children,
     /// then Deleted), or an invalid index.

@@ -3,19 +3,17 @@
 #include "ui_clipvaultmain.h"
 
 #include "autostart.h"
+#include "catalogue.h"
 #include "categorytreemodel.h"
-#include "datafolder.h"
+#include "clipvaultapp.h"
 #include "downloadflow.h"
 #include "hotkey.h"
 #include "icons.h"
-#include "itemfilter.h"
 #include "itemlistmodel.h"
 #include "mainactions.h"
 #include "maincommands.h"
 #include "optionform.h"
 #include "options.h"
-#include "movieserver.h"
-#include "playerfiles.h"
 #include "previewpane.h"
 #include "traycontroller.h"
 #include "userprompt.h"
@@ -41,29 +39,25 @@ const QString kProgramCaption = QStringLiteral("Clip Vault");
 TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* parent)
     : QMainWindow(parent)
     , m_ui(std::make_unique<Ui::TClipVaultMain>())
-    , m_dataFolder(services.dataFolder)
-    , m_options(services.options)
-    , m_prompt(services.prompt)
+    , m_app(services.app)
+    , m_catalogue(services.app.catalogue())
+    , m_options(services.app.options())
+    , m_prompt(services.app.prompt())
     , m_hotKey(services.hotKey)
     , m_autostart(services.autostart)
-    , m_catalogue(services.prompt, services.options)
-    , m_store(services.dataFolder)
     , m_actions(new MainActions(this))
     , m_tray(new TrayController(m_actions->action(MainActions::ExitAction), this))
     , m_treeModel(new CategoryTreeModel(this))
     , m_itemModel(new ItemListModel(m_catalogue, this))
-    , m_downloads(new DownloadFlow(m_catalogue, services.options, services.prompt, this))
-    , m_movieServer(new MovieServer(PlayerFiles::ruffleFolder(), this))
     , m_preview(nullptr)
-    , m_commands(new MainCommands(*this, m_catalogue, *m_downloads, services.options, services.prompt,
-                                  services.desktop, *m_movieServer))
+    , m_commands(new MainCommands(*this, services.app, services.desktop, services.dialogs, this))
     , m_itemMenu(new QMenu(this))
     , m_treeMenu(new QMenu(this))
     , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
-    m_preview = new PreviewPane(m_ui->pnl_player_head, m_ui->flashplayerHost, *m_movieServer,
-                                services.options, services.prompt, this);
+    m_preview = new PreviewPane(m_ui->pnl_player_head, m_ui->flashplayerHost, m_app.movieServer(),
+                                m_options, m_prompt, services.dialogs, this);
     setWindowIcon(Icons::application());
     setupViews();
     buildMenusAndToolBar();
@@ -100,7 +94,13 @@ void TClipVaultMain::setupViews()
     m_ui->tvwclass->viewport()->installEventFilter(this);
     connect(m_tray, &TrayController::toggleRequested, this, &TClipVaultMain::ToggleMainWindow);
     connect(&m_hotKey, &HotKey::activated, this, &TClipVaultMain::ToggleMainWindow);
-    m_catalogue.setRefreshItemList([this] { RefreshItemList(); });
+    connect(&m_catalogue, &Catalogue::categoriesChanged, this,
+            &TClipVaultMain::RefreshCategoryTree);
+    // A row that changed under the selection shows its new values in the info pane.
+    connect(&m_catalogue, &Catalogue::itemChanged, this, [this](int index) {
+        if (m_catalogue.FindItemByUrl(selectedItemUrl()) == index)
+            ShowItemInfo(index);
+    });
 }
 
 void TClipVaultMain::buildMenusAndToolBar()
@@ -116,9 +116,12 @@ void TClipVaultMain::buildMenusAndToolBar()
     m_actions->fill(m_treeMenu, Place::TreeMenu);
 
     connect(m_ui->lvFlashItemsList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { m_itemMenu->popup(m_ui->lvFlashItemsList->viewport()->mapToGlobal(at)); });
-    connect(m_ui->tvwclass, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { m_treeMenu->popup(m_ui->tvwclass->viewport()->mapToGlobal(at)); });
+            [this](const QPoint& at) {
+                m_itemMenu->popup(m_ui->lvFlashItemsList->viewport()->mapToGlobal(at));
+            });
+    connect(m_ui->tvwclass, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        m_treeMenu->popup(m_ui->tvwclass->viewport()->mapToGlobal(at));
+    });
 
     // The status bar shows the running download, and nothing else.
     m_progressLabel->setObjectName(QStringLiteral("lblDownloadProgress"));
@@ -136,7 +139,8 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });
     bind(MainActions::DeleteCategoryAction, [this] { m_commands->DeleteCategoryActionExecute(); });
     bind(MainActions::UpdateCatProperty, [this] { m_commands->UpdateCatPropertyExecute(); });
-    bind(MainActions::DeleteFlashItemAction, [this] { m_commands->DeleteFlashItemActionExecute(); });
+    bind(MainActions::DeleteFlashItemAction,
+         [this] { m_commands->DeleteFlashItemActionExecute(); });
     bind(MainActions::ClearFlashItemAction, [this] { m_commands->ClearFlashItemActionExecute(); });
     bind(MainActions::ExploreItem, [this] { m_commands->ExploreItemExecute(); });
     bind(MainActions::PlayStandAlone, [this] { m_commands->PlayStandAloneExecute(); });
@@ -147,39 +151,27 @@ void TClipVaultMain::connectCommands()
 
     connect(m_ui->lvFlashItemsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TClipVaultMain::lvFlashItemsListSelectItem);
-    connect(m_ui->lvFlashItemsList, &QAbstractItemView::clicked, this, &TClipVaultMain::UpdateSelectionState);
+    connect(m_ui->lvFlashItemsList, &QAbstractItemView::clicked, this,
+            &TClipVaultMain::UpdateSelectionState);
     connect(m_ui->lvFlashItemsList, &QAbstractItemView::doubleClicked, this,
             &TClipVaultMain::lvFlashItemsListDblClick);
-    connect(m_downloads, &DownloadFlow::progress, this, &TClipVaultMain::showDownloadProgress);
-    connect(m_downloads, &DownloadFlow::finished, m_progressLabel, &QLabel::clear);
+    connect(&m_app.downloads(), &DownloadFlow::progress, this,
+            &TClipVaultMain::showDownloadProgress);
+    connect(&m_app.downloads(), &DownloadFlow::finished, m_progressLabel, &QLabel::clear);
 }
 
 // The creation sequence: options first (every later step reads them), then the catalogue, the
 // views, and the hot key last.
 void TClipVaultMain::FormCreate()
 {
-    switch (LoadOptions(OptionsFilePath(m_dataFolder), m_options)) {
-    case OptionsLoad::Short:
-        m_optionsNotice = QStringLiteral("\"%1\" was shorter than expected; the options it lacked "
-                                         "are off.")
-                              .arg(OptionsFilePath(m_dataFolder));
-        break;
-    case OptionsLoad::Failed:
-        m_optionsNotice = QStringLiteral("\"%1\" could not be read; the default options are used.")
-                              .arg(OptionsFilePath(m_dataFolder));
-        break;
-    case OptionsLoad::Loaded:
-    case OptionsLoad::Missing:
-        break;
-    }
+    m_app.LoadOptionsFile();
     m_ui->chk_preview->setChecked(m_options.PreviewEnabled != 0);
     ApplyWindowStyle(m_options.XPStyle != 0);
 
     m_ui->tvwclass->expandAll();
 
-    m_store.LoadItems(m_catalogue);
-    m_store.LoadCategories(m_catalogue);
-    RefreshCategoryTree();
+    // The tree follows the categories as they are loaded.
+    m_app.LoadCatalogue();
 
     if (m_treeModel->nodeCount() > 2)
         m_ui->tvwclass->setCurrentIndex(m_treeModel->nodeAt(1));
@@ -209,13 +201,8 @@ void TClipVaultMain::showStartupNotice()
     if (m_startupNoticeShown)
         return;
     m_startupNoticeShown = true;
-    QStringList notices;
-    if (!m_optionsNotice.isEmpty())
-        notices << m_optionsNotice;
-    if (const QString logs = m_store.unreadableNotice(); !logs.isEmpty())
-        notices << logs;
-    if (!notices.isEmpty())
-        m_prompt.inform(notices.join(u'\n'), QStringLiteral("Information"));
+    if (const QString notice = m_app.startupNotice(); !notice.isEmpty())
+        m_prompt.inform(notice, QStringLiteral("Information"));
 }
 
 bool TClipVaultMain::isShownState() const
@@ -255,7 +242,8 @@ void TClipVaultMain::restoreFromTray()
 void TClipVaultMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !m_recreating && !isMinimized() && isVisible())
+    if (event->type() == QEvent::WindowStateChange && !m_recreating && !isMinimized() &&
+        isVisible())
         m_userState = windowState();
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->isAvailable())
         return;
@@ -266,16 +254,11 @@ void TClipVaultMain::changeEvent(QEvent* event)
     });
 }
 
-bool TClipVaultMain::saveCatalogue(QString* error)
-{
-    return m_store.SaveItems(m_catalogue, error) && m_store.SaveCategories(m_catalogue, error);
-}
-
 void TClipVaultMain::closeEvent(QCloseEvent* event)
 {
     m_hotKey.unregisterKey();
     QString error;
-    if (!saveCatalogue(&error)) {
+    if (!m_app.saveCatalogue(&error)) {
         // Nothing may be lost: the program stays up with its catalogue in memory.
         m_prompt.inform(error, kProgramCaption);
         m_hotKey.registerKey();
@@ -324,7 +307,8 @@ void TClipVaultMain::UpdateItemActions()
     const QString node = selectedNodeText();
     const bool downloading = node == QLatin1String(builtin::Downloading);
     m_actions->action(MainActions::StartDownAction)->setEnabled(rowSelected && downloading);
-    for (MainActions::Id id : {MainActions::DeleteFlashItemAction, MainActions::UpdateItemProperty, MainActions::ExploreItem})
+    for (MainActions::Id id : {MainActions::DeleteFlashItemAction, MainActions::UpdateItemProperty,
+                               MainActions::ExploreItem})
         m_actions->action(id)->setEnabled(rowSelected);
     m_actions->action(MainActions::PlayStandAlone)->setEnabled(rowSelected && !downloading);
 }
@@ -345,7 +329,7 @@ void TClipVaultMain::ShowItemInfo(int index)
     info->setUpdatesEnabled(false);
     info->clear();
     const std::pair<const char*, QString> rows[] = {
-        {"Source URL", FieldText(item.Url)},   {"Save as", FieldText(item.FileName)},
+        {"Source URL", FieldText(item.Url)},    {"Save as", FieldText(item.FileName)},
         {"Category", FieldText(item.Category)}, {"Path", FieldText(item.Folder)},
         {"Comment", FieldText(item.Comment)},
     };
@@ -356,10 +340,13 @@ void TClipVaultMain::ShowItemInfo(int index)
 
 void TClipVaultMain::lvFlashItemsListSelectItem()
 {
-    UpdateItemActions();
     const int index = m_catalogue.FindItemByUrl(selectedItemUrl());
-    if (index < 0)
+    if (index < 0) {
+        // The selected rows left the list (their items settled or were re-filed meanwhile).
+        UpdateSelectionState();
         return;
+    }
+    UpdateItemActions();
     ShowItemInfo(index);
     m_preview->showItem(m_catalogue.item(index));
 }
@@ -444,35 +431,36 @@ void TClipVaultMain::refileSelectedRows(const QModelIndex& node)
     if (!node.isValid())
         return;
     const QString target = node.data().toString().trimmed();
-    const ItemState state = target == QLatin1String(builtin::Deleted) ? ItemState::Deleted : ItemState::Downloaded;
-    QModelIndexList rows = m_ui->lvFlashItemsList->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end());
-    for (const QModelIndex& row : rows) {
-        const int index = m_catalogue.FindItemByUrl(m_itemModel->urlAt(row.row()));
+    const ItemState state =
+        target == QLatin1String(builtin::Deleted) ? ItemState::Deleted : ItemState::Downloaded;
+    const QStringList urls = selectedItemUrls();
+    for (const QString& url : urls) {
+        const int index = m_catalogue.FindItemByUrl(url);
         if (index < 0)
             continue;
         ItemRecord record = m_catalogue.item(index);
         SetFieldText(record.Category, target);
+        record.State = static_cast<char>(state);
         m_catalogue.updateItem(index, record);
-        m_catalogue.SetItemState(index, state);
     }
-    // The rows leave the list; it is not filled again.
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
-        m_itemModel->removeRows(it->row(), 1);
+    // The rows leave the list, also those that still belong to the node; it is not filled again.
+    m_itemModel->removeRowsOf(urls);
     UpdateSelectionState();
 }
 
-void TClipVaultMain::showDownloadProgress(const QString& fileName, qint64 totalSize, qint64 received)
+void TClipVaultMain::showDownloadProgress(const QString& fileName, qint64 totalSize,
+                                          qint64 received)
 {
     const QLocale locale;
     if (totalSize > 0) {
-        m_progressLabel->setText(QStringLiteral("Downloading %1: %2% (%3 of %4)")
-                                     .arg(fileName)
-                                     .arg(received * 100 / totalSize)
-                                     .arg(locale.formattedDataSize(received), locale.formattedDataSize(totalSize)));
+        m_progressLabel->setText(
+            QStringLiteral("Downloading %1: %2% (%3 of %4)")
+                .arg(fileName)
+                .arg(received * 100 / totalSize)
+                .arg(locale.formattedDataSize(received), locale.formattedDataSize(totalSize)));
     } else {
-        m_progressLabel->setText(QStringLiteral("Downloading %1: %2")
-                                     .arg(fileName, locale.formattedDataSize(received)));
+        m_progressLabel->setText(
+            QStringLiteral("Downloading %1: %2").arg(fileName, locale.formattedDataSize(received)));
     }
 }
 
@@ -490,12 +478,12 @@ void TClipVaultMain::RefreshItemList()
         return;
     QTreeView* list = m_ui->lvFlashItemsList;
     list->setUpdatesEnabled(false);
-    m_itemModel->setItemPositions(ItemsOfNode(m_catalogue, selectedNodeText()));
+    m_itemModel->showNode(selectedNodeText());
     list->setUpdatesEnabled(true);
     if (m_itemModel->rowCount() > 0) {
         const QModelIndex first = m_itemModel->index(0, 0);
-        list->selectionModel()->setCurrentIndex(
-            first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect |
+                                                           QItemSelectionModel::Rows);
         list->scrollTo(first);
     }
     UpdateSelectionState();
@@ -506,7 +494,6 @@ void TClipVaultMain::tvwclassChange()
     RefreshItemList();
 }
 
-
 void TClipVaultMain::SetOptionsExecute()
 {
     if (!EditOptions(m_options, this))
@@ -514,6 +501,6 @@ void TClipVaultMain::SetOptionsExecute()
     ApplyWindowStyle(m_options.XPStyle != 0);
     m_autostart.setEnabled(m_options.AutoStart != 0, QCoreApplication::applicationFilePath());
     QString error;
-    if (!SaveOptions(OptionsFilePath(m_dataFolder), m_options, &error))
+    if (!m_app.SaveOptionsFile(&error))
         m_prompt.inform(error, kProgramCaption);
 }

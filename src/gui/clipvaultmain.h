@@ -1,18 +1,18 @@
 #pragma once
 
-#include "catalogue.h"
-#include "cataloguestore.h"
+#include "itemselection.h"
 
 #include <QMainWindow>
 
 #include <memory>
 
 class Autostart;
+class Catalogue;
 class CategoryTreeModel;
+class ClipVaultApp;
 class DesktopOpen;
-class MovieServer;
+class FileDialogs;
 class PreviewPane;
-class DownloadFlow;
 class MainCommands;
 class QDropEvent;
 class QLabel;
@@ -28,21 +28,19 @@ namespace Ui {
 class TClipVaultMain;
 }
 
-/// What the main window is given for its run: the data folder, the program-wide options, and
-/// the services it asks the user and the desktop through.
+/// What the main window is a view of, and the services it asks the desktop through.
 struct MainWindowServices
 {
-    QString dataFolder;
-    OptionsRecord& options;
-    UserPrompt& prompt;
+    ClipVaultApp& app;
     HotKey& hotKey;
     Autostart& autostart;
     DesktopOpen& desktop;
+    FileDialogs& dialogs;
 };
 
-/// The main window: owns the catalogue for the run, shows the category tree and the item list
-/// of the selected node, lives in the tray, and writes the catalogue when it closes.
-class TClipVaultMain final : public QMainWindow
+/// The main window: a view of the program's catalogue that shows the category tree and the item
+/// list of the selected node, lives in the tray, and has the catalogue written when it closes.
+class TClipVaultMain final : public QMainWindow, public ItemSelection
 {
     Q_OBJECT
 public:
@@ -50,25 +48,18 @@ public:
     ~TClipVaultMain() override;
     Q_DISABLE_COPY_MOVE(TClipVaultMain)
 
-    Catalogue& catalogue() { return m_catalogue; }
-    CatalogueStore& store() { return m_store; }
     MainActions& actions() const { return *m_actions; }
     TrayController& tray() const { return *m_tray; }
     CategoryTreeModel& treeModel() const { return *m_treeModel; }
     ItemListModel& itemModel() const { return *m_itemModel; }
-    DownloadFlow& downloads() const { return *m_downloads; }
     PreviewPane& preview() const { return *m_preview; }
-    MovieServer& movieServer() const { return *m_movieServer; }
-    QString dataFolder() const { return m_dataFolder; }
 
     /// The Source Url of the first selected row of the item list; empty when none is selected.
     QString selectedItemUrl() const;
-    /// The Source Urls of the selected rows, in list order.
-    QStringList selectedItemUrls() const;
-    /// The Source Urls of every row of the item list, in list order.
-    QStringList listedItemUrls() const;
-    /// The text of the selected tree node; a null string when none is selected.
-    QString selectedNodeText() const;
+    QStringList selectedItemUrls() const override;
+    QStringList listedItemUrls() const override;
+    QString selectedNodeText() const override;
+    QWidget* dialogOwner() override { return this; }
 
     /// Brings the window up for the first time: maximized, or straight to the tray when the
     /// options say to start minimized.
@@ -82,7 +73,7 @@ public:
     bool isShownState() const;
 
     void RefreshCategoryTree();
-    void RefreshItemList();
+    void RefreshItemList() override;
     /// Enables the item commands by the selection and the selected node.
     void UpdateItemActions();
     /// The commands' states, and the empty info pane and stage when no row is selected.
@@ -94,9 +85,6 @@ public:
     void refileSelectedRows(const QModelIndex& node);
     /// Starts the preview's web engine; called once the window is up.
     void startPlayer();
-
-    /// Writes both logs without asking anything (session end, termination signals).
-    bool saveCatalogue(QString* error = nullptr);
 
 signals:
     /// The window closed for good; the program ends.
@@ -124,21 +112,17 @@ private:
     void SetOptionsExecute();
 
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
-    QString m_dataFolder;
+    ClipVaultApp& m_app;
+    Catalogue& m_catalogue;
     OptionsRecord& m_options;
     UserPrompt& m_prompt;
     HotKey& m_hotKey;
     Autostart& m_autostart;
-    Catalogue m_catalogue;
-    CatalogueStore m_store;
-    QString m_optionsNotice;
     bool m_startupNoticeShown = false;
     MainActions* m_actions;
     TrayController* m_tray;
     CategoryTreeModel* m_treeModel;
     ItemListModel* m_itemModel;
-    DownloadFlow* m_downloads;
-    MovieServer* m_movieServer;
     PreviewPane* m_preview;
     MainCommands* m_commands;
     QMenu* m_itemMenu;

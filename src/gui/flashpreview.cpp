@@ -2,19 +2,16 @@
 
 #include "ui_flashpreview.h"
 
+#include "filedialogs.h"
 #include "flashplayer.h"
 
-#include <QFileDialog>
 #include <QKeyEvent>
 
-std::function<QString(QWidget*)> TFlashPreview::ChooseMovie = [](QWidget* owner) {
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("*.swf  (flash files) (*.swf)"));
-};
-
-TFlashPreview::TFlashPreview(MovieServer& server, QWidget* parent)
+TFlashPreview::TFlashPreview(MovieServer& server, FileDialogs& dialogs, QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TFlashPreview>())
     , m_player(new FlashPlayer(server, this))
+    , m_dialogs(dialogs)
 {
     m_ui->setupUi(this);
     m_ui->playerHost->layout()->addWidget(m_player);
@@ -44,7 +41,7 @@ void TFlashPreview::but_goClick()
 
 void TFlashPreview::btn_browseClick()
 {
-    const QString file = ChooseMovie(this);
+    const QString file = m_dialogs.chooseMovie(this);
     if (!file.isEmpty())
         PlayMovie(file);
 }
@@ -67,9 +64,10 @@ void TFlashPreview::resizeEvent(QResizeEvent* event)
     m_ui->but_go->setFixedHeight(m_ui->edt_filename->sizeHint().height());
 }
 
-void ShowFlashPreview(const QString& path, MovieServer& server, QWidget* parent)
+void ShowFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs,
+                      QWidget* parent)
 {
-    TFlashPreview preview(server, parent);
+    TFlashPreview preview(server, dialogs, parent);
     preview.setWindowState(Qt::WindowMaximized);
     preview.PlayMovie(path);
     preview.exec();

@@ -2,9 +2,9 @@
 
 #include <QDialog>
 
-#include <functional>
 #include <memory>
 
+class FileDialogs;
 class FlashPlayer;
 class MovieServer;
 
@@ -18,16 +18,13 @@ class TFlashPreview final : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TFlashPreview(MovieServer& server, QWidget* parent = nullptr);
+    TFlashPreview(MovieServer& server, FileDialogs& dialogs, QWidget* parent = nullptr);
     ~TFlashPreview() override;
     Q_DISABLE_COPY_MOVE(TFlashPreview)
 
     /// Stops the player, loads the movie and shows its name; the name is not examined.
     void PlayMovie(const QString& path);
     FlashPlayer& player() const { return *m_player; }
-
-    /// The file dialog behind "Browse"; replaceable so that tests need no dialog.
-    static std::function<QString(QWidget* owner)> ChooseMovie;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -39,7 +36,9 @@ private:
 
     std::unique_ptr<Ui::TFlashPreview> m_ui;
     FlashPlayer* m_player;
+    FileDialogs& m_dialogs; ///< the file dialog behind "Browse"
 };
 
 /// Opens the stand-alone player on a movie, modally, maximized.
-void ShowFlashPreview(const QString& path, MovieServer& server, QWidget* parent = nullptr);
+void ShowFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs,
+                      QWidget* parent = nullptr);

@@ -11,7 +11,14 @@ namespace Icons {
 QIcon application();
 
 /// Tree images by role: 0 root, 1 Downloading, 2 Downloaded, 3 Deleted, 4 user category.
-enum class TreeImage { Root, Downloading, Downloaded, Deleted, Category };
+enum class TreeImage
+{
+    Root,
+    Downloading,
+    Downloaded,
+    Deleted,
+    Category
+};
 QIcon treeImage(TreeImage image);
 
 /// Item list image of a state: P 0, N 1, F and X 2, D 3.

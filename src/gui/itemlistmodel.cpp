@@ -4,29 +4,116 @@
 #include "icons.h"
 
 #include <QMimeData>
+#include <QSet>
 
 #include <set>
-
 
 ItemListModel::ItemListModel(const Catalogue& catalogue, QObject* parent)
     : QAbstractTableModel(parent)
     , m_catalogue(catalogue)
 {
+    connect(&catalogue, &Catalogue::itemsReset, this, &ItemListModel::fill);
+    connect(&catalogue, &Catalogue::itemAppended, this, &ItemListModel::itemAppended);
+    connect(&catalogue, &Catalogue::itemChanged, this, &ItemListModel::itemChanged);
+    connect(&catalogue, &Catalogue::itemsRemoved, this, &ItemListModel::itemsRemoved);
 }
 
-void ItemListModel::setItemPositions(std::vector<int> positions)
+void ItemListModel::showNode(const QString& nodeText)
+{
+    m_filter.emplace(nodeText);
+    fill();
+}
+
+void ItemListModel::fill()
 {
     beginResetModel();
-    m_positions = std::move(positions);
+    m_positions.clear();
+    if (m_filter) {
+        const auto& items = m_catalogue.items();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (m_filter->matches(items[i]))
+                m_positions.push_back(static_cast<int>(i));
+        }
+    }
     endResetModel();
+}
+
+std::vector<int>::iterator ItemListModel::rowOf(int position)
+{
+    return std::lower_bound(m_positions.begin(), m_positions.end(), position);
+}
+
+void ItemListModel::itemAppended(int position)
+{
+    if (!m_filter || !m_filter->matches(m_catalogue.item(position)))
+        return;
+    const auto at = rowOf(position);
+    const int row = static_cast<int>(at - m_positions.begin());
+    beginInsertRows({}, row, row);
+    m_positions.insert(at, position);
+    endInsertRows();
+}
+
+void ItemListModel::itemChanged(int position)
+{
+    if (!m_filter)
+        return;
+    const auto at = rowOf(position);
+    const int row = static_cast<int>(at - m_positions.begin());
+    const bool listed = at != m_positions.end() && *at == position;
+    const bool belongs = m_filter->matches(m_catalogue.item(position));
+    if (listed && belongs) {
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    } else if (listed) {
+        beginRemoveRows({}, row, row);
+        m_positions.erase(at);
+        endRemoveRows();
+    } else if (belongs) {
+        beginInsertRows({}, row, row);
+        m_positions.insert(at, position);
+        endInsertRows();
+    }
+}
+
+void ItemListModel::itemsRemoved(const QList<int>& removed)
+{
+    // First every row learns its item's new place (a removed item's row holds -1 until it
+    // leaves), then the rows of removed items leave in runs of neighbours, from the last run
+    // back. One pass over the rows however many items left.
+    qsizetype passed = 0; // removed positions before the current row's
+    bool anyGone = false;
+    for (int& position : m_positions) {
+        while (passed < removed.size() && removed[passed] < position)
+            ++passed;
+        if (passed < removed.size() && removed[passed] == position) {
+            position = -1;
+            anyGone = true;
+        } else {
+            position -= static_cast<int>(passed);
+        }
+    }
+    if (!anyGone)
+        return;
+    for (int end = rowCount(); end > 0;) {
+        if (m_positions[static_cast<std::size_t>(end - 1)] >= 0) {
+            --end;
+            continue;
+        }
+        int first = end - 1;
+        while (first > 0 && m_positions[static_cast<std::size_t>(first - 1)] < 0)
+            --first;
+        beginRemoveRows({}, first, end - 1);
+        m_positions.erase(m_positions.begin() + first, m_positions.begin() + end);
+        endRemoveRows();
+        end = first;
+    }
 }
 
 int ItemListModel::itemPosition(int row) const
 {
     if (row < 0 || row >= static_cast<int>(m_positions.size()))
         return -1;
-    const int position = m_positions[static_cast<std::size_t>(row)];
-    return position < m_catalogue.itemCount() ? position : -1;
+    return m_positions[static_cast<std::size_t>(row)];
 }
 
 QString ItemListModel::urlAt(int row) const
@@ -92,7 +179,8 @@ Qt::ItemFlags ItemListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
 }
 
 bool ItemListModel::removeRows(int row, int count, const QModelIndex& parent)
@@ -104,6 +192,17 @@ bool ItemListModel::removeRows(int row, int count, const QModelIndex& parent)
     m_positions.erase(m_positions.begin() + row, m_positions.begin() + row + count);
     endRemoveRows();
     return true;
+}
+
+void ItemListModel::removeRowsOf(const QStringList& urls)
+{
+    QSet<QByteArray> keys;
+    for (const QString& url : urls)
+        keys.insert(CatalogueKey(url));
+    for (int row = rowCount() - 1; row >= 0; --row) {
+        if (keys.contains(CatalogueKey(FieldBytes(m_catalogue.item(itemPosition(row)).Url))))
+            removeRows(row, 1);
+    }
 }
 
 QString ItemListModel::itemRowsMimeType()

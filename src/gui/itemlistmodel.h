@@ -1,24 +1,36 @@
 #pragma once
 
+#include "itemfilter.h"
+
 #include <QAbstractTableModel>
 
+#include <optional>
 #include <vector>
 
 class Catalogue;
 
-/// The rows of the item list: positions of catalogue items, shown with their file name,
-/// category, comment and source URL. The model holds no copy of the records; the URL column is
-/// a row's key for every handler that acts on it.
+/// The rows of the item list: the catalogue items a tree node lists, in catalogue order, shown
+/// with their file name, category, comment and source URL. The model holds no copy of the
+/// records; it follows the catalogue's changes row by row (an item that now belongs to the node
+/// comes in, one that no longer does leaves, positions move with removals). The URL column is a
+/// row's key for every handler that acts on it.
 class ItemListModel final : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { FileNameColumn, CategoryColumn, CommentColumn, UrlColumn, ColumnCount };
+    enum Column
+    {
+        FileNameColumn,
+        CategoryColumn,
+        CommentColumn,
+        UrlColumn,
+        ColumnCount
+    };
 
     explicit ItemListModel(const Catalogue& catalogue, QObject* parent = nullptr);
 
-    /// Replaces every row by the given item positions.
-    void setItemPositions(std::vector<int> positions);
+    /// Lists the items of the tree node with this text, every row anew.
+    void showNode(const QString& nodeText);
     /// Catalogue position shown in `row`, or -1.
     int itemPosition(int row) const;
     /// The row's key, its Source Url column.
@@ -31,6 +43,8 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool removeRows(int row, int count, const QModelIndex& parent = {}) override;
+    /// Takes the rows of these URLs out of the list; the catalogue keeps the items.
+    void removeRowsOf(const QStringList& urls);
 
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
@@ -39,6 +53,14 @@ public:
     static QString itemRowsMimeType();
 
 private:
+    void fill();
+    /// The row showing a catalogue position, or where it would go.
+    std::vector<int>::iterator rowOf(int position);
+    void itemAppended(int position);
+    void itemChanged(int position);
+    void itemsRemoved(const QList<int>& positions);
+
     const Catalogue& m_catalogue;
-    std::vector<int> m_positions;
+    std::optional<NodeFilter> m_filter; ///< none before a node is shown
+    std::vector<int> m_positions;       ///< ascending catalogue positions
 };

@@ -22,12 +22,15 @@ bool SaveJpeg(const QImage& image, const QString& path, int quality, QString* er
         return fail(QStringLiteral("the JPEG encoder could not start"));
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(compressor.get(), pixels.constBits(), pixels.width(), static_cast<int>(pixels.bytesPerLine()),
-                    pixels.height(), TJPF_BGRX, &jpeg, &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) != 0) {
+    if (tjCompress2(compressor.get(), pixels.constBits(), pixels.width(),
+                    static_cast<int>(pixels.bytesPerLine()), pixels.height(), TJPF_BGRX, &jpeg,
+                    &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) != 0) {
         tjFree(jpeg);
         return fail(QString::fromUtf8(tjGetErrorStr2(compressor.get())));
     }
-    const bool written = WriteFileAtomically(path, {QByteArrayView(reinterpret_cast<const char*>(jpeg), static_cast<qsizetype>(size))}, error);
+    const bool written = WriteFileAtomically(
+        path, {QByteArrayView(reinterpret_cast<const char*>(jpeg), static_cast<qsizetype>(size))},
+        error);
     tjFree(jpeg);
     return written;
 }

@@ -14,7 +14,8 @@ class MainActions final : public QObject
 {
     Q_OBJECT
 public:
-    enum Id {
+    enum Id
+    {
         AddFlashItemAction,
         StartDownAction,
         DeleteFlashItemAction,
@@ -33,7 +34,16 @@ public:
     };
 
     /// Where commands are offered.
-    enum class Place { TaskMenu, EditMenu, ToolsMenu, ToolBar, AddTaskDropDown, ItemMenu, TreeMenu };
+    enum class Place
+    {
+        TaskMenu,
+        EditMenu,
+        ToolsMenu,
+        ToolBar,
+        AddTaskDropDown,
+        ItemMenu,
+        TreeMenu
+    };
 
     explicit MainActions(QObject* parent = nullptr);
 

@@ -2,43 +2,43 @@
 
 #include "addtaskfromurl.h"
 #include "catalogue.h"
-#include "desktopopen.h"
-#include "flashpreview.h"
 #include "categorymanage.h"
-#include "clipvaultmain.h"
+#include "clipvaultapp.h"
+#include "desktopopen.h"
 #include "downloadflow.h"
+#include "flashpreview.h"
+#include "itemselection.h"
 #include "options.h"
 #include "userprompt.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
-MainCommands::MainCommands(TClipVaultMain& window, Catalogue& catalogue, DownloadFlow& downloads,
-                           const OptionsRecord& options, UserPrompt& prompt, DesktopOpen& desktop,
-                           MovieServer& movieServer)
-    : QObject(&window)
-    , m_window(window)
-    , m_catalogue(catalogue)
-    , m_downloads(downloads)
-    , m_options(options)
-    , m_prompt(prompt)
+MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
+                           FileDialogs& dialogs, QObject* parent)
+    : QObject(parent)
+    , m_selection(selection)
+    , m_app(app)
+    , m_catalogue(app.catalogue())
+    , m_downloads(app.downloads())
+    , m_options(app.options())
+    , m_prompt(app.prompt())
     , m_desktop(desktop)
-    , m_movieServer(movieServer)
+    , m_dialogs(dialogs)
 {
 }
 
 int MainCommands::selectedItem() const
 {
-    const QString url = m_window.selectedItemUrl();
+    const QString url = m_selection.selectedItemUrls().value(0);
     return url.isEmpty() ? -1 : m_catalogue.FindItemByUrl(url);
 }
 
 void MainCommands::AddFlashItemActionExecute()
 {
     ItemRecord record = EmptyItemRecord();
-    if (!ShowAddTaskDialog(record, m_catalogue, &m_window))
+    if (!ShowAddTaskDialog(record, m_catalogue, m_selection.dialogOwner()))
         return;
     const bool startNow = record.StartNow == 1;
     record.State = static_cast<char>(startNow ? ItemState::New : ItemState::Pending);
@@ -49,7 +49,7 @@ void MainCommands::AddFlashItemActionExecute()
     if (startNow && index >= 0)
         m_downloads.StartItemDownload(index);
     else
-        m_window.RefreshItemList();
+        m_selection.RefreshItemList();
 }
 
 void MainCommands::StartDownActionExecute()
@@ -62,60 +62,57 @@ void MainCommands::StartDownActionExecute()
 void MainCommands::UpdateItemPropertyExecute()
 {
     const int index = selectedItem();
-    if (index < 0 || m_window.selectedNodeText().isNull())
+    if (index < 0 || m_selection.selectedNodeText().isNull())
         return;
     // The dialog edits a copy that replaces the record on OK: the user interface stays live while
     // it is open, and a download may settle the item meanwhile.
     const QString url = FieldText(m_catalogue.item(index).Url);
     ItemRecord record = m_catalogue.item(index);
-    if (!ShowAddTaskDialog(record, m_catalogue, &m_window))
+    if (!ShowAddTaskDialog(record, m_catalogue, m_selection.dialogOwner()))
         return;
     const int now = m_catalogue.FindItemByUrl(url);
     if (now < 0)
         return;
     record.State = static_cast<char>(m_catalogue.itemState(now));
     m_catalogue.updateItem(now, record);
-    m_window.RefreshItemList();
+    m_selection.RefreshItemList();
 }
 
 void MainCommands::AddCategoryActionExecute()
 {
     CategoryRecord record = EmptyCategoryRecord();
-    if (!ShowCategoryDialog(record, m_catalogue, &m_window))
+    if (!ShowCategoryDialog(record, m_catalogue, m_dialogs, m_selection.dialogOwner()))
         return;
     m_catalogue.AddCategory(record);
-    m_window.RefreshCategoryTree();
 }
 
 void MainCommands::DeleteCategoryActionExecute()
 {
-    const QString node = m_window.selectedNodeText();
+    const QString node = m_selection.selectedNodeText();
     if (node.isNull())
         return;
     m_catalogue.RemoveCategory(node.trimmed());
-    m_window.RefreshCategoryTree();
 }
 
 void MainCommands::UpdateCatPropertyExecute()
 {
-    const QString node = m_window.selectedNodeText();
+    const QString node = m_selection.selectedNodeText();
     if (node.isNull())
         return;
     const int index = m_catalogue.FindCategory(node.trimmed());
     if (index < 0)
         return;
     CategoryRecord record = m_catalogue.category(index);
-    if (!ShowCategoryDialog(record, m_catalogue, &m_window))
+    if (!ShowCategoryDialog(record, m_catalogue, m_dialogs, m_selection.dialogOwner()))
         return;
     const int now = m_catalogue.FindCategory(node.trimmed());
     if (now >= 0)
         m_catalogue.updateCategory(now, record);
-    m_window.RefreshCategoryTree();
 }
 
 void MainCommands::deleteRows(const QStringList& urls)
 {
-    if (m_window.selectedNodeText() == QLatin1String(builtin::Deleted)) {
+    if (m_selection.selectedNodeText() == QLatin1String(builtin::Deleted)) {
         m_catalogue.RemoveItemsByUrl(urls);
     } else {
         for (const QString& url : urls) {
@@ -125,17 +122,17 @@ void MainCommands::deleteRows(const QStringList& urls)
         }
     }
     // Files on disk are never touched.
-    m_window.RefreshItemList();
+    m_selection.RefreshItemList();
 }
 
 void MainCommands::DeleteFlashItemActionExecute()
 {
-    deleteRows(m_window.selectedItemUrls());
+    deleteRows(m_selection.selectedItemUrls());
 }
 
 void MainCommands::ClearFlashItemActionExecute()
 {
-    deleteRows(m_window.listedItemUrls());
+    deleteRows(m_selection.listedItemUrls());
 }
 
 void MainCommands::ExploreItemExecute()
@@ -151,7 +148,7 @@ void MainCommands::ExploreItemExecute()
 void MainCommands::PlayStandAloneExecute()
 {
     const int index = selectedItem();
-    if (index < 0 || m_window.selectedNodeText() == QLatin1String(builtin::Downloading))
+    if (index < 0 || m_selection.selectedNodeText() == QLatin1String(builtin::Downloading))
         return;
     const QString file = ItemFilePath(m_catalogue.item(index));
     if (QFileInfo(file).isFile())
@@ -161,16 +158,15 @@ void MainCommands::PlayStandAloneExecute()
 void MainCommands::SimpleFlashPlayer1Click()
 {
     // The root folder: the window opens with an empty player.
-    ShowFlashPreview(QStringLiteral("/"), m_movieServer, &m_window);
+    ShowFlashPreview(QStringLiteral("/"), m_app.movieServer(), m_dialogs,
+                     m_selection.dialogOwner());
 }
-
-std::function<bool(const QString&, const QStringList&)> MainCommands::StartDetached =
-    [](const QString& program, const QStringList& arguments) { return QProcess::startDetached(program, arguments); };
 
 QStringList MainCommands::browserCandidates()
 {
-    return {QStringLiteral("chromium"), QStringLiteral("chromium-browser"), QStringLiteral("google-chrome"),
-            QStringLiteral("google-chrome-stable"), QStringLiteral("brave-browser"), QStringLiteral("microsoft-edge")};
+    return {QStringLiteral("chromium"),      QStringLiteral("chromium-browser"),
+            QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable"),
+            QStringLiteral("brave-browser"), QStringLiteral("microsoft-edge")};
 }
 
 void MainCommands::OpenBrowserExecute()
@@ -179,12 +175,16 @@ void MainCommands::OpenBrowserExecute()
         const QString program = QStandardPaths::findExecutable(candidate);
         if (program.isEmpty())
             continue;
-        const QString profile = QDir(m_window.dataFolder()).filePath(QStringLiteral("browser-profile"));
+        const QString profile =
+            QDir(m_app.dataFolder()).filePath(QStringLiteral("browser-profile"));
         QDir().mkpath(profile);
-        if (!StartDetached(program, {QStringLiteral("--remote-debugging-port=0"), QStringLiteral("--user-data-dir=") + profile}))
-            m_prompt.inform(QStringLiteral("%1 could not be started.").arg(program), QStringLiteral("Information"));
+        if (!m_desktop.startDetached(program, {QStringLiteral("--remote-debugging-port=0"),
+                                               QStringLiteral("--user-data-dir=") + profile}))
+            m_prompt.inform(QStringLiteral("%1 could not be started.").arg(program),
+                            QStringLiteral("Information"));
         return;
     }
-    m_prompt.inform(QStringLiteral("No Chromium-family browser (Chromium, Chrome, Brave, Edge) is installed."),
-                    QStringLiteral("Information"));
+    m_prompt.inform(
+        QStringLiteral("No Chromium-family browser (Chromium, Chrome, Brave, Edge) is installed."),
+        QStringLiteral("Information"));
 }

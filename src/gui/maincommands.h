@@ -3,13 +3,12 @@
 #include <QObject>
 #include <QStringList>
 
-#include <functional>
-
 class Catalogue;
+class ClipVaultApp;
 class DesktopOpen;
 class DownloadFlow;
-class MovieServer;
-class TClipVaultMain;
+class FileDialogs;
+class ItemSelection;
 class UserPrompt;
 struct OptionsRecord;
 
@@ -19,9 +18,8 @@ class MainCommands final : public QObject
 {
     Q_OBJECT
 public:
-    MainCommands(TClipVaultMain& window, Catalogue& catalogue, DownloadFlow& downloads,
-                 const OptionsRecord& options, UserPrompt& prompt, DesktopOpen& desktop,
-                 MovieServer& movieServer);
+    MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
+                 FileDialogs& dialogs, QObject* parent = nullptr);
 
     void AddFlashItemActionExecute();
     void StartDownActionExecute();
@@ -38,8 +36,6 @@ public:
     /// its own in the data folder (current browsers refuse a port on their default profile).
     void OpenBrowserExecute();
 
-    /// Starts a program detached; replaceable so that tests start nothing.
-    static std::function<bool(const QString& program, const QStringList& arguments)> StartDetached;
     /// The browsers tried, in order.
     static QStringList browserCandidates();
 
@@ -49,11 +45,12 @@ private:
     /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".
     void deleteRows(const QStringList& urls);
 
-    TClipVaultMain& m_window;
+    ItemSelection& m_selection;
+    ClipVaultApp& m_app;
     Catalogue& m_catalogue;
     DownloadFlow& m_downloads;
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;
     DesktopOpen& m_desktop;
-    MovieServer& m_movieServer;
+    FileDialogs& m_dialogs;
 };

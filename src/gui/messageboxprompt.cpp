@@ -18,6 +18,14 @@ bool MessageBoxPrompt::ask(const QString& text, const QString& caption)
     return answer == QMessageBox::Yes;
 }
 
+void MessageBoxPrompt::notify(const QString& text, const QString& caption)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, m_owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(m_owner ? Qt::WindowModal : Qt::NonModal);
+    box->show();
+}
+
 void MessageBoxPrompt::inform(const QString& text, const QString& caption)
 {
     QApplication::setOverrideCursor(Qt::ArrowCursor);

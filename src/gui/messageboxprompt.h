@@ -14,6 +14,8 @@ public:
 
     bool ask(const QString& text, const QString& caption) override;
     void inform(const QString& text, const QString& caption) override;
+    /// The same box as inform, but window-modal and shown without waiting for OK.
+    void notify(const QString& text, const QString& caption) override;
 
 private:
     QWidget* m_owner;

@@ -1,5 +1,6 @@
 #include "previewpane.h"
 
+#include "filedialogs.h"
 #include "flashplayer.h"
 #include "flashpreview.h"
 #include "jpegwriter.h"
@@ -10,7 +11,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QJsonObject>
 #include <QLabel>
@@ -18,22 +18,15 @@
 #include <QStyle>
 #include <QToolButton>
 
-std::function<QString(QWidget*)> PreviewPane::ChooseSnapshotFile = [](QWidget* owner) {
-    QFileDialog dialog(owner);
-    dialog.setObjectName(QStringLiteral("savedlg"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("*.jpg (JPEG Image Format) (*.jpg)"));
-    dialog.setDefaultSuffix(QStringLiteral("jpg"));
-    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
-};
-
-PreviewPane::PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server, OptionsRecord& options,
-                         UserPrompt& prompt, QObject* parent)
+PreviewPane::PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server,
+                         OptionsRecord& options, UserPrompt& prompt, FileDialogs& dialogs,
+                         QObject* parent)
     : QObject(parent)
     , m_player(new FlashPlayer(server, playerHost))
     , m_server(server)
     , m_options(options)
     , m_prompt(prompt)
+    , m_dialogs(dialogs)
     , m_preview(head->findChild<QCheckBox*>(QStringLiteral("chk_preview")))
     , m_snapshot(new QToolButton(head))
     , m_fullScreen(new QToolButton(head))
@@ -111,7 +104,7 @@ void PreviewPane::showFacts()
 void PreviewPane::but_maxize_flashClick()
 {
     m_player->Stop();
-    ShowFlashPreview(m_player->movie(), m_server, m_player->window());
+    ShowFlashPreview(m_player->movie(), m_server, m_dialogs, m_player->window());
 }
 
 void PreviewPane::btnSaveFileClick()
@@ -121,7 +114,7 @@ void PreviewPane::btnSaveFileClick()
         return;
     const QImage frame = m_player->PaintTo();
     m_player->Play();
-    const QString file = ChooseSnapshotFile(m_player->window());
+    const QString file = m_dialogs.chooseSnapshotFile(m_player->window());
     if (file.isEmpty())
         return;
     QString error;

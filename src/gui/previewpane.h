@@ -2,8 +2,7 @@
 
 #include <QObject>
 
-#include <functional>
-
+class FileDialogs;
 class FlashPlayer;
 class MovieServer;
 class QCheckBox;
@@ -22,10 +21,9 @@ class PreviewPane final : public QObject
 public:
     /// `head` is the bar above the player (it holds "Preview"); the player fills `playerHost`.
     PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server, OptionsRecord& options,
-                UserPrompt& prompt, QObject* parent = nullptr);
+                UserPrompt& prompt, FileDialogs& dialogs, QObject* parent = nullptr);
 
     FlashPlayer& player() const { return *m_player; }
-    QCheckBox* previewBox() const { return m_preview; }
 
     /// Starts the web engine; called once the main window is up.
     void start();
@@ -41,9 +39,6 @@ public:
     /// Saves the current frame as a JPEG picture the user names.
     void btnSaveFileClick();
 
-    /// The save dialog of the snapshot; replaceable so that tests need no dialog.
-    static std::function<QString(QWidget* owner)> ChooseSnapshotFile;
-
 private:
     void chk_previewClick(bool checked);
     void showFacts();
@@ -52,6 +47,7 @@ private:
     MovieServer& m_server;
     OptionsRecord& m_options;
     UserPrompt& m_prompt;
+    FileDialogs& m_dialogs; ///< the snapshot's save dialog
     QCheckBox* m_preview;
     QToolButton* m_snapshot;
     QToolButton* m_fullScreen;

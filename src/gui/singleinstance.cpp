@@ -25,13 +25,15 @@ QString SingleInstance::serverName() const
 {
     const QByteArray hash =
         QCryptographicHash::hash(m_dataFolder.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return QStringLiteral("clipvault-%1-%2").arg(qEnvironmentVariable("USER"), QString::fromLatin1(hash));
+    return QStringLiteral("clipvault-%1-%2")
+        .arg(qEnvironmentVariable("USER"), QString::fromLatin1(hash));
 }
 
 bool SingleInstance::acquire()
 {
     QDir().mkpath(m_dataFolder);
-    m_lock = std::make_unique<QLockFile>(QDir(m_dataFolder).filePath(QStringLiteral("clipvault.lock")));
+    m_lock =
+        std::make_unique<QLockFile>(QDir(m_dataFolder).filePath(QStringLiteral("clipvault.lock")));
     // A lock left by a program that died is stale as soon as its process is gone.
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {

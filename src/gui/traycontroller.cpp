@@ -21,10 +21,11 @@ TrayController::TrayController(QAction* exitAction, QObject* parent)
     m_icon->setObjectName(QStringLiteral("RxTrayIcon"));
     m_icon->setToolTip(QStringLiteral("Press F7 to Show/Hide MainForm"));
     m_icon->setContextMenu(m_menu);
-    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-        if (why == QSystemTrayIcon::Trigger)
-            emit toggleRequested();
-    });
+    connect(m_icon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger)
+                    emit toggleRequested();
+            });
     m_icon->show();
 }
 

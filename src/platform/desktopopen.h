@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-/// Opens folders and files with the desktop's default program for them.
+/// Opens folders and files with the desktop's default program for them, and starts programs
+/// apart from this one.
 class DesktopOpen
 {
 public:
     virtual ~DesktopOpen() = default;
     /// False when the desktop could not open it.
     virtual bool open(const QString& path) = 0;
+    /// Starts a program that outlives this one; false when it could not be started.
+    virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
 };

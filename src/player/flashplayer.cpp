@@ -26,7 +26,8 @@ protected:
         static const QString prefix = QStringLiteral("clipvault:");
         if (!message.startsWith(prefix))
             return;
-        const QJsonObject report = QJsonDocument::fromJson(message.mid(prefix.size()).toUtf8()).object();
+        const QJsonObject report =
+            QJsonDocument::fromJson(message.mid(prefix.size()).toUtf8()).object();
         m_player.onMessage(report.value(QStringLiteral("kind")).toString(),
                            report.value(QStringLiteral("data")).toObject());
     }
@@ -85,8 +86,10 @@ void FlashPlayer::loadCurrentMovie()
         runScript(QStringLiteral("clipvault.clear()"));
         return;
     }
-    runScript(QStringLiteral("clipvault.load(%1)")
-                  .arg(QString::fromUtf8(QJsonDocument(QJsonArray{url}).toJson(QJsonDocument::Compact).mid(1).chopped(1))));
+    runScript(
+        QStringLiteral("clipvault.load(%1)")
+            .arg(QString::fromUtf8(
+                QJsonDocument(QJsonArray{url}).toJson(QJsonDocument::Compact).mid(1).chopped(1))));
 }
 
 void FlashPlayer::Stop()
@@ -110,8 +113,9 @@ void FlashPlayer::queryPlaying()
         emit playingReported(false);
         return;
     }
-    m_view->page()->runJavaScript(QStringLiteral("clipvault.playing()"),
-                                  [this](const QVariant& result) { emit playingReported(result.toBool()); });
+    m_view->page()->runJavaScript(
+        QStringLiteral("clipvault.playing()"),
+        [this](const QVariant& result) { emit playingReported(result.toBool()); });
 }
 
 QImage FlashPlayer::PaintTo()

@@ -19,7 +19,8 @@ constexpr qint64 kChunk = 256 * 1024;
 QString newToken()
 {
     QByteArray bytes(24, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()),
+                                          bytes.size() / 4);
     return QString::fromLatin1(bytes.toHex());
 }
 
@@ -97,7 +98,8 @@ QString MovieServer::addMovie(const QString& source)
         m_ids.insert(source, id);
     }
     // The name at the end lets the player tell the movie's name; the id alone selects it.
-    const QString name = QString::fromUtf8(QUrl::toPercentEncoding(QFileInfo(QUrl(source).path()).fileName()));
+    const QString name =
+        QString::fromUtf8(QUrl::toPercentEncoding(QFileInfo(QUrl(source).path()).fileName()));
     return QStringLiteral("http://127.0.0.1:%1/%2/movie/%3/%4").arg(port()).arg(m_token, id, name);
 }
 
@@ -142,7 +144,8 @@ void MovieServer::handle(QTcpSocket* socket)
     if (parts.size() < 3 || !parts[0].isEmpty() || parts[1] != m_token)
         return refuse(socket, 404, "Not Found");
     if (parts.size() == 3 && parts[2] == u"player.html")
-        return serveFile(socket, QStringLiteral(":/player/player.html"), typeOf(parts[2]), headOnly);
+        return serveFile(socket, QStringLiteral(":/player/player.html"), typeOf(parts[2]),
+                         headOnly);
     if (parts.size() == 4 && parts[2] == u"ruffle") {
         // Only the files that are in the player's folder itself, by plain name.
         const QString name = parts[3];
@@ -183,7 +186,8 @@ void MovieServer::fetch(const QString& id)
     get->UseCache = true;
     get->URL = movie.source;
     get->FileName = QDir(m_fetched->path()).filePath(id + QStringLiteral(".swf"));
-    connect(get, &THTTPGet::OnDoneFile, this, [this, id](const QString& file) { m_movies[id].file = file; });
+    connect(get, &THTTPGet::OnDoneFile, this,
+            [this, id](const QString& file) { m_movies[id].file = file; });
     connect(get, &THTTPGet::idle, this, [this, id, get] {
         get->deleteLater();
         Movie& done = m_movies[id];
@@ -196,20 +200,23 @@ void MovieServer::fetch(const QString& id)
             if (done.failed)
                 refuse(socket, 502, "Bad Gateway");
             else
-                serveFile(socket, done.file, "application/x-shockwave-flash", socket->property("headOnly").toBool());
+                serveFile(socket, done.file, "application/x-shockwave-flash",
+                          socket->property("headOnly").toBool());
         }
     });
     get->StartTransfer();
 }
 
-void MovieServer::serveFile(QTcpSocket* socket, const QString& path, const QByteArray& type, bool headOnly)
+void MovieServer::serveFile(QTcpSocket* socket, const QString& path, const QByteArray& type,
+                            bool headOnly)
 {
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly))
         return refuse(socket, 404, "Not Found");
-    socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
-                  QByteArray::number(file->size()) +
-                  "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n");
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + type +
+                  "\r\nContent-Length: " + QByteArray::number(file->size()) +
+                  "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: "
+                  "close\r\n\r\n");
     if (headOnly) {
         socket->disconnectFromHost();
         return;

@@ -58,8 +58,8 @@ private:
     QString m_playerFiles;
     QString m_token;
     QTcpServer* m_server;
-    QHash<QString, Movie> m_movies;   ///< by id
-    QHash<QString, QString> m_ids;    ///< id by source
+    QHash<QString, Movie> m_movies; ///< by id
+    QHash<QString, QString> m_ids;  ///< id by source
     std::unique_ptr<QTemporaryDir> m_fetched;
     int m_nextId = 1;
 };

@@ -1,24 +1,20 @@
-#include <gtest/gtest.h>
+#include "testenvironment.h"
 
 #include <QApplication>
-#include <QStandardPaths>
-#include <QFile>
-#include <QTemporaryDir>
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
-    // Downloads and category folders go below $HOME: keep them in a folder of the test run.
-    QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::puts("e2e tests need an X display (run them through ctest, which starts Xvfb)");
-        ::testing::GTEST_FLAG(filter) = "-*";
+    TestEnvironment environment(argc, argv);
+    if (TestEnvironment::listingOnly())
         return RUN_ALL_TESTS();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fputs("e2e tests need an X display (run them through ctest, which starts Xvfb)\n",
+                   stderr);
+        return 1;
     }
     // As the program does: the web engine shares GL contexts, runs unsandboxed as root, and
     // renders in software on a display without GPU.
+    qputenv("QT_QPA_PLATFORM", "xcb");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");

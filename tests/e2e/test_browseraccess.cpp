@@ -7,6 +7,7 @@
 #include "x11/x11browseraccess.h"
 
 #include "testserver.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 
@@ -48,18 +50,6 @@ body { margin: 0 } .box { display: block; width: 200px; height: 100px; margin: 2
 <div style="height: 3000px"></div>
 </body></html>)";
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
-
 class BrowserAccessTest : public ::testing::Test
 {
 protected:
@@ -70,16 +60,21 @@ protected:
             GTEST_SKIP() << "chromium is not installed";
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
-        server.server().Get("/flash.html", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content(kFlashPage, "text/html");
-        });
-        server.server().Get("/other.html", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("<html><body>other</body></html>", "text/html");
-        });
+        server.server().Get("/flash.html",
+                            [](const httplib::Request&, httplib::Response& response) {
+                                response.set_content(kFlashPage, "text/html");
+                            });
+        server.server().Get(
+            "/other.html", [](const httplib::Request&, httplib::Response& response) {
+                response.set_content("<html><body>other</body></html>", "text/html");
+            });
         // A page whose end never comes: it stays "loading", its movie already on screen.
-        server.server().Get("/slow.html", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_chunked_content_provider("text/html", [this](size_t offset, httplib::DataSink& sink) {
+        server.server().Get("/slow.html", [this](const httplib::Request&,
+                                                 httplib::Response& response) {
+            response.set_chunked_content_provider("text/html", [this](size_t offset,
+                                                                      httplib::DataSink& sink) {
                 if (offset == 0) {
+                    slowHeadSent = true;
                     const std::string head = "<html><body style='margin:0'><embed src='slow.swf' "
                                              "style='display:block;width:300px;height:300px'>";
                     sink.write(head.data(), head.size());
@@ -91,14 +86,31 @@ protected:
             });
         });
         server.start();
-        browser.start(chromium, {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                                 QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
-                                 QStringLiteral("--disable-sync"), QStringLiteral("--remote-debugging-port=0"),
-                                 QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--window-position=0,0"),
-                                 QStringLiteral("--window-size=1000,700"), QString::fromStdString(server.url("/flash.html"))});
+        browser.start(
+            chromium,
+            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+             QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+             QStringLiteral("--remote-debugging-port=0"),
+             QStringLiteral("--user-data-dir=") + profile.path(),
+             QStringLiteral("--window-position=0,0"), QStringLiteral("--window-size=1000,700"),
+             QString::fromStdString(server.url("/flash.html"))});
         ASSERT_TRUE(browser.waitForStarted());
-        ASSERT_TRUE(waitFor([&] { return access.GetAddressBarText() == QString::fromStdString(server.url("/flash.html")); }, 30000))
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return access.GetAddressBarText() ==
+                       QString::fromStdString(server.url("/flash.html"));
+            },
+            90000))
             << "the browser did not come up with its debugging port";
+        // The page is laid out once the movie over which the tests point is found there.
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                movePointer({100, 200});
+                return access.FindMovieAtPoint({100, 200}).has_value();
+            },
+            60000))
+            << "the page never showed its first movie";
     }
 
     void TearDown() override
@@ -114,7 +126,6 @@ protected:
     {
         XTestFakeMotionEvent(display, -1, point.x(), point.y(), CurrentTime);
         XSync(display, False);
-        QTest::qWait(30);
     }
 
     /// Evaluates script in the visible tab and returns its value.
@@ -125,7 +136,10 @@ protected:
         const std::optional<QJsonArray> pages = client.pages();
         if (!pages || pages->isEmpty())
             return {};
-        return client.evaluate(pages->first().toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(), script)
+        return client
+            .evaluate(
+                pages->first().toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(),
+                script)
             .value_or(QJsonValue());
     }
 
@@ -136,7 +150,7 @@ protected:
         const QString target = QString::fromStdString(server.url(path));
         for (int attempt = 0; attempt < 5; ++attempt) {
             evaluate(QStringLiteral("location.href = '%1'").arg(QLatin1String(path)));
-            if (waitFor([&] { return access.GetAddressBarText() == target; }, 4000))
+            if (waitUntil([&] { return access.GetAddressBarText() == target; }, 10000))
                 return true;
         }
         return false;
@@ -161,6 +175,7 @@ protected:
     }
 
     QString chromium;
+    std::atomic<bool> slowHeadSent{false};
     Display* display = nullptr;
     TestServer server;
     QTemporaryDir profile;
@@ -184,7 +199,13 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
 
     // Scrolled by 130 CSS pixels, the embed is off the top and the object moved up.
     evaluate(QStringLiteral("window.scrollTo(0, 130)"));
-    QTest::qWait(200);
+    ASSERT_TRUE(
+        waitUntil([&] { return evaluate(QStringLiteral("window.scrollY")).toInt() == 130; }));
+    // The embed's place is free once the page has drawn itself scrolled.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto movie = access.FindMovieAtPoint({100, 100});
+        return !movie || movie->address != u"a.swf";
+    }));
     EXPECT_EQ(moviesDownColumn(100), (QStringList{"/movies/b.swf?x=1", "ruffled.swf"}));
 }
 
@@ -202,21 +223,24 @@ TEST_F(BrowserAccessTest, PausingUsesRufflesApiAndTheCommandLineSeesWhatTheProgr
     EXPECT_FALSE(evaluate(QStringLiteral("window.paused")).toBool());
     EXPECT_TRUE(access.PauseMovieAtPoint(*ruffled));
     EXPECT_TRUE(evaluate(QStringLiteral("window.paused")).toBool());
-    EXPECT_TRUE(access.PauseMovieAtPoint(QPoint(100, 200))) << "a movie without Ruffle: nothing happens, no error";
+    EXPECT_TRUE(access.PauseMovieAtPoint(QPoint(100, 200)))
+        << "a movie without Ruffle: nothing happens, no error";
 
     QString out;
     QString err;
     QTextStream outStream(&out);
     QTextStream errStream(&err);
-    EXPECT_EQ(RunCli({QStringLiteral("browser"), QStringLiteral("at"), QString::number(ruffled->x()),
-                      QString::number(ruffled->y())},
+    EXPECT_EQ(RunCli({QStringLiteral("browser"), QStringLiteral("at"),
+                      QString::number(ruffled->x()), QString::number(ruffled->y())},
                      outStream, errStream),
               0);
     outStream.flush();
     EXPECT_TRUE(out.startsWith(QStringLiteral("ruffled.swf\n"))) << qPrintable(out);
-    EXPECT_EQ(RunCli({QStringLiteral("browser"), QStringLiteral("status")}, outStream, errStream), 0);
+    EXPECT_EQ(RunCli({QStringLiteral("browser"), QStringLiteral("status")}, outStream, errStream),
+              0);
     outStream.flush();
-    EXPECT_TRUE(out.contains(QStringLiteral("visible tab: ") + QString::fromStdString(server.url("/flash.html"))));
+    EXPECT_TRUE(out.contains(QStringLiteral("visible tab: ") +
+                             QString::fromStdString(server.url("/flash.html"))));
 }
 
 TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowserMovieOrNothing)
@@ -236,14 +260,18 @@ TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowserMovieOrNothing)
     ours.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&ours));
     QPoint onOurs(650, 520);
-    EXPECT_TRUE(waitFor([&] { QPoint p = onOurs; return access.ClassifyPointerWindow(p); }, 3000));
+    EXPECT_TRUE(waitUntil([&] {
+        QPoint p = onOurs;
+        return access.ClassifyPointerWindow(p);
+    }));
 }
 
 TEST_F(BrowserAccessTest, TheAddressFollowsNavigationAndALoadingPageGivesNothing)
 {
     EXPECT_TRUE(navigate("/other.html"));
     ASSERT_TRUE(navigate("/slow.html"));
-    QTest::qWait(500);
+    // Its movie went out to the browser already; the page never finishes loading.
+    ASSERT_TRUE(waitUntil([&] { return slowHeadSent.load(); })) << "the slow page was never served";
     for (int y = 150; y < 400; y += 50) {
         movePointer({120, y});
         EXPECT_FALSE(access.FindMovieAtPoint({120, y})) << "the page is still loading";
@@ -252,7 +280,9 @@ TEST_F(BrowserAccessTest, TheAddressFollowsNavigationAndALoadingPageGivesNothing
 
 TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
 {
-    EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("chromium"), QStringLiteral("--remote-debugging-port=9222")}), 9222);
+    EXPECT_EQ(DebuggingPortFromCommandLine(
+                  {QStringLiteral("chromium"), QStringLiteral("--remote-debugging-port=9222")}),
+              9222);
     QTemporaryDir profile;
     QFile active(QDir(profile.path()).filePath(QStringLiteral("DevToolsActivePort")));
     ASSERT_TRUE(active.open(QIODevice::WriteOnly));

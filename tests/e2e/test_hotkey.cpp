@@ -1,13 +1,16 @@
 // F7 pressed for real: key events injected into the X server with XTest reach the program's
 // grab on the root window, whichever window has the focus.
 
+#include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "fake/fakeautostart.h"
 #include "fake/fakedesktopopen.h"
 #include "hotkey.h"
 #include "options.h"
 #include "platformfactory.h"
+#include "scripteddialogs.h"
 #include "scriptedprompt.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +48,8 @@ public:
     void tap(KeySym key, KeySym modifier = NoSymbol)
     {
         const KeyCode code = XKeysymToKeycode(m_display, key);
-        const KeyCode modifierCode = modifier == NoSymbol ? 0 : XKeysymToKeycode(m_display, modifier);
+        const KeyCode modifierCode =
+            modifier == NoSymbol ? 0 : XKeysymToKeycode(m_display, modifier);
         if (modifierCode)
             XTestFakeKeyEvent(m_display, modifierCode, True, CurrentTime);
         XTestFakeKeyEvent(m_display, code, True, CurrentTime);
@@ -59,18 +63,6 @@ private:
     Display* m_display;
 };
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 class HotKeyTest : public ::testing::Test
 {
 protected:
@@ -79,10 +71,11 @@ protected:
         ASSERT_TRUE(platform::isX11());
         ASSERT_NE(keyboard.display(), nullptr);
         hotKey = platform::createHotKey();
+        app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
         window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{folder.path(), options, prompt, *hotKey, autostart, desktop});
+            MainWindowServices{*app, *hotKey, autostart, desktop, dialogs});
         window->showAtStart();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 30000));
     }
 
     QTemporaryDir folder;
@@ -91,7 +84,9 @@ protected:
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     Keyboard keyboard;
+    ScriptedDialogs dialogs;
     std::unique_ptr<HotKey> hotKey;
+    std::unique_ptr<ClipVaultApp> app;
     std::unique_ptr<TClipVaultMain> window;
 };
 
@@ -103,27 +98,32 @@ TEST_F(HotKeyTest, F7HidesAndShowsTheWindow)
     EXPECT_TRUE(window->isShownState());
 
     keyboard.tap(XK_F7);
-    EXPECT_TRUE(waitFor([&] { return !window->isShownState(); }));
+    EXPECT_TRUE(waitUntil([&] { return !window->isShownState(); }));
     keyboard.tap(XK_F7);
-    EXPECT_TRUE(waitFor([&] { return window->isShownState(); }));
-    EXPECT_TRUE(window->isMaximized());
+    EXPECT_TRUE(waitUntil([&] { return window->isShownState(); }));
+    // The window manager maximizes the window back in its own time.
+    EXPECT_TRUE(waitUntil([&] { return window->isMaximized(); }))
+        << "the window comes back in the state it had";
 }
 
 TEST_F(HotKeyTest, OnlyThePlainKeyIsTakenAndReleasingItLetsItGo)
 {
+    // Key events reach the program in order. Each tap that must do nothing is followed by a
+    // plain F7 that hides the window: had the first toggled too, the window would be shown.
     ASSERT_TRUE(hotKey->isRegistered());
     keyboard.tap(XK_F7, XK_Shift_L);
-    QTest::qWait(300);
-    EXPECT_TRUE(window->isShownState()) << "Shift+F7 belongs to the focused window";
+    keyboard.tap(XK_F7);
+    EXPECT_TRUE(waitUntil([&] { return !window->isShownState(); }))
+        << "Shift+F7 belongs to the focused window";
+    keyboard.tap(XK_F7);
+    ASSERT_TRUE(waitUntil([&] { return window->isShownState(); }));
 
     hotKey->unregisterKey();
     keyboard.tap(XK_F7);
-    QTest::qWait(300);
-    EXPECT_TRUE(window->isShownState()) << "a released key no longer toggles";
-
     ASSERT_TRUE(hotKey->registerKey());
     keyboard.tap(XK_F7);
-    EXPECT_TRUE(waitFor([&] { return !window->isShownState(); }));
+    EXPECT_TRUE(waitUntil([&] { return !window->isShownState(); }))
+        << "a released key no longer toggles";
 }
 
 TEST_F(HotKeyTest, AKeyHeldByAnotherProgramIsLeftToItSilently)

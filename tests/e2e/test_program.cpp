@@ -2,6 +2,7 @@
 // survives the ways a desktop ends a program.
 
 #include "testfiles.h"
+#include "waituntil.h"
 
 #include <csignal>
 
@@ -34,17 +35,15 @@ protected:
             }
         }
     }
-    QString path(const char* name) const { return QDir(folder.path()).filePath(QLatin1String(name)); }
+    QString path(const char* name) const
+    {
+        return QDir(folder.path()).filePath(QLatin1String(name));
+    }
 
     /// Waits until the program has its data folder (the lock file appears).
     bool waitUntilUp()
     {
-        for (int i = 0; i < 100; ++i) {
-            if (QFile::exists(path("clipvault.lock")))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        return waitUntil([&] { return QFile::exists(path("clipvault.lock")); }, 60000);
     }
 
     QTemporaryDir folder;
@@ -61,14 +60,27 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceAndTerminationSavesTheCatalogue)
     ASSERT_TRUE(waitUntilUp());
 
     second.start(QStringLiteral(CLIPVAULT_PROGRAM), {});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
     EXPECT_FALSE(QFile::exists(path("downloading.log"))) << "nothing is written before the end";
 
     ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(first.waitForFinished(60000));
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(readFile(path("downloading.log")), logHeaderBytes("clipvault", 0));
+    EXPECT_EQ(readFile(path("category.log")).size(), 16 + 6 * 144);
+}
+
+TEST_F(ProgramTest, ATerminationRightAfterStartStillSavesTheCatalogue)
+{
+    // The signal comes as soon as the data folder is taken, before the window may be up.
+    first.start(QStringLiteral(CLIPVAULT_PROGRAM), {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitUntilUp());
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(60000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit) << "the handler, not the signal, ended it";
     EXPECT_EQ(readFile(path("downloading.log")), logHeaderBytes("clipvault", 0));
     EXPECT_EQ(readFile(path("category.log")).size(), 16 + 6 * 144);
 }

@@ -1,17 +1,14 @@
-#include <gtest/gtest.h>
+#include "testenvironment.h"
 
 #include <QApplication>
-#include <QStandardPaths>
-#include <QFile>
-#include <QTemporaryDir>
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
-    // Downloads and category folders go below $HOME: keep them in a folder of the test run.
-    QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
+    TestEnvironment environment(argc, argv);
+    if (TestEnvironment::listingOnly())
+        return RUN_ALL_TESTS();
+    // Widgets are drawn off screen: these tests need no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "categorytreemodel.h"
+#include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "itemlistmodel.h"
 #include "fake/fakeautostart.h"
 #include "fake/fakedesktopopen.h"
 #include "fake/fakehotkey.h"
 #include "options.h"
+#include "scripteddialogs.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
 
@@ -20,12 +22,16 @@
 class MainWindowTest : public ::testing::Test
 {
 protected:
-    QString path(const char* name) const { return QDir(folder.path()).filePath(QLatin1String(name)); }
+    QString path(const char* name) const
+    {
+        return QDir(folder.path()).filePath(QLatin1String(name));
+    }
 
     TClipVaultMain& start()
     {
+        app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
         window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{folder.path(), options, prompt, hotKey, autostart, desktop});
+            MainWindowServices{*app, hotKey, autostart, desktop, dialogs});
         return *window;
     }
     QTreeView* tree() const { return window->findChild<QTreeView*>(QStringLiteral("tvwclass")); }
@@ -56,5 +62,7 @@ protected:
     FakeHotKey hotKey;
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<ClipVaultApp> app;
     std::unique_ptr<TClipVaultMain> window;
 };

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -60,8 +61,8 @@ TEST_F(CommandTest, AManualTaskWaitsUnderDownloadingAndDownloadsOnCommand)
         dialog.findChild<QRadioButton*>(QStringLiteral("rdo_manually"))->setChecked(true);
     });
     trigger(MainActions::AddFlashItemAction);
-    ASSERT_EQ(window->catalogue().itemCount(), 1);
-    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Pending);
+    ASSERT_EQ(app->catalogue().itemCount(), 1);
+    EXPECT_EQ(app->catalogue().item(0).state(), ItemState::Pending);
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text, url + QStringLiteral(" added!"));
     EXPECT_EQ(window->itemModel().rowCount(), 1);
@@ -70,8 +71,10 @@ TEST_F(CommandTest, AManualTaskWaitsUnderDownloadingAndDownloadsOnCommand)
     EXPECT_TRUE(enabled(MainActions::UpdateItemProperty));
 
     const QString fun = DefaultSaveFolder() + QStringLiteral("Fun/movie.swf");
+    QSignalSpy finished(&app->downloads(), &DownloadFlow::finished);
     trigger(MainActions::StartDownAction);
-    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Downloaded);
+    ASSERT_TRUE(finished.wait(60000)) << "the download never ended";
+    EXPECT_EQ(app->catalogue().item(0).state(), ItemState::Downloaded);
     EXPECT_EQ(readFile(fun), QByteArray("FWS"));
     EXPECT_EQ(window->itemModel().rowCount(), 0) << "the finished item left the Downloading view";
     EXPECT_FALSE(enabled(MainActions::StartDownAction));
@@ -95,15 +98,17 @@ TEST_F(CommandTest, DownloadIsOfferedOnlyInTheDownloadingView)
 TEST_F(CommandTest, PropertiesEditTheSelectedItemInPlace)
 {
     ASSERT_TRUE(writeFile(path("downloading.log"),
-                          logHeaderBytes("clipvault", 1) + itemBytes('P', "http://a/wait.swf", "Game", "/m/", "wait.swf")));
+                          logHeaderBytes("clipvault", 1) +
+                              itemBytes('P', "http://a/wait.swf", "Game", "/m/", "wait.swf")));
     start();
     whenModalOpens([](QDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Properties"));
-        dialog.findChild<QLineEdit*>(QStringLiteral("edtSaveFileName"))->setText(QStringLiteral("renamed.swf"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtSaveFileName"))
+            ->setText(QStringLiteral("renamed.swf"));
     });
     trigger(MainActions::UpdateItemProperty);
-    EXPECT_EQ(FieldText(window->catalogue().item(0).FileName), QStringLiteral("renamed.swf"));
-    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Pending);
+    EXPECT_EQ(FieldText(app->catalogue().item(0).FileName), QStringLiteral("renamed.swf"));
+    EXPECT_EQ(app->catalogue().item(0).state(), ItemState::Pending);
     EXPECT_EQ(window->itemModel().index(0, 0).data().toString(), QStringLiteral("renamed.swf"));
 }
 
@@ -112,7 +117,8 @@ TEST_F(CommandTest, CategoriesAreAddedEditedAndDeleted)
     start();
     const QString cartoons = QDir(folder.path()).filePath(QStringLiteral("Cartoons"));
     whenModalOpens([&](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatname"))->setText(QStringLiteral("Cartoons"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatname"))
+            ->setText(QStringLiteral("Cartoons"));
         dialog.findChild<QLineEdit*>(QStringLiteral("edtcatpath"))->setText(cartoons);
     });
     trigger(MainActions::AddCategoryAction);
@@ -121,22 +127,24 @@ TEST_F(CommandTest, CategoriesAreAddedEditedAndDeleted)
 
     tree()->setCurrentIndex(window->treeModel().nodeAt(6));
     whenModalOpens([](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatname"))->setText(QStringLiteral("Toons"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtcatname"))
+            ->setText(QStringLiteral("Toons"));
     });
     trigger(MainActions::UpdateCatProperty);
     EXPECT_EQ(nodeTexts().at(6), QStringLiteral("Toons"));
-    const int index = window->catalogue().FindCategory(QStringLiteral("toons"));
+    const int index = app->catalogue().FindCategory(QStringLiteral("toons"));
     ASSERT_GE(index, 0);
-    EXPECT_EQ(FieldText(window->catalogue().category(index).Folder), DefaultSaveFolder() + QStringLiteral("Toons/"));
+    EXPECT_EQ(FieldText(app->catalogue().category(index).Folder),
+              DefaultSaveFolder() + QStringLiteral("Toons/"));
 
     tree()->setCurrentIndex(window->treeModel().nodeAt(6));
     trigger(MainActions::DeleteCategoryAction);
-    EXPECT_EQ(window->catalogue().FindCategory(QStringLiteral("toons")), -1);
+    EXPECT_EQ(app->catalogue().FindCategory(QStringLiteral("toons")), -1);
     EXPECT_EQ(nodeTexts().size(), 7);
 
     tree()->setCurrentIndex(window->treeModel().nodeAt(2)); // Downloaded: built in
     trigger(MainActions::DeleteCategoryAction);
-    EXPECT_GE(window->catalogue().FindCategory(QStringLiteral("Downloaded")), 0);
+    EXPECT_GE(app->catalogue().FindCategory(QStringLiteral("Downloaded")), 0);
 }
 
 TEST_F(CommandTest, MenusOfferTheCommandsInTheirPlaces)
@@ -151,9 +159,11 @@ TEST_F(CommandTest, MenusOfferTheCommandsInTheirPlaces)
     auto* itemMenu = window->findChild<QMenu*>(QStringLiteral("popitem"));
     auto* treeMenu = window->findChild<QMenu*>(QStringLiteral("poptreeview"));
     ASSERT_TRUE(itemMenu && treeMenu);
-    EXPECT_EQ(captions(itemMenu), (QStringList{"Add a Flash Item", "Delete this Flash Item", "Clear Flash Items",
-                                               "Download", "Play stand-alone", "Property"}));
-    EXPECT_EQ(captions(treeMenu), (QStringList{"Add a New Category", "Delete This Category", "-", "Property"}));
+    EXPECT_EQ(captions(itemMenu),
+              (QStringList{"Add a Flash Item", "Delete this Flash Item", "Clear Flash Items",
+                           "Download", "Play stand-alone", "Property"}));
+    EXPECT_EQ(captions(treeMenu),
+              (QStringList{"Add a New Category", "Delete This Category", "-", "Property"}));
     // An entry with a caption of its own follows its command's enabled state.
     window->actions().action(MainActions::UpdateItemProperty)->setEnabled(false);
     EXPECT_FALSE(itemMenu->actions().at(5)->isEnabled());
@@ -164,14 +174,10 @@ TEST_F(CommandTest, MenusOfferTheCommandsInTheirPlaces)
 TEST_F(CommandTest, OpenABrowserStartsOneWithADebuggingPortAndItsOwnProfile)
 {
     start();
-    QString program;
-    QStringList arguments;
-    MainCommands::StartDetached = [&](const QString& started, const QStringList& with) {
-        program = started;
-        arguments = with;
-        return true;
-    };
     trigger(MainActions::OpenBrowser);
+    const QString program = desktop.started.empty() ? QString() : desktop.started.front().first;
+    const QStringList arguments =
+        desktop.started.empty() ? QStringList() : desktop.started.front().second;
     bool installed = false;
     for (const QString& candidate : MainCommands::browserCandidates())
         installed = installed || !QStandardPaths::findExecutable(candidate).isEmpty();

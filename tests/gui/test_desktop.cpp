@@ -35,10 +35,12 @@ TEST(XdgAutostart, WritesAnEntryWithTheProgramPathAndRemovesIt)
     EXPECT_TRUE(autostart.isEnabled());
     const QString text = QString::fromUtf8(readFile(entry));
     EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
-    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=\"/opt/clip vault/clipvault\"\n"))) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=\"/opt/clip vault/clipvault\"\n")))
+        << qPrintable(text);
 
     ASSERT_TRUE(autostart.setEnabled(true, QStringLiteral("/usr/bin/clipvault")));
-    EXPECT_TRUE(QString::fromUtf8(readFile(entry)).contains(QStringLiteral("\nExec=/usr/bin/clipvault\n")));
+    EXPECT_TRUE(
+        QString::fromUtf8(readFile(entry)).contains(QStringLiteral("\nExec=/usr/bin/clipvault\n")));
 
     ASSERT_TRUE(autostart.setEnabled(false, {}));
     EXPECT_FALSE(QFile::exists(entry));

@@ -2,6 +2,7 @@
 #include "categorymanage.h"
 
 #include "catalogue.h"
+#include "scripteddialogs.h"
 #include "scriptedprompt.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,7 @@ protected:
     ScriptedPrompt prompt;
     OptionsRecord options = DefaultOptions();
     Catalogue catalogue{prompt, options};
+    ScriptedDialogs dialogs;
     QTemporaryDir folder;
 };
 
@@ -80,7 +82,8 @@ TEST_F(DialogTest, ANewTaskTakesItsFileNameFromTheUrl)
     auto* category = control<QComboBox>(dialog, "cmbCategory");
     category->setCurrentIndex(2);
     emit category->activated(2);
-    EXPECT_EQ(control<QComboBox>(dialog, "cmbSavePath")->currentText(), DefaultSaveFolder() + QStringLiteral("Game/"));
+    EXPECT_EQ(control<QComboBox>(dialog, "cmbSavePath")->currentText(),
+              DefaultSaveFolder() + QStringLiteral("Game/"));
     control<QRadioButton>(dialog, "rdo_manually")->setChecked(true);
     control<QPlainTextEdit>(dialog, "txtcomment")->setPlainText(QString(400, u'c'));
 
@@ -114,7 +117,8 @@ TEST_F(DialogTest, PropertiesOfADownloadedItemLockUrlAndStartMode)
     EXPECT_EQ(control<QComboBox>(dialog, "cmbCategory")->currentText(), QStringLiteral("Game"));
     EXPECT_EQ(control<QLineEdit>(dialog, "edtSaveFileName")->text(), QStringLiteral("tune.swf"))
         << "the file name is derived from the URL again";
-    EXPECT_EQ(control<QPlainTextEdit>(dialog, "txtcomment")->toPlainText(), QStringLiteral("old comment"));
+    EXPECT_EQ(control<QPlainTextEdit>(dialog, "txtcomment")->toPlainText(),
+              QStringLiteral("old comment"));
     EXPECT_TRUE(control<QPushButton>(dialog, "btnOk")->isEnabled());
 
     dialog.storeInto(record);
@@ -140,7 +144,7 @@ TEST_F(DialogTest, AnItemOfAVanishedCategoryOpensWithNoneSelected)
 
 TEST_F(DialogTest, CategoryNamesProposeTheirFolders)
 {
-    TCategoryManage dialog(catalogue);
+    TCategoryManage dialog(catalogue, dialogs);
     CategoryRecord record = EmptyCategoryRecord();
     record.Tag = 42;
     dialog.loadFrom(record);
@@ -155,14 +159,13 @@ TEST_F(DialogTest, CategoryNamesProposeTheirFolders)
     EXPECT_EQ(path->text(), DefaultSaveFolder() + QStringLiteral("Fun/"));
     EXPECT_TRUE(ok->isEnabled());
 
-    TCategoryManage::BrowseForFolder = [&](QWidget*, const QString& prompt) {
-        EXPECT_EQ(prompt, QStringLiteral("Select a directory for this Category"));
-        return QDir(folder.path()).filePath(QStringLiteral("picked"));
-    };
+    dialogs.folder = QDir(folder.path()).filePath(QStringLiteral("picked"));
     control<QToolButton>(dialog, "BitBtn1")->click();
+    EXPECT_EQ(dialogs.folderPrompts, QStringList{"Select a directory for this Category"});
     EXPECT_EQ(path->text(), QDir(folder.path()).filePath(QStringLiteral("picked")));
     name->setText(QStringLiteral("Games"));
-    EXPECT_EQ(path->text(), DefaultSaveFolder() + QStringLiteral("Games")) << "typing replaces a picked folder";
+    EXPECT_EQ(path->text(), DefaultSaveFolder() + QStringLiteral("Games"))
+        << "typing replaces a picked folder";
 
     const QString target = QDir(folder.path()).filePath(QStringLiteral("new/Games"));
     path->setText(target);
@@ -177,7 +180,7 @@ TEST_F(DialogTest, CategoryNamesProposeTheirFolders)
 
 TEST_F(DialogTest, AnEmptyFolderKeepsTheCategoryDialogOpen)
 {
-    TCategoryManage dialog(catalogue);
+    TCategoryManage dialog(catalogue, dialogs);
     CategoryRecord record = EmptyCategoryRecord();
     dialog.loadFrom(record);
     control<QLineEdit>(dialog, "edtcatname")->setText(QStringLiteral("x"));
@@ -191,10 +194,11 @@ TEST_F(DialogTest, CategoryPropertiesShowTheStoredNameAndFolder)
 {
     CategoryRecord record = catalogue.category(catalogue.FindCategory(QStringLiteral("Game")));
     SetFieldText(record.Folder, QStringLiteral("/media/games/"));
-    TCategoryManage dialog(catalogue);
+    TCategoryManage dialog(catalogue, dialogs);
     dialog.loadFrom(record);
     EXPECT_EQ(control<QLineEdit>(dialog, "edtcatname")->text(), QStringLiteral("Game"));
     EXPECT_EQ(control<QLineEdit>(dialog, "edtcatpath")->text(), QStringLiteral("/media/games/"));
     dialog.storeInto(record);
-    EXPECT_EQ(FieldText(record.Folder), QStringLiteral("/media/games/")) << "a trailing / is kept as it is";
+    EXPECT_EQ(FieldText(record.Folder), QStringLiteral("/media/games/"))
+        << "a trailing / is kept as it is";
 }

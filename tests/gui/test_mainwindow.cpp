@@ -3,10 +3,12 @@
 #include "categorytreemodel.h"
 #include "icons.h"
 #include "itemlistmodel.h"
+#include "testserver.h"
 #include "traycontroller.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -60,8 +62,8 @@ TEST_F(MainWindowTest, EachNodeListsItsItemsInCatalogueOrder)
 {
     ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));
     start();
-    EXPECT_EQ(listedUrls(1), (QStringList{"http://a/new.swf", "http://a/later.swf",
-                                          "http://a/failed.swf"}));
+    EXPECT_EQ(listedUrls(1),
+              (QStringList{"http://a/new.swf", "http://a/later.swf", "http://a/failed.swf"}));
     EXPECT_EQ(listedUrls(2), QStringList{"http://a/top.swf"});
     EXPECT_EQ(listedUrls(4), (QStringList{"http://a/game1.swf", "http://a/game2.swf"}))
         << "a category lists its items whatever the case and blanks of their Category";
@@ -93,12 +95,16 @@ TEST_F(MainWindowTest, ItemListShowsItsColumnsAndAnImagePerState)
     EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("new.swf"));
     EXPECT_EQ(model.index(1, 1).data().toString(), QStringLiteral("Mtv"));
     EXPECT_EQ(model.index(2, 3).data().toString(), QStringLiteral("http://a/failed.swf"));
-    const auto image = [&](int row) { return model.index(row, 0).data(Qt::DecorationRole).value<QIcon>(); };
+    const auto image = [&](int row) {
+        return model.index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+    };
     EXPECT_TRUE(sameImage(image(0), Icons::itemImage(ItemState::New)));
     EXPECT_TRUE(sameImage(image(1), Icons::itemImage(ItemState::Pending)));
     EXPECT_TRUE(sameImage(image(2), Icons::itemImage(ItemState::Failed)));
-    EXPECT_TRUE(sameImage(Icons::itemImage(ItemState::Failed), Icons::itemImage(ItemState::Deleted)));
-    EXPECT_FALSE(sameImage(Icons::itemImage(ItemState::New), Icons::itemImage(ItemState::Downloaded)));
+    EXPECT_TRUE(
+        sameImage(Icons::itemImage(ItemState::Failed), Icons::itemImage(ItemState::Deleted)));
+    EXPECT_FALSE(
+        sameImage(Icons::itemImage(ItemState::New), Icons::itemImage(ItemState::Downloaded)));
 }
 
 TEST_F(MainWindowTest, ModelsStayConsistentThroughRefreshes)
@@ -106,26 +112,68 @@ TEST_F(MainWindowTest, ModelsStayConsistentThroughRefreshes)
     ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));
     start();
     QAbstractItemModelTester itemTester(&window->itemModel(),
-                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
     QAbstractItemModelTester treeTester(&window->treeModel(),
-                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
     for (int node = 0; node < window->treeModel().nodeCount(); ++node)
         listedUrls(node);
-    window->catalogue().AddCategory(CategoryNamed(QStringLiteral("Cartoons")));
-    window->RefreshCategoryTree();
+    // The tree follows the categories by itself.
+    app->catalogue().AddCategory(CategoryNamed(QStringLiteral("Cartoons")));
     EXPECT_EQ(nodeTexts().at(6), QStringLiteral("Cartoons"));
-    window->catalogue().RemoveCategory(QStringLiteral("Mtv"));
-    window->RefreshCategoryTree();
+    app->catalogue().RemoveCategory(QStringLiteral("Mtv"));
     EXPECT_EQ(nodeTexts(), (QStringList{"ClipVault", "Downloading", "Downloaded", "Game", "Fun",
                                         "Cartoons", "Deleted"}));
     EXPECT_TRUE(window->itemModel().removeRows(0, 1));
     window->RefreshItemList();
 }
 
+TEST_F(MainWindowTest, TheListFollowsTheCatalogueRowByRow)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));
+    start();
+    QAbstractItemModelTester tester(&window->itemModel(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    Catalogue& catalogue = app->catalogue();
+    ASSERT_EQ(listedUrls(1),
+              (QStringList{"http://a/new.swf", "http://a/later.swf", "http://a/failed.swf"}));
+    QSignalSpy resets(&window->itemModel(), &QAbstractItemModel::modelReset);
+    const auto shown = [&] {
+        QStringList urls;
+        for (int row = 0; row < window->itemModel().rowCount(); ++row)
+            urls << window->itemModel().urlAt(row);
+        return urls;
+    };
+
+    // A settled download leaves "Downloading"; one that fails again comes back.
+    catalogue.SetItemState(catalogue.FindItemByUrl(QStringLiteral("http://a/later.swf")),
+                           ItemState::Downloaded);
+    EXPECT_EQ(shown(), (QStringList{"http://a/new.swf", "http://a/failed.swf"}));
+    catalogue.SetItemState(catalogue.FindItemByUrl(QStringLiteral("http://a/later.swf")),
+                           ItemState::Failed);
+    EXPECT_EQ(shown(),
+              (QStringList{"http://a/new.swf", "http://a/later.swf", "http://a/failed.swf"}));
+
+    // Items removed before and between the rows move the rest up; each row keeps its item.
+    catalogue.RemoveItemsByUrl({QStringLiteral("http://a/game1.swf"),
+                                QStringLiteral("http://a/new.swf"),
+                                QStringLiteral("http://a/top.swf")});
+    EXPECT_EQ(shown(), (QStringList{"http://a/later.swf", "http://a/failed.swf"}));
+    EXPECT_EQ(window->itemModel().index(1, 0).data().toString(), QStringLiteral("failed.swf"));
+
+    // A new item comes in at the end, one filed elsewhere does not.
+    catalogue.AddItemFromUrl(QStringLiteral("http://a/added.swf"), {});
+    ItemRecord elsewhere =
+        catalogue.item(catalogue.FindItemByUrl(QStringLiteral("http://a/failed.swf")));
+    elsewhere.State = static_cast<char>(ItemState::Deleted);
+    catalogue.updateItem(catalogue.FindItemByUrl(QStringLiteral("http://a/failed.swf")), elsewhere);
+    EXPECT_EQ(shown(), (QStringList{"http://a/later.swf", "http://a/added.swf"}));
+    EXPECT_EQ(resets.count(), 0) << "no change refilled the whole list";
+}
+
 TEST_F(MainWindowTest, AddingAnItemRefreshesTheListedNode)
 {
     start();
-    EXPECT_GE(window->catalogue().AddItemFromUrl(QStringLiteral("http://a/x.swf"), {}), 0);
+    EXPECT_GE(app->catalogue().AddItemFromUrl(QStringLiteral("http://a/x.swf"), {}), 0);
     EXPECT_EQ(window->itemModel().rowCount(), 1) << "the Downloading node shows the new item";
 }
 
@@ -134,16 +182,17 @@ TEST_F(MainWindowTest, AFailedSaveAtCloseKeepsTheProgramRunning)
     start();
     window->show();
     for (int i = 0; i < 10; ++i)
-        window->catalogue().AddItemFromUrl(QStringLiteral("http://a/%1.swf").arg(i), {});
+        app->catalogue().AddItemFromUrl(QStringLiteral("http://a/%1.swf").arg(i), {});
     {
         FileSizeLimit diskFull(1000);
         EXPECT_FALSE(window->close());
     }
     EXPECT_TRUE(window->isVisible());
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Cannot create file ") + path("downloading.log"));
+    EXPECT_EQ(prompt.messages[0].text,
+              QStringLiteral("Cannot create file ") + path("downloading.log"));
     EXPECT_TRUE(hotKey.isRegistered()) << "F7 works again after the failed close";
-    EXPECT_EQ(window->catalogue().itemCount(), 10);
+    EXPECT_EQ(app->catalogue().itemCount(), 10);
 
     EXPECT_TRUE(window->close());
     EXPECT_EQ(readFile(path("downloading.log")).size(), 16 + 10 * 636);
@@ -215,7 +264,7 @@ TEST_F(MainWindowTest, UnreadableFilesAreReportedOnceAfterStartUp)
     ASSERT_TRUE(writeFile(path("downloading.log"), log));
     ASSERT_TRUE(writeFile(path("clipvault.opt"), QByteArray("\0\0\1", 3)));
     start();
-    EXPECT_EQ(window->catalogue().itemCount(), 6);
+    EXPECT_EQ(app->catalogue().itemCount(), 6);
     EXPECT_TRUE(prompt.messages.empty()) << "nothing is said before the window is up";
     window->showStartupNotice();
     window->showStartupNotice();
@@ -239,5 +288,39 @@ TEST_F(MainWindowTest, PreviewCheckBoxFollowsAndSetsTheOption)
     EXPECT_FALSE(preview->isChecked());
     preview->click();
     EXPECT_EQ(options.PreviewEnabled, 1);
-    EXPECT_EQ(readFile(path("clipvault.opt")).at(10), '\0') << "not written until the next options save";
+    EXPECT_EQ(readFile(path("clipvault.opt")).at(10), '\0')
+        << "not written until the next options save";
+}
+
+TEST_F(MainWindowTest, ClosingDuringADownloadSavesTheLogsAndEndsTheTransfer)
+{
+    TestServer server;
+    std::atomic<bool> asked{false};
+    server.server().Get("/hung.swf", [&](const httplib::Request&, httplib::Response& response) {
+        asked = true;
+        response.set_chunked_content_provider(
+            "application/x-shockwave-flash", [&](size_t, httplib::DataSink&) {
+                while (server.stalling())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return false;
+            });
+    });
+    server.start();
+    start();
+    window->show();
+    const QString url = QString::fromStdString(server.url("/hung.swf"));
+    app->downloads().StartItemDownload(app->catalogue().AddItemFromUrl(url, {}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked.load(); }, 60000))
+        << "the server never saw the request";
+
+    EXPECT_TRUE(window->close()) << "the window closes while the transfer hangs";
+    EXPECT_EQ(readFile(path("downloading.log")).size(), 16 + 636)
+        << "the logs were written at once";
+    // The program then ends: its transfer is cancelled, not waited for (the stall time-out is a
+    // minute, and this server never lets go on its own).
+    QElapsedTimer clock;
+    clock.start();
+    window.reset();
+    app.reset();
+    EXPECT_LT(clock.elapsed(), 30000);
 }

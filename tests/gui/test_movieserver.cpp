@@ -27,7 +27,8 @@ std::pair<QByteArray, QByteArray> request(quint16 port, const QByteArray& path)
     closed.wait(5000);
     answer += socket.readAll();
     const qsizetype headEnd = answer.indexOf("\r\n\r\n");
-    return {answer.left(answer.indexOf("\r\n")), headEnd < 0 ? QByteArray() : answer.mid(headEnd + 4)};
+    return {answer.left(answer.indexOf("\r\n")),
+            headEnd < 0 ? QByteArray() : answer.mid(headEnd + 4)};
 }
 
 QByteArray pathOf(const QString& url)
@@ -51,7 +52,8 @@ TEST(MovieServer, ServesThePlayerAndHandedMoviesOnlyBehindItsToken)
     EXPECT_EQ(request(server.port(), page).first, QByteArray("HTTP/1.1 200 OK"));
     const QByteArray token = page.split('/').at(1);
     EXPECT_EQ(token.size(), 48) << "an unguessable token";
-    EXPECT_EQ(request(server.port(), "/" + token + "/ruffle/ruffle.js").first, QByteArray("HTTP/1.1 200 OK"));
+    EXPECT_EQ(request(server.port(), "/" + token + "/ruffle/ruffle.js").first,
+              QByteArray("HTTP/1.1 200 OK"));
 
     const QString address = server.addMovie(movie);
     ASSERT_FALSE(address.isEmpty());
@@ -62,11 +64,18 @@ TEST(MovieServer, ServesThePlayerAndHandedMoviesOnlyBehindItsToken)
     // Everything else is refused.
     const QByteArray wrongToken = QByteArray(page).replace(token, QByteArray(48, 'a'));
     const QByteArray base = "/" + token;
-    const QList<QByteArray> refused{wrongToken, QByteArray("/player.html"), QByteArray("/"), base + "/ruffle/", base + "/ruffle/../../../etc/passwd",
-          base + "/ruffle/%2e%2e%2f%2e%2e%2fetc%2fpasswd", base + "/movie/999/other.swf",
-          base + "/" + QUrl::toPercentEncoding(other), base + "/ruffle/.installed"};
+    const QList<QByteArray> refused{wrongToken,
+                                    QByteArray("/player.html"),
+                                    QByteArray("/"),
+                                    base + "/ruffle/",
+                                    base + "/ruffle/../../../etc/passwd",
+                                    base + "/ruffle/%2e%2e%2f%2e%2e%2fetc%2fpasswd",
+                                    base + "/movie/999/other.swf",
+                                    base + "/" + QUrl::toPercentEncoding(other),
+                                    base + "/ruffle/.installed"};
     for (const QByteArray& path : refused)
-        EXPECT_EQ(request(server.port(), path).first, QByteArray("HTTP/1.1 404 Not Found")) << path.constData();
+        EXPECT_EQ(request(server.port(), path).first, QByteArray("HTTP/1.1 404 Not Found"))
+            << path.constData();
 
     EXPECT_TRUE(server.addMovie(QStringLiteral("no flash")).isEmpty());
     EXPECT_TRUE(server.addMovie(QStringLiteral("/")).isEmpty());

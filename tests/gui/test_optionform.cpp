@@ -78,9 +78,9 @@ TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
     const OptionsRecord before = options;
 
     auto flipEverything = [](QDialog& dialog) {
-        for (const char* name : {"chk_pause_movie", "chk_auto_start", "chk_pop_task_added",
-                                 "chk_pop_task_finished", "chk_pop_task_failed", "chk_show_bar",
-                                 "chk_show_miniwin"})
+        for (const char* name :
+             {"chk_pause_movie", "chk_auto_start", "chk_pop_task_added", "chk_pop_task_finished",
+              "chk_pop_task_failed", "chk_show_bar", "chk_show_miniwin"})
             control<QCheckBox>(dialog, name)->click();
         control<QRadioButton>(dialog, "rdo_xp_style_no")->click();
     };
@@ -97,8 +97,9 @@ TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
 TEST_F(MainWindowTest, OptionsCommandAppliesAutostartAndSavesTheOptions)
 {
     start();
-    whenDialogOpens([](QDialog& dialog) { control<QCheckBox>(dialog, "chk_pop_task_added")->click(); },
-                    QDialogButtonBox::Ok);
+    whenDialogOpens(
+        [](QDialog& dialog) { control<QCheckBox>(dialog, "chk_pop_task_added")->click(); },
+        QDialogButtonBox::Ok);
     window->actions().action(MainActions::SetOptions)->trigger();
     EXPECT_EQ(options.NotifyTaskAdded, 1);
     EXPECT_EQ(autostart.calls(), 1);

@@ -26,13 +26,16 @@ protected:
         movieFile = QDir(folder.path()).filePath(QStringLiteral("Game/kept.swf"));
         QDir().mkpath(QFileInfo(movieFile).absolutePath());
         ASSERT_TRUE(writeFile(movieFile, "FWS movie"));
-        const QByteArray folderBytes = (QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/').toUtf8();
-        ASSERT_TRUE(writeFile(path("downloading.log"),
-                              logHeaderBytes("clipvault", 4) +
-                                  itemBytes('D', "http://a/kept.swf", "Game", folderBytes.constData(), "kept.swf", "a comment") +
-                                  itemBytes('D', "http://a/two.swf", "Game", "/m/Game/", "two.swf") +
-                                  itemBytes('D', "http://a/three.swf", "Game", "/m/Game/", "three.swf") +
-                                  itemBytes('N', "http://a/new.swf", "Fun", "/m/Fun/", "new.swf")));
+        const QByteArray folderBytes =
+            (QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/').toUtf8();
+        ASSERT_TRUE(
+            writeFile(path("downloading.log"),
+                      logHeaderBytes("clipvault", 4) +
+                          itemBytes('D', "http://a/kept.swf", "Game", folderBytes.constData(),
+                                    "kept.swf", "a comment") +
+                          itemBytes('D', "http://a/two.swf", "Game", "/m/Game/", "two.swf") +
+                          itemBytes('D', "http://a/three.swf", "Game", "/m/Game/", "three.swf") +
+                          itemBytes('N', "http://a/new.swf", "Fun", "/m/Fun/", "new.swf")));
         start();
     }
     bool enabled(MainActions::Id id) { return window->actions().action(id)->isEnabled(); }
@@ -41,7 +44,8 @@ protected:
         auto* info = window->findChild<QTreeWidget*>(QStringLiteral("lvItemInfo"));
         QStringList rows;
         for (int i = 0; i < info->topLevelItemCount(); ++i)
-            rows << info->topLevelItem(i)->text(0) + QStringLiteral("=") + info->topLevelItem(i)->text(1);
+            rows << info->topLevelItem(i)->text(0) + QStringLiteral("=") +
+                        info->topLevelItem(i)->text(1);
         return rows;
     }
     void selectRows(std::initializer_list<int> rows)
@@ -49,13 +53,15 @@ protected:
         list()->selectionModel()->clearSelection();
         for (int row : rows)
             list()->selectionModel()->select(window->itemModel().index(row, 0),
-                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                                             QItemSelectionModel::Select |
+                                                 QItemSelectionModel::Rows);
     }
     /// Drops the selected rows on a tree node: the drag carries the rows' URLs, and the drop
     /// files the selection under the node.
     void dropOn(int node)
     {
-        const std::unique_ptr<QMimeData> mime(window->itemModel().mimeData(list()->selectionModel()->selectedRows()));
+        const std::unique_ptr<QMimeData> mime(
+            window->itemModel().mimeData(list()->selectionModel()->selectedRows()));
         EXPECT_TRUE(mime->hasFormat(ItemListModel::itemRowsMimeType()));
         window->refileSelectedRows(window->treeModel().nodeAt(node));
     }
@@ -67,13 +73,16 @@ protected:
 TEST_F(ViewTest, SelectingARowShowsItsPropertiesAndPreviewsItsMovie)
 {
     tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game
-    EXPECT_EQ(infoRows(), (QStringList{"Source URL=http://a/kept.swf", "Save as=kept.swf", "Category=Game",
-                                       "Path=" + QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/',
-                                       "Comment=a comment"}));
-    EXPECT_EQ(window->preview().player().movie(), movieFile) << "a downloaded item plays from its file";
+    EXPECT_EQ(infoRows(),
+              (QStringList{"Source URL=http://a/kept.swf", "Save as=kept.swf", "Category=Game",
+                           "Path=" + QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/',
+                           "Comment=a comment"}));
+    EXPECT_EQ(window->preview().player().movie(), movieFile)
+        << "a downloaded item plays from its file";
 
     tree()->setCurrentIndex(window->treeModel().nodeAt(1)); // Downloading
-    EXPECT_EQ(window->preview().player().movie(), QStringLiteral("http://a/new.swf")) << "any other from its address";
+    EXPECT_EQ(window->preview().player().movie(), QStringLiteral("http://a/new.swf"))
+        << "any other from its address";
 
     tree()->setCurrentIndex(window->treeModel().nodeAt(6)); // Deleted: empty
     EXPECT_TRUE(infoRows().isEmpty());
@@ -111,15 +120,17 @@ TEST_F(ViewTest, DeleteMovesToDeletedThenOutOfTheCatalogueAndLeavesTheFile)
     tree()->setCurrentIndex(window->treeModel().nodeAt(4));
     selectRows({0});
     QTest::keyClick(list(), Qt::Key_Delete);
-    EXPECT_EQ(window->catalogue().item(window->catalogue().FindItemByUrl(QStringLiteral("http://a/kept.swf"))).state(),
+    EXPECT_EQ(app->catalogue()
+                  .item(app->catalogue().FindItemByUrl(QStringLiteral("http://a/kept.swf")))
+                  .state(),
               ItemState::Deleted);
     EXPECT_EQ(window->itemModel().rowCount(), 2);
 
     tree()->setCurrentIndex(window->treeModel().nodeAt(6)); // Deleted
     EXPECT_EQ(listedUrls(6), QStringList{"http://a/kept.swf"});
     window->actions().action(MainActions::DeleteFlashItemAction)->trigger();
-    EXPECT_EQ(window->catalogue().FindItemByUrl(QStringLiteral("http://a/kept.swf")), -1);
-    EXPECT_EQ(window->catalogue().itemCount(), 3);
+    EXPECT_EQ(app->catalogue().FindItemByUrl(QStringLiteral("http://a/kept.swf")), -1);
+    EXPECT_EQ(app->catalogue().itemCount(), 3);
     EXPECT_TRUE(QFile::exists(movieFile)) << "files on disk are never touched";
 }
 
@@ -131,8 +142,8 @@ TEST_F(ViewTest, ClearEmptiesTheViewAndInsideDeletedTheCatalogue)
     EXPECT_EQ(listedUrls(6).size(), 3);
     window->actions().action(MainActions::ClearFlashItemAction)->trigger();
     EXPECT_EQ(window->itemModel().rowCount(), 0);
-    EXPECT_EQ(window->catalogue().itemCount(), 1);
-    EXPECT_EQ(FieldText(window->catalogue().item(0).Url), QStringLiteral("http://a/new.swf"));
+    EXPECT_EQ(app->catalogue().itemCount(), 1);
+    EXPECT_EQ(FieldText(app->catalogue().item(0).Url), QStringLiteral("http://a/new.swf"));
 }
 
 TEST_F(ViewTest, DroppingRowsOnANodeRefilesThem)
@@ -142,14 +153,15 @@ TEST_F(ViewTest, DroppingRowsOnANodeRefilesThem)
     dropOn(5); // Fun
     EXPECT_EQ(window->itemModel().rowCount(), 1) << "the dropped rows leave the list";
     EXPECT_EQ(listedUrls(5), (QStringList{"http://a/kept.swf", "http://a/three.swf"}));
-    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Downloaded);
-    EXPECT_EQ(FieldText(window->catalogue().item(0).Folder), QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/')
+    EXPECT_EQ(app->catalogue().item(0).state(), ItemState::Downloaded);
+    EXPECT_EQ(FieldText(app->catalogue().item(0).Folder),
+              QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/')
         << "the file stays where it was";
 
     selectRows({0, 1});
     dropOn(6); // Deleted
     EXPECT_EQ(listedUrls(6), (QStringList{"http://a/kept.swf", "http://a/three.swf"}));
-    EXPECT_EQ(window->catalogue().item(0).state(), ItemState::Deleted);
+    EXPECT_EQ(app->catalogue().item(0).state(), ItemState::Deleted);
 }
 
 TEST_F(ViewTest, BrowseAndPlayStandAloneOpenFolderAndFile)
@@ -158,7 +170,9 @@ TEST_F(ViewTest, BrowseAndPlayStandAloneOpenFolderAndFile)
     tree()->setCurrentIndex(window->treeModel().nodeAt(4));
     window->actions().action(MainActions::ExploreItem)->trigger();
     window->actions().action(MainActions::PlayStandAlone)->trigger();
-    EXPECT_EQ(desktop.opened, (QStringList{QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/', movieFile}));
+    EXPECT_EQ(
+        desktop.opened,
+        (QStringList{QDir(folder.path()).filePath(QStringLiteral("Game")) + u'/', movieFile}));
 
     selectRows({1}); // its folder and file do not exist: nothing is opened
     window->actions().action(MainActions::ExploreItem)->trigger();
@@ -172,14 +186,15 @@ TEST_F(ViewTest, TheSnapshotIsAJpegOfThePlayersSize)
     window->show();
     tree()->setCurrentIndex(window->treeModel().nodeAt(4));
     const QString target = QDir(folder.path()).filePath(QStringLiteral("shot.jpg"));
-    PreviewPane::ChooseSnapshotFile = [&](QWidget*) { return target; };
+    dialogs.snapshotFile = target;
     window->findChild<QToolButton*>(QStringLiteral("btnSaveFile"))->click();
     const QByteArray jpeg = readFile(target);
     ASSERT_FALSE(jpeg.isEmpty());
     int width = 0, height = 0, subsampling = 0, colours = 0;
     tjhandle decoder = tjInitDecompress();
     ASSERT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char*>(jpeg.constData()),
-                                  static_cast<unsigned long>(jpeg.size()), &width, &height, &subsampling, &colours),
+                                  static_cast<unsigned long>(jpeg.size()), &width, &height,
+                                  &subsampling, &colours),
               0);
     tjDestroy(decoder);
     EXPECT_EQ(width, window->preview().player().width());

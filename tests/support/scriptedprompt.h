@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 /// Answers questions from a script and records everything the catalogue said.
 class ScriptedPrompt final : public UserPrompt
@@ -33,10 +34,14 @@ public:
     void inform(const QString& text, const QString& caption) override
     {
         messages.push_back({text, caption});
+        if (onMessage)
+            onMessage();
     }
 
     std::vector<Message> questions;
     std::vector<Message> messages;
+    /// Runs after each message is recorded (to look at the program at that moment).
+    std::function<void()> onMessage;
 
 private:
     std::deque<bool> m_answers;

@@ -9,7 +9,7 @@
 
 /// Writes small, valid Flash movies for tests: a header, a background colour and empty frames,
 /// plain (FWS), zlib-compressed (CWS) or LZMA-compressed (ZWS).
-struct SwfSpec
+struct SwfMovie
 {
     QByteArray signature = "FWS";
     int version = 10;
@@ -71,12 +71,12 @@ inline void shortTag(QByteArray& out, unsigned code, const QByteArray& body)
 
 } // namespace swfwriter
 
-inline QByteArray WriteSwf(const SwfSpec& spec)
+inline QByteArray WriteSwf(const SwfMovie& movie)
 {
     using namespace swfwriter;
     // Frame rectangle in twips: Nbits wide enough for the largest value, then xmin xmax ymin ymax.
-    const std::uint32_t width = static_cast<std::uint32_t>(spec.widthPixels) * 20;
-    const std::uint32_t height = static_cast<std::uint32_t>(spec.heightPixels) * 20;
+    const std::uint32_t width = static_cast<std::uint32_t>(movie.widthPixels) * 20;
+    const std::uint32_t height = static_cast<std::uint32_t>(movie.heightPixels) * 20;
     int nbits = 1;
     while ((std::max(width, height) >> (nbits - 1)) != 0)
         ++nbits;
@@ -88,32 +88,32 @@ inline QByteArray WriteSwf(const SwfSpec& spec)
     rect.put(height, nbits);
 
     QByteArray body = rect.finish();
-    u16(body, static_cast<unsigned>(spec.frameRate * 256));
-    u16(body, static_cast<unsigned>(spec.frameCount));
+    u16(body, static_cast<unsigned>(movie.frameRate * 256));
+    u16(body, static_cast<unsigned>(movie.frameCount));
     QByteArray colour;
-    colour.append(static_cast<char>(spec.background.red));
-    colour.append(static_cast<char>(spec.background.green));
-    colour.append(static_cast<char>(spec.background.blue));
+    colour.append(static_cast<char>(movie.background.red));
+    colour.append(static_cast<char>(movie.background.green));
+    colour.append(static_cast<char>(movie.background.blue));
     shortTag(body, 9, colour); // SetBackgroundColor
-    for (int i = 0; i < spec.frameCount; ++i)
+    for (int i = 0; i < movie.frameCount; ++i)
         shortTag(body, 1, {}); // ShowFrame
     shortTag(body, 0, {});     // End
 
     const std::uint32_t length = static_cast<std::uint32_t>(8 + body.size());
-    QByteArray header = spec.signature;
-    header.append(static_cast<char>(spec.version));
+    QByteArray header = movie.signature;
+    header.append(static_cast<char>(movie.version));
     for (int i = 0; i < 4; ++i)
         header.append(static_cast<char>((length >> (8 * i)) & 0xFF));
 
-    if (spec.signature == "CWS") {
+    if (movie.signature == "CWS") {
         uLongf size = compressBound(static_cast<uLong>(body.size()));
         QByteArray packed(static_cast<qsizetype>(size), '\0');
-        compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(body.constData()),
-                 static_cast<uLong>(body.size()));
+        compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+                 reinterpret_cast<const Bytef*>(body.constData()), static_cast<uLong>(body.size()));
         packed.truncate(static_cast<qsizetype>(size));
         return header + packed;
     }
-    if (spec.signature == "ZWS") {
+    if (movie.signature == "ZWS") {
         // ".lzma" output is 5 property bytes, an 8-byte size, then the data; a movie keeps the
         // properties, drops the size, and says how long the data is.
         lzma_options_lzma options;

@@ -13,7 +13,10 @@
 class TestServer
 {
 public:
-    TestServer() : m_server(std::make_unique<httplib::Server>()) {}
+    TestServer()
+        : m_server(std::make_unique<httplib::Server>())
+    {
+    }
     TestServer(const char* certificate, const char* key)
         : m_server(std::make_unique<httplib::SSLServer>(certificate, key))
         , m_scheme("https")

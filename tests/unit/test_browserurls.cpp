@@ -8,38 +8,46 @@ TEST(BrowserUrls, PageBaseIsTheFolderOfThePage)
 {
     EXPECT_EQ(GetPageBaseUrl(QStringLiteral("http://host")), QStringLiteral("http://host/"));
     EXPECT_EQ(GetPageBaseUrl(QStringLiteral("https://host")), QStringLiteral("https://host/"));
-    EXPECT_EQ(GetPageBaseUrl(QStringLiteral("http://host/dir/page.html?next=/a/b")), QStringLiteral("http://host/dir/"))
+    EXPECT_EQ(GetPageBaseUrl(QStringLiteral("http://host/dir/page.html?next=/a/b")),
+              QStringLiteral("http://host/dir/"))
         << "the query is cut before the last / is sought";
     EXPECT_EQ(GetPageBaseUrl(QStringLiteral("http://host?x=1")), QStringLiteral("http://host/"));
     EXPECT_EQ(GetPageBaseUrl(QStringLiteral("about:blank")), QStringLiteral("about:blank"));
     EXPECT_EQ(GetPageBaseUrl(QString()), QString());
-    EXPECT_EQ(GetPageBaseUrl(QStringLiteral("C:\\pages\\movie.html")), QStringLiteral("C:\\pages\\movie.html/"));
+    EXPECT_EQ(GetPageBaseUrl(QStringLiteral("C:\\pages\\movie.html")),
+              QStringLiteral("C:\\pages\\movie.html/"));
     EXPECT_EQ(GetPageBaseUrl(QStringLiteral("host/dir/p.html")), QStringLiteral("host/dir/"));
 }
 
 TEST(BrowserUrls, SiteRootKeepsThePagesScheme)
 {
-    EXPECT_EQ(GetSiteRootUrl(QStringLiteral("http://host/dir/page.html")), QStringLiteral("http://host/"));
-    EXPECT_EQ(GetSiteRootUrl(QStringLiteral("https://host/dir/page.html")), QStringLiteral("https://host/"));
+    EXPECT_EQ(GetSiteRootUrl(QStringLiteral("http://host/dir/page.html")),
+              QStringLiteral("http://host/"));
+    EXPECT_EQ(GetSiteRootUrl(QStringLiteral("https://host/dir/page.html")),
+              QStringLiteral("https://host/"));
     EXPECT_EQ(GetSiteRootUrl(QStringLiteral("host/dir/page.html")), QStringLiteral("http://host/"));
-    EXPECT_EQ(GetSiteRootUrl(QStringLiteral(" http://host:8080")), QStringLiteral("http://host:8080/"));
+    EXPECT_EQ(GetSiteRootUrl(QStringLiteral(" http://host:8080")),
+              QStringLiteral("http://host:8080/"));
 }
 
 TEST(ViewportGeometry, ConvertsBetweenScreenAndPageWithZoomAndScale)
 {
     // A window at (100, 50), 1000 × 800 outside, its page 990 × 700 inside at 100 % zoom.
-    const auto plain = ViewportGeometry::fromWindowMetrics({100, 50}, {1000, 800}, {990, 700}, 1, 1);
+    const auto plain =
+        ViewportGeometry::fromWindowMetrics({100, 50}, {1000, 800}, {990, 700}, 1, 1);
     EXPECT_EQ(plain.originDip, QPointF(105, 150));
     EXPECT_EQ(plain.screenToCss({305, 250}), QPointF(200, 100));
     EXPECT_EQ(plain.cssToScreen(QRectF(200, 100, 40, 30)), QRectF(305, 250, 40, 30));
 
     // The page zoomed to 150 % on a screen of scale 2: CSS 1 px is 3 device pixels.
-    const auto zoomed = ViewportGeometry::fromWindowMetrics({100, 50}, {1000, 800}, {660, 400}, 3, 1.5);
+    const auto zoomed =
+        ViewportGeometry::fromWindowMetrics({100, 50}, {1000, 800}, {660, 400}, 3, 1.5);
     EXPECT_DOUBLE_EQ(zoomed.deviceScale, 2);
     EXPECT_EQ(zoomed.originDip, QPointF(105, 250));
     const QPointF screen(2 * 105 + 3 * 10, 2 * 250 + 3 * 20);
     EXPECT_EQ(zoomed.screenToCss(screen), QPointF(10, 20));
     const QRectF onScreen = zoomed.cssToScreen(QRectF(10, 20, 100, 50));
     EXPECT_EQ(onScreen, QRectF(screen, QSizeF(300, 150)));
-    EXPECT_EQ(zoomed.screenToCss(onScreen.bottomRight()), QPointF(110, 70)) << "the two directions agree";
+    EXPECT_EQ(zoomed.screenToCss(onScreen.bottomRight()), QPointF(110, 70))
+        << "the two directions agree";
 }

@@ -24,7 +24,8 @@ QByteArray gzip(const QByteArray& data)
 {
     z_stream stream{};
     deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))), '\0');
+    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))),
+                   '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
     stream.avail_in = static_cast<uInt>(data.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
@@ -38,9 +39,8 @@ QByteArray gzip(const QByteArray& data)
 QStringList urlsIn(const QString& folder)
 {
     QStringList urls;
-    CacheEnumerator(CacheEnumerator::CachesBelow(folder)).EnumerateEntries([&](const CacheEntry& entry, bool&) {
-        urls << entry.url;
-    });
+    CacheEnumerator(CacheEnumerator::CachesBelow(folder))
+        .EnumerateEntries([&](const CacheEntry& entry, bool&) { urls << entry.url; });
     urls.sort();
     return urls;
 }
@@ -56,13 +56,17 @@ CacheEntry entryWithUrl(const char* url)
 
 TEST(CacheKeys, RecoverTheUrl)
 {
-    EXPECT_EQ(UrlFromChromiumKey("1/0/_dk_https://example.com https://example.com https://cdn.example.net/movie.swf"),
-              QStringLiteral("https://cdn.example.net/movie.swf"));
+    EXPECT_EQ(
+        UrlFromChromiumKey(
+            "1/0/_dk_https://example.com https://example.com https://cdn.example.net/movie.swf"),
+        QStringLiteral("https://cdn.example.net/movie.swf"));
     EXPECT_EQ(UrlFromChromiumKey("1/0/https://a.com/"), QStringLiteral("https://a.com/"));
     EXPECT_EQ(UrlFromChromiumKey("1/0/_dk_s_ nothing"), QString());
-    EXPECT_EQ(UrlFromFirefoxKey(":http://example.com/movie.swf"), QStringLiteral("http://example.com/movie.swf"));
+    EXPECT_EQ(UrlFromFirefoxKey(":http://example.com/movie.swf"),
+              QStringLiteral("http://example.com/movie.swf"));
     EXPECT_EQ(UrlFromFirefoxKey("a,:https://x/m.swf"), QStringLiteral("https://x/m.swf"));
-    EXPECT_EQ(UrlFromFirefoxKey("O^partitionKey=%28https%2Cexample.com%29,:https://cdn.example.net/m.swf"),
+    EXPECT_EQ(UrlFromFirefoxKey(
+                  "O^partitionKey=%28https%2Cexample.com%29,:https://cdn.example.net/m.swf"),
               QStringLiteral("https://cdn.example.net/m.swf"));
     EXPECT_EQ(UrlFromFirefoxKey("O^a,,b:c,~1,:http://h/x.swf"), QStringLiteral("http://h/x.swf"))
         << "a doubled comma is part of a value, and a colon inside a value ends nothing";
@@ -80,7 +84,8 @@ TEST(CacheEntries, EntriesBuiltFromTheFormatAreRead)
     EXPECT_EQ(chromium->url, QStringLiteral("http://h/m/movie.swf?v=2"));
     EXPECT_EQ(chromium->bodySize, body.size());
     EXPECT_EQ(chromium->extension, QStringLiteral("swf"));
-    EXPECT_EQ(chromium->headers, QByteArray("HTTP/1.1 200 OK\nContent-Type: application/x-shockwave-flash"));
+    EXPECT_EQ(chromium->headers,
+              QByteArray("HTTP/1.1 200 OK\nContent-Type: application/x-shockwave-flash"));
     EXPECT_EQ(chromium->browser, QStringLiteral("chromium"));
 
     const auto firefox = ParseFirefoxEntry(MemoryEntryBytes(
@@ -95,22 +100,25 @@ TEST(CacheEntries, EntriesBuiltFromTheFormatAreRead)
 TEST(CacheEntries, RealEntriesListAndExtractByteForByte)
 {
     const QStringList expected{"http://127.0.0.1:8766/big.swf", "http://127.0.0.1:8766/favicon.ico",
-                               "http://127.0.0.1:8766/index.html", "http://127.0.0.1:8766/red.swf?v=3"};
+                               "http://127.0.0.1:8766/index.html",
+                               "http://127.0.0.1:8766/red.swf?v=3"};
     EXPECT_EQ(urlsIn(kFixtures + QStringLiteral("/chromium")), expected);
     EXPECT_EQ(urlsIn(kFixtures + QStringLiteral("/firefox")),
               (QStringList{"http://127.0.0.1:8766/big.swf", "http://127.0.0.1:8766/index.html",
                            "http://127.0.0.1:8766/red.swf?v=3"}));
 
     QTemporaryDir out;
-    CacheEnumerator(CacheEnumerator::CachesBelow(kFixtures)).EnumerateEntries([&](const CacheEntry& entry, bool&) {
-        if (entry.extension != u"swf")
-            return;
-        const QString name = entry.url.section(u'/', -1).section(u'?', 0, 0);
-        const QString target = QDir(out.path()).filePath(entry.browser + name);
-        QString error;
-        ASSERT_TRUE(ExtractCachedBody(entry, target, &error)) << qPrintable(error);
-        EXPECT_EQ(readFile(target), readFile(kFixtures + QStringLiteral("/served/") + name)) << qPrintable(entry.file);
-    });
+    CacheEnumerator(CacheEnumerator::CachesBelow(kFixtures))
+        .EnumerateEntries([&](const CacheEntry& entry, bool&) {
+            if (entry.extension != u"swf")
+                return;
+            const QString name = entry.url.section(u'/', -1).section(u'?', 0, 0);
+            const QString target = QDir(out.path()).filePath(entry.browser + name);
+            QString error;
+            ASSERT_TRUE(ExtractCachedBody(entry, target, &error)) << qPrintable(error);
+            EXPECT_EQ(readFile(target), readFile(kFixtures + QStringLiteral("/served/") + name))
+                << qPrintable(entry.file);
+        });
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files).size(), 4);
 }
 
@@ -121,13 +129,14 @@ TEST(CacheEntries, GzipBodiesAreDecompressedOnExtraction)
     QDir().mkpath(entries);
     const QByteArray movie = QByteArray("FWS") + QByteArray(5000, 'z');
     const QByteArray key = ":http://h/packed.swf";
-    const QString name = QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().toUpper());
-    ASSERT_TRUE(writeFile(QDir(entries).filePath(name),
-                          firefoxEntry(key, gzip(movie), "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    const QString name = QString::fromLatin1(
+        QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().toUpper());
+    ASSERT_TRUE(
+        writeFile(QDir(entries).filePath(name),
+                  firefoxEntry(key, gzip(movie), "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
     std::optional<CacheEntry> found;
-    CacheEnumerator(CacheEnumerator::CachesBelow(folder.path())).EnumerateEntries([&](const CacheEntry& entry, bool&) {
-        found = entry;
-    });
+    CacheEnumerator(CacheEnumerator::CachesBelow(folder.path()))
+        .EnumerateEntries([&](const CacheEntry& entry, bool&) { found = entry; });
     ASSERT_TRUE(found);
     const QString target = QDir(folder.path()).filePath(QStringLiteral("packed.swf"));
     ASSERT_TRUE(ExtractCachedBody(*found, target));
@@ -139,10 +148,16 @@ TEST(CacheEntries, GzipBodiesAreDecompressedOnExtraction)
 TEST(CacheEntries, TruncatedAndCorruptedEntriesNeverBreakTheReaders)
 {
     QList<std::pair<QByteArray, bool>> samples;
-    for (const QString& file : QDir(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data")).entryList({QStringLiteral("*_0")}))
-        samples.append({readFile(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/") + file), true});
-    for (const QString& file : QDir(kFixtures + QStringLiteral("/firefox/cache2/entries")).entryList(QDir::Files))
-        samples.append({readFile(kFixtures + QStringLiteral("/firefox/cache2/entries/") + file), false});
+    for (const QString& file :
+         QDir(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data"))
+             .entryList({QStringLiteral("*_0")}))
+        samples.append(
+            {readFile(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/") + file),
+             true});
+    for (const QString& file :
+         QDir(kFixtures + QStringLiteral("/firefox/cache2/entries")).entryList(QDir::Files))
+        samples.append(
+            {readFile(kFixtures + QStringLiteral("/firefox/cache2/entries/") + file), false});
     ASSERT_EQ(samples.size(), 7);
 
     QRandomGenerator random(1207);
@@ -158,7 +173,8 @@ TEST(CacheEntries, TruncatedAndCorruptedEntriesNeverBreakTheReaders)
             return entry.has_value();
         };
         ASSERT_TRUE(parse(bytes));
-        for (qsizetype cut = 0; cut < bytes.size(); cut += std::max<qsizetype>(1, bytes.size() / 300))
+        for (qsizetype cut = 0; cut < bytes.size();
+             cut += std::max<qsizetype>(1, bytes.size() / 300))
             accepted += parse(bytes.left(cut));
         for (int flip = 0; flip < 2000; ++flip) {
             QByteArray damaged = bytes;
@@ -175,23 +191,29 @@ TEST(CacheEntries, TheWalkSkipsWhatIsNotARegularEntryFile)
     QTemporaryDir folder;
     const QString data = QDir(folder.path()).filePath(QStringLiteral("Default/Cache/Cache_Data"));
     QDir().mkpath(data);
-    QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/index"), data + QStringLiteral("/index"));
+    QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/index"),
+                data + QStringLiteral("/index"));
     // A FIFO named like an entry must not block the walk; a link is not followed.
-    ASSERT_EQ(::mkfifo(QFile::encodeName(data + QStringLiteral("/00000000000000aa_0")).constData(), 0600), 0);
-    ASSERT_TRUE(QFile::link(QStringLiteral("/etc/passwd"), data + QStringLiteral("/00000000000000bb_0")));
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(data + QStringLiteral("/00000000000000aa_0")).constData(), 0600),
+        0);
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("/etc/passwd"), data + QStringLiteral("/00000000000000bb_0")));
     ASSERT_TRUE(writeFile(data + QStringLiteral("/00000000000000cc_0"), "garbage"));
     const QString real = QDir(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data"))
                              .entryList({QStringLiteral("*_0")})
                              .first();
-    QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/") + real, data + u'/' + real);
+    QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/") + real,
+                data + u'/' + real);
     EXPECT_EQ(urlsIn(folder.path()).size(), 1);
 
     bool cancelledAfterOne = true;
     int seen = 0;
-    CacheEnumerator(CacheEnumerator::CachesBelow(kFixtures)).EnumerateEntries([&](const CacheEntry&, bool& cancel) {
-        ++seen;
-        cancel = true;
-    });
+    CacheEnumerator(CacheEnumerator::CachesBelow(kFixtures))
+        .EnumerateEntries([&](const CacheEntry&, bool& cancel) {
+            ++seen;
+            cancel = true;
+        });
     EXPECT_EQ(seen, 1) << "cancel ends the walk";
     EXPECT_TRUE(cancelledAfterOne);
     EXPECT_FALSE(CacheEnumerator({}).LibraryFound());
@@ -203,14 +225,16 @@ TEST(CachePass, ListsTheSitesMoviesOnceWithoutTheirQuery)
     DetectionResults results;
     const QString host = CacheHostOf(QStringLiteral("http://host/dir/page.html"));
     EXPECT_EQ(host, QStringLiteral("host"));
-    for (const char* url : {"http://host/a/movie.swf?v=2", "http://host/b/UPPER.SWF", "http://host/c/x.swf#frag",
-                            "http://elsewhere/m.swf", "http://otherhost.com/n.swf", "http://host/a/movie.swf",
-                            "http://host/a/Movie.swf"})
+    for (const char* url :
+         {"http://host/a/movie.swf?v=2", "http://host/b/UPPER.SWF", "http://host/c/x.swf#frag",
+          "http://elsewhere/m.swf", "http://otherhost.com/n.swf", "http://host/a/movie.swf",
+          "http://host/a/Movie.swf"})
         CachePassEntry(entryWithUrl(url), host, false, results);
     QStringList addresses;
     for (const ResultRow& row : results.rows())
         addresses << row.address;
-    EXPECT_EQ(addresses, (QStringList{"http://host/a/movie.swf", "http://otherhost.com/n.swf", "http://host/a/Movie.swf"}));
+    EXPECT_EQ(addresses, (QStringList{"http://host/a/movie.swf", "http://otherhost.com/n.swf",
+                                      "http://host/a/Movie.swf"}));
     EXPECT_EQ(results.rows().first().saveAs, QStringLiteral("movie.swf"));
     EXPECT_TRUE(results.rows().first().category.isEmpty());
     EXPECT_FALSE(results.rows().first().checked);
@@ -218,9 +242,11 @@ TEST(CachePass, ListsTheSitesMoviesOnceWithoutTheirQuery)
     DetectionResults everything;
     CachePassEntry(entryWithUrl("http://elsewhere/m.swf"), QString(), true, everything);
     CachePassEntry(entryWithUrl("http://elsewhere/m.swf"), QString(), false, everything);
-    EXPECT_EQ(everything.rows().size(), 1) << "an empty host matches nothing unless every host is wanted";
+    EXPECT_EQ(everything.rows().size(), 1)
+        << "an empty host matches nothing unless every host is wanted";
 
-    EXPECT_EQ(CacheHostOf(QStringLiteral("https://secure.example/x")), QStringLiteral("secure.example"));
+    EXPECT_EQ(CacheHostOf(QStringLiteral("https://secure.example/x")),
+              QStringLiteral("secure.example"));
     EXPECT_EQ(CacheHostOf(QStringLiteral("plain.example")), QStringLiteral("plain.example"));
 }
 
@@ -235,12 +261,15 @@ TEST(CacheDiscovery, FindsChromiumProfilesAndFirefoxProfilesOfTheUser)
     QDir().mkpath(chromium);
     QDir().mkpath(codeCache);
     for (const QString& folder : {chromium, codeCache})
-        QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/index"), folder + QStringLiteral("/index"));
+        QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/index"),
+                    folder + QStringLiteral("/index"));
     // A Firefox profile named by profiles.ini, its cache below the cache home.
     QDir().mkpath(configHome + QStringLiteral("/mozilla/firefox"));
     ASSERT_TRUE(writeFile(configHome + QStringLiteral("/mozilla/firefox/profiles.ini"),
-                          "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\nIsRelative=1\nPath=abcd.default\n"));
-    const QString firefox = cacheHome + QStringLiteral("/mozilla/firefox/abcd.default/cache2/entries");
+                          "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName="
+                          "default\nIsRelative=1\nPath=abcd.default\n"));
+    const QString firefox =
+        cacheHome + QStringLiteral("/mozilla/firefox/abcd.default/cache2/entries");
     QDir().mkpath(firefox);
 
     const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");

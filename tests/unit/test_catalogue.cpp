@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+
 #include <random>
 
 namespace {
@@ -17,7 +19,6 @@ protected:
                                     QStringLiteral("Fun"), QStringLiteral("Downloading"),
                                     QStringLiteral("Downloaded"), QStringLiteral("Deleted")})
             catalogue.AddCategory(CategoryNamed(name));
-        catalogue.setRefreshItemList([this] { ++refreshes; });
     }
 
     static ItemRecord item(const QString& url, char state = 'N')
@@ -39,7 +40,7 @@ protected:
     ScriptedPrompt prompt;
     OptionsRecord options = DefaultOptions();
     Catalogue catalogue{prompt, options};
-    int refreshes = 0;
+    QSignalSpy appended{&catalogue, &Catalogue::itemAppended};
 };
 
 const QString kDuplicateQuestion =
@@ -75,17 +76,20 @@ TEST_F(CatalogueTest, AddItemFromUrlFilesANewItemInItsCategory)
     const ItemRecord& added = catalogue.item(index);
     EXPECT_EQ(FieldText(added.FileName), QStringLiteral("movie.swf"));
     EXPECT_EQ(FieldText(added.Category), QStringLiteral("Downloaded"));
-    EXPECT_EQ(FieldText(added.Folder),
-              FieldText(catalogue.category(catalogue.FindCategory(QStringLiteral("Downloaded"))).Folder));
+    EXPECT_EQ(
+        FieldText(added.Folder),
+        FieldText(catalogue.category(catalogue.FindCategory(QStringLiteral("Downloaded"))).Folder));
     EXPECT_EQ(FieldText(added.Folder), DefaultSaveFolder());
     EXPECT_EQ(added.state(), ItemState::New);
     EXPECT_EQ(FieldText(added.Comment), QString());
     EXPECT_EQ(added.StartNow, 0);
-    EXPECT_EQ(refreshes, 1);
+    ASSERT_EQ(appended.count(), 1) << "the views hear of the new item";
+    EXPECT_EQ(appended.at(0).at(0).toInt(), 0);
     EXPECT_TRUE(prompt.messages.empty()) << "the added pop-up is off by default";
 
-    EXPECT_EQ(FieldText(catalogue.item(catalogue.AddItemFromUrl(QStringLiteral("nomovie"),
-                                                                QStringLiteral("game")))
+    EXPECT_EQ(FieldText(catalogue
+                            .item(catalogue.AddItemFromUrl(QStringLiteral("nomovie"),
+                                                           QStringLiteral("game")))
                             .FileName),
               QStringLiteral("nomovie"));
     EXPECT_EQ(FieldText(catalogue.item(1).Folder), DefaultSaveFolder() + QStringLiteral("Game/"));
@@ -137,7 +141,8 @@ TEST_F(CatalogueTest, CategoryFoldersFollowTheFolderRule)
         return FieldText(catalogue.category(catalogue.FindCategory(name)).Folder);
     };
     EXPECT_EQ(folderOf(QStringLiteral("swf")), QStringLiteral("/data/swf/"));
-    EXPECT_EQ(folderOf(QStringLiteral("cartoons")), DefaultSaveFolder() + QStringLiteral(" Cartoons/"))
+    EXPECT_EQ(folderOf(QStringLiteral("cartoons")),
+              DefaultSaveFolder() + QStringLiteral(" Cartoons/"))
         << "the name goes into the folder as stored, untrimmed";
     EXPECT_EQ(folderOf(QStringLiteral("Downloaded")), DefaultSaveFolder());
 
@@ -152,12 +157,13 @@ TEST_F(CatalogueTest, CategoryFoldersFollowTheFolderRule)
 
 TEST_F(CatalogueTest, BuiltInCategoriesCannotBeRemovedAndItemsKeepTheirCategory)
 {
-    for (const QString& name : {QStringLiteral("Downloaded"), QStringLiteral("downloading "),
-                                QStringLiteral("Deleted")})
+    for (const QString& name :
+         {QStringLiteral("Downloaded"), QStringLiteral("downloading "), QStringLiteral("Deleted")})
         EXPECT_FALSE(catalogue.RemoveCategory(name));
     EXPECT_EQ(catalogue.categoryCount(), 6);
 
-    const int index = catalogue.AddItemFromUrl(QStringLiteral("http://a.com/g.swf"), QStringLiteral("Game"));
+    const int index =
+        catalogue.AddItemFromUrl(QStringLiteral("http://a.com/g.swf"), QStringLiteral("Game"));
     EXPECT_TRUE(catalogue.RemoveCategory(QStringLiteral(" GAME")));
     EXPECT_EQ(catalogue.FindCategory(QStringLiteral("Game")), -1);
     EXPECT_EQ(FieldText(catalogue.item(index).Category), QStringLiteral("Game"));
@@ -232,4 +238,44 @@ TEST_F(CatalogueTest, SetItemStateStoresTheLetter)
     catalogue.SetItemState(0, ItemState::Failed);
     EXPECT_EQ(catalogue.itemState(0), ItemState::Failed);
     EXPECT_EQ(catalogue.item(0).State, 'F');
+}
+
+TEST_F(CatalogueTest, ListenersHearEachChangeWithThePositionsItTouched)
+{
+    QSignalSpy changed(&catalogue, &Catalogue::itemChanged);
+    QSignalSpy removed(&catalogue, &Catalogue::itemsRemoved);
+    QSignalSpy reset(&catalogue, &Catalogue::itemsReset);
+    for (int i = 0; i < 6; ++i)
+        catalogue.AppendItem(item(QStringLiteral("http://a/%1").arg(i), 'P'));
+    EXPECT_EQ(appended.count(), 6);
+
+    catalogue.SetItemState(2, ItemState::Pending);
+    EXPECT_EQ(changed.count(), 0) << "the same letter again changes nothing";
+    catalogue.SetItemState(2, ItemState::Downloaded);
+    ItemRecord edited = catalogue.item(4);
+    SetFieldText(edited.Comment, QStringLiteral("note"));
+    catalogue.updateItem(4, edited);
+    ASSERT_EQ(changed.count(), 2);
+    EXPECT_EQ(changed.at(0).at(0).toInt(), 2);
+    EXPECT_EQ(changed.at(1).at(0).toInt(), 4);
+
+    // Removals name the positions the items had before, ascending, in one notice per call.
+    catalogue.RemoveItemsByUrl({QStringLiteral("http://a/4"), QStringLiteral("HTTP://A/1 "),
+                                QStringLiteral("http://a/nowhere")});
+    catalogue.RemoveItemByUrl(QStringLiteral("http://a/0"));
+    ASSERT_EQ(removed.count(), 2);
+    EXPECT_EQ(removed.at(0).at(0).value<QList<int>>(), (QList<int>{1, 4}));
+    EXPECT_EQ(removed.at(1).at(0).value<QList<int>>(), (QList<int>{0}));
+    catalogue.RemoveItemsByUrl({QStringLiteral("http://a/nowhere")});
+    EXPECT_EQ(removed.count(), 2) << "nothing removed, nothing said";
+
+    // A duplicate taken again leaves its old place and comes in at the end.
+    prompt.answer({true});
+    catalogue.AppendItem(item(QStringLiteral("http://a/2")));
+    ASSERT_EQ(removed.count(), 3);
+    EXPECT_EQ(removed.at(2).at(0).value<QList<int>>(), (QList<int>{0})) << "2, 3, 5 were left";
+    EXPECT_EQ(appended.last().at(0).toInt(), catalogue.itemCount() - 1);
+
+    catalogue.clearItems();
+    EXPECT_EQ(reset.count(), 1);
 }

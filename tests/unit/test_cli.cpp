@@ -77,10 +77,12 @@ TEST_F(CliTest, JsonOutputsCarryEveryField)
     EXPECT_EQ(item[QStringLiteral("fileName")].toString(), QStringLiteral("x.swf"));
     EXPECT_EQ(item[QStringLiteral("comment")].toString(), QString());
     EXPECT_EQ(item[QStringLiteral("startNow")].toInt(-1), 0);
-    EXPECT_TRUE(item[QStringLiteral("folder")].toString().endsWith(QStringLiteral("/clipvault/Fun/")));
+    EXPECT_TRUE(
+        item[QStringLiteral("folder")].toString().endsWith(QStringLiteral("/clipvault/Fun/")));
 
     const QJsonArray categories =
-        QJsonDocument::fromJson(runHere({"catalogue", "categories", "--json"}).out.toUtf8()).array();
+        QJsonDocument::fromJson(runHere({"catalogue", "categories", "--json"}).out.toUtf8())
+            .array();
     ASSERT_EQ(categories.size(), 6);
     EXPECT_EQ(categories[0].toObject()[QStringLiteral("name")].toString(), QStringLiteral("Mtv"));
     EXPECT_EQ(categories[0].toObject()[QStringLiteral("tag")].toInt(-1), 0);
@@ -92,10 +94,13 @@ TEST_F(CliTest, DuplicatesNeedReplaceAndUnknownCategoriesFail)
     const CliRun again = runHere({"catalogue", "add", "http://A.com/x.swf", "--category", "Mtv"});
     EXPECT_EQ(again.code, 1);
     EXPECT_TRUE(again.err.contains(QStringLiteral("--replace")));
-    EXPECT_EQ(runHere({"catalogue", "add", "http://A.com/x.swf", "--category", "Mtv", "--replace"}).code, 0);
+    EXPECT_EQ(
+        runHere({"catalogue", "add", "http://A.com/x.swf", "--category", "Mtv", "--replace"}).code,
+        0);
     EXPECT_TRUE(runHere({"catalogue", "list"}).out.startsWith(QStringLiteral("N\tMtv\t")));
 
-    const CliRun unknown = runHere({"catalogue", "add", "http://a.com/z.swf", "--category", "Nope"});
+    const CliRun unknown =
+        runHere({"catalogue", "add", "http://a.com/z.swf", "--category", "Nope"});
     EXPECT_EQ(unknown.code, 1);
     EXPECT_EQ(unknown.err.count(u'\n'), 1) << "one line: " << qPrintable(unknown.err);
 }
@@ -127,8 +132,10 @@ TEST_F(CliTest, ScansPagesFromFilesAndStandardInput)
     const QString page = QDir(folder.path()).filePath(QStringLiteral("page.html"));
     ASSERT_TRUE(writeFile(page, "<embed src='b.swf'><embed src=\"A.swf\"><iframe src='f.html'>"));
     EXPECT_EQ(run({"scan-html", "--base", "http://h/d/p.html", page}).out,
-              QStringLiteral("http://h/d/b.swf\nhttp://h/d/A.swf\n")) << "the address added last stands at the end";
-    EXPECT_EQ(run({"scan-frames", page, "--base", "http://h/d/p.html"}).out, QStringLiteral("http://h/d/f.html\n"));
+              QStringLiteral("http://h/d/b.swf\nhttp://h/d/A.swf\n"))
+        << "the address added last stands at the end";
+    EXPECT_EQ(run({"scan-frames", page, "--base", "http://h/d/p.html"}).out,
+              QStringLiteral("http://h/d/f.html\n"));
     EXPECT_EQ(run({"scan-html", page}).code, 2) << "--base is required";
     EXPECT_EQ(run({"scan-html", "--base", "http://h/", "/nonexistent/page.html"}).code, 1);
 }
@@ -136,11 +143,12 @@ TEST_F(CliTest, ScansPagesFromFilesAndStandardInput)
 TEST_F(CliTest, TellsAMoviesFacts)
 {
     const QString movie = QDir(folder.path()).filePath(QStringLiteral("m.swf"));
-    SwfSpec spec;
-    spec.signature = "CWS";
-    spec.frameCount = 12;
-    ASSERT_TRUE(writeFile(movie, WriteSwf(spec)));
-    const QJsonObject facts = QJsonDocument::fromJson(run({"swf-info", movie, "--json"}).out.toUtf8()).object();
+    SwfMovie compressed;
+    compressed.signature = "CWS";
+    compressed.frameCount = 12;
+    ASSERT_TRUE(writeFile(movie, WriteSwf(compressed)));
+    const QJsonObject facts =
+        QJsonDocument::fromJson(run({"swf-info", movie, "--json"}).out.toUtf8()).object();
     EXPECT_EQ(facts[QStringLiteral("signature")].toString(), QStringLiteral("CWS"));
     EXPECT_EQ(facts[QStringLiteral("version")].toInt(), 10);
     EXPECT_EQ(facts[QStringLiteral("width")].toDouble(), 550);
@@ -159,14 +167,20 @@ TEST_F(CliTest, ListsAndExtractsCachedMovies)
     const CliRun list = run({"cache", "list", "--dir", cache, "--browser", "chromium"});
     EXPECT_EQ(list.code, 0);
     EXPECT_EQ(list.out.split(u'\n', Qt::SkipEmptyParts).size(), 2);
-    EXPECT_TRUE(list.out.contains(QStringLiteral("http://127.0.0.1:8766/red.swf\n"))) << "listed without its query";
-    EXPECT_EQ(run({"cache", "list", "--dir", cache, "--all"}).out.split(u'\n', Qt::SkipEmptyParts).size(), 7);
-    EXPECT_TRUE(run({"cache", "list", "--dir", cache, "--host", "elsewhere.example"}).out.isEmpty());
+    EXPECT_TRUE(list.out.contains(QStringLiteral("http://127.0.0.1:8766/red.swf\n")))
+        << "listed without its query";
+    EXPECT_EQ(
+        run({"cache", "list", "--dir", cache, "--all"}).out.split(u'\n', Qt::SkipEmptyParts).size(),
+        7);
+    EXPECT_TRUE(
+        run({"cache", "list", "--dir", cache, "--host", "elsewhere.example"}).out.isEmpty());
 
     const QString out = QDir(folder.path()).filePath(QStringLiteral("big.swf"));
-    EXPECT_EQ(run({"cache", "extract", "--dir", cache, "http://127.0.0.1:8766/big.swf", out}).out, QStringLiteral("20000\n"));
+    EXPECT_EQ(run({"cache", "extract", "--dir", cache, "http://127.0.0.1:8766/big.swf", out}).out,
+              QStringLiteral("20000\n"));
     EXPECT_EQ(readFile(out), readFile(cache + QStringLiteral("/served/big.swf")));
-    EXPECT_EQ(run({"cache", "extract", "--dir", cache, "http://127.0.0.1:8766/none.swf", out}).code, 1);
+    EXPECT_EQ(run({"cache", "extract", "--dir", cache, "http://127.0.0.1:8766/none.swf", out}).code,
+              1);
     EXPECT_EQ(run({"cache", "list", "--dir", folder.path()}).code, 1) << "no cache there";
     EXPECT_EQ(run({"cache", "list", "--browser", "opera"}).code, 2);
 }

@@ -9,7 +9,9 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 
 #include <chrono>
 #include <mutex>
@@ -27,36 +29,62 @@ protected:
         SetFieldText(game.Folder, QDir(folder.path()).filePath(QStringLiteral("deep/er/Game/")));
         catalogue.AddCategory(game);
         catalogue.AddCategory(CategoryNamed(QStringLiteral("Downloaded")));
-        catalogue.setRefreshItemList([this] { ++refreshes; });
 
+        // A movie that never comes: the transfer hangs until the server lets go.
+        server.server().Get(
+            "/hung.swf", [this](const httplib::Request&, httplib::Response& response) {
+                {
+                    std::lock_guard lock(mutex);
+                    requests.push_back("hung");
+                }
+                response.set_chunked_content_provider("application/x-shockwave-flash",
+                                                      [this](size_t, httplib::DataSink&) {
+                                                          while (server.stalling())
+                                                              std::this_thread::sleep_for(20ms);
+                                                          return false;
+                                                      });
+            });
         // Every movie answers after a short pause, so that several downloads overlap in time.
-        server.server().Get(R"(/(\w+)\.swf)", [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                std::lock_guard lock(mutex);
-                requests.push_back(request.matches[1]);
-            }
-            std::this_thread::sleep_for(150ms);
-            if (request.matches[1] == "broken") {
-                response.status = 500;
-                return;
-            }
-            response.set_content("FWS movie " + std::string(request.matches[1]), "application/x-shockwave-flash");
-        });
+        server.server().Get(R"(/(\w+)\.swf)",
+                            [this](const httplib::Request& request, httplib::Response& response) {
+                                {
+                                    std::lock_guard lock(mutex);
+                                    requests.push_back(request.matches[1]);
+                                }
+                                std::this_thread::sleep_for(150ms);
+                                if (request.matches[1] == "broken") {
+                                    response.status = 500;
+                                    return;
+                                }
+                                response.set_content("FWS movie " + std::string(request.matches[1]),
+                                                     "application/x-shockwave-flash");
+                            });
         server.start();
     }
 
+    /// Waits until the queue has run dry; generous, for a loaded machine.
+    bool waitUntilFinished() { return !flow.isBusy() || finished.wait(60000); }
+
     int add(const char* name)
     {
-        return catalogue.AddItemFromUrl(QString::fromStdString(server.url(std::string("/") + name + ".swf")),
-                                        QStringLiteral("Game"));
+        return catalogue.AddItemFromUrl(
+            QString::fromStdString(server.url(std::string("/") + name + ".swf")),
+            QStringLiteral("Game"));
+    }
+    std::size_t requestCount()
+    {
+        std::lock_guard lock(mutex);
+        return requests.size();
     }
     QString gameFile(const char* name) const
     {
-        return QDir(folder.path()).filePath(QStringLiteral("deep/er/Game/%1.swf").arg(QLatin1String(name)));
+        return QDir(folder.path())
+            .filePath(QStringLiteral("deep/er/Game/%1.swf").arg(QLatin1String(name)));
     }
     ItemState stateOf(const char* name) const
     {
-        const int index = catalogue.FindItemByUrl(QString::fromStdString(server.url(std::string("/") + name + ".swf")));
+        const int index = catalogue.FindItemByUrl(
+            QString::fromStdString(server.url(std::string("/") + name + ".swf")));
         return index < 0 ? ItemState{} : catalogue.item(index).state();
     }
 
@@ -65,10 +93,11 @@ protected:
     OptionsRecord options = DefaultOptions();
     Catalogue catalogue{prompt, options};
     DownloadFlow flow{catalogue, options, prompt};
+    QSignalSpy finished{&flow, &DownloadFlow::finished};
+    QSignalSpy changed{&catalogue, &Catalogue::itemChanged};
     TestServer server;
     std::mutex mutex;
     std::vector<std::string> requests;
-    int refreshes = 0;
 };
 
 } // namespace
@@ -78,12 +107,14 @@ TEST_F(DownloadFlowTest, ADownloadCreatesTheFolderAndFilesTheItem)
     options.NotifyTaskFinished = 1;
     const int index = add("one");
     flow.StartItemDownload(index);
+    EXPECT_TRUE(flow.isBusy()) << "the transfer runs in the background";
+    ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("one"), ItemState::Downloaded);
     EXPECT_EQ(readFile(gameFile("one")), QByteArray("FWS movie one"));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text, gameFile("one") + QStringLiteral(" save complete!"));
     EXPECT_EQ(prompt.messages[0].caption, QStringLiteral("Information"));
-    EXPECT_GT(refreshes, 1);
+    EXPECT_GE(changed.count(), 1) << "the views hear of the settled state";
     EXPECT_FALSE(flow.isBusy());
 }
 
@@ -92,11 +123,12 @@ TEST_F(DownloadFlowTest, AFailedDownloadMarksTheItemFailedAndSaysSoWhenAsked)
     options.NotifyTaskFailed = 1;
     const int index = add("broken");
     flow.StartItemDownload(index);
+    ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("broken"), ItemState::Failed);
     EXPECT_FALSE(QFile::exists(gameFile("broken")));
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0].text,
-              QString::fromStdString(server.url("/broken.swf")) + QStringLiteral(" download failed!"));
+    EXPECT_EQ(prompt.messages[0].text, QString::fromStdString(server.url("/broken.swf")) +
+                                           QStringLiteral(" download failed!"));
 }
 
 TEST_F(DownloadFlowTest, StartsDuringADownloadAreQueuedAndRunInOrder)
@@ -104,15 +136,23 @@ TEST_F(DownloadFlowTest, StartsDuringADownloadAreQueuedAndRunInOrder)
     const int first = add("first");
     const int second = add("second");
     const int third = add("third");
-    // While the first transfer runs, the user asks for the other two (and the second twice).
-    QTimer::singleShot(50, [&] {
-        flow.StartItemDownload(second);
-        flow.StartItemDownload(third);
-        flow.StartItemDownload(second);
-        EXPECT_EQ(flow.queuedCount(), 2);
-        EXPECT_EQ(catalogue.item(second).state(), ItemState::New) << "queued items keep their state";
-    });
+    options.NotifyTaskFinished = 1;
+    // The next transfer is under way before the user reads about the one that ended.
+    std::vector<bool> busyWhenTold;
+    prompt.onMessage = [&] {
+        busyWhenTold.push_back(flow.isBusy());
+    };
+    // While the first transfer runs, the user asks for the other two (and each of them twice).
     flow.StartItemDownload(first);
+    flow.StartItemDownload(second);
+    flow.StartItemDownload(third);
+    flow.StartItemDownload(second);
+    flow.StartItemDownload(first);
+    EXPECT_EQ(flow.queuedCount(), 2) << "a running or waiting item is not queued again";
+    EXPECT_EQ(catalogue.item(second).state(), ItemState::New) << "queued items keep their state";
+    ASSERT_TRUE(waitUntilFinished());
+    EXPECT_EQ(finished.count(), 1) << "the queue ran dry once";
+    EXPECT_EQ(busyWhenTold, (std::vector<bool>{true, true, false}));
     EXPECT_EQ(requests, (std::vector<std::string>{"first", "second", "third"}));
     for (const char* name : {"first", "second", "third"}) {
         EXPECT_EQ(stateOf(name), ItemState::Downloaded) << name;
@@ -124,20 +164,22 @@ TEST_F(DownloadFlowTest, AnItemRemovedDuringItsDownloadIsLeftAlone)
 {
     const int doomed = add("doomed");
     const int kept = add("kept");
-    QTimer::singleShot(50, [&] {
-        flow.StartItemDownload(kept);
-        catalogue.RemoveItemByUrl(QString::fromStdString(server.url("/doomed.swf")));
-    });
     flow.StartItemDownload(doomed);
+    flow.StartItemDownload(kept);
+    catalogue.RemoveItemByUrl(QString::fromStdString(server.url("/doomed.swf")));
+    ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(catalogue.itemCount(), 1);
-    EXPECT_EQ(stateOf("kept"), ItemState::Downloaded) << "the queue goes on by URL, not by position";
+    EXPECT_EQ(stateOf("kept"), ItemState::Downloaded)
+        << "the queue goes on by URL, not by position";
 }
 
 TEST_F(DownloadFlowTest, AFullPathFileNameIsDownloadedThere)
 {
     const QString path = QDir(folder.path()).filePath(QStringLiteral("elsewhere/chosen.swf"));
-    const int index = catalogue.AddItemFromUrlAs(QString::fromStdString(server.url("/one.swf")), {}, path);
+    const int index =
+        catalogue.AddItemFromUrlAs(QString::fromStdString(server.url("/one.swf")), {}, path);
     flow.StartItemDownload(index);
+    ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(readFile(path), QByteArray("FWS movie one"));
     EXPECT_EQ(stateOf("one"), ItemState::Downloaded);
 }
@@ -152,6 +194,31 @@ TEST_F(DownloadFlowTest, AFolderThatCannotBeMadeStopsBeforeTheTransfer)
                                                QStringLiteral("Blocked"));
     catalogue.SetItemState(index, ItemState::Pending);
     flow.StartItemDownload(index);
+    EXPECT_FALSE(flow.isBusy());
+    EXPECT_EQ(finished.count(), 1) << "the queue is dry at once";
     EXPECT_EQ(catalogue.item(index).state(), ItemState::Pending);
     EXPECT_TRUE(requests.empty());
+}
+
+TEST_F(DownloadFlowTest, AFlowEndedDuringAHungTransferLetsGoAtOnceAndLeavesNoPartFile)
+{
+    auto hungFlow = std::make_unique<DownloadFlow>(catalogue, options, prompt);
+    const int index = add("hung");
+    hungFlow->StartItemDownload(index);
+    QElapsedTimer deadline;
+    deadline.start();
+    while (requestCount() == 0 && deadline.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(requestCount(), 1u) << "the server never saw the request";
+
+    // The program ends (its window closed): the transfer is cancelled, not waited for (the
+    // stall time-out is a minute; the server here never lets go on its own).
+    deadline.restart();
+    hungFlow.reset();
+    EXPECT_LT(deadline.elapsed(), 30000);
+    EXPECT_EQ(stateOf("hung"), ItemState::New) << "the item waits for its next download";
+    EXPECT_FALSE(QFile::exists(gameFile("hung")));
+    EXPECT_TRUE(QDir(QDir(folder.path()).filePath(QStringLiteral("deep/er/Game")))
+                    .entryList(QDir::Files)
+                    .isEmpty());
 }

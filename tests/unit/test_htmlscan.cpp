@@ -20,43 +20,51 @@ QStringList frames(const QByteArray& page, const QString& address)
 
 QString movieFor(const char* address, const char* reference)
 {
-    const QStringList found = movies(QByteArray("<embed src=\"") + reference + ".swf\">", QString::fromLatin1(address));
+    const QStringList found =
+        movies(QByteArray("<embed src=\"") + reference + ".swf\">", QString::fromLatin1(address));
     return found.value(0);
 }
 
 QString frameFor(const char* address, const char* reference)
 {
-    return frames(QByteArray("<iframe src=\"") + reference + "\">", QString::fromLatin1(address)).value(0);
+    return frames(QByteArray("<iframe src=\"") + reference + "\">", QString::fromLatin1(address))
+        .value(0);
 }
 
 } // namespace
 
 TEST(HtmlScan, RelativeMovieReferencesResolveAgainstThePage)
 {
-    EXPECT_EQ(movieFor("http://host/dir/page.html?id=3", "intro"), QStringLiteral("http://host/dir/intro.swf"));
+    EXPECT_EQ(movieFor("http://host/dir/page.html?id=3", "intro"),
+              QStringLiteral("http://host/dir/intro.swf"));
     EXPECT_EQ(movieFor("http://host", "intro"), QStringLiteral("http://host/intro.swf"));
     EXPECT_EQ(movieFor("http://host/", "intro"), QStringLiteral("http://host/intro.swf"));
     EXPECT_EQ(movieFor("http://host/a/p.html", "/m"), QStringLiteral("http://host/m.swf"));
     EXPECT_EQ(movieFor("http://host/a/p.html", "../m"), QStringLiteral("http://host/m.swf"));
-    EXPECT_EQ(movieFor("http://host/a/b/p.html", "./x/../m"), QStringLiteral("http://host/a/b/m.swf"));
+    EXPECT_EQ(movieFor("http://host/a/b/p.html", "./x/../m"),
+              QStringLiteral("http://host/a/b/m.swf"));
     EXPECT_EQ(movieFor("host", "m"), QStringLiteral("http://host/m.swf"));
     EXPECT_EQ(movieFor("host/p.html", "m"), QStringLiteral("http://host/m.swf"));
     EXPECT_EQ(movieFor("host/d/p.html", "m"), QStringLiteral("http://host/d/m.swf"));
     EXPECT_EQ(movieFor("any", "http://other/x"), QStringLiteral("http://other/x.swf"));
     EXPECT_EQ(movieFor("https://secure/a/p.html", "//cdn/m"), QStringLiteral("https://cdn/m.swf"));
     EXPECT_EQ(movieFor("https://secure/a/p.html", "m"), QStringLiteral("https://secure/a/m.swf"));
-    EXPECT_EQ(movieFor("http://host/p.html", "www.other.com/m"), QStringLiteral("http://www.other.com/m.swf"));
-    EXPECT_EQ(movieFor("http://host/p.html", "movies/www/m"), QStringLiteral("http://host/movies/www/m.swf"))
+    EXPECT_EQ(movieFor("http://host/p.html", "www.other.com/m"),
+              QStringLiteral("http://www.other.com/m.swf"));
+    EXPECT_EQ(movieFor("http://host/p.html", "movies/www/m"),
+              QStringLiteral("http://host/movies/www/m.swf"))
         << "a www inside a path no longer makes it absolute";
 }
 
 TEST(HtmlScan, RelativeFrameReferencesResolveAgainstThePage)
 {
-    EXPECT_EQ(frameFor("http://host/dir/page.html", "frame.html"), QStringLiteral("http://host/dir/frame.html"));
+    EXPECT_EQ(frameFor("http://host/dir/page.html", "frame.html"),
+              QStringLiteral("http://host/dir/frame.html"));
     EXPECT_EQ(frameFor("http://host", "f.html"), QStringLiteral("http://host/f.html"));
     EXPECT_EQ(frameFor("host", "f.html"), QStringLiteral("http://host/f.html"));
     EXPECT_EQ(frameFor("host/d/p.html", "f.html"), QStringLiteral("http://host/d/f.html"));
-    EXPECT_EQ(frameFor("http://host/d/p.html", "HTTPS://Other/Page.html"), QStringLiteral("HTTPS://Other/Page.html"));
+    EXPECT_EQ(frameFor("http://host/d/p.html", "HTTPS://Other/Page.html"),
+              QStringLiteral("HTTPS://Other/Page.html"));
 }
 
 TEST(HtmlScan, TheWorkedExample)
@@ -76,7 +84,8 @@ TEST(HtmlScan, AddressesKeepTheCaseTheyWereWrittenIn)
 
 TEST(HtmlScan, OnlyQuotedReferencesAreFound)
 {
-    EXPECT_EQ(movies("<embed src=a.swf> <embed src=\"b.swf?x=1\"> <embed src='c.swf'>", QStringLiteral("http://h/")),
+    EXPECT_EQ(movies("<embed src=a.swf> <embed src=\"b.swf?x=1\"> <embed src='c.swf'>",
+                     QStringLiteral("http://h/")),
               QStringList{"http://h/c.swf"});
     EXPECT_TRUE(movies("ends with movie.swf", QStringLiteral("http://h/")).isEmpty());
     EXPECT_TRUE(movies("ends with 'movie.swf   ", QStringLiteral("http://h/")).isEmpty());
@@ -88,7 +97,8 @@ TEST(HtmlScan, AReferenceWithoutItsOpeningQuoteStartsAfterThePreviousMarker)
     // right behind that marker, its closing apostrophe included.
     EXPECT_EQ(movies("'a.swf'b.swf\"", QStringLiteral("http://h/")),
               (QStringList{"http://h/a.swf", "http://h/'b.swf"}));
-    EXPECT_EQ(movies("x/first.swf'", QStringLiteral("http://h/")), QStringList{"http://h/x/first.swf"})
+    EXPECT_EQ(movies("x/first.swf'", QStringLiteral("http://h/")),
+              QStringList{"http://h/x/first.swf"})
         << "the first marker without an opening quote runs from the start of the text";
 }
 
@@ -96,7 +106,8 @@ TEST(HtmlScan, AMoviePageIsItsOwnOnlyResult)
 {
     EXPECT_EQ(movies("<embed src='other.swf'>", QStringLiteral("http://h/play/movie.swf?level=2")),
               QStringList{"http://h/play/movie.swf?level=2"});
-    EXPECT_EQ(movies("<embed src='other.swf'>", QStringLiteral("http://h/movie.SWF")), QStringList{"http://h/other.swf"})
+    EXPECT_EQ(movies("<embed src='other.swf'>", QStringLiteral("http://h/movie.SWF")),
+              QStringList{"http://h/other.swf"})
         << "the test of the page address is case-sensitive";
 }
 
@@ -116,13 +127,15 @@ TEST(HtmlScan, RepeatsAreDroppedAndTheOrderIsTheScannersOwn)
 
 TEST(HtmlScan, FramesFollowTheIframeRules)
 {
-    const QByteArray page = "<IFRAME name=a SRC = \r\n\"one.html \">\n"
-                            "<iframe width=3><img src='pic.png'>\n" // no src in the iframe: the image's
-                            "<iframe src=two.html>\n"                  // unquoted
-                            "<iframe src=\"\">\n"                       // empty: nothing
-                            "<iframe src='three.html'>";
+    const QByteArray page =
+        "<IFRAME name=a SRC = \r\n\"one.html \">\n"
+        "<iframe width=3><img src='pic.png'>\n" // no src in the iframe: the image's
+        "<iframe src=two.html>\n"               // unquoted
+        "<iframe src=\"\">\n"                   // empty: nothing
+        "<iframe src='three.html'>";
     EXPECT_EQ(frames(page, QStringLiteral("http://h/d/p.html")),
-              (QStringList{"http://h/d/one.html", "http://h/d/pic.png", "http://h/d/two.html", "http://h/d/three.html"}));
+              (QStringList{"http://h/d/one.html", "http://h/d/pic.png", "http://h/d/two.html",
+                           "http://h/d/three.html"}));
     EXPECT_TRUE(frames("<p>no frames</p>", QStringLiteral("http://h/")).isEmpty());
     EXPECT_TRUE(frames("<iframe width=1>", QStringLiteral("http://h/")).isEmpty());
     EXPECT_TRUE(frames("<iframe src='never closed", QStringLiteral("http://h/")).isEmpty());
@@ -137,7 +150,8 @@ TEST(HtmlScan, PathologicalPagesStayLinear)
         page += unit;
     EXPECT_TRUE(movies(page, QStringLiteral("http://h/")).isEmpty());
     // Many markers in one stretch without any quote.
-    EXPECT_TRUE(movies(QByteArray(200000, 'x').replace("xxxx", ".swf"), QStringLiteral("http://h/")).isEmpty());
+    EXPECT_TRUE(movies(QByteArray(200000, 'x').replace("xxxx", ".swf"), QStringLiteral("http://h/"))
+                    .isEmpty());
 }
 
 TEST(UrlResolve, FollowsRfc3986)
@@ -152,5 +166,6 @@ TEST(UrlResolve, FollowsRfc3986)
     EXPECT_EQ(ResolveReference(base, QStringLiteral("../g")), QStringLiteral("http://a/b/g"));
     EXPECT_EQ(ResolveReference(base, QStringLiteral("../..")), QStringLiteral("http://a/"));
     EXPECT_EQ(ResolveReference(base, QStringLiteral("../../../g")), QStringLiteral("http://a/g"));
-    EXPECT_EQ(ResolveReference(base, QStringLiteral("g;x=1/../y")), QStringLiteral("http://a/b/c/y"));
+    EXPECT_EQ(ResolveReference(base, QStringLiteral("g;x=1/../y")),
+              QStringLiteral("http://a/b/c/y"));
 }

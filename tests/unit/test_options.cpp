@@ -93,8 +93,10 @@ TEST(DataFolder, TheDebuggingPortCanBeSetInTheConfigurationFile)
 {
     QTemporaryDir folder;
     EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 0);
-    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")), "[General]\ndebuggingPort=9333\n"));
+    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")),
+                          "[General]\ndebuggingPort=9333\n"));
     EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 9333);
-    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")), "[General]\ndebuggingPort=99999\n"));
+    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")),
+                          "[General]\ndebuggingPort=99999\n"));
     EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 0) << "not a port";
 }

@@ -14,7 +14,10 @@ namespace {
 class StoreTest : public ::testing::Test
 {
 protected:
-    QString path(const char* name) const { return QDir(folder.path()).filePath(QLatin1String(name)); }
+    QString path(const char* name) const
+    {
+        return QDir(folder.path()).filePath(QLatin1String(name));
+    }
     QString itemsLog() const { return path("downloading.log"); }
     QString categoriesLog() const { return path("category.log"); }
 
@@ -67,8 +70,10 @@ TEST_F(StoreTest, FirstRunHasTheFirstRunAndBuiltInCategoriesAndNoItems)
     load();
     EXPECT_FALSE(itemsResult.existed);
     EXPECT_EQ(catalogue->itemCount(), 0);
-    EXPECT_EQ(categoryNames(), (QStringList{"Mtv", "Game", "Fun", "Downloading", "Downloaded", "Deleted"}));
-    EXPECT_EQ(FieldText(catalogue->category(1).Folder), DefaultSaveFolder() + QStringLiteral("Game/"));
+    EXPECT_EQ(categoryNames(),
+              (QStringList{"Mtv", "Game", "Fun", "Downloading", "Downloaded", "Deleted"}));
+    EXPECT_EQ(FieldText(catalogue->category(1).Folder),
+              DefaultSaveFolder() + QStringLiteral("Game/"));
     EXPECT_TRUE(store->unreadableNotice().isEmpty());
     EXPECT_FALSE(QFile::exists(itemsLog())) << "loading writes nothing";
 }
@@ -89,7 +94,8 @@ TEST_F(StoreTest, HandMadeLogsLoadFieldByFieldAndSaveBackByteForByte)
     EXPECT_EQ(ItemFilePath(catalogue->item(2)), QStringLiteral("/abs/three.swf"));
     EXPECT_EQ(catalogue->item(2).StartNow, 1);
     EXPECT_EQ(catalogue->category(0).Tag, 5);
-    EXPECT_EQ(categoryNames(), (QStringList{"Game", "Fun", "Mtv", "Downloading", "Downloaded", "Deleted"}));
+    EXPECT_EQ(categoryNames(),
+              (QStringList{"Game", "Fun", "Mtv", "Downloading", "Downloaded", "Deleted"}));
 
     ASSERT_TRUE(store->SaveItems(*catalogue));
     ASSERT_TRUE(store->SaveCategories(*catalogue));
@@ -116,9 +122,11 @@ TEST_F(StoreTest, LoadedFoldersAreCompletedAndRepeatsAreDropped)
                               categoryBytes(" swf ", "/other/")));
     load();
     EXPECT_EQ(FieldText(catalogue->category(0).Folder), QStringLiteral("/data/swf/"));
-    EXPECT_EQ(FieldText(catalogue->category(1).Folder), DefaultSaveFolder() + QStringLiteral("Cartoons/"));
+    EXPECT_EQ(FieldText(catalogue->category(1).Folder),
+              DefaultSaveFolder() + QStringLiteral("Cartoons/"));
     EXPECT_EQ(FieldText(catalogue->category(2).Folder), DefaultSaveFolder());
-    EXPECT_EQ(categoryNames(), (QStringList{"Swf", "Cartoons", "Downloaded", "Downloading", "Deleted"}));
+    EXPECT_EQ(categoryNames(),
+              (QStringList{"Swf", "Cartoons", "Downloaded", "Downloading", "Deleted"}));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text, QStringLiteral("The Category has exists!"));
 }
@@ -169,11 +177,11 @@ TEST_F(StoreTest, ATruncatedLogLoadsWhatItHoldsAndIsKeptAsideBeforeTheFirstSave)
 TEST_F(StoreTest, GarbageNegativeAndAbsurdCountsLoadNothingAndKeepEveryCopy)
 {
     const QByteArray cases[] = {
-        QByteArray("not a log"),                                     // shorter than a header
+        QByteArray("not a log"), // shorter than a header
         logHeaderBytes("clipvault", -4) + itemBytes('D', "u", "c", "f", "n"),
         logHeaderBytes("clipvault", 0x7fffffff),
-        QByteArray(5000, '\xff'),                                     // another kind of file
-        QByteArray(),                                                 // empty
+        QByteArray(5000, '\xff'), // another kind of file
+        QByteArray(),             // empty
     };
     int copies = 0;
     for (const QByteArray& bytes : cases) {
@@ -184,8 +192,9 @@ TEST_F(StoreTest, GarbageNegativeAndAbsurdCountsLoadNothingAndKeepEveryCopy)
         EXPECT_FALSE(store->unreadableNotice().isEmpty());
         ASSERT_TRUE(store->SaveItems(*catalogue));
         ++copies;
-        const QString copy = copies == 1 ? UnreadableCopyPath(itemsLog())
-                                         : UnreadableCopyPath(itemsLog()) + u'.' + QString::number(copies);
+        const QString copy = copies == 1
+                                 ? UnreadableCopyPath(itemsLog())
+                                 : UnreadableCopyPath(itemsLog()) + u'.' + QString::number(copies);
         EXPECT_EQ(readFile(copy), bytes) << "copy " << copies;
     }
 }

@@ -7,15 +7,15 @@
 TEST(SwfInfo, ReadsTheHeaderOfPlainAndCompressedMovies)
 {
     for (const char* signature : {"FWS", "CWS", "ZWS"}) {
-        SwfSpec spec;
-        spec.signature = signature;
-        spec.version = 9;
-        spec.widthPixels = 640;
-        spec.heightPixels = 480;
-        spec.frameRate = 12.5;
-        spec.frameCount = 37;
+        SwfMovie movie;
+        movie.signature = signature;
+        movie.version = 9;
+        movie.widthPixels = 640;
+        movie.heightPixels = 480;
+        movie.frameRate = 12.5;
+        movie.frameCount = 37;
         QString error;
-        const auto info = ReadSwfInfo(WriteSwf(spec), &error);
+        const auto info = ReadSwfInfo(WriteSwf(movie), &error);
         ASSERT_TRUE(info) << signature << ": " << qPrintable(error);
         EXPECT_EQ(info->signature, QString::fromLatin1(signature));
         EXPECT_EQ(info->version, 9);
@@ -34,9 +34,9 @@ TEST(SwfInfo, RefusesWhatIsNotAMovie)
     EXPECT_FALSE(ReadSwfInfo("FWS", &error));
     EXPECT_FALSE(ReadSwfInfo(QByteArray(), &error));
 
-    const QByteArray movie = WriteSwf(SwfSpec{});
+    const QByteArray movie = WriteSwf(SwfMovie{});
     EXPECT_FALSE(ReadSwfInfo(movie.left(10), &error)) << "cut inside the frame rectangle";
-    QByteArray garbled = WriteSwf(SwfSpec{"CWS"});
+    QByteArray garbled = WriteSwf(SwfMovie{"CWS"});
     garbled.replace(8, 6, "garble");
     EXPECT_FALSE(ReadSwfInfo(garbled, &error)) << "a broken zlib stream";
     EXPECT_FALSE(ReadSwfInfoFromFile(QStringLiteral("/nonexistent/movie.swf"), &error));

@@ -21,7 +21,8 @@ std::optional<QJsonArray> DevToolsClient::pages() const
         return std::nullopt;
     QNetworkAccessManager network;
     network.setProxy(QNetworkProxy::NoProxy);
-    QNetworkReply* reply = network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(m_port))));
+    QNetworkReply* reply = network.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(m_port))));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(m_timeoutMs, &loop, &QEventLoop::quit);
@@ -37,7 +38,8 @@ std::optional<QJsonArray> DevToolsClient::pages() const
     for (const QJsonValue& target : document.array()) {
         const QJsonObject object = target.toObject();
         const QString url = object.value(QStringLiteral("url")).toString();
-        if (object.value(QStringLiteral("type")).toString() != u"page" || url.startsWith(QStringLiteral("devtools://")) ||
+        if (object.value(QStringLiteral("type")).toString() != u"page" ||
+            url.startsWith(QStringLiteral("devtools://")) ||
             url.startsWith(QStringLiteral("chrome-extension://")) ||
             object.value(QStringLiteral("webSocketDebuggerUrl")).toString().isEmpty())
             continue;
@@ -46,18 +48,21 @@ std::optional<QJsonArray> DevToolsClient::pages() const
     return pages;
 }
 
-std::optional<QJsonValue> DevToolsClient::evaluate(const QString& webSocketUrl, const QString& expression) const
+std::optional<QJsonValue> DevToolsClient::evaluate(const QString& webSocketUrl,
+                                                   const QString& expression) const
 {
     // No Origin header: the browser refuses foreign origins unless told to allow them.
     QWebSocket socket(QString(), QWebSocketProtocol::VersionLatest);
     std::optional<QJsonValue> result;
     QEventLoop loop;
     QObject::connect(&socket, &QWebSocket::connected, [&] {
-        const QJsonObject call{{QStringLiteral("id"), 1},
-                               {QStringLiteral("method"), QStringLiteral("Runtime.evaluate")},
-                               {QStringLiteral("params"), QJsonObject{{QStringLiteral("expression"), expression},
-                                                                      {QStringLiteral("returnByValue"), true}}}};
-        socket.sendTextMessage(QString::fromUtf8(QJsonDocument(call).toJson(QJsonDocument::Compact)));
+        const QJsonObject call{
+            {QStringLiteral("id"), 1},
+            {QStringLiteral("method"), QStringLiteral("Runtime.evaluate")},
+            {QStringLiteral("params"), QJsonObject{{QStringLiteral("expression"), expression},
+                                                   {QStringLiteral("returnByValue"), true}}}};
+        socket.sendTextMessage(
+            QString::fromUtf8(QJsonDocument(call).toJson(QJsonDocument::Compact)));
     });
     QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& message) {
         const QJsonObject reply = QJsonDocument::fromJson(message.toUtf8()).object();
@@ -65,7 +70,8 @@ std::optional<QJsonValue> DevToolsClient::evaluate(const QString& webSocketUrl, 
             return; // an event
         const QJsonObject evaluated = reply.value(QStringLiteral("result")).toObject();
         if (!evaluated.contains(QStringLiteral("exceptionDetails")))
-            result = evaluated.value(QStringLiteral("result")).toObject().value(QStringLiteral("value"));
+            result =
+                evaluated.value(QStringLiteral("result")).toObject().value(QStringLiteral("value"));
         loop.quit();
     });
     QObject::connect(&socket, &QWebSocket::disconnected, &loop, &QEventLoop::quit);

@@ -19,7 +19,8 @@ public:
     std::optional<QJsonArray> pages() const;
 
     /// Evaluates an expression in the page behind `webSocketUrl` and returns its value (by value).
-    std::optional<QJsonValue> evaluate(const QString& webSocketUrl, const QString& expression) const;
+    std::optional<QJsonValue> evaluate(const QString& webSocketUrl,
+                                       const QString& expression) const;
 
 private:
     quint16 m_port;

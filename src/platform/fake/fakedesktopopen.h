@@ -4,7 +4,10 @@
 
 #include <QStringList>
 
-/// Records what the program asked the desktop to open, for tests.
+#include <utility>
+#include <vector>
+
+/// Records what the program asked the desktop to open or start, for tests.
 class FakeDesktopOpen final : public DesktopOpen
 {
 public:
@@ -13,5 +16,12 @@ public:
         opened << path;
         return true;
     }
+    bool startDetached(const QString& program, const QStringList& arguments) override
+    {
+        started.emplace_back(program, arguments);
+        return startSucceeds;
+    }
     QStringList opened;
+    std::vector<std::pair<QString, QStringList>> started;
+    bool startSucceeds = true;
 };

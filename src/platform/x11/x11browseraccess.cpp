@@ -27,15 +27,17 @@ struct DisplayCloser
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
-std::vector<unsigned long> windowProperty(Display* display, Window window, const char* name, Atom type)
+std::vector<unsigned long> windowProperty(Display* display, Window window, const char* name,
+                                          Atom type)
 {
     Atom actualType = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     std::vector<unsigned long> values;
-    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 65536, False, type, &actualType,
-                           &format, &count, &after, &data) == Success && data && format == 32) {
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 65536, False,
+                           type, &actualType, &format, &count, &after, &data) == Success &&
+        data && format == 32) {
         const auto* longs = reinterpret_cast<const unsigned long*>(data);
         values.assign(longs, longs + count);
     }
@@ -49,7 +51,8 @@ QString wmClassOf(Display* display, Window window)
     XClassHint hint{};
     if (!XGetClassHint(display, window, &hint))
         return {};
-    const QString text = QString::fromLocal8Bit(hint.res_name) + u' ' + QString::fromLocal8Bit(hint.res_class);
+    const QString text =
+        QString::fromLocal8Bit(hint.res_name) + u' ' + QString::fromLocal8Bit(hint.res_class);
     XFree(hint.res_name);
     XFree(hint.res_class);
     return text;
@@ -149,9 +152,11 @@ BrowserWindow X11BrowserAccess::FindBrowserFrame()
     if (!display)
         return found;
     const Window root = DefaultRootWindow(display.get());
-    std::vector<unsigned long> candidates = windowProperty(display.get(), root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    std::vector<unsigned long> candidates =
+        windowProperty(display.get(), root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
     // Then the others, topmost first.
-    const std::vector<unsigned long> stacking = windowProperty(display.get(), root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    const std::vector<unsigned long> stacking =
+        windowProperty(display.get(), root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
     candidates.insert(candidates.end(), stacking.rbegin(), stacking.rend());
     for (unsigned long window : candidates) {
         const QString wmClass = wmClassOf(display.get(), window);
@@ -176,8 +181,9 @@ QString X11BrowserAccess::visiblePage(quint16 port, QString* url)
     for (const QJsonValue& value : *pages) {
         const QJsonObject page = value.toObject();
         const QString socket = page.value(QStringLiteral("webSocketDebuggerUrl")).toString();
-        if (client.evaluate(socket, QStringLiteral("document.visibilityState")).value_or(QJsonValue()).toString() ==
-            u"visible") {
+        if (client.evaluate(socket, QStringLiteral("document.visibilityState"))
+                .value_or(QJsonValue())
+                .toString() == u"visible") {
             if (url)
                 *url = page.value(QStringLiteral("url")).toString();
             return socket;
@@ -191,15 +197,21 @@ namespace {
 /// Where the page's viewport is, from the page's own account of its window.
 std::optional<ViewportGeometry> pageGeometry(const DevToolsClient& client, const QString& page)
 {
-    const QJsonObject metrics = client.evaluate(page, QString::fromLatin1(kMetricsScript)).value_or(QJsonValue()).toObject();
+    const QJsonObject metrics = client.evaluate(page, QString::fromLatin1(kMetricsScript))
+                                    .value_or(QJsonValue())
+                                    .toObject();
     if (metrics.isEmpty())
         return std::nullopt;
-    auto number = [&](const char* key) { return metrics.value(QLatin1String(key)).toDouble(); };
+    auto number = [&](const char* key) {
+        return metrics.value(QLatin1String(key)).toDouble();
+    };
     ViewportGeometry geometry = ViewportGeometry::fromWindowMetrics(
-        {number("x"), number("y")}, {number("ow"), number("oh")}, {number("iw"), number("ih")}, number("dpr"), 1);
+        {number("x"), number("y")}, {number("ow"), number("oh")}, {number("iw"), number("ih")},
+        number("dpr"), 1);
     const QJsonObject origin = metrics.value(QStringLiteral("origin")).toObject();
     if (!origin.isEmpty())
-        geometry.originDip = QPointF(origin.value(QStringLiteral("x")).toDouble(), origin.value(QStringLiteral("y")).toDouble());
+        geometry.originDip = QPointF(origin.value(QStringLiteral("x")).toDouble(),
+                                     origin.value(QStringLiteral("y")).toDouble());
     return geometry;
 }
 
@@ -229,14 +241,19 @@ std::optional<MovieAtPoint> X11BrowserAccess::movieAt(QPoint screen, bool pause)
                                .arg(css.x())
                                .arg(css.y())
                                .arg(pause ? QStringLiteral("true") : QStringLiteral("false"));
-    const QJsonObject hit = client.evaluate(document->webSocketUrl, script).value_or(QJsonValue()).toObject();
+    const QJsonObject hit =
+        client.evaluate(document->webSocketUrl, script).value_or(QJsonValue()).toObject();
     if (hit.isEmpty())
         return std::nullopt;
-    auto number = [&](const char* key) { return hit.value(QLatin1String(key)).toDouble(); };
+    auto number = [&](const char* key) {
+        return hit.value(QLatin1String(key)).toDouble();
+    };
     MovieAtPoint movie;
     movie.address = hit.value(QStringLiteral("address")).toString();
     movie.screenRect =
-        geometry->cssToScreen(QRectF(number("left"), number("top"), number("width"), number("height"))).toAlignedRect();
+        geometry
+            ->cssToScreen(QRectF(number("left"), number("top"), number("width"), number("height")))
+            .toAlignedRect();
     return movie;
 }
 
@@ -269,11 +286,13 @@ qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
     if (!display)
         return 0;
     const Window root = DefaultRootWindow(display.get());
-    const std::vector<unsigned long> stacking = windowProperty(display.get(), root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    const std::vector<unsigned long> stacking =
+        windowProperty(display.get(), root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
     // Topmost first: the first mapped client whose area holds the point is the one under it.
     for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
         XWindowAttributes attributes{};
-        if (!XGetWindowAttributes(display.get(), *it, &attributes) || attributes.map_state != IsViewable)
+        if (!XGetWindowAttributes(display.get(), *it, &attributes) ||
+            attributes.map_state != IsViewable)
             continue;
         int x = 0, y = 0;
         Window child = 0;

@@ -47,8 +47,8 @@ uint16_t numLockMask(xcb_connection_t* connection)
     const xcb_keycode_t numLock = keycodeFor(connection, kKeysymNumLock);
     if (numLock == 0)
         return 0;
-    XcbReply<xcb_get_modifier_mapping_reply_t> reply(xcb_get_modifier_mapping_reply(
-        connection, xcb_get_modifier_mapping(connection), nullptr));
+    XcbReply<xcb_get_modifier_mapping_reply_t> reply(
+        xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
     if (!reply)
         return 0;
     const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
@@ -67,8 +67,8 @@ uint16_t numLockMask(xcb_connection_t* connection)
 X11HotKey::X11HotKey(QObject* parent)
     : HotKey(parent)
 {
-    if (auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                            : nullptr) {
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         m_connection = x11->connection();
         if (m_connection)
             m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
@@ -105,8 +105,8 @@ bool X11HotKey::registerKey()
     bool taken = true;
     for (uint16_t modifiers : lockModifierCombinations()) {
         const xcb_void_cookie_t cookie =
-            xcb_grab_key_checked(m_connection, 1, m_root, modifiers, m_keycode,
-                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+            xcb_grab_key_checked(m_connection, 1, m_root, modifiers, m_keycode, XCB_GRAB_MODE_ASYNC,
+                                 XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookie)) {
             std::free(error);
             taken = false;

@@ -7,4 +7,5 @@ class XdgDesktopOpen final : public DesktopOpen
 {
 public:
     bool open(const QString& path) override;
+    bool startDetached(const QString& program, const QStringList& arguments) override;
 };

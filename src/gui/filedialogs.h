@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+/// The file and folder pickers the windows open. The program answers with Qt's dialogs; tests
+/// hand in their answers instead.
+class FileDialogs
+{
+public:
+    virtual ~FileDialogs() = default;
+    /// Where to save a snapshot ("*.jpg"); empty when the user cancelled.
+    virtual QString chooseSnapshotFile(QWidget* owner) = 0;
+    /// A movie to play ("*.swf"); empty when the user cancelled.
+    virtual QString chooseMovie(QWidget* owner) = 0;
+    /// A folder, under the prompt; empty when the user cancelled.
+    virtual QString browseForFolder(QWidget* owner, const QString& prompt) = 0;
+};
+
+/// The pickers as Qt's file dialogs.
+class QtFileDialogs final : public FileDialogs
+{
+public:
+    QString chooseSnapshotFile(QWidget* owner) override;
+    QString chooseMovie(QWidget* owner) override;
+    QString browseForFolder(QWidget* owner, const QString& prompt) override;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "filedialogs.h"
+
+#include <QStringList>
+
+/// Answers the file and folder pickers with what the test set, and records each opening.
+class ScriptedDialogs final : public FileDialogs
+{
+public:
+    QString chooseSnapshotFile(QWidget*) override
+    {
+        opened << QStringLiteral("snapshot");
+        return snapshotFile;
+    }
+    QString chooseMovie(QWidget*) override
+    {
+        opened << QStringLiteral("movie");
+        return movie;
+    }
+    QString browseForFolder(QWidget*, const QString& prompt) override
+    {
+        opened << QStringLiteral("folder");
+        folderPrompts << prompt;
+        return folder;
+    }
+
+    QString snapshotFile; ///< empty: the user cancels
+    QString movie;
+    QString folder;
+    QStringList opened;        ///< "snapshot", "movie" or "folder", in order
+    QStringList folderPrompts; ///< the prompts the folder picker showed
+};
