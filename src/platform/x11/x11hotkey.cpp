@@ -128,7 +128,9 @@ void X11HotKey::unregisterKey()
         return;
     for (uint16_t modifiers : lockModifierCombinations())
         xcb_ungrab_key(m_connection, m_keycode, m_root, modifiers);
-    xcb_flush(m_connection);
+    // A round trip: once this returns the server has let the key go, so a press from now on
+    // reaches the focused window and never a later grab of ours.
+    std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     if (qGuiApp)
         qGuiApp->removeNativeEventFilter(this);
     m_registered = false;
