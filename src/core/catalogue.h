@@ -85,17 +85,24 @@ public:
     void updateCategory(int index, const CategoryRecord& record);
     void clearCategories();
 
-    /// Runs `change` (a load of many records) with the signals held back, then announces the
-    /// result once: views refill once instead of following every record.
+    enum class List
+    {
+        Items,
+        Categories
+    };
+    /// Runs `change` (a load of many records into `list`) with the signals held back, then
+    /// announces that list once: views refill once instead of following every record.
     template <typename Change>
-    void changeInBulk(Change&& change)
+    void changeInBulk(List list, Change&& change)
     {
         {
             const QSignalBlocker quiet(this);
             change();
         }
-        emit itemsReset();
-        emit categoriesChanged();
+        if (list == List::Items)
+            emit itemsReset();
+        else
+            emit categoriesChanged();
     }
 
     UserPrompt& prompt() const { return m_prompt; }

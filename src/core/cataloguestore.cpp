@@ -84,7 +84,7 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
         m_items.result = {};
         return m_items.result;
     }
-    catalogue.changeInBulk([&] {
+    catalogue.changeInBulk(Catalogue::List::Items, [&] {
         catalogue.clearItems();
         m_items.result = readLog<ItemRecord>(
             m_items, [&](const ItemRecord& record) { catalogue.AppendItem(record); },
@@ -95,7 +95,7 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
 
 LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
 {
-    catalogue.changeInBulk([&] {
+    catalogue.changeInBulk(Catalogue::List::Categories, [&] {
         if (QFile::exists(m_categories.path)) {
             catalogue.clearCategories();
             m_categories.result = readLog<CategoryRecord>(

@@ -42,7 +42,6 @@ public:
     /// Writes both logs without asking anything. Saving is possible only once the logs were
     /// read: a save before would replace the user's catalogue by an empty one.
     bool saveCatalogue(QString* error = nullptr);
-    bool isLoaded() const { return m_loaded; }
 
     /// What the user must hear once after start-up: options or logs that could not be read
     /// whole. Empty when all was well.

@@ -80,8 +80,7 @@ protected:
                     sink.write(head.data(), head.size());
                     return true;
                 }
-                for (int i = 0; i < 200 && server.stalling(); ++i)
-                    std::this_thread::sleep_for(50ms);
+                server.holdWhileStalling(10s);
                 return false;
             });
         });

@@ -298,12 +298,11 @@ TEST_F(MainWindowTest, ClosingDuringADownloadSavesTheLogsAndEndsTheTransfer)
     std::atomic<bool> asked{false};
     server.server().Get("/hung.swf", [&](const httplib::Request&, httplib::Response& response) {
         asked = true;
-        response.set_chunked_content_provider(
-            "application/x-shockwave-flash", [&](size_t, httplib::DataSink&) {
-                while (server.stalling())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                return false;
-            });
+        response.set_chunked_content_provider("application/x-shockwave-flash",
+                                              [&](size_t, httplib::DataSink&) {
+                                                  server.holdWhileStalling();
+                                                  return false;
+                                              });
     });
     server.start();
     start();

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -51,9 +53,23 @@ public:
         return m_scheme + "://127.0.0.1:" + std::to_string(m_port) + path;
     }
 
-    /// Handlers that stall poll this, so that the server can end without waiting for them.
+    /// Whether stalls still hold (handlers that dribble data test this between writes).
     bool stalling() const { return !m_released; }
-    void releaseStalls() { m_released = true; }
+    /// Holds a handler until the stalls are released (the server ends them on stop) or, at the
+    /// longest, for `limit`.
+    void holdWhileStalling(std::chrono::milliseconds limit = std::chrono::hours(1))
+    {
+        std::unique_lock lock(m_stallMutex);
+        m_stallEnded.wait_for(lock, limit, [this] { return m_released.load(); });
+    }
+    void releaseStalls()
+    {
+        {
+            std::lock_guard lock(m_stallMutex);
+            m_released = true;
+        }
+        m_stallEnded.notify_all();
+    }
 
 private:
     std::unique_ptr<httplib::Server> m_server;
@@ -61,4 +77,6 @@ private:
     std::thread m_thread;
     int m_port = 0;
     std::atomic<bool> m_released{false};
+    std::mutex m_stallMutex;
+    std::condition_variable m_stallEnded;
 };

@@ -1,20 +1,11 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QTest>
 
-#include <functional>
-
-/// Polls a condition, serving events in between, until it holds or the deadline passes. The
-/// deadline is generous: a loaded two-core machine runs these tests too.
-inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000)
+/// Qt's own polling wait (events are served while the condition is false), with a deadline
+/// generous enough for a loaded two-core machine.
+template <typename Condition>
+[[nodiscard]] bool waitUntil(Condition&& condition, int timeoutMs = 30000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return QTest::qWaitFor(std::forward<Condition>(condition), timeoutMs);
 }

@@ -39,8 +39,7 @@ protected:
                 }
                 response.set_chunked_content_provider("application/x-shockwave-flash",
                                                       [this](size_t, httplib::DataSink&) {
-                                                          while (server.stalling())
-                                                              std::this_thread::sleep_for(20ms);
+                                                          server.holdWhileStalling();
                                                           return false;
                                                       });
             });

@@ -238,8 +238,7 @@ TEST_F(HttpGetTest, AStalledServerFailsWithinTheTimeOutWhileEventsKeepFlowing)
     server.server().Get("/stall.swf", [this](const httplib::Request&, httplib::Response& response) {
         response.set_content_provider(1000, "application/x-shockwave-flash",
                                       [this](size_t, size_t, httplib::DataSink&) {
-                                          for (int i = 0; i < 600 && server.stalling(); ++i)
-                                              std::this_thread::sleep_for(50ms);
+                                          server.holdWhileStalling(30s);
                                           return false;
                                       });
     });
