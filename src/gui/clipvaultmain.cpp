@@ -220,6 +220,7 @@ void TClipVaultMain::ToggleMainWindow()
 
 void TClipVaultMain::minimizeToTray()
 {
+    m_putAway = true;
     // Without a tray to come back from, a minimized window keeps its taskbar button.
     if (m_tray->isAvailable())
         hide();
@@ -229,6 +230,7 @@ void TClipVaultMain::minimizeToTray()
 
 void TClipVaultMain::restoreFromTray()
 {
+    m_putAway = false;
     if (m_userState & Qt::WindowMaximized)
         showMaximized();
     else if (m_userState & Qt::WindowFullScreen)
@@ -242,8 +244,8 @@ void TClipVaultMain::restoreFromTray()
 void TClipVaultMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !m_recreating && !isMinimized() &&
-        isVisible())
+    if (event->type() == QEvent::WindowStateChange && !m_recreating && !m_putAway &&
+        !isMinimized() && isVisible())
         m_userState = windowState();
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->isAvailable())
         return;
@@ -378,6 +380,9 @@ bool TClipVaultMain::event(QEvent* event)
                 setWindowState(m_userState);
         });
     }
+    // Brought back from the taskbar and in use again: its state changes are the user's once more.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isMinimized())
+        m_putAway = false;
     return QMainWindow::event(event);
 }
 

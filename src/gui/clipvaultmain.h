@@ -132,4 +132,8 @@ private:
     /// and keeps it when the native window is created anew.
     Qt::WindowStates m_userState = Qt::WindowMaximized;
     bool m_recreating = false; ///< the native window is being created anew
+    /// Put away by F7 or the tray until brought back. Meanwhile the window manager's reports are
+    /// replies to that request (minimizing a maximized window passes through unmaximized states
+    /// on the way), not a state the user chose.
+    bool m_putAway = false;
 };
