@@ -73,7 +73,7 @@ int Catalogue::AddItemFromUrlAs(const QString& url, const QString& category,
     SetFieldBytes(record.Folder, FieldBytes(m_categories[categoryIndex].Folder));
 
     const int index = AppendItem(record);
-    if (m_options.NotifyTaskAdded)
+    if (index >= 0 && m_options.NotifyTaskAdded)
         m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"), kInformation);
     return index;
 }
@@ -219,27 +219,11 @@ void Catalogue::clearCategories()
     emit categoriesChanged();
 }
 
-namespace {
-
-// A folder that does not fit its field is cut on a character boundary and still ends in "/",
-// so that a file name is never glued onto a folder name.
-QString fittedFolder(const QString& folder)
-{
-    constexpr qsizetype capacity = sizeof(CategoryRecord::Folder) - 1;
-    const QByteArray bytes = folder.toUtf8();
-    if (bytes.size() <= capacity)
-        return folder;
-    const qsizetype cut = fieldtext::utf8PrefixLength(bytes, capacity - 1);
-    return QString::fromUtf8(bytes.first(cut)) + u'/';
-}
-
-} // namespace
-
 QString CompletedCategoryFolder(const QString& folder, const QString& name)
 {
     if (!folder.isEmpty())
-        return fittedFolder(folder.endsWith(u'/') ? folder : folder + u'/');
+        return folder.endsWith(u'/') ? folder : folder + u'/';
     if (IsBuiltInCategory(QByteArrayView(name.toUtf8())))
-        return fittedFolder(DefaultSaveFolder());
-    return fittedFolder(DefaultSaveFolder() + name + u'/');
+        return DefaultSaveFolder();
+    return DefaultSaveFolder() + name + u'/';
 }

@@ -2,12 +2,15 @@
 
 #include "atomicwrite.h"
 #include "catalogue.h"
+#include "companionfile.h"
 
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace {
@@ -22,6 +25,16 @@ QByteArray logHeader(const char* tag, qsizetype count)
     std::memcpy(header.data(), tag, std::strlen(tag));
     qToLittleEndian<qint32>(static_cast<qint32>(count), header.data() + 12);
     return header;
+}
+
+/// The whole values the log's companion holds for a log of `recordCount` records, by position.
+QHash<int, QList<WholeValue>> readCompanion(const QString& logPath, qint64 recordCount)
+{
+    QFile file(CompanionPath(logPath));
+    // Only a regular file: a FIFO or device under that name must not hold the load.
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return DecodeCompanion(file.readAll(), recordCount);
 }
 
 } // namespace
@@ -40,6 +53,7 @@ CatalogueStore::CatalogueStore(const QString& dataFolder)
 template <typename Record, typename Add>
 LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<void(int)>& reserve)
 {
+    using Stored = decltype(ToStored(std::declval<Record>()));
     LogLoadResult result;
     QFile file(log.path);
     if (!file.exists())
@@ -63,13 +77,20 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
         return result;
 
     result.announced = qFromLittleEndian<qint32>(data + 12);
-    const qint64 readable = (available - kHeaderSize) / static_cast<qint64>(sizeof(Record));
+    const qint64 readable = (available - kHeaderSize) / static_cast<qint64>(sizeof(Stored));
     const qint64 count = result.announced < 0 ? 0 : std::min(result.announced, readable);
+    const QHash<int, QList<WholeValue>> wholeValues = readCompanion(log.path, result.announced);
     reserve(static_cast<int>(count));
-    Record record;
+    Stored stored;
     for (qint64 i = 0; i < count; ++i) {
-        std::memcpy(&record, data + kHeaderSize + i * static_cast<qint64>(sizeof(Record)),
-                    sizeof record);
+        const uchar* bytes = data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored));
+        std::memcpy(&stored, bytes, sizeof stored);
+        Record record = FromStored(stored);
+        if (const auto values = wholeValues.constFind(static_cast<int>(i));
+            values != wholeValues.cend())
+            RestoreWholeValues(record,
+                               QByteArrayView(reinterpret_cast<const char*>(bytes), sizeof stored),
+                               *values);
         add(record);
         ++result.loaded;
     }
@@ -137,10 +158,28 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record
 {
     if (!keepOriginalAside(log, error))
         return false;
+    using Stored = decltype(ToStored(std::declval<Record>()));
     const QByteArray header = logHeader(tag, static_cast<qsizetype>(records.size()));
-    const QByteArrayView body(reinterpret_cast<const char*>(records.data()),
-                              static_cast<qsizetype>(records.size() * sizeof(Record)));
-    return WriteFileAtomically(log.path, {header, body}, error);
+    QByteArray body(static_cast<qsizetype>(records.size() * sizeof(Stored)), Qt::Uninitialized);
+    QList<WholeValue> wholeValues;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Stored stored = ToStored(records[i]);
+        std::memcpy(body.data() + i * sizeof(Stored), &stored, sizeof stored);
+        wholeValues << CutValuesOf(records[i], static_cast<int>(i));
+    }
+    // The companion goes first: a crash before the log follows leaves values whose digests the
+    // old log's records do not match, and those are ignored.
+    const QString companion = CompanionPath(log.path);
+    if (!wholeValues.isEmpty()) {
+        const QByteArray text = EncodeCompanion(static_cast<qint64>(records.size()), wholeValues);
+        if (!WriteFileAtomically(companion, {text}, error))
+            return false;
+    }
+    if (!WriteFileAtomically(log.path, {header, body}, error))
+        return false;
+    if (wholeValues.isEmpty() && QFile::exists(companion))
+        QFile::remove(companion);
+    return true;
 }
 
 bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)

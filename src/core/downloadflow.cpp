@@ -15,6 +15,14 @@ const QString kInformation = QStringLiteral("Information");
 
 } // namespace
 
+QString FailureMessage(const QString& url, const QString& reason)
+{
+    QString message = url + QStringLiteral(" download failed!");
+    if (!reason.isEmpty())
+        message += u'\n' + reason;
+    return message;
+}
+
 DownloadFlow::DownloadFlow(Catalogue& catalogue, const OptionsRecord& options, UserPrompt& prompt,
                            QObject* parent)
     : QObject(parent)
@@ -24,6 +32,7 @@ DownloadFlow::DownloadFlow(Catalogue& catalogue, const OptionsRecord& options, U
 {
     m_httpGet.AcceptTypes = QStringLiteral("*/*");
     m_httpGet.BinaryData = true;
+    m_httpGet.FlashMovieOnly = true;
     connect(&m_httpGet, &THTTPGet::OnDoneFile, this, &DownloadFlow::HTTPGetDoneFile);
     connect(&m_httpGet, &THTTPGet::OnError, this, &DownloadFlow::HTTPGetError);
     connect(&m_httpGet, &THTTPGet::idle, this, &DownloadFlow::transferEnded);
@@ -70,10 +79,17 @@ bool DownloadFlow::startOne(const QString& url)
         return false; // removed while it waited
     const ItemRecord& item = m_catalogue.item(index);
     const QString target = ItemFilePath(item);
-    // The folder the file goes into, with every missing parent; without it nothing starts and
-    // the item keeps its state.
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+    // The folder the file goes into, with every missing parent. A file standing in its path or a
+    // folder the user may not write fails the item at once, saying which folder.
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        m_catalogue.SetItemState(index, ItemState::Failed);
+        if (m_options.NotifyTaskFailed)
+            m_prompt.notify(FailureMessage(url, QStringLiteral("cannot create the folder ") +
+                                                    QDir::toNativeSeparators(folder)),
+                            kInformation);
         return false;
+    }
 
     m_runningUrl = url;
     m_runningName = FieldText(item.FileName);
@@ -97,7 +113,7 @@ void DownloadFlow::HTTPGetDoneFile(const QString& fileName, qint64)
 void DownloadFlow::HTTPGetError()
 {
     if (m_options.NotifyTaskFailed)
-        m_resultMessage = m_httpGet.URL + QStringLiteral(" download failed!");
+        m_resultMessage = FailureMessage(m_httpGet.URL, m_httpGet.errorString());
 }
 
 void DownloadFlow::transferEnded()

@@ -59,3 +59,6 @@ private:
     bool m_lastSucceeded = false;
     QString m_resultMessage; ///< what to tell the user about the transfer that just ended
 };
+
+/// The message of a failed download: "<url> download failed!", and why on a second line.
+QString FailureMessage(const QString& url, const QString& reason);

@@ -23,6 +23,15 @@ qsizetype utf8PrefixLength(QByteArrayView text, qsizetype capacity)
     return cut;
 }
 
+QByteArrayView beforeZero(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return text;
+    if (const void* nul = std::memchr(text.data(), 0, static_cast<std::size_t>(text.size())))
+        return text.first(static_cast<const char*>(nul) - text.data());
+    return text;
+}
+
 void write(char* field, std::size_t width, QByteArrayView text)
 {
     if (width == 0)
@@ -32,9 +41,7 @@ void write(char* field, std::size_t width, QByteArrayView text)
         field[0] = '\0';
         return;
     }
-    // A NUL inside the text would end the field there anyway; cut at it explicitly.
-    if (const void* nul = std::memchr(text.data(), 0, static_cast<std::size_t>(text.size())))
-        text = text.first(static_cast<const char*>(nul) - text.data());
+    text = beforeZero(text);
     const qsizetype length = utf8PrefixLength(text, static_cast<qsizetype>(width) - 1);
     if (length > 0)
         std::memcpy(field, text.data(), static_cast<std::size_t>(length));

@@ -42,6 +42,7 @@ void THTTPGet::StartTransfer()
     settings.referer = Referer;
     settings.caCertificates = CaCertificates;
     settings.binaryData = BinaryData;
+    settings.flashMovieOnly = FlashMovieOnly;
     settings.useCache = UseCache;
     settings.stallTimeout = StallTimeout;
 

@@ -11,12 +11,14 @@ struct TransferShared;
 /// Copies one web resource into one local file on a worker thread, one transfer at a time, and
 /// reports progress, success and failure on the thread that owns it.
 ///
-/// The file is written as "<FileName>.part" and renamed over FileName only when the whole body
-/// arrived, so a failed or cancelled transfer leaves no partial file and never destroys an older
-/// good one. Redirects are followed (at most 10), an explicit port is honoured, https works
-/// against the system's certificates, the desktop's proxy settings are used, a final status outside
-/// 2xx is a failure, and a transfer that cannot connect within 30 seconds or receives no byte for
-/// StallTimeout seconds fails.
+/// The file is written to a new partial file beside FileName, created exclusively under a name of
+/// its own, and renamed over FileName only when the whole body arrived, so a failed or cancelled
+/// transfer leaves no partial file and never destroys an older good one. An address is encoded
+/// as a browser would before it is asked for (spaces, non-ASCII paths and host names). Redirects
+/// are followed (at most 10), an explicit port is honoured, https works against the system's
+/// certificates, the desktop's proxy settings are used, a final status outside 2xx is a failure,
+/// and a transfer that cannot connect within 30 seconds or receives no byte for StallTimeout
+/// seconds fails.
 class THTTPGet final : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,9 @@ public:
     QString AcceptTypes = QStringLiteral("*/*");
     QString Agent = DefaultAgent();
     bool BinaryData = false; ///< a response without a Content-Length fails
+    /// A body that does not begin as a Flash movie does ("FWS", "CWS", "ZWS") fails: an error
+    /// page answered with 200, or an empty body, never replaces a movie.
+    bool FlashMovieOnly = false;
     QString URL;
     bool UseCache = false; ///< false: ask every cache on the way for a fresh copy
     QString FileName;      ///< full path of the target file

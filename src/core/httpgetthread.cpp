@@ -11,6 +11,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QUrl>
 
 namespace {
 
@@ -34,12 +36,22 @@ QString systemError(const QString& what, const QString& path)
 
 } // namespace
 
-QString NormalizedTransferUrl(const QString& url)
+QByteArray TransferUrl(const QString& url)
 {
-    const QString trimmed = url.trimmed();
-    if (trimmed.contains(QStringLiteral("://")))
-        return trimmed;
-    return QStringLiteral("http://") + trimmed;
+    QString trimmed = url.trimmed();
+    if (!trimmed.contains(QStringLiteral("://")))
+        trimmed.prepend(QStringLiteral("http://"));
+    // Tolerant parsing keeps valid escapes as they are and encodes what a URL may not hold.
+    const QUrl parsed(trimmed, QUrl::TolerantMode);
+    if (!parsed.isValid())
+        return trimmed.toUtf8(); // libcurl reports what is wrong with it
+    return parsed.toEncoded(QUrl::FullyEncoded);
+}
+
+bool BeginsAsFlashMovie(QByteArrayView head)
+{
+    return head.size() >= 3 && (head[0] == 'F' || head[0] == 'C' || head[0] == 'Z') &&
+           head[1] == 'W' && head[2] == 'S';
 }
 
 /// The state of one running transfer, reached from libcurl's callbacks.
@@ -50,17 +62,29 @@ struct THTTPGetThread::Transfer
     QString partPath;
     int fd = -1;
     bool responseChecked = false;
+    QByteArray head;       ///< the body's first bytes, while fewer than three arrived
     qint64 announced = -1; ///< Content-Length of the final response, -1 when unknown
     qint64 written = 0;
     QString error;
     QElapsedTimer sinceProgress;
 
-    bool openFile()
+    /// Creates the partial file new and exclusively, under a name no other transfer holds: a
+    /// file or link planted under a predictable name is never followed, truncated or removed.
+    bool openFile(const QString& target)
     {
-        fd = ::open(QFile::encodeName(partPath).constData(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            partPath = QStringLiteral("%1.%2.part")
+                           .arg(target)
+                           .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+            fd = ::open(QFile::encodeName(partPath).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
             error = systemError(QStringLiteral("cannot create"), partPath);
+            partPath.clear(); // not ours: never removed
+        }
         return fd >= 0;
     }
 
@@ -81,7 +105,19 @@ struct THTTPGetThread::Transfer
             error = QStringLiteral("the server did not announce the size of the file");
             return false;
         }
-        return openFile();
+        return openFile(self->m_settings.fileName);
+    }
+
+    /// A body that must be a Flash movie is judged by its first three bytes.
+    bool checkHead(const char* data, std::size_t size)
+    {
+        if (!self->m_settings.flashMovieOnly || head.size() >= 3)
+            return true;
+        head.append(data, static_cast<qsizetype>(std::min<std::size_t>(size, 3 - head.size())));
+        if (head.size() < 3 || BeginsAsFlashMovie(head))
+            return true;
+        error = QStringLiteral("not a Flash movie");
+        return false;
     }
 
     bool append(const char* data, std::size_t size)
@@ -143,7 +179,7 @@ bool THTTPGetThread::receive(Transfer& transfer, const char* data, std::size_t s
         return false;
     if (!transfer.responseChecked && !transfer.checkResponse())
         return false;
-    if (!transfer.append(data, size))
+    if (!transfer.checkHead(data, size) || !transfer.append(data, size))
         return false;
     if (transfer.sinceProgress.elapsed() >= kProgressIntervalMs) {
         transfer.sinceProgress.restart();
@@ -172,7 +208,6 @@ void THTTPGetThread::run()
 {
     Transfer transfer;
     transfer.self = this;
-    transfer.partPath = m_settings.fileName + QStringLiteral(".part");
     transfer.sinceProgress.start();
 
     const bool succeeded = perform(transfer);
@@ -188,7 +223,8 @@ void THTTPGetThread::run()
         }
         transfer.error = systemError(QStringLiteral("cannot replace"), m_settings.fileName);
     }
-    QFile::remove(transfer.partPath);
+    if (!transfer.partPath.isEmpty())
+        QFile::remove(transfer.partPath);
     m_shared->error = transfer.error;
 }
 
@@ -202,7 +238,7 @@ bool THTTPGetThread::perform(Transfer& transfer)
     transfer.curl = curl;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    const QByteArray url = NormalizedTransferUrl(m_settings.url).toUtf8();
+    const QByteArray url = TransferUrl(m_settings.url);
     const QByteArray agent = m_settings.agent.toUtf8();
     const QByteArray referer = m_settings.referer.toUtf8();
     const QByteArray userName = m_settings.userName.toUtf8();
@@ -259,6 +295,10 @@ bool THTTPGetThread::perform(Transfer& transfer)
     bool succeeded = result == CURLE_OK;
     if (succeeded && !transfer.responseChecked)
         succeeded = transfer.checkResponse(); // an empty body: still a file, if the answer is good
+    if (succeeded && m_settings.flashMovieOnly && !BeginsAsFlashMovie(transfer.head)) {
+        transfer.error = QStringLiteral("not a Flash movie");
+        succeeded = false;
+    }
     if (succeeded && transfer.announced >= 0 && transfer.written != transfer.announced) {
         transfer.error = QStringLiteral("the body had %1 of %2 bytes")
                              .arg(transfer.written)

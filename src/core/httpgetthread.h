@@ -40,6 +40,7 @@ struct TransferSettings
     QString referer;
     QString caCertificates;
     bool binaryData = false;
+    bool flashMovieOnly = false;
     bool useCache = false;
     int stallTimeout = 60;
 };
@@ -72,5 +73,10 @@ private:
     const std::shared_ptr<TransferShared> m_shared;
 };
 
-/// The URL as libcurl takes it: a URL without a scheme is a plain web address ("host/a.swf").
-QString NormalizedTransferUrl(const QString& url);
+/// The URL as libcurl takes it: a URL without a scheme is a plain web address ("host/a.swf"),
+/// and characters a URL may not hold are encoded as a browser would (percent-encoded UTF-8 in
+/// the path and query, an international host name in its ASCII form).
+QByteArray TransferUrl(const QString& url);
+
+/// Whether the bytes begin as a Flash movie does: "FWS" (plain), "CWS" (zlib) or "ZWS" (LZMA).
+bool BeginsAsFlashMovie(QByteArrayView head);

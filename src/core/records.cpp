@@ -6,16 +6,90 @@
 
 ItemRecord EmptyItemRecord()
 {
-    ItemRecord record;
-    std::memset(&record, 0, sizeof record);
-    return record;
+    return ItemRecord{};
 }
 
 CategoryRecord EmptyCategoryRecord()
 {
-    CategoryRecord record;
-    std::memset(&record, 0, sizeof record);
-    return record;
+    return CategoryRecord{};
+}
+
+namespace {
+
+// One copy for both directions: the stored bytes of a text field, and every other byte as is.
+template <std::size_t N>
+void copyField(char (&to)[N], const TextField<N>& from)
+{
+    std::memcpy(to, from.stored, N);
+}
+
+template <std::size_t N>
+void copyField(TextField<N>& to, const char (&from)[N])
+{
+    std::memcpy(to.stored, from, N);
+}
+
+template <typename T, std::size_t N>
+void copyField(T (&to)[N], const T (&from)[N])
+{
+    std::memcpy(to, from, sizeof to);
+}
+
+template <typename T>
+void copyField(T& to, const T& from)
+{
+    to = from;
+}
+
+template <typename To, typename From>
+To copiedItem(const From& from)
+{
+    To to;
+    copyField(to.reserved0, from.reserved0);
+    copyField(to.State, from.State);
+    copyField(to.reserved1, from.reserved1);
+    copyField(to.Url, from.Url);
+    copyField(to.Category, from.Category);
+    copyField(to.Folder, from.Folder);
+    copyField(to.FileName, from.FileName);
+    copyField(to.reserved2, from.reserved2);
+    copyField(to.Comment, from.Comment);
+    copyField(to.StartNow, from.StartNow);
+    copyField(to.reserved3, from.reserved3);
+    return to;
+}
+
+template <typename To, typename From>
+To copiedCategory(const From& from)
+{
+    To to;
+    copyField(to.Tag, from.Tag);
+    copyField(to.reserved, from.reserved);
+    copyField(to.Name, from.Name);
+    copyField(to.Folder, from.Folder);
+    return to;
+}
+
+} // namespace
+
+StoredItemRecord ToStored(const ItemRecord& record)
+{
+    return copiedItem<StoredItemRecord>(record);
+}
+
+ItemRecord FromStored(const StoredItemRecord& stored)
+{
+    return copiedItem<ItemRecord>(stored);
+}
+
+StoredCategoryRecord ToStored(const CategoryRecord& record)
+{
+    return copiedCategory<StoredCategoryRecord>(record);
+}
+
+CategoryRecord FromStored(const StoredCategoryRecord& stored)
+{
+    return copiedCategory<CategoryRecord>(stored);
 }
 
 CategoryRecord CategoryNamed(const QString& name)

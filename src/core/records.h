@@ -10,8 +10,12 @@
 #include <QString>
 #include <QStringList>
 
-// The two stored record kinds. They are the exact bytes of the log files: records are copied
-// whole and written to disk as they are in memory, so the layout below is the file format.
+// The two record kinds, as the logs store them and as the catalogue holds them in memory.
+//
+// The stored records are the exact bytes of the log files: fixed-width fields, each value cut to
+// its field on a character boundary. Other readers and older copies of the program rely on that
+// layout, so it stays as it is. In memory a text field also keeps the whole value when it did not
+// fit; the logs' companion files keep those whole values on disk.
 
 /// Item states, one ASCII letter in ItemRecord::State.
 enum class ItemState : char
@@ -23,8 +27,8 @@ enum class ItemState : char
     Deleted = 'X',    ///< in the Deleted view, still catalogued
 };
 
-/// One catalogued movie, 636 bytes.
-struct ItemRecord
+/// One catalogued movie as the items log stores it, 636 bytes.
+struct StoredItemRecord
 {
     std::uint8_t reserved0[4];
     char State;
@@ -37,12 +41,10 @@ struct ItemRecord
     char Comment[301];
     std::uint8_t StartNow; ///< 1 = start the download immediately, 0 = manually
     std::uint8_t reserved3[3];
-
-    ItemState state() const { return static_cast<ItemState>(State); }
 };
 
-/// One category, 144 bytes.
-struct CategoryRecord
+/// One category as the category log stores it, 144 bytes.
+struct StoredCategoryRecord
 {
     std::int32_t Tag; ///< copied into the category's tree node as its data
     std::uint8_t reserved[8];
@@ -50,23 +52,58 @@ struct CategoryRecord
     char Folder[101]; ///< ends in "/" once stored
 };
 
-static_assert(std::is_standard_layout_v<ItemRecord> && std::is_trivially_copyable_v<ItemRecord>);
-static_assert(sizeof(ItemRecord) == 636);
-static_assert(offsetof(ItemRecord, State) == 4);
-static_assert(offsetof(ItemRecord, Url) == 36);
-static_assert(offsetof(ItemRecord, Category) == 137);
-static_assert(offsetof(ItemRecord, Folder) == 168);
-static_assert(offsetof(ItemRecord, FileName) == 269);
-static_assert(offsetof(ItemRecord, reserved2) == 330);
-static_assert(offsetof(ItemRecord, Comment) == 331);
-static_assert(offsetof(ItemRecord, StartNow) == 632);
+static_assert(std::is_standard_layout_v<StoredItemRecord>);
+static_assert(std::is_trivially_copyable_v<StoredItemRecord>);
+static_assert(sizeof(StoredItemRecord) == 636);
+static_assert(offsetof(StoredItemRecord, State) == 4);
+static_assert(offsetof(StoredItemRecord, Url) == 36);
+static_assert(offsetof(StoredItemRecord, Category) == 137);
+static_assert(offsetof(StoredItemRecord, Folder) == 168);
+static_assert(offsetof(StoredItemRecord, FileName) == 269);
+static_assert(offsetof(StoredItemRecord, reserved2) == 330);
+static_assert(offsetof(StoredItemRecord, Comment) == 331);
+static_assert(offsetof(StoredItemRecord, StartNow) == 632);
 
-static_assert(std::is_standard_layout_v<CategoryRecord>);
-static_assert(std::is_trivially_copyable_v<CategoryRecord>);
-static_assert(sizeof(CategoryRecord) == 144);
-static_assert(offsetof(CategoryRecord, Tag) == 0);
-static_assert(offsetof(CategoryRecord, Name) == 12);
-static_assert(offsetof(CategoryRecord, Folder) == 43);
+static_assert(std::is_standard_layout_v<StoredCategoryRecord>);
+static_assert(std::is_trivially_copyable_v<StoredCategoryRecord>);
+static_assert(sizeof(StoredCategoryRecord) == 144);
+static_assert(offsetof(StoredCategoryRecord, Tag) == 0);
+static_assert(offsetof(StoredCategoryRecord, Name) == 12);
+static_assert(offsetof(StoredCategoryRecord, Folder) == 43);
+
+/// One catalogued movie in memory. Its stored bytes are kept as they were read, so that a save
+/// writes back what it did not change.
+struct ItemRecord
+{
+    std::uint8_t reserved0[4] = {};
+    char State = 0;
+    std::uint8_t reserved1[31] = {};
+    TextField<101> Url;
+    TextField<31> Category;
+    TextField<101> Folder;
+    TextField<61> FileName; ///< a bare name inside Folder, or a full path beginning with "/"
+    std::uint8_t reserved2 = 0;
+    TextField<301> Comment;
+    std::uint8_t StartNow = 0; ///< 1 = start the download immediately, 0 = manually
+    std::uint8_t reserved3[3] = {};
+
+    ItemState state() const { return static_cast<ItemState>(State); }
+};
+
+/// One category in memory.
+struct CategoryRecord
+{
+    std::int32_t Tag = 0; ///< copied into the category's tree node as its data
+    std::uint8_t reserved[8] = {};
+    TextField<31> Name;
+    TextField<101> Folder; ///< ends in "/" once stored
+};
+
+/// The record as its log stores it, and back: the whole values are not part of the stored bytes.
+StoredItemRecord ToStored(const ItemRecord& record);
+ItemRecord FromStored(const StoredItemRecord& stored);
+StoredCategoryRecord ToStored(const CategoryRecord& record);
+CategoryRecord FromStored(const StoredCategoryRecord& stored);
 
 /// A zero-filled record, the start of every new item.
 ItemRecord EmptyItemRecord();

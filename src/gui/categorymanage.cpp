@@ -33,7 +33,8 @@ void TCategoryManage::loadFrom(const CategoryRecord& record)
 // Typing a name proposes its folder: the existing category's, or one below the default folder.
 void TCategoryManage::edtcatnameChange(const QString& text)
 {
-    m_ui->btnOk->setEnabled(true);
+    // A category needs a name: blanks alone are none.
+    m_ui->btnOk->setEnabled(!text.trimmed().isEmpty());
     const int index = m_catalogue.FindCategory(text);
     m_ui->edtcatpath->setText(index >= 0 ? FieldText(m_catalogue.category(index).Folder)
                                          : DefaultSaveFolder() + text);
@@ -50,7 +51,7 @@ void TCategoryManage::BitBtn1Click()
 void TCategoryManage::btnOkClick()
 {
     const QString folder = m_ui->edtcatpath->text();
-    if (folder.isEmpty())
+    if (folder.isEmpty() || m_ui->edtcatname->text().trimmed().isEmpty())
         return;
     QDir().mkpath(folder); // a folder that cannot be made is stored all the same
     accept();

@@ -43,10 +43,12 @@ void MainCommands::AddFlashItemActionExecute()
     const bool startNow = record.StartNow == 1;
     record.State = static_cast<char>(startNow ? ItemState::New : ItemState::Pending);
     const int index = m_catalogue.AppendItem(record);
+    if (index < 0)
+        return; // the user declined to download a catalogued address again
     if (m_options.NotifyTaskAdded)
         m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"),
                         QStringLiteral("Information"));
-    if (startNow && index >= 0)
+    if (startNow)
         m_downloads.StartItemDownload(index);
     else
         m_selection.RefreshItemList();

@@ -80,6 +80,25 @@ TEST_F(CommandTest, AManualTaskWaitsUnderDownloadingAndDownloadsOnCommand)
     EXPECT_FALSE(enabled(MainActions::StartDownAction));
 }
 
+TEST_F(CommandTest, DecliningToDownloadACataloguedAddressAgainAddsAndSaysNothing)
+{
+    const QString url = QStringLiteral("http://a/wait.swf");
+    ASSERT_TRUE(writeFile(path("downloading.log"),
+                          logHeaderBytes("clipvault", 1) +
+                              itemBytes('P', "http://a/wait.swf", "Game", "/m/", "wait.swf")));
+    start();
+    options.NotifyTaskAdded = 1;
+    prompt.answer({false});
+    whenModalOpens([&](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtUrl"))->setText(url);
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdo_manually"))->setChecked(true);
+    });
+    trigger(MainActions::AddFlashItemAction);
+    ASSERT_EQ(prompt.questions.size(), 1u) << "the duplicate question was asked";
+    EXPECT_EQ(app->catalogue().itemCount(), 1);
+    EXPECT_TRUE(prompt.messages.empty()) << "no \"added!\" for what was not added";
+}
+
 TEST_F(CommandTest, DownloadIsOfferedOnlyInTheDownloadingView)
 {
     ASSERT_TRUE(writeFile(path("downloading.log"),

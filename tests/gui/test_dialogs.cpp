@@ -92,7 +92,8 @@ TEST_F(DialogTest, ANewTaskTakesItsFileNameFromTheUrl)
     EXPECT_EQ(FieldText(record.FileName), QStringLiteral("play.swf?id=3"));
     EXPECT_EQ(FieldText(record.Category), QStringLiteral("Game"));
     EXPECT_EQ(FieldText(record.Folder), DefaultSaveFolder() + QStringLiteral("Game/"));
-    EXPECT_EQ(FieldText(record.Comment), QString(300, u'c')) << "cut to the field, never spilled";
+    EXPECT_EQ(FieldText(record.Comment), QString(400, u'c')) << "kept whole, never cut";
+    EXPECT_TRUE(record.Comment.isCut()) << "the log's field holds what fits";
     EXPECT_EQ(record.StartNow, 0);
     EXPECT_EQ(record.State, 0) << "the dialog never sets the state";
 }
@@ -178,16 +179,48 @@ TEST_F(DialogTest, CategoryNamesProposeTheirFolders)
     EXPECT_EQ(record.Tag, 42);
 }
 
-TEST_F(DialogTest, AnEmptyFolderKeepsTheCategoryDialogOpen)
+TEST_F(DialogTest, AnEmptyFolderOrNameKeepsTheCategoryDialogOpen)
 {
     TCategoryManage dialog(catalogue, dialogs);
     CategoryRecord record = EmptyCategoryRecord();
     dialog.loadFrom(record);
-    control<QLineEdit>(dialog, "edtcatname")->setText(QStringLiteral("x"));
+    auto* name = control<QLineEdit>(dialog, "edtcatname");
+    auto* ok = control<QPushButton>(dialog, "btnOk");
+    name->setText(QStringLiteral("x"));
     control<QLineEdit>(dialog, "edtcatpath")->clear();
     dialog.show();
-    control<QPushButton>(dialog, "btnOk")->click();
+    ok->click();
     EXPECT_TRUE(dialog.isVisible());
+
+    name->setText(QStringLiteral("   "));
+    EXPECT_FALSE(ok->isEnabled()) << "blanks are no name";
+    control<QLineEdit>(dialog, "edtcatpath")->setText(folder.path());
+    ok->setEnabled(true); // even when forced, the dialog refuses
+    ok->click();
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST_F(DialogTest, ALongCategoryNameMakesTheFolderItIsFiledUnder)
+{
+    const QString longName = QString(200, u'n');
+    TCategoryManage dialog(catalogue, dialogs);
+    CategoryRecord record = EmptyCategoryRecord();
+    dialog.loadFrom(record);
+    control<QLineEdit>(dialog, "edtcatname")->setText(longName);
+    const QString shown = QDir(folder.path()).filePath(longName);
+    control<QLineEdit>(dialog, "edtcatpath")->setText(shown);
+    control<QPushButton>(dialog, "btnOk")->click();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    dialog.storeInto(record);
+    ASSERT_TRUE(catalogue.AddCategory(record));
+    const int item = catalogue.AddItemFromUrl(QStringLiteral("http://a.com/x.swf"), longName);
+    ASSERT_GE(item, 0);
+    EXPECT_EQ(FieldText(catalogue.item(item).Category), longName);
+    EXPECT_EQ(ItemFilePath(catalogue.item(item)), shown + QStringLiteral("/x.swf"))
+        << "the file lands in the folder the dialog showed";
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{longName})
+        << "one folder, under the whole name";
 }
 
 TEST_F(DialogTest, CategoryPropertiesShowTheStoredNameAndFolder)

@@ -30,8 +30,11 @@ public:
 
     httplib::Server& server() { return *m_server; }
 
+    /// Starts listening; a server that listens already goes on as it is.
     void start()
     {
+        if (m_thread.joinable())
+            return;
         m_port = m_server->bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server->listen_after_bind(); });
         while (!m_server->is_running())

@@ -146,13 +146,15 @@ TEST_F(CatalogueTest, CategoryFoldersFollowTheFolderRule)
         << "the name goes into the folder as stored, untrimmed";
     EXPECT_EQ(folderOf(QStringLiteral("Downloaded")), DefaultSaveFolder());
 
-    // A folder too long for its field is cut, but still ends in "/".
+    // A folder too long for its stored field is kept whole, and ends in "/".
     CategoryRecord deep = CategoryNamed(QStringLiteral("Deep"));
-    SetFieldText(deep.Folder, QStringLiteral("/") + QString(99, u'd'));
+    SetFieldText(deep.Folder, QStringLiteral("/") + QString(199, u'd'));
     ASSERT_TRUE(catalogue.AddCategory(deep));
-    const QString folder = folderOf(QStringLiteral("Deep"));
-    EXPECT_EQ(folder.size(), 100);
-    EXPECT_TRUE(folder.endsWith(u'/'));
+    EXPECT_EQ(folderOf(QStringLiteral("Deep")), QStringLiteral("/") + QString(199, u'd') + u'/');
+    const QString name = QString(200, u'n');
+    ASSERT_TRUE(catalogue.AddCategory(CategoryNamed(name)));
+    EXPECT_EQ(folderOf(name), DefaultSaveFolder() + name + u'/');
+    EXPECT_EQ(catalogue.FindCategory(name.left(30)), -1) << "names are told apart whole";
 }
 
 TEST_F(CatalogueTest, BuiltInCategoriesCannotBeRemovedAndItemsKeepTheirCategory)

@@ -127,7 +127,50 @@ TEST_F(DownloadFlowTest, AFailedDownloadMarksTheItemFailedAndSaysSoWhenAsked)
     EXPECT_FALSE(QFile::exists(gameFile("broken")));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text, QString::fromStdString(server.url("/broken.swf")) +
-                                           QStringLiteral(" download failed!"));
+                                           QStringLiteral(" download failed!\n"
+                                                          "the server answered with status 500"));
+}
+
+TEST_F(DownloadFlowTest, AnErrorPageUnderAMoviesNameFailsAndTheMessageSaysWhy)
+{
+    options.NotifyTaskFailed = 1;
+    server.server().Get("/error-page.swf",
+                        [](const httplib::Request&, httplib::Response& response) {
+                            response.set_content("<html>moved</html>", "text/html");
+                        });
+    const int index = add("error-page");
+    flow.StartItemDownload(index);
+    ASSERT_TRUE(waitUntilFinished());
+    EXPECT_EQ(stateOf("error-page"), ItemState::Failed);
+    EXPECT_FALSE(QFile::exists(gameFile("error-page")));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(
+        prompt.messages[0].text.endsWith(QStringLiteral(" download failed!\nnot a Flash movie")))
+        << prompt.messages[0].text.toStdString();
+}
+
+TEST_F(DownloadFlowTest, AFolderThatCannotBeMadeFailsTheItemNamingTheFolderAndTheQueueGoesOn)
+{
+    options.NotifyTaskFailed = 1;
+    // A file stands where the category's folder would go.
+    ASSERT_TRUE(QDir().mkpath(QDir(folder.path()).filePath(QStringLiteral("deep/er"))));
+    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("deep/er/Game")), "file"));
+    CategoryRecord elsewhere = CategoryNamed(QStringLiteral("Elsewhere"));
+    SetFieldText(elsewhere.Folder, QDir(folder.path()).filePath(QStringLiteral("ok/")));
+    ASSERT_TRUE(catalogue.AddCategory(elsewhere));
+
+    flow.StartItemDownload(add("blocked"));
+    const int next = catalogue.AddItemFromUrl(QString::fromStdString(server.url("/next.swf")),
+                                              QStringLiteral("Elsewhere"));
+    flow.StartItemDownload(next);
+    ASSERT_TRUE(waitUntilFinished());
+    EXPECT_EQ(stateOf("blocked"), ItemState::Failed) << "never left under Downloading";
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_TRUE(prompt.messages[0].text.endsWith(
+        QStringLiteral("download failed!\ncannot create the folder ") +
+        QDir(folder.path()).filePath(QStringLiteral("deep/er/Game"))))
+        << prompt.messages[0].text.toStdString();
+    EXPECT_EQ(stateOf("next"), ItemState::Downloaded);
 }
 
 TEST_F(DownloadFlowTest, StartsDuringADownloadAreQueuedAndRunInOrder)
@@ -195,7 +238,7 @@ TEST_F(DownloadFlowTest, AFolderThatCannotBeMadeStopsBeforeTheTransfer)
     flow.StartItemDownload(index);
     EXPECT_FALSE(flow.isBusy());
     EXPECT_EQ(finished.count(), 1) << "the queue is dry at once";
-    EXPECT_EQ(catalogue.item(index).state(), ItemState::Pending);
+    EXPECT_EQ(catalogue.item(index).state(), ItemState::Failed);
     EXPECT_TRUE(requests.empty());
 }
 

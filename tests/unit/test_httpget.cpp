@@ -1,5 +1,7 @@
 #include "httpget.h"
 
+#include "httpgetthread.h"
+
 #include "proxysettings.h"
 #include "testfiles.h"
 #include "testserver.h"
@@ -176,6 +178,70 @@ TEST_F(HttpGetTest, ABodyShorterThanAnnouncedLeavesNoPartAndKeepsTheOlderFile)
     EXPECT_FALSE(fetch("/short.swf"));
     EXPECT_EQ(readFile(target()), QByteArray("the good old movie"));
     EXPECT_TRUE(noFilesBut({QStringLiteral("movie.swf")}));
+}
+
+TEST_F(HttpGetTest, ABodyThatIsNoFlashMovieFailsAFlashOnlyTransferAndReplacesNothing)
+{
+    get.FlashMovieOnly = true;
+    ASSERT_TRUE(writeFile(target(), "FWS the good old movie"));
+    server.server().Get("/page.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("<html>Sorry, moved</html>", "text/html");
+    });
+    server.server().Get("/empty.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Length", "0");
+        response.status = 200;
+    });
+    server.server().Get("/two.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("CW", "application/x-shockwave-flash");
+    });
+    for (const char* path : {"/page.swf", "/empty.swf", "/two.swf"}) {
+        EXPECT_FALSE(fetch(path)) << path;
+        EXPECT_EQ(get.errorString(), QStringLiteral("not a Flash movie")) << path;
+        EXPECT_EQ(readFile(target()), QByteArray("FWS the good old movie")) << path;
+        EXPECT_TRUE(noFilesBut({QStringLiteral("movie.swf")})) << path;
+    }
+    movie = "CWS" + movieBytes(1000);
+    EXPECT_TRUE(fetch("/movie.swf")) << "a compressed movie is a movie";
+    EXPECT_EQ(readFile(target()), movie);
+}
+
+TEST_F(HttpGetTest, AddressesAreEncodedAsABrowserWouldBeforeTheRequest)
+{
+    QStringList paths;
+    server.server().Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+        paths << QString::fromStdString(request.target);
+        response.set_content(movie.toStdString(), "application/x-shockwave-flash");
+    });
+    server.start();
+    for (const char* path : {"/My Movie.swf", "/été/ß.swf?q=a b", "/kept%20as%20is.swf"}) {
+        get.URL = url("/") + QString::fromUtf8(path).mid(1);
+        QSignalSpy done(&get, &THTTPGet::OnDoneFile);
+        get.StartTransfer();
+        EXPECT_EQ(done.count(), 1) << path << " " << get.errorString().toStdString();
+    }
+    EXPECT_EQ(paths, (QStringList{"/My%20Movie.swf", "/%C3%A9t%C3%A9/%C3%9F.swf?q=a%20b",
+                                  "/kept%20as%20is.swf"}));
+    EXPECT_EQ(TransferUrl(QStringLiteral("http://bücher.example/a.swf")),
+              QByteArray("http://xn--bcher-kva.example/a.swf"));
+    EXPECT_EQ(TransferUrl(QStringLiteral(" host.example/a b.swf ")),
+              QByteArray("http://host.example/a%20b.swf"));
+}
+
+TEST_F(HttpGetTest, ThePartialFileIsOurOwnNewFileAndNeverAPlantedOne)
+{
+    // A link planted where a predictable partial file would be, and the user's own file of
+    // that name: neither is followed, written or removed.
+    const QString victim = QDir(folder.path()).filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(writeFile(victim, "precious"));
+    ASSERT_TRUE(QFile::link(victim, target() + QStringLiteral(".part")));
+    ASSERT_TRUE(writeFile(target() + QStringLiteral(".tmp.part"), "mine"));
+    ASSERT_TRUE(fetch("/movie.swf"));
+    EXPECT_EQ(readFile(target()), movie);
+    EXPECT_EQ(readFile(victim), QByteArray("precious"));
+    EXPECT_TRUE(QFileInfo(target() + QStringLiteral(".part")).isSymLink());
+    EXPECT_EQ(readFile(target() + QStringLiteral(".tmp.part")), QByteArray("mine"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::System).size(), 4)
+        << "no partial file of ours is left";
 }
 
 TEST_F(HttpGetTest, RedirectsAreFollowedButNotForever)

@@ -12,7 +12,8 @@ namespace {
 
 QByteArray rawBytes(const ItemRecord& record)
 {
-    return QByteArray(reinterpret_cast<const char*>(&record), sizeof record);
+    const StoredItemRecord stored = ToStored(record);
+    return QByteArray(reinterpret_cast<const char*>(&stored), sizeof stored);
 }
 
 } // namespace
@@ -37,30 +38,55 @@ TEST(Records, CategoryFieldsLandAtTheirFileOffsets)
     CategoryRecord record = CategoryNamed(QStringLiteral("Fun"));
     record.Tag = 7;
     SetFieldText(record.Folder, QStringLiteral("/srv/fun/"));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&record), sizeof record),
+    const StoredCategoryRecord stored = ToStored(record);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&stored), sizeof stored),
               categoryBytes("Fun", "/srv/fun/", 7));
 }
 
-TEST(Records, FieldsHoldTheirCapacityAndCutLongerTextOnACharacterBoundary)
+TEST(Records, FieldsStoreACutOnACharacterBoundaryAndKeepTheWholeValue)
 {
+    const auto storedText = [](const auto& field) {
+        return QString::fromUtf8(fieldtext::bytes(field.stored, sizeof field.stored));
+    };
     ItemRecord record = EmptyItemRecord();
     const QString url100 = QStringLiteral("http://") + QString(93, u'x');
     ASSERT_EQ(url100.size(), 100);
     SetFieldText(record.Url, url100);
     EXPECT_EQ(FieldText(record.Url), url100);
-    EXPECT_EQ(record.Url[100], '\0');
-    EXPECT_EQ(record.Category[0], '\0') << "the next field must stay untouched";
+    EXPECT_FALSE(record.Url.isCut());
+    EXPECT_EQ(record.Url.stored[100], '\0');
+    EXPECT_EQ(record.Category.stored[0], '\0') << "the next field must stay untouched";
 
     SetFieldText(record.Url, url100 + QStringLiteral("yz"));
-    EXPECT_EQ(FieldText(record.Url), url100);
+    EXPECT_EQ(storedText(record.Url), url100);
+    EXPECT_EQ(FieldText(record.Url), url100 + QStringLiteral("yz"));
+    SetFieldText(record.Url, QStringLiteral("http://short/"));
+    EXPECT_FALSE(record.Url.isCut()) << "a shorter value leaves no whole value behind";
+    EXPECT_EQ(FieldText(record.Url), QStringLiteral("http://short/"));
 
     // 29 ASCII letters then "é" (2 bytes) then more: 31 bytes do not fit in 30, and the cut
     // must not leave half of the "é" behind.
-    SetFieldText(record.Category, QString(29, u'a') + QStringLiteral("éé"));
-    EXPECT_EQ(FieldText(record.Category), QString(29, u'a'));
-    EXPECT_EQ(FieldBytes(record.Category).size(), 29);
+    const QString category = QString(29, u'a') + QStringLiteral("éé");
+    SetFieldText(record.Category, category);
+    EXPECT_EQ(storedText(record.Category), QString(29, u'a'));
+    EXPECT_EQ(FieldText(record.Category), category);
     SetFieldText(record.Category, QString(28, u'a') + QStringLiteral("é€"));
-    EXPECT_EQ(FieldText(record.Category), QString(28, u'a') + QStringLiteral("é"));
+    EXPECT_EQ(storedText(record.Category), QString(28, u'a') + QStringLiteral("é"));
+}
+
+TEST(Records, AWholeValueIsRestoredOnlyOverItsOwnCut)
+{
+    const QByteArray whole = "http://example.com/" + QByteArray(200, 'm') + ".swf";
+    ItemRecord record = EmptyItemRecord();
+    SetFieldBytes(record.Url, whole);
+    ItemRecord readBack = FromStored(ToStored(record));
+    EXPECT_FALSE(readBack.Url.isCut()) << "the stored bytes alone hold the cut";
+    EXPECT_FALSE(
+        RestoreWholeValue(readBack.Url, QByteArray("http://example.com/" + QByteArray(200, 'x'))))
+        << "another value with another beginning";
+    EXPECT_FALSE(RestoreWholeValue(readBack.Url, "http://example.com/")) << "a value that fits";
+    EXPECT_TRUE(RestoreWholeValue(readBack.Url, whole));
+    EXPECT_EQ(FieldBytes(readBack.Url), whole);
 }
 
 TEST(Records, ReadersStopAtTheFirstZeroOrAtTheFieldWidth)
@@ -70,12 +96,12 @@ TEST(Records, ReadersStopAtTheFirstZeroOrAtTheFieldWidth)
     SetFieldText(record.FileName, QStringLiteral("b.swf"));
     EXPECT_EQ(FieldText(record.FileName), QStringLiteral("b.swf"));
     // A shorter value leaves the older bytes behind its terminator, as stored logs have them.
-    EXPECT_EQ(std::memcmp(record.FileName + 6, "-name.swf", 9), 0);
+    EXPECT_EQ(std::memcmp(record.FileName.stored + 6, "-name.swf", 9), 0);
 
     // A field without terminator (a foreign writer) is read to its width, never beyond.
     CategoryRecord category = EmptyCategoryRecord();
-    std::memset(category.Name, 'n', sizeof category.Name);
-    category.Folder[0] = 'X';
+    std::memset(category.Name.stored, 'n', sizeof category.Name.stored);
+    category.Folder.stored[0] = 'X';
     EXPECT_EQ(FieldText(category.Name), QString(31, u'n'));
 }
 

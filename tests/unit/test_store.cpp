@@ -1,6 +1,7 @@
 #include "cataloguestore.h"
 
 #include "catalogue.h"
+#include "companionfile.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
 
@@ -239,4 +240,91 @@ TEST_F(StoreTest, SavingAndLoadingAgainReproducesBothLists)
     EXPECT_EQ(std::memcmp(catalogue->categories().data(), categories.data(),
                           categories.size() * sizeof(CategoryRecord)),
               0);
+}
+
+TEST_F(StoreTest, ValuesTooLongForTheLogSurviveInItsCompanionWhileTheLogKeepsItsLayout)
+{
+    const QString url = QStringLiteral("https://web.archive.org/web/20070315000000/http://") +
+                        QString(2000, u'u') + QStringLiteral(".swf");
+    const QString category = QString(200, u'c');
+    const QString folder = QStringLiteral("/tmp/") + QString(200, u'f') + u'/';
+    const QString fileName = QString(300, u'n') + QStringLiteral(".swf");
+    const QByteArray invalidUtf8 = "http://h/" + QByteArray(150, 'x') + "\xff\xfe.swf";
+    load();
+    CategoryRecord longCategory = CategoryNamed(category);
+    SetFieldText(longCategory.Folder, folder);
+    ASSERT_TRUE(catalogue->AddCategory(longCategory));
+    ASSERT_GE(catalogue->AddItemFromUrlAs(url, category, fileName), 0);
+    ItemRecord foreign = EmptyItemRecord();
+    foreign.State = 'P';
+    SetFieldBytes(foreign.Url, invalidUtf8);
+    ASSERT_GE(catalogue->AppendItem(foreign), 0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    ASSERT_TRUE(store->SaveCategories(*catalogue));
+
+    // The log itself holds each value cut to its field, as other readers expect.
+    const QByteArray log = readFile(itemsLog());
+    ASSERT_EQ(log.size(), 16 + 2 * 636);
+    EXPECT_EQ(QByteArray(log.constData() + 16 + 36), url.toUtf8().left(100));
+    EXPECT_TRUE(QFile::exists(CompanionPath(itemsLog())));
+
+    load();
+    ASSERT_EQ(catalogue->itemCount(), 2);
+    const ItemRecord& item = catalogue->item(0);
+    EXPECT_EQ(FieldText(item.Url), url);
+    EXPECT_EQ(FieldText(item.Category), category);
+    EXPECT_EQ(FieldText(item.Folder), folder);
+    EXPECT_EQ(FieldText(item.FileName), fileName);
+    EXPECT_EQ(FieldBytes(catalogue->item(1).Url), invalidUtf8) << "bytes travel unchanged";
+    EXPECT_EQ(FieldText(catalogue->category(catalogue->FindCategory(category)).Folder), folder);
+
+    // Without its companion the log loads as it always did: the values cut.
+    ASSERT_TRUE(QFile::remove(CompanionPath(itemsLog())));
+    load();
+    EXPECT_EQ(FieldText(catalogue->item(0).Url), url.left(100));
+}
+
+TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogIsIgnoredForWhatItDoesNotMatch)
+{
+    const QByteArray longOne = "http://a.com/" + QByteArray(120, '1') + ".swf";
+    const QByteArray longTwo = "http://a.com/" + QByteArray(120, '2') + ".swf";
+    load();
+    for (const QByteArray& url : {longOne, longTwo})
+        ASSERT_GE(catalogue->AddItemFromUrl(QString::fromUtf8(url), {}), 0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    const QByteArray companion = readFile(CompanionPath(itemsLog()));
+    QByteArray log = readFile(itemsLog());
+
+    // An older program changed the second record's comment and saved the log alone: its whole
+    // value no longer belongs to it, the first record's still does.
+    log[16 + 636 + 331] = 'c';
+    writeFile(itemsLog(), log);
+    load();
+    EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne);
+    EXPECT_EQ(FieldBytes(catalogue->item(1).Url), longTwo.left(100));
+
+    // A companion written for a log of another length is not trusted at all.
+    ASSERT_GE(catalogue->AddItemFromUrl(QStringLiteral("http://a.com/three.swf"), {}), 0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    writeFile(CompanionPath(itemsLog()), companion);
+    load();
+    EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne.left(100));
+
+    // Damaged text is no companion.
+    writeFile(CompanionPath(itemsLog()), companion.left(companion.size() / 2));
+    load();
+    EXPECT_EQ(catalogue->itemCount(), 3);
+    EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne.left(100));
+}
+
+TEST_F(StoreTest, ASaveWithNothingTooLongTakesTheCompanionAway)
+{
+    load();
+    ASSERT_GE(catalogue->AddItemFromUrl(QStringLiteral("http://a.com/") + QString(120, u'x'), {}),
+              0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    ASSERT_TRUE(QFile::exists(CompanionPath(itemsLog())));
+    catalogue->clearItems();
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_FALSE(QFile::exists(CompanionPath(itemsLog())));
 }

@@ -1,0 +1,84 @@
+#include "companionfile.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+namespace {
+
+constexpr char kFormat[] = "clipvault-long-fields-1";
+
+/// The value as JSON text when it is valid UTF-8; other bytes travel as base64 so that none is
+/// changed on the way.
+void putValue(QJsonObject& object, const QByteArray& value)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(value);
+    if (decoder.hasError())
+        object.insert(QStringLiteral("base64"), QString::fromLatin1(value.toBase64()));
+    else
+        object.insert(QStringLiteral("text"), text);
+}
+
+QByteArray takeValue(const QJsonObject& object)
+{
+    if (object.contains(QStringLiteral("base64")))
+        return QByteArray::fromBase64(object.value(QStringLiteral("base64")).toString().toLatin1());
+    return object.value(QStringLiteral("text")).toString().toUtf8();
+}
+
+} // namespace
+
+QString CompanionPath(const QString& logPath)
+{
+    return logPath + QStringLiteral(".long");
+}
+
+QByteArray StoredRecordDigest(QByteArrayView storedBytes)
+{
+    return QCryptographicHash::hash(storedBytes, QCryptographicHash::Sha1).toHex();
+}
+
+QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values)
+{
+    QJsonArray entries;
+    for (const WholeValue& value : values) {
+        QJsonObject entry{{QStringLiteral("record"), value.record},
+                          {QStringLiteral("digest"), QString::fromLatin1(value.digest)},
+                          {QStringLiteral("field"), QString::fromLatin1(value.field)}};
+        putValue(entry, value.value);
+        entries.append(entry);
+    }
+    const QJsonObject root{{QStringLiteral("format"), QLatin1String(kFormat)},
+                           {QStringLiteral("records"), recordCount},
+                           {QStringLiteral("values"), entries}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QHash<int, QList<WholeValue>> DecodeCompanion(QByteArrayView text, qint64 recordCount)
+{
+    QHash<int, QList<WholeValue>> byRecord;
+    const QJsonObject root = QJsonDocument::fromJson(text.toByteArray()).object();
+    if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormat) ||
+        root.value(QStringLiteral("records")).toInteger(-1) != recordCount)
+        return byRecord;
+    const QJsonArray entries = root.value(QStringLiteral("values")).toArray();
+    for (const QJsonValue& entry : entries) {
+        const QJsonObject object = entry.toObject();
+        const qint64 record = object.value(QStringLiteral("record")).toInteger(-1);
+        if (record < 0 || record >= recordCount)
+            continue;
+        WholeValue value{static_cast<int>(record),
+                         object.value(QStringLiteral("digest")).toString().toLatin1(),
+                         object.value(QStringLiteral("field")).toString().toLatin1(),
+                         takeValue(object)};
+        QList<WholeValue>& values = byRecord[value.record];
+        // A record's values share its digest; one that disagrees belongs to no record here.
+        if (!values.isEmpty() && values.first().digest != value.digest)
+            continue;
+        values.append(std::move(value));
+    }
+    return byRecord;
+}
