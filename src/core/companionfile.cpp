@@ -70,10 +70,9 @@ QHash<int, QList<WholeValue>> DecodeCompanion(QByteArrayView text, qint64 record
         const qint64 record = object.value(QStringLiteral("record")).toInteger(-1);
         if (record < 0 || record >= recordCount)
             continue;
-        WholeValue value{static_cast<int>(record),
-                         object.value(QStringLiteral("digest")).toString().toLatin1(),
-                         object.value(QStringLiteral("field")).toString().toLatin1(),
-                         takeValue(object)};
+        WholeValue value{
+            static_cast<int>(record), object.value(QStringLiteral("digest")).toString().toLatin1(),
+            object.value(QStringLiteral("field")).toString().toLatin1(), takeValue(object)};
         QList<WholeValue>& values = byRecord[value.record];
         // A record's values share its digest; one that disagrees belongs to no record here.
         if (!values.isEmpty() && values.first().digest != value.digest)

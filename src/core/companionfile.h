@@ -67,8 +67,8 @@ QList<WholeValue> CutValuesOf(const Record& record, int position)
     });
     if (!values.isEmpty()) {
         const auto stored = ToStored(record);
-        const QByteArray digest =
-            StoredRecordDigest(QByteArrayView(reinterpret_cast<const char*>(&stored), sizeof stored));
+        const QByteArray digest = StoredRecordDigest(
+            QByteArrayView(reinterpret_cast<const char*>(&stored), sizeof stored));
         for (WholeValue& value : values)
             value.digest = digest;
     }
@@ -78,8 +78,7 @@ QList<WholeValue> CutValuesOf(const Record& record, int position)
 /// Gives the record the whole values meant for it: those whose digest matches its stored bytes
 /// and whose value the stored field is the cut of. Returns how many were taken.
 template <typename Record>
-int RestoreWholeValues(Record& record, QByteArrayView storedBytes,
-                       const QList<WholeValue>& values)
+int RestoreWholeValues(Record& record, QByteArrayView storedBytes, const QList<WholeValue>& values)
 {
     if (values.isEmpty() || values.first().digest != StoredRecordDigest(storedBytes))
         return 0;

@@ -138,6 +138,10 @@ std::optional<SwfInfo> ReadSwfInfo(QByteArrayView bytes, QString* error)
         fail(error, QStringLiteral("the movie's header is cut short or cannot be decompressed"));
         return std::nullopt;
     }
+    if (xMax < xMin || yMax < yMin) {
+        fail(error, QStringLiteral("the movie's frame size is negative: the header is damaged"));
+        return std::nullopt;
+    }
     const qsizetype at = bits.bytesUsed();
     auto u16 = [&](qsizetype offset) {
         return static_cast<quint16>(static_cast<uchar>(body[offset]) |
@@ -159,5 +163,96 @@ std::optional<SwfInfo> ReadSwfInfoFromFile(const QString& path, QString* error)
         return std::nullopt;
     }
     // Compressed headers need the start of the stream only; 64 KiB holds far more than that.
-    return ReadSwfInfo(file.read(64 * 1024), error);
+    std::optional<SwfInfo> info = ReadSwfInfo(file.read(64 * 1024), error);
+    if (!info)
+        return std::nullopt;
+    file.seek(0);
+    const qint64 length = MovieLength(file, info->signature);
+    if (length < 0) {
+        fail(error, QStringLiteral("the compressed movie is damaged"));
+        return std::nullopt;
+    }
+    if (length < info->declaredLength) {
+        fail(error,
+             QStringLiteral("the movie is cut short: %1 of the %2 bytes its header announces")
+                 .arg(length)
+                 .arg(info->declaredLength));
+        return std::nullopt;
+    }
+    return info;
+}
+
+qint64 MovieLength(QIODevice& file, const QString& signature)
+{
+    if (signature == u"FWS")
+        return file.size() - file.pos();
+    QByteArray prefix = file.read(signature == u"CWS" ? kPrefix : kPrefix + 4 + 5);
+    if (prefix.size() < kPrefix)
+        return -1;
+    qint64 produced = kPrefix;
+    QByteArray out(64 * 1024, Qt::Uninitialized);
+    QByteArray in(64 * 1024, Qt::Uninitialized);
+    if (signature == u"CWS") {
+        z_stream stream{};
+        if (inflateInit(&stream) != Z_OK)
+            return -1;
+        int result = Z_OK;
+        while (result == Z_OK) {
+            if (stream.avail_in == 0) {
+                const qint64 read = file.read(in.data(), in.size());
+                if (read <= 0)
+                    break; // cut before the end of the stream
+                stream.next_in = reinterpret_cast<Bytef*>(in.data());
+                stream.avail_in = static_cast<uInt>(read);
+            }
+            stream.next_out = reinterpret_cast<Bytef*>(out.data());
+            stream.avail_out = static_cast<uInt>(out.size());
+            result = inflate(&stream, Z_NO_FLUSH);
+            produced += out.size() - stream.avail_out;
+            if (result == Z_BUF_ERROR && stream.avail_in == 0)
+                result = Z_OK; // wants more input
+        }
+        inflateEnd(&stream);
+        return result == Z_STREAM_END || result == Z_OK ? produced : -1;
+    }
+    // LZMA: the 5 property bytes, then the raw stream; the header's length tells where it ends.
+    if (prefix.size() < kPrefix + 4 + 5)
+        return -1;
+    const quint32 declared = static_cast<quint32>(static_cast<uchar>(prefix[4])) |
+                             static_cast<quint32>(static_cast<uchar>(prefix[5])) << 8 |
+                             static_cast<quint32>(static_cast<uchar>(prefix[6])) << 16 |
+                             static_cast<quint32>(static_cast<uchar>(prefix[7])) << 24;
+    QByteArray header = prefix.sliced(kPrefix + 4, 5);
+    quint64 size = declared > kPrefix ? declared - kPrefix : 0;
+    for (int i = 0; i < 8; ++i, size >>= 8)
+        header.append(static_cast<char>(size & 0xFF));
+    lzma_stream stream = LZMA_STREAM_INIT;
+    if (lzma_alone_decoder(&stream, 256 * 1024 * 1024) != LZMA_OK)
+        return -1;
+    lzma_ret result = LZMA_OK;
+    bool headerGiven = false;
+    while (result == LZMA_OK) {
+        if (stream.avail_in == 0) {
+            if (!headerGiven) {
+                in = header;
+                headerGiven = true;
+            } else {
+                in.resize(64 * 1024);
+                const qint64 read = file.read(in.data(), in.size());
+                if (read <= 0)
+                    break;
+                in.resize(read);
+            }
+            stream.next_in = reinterpret_cast<const uint8_t*>(in.constData());
+            stream.avail_in = static_cast<size_t>(in.size());
+        }
+        stream.next_out = reinterpret_cast<uint8_t*>(out.data());
+        stream.avail_out = static_cast<size_t>(out.size());
+        result = lzma_code(&stream, LZMA_RUN);
+        produced += out.size() - static_cast<qsizetype>(stream.avail_out);
+        if (result == LZMA_BUF_ERROR)
+            result = LZMA_OK;
+    }
+    lzma_end(&stream);
+    return result == LZMA_STREAM_END || result == LZMA_OK ? static_cast<qint64>(produced) : -1;
 }

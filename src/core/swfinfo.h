@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QIODevice>
 #include <QString>
 
 #include <optional>
@@ -21,5 +22,11 @@ struct SwfInfo
 /// not a movie or is cut before the end of its header.
 std::optional<SwfInfo> ReadSwfInfo(QByteArrayView bytes, QString* error = nullptr);
 
-/// The same for a file; reads only as much as the header needs.
+/// The same for a file, which must also hold the whole movie its header announces: a cut or
+/// damaged file returns nothing with the reason.
 std::optional<SwfInfo> ReadSwfInfoFromFile(const QString& path, QString* error = nullptr);
+
+/// The uncompressed length of the movie read from `file` at its start (its signature known),
+/// counted by decompressing it in pieces; -1 when the compressed data is damaged. A stream cut
+/// early counts what it holds.
+qint64 MovieLength(QIODevice& file, const QString& signature);

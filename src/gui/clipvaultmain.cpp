@@ -77,6 +77,10 @@ void TClipVaultMain::setupViews()
     const int widths[] = {150, 100, 355, 200};
     for (int column = 0; column < ItemListModel::ColumnCount; ++column)
         m_ui->lvFlashItemsList->setColumnWidth(column, widths[column]);
+    // Grid lines between the facts and their values, as in a property sheet.
+    m_ui->lvItemInfo->setStyleSheet(
+        QStringLiteral("QTreeWidget#lvItemInfo::item { border-right: 1px solid palette(midlight);"
+                       " border-bottom: 1px solid palette(midlight); }"));
     m_ui->lvItemInfo->setColumnWidth(0, 100);
     m_ui->lvItemInfo->setColumnWidth(1, 260);
     m_ui->splitterTree->setSizes({177, 850});

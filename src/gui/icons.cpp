@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 #include <QPixmap>
 #include <QStyle>
 
@@ -47,6 +48,29 @@ QPixmap paintApplicationIcon(int size)
     return pixmap;
 }
 
+// A cog wheel: settings, as desktops draw them; in the palette's text colour so that it reads on
+// light and dark themes alike.
+QPixmap paintSettingsIcon(int size, const QColor& colour)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 24.0, size / 24.0);
+    painter.translate(12, 12);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    for (int tooth = 0; tooth < 8; ++tooth) {
+        painter.drawRoundedRect(QRectF(-1.8, -10.5, 3.6, 5), 0.8, 0.8);
+        painter.rotate(45);
+    }
+    QPainterPath ring;
+    ring.addEllipse(QPointF(0, 0), 7.5, 7.5);
+    ring.addEllipse(QPointF(0, 0), 3, 3);
+    painter.drawPath(ring); // odd-even fill leaves the hole
+    return pixmap;
+}
+
 QIcon standard(QStyle::StandardPixmap pixmap)
 {
     return QApplication::style()->standardIcon(pixmap);
@@ -62,6 +86,15 @@ QIcon application()
             result.addPixmap(paintApplicationIcon(size));
         return result;
     }();
+    return icon;
+}
+
+QIcon settings()
+{
+    const QColor colour = QApplication::palette().color(QPalette::WindowText);
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48})
+        icon.addPixmap(paintSettingsIcon(size, colour));
     return icon;
 }
 

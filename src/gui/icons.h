@@ -10,6 +10,9 @@ namespace Icons {
 /// The application icon (tray, windows, about box).
 QIcon application();
 
+/// The Options command's image: a cog wheel.
+QIcon settings();
+
 /// Tree images by role: 0 root, 1 Downloading, 2 Downloaded, 3 Deleted, 4 user category.
 enum class TreeImage
 {

@@ -1,5 +1,7 @@
 #include "mainactions.h"
 
+#include "icons.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -43,7 +45,7 @@ constexpr ActionRow kActionTable[] = {
      QStyle::SP_MediaPlay},
     {MainActions::OpenBrowser, "OpenBrowser", "Open a browser for Clip Vault",
      QStyle::SP_ComputerIcon},
-    {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_FileDialogContentsView},
+    {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_CustomBase}, // our cog wheel
     {MainActions::ExitAction, "ExitAction", "&Exit", QStyle::SP_DialogCloseButton},
 };
 static_assert(std::size(kActionTable) == MainActions::Count);
@@ -123,8 +125,10 @@ MainActions::MainActions(QObject* parent)
     : QObject(parent)
 {
     for (const ActionRow& row : kActionTable) {
-        auto* action = new QAction(QApplication::style()->standardIcon(row.image),
-                                   QString::fromLatin1(row.caption), this);
+        const QIcon icon = row.image == QStyle::SP_CustomBase
+                               ? Icons::settings()
+                               : QApplication::style()->standardIcon(row.image);
+        auto* action = new QAction(icon, QString::fromLatin1(row.caption), this);
         action->setObjectName(QLatin1String(row.name));
         m_actions[row.id] = action;
     }

@@ -7,6 +7,7 @@
 #include "options.h"
 #include "playerfiles.h"
 #include "records.h"
+#include "swfinfo.h"
 #include "userprompt.h"
 
 #include <QApplication>
@@ -69,6 +70,8 @@ void PreviewPane::showItem(const ItemRecord& item)
         return;
     const QString movie = item.state() == ItemState::Downloaded ? ItemFilePath(item) : url;
     m_player->Stop();
+    m_itemFile = item.state() == ItemState::Downloaded ? movie : QString();
+    m_showsItem = true;
     m_player->setMovie(movie);
     m_player->Play();
     m_facts->clear();
@@ -76,6 +79,7 @@ void PreviewPane::showItem(const ItemRecord& item)
 
 void PreviewPane::showNothing()
 {
+    m_showsItem = false;
     m_player->setMovie(PlayerFiles::noneMovie());
     m_facts->clear();
 }
@@ -85,6 +89,7 @@ void PreviewPane::chk_previewClick(bool checked)
     // Reaches the options file with the next options write.
     m_options.PreviewEnabled = checked ? 1 : 0;
     if (!checked) {
+        m_showsItem = false;
         m_player->setMovie(QStringLiteral("no flash"));
         m_facts->clear();
     }
@@ -92,19 +97,33 @@ void PreviewPane::chk_previewClick(bool checked)
 
 void PreviewPane::showFacts()
 {
-    const QJsonObject facts = m_player->metadata();
-    m_facts->setText(QStringLiteral("Flash %1 · %2 × %3 · %4 fps · %5 frames")
-                         .arg(facts.value(QStringLiteral("version")).toInt())
-                         .arg(facts.value(QStringLiteral("width")).toDouble())
-                         .arg(facts.value(QStringLiteral("height")).toDouble())
-                         .arg(facts.value(QStringLiteral("frameRate")).toDouble())
-                         .arg(facts.value(QStringLiteral("frames")).toInt()));
+    // The placeholder's facts are nobody's, and a file that is cut or damaged has none to tell,
+    // whatever the player made of its first bytes.
+    if (!m_showsItem || (!m_itemFile.isEmpty() && !ReadSwfInfoFromFile(m_itemFile))) {
+        m_facts->clear();
+        return;
+    }
+    m_facts->setText(MovieFactsText(m_player->metadata()));
+}
+
+QString MovieFactsText(const QJsonObject& facts)
+{
+    const int frames = facts.value(QStringLiteral("frames")).toInt();
+    return QStringLiteral("Flash %1 · %2 × %3 · %4 fps · %5 %6")
+        .arg(facts.value(QStringLiteral("version")).toInt())
+        .arg(facts.value(QStringLiteral("width")).toDouble())
+        .arg(facts.value(QStringLiteral("height")).toDouble())
+        .arg(facts.value(QStringLiteral("frameRate")).toDouble())
+        .arg(frames)
+        .arg(frames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
 }
 
 void PreviewPane::but_maxize_flashClick()
 {
     m_player->Stop();
     ShowFlashPreview(m_player->movie(), m_server, m_dialogs, m_player->window());
+    // Back from full screen, the pane goes on where the user left it: playing.
+    m_player->Play();
 }
 
 void PreviewPane::btnSaveFileClick()

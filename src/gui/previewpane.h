@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 class FileDialogs;
 class FlashPlayer;
 class MovieServer;
 class QCheckBox;
+class QJsonObject;
 class QLabel;
 class QToolButton;
 class QWidget;
@@ -34,7 +36,7 @@ public:
     /// Nothing selected: the empty stage.
     void showNothing();
 
-    /// Stops the player and opens the stand-alone player on its movie.
+    /// Stops the player and opens the stand-alone player on its movie; plays again after.
     void but_maxize_flashClick();
     /// Saves the current frame as a JPEG picture the user names.
     void btnSaveFileClick();
@@ -52,4 +54,9 @@ private:
     QToolButton* m_snapshot;
     QToolButton* m_fullScreen;
     QLabel* m_facts;
+    bool m_showsItem = false; ///< an item's movie is on the stage, not the placeholder
+    QString m_itemFile;       ///< the downloaded file on the stage, empty for an address
 };
+
+/// The head bar's line of a movie's facts, from the player's metadata.
+QString MovieFactsText(const QJsonObject& facts);

@@ -3,16 +3,27 @@
 #include "flashplayer.h"
 #include "flashpreview.h"
 #include "movieserver.h"
+#include "options.h"
 #include "playerfiles.h"
+#include "previewpane.h"
+#include "records.h"
 
 #include "scripteddialogs.h"
+#include "scriptedprompt.h"
 #include "swfwriter.h"
 #include "waituntil.h"
 #include "testfiles.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
 #include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QSignalSpy>
@@ -113,6 +124,15 @@ TEST_F(PlayerTest, StopPlayAndPaintTo)
 
     player.StopPlay();
     EXPECT_FALSE(playing());
+    // Paused, as for a snapshot: the whole stage, its centre too, is the movie's frame, with
+    // no play button or other overlay of the player drawn over it.
+    const QImage paused = player.PaintTo();
+    for (const QPoint point : {QPoint(paused.width() / 2, paused.height() / 2),
+                               QPoint(paused.width() / 8, paused.height() / 8)}) {
+        const QColor colour = paused.pixelColor(point);
+        EXPECT_NEAR(colour.red(), 0xD0, 24) << point.x() << "," << point.y();
+        EXPECT_NEAR(colour.green(), 0x20, 24) << point.x() << "," << point.y();
+    }
     player.Play();
     EXPECT_TRUE(playing());
     player.Stop();
@@ -163,4 +183,95 @@ TEST(FlashPreview, PlaysWhatIsTypedOnlyWhenItEndsInSwf)
     preview.findChild<QToolButton*>(QStringLiteral("btn_browse"))->click();
     EXPECT_EQ(preview.player().movie(), chosen);
     EXPECT_EQ(edit->text(), chosen);
+}
+
+namespace {
+
+/// The main window's preview pane on its own: the head bar with "Preview" and the player.
+class PreviewPaneTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto* bar = new QHBoxLayout(&head);
+        auto* check = new QCheckBox(QStringLiteral("Preview"), &head);
+        check->setObjectName(QStringLiteral("chk_preview"));
+        bar->addWidget(check);
+        new QVBoxLayout(&host);
+        pane = std::make_unique<PreviewPane>(&head, &host, server, options, prompt, dialogs);
+        host.resize(400, 300);
+        host.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+        QSignalSpy ready(&pane->player(), &FlashPlayer::ready);
+        pane->start();
+        ASSERT_TRUE(ready.wait(30000)) << "the player page did not come up";
+    }
+
+    ItemRecord downloadedItem(const SwfMovie& movie, const char* name)
+    {
+        ItemRecord item = EmptyItemRecord();
+        item.State = static_cast<char>(ItemState::Downloaded);
+        SetFieldText(item.Url, QStringLiteral("http://example.com/") + QLatin1String(name));
+        SetFieldText(item.Folder, folder.path() + u'/');
+        SetFieldText(item.FileName, QLatin1String(name));
+        EXPECT_TRUE(writeFile(ItemFilePath(item), WriteSwf(movie)));
+        return item;
+    }
+    QString facts() const
+    {
+        return head.findChild<QLabel*>(QStringLiteral("lblMovieFacts"))->text();
+    }
+
+    QTemporaryDir folder;
+    MovieServer server{PlayerFiles::ruffleFolder()};
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    ScriptedDialogs dialogs;
+    QWidget head;
+    QWidget host;
+    std::unique_ptr<PreviewPane> pane;
+};
+
+} // namespace
+
+TEST_F(PreviewPaneTest, FactsAreAnItemsOnlyAndCountFramesInEnglish)
+{
+    options.PreviewEnabled = 1;
+    QSignalSpy facts(&pane->player(), &FlashPlayer::metadataChanged);
+    pane->showNothing();
+    ASSERT_TRUE(facts.wait(30000)) << "the placeholder movie was never loaded";
+    EXPECT_TRUE(this->facts().isEmpty()) << "the placeholder's facts are nobody's";
+
+    SwfMovie single;
+    single.frameCount = 1;
+    pane->showItem(downloadedItem(single, "one.swf"));
+    ASSERT_TRUE(waitUntil([&] { return !this->facts().isEmpty(); }));
+    EXPECT_TRUE(this->facts().endsWith(QStringLiteral(" · 1 frame"))) << qPrintable(this->facts());
+
+    pane->showNothing();
+    EXPECT_TRUE(this->facts().isEmpty());
+}
+
+TEST_F(PreviewPaneTest, ThePreviewPlaysAgainWhenFullScreenCloses)
+{
+    options.PreviewEnabled = 1;
+    SwfMovie movie;
+    movie.frameCount = 50;
+    QSignalSpy loaded(&pane->player(), &FlashPlayer::movieLoaded);
+    pane->showItem(downloadedItem(movie, "long.swf"));
+    ASSERT_TRUE(loaded.wait(30000));
+    const auto playing = [&] {
+        QSignalSpy answer(&pane->player(), &FlashPlayer::playingReported);
+        pane->player().queryPlaying();
+        return (!answer.isEmpty() || answer.wait(5000)) && answer.first().first().toBool();
+    };
+    ASSERT_TRUE(waitUntil(playing));
+
+    QTimer::singleShot(0, [] {
+        auto* preview = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(preview, nullptr) << "full screen opens the stand-alone player";
+        preview->reject();
+    });
+    pane->but_maxize_flashClick();
+    EXPECT_TRUE(waitUntil(playing)) << "back from full screen, the pane plays on";
 }

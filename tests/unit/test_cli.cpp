@@ -159,6 +159,12 @@ TEST_F(CliTest, TellsAMoviesFacts)
     const CliRun notAMovie = run({"swf-info", QStringLiteral(CLIPVAULT_FIXTURES "/localhost.crt")});
     EXPECT_EQ(notAMovie.code, 1);
     EXPECT_TRUE(notAMovie.err.contains(QStringLiteral("not a Flash movie")));
+
+    ASSERT_TRUE(writeFile(movie, WriteSwf(compressed).left(20)));
+    const CliRun cut = run({"swf-info", movie});
+    EXPECT_EQ(cut.code, 1) << qPrintable(cut.out);
+    EXPECT_TRUE(cut.out.isEmpty()) << "no facts of a cut movie";
+    EXPECT_FALSE(cut.err.isEmpty());
 }
 
 TEST_F(CliTest, ListsAndExtractsCachedMovies)

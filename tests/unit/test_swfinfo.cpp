@@ -1,6 +1,10 @@
 #include "swfinfo.h"
 
 #include "swfwriter.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -40,4 +44,32 @@ TEST(SwfInfo, RefusesWhatIsNotAMovie)
     garbled.replace(8, 6, "garble");
     EXPECT_FALSE(ReadSwfInfo(garbled, &error)) << "a broken zlib stream";
     EXPECT_FALSE(ReadSwfInfoFromFile(QStringLiteral("/nonexistent/movie.swf"), &error));
+}
+
+TEST(SwfInfo, AFileMustHoldTheWholeMovieItsHeaderAnnounces)
+{
+    QTemporaryDir folder;
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("m.swf"));
+    for (const char* signature : {"FWS", "CWS", "ZWS"}) {
+        SwfMovie movie;
+        movie.signature = signature;
+        movie.frameCount = 400;
+        const QByteArray whole = WriteSwf(movie);
+        QString error;
+        ASSERT_TRUE(writeFile(path, whole));
+        EXPECT_TRUE(ReadSwfInfoFromFile(path, &error)) << signature << ": " << qPrintable(error);
+
+        ASSERT_TRUE(writeFile(path, whole.left(whole.size() * 2 / 3)));
+        EXPECT_FALSE(ReadSwfInfoFromFile(path, &error)) << signature << " cut";
+        EXPECT_TRUE(error.contains(QStringLiteral("cut short")) ||
+                    error.contains(QStringLiteral("damaged")))
+            << qPrintable(error);
+    }
+
+    // 23 bytes whose header claims 32: the frame size read from what is there means nothing.
+    const QByteArray cut = QByteArray("FWS\x0a\x20\x00\x00\x00", 8) + QByteArray(15, '\xff');
+    ASSERT_TRUE(writeFile(path, cut));
+    QString error;
+    EXPECT_FALSE(ReadSwfInfoFromFile(path, &error));
+    EXPECT_FALSE(error.isEmpty());
 }

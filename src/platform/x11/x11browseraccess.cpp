@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QSizeF>
 
-#include <memory>
 #include <vector>
 
 // Xlib's macros clash with Qt's headers; it comes last.
@@ -21,11 +20,40 @@ namespace {
 
 constexpr int kAddressLimit = 248;
 
-struct DisplayCloser
+int ignoreXError(Display*, XErrorEvent*)
 {
-    void operator()(Display* display) const { XCloseDisplay(display); }
+    return 0;
+}
+
+/// A connection of our own for one query. A window may close between the moment a list names
+/// it and the request about it: the request then fails on its own instead of Xlib's default
+/// handler ending the process (the command-line tool has no other handler).
+class QuietDisplay
+{
+public:
+    QuietDisplay()
+        : m_previous(XSetErrorHandler(ignoreXError))
+        , m_display(XOpenDisplay(nullptr))
+    {
+    }
+    ~QuietDisplay()
+    {
+        if (m_display) {
+            XSync(m_display, False); // every error of ours arrives while ours is the handler
+            XCloseDisplay(m_display);
+        }
+        XSetErrorHandler(m_previous);
+    }
+    QuietDisplay(const QuietDisplay&) = delete;
+    QuietDisplay& operator=(const QuietDisplay&) = delete;
+
+    Display* get() const { return m_display; }
+    explicit operator bool() const { return m_display != nullptr; }
+
+private:
+    XErrorHandler m_previous;
+    Display* m_display;
 };
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
 std::vector<unsigned long> windowProperty(Display* display, Window window, const char* name,
                                           Atom type)
@@ -148,7 +176,7 @@ bool X11BrowserAccess::isBrowserClass(const QString& wmClass)
 BrowserWindow X11BrowserAccess::FindBrowserFrame()
 {
     BrowserWindow found;
-    const DisplayPtr display(XOpenDisplay(nullptr));
+    const QuietDisplay display;
     if (!display)
         return found;
     const Window root = DefaultRootWindow(display.get());
@@ -282,7 +310,7 @@ std::optional<BrowserDocument> X11BrowserAccess::GetBrowserDocument()
 
 qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
 {
-    const DisplayPtr display(XOpenDisplay(nullptr));
+    const QuietDisplay display;
     if (!display)
         return 0;
     const Window root = DefaultRootWindow(display.get());
