@@ -30,7 +30,8 @@ constexpr int kUsage = 2;
 
 const char kUsageText[] =
     "usage: clipvault-cli [--data-dir DIR] COMMAND\n"
-    "  catalogue list [--json]              the items, one a line\n"
+    "  catalogue list [--json]              the items, one a line (tab, line break and\n"
+    "                                       backslash in a field written \\t \\n \\r \\\\)\n"
     "  catalogue categories [--json]        the categories, one a line\n"
     "  catalogue count                      number of items and categories\n"
     "  catalogue add URL [--category NAME] [--replace]\n"
@@ -156,6 +157,19 @@ private:
     CatalogueStore m_store;
 };
 
+/// A field in the line format: a tab, line break or backslash in it is written as \t, \n, \r
+/// or \\, so that one record stays one line of tab-separated fields.
+template <std::size_t N>
+QString LineField(const TextField<N>& field)
+{
+    QString text = FieldText(field);
+    text.replace(u'\\', QStringLiteral("\\\\"));
+    text.replace(u'\t', QStringLiteral("\\t"));
+    text.replace(u'\n', QStringLiteral("\\n"));
+    text.replace(u'\r', QStringLiteral("\\r"));
+    return text;
+}
+
 QJsonObject itemJson(const ItemRecord& item)
 {
     return {{QStringLiteral("state"), QString(QChar::fromLatin1(item.State))},
@@ -178,9 +192,9 @@ int listItems(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out
         return kOk;
     }
     for (const ItemRecord& item : items) {
-        out << QChar::fromLatin1(item.State) << '\t' << FieldText(item.Category) << '\t'
-            << FieldText(item.Folder) << '\t' << FieldText(item.FileName) << '\t'
-            << FieldText(item.Url) << '\n';
+        out << QChar::fromLatin1(item.State) << '\t' << LineField(item.Category) << '\t'
+            << LineField(item.Folder) << '\t' << LineField(item.FileName) << '\t'
+            << LineField(item.Url) << '\n';
     }
     return kOk;
 }
@@ -199,7 +213,7 @@ int listCategories(LoadedCatalogue& loaded, const CommandLine& line, QTextStream
         return kOk;
     }
     for (const CategoryRecord& category : categories)
-        out << FieldText(category.Name) << '\t' << FieldText(category.Folder) << '\n';
+        out << LineField(category.Name) << '\t' << LineField(category.Folder) << '\n';
     return kOk;
 }
 

@@ -36,18 +36,22 @@ int Catalogue::FindItemByUrl(QByteArrayView url) const
 int Catalogue::AppendItem(const ItemRecord& passed)
 {
     // A copy: the caller may hand in a record of this very list, which the removal below moves.
-    const ItemRecord record = passed;
-    const QByteArrayView url = FieldBytes(record.Url);
-    if (FindItemByUrl(url) >= 0) {
+    return AppendItem(ItemRecord(passed));
+}
+
+int Catalogue::AppendItem(ItemRecord&& record)
+{
+    const QByteArray key = CatalogueKey(FieldBytes(record.Url));
+    if (const int held = m_itemIndex.addUnlessHeld(key, itemCount()); held >= 0) {
         if (!m_prompt.ask(
                 QStringLiteral("The URL has been in the download list, download it again?"),
                 QStringLiteral("confirm")))
             return -1;
-        RemoveItemByUrl(QString::fromUtf8(url));
+        removeItemAt(held);
+        m_itemIndex.add(key, itemCount());
     }
-    m_items.push_back(record);
+    m_items.push_back(std::move(record));
     const int index = itemCount() - 1;
-    m_itemIndex.add(CatalogueKey(url), index);
     emit itemAppended(index);
     return index;
 }

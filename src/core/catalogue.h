@@ -39,6 +39,7 @@ public:
     /// whether to download it again: Yes replaces the older record, anything else returns -1
     /// and changes nothing.
     int AppendItem(const ItemRecord& record);
+    int AppendItem(ItemRecord&& record);
 
     /// Files a new item in state "N" under `category` ("Downloaded" when empty), in the
     /// category's folder. -1 when the category does not exist or a duplicate is declined.

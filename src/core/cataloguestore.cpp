@@ -91,7 +91,7 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
             RestoreWholeValues(record,
                                QByteArrayView(reinterpret_cast<const char*>(bytes), sizeof stored),
                                *values);
-        add(record);
+        add(std::move(record));
         ++result.loaded;
     }
     result.whole = result.announced >= 0 && result.announced <= readable;
@@ -108,7 +108,7 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
     catalogue.changeInBulk(Catalogue::List::Items, [&] {
         catalogue.clearItems();
         m_items.result = readLog<ItemRecord>(
-            m_items, [&](const ItemRecord& record) { catalogue.AppendItem(record); },
+            m_items, [&](ItemRecord&& record) { catalogue.AppendItem(std::move(record)); },
             [&](int count) { catalogue.reserveItems(count); });
     });
     return m_items.result;
@@ -120,7 +120,7 @@ LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
         if (QFile::exists(m_categories.path)) {
             catalogue.clearCategories();
             m_categories.result = readLog<CategoryRecord>(
-                m_categories, [&](const CategoryRecord& record) { catalogue.AddCategory(record); },
+                m_categories, [&](CategoryRecord&& record) { catalogue.AddCategory(record); },
                 [](int) {});
         } else {
             m_categories.result = {};

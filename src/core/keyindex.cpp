@@ -17,6 +17,15 @@ void KeyIndex::add(const QByteArray& key, int position)
         entry.more.push_back(position);
 }
 
+int KeyIndex::addUnlessHeld(const QByteArray& key, int position)
+{
+    Positions& entry = m_positions[key]; // one look-up for the question and the answer
+    if (entry.first >= 0)
+        return entry.first;
+    entry.first = position;
+    return -1;
+}
+
 void KeyIndex::erase(const QByteArray& key, int position)
 {
     const auto it = m_positions.find(key);

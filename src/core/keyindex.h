@@ -18,6 +18,10 @@ public:
     /// order per key, as they are when entries are appended.
     void add(const QByteArray& key, int position);
 
+    /// Records that `position` holds `key` unless an entry holds it already: then returns that
+    /// entry's lowest position and changes nothing; otherwise returns -1.
+    int addUnlessHeld(const QByteArray& key, int position);
+
     /// Forgets that `position` holds `key`, and moves every later position up by one, as the
     /// list does when it takes the entry out.
     void removeAt(const QByteArray& key, int position);

@@ -10,8 +10,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -78,6 +83,60 @@ TEST_F(CommandTest, AManualTaskWaitsUnderDownloadingAndDownloadsOnCommand)
     EXPECT_EQ(readFile(fun), QByteArray("FWS"));
     EXPECT_EQ(window->itemModel().rowCount(), 0) << "the finished item left the Downloading view";
     EXPECT_FALSE(enabled(MainActions::StartDownAction));
+}
+
+TEST_F(CommandTest, LongValuesSurviveAddDownloadCloseAndTheCommandLine)
+{
+    TestServer server;
+    QStringList served;
+    server.server().Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+        served << QString::fromStdString(request.path);
+        response.set_content("FWS long", "application/x-shockwave-flash");
+    });
+    server.start();
+    const QString path = QStringLiteral("/web/20070315000000/http://www.example-cartoons.com/") +
+                         QString(2000, u'e') + QStringLiteral(".swf");
+    const QString url = QString::fromStdString(server.url(path.toStdString()));
+    const QString category = QString(200, u'c');
+    const QString categoryFolder = QDir(folder.path()).filePath(QString(200, u'f')) + u'/';
+    // A save-as name longer than a file name may be is a full path.
+    const QString saveAs =
+        QDir(folder.path())
+            .filePath(QString(150, u'd') + u'/' + QString(150, u'n') + QStringLiteral(".swf"));
+    ASSERT_GT(saveAs.size(), 300);
+    start();
+    CategoryRecord record = CategoryNamed(category);
+    SetFieldText(record.Folder, categoryFolder);
+    ASSERT_TRUE(app->catalogue().AddCategory(record));
+
+    QSignalSpy finished(&app->downloads(), &DownloadFlow::finished);
+    whenModalOpens([&](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtUrl"))->setText(url);
+        auto* box = dialog.findChild<QComboBox*>(QStringLiteral("cmbCategory"));
+        box->setCurrentIndex(box->findText(category));
+        emit box->activated(box->currentIndex());
+        EXPECT_EQ(dialog.findChild<QComboBox*>(QStringLiteral("cmbSavePath"))->currentText(),
+                  categoryFolder);
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtSaveFileName"))->setText(saveAs);
+    });
+    trigger(MainActions::AddFlashItemAction);
+    ASSERT_TRUE(finished.wait(60000)) << "the download never ended";
+    ASSERT_EQ(served, QStringList{path}) << "the whole address was asked for";
+    EXPECT_EQ(readFile(saveAs), QByteArray("FWS long"));
+    ASSERT_TRUE(window->close());
+
+    QProcess cli;
+    cli.start(QStringLiteral(CLIPVAULT_CLI),
+              {"catalogue", "list", "--json", "--data-dir", folder.path()});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    const QJsonArray items = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
+    ASSERT_EQ(items.size(), 1) << qPrintable(cli.readAllStandardError());
+    const QJsonObject item = items[0].toObject();
+    EXPECT_EQ(item[QStringLiteral("url")].toString(), url);
+    EXPECT_EQ(item[QStringLiteral("category")].toString(), category);
+    EXPECT_EQ(item[QStringLiteral("folder")].toString(), categoryFolder);
+    EXPECT_EQ(item[QStringLiteral("fileName")].toString(), saveAs);
+    EXPECT_EQ(item[QStringLiteral("state")].toString(), QStringLiteral("D"));
 }
 
 TEST_F(CommandTest, DecliningToDownloadACataloguedAddressAgainAddsAndSaysNothing)

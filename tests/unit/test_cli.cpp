@@ -64,6 +64,26 @@ TEST_F(CliTest, AddListCountAndRemove)
     EXPECT_EQ(runHere({"catalogue", "remove", "http://a.com/y.swf"}).code, 1);
 }
 
+TEST_F(CliTest, AnAddressWithALineBreakStaysOneLineAndComesWholeInJson)
+{
+    const QByteArray url = "http://a.com/x\ny\tz\\w.swf";
+    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("downloading.log")),
+                          logHeaderBytes("clipvault", 2) +
+                              itemBytes('D', url.constData(), "Game", "/m/", "x.swf") +
+                              itemBytes('D', "http://a.com/next.swf", "Game", "/m/", "n.swf")));
+    const CliRun list = runHere({"catalogue", "list"});
+    ASSERT_EQ(list.code, 0);
+    const QStringList lines = list.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << qPrintable(list.out);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("\thttp://a.com/x\\ny\\tz\\\\w.swf")))
+        << qPrintable(lines[0]);
+    EXPECT_EQ(lines[0].split(u'\t').size(), 5);
+    const QJsonArray items =
+        QJsonDocument::fromJson(runHere({"catalogue", "list", "--json"}).out.toUtf8()).array();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].toObject()[QStringLiteral("url")].toString(), QString::fromUtf8(url));
+}
+
 TEST_F(CliTest, JsonOutputsCarryEveryField)
 {
     ASSERT_EQ(runHere({"catalogue", "add", "http://a.com/x.swf", "--category", "Fun"}).code, 0);
