@@ -17,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLockFile>
 #include <QTextStream>
 
 #include <optional>
@@ -27,6 +26,8 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+/// How long a change waits for another change of the same folder to end.
+constexpr int kBusyWaitMs = 3000;
 
 const char kUsageText[] =
     "usage: clipvault-cli [--data-dir DIR] COMMAND\n"
@@ -217,17 +218,6 @@ int listCategories(LoadedCatalogue& loaded, const CommandLine& line, QTextStream
     return kOk;
 }
 
-/// Changes must not race the program: it would overwrite them with its own lists on close.
-bool programIsRunning(const QString& dataFolder)
-{
-    QLockFile lock(QDir(dataFolder).filePath(QStringLiteral("clipvault.lock")));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0))
-        return lock.error() == QLockFile::LockFailedError;
-    lock.unlock();
-    return false;
-}
-
 int saveItems(LoadedCatalogue& loaded, QTextStream& err)
 {
     QString error;
@@ -291,9 +281,17 @@ int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
     const QString dataFolder = line.dataDir.isEmpty()
                                    ? ResolveDataFolder(QCoreApplication::applicationDirPath())
                                    : QDir(line.dataDir).absolutePath();
-    if (changes && programIsRunning(dataFolder)) {
-        err << "clipvault-cli: Clip Vault is running on " << dataFolder
-            << "; close it first, or it will overwrite the change" << Qt::endl;
+    // A change holds the folder from its load to its save: the program must not load the logs
+    // meanwhile (it would write its older lists over the change on close), nor may a second
+    // change load them (one of the two would be lost).
+    DataFolderLock lock(dataFolder);
+    if (changes && (!QDir().mkpath(dataFolder) || !lock.acquire(kBusyWaitMs))) {
+        if (lock.holder() == DataFolderLock::Holder::Program)
+            err << "clipvault-cli: Clip Vault is running on " << dataFolder
+                << "; close it first, or it will overwrite the change" << Qt::endl;
+        else
+            err << "clipvault-cli: the data folder " << dataFolder
+                << " is busy: another change is being made; try again" << Qt::endl;
         return kFailed;
     }
 

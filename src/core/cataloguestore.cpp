@@ -94,7 +94,10 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
         add(std::move(record));
         ++result.loaded;
     }
-    result.whole = result.announced >= 0 && result.announced <= readable;
+    // Records beyond the announced count, or a piece of one, are not loaded: the file is then
+    // not whole, and its original is kept aside before the first save replaces it.
+    const bool exact = (available - kHeaderSize) % static_cast<qint64>(sizeof(Stored)) == 0;
+    result.whole = result.announced >= 0 && result.announced == readable && exact;
     log.keepOriginal = !result.whole;
     return result;
 }

@@ -34,3 +34,26 @@ quint16 ConfiguredDebuggingPort(const QString& dataFolder)
     const uint port = settings.value(QStringLiteral("debuggingPort")).toUInt();
     return port < 65536 ? static_cast<quint16>(port) : 0;
 }
+
+DataFolderLock::DataFolderLock(const QString& dataFolder)
+    : m_lock(QDir(dataFolder).filePath(QStringLiteral("clipvault.lock")))
+{
+    m_lock.setStaleLockTime(0);
+}
+
+bool DataFolderLock::acquire(int waitMs)
+{
+    return m_lock.tryLock(waitMs);
+}
+
+DataFolderLock::Holder DataFolderLock::holder() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!m_lock.getLockInfo(&pid, &host, &application))
+        return Holder::Nobody;
+    // The lock records the holder's executable name (from /proc), not a name it chose.
+    return application == QLatin1String(kProgramExecutableName) ? Holder::Program
+                                                                : Holder::SomeoneElse;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLockFile>
 #include <QString>
 
 /// The folder that holds the catalogue logs, the options file and clipvault.conf:
@@ -12,3 +13,31 @@ QString OptionsFilePath(const QString& dataFolder);
 
 /// The browser debugging port set in clipvault.conf ("debuggingPort"), 0 when none is set.
 quint16 ConfiguredDebuggingPort(const QString& dataFolder);
+
+/// The data folder's lock, "clipvault.lock": the program holds it while it runs, the
+/// command-line tool while it changes the catalogue, so that neither loads the logs while the
+/// other is about to write them. A lock left by a process that died is stale at once.
+class DataFolderLock final
+{
+public:
+    explicit DataFolderLock(const QString& dataFolder);
+    Q_DISABLE_COPY_MOVE(DataFolderLock)
+
+    /// Takes the lock, waiting up to `waitMs` milliseconds for its holder to let go.
+    bool acquire(int waitMs);
+
+    enum class Holder
+    {
+        Nobody,
+        Program,    ///< Clip Vault itself
+        SomeoneElse ///< the command-line tool, or a process that is neither
+    };
+    /// Who holds the lock now, by the holder's executable name.
+    Holder holder() const;
+
+private:
+    QLockFile m_lock;
+};
+
+/// The program's executable name, which a lock it holds names as its holder.
+inline constexpr char kProgramExecutableName[] = "clipvault";

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <QDir>
+#include <QStringDecoder>
 
 ItemRecord EmptyItemRecord()
 {
@@ -139,13 +140,22 @@ QByteArray CatalogueKey(QByteArrayView text)
     const QByteArrayView trimmed = TrimmedBlanks(text);
     QByteArray key(trimmed.size(), Qt::Uninitialized);
     char* out = key.data();
+    bool ascii = true;
     for (qsizetype i = 0; i < trimmed.size(); ++i) {
         const auto c = static_cast<unsigned char>(trimmed[i]);
-        if (c >= 0x80) // not plain ASCII: let Qt fold the whole text
-            return QString::fromUtf8(trimmed).toCaseFolded().toUtf8();
+        ascii = ascii && c < 0x80;
         out[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
     }
-    return key;
+    if (ascii)
+        return key;
+    // Valid UTF-8 is folded by Qt, every letter. Other bytes are kept as they are stored (only
+    // ASCII letters folded): decoding would turn each invalid byte into U+FFFD and make
+    // distinct addresses one.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(trimmed);
+    if (decoder.hasError())
+        return key;
+    return decoded.toCaseFolded().toUtf8();
 }
 
 QByteArray CatalogueKey(const QString& text)

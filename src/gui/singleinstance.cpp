@@ -1,14 +1,18 @@
 #include "singleinstance.h"
 
+#include "datafolder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
+
+#include <cstdio>
 
 namespace {
 
 constexpr int kWaitMs = 2000;
+constexpr int kChangeWaitMs = 10000;
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
 
 } // namespace
@@ -32,25 +36,35 @@ QString SingleInstance::serverName() const
 bool SingleInstance::acquire()
 {
     QDir().mkpath(m_dataFolder);
-    m_lock =
-        std::make_unique<QLockFile>(QDir(m_dataFolder).filePath(QStringLiteral("clipvault.lock")));
-    // A lock left by a program that died is stale as soon as its process is gone.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        QLocalSocket socket;
-        socket.connectToServer(serverName());
-        if (socket.waitForConnected(kWaitMs)) {
-            socket.write(kShowRequest);
-            socket.waitForBytesWritten(kWaitMs);
-            socket.disconnectFromServer();
+    m_lock = std::make_unique<DataFolderLock>(m_dataFolder);
+    if (!m_lock->acquire(0)) {
+        if (askRunningProgramToShow())
+            return false;
+        // No program answers: the command-line tool holds the folder for the moment of a
+        // change, and the program starts after it, on the changed logs.
+        if (!m_lock->acquire(kChangeWaitMs)) {
+            std::fprintf(stderr, "clipvault: the data folder %s is busy; try again\n",
+                         qPrintable(QDir::toNativeSeparators(m_dataFolder)));
+            return false;
         }
-        return false;
     }
     QLocalServer::removeServer(serverName());
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
     m_server->listen(serverName());
+    return true;
+}
+
+bool SingleInstance::askRunningProgramToShow()
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverName());
+    if (!socket.waitForConnected(kWaitMs))
+        return false;
+    socket.write(kShowRequest);
+    socket.waitForBytesWritten(kWaitMs);
+    socket.disconnectFromServer();
     return true;
 }
 

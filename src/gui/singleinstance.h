@@ -5,10 +5,11 @@
 #include <memory>
 
 class QLocalServer;
-class QLockFile;
+class DataFolderLock;
 
-/// One running program per data folder. The first start holds a lock file in the data folder
-/// and listens on a local socket; a later start tells it to come to the front and ends.
+/// One running program per data folder. The first start holds the data folder's lock and
+/// listens on a local socket; a later start tells it to come to the front and ends. A start
+/// while the command-line tool changes the catalogue waits for the change to be saved.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -17,8 +18,8 @@ public:
     ~SingleInstance() override;
     Q_DISABLE_COPY_MOVE(SingleInstance)
 
-    /// Takes the data folder. False when another running program holds it; that program has
-    /// then been asked to show its window.
+    /// Takes the data folder. False when another running program holds it (that program has
+    /// then been asked to show its window), or a change by the command-line tool did not end.
     bool acquire();
 
 signals:
@@ -27,9 +28,11 @@ signals:
 
 private:
     QString serverName() const;
+    /// False when no program listens for the folder.
+    bool askRunningProgramToShow();
     void acceptConnection();
 
     QString m_dataFolder;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<DataFolderLock> m_lock;
     QLocalServer* m_server = nullptr;
 };

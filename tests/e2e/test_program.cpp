@@ -1,6 +1,7 @@
 // The installed program as a user starts it: one instance per data folder, and a catalogue that
 // survives the ways a desktop ends a program.
 
+#include "datafolder.h"
 #include "testfiles.h"
 #include "waituntil.h"
 
@@ -70,6 +71,37 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceAndTerminationSavesTheCatalogue)
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(readFile(path("downloading.log")), logHeaderBytes("clipvault", 0));
     EXPECT_EQ(readFile(path("category.log")).size(), 16 + 6 * 144);
+}
+
+TEST_F(ProgramTest, TheCommandLineAndTheProgramNeverChangeTheCatalogueAtOnce)
+{
+    // A change of the command-line tool is under way (this test holds the folder as it does):
+    // the program waits for it, then starts on the changed log.
+    auto change = std::make_unique<DataFolderLock>(folder.path());
+    ASSERT_TRUE(change->acquire(0));
+    first.start(QStringLiteral(CLIPVAULT_PROGRAM), {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(writeFile(path("downloading.log"),
+                          logHeaderBytes("clipvault", 1) +
+                              itemBytes('P', "http://a.com/added.swf", "Game", "/m/", "a.swf")));
+    change.reset();
+    DataFolderLock probe(folder.path());
+    ASSERT_TRUE(waitUntil([&] { return probe.holder() == DataFolderLock::Holder::Program; }, 60000))
+        << "the program never took the folder";
+
+    // While it runs, a change is refused with the reason.
+    QProcess cli;
+    cli.start(QStringLiteral(CLIPVAULT_CLI),
+              {"catalogue", "add", "http://a.com/other.swf", "--data-dir", folder.path()});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(cli.readAllStandardError().contains("Clip Vault is running"));
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(60000));
+    const QByteArray log = readFile(path("downloading.log"));
+    EXPECT_EQ(log.size(), 16 + 636) << "the change was loaded and saved back";
+    EXPECT_TRUE(log.contains("http://a.com/added.swf"));
 }
 
 TEST_F(ProgramTest, ATerminationRightAfterStartStillSavesTheCatalogue)

@@ -183,6 +183,45 @@ TEST_F(StoreTest, ATruncatedLogLoadsWhatItHoldsAndIsKeptAsideBeforeTheFirstSave)
     EXPECT_FALSE(QFile::exists(UnreadableCopyPath(itemsLog()) + QStringLiteral(".2")));
 }
 
+TEST_F(StoreTest, RecordsBeyondTheAnnouncedCountAreKeptAsideNeverDroppedSilently)
+{
+    QByteArray log = handMadeItemsLog();
+    log.replace(12, 4, QByteArray("\x02\x00\x00\x00", 4)); // announces 2 of the 3 records
+    ASSERT_TRUE(writeFile(itemsLog(), log));
+    load();
+    EXPECT_EQ(catalogue->itemCount(), 2);
+    EXPECT_FALSE(itemsResult.whole);
+    EXPECT_FALSE(store->unreadableNotice().isEmpty()) << "the user hears of it";
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_EQ(readFile(UnreadableCopyPath(itemsLog())), log) << "the third record is kept";
+
+    // Stray bytes after the last record are the same case.
+    ASSERT_TRUE(writeFile(itemsLog(), handMadeItemsLog() + "tail"));
+    load();
+    EXPECT_FALSE(itemsResult.whole);
+}
+
+TEST_F(StoreTest, AddressesThatDifferOnlyInBytesThatAreNoUtf8StayDistinct)
+{
+    ASSERT_TRUE(
+        writeFile(itemsLog(), logHeaderBytes("clipvault", 3) +
+                                  itemBytes('D', "http://a.com/\xff.swf", "Game", "/m/", "1.swf") +
+                                  itemBytes('D', "http://a.com/\xfe.swf", "Game", "/m/", "2.swf") +
+                                  itemBytes('D', "http://a.com/\xc0.swf", "Game", "/m/", "3.swf")));
+    load();
+    EXPECT_TRUE(prompt.questions.empty()) << "no duplicate question for distinct addresses";
+    EXPECT_EQ(catalogue->itemCount(), 3);
+    EXPECT_TRUE(itemsResult.whole);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    load();
+    EXPECT_EQ(catalogue->itemCount(), 3);
+    EXPECT_NE(CatalogueKey(QByteArrayView("HTTP://A.COM/\xff.swf")),
+              CatalogueKey(QByteArrayView("http://a.com/\xfe.swf")));
+    EXPECT_EQ(CatalogueKey(QByteArrayView("HTTP://A.COM/\xff.swf")),
+              CatalogueKey(QByteArrayView("http://a.com/\xff.swf")))
+        << "ASCII letters still fold around such bytes";
+}
+
 TEST_F(StoreTest, GarbageNegativeAndAbsurdCountsLoadNothingAndKeepEveryCopy)
 {
     const QByteArray cases[] = {
