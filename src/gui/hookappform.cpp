@@ -26,7 +26,8 @@ void THookappForm::FormCreate(bool enabled)
 
 bool THookappForm::installHook()
 {
-    m_installed = m_hook.install();
+    // Without the block (another user's stands under its name) the watch has nowhere to write.
+    m_installed = m_block && m_block->isMapped() && m_hook.install();
     if (!m_installed)
         m_prompt.inform(QStringLiteral("Enable Mouse Hook failed."), QStringLiteral("Clip Vault"));
     return m_installed;

@@ -1,5 +1,7 @@
 #include "mhx.h"
 
+#include "mouseblock.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
@@ -17,9 +19,6 @@
 
 namespace {
 
-constexpr char kBlockName[] = "/QARVEN_MOUSE";
-constexpr std::size_t kBlockSize = 12;
-
 /// One running watch: its own X connection and thread, never Qt's.
 class Watch
 {
@@ -35,14 +34,10 @@ public:
             XIQueryVersion(m_display, &major, &minor) != Success)
             return fail();
         m_opcode = opcode;
-        const int fd = shm_open(kBlockName, O_RDWR, 0600);
-        if (fd < 0)
+        mouseblock::Opened opened = mouseblock::Opened::Refused;
+        m_block = mouseblock::map(false, &opened); // the program makes it
+        if (!m_block)
             return fail();
-        void* block = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        close(fd);
-        if (block == MAP_FAILED)
-            return fail();
-        m_block = static_cast<std::int32_t*>(block);
         m_stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (m_stop < 0)
             return fail();
@@ -68,8 +63,7 @@ public:
         }
         if (m_stop >= 0)
             close(m_stop);
-        if (m_block)
-            munmap(m_block, kBlockSize);
+        mouseblock::unmap(m_block);
         if (m_display)
             XCloseDisplay(m_display);
     }

@@ -2,9 +2,10 @@
 
 // libmhx: reports every pointer move on the X11 desktop to one window of the program.
 // Each move writes the pointer's screen position at offsets 4 and 8 of the shared block
-// "/QARVEN_MOUSE" and sends a ClientMessage of type "WM_QVNOTIFY" to the window. The first four
-// bytes of the block are a flag: the library sets it with each notification and sends no other
-// until the program has read the point and cleared it, so a fast mouse cannot flood the program.
+// "/QARVEN_MOUSE.<uid>" (see mouseblock.h) and sends a ClientMessage of type "WM_QVNOTIFY" to the
+// window. The first four bytes of the block are a flag: the library sets it with each notification
+// and sends no other until the program has read the point and cleared it, so a fast mouse cannot
+// flood the program.
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,43 +1,25 @@
 #include "sharedblock.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
+#include "mouseblock.h"
 
 #include <atomic>
 
-#include <QFile>
-
-namespace {
-constexpr std::size_t kBlockSize = 12;
-}
-
-SharedBlock::SharedBlock(const QString& name)
+SharedBlock::SharedBlock()
 {
-    const QByteArray path = QFile::encodeName(name);
-    int fd = shm_open(path.constData(), O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        fd = shm_open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        m_created = fd >= 0;
-        if (m_created && ftruncate(fd, kBlockSize) != 0) {
-            close(fd);
-            return;
-        }
-    }
-    if (fd < 0)
-        return;
-    void* block = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (block == MAP_FAILED)
-        return;
-    m_block = static_cast<std::int32_t*>(block);
+    mouseblock::Opened opened = mouseblock::Opened::Refused;
+    m_block = mouseblock::map(true, &opened);
     // A fresh block is zero-filled by the system already; one that existed is left as it is.
+    m_created = opened == mouseblock::Opened::Created;
 }
 
 SharedBlock::~SharedBlock()
 {
-    if (m_block)
-        munmap(m_block, kBlockSize);
+    mouseblock::unmap(m_block);
+}
+
+QString SharedBlock::name()
+{
+    return QString::fromStdString(mouseblock::name());
 }
 
 std::optional<QPoint> SharedBlock::takePoint()

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -52,8 +53,22 @@ private:
 class PointerHookTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { shm_unlink("/QARVEN_MOUSE"); }
-    void TearDown() override { shm_unlink("/QARVEN_MOUSE"); }
+    void SetUp() override { shm_unlink(blockName().constData()); }
+    void TearDown() override { shm_unlink(blockName().constData()); }
+
+    static QByteArray blockName() { return SharedBlock::name().toLocal8Bit(); }
+
+    /// Makes the block as someone else might have left it: `size` bytes, `mode`, `owner`.
+    static bool plantBlock(off_t size, mode_t mode, uid_t owner = getuid())
+    {
+        const int fd = shm_open(blockName().constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (fd < 0)
+            return false;
+        const bool made =
+            ftruncate(fd, size) == 0 && fchmod(fd, mode) == 0 && fchown(fd, owner, -1) == 0;
+        ::close(fd);
+        return made;
+    }
 
     /// Moves the pointer until the window reports the point; false when it never does. Every
     /// point reported on the way is kept in `points`.
@@ -106,9 +121,10 @@ TEST_F(PointerHookTest, MovesArriveWithTheirPointUntilTheWatchIsRemoved)
 
 TEST_F(PointerHookTest, AnExistingBlockIsOpenedNotZeroed)
 {
-    const int fd = shm_open("/QARVEN_MOUSE", O_RDWR | O_CREAT, 0600);
+    EXPECT_TRUE(blockName().startsWith("/QARVEN_MOUSE.")) << "one block per user";
+    ASSERT_TRUE(plantBlock(12, 0600));
+    const int fd = shm_open(blockName().constData(), O_RDWR, 0600);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 12), 0);
     auto* block =
         static_cast<std::int32_t*>(mmap(nullptr, 12, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
     ::close(fd);
@@ -120,6 +136,45 @@ TEST_F(PointerHookTest, AnExistingBlockIsOpenedNotZeroed)
     EXPECT_EQ(block[1], 1234);
     EXPECT_EQ(opened.takePoint(), QPoint(1234, 567));
     munmap(block, 12);
+}
+
+TEST_F(PointerHookTest, AnEmptyBlockMadeBeforeStartIsSizedAndThePointerStillArrives)
+{
+    // Mapped as it was, the first write to this block killed the program with SIGBUS.
+    ASSERT_TRUE(plantBlock(0, 0600));
+    const std::unique_ptr<PointerHook> hook = platform::createPointerHook();
+    THookappForm form(*hook, prompt);
+    form.FormCreate(true);
+    ASSERT_TRUE(form.HookInstalled());
+    EXPECT_TRUE(reported(form, QPoint(140, 90)));
+}
+
+TEST_F(PointerHookTest, ABlockOthersMayReadIsReplacedAndAnotherUsersIsRefused)
+{
+    ASSERT_TRUE(plantBlock(12, 0666));
+    {
+        SharedBlock opened;
+        EXPECT_TRUE(opened.isMapped());
+        EXPECT_TRUE(opened.created()) << "a private block replaces one open to everybody";
+        struct stat facts = {};
+        const int fd = shm_open(blockName().constData(), O_RDONLY, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(fstat(fd, &facts), 0);
+        ::close(fd);
+        EXPECT_EQ(facts.st_mode & 077, 0u);
+    }
+    shm_unlink(blockName().constData());
+
+    if (getuid() != 0)
+        GTEST_SKIP() << "only root can make a block that belongs to another user";
+    ASSERT_TRUE(plantBlock(12, 0600, 65534));
+    const std::unique_ptr<PointerHook> hook = platform::createPointerHook();
+    THookappForm form(*hook, prompt);
+    form.FormCreate(true);
+    EXPECT_FALSE(form.block().isMapped());
+    EXPECT_FALSE(form.HookInstalled());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Enable Mouse Hook failed."));
 }
 
 TEST_F(PointerHookTest, AFailedInstallSaysSo)
