@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QUrl>
@@ -62,8 +64,11 @@ struct THTTPGetThread::Transfer
     QString partPath;
     int fd = -1;
     bool responseChecked = false;
-    QByteArray head;       ///< the body's first bytes, while fewer than three arrived
-    qint64 announced = -1; ///< Content-Length of the final response, -1 when unknown
+    QByteArray head;         ///< the body's first bytes, while fewer than three arrived
+    QList<qint64> lengths;   ///< the Content-Length values of the response being read
+    bool encoded = false;    ///< the response has a Content-Encoding, which libcurl decodes
+    QElapsedTimer sinceByte; ///< since the last body byte arrived
+    qint64 announced = -1;   ///< Content-Length of the final response, -1 when unknown
     qint64 written = 0;
     QString error;
     QElapsedTimer sinceProgress;
@@ -98,13 +103,20 @@ struct THTTPGetThread::Transfer
             error = QStringLiteral("the server answered with status %1").arg(status);
             return false;
         }
-        curl_off_t length = -1;
-        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        announced = length;
-        if (announced < 0 && self->m_settings.binaryData) {
+        // libcurl takes the last of several Content-Length headers; two sizes are a reply no
+        // one can trust.
+        if (std::any_of(lengths.begin(), lengths.end(),
+                        [&](qint64 length) { return length != lengths.first(); })) {
+            error = QStringLiteral("the server announced two different sizes");
+            return false;
+        }
+        if (lengths.isEmpty() && self->m_settings.binaryData) {
             error = QStringLiteral("the server did not announce the size of the file");
             return false;
         }
+        // An encoded body's length is not the file's: libcurl checks it, the file size is
+        // known at the end.
+        announced = lengths.isEmpty() || encoded ? -1 : lengths.first();
         return openFile(self->m_settings.fileName);
     }
 
@@ -147,6 +159,28 @@ struct THTTPGetThread::Transfer
 
 namespace {
 
+/// Keeps what the body checks need from the headers of the last response (a redirect's own
+/// headers are forgotten at the next status line).
+size_t onHeader(char* data, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<THTTPGetThread::Transfer*>(user);
+    const QByteArray line = QByteArray(data, static_cast<qsizetype>(size * count)).trimmed();
+    const qsizetype colon = line.indexOf(':');
+    const QByteArray name = line.left(colon).trimmed().toLower();
+    const QByteArray value = line.mid(colon + 1).trimmed();
+    if (line.startsWith("HTTP/")) {
+        transfer->lengths.clear();
+        transfer->encoded = false;
+    } else if (colon > 0 && name == "content-length") {
+        bool ok = false;
+        const qint64 length = value.toLongLong(&ok);
+        transfer->lengths.append(ok && length >= 0 ? length : -1);
+    } else if (colon > 0 && name == "content-encoding" && value.toLower() != "identity") {
+        transfer->encoded = true;
+    }
+    return size * count;
+}
+
 size_t onBody(char* data, size_t size, size_t count, void* user)
 {
     auto* transfer = static_cast<THTTPGetThread::Transfer*>(user);
@@ -179,6 +213,7 @@ bool THTTPGetThread::receive(Transfer& transfer, const char* data, std::size_t s
         return false;
     if (!transfer.responseChecked && !transfer.checkResponse())
         return false;
+    transfer.sinceByte.restart();
     if (!transfer.checkHead(data, size) || !transfer.append(data, size))
         return false;
     if (transfer.sinceProgress.elapsed() >= kProgressIntervalMs) {
@@ -285,6 +320,10 @@ bool THTTPGetThread::perform(Transfer& transfer)
     if (!caCertificates.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caCertificates.constData());
     // libcurl reads the desktop's proxy (http_proxy, no_proxy …) itself.
+    // Ask for the body as it is, and decode one the server compressed all the same.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "identity");
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -306,9 +345,18 @@ bool THTTPGetThread::perform(Transfer& transfer)
         succeeded = false;
     }
     if (!succeeded && transfer.error.isEmpty()) {
-        if (result == CURLE_OPERATION_TIMEDOUT && std::strstr(errorBuffer, "Operation too slow"))
+        const bool tooSlow =
+            result == CURLE_OPERATION_TIMEDOUT && std::strstr(errorBuffer, "Operation too slow");
+        // libcurl gives up when the rate stayed under a byte a second for the whole time-out:
+        // a server that went quiet, or one that drips. Its clock and ours differ by a moment.
+        const qint64 quietMs = m_settings.stallTimeout * qint64(1000) - 250;
+        if (tooSlow && (!transfer.sinceByte.isValid() || transfer.sinceByte.elapsed() >= quietMs))
             transfer.error =
                 QStringLiteral("no data arrived for %1 seconds").arg(m_settings.stallTimeout);
+        else if (tooSlow)
+            transfer.error =
+                QStringLiteral("the server sent less than a byte a second for %1 seconds")
+                    .arg(m_settings.stallTimeout);
         else
             transfer.error =
                 QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));

@@ -42,8 +42,8 @@ inline std::int32_t* map(bool create, Opened* opened)
     *opened = Opened::Refused;
     int fd = shm_open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat facts = {};
-    if (fd >= 0 && fstat(fd, &facts) == 0 && facts.st_uid == getuid() &&
-        S_ISREG(facts.st_mode) && (facts.st_mode & 077) != 0) {
+    if (fd >= 0 && fstat(fd, &facts) == 0 && facts.st_uid == getuid() && S_ISREG(facts.st_mode) &&
+        (facts.st_mode & 077) != 0) {
         // Ours, but open to others: they may hold it already. Start a private one instead.
         close(fd);
         fd = -1;

@@ -17,6 +17,8 @@
 
 #include <chrono>
 
+#include <zlib.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -27,6 +29,21 @@ QByteArray movieBytes(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
     return bytes;
+}
+
+QByteArray gzipped(const QByteArray& bytes)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, bytes.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(static_cast<qsizetype>(stream.total_out));
+    deflateEnd(&stream);
+    return out;
 }
 
 class HttpGetTest : public ::testing::Test
@@ -321,6 +338,51 @@ TEST_F(HttpGetTest, AStalledServerFailsWithinTheTimeOutWhileEventsKeepFlowing)
     EXPECT_GT(ticks, 5) << "the caller's events are processed during the wait";
     EXPECT_TRUE(get.errorString().contains(QStringLiteral("no data")));
     EXPECT_TRUE(noFilesBut({}));
+}
+
+TEST_F(HttpGetTest, AServerThatDripsFailsSayingSo)
+{
+    // One byte every two seconds: never quiet for the time-out, yet far too slow.
+    server.server().Get("/drip.swf", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000, "application/x-shockwave-flash",
+                                      [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset > 0)
+                                              server.holdWhileStalling(2s);
+                                          return sink.write("FWS" + offset, 1);
+                                      });
+    });
+    get.StallTimeout = 4;
+    EXPECT_FALSE(fetch("/drip.swf"));
+    EXPECT_EQ(get.errorString(),
+              QStringLiteral("the server sent less than a byte a second for 4 seconds"));
+    EXPECT_TRUE(noFilesBut({}));
+}
+
+TEST_F(HttpGetTest, TwoDifferentSizesFailAndAnUnaskedCompressionIsDecoded)
+{
+    server.server().Get("/two.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Length", "50");
+        response.set_content_provider(103, "application/x-shockwave-flash",
+                                      [](size_t, size_t, httplib::DataSink& sink) {
+                                          const std::string body = "FWS" + std::string(100, 'x');
+                                          sink.write(body.data(), body.size());
+                                          return true;
+                                      });
+    });
+    EXPECT_FALSE(fetch("/two.swf"));
+    EXPECT_EQ(get.errorString(), QStringLiteral("the server announced two different sizes"));
+
+    const QByteArray packed = gzipped(movie);
+    server.server().Get(
+        "/packed.swf", [&](const httplib::Request& request, httplib::Response& response) {
+            lastRequest = request;
+            response.set_header("Content-Encoding", "gzip");
+            response.set_content(packed.toStdString(), "application/x-shockwave-flash");
+        });
+    ASSERT_TRUE(fetch("/packed.swf")) << qPrintable(get.errorString());
+    EXPECT_EQ(readFile(target()), movie) << "the file is the movie, not its gzip";
+    EXPECT_EQ(lastRequest.get_header_value("Accept-Encoding"), "identity")
+        << "nothing compressed was asked for";
 }
 
 TEST_F(HttpGetTest, ASecondStartWhileBusyIsIgnoredAndCancelEndsAsFailed)
