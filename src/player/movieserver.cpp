@@ -9,12 +9,21 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
+
+#include <sys/socket.h>
 
 namespace {
 
 constexpr qint64 kMaxRequest = 16 * 1024;
 constexpr qint64 kChunk = 256 * 1024;
+/// Connections served at once; more wait in the system's queue until one ends.
+constexpr int kMaxConnections = 32;
+/// A request must arrive whole this soon after its connection.
+constexpr int kRequestTimeoutMs = 5000;
+/// An answer whose reader takes nothing for this long is given up.
+constexpr int kIdleTimeoutMs = 30000;
 
 QString newToken()
 {
@@ -41,7 +50,58 @@ bool isRemote(const QString& source)
            source.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive);
 }
 
+/// Ends an answer: once all of it is written the sending side is closed, and what the client
+/// still sends is read and dropped until it closes too (or its deadline passes). Closing with
+/// its data unread would reset the connection and could lose the answer on the way.
+void endAnswer(QTcpSocket* socket)
+{
+    const auto halfClose = [socket] {
+        if (socket->bytesToWrite() > 0 || socket->property("halfClosed").toBool())
+            return;
+        socket->setProperty("halfClosed", true);
+        ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, halfClose);
+    halfClose();
+}
+
 } // namespace
+
+RequestHead ParseRequestHead(QByteArrayView bytes, qsizetype limit)
+{
+    RequestHead head;
+    // The head ends at an empty line; a line may end with CR LF or a bare LF.
+    qsizetype end = -1;
+    for (qsizetype at = bytes.indexOf('\n'); at >= 0; at = bytes.indexOf('\n', at + 1)) {
+        const qsizetype next = at + 1;
+        if (next < bytes.size() && bytes[next] == '\n') {
+            end = next + 1;
+            break;
+        }
+        if (next + 1 < bytes.size() && bytes[next] == '\r' && bytes[next + 1] == '\n') {
+            end = next + 2;
+            break;
+        }
+    }
+    if (end < 0 || end > limit) {
+        head.status =
+            bytes.size() > limit || end > limit ? RequestHead::TooLarge : RequestHead::Incomplete;
+        return head;
+    }
+    head.size = end;
+    QByteArrayView line = bytes.first(bytes.indexOf('\n'));
+    if (line.endsWith('\r'))
+        line.chop(1);
+    const QList<QByteArray> words = line.toByteArray().split(' ');
+    if (words.size() != 3 || !words[2].startsWith("HTTP/") || !words[1].startsWith('/')) {
+        head.status = RequestHead::Bad;
+        return head;
+    }
+    head.status = RequestHead::Complete;
+    head.method = words[0];
+    head.target = words[1];
+    return head;
+}
 
 // The player page is a resource of this static library: it must be registered by hand.
 static void initPlayerResources()
@@ -51,7 +111,7 @@ static void initPlayerResources()
 
 MovieServer::MovieServer(const QString& playerFiles, QObject* parent)
     : QObject(parent)
-    , m_playerFiles(QDir(playerFiles).absolutePath())
+    , m_playerFiles(QFileInfo(playerFiles).canonicalFilePath())
     , m_token(newToken())
     , m_server(new QTcpServer(this))
 {
@@ -105,39 +165,70 @@ QString MovieServer::addMovie(const QString& source)
 
 void MovieServer::acceptConnections()
 {
-    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+    while (m_connections < kMaxConnections) {
+        QTcpSocket* socket = m_server->nextPendingConnection();
+        if (!socket)
+            return;
         if (!isAllowedPeer(socket->peerAddress())) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        ++m_connections;
+        connect(socket, &QObject::destroyed, this, [this] {
+            --m_connections;
+            m_server->resumeAccepting();
+            // Connections taken while full were not announced again: serve them now.
+            QMetaObject::invokeMethod(this, &MovieServer::acceptConnections, Qt::QueuedConnection);
+        });
+        // Qt reads no more than this ahead: a body sent after the request is never buffered.
+        socket->setReadBufferSize(kMaxRequest + 1);
+        auto* deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        deadline->setObjectName(QStringLiteral("deadline"));
+        connect(deadline, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        deadline->start(kRequestTimeoutMs);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handle(socket); });
     }
+    // Full: the rest wait in the listen queue instead of using up the program's files.
+    m_server->pauseAccepting();
 }
 
 void MovieServer::refuse(QTcpSocket* socket, int status, const QByteArray& reason)
 {
     socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
                   "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    socket->disconnectFromHost();
+    endAnswer(socket);
 }
 
 void MovieServer::handle(QTcpSocket* socket)
 {
-    if (socket->property("answered").toBool())
+    if (socket->property("answered").toBool()) {
+        socket->skip(socket->bytesAvailable()); // whatever follows the request is dropped
         return;
-    if (socket->bytesAvailable() > kMaxRequest)
-        return refuse(socket, 431, "Request Header Fields Too Large");
-    const QByteArray head = socket->peek(kMaxRequest);
-    if (!head.contains("\r\n\r\n"))
-        return; // the rest of the request is still coming
+    }
+    const RequestHead request = ParseRequestHead(socket->peek(kMaxRequest + 1), kMaxRequest);
+    if (request.status == RequestHead::Incomplete)
+        return; // the rest of the request is still coming, within its deadline
     socket->setProperty("answered", true);
-    const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
-    if (requestLine.size() != 3 || (requestLine[0] != "GET" && requestLine[0] != "HEAD"))
+    // From now on the deadline is for the reader: it must keep taking the answer.
+    auto* deadline = socket->findChild<QTimer*>(QStringLiteral("deadline"));
+    deadline->start(kIdleTimeoutMs);
+    connect(socket, &QTcpSocket::bytesWritten, deadline,
+            [deadline] { deadline->start(kIdleTimeoutMs); });
+    socket->skip(socket->bytesAvailable());
+    if (request.status == RequestHead::TooLarge)
+        return refuse(socket, 431, "Request Header Fields Too Large");
+    if (request.status == RequestHead::Bad)
+        return refuse(socket, 400, "Bad Request");
+    if (request.method != "GET" && request.method != "HEAD")
         return refuse(socket, 405, "Method Not Allowed");
-    const bool headOnly = requestLine[0] == "HEAD";
-    const QString path = QUrl::fromPercentEncoding(requestLine[1].split('?').first());
+    const bool headOnly = request.method == "HEAD";
+    const QString path = QUrl::fromPercentEncoding(request.target.split('?').first());
 
     // "/<token>/player.html", "/<token>/ruffle/<file>", "/<token>/movie/<id>/<name>".
     const QStringList parts = path.split(u'/');
@@ -148,12 +239,14 @@ void MovieServer::handle(QTcpSocket* socket)
                          headOnly);
     if (parts.size() == 4 && parts[2] == u"ruffle") {
         // Only the files that are in the player's folder itself, by plain name.
+        // Its real path must be there too: a link in the folder leads nowhere else.
         const QString name = parts[3];
         const QFileInfo file(QDir(m_playerFiles).filePath(name));
+        const QString real = file.canonicalFilePath();
         if (name.isEmpty() || name.startsWith(u'.') || name.contains(u'\\') || !file.isFile() ||
-            file.absolutePath() != m_playerFiles)
+            m_playerFiles.isEmpty() || QFileInfo(real).path() != m_playerFiles)
             return refuse(socket, 404, "Not Found");
-        return serveFile(socket, file.absoluteFilePath(), typeOf(name), headOnly);
+        return serveFile(socket, real, typeOf(name), headOnly);
     }
     if (parts.size() == 5 && parts[2] == u"movie")
         return serveMovie(socket, parts[3], headOnly);
@@ -218,7 +311,7 @@ void MovieServer::serveFile(QTcpSocket* socket, const QString& path, const QByte
                   "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: "
                   "close\r\n\r\n");
     if (headOnly) {
-        socket->disconnectFromHost();
+        endAnswer(socket);
         return;
     }
     // Streamed as the socket drains, so a large movie never sits in memory whole.
@@ -226,7 +319,7 @@ void MovieServer::serveFile(QTcpSocket* socket, const QString& path, const QByte
         while (socket->bytesToWrite() < kChunk) {
             const QByteArray chunk = file->read(kChunk);
             if (chunk.isEmpty()) {
-                socket->disconnectFromHost();
+                endAnswer(socket);
                 return;
             }
             socket->write(chunk);

@@ -2,6 +2,8 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
@@ -12,11 +14,32 @@ class QTcpSocket;
 class QTemporaryDir;
 class THTTPGet;
 
+/// The head of an HTTP request as it arrived so far.
+struct RequestHead
+{
+    enum Status
+    {
+        Incomplete, ///< no empty line yet
+        Complete,
+        TooLarge, ///< no empty line within the limit
+        Bad,      ///< a request line that is no "METHOD /target HTTP/x"
+    };
+    Status status = Incomplete;
+    QByteArray method;
+    QByteArray target;
+    qsizetype size = 0; ///< bytes of the head, its empty line included
+};
+
+/// Reads the head of a request from its first bytes: the request line, and where the empty line
+/// ends it. Lines may end with CR LF or a bare LF.
+RequestHead ParseRequestHead(QByteArrayView bytes, qsizetype limit);
+
 /// The player's own web server on 127.0.0.1 and a free port, for one run of the program. It serves
 /// the player page and Ruffle's files, and the movies the program hands it, all below a path
 /// holding a token that is new every run. It refuses everything else, never lists a folder, and
-/// answers only its own machine. A remote movie is fetched by the program itself, so that the
-/// browser engine's cross-origin rules do not keep it from the player.
+/// answers only its own machine. Connections are few at a time, a request must arrive whole
+/// within seconds, and a request larger than its limit is refused. A remote movie is fetched by the
+/// program itself, so that the browser engine's cross-origin rules do not keep it from the player.
 class MovieServer final : public QObject
 {
     Q_OBJECT
@@ -33,6 +56,9 @@ public:
     /// Makes a movie available: a local file path or an http(s) URL. Returns the address the
     /// player loads it from, or empty for a name that is no movie.
     QString addMovie(const QString& source);
+
+    /// Connections open now.
+    int connectionCount() const { return m_connections; }
 
     /// Only connections from this machine are served.
     static bool isAllowedPeer(const QHostAddress& peer);
@@ -58,6 +84,7 @@ private:
     QString m_playerFiles;
     QString m_token;
     QTcpServer* m_server;
+    int m_connections = 0;          ///< open connections
     QHash<QString, Movie> m_movies; ///< by id
     QHash<QString, QString> m_ids;  ///< id by source
     std::unique_ptr<QTemporaryDir> m_fetched;

@@ -2,15 +2,21 @@
 
 #include "playerfiles.h"
 #include "testfiles.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -82,4 +88,89 @@ TEST(MovieServer, ServesThePlayerAndHandedMoviesOnlyBehindItsToken)
     EXPECT_TRUE(MovieServer::isAllowedPeer(QHostAddress::LocalHost));
     EXPECT_TRUE(MovieServer::isAllowedPeer(QHostAddress::LocalHostIPv6));
     EXPECT_FALSE(MovieServer::isAllowedPeer(QHostAddress(QStringLiteral("192.0.2.7"))));
+}
+
+TEST(MovieServer, RequestHeadsEndAtAnEmptyLineOfEitherKindAndHaveALimit)
+{
+    RequestHead head = ParseRequestHead("GET /a HTTP/1.1\r\nHost: x\r\n\r\nbody", 100);
+    EXPECT_EQ(head.status, RequestHead::Complete);
+    EXPECT_EQ(head.method, QByteArray("GET"));
+    EXPECT_EQ(head.target, QByteArray("/a"));
+    EXPECT_EQ(head.size, 28);
+    head = ParseRequestHead("GET /b HTTP/1.0\nHost: x\n\n", 100);
+    EXPECT_EQ(head.status, RequestHead::Complete) << "bare line feeds end lines too";
+    EXPECT_EQ(head.target, QByteArray("/b"));
+    EXPECT_EQ(ParseRequestHead("GET /a HTTP/1.1\r\nHost: x\r\n", 100).status,
+              RequestHead::Incomplete);
+    EXPECT_EQ(ParseRequestHead(QByteArray(101, 'x'), 100).status, RequestHead::TooLarge);
+    const QByteArray longHeader = "GET /a HTTP/1.1\r\n" + QByteArray(100, 'h') + "\r\n\r\n";
+    EXPECT_EQ(ParseRequestHead(longHeader, 100).status, RequestHead::TooLarge);
+    EXPECT_EQ(ParseRequestHead("GARBAGE\r\n\r\n", 100).status, RequestHead::Bad);
+    EXPECT_EQ(ParseRequestHead("GET a HTTP/1.1\r\n\r\n", 100).status, RequestHead::Bad);
+}
+
+TEST(MovieServer, IdleConnectionsAreCappedAndDroppedAndARequestIsAnsweredInTheEnd)
+{
+    MovieServer server(PlayerFiles::ruffleFolder());
+    const QByteArray page = pathOf(server.pageUrl());
+    // Many connections that never say a thing, as anyone on the machine may open them.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 100; ++i) {
+        auto& socket = idle.emplace_back(std::make_unique<QTcpSocket>());
+        socket->connectToHost(QHostAddress::LocalHost, server.port());
+    }
+    QTcpSocket player;
+    QByteArray answer;
+    QObject::connect(&player, &QTcpSocket::readyRead, [&] { answer += player.readAll(); });
+    player.connectToHost(QHostAddress::LocalHost, server.port());
+    player.write("GET " + page + " HTTP/1.1\r\n\r\n");
+    int most = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            most = std::max(most, server.connectionCount());
+            return answer.startsWith("HTTP/1.1 200 OK");
+        },
+        180000))
+        << "the player's request was never answered";
+    EXPECT_LE(most, 32) << "connections are capped";
+    EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == 0; }, 60000))
+        << "idle connections are dropped";
+}
+
+TEST(MovieServer, OversizedBadAndBareLineFeedRequestsAreAnsweredAsTheyDeserve)
+{
+    MovieServer server(PlayerFiles::ruffleFolder());
+    const QByteArray page = pathOf(server.pageUrl());
+    const auto raw = [&](const QByteArray& bytes) {
+        QTcpSocket socket;
+        QByteArray answer;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { answer += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, server.port());
+        socket.write(bytes);
+        EXPECT_TRUE(waitUntil([&] { return socket.state() == QAbstractSocket::UnconnectedState; }));
+        answer += socket.readAll();
+        return answer.left(answer.indexOf("\r\n"));
+    };
+    EXPECT_EQ(raw("GET " + page + " HTTP/1.0\nHost: x\n\n"), QByteArray("HTTP/1.1 200 OK"));
+    EXPECT_EQ(raw("GET " + page + " HTTP/1.1\r\nX: " + QByteArray(20000, 'x') + "\r\n\r\n"),
+              QByteArray("HTTP/1.1 431 Request Header Fields Too Large"));
+    EXPECT_EQ(raw("NONSENSE\r\n\r\n"), QByteArray("HTTP/1.1 400 Bad Request"));
+    // A large body after the request is neither waited for nor kept.
+    EXPECT_EQ(raw("GET " + page + " HTTP/1.1\r\n\r\n" + QByteArray(8 << 20, 'b')),
+              QByteArray("HTTP/1.1 200 OK"));
+}
+
+TEST(MovieServer, AFileOfThePlayerFolderThatLinksElsewhereIsRefused)
+{
+    QTemporaryDir outside;
+    QTemporaryDir player;
+    const QString secret = QDir(outside.path()).filePath(QStringLiteral("secret.txt"));
+    ASSERT_TRUE(writeFile(secret, "private"));
+    ASSERT_TRUE(writeFile(QDir(player.path()).filePath(QStringLiteral("ruffle.js")), "js"));
+    ASSERT_TRUE(QFile::link(secret, QDir(player.path()).filePath(QStringLiteral("link.js"))));
+    MovieServer server(player.path());
+    const QByteArray base = "/" + pathOf(server.pageUrl()).split('/').at(1);
+    EXPECT_EQ(request(server.port(), base + "/ruffle/ruffle.js").second, QByteArray("js"));
+    EXPECT_EQ(request(server.port(), base + "/ruffle/link.js").first,
+              QByteArray("HTTP/1.1 404 Not Found"));
 }
