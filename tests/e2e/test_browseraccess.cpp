@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
@@ -322,4 +323,45 @@ TEST(BrowserCommands, AStaleActiveWindowEndsNoQuery)
         EXPECT_TRUE(said.contains(answer)) << qPrintable(said);
     }
     XCloseDisplay(display);
+}
+
+TEST(DevToolsClient, ConnectsOnlyToTheDebuggingPortAndEndsAQueryByItsDeadline)
+{
+    // A "browser" whose list names another host for every page, and whose pages never answer.
+    TestServer server;
+    std::atomic<int> socketRequests{0};
+    server.server().Get("/json/list", [](const httplib::Request&, httplib::Response& response) {
+        QJsonArray pages;
+        for (int i = 0; i < 30; ++i)
+            pages.append(QJsonObject{{"type", "page"},
+                                     {"url", QStringLiteral("http://site.example/%1").arg(i)},
+                                     {"webSocketDebuggerUrl",
+                                      QStringLiteral("ws://192.0.2.1:9/devtools/page/%1").arg(i)}});
+        response.set_content(QJsonDocument(pages).toJson().toStdString(), "application/json");
+    });
+    server.server().Get(R"(/devtools/page/(\d+))",
+                        [&](const httplib::Request&, httplib::Response&) {
+                            ++socketRequests;
+                            server.holdWhileStalling(std::chrono::seconds(60));
+                        });
+    server.start();
+    const auto port = static_cast<quint16>(server.port());
+
+    const DevToolsClient client(port, 1000, 3000);
+    const std::optional<QJsonArray> pages = client.pages();
+    ASSERT_TRUE(pages);
+    EXPECT_EQ(pages->size(), DevToolsClient::kMaxPages) << "the walk is capped";
+    QElapsedTimer clock;
+    clock.start();
+    for (const QJsonValue& page : *pages)
+        EXPECT_FALSE(client.evaluate(
+            page.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(),
+            QStringLiteral("1")));
+    // Sixteen silent pages at a second each would take sixteen; the query ends at three.
+    EXPECT_LT(clock.elapsed(), 12000);
+    EXPECT_GE(socketRequests.load(), 1) << "the page sockets were asked for on the debugging port";
+    EXPECT_EQ(client.socketUrl(QStringLiteral("ws://evil.example:1/devtools/page/ab")),
+              QUrl(QStringLiteral("ws://127.0.0.1:%1/devtools/page/ab").arg(port)));
+    EXPECT_TRUE(client.socketUrl(QStringLiteral("ws://127.0.0.1:1/elsewhere")).isEmpty());
+    server.releaseStalls();
 }

@@ -9,15 +9,36 @@
 #include <QTimer>
 #include <QWebSocket>
 
-DevToolsClient::DevToolsClient(quint16 port, int timeoutMs)
+#include <algorithm>
+
+DevToolsClient::DevToolsClient(quint16 port, int timeoutMs, int queryMs)
     : m_port(port)
     , m_timeoutMs(timeoutMs)
+    , m_query(queryMs)
 {
+}
+
+int DevToolsClient::waitMs() const
+{
+    return static_cast<int>(std::min<qint64>(m_timeoutMs, m_query.remainingTime()));
+}
+
+QUrl DevToolsClient::socketUrl(const QString& webSocketDebuggerUrl) const
+{
+    const QString path = QUrl(webSocketDebuggerUrl).path();
+    if (!path.startsWith(QStringLiteral("/devtools/")) || path.contains(QStringLiteral("..")))
+        return {};
+    QUrl url;
+    url.setScheme(QStringLiteral("ws"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(m_port);
+    url.setPath(path);
+    return url;
 }
 
 std::optional<QJsonArray> DevToolsClient::pages() const
 {
-    if (m_port == 0)
+    if (m_port == 0 || waitMs() <= 0)
         return std::nullopt;
     QNetworkAccessManager network;
     network.setProxy(QNetworkProxy::NoProxy);
@@ -25,7 +46,7 @@ std::optional<QJsonArray> DevToolsClient::pages() const
         QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(m_port))));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(m_timeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(waitMs(), &loop, &QEventLoop::quit);
     loop.exec();
     if (!reply->isFinished() || reply->error() != QNetworkReply::NoError) {
         reply->abort();
@@ -41,9 +62,11 @@ std::optional<QJsonArray> DevToolsClient::pages() const
         if (object.value(QStringLiteral("type")).toString() != u"page" ||
             url.startsWith(QStringLiteral("devtools://")) ||
             url.startsWith(QStringLiteral("chrome-extension://")) ||
-            object.value(QStringLiteral("webSocketDebuggerUrl")).toString().isEmpty())
+            socketUrl(object.value(QStringLiteral("webSocketDebuggerUrl")).toString()).isEmpty())
             continue;
         pages.append(object);
+        if (pages.size() == kMaxPages)
+            break;
     }
     return pages;
 }
@@ -51,6 +74,9 @@ std::optional<QJsonArray> DevToolsClient::pages() const
 std::optional<QJsonValue> DevToolsClient::evaluate(const QString& webSocketUrl,
                                                    const QString& expression) const
 {
+    const QUrl url = socketUrl(webSocketUrl);
+    if (url.isEmpty() || waitMs() <= 0)
+        return std::nullopt;
     // No Origin header: the browser refuses foreign origins unless told to allow them.
     QWebSocket socket(QString(), QWebSocketProtocol::VersionLatest);
     std::optional<QJsonValue> result;
@@ -75,8 +101,8 @@ std::optional<QJsonValue> DevToolsClient::evaluate(const QString& webSocketUrl,
         loop.quit();
     });
     QObject::connect(&socket, &QWebSocket::disconnected, &loop, &QEventLoop::quit);
-    QTimer::singleShot(m_timeoutMs, &loop, &QEventLoop::quit);
-    socket.open(QUrl(webSocketUrl));
+    QTimer::singleShot(waitMs(), &loop, &QEventLoop::quit);
+    socket.open(url);
     loop.exec();
     socket.abort();
     return result;
