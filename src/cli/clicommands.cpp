@@ -28,6 +28,8 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 /// How long a change waits for another change of the same folder to end.
 constexpr int kBusyWaitMs = 3000;
+/// The largest page the scan commands read.
+constexpr qsizetype kMaxPageBytes = qsizetype(64) << 20;
 
 const char kUsageText[] =
     "usage: clipvault-cli [--data-dir DIR] COMMAND\n"
@@ -345,7 +347,25 @@ std::optional<QByteArray> readPage(const CommandLine& line, QTextStream& err)
         err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
         return std::nullopt;
     }
-    return file.readAll();
+    // Read in pieces up to the limit, so that endless input ends with a message, not with the
+    // memory exhausted.
+    QByteArray page;
+    for (;;) {
+        const QByteArray piece = file.read(1 << 20);
+        if (piece.isEmpty())
+            break;
+        page += piece;
+        if (page.size() > kMaxPageBytes) {
+            err << "clipvault-cli: " << name << " is larger than " << (kMaxPageBytes >> 20)
+                << " MiB; a page that large is not scanned" << Qt::endl;
+            return std::nullopt;
+        }
+    }
+    if (file.error() != QFileDevice::NoError) {
+        err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    return page;
 }
 
 int runScan(const CommandLine& line, QTextStream& out, QTextStream& err)

@@ -21,6 +21,9 @@ namespace {
 
 constexpr quint64 kSimpleIndexMagic = 0xfcfb6d1ba7725c30ULL;
 constexpr int kDiscoveryDepth = 5;
+/// The most a compressed cached body may unpack to: far above any movie, far below what a
+/// crafted body (a thousand to one) would fill the disk with.
+constexpr qint64 kMaxUnpackedBody = qint64(64) << 20;
 
 /// An entry file opened for reading without following links or blocking on a FIFO.
 class FileEntryBytes final : public EntryBytes
@@ -107,11 +110,13 @@ bool isEntryName(const char* name, CacheLocation::Format format)
 
 bool isSimpleCacheFolder(const QDir& folder)
 {
-    QFile index(folder.filePath(QStringLiteral("index")));
-    if (!index.open(QIODevice::ReadOnly))
+    // Opened as entries are: a FIFO or device named "index" never holds the walk.
+    const FileEntryBytes index(folder.filePath(QStringLiteral("index")));
+    if (!index.isOpen())
         return false;
-    const QByteArray head = index.read(8);
-    return head.size() == 8 && qFromLittleEndian<quint64>(head.constData()) == kSimpleIndexMagic;
+    const auto head = index.read(0, 8);
+    return head && head->size() == 8 &&
+           qFromLittleEndian<quint64>(head->constData()) == kSimpleIndexMagic;
 }
 
 void findCaches(const QString& path, int depth, QList<CacheLocation>& found)
@@ -154,7 +159,8 @@ void firefoxCaches(QList<CacheLocation>& found)
     const QString roots[] = {QDir::homePath() + QStringLiteral("/.mozilla/firefox"),
                              configHome() + QStringLiteral("/mozilla/firefox")};
     for (const QString& root : roots) {
-        if (!QFile::exists(root + QStringLiteral("/profiles.ini")))
+        // A plain file only: reading a FIFO of that name would never end.
+        if (!QFileInfo(root + QStringLiteral("/profiles.ini")).isFile())
             continue;
         QSettings profiles(root + QStringLiteral("/profiles.ini"), QSettings::IniFormat);
         for (const QString& group : profiles.childGroups()) {
@@ -272,6 +278,8 @@ bool ExtractCachedBody(const CacheEntry& entry, const QString& outFile, QString*
     constexpr qint64 kBlock = 256 * 1024;
     QByteArray inflated(kBlock, Qt::Uninitialized);
     bool ok = true;
+    bool tooLarge = false;
+    qint64 unpacked = 0;
     int inflateResult = Z_OK;
     for (qint64 done = 0; ok && done < entry.bodySize;) {
         const qint64 length = std::min(kBlock, entry.bodySize - done);
@@ -287,7 +295,13 @@ bool ExtractCachedBody(const CacheEntry& entry, const QString& outFile, QString*
         }
         stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block->constData()));
         stream.avail_in = static_cast<uInt>(block->size());
-        while (ok && stream.avail_in > 0 && inflateResult != Z_STREAM_END) {
+        while (ok && stream.avail_in > 0) {
+            // A body of several gzip members is one file: each member after the first is
+            // unpacked too, never dropped.
+            if (inflateResult == Z_STREAM_END && inflateReset(&stream) != Z_OK) {
+                ok = false;
+                break;
+            }
             stream.next_out = reinterpret_cast<Bytef*>(inflated.data());
             stream.avail_out = static_cast<uInt>(inflated.size());
             inflateResult = inflate(&stream, Z_NO_FLUSH);
@@ -296,12 +310,24 @@ bool ExtractCachedBody(const CacheEntry& entry, const QString& outFile, QString*
                 break;
             }
             const qint64 produced = inflated.size() - stream.avail_out;
+            unpacked += produced;
+            if (unpacked > kMaxUnpackedBody) {
+                tooLarge = true;
+                ok = false;
+                break;
+            }
             ok = out.write(inflated.constData(), produced) == produced;
         }
     }
     if (compressed) {
         inflateEnd(&stream);
         ok = ok && inflateResult == Z_STREAM_END;
+    }
+    if (tooLarge) {
+        out.cancelWriting();
+        return fail(QStringLiteral("the cached body of %1 unpacks to more than %2 MiB")
+                        .arg(PrintableKey(entry.url))
+                        .arg(kMaxUnpackedBody >> 20));
     }
     if (!ok) {
         out.cancelWriting();

@@ -143,6 +143,76 @@ TEST(CacheEntries, GzipBodiesAreDecompressedOnExtraction)
     EXPECT_EQ(readFile(target), movie);
 }
 
+namespace {
+
+/// A Firefox cache below `root` holding one gzip-encoded entry of `body`, as listed.
+std::optional<CacheEntry> packedEntry(const QString& root, const QByteArray& body)
+{
+    const QString entries = QDir(root).filePath(QStringLiteral("p/cache2/entries"));
+    QDir().mkpath(entries);
+    const QByteArray key = ":http://h/packed.swf";
+    const QString name = QString::fromLatin1(
+        QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().toUpper());
+    EXPECT_TRUE(
+        writeFile(QDir(entries).filePath(name),
+                  firefoxEntry(key, body, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    std::optional<CacheEntry> found;
+    CacheEnumerator(CacheEnumerator::CachesBelow(root))
+        .EnumerateEntries([&](const CacheEntry& entry, bool&) { found = entry; });
+    return found;
+}
+
+} // namespace
+
+TEST(CacheEntries, EveryGzipMemberIsUnpackedAndABombIsRefused)
+{
+    QTemporaryDir folder;
+    const QString target = QDir(folder.path()).filePath(QStringLiteral("out.swf"));
+    const QByteArray first = QByteArray("FWS") + QByteArray(3000, 'a');
+    const QByteArray second = QByteArray(4000, 'b');
+    const auto twoMembers = packedEntry(folder.path(), gzip(first) + gzip(second));
+    ASSERT_TRUE(twoMembers);
+    QString error;
+    ASSERT_TRUE(ExtractCachedBody(*twoMembers, target, &error)) << qPrintable(error);
+    EXPECT_EQ(readFile(target), first + second) << "the second member is not dropped";
+
+    // A small body that unpacks to far more than any movie.
+    QTemporaryDir bombFolder;
+    const auto bomb = packedEntry(bombFolder.path(), gzip(QByteArray(200 << 20, '\0')));
+    ASSERT_TRUE(bomb);
+    ASSERT_LT(bomb->bodySize, 1 << 20);
+    const QString bombTarget = QDir(bombFolder.path()).filePath(QStringLiteral("bomb.swf"));
+    EXPECT_FALSE(ExtractCachedBody(*bomb, bombTarget, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("unpacks to more than"))) << qPrintable(error);
+    EXPECT_FALSE(QFile::exists(bombTarget));
+}
+
+TEST(CacheDiscovery, AFifoUnderACachesNameNeverHoldsTheWalk)
+{
+    QTemporaryDir home;
+    // A FIFO named "index" where a Chromium cache's index would be, and profiles.ini as a FIFO.
+    const QString folder = QDir(home.path()).filePath(QStringLiteral("cache/chromium/Cache"));
+    QDir().mkpath(folder);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + QStringLiteral("/index")).constData(), 0600), 0);
+    const QString configHome = QDir(home.path()).filePath(QStringLiteral("config"));
+    QDir().mkpath(configHome + QStringLiteral("/mozilla/firefox"));
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(configHome + QStringLiteral("/mozilla/firefox/profiles.ini"))
+                     .constData(),
+                 0600),
+        0);
+    EXPECT_TRUE(CacheEnumerator::CachesBelow(home.path()).isEmpty());
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CACHE_HOME",
+            QFile::encodeName(QDir(home.path()).filePath(QStringLiteral("cache"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+    const QList<CacheLocation> found = CacheEnumerator::DiscoverCaches();
+    qputenv("XDG_CACHE_HOME", savedCache);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+    EXPECT_TRUE(found.isEmpty());
+}
+
 // Every cut and many bit flips of real entries: the readers answer or refuse, never reading
 // outside the data (the sanitizers watch), and extraction stays within the file.
 TEST(CacheEntries, TruncatedAndCorruptedEntriesNeverBreakTheReaders)

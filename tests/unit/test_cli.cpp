@@ -186,6 +186,17 @@ TEST_F(CliTest, ScansPagesFromFilesAndStandardInput)
     EXPECT_EQ(run({"scan-html", "--base", "http://h/", "/nonexistent/page.html"}).code, 1);
 }
 
+TEST_F(CliTest, APageLargerThanTheScanTakesEndsWithAClearError)
+{
+    QFile page(QDir(folder.path()).filePath(QStringLiteral("huge.html")));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(page.resize(qint64(65) << 20)); // sparse: no disk is used
+    page.close();
+    const CliRun scan = run({"scan-html", "--base", "http://h/", page.fileName()});
+    EXPECT_EQ(scan.code, 1);
+    EXPECT_TRUE(scan.err.contains(QStringLiteral("larger than 64 MiB"))) << qPrintable(scan.err);
+}
+
 TEST_F(CliTest, TellsAMoviesFacts)
 {
     const QString movie = QDir(folder.path()).filePath(QStringLiteral("m.swf"));
