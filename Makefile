@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc)
 
-.PHONY: run test bench build deps deps-test sanitize clean
+.PHONY: run test bench build deps deps-test sanitize fuzz-long clean
 
 run: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=OFF $(CMAKE_ARGS)
@@ -32,6 +32,10 @@ sanitize: deps-test
 	cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCLIPVAULT_SANITIZE=ON -DCLIPVAULT_GUI=OFF -DBUILD_TESTING=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -L unit -j $(JOBS)
+
+# Each fuzz target for ten minutes (CI runs them for thirty seconds each).
+fuzz-long: deps-test
+	scripts/run-fuzzers 600
 
 deps:
 	@scripts/setup-deps

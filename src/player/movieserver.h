@@ -1,9 +1,9 @@
 #pragma once
 
+#include "requesthead.h"
+
 #include <QHash>
 #include <QHostAddress>
-#include <QByteArray>
-#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
@@ -13,26 +13,6 @@ class QTcpServer;
 class QTcpSocket;
 class QTemporaryDir;
 class THTTPGet;
-
-/// The head of an HTTP request as it arrived so far.
-struct RequestHead
-{
-    enum Status
-    {
-        Incomplete, ///< no empty line yet
-        Complete,
-        TooLarge, ///< no empty line within the limit
-        Bad,      ///< a request line that is no "METHOD /target HTTP/x"
-    };
-    Status status = Incomplete;
-    QByteArray method;
-    QByteArray target;
-    qsizetype size = 0; ///< bytes of the head, its empty line included
-};
-
-/// Reads the head of a request from its first bytes: the request line, and where the empty line
-/// ends it. Lines may end with CR LF or a bare LF.
-RequestHead ParseRequestHead(QByteArrayView bytes, qsizetype limit);
 
 /// The player's own web server on 127.0.0.1 and a free port, for one run of the program. It serves
 /// the player page and Ruffle's files, and the movies the program hands it, all below a path
