@@ -7,6 +7,7 @@
 #include "cachepass.h"
 #include "datafolder.h"
 #include "htmlscan.h"
+#include "pagedetection.h"
 #include "httpget.h"
 #include "swfinfo.h"
 #include "userprompt.h"
@@ -19,6 +20,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <atomic>
 #include <optional>
 
 namespace {
@@ -40,6 +42,8 @@ const char kUsageText[] =
     "  catalogue add URL [--category NAME] [--replace]\n"
     "  catalogue remove URL\n"
     "  download URL FILE                    one transfer as the program makes it; prints the size\n"
+    "  detect URL [--no-cache] [--json]     the movies of a page, its frames and the site's\n"
+    "                                       cached movies: address<TAB>save-as name\n"
     "  scan-html --base URL [FILE|-]        movie addresses of a page, one a line\n"
     "  scan-frames --base URL [FILE|-]      inline frame page addresses, one a line\n"
     "  cache list [--browser auto|chromium|firefox] [--dir DIR] [--all] [--host TEXT] [--json]\n"
@@ -61,6 +65,7 @@ struct CommandLine
     bool all = false;
     bool json = false;
     bool replace = false;
+    bool noCache = false;
 };
 
 std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
@@ -84,6 +89,8 @@ std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
             if (!v)
                 return std::nullopt;
             line.dataDir = *v;
+        } else if (argument == u"--no-cache") {
+            line.noCache = true;
         } else if (argument == u"--all") {
             line.all = true;
         } else if (argument == u"--category" || argument == u"--base" || argument == u"--browser" ||
@@ -509,6 +516,61 @@ int runSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
 
 } // namespace
 
+/// The rows of a detection: a line each, "address<TAB>save-as name", or a JSON array.
+void printRows(const DetectionResults& results, bool json, QTextStream& out)
+{
+    if (json) {
+        QJsonArray array;
+        for (const ResultRow& row : results.rows())
+            array.append(QJsonObject{{QStringLiteral("url"), row.address},
+                                     {QStringLiteral("saveAs"), row.saveAs}});
+        out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+        return;
+    }
+    for (const ResultRow& row : results.rows())
+        out << row.address << '\t' << row.saveAs << '\n';
+}
+
+int runDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.words.size() != 2) {
+        err << kUsageText;
+        return kUsage;
+    }
+    const QString& address = line.words[1];
+    DetectionResults results;
+    if (IsDrivePath(address)) {
+        printRows(results, line.json, out);
+        return kOk;
+    }
+    if (IsMovieAddress(address)) {
+        results.AddResultRow(address);
+        printRows(results, line.json, out);
+        return kOk;
+    }
+    const std::atomic<bool> never{false};
+    PageDetection detection([&](const QString& url) { return FetchPage(url, never); }, never);
+    const QString error = detection.run(address, [&](const QStringList& movies) {
+        for (const QString& movie : movies)
+            results.AddResultRow(movie);
+    });
+    if (error.isEmpty() && !line.noCache) {
+        const std::optional<QList<CacheLocation>> locations = cacheLocations(line, err);
+        if (!locations)
+            return kUsage;
+        const QString host = CacheHostOf(address);
+        CacheEnumerator(*locations).EnumerateEntries([&](const CacheEntry& entry, bool&) {
+            CachePassEntry(entry, host, false, results);
+        });
+    }
+    printRows(results, line.json, out);
+    if (!error.isEmpty()) {
+        err << "clipvault-cli: " << error << Qt::endl;
+        return kFailed;
+    }
+    return kOk;
+}
+
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     QString problem;
@@ -530,6 +592,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         return runCacheExtract(*line, out, err);
     if (command == u"swf-info")
         return runSwfInfo(*line, out, err);
+    if (command == u"detect")
+        return runDetect(*line, out, err);
     if (command == u"browser") {
         const QString dataFolder = line->dataDir.isEmpty()
                                        ? ResolveDataFolder(QCoreApplication::applicationDirPath())

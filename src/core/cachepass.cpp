@@ -2,6 +2,8 @@
 
 #include "cacheentry.h"
 
+#include <QRegularExpression>
+
 void DetectionResults::AddResultRow(const QString& address)
 {
     ResultRow row;
@@ -13,9 +15,11 @@ void DetectionResults::AddResultRow(const QString& address)
 
 QString CacheHostOf(const QString& addressBoxText)
 {
+    // Only a scheme at the start is taken off: a "://" later (in a query) is part of the path.
     QString host = addressBoxText;
-    if (const qsizetype scheme = host.indexOf(QStringLiteral("://")); scheme >= 0)
-        host = host.mid(scheme + 3);
+    static const QRegularExpression leadingScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    if (const QRegularExpressionMatch scheme = leadingScheme.match(host); scheme.hasMatch())
+        host = host.mid(scheme.capturedLength());
     if (const qsizetype slash = host.indexOf(u'/'); slash >= 0)
         host.truncate(slash);
     return host;

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "pagefetch.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+/// The detection of the movies of a web page and of the pages in its frames, level by level:
+/// the page is fetched and scanned, then the pages its frames show, then theirs. Each page's
+/// references resolve against its own final address (after redirects); a page is fetched once
+/// per detection; it stops after kMaxLevels levels or kMaxPages pages. Pages are fetched one
+/// after the other on the calling thread (a worker's: a fetch blocks).
+class PageDetection final
+{
+public:
+    using Fetch = std::function<PageReply(const QString& url)>;
+    using Movies = std::function<void(const QStringList& addresses)>;
+
+    static constexpr int kMaxLevels = 8;
+    static constexpr int kMaxPages = 200;
+
+    PageDetection(Fetch fetch, const std::atomic<bool>& cancelled);
+
+    /// Runs the detection from `address`. `onMovies` hears the movies of each level once it is
+    /// scanned, in the scanner's order. Returns the error of the fetch that ended it, or empty.
+    QString run(const QString& address, const Movies& onMovies);
+
+    int pagesFetched() const { return m_fetched; }
+
+private:
+    Fetch m_fetch;
+    const std::atomic<bool>& m_cancelled;
+    int m_fetched = 0;
+};
+
+/// Whether the address-box text names a movie itself: the three characters from its last "s"
+/// are exactly "swf".
+bool IsMovieAddress(const QString& text);
+
+/// Whether the address-box text is a drive path ("C:…"), for which detection does nothing.
+bool IsDrivePath(const QString& text);
+
+/// A page's text as the detection scans it: split into lines as a text box loads them (a line
+/// ends at CR, LF or CR LF and stops at its first NUL byte), joined by CR LF.
+QByteArray MemoText(QByteArrayView bytes);

@@ -1,0 +1,125 @@
+#include "pagefetch.h"
+
+#include "httpgetthread.h"
+#include "proxysettings.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr long kConnectTimeoutSeconds = 30;
+constexpr long kStallSeconds = 60;
+constexpr long kMaxRedirects = 10;
+
+struct Fetch
+{
+    const std::atomic<bool>* cancelled = nullptr;
+    QByteArray body;
+    QByteArray reason; ///< the reason phrase of the last status line
+};
+
+size_t onHeader(char* data, size_t size, size_t count, void* user)
+{
+    auto* fetch = static_cast<Fetch*>(user);
+    const QByteArray line = QByteArray(data, static_cast<qsizetype>(size * count)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        // "HTTP/1.1 404 Not Found": the phrase is what follows the code.
+        const qsizetype code = line.indexOf(' ');
+        const qsizetype phrase = code < 0 ? -1 : line.indexOf(' ', code + 1);
+        fetch->reason = phrase < 0 ? QByteArray() : line.mid(phrase + 1).trimmed();
+    }
+    return size * count;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user)
+{
+    auto* fetch = static_cast<Fetch*>(user);
+    const qsizetype room = kMaxPageBody - fetch->body.size();
+    if (room > 0)
+        fetch->body.append(data, std::min<qsizetype>(room, static_cast<qsizetype>(size * count)));
+    return size * count; // the rest of a huge body is read and dropped
+}
+
+int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Fetch*>(user)->cancelled->load() ? 1 : 0;
+}
+
+} // namespace
+
+PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    PageReply reply;
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        reply.error = QStringLiteral("the network library could not start");
+        return reply;
+    }
+    Fetch fetch;
+    fetch.cancelled = &cancelled;
+    const QByteArray address = TransferUrl(url);
+    const QByteArray accept = QByteArray("Accept: ") + kDetectAccept;
+    curl_slist* headers = curl_slist_append(nullptr, accept.constData());
+    QString proxyHost;
+    QString proxyPort;
+    const QByteArray proxy = ReadBrowserProxy(proxyHost, proxyPort) && !proxyHost.isEmpty()
+                                 ? (proxyHost + u':' + proxyPort).toUtf8()
+                                 : QByteArray();
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, kDetectAgent);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData()); // empty: none, whatever is set
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &fetch);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fetch);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &fetch);
+
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    const char* effective = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+    reply.finalUrl = effective ? QString::fromUtf8(effective) : url;
+    long osError = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+
+    if (cancelled) {
+        reply.error = QStringLiteral("the detection was cancelled");
+    } else if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_RESOLVE_PROXY) {
+        reply.error = QStringLiteral("can't resolve hostname to IP address");
+    } else if (result == CURLE_COULDNT_CONNECT) {
+        reply.error = QStringLiteral("can't connect: %1 (Error #%2)")
+                          .arg(QString::fromLocal8Bit(std::strerror(static_cast<int>(osError))))
+                          .arg(osError);
+    } else if (result != CURLE_OK) {
+        reply.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+    } else if (status >= 400) {
+        reply.error = fetch.reason.isEmpty() ? QStringLiteral("status %1").arg(status)
+                                             : QString::fromLatin1(fetch.reason);
+    } else {
+        reply.ok = true;
+        reply.body = std::move(fetch.body);
+    }
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return reply;
+}
