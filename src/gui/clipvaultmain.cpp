@@ -46,7 +46,7 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_hotKey(services.hotKey)
     , m_autostart(services.autostart)
     , m_actions(new MainActions(this))
-    , m_tray(new TrayController(m_actions->action(MainActions::ExitAction), this))
+    , m_tray(new TrayController(*m_actions, this))
     , m_treeModel(new CategoryTreeModel(this))
     , m_itemModel(new ItemListModel(m_catalogue, this))
     , m_preview(nullptr)
@@ -138,6 +138,8 @@ void TClipVaultMain::connectCommands()
         connect(m_actions->action(id), &QAction::triggered, this, handler);
     };
     bind(MainActions::AddFlashItemAction, [this] { m_commands->AddFlashItemActionExecute(); });
+    bind(MainActions::DetectFlashfromUrl, [this] { m_commands->DetectFlashfromUrlExecute(); });
+    bind(MainActions::DetectFlashfromCache, [this] { m_commands->DetectFlashfromCacheExecute(); });
     bind(MainActions::StartDownAction, [this] { m_commands->StartDownActionExecute(); });
     bind(MainActions::UpdateItemProperty, [this] { m_commands->UpdateItemPropertyExecute(); });
     bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });

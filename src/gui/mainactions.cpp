@@ -26,6 +26,10 @@ struct ActionRow
 constexpr ActionRow kActionTable[] = {
     {MainActions::AddFlashItemAction, "AddFlashItemAction", "Add a Flash Item",
      QStyle::SP_FileDialogNewFolder},
+    {MainActions::DetectFlashfromUrl, "DetectFlashfromUrl", "DetectFlashFromUrl",
+     QStyle::SP_DriveNetIcon},
+    {MainActions::DetectFlashfromCache, "DetectFlashfromCache", "DetectFlashfromCache",
+     QStyle::SP_DriveHDIcon},
     {MainActions::StartDownAction, "StartDownAction", "Download", QStyle::SP_ArrowDown},
     {MainActions::DeleteFlashItemAction, "DeleteFlashItemAction", "Delete this Flash Item",
      QStyle::SP_TrashIcon},
@@ -62,6 +66,8 @@ struct PlacementRow
 // Where each command is offered, in order.
 constexpr PlacementRow kPlacements[] = {
     {Place::TaskMenu, "Add Task from a URL", MainActions::AddFlashItemAction},
+    {Place::TaskMenu, "Detect from a URL", MainActions::DetectFlashfromUrl},
+    {Place::TaskMenu, "Detect from Cache", MainActions::DetectFlashfromCache},
     {Place::TaskMenu, nullptr, kSeparator},
     {Place::TaskMenu, "Download", MainActions::StartDownAction},
     {Place::TaskMenu, nullptr, kSeparator},
@@ -81,6 +87,8 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
 
     {Place::ToolBar, "Add a task", MainActions::AddFlashItemAction},
+    {Place::ToolBar, "Detect from webpage", MainActions::DetectFlashfromUrl},
+    {Place::ToolBar, "Detect from cache", MainActions::DetectFlashfromCache},
     {Place::ToolBar, nullptr, kSeparator},
     {Place::ToolBar, "Properties", MainActions::UpdateItemProperty},
     {Place::ToolBar, "Browse its folder", MainActions::ExploreItem},
@@ -91,6 +99,8 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolBar, "Exit", MainActions::ExitAction},
 
     {Place::AddTaskDropDown, "Add a task", MainActions::AddFlashItemAction},
+    {Place::AddTaskDropDown, "Detect from webpage", MainActions::DetectFlashfromUrl},
+    {Place::AddTaskDropDown, "Detect from cache", MainActions::DetectFlashfromCache},
 
     {Place::ItemMenu, "Add a Flash Item", MainActions::AddFlashItemAction},
     {Place::ItemMenu, "Delete this Flash Item", MainActions::DeleteFlashItemAction},
@@ -103,6 +113,14 @@ constexpr PlacementRow kPlacements[] = {
     {Place::TreeMenu, "Delete This Category", MainActions::DeleteCategoryAction},
     {Place::TreeMenu, nullptr, kSeparator},
     {Place::TreeMenu, "Property", MainActions::UpdateCatProperty},
+
+    {Place::TrayMenu, "Find in Current IE Window", MainActions::DetectFlashfromUrl},
+    {Place::TrayMenu, "Detect from Cache", MainActions::DetectFlashfromCache},
+    {Place::TrayMenu, nullptr, kSeparator},
+    // The pointer-watch and hanging-window switches go here.
+    {Place::TrayMenu, "Options", MainActions::SetOptions},
+    {Place::TrayMenu, nullptr, kSeparator},
+    {Place::TrayMenu, "&Exit", MainActions::ExitAction},
 };
 
 /// An entry with a caption of its own: it triggers the command and follows its enabled state.

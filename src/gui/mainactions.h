@@ -17,6 +17,8 @@ public:
     enum Id
     {
         AddFlashItemAction,
+        DetectFlashfromUrl,
+        DetectFlashfromCache,
         StartDownAction,
         DeleteFlashItemAction,
         ClearFlashItemAction,
@@ -42,7 +44,8 @@ public:
         ToolBar,
         AddTaskDropDown,
         ItemMenu,
-        TreeMenu
+        TreeMenu,
+        TrayMenu ///< after its own "Show/Hide Clip Vault (F7)"
     };
 
     explicit MainActions(QObject* parent = nullptr);

@@ -1,5 +1,11 @@
 #include "maincommands.h"
 
+#include "browseraccess.h"
+#include "cacheenumerator.h"
+#include "datafolder.h"
+#include "detectflashfromurl.h"
+#include "platformfactory.h"
+
 #include "addtaskfromurl.h"
 #include "catalogue.h"
 #include "categorymanage.h"
@@ -52,6 +58,37 @@ void MainCommands::AddFlashItemActionExecute()
         m_downloads.StartItemDownload(index);
     else
         m_selection.RefreshItemList();
+}
+
+void MainCommands::DetectFlashfromUrlExecute()
+{
+    detect(false);
+}
+
+void MainCommands::DetectFlashfromCacheExecute()
+{
+    detect(true);
+}
+
+void MainCommands::detect(bool cacheMode)
+{
+    const DetectServices services{
+        m_catalogue, m_prompt,
+        [this] {
+            const std::unique_ptr<BrowserAccess> browser =
+                platform::createBrowserAccess(ConfiguredDebuggingPort(m_app.dataFolder()));
+            return browser ? browser->GetAddressBarText() : QString();
+        },
+        [] { return CacheEnumerator::DiscoverCaches(); }, &m_app.movieServer()};
+    QStringList movies;
+    QStringList categories;
+    if (!ShowDetectDialog(cacheMode, movies, categories, services, m_selection.dialogOwner()))
+        return;
+    for (qsizetype i = 0; i < movies.size(); ++i) {
+        const int index = m_catalogue.AddItemFromUrl(movies[i], categories.value(i));
+        if (index >= 0)
+            m_downloads.StartItemDownload(index);
+    }
 }
 
 void MainCommands::StartDownActionExecute()

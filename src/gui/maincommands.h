@@ -22,6 +22,11 @@ public:
                  FileDialogs& dialogs, QObject* parent = nullptr);
 
     void AddFlashItemActionExecute();
+    /// The detection dialog on the browser's current page, or on the browser's cache; each
+    /// movie it returns is added, in order, under its category ("Downloaded" for none) and
+    /// downloaded.
+    void DetectFlashfromUrlExecute();
+    void DetectFlashfromCacheExecute();
     void StartDownActionExecute();
     void UpdateItemPropertyExecute();
     void AddCategoryActionExecute();
@@ -40,6 +45,7 @@ public:
     static QStringList browserCandidates();
 
 private:
+    void detect(bool cacheMode);
     /// Position of the first selected row's item, -1 when none.
     int selectedItem() const;
     /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".

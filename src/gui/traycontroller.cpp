@@ -1,12 +1,13 @@
 #include "traycontroller.h"
 
 #include "icons.h"
+#include "mainactions.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-TrayController::TrayController(QAction* exitAction, QObject* parent)
+TrayController::TrayController(const MainActions& actions, QObject* parent)
     : QObject(parent)
     , m_menu(new QMenu)
     , m_icon(new QSystemTrayIcon(Icons::application(), this))
@@ -15,8 +16,7 @@ TrayController::TrayController(QAction* exitAction, QObject* parent)
     QAction* showWindow = m_menu->addAction(QStringLiteral("Show/Hide Clip Vault (F7)"));
     showWindow->setObjectName(QStringLiteral("ShowWindow1"));
     connect(showWindow, &QAction::triggered, this, &TrayController::toggleRequested);
-    m_menu->addSeparator();
-    m_menu->addAction(exitAction);
+    actions.fill(m_menu, MainActions::Place::TrayMenu);
 
     m_icon->setObjectName(QStringLiteral("RxTrayIcon"));
     m_icon->setToolTip(QStringLiteral("Press F7 to Show/Hide MainForm"));

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+class MainActions;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -13,7 +14,7 @@ class TrayController final : public QObject
     Q_OBJECT
 public:
     /// `exitAction` closes the program; the menu shares it with the main window.
-    TrayController(QAction* exitAction, QObject* parent = nullptr);
+    TrayController(const MainActions& actions, QObject* parent = nullptr);
     ~TrayController() override;
     Q_DISABLE_COPY_MOVE(TrayController)
 

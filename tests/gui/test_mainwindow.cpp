@@ -226,7 +226,8 @@ TEST_F(MainWindowTest, TrayIconHasItsHintAndMenu)
         if (!action->isSeparator())
             entries << action->text();
     }
-    EXPECT_EQ(entries, (QStringList{"Show/Hide Clip Vault (F7)", "&Exit"}));
+    EXPECT_EQ(entries, (QStringList{"Show/Hide Clip Vault (F7)", "Find in Current IE Window",
+                                    "Detect from Cache", "Options", "&Exit"}));
 }
 
 TEST_F(MainWindowTest, ExitFromTheTrayMenuClosesAHiddenWindowAndSaves)

@@ -27,21 +27,21 @@ class DetectionTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        server.server().Get(".*", [this](const httplib::Request& request,
-                                         httplib::Response& response) {
-            std::lock_guard lock(mutex);
-            requested << QString::fromStdString(request.path);
-            const auto page = pages.find(QString::fromStdString(request.path));
-            if (page == pages.end()) {
-                response.status = 404;
-                response.set_content("<html>gone</html>", "text/html");
-                return;
-            }
-            if (page->startsWith(u'>'))
-                response.set_redirect(page->mid(1).toStdString());
-            else
-                response.set_content(page->toStdString(), "text/html");
-        });
+        server.server().Get(".*",
+                            [this](const httplib::Request& request, httplib::Response& response) {
+                                std::lock_guard lock(mutex);
+                                requested << QString::fromStdString(request.path);
+                                const auto page = pages.find(QString::fromStdString(request.path));
+                                if (page == pages.end()) {
+                                    response.status = 404;
+                                    response.set_content("<html>gone</html>", "text/html");
+                                    return;
+                                }
+                                if (page->startsWith(u'>'))
+                                    response.set_redirect(page->mid(1).toStdString());
+                                else
+                                    response.set_content(page->toStdString(), "text/html");
+                            });
         server.start();
     }
 
@@ -51,9 +51,8 @@ protected:
     QStringList detect(const QString& address, QString* error = nullptr)
     {
         QStringList found;
-        const QString failure = detection.run(address, [&](const QStringList& movies) {
-            found << movies;
-        });
+        const QString failure =
+            detection.run(address, [&](const QStringList& movies) { found << movies; });
         if (error)
             *error = failure;
         return found;

@@ -1,0 +1,330 @@
+#include "detectflashfromurl.h"
+
+#include "ui_detectflashfromurl.h"
+
+#include "catalogue.h"
+#include "detectionrowmodel.h"
+#include "flashplayer.h"
+#include "pagedetection.h"
+#include "userprompt.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QStyle>
+
+namespace {
+
+// Client heights: the lower panel hidden and shown.
+constexpr int kClientWidth = 459;
+constexpr int kCollapsedHeight = 367;
+constexpr int kAdvancedHeight = 517;
+
+} // namespace
+
+TDetectFlashFromUrl::TDetectFlashFromUrl(DetectServices services, QWidget* parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::TDetectFlashFromUrl>())
+    , m_services(std::move(services))
+    , m_rows(new DetectionRowModel(this))
+    , m_popup(new QMenu(this))
+    , m_job(m_services.caches)
+{
+    m_ui->setupUi(this);
+    setFixedSize(kClientWidth, kCollapsedHeight);
+    m_ui->Img_url->setPixmap(style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(32, 32));
+    m_ui->Img_cache->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
+    QTreeView* list = m_ui->lvflashitemslist;
+    list->setModel(m_rows);
+    list->setColumnWidth(DetectionRowModel::Address, 200);
+    list->setColumnWidth(DetectionRowModel::SaveAs, 100);
+    list->setColumnWidth(DetectionRowModel::Category, 80);
+
+    const auto addEntry = [this](const char* name, const char* caption, Qt::Key key,
+                                 void (TDetectFlashFromUrl::*slot)()) {
+        auto* entry = new QAction(QString::fromLatin1(caption), this);
+        entry->setObjectName(QLatin1String(name));
+        entry->setShortcut(key);
+        entry->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(entry, &QAction::triggered, this, slot);
+        m_popup->addAction(entry);
+        m_ui->lvflashitemslist->addAction(entry);
+    };
+    addEntry("CheckupseletedItems1", "Check/Uncheck seleted Items", Qt::Key_F4,
+             &TDetectFlashFromUrl::CheckupseletedItems1Click);
+    addEntry("ReverseinseletedItems1", "Reverse in seleted Items", Qt::Key_F5,
+             &TDetectFlashFromUrl::ReverseinseletedItems1Click);
+    addEntry("ReverseinseletedItems2", "Reverse in all Items", Qt::Key_F6,
+             &TDetectFlashFromUrl::ReverseinseletedItems2Click);
+    connect(list, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_popup->popup(m_ui->lvflashitemslist->viewport()->mapToGlobal(at)); });
+
+    connect(m_ui->btnCheckUrl, &QToolButton::clicked, this, &TDetectFlashFromUrl::btnCheckUrlClick);
+    connect(m_ui->btnDetect, &QPushButton::clicked, this, &TDetectFlashFromUrl::btnDetectClick);
+    connect(m_ui->Button1, &QPushButton::clicked, this, &TDetectFlashFromUrl::Button1Click);
+    connect(m_ui->BitBtn1, &QPushButton::clicked, this, &TDetectFlashFromUrl::BitBtn1Click);
+    connect(m_ui->BitBtn2, &QPushButton::clicked, this, &TDetectFlashFromUrl::reject);
+    connect(list, &QTreeView::clicked, this, &TDetectFlashFromUrl::lvflashitemslistClick);
+    connect(list, &QTreeView::doubleClicked, this, &TDetectFlashFromUrl::lvflashitemslistDblClick);
+    connect(m_ui->cmbcat, &QComboBox::activated, this, &TDetectFlashFromUrl::cmbcatSelect);
+    connect(&m_job, &DetectionJob::moviesFound, this, &TDetectFlashFromUrl::addMovies);
+    connect(&m_job, &DetectionJob::finished, this, &TDetectFlashFromUrl::detectionFinished);
+    FillCategoryBox();
+}
+
+TDetectFlashFromUrl::~TDetectFlashFromUrl() = default;
+
+void TDetectFlashFromUrl::FillCategoryBox()
+{
+    QComboBox* box = m_ui->cmbcat;
+    box->clear();
+    int downloaded = -1;
+    for (const CategoryRecord& category : m_services.catalogue.categories()) {
+        const QString name = FieldText(category.Name);
+        const QString key = name.trimmed().toLower();
+        if (key == u"downloading" || key == u"deleted")
+            continue;
+        box->addItem(name);
+        if (name.toLower() == u"downloaded")
+            downloaded = box->count() - 1; // the last of several wins
+    }
+    box->setCurrentIndex(downloaded);
+}
+
+void TDetectFlashFromUrl::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TDetectFlashFromUrl::FormShow()
+{
+    m_ui->Img_url->setVisible(!m_cacheMode);
+    m_ui->lbl_url->setVisible(!m_cacheMode);
+    m_ui->Img_cache->setVisible(m_cacheMode);
+    m_ui->lbl_cache->setVisible(m_cacheMode);
+    if (m_cacheMode) {
+        m_ui->edtUrl->setText(QStringLiteral(" << Local Cache >>"));
+        m_ui->edtUrl->setEnabled(false);
+        m_ui->edtUrl->setGeometry(8, m_ui->edtUrl->y(), 372, m_ui->edtUrl->height());
+        m_ui->btnCheckUrl->hide();
+        setWindowTitle(QStringLiteral("Detect from cache"));
+        return;
+    }
+    // TakeBrowserAddress: an empty page is no address worth showing.
+    const QString address = m_services.browserAddress ? m_services.browserAddress() : QString();
+    if (!address.isEmpty() && address != u"about:blank")
+        m_ui->edtUrl->setText(address);
+    m_ui->edtUrl->setFocus();
+    m_ui->edtUrl->selectAll();
+    setWindowTitle(QStringLiteral("Detect from Webpage"));
+}
+
+void TDetectFlashFromUrl::btnCheckUrlClick()
+{
+    m_ui->edtUrl->setText(m_services.browserAddress ? m_services.browserAddress() : QString());
+}
+
+void TDetectFlashFromUrl::btnDetectClick()
+{
+    if (m_cacheMode)
+        DetectFromCache();
+    else
+        DetectFromWebPage();
+}
+
+void TDetectFlashFromUrl::setStatus(const QString& text)
+{
+    m_ui->statubar->setText(text);
+    m_ui->statubar->setVisible(true);
+}
+
+void TDetectFlashFromUrl::setBusy(bool busy)
+{
+    m_ui->btnDetect->setEnabled(!busy);
+    if (busy)
+        setStatus(QStringLiteral(" Loading "));
+}
+
+void TDetectFlashFromUrl::DetectFromCache()
+{
+    // The list is kept: a second run adds only movies not listed yet.
+    setBusy(true);
+    m_allHosts = true;
+    m_previewAfterDetection = false;
+    m_job.startCache(listedAddresses());
+}
+
+void TDetectFlashFromUrl::DetectFromWebPage()
+{
+    const QString address = m_ui->edtUrl->text();
+    if (IsDrivePath(address))
+        return;
+    m_rows->clear();
+    if (IsMovieAddress(address)) {
+        DetectionResults direct;
+        direct.AddResultRow(address);
+        m_rows->appendFrom(direct, 0);
+        return;
+    }
+    setBusy(true);
+    m_allHosts = false;
+    m_previewAfterDetection = true;
+    m_job.startWebPage(address, {});
+}
+
+void TDetectFlashFromUrl::addMovies(const QStringList& addresses)
+{
+    DetectionResults found;
+    for (const QString& address : addresses)
+        found.AddResultRow(address);
+    m_rows->appendFrom(found, 0);
+}
+
+void TDetectFlashFromUrl::detectionFinished(const QString& error)
+{
+    m_ui->btnDetect->setEnabled(true);
+    if (!error.isEmpty()) {
+        setStatus(QStringLiteral("Failed"));
+        if (isVisible())
+            m_services.prompt.inform(error, windowTitle());
+        return;
+    }
+    setStatus(QStringLiteral("Finished"));
+    if (m_previewAfterDetection && m_advancedMode && m_rows->rowCount() > 0)
+        PreviewRow(0);
+}
+
+QStringList TDetectFlashFromUrl::listedAddresses() const
+{
+    QStringList addresses;
+    for (const ResultRow& row : m_rows->rows())
+        addresses << row.address;
+    return addresses;
+}
+
+QList<int> TDetectFlashFromUrl::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : m_ui->lvflashitemslist->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int TDetectFlashFromUrl::selectedRow() const
+{
+    const QList<int> rows = selectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+void TDetectFlashFromUrl::PreviewRow(int row)
+{
+    if (!m_advancedMode || !m_services.server || row < 0 || row >= m_rows->rowCount())
+        return;
+    if (!m_player) {
+        m_player = new FlashPlayer(*m_services.server, m_ui->flashplayer);
+        m_ui->flashplayer->layout()->addWidget(m_player);
+        m_player->start();
+    }
+    const QString address = m_rows->row(row).address;
+    if (m_player->movie() == address)
+        return;
+    m_player->Stop();
+    m_player->setMovie(address);
+    m_player->Play();
+}
+
+void TDetectFlashFromUrl::lvflashitemslistClick()
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    PreviewRow(row);
+    m_ui->edtSaveas->setText(m_rows->row(row).saveAs);
+    const QString category = m_rows->row(row).category;
+    const int entry = m_ui->cmbcat->findText(category.isEmpty() ? QStringLiteral("Downloaded")
+                                                                : category);
+    m_ui->cmbcat->setCurrentIndex(entry);
+}
+
+void TDetectFlashFromUrl::lvflashitemslistDblClick()
+{
+    if (const int row = selectedRow(); row >= 0)
+        m_rows->setChecked(row, !m_rows->row(row).checked);
+}
+
+void TDetectFlashFromUrl::cmbcatSelect(int index)
+{
+    if (const int row = selectedRow(); row >= 0)
+        m_rows->setCategory(row, m_ui->cmbcat->itemText(index));
+}
+
+void TDetectFlashFromUrl::CheckupseletedItems1Click()
+{
+    m_checkToggle = !m_checkToggle;
+    for (const int row : selectedRows())
+        m_rows->setChecked(row, m_checkToggle);
+}
+
+void TDetectFlashFromUrl::ReverseinseletedItems1Click()
+{
+    for (const int row : selectedRows())
+        m_rows->setChecked(row, !m_rows->row(row).checked);
+}
+
+void TDetectFlashFromUrl::ReverseinseletedItems2Click()
+{
+    for (int row = 0; row < m_rows->rowCount(); ++row)
+        m_rows->setChecked(row, !m_rows->row(row).checked);
+}
+
+void TDetectFlashFromUrl::Button1Click()
+{
+    m_advancedMode = !m_advancedMode;
+    setFixedSize(kClientWidth, m_advancedMode ? kAdvancedHeight : kCollapsedHeight);
+    m_ui->Button1->setText(m_advancedMode ? QStringLiteral("Advanced Mode <<")
+                                          : QStringLiteral("Advanced Mode >>"));
+}
+
+void TDetectFlashFromUrl::BitBtn1Click()
+{
+    const bool anyChecked = std::any_of(m_rows->rows().begin(), m_rows->rows().end(),
+                                        [](const ResultRow& row) { return row.checked; });
+    if (!anyChecked &&
+        !m_services.prompt.ask(QStringLiteral("no item has been checked, give up?"),
+                               QStringLiteral("confirm")))
+        return;
+    m_job.cancel();
+    accept();
+}
+
+void TDetectFlashFromUrl::reject()
+{
+    m_job.cancel(); // a running fetch ends at once
+    QDialog::reject();
+}
+
+void TDetectFlashFromUrl::CollectCheckedItems(QStringList& movies, QStringList& categories) const
+{
+    movies.clear();
+    for (const ResultRow& row : m_rows->rows()) {
+        if (!row.checked)
+            continue;
+        movies << row.address;
+        categories << row.category;
+    }
+}
+
+bool ShowDetectDialog(bool cacheMode, QStringList& movies, QStringList& categories,
+                      const DetectServices& services, QWidget* parent)
+{
+    TDetectFlashFromUrl dialog(services, parent);
+    dialog.setCacheMode(cacheMode);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    dialog.CollectCheckedItems(movies, categories);
+    return true;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "detectionjob.h"
+
+#include <QDialog>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TDetectFlashFromUrl;
+}
+class Catalogue;
+class DetectionRowModel;
+class FlashPlayer;
+class MovieServer;
+class QMenu;
+class UserPrompt;
+
+/// What the detection dialog uses of the program.
+struct DetectServices
+{
+    const Catalogue& catalogue;          ///< the categories the rows may be filed under
+    UserPrompt& prompt;                  ///< the "give up?" question and the error box
+    std::function<QString()> browserAddress; ///< the browser's current address, or empty
+    DetectionJob::CacheSource caches;    ///< where the browser caches are
+    MovieServer* server = nullptr;       ///< feeds the preview player; none: no preview
+};
+
+/// The detection dialog: the Flash movies of a web page and its frames, or of the browser's
+/// cache, listed for the user to check, file under categories and save. Detection runs off the
+/// user-interface thread; "Close" cancels it at once.
+class TDetectFlashFromUrl final : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TDetectFlashFromUrl(DetectServices services, QWidget* parent = nullptr);
+    ~TDetectFlashFromUrl() override;
+
+    /// Set before the dialog is shown: false lists a web page, true the browser's cache.
+    void setCacheMode(bool cacheMode) { m_cacheMode = cacheMode; }
+    bool isAdvancedMode() const { return m_advancedMode; }
+
+    /// The checked rows in list order: their addresses, and their categories (empty for none).
+    void CollectCheckedItems(QStringList& movies, QStringList& categories) const;
+
+    DetectionRowModel& rows() const { return *m_rows; }
+    bool isDetecting() const { return m_job.isRunning(); }
+
+    void btnCheckUrlClick();
+    void btnDetectClick();
+    void Button1Click();
+    void BitBtn1Click();
+    void CheckupseletedItems1Click();
+    void ReverseinseletedItems1Click();
+    void ReverseinseletedItems2Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void reject() override;
+
+private:
+    void FillCategoryBox();
+    void FormShow();
+    void DetectFromWebPage();
+    void DetectFromCache();
+    void PreviewRow(int row);
+    void lvflashitemslistClick();
+    void lvflashitemslistDblClick();
+    void cmbcatSelect(int index);
+    void addMovies(const QStringList& addresses);
+    void detectionFinished(const QString& error);
+    void setStatus(const QString& text);
+    void setBusy(bool busy);
+    int selectedRow() const;
+    QList<int> selectedRows() const;
+    QStringList listedAddresses() const;
+
+    std::unique_ptr<Ui::TDetectFlashFromUrl> m_ui;
+    DetectServices m_services;
+    DetectionRowModel* m_rows;
+    QMenu* m_popup;
+    FlashPlayer* m_player = nullptr;
+    DetectionJob m_job;
+    bool m_cacheMode = false;
+    bool m_advancedMode = false;
+    bool m_allHosts = false;
+    bool m_checkToggle = false;
+    bool m_shown = false;
+    bool m_previewAfterDetection = false;
+};
+
+/// Shows the dialog modally in the mode given. On OK the checked rows' addresses replace
+/// `movies` and their categories are appended to `categories`; returns whether OK was pressed.
+bool ShowDetectDialog(bool cacheMode, QStringList& movies, QStringList& categories,
+                      const DetectServices& services, QWidget* parent = nullptr);
