@@ -113,6 +113,7 @@ void TClipVaultMain::buildMenusAndToolBar()
     m_actions->fill(m_ui->menuTask, Place::TaskMenu);
     m_actions->fill(m_ui->menuEdit, Place::EditMenu);
     m_actions->fill(m_ui->menuTools, Place::ToolsMenu);
+    m_actions->fill(m_ui->menuHelp, Place::HelpMenu);
     m_actions->fill(m_ui->ToolBar1);
     m_itemMenu->setObjectName(QStringLiteral("popitem"));
     m_actions->fill(m_itemMenu, Place::ItemMenu);
@@ -153,6 +154,10 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::SimpleFlashPlayer, [this] { m_commands->SimpleFlashPlayer1Click(); });
     bind(MainActions::OpenBrowser, [this] { m_commands->OpenBrowserExecute(); });
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
+    bind(MainActions::HelpManual, [this] { m_commands->HelpManualExecute(); });
+    bind(MainActions::ShowAbout, [this] { m_commands->ShowAboutExecute(); });
+    connect(m_commands, &MainCommands::statusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 10000); });
     bind(MainActions::ExitAction, [this] { close(); });
 
     connect(m_ui->lvFlashItemsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -55,8 +55,9 @@ TDetectFlashFromUrl::TDetectFlashFromUrl(DetectServices services, QWidget* paren
              &TDetectFlashFromUrl::ReverseinseletedItems1Click);
     addEntry("ReverseinseletedItems2", "Reverse in all Items", Qt::Key_F6,
              &TDetectFlashFromUrl::ReverseinseletedItems2Click);
-    connect(list, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { m_popup->popup(m_ui->lvflashitemslist->viewport()->mapToGlobal(at)); });
+    connect(list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        m_popup->popup(m_ui->lvflashitemslist->viewport()->mapToGlobal(at));
+    });
 
     connect(m_ui->btnCheckUrl, &QToolButton::clicked, this, &TDetectFlashFromUrl::btnCheckUrlClick);
     connect(m_ui->btnDetect, &QPushButton::clicked, this, &TDetectFlashFromUrl::btnDetectClick);
@@ -245,8 +246,8 @@ void TDetectFlashFromUrl::lvflashitemslistClick()
     PreviewRow(row);
     m_ui->edtSaveas->setText(m_rows->row(row).saveAs);
     const QString category = m_rows->row(row).category;
-    const int entry = m_ui->cmbcat->findText(category.isEmpty() ? QStringLiteral("Downloaded")
-                                                                : category);
+    const int entry =
+        m_ui->cmbcat->findText(category.isEmpty() ? QStringLiteral("Downloaded") : category);
     m_ui->cmbcat->setCurrentIndex(entry);
 }
 
@@ -293,9 +294,8 @@ void TDetectFlashFromUrl::BitBtn1Click()
 {
     const bool anyChecked = std::any_of(m_rows->rows().begin(), m_rows->rows().end(),
                                         [](const ResultRow& row) { return row.checked; });
-    if (!anyChecked &&
-        !m_services.prompt.ask(QStringLiteral("no item has been checked, give up?"),
-                               QStringLiteral("confirm")))
+    if (!anyChecked && !m_services.prompt.ask(QStringLiteral("no item has been checked, give up?"),
+                                              QStringLiteral("confirm")))
         return;
     m_job.cancel();
     accept();

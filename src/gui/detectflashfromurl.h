@@ -21,11 +21,11 @@ class UserPrompt;
 /// What the detection dialog uses of the program.
 struct DetectServices
 {
-    const Catalogue& catalogue;          ///< the categories the rows may be filed under
-    UserPrompt& prompt;                  ///< the "give up?" question and the error box
+    const Catalogue& catalogue;              ///< the categories the rows may be filed under
+    UserPrompt& prompt;                      ///< the "give up?" question and the error box
     std::function<QString()> browserAddress; ///< the browser's current address, or empty
-    DetectionJob::CacheSource caches;    ///< where the browser caches are
-    MovieServer* server = nullptr;       ///< feeds the preview player; none: no preview
+    DetectionJob::CacheSource caches;        ///< where the browser caches are
+    MovieServer* server = nullptr;           ///< feeds the preview player; none: no preview
 };
 
 /// The detection dialog: the Flash movies of a web page and its frames, or of the browser's

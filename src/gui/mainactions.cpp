@@ -50,6 +50,8 @@ constexpr ActionRow kActionTable[] = {
     {MainActions::OpenBrowser, "OpenBrowser", "Open a browser for Clip Vault",
      QStyle::SP_ComputerIcon},
     {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_CustomBase}, // our cog wheel
+    {MainActions::HelpManual, "HelpManual", "Help manual", QStyle::SP_DialogHelpButton},
+    {MainActions::ShowAbout, "ShowAbout", "About", QStyle::SP_MessageBoxInformation},
     {MainActions::ExitAction, "ExitAction", "&Exit", QStyle::SP_DialogCloseButton},
 };
 static_assert(std::size(kActionTable) == MainActions::Count);
@@ -85,6 +87,10 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolsMenu, "Open a browser for Clip Vault", MainActions::OpenBrowser},
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
+
+    {Place::HelpMenu, "Help manual", MainActions::HelpManual},
+    {Place::HelpMenu, nullptr, kSeparator},
+    {Place::HelpMenu, "About", MainActions::ShowAbout},
 
     {Place::ToolBar, "Add a task", MainActions::AddFlashItemAction},
     {Place::ToolBar, "Detect from webpage", MainActions::DetectFlashfromUrl},

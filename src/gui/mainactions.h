@@ -31,6 +31,8 @@ public:
         SimpleFlashPlayer,
         OpenBrowser,
         SetOptions,
+        HelpManual,
+        ShowAbout,
         ExitAction,
         Count,
     };
@@ -41,6 +43,7 @@ public:
         TaskMenu,
         EditMenu,
         ToolsMenu,
+        HelpMenu,
         ToolBar,
         AddTaskDropDown,
         ItemMenu,

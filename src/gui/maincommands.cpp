@@ -6,6 +6,7 @@
 #include "detectflashfromurl.h"
 #include "platformfactory.h"
 
+#include "aboutbox.h"
 #include "addtaskfromurl.h"
 #include "catalogue.h"
 #include "categorymanage.h"
@@ -17,7 +18,9 @@
 #include "options.h"
 #include "userprompt.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QSettings>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -89,6 +92,36 @@ void MainCommands::detect(bool cacheMode)
         if (index >= 0)
             m_downloads.StartItemDownload(index);
     }
+}
+
+QStringList MainCommands::manualCandidates()
+{
+    const QString program = QCoreApplication::applicationDirPath();
+    return {QDir(program).filePath(QStringLiteral("manual.html")),
+            QDir(program).filePath(QStringLiteral("../share/doc/clipvault/manual.html"))};
+}
+
+void MainCommands::HelpManualExecute()
+{
+    const QSettings settings(QDir(m_app.dataFolder()).filePath(QStringLiteral("clipvault.conf")),
+                             QSettings::IniFormat);
+    QString manual = settings.value(QStringLiteral("helppath")).toString();
+    for (const QString& candidate : manualCandidates()) {
+        if (manual.isEmpty() && QFileInfo(candidate).isFile())
+            manual = QDir::cleanPath(candidate);
+    }
+    if (manual.isEmpty()) {
+        emit statusMessage(QStringLiteral("No help manual is installed."));
+        return;
+    }
+    if (!m_desktop.open(manual))
+        emit statusMessage(QStringLiteral("The help manual %1 could not be opened.").arg(manual));
+}
+
+void MainCommands::ShowAboutExecute()
+{
+    TAboutBox about(m_selection.dialogOwner());
+    about.exec();
 }
 
 void MainCommands::StartDownActionExecute()

@@ -41,8 +41,20 @@ public:
     /// its own in the data folder (current browsers refuse a port on their default profile).
     void OpenBrowserExecute();
 
+    /// Opens the manual: the file clipvault.conf names ("helppath"), else the one installed with
+    /// the program; without either the status bar says so.
+    void HelpManualExecute();
+    void ShowAboutExecute();
+
+    /// Where the installed manual would be, beside the program or below its prefix.
+    static QStringList manualCandidates();
+
     /// The browsers tried, in order.
     static QStringList browserCandidates();
+
+signals:
+    /// A word for the status bar.
+    void statusMessage(const QString& text);
 
 private:
     void detect(bool cacheMode);

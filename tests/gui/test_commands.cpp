@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <functional>
@@ -269,4 +270,33 @@ TEST_F(CommandTest, OpenABrowserStartsOneWithADebuggingPortAndItsOwnProfile)
     EXPECT_EQ(arguments, (QStringList{"--remote-debugging-port=0", "--user-data-dir=" + profile}));
     EXPECT_TRUE(QFileInfo(profile).isDir());
     EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(CommandTest, TheHelpMenuOpensTheManualOrSaysThereIsNoneAndShowsTheAboutBox)
+{
+    start();
+    QStringList help;
+    for (QAction* entry : window->findChild<QMenu*>(QStringLiteral("menuHelp"))->actions())
+        help << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
+    EXPECT_EQ(help, (QStringList{"Help manual", "-", "About"}));
+
+    // No manual anywhere: nothing opens, and the status bar says why.
+    trigger(MainActions::HelpManual);
+    EXPECT_TRUE(desktop.opened.isEmpty());
+    EXPECT_EQ(window->statusBar()->currentMessage(),
+              QStringLiteral("No help manual is installed."));
+
+    ASSERT_TRUE(writeFile(path("clipvault.conf"), "helppath=/opt/manuals/clipvault.html\n"));
+    trigger(MainActions::HelpManual);
+    EXPECT_EQ(desktop.opened, QStringList{"/opt/manuals/clipvault.html"});
+
+    QString title;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(about, nullptr);
+        title = about->windowTitle();
+        about->findChild<QPushButton*>(QStringLiteral("OKButton"))->click();
+    });
+    trigger(MainActions::ShowAbout);
+    EXPECT_EQ(title, QStringLiteral("About Clip Vault"));
 }

@@ -57,7 +57,10 @@ protected:
     DetectServices services()
     {
         return {catalogue, prompt, [this] { return browserAddress; },
-                [] { return CacheEnumerator::CachesBelow(QStringLiteral(CLIPVAULT_FIXTURES "/cache")); },
+                [] {
+                    return CacheEnumerator::CachesBelow(
+                        QStringLiteral(CLIPVAULT_FIXTURES "/cache"));
+                },
                 nullptr};
     }
 
@@ -83,8 +86,7 @@ protected:
         list->clearSelection();
         for (int row : rows)
             list->selectionModel()->select(dialog.rows().index(row, 0),
-                                           QItemSelectionModel::Select |
-                                               QItemSelectionModel::Rows);
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
     static QList<bool> checks(const TDetectFlashFromUrl& dialog)
@@ -241,8 +243,7 @@ TEST_F(DetectOpenerTest, TheCheckedMoviesAreAddedAndDownloadedInOrderIntoTheirCa
     site.server().Get("/page.html", [](const httplib::Request&, httplib::Response& r) {
         r.set_content("<embed src='a.swf'><embed src='b.swf'><embed src='c.swf'>", "text/html");
     });
-    site.server().Get(R"(/(\w)\.swf)", [](const httplib::Request& request,
-                                          httplib::Response& r) {
+    site.server().Get(R"(/(\w)\.swf)", [](const httplib::Request& request, httplib::Response& r) {
         r.set_content("FWS " + std::string(request.matches[1]), "application/x-shockwave-flash");
     });
     site.start();
