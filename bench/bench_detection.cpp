@@ -2,6 +2,8 @@
 
 #include "benchfixtures.h"
 
+#include "testserver.h"
+
 #include "cacheenumerator.h"
 #include "cachebuilder.h"
 #include "htmlscan.h"
@@ -47,6 +49,28 @@ const QByteArray& largePage()
     return page;
 }
 
+/// 64 MB of plain text full of dots and "www." words, with 3 000 quoted movie references.
+const QByteArray& sparsePage()
+{
+    static const QByteArray page = [] {
+        QByteArray text;
+        text.reserve(kPageSize + 4096);
+        const QByteArray filler =
+            "Visit www.example.com or www.other.example.org. See e.g. p. 12, fig. 3.4 and "
+            "v1.2.3... then www.x.y.z; also a.b.c.d. The end.\r\n";
+        constexpr int kSparse = 3000;
+        const qsizetype gap = kPageSize / kSparse;
+        for (int i = 0; i < kSparse; ++i) {
+            const qsizetype target = (i + 1) * gap;
+            while (text.size() + filler.size() < target)
+                text += filler;
+            text += "<embed src=\"www.movies.example/clip" + QByteArray::number(i) + ".swf\">";
+        }
+        return text;
+    }();
+    return page;
+}
+
 /// `unit` repeated to `size` bytes: ".swf" followed by blanks, the worst case of the old scanner.
 QByteArray blankRunsPage(qsizetype size)
 {
@@ -64,6 +88,18 @@ void ScanLargePage(benchmark::State& state)
         ScanResultList list;
         ExtractFlashLinks(page, QStringLiteral("http://movies.example.com/dir/page.html"), list);
         if (list.size() != kReferences)
+            state.SkipWithError("not every reference was found");
+    }
+    state.SetBytesProcessed(state.iterations() * page.size());
+}
+
+void ScanSparsePage(benchmark::State& state)
+{
+    const QByteArray& page = sparsePage();
+    for (auto _ : state) {
+        ScanResultList list;
+        ExtractFlashLinks(page, QStringLiteral("http://movies.example.com/dir/page.html"), list);
+        if (list.size() != 3000)
             state.SkipWithError("not every reference was found");
     }
     state.SetBytesProcessed(state.iterations() * page.size());
@@ -142,28 +178,94 @@ double secondsOfGrep(const QString& file, const QString& output)
 } // namespace
 
 BENCHMARK(ScanLargePage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(ScanSparsePage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(ScanBlankRuns)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ListCache)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
-void PrintGrepComparison(double scanSeconds)
+namespace {
+
+/// The best of three grep runs over the page, in seconds; negative when grep failed.
+double bestGrepSeconds(const QByteArray& bytes)
 {
     QTemporaryDir folder;
     const QString file = QDir(folder.path()).filePath(QStringLiteral("page.html"));
     QFile page(file);
     page.open(QIODevice::WriteOnly);
-    page.write(largePage());
+    page.write(bytes);
     page.close();
     double best = 1e9;
     for (int i = 0; i < 3; ++i) {
         const double seconds = secondsOfGrep(file, file + QStringLiteral(".matches"));
-        if (seconds < 0) {
-            std::printf("grep -oiE failed on the large page\n");
-            return;
-        }
+        if (seconds < 0)
+            return -1;
         best = std::min(best, seconds);
     }
-    const double megabytes = largePage().size() / 1e6;
-    std::printf("scan a 64 MB page, 50 000 references     %9.1f ms  %6.0f MB/s (target >= 300)"
-                "  grep -oiE %6.0f MB/s: %.2f x grep (target >= 1)\n",
-                scanSeconds * 1e3, megabytes / scanSeconds, megabytes / best, best / scanSeconds);
+    return best;
+}
+
+void printGrepLine(const char* what, const QByteArray& page, double scanSeconds)
+{
+    const double grep = bestGrepSeconds(page);
+    if (grep < 0) {
+        std::printf("grep -oiE failed on the %s\n", what);
+        return;
+    }
+    const double megabytes = page.size() / 1e6;
+    std::printf(
+        "scan %-36s %9.1f ms  %6.0f MB/s  grep -oiE %6.0f MB/s: %.2f x grep (target >= 1)\n", what,
+        scanSeconds * 1e3, megabytes / scanSeconds, megabytes / grep, grep / scanSeconds);
+}
+
+} // namespace
+
+void PrintGrepComparison(double scanSeconds, double sparseSeconds)
+{
+    if (scanSeconds > 0)
+        printGrepLine("a 64 MB page, 50 000 references", largePage(), scanSeconds);
+    if (sparseSeconds > 0)
+        printGrepLine("64 MB of plain text, 3 000 references", sparsePage(), sparseSeconds);
+}
+
+void RunFrameTreeComparison()
+{
+    // A page showing 199 frame pages, each naming 50 movies: 200 pages, 10 000 references.
+    constexpr int kPages = 200;
+    constexpr int kMoviesPerPage = 50;
+    std::vector<std::string> bodies(kPages);
+    for (int page = 0; page < kPages; ++page) {
+        std::string& body = bodies[page];
+        body = "<html><body>";
+        for (int movie = 0; movie < kMoviesPerPage; ++movie)
+            body += "<embed src=\"movies/p" + std::to_string(page) + "-m" + std::to_string(movie) +
+                    ".swf\" width=\"400\" height=\"300\">\n";
+        if (page == 0) {
+            for (int frame = 1; frame < kPages; ++frame)
+                body += "<iframe src=\"f" + std::to_string(frame) + ".html\"></iframe>\n";
+        }
+        body += std::string(2000, ' ') + "</body></html>";
+    }
+    TestServer server;
+    server.server().Get(
+        R"(/f(\d+)\.html)", [&](const httplib::Request& request, httplib::Response& response) {
+            response.set_content(bodies[std::stoul(request.matches[1])], "text/html");
+        });
+    server.start();
+    // The same requests the detection makes: HTTP/1.0, a connection each.
+    std::vector<std::string> curl{"curl", "-s", "--http1.0"};
+    for (int page = 0; page < kPages; ++page) {
+        curl.push_back("-o");
+        curl.push_back("/dev/null");
+        curl.push_back(server.url("/f" + std::to_string(page) + ".html"));
+    }
+    const ChildRun detect =
+        BestChildRun({CLIPVAULT_CLI, "detect", server.url("/f0.html"), "--no-cache"});
+    const ChildRun fetch = BestChildRun(curl);
+    if (!detect.ok || !fetch.ok) {
+        std::printf("detect a 200-page frame tree: a run failed (detect %d, curl %d)\n", detect.ok,
+                    fetch.ok);
+        return;
+    }
+    std::printf("detect a 200-page frame tree, 10 000 refs %8.1f ms  curl, same pages %7.1f ms:"
+                " %.2f x curl (target <= 2)\n",
+                detect.seconds * 1e3, fetch.seconds * 1e3, detect.seconds / fetch.seconds);
 }

@@ -22,13 +22,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-struct ChildRun
-{
-    bool ok = false;
-    double seconds = 0;
-    long peakKiB = 0;
-};
-
 /// The high-water mark of a running process's own memory (after exec), in KiB; 0 when gone.
 long highWaterKiB(pid_t pid)
 {
@@ -73,8 +66,10 @@ ChildRun runChild(const std::vector<std::string>& arguments)
     return run;
 }
 
+} // namespace
+
 /// The best of three runs.
-ChildRun best(const std::vector<std::string>& arguments)
+ChildRun BestChildRun(const std::vector<std::string>& arguments)
 {
     ChildRun result;
     for (int i = 0; i < 3; ++i) {
@@ -86,8 +81,6 @@ ChildRun best(const std::vector<std::string>& arguments)
     }
     return result;
 }
-
-} // namespace
 
 void RunDownloadComparison()
 {
@@ -110,8 +103,8 @@ void RunDownloadComparison()
     std::printf("\nDownloads over loopback (best of 3):\n");
     for (int mebibytes : {10, 1024}) {
         const std::string url = server.url("/" + std::to_string(mebibytes) + "m.swf");
-        const ChildRun component = best({CLIPVAULT_CLI, "download", url, target});
-        const ChildRun curl = best({"curl", "-s", "-o", target, url});
+        const ChildRun component = BestChildRun({CLIPVAULT_CLI, "download", url, target});
+        const ChildRun curl = BestChildRun({"curl", "-s", "-o", target, url});
         if (!component.ok || !curl.ok) {
             std::printf("  %4d MiB: a download failed (component %d, curl %d)\n", mebibytes,
                         component.ok, curl.ok);

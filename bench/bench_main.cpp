@@ -75,8 +75,7 @@ int main(int argc, char** argv)
     printRatio(reporter, "RefreshItemList (select a 100 000-item node)", "RefreshItemList", "", 0,
                0.05);
     printRatio(reporter, "start-up to a built main window", "MainWindowStartUp", "", 0, 1.0);
-    if (const double scan = reporter.seconds("ScanLargePage"); scan > 0)
-        PrintGrepComparison(scan);
+    PrintGrepComparison(reporter.seconds("ScanLargePage"), reporter.seconds("ScanSparsePage"));
     const double oneMiB = reporter.seconds("ScanBlankRuns/1");
     const double fourMiB = reporter.seconds("ScanBlankRuns/4");
     if (oneMiB > 0 && fourMiB > 0)
@@ -86,6 +85,7 @@ int main(int argc, char** argv)
         std::printf("list a 20 000-entry cache (warm)         %9.1f ms  %6.0f entries/s (target >= "
                     "50 000)\n",
                     list * 1e3, 20000 / list);
+    RunFrameTreeComparison();
     RunDownloadComparison();
     benchmark::Shutdown();
     return 0;

@@ -2,12 +2,29 @@
 
 #include <QString>
 
+#include <string>
+#include <vector>
+
 /// A data folder holding a 100 000-item log (63.6 MB) and a category log, made once per run.
 const QString& LargeCatalogueFolder();
 constexpr int kLargeCatalogueItems = 100000;
 
+/// A child process's run: whether it exited 0, its time and its peak memory.
+struct ChildRun
+{
+    bool ok = false;
+    double seconds = 0;
+    long peakKiB = 0;
+};
+
+/// The best of three runs of a program, each a child process of its own.
+ChildRun BestChildRun(const std::vector<std::string>& arguments);
+
+/// Times the detection of a 200-page frame tree against curl fetching the same pages.
+void RunFrameTreeComparison();
+
 /// Times downloads by the program's component against curl and prints the figures.
 void RunDownloadComparison();
 
-/// Times grep -oiE on the large page and prints it beside the scanner's time.
-void PrintGrepComparison(double scanSeconds);
+/// Times grep -oiE on the dense and the sparse page and prints it beside the scanner's times.
+void PrintGrepComparison(double scanSeconds, double sparseSeconds);

@@ -55,7 +55,17 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     PageReply reply;
-    CURL* curl = curl_easy_init();
+    // One handle per thread, reset for each page: its caches (names, sessions) carry over from
+    // page to page of a detection.
+    struct Handle
+    {
+        CURL* curl = curl_easy_init();
+        ~Handle() { curl_easy_cleanup(curl); }
+    };
+    thread_local Handle handle;
+    CURL* curl = handle.curl;
+    if (curl)
+        curl_easy_reset(curl);
     if (!curl) {
         reply.error = QStringLiteral("the network library could not start");
         return reply;
@@ -120,6 +130,5 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
         reply.body = std::move(fetch.body);
     }
     curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
     return reply;
 }

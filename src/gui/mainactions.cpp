@@ -84,9 +84,12 @@ constexpr PlacementRow kPlacements[] = {
     {Place::EditMenu, "Delete This Category", MainActions::DeleteCategoryAction},
 
     {Place::ToolsMenu, "Simple Flash Player", MainActions::SimpleFlashPlayer},
-    {Place::ToolsMenu, "Open a browser for Clip Vault", MainActions::OpenBrowser},
+    {Place::ToolsMenu, nullptr, kSeparator},
+    // "search for ..." goes here, between its separators (the menu folds the empty pair).
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
+    {Place::ToolsMenu, nullptr, kSeparator},
+    {Place::ToolsMenu, "Open a browser for Clip Vault", MainActions::OpenBrowser},
 
     {Place::HelpMenu, "Help manual", MainActions::HelpManual},
     {Place::HelpMenu, nullptr, kSeparator},

@@ -300,3 +300,20 @@ TEST_F(CommandTest, TheHelpMenuOpensTheManualOrSaysThereIsNoneAndShowsTheAboutBo
     trigger(MainActions::ShowAbout);
     EXPECT_EQ(title, QStringLiteral("About Clip Vault"));
 }
+
+TEST_F(CommandTest, TheTaskAndToolsMenusOfferTheirEntriesInOrder)
+{
+    start();
+    const auto entries = [&](const char* menu) {
+        QStringList texts;
+        for (QAction* entry : window->findChild<QMenu*>(QLatin1String(menu))->actions()) {
+            if (!entry->isSeparator())
+                texts << entry->text();
+        }
+        return texts;
+    };
+    EXPECT_EQ(entries("menuTask"), (QStringList{"Add Task from a URL", "Detect from a URL",
+                                                "Detect from Cache", "Download", "&Exit"}));
+    EXPECT_EQ(entries("menuTools"),
+              (QStringList{"Simple Flash Player", "Options", "Open a browser for Clip Vault"}));
+}
