@@ -127,6 +127,18 @@ TEST_F(DetectionTest, TheLevelsAndPagesOfOneDetectionAreLimited)
     EXPECT_EQ(detection.pagesFetched(), PageDetection::kMaxLevels);
 }
 
+TEST_F(DetectionTest, APageBodyIsReadUpToSixteenMebibytes)
+{
+    // One movie near the start, one past the limit.
+    QString huge = QStringLiteral("<embed src='near.swf'>");
+    huge += QString(int(kMaxPageBody), u' ');
+    huge += QStringLiteral("<embed src='far.swf'>");
+    pages["/huge.html"] = huge;
+    QString error;
+    EXPECT_EQ(detect(url("/huge.html"), &error), QStringList{url("/near.swf")});
+    EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
+}
+
 TEST(DetectionRules, MovieAddressesDrivePathsAndTheCacheHost)
 {
     EXPECT_TRUE(IsMovieAddress(QStringLiteral("http://h/a/movie.swf")));
