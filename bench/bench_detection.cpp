@@ -7,6 +7,7 @@
 #include "cacheenumerator.h"
 #include "cachebuilder.h"
 #include "htmlscan.h"
+#include "pagedetection.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 
@@ -226,24 +228,64 @@ void PrintGrepComparison(double scanSeconds, double sparseSeconds)
         printGrepLine("64 MB of plain text, 3 000 references", sparsePage(), sparseSeconds);
 }
 
+namespace {
+
+/// A page showing 199 frame pages, each naming 50 movies: 200 pages, 10 000 references.
+const std::vector<std::string>& frameTreePages()
+{
+    static const std::vector<std::string> pages = [] {
+        constexpr int kPages = 200;
+        constexpr int kMoviesPerPage = 50;
+        std::vector<std::string> bodies(kPages);
+        for (int page = 0; page < kPages; ++page) {
+            std::string& body = bodies[page];
+            body = "<html><body>";
+            for (int movie = 0; movie < kMoviesPerPage; ++movie)
+                body += "<embed src=\"movies/p" + std::to_string(page) + "-m" +
+                        std::to_string(movie) + ".swf\" width=\"400\" height=\"300\">\n";
+            if (page == 0) {
+                for (int frame = 1; frame < kPages; ++frame)
+                    body += "<iframe src=\"f" + std::to_string(frame) + ".html\"></iframe>\n";
+            }
+            body += std::string(2000, ' ') + "</body></html>";
+        }
+        return bodies;
+    }();
+    return pages;
+}
+
+/// The detection of the frame tree without a network: fetching is handing over the page.
+void DetectFrameTreeOffline(benchmark::State& state)
+{
+    const std::vector<std::string>& pages = frameTreePages();
+    const std::atomic<bool> never{false};
+    for (auto _ : state) {
+        PageDetection detection(
+            [&](const QString& url) {
+                PageReply reply;
+                reply.ok = true;
+                reply.finalUrl = url;
+                const int page = url.section(u'/', -1).mid(1).section(u'.', 0, 0).toInt();
+                reply.body = QByteArray::fromStdString(pages[page]);
+                return reply;
+            },
+            never);
+        int found = 0;
+        detection.run(QStringLiteral("http://h/f0.html"),
+                      [&](const QStringList& movies) { found += int(movies.size()); });
+        if (found != 10000)
+            state.SkipWithError("not every movie was found");
+    }
+}
+
+} // namespace
+
+BENCHMARK(DetectFrameTreeOffline)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void RunFrameTreeComparison()
 {
-    // A page showing 199 frame pages, each naming 50 movies: 200 pages, 10 000 references.
+    const std::vector<std::string>& bodies = frameTreePages();
     constexpr int kPages = 200;
-    constexpr int kMoviesPerPage = 50;
-    std::vector<std::string> bodies(kPages);
-    for (int page = 0; page < kPages; ++page) {
-        std::string& body = bodies[page];
-        body = "<html><body>";
-        for (int movie = 0; movie < kMoviesPerPage; ++movie)
-            body += "<embed src=\"movies/p" + std::to_string(page) + "-m" + std::to_string(movie) +
-                    ".swf\" width=\"400\" height=\"300\">\n";
-        if (page == 0) {
-            for (int frame = 1; frame < kPages; ++frame)
-                body += "<iframe src=\"f" + std::to_string(frame) + ".html\"></iframe>\n";
-        }
-        body += std::string(2000, ' ') + "</body></html>";
-    }
     TestServer server;
     server.server().Get(
         R"(/f(\d+)\.html)", [&](const httplib::Request& request, httplib::Response& response) {

@@ -58,14 +58,33 @@ bool isMoviePage(const QString& address)
 
 } // namespace
 
+namespace {
+
+/// The address folded for comparison; plain ASCII (nearly every address) without Unicode tables.
+QString foldedKey(const QString& address)
+{
+    QString key(address.size(), Qt::Uninitialized);
+    QChar* out = key.data();
+    for (const QChar c : address) {
+        const char16_t unit = c.unicode();
+        if (unit >= 0x80)
+            return address.toCaseFolded();
+        *out++ = QChar(unit >= u'A' && unit <= u'Z' ? unit + (u'a' - u'A') : unit);
+    }
+    return key;
+}
+
+} // namespace
+
 bool ScanResultList::offer(const QString& address)
 {
-    QString key = address.toCaseFolded();
-    if (m_keys.contains(key)) {
+    QString key = foldedKey(address);
+    const qsizetype before = m_keys.size();
+    m_keys.insert(key); // one look-up answers and records
+    if (m_keys.size() == before) {
         m_lastSorted = true; // the look-up sorted the whole list
         return false;
     }
-    m_keys.insert(key);
     m_entries.emplace_back(std::move(key), address);
     m_lastSorted = false;
     return true;
