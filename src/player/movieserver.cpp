@@ -20,6 +20,7 @@ constexpr qint64 kMaxRequest = 16 * 1024;
 constexpr qint64 kChunk = 256 * 1024;
 /// Connections served at once; more wait in the system's queue until one ends.
 constexpr int kMaxConnections = 32;
+constexpr int kListenBacklog = 256;
 /// A request must arrive whole this soon after its connection.
 constexpr int kRequestTimeoutMs = 5000;
 /// An answer whose reader takes nothing for this long is given up.
@@ -81,6 +82,9 @@ MovieServer::MovieServer(const QString& playerFiles, QObject* parent)
 {
     initPlayerResources();
     connect(m_server, &QTcpServer::newConnection, this, &MovieServer::acceptConnections);
+    // A long queue: while the server is full, the player's own connection waits in it instead
+    // of being dropped and retried seconds later.
+    m_server->setListenBacklogSize(kListenBacklog);
     m_server->listen(QHostAddress::LocalHost, 0);
 }
 
@@ -157,6 +161,10 @@ void MovieServer::acceptConnections()
         deadline->start(kRequestTimeoutMs);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handle(socket); });
+        // A connection that waited while the server was full may have said everything already,
+        // before anyone listened: its request is read now, or it would wait for ever.
+        if (socket->bytesAvailable() > 0)
+            handle(socket);
     }
     // Full: the rest wait in the listen queue instead of using up the program's files.
     m_server->pauseAccepting();
