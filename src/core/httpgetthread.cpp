@@ -1,6 +1,6 @@
 #include "httpgetthread.h"
 
-#include <curl/curl.h>
+#include "curltransfer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,17 +18,8 @@
 
 namespace {
 
-constexpr long kConnectTimeoutSeconds = 30;
-
 constexpr qint64 kProgressIntervalMs = 100;
 constexpr long kBufferSize = 128 * 1024;
-constexpr long kMaxRedirects = 10;
-
-void initCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 QString systemError(const QString& what, const QString& path)
 {
@@ -199,7 +190,7 @@ THTTPGetThread::THTTPGetThread(TransferSettings settings, std::shared_ptr<Transf
     : m_settings(std::move(settings))
     , m_shared(std::move(shared))
 {
-    initCurlOnce();
+    InitCurlOnce();
 }
 
 bool THTTPGetThread::isCancelled() const
@@ -288,17 +279,8 @@ bool THTTPGetThread::perform(Transfer& transfer)
         headers = curl_slist_append(headers, "Pragma: no-cache");
     }
 
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_settings.stallTimeout));
+    SetTransferBasics(curl, url.constData(), errorBuffer,
+                      static_cast<long>(m_settings.stallTimeout));
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kBufferSize);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     if (!agent.isEmpty())

@@ -1,18 +1,14 @@
 #include "pagefetch.h"
 
+#include "curltransfer.h"
 #include "httpgetthread.h"
 #include "proxysettings.h"
 
-#include <curl/curl.h>
-
 #include <cstring>
-#include <mutex>
 
 namespace {
 
-constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kStallSeconds = 60;
-constexpr long kMaxRedirects = 10;
 
 struct Fetch
 {
@@ -52,8 +48,7 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    InitCurlOnce();
     PageReply reply;
     // One handle per thread, reset for each page: its caches (names, sessions) carry over from
     // page to page of a detection.
@@ -81,17 +76,7 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
                                  ? (proxyHost + u':' + proxyPort).toUtf8()
                                  : QByteArray();
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    SetTransferBasics(curl, address.constData(), errorBuffer, kStallSeconds);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kDetectAgent);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData()); // empty: none, whatever is set

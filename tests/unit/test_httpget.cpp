@@ -3,6 +3,7 @@
 #include "httpgetthread.h"
 
 #include "proxysettings.h"
+#include "gzip.h"
 #include "testfiles.h"
 #include "testserver.h"
 
@@ -17,8 +18,6 @@
 
 #include <chrono>
 
-#include <zlib.h>
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -29,21 +28,6 @@ QByteArray movieBytes(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
     return bytes;
-}
-
-QByteArray gzipped(const QByteArray& bytes)
-{
-    z_stream stream{};
-    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, bytes.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.truncate(static_cast<qsizetype>(stream.total_out));
-    deflateEnd(&stream);
-    return out;
 }
 
 class HttpGetTest : public ::testing::Test
@@ -372,7 +356,7 @@ TEST_F(HttpGetTest, TwoDifferentSizesFailAndAnUnaskedCompressionIsDecoded)
     EXPECT_FALSE(fetch("/two.swf"));
     EXPECT_EQ(get.errorString(), QStringLiteral("the server announced two different sizes"));
 
-    const QByteArray packed = gzipped(movie);
+    const QByteArray packed = gzip(movie);
     server.server().Get(
         "/packed.swf", [&](const httplib::Request& request, httplib::Response& response) {
             lastRequest = request;

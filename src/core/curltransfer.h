@@ -1,0 +1,14 @@
+#pragma once
+
+#include <curl/curl.h>
+
+// What every HTTP transfer of the program shares on libcurl: the downloads and the page fetches
+// of the detection.
+
+/// Initialises libcurl once per process; call before the first handle is made.
+void InitCurlOnce();
+
+/// The options common to every transfer: the address, an error buffer, no signals, HTTP/1.0
+/// over http and https only, at most 10 redirects followed, 30 seconds to connect, and failure
+/// once less than a byte a second arrived for `stallSeconds`.
+void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stallSeconds);
