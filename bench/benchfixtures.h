@@ -17,8 +17,8 @@ struct ChildRun
     long peakKiB = 0;
 };
 
-/// The best of three runs of a program, each a child process of its own.
-ChildRun BestChildRun(const std::vector<std::string>& arguments);
+/// The best of `runs` runs of a program, each a child process of its own.
+ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs = 3);
 
 /// Times the detection of a 200-page frame tree against curl fetching the same pages.
 void RunFrameTreeComparison();
