@@ -11,10 +11,13 @@
 #include "hotkey.h"
 #include "icons.h"
 #include "messageboxprompt.h"
+#include "miniform.h"
 #include "options.h"
 #include "platformfactory.h"
 #include "pointerhook.h"
 #include "singleinstance.h"
+#include "traycontroller.h"
+#include "trayswitches.h"
 #include "unixsignals.h"
 
 #include <cstdio>
@@ -87,16 +90,26 @@ int main(int argc, char* argv[])
     // The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch.
     const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
     THookappForm HookappForm(*pointerHook, prompt);
-    const bool watchPointer = options.ShortcutBarEnabled != 0 && platform::isX11();
     if (options.ShortcutBarEnabled && !platform::isX11())
         qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
-    HookappForm.FormCreate(watchPointer);
+    HookappForm.FormCreate(options.ShortcutBarEnabled != 0, platform::isX11());
 
-    QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
-    QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain, [&] {
+    // The hanging window: comes up with the main window, but is not put away with it.
+    const auto showMainWindow = [&] {
         if (!ClipVaultMain.isShownState())
             ClipVaultMain.ToggleMainWindow();
-    });
+    };
+    TMiniForm MiniForm(ClipVaultMain.tray().menu(), showMainWindow);
+    MiniForm.FormCreate(options.HangingWindowVisible != 0);
+    QObject::connect(&ClipVaultMain, &TClipVaultMain::shown, &MiniForm,
+                     &TMiniForm::showWithMainWindow);
+    TraySwitches switches(ClipVaultMain.actions(), vault, HookappForm, MiniForm);
+    QObject::connect(&ClipVaultMain, &TClipVaultMain::optionsConfirmed, &switches,
+                     &TraySwitches::applyOptions);
+
+    QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,
+                     showMainWindow);
 
     ClipVaultMain.showAtStart();
     // The web engine behind the preview starts once the window is up, so that start-up stays fast.

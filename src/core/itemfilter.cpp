@@ -56,6 +56,26 @@ bool NodeFilter::matches(const ItemRecord& item) const
     return false;
 }
 
+SearchFilter::SearchFilter(const SearchRequest& request)
+    : m_key(request.text.trimmed().toLower())
+    , m_inFileName(request.inFileName)
+    , m_inUrl(request.inUrl)
+    , m_inComment(request.inComment)
+{
+}
+
+bool SearchFilter::matches(const ItemRecord& item) const
+{
+    if (m_key.isEmpty())
+        return false;
+    auto holds = [this](const QString& field) {
+        return field.trimmed().toLower().contains(m_key);
+    };
+    return (m_inFileName && holds(FieldText(item.FileName))) ||
+           (m_inUrl && holds(FieldText(item.Url))) ||
+           (m_inComment && holds(FieldText(item.Comment)));
+}
+
 std::vector<int> ItemsOfNode(const Catalogue& catalogue, const QString& nodeText)
 {
     const NodeFilter filter(nodeText);

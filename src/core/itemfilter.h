@@ -27,5 +27,35 @@ private:
     QByteArray m_key;
 };
 
+/// What the search dialog asks for: a text and the fields to look for it in. The dialog's text
+/// box holds at most kTextCapacity characters. `matches` counts the items found.
+struct SearchRequest
+{
+    static constexpr int kTextCapacity = 100;
+    QString text;
+    bool inFileName = false;
+    bool inUrl = false;
+    bool inComment = false;
+    int matches = 0;
+};
+
+/// Which items a search finds: those whose file name, source URL or comment (each only when
+/// asked for), trimmed and lower-cased, holds the request's text trimmed and lower-cased. An
+/// empty text is found nowhere.
+class SearchFilter final
+{
+public:
+    explicit SearchFilter(const SearchRequest& request);
+    bool matches(const ItemRecord& item) const;
+    /// Whether the request can find anything at all.
+    bool isEmpty() const { return m_key.isEmpty(); }
+
+private:
+    QString m_key;
+    bool m_inFileName;
+    bool m_inUrl;
+    bool m_inComment;
+};
+
 /// Positions of the items a tree node lists, in catalogue order.
 std::vector<int> ItemsOfNode(const Catalogue& catalogue, const QString& nodeText);

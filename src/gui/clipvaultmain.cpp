@@ -7,8 +7,10 @@
 #include "categorytreemodel.h"
 #include "clipvaultapp.h"
 #include "downloadflow.h"
+#include "frmsearch.h"
 #include "hotkey.h"
 #include "icons.h"
+#include "itemfilter.h"
 #include "itemlistmodel.h"
 #include "mainactions.h"
 #include "maincommands.h"
@@ -153,6 +155,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::PlayStandAlone, [this] { m_commands->PlayStandAloneExecute(); });
     bind(MainActions::SimpleFlashPlayer, [this] { m_commands->SimpleFlashPlayer1Click(); });
     bind(MainActions::OpenBrowser, [this] { m_commands->OpenBrowserExecute(); });
+    bind(MainActions::SearchAction, [this] { SearchActionExecute(); });
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
     bind(MainActions::HelpManual, [this] { m_commands->HelpManualExecute(); });
     bind(MainActions::ShowAbout, [this] { m_commands->ShowAboutExecute(); });
@@ -265,6 +268,12 @@ void TClipVaultMain::changeEvent(QEvent* event)
         if (isMinimized())
             hide();
     });
+}
+
+void TClipVaultMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    emit shown();
 }
 
 void TClipVaultMain::closeEvent(QCloseEvent* event)
@@ -516,7 +525,26 @@ void TClipVaultMain::SetOptionsExecute()
         return;
     ApplyWindowStyle(m_options.XPStyle != 0);
     m_autostart.setEnabled(m_options.AutoStart != 0, QCoreApplication::applicationFilePath());
+    emit optionsConfirmed();
     QString error;
     if (!m_app.SaveOptionsFile(&error))
         m_prompt.inform(error, kProgramCaption);
+}
+
+void TClipVaultMain::SearchActionExecute()
+{
+    // Every search starts afresh: no text, every field.
+    SearchRequest request;
+    request.inFileName = request.inUrl = request.inComment = true;
+    ShowSearchDialog(request, this);
+    // A cancelled dialog leaves the text empty, which finds nothing.
+    SearchItems(request);
+}
+
+void TClipVaultMain::SearchItems(SearchRequest& request)
+{
+    QTreeView* list = m_ui->lvFlashItemsList;
+    list->setUpdatesEnabled(false);
+    request.matches += m_itemModel->showSearch(SearchFilter(request));
+    list->setUpdatesEnabled(true);
 }

@@ -23,6 +23,7 @@ class MainActions;
 class TrayController;
 class UserPrompt;
 struct OptionsRecord;
+struct SearchRequest;
 
 namespace Ui {
 class TClipVaultMain;
@@ -74,6 +75,9 @@ public:
 
     void RefreshCategoryTree();
     void RefreshItemList() override;
+    /// Lists the items the request finds, counting them in it; when none is found the list
+    /// keeps its rows. The tree, the info pane and the commands stay as they are.
+    void SearchItems(SearchRequest& request);
     /// Enables the item commands by the selection and the selected node.
     void UpdateItemActions();
     /// The commands' states, and the empty info pane and stage when no row is selected.
@@ -89,9 +93,15 @@ public:
 signals:
     /// The window closed for good; the program ends.
     void closed();
+    /// The window came on screen.
+    void shown();
+    /// The options dialog was confirmed; what it switches is applied now, before the options
+    /// are saved.
+    void optionsConfirmed();
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -110,6 +120,7 @@ private:
     void restoreFromTray();
     void tvwclassChange();
     void SetOptionsExecute();
+    void SearchActionExecute();
 
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
     ClipVaultApp& m_app;

@@ -17,20 +17,21 @@ THookappForm::~THookappForm()
     m_hook.remove();
 }
 
-void THookappForm::FormCreate(bool enabled)
+void THookappForm::FormCreate(bool enabled, bool watchable)
 {
     m_block = std::make_unique<SharedBlock>();
-    if (enabled)
+    if (enabled && watchable)
         installHook();
+    m_installed = enabled;
 }
 
 bool THookappForm::installHook()
 {
     // Without the block (another user's stands under its name) the watch has nowhere to write.
-    m_installed = m_block && m_block->isMapped() && m_hook.install();
-    if (!m_installed)
+    const bool installed = m_block && m_block->isMapped() && m_hook.install();
+    if (!installed)
         m_prompt.inform(QStringLiteral("Enable Mouse Hook failed."), QStringLiteral("Clip Vault"));
-    return m_installed;
+    return installed;
 }
 
 void THookappForm::removeHook()

@@ -21,12 +21,17 @@ public:
     ~THookappForm() override;
     Q_DISABLE_COPY_MOVE(THookappForm)
 
-    /// The creation sequence: the block is set up, then the watch installed when `enabled`.
-    void FormCreate(bool enabled);
+    /// The creation sequence: the block is set up, then the watch installed when `enabled` and
+    /// `watchable` (false where there is no desktop to watch: then nothing is said).
+    /// HookInstalled takes the option's value either way.
+    void FormCreate(bool enabled, bool watchable = true);
     /// Installs the watch; on failure says "Enable Mouse Hook failed.". True when installed.
     bool installHook();
     void removeHook();
+    /// Whether the watch is believed to be installed: it follows the option, also when
+    /// installing failed.
     bool HookInstalled() const { return m_installed; }
+    void setHookInstalled(bool installed) { m_installed = installed; }
 
     /// Receives each point the watch reports (the shortcut bar's handler).
     void setPointerHandler(std::function<void(QPoint)> handler) { m_handler = std::move(handler); }

@@ -20,8 +20,30 @@ ItemListModel::ItemListModel(const Catalogue& catalogue, QObject* parent)
 
 void ItemListModel::showNode(const QString& nodeText)
 {
-    m_filter.emplace(nodeText);
+    m_filter = [node = NodeFilter(nodeText)](const ItemRecord& item) {
+        return node.matches(item);
+    };
     fill();
+}
+
+int ItemListModel::showSearch(const SearchFilter& search)
+{
+    std::vector<int> found;
+    const auto& items = m_catalogue.items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (search.matches(items[i]))
+            found.push_back(static_cast<int>(i));
+    }
+    if (found.empty())
+        return 0;
+    // The found items stay listed, and follow their changes, until a node is shown again.
+    m_filter = [search](const ItemRecord& item) {
+        return search.matches(item);
+    };
+    beginResetModel();
+    m_positions = std::move(found);
+    endResetModel();
+    return static_cast<int>(m_positions.size());
 }
 
 void ItemListModel::fill()
@@ -31,7 +53,7 @@ void ItemListModel::fill()
     if (m_filter) {
         const auto& items = m_catalogue.items();
         for (std::size_t i = 0; i < items.size(); ++i) {
-            if (m_filter->matches(items[i]))
+            if (m_filter(items[i]))
                 m_positions.push_back(static_cast<int>(i));
         }
     }
@@ -45,7 +67,7 @@ std::vector<int>::iterator ItemListModel::rowOf(int position)
 
 void ItemListModel::itemAppended(int position)
 {
-    if (!m_filter || !m_filter->matches(m_catalogue.item(position)))
+    if (!m_filter || !m_filter(m_catalogue.item(position)))
         return;
     const auto at = rowOf(position);
     const int row = static_cast<int>(at - m_positions.begin());
@@ -61,7 +83,7 @@ void ItemListModel::itemChanged(int position)
     const auto at = rowOf(position);
     const int row = static_cast<int>(at - m_positions.begin());
     const bool listed = at != m_positions.end() && *at == position;
-    const bool belongs = m_filter->matches(m_catalogue.item(position));
+    const bool belongs = m_filter(m_catalogue.item(position));
     if (listed && belongs) {
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     } else if (listed) {

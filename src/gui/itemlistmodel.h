@@ -4,7 +4,7 @@
 
 #include <QAbstractTableModel>
 
-#include <optional>
+#include <functional>
 #include <vector>
 
 class Catalogue;
@@ -31,6 +31,9 @@ public:
 
     /// Lists the items of the tree node with this text, every row anew.
     void showNode(const QString& nodeText);
+    /// Lists the items the search finds, in catalogue order, and returns how many. When it finds
+    /// none the list keeps its rows.
+    int showSearch(const SearchFilter& search);
     /// Catalogue position shown in `row`, or -1.
     int itemPosition(int row) const;
     /// The row's key, its Source Url column.
@@ -61,6 +64,7 @@ private:
     void itemsRemoved(const QList<int>& positions);
 
     const Catalogue& m_catalogue;
-    std::optional<NodeFilter> m_filter; ///< none before a node is shown
-    std::vector<int> m_positions;       ///< ascending catalogue positions
+    /// Which items the list shows and takes in as they change; none before a node is shown.
+    std::function<bool(const ItemRecord&)> m_filter;
+    std::vector<int> m_positions; ///< ascending catalogue positions
 };

@@ -20,6 +20,7 @@ struct ActionRow
     const char* name;
     const char* caption;
     QStyle::StandardPixmap image;
+    bool checkable = false; ///< a switch: it shows a check mark instead of an image
 };
 
 // The command table.
@@ -49,7 +50,11 @@ constexpr ActionRow kActionTable[] = {
      QStyle::SP_MediaPlay},
     {MainActions::OpenBrowser, "OpenBrowser", "Open a browser for Clip Vault",
      QStyle::SP_ComputerIcon},
+    {MainActions::SearchAction, "SearchAction", "searchAction", QStyle::SP_FileDialogContentsView},
     {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_CustomBase}, // our cog wheel
+    {MainActions::ShowVaultBar1, "ShowVaultBar1", "Enable Shortcut Bar", QStyle::SP_CustomBase,
+     true},
+    {MainActions::ShowMiniWin1, "ShowMiniWin1", "Show Hanging Window", QStyle::SP_CustomBase, true},
     {MainActions::HelpManual, "HelpManual", "Help manual", QStyle::SP_DialogHelpButton},
     {MainActions::ShowAbout, "ShowAbout", "About", QStyle::SP_MessageBoxInformation},
     {MainActions::ExitAction, "ExitAction", "&Exit", QStyle::SP_DialogCloseButton},
@@ -85,7 +90,7 @@ constexpr PlacementRow kPlacements[] = {
 
     {Place::ToolsMenu, "Simple Flash Player", MainActions::SimpleFlashPlayer},
     {Place::ToolsMenu, nullptr, kSeparator},
-    // "search for ..." goes here, between its separators (the menu folds the empty pair).
+    {Place::ToolsMenu, "search for ...", MainActions::SearchAction},
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
     {Place::ToolsMenu, nullptr, kSeparator},
@@ -104,6 +109,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolBar, "Download this Item", MainActions::StartDownAction},
     {Place::ToolBar, "Delete", MainActions::DeleteFlashItemAction},
     {Place::ToolBar, nullptr, kSeparator},
+    {Place::ToolBar, "Search in Download Log", MainActions::SearchAction},
     {Place::ToolBar, "Options", MainActions::SetOptions},
     {Place::ToolBar, "Exit", MainActions::ExitAction},
 
@@ -126,7 +132,8 @@ constexpr PlacementRow kPlacements[] = {
     {Place::TrayMenu, "Find in Current IE Window", MainActions::DetectFlashfromUrl},
     {Place::TrayMenu, "Detect from Cache", MainActions::DetectFlashfromCache},
     {Place::TrayMenu, nullptr, kSeparator},
-    // The pointer-watch and hanging-window switches go here.
+    {Place::TrayMenu, nullptr, MainActions::ShowVaultBar1},
+    {Place::TrayMenu, nullptr, MainActions::ShowMiniWin1},
     {Place::TrayMenu, "Options", MainActions::SetOptions},
     {Place::TrayMenu, nullptr, kSeparator},
     {Place::TrayMenu, "&Exit", MainActions::ExitAction},
@@ -135,7 +142,7 @@ constexpr PlacementRow kPlacements[] = {
 /// An entry with a caption of its own: it triggers the command and follows its enabled state.
 QAction* entryFor(QAction* command, const QString& caption, QObject* owner)
 {
-    if (caption == command->text())
+    if (caption.isEmpty() || caption == command->text())
         return command;
     auto* entry = new QAction(command->icon(), caption, owner);
     entry->setObjectName(command->objectName() + QStringLiteral("Entry"));
@@ -152,11 +159,13 @@ MainActions::MainActions(QObject* parent)
     : QObject(parent)
 {
     for (const ActionRow& row : kActionTable) {
-        const QIcon icon = row.image == QStyle::SP_CustomBase
+        const QIcon icon = row.checkable ? QIcon()
+                           : row.image == QStyle::SP_CustomBase
                                ? Icons::settings()
                                : QApplication::style()->standardIcon(row.image);
         auto* action = new QAction(icon, QString::fromLatin1(row.caption), this);
         action->setObjectName(QLatin1String(row.name));
+        action->setCheckable(row.checkable);
         m_actions[row.id] = action;
     }
 }

@@ -30,7 +30,10 @@ public:
         UpdateCatProperty,
         SimpleFlashPlayer,
         OpenBrowser,
+        SearchAction,
         SetOptions,
+        ShowVaultBar1, ///< the tray's switch of the shortcut bar, checked while it is enabled
+        ShowMiniWin1,  ///< the tray's switch of the hanging window, checked while it is shown
         HelpManual,
         ShowAbout,
         ExitAction,

@@ -23,6 +23,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 
 #include <functional>
 
@@ -306,14 +307,19 @@ TEST_F(CommandTest, TheTaskAndToolsMenusOfferTheirEntriesInOrder)
     start();
     const auto entries = [&](const char* menu) {
         QStringList texts;
-        for (QAction* entry : window->findChild<QMenu*>(QLatin1String(menu))->actions()) {
-            if (!entry->isSeparator())
-                texts << entry->text();
-        }
+        for (QAction* entry : window->findChild<QMenu*>(QLatin1String(menu))->actions())
+            texts << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
         return texts;
     };
-    EXPECT_EQ(entries("menuTask"), (QStringList{"Add Task from a URL", "Detect from a URL",
-                                                "Detect from Cache", "Download", "&Exit"}));
-    EXPECT_EQ(entries("menuTools"),
-              (QStringList{"Simple Flash Player", "Options", "Open a browser for Clip Vault"}));
+    EXPECT_EQ(entries("menuTask"),
+              (QStringList{"Add Task from a URL", "Detect from a URL", "Detect from Cache", "-",
+                           "Download", "-", "&Exit"}));
+    EXPECT_EQ(entries("menuTools"), (QStringList{"Simple Flash Player", "-", "search for ...", "-",
+                                                 "Options", "-", "Open a browser for Clip Vault"}));
+    QStringList hints;
+    for (QAction* button : window->findChild<QToolBar*>(QStringLiteral("ToolBar1"))->actions())
+        hints << (button->isSeparator() ? QStringLiteral("-") : button->text());
+    EXPECT_EQ(hints, (QStringList{"Add a task", "Detect from webpage", "Detect from cache", "-",
+                                  "Properties", "Browse its folder", "Download this Item", "Delete",
+                                  "-", "Search in Download Log", "Options", "Exit"}));
 }

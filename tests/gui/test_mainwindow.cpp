@@ -3,6 +3,7 @@
 #include "categorytreemodel.h"
 #include "icons.h"
 #include "itemlistmodel.h"
+#include "mainactions.h"
 #include "testserver.h"
 #include "traycontroller.h"
 
@@ -222,12 +223,13 @@ TEST_F(MainWindowTest, TrayIconHasItsHintAndMenu)
     const TrayController& tray = window->tray();
     EXPECT_EQ(tray.icon()->toolTip(), QStringLiteral("Press F7 to Show/Hide MainForm"));
     QStringList entries;
-    for (QAction* action : tray.menu()->actions()) {
-        if (!action->isSeparator())
-            entries << action->text();
-    }
+    for (QAction* action : tray.menu()->actions())
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
     EXPECT_EQ(entries, (QStringList{"Show/Hide Clip Vault (F7)", "Find in Current IE Window",
-                                    "Detect from Cache", "Options", "&Exit"}));
+                                    "Detect from Cache", "-", "Enable Shortcut Bar",
+                                    "Show Hanging Window", "Options", "-", "&Exit"}));
+    EXPECT_TRUE(window->actions().action(MainActions::ShowVaultBar1)->isCheckable());
+    EXPECT_TRUE(window->actions().action(MainActions::ShowMiniWin1)->isCheckable());
 }
 
 TEST_F(MainWindowTest, ExitFromTheTrayMenuClosesAHiddenWindowAndSaves)

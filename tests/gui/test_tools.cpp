@@ -1,0 +1,269 @@
+// The search command, the options and tray switches, and the hanging window.
+
+#include "mainwindowfixture.h"
+
+#include "fake/fakepointerhook.h"
+#include "hookappform.h"
+#include "mainactions.h"
+#include "miniform.h"
+#include "traycontroller.h"
+#include "trayswitches.h"
+#include "waituntil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+/// Runs `act` on the modal dialog once it is up.
+void whenDialogOpens(std::function<void(QDialog&)> act)
+{
+    QTimer::singleShot(0, [act = std::move(act)] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        act(*dialog);
+    });
+}
+
+/// Fills the search dialog and presses a button.
+void answerSearch(const QString& text, std::initializer_list<const char*> untick,
+                  const char* button)
+{
+    whenDialogOpens([=](QDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Search"));
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("edt_for_search"));
+        EXPECT_TRUE(edit->text().isEmpty()) << "nothing is remembered between searches";
+        for (const char* name :
+             {"chk_search_in_filename", "chk_search_in_url", "chk_search_in_comment"})
+            EXPECT_TRUE(dialog.findChild<QCheckBox*>(QLatin1String(name))->isChecked()) << name;
+        edit->setText(text);
+        for (const char* name : untick)
+            dialog.findChild<QCheckBox*>(QLatin1String(name))->setChecked(false);
+        dialog.findChild<QPushButton*>(QLatin1String(button))->click();
+    });
+}
+
+class ToolsTest : public MainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(writeFile(
+            path("downloading.log"),
+            logHeaderBytes("clipvault", 4) +
+                itemBytes('D', "http://a.com/Intro.swf", "Game", "/m/Game/", "intro.swf",
+                          "the  SPACE level") +
+                itemBytes('D', "http://b.org/run.swf", "Game", "/m/Game/", "Runner.SWF") +
+                itemBytes('N', "http://c.net/space.swf", "Fun", "/m/Fun/", "other.swf") +
+                itemBytes('X', "http://d.net/gone.swf", "Fun", "/m/Fun/", "gone.swf")));
+    }
+
+    /// The main window with the shortcut bar's watch, the hanging window and the tray switches.
+    void startShell()
+    {
+        start();
+        hook = std::make_unique<FakePointerHook>(hookInstallable);
+        hookForm = std::make_unique<THookappForm>(*hook, prompt);
+        hookForm->FormCreate(options.ShortcutBarEnabled != 0);
+        miniForm = std::make_unique<TMiniForm>(window->tray().menu(), [this] {
+            if (!window->isShownState())
+                window->ToggleMainWindow();
+        });
+        miniForm->FormCreate(options.HangingWindowVisible != 0);
+        QObject::connect(window.get(), &TClipVaultMain::shown, miniForm.get(),
+                         &TMiniForm::showWithMainWindow);
+        switches = std::make_unique<TraySwitches>(window->actions(), *app, *hookForm, *miniForm);
+        QObject::connect(window.get(), &TClipVaultMain::optionsConfirmed, switches.get(),
+                         &TraySwitches::applyOptions);
+    }
+    QAction* action(MainActions::Id id) const { return window->actions().action(id); }
+    QByteArray savedOptions() const { return readFile(path("clipvault.opt")); }
+    /// Confirms the options dialog after setting the two display switches.
+    void confirmOptions(bool bar, bool hanging)
+    {
+        whenDialogOpens([=](QDialog& dialog) {
+            dialog.findChild<QCheckBox*>(QStringLiteral("chk_show_bar"))->setChecked(bar);
+            dialog.findChild<QCheckBox*>(QStringLiteral("chk_show_miniwin"))->setChecked(hanging);
+            dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        action(MainActions::SetOptions)->trigger();
+    }
+
+    bool hookInstallable = true;
+    std::unique_ptr<FakePointerHook> hook;
+    std::unique_ptr<THookappForm> hookForm;
+    std::unique_ptr<TMiniForm> miniForm;
+    std::unique_ptr<TraySwitches> switches;
+};
+
+} // namespace
+
+TEST_F(ToolsTest, SearchListsWhatItFindsInTheChosenFieldsAndKeepsTheListOtherwise)
+{
+    start();
+    ASSERT_EQ(listedUrls(1), QStringList{"http://c.net/space.swf"});
+
+    // The text is trimmed and case is ignored; file name, URL and comment are looked in.
+    answerSearch(QStringLiteral("  Space "), {}, "btnOk");
+    action(MainActions::SearchAction)->trigger();
+    QStringList found;
+    for (int row = 0; row < window->itemModel().rowCount(); ++row)
+        found << window->itemModel().urlAt(row);
+    EXPECT_EQ(found, (QStringList{"http://a.com/Intro.swf", "http://c.net/space.swf"}))
+        << "every item, whatever its node, in catalogue order";
+
+    // Only the file name: "swf" is in every name but one written in capitals counts too.
+    answerSearch(QStringLiteral("SWF"), {"chk_search_in_url", "chk_search_in_comment"}, "btnOk");
+    action(MainActions::SearchAction)->trigger();
+    EXPECT_EQ(window->itemModel().rowCount(), 4);
+
+    const int before = window->itemModel().rowCount();
+    const auto expectListKept = [&](const char* why) {
+        action(MainActions::SearchAction)->trigger();
+        EXPECT_EQ(window->itemModel().rowCount(), before) << why;
+    };
+    answerSearch(QStringLiteral("nowhere"), {}, "btnOk");
+    expectListKept("a text found nowhere");
+    answerSearch(QStringLiteral("swf"), {}, "btnCancel");
+    expectListKept("a cancelled dialog searches for nothing");
+    answerSearch(QStringLiteral("swf"),
+                 {"chk_search_in_filename", "chk_search_in_url", "chk_search_in_comment"},
+                 "btnOk");
+    expectListKept("no field to look in");
+}
+
+TEST_F(ToolsTest, SearchResultsFollowTheirItemsUntilANodeIsShown)
+{
+    start();
+    listedUrls(1);
+    SearchRequest request;
+    request.text = QStringLiteral("gone");
+    request.inUrl = true;
+    window->SearchItems(request);
+    EXPECT_EQ(request.matches, 1);
+    ASSERT_EQ(window->itemModel().rowCount(), 1);
+    const int gone = app->catalogue().FindItemByUrl(QStringLiteral("http://d.net/gone.swf"));
+    ItemRecord record = app->catalogue().item(gone);
+    SetFieldText(record.Comment, QStringLiteral("changed"));
+    app->catalogue().updateItem(gone, record);
+    EXPECT_EQ(window->itemModel().rowCount(), 1) << "still found, so still listed";
+    listedUrls(0);
+    EXPECT_EQ(listedUrls(1), QStringList{"http://c.net/space.swf"})
+        << "showing a node lists it again";
+}
+
+TEST_F(ToolsTest, TheTraySwitchesTurnTheWatchAndTheHangingWindowOnAndOff)
+{
+    startShell();
+    EXPECT_TRUE(hook->isInstalled());
+    EXPECT_TRUE(action(MainActions::ShowVaultBar1)->isChecked());
+    EXPECT_TRUE(action(MainActions::ShowMiniWin1)->isChecked());
+
+    action(MainActions::ShowVaultBar1)->trigger();
+    EXPECT_FALSE(hook->isInstalled());
+    EXPECT_FALSE(hookForm->HookInstalled());
+    EXPECT_FALSE(action(MainActions::ShowVaultBar1)->isChecked());
+    EXPECT_EQ(savedOptions().at(8), 0) << "the switch saves at once";
+
+    // Off in the tray, on again in the options dialog: installed again.
+    confirmOptions(true, true);
+    EXPECT_TRUE(hook->isInstalled());
+    EXPECT_TRUE(action(MainActions::ShowVaultBar1)->isChecked());
+
+    window->showAtStart();
+    ASSERT_TRUE(waitUntil([&] { return miniForm->isVisible(); }));
+    action(MainActions::ShowMiniWin1)->trigger();
+    EXPECT_FALSE(miniForm->isVisible()) << "hidden at once";
+    EXPECT_EQ(savedOptions().at(9), 0);
+
+    // Kept hidden after a restart: created with the option off, the main window brings up
+    // nothing that can be seen.
+    options = DefaultOptions();
+    ASSERT_TRUE(LoadOptions(path("clipvault.opt"), options) == OptionsLoad::Loaded);
+    EXPECT_EQ(options.HangingWindowVisible, 0);
+    TMiniForm restarted(window->tray().menu(), [] {});
+    restarted.FormCreate(false);
+    restarted.showWithMainWindow();
+    EXPECT_FALSE(restarted.isVisible());
+    EXPECT_TRUE(restarted.size().isEmpty());
+}
+
+TEST_F(ToolsTest, AFailedInstallFromTheTraySaysSoAndTheSwitchKeepsTheChoice)
+{
+    options.ShortcutBarEnabled = 0;
+    ASSERT_TRUE(SaveOptions(path("clipvault.opt"), options));
+    hookInstallable = false;
+    startShell();
+    EXPECT_FALSE(hook->isInstalled());
+    action(MainActions::ShowVaultBar1)->trigger();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, QStringLiteral("Enable Mouse Hook failed."));
+    EXPECT_TRUE(action(MainActions::ShowVaultBar1)->isChecked());
+    EXPECT_TRUE(hookForm->HookInstalled()) << "the belief follows the option";
+    EXPECT_EQ(savedOptions().at(8), 1);
+}
+
+TEST_F(ToolsTest, OptionsApplyTheHangingWindowAndACancelledDialogNothing)
+{
+    options.HangingWindowVisible = 0;
+    ASSERT_TRUE(SaveOptions(path("clipvault.opt"), options));
+    startShell();
+    window->showAtStart();
+    EXPECT_FALSE(miniForm->isVisible());
+    EXPECT_FALSE(action(MainActions::ShowMiniWin1)->isChecked());
+
+    confirmOptions(true, true);
+    EXPECT_TRUE(miniForm->isVisible());
+    EXPECT_EQ(miniForm->size(), QSize(40, 40));
+    EXPECT_TRUE(action(MainActions::ShowMiniWin1)->isChecked());
+
+    whenDialogOpens([](QDialog& dialog) {
+        dialog.findChild<QCheckBox*>(QStringLiteral("chk_show_miniwin"))->setChecked(false);
+        dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    });
+    action(MainActions::SetOptions)->trigger();
+    EXPECT_TRUE(miniForm->isVisible());
+    EXPECT_TRUE(action(MainActions::ShowMiniWin1)->isChecked());
+}
+
+TEST_F(ToolsTest, TheHangingWindowFloatsBlackAndHalfSeenAndAnswersItsClicks)
+{
+    options.HangingWindowVisible = 0;
+    ASSERT_TRUE(SaveOptions(path("clipvault.opt"), options));
+    startShell();
+    window->showAtStart();
+    // Turned on from the tray: 40 × 40 at 615,170.
+    action(MainActions::ShowMiniWin1)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return miniForm->isVisible(); }));
+    EXPECT_EQ(miniForm->geometry(), QRect(615, 170, 40, 40));
+    EXPECT_DOUBLE_EQ(miniForm->windowOpacity(), 150.0 / 255.0);
+    EXPECT_TRUE(miniForm->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(miniForm->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(miniForm->windowFlags() & Qt::WindowType_Mask, Qt::Tool) << "no taskbar entry";
+    EXPECT_EQ(miniForm->grab().toImage().pixelColor(1, 1), QColor(Qt::black));
+
+    // A double click while the main window is up changes nothing; after F7 it brings it back.
+    QTest::mouseDClick(miniForm.get(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_TRUE(window->isShownState());
+    hotKey.press();
+    ASSERT_FALSE(window->isShownState());
+    EXPECT_TRUE(miniForm->isVisible()) << "putting the main window away keeps it up";
+    QTest::mouseDClick(miniForm.get(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_TRUE(window->isShownState());
+
+    // A right click anywhere, the picture included, opens the tray menu.
+    QWidget* picture = miniForm->findChild<QWidget*>(QStringLiteral("Image1"));
+    QTest::mouseClick(picture, Qt::RightButton, {}, QPoint(5, 35));
+    ASSERT_TRUE(waitUntil([&] { return window->tray().menu()->isVisible(); }));
+    window->tray().menu()->hide();
+}
