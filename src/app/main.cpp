@@ -2,10 +2,12 @@
 // saved on every way out (close, session end, termination signals).
 
 #include "autostart.h"
+#include "browseraccess.h"
 #include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "datafolder.h"
 #include "desktopopen.h"
+#include "devtools/devtoolssession.h"
 #include "filedialogs.h"
 #include "hookappform.h"
 #include "hotkey.h"
@@ -19,6 +21,7 @@
 #include "traycontroller.h"
 #include "trayswitches.h"
 #include "unixsignals.h"
+#include "vaultbar.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -87,12 +90,20 @@ int main(int argc, char* argv[])
     TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs});
     prompt.setOwner(&ClipVaultMain);
 
+    // The shortcut bar, hidden until the pointer finds a movie in the browser. It asks the window
+    // system where the pointer is and the browser, through one session kept open, what is there.
+    const std::unique_ptr<BrowserAccess> browserAccess =
+        platform::createBrowserAccess(ConfiguredDebuggingPort(dataFolder));
+    DevToolsSession browserSession;
+    Tvaultbar vaultbar(vault, *browserAccess, browserSession, dialogs);
+
     // The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch.
     const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
     THookappForm HookappForm(*pointerHook, prompt);
     if (options.ShortcutBarEnabled && !platform::isX11())
         qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
     HookappForm.FormCreate(options.ShortcutBarEnabled != 0, platform::isX11());
+    HookappForm.setPointerHandler([&](QPoint point) { vaultbar.HandlePointerNotify(point); });
 
     // The hanging window: comes up with the main window, but is not put away with it.
     const auto showMainWindow = [&] {

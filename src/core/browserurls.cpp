@@ -67,3 +67,13 @@ ViewportGeometry ViewportGeometry::fromWindowMetrics(QPointF screenXY, QSizeF ou
                                  screenXY.y() + outer.height() - inner.height() * geometry.zoom);
     return geometry;
 }
+
+QString AbsoluteMovieAddress(const QString& movieUrl, const QString& pageBase)
+{
+    const QString head = movieUrl.trimmed().left(8).toLower();
+    if (head.startsWith(QStringLiteral("http://")) || head == u"https://")
+        return movieUrl;
+    if (movieUrl.startsWith(u'/'))
+        return GetSiteRootUrl(pageBase) + movieUrl.mid(1);
+    return pageBase + movieUrl;
+}

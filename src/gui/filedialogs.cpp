@@ -3,14 +3,32 @@
 #include <QDir>
 #include <QFileDialog>
 
-QString QtFileDialogs::chooseSnapshotFile(QWidget* owner)
+namespace {
+
+/// A save dialog of one file type, which adds its extension to a name typed without one.
+QString chooseSaveFile(QWidget* owner, const char* name, const QString& filter,
+                       const QString& extension)
 {
     QFileDialog dialog(owner);
-    dialog.setObjectName(QStringLiteral("savedlg"));
+    dialog.setObjectName(QLatin1String(name));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("*.jpg (JPEG Image Format) (*.jpg)"));
-    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(extension);
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+} // namespace
+
+QString QtFileDialogs::chooseSnapshotFile(QWidget* owner)
+{
+    return chooseSaveFile(owner, "savedlg", QStringLiteral("*.jpg (JPEG Image Format) (*.jpg)"),
+                          QStringLiteral("jpg"));
+}
+
+QString QtFileDialogs::chooseMovieSaveFile(QWidget* owner)
+{
+    return chooseSaveFile(owner, "Savedlg", QStringLiteral("*.swf (flash files) (*.swf)"),
+                          QStringLiteral("swf"));
 }
 
 QString QtFileDialogs::chooseMovie(QWidget* owner)

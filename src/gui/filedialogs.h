@@ -16,6 +16,9 @@ public:
     virtual QString chooseMovie(QWidget* owner) = 0;
     /// A folder, under the prompt; empty when the user cancelled.
     virtual QString browseForFolder(QWidget* owner, const QString& prompt) = 0;
+    /// Where to save a movie ("*.swf", the extension added when left out); empty when the user
+    /// cancelled.
+    virtual QString chooseMovieSaveFile(QWidget* owner) = 0;
 };
 
 /// The pickers as Qt's file dialogs.
@@ -25,4 +28,5 @@ public:
     QString chooseSnapshotFile(QWidget* owner) override;
     QString chooseMovie(QWidget* owner) override;
     QString browseForFolder(QWidget* owner, const QString& prompt) override;
+    QString chooseMovieSaveFile(QWidget* owner) override;
 };

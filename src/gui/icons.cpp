@@ -71,6 +71,55 @@ QPixmap paintSettingsIcon(int size, const QColor& colour)
     return pixmap;
 }
 
+// The shortcut bar's face, 74 × 26: a dark red strip with rounded ends, the program's bolt at its
+// left and a grip at its right; the two buttons sit between them.
+QPixmap paintShortcutBar()
+{
+    QPixmap pixmap(74, 26);
+    pixmap.fill(QColor(0x7a, 0x16, 0x10));
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient shade(0, 0, 0, 26);
+    shade.setColorAt(0, QColor(0xd0, 0x3a, 0x2e));
+    shade.setColorAt(1, QColor(0x8e, 0x1c, 0x15));
+    painter.setPen(QPen(QColor(0x5a, 0x10, 0x0b), 1));
+    painter.setBrush(shade);
+    painter.drawRoundedRect(QRectF(0.5, 0.5, 73, 25), 5, 5);
+    QPainterPath bolt;
+    bolt.moveTo(11, 4);
+    bolt.lineTo(5, 14);
+    bolt.lineTo(9, 14);
+    bolt.lineTo(7, 22);
+    bolt.lineTo(14, 11);
+    bolt.lineTo(10, 11);
+    bolt.lineTo(12, 4);
+    bolt.closeSubpath();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xff, 0xd5, 0x4a));
+    painter.drawPath(bolt);
+    painter.setBrush(QColor(255, 255, 255, 150));
+    for (int y = 7; y <= 17; y += 5) {
+        for (int x = 65; x <= 69; x += 4)
+            painter.drawEllipse(QPointF(x, y), 1.1, 1.1);
+    }
+    return pixmap;
+}
+
+// Saving into a category: an arrow down into a tray, 14 × 14, in white on the bar.
+QPixmap paintSaveGlyph()
+{
+    QPixmap pixmap(14, 14);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawLine(QPointF(7, 1.5), QPointF(7, 8.5));
+    painter.drawPolyline(QPolygonF({QPointF(4, 5.5), QPointF(7, 8.8), QPointF(10, 5.5)}));
+    painter.drawPolyline(
+        QPolygonF({QPointF(1.5, 8), QPointF(1.5, 12.5), QPointF(12.5, 12.5), QPointF(12.5, 8)}));
+    return pixmap;
+}
+
 QIcon standard(QStyle::StandardPixmap pixmap)
 {
     return QApplication::style()->standardIcon(pixmap);
@@ -96,6 +145,21 @@ QIcon settings()
     for (int size : {16, 22, 24, 32, 48})
         icon.addPixmap(paintSettingsIcon(size, colour));
     return icon;
+}
+
+QPixmap shortcutBar()
+{
+    return paintShortcutBar();
+}
+
+QIcon saveToCategory()
+{
+    return QIcon(paintSaveGlyph());
+}
+
+QIcon barOptions()
+{
+    return QIcon(paintSettingsIcon(16, Qt::white));
 }
 
 QIcon treeImage(TreeImage image)

@@ -13,6 +13,11 @@ QIcon application();
 /// The Options command's image: a cog wheel.
 QIcon settings();
 
+/// The shortcut bar's picture, 74 × 26, and its buttons' glyphs (14 × 14 and 16 × 16).
+QPixmap shortcutBar();
+QIcon saveToCategory();
+QIcon barOptions();
+
 /// Tree images by role: 0 root, 1 Downloading, 2 Downloaded, 3 Deleted, 4 user category.
 enum class TreeImage
 {

@@ -3,11 +3,11 @@
 #include "ui_miniform.h"
 
 #include "icons.h"
+#include "windowdrag.h"
 
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QWindow>
 
 namespace {
 
@@ -18,9 +18,9 @@ QPixmap hangingPicture()
     picture.fill(Qt::black);
     QPainter painter(&picture);
     const int inset = 4;
-    painter.drawPixmap(inset, inset,
-                       Icons::application().pixmap(TMiniForm::kSide - 2 * inset,
-                                                   TMiniForm::kSide - 2 * inset));
+    painter.drawPixmap(
+        inset, inset,
+        Icons::application().pixmap(TMiniForm::kSide - 2 * inset, TMiniForm::kSide - 2 * inset));
     return picture;
 }
 
@@ -38,6 +38,8 @@ TMiniForm::TMiniForm(QMenu* trayMenu, std::function<void()> showMainWindow, QWid
     setWindowOpacity(kOpacity);
     m_ui->Image1->setPixmap(hangingPicture());
     move(kStartPosition);
+    // The picture fills the window: a drag can start anywhere on it.
+    new WindowDrag(this, {this, m_ui->Panel1, m_ui->Image1});
 }
 
 TMiniForm::~TMiniForm() = default;
@@ -64,27 +66,8 @@ void TMiniForm::showWithMainWindow()
 
 void TMiniForm::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton) {
+    if (event->button() == Qt::RightButton)
         m_trayMenu->popup(event->globalPosition().toPoint());
-        return;
-    }
-    if (event->button() != Qt::LeftButton)
-        return;
-    // The window manager moves the window as by its caption; without one that can, it follows
-    // the pointer here.
-    if (!windowHandle() || !windowHandle()->startSystemMove())
-        m_dragHold = event->position().toPoint();
-}
-
-void TMiniForm::mouseMoveEvent(QMouseEvent* event)
-{
-    if (m_dragHold && (event->buttons() & Qt::LeftButton))
-        move(event->globalPosition().toPoint() - *m_dragHold);
-}
-
-void TMiniForm::mouseReleaseEvent(QMouseEvent*)
-{
-    m_dragHold.reset();
 }
 
 void TMiniForm::mouseDoubleClickEvent(QMouseEvent* event)

@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QMenu;
 
@@ -39,15 +38,10 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     std::unique_ptr<Ui::TMiniForm> m_ui;
     QMenu* m_trayMenu;
     std::function<void()> m_showMainWindow;
-    /// Where the left button took hold, relative to the window, while the window manager does
-    /// not move it itself; none otherwise.
-    std::optional<QPoint> m_dragHold;
 };

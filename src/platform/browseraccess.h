@@ -30,6 +30,20 @@ struct BrowserDocument
     QString url;
 };
 
+/// Where the pointer is, as the windows tell it, without asking the browser anything.
+struct PointerScene
+{
+    enum class Over
+    {
+        Elsewhere,  ///< the desktop or another program's window
+        OwnWindow,  ///< a window of this program
+        BrowserPage ///< a Chromium-family browser's window
+    };
+    bool browserInFront = false; ///< the foreground window is a browser frame
+    Over over = Over::Elsewhere;
+    quint16 debuggingPort = 0; ///< of the browser under the pointer; 0 when none is known
+};
+
 /// What the program sees of the user's browser. Every failure answers empty, none or false and
 /// shows nothing; a browser that does not answer within a second gives none.
 class BrowserAccess
@@ -51,4 +65,7 @@ public:
     /// this program (the bar, its buttons, its menus) true; over a browser page true when a Flash
     /// movie is under the point; anywhere else false. The point is in screen pixels and stays so.
     virtual bool ClassifyPointerWindow(QPoint& screen) = 0;
+    /// The foreground window and the window under a screen point, from the window system only:
+    /// quick, and never waits on a browser.
+    virtual PointerScene DescribePointer(QPoint screen) = 0;
 };

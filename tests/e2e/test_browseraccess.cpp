@@ -6,7 +6,19 @@
 #include "devtools/devtoolsclient.h"
 #include "x11/x11browseraccess.h"
 
+#include "catalogue.h"
+#include "cataloguestore.h"
+#include "clipvaultapp.h"
+#include "devtools/devtoolssession.h"
+#include "hookappform.h"
+#include "options.h"
+#include "platformfactory.h"
+#include "pointerhook.h"
+#include "scripteddialogs.h"
+#include "scriptedprompt.h"
+#include "swfwriter.h"
 #include "testserver.h"
+#include "vaultbar.h"
 #include "waituntil.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +35,7 @@
 #include <QWidget>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 
 #include <atomic>
 #include <chrono>
@@ -66,6 +79,12 @@ protected:
                             [](const httplib::Request&, httplib::Response& response) {
                                 response.set_content(kFlashPage, "text/html");
                             });
+        server.server().Get(
+            R"(/.*\.swf)", [](const httplib::Request&, httplib::Response& response) {
+                const QByteArray movie = WriteSwf(SwfMovie());
+                response.set_content(movie.constData(), static_cast<size_t>(movie.size()),
+                                     "application/x-shockwave-flash");
+            });
         server.server().Get(
             "/other.html", [](const httplib::Request&, httplib::Response& response) {
                 response.set_content("<html><body>other</body></html>", "text/html");
@@ -175,6 +194,18 @@ protected:
         return found;
     }
 
+    /// A point over the movie of this address, found by walking down the page's first column.
+    std::optional<QPoint> placeOf(QStringView address)
+    {
+        for (int y = 100; y < 680; y += 15) {
+            movePointer({100, y});
+            const auto movie = access.FindMovieAtPoint({100, y});
+            if (movie && movie->address == address)
+                return QPoint(100, y);
+        }
+        return std::nullopt;
+    }
+
     QString chromium;
     std::atomic<bool> slowHeadSent{false};
     Display* display = nullptr;
@@ -182,6 +213,82 @@ protected:
     QTemporaryDir profile;
     QProcess browser;
     X11BrowserAccess access;
+};
+
+/// The shortcut bar on the real pointer watch, over the real browser, filing into a catalogue
+/// on a temporary data folder.
+class ShortcutBarTest : public BrowserAccessTest
+{
+protected:
+    void SetUp() override
+    {
+        BrowserAccessTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
+        app->LoadCatalogue();
+        CategoryRecord fun;
+        SetFieldText(fun.Name, QStringLiteral("Arcade"));
+        SetFieldText(fun.Folder, QDir(data.path()).filePath(QStringLiteral("Arcade")) + u'/');
+        ASSERT_TRUE(app->catalogue().AddCategory(fun));
+        bar = std::make_unique<Tvaultbar>(*app, access, session, dialogs);
+        QObject::connect(
+            &session, &MovieLocator::located, bar.get(),
+            [this](QPoint screen, const std::optional<MovieAtPoint>&) { answered = screen; });
+        hook = platform::createPointerHook();
+        hookForm = std::make_unique<THookappForm>(*hook, prompt);
+        hookForm->FormCreate(true);
+        ASSERT_TRUE(hookForm->HookInstalled());
+        hookForm->setPointerHandler([this](QPoint point) {
+            handled = point;
+            bar->HandlePointerNotify(point);
+        });
+    }
+
+    /// Moves the pointer to a point and waits until the bar has handled a notification there
+    /// and, when it asks the browser (the pointer over a page with the browser in front, not
+    /// over the bar), until the answer has come.
+    bool pointAt(QPoint point, bool asksBrowser = true)
+    {
+        answered.reset();
+        return waitUntil([&] {
+            if (handled != point) {
+                movePointer(point + QPoint(1, 1));
+                movePointer(point);
+                return false;
+            }
+            return !asksBrowser || answered == point;
+        });
+    }
+    /// The entry of the bar's menu with this caption.
+    QAction* menuEntry(const QString& caption) const
+    {
+        for (QAction* entry : bar->categoryMenu()->actions()) {
+            if (!entry->isSeparator() && entry->data().toString() == caption)
+                return entry;
+        }
+        return nullptr;
+    }
+    /// The item of an address once its download has ended, or none.
+    std::optional<ItemRecord> downloaded(const QString& url) const
+    {
+        const int index = app->catalogue().FindItemByUrl(url);
+        if (index < 0 || app->catalogue().item(index).state() != ItemState::Downloaded)
+            return std::nullopt;
+        return app->catalogue().item(index);
+    }
+
+    QTemporaryDir data;
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<ClipVaultApp> app;
+    DevToolsSession session;
+    std::unique_ptr<Tvaultbar> bar;
+    std::unique_ptr<PointerHook> hook;
+    std::unique_ptr<THookappForm> hookForm;
+    std::optional<QPoint> handled;
+    std::optional<QPoint> answered;
 };
 
 } // namespace
@@ -213,13 +320,7 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
 TEST_F(BrowserAccessTest, PausingUsesRufflesApiAndTheCommandLineSeesWhatTheProgramSees)
 {
     // Find the Ruffle element's place by walking down, then pause it there.
-    std::optional<QPoint> ruffled;
-    for (int y = 100; y < 680 && !ruffled; y += 15) {
-        movePointer({100, y});
-        const auto movie = access.FindMovieAtPoint({100, y});
-        if (movie && movie->address == u"ruffled.swf")
-            ruffled = QPoint(100, y);
-    }
+    const std::optional<QPoint> ruffled = placeOf(u"ruffled.swf");
     ASSERT_TRUE(ruffled);
     EXPECT_FALSE(evaluate(QStringLiteral("window.paused")).toBool());
     EXPECT_TRUE(access.PauseMovieAtPoint(*ruffled));
@@ -364,4 +465,102 @@ TEST(DevToolsClient, ConnectsOnlyToTheDebuggingPortAndEndsAQueryByItsDeadline)
               QUrl(QStringLiteral("ws://127.0.0.1:%1/devtools/page/ab").arg(port)));
     EXPECT_TRUE(client.socketUrl(QStringLiteral("ws://127.0.0.1:1/elsewhere")).isEmpty());
     server.releaseStalls();
+}
+
+TEST_F(ShortcutBarTest, ComesUpOnTheMovieStaysOverItselfAndFilesTheMovie)
+{
+    const QPoint overEmbed(100, 200);
+    ASSERT_TRUE(pointAt(overEmbed));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); })) << "the bar never came up";
+    const std::optional<MovieAtPoint> movie = access.FindMovieAtPoint(overEmbed);
+    ASSERT_TRUE(movie);
+    EXPECT_EQ(bar->pos(), movie->screenRect.topLeft() + QPoint(15, 15));
+    EXPECT_EQ(bar->size(), QSize(74, 26));
+    EXPECT_EQ(bar->MovieUrl(), QStringLiteral("a.swf"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(bar.get()));
+    EXPECT_TRUE(access.DescribePointer(overEmbed).browserInFront) << "the bar took the focus";
+
+    // Onto the bar, then its open menu: it stays.
+    ASSERT_TRUE(pointAt(bar->geometry().center(), false));
+    EXPECT_TRUE(bar->isVisible());
+    bar->btnSaveCatClick();
+    QMenu* menu = bar->categoryMenu();
+    ASSERT_TRUE(waitUntil([&] { return menu->isVisible(); }));
+    EXPECT_EQ(menu->pos(), bar->mapToGlobal(QPoint(19, 24))) << "just below the save button";
+    QStringList entries;
+    for (QAction* entry : menu->actions())
+        entries << (entry->isSeparator() ? QStringLiteral("-") : entry->data().toString());
+    EXPECT_EQ(entries.first(), QStringLiteral("Downloaded"));
+    EXPECT_EQ(entries.count(QStringLiteral("Downloaded")), 1);
+    EXPECT_TRUE(entries.contains(QStringLiteral("Arcade")));
+    EXPECT_EQ(entries.mid(entries.size() - 2), (QStringList{"-", "Save to ..."}));
+    ASSERT_TRUE(pointAt(menu->geometry().center(), false));
+    EXPECT_TRUE(bar->isVisible());
+
+    // Filed under "Arcade" and downloaded there; the log written at the end holds it.
+    menuEntry(QStringLiteral("Arcade"))->trigger();
+    menu->hide();
+    const QString url = QString::fromStdString(server.url("/a.swf"));
+    ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }))
+        << "the movie was not downloaded";
+    EXPECT_EQ(FieldText(downloaded(url)->Category), QStringLiteral("Arcade"));
+    EXPECT_TRUE(QFile::exists(QDir(data.path()).filePath(QStringLiteral("Arcade/a.swf"))));
+    ASSERT_TRUE(app->saveCatalogue());
+    Catalogue reread(prompt, options);
+    CatalogueStore(data.path()).LoadItems(reread);
+    const int saved = reread.FindItemByUrl(url);
+    ASSERT_GE(saved, 0);
+    EXPECT_EQ(reread.item(saved).state(), ItemState::Downloaded);
+
+    // The page background hides it.
+    ASSERT_TRUE(pointAt({700, 400}));
+    EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); }));
+}
+
+TEST_F(ShortcutBarTest, PausesARuffleMovieAndSavesToAChosenFile)
+{
+    const std::optional<QPoint> ruffled = placeOf(u"ruffled.swf");
+    ASSERT_TRUE(ruffled);
+    ASSERT_TRUE(pointAt({700, 400}));
+    ASSERT_TRUE(pointAt(*ruffled));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
+    EXPECT_EQ(bar->MovieUrl(), QStringLiteral("ruffled.swf"));
+    EXPECT_TRUE(waitUntil([&] { return evaluate(QStringLiteral("window.paused")).toBool(); }))
+        << "the pause option stops the movie through Ruffle's API";
+
+    dialogs.movieSaveFile = QDir(data.path()).filePath(QStringLiteral("chosen/kept.swf"));
+    QDir().mkpath(QDir(data.path()).filePath(QStringLiteral("chosen")));
+    bar->btnSaveCatClick();
+    menuEntry(QStringLiteral("Save to ..."))->trigger();
+    bar->categoryMenu()->hide();
+    EXPECT_EQ(dialogs.opened, QStringList{"save movie"});
+    const QString url = QString::fromStdString(server.url("/ruffled.swf"));
+    ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }));
+    EXPECT_EQ(FieldText(downloaded(url)->Category), QStringLiteral("Downloaded"));
+    EXPECT_TRUE(QFile::exists(dialogs.movieSaveFile));
+
+    ASSERT_TRUE(pointAt({700, 400}));
+    ASSERT_TRUE(waitUntil([&] { return bar->isHidden(); }));
+    EXPECT_TRUE(evaluate(QStringLiteral("window.paused")).toBool()) << "it is not started again";
+}
+
+TEST_F(ShortcutBarTest, WithAnotherWindowInFrontThePointerChangesNothing)
+{
+    ASSERT_TRUE(pointAt({100, 200}));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
+
+    // Another program's window takes the focus.
+    const Window other = XCreateSimpleWindow(display, DefaultRootWindow(display), 600, 500, 200,
+                                             100, 0, 0, 0xffffff);
+    XMapRaised(display, other);
+    XSync(display, False);
+    ASSERT_TRUE(waitUntil([&] {
+        XSetInputFocus(display, other, RevertToParent, CurrentTime);
+        XSync(display, False);
+        return !access.DescribePointer({0, 0}).browserInFront;
+    }));
+    ASSERT_TRUE(pointAt({700, 400}, false));
+    EXPECT_TRUE(bar->isVisible()) << "the page background with another window in front";
+    XDestroyWindow(display, other);
+    XSync(display, False);
 }

@@ -179,7 +179,7 @@ TEST_F(PointerHookTest, ABlockOthersMayReadIsReplacedAndAnotherUsersIsRefused)
 
 TEST_F(PointerHookTest, AFailedInstallSaysSo)
 {
-    const std::unique_ptr<PointerHook> unavailable = std::make_unique<FakePointerHook>(false);
+    const auto unavailable = std::make_unique<FakePointerHook>(false);
     THookappForm form(*unavailable, prompt);
     form.FormCreate(true);
     EXPECT_FALSE(unavailable->isInstalled());

@@ -25,9 +25,16 @@ public:
         return folder;
     }
 
+    QString chooseMovieSaveFile(QWidget*) override
+    {
+        opened << QStringLiteral("save movie");
+        return movieSaveFile;
+    }
+
     QString snapshotFile; ///< empty: the user cancels
+    QString movieSaveFile;
     QString movie;
     QString folder;
-    QStringList opened;        ///< "snapshot", "movie" or "folder", in order
+    QStringList opened;        ///< "snapshot", "movie", "folder" or "save movie", in order
     QStringList folderPrompts; ///< the prompts the folder picker showed
 };

@@ -51,3 +51,23 @@ TEST(ViewportGeometry, ConvertsBetweenScreenAndPageWithZoomAndScale)
     EXPECT_EQ(zoomed.screenToCss(onScreen.bottomRight()), QPointF(110, 70))
         << "the two directions agree";
 }
+
+TEST(ShortcutBarAddress, AbsoluteRelativeAndSiteRelativeMovieAddresses)
+{
+    const QString base =
+        GetPageBaseUrl(QStringLiteral("https://games.example/arcade/play.html?id=7"));
+    ASSERT_EQ(base, QStringLiteral("https://games.example/arcade/"));
+    // Written absolute, in any letter case: kept exactly as written.
+    for (const char* absolute : {"http://cdn.example/m.swf", "HTTP://CDN.example/M.swf",
+                                 "https://cdn.example/m.swf", "HtTpS://cdn.example/m.swf"})
+        EXPECT_EQ(AbsoluteMovieAddress(QLatin1String(absolute), base), QLatin1String(absolute));
+    EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("movies/run.swf"), base),
+              QStringLiteral("https://games.example/arcade/movies/run.swf"));
+    // The site root keeps the page's scheme; saving twice gives the same address.
+    const QString site = AbsoluteMovieAddress(QStringLiteral("/swf/run.swf"), base);
+    EXPECT_EQ(site, QStringLiteral("https://games.example/swf/run.swf"));
+    EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("/swf/run.swf"), base), site);
+    // "httpfoo.swf" names a file next to the page, not a scheme.
+    EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("httpfoo.swf"), base),
+              QStringLiteral("https://games.example/arcade/httpfoo.swf"));
+}

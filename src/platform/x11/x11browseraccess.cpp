@@ -2,6 +2,7 @@
 
 #include "browserurls.h"
 #include "devtools/devtoolsclient.h"
+#include "devtools/pagescripts.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -86,76 +87,6 @@ QString wmClassOf(Display* display, Window window)
     return text;
 }
 
-/// The page script that finds the Flash movie at a point in CSS pixels. Elements come topmost
-/// first, so an embed inside an object wins over the object; same-origin frames are entered.
-const char kFindMovieScript[] = R"JS(
-(function (x, y, pause) {
-  if (document.readyState !== "complete") return null;
-  const types = ["application/x-shockwave-flash", "application/futuresplash", "application/vnd.adobe.flash.movie"];
-  const flashPath = p => { p = (p || "").split("?")[0].split("#")[0].toLowerCase(); return p.endsWith(".swf") || p.endsWith(".spl"); };
-  const movieParam = el => {
-    for (const p of el.querySelectorAll("param")) {
-      const n = (p.getAttribute("name") || "").toLowerCase();
-      if (n === "movie" || n === "src") return p.getAttribute("value");
-    }
-    return null;
-  };
-  const movieOf = el => {
-    const name = (el.localName || "").toLowerCase();
-    const type = (el.getAttribute("type") || "").toLowerCase();
-    if (/^ruffle-(object|embed|player)(-\d+)?$/.test(name))
-      return el.getAttribute("data") || movieParam(el) || el.getAttribute("src");
-    if (name === "object") {
-      const address = el.getAttribute("data") || movieParam(el);
-      const classid = (el.getAttribute("classid") || "").toLowerCase();
-      if (address && (types.includes(type) || classid === "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000" || flashPath(address)))
-        return address;
-      return null;
-    }
-    if (name === "embed") {
-      const address = el.getAttribute("src");
-      return address && (types.includes(type) || flashPath(address)) ? address : null;
-    }
-    return null;
-  };
-  const find = (doc, x, y, dx, dy) => {
-    for (let el of doc.elementsFromPoint(x, y)) {
-      for (let n = el; n; n = n.parentElement || (n.getRootNode && n.getRootNode().host) || null) {
-        const address = movieOf(n);
-        if (address) {
-          const r = n.getBoundingClientRect();
-          if (pause) { try { if (n.ruffle) n.ruffle().suspend(); else if (n.pause) n.pause(); } catch (e) {} }
-          return {address: address, left: r.left + dx, top: r.top + dy, width: r.width, height: r.height};
-        }
-        if (n.localName === "iframe") {
-          try {
-            const r = n.getBoundingClientRect();
-            const inner = n.contentDocument && find(n.contentDocument, x - r.left, y - r.top, dx + r.left, dy + r.top);
-            if (inner) return inner;
-          } catch (e) {}
-        }
-      }
-    }
-    return null;
-  };
-  return find(document, x, y, 0, 0);
-})(%1, %2, %3)
-)JS";
-
-// The window's metrics; and, once the pointer has moved over the page, the viewport's exact
-// origin on the screen from the last pointer event (the frame sizes only estimate it).
-const char kMetricsScript[] = R"JS(
-(function () {
-  if (!("__clipvaultOrigin" in window)) {
-    window.__clipvaultOrigin = null;
-    addEventListener("mousemove", e => { window.__clipvaultOrigin = {x: e.screenX - e.clientX, y: e.screenY - e.clientY}; },
-                     {capture: true, passive: true});
-  }
-  return {x: screenX, y: screenY, ow: outerWidth, oh: outerHeight, iw: innerWidth, ih: innerHeight,
-          dpr: devicePixelRatio, origin: window.__clipvaultOrigin};
-})()
-)JS";
-
 } // namespace
 
 X11BrowserAccess::X11BrowserAccess(quint16 portOverride)
@@ -220,31 +151,6 @@ QString X11BrowserAccess::visiblePage(quint16 port, QString* url)
     return {};
 }
 
-namespace {
-
-/// Where the page's viewport is, from the page's own account of its window.
-std::optional<ViewportGeometry> pageGeometry(const DevToolsClient& client, const QString& page)
-{
-    const QJsonObject metrics = client.evaluate(page, QString::fromLatin1(kMetricsScript))
-                                    .value_or(QJsonValue())
-                                    .toObject();
-    if (metrics.isEmpty())
-        return std::nullopt;
-    auto number = [&](const char* key) {
-        return metrics.value(QLatin1String(key)).toDouble();
-    };
-    ViewportGeometry geometry = ViewportGeometry::fromWindowMetrics(
-        {number("x"), number("y")}, {number("ow"), number("oh")}, {number("iw"), number("ih")},
-        number("dpr"), 1);
-    const QJsonObject origin = metrics.value(QStringLiteral("origin")).toObject();
-    if (!origin.isEmpty())
-        geometry.originDip = QPointF(origin.value(QStringLiteral("x")).toDouble(),
-                                     origin.value(QStringLiteral("y")).toDouble());
-    return geometry;
-}
-
-} // namespace
-
 QString X11BrowserAccess::GetAddressBarText()
 {
     const BrowserWindow browser = FindBrowserFrame();
@@ -261,28 +167,16 @@ std::optional<MovieAtPoint> X11BrowserAccess::movieAt(QPoint screen, bool pause)
     if (!document)
         return std::nullopt;
     const DevToolsClient client(document->port);
-    const std::optional<ViewportGeometry> geometry = pageGeometry(client, document->webSocketUrl);
+    const QJsonObject metrics = client.evaluate(document->webSocketUrl, PageScripts::metrics())
+                                    .value_or(QJsonValue())
+                                    .toObject();
+    const std::optional<ViewportGeometry> geometry = PageScripts::geometryOf(metrics);
     if (!geometry)
         return std::nullopt;
-    const QPointF css = geometry->screenToCss(screen);
-    const QString script = QString::fromLatin1(kFindMovieScript)
-                               .arg(css.x())
-                               .arg(css.y())
-                               .arg(pause ? QStringLiteral("true") : QStringLiteral("false"));
-    const QJsonObject hit =
-        client.evaluate(document->webSocketUrl, script).value_or(QJsonValue()).toObject();
-    if (hit.isEmpty())
-        return std::nullopt;
-    auto number = [&](const char* key) {
-        return hit.value(QLatin1String(key)).toDouble();
-    };
-    MovieAtPoint movie;
-    movie.address = hit.value(QStringLiteral("address")).toString();
-    movie.screenRect =
-        geometry
-            ->cssToScreen(QRectF(number("left"), number("top"), number("width"), number("height")))
-            .toAlignedRect();
-    return movie;
+    const QString script = PageScripts::findMovie(geometry->screenToCss(screen), pause);
+    return PageScripts::movieOf(
+        client.evaluate(document->webSocketUrl, script).value_or(QJsonValue()).toObject(),
+        *geometry);
 }
 
 std::optional<MovieAtPoint> X11BrowserAccess::FindMovieAtPoint(QPoint screen)
@@ -308,31 +202,83 @@ std::optional<BrowserDocument> X11BrowserAccess::GetBrowserDocument()
     return document;
 }
 
+namespace {
+
+/// The topmost client window under a screen point, with its class and process; none when the
+/// point is over no client (the desktop).
+struct ClientAtPoint
+{
+    QString wmClass;
+    qint64 pid = 0;
+};
+
+std::optional<ClientAtPoint> clientAtPoint(Display* display, QPoint screen)
+{
+    const Window root = DefaultRootWindow(display);
+    const std::vector<unsigned long> stacking =
+        windowProperty(display, root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    // Topmost first: the first mapped client whose area holds the point is the one under it.
+    for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+        XWindowAttributes attributes{};
+        if (!XGetWindowAttributes(display, *it, &attributes) || attributes.map_state != IsViewable)
+            continue;
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display, *it, root, 0, 0, &x, &y, &child);
+        if (!QRect(x, y, attributes.width, attributes.height).contains(screen))
+            continue;
+        const auto pid = windowProperty(display, *it, "_NET_WM_PID", XA_CARDINAL);
+        return ClientAtPoint{wmClassOf(display, *it), pid.empty() ? 0 : qint64(pid.front())};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
 {
     const QuietDisplay display;
     if (!display)
         return 0;
-    const Window root = DefaultRootWindow(display.get());
-    const std::vector<unsigned long> stacking =
-        windowProperty(display.get(), root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
-    // Topmost first: the first mapped client whose area holds the point is the one under it.
-    for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
-        XWindowAttributes attributes{};
-        if (!XGetWindowAttributes(display.get(), *it, &attributes) ||
-            attributes.map_state != IsViewable)
-            continue;
-        int x = 0, y = 0;
-        Window child = 0;
-        XTranslateCoordinates(display.get(), *it, root, 0, 0, &x, &y, &child);
-        if (!QRect(x, y, attributes.width, attributes.height).contains(screen))
-            continue;
-        if (wmClass)
-            *wmClass = wmClassOf(display.get(), *it);
-        const auto pid = windowProperty(display.get(), *it, "_NET_WM_PID", XA_CARDINAL);
-        return pid.empty() ? 0 : static_cast<qint64>(pid.front());
+    const std::optional<ClientAtPoint> client = clientAtPoint(display.get(), screen);
+    if (!client)
+        return 0;
+    if (wmClass)
+        *wmClass = client->wmClass;
+    return client->pid;
+}
+
+PointerScene X11BrowserAccess::DescribePointer(QPoint screen)
+{
+    PointerScene scene;
+    const QuietDisplay display;
+    if (!display)
+        return scene;
+    const std::vector<unsigned long> active = windowProperty(
+        display.get(), DefaultRootWindow(display.get()), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    scene.browserInFront = !active.empty() && active.front() != 0 &&
+                           isBrowserClass(wmClassOf(display.get(), active.front()));
+    const std::optional<ClientAtPoint> client = clientAtPoint(display.get(), screen);
+    if (!client)
+        return scene;
+    if (client->pid != 0 && client->pid == QCoreApplication::applicationPid()) {
+        scene.over = PointerScene::Over::OwnWindow;
+    } else if (isBrowserClass(client->wmClass)) {
+        scene.over = PointerScene::Over::BrowserPage;
+        scene.debuggingPort = m_portOverride ? m_portOverride : portOfProcess(client->pid);
     }
-    return 0;
+    return scene;
+}
+
+quint16 X11BrowserAccess::portOfProcess(qint64 pid)
+{
+    // A process keeps its port for life: its command line is read once.
+    if (const auto known = m_ports.constFind(pid); known != m_ports.cend())
+        return *known;
+    const quint16 port = DebuggingPortOfProcess(pid);
+    if (port != 0)
+        m_ports.insert(pid, port);
+    return port;
 }
 
 bool X11BrowserAccess::ClassifyPointerWindow(QPoint& screen)

@@ -2,6 +2,7 @@
 
 #include "browseraccess.h"
 
+#include <QHash>
 #include <QString>
 
 /// Browser access on X11: windows found through the window manager's properties
@@ -19,6 +20,7 @@ public:
     bool PauseMovieAtPoint(QPoint screen) override;
     std::optional<BrowserDocument> GetBrowserDocument() override;
     bool ClassifyPointerWindow(QPoint& screen) override;
+    PointerScene DescribePointer(QPoint screen) override;
 
     /// The process that owns the topmost client window under a screen point, 0 when none.
     static qint64 processAtPoint(QPoint screen, QString* wmClass = nullptr);
@@ -32,5 +34,9 @@ private:
     /// The debugger address of the visible tab, empty when none.
     QString visiblePage(quint16 port, QString* url = nullptr);
 
+    /// The debugging port of a browser process, remembered once found.
+    quint16 portOfProcess(qint64 pid);
+
     quint16 m_portOverride;
+    QHash<qint64, quint16> m_ports;
 };

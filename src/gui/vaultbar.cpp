@@ -1,0 +1,168 @@
+#include "vaultbar.h"
+
+#include "ui_vaultbar.h"
+
+#include "browserurls.h"
+#include "catalogue.h"
+#include "clipvaultapp.h"
+#include "filedialogs.h"
+#include "icons.h"
+#include "movielocator.h"
+#include "optionform.h"
+#include "options.h"
+#include "records.h"
+#include "userprompt.h"
+#include "windowdrag.h"
+
+#include <QCursor>
+#include <QMenu>
+
+namespace {
+
+const QString kSaveTo = QStringLiteral("Save to ...");
+
+/// The menu shows an entry's caption as written: "&" is no accelerator here.
+QString menuText(const QString& caption)
+{
+    QString text = caption;
+    return text.replace(u'&', QStringLiteral("&&"));
+}
+
+} // namespace
+
+Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& locator,
+                     FileDialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus)
+    , m_ui(std::make_unique<Ui::Tvaultbar>())
+    , m_app(app)
+    , m_browser(browser)
+    , m_locator(locator)
+    , m_dialogs(dialogs)
+    , m_menu(new QMenu(this))
+{
+    m_ui->setupUi(this);
+    // The browser keeps the focus: the bar is shown over it, never in front of its keyboard.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFixedSize(74, 26);
+    m_ui->Image1->setPixmap(Icons::shortcutBar());
+    m_ui->btnSaveCat->setIcon(Icons::saveToCategory());
+    m_ui->btnOption->setIcon(Icons::barOptions());
+    m_menu->setObjectName(QStringLiteral("PopupMenu1"));
+    new WindowDrag(this, {m_ui->Image1});
+
+    connect(m_ui->btnSaveCat, &QToolButton::clicked, this, &Tvaultbar::btnSaveCatClick);
+    connect(m_ui->btnOption, &QToolButton::clicked, this, &Tvaultbar::btnOptionClick);
+    connect(m_menu, &QMenu::triggered, this, &Tvaultbar::CatMenuClick);
+    connect(&m_locator, &MovieLocator::located, this, &Tvaultbar::movieLocated);
+}
+
+Tvaultbar::~Tvaultbar() = default;
+
+bool Tvaultbar::isOverBar(QPoint screen) const
+{
+    return (isVisible() && frameGeometry().contains(screen)) ||
+           (m_menu->isVisible() && m_menu->geometry().contains(screen));
+}
+
+void Tvaultbar::HandlePointerNotify(QPoint screen)
+{
+    const PointerScene scene = m_browser.DescribePointer(screen);
+    // With another window in front, whatever the pointer does changes nothing.
+    if (!scene.browserInFront)
+        return;
+    // Over the bar, its buttons, its menu or another window of ours: it stays as it is.
+    if (isOverBar(screen) || scene.over == PointerScene::Over::OwnWindow)
+        return;
+    if (scene.over != PointerScene::Over::BrowserPage || scene.debuggingPort == 0) {
+        // Answers still on their way are about places the pointer has left.
+        m_asked.reset();
+        hide();
+        return;
+    }
+    // Whether a movie is there is the browser's to say; the answer comes to movieLocated.
+    m_asked = screen;
+    m_locator.locate(scene.debuggingPort, screen);
+}
+
+void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& movie)
+{
+    if (!m_asked)
+        return;
+    if (*m_asked == screen)
+        m_asked.reset(); // the latest question is answered
+    if (!movie) {
+        // The pointer may have gone onto the bar while the browser answered.
+        if (!isOverBar(QCursor::pos()))
+            hide();
+        return;
+    }
+    if (isVisible())
+        return; // it stays where it is, also over another movie
+    if (m_app.options().PauseMovieOnBar)
+        m_locator.pause(screen); // and it is not started again
+    m_movieUrl = movie->address.section(u'?', 0, 0);
+    move(movie->screenRect.topLeft() + kOffset);
+    show();
+    raise();
+}
+
+void Tvaultbar::fillCategoryMenu()
+{
+    m_menu->clear();
+    auto addEntry = [this](const QString& caption) {
+        QAction* entry = m_menu->addAction(menuText(caption));
+        entry->setData(caption);
+    };
+    addEntry(QLatin1String(builtin::Downloaded));
+    m_menu->addSeparator();
+    for (const CategoryRecord& category : m_app.catalogue().categories()) {
+        const QString name = FieldText(category.Name);
+        const QString key = name.trimmed().toLower();
+        if (key != u"downloading" && key != u"deleted" && key != u"downloaded")
+            addEntry(name);
+    }
+    m_menu->addSeparator();
+    addEntry(kSaveTo);
+}
+
+void Tvaultbar::btnSaveCatClick()
+{
+    fillCategoryMenu();
+    const QWidget* button = m_ui->btnSaveCat;
+    m_menu->popup(mapToGlobal(QPoint(button->x(), button->y() + button->height())));
+}
+
+QString Tvaultbar::movieAddress() const
+{
+    return AbsoluteMovieAddress(m_movieUrl, GetPageBaseUrl(m_locator.pageUrl()));
+}
+
+void Tvaultbar::CatMenuClick(QAction* item)
+{
+    if (!item || item->isSeparator())
+        return;
+    const QString address = movieAddress();
+    const QString caption = item->data().toString();
+    int index = -1;
+    if (caption != kSaveTo) {
+        index = m_app.catalogue().AddItemFromUrl(address, caption);
+    } else {
+        const QString file = m_dialogs.chooseMovieSaveFile(this);
+        if (file.isEmpty())
+            return;
+        // No category: the item is filed under "Downloaded".
+        index = m_app.catalogue().AddItemFromUrlAs(address, QString(), file);
+    }
+    if (index >= 0)
+        m_app.downloads().StartItemDownload(index);
+}
+
+void Tvaultbar::btnOptionClick()
+{
+    if (!EditOptions(m_app.options(), this))
+        return;
+    QString error;
+    if (!m_app.SaveOptionsFile(&error))
+        m_app.prompt().inform(error, QStringLiteral("Clip Vault"));
+}

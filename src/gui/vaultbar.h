@@ -1,0 +1,71 @@
+#pragma once
+
+#include "browseraccess.h"
+
+#include <QPoint>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class ClipVaultApp;
+class FileDialogs;
+class MovieLocator;
+class QAction;
+class QMenu;
+
+namespace Ui {
+class Tvaultbar;
+}
+
+/// The shortcut bar: a small floating window that comes up 15 pixels inside the top-left corner
+/// of the Flash movie under the pointer in the browser. Its first button files the movie under a
+/// category (or saves it to a chosen file) and downloads it; its second opens the options. The
+/// bar goes when the pointer, with the browser in front, is over anything but a movie or the
+/// bar itself. It never takes the focus from the browser.
+class Tvaultbar final : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr QPoint kOffset{15, 15};
+
+    Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& locator,
+              FileDialogs& dialogs, QWidget* parent = nullptr);
+    ~Tvaultbar() override;
+    Q_DISABLE_COPY_MOVE(Tvaultbar)
+
+    /// The reaction to one pointer notification: the window system is asked where the pointer
+    /// is, the browser (by signal, later) whether a movie is there.
+    void HandlePointerNotify(QPoint screen);
+
+    /// The movie address the bar was last shown for, as the page gave it, cut before its "?".
+    QString MovieUrl() const { return m_movieUrl; }
+    QMenu* categoryMenu() const { return m_menu; }
+
+    /// Fills the category menu and opens it below the save button.
+    void btnSaveCatClick();
+    /// Files the movie under the item's category, or saves it where the user says for
+    /// "Save to ...", and starts its download.
+    void CatMenuClick(QAction* item);
+    /// The options dialog; confirmed options are saved, nothing more is applied from here.
+    void btnOptionClick();
+
+private:
+    void movieLocated(QPoint screen, const std::optional<MovieAtPoint>& movie);
+    /// Whether the point is over the bar or its open menu.
+    bool isOverBar(QPoint screen) const;
+    /// The movie's address against the page the browser shows now.
+    QString movieAddress() const;
+    void fillCategoryMenu();
+
+    std::unique_ptr<Ui::Tvaultbar> m_ui;
+    ClipVaultApp& m_app;
+    BrowserAccess& m_browser;
+    MovieLocator& m_locator;
+    FileDialogs& m_dialogs;
+    QMenu* m_menu;
+    QString m_movieUrl;
+    /// The latest point the browser was asked about, until its answer comes; none once the
+    /// pointer left the page (answers still coming are then about places it has left).
+    std::optional<QPoint> m_asked;
+};

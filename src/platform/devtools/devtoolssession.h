@@ -1,0 +1,100 @@
+#pragma once
+
+#include "movielocator.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QWebSocket;
+
+/// One long-lived DevTools session with a browser, kept open between questions: a socket to the
+/// browser's endpoint on 127.0.0.1, attached to each of its pages (flat sessions), following
+/// the pages as they come and go. Nothing here ever waits: questions go out, answers come back
+/// as the socket delivers them. The page last found visible is asked first; when it is hidden
+/// or the point is outside it, every page is asked and the visible one under the point wins.
+/// A browser that does not answer within kAnswerMs gets "no movie"; one that stays silent is
+/// dropped and tried again after kRetryMs. A change of browser (another port) opens anew.
+class DevToolsSession final : public MovieLocator
+{
+    Q_OBJECT
+public:
+    static constexpr int kAnswerMs = 1000;
+    static constexpr int kConnectMs = 3000;
+    static constexpr int kRetryMs = 2000;
+    /// At most this many pages are attached.
+    static constexpr int kMaxPages = 16;
+
+    explicit DevToolsSession(QObject* parent = nullptr);
+    ~DevToolsSession() override;
+    Q_DISABLE_COPY_MOVE(DevToolsSession)
+
+    void locate(quint16 port, QPoint screen) override;
+    void pause(QPoint screen) override;
+    QString pageUrl() const override { return m_pageUrl; }
+
+    /// Whether the session is open and its pages attached.
+    bool isReady() const { return m_state == State::Ready; }
+    int pageCount() const { return static_cast<int>(m_pages.size()); }
+
+private:
+    enum class State
+    {
+        Closed,
+        Discovering, ///< asking /json/version for the browser's socket
+        Connecting,
+        Ready,
+        Failed ///< until m_failedAt is kRetryMs old
+    };
+    /// A reply's "result", or an empty object when the call failed or the session closed.
+    using Reply = std::function<void(const QJsonObject& result)>;
+    struct Round;
+
+    void open(quint16 port);
+    void close();
+    void fail();
+    void discovered(QNetworkReply* reply);
+    void connected();
+    void messageReceived(const QString& text);
+    void handleEvent(const QString& method, const QJsonObject& params);
+    void attach(const QJsonObject& targetInfo);
+    void call(const QString& method, const QJsonObject& params, const QString& sessionId,
+              Reply reply);
+    void evaluate(const QString& sessionId, const QString& expression, Reply reply);
+
+    void startNext();
+    void askPages(const std::shared_ptr<Round>& round, const QStringList& sessions);
+    void metricsArrived(const std::shared_ptr<Round>& round, const QString& session,
+                        const QJsonObject& metrics);
+    void findIn(const std::shared_ptr<Round>& round, const QString& session,
+                const QJsonObject& metrics);
+    void answer(const std::shared_ptr<Round>& round, const std::optional<MovieAtPoint>& movie);
+    void deadlinePassed();
+
+    QNetworkAccessManager* m_network;
+    QWebSocket* m_socket = nullptr;
+    State m_state = State::Closed;
+    quint16 m_port = 0;
+    QTimer m_connectDeadline;
+    QElapsedTimer m_failedAt;
+
+    int m_nextId = 1;
+    QHash<int, Reply> m_calls;
+    QHash<QString, QString> m_pages; ///< target id → session id
+    QString m_visibleSession;        ///< the page last found visible under the pointer
+    QJsonObject m_visibleMetrics;    ///< and its metrics then
+    QString m_pageUrl;
+
+    std::optional<QPoint> m_pending; ///< the latest point not yet asked about
+    std::shared_ptr<Round> m_round;  ///< the question being answered
+    QTimer m_answerDeadline;
+    bool m_heardSinceAsked = false; ///< the socket delivered something during the question
+};

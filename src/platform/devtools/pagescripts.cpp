@@ -1,0 +1,133 @@
+#include "pagescripts.h"
+
+#include <QRectF>
+#include <QSizeF>
+
+namespace PageScripts {
+
+namespace {
+
+/// The page script that finds the Flash movie at a point in CSS pixels. Elements come topmost
+/// first, so an embed inside an object wins over the object; same-origin frames are entered.
+const char kFindMovieScript[] = R"JS(
+(function (x, y, pause) {
+  if (document.readyState !== "complete") return null;
+  const types = ["application/x-shockwave-flash", "application/futuresplash", "application/vnd.adobe.flash.movie"];
+  const flashPath = p => { p = (p || "").split("?")[0].split("#")[0].toLowerCase(); return p.endsWith(".swf") || p.endsWith(".spl"); };
+  const movieParam = el => {
+    for (const p of el.querySelectorAll("param")) {
+      const n = (p.getAttribute("name") || "").toLowerCase();
+      if (n === "movie" || n === "src") return p.getAttribute("value");
+    }
+    return null;
+  };
+  const movieOf = el => {
+    const name = (el.localName || "").toLowerCase();
+    const type = (el.getAttribute("type") || "").toLowerCase();
+    if (/^ruffle-(object|embed|player)(-\d+)?$/.test(name))
+      return el.getAttribute("data") || movieParam(el) || el.getAttribute("src");
+    if (name === "object") {
+      const address = el.getAttribute("data") || movieParam(el);
+      const classid = (el.getAttribute("classid") || "").toLowerCase();
+      if (address && (types.includes(type) || classid === "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000" || flashPath(address)))
+        return address;
+      return null;
+    }
+    if (name === "embed") {
+      const address = el.getAttribute("src");
+      return address && (types.includes(type) || flashPath(address)) ? address : null;
+    }
+    return null;
+  };
+  const find = (doc, x, y, dx, dy) => {
+    for (let el of doc.elementsFromPoint(x, y)) {
+      for (let n = el; n; n = n.parentElement || (n.getRootNode && n.getRootNode().host) || null) {
+        const address = movieOf(n);
+        if (address) {
+          const r = n.getBoundingClientRect();
+          if (pause) { try { if (n.ruffle) n.ruffle().suspend(); else if (n.pause) n.pause(); } catch (e) {} }
+          return {address: address, left: r.left + dx, top: r.top + dy, width: r.width, height: r.height};
+        }
+        if (n.localName === "iframe") {
+          try {
+            const r = n.getBoundingClientRect();
+            const inner = n.contentDocument && find(n.contentDocument, x - r.left, y - r.top, dx + r.left, dy + r.top);
+            if (inner) return inner;
+          } catch (e) {}
+        }
+      }
+    }
+    return null;
+  };
+  return find(document, x, y, 0, 0);
+})(%1, %2, %3)
+)JS";
+
+// The window's metrics; and, once the pointer has moved over the page, the viewport's exact
+// origin on the screen from the last pointer event (the frame sizes only estimate it).
+const char kMetricsScript[] = R"JS(
+(function () {
+  if (!("__clipvaultOrigin" in window)) {
+    window.__clipvaultOrigin = null;
+    addEventListener("mousemove", e => { window.__clipvaultOrigin = {x: e.screenX - e.clientX, y: e.screenY - e.clientY}; },
+                     {capture: true, passive: true});
+  }
+  return {x: screenX, y: screenY, ow: outerWidth, oh: outerHeight, iw: innerWidth, ih: innerHeight,
+          dpr: devicePixelRatio, origin: window.__clipvaultOrigin,
+          visible: document.visibilityState === "visible", url: location.href};
+})()
+)JS";
+
+double number(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1String(key)).toDouble();
+}
+
+} // namespace
+
+QString metrics()
+{
+    return QString::fromLatin1(kMetricsScript);
+}
+
+QString findMovie(QPointF css, bool pause)
+{
+    return QString::fromLatin1(kFindMovieScript)
+        .arg(css.x())
+        .arg(css.y())
+        .arg(pause ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics)
+{
+    if (metrics.isEmpty())
+        return std::nullopt;
+    ViewportGeometry geometry = ViewportGeometry::fromWindowMetrics(
+        {number(metrics, "x"), number(metrics, "y")}, {number(metrics, "ow"), number(metrics, "oh")},
+        {number(metrics, "iw"), number(metrics, "ih")}, number(metrics, "dpr"), 1);
+    const QJsonObject origin = metrics.value(QStringLiteral("origin")).toObject();
+    if (!origin.isEmpty())
+        geometry.originDip = QPointF(number(origin, "x"), number(origin, "y"));
+    return geometry;
+}
+
+QRect viewportOnScreen(const QJsonObject& metrics, const ViewportGeometry& geometry)
+{
+    return geometry.cssToScreen(QRectF(0, 0, number(metrics, "iw"), number(metrics, "ih")))
+        .toAlignedRect();
+}
+
+std::optional<MovieAtPoint> movieOf(const QJsonObject& hit, const ViewportGeometry& geometry)
+{
+    if (hit.isEmpty())
+        return std::nullopt;
+    MovieAtPoint movie;
+    movie.address = hit.value(QStringLiteral("address")).toString();
+    movie.screenRect = geometry
+                           .cssToScreen(QRectF(number(hit, "left"), number(hit, "top"),
+                                               number(hit, "width"), number(hit, "height")))
+                           .toAlignedRect();
+    return movie;
+}
+
+} // namespace PageScripts
