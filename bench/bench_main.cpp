@@ -87,6 +87,7 @@ int main(int argc, char** argv)
                     list * 1e3, 20000 / list);
     RunFrameTreeComparison();
     RunDownloadComparison();
+    RunPointerComparison();
     benchmark::Shutdown();
     return 0;
 }

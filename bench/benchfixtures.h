@@ -28,3 +28,7 @@ void RunDownloadComparison();
 
 /// Times grep -oiE on the dense and the sparse page and prints it beside the scanner's times.
 void PrintGrepComparison(double scanSeconds, double sparseSeconds);
+
+/// Times the shortcut bar's question to a headless browser over 1 000 points and watches the
+/// event loop meanwhile, and while a debugging port never answers.
+void RunPointerComparison();

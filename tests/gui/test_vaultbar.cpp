@@ -64,11 +64,10 @@ class VaultbarTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(writeFile(QDir(data.path()).filePath(QStringLiteral("category.log")),
-                              logHeaderBytes("clipvault", 3) +
-                                  categoryBytes("Tom & Jerry", "/m/Tom/") +
-                                  categoryBytes("Arcade", "/m/Arcade/") +
-                                  categoryBytes("Game", "/m/Game/")));
+        ASSERT_TRUE(writeFile(
+            QDir(data.path()).filePath(QStringLiteral("category.log")),
+            logHeaderBytes("clipvault", 3) + categoryBytes("Tom & Jerry", "/m/Tom/") +
+                categoryBytes("Arcade", "/m/Arcade/") + categoryBytes("Game", "/m/Game/")));
         app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
         app->LoadCatalogue();
         bar = std::make_unique<Tvaultbar>(*app, browser, locator, dialogs);
@@ -169,8 +168,8 @@ TEST_F(VaultbarTest, TheMenuListsTheUserCategoriesAndFilesTheMovieUnderOne)
     bar->btnSaveCatClick();
     ASSERT_TRUE(waitUntil([&] { return bar->categoryMenu()->isVisible(); }));
     // The built-in categories are left out, "Downloaded" comes first; "&" is no accelerator.
-    EXPECT_EQ(menuEntries(), (QStringList{"Downloaded", "-", "Tom && Jerry", "Arcade", "Game",
-                                          "-", "Save to ..."}));
+    EXPECT_EQ(menuEntries(), (QStringList{"Downloaded", "-", "Tom && Jerry", "Arcade", "Game", "-",
+                                          "Save to ..."}));
     bar->categoryMenu()->hide();
 
     // Relative to the page's folder, without the query; filed under the name as stored.
@@ -202,7 +201,8 @@ TEST_F(VaultbarTest, SaveToAFileChosenOrCancelled)
 
     dialogs.movieSaveFile = QDir(data.path()).filePath(QStringLiteral("kept/big.swf"));
     entry(QStringLiteral("Save to ..."))->trigger();
-    const int index = app->catalogue().FindItemByUrl(QStringLiteral("HTTPS://cdn.example:1/Big.swf"));
+    const int index =
+        app->catalogue().FindItemByUrl(QStringLiteral("HTTPS://cdn.example:1/Big.swf"));
     ASSERT_GE(index, 0) << "an address written absolute in capitals is kept as it is";
     EXPECT_EQ(FieldText(app->catalogue().item(index).Category), QStringLiteral("Downloaded"));
     EXPECT_EQ(FieldText(app->catalogue().item(index).FileName), dialogs.movieSaveFile);

@@ -13,9 +13,9 @@ struct DevToolsSession::Round
 {
     QPoint screen;
     int waiting = 0;
-    bool settled = false;   ///< a page was chosen or the answer given
-    bool askedAll = false;  ///< every page was asked, not only the last visible one
-    QString fallback;       ///< a visible page whose viewport does not hold the point
+    bool settled = false;  ///< a page was chosen or the answer given
+    bool askedAll = false; ///< every page was asked, not only the last visible one
+    QString fallback;      ///< a visible page whose viewport does not hold the point
     QJsonObject fallbackMetrics;
 };
 
@@ -274,9 +274,10 @@ void DevToolsSession::askPages(const std::shared_ptr<Round>& round, const QStrin
     }
     round->waiting = static_cast<int>(sessions.size());
     for (const QString& session : sessions) {
-        evaluate(session, PageScripts::metrics(), [this, round, session](const QJsonObject& metrics) {
-            metricsArrived(round, session, metrics);
-        });
+        evaluate(session, PageScripts::metrics(),
+                 [this, round, session](const QJsonObject& metrics) {
+                     metricsArrived(round, session, metrics);
+                 });
     }
 }
 

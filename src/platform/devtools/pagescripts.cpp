@@ -103,7 +103,8 @@ std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics)
     if (metrics.isEmpty())
         return std::nullopt;
     ViewportGeometry geometry = ViewportGeometry::fromWindowMetrics(
-        {number(metrics, "x"), number(metrics, "y")}, {number(metrics, "ow"), number(metrics, "oh")},
+        {number(metrics, "x"), number(metrics, "y")},
+        {number(metrics, "ow"), number(metrics, "oh")},
         {number(metrics, "iw"), number(metrics, "ih")}, number(metrics, "dpr"), 1);
     const QJsonObject origin = metrics.value(QStringLiteral("origin")).toObject();
     if (!origin.isEmpty())

@@ -1,0 +1,203 @@
+// The shortcut bar's question "is a movie under the pointer?" answered by a real browser (headless
+// Chromium with a debugging port) through the program's DevTools session: the time from the
+// question to the answer over 1 000 points, and the longest the event loop went without a beat
+// meanwhile, and while a debugging port takes connections and never answers.
+
+#include "benchfixtures.h"
+
+#include "devtools/devtoolssession.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const char kMoviePage[] = R"(<!DOCTYPE html><html><body style="margin:0">
+<embed src="movies/game.swf?level=2" type="application/x-shockwave-flash"
+       style="display:block;width:400px;height:300px;margin:20px">
+<div style="height:2000px"></div></body></html>)";
+
+/// Counts the longest gap between the beats of a timer on the event loop.
+class Heartbeat
+{
+public:
+    Heartbeat()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_sinceBeat.restart());
+        });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_sinceBeat.start();
+        m_timer.start(2);
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        return std::max(m_longest, m_sinceBeat.elapsed());
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_sinceBeat;
+    qint64 m_longest = 0;
+};
+
+/// Asks about a point and serves events until the answer comes; its time in milliseconds, and
+/// whether a movie was there. Negative when no answer came within five seconds.
+double askAndWait(DevToolsSession& session, quint16 port, QPoint point, bool* movie = nullptr)
+{
+    QEventLoop loop;
+    bool answered = false;
+    const QMetaObject::Connection connection = QObject::connect(
+        &session, &MovieLocator::located,
+        [&](QPoint screen, const std::optional<MovieAtPoint>& found) {
+            if (screen != point)
+                return;
+            answered = true;
+            if (movie)
+                *movie = found.has_value();
+            loop.quit();
+        });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    session.locate(port, point);
+    if (!answered)
+        loop.exec();
+    QObject::disconnect(connection);
+    return answered ? static_cast<double>(clock.nsecsElapsed()) / 1e6 : -1;
+}
+
+/// The debugging port a browser started with port 0 wrote into its profile; 0 until then.
+quint16 activePort(const QString& profile)
+{
+    QFile file(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return static_cast<quint16>(file.readLine().trimmed().toUInt());
+}
+
+double percentile(std::vector<double> values, double share)
+{
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(share * static_cast<double>(values.size() - 1))];
+}
+
+void runHungPort()
+{
+    QTcpServer hung;
+    std::vector<QTcpSocket*> held;
+    if (!hung.listen(QHostAddress::LocalHost))
+        return;
+    QObject::connect(&hung, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = hung.nextPendingConnection())
+            held.push_back(socket);
+    });
+    DevToolsSession session;
+    Heartbeat heartbeat;
+    heartbeat.start();
+    // Notifications keep coming for four seconds while the port says nothing.
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer pointer;
+    int point = 0;
+    QObject::connect(&pointer, &QTimer::timeout, [&] {
+        session.locate(hung.serverPort(), QPoint(point % 500, 100 + point % 300));
+        ++point;
+        if (clock.elapsed() > 4000)
+            loop.quit();
+    });
+    pointer.start(5);
+    loop.exec();
+    std::printf("  a port that never answers, %4d points over 4 s: longest event-loop gap %3lld ms"
+                " (target <= 16)\n",
+                point, static_cast<long long>(heartbeat.stop()));
+}
+
+} // namespace
+
+void RunPointerComparison()
+{
+    std::printf("\nThe shortcut bar's question to the browser:\n");
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty()) {
+        std::printf("  chromium is not installed: skipped\n");
+        runHungPort();
+        return;
+    }
+    TestServer server;
+    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(kMoviePage, "text/html");
+    });
+    server.start();
+    QTemporaryDir profile;
+    QProcess browser;
+    browser.start(chromium,
+                  {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                   QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                   QStringLiteral("--remote-debugging-port=0"),
+                   QStringLiteral("--user-data-dir=") + profile.path(),
+                   QStringLiteral("--window-size=1000,700"),
+                   QString::fromStdString(server.url("/page.html"))});
+    QElapsedTimer startUp;
+    startUp.start();
+    quint16 port = 0;
+    while ((port = activePort(profile.path())) == 0 && startUp.elapsed() < 60000)
+        QTest::qWait(50);
+    DevToolsSession session;
+    // The page is up once its movie is found at some point down its first column.
+    std::optional<QPoint> overMovie;
+    while (!overMovie && port != 0 && startUp.elapsed() < 60000) {
+        for (int y = 0; y < 700 && !overMovie; y += 20) {
+            bool movie = false;
+            if (askAndWait(session, port, QPoint(100, y), &movie) >= 0 && movie)
+                overMovie = QPoint(100, y);
+        }
+    }
+    if (!overMovie) {
+        std::printf("  the browser never showed the page: skipped\n");
+    } else {
+        std::vector<double> times;
+        int wrong = 0;
+        Heartbeat heartbeat;
+        heartbeat.start();
+        for (int i = 0; i < 1000; ++i) {
+            // On the movie and off it in turn, never the same point twice running.
+            const bool onMovie = i % 2 == 0;
+            const QPoint point = onMovie ? *overMovie + QPoint(i % 50, 0) : QPoint(800, 400 + i % 50);
+            bool movie = false;
+            const double ms = askAndWait(session, port, point, &movie);
+            if (ms < 0 || movie != onMovie)
+                ++wrong;
+            times.push_back(ms < 0 ? 5000 : ms);
+        }
+        const qint64 gap = heartbeat.stop();
+        std::printf("  1000 points (movie / no movie): median %5.2f ms (target <= 10), 99th "
+                    "percentile %5.2f ms (target <= 50), %d wrong or unanswered\n",
+                    percentile(times, 0.5), percentile(times, 0.99), wrong);
+        std::printf("  longest event-loop gap meanwhile %lld ms (target <= 16)\n",
+                    static_cast<long long>(gap));
+    }
+    browser.kill();
+    browser.waitForFinished();
+    runHungPort();
+}
