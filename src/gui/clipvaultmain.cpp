@@ -30,6 +30,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -200,6 +202,10 @@ void TClipVaultMain::FormCreate()
 
 void TClipVaultMain::showAtStart()
 {
+    // Centred on the screen: where the window comes back to when it is no longer maximized.
+    if (const QScreen* display = screen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        display->availableGeometry()));
     if (m_options.StartMinimized) {
         if (m_tray->isAvailable())
             return; // reached through the tray icon and F7 only

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QSignalSpy>
 #include <QTest>
@@ -205,6 +206,9 @@ TEST_F(MainWindowTest, HotKeyAndTrayToggleTheWindow)
     window->showAtStart();
     EXPECT_TRUE(window->isShownState());
     EXPECT_TRUE(window->isMaximized());
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_LE((window->normalGeometry().center() - screen.center()).manhattanLength(), 2)
+        << "centred on the screen under the maximized state";
     hotKey.press();
     EXPECT_FALSE(window->isShownState());
     hotKey.press();
