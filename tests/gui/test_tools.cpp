@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -40,9 +41,11 @@ void whenDialogOpens(std::function<void(QDialog&)> act)
 }
 
 /// Fills the search dialog and presses a button.
-void answerSearch(const QString& text, std::initializer_list<const char*> untick,
+void answerSearch(const QString& text, std::initializer_list<const char*> boxes,
                   const char* button)
 {
+    // The list's own array ends with this call; the dialog opens later.
+    const std::vector<const char*> untick(boxes);
     whenDialogOpens([=](QDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Search"));
         auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("edt_for_search"));

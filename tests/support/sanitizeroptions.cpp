@@ -10,12 +10,14 @@ const char* __asan_default_options()
 }
 
 // Leaks inside system libraries that the program cannot free: libdbus and fontconfig keep their
-// buffers until the process ends, Qt WebEngine's Chromium its process-wide objects.
+// buffers until the process ends, Qt WebEngine's Chromium its process-wide objects, and the
+// undefined-behaviour runtime its own bookkeeping (the web engine's threads leave it there).
 const char* __lsan_default_suppressions()
 {
     return "leak:libdbus-1.so\n"
            "leak:libfontconfig.so\n"
-           "leak:libQt6WebEngineCore.so\n";
+           "leak:libQt6WebEngineCore.so\n"
+           "leak:libubsan.so\n";
 }
 
 } // extern "C"
