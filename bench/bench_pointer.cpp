@@ -38,9 +38,8 @@ public:
     Heartbeat()
     {
         m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_sinceBeat.restart());
-        });
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this] { m_longest = std::max(m_longest, m_sinceBeat.restart()); });
     }
     void start()
     {
@@ -66,16 +65,16 @@ double askAndWait(DevToolsSession& session, quint16 port, QPoint point, bool* mo
 {
     QEventLoop loop;
     bool answered = false;
-    const QMetaObject::Connection connection = QObject::connect(
-        &session, &MovieLocator::located,
-        [&](QPoint screen, const std::optional<MovieAtPoint>& found) {
-            if (screen != point)
-                return;
-            answered = true;
-            if (movie)
-                *movie = found.has_value();
-            loop.quit();
-        });
+    const QMetaObject::Connection connection =
+        QObject::connect(&session, &MovieLocator::located,
+                         [&](QPoint screen, const std::optional<MovieAtPoint>& found) {
+                             if (screen != point)
+                                 return;
+                             answered = true;
+                             if (movie)
+                                 *movie = found.has_value();
+                             loop.quit();
+                         });
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
@@ -151,13 +150,12 @@ void RunPointerComparison()
     server.start();
     QTemporaryDir profile;
     QProcess browser;
-    browser.start(chromium,
-                  {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
-                   QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                   QStringLiteral("--remote-debugging-port=0"),
-                   QStringLiteral("--user-data-dir=") + profile.path(),
-                   QStringLiteral("--window-size=1000,700"),
-                   QString::fromStdString(server.url("/page.html"))});
+    browser.start(chromium, {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                             QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                             QStringLiteral("--remote-debugging-port=0"),
+                             QStringLiteral("--user-data-dir=") + profile.path(),
+                             QStringLiteral("--window-size=1000,700"),
+                             QString::fromStdString(server.url("/page.html"))});
     QElapsedTimer startUp;
     startUp.start();
     quint16 port = 0;
@@ -183,7 +181,8 @@ void RunPointerComparison()
         for (int i = 0; i < 1000; ++i) {
             // On the movie and off it in turn, never the same point twice running.
             const bool onMovie = i % 2 == 0;
-            const QPoint point = onMovie ? *overMovie + QPoint(i % 50, 0) : QPoint(800, 400 + i % 50);
+            const QPoint point =
+                onMovie ? *overMovie + QPoint(i % 50, 0) : QPoint(800, 400 + i % 50);
             bool movie = false;
             const double ms = askAndWait(session, port, point, &movie);
             if (ms < 0 || movie != onMovie)

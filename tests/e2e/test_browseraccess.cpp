@@ -13,6 +13,7 @@
 #include "hookappform.h"
 #include "options.h"
 #include "platformfactory.h"
+#include "playerfiles.h"
 #include "pointerhook.h"
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
@@ -65,6 +66,15 @@ body { margin: 0 } .box { display: block; width: 200px; height: 100px; margin: 2
 <div style="height: 3000px"></div>
 </body></html>)";
 
+// A page as sites keep their old movies playing today: Ruffle replaces the embed.
+const char kPolyfilledPage[] = R"(<!DOCTYPE html><html><head>
+<script>window.RufflePlayer = {config: {autoplay: "on", splashScreen: false,
+  unmuteOverlay: "hidden", publicPath: "/ruffle/", polyfills: true}};</script>
+<script src="/ruffle/ruffle.js"></script></head><body style="margin:0">
+<embed src="played.swf" type="application/x-shockwave-flash" width="400" height="300"
+       style="display:block;margin:20px">
+</body></html>)";
+
 class BrowserAccessTest : public ::testing::Test
 {
 protected:
@@ -85,6 +95,11 @@ protected:
                 response.set_content(movie.constData(), static_cast<size_t>(movie.size()),
                                      "application/x-shockwave-flash");
             });
+        server.server().Get("/polyfilled.html",
+                            [](const httplib::Request&, httplib::Response& response) {
+                                response.set_content(kPolyfilledPage, "text/html");
+                            });
+        server.server().set_mount_point("/ruffle", PlayerFiles::ruffleFolder().toStdString());
         server.server().Get(
             "/other.html", [](const httplib::Request&, httplib::Response& response) {
                 response.set_content("<html><body>other</body></html>", "text/html");
@@ -563,4 +578,28 @@ TEST_F(ShortcutBarTest, WithAnotherWindowInFrontThePointerChangesNothing)
     EXPECT_TRUE(bar->isVisible()) << "the page background with another window in front";
     XDestroyWindow(display, other);
     XSync(display, False);
+}
+
+TEST_F(ShortcutBarTest, PausesAMovieThatRufflePlaysInThePage)
+{
+    ASSERT_TRUE(navigate("/polyfilled.html"));
+    const auto playing = [&] {
+        return evaluate(QStringLiteral(
+                            "(() => { const p = document.querySelector('ruffle-embed');"
+                            " return p && p.ruffle ? (p.ruffle().suspended ? 'paused' : 'playing')"
+                            " : 'none'; })()"))
+            .toString();
+    };
+    ASSERT_TRUE(waitUntil([&] { return playing() == u"playing"; }, 60000))
+        << "Ruffle never took the movie over: " << qPrintable(playing());
+    const std::optional<QPoint> played = placeOf(u"played.swf");
+    ASSERT_TRUE(played) << "the movie Ruffle plays is not found under the pointer";
+    ASSERT_TRUE(pointAt({700, 600}));
+    ASSERT_TRUE(pointAt(*played));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
+    EXPECT_EQ(bar->MovieUrl(), QStringLiteral("played.swf"));
+    EXPECT_TRUE(waitUntil([&] { return playing() == u"paused"; })) << qPrintable(playing());
+    ASSERT_TRUE(pointAt({700, 600}));
+    ASSERT_TRUE(waitUntil([&] { return bar->isHidden(); }));
+    EXPECT_EQ(playing(), QStringLiteral("paused")) << "it is not started again";
 }

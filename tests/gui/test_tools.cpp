@@ -41,8 +41,7 @@ void whenDialogOpens(std::function<void(QDialog&)> act)
 }
 
 /// Fills the search dialog and presses a button.
-void answerSearch(const QString& text, std::initializer_list<const char*> boxes,
-                  const char* button)
+void answerSearch(const QString& text, std::initializer_list<const char*> boxes, const char* button)
 {
     // The list's own array ends with this call; the dialog opens later.
     const std::vector<const char*> untick(boxes);
