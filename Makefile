@@ -11,7 +11,7 @@ JOBS       ?= $(shell nproc)
 run: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target clipvault clipvault-cli
-	$(BUILD)/src/app/clipvault
+	$(BUILD)/bin/clipvault
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)

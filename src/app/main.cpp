@@ -9,6 +9,7 @@
 #include "desktopopen.h"
 #include "devtools/devtoolssession.h"
 #include "filedialogs.h"
+#include "flashpreview.h"
 #include "hookappform.h"
 #include "hotkey.h"
 #include "icons.h"
@@ -24,6 +25,7 @@
 #include "vaultbar.h"
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 #include <QApplication>
@@ -45,17 +47,62 @@ void prepareEnvironment()
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
 }
 
+const char kUsage[] = "usage: clipvault [--play] [FILE]\n"
+                      "  FILE, --play FILE   play a movie in the stand-alone player\n"
+                      "  --play              open the stand-alone player with no movie\n"
+                      "  --version           print the version\n";
+
+/// What the command line asks of this start.
+struct StartRequest
+{
+    std::optional<QString> movie; ///< play this (empty: the player with no movie)
+    bool done = false;            ///< answered already (version, help, bad usage)
+    int exitCode = 0;
+};
+
+// Read before the application object exists: the version and the help need no display.
+StartRequest readCommandLine(int argc, char* argv[])
+{
+    StartRequest request;
+    bool play = false;
+    QString file;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == u"--version") {
+            std::printf("clipvault %s\n", CLIPVAULT_VERSION);
+            request.done = true;
+        } else if (argument == u"--help" || argument == u"-h") {
+            std::fputs(kUsage, stdout);
+            request.done = true;
+        } else if (argument == u"--play") {
+            play = true;
+        } else if (argument.startsWith(u'-') || !file.isEmpty()) {
+            std::fprintf(stderr, "clipvault: unexpected argument %s\n%s", argv[i], kUsage);
+            request.done = true;
+            request.exitCode = 2;
+        } else {
+            file = QFileInfo(argument).absoluteFilePath();
+        }
+    }
+    if (play || !file.isEmpty())
+        request.movie = file;
+    return request;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    const StartRequest start = readCommandLine(argc, argv);
+    if (start.done)
+        return start.exitCode;
     prepareEnvironment();
     // Qt WebEngine shares its OpenGL contexts with the widgets; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
     QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("clipvault"));
+    QApplication::setDesktopFileName(QStringLiteral(CLIPVAULT_APP_ID));
     QApplication::setWindowIcon(Icons::application());
     // The program lives in the tray: hiding the last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -66,7 +113,8 @@ int main(int argc, char* argv[])
 
     const QString dataFolder = ResolveDataFolder(QCoreApplication::applicationDirPath());
     SingleInstance instance(dataFolder);
-    if (!instance.acquire())
+    // A later start hands its movie, or its wish to see the window, to the running program.
+    if (!instance.acquire(start.movie))
         return 0;
 
     QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -122,7 +170,17 @@ int main(int argc, char* argv[])
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,
                      showMainWindow);
 
-    ClipVaultMain.showAtStart();
+    // The stand-alone player for a movie from the desktop (the root folder: no movie).
+    const auto playMovie = [&](const QString& movie) {
+        OpenFlashPreview(movie.isEmpty() ? QStringLiteral("/") : movie, vault.movieServer(),
+                         dialogs);
+    };
+    QObject::connect(&instance, &SingleInstance::playRequested, &vault, playMovie);
+
+    // A start to play a movie keeps the catalogue in the tray and brings up the player.
+    ClipVaultMain.showAtStart(start.movie.has_value());
+    if (start.movie)
+        playMovie(*start.movie);
     // The web engine behind the preview starts once the window is up, so that start-up stays fast.
     QTimer::singleShot(0, &ClipVaultMain, [&] {
         ClipVaultMain.startPlayer();

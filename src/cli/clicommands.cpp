@@ -35,6 +35,7 @@ constexpr qsizetype kMaxPageBytes = qsizetype(64) << 20;
 
 const char kUsageText[] =
     "usage: clipvault-cli [--data-dir DIR] COMMAND\n"
+    "       clipvault-cli --version\n"
     "  catalogue list [--json]              the items, one a line (tab, line break and\n"
     "                                       backslash in a field written \\t \\n \\r \\\\)\n"
     "  catalogue categories [--json]        the categories, one a line\n"
@@ -573,6 +574,10 @@ int runDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
 
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        out << "clipvault-cli " << CLIPVAULT_VERSION << '\n';
+        return kOk;
+    }
     QString problem;
     const std::optional<CommandLine> line = parse(arguments, problem);
     if (!line) {

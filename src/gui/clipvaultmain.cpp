@@ -200,13 +200,13 @@ void TClipVaultMain::FormCreate()
     m_hotKey.registerKey();
 }
 
-void TClipVaultMain::showAtStart()
+void TClipVaultMain::showAtStart(bool inTray)
 {
     // Centred on the screen: where the window comes back to when it is no longer maximized.
     if (const QScreen* display = screen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                         display->availableGeometry()));
-    if (m_options.StartMinimized) {
+    if (inTray || m_options.StartMinimized) {
         if (m_tray->isAvailable())
             return; // reached through the tray icon and F7 only
         showMinimized();

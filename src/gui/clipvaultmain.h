@@ -63,8 +63,8 @@ public:
     QWidget* dialogOwner() override { return this; }
 
     /// Brings the window up for the first time: maximized, or straight to the tray when the
-    /// options say to start minimized.
-    void showAtStart();
+    /// options say to start minimized or `inTray` asks for it (a start to play a movie).
+    void showAtStart(bool inTray = false);
     /// Tells the user, once, about logs or options that could not be read whole.
     void showStartupNotice();
 

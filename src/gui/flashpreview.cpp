@@ -64,6 +64,18 @@ void TFlashPreview::resizeEvent(QResizeEvent* event)
     m_ui->but_go->setFixedHeight(m_ui->edt_filename->sizeHint().height());
 }
 
+TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs)
+{
+    auto* preview = new TFlashPreview(server, dialogs);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->setWindowState(Qt::WindowMaximized);
+    preview->PlayMovie(path);
+    preview->show();
+    preview->raise();
+    preview->activateWindow();
+    return preview;
+}
+
 void ShowFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs,
                       QWidget* parent)
 {

@@ -42,3 +42,6 @@ private:
 /// Opens the stand-alone player on a movie, modally, maximized.
 void ShowFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs,
                       QWidget* parent = nullptr);
+/// Opens the stand-alone player on a movie as a window of its own, maximized and in front; it
+/// goes when closed. For movies opened from the desktop (a file manager, `clipvault --play`).
+TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs);

@@ -223,8 +223,26 @@ void MainCommands::PlayStandAloneExecute()
     if (index < 0 || m_selection.selectedNodeText() == QLatin1String(builtin::Downloading))
         return;
     const QString file = ItemFilePath(m_catalogue.item(index));
-    if (QFileInfo(file).isFile())
+    if (!QFileInfo(file).isFile())
+        return;
+    // Without a movie player of the desktop's, the desktop would hand the file to whatever
+    // takes any file (a browser that offers to save it): ours plays it.
+    if (hasOtherMoviePlayer())
         m_desktop.open(file);
+    else
+        ShowFlashPreview(file, m_app.movieServer(), m_dialogs, m_selection.dialogOwner());
+}
+
+bool MainCommands::hasOtherMoviePlayer() const
+{
+    const QString ours = QStringLiteral(CLIPVAULT_APP_ID ".desktop");
+    for (const char* type :
+         {"application/x-shockwave-flash", "application/vnd.adobe.flash.movie"}) {
+        const QString program = m_desktop.defaultApplication(QLatin1String(type));
+        if (!program.isEmpty() && program != ours)
+            return true;
+    }
+    return false;
 }
 
 void MainCommands::SimpleFlashPlayer1Click()

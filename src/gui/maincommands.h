@@ -62,6 +62,8 @@ private:
     int selectedItem() const;
     /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".
     void deleteRows(const QStringList& urls);
+    /// Whether the desktop opens movies with a program other than this one.
+    bool hasOtherMoviePlayer() const;
 
     ItemSelection& m_selection;
     ClipVaultApp& m_app;

@@ -13,7 +13,11 @@ namespace {
 
 constexpr int kWaitMs = 2000;
 constexpr int kChangeWaitMs = 10000;
+// A request is a line naming it, then its argument: everything up to the end of the connection.
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
+const QByteArray kPlayRequest = QByteArrayLiteral("play\n");
+/// A request is a line and a path: more is no request of ours.
+constexpr qsizetype kMaxRequest = 64 * 1024;
 
 } // namespace
 
@@ -33,12 +37,13 @@ QString SingleInstance::serverName() const
         .arg(qEnvironmentVariable("USER"), QString::fromLatin1(hash));
 }
 
-bool SingleInstance::acquire()
+bool SingleInstance::acquire(const std::optional<QString>& movie)
 {
     QDir().mkpath(m_dataFolder);
     m_lock = std::make_unique<DataFolderLock>(m_dataFolder);
     if (!m_lock->acquire(0)) {
-        if (askRunningProgramToShow())
+        const QByteArray request = movie ? kPlayRequest + movie->toUtf8() : kShowRequest;
+        if (askRunningProgram(request))
             return false;
         // No program answers: the command-line tool holds the folder for the moment of a
         // change, and the program starts after it, on the changed logs.
@@ -56,13 +61,13 @@ bool SingleInstance::acquire()
     return true;
 }
 
-bool SingleInstance::askRunningProgramToShow()
+bool SingleInstance::askRunningProgram(const QByteArray& request)
 {
     QLocalSocket socket;
     socket.connectToServer(serverName());
     if (!socket.waitForConnected(kWaitMs))
         return false;
-    socket.write(kShowRequest);
+    socket.write(request);
     socket.waitForBytesWritten(kWaitMs);
     socket.disconnectFromServer();
     return true;
@@ -71,10 +76,26 @@ bool SingleInstance::askRunningProgramToShow()
 void SingleInstance::acceptConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (socket->readAll().contains("show"))
-                emit activationRequested();
+        // The request is whole once its sender has gone.
+        auto request = std::make_shared<QByteArray>();
+        connect(socket, &QLocalSocket::readyRead, this, [socket, request] {
+            request->append(socket->readAll());
+            if (request->size() > kMaxRequest)
+                socket->abort();
         });
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket, request] {
+            request->append(socket->readAll());
+            if (request->size() <= kMaxRequest)
+                handleRequest(*request);
+            socket->deleteLater();
+        });
     }
+}
+
+void SingleInstance::handleRequest(const QByteArray& request)
+{
+    if (request.startsWith(kPlayRequest))
+        emit playRequested(QString::fromUtf8(request.mid(kPlayRequest.size())));
+    else if (request.startsWith("show"))
+        emit activationRequested();
 }

@@ -3,13 +3,15 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class QLocalServer;
 class DataFolderLock;
 
 /// One running program per data folder. The first start holds the data folder's lock and
-/// listens on a local socket; a later start tells it to come to the front and ends. A start
-/// while the command-line tool changes the catalogue waits for the change to be saved.
+/// listens on a local socket; a later start tells it to come to the front, or to play a movie,
+/// and ends. A start while the command-line tool changes the catalogue waits for the change to
+/// be saved.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -19,18 +21,22 @@ public:
     Q_DISABLE_COPY_MOVE(SingleInstance)
 
     /// Takes the data folder. False when another running program holds it (that program has
-    /// then been asked to show its window), or a change by the command-line tool did not end.
-    bool acquire();
+    /// then been asked to show its window, or to play `movie` in its stand-alone player when
+    /// one is given), or a change by the command-line tool did not end.
+    bool acquire(const std::optional<QString>& movie = std::nullopt);
 
 signals:
     /// A later start asked this program to show its window.
     void activationRequested();
+    /// A later start asked this program to play a movie (empty: the player with none).
+    void playRequested(const QString& movie);
 
 private:
     QString serverName() const;
     /// False when no program listens for the folder.
-    bool askRunningProgramToShow();
+    bool askRunningProgram(const QByteArray& request);
     void acceptConnection();
+    void handleRequest(const QByteArray& request);
 
     QString m_dataFolder;
     std::unique_ptr<DataFolderLock> m_lock;

@@ -11,12 +11,8 @@ QString shareFolder()
     const QString fromEnvironment = qEnvironmentVariable("CLIPVAULT_SHARE_DIR");
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
+    // bin/ and share/ stand side by side in the build tree, an install prefix and the package.
     const QDir program(QCoreApplication::applicationDirPath());
-    for (const QString& candidate : {program.filePath(QStringLiteral("../share/clipvault")),
-                                     QStringLiteral(CLIPVAULT_BUILD_SHARE_DIR)}) {
-        if (QFileInfo::exists(candidate + QStringLiteral("/ruffle/ruffle.js")))
-            return QDir::cleanPath(candidate);
-    }
     return QDir::cleanPath(program.filePath(QStringLiteral("../share/clipvault")));
 }
 

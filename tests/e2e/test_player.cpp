@@ -1,10 +1,13 @@
 // A real movie through the real player: Ruffle in the web engine, fed by the movie server.
 
+#include "../gui/mainwindowfixture.h"
+
 #include "flashplayer.h"
 #include "flashpreview.h"
 #include "movieserver.h"
 #include "options.h"
 #include "playerfiles.h"
+#include "mainactions.h"
 #include "previewpane.h"
 #include "records.h"
 
@@ -274,4 +277,39 @@ TEST_F(PreviewPaneTest, ThePreviewPlaysAgainWhenFullScreenCloses)
     });
     pane->but_maxize_flashClick();
     EXPECT_TRUE(waitUntil(playing)) << "back from full screen, the pane plays on";
+}
+
+TEST_F(MainWindowTest, PlayStandAloneUsesOurPlayerWhenTheDesktopHasNoneForMovies)
+{
+    const QString movie = path("kept.swf");
+    ASSERT_TRUE(writeFile(movie, WriteSwf(SwfMovie())));
+    ASSERT_TRUE(writeFile(path("downloading.log"),
+                          logHeaderBytes("clipvault", 1) +
+                              itemBytes('D', "http://a/kept.swf", "Downloaded",
+                                        (folder.path() + u'/').toUtf8().constData(), "kept.swf")));
+    // Ours is registered for movies (the package does so): still no other program.
+    desktop.defaults.insert(QStringLiteral("application/vnd.adobe.flash.movie"),
+                            QStringLiteral("io.github.clipvault.ClipVault.desktop"));
+    start();
+    tree()->setCurrentIndex(window->treeModel().downloadedNode());
+    ASSERT_EQ(window->itemModel().rowCount(), 1);
+    list()->selectionModel()->select(window->itemModel().index(0, 0),
+                                     QItemSelectionModel::ClearAndSelect |
+                                         QItemSelectionModel::Rows);
+    QString playing;
+    QTimer::singleShot(0, [&] {
+        auto* player = qobject_cast<TFlashPreview*>(QApplication::activeModalWidget());
+        ASSERT_NE(player, nullptr);
+        playing = player->findChild<QLineEdit*>(QStringLiteral("edt_filename"))->text();
+        player->close();
+    });
+    window->actions().action(MainActions::PlayStandAlone)->trigger();
+    EXPECT_EQ(playing, movie);
+    EXPECT_TRUE(desktop.opened.isEmpty()) << "not handed to whatever takes any file";
+
+    // With a movie player of the desktop's, the desktop opens it.
+    desktop.defaults.insert(QStringLiteral("application/x-shockwave-flash"),
+                            QStringLiteral("org.videolan.VLC.desktop"));
+    window->actions().action(MainActions::PlayStandAlone)->trigger();
+    EXPECT_EQ(desktop.opened, QStringList{movie});
 }

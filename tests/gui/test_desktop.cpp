@@ -3,6 +3,7 @@
 
 #include "memolines.h"
 #include "testfiles.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,20 @@ TEST(SingleInstance, ASecondStartOnTheSameFolderRaisesTheFirst)
 
     SingleInstance second(folder.path());
     EXPECT_FALSE(second.acquire());
-    EXPECT_TRUE(raised.wait(2000));
+    EXPECT_TRUE(waitUntil([&] { return raised.count() == 1; }));
+
+    // A start to play a movie hands the movie over, a name with a line break included.
+    QSignalSpy played(&first, &SingleInstance::playRequested);
+    const QString movie = QStringLiteral("/films/two\nlines ü.swf");
+    SingleInstance third(folder.path());
+    EXPECT_FALSE(third.acquire(movie));
+    ASSERT_TRUE(waitUntil([&] { return played.count() == 1; }));
+    EXPECT_EQ(played.first().first().toString(), movie);
+    SingleInstance fourth(folder.path());
+    EXPECT_FALSE(fourth.acquire(QString()));
+    ASSERT_TRUE(waitUntil([&] { return played.count() == 2; }));
+    EXPECT_EQ(played.last().first().toString(), QString()) << "the player with no movie";
+    EXPECT_EQ(raised.count(), 1) << "playing is no request to show the main window";
 
     QTemporaryDir otherFolder;
     SingleInstance elsewhere(otherFolder.path());

@@ -166,6 +166,8 @@ TEST_F(ViewTest, DroppingRowsOnANodeRefilesThem)
 
 TEST_F(ViewTest, BrowseAndPlayStandAloneOpenFolderAndFile)
 {
+    desktop.defaults.insert(QStringLiteral("application/x-shockwave-flash"),
+                            QStringLiteral("org.videolan.VLC.desktop"));
     tree()->setCurrentIndex(window->treeModel().nodeAt(2)); // Downloaded: empty
     tree()->setCurrentIndex(window->treeModel().nodeAt(4));
     window->actions().action(MainActions::ExploreItem)->trigger();

@@ -17,6 +17,8 @@ public:
         ::testing::InitGoogleTest(&argc, argv);
         QStandardPaths::setTestModeEnabled(true);
         qputenv("HOME", QFile::encodeName(m_home.path()));
+        // Test programs live apart from the program: they find the player's files by name.
+        qputenv("CLIPVAULT_SHARE_DIR", CLIPVAULT_BUILD_SHARE_DIR);
     }
 
     /// The build asks only for the names of the tests (ctest's discovery): no application, no

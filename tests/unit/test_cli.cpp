@@ -135,6 +135,11 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
     EXPECT_EQ(run({"catalogue", "add"}).code, 2);
     EXPECT_EQ(run({"catalogue", "list", "--bogus"}).code, 2);
     EXPECT_EQ(run({"catalogue", "list", "--data-dir"}).code, 2);
+    EXPECT_EQ(run({"--version", "catalogue"}).code, 2) << "the version stands alone";
+    const CliRun version = run({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("clipvault-cli 0.")))
+        << qPrintable(version.out);
 }
 
 TEST_F(CliTest, ChangesWaitBrieflyForAnotherChangeThenSayTheFolderIsBusy)

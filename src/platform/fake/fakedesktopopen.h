@@ -2,6 +2,7 @@
 
 #include "desktopopen.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include <utility>
@@ -21,7 +22,12 @@ public:
         started.emplace_back(program, arguments);
         return startSucceeds;
     }
+    QString defaultApplication(const QString& mimeType) override
+    {
+        return defaults.value(mimeType);
+    }
     QStringList opened;
+    QHash<QString, QString> defaults; ///< MIME type → desktop entry
     std::vector<std::pair<QString, QStringList>> started;
     bool startSucceeds = true;
 };

@@ -8,4 +8,5 @@ class XdgDesktopOpen final : public DesktopOpen
 public:
     bool open(const QString& path) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
+    QString defaultApplication(const QString& mimeType) override;
 };
