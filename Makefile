@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc)
 
-.PHONY: run test bench build deps deps-test sanitize fuzz-long clean
+.PHONY: run test bench build package deps deps-test sanitize fuzz-long clean
 
 run: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBUILD_TESTING=OFF $(CMAKE_ARGS)
@@ -27,6 +27,13 @@ bench: deps-test
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	$(BUILD)-bench/bench/clipvault-bench
 
+# A Debian package of the program for /usr, checked by lintian when it is installed.
+package: deps
+	cmake -S . -B $(BUILD)-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_ARGS)
+	cmake --build $(BUILD)-package -j $(JOBS)
+	cd $(BUILD)-package && cpack
+	@if command -v lintian >/dev/null; then lintian --fail-on error $(BUILD)-package/clipvault_*.deb; fi
+
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps-test
 	cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCLIPVAULT_SANITIZE=ON -DCLIPVAULT_GUI=OFF -DBUILD_TESTING=ON $(CMAKE_ARGS)
@@ -44,4 +51,4 @@ deps-test:
 	@scripts/setup-deps --test
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan $(BUILD)-package

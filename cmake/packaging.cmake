@@ -5,11 +5,11 @@ set(CPACK_PACKAGE_VENDOR "The Clip Vault developers")
 set(CPACK_PACKAGE_CONTACT "The Clip Vault developers <clipvault@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "collect, file and play Flash movies met on the web")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Clip Vault collects Flash movies (SWF files) from the pages you visit, files them\n\
-in a catalogue sorted into categories, downloads them in the background and plays\n\
-them with Ruffle, the Flash Player emulator. It detects the movies of a page and of\n\
-its frames, walks the browser's cache, and offers a small bar over a movie in a\n\
-Chromium-family browser that saves it with one click.")
+  "Clip Vault collects Flash movies (SWF files) from the pages you visit, files\n\
+them in a catalogue sorted into categories, downloads them in the background\n\
+and plays them with Ruffle, the Flash Player emulator. It detects the movies\n\
+of a page and of its frames, walks the browser's cache, and offers a small bar\n\
+over a movie in a Chromium-family browser that saves it with one click.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://github.com/clipvault/clipvault")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -22,7 +22,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/src/hook)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6webenginecore6-bin, libqt6webengine6-data, qt6-qpa-plugins, xdg-utils, ca-certificates")
+  "libqt6webengine6-data, qt6-qpa-plugins, xdg-utils, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 include(CPack)
