@@ -28,8 +28,8 @@ struct ProcessRun
 };
 
 ProcessRun run(const QString& program, const QStringList& arguments,
-        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-        int timeoutMs = 180000)
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+               int timeoutMs = 180000)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -52,9 +52,10 @@ class PackageTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        const ProcessRun cpack = run(QStringLiteral("cpack"),
-                              {QStringLiteral("--config"), QStringLiteral(CLIPVAULT_CPACK_CONFIG),
-                               QStringLiteral("-B"), packages.path()});
+        const ProcessRun cpack =
+            run(QStringLiteral("cpack"),
+                {QStringLiteral("--config"), QStringLiteral(CLIPVAULT_CPACK_CONFIG),
+                 QStringLiteral("-B"), packages.path()});
         ASSERT_EQ(cpack.code, 0) << qPrintable(cpack.output);
         const QStringList debs = QDir(packages.path()).entryList({QStringLiteral("*.deb")});
         ASSERT_EQ(debs.size(), 1) << qPrintable(cpack.output);
@@ -90,31 +91,33 @@ protected:
 
 TEST_F(PackageTest, HoldsEveryFileTheProgramLooksForAndValidates)
 {
-    for (const char* path :
-         {"bin/clipvault", "bin/clipvault-cli", "share/clipvault/none.swf",
-          "share/clipvault/ruffle/ruffle.js", "share/doc/clipvault/manual.html",
-          "share/doc/clipvault/copyright", "share/doc/clipvault/changelog.gz",
-          "share/applications/io.github.clipvault.ClipVault.desktop",
-          "share/metainfo/io.github.clipvault.ClipVault.metainfo.xml",
-          "share/icons/hicolor/scalable/apps/io.github.clipvault.ClipVault.svg",
-          "share/icons/hicolor/48x48/apps/io.github.clipvault.ClipVault.png",
-          "share/man/man1/clipvault.1.gz"})
+    for (const char* path : {"bin/clipvault", "bin/clipvault-cli", "share/clipvault/none.swf",
+                             "share/clipvault/ruffle/ruffle.js", "share/doc/clipvault/manual.html",
+                             "share/doc/clipvault/copyright", "share/doc/clipvault/changelog.gz",
+                             "share/applications/io.github.clipvault.ClipVault.desktop",
+                             "share/metainfo/io.github.clipvault.ClipVault.metainfo.xml",
+                             "share/icons/hicolor/scalable/apps/io.github.clipvault.ClipVault.svg",
+                             "share/icons/hicolor/48x48/apps/io.github.clipvault.ClipVault.png",
+                             "share/man/man1/clipvault.1.gz"})
         EXPECT_TRUE(QFileInfo::exists(installed(path))) << path;
     EXPECT_FALSE(QDir(installed("share/clipvault/ruffle")).entryList({"*.wasm"}).isEmpty());
 
     // Every picture the manual shows is in the package.
-    const QString manual = QString::fromUtf8(readFile(installed("share/doc/clipvault/manual.html")));
+    const QString manual =
+        QString::fromUtf8(readFile(installed("share/doc/clipvault/manual.html")));
     int pictures = 0;
-    for (qsizetype at = manual.indexOf(u"src=\""); at >= 0; at = manual.indexOf(u"src=\"", at + 1)) {
+    for (qsizetype at = manual.indexOf(u"src=\""); at >= 0;
+         at = manual.indexOf(u"src=\"", at + 1)) {
         const QString name = manual.mid(at + 5, manual.indexOf(u'"', at + 5) - at - 5);
-        EXPECT_TRUE(QFileInfo::exists(installed("share/doc/clipvault/") + name)) << qPrintable(name);
+        EXPECT_TRUE(QFileInfo::exists(installed("share/doc/clipvault/") + name))
+            << qPrintable(name);
         ++pictures;
     }
     EXPECT_GE(pictures, 8);
 
     // The hook library comes from the package's own folder, through the run path.
-    const ProcessRun libraries = run(QStringLiteral("ldd"), {installed("bin/clipvault")},
-                              packagedEnvironment());
+    const ProcessRun libraries =
+        run(QStringLiteral("ldd"), {installed("bin/clipvault")}, packagedEnvironment());
     const qsizetype mhx = libraries.output.indexOf(u"libmhx.so => ");
     ASSERT_GE(mhx, 0) << qPrintable(libraries.output);
     EXPECT_TRUE(libraries.output.mid(mhx).startsWith(QStringLiteral("libmhx.so => ") + root.path()))
@@ -123,18 +126,20 @@ TEST_F(PackageTest, HoldsEveryFileTheProgramLooksForAndValidates)
     const ProcessRun version =
         run(installed("bin/clipvault-cli"), {QStringLiteral("--version")}, packagedEnvironment());
     EXPECT_EQ(version.code, 0) << qPrintable(version.output);
-    EXPECT_TRUE(version.output.startsWith(QStringLiteral("clipvault-cli 0."))) << qPrintable(version.output);
+    EXPECT_TRUE(version.output.startsWith(QStringLiteral("clipvault-cli 0.")))
+        << qPrintable(version.output);
 
-    const ProcessRun desktop = run(QStringLiteral("desktop-file-validate"),
-                            {installed("share/applications/io.github.clipvault.ClipVault.desktop")});
+    const ProcessRun desktop =
+        run(QStringLiteral("desktop-file-validate"),
+            {installed("share/applications/io.github.clipvault.ClipVault.desktop")});
     EXPECT_EQ(desktop.code, 0) << qPrintable(desktop.output);
-    const ProcessRun metainfo = run(
-        QStringLiteral("appstreamcli"),
-        {QStringLiteral("validate"), QStringLiteral("--no-net"),
-         installed("share/metainfo/io.github.clipvault.ClipVault.metainfo.xml")});
+    const ProcessRun metainfo =
+        run(QStringLiteral("appstreamcli"),
+            {QStringLiteral("validate"), QStringLiteral("--no-net"),
+             installed("share/metainfo/io.github.clipvault.ClipVault.metainfo.xml")});
     EXPECT_EQ(metainfo.code, 0) << qPrintable(metainfo.output);
-    const ProcessRun lintian = run(QStringLiteral("lintian"),
-                            {QStringLiteral("--fail-on"), QStringLiteral("error"), deb});
+    const ProcessRun lintian =
+        run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error"), deb});
     EXPECT_EQ(lintian.code, 0) << qPrintable(lintian.output);
 }
 
@@ -167,13 +172,16 @@ TEST_F(PackageTest, PlaysAMovieFromTheInstallTreeAndHandsASecondOneToTheRunningP
         QStringList played;
         const DevToolsClient client(port);
         for (const QJsonValue& page : client.pages().value_or(QJsonArray())) {
-            const QString socket = page.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString();
+            const QString socket =
+                page.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString();
             const QString name =
                 client
-                    .evaluate(socket, QStringLiteral(
-                                          "(() => { try { const m = clipvault.player.ruffle().metadata;"
-                                          " return m && m.swfVersion === 9 ? clipvault.movie.split('/').pop()"
-                                          " : ''; } catch (e) { return ''; } })()"))
+                    .evaluate(
+                        socket,
+                        QStringLiteral(
+                            "(() => { try { const m = clipvault.player.ruffle().metadata;"
+                            " return m && m.swfVersion === 9 ? clipvault.movie.split('/').pop()"
+                            " : ''; } catch (e) { return ''; } })()"))
                     .value_or(QJsonValue())
                     .toString();
             if (!name.isEmpty())
@@ -181,15 +189,15 @@ TEST_F(PackageTest, PlaysAMovieFromTheInstallTreeAndHandsASecondOneToTheRunningP
         }
         return played;
     };
-    EXPECT_TRUE(waitUntil([&] { return playedMovies().contains(QStringLiteral("first.swf")); },
-                          120000))
+    EXPECT_TRUE(
+        waitUntil([&] { return playedMovies().contains(QStringLiteral("first.swf")); }, 120000))
         << "the installed program did not play the movie";
 
     const ProcessRun handedOver =
         run(installed("bin/clipvault"), {second}, packagedEnvironment(), 60000);
     EXPECT_EQ(handedOver.code, 0) << qPrintable(handedOver.output);
-    EXPECT_TRUE(waitUntil([&] { return playedMovies().contains(QStringLiteral("second.swf")); },
-                          60000))
+    EXPECT_TRUE(
+        waitUntil([&] { return playedMovies().contains(QStringLiteral("second.swf")); }, 60000))
         << "the running program did not play the second movie";
 
     program.terminate();

@@ -67,6 +67,9 @@ TEST(ShortcutBarAddress, AbsoluteRelativeAndSiteRelativeMovieAddresses)
     const QString site = AbsoluteMovieAddress(QStringLiteral("/swf/run.swf"), base);
     EXPECT_EQ(site, QStringLiteral("https://games.example/swf/run.swf"));
     EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("/swf/run.swf"), base), site);
+    // Another host, without a scheme: the page's.
+    EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("//cdn.example/m.swf"), base),
+              QStringLiteral("https://cdn.example/m.swf"));
     // "httpfoo.swf" names a file next to the page, not a scheme.
     EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("httpfoo.swf"), base),
               QStringLiteral("https://games.example/arcade/httpfoo.swf"));
