@@ -11,6 +11,23 @@ namespace Icons {
 
 namespace {
 
+// The program's lightning bolt, on the application icon's 256-unit square.
+QPainterPath programBolt()
+{
+    QPainterPath bolt;
+    bolt.moveTo(150, 72);
+    bolt.lineTo(92, 136);
+    bolt.lineTo(126, 136);
+    bolt.lineTo(104, 184);
+    bolt.lineTo(168, 116);
+    bolt.lineTo(134, 116);
+    bolt.lineTo(156, 72);
+    bolt.closeSubpath();
+    return bolt;
+}
+
+const QColor kBoltColour(0xff, 0xd5, 0x4a);
+
 // A film strip with a lightning bolt, drawn on a 256-unit square and scaled to each size.
 QPixmap paintApplicationIcon(int size)
 {
@@ -33,18 +50,9 @@ QPixmap paintApplicationIcon(int size)
             painter.drawRect(QRectF(x, y + 4, 16, 12));
     }
 
-    QPainterPath bolt;
-    bolt.moveTo(150, 72);
-    bolt.lineTo(92, 136);
-    bolt.lineTo(126, 136);
-    bolt.lineTo(104, 184);
-    bolt.lineTo(168, 116);
-    bolt.lineTo(134, 116);
-    bolt.lineTo(156, 72);
-    bolt.closeSubpath();
     painter.setPen(QPen(QColor(0x5a, 0x3d, 0x00), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.setBrush(QColor(0xff, 0xd5, 0x4a));
-    painter.drawPath(bolt);
+    painter.setBrush(kBoltColour);
+    painter.drawPath(programBolt());
     return pixmap;
 }
 
@@ -85,18 +93,12 @@ QPixmap paintShortcutBar()
     painter.setPen(QPen(QColor(0x5a, 0x10, 0x0b), 1));
     painter.setBrush(shade);
     painter.drawRoundedRect(QRectF(0.5, 0.5, 73, 25), 5, 5);
-    QPainterPath bolt;
-    bolt.moveTo(11, 4);
-    bolt.lineTo(5, 14);
-    bolt.lineTo(9, 14);
-    bolt.lineTo(7, 22);
-    bolt.lineTo(14, 11);
-    bolt.lineTo(10, 11);
-    bolt.lineTo(12, 4);
-    bolt.closeSubpath();
+    // The icon's bolt, 18 pixels tall, at the strip's left end.
+    const QTransform boltPlace =
+        QTransform::fromTranslate(3, 4).scale(18.0 / 112, 18.0 / 112).translate(-92, -72);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0xff, 0xd5, 0x4a));
-    painter.drawPath(bolt);
+    painter.setBrush(kBoltColour);
+    painter.drawPath(boltPlace.map(programBolt()));
     painter.setBrush(QColor(255, 255, 255, 150));
     for (int y = 7; y <= 17; y += 5) {
         for (int x = 65; x <= 69; x += 4)

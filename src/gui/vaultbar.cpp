@@ -117,10 +117,8 @@ void Tvaultbar::fillCategoryMenu()
     addEntry(QLatin1String(builtin::Downloaded));
     m_menu->addSeparator();
     for (const CategoryRecord& category : m_app.catalogue().categories()) {
-        const QString name = FieldText(category.Name);
-        const QString key = name.trimmed().toLower();
-        if (key != u"downloading" && key != u"deleted" && key != u"downloaded")
-            addEntry(name);
+        if (!IsBuiltInCategory(FieldBytes(category.Name)))
+            addEntry(FieldText(category.Name));
     }
     m_menu->addSeparator();
     addEntry(kSaveTo);

@@ -1,4 +1,5 @@
 #include "mainwindowfixture.h"
+#include "modaldialog.h"
 
 #include "addtaskfromurl.h"
 #include "categorymanage.h"
@@ -32,11 +33,9 @@ namespace {
 /// Fills the modal dialog that opens next and presses OK.
 void whenModalOpens(std::function<void(QDialog&)> fill)
 {
-    QTimer::singleShot(0, [fill = std::move(fill)] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        fill(*dialog);
-        dialog->findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+    onNextModal([fill = std::move(fill)](QDialog& dialog) {
+        fill(dialog);
+        dialog.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
     });
 }
 

@@ -1,16 +1,15 @@
 #include "mainwindowfixture.h"
+#include "modaldialog.h"
 
 #include "mainactions.h"
 #include "optionform.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <functional>
 
@@ -19,11 +18,9 @@ namespace {
 /// Runs `act` on the options dialog once it is up, then presses OK or Cancel.
 void whenDialogOpens(std::function<void(QDialog&)> act, QDialogButtonBox::StandardButton press)
 {
-    QTimer::singleShot(0, [act = std::move(act), press] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        act(*dialog);
-        dialog->findChild<QDialogButtonBox*>()->button(press)->click();
+    onNextModal([act = std::move(act), press](QDialog& dialog) {
+        act(dialog);
+        dialog.findChild<QDialogButtonBox*>()->button(press)->click();
     });
 }
 

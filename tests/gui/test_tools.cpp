@@ -7,12 +7,12 @@
 #include "hookappform.h"
 #include "mainactions.h"
 #include "miniform.h"
+#include "modaldialog.h"
 #include "traycontroller.h"
 #include "trayswitches.h"
 #include "waituntil.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -30,22 +30,12 @@
 
 namespace {
 
-/// Runs `act` on the modal dialog once it is up.
-void whenDialogOpens(std::function<void(QDialog&)> act)
-{
-    QTimer::singleShot(0, [act = std::move(act)] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        act(*dialog);
-    });
-}
-
 /// Fills the search dialog and presses a button.
 void answerSearch(const QString& text, std::initializer_list<const char*> boxes, const char* button)
 {
     // The list's own array ends with this call; the dialog opens later.
     const std::vector<const char*> untick(boxes);
-    whenDialogOpens([=](QDialog& dialog) {
+    onNextModal([=](QDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Search"));
         auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("edt_for_search"));
         EXPECT_TRUE(edit->text().isEmpty()) << "nothing is remembered between searches";
@@ -97,7 +87,7 @@ protected:
     /// Confirms the options dialog after setting the two display switches.
     void confirmOptions(bool bar, bool hanging)
     {
-        whenDialogOpens([=](QDialog& dialog) {
+        onNextModal([=](QDialog& dialog) {
             dialog.findChild<QCheckBox*>(QStringLiteral("chk_show_bar"))->setChecked(bar);
             dialog.findChild<QCheckBox*>(QStringLiteral("chk_show_miniwin"))->setChecked(hanging);
             dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
@@ -232,7 +222,7 @@ TEST_F(ToolsTest, OptionsApplyTheHangingWindowAndACancelledDialogNothing)
     EXPECT_EQ(miniForm->size(), QSize(40, 40));
     EXPECT_TRUE(action(MainActions::ShowMiniWin1)->isChecked());
 
-    whenDialogOpens([](QDialog& dialog) {
+    onNextModal([](QDialog& dialog) {
         dialog.findChild<QCheckBox*>(QStringLiteral("chk_show_miniwin"))->setChecked(false);
         dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
     });

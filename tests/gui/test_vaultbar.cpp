@@ -4,6 +4,7 @@
 #include "browseraccess.h"
 #include "catalogue.h"
 #include "clipvaultapp.h"
+#include "modaldialog.h"
 #include "movielocator.h"
 #include "options.h"
 #include "scripteddialogs.h"
@@ -14,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -22,7 +22,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 namespace {
 
@@ -210,11 +209,9 @@ TEST_F(VaultbarTest, SaveToAFileChosenOrCancelled)
 
 TEST_F(VaultbarTest, ItsOptionsButtonOnlySavesTheOptions)
 {
-    QTimer::singleShot(0, [] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QCheckBox*>(QStringLiteral("chk_pause_movie"))->setChecked(false);
-        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    onNextModal([](QDialog& dialog) {
+        dialog.findChild<QCheckBox*>(QStringLiteral("chk_pause_movie"))->setChecked(false);
+        dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
     bar->btnOptionClick();
     EXPECT_EQ(options.PauseMovieOnBar, 0);

@@ -8,6 +8,8 @@
 #include <QNetworkReply>
 #include <QWebSocket>
 
+#include <algorithm>
+
 /// One question: a point, the pages still to answer it, and the best visible page so far.
 struct DevToolsSession::Round
 {
@@ -244,7 +246,9 @@ void DevToolsSession::startNext()
         return; // asked once the session is ready, or answered when it fails
     // A page being attached (the browser has just told of it) is waited for: it may well be
     // the one under the pointer.
-    if (m_state == State::Ready && m_pages.values().contains(QString()))
+    if (m_state == State::Ready &&
+        std::any_of(m_pages.cbegin(), m_pages.cend(),
+                    [](const QString& session) { return session.isEmpty(); }))
         return;
     auto round = std::make_shared<Round>();
     round->screen = *std::exchange(m_pending, std::nullopt);
