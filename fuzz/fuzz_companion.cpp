@@ -9,7 +9,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArrayView text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const QHash<int, QList<WholeValue>> values = DecodeCompanion(text, 3);
+    const CompanionContents companion = DecodeCompanion(text);
+    QHash<int, QList<WholeValue>> values;
+    for (const WholeValue& value : companion.values)
+        values[value.record].append(value);
     for (int position = 0; position < 3; ++position) {
         ItemRecord record = EmptyItemRecord();
         SetFieldText(record.Url, QStringLiteral("http://example.com/") + QString(120, u'u'));

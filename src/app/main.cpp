@@ -18,6 +18,7 @@
 #include "options.h"
 #include "platformfactory.h"
 #include "pointerhook.h"
+#include "sharedblock.h"
 #include "singleinstance.h"
 #include "traycontroller.h"
 #include "trayswitches.h"
@@ -147,7 +148,8 @@ int main(int argc, char* argv[])
 
     // The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch.
     const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
-    THookappForm HookappForm(*pointerHook, prompt);
+    THookappForm HookappForm(*pointerHook, prompt,
+                             SharedBlock::PathFor(qEnvironmentVariable("DISPLAY"), dataFolder));
     if (options.ShortcutBarEnabled && !platform::isX11())
         qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
     HookappForm.FormCreate(options.ShortcutBarEnabled != 0, platform::isX11());

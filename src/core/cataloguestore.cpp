@@ -4,7 +4,9 @@
 #include "catalogue.h"
 #include "companionfile.h"
 
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <functional>
 #include <utility>
 
@@ -27,14 +29,89 @@ QByteArray logHeader(const char* tag, qsizetype count)
     return header;
 }
 
-/// The whole values the log's companion holds for a log of `recordCount` records, by position.
-QHash<int, QList<WholeValue>> readCompanion(const QString& logPath, qint64 recordCount)
+/// A companion file's contents; nothing when there is no regular file under its name (a FIFO or
+/// device there must not hold the load). `present` tells whether a file was there at all.
+CompanionContents readCompanionFile(const QString& path, bool* present = nullptr)
 {
-    QFile file(CompanionPath(logPath));
-    // Only a regular file: a FIFO or device under that name must not hold the load.
+    QFile file(path);
+    if (present)
+        *present = file.exists();
     if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
-    return DecodeCompanion(file.readAll(), recordCount);
+    return DecodeCompanion(file.readAll());
+}
+
+/// The whole values that go with a log just read.
+struct ChosenValues
+{
+    QHash<int, QList<WholeValue>> byRecord;        ///< checked against the record at the position
+    QHash<QByteArray, QList<WholeValue>> byDigest; ///< of a companion that matches no log
+    bool unreadable = false; ///< the companion beside the log is damaged or for another log
+};
+
+/// Values grouped by record position when each record of the log (`digestAt`) is the one the
+/// values name and the companion was written for a log of `recordCount` records; else nothing.
+template <typename DigestAt>
+std::optional<QHash<int, QList<WholeValue>>>
+matchingValues(const CompanionContents& companion, qint64 recordCount, qint64 readable,
+               DigestAt&& digestAt)
+{
+    if (!companion.readable || companion.recordCount != recordCount)
+        return std::nullopt;
+    QHash<int, QList<WholeValue>> byRecord;
+    for (const WholeValue& value : companion.values) {
+        QList<WholeValue>& values = byRecord[value.record];
+        if (values.isEmpty() &&
+            (value.record >= readable || digestAt(value.record) != value.digest))
+            return std::nullopt;
+        if (values.isEmpty() || values.first().digest == value.digest)
+            values.append(value);
+        else
+            return std::nullopt;
+    }
+    return byRecord;
+}
+
+/// Picks the companion written for the log that was read: the new one a save left before it
+/// could rename it, else the usual one. When neither matches, each value still goes to a record
+/// whose stored bytes its digest names, and the companion is reported unreadable.
+template <typename DigestAt>
+ChosenValues chooseCompanion(const QString& logPath, qint64 recordCount, qint64 readable,
+                             DigestAt&& digestAt)
+{
+    ChosenValues chosen;
+    bool present = false;
+    const CompanionContents next = readCompanionFile(NextCompanionPath(logPath));
+    const CompanionContents current = readCompanionFile(CompanionPath(logPath), &present);
+    for (const CompanionContents* companion : {&next, &current}) {
+        if (auto byRecord = matchingValues(*companion, recordCount, readable, digestAt)) {
+            chosen.byRecord = std::move(*byRecord);
+            return chosen;
+        }
+    }
+    chosen.unreadable = present;
+    for (const CompanionContents* companion : {&current, &next}) {
+        for (const WholeValue& value : companion->values)
+            chosen.byDigest[value.digest].append(value);
+    }
+    return chosen;
+}
+
+/// A name for a copy of `path` kept aside that no earlier copy has: it may hold what this
+/// one lacks.
+QString freeUnreadableCopyPath(const QString& path)
+{
+    QString copy = UnreadableCopyPath(path);
+    for (int n = 2; QFile::exists(copy); ++n)
+        copy = UnreadableCopyPath(path) + u'.' + QString::number(n);
+    return copy;
+}
+
+/// Renames `from` over `to` in one step, as the system does it.
+bool replaceFile(const QString& from, const QString& to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) ==
+           0;
 }
 
 } // namespace
@@ -79,18 +156,29 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
     result.announced = qFromLittleEndian<qint32>(data + 12);
     const qint64 readable = (available - kHeaderSize) / static_cast<qint64>(sizeof(Stored));
     const qint64 count = result.announced < 0 ? 0 : std::min(result.announced, readable);
-    const QHash<int, QList<WholeValue>> wholeValues = readCompanion(log.path, result.announced);
+    const auto recordBytes = [&](qint64 i) {
+        return QByteArrayView(
+            reinterpret_cast<const char*>(data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored))),
+            sizeof(Stored));
+    };
+    const ChosenValues wholeValues =
+        chooseCompanion(log.path, result.announced, count,
+                        [&](qint64 i) { return StoredRecordDigest(recordBytes(i)); });
+    result.companionUnreadable = wholeValues.unreadable;
+    log.keepCompanion = wholeValues.unreadable;
     reserve(static_cast<int>(count));
     Stored stored;
     for (qint64 i = 0; i < count; ++i) {
-        const uchar* bytes = data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored));
-        std::memcpy(&stored, bytes, sizeof stored);
+        std::memcpy(&stored, recordBytes(i).data(), sizeof stored);
         Record record = FromStored(stored);
-        if (const auto values = wholeValues.constFind(static_cast<int>(i));
-            values != wholeValues.cend())
-            RestoreWholeValues(record,
-                               QByteArrayView(reinterpret_cast<const char*>(bytes), sizeof stored),
-                               *values);
+        if (const auto values = wholeValues.byRecord.constFind(static_cast<int>(i));
+            values != wholeValues.byRecord.cend()) {
+            RestoreCheckedValues(record, *values);
+        } else if (!wholeValues.byDigest.isEmpty()) {
+            if (const auto byDigest = wholeValues.byDigest.constFind(StoredRecordDigest(recordBytes(i)));
+                byDigest != wholeValues.byDigest.cend())
+                RestoreCheckedValues(record, *byDigest);
+        }
         add(std::move(record));
         ++result.loaded;
     }
@@ -136,22 +224,19 @@ LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
     return m_categories.result;
 }
 
-bool CatalogueStore::keepOriginalAside(Log& log, QString* error)
+bool CatalogueStore::keepAside(const QString& path, bool& keep, QString* error)
 {
-    if (!log.keepOriginal || !QFile::exists(log.path)) {
-        log.keepOriginal = false;
+    if (!keep || !QFile::exists(path)) {
+        keep = false;
         return true;
     }
-    // Never replace an earlier copy: it may hold what this one lacks.
-    QString copy = UnreadableCopyPath(log.path);
-    for (int n = 2; QFile::exists(copy); ++n)
-        copy = UnreadableCopyPath(log.path) + u'.' + QString::number(n);
-    if (!QFile::copy(log.path, copy)) {
+    const QString copy = freeUnreadableCopyPath(path);
+    if (!QFile::copy(path, copy)) {
         if (error)
             *error = CannotCreateFileMessage(copy);
         return false;
     }
-    log.keepOriginal = false;
+    keep = false;
     return true;
 }
 
@@ -159,7 +244,10 @@ template <typename Record>
 bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record>& records,
                              QString* error)
 {
-    if (!keepOriginalAside(log, error))
+    const QString companion = CompanionPath(log.path);
+    const QString next = NextCompanionPath(log.path);
+    if (!keepAside(log.path, log.keepOriginal, error) ||
+        !keepAside(companion, log.keepCompanion, error))
         return false;
     using Stored = decltype(ToStored(std::declval<Record>()));
     const QByteArray header = logHeader(tag, static_cast<qsizetype>(records.size()));
@@ -170,17 +258,25 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record
         std::memcpy(body.data() + i * sizeof(Stored), &stored, sizeof stored);
         wholeValues << CutValuesOf(records[i], static_cast<int>(i));
     }
-    // The companion goes first: a crash before the log follows leaves values whose digests the
-    // old log's records do not match, and those are ignored.
-    const QString companion = CompanionPath(log.path);
-    if (!wholeValues.isEmpty()) {
+    // The old companion stays until the new log is in place, so that each log on disk always
+    // has its own companion beside it. A companion with no values still replaces the old one
+    // before it goes: an old one left beside the new log would match nothing.
+    const bool companionNeeded = !wholeValues.isEmpty() || QFile::exists(companion);
+    if (companionNeeded) {
         const QByteArray text = EncodeCompanion(static_cast<qint64>(records.size()), wholeValues);
-        if (!WriteFileAtomically(companion, {text}, error))
+        if (!WriteFileAtomically(next, {text}, error))
             return false;
+    } else {
+        QFile::remove(next);
     }
     if (!WriteFileAtomically(log.path, {header, body}, error))
         return false;
-    if (wholeValues.isEmpty() && QFile::exists(companion))
+    if (companionNeeded && !replaceFile(next, companion)) {
+        if (error)
+            *error = CannotCreateFileMessage(companion);
+        return false;
+    }
+    if (wholeValues.isEmpty())
         QFile::remove(companion);
     return true;
 }
@@ -199,13 +295,22 @@ QString CatalogueStore::unreadableNotice() const
 {
     QStringList lines;
     for (const Log* log : {&m_items, &m_categories}) {
-        if (!log->result.existed || log->result.whole)
-            continue;
-        lines << QStringLiteral("\"%1\" could not be read whole: %2 of its records were loaded. "
-                                "The file will be kept as \"%3\" when the catalogue is saved.")
-                     .arg(QDir::toNativeSeparators(log->path))
-                     .arg(log->result.loaded)
-                     .arg(QDir::toNativeSeparators(UnreadableCopyPath(log->path)));
+        if (log->result.existed && !log->result.whole)
+            lines << QStringLiteral(
+                         "\"%1\" could not be read whole: %2 of its records were loaded. "
+                         "The file will be kept as \"%3\" when the catalogue is saved.")
+                         .arg(QDir::toNativeSeparators(log->path))
+                         .arg(log->result.loaded)
+                         .arg(QDir::toNativeSeparators(UnreadableCopyPath(log->path)));
+        if (log->result.companionUnreadable) {
+            const QString companion = CompanionPath(log->path);
+            lines << QStringLiteral("\"%1\" is damaged or belongs to another version of its log: "
+                                    "only the long values that still match their records were "
+                                    "taken. The file will be kept as \"%2\" when the catalogue "
+                                    "is saved.")
+                         .arg(QDir::toNativeSeparators(companion),
+                              QDir::toNativeSeparators(UnreadableCopyPath(companion)));
+        }
     }
     return lines.join(u'\n');
 }

@@ -15,6 +15,7 @@ struct LogLoadResult
     bool whole = true;    ///< false: header unreadable, count impossible, or file cut short
     qint64 announced = 0; ///< the record count the header announced
     int loaded = 0;       ///< records read and handed to the catalogue
+    bool companionUnreadable = false; ///< its companion was damaged or for another log
 };
 
 /// The two log files of the catalogue in the data folder: "downloading.log" holds the items and
@@ -49,6 +50,7 @@ private:
     {
         QString path;
         bool keepOriginal = false; ///< the file on disk was not read whole: copy it aside first
+        bool keepCompanion = false; ///< likewise its companion, damaged or for another log
         LogLoadResult result;
     };
     template <typename Record, typename Add>
@@ -56,7 +58,8 @@ private:
     template <typename Record>
     static bool saveLog(Log& log, const char* tag, const std::vector<Record>& records,
                         QString* error);
-    static bool keepOriginalAside(Log& log, QString* error);
+    /// Copies `path` aside as "<path>.unreadable" when `keep` is set, then clears it.
+    static bool keepAside(const QString& path, bool& keep, QString* error);
 
     Log m_items;
     Log m_categories;

@@ -36,6 +36,11 @@ QString CompanionPath(const QString& logPath)
     return logPath + QStringLiteral(".long");
 }
 
+QString NextCompanionPath(const QString& logPath)
+{
+    return CompanionPath(logPath) + QStringLiteral(".next");
+}
+
 QByteArray StoredRecordDigest(QByteArrayView storedBytes)
 {
     return QCryptographicHash::hash(storedBytes, QCryptographicHash::Sha1).toHex();
@@ -57,27 +62,23 @@ QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-QHash<int, QList<WholeValue>> DecodeCompanion(QByteArrayView text, qint64 recordCount)
+CompanionContents DecodeCompanion(QByteArrayView text)
 {
-    QHash<int, QList<WholeValue>> byRecord;
+    CompanionContents contents;
     const QJsonObject root = QJsonDocument::fromJson(text.toByteArray()).object();
-    if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormat) ||
-        root.value(QStringLiteral("records")).toInteger(-1) != recordCount)
-        return byRecord;
+    if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormat))
+        return contents;
+    contents.recordCount = root.value(QStringLiteral("records")).toInteger(-1);
+    contents.readable = contents.recordCount >= 0;
     const QJsonArray entries = root.value(QStringLiteral("values")).toArray();
     for (const QJsonValue& entry : entries) {
         const QJsonObject object = entry.toObject();
         const qint64 record = object.value(QStringLiteral("record")).toInteger(-1);
-        if (record < 0 || record >= recordCount)
+        if (record < 0 || record >= contents.recordCount)
             continue;
-        WholeValue value{
-            static_cast<int>(record), object.value(QStringLiteral("digest")).toString().toLatin1(),
-            object.value(QStringLiteral("field")).toString().toLatin1(), takeValue(object)};
-        QList<WholeValue>& values = byRecord[value.record];
-        // A record's values share its digest; one that disagrees belongs to no record here.
-        if (!values.isEmpty() && values.first().digest != value.digest)
-            continue;
-        values.append(std::move(value));
+        contents.values.append(
+            {static_cast<int>(record), object.value(QStringLiteral("digest")).toString().toLatin1(),
+             object.value(QStringLiteral("field")).toString().toLatin1(), takeValue(object)});
     }
-    return byRecord;
+    return contents;
 }

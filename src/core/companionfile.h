@@ -11,11 +11,13 @@
 #include <type_traits>
 
 // The logs keep every field in a fixed width, cut to fit. Beside each log a companion file
-// ("<log>.long") keeps the whole value of every field that was cut. It is written before its
-// log, each atomically; a log without its companion loads as it always did. Each value names the
-// record it belongs to by position and by a digest of the record's stored bytes, and is taken
-// only when both still match: a companion left from another version of its log (a crash between
-// the two writes, an older program that saved the log alone) is never trusted blindly.
+// ("<log>.long") keeps the whole value of every field that was cut. A save writes the new
+// companion as "<log>.long.next", then the log, then renames the new companion over the old one,
+// each step atomic: whatever moment a crash or a full disk stops it at, one of the two companions
+// matches the log that is there, and the reader picks that one. A log without its companion
+// loads as it always did. Each value names the record it belongs to by position and by a digest
+// of the record's stored bytes; a companion that matches no log (an older program saved the log
+// alone) still gives each value to the record whose stored bytes its digest names.
 
 /// The whole value of one field of one record.
 struct WholeValue
@@ -28,6 +30,8 @@ struct WholeValue
 
 /// The companion file's path for a log.
 QString CompanionPath(const QString& logPath);
+/// Where a save writes the new companion until the log it belongs to is in place.
+QString NextCompanionPath(const QString& logPath);
 
 /// Digest of a record's stored bytes.
 QByteArray StoredRecordDigest(QByteArrayView storedBytes);
@@ -35,9 +39,17 @@ QByteArray StoredRecordDigest(QByteArrayView storedBytes);
 /// The companion's text for a log of `recordCount` records.
 QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values);
 
-/// The values of a companion written for a log of `recordCount` records, by record position.
-/// Empty when the text is not a companion or was written for a log of another length.
-QHash<int, QList<WholeValue>> DecodeCompanion(QByteArrayView text, qint64 recordCount);
+/// What a companion's text holds.
+struct CompanionContents
+{
+    bool readable = false;   ///< the text is a companion this program wrote
+    qint64 recordCount = -1; ///< of the log it was written for
+    QList<WholeValue> values;
+};
+
+/// The values of a companion's text, in the order written; values with an impossible record
+/// position are left out.
+CompanionContents DecodeCompanion(QByteArrayView text);
 
 /// Calls `visit(name, field)` for each text field of an item or category record.
 template <typename Record, typename Visit>
@@ -75,13 +87,11 @@ QList<WholeValue> CutValuesOf(const Record& record, int position)
     return values;
 }
 
-/// Gives the record the whole values meant for it: those whose digest matches its stored bytes
-/// and whose value the stored field is the cut of. Returns how many were taken.
+/// Gives the record the whole values whose digest was checked against its stored bytes already,
+/// each when the stored field is its cut. Returns how many were taken.
 template <typename Record>
-int RestoreWholeValues(Record& record, QByteArrayView storedBytes, const QList<WholeValue>& values)
+int RestoreCheckedValues(Record& record, const QList<WholeValue>& values)
 {
-    if (values.isEmpty() || values.first().digest != StoredRecordDigest(storedBytes))
-        return 0;
     int taken = 0;
     for (const WholeValue& value : values) {
         ForEachTextField(record, [&](const char* name, auto& field) {
@@ -90,4 +100,14 @@ int RestoreWholeValues(Record& record, QByteArrayView storedBytes, const QList<W
         });
     }
     return taken;
+}
+
+/// Gives the record the whole values meant for it: those whose digest matches its stored bytes
+/// and whose value the stored field is the cut of. Returns how many were taken.
+template <typename Record>
+int RestoreWholeValues(Record& record, QByteArrayView storedBytes, const QList<WholeValue>& values)
+{
+    if (values.isEmpty() || values.first().digest != StoredRecordDigest(storedBytes))
+        return 0;
+    return RestoreCheckedValues(record, values);
 }

@@ -4,10 +4,12 @@
 #include "sharedblock.h"
 #include "userprompt.h"
 
-THookappForm::THookappForm(PointerHook& hook, UserPrompt& prompt, QObject* parent)
+THookappForm::THookappForm(PointerHook& hook, UserPrompt& prompt, QString blockPath,
+                           QObject* parent)
     : QObject(parent)
     , m_hook(hook)
     , m_prompt(prompt)
+    , m_blockPath(std::move(blockPath))
 {
     connect(&m_hook, &PointerHook::notified, this, &THookappForm::WndProc);
 }
@@ -19,7 +21,7 @@ THookappForm::~THookappForm()
 
 void THookappForm::FormCreate(bool enabled, bool watchable)
 {
-    m_block = std::make_unique<SharedBlock>();
+    m_block = std::make_unique<SharedBlock>(m_blockPath);
     if (enabled && watchable)
         installHook();
     m_installed = enabled;
@@ -27,8 +29,11 @@ void THookappForm::FormCreate(bool enabled, bool watchable)
 
 bool THookappForm::installHook()
 {
-    // Without the block (another user's stands under its name) the watch has nowhere to write.
-    const bool installed = m_block && m_block->isMapped() && m_hook.install();
+    // Without the block (no private folder for it) the watch has nowhere to write. A point left
+    // waiting from before would keep the library quiet: the watch starts with the flag down.
+    if (m_block)
+        m_block->clearFlag();
+    const bool installed = m_block && m_block->isMapped() && m_hook.install(m_block->path());
     if (!installed)
         m_prompt.inform(QStringLiteral("Enable Mouse Hook failed."), QStringLiteral("Clip Vault"));
     return installed;

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -16,7 +17,9 @@ class THookappForm final : public QObject
 {
     Q_OBJECT
 public:
-    THookappForm(PointerHook& hook, UserPrompt& prompt, QObject* parent = nullptr);
+    /// `blockPath`: the shared block's file (SharedBlock::PathFor), empty when there is none.
+    THookappForm(PointerHook& hook, UserPrompt& prompt, QString blockPath,
+                 QObject* parent = nullptr);
     /// Removes the watch.
     ~THookappForm() override;
     Q_DISABLE_COPY_MOVE(THookappForm)
@@ -43,6 +46,7 @@ private:
 
     PointerHook& m_hook;
     UserPrompt& m_prompt;
+    QString m_blockPath;
     std::unique_ptr<SharedBlock> m_block;
     std::function<void(QPoint)> m_handler;
     bool m_installed = false;

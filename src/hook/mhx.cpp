@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -23,7 +24,7 @@ namespace {
 class Watch
 {
 public:
-    bool start(Window target)
+    bool start(Window target, const char* blockPath)
     {
         m_display = XOpenDisplay(nullptr);
         if (!m_display)
@@ -35,9 +36,10 @@ public:
             return fail();
         m_opcode = opcode;
         mouseblock::Opened opened = mouseblock::Opened::Refused;
-        m_block = mouseblock::map(false, &opened); // the program makes it
+        m_block = blockPath ? mouseblock::map(blockPath, false, &opened) : nullptr; // the program's
         if (!m_block)
             return fail();
+        mouseblock::flag(m_block).store(0);
         m_stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (m_stop < 0)
             return fail();
@@ -91,9 +93,12 @@ private:
 
     void notify()
     {
-        auto* flag = reinterpret_cast<std::atomic<std::int32_t>*>(m_block);
-        if (flag->load() != 0)
-            return; // the last point has not been read yet
+        std::atomic<std::int32_t>& flag = mouseblock::flag(m_block);
+        const auto now = std::chrono::steady_clock::now();
+        // The last point has not been read yet: wait for it, but not for ever, since a
+        // notification lost on the way would otherwise silence the watch for good.
+        if (flag.load() != 0 && now - m_notifiedAt < kLostAfter)
+            return;
         Window root = 0, child = 0;
         int x = 0, y = 0, windowX = 0, windowY = 0;
         unsigned int buttons = 0;
@@ -101,7 +106,8 @@ private:
             return;
         m_block[1] = x;
         m_block[2] = y;
-        flag->store(1);
+        flag.store(1);
+        m_notifiedAt = now;
         XEvent message{};
         message.xclient.type = ClientMessage;
         message.xclient.window = m_target;
@@ -113,7 +119,11 @@ private:
         XFlush(m_display);
     }
 
+    /// How long a point may wait unread before the next move replaces it.
+    static constexpr std::chrono::milliseconds kLostAfter{250};
+
     Display* m_display = nullptr;
+    std::chrono::steady_clock::time_point m_notifiedAt;
     int m_opcode = 0;
     Window m_root = 0;
     Window m_target = 0;
@@ -128,13 +138,13 @@ Watch* g_watch = nullptr;
 
 } // namespace
 
-extern "C" int InstallHook(unsigned long window)
+extern "C" int InstallHook(unsigned long window, const char* blockPath)
 {
     std::lock_guard lock(g_lock);
     delete g_watch;
     g_watch = nullptr;
     auto* watch = new Watch;
-    if (!watch->start(static_cast<Window>(window))) {
+    if (!watch->start(static_cast<Window>(window), blockPath)) {
         delete watch;
         return 0;
     }

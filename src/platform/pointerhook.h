@@ -10,8 +10,9 @@ class PointerHook : public QObject
     Q_OBJECT
 public:
     using QObject::QObject;
-    /// False when the watch cannot be started (nothing is reported here).
-    virtual bool install() = 0;
+    /// Starts the watch, writing each point into the shared block at `blockPath`. False when
+    /// it cannot be started (nothing is reported here).
+    virtual bool install(const QString& blockPath) = 0;
     /// Harmless when nothing is installed.
     virtual void remove() = 0;
 

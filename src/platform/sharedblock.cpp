@@ -1,15 +1,20 @@
 #include "sharedblock.h"
 
 #include "mouseblock.h"
+#include "privatefolder.h"
 
-#include <atomic>
+#include <QDir>
+#include <QFile>
 
-SharedBlock::SharedBlock()
+SharedBlock::SharedBlock(const QString& path)
+    : m_path(path)
 {
+    if (path.isEmpty())
+        return;
     mouseblock::Opened opened = mouseblock::Opened::Refused;
-    m_block = mouseblock::map(true, &opened);
-    // A fresh block is zero-filled by the system already; one that existed is left as it is.
+    m_block = mouseblock::map(QFile::encodeName(path).constData(), true, &opened);
     m_created = opened == mouseblock::Opened::Created;
+    clearFlag();
 }
 
 SharedBlock::~SharedBlock()
@@ -17,9 +22,18 @@ SharedBlock::~SharedBlock()
     mouseblock::unmap(m_block);
 }
 
-QString SharedBlock::name()
+QString SharedBlock::PathFor(const QString& display, const QString& dataFolder)
 {
-    return QString::fromStdString(mouseblock::name());
+    const QString folder = PrivateRuntimeFolder(dataFolder);
+    if (folder.isEmpty())
+        return {};
+    return QDir(folder).filePath(QStringLiteral("QARVEN_MOUSE.") + SessionTag(display, dataFolder));
+}
+
+void SharedBlock::clearFlag()
+{
+    if (m_block)
+        mouseblock::flag(m_block).store(0);
 }
 
 std::optional<QPoint> SharedBlock::takePoint()
@@ -27,6 +41,6 @@ std::optional<QPoint> SharedBlock::takePoint()
     if (!m_block)
         return std::nullopt;
     const QPoint point(m_block[1], m_block[2]);
-    reinterpret_cast<std::atomic<std::int32_t>*>(m_block)->store(0);
+    clearFlag();
     return point;
 }

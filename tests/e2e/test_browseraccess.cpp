@@ -17,6 +17,7 @@
 #include "pointerhook.h"
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
+#include "sharedblock.h"
 #include "swfwriter.h"
 #include "testserver.h"
 #include "vaultbar.h"
@@ -251,7 +252,8 @@ protected:
             &session, &MovieLocator::located, bar.get(),
             [this](QPoint screen, const std::optional<MovieAtPoint>&) { answered = screen; });
         hook = platform::createPointerHook();
-        hookForm = std::make_unique<THookappForm>(*hook, prompt);
+        hookForm = std::make_unique<THookappForm>(
+            *hook, prompt, SharedBlock::PathFor(qEnvironmentVariable("DISPLAY"), data.path()));
         hookForm->FormCreate(true);
         ASSERT_TRUE(hookForm->HookInstalled());
         hookForm->setPointerHandler([this](QPoint point) {

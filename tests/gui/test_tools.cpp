@@ -69,7 +69,8 @@ protected:
     {
         start();
         hook = std::make_unique<FakePointerHook>(hookInstallable);
-        hookForm = std::make_unique<THookappForm>(*hook, prompt);
+        hookForm = std::make_unique<THookappForm>(
+            *hook, prompt, QDir(folder.path()).filePath(QStringLiteral("block")));
         hookForm->FormCreate(options.ShortcutBarEnabled != 0);
         miniForm = std::make_unique<TMiniForm>(window->tray().menu(), [this] {
             if (!window->isShownState())

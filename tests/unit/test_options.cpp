@@ -1,12 +1,16 @@
 #include "options.h"
 
 #include "datafolder.h"
+#include "privatefolder.h"
 #include "testfiles.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -99,4 +103,54 @@ TEST(DataFolder, TheDebuggingPortCanBeSetInTheConfigurationFile)
     ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")),
                           "[General]\ndebuggingPort=99999\n"));
     EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 0) << "not a port";
+}
+
+TEST(PrivateFolderTest, OnlyAFolderNobodyElseCanCreateNamesInHoldsTheSessionFiles)
+{
+    QTemporaryDir root;
+    const QString data = QDir(root.path()).filePath(QStringLiteral("data"));
+    const QString own = QDir(data).filePath(QStringLiteral("run"));
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const auto mode = [](const QString& path) {
+        struct stat facts = {};
+        return ::lstat(QFile::encodeName(path).constData(), &facts) == 0 ? facts.st_mode & 0777
+                                                                       : 01000u;
+    };
+    const auto runtimeWith = [&](const char* name, mode_t folderMode, uid_t owner) {
+        const QString path = QDir(root.path()).filePath(QLatin1String(name));
+        QDir().mkpath(path);
+        ::chmod(QFile::encodeName(path).constData(), folderMode);
+        EXPECT_EQ(::chown(QFile::encodeName(path).constData(), owner, -1), 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path));
+        return path;
+    };
+
+    const QString runtime = runtimeWith("private", 0700, getuid());
+    EXPECT_EQ(PrivateRuntimeFolder(data), runtime);
+
+    runtimeWith("open", 0755, getuid());
+    EXPECT_EQ(PrivateRuntimeFolder(data), own) << "a runtime folder others may enter is not used";
+    EXPECT_EQ(mode(own), 0700u);
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(::chmod(QFile::encodeName(own).constData(), 0777), 0);
+    EXPECT_EQ(PrivateRuntimeFolder(data), own);
+    EXPECT_EQ(mode(own), 0700u) << "the data folder's own is made private again";
+
+    ASSERT_TRUE(QDir(own).removeRecursively());
+    ASSERT_EQ(::symlink("/tmp", QFile::encodeName(own).constData()), 0);
+    EXPECT_EQ(PrivateRuntimeFolder(data), QString()) << "never through a link";
+
+    EXPECT_NE(SessionTag(QStringLiteral(":0"), data), SessionTag(QStringLiteral(":1"), data));
+    EXPECT_NE(SessionTag(QStringLiteral(":0"), data), SessionTag(QStringLiteral(":0"), own));
+    EXPECT_EQ(SessionTag(QStringLiteral(":0"), data).size(), 12);
+
+    if (getuid() == 0) {
+        runtimeWith("theirs", 0700, 65534);
+        ASSERT_TRUE(QFile::remove(own));
+        EXPECT_EQ(PrivateRuntimeFolder(data), own) << "another user's runtime folder is not used";
+    }
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    if (getuid() != 0)
+        GTEST_SKIP() << "only root can make a folder that belongs to another user";
 }

@@ -331,7 +331,7 @@ TEST_F(StoreTest, ValuesTooLongForTheLogSurviveInItsCompanionWhileTheLogKeepsIts
     EXPECT_EQ(FieldText(catalogue->item(0).Url), url.left(100));
 }
 
-TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogIsIgnoredForWhatItDoesNotMatch)
+TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogGivesOnlyValuesWhoseRecordsStillMatch)
 {
     const QByteArray longOne = "http://a.com/" + QByteArray(120, '1') + ".swf";
     const QByteArray longTwo = "http://a.com/" + QByteArray(120, '2') + ".swf";
@@ -343,25 +343,81 @@ TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogIsIgnoredForWhatItDoesNotMatch
     QByteArray log = readFile(itemsLog());
 
     // An older program changed the second record's comment and saved the log alone: its whole
-    // value no longer belongs to it, the first record's still does.
+    // value no longer belongs to it, the first record's still does; the user hears of it once,
+    // and the companion is kept aside before the next save replaces it.
     log[16 + 636 + 331] = 'c';
     writeFile(itemsLog(), log);
     load();
     EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne);
     EXPECT_EQ(FieldBytes(catalogue->item(1).Url), longTwo.left(100));
-
-    // A companion written for a log of another length is not trusted at all.
-    ASSERT_GE(catalogue->AddItemFromUrl(QStringLiteral("http://a.com/three.swf"), {}), 0);
+    EXPECT_TRUE(store->unreadableNotice().contains(QStringLiteral("downloading.log.long")));
     ASSERT_TRUE(store->SaveItems(*catalogue));
-    writeFile(CompanionPath(itemsLog()), companion);
-    load();
-    EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne.left(100));
+    EXPECT_EQ(readFile(UnreadableCopyPath(CompanionPath(itemsLog()))), companion);
 
-    // Damaged text is no companion.
-    writeFile(CompanionPath(itemsLog()), companion.left(companion.size() / 2));
+    // Damaged text, or an empty file, gives nothing and is kept aside the same way.
+    for (const QByteArray& damaged : {companion.left(companion.size() / 2), QByteArray()}) {
+        writeFile(CompanionPath(itemsLog()), damaged);
+        load();
+        EXPECT_EQ(catalogue->itemCount(), 2);
+        EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne.left(100));
+        EXPECT_FALSE(store->unreadableNotice().isEmpty());
+    }
+}
+
+TEST_F(StoreTest, ASaveStoppedAtAnyStepKeepsEveryLongValueOfTheLogOnDisk)
+{
+    const auto longUrl = [](char c) -> QString {
+        return QStringLiteral("http://a.com/") + QString(150, QLatin1Char(c)) +
+               QStringLiteral(".swf");
+    };
+    // Before: long 1, a short one, long 2, long 3. After: the short one and long 1 removed
+    // (the others move up), long 4 added.
     load();
-    EXPECT_EQ(catalogue->itemCount(), 3);
-    EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne.left(100));
+    const QStringList before = {longUrl('1'), QStringLiteral("http://a.com/s.swf"), longUrl('2'),
+                                longUrl('3')};
+    for (const QString& url : before)
+        ASSERT_GE(catalogue->AddItemFromUrl(url, {}), 0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    const QByteArray logBefore = readFile(itemsLog());
+    const QByteArray companionBefore = readFile(CompanionPath(itemsLog()));
+    ASSERT_TRUE(catalogue->RemoveItemByUrl(QStringLiteral("http://a.com/s.swf")));
+    ASSERT_TRUE(catalogue->RemoveItemByUrl(longUrl('1')));
+    ASSERT_GE(catalogue->AddItemFromUrl(longUrl('4'), {}), 0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_FALSE(QFile::exists(NextCompanionPath(itemsLog())));
+    const QByteArray logAfter = readFile(itemsLog());
+    const QByteArray companionAfter = readFile(CompanionPath(itemsLog()));
+
+    struct Moment
+    {
+        const char* when;
+        QByteArray log;
+        QByteArray nextCompanion; // empty: none
+        QStringList urls;
+    };
+    const QList<Moment> moments = {
+        {"the new companion written, the log not (a kill, a full disk)", logBefore,
+         companionAfter, before},
+        {"the log written, the new companion not renamed yet", logAfter, companionAfter,
+         {longUrl('2'), longUrl('3'), longUrl('4')}},
+    };
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE(moment.when);
+        writeFile(itemsLog(), moment.log);
+        writeFile(CompanionPath(itemsLog()), companionBefore);
+        writeFile(NextCompanionPath(itemsLog()), moment.nextCompanion);
+        load();
+        QStringList urls;
+        for (const ItemRecord& item : catalogue->items())
+            urls << FieldText(item.Url);
+        EXPECT_EQ(urls, moment.urls);
+        EXPECT_TRUE(store->unreadableNotice().isEmpty());
+        // The next save completes the pair and keeps the values.
+        ASSERT_TRUE(store->SaveItems(*catalogue));
+        load();
+        EXPECT_EQ(FieldText(catalogue->item(0).Url), moment.urls.first());
+        EXPECT_FALSE(QFile::exists(UnreadableCopyPath(CompanionPath(itemsLog()))));
+    }
 }
 
 TEST_F(StoreTest, ASaveWithNothingTooLongTakesTheCompanionAway)

@@ -12,7 +12,7 @@ public:
         , m_installable(installable)
     {
     }
-    bool install() override { return m_installed = m_installable; }
+    bool install(const QString&) override { return m_installed = m_installable; }
     void remove() override { m_installed = false; }
     bool isInstalled() const { return m_installed; }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <QFile>
 #include <QGuiApplication>
 
 X11PointerHook::X11PointerHook(QObject* parent)
@@ -41,9 +42,9 @@ X11PointerHook::~X11PointerHook()
     xcb_flush(m_connection);
 }
 
-bool X11PointerHook::install()
+bool X11PointerHook::install(const QString& blockPath)
 {
-    return m_connection && InstallHook(m_window) != 0;
+    return m_connection && InstallHook(m_window, QFile::encodeName(blockPath).constData()) != 0;
 }
 
 void X11PointerHook::remove()

@@ -18,7 +18,7 @@ public:
     ~X11PointerHook() override;
     Q_DISABLE_COPY_MOVE(X11PointerHook)
 
-    bool install() override;
+    bool install(const QString& blockPath) override;
     void remove() override;
     std::uint32_t window() const { return m_window; }
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+/// A folder where only this user can create names, for the files other users must not be able
+/// to take first (the pointer block, the single-instance socket): the user's runtime folder
+/// ($XDG_RUNTIME_DIR) when it is a folder of this user's that nobody else may enter; else
+/// "<dataFolder>/run", made with mode 0700 (an existing one of this user's is set to 0700).
+/// Empty when neither can be had: the folder belongs to someone else, or is a link.
+QString PrivateRuntimeFolder(const QString& dataFolder);
+
+/// A short name for one session of the program: 12 hex digits of a digest of the display and
+/// the data folder, so that two displays or two data folders of one user never share a name.
+QString SessionTag(const QString& display, const QString& dataFolder);
