@@ -123,11 +123,15 @@ int main(int argc, char* argv[])
     OptionsRecord options = DefaultOptions();
     MessageBoxPrompt prompt;
     ClipVaultApp vault(dataFolder, options, prompt);
+    // A notice open in its own event loop (even before the main loop runs) must not hold the
+    // end: exit leaves every running loop, and the main loop is never entered afterwards.
+    bool terminated = false;
     QObject::connect(&signals_, &UnixSignals::terminationRequested, &app, [&](int) {
+        terminated = true;
         QString error;
         if (!vault.saveCatalogue(&error))
             std::fprintf(stderr, "clipvault: %s\n", qPrintable(error));
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &vault,
                      [&] { vault.saveCatalogue(); });
@@ -188,5 +192,7 @@ int main(int argc, char* argv[])
         ClipVaultMain.startPlayer();
         ClipVaultMain.showStartupNotice();
     });
+    if (terminated)
+        return 0;
     return QApplication::exec();
 }

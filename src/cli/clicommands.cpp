@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryFile>
 #include <QTextStream>
 
 #include <atomic>
@@ -36,13 +37,15 @@ constexpr qsizetype kMaxPageBytes = qsizetype(64) << 20;
 const char kUsageText[] =
     "usage: clipvault-cli [--data-dir DIR] COMMAND\n"
     "       clipvault-cli --version\n"
+    "       clipvault-cli [COMMAND] --help\n"
     "  catalogue list [--json]              the items, one a line (tab, line break and\n"
     "                                       backslash in a field written \\t \\n \\r \\\\)\n"
     "  catalogue categories [--json]        the categories, one a line\n"
     "  catalogue count                      number of items and categories\n"
     "  catalogue add URL [--category NAME] [--replace]\n"
     "  catalogue remove URL\n"
-    "  download URL FILE                    one transfer as the program makes it; prints the size\n"
+    "  download URL FILE [--any]            one transfer as the program makes it; prints the size\n"
+    "                                       (--any: also a reply that is no Flash movie)\n"
     "  detect URL [--no-cache] [--json]     the movies of a page, its frames and the site's\n"
     "                                       cached movies: address<TAB>save-as name\n"
     "  scan-html --base URL [FILE|-]        movie addresses of a page, one a line\n"
@@ -67,6 +70,8 @@ struct CommandLine
     bool json = false;
     bool replace = false;
     bool noCache = false;
+    bool any = false;
+    bool help = false;
 };
 
 std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
@@ -94,6 +99,10 @@ std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
             line.noCache = true;
         } else if (argument == u"--all") {
             line.all = true;
+        } else if (argument == u"--any") {
+            line.any = true;
+        } else if (argument == u"--help" || argument == u"-h") {
+            line.help = true;
         } else if (argument == u"--category" || argument == u"--base" || argument == u"--browser" ||
                    argument == u"--dir" || argument == u"--host") {
             const auto v = value();
@@ -276,6 +285,16 @@ int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& er
     return saveItems(loaded, err);
 }
 
+/// Why nothing can be written in `folder` (it cannot be made, or a file cannot be created in
+/// it); empty when a file can be.
+QString unwritableFolderProblem(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("it cannot be created");
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".clipvault-probe-XXXXXX")));
+    return probe.open() ? QString() : probe.errorString();
+}
+
 int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
 {
     const QString action = line.words.value(1);
@@ -296,7 +315,10 @@ int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
     // change load them (one of the two would be lost).
     DataFolderLock lock(dataFolder);
     if (changes && (!QDir().mkpath(dataFolder) || !lock.acquire(kBusyWaitMs))) {
-        if (lock.holder() == DataFolderLock::Holder::Program)
+        if (const QString problem = unwritableFolderProblem(dataFolder); !problem.isEmpty())
+            err << "clipvault-cli: the data folder " << dataFolder << " cannot be written: "
+                << problem << Qt::endl;
+        else if (lock.holder() == DataFolderLock::Holder::Program)
             err << "clipvault-cli: Clip Vault is running on " << dataFolder
                 << "; close it first, or it will overwrite the change" << Qt::endl;
         else
@@ -305,6 +327,9 @@ int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
         return kFailed;
     }
 
+    if (!changes && lock.holder() == DataFolderLock::Holder::Program)
+        err << "clipvault-cli: Clip Vault is running on " << dataFolder
+            << "; changes made since it started are not in the files yet" << Qt::endl;
     LoadedCatalogue loaded(dataFolder, err);
     if (action == u"list")
         return listItems(loaded, line, out);
@@ -327,7 +352,9 @@ int runDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
         return kUsage;
     }
     THTTPGet httpGet;
+    httpGet.AcceptTypes = QStringLiteral("*/*");
     httpGet.BinaryData = true;
+    httpGet.FlashMovieOnly = !line.any; // the program's rule: a page is no movie
     httpGet.UseCache = true;
     httpGet.WaitThread = true;
     httpGet.URL = line.words[1];
@@ -583,6 +610,10 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (!line) {
         err << "clipvault-cli: " << problem << '\n' << kUsageText;
         return kUsage;
+    }
+    if (line->help) {
+        out << kUsageText;
+        return kOk;
     }
     if (line->words.value(0) == u"catalogue")
         return runCatalogue(*line, out, err);

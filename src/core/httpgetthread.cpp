@@ -101,6 +101,12 @@ struct THTTPGetThread::Transfer
             error = QStringLiteral("the server announced two different sizes");
             return false;
         }
+        // A size that is no number or too large to hold leaves nothing to check the body
+        // against: a body cut short would pass as whole.
+        if (!lengths.isEmpty() && lengths.first() < 0) {
+            error = QStringLiteral("the server announced a size that cannot be right");
+            return false;
+        }
         if (lengths.isEmpty() && self->m_settings.binaryData) {
             error = QStringLiteral("the server did not announce the size of the file");
             return false;

@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QLabel>
@@ -447,7 +448,9 @@ bool TClipVaultMain::tvwclassDragOver(QDropEvent* event) const
 }
 
 // Re-files the dragged rows under the node they are dropped on: "Deleted" marks them deleted,
-// any other node files them there as downloaded. Folders and files stay where they are.
+// any other node files them there, downloaded when their file is there and to be downloaded
+// when it is not (no item is ever downloaded without its file). Folders and files stay where
+// they are.
 void TClipVaultMain::tvwclassDragDrop(QDropEvent* event)
 {
     const QModelIndex node = m_ui->tvwclass->indexAt(event->position().toPoint());
@@ -462,8 +465,7 @@ void TClipVaultMain::refileSelectedRows(const QModelIndex& node)
     if (!node.isValid())
         return;
     const QString target = node.data().toString().trimmed();
-    const ItemState state =
-        target == QLatin1String(builtin::Deleted) ? ItemState::Deleted : ItemState::Downloaded;
+    const bool deleting = target == QLatin1String(builtin::Deleted);
     const QStringList urls = selectedItemUrls();
     for (const QString& url : urls) {
         const int index = m_catalogue.FindItemByUrl(url);
@@ -471,6 +473,9 @@ void TClipVaultMain::refileSelectedRows(const QModelIndex& node)
             continue;
         ItemRecord record = m_catalogue.item(index);
         SetFieldText(record.Category, target);
+        const ItemState state = deleting                                   ? ItemState::Deleted
+                                : QFileInfo(ItemFilePath(record)).isFile() ? ItemState::Downloaded
+                                                                           : ItemState::New;
         record.State = static_cast<char>(state);
         m_catalogue.updateItem(index, record);
     }

@@ -4,6 +4,7 @@
 
 #include "swfwriter.h"
 #include "testfiles.h"
+#include "testserver.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,13 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
     EXPECT_EQ(run({"catalogue", "list", "--bogus"}).code, 2);
     EXPECT_EQ(run({"catalogue", "list", "--data-dir"}).code, 2);
     EXPECT_EQ(run({"--version", "catalogue"}).code, 2) << "the version stands alone";
+    for (const QStringList& help : {QStringList{"--help"}, {"catalogue", "add", "--help"},
+                                    {"download", "-h"}}) {
+        const CliRun usage = run(help);
+        EXPECT_EQ(usage.code, 0) << qPrintable(help.join(u' '));
+        EXPECT_TRUE(usage.out.startsWith(QStringLiteral("usage: clipvault-cli")));
+        EXPECT_TRUE(usage.err.isEmpty());
+    }
     const CliRun version = run({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_TRUE(version.out.startsWith(QStringLiteral("clipvault-cli 0.")))
@@ -154,6 +162,13 @@ TEST_F(CliTest, ChangesWaitBrieflyForAnotherChangeThenSayTheFolderIsBusy)
     EXPECT_EQ(runHere({"catalogue", "list"}).code, 0) << "reading is always allowed";
     otherChange.reset();
     EXPECT_EQ(runHere({"catalogue", "add", "http://a.com/x.swf"}).code, 0);
+
+    // A folder nothing can be written in (even by root) is no busy folder.
+    const CliRun readOnly =
+        run({"catalogue", "add", "http://a.com/x.swf", "--data-dir", "/proc/self"});
+    EXPECT_EQ(readOnly.code, 1);
+    EXPECT_TRUE(readOnly.err.contains(QStringLiteral("/proc/self cannot be written")))
+        << qPrintable(readOnly.err);
 }
 
 TEST_F(CliTest, ChangesMadeAtOnceAreAllKept)
@@ -251,4 +266,27 @@ TEST_F(CliTest, ListsAndExtractsCachedMovies)
               1);
     EXPECT_EQ(run({"cache", "list", "--dir", folder.path()}).code, 1) << "no cache there";
     EXPECT_EQ(run({"cache", "list", "--browser", "opera"}).code, 2);
+}
+
+TEST_F(CliTest, DownloadAppliesTheProgramsRuleUnlessAnyBodyIsAsked)
+{
+    TestServer server;
+    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("<html>gone</html>", "text/html");
+    });
+    server.server().Get("/m.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("FWS\x0a movie", "application/x-shockwave-flash");
+    });
+    server.start();
+    const QString target = QDir(folder.path()).filePath(QStringLiteral("out.swf"));
+    const QString page = QString::fromStdString(server.url("/page.html"));
+
+    const CliRun refused = run({"download", page, target});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("not a Flash movie"))) << qPrintable(refused.err);
+    EXPECT_FALSE(QFile::exists(target));
+
+    EXPECT_EQ(run({"download", page, target, "--any"}).out, QStringLiteral("17\n"));
+    EXPECT_EQ(run({"download", QString::fromStdString(server.url("/m.swf")), target}).code, 0);
+    EXPECT_EQ(readFile(target), QByteArray("FWS\x0a movie"));
 }

@@ -5,6 +5,7 @@
 #include "proxysettings.h"
 #include "gzip.h"
 #include "testfiles.h"
+#include "rawserver.h"
 #include "testserver.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,11 @@ protected:
     bool fetch(const char* path)
     {
         server.start();
-        get.URL = url(path);
+        return fetchUrl(url(path));
+    }
+    bool fetchUrl(const QString& address)
+    {
+        get.URL = address;
         QSignalSpy done(&get, &THTTPGet::OnDoneFile);
         QSignalSpy failed(&get, &THTTPGet::OnError);
         get.StartTransfer();
@@ -355,6 +360,16 @@ TEST_F(HttpGetTest, TwoDifferentSizesFailAndAnUnaskedCompressionIsDecoded)
     });
     EXPECT_FALSE(fetch("/two.swf"));
     EXPECT_EQ(get.errorString(), QStringLiteral("the server announced two different sizes"));
+
+    // A size too large to hold, and then a body cut short: never stored as complete.
+    RawServer impossible([](int socket, const std::string&, RawServer&) {
+        RawServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n"
+                                "Connection: close\r\n\r\nFWS" +
+                                    std::string(100, 'x'));
+    });
+    EXPECT_FALSE(fetchUrl(impossible.url("/cut.swf")));
+    EXPECT_EQ(get.errorString(), QStringLiteral("the server announced a size that cannot be right"));
+    EXPECT_TRUE(noFilesBut({}));
 
     const QByteArray packed = gzip(movie);
     server.server().Get(
