@@ -24,6 +24,7 @@
 #include "trayswitches.h"
 #include "unixsignals.h"
 #include "vaultbar.h"
+#include "windowfocus.h"
 
 #include <cstdio>
 #include <optional>
@@ -142,6 +143,8 @@ int main(int argc, char* argv[])
     QtFileDialogs dialogs;
     TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs});
     prompt.setOwner(&ClipVaultMain);
+    const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
+    prompt.setWindowFocus(windowFocus.get());
 
     // The shortcut bar, hidden until the pointer finds a movie in the browser. It asks the window
     // system where the pointer is and the browser, through one session kept open, what is there.

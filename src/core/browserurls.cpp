@@ -1,6 +1,7 @@
 #include "browserurls.h"
 
 #include "texthelpers.h"
+#include "urlresolve.h"
 
 #include <QSizeF>
 
@@ -73,13 +74,7 @@ QString AbsoluteMovieAddress(const QString& movieUrl, const QString& pageBase)
     const QString head = movieUrl.trimmed().left(8).toLower();
     if (head.startsWith(QStringLiteral("http://")) || head == u"https://")
         return movieUrl;
-    // "//host/movie.swf" names another host and takes the page's scheme; read as site-relative
-    // it would put the host into the page's own site.
-    if (movieUrl.startsWith(QStringLiteral("//"))) {
-        const qsizetype colon = pageBase.indexOf(u':');
-        return (colon > 0 ? pageBase.left(colon + 1) : QStringLiteral("http:")) + movieUrl;
-    }
-    if (movieUrl.startsWith(u'/'))
-        return GetSiteRootUrl(pageBase) + movieUrl.mid(1);
-    return pageBase + movieUrl;
+    // Resolved as detection resolves a page's references, "./" and "../" included, so that one
+    // movie found both ways is one address.
+    return ResolveReference(pageBase, movieUrl);
 }

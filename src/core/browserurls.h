@@ -14,8 +14,9 @@ QString GetSiteRootUrl(const QString& address);
 
 /// The address the shortcut bar saves for a movie address as the page wrote it, against the
 /// page's base (GetPageBaseUrl): one beginning "http://" or "https://" (any letter case, blanks
-/// before it aside) is taken as it is; one beginning "//" takes the page's scheme; one beginning
-/// "/" goes to the base's site root; any other follows the base.
+/// before it aside) is taken as it is; any other is resolved against the base as detection
+/// resolves references (ResolveReference): "//" takes the page's scheme, "/" goes to the site
+/// root, "./" and "../" are resolved.
 QString AbsoluteMovieAddress(const QString& movieUrl, const QString& pageBase);
 
 /// Where a browser's page viewport lies on the screen, and its scales: screen pixels are device

@@ -1,5 +1,7 @@
 #include "messageboxprompt.h"
 
+#include "windowfocus.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -18,17 +20,34 @@ bool MessageBoxPrompt::ask(const QString& text, const QString& caption)
     return answer == QMessageBox::Yes;
 }
 
+quint32 MessageBoxPrompt::foreignFocus() const
+{
+    return m_focus ? m_focus->foreignActiveWindow() : 0;
+}
+
+void MessageBoxPrompt::giveFocusBack(quint32 window) const
+{
+    // Only when the keyboard is still ours: a window the user chose meanwhile keeps it.
+    if (window != 0 && m_focus && m_focus->foreignActiveWindow() == 0)
+        m_focus->activate(window);
+}
+
 void MessageBoxPrompt::notify(const QString& text, const QString& caption)
 {
+    const quint32 hadFocus = foreignFocus();
     auto* box = new QMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, m_owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(m_owner ? Qt::WindowModal : Qt::NonModal);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [this, hadFocus] { giveFocusBack(hadFocus); });
     box->show();
 }
 
 void MessageBoxPrompt::inform(const QString& text, const QString& caption)
 {
+    const quint32 hadFocus = foreignFocus();
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     QMessageBox::information(m_owner, caption, text);
     QApplication::restoreOverrideCursor();
+    giveFocusBack(hadFocus);
 }

@@ -14,6 +14,7 @@
 #include "userprompt.h"
 #include "windowdrag.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QMenu>
 
@@ -40,6 +41,7 @@ Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& lo
     , m_locator(locator)
     , m_dialogs(dialogs)
     , m_menu(new QMenu(this))
+    , m_watch(new QTimer(this))
 {
     m_ui->setupUi(this);
     // The browser keeps the focus: the bar is shown over it, never in front of its keyboard.
@@ -55,6 +57,43 @@ Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& lo
     connect(m_ui->btnOption, &QToolButton::clicked, this, &Tvaultbar::btnOptionClick);
     connect(m_menu, &QMenu::triggered, this, &Tvaultbar::CatMenuClick);
     connect(&m_locator, &MovieLocator::located, this, &Tvaultbar::movieLocated);
+    m_watch->setInterval(kWatchMs);
+    connect(m_watch, &QTimer::timeout, this, &Tvaultbar::watchTick);
+}
+
+void Tvaultbar::showEvent(QShowEvent* event)
+{
+    m_watch->start();
+    QWidget::showEvent(event);
+}
+
+void Tvaultbar::hideEvent(QHideEvent* event)
+{
+    m_watch->stop();
+    QWidget::hideEvent(event);
+}
+
+bool Tvaultbar::inUse() const
+{
+    return m_menu->isVisible() || QApplication::activeModalWidget() != nullptr;
+}
+
+void Tvaultbar::watchTick()
+{
+    if (!m_app.options().ShortcutBarEnabled) {
+        hide();
+        return;
+    }
+    if (inUse())
+        return;
+    if (!m_browser.DescribePointer(QCursor::pos()).browserInFront) {
+        m_asked.reset();
+        hide();
+        return;
+    }
+    // The page may have gone on without a pointer move: the browser is asked again about the
+    // place the bar came up for, and its answer decides in movieLocated.
+    m_locator.locate(m_shownPort, m_shownFor);
 }
 
 Tvaultbar::~Tvaultbar() = default;
@@ -82,11 +121,18 @@ void Tvaultbar::HandlePointerNotify(QPoint screen)
     }
     // Whether a movie is there is the browser's to say; the answer comes to movieLocated.
     m_asked = screen;
+    m_lastPort = scene.debuggingPort;
     m_locator.locate(scene.debuggingPort, screen);
 }
 
 void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& movie)
 {
+    // The answer to the watch's question: the bar goes unless its movie is still there.
+    if (isVisible() && screen == m_shownFor && (!m_asked || *m_asked != screen)) {
+        if ((!movie || movie->address.section(u'?', 0, 0) != m_movieUrl) && !inUse())
+            hide();
+        return;
+    }
     if (!m_asked)
         return;
     if (*m_asked == screen)
@@ -102,6 +148,8 @@ void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& m
     if (m_app.options().PauseMovieOnBar)
         m_locator.pause(screen); // and it is not started again
     m_movieUrl = movie->address.section(u'?', 0, 0);
+    m_shownFor = screen;
+    m_shownPort = m_lastPort;
     move(movie->screenRect.topLeft() + kOffset);
     show();
     raise();

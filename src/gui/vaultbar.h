@@ -3,6 +3,7 @@
 #include "browseraccess.h"
 
 #include <QPoint>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -22,7 +23,10 @@ class Tvaultbar;
 /// of the Flash movie under the pointer in the browser. Its first button files the movie under a
 /// category (or saves it to a chosen file) and downloads it; its second opens the options. The
 /// bar goes when the pointer, with the browser in front, is over anything but a movie or the
-/// bar itself. It never takes the focus from the browser.
+/// bar itself. It never takes the focus from the browser. While it shows it keeps watch, so that it
+/// never floats over something it does not belong to: it goes within a moment when the browser
+/// is no longer in front, when the page no longer has the movie under it (it navigated), and
+/// when the shortcut bar is switched off.
 class Tvaultbar final : public QWidget
 {
     Q_OBJECT
@@ -50,8 +54,19 @@ public:
     /// The options dialog; confirmed options are saved, nothing more is applied from here.
     void btnOptionClick();
 
+    /// How often the shown bar checks that it still belongs where it is.
+    static constexpr int kWatchMs = 250;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void movieLocated(QPoint screen, const std::optional<MovieAtPoint>& movie);
+    /// One check of the shown bar: the option, the browser in front, the movie still there.
+    void watchTick();
+    /// Whether the user is busy with the bar (its menu or a dialog of its own is open).
+    bool inUse() const;
     /// Whether the point is over the bar or its open menu.
     bool isOverBar(QPoint screen) const;
     /// The movie's address against the page the browser shows now.
@@ -68,4 +83,9 @@ private:
     /// The latest point the browser was asked about, until its answer comes; none once the
     /// pointer left the page (answers still coming are then about places it has left).
     std::optional<QPoint> m_asked;
+    /// The point and browser the bar was brought up for, asked again while it shows.
+    QPoint m_shownFor;
+    quint16 m_shownPort = 0;
+    quint16 m_lastPort = 0; ///< of the browser last asked
+    QTimer* m_watch;
 };

@@ -5,6 +5,7 @@
 #include "x11/x11pointerhook.h"
 #include "x11/x11browseraccess.h"
 #include "x11/x11hotkey.h"
+#include "x11/x11windowfocus.h"
 #include "x11/xdgautostart.h"
 #include "x11/xdgdesktopopen.h"
 
@@ -43,6 +44,13 @@ std::unique_ptr<BrowserAccess> createBrowserAccess(quint16 portOverride)
 {
     // Window queries need an X display of their own; without one every answer is "none".
     return std::make_unique<X11BrowserAccess>(portOverride);
+}
+
+std::unique_ptr<WindowFocus> createWindowFocus()
+{
+    if (isX11())
+        return std::make_unique<X11WindowFocus>();
+    return std::make_unique<NoWindowFocus>();
 }
 
 std::unique_ptr<DesktopOpen> createDesktopOpen()

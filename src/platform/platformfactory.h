@@ -9,6 +9,7 @@ class BrowserAccess;
 class DesktopOpen;
 class HotKey;
 class PointerHook;
+class WindowFocus;
 class QObject;
 
 /// Picks the implementations for the session the program runs in: X11 and XDG under an X11
@@ -20,6 +21,7 @@ std::unique_ptr<DesktopOpen> createDesktopOpen();
 /// `portOverride` (0: none) replaces the debugging port found from the browser process.
 std::unique_ptr<BrowserAccess> createBrowserAccess(quint16 portOverride = 0);
 std::unique_ptr<PointerHook> createPointerHook(QObject* parent = nullptr);
+std::unique_ptr<WindowFocus> createWindowFocus();
 /// Whether the program runs on an X11 display.
 bool isX11();
 } // namespace platform

@@ -18,6 +18,8 @@
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
 #include "sharedblock.h"
+#include "messageboxprompt.h"
+#include "windowfocus.h"
 #include "swfwriter.h"
 #include "testserver.h"
 #include "vaultbar.h"
@@ -38,6 +40,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 
 #include <atomic>
 #include <chrono>
@@ -561,12 +564,11 @@ TEST_F(ShortcutBarTest, PausesARuffleMovieAndSavesToAChosenFile)
     EXPECT_TRUE(evaluate(QStringLiteral("window.paused")).toBool()) << "it is not started again";
 }
 
-TEST_F(ShortcutBarTest, WithAnotherWindowInFrontThePointerChangesNothing)
+TEST_F(ShortcutBarTest, GoesWhenAnotherWindowComesInFrontThePageNavigatesOrItIsSwitchedOff)
 {
+    // Another program's window takes the focus, the pointer resting on the movie.
     ASSERT_TRUE(pointAt({100, 200}));
     ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
-
-    // Another program's window takes the focus.
     const Window other = XCreateSimpleWindow(display, DefaultRootWindow(display), 600, 500, 200,
                                              100, 0, 0, 0xffffff);
     XMapRaised(display, other);
@@ -576,10 +578,48 @@ TEST_F(ShortcutBarTest, WithAnotherWindowInFrontThePointerChangesNothing)
         XSync(display, False);
         return !access.DescribePointer({0, 0}).browserInFront;
     }));
-    ASSERT_TRUE(pointAt({700, 400}, false));
-    EXPECT_TRUE(bar->isVisible()) << "the page background with another window in front";
+    EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); })) << "it floated over the other window";
+    ASSERT_TRUE(pointAt({100, 230}, false));
+    EXPECT_TRUE(bar->isHidden()) << "with another window in front the pointer changes nothing";
     XDestroyWindow(display, other);
     XSync(display, False);
+
+    // Back in the browser: the page goes elsewhere under the resting pointer.
+    ASSERT_TRUE(waitUntil([&] {
+        XSetInputFocus(display, access.FindBrowserFrame().window, RevertToParent, CurrentTime);
+        XSync(display, False);
+        return access.DescribePointer({0, 0}).browserInFront;
+    }));
+    ASSERT_TRUE(pointAt({100, 200}));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
+    ASSERT_TRUE(navigate("/other.html"));
+    EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); })) << "it kept the old page's movie";
+
+    // Switched off while it shows.
+    ASSERT_TRUE(navigate("/flash.html"));
+    ASSERT_TRUE(pointAt({100, 230}));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
+    app->options().ShortcutBarEnabled = 0;
+    EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); }));
+}
+
+TEST_F(ShortcutBarTest, AMessageBoxGivesTheKeyboardBackToTheBrowser)
+{
+    ASSERT_TRUE(access.DescribePointer({0, 0}).browserInFront);
+    const std::unique_ptr<WindowFocus> focus = platform::createWindowFocus();
+    MessageBoxPrompt boxes;
+    boxes.setWindowFocus(focus.get());
+    boxes.notify(QStringLiteral("m.swf save complete!"), QStringLiteral("Information"));
+    QWidget* box = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && qobject_cast<QMessageBox*>(window))
+                box = window;
+        return box && !access.DescribePointer({0, 0}).browserInFront;
+    })) << "the box never took the keyboard";
+    box->close();
+    EXPECT_TRUE(waitUntil([&] { return access.DescribePointer({0, 0}).browserInFront; }))
+        << "the browser needs a click before the next movie";
 }
 
 TEST_F(ShortcutBarTest, PausesAMovieThatRufflePlaysInThePage)

@@ -73,4 +73,9 @@ TEST(ShortcutBarAddress, AbsoluteRelativeAndSiteRelativeMovieAddresses)
     // "httpfoo.swf" names a file next to the page, not a scheme.
     EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("httpfoo.swf"), base),
               QStringLiteral("https://games.example/arcade/httpfoo.swf"));
+    // Dot segments are resolved, as detection resolves them: one movie, one address.
+    EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("../Intro.SWF"), base),
+              QStringLiteral("https://games.example/Intro.SWF"));
+    EXPECT_EQ(AbsoluteMovieAddress(QStringLiteral("./m/../run.swf"), base),
+              QStringLiteral("https://games.example/arcade/run.swf"));
 }
