@@ -124,6 +124,13 @@ std::optional<CommandLine> parse(const QStringList& arguments, QString& problem)
     return line;
 }
 
+/// The data folder: --data-dir, else the one the program would use.
+QString dataFolderOf(const CommandLine& line)
+{
+    return line.dataDir.isEmpty() ? ResolveDataFolder(QCoreApplication::applicationDirPath())
+                                  : QDir(line.dataDir).absolutePath();
+}
+
 /// Never asks anyone: a duplicate URL is replaced only when the command line says so, and
 /// notices go to the error stream.
 class CliPrompt final : public UserPrompt
@@ -307,9 +314,7 @@ int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
         err << kUsageText;
         return kUsage;
     }
-    const QString dataFolder = line.dataDir.isEmpty()
-                                   ? ResolveDataFolder(QCoreApplication::applicationDirPath())
-                                   : QDir(line.dataDir).absolutePath();
+    const QString dataFolder = dataFolderOf(line);
     // A change holds the folder from its load to its save: the program must not load the logs
     // meanwhile (it would write its older lists over the change on close), nor may a second
     // change load them (one of the two would be lost).
@@ -424,8 +429,10 @@ int runScan(const CommandLine& line, QTextStream& out, QTextStream& err)
 
 std::optional<QList<CacheLocation>> cacheLocations(const CommandLine& line, QTextStream& err)
 {
-    QList<CacheLocation> locations = line.dir.isEmpty() ? CacheEnumerator::DiscoverCaches()
-                                                        : CacheEnumerator::CachesBelow(line.dir);
+    QList<CacheLocation> locations =
+        line.dir.isEmpty()
+            ? CacheEnumerator::DiscoverCaches(CacheEnumerator::ProfileFolders(dataFolderOf(line)))
+            : CacheEnumerator::CachesBelow(line.dir);
     if (line.browser != u"auto") {
         const bool firefox = line.browser == u"firefox";
         if (!firefox && line.browser != u"chromium") {
@@ -631,11 +638,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (command == u"detect")
         return runDetect(*line, out, err);
     if (command == u"browser") {
-        const QString dataFolder = line->dataDir.isEmpty()
-                                       ? ResolveDataFolder(QCoreApplication::applicationDirPath())
-                                       : QDir(line->dataDir).absolutePath();
-        return RunBrowserCommand(line->words, line->json, ConfiguredDebuggingPort(dataFolder), out,
-                                 err);
+        return RunBrowserCommand(line->words, line->json,
+                                 ConfiguredDebuggingPort(dataFolderOf(*line)), out, err);
     }
     err << kUsageText;
     return kUsage;

@@ -12,12 +12,25 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtEndian>
 
 namespace {
+
+/// Whether a program's file name is a Chromium-family browser's.
+bool IsChromiumFamilyProgram(const QString& name)
+{
+    const QString lower = name.toLower();
+    for (const char* browser : {"chromium", "chrome", "brave", "msedge", "microsoft-edge"}) {
+        if (lower.contains(QLatin1String(browser)))
+            return true;
+    }
+    return false;
+}
 
 constexpr quint64 kSimpleIndexMagic = 0xfcfb6d1ba7725c30ULL;
 constexpr int kDiscoveryDepth = 5;
@@ -189,16 +202,61 @@ QList<CacheLocation> CacheEnumerator::CachesBelow(const QString& folder)
     return found;
 }
 
-QList<CacheLocation> CacheEnumerator::DiscoverCaches()
+QList<CacheLocation> CacheEnumerator::DiscoverCaches(const QStringList& profileFolders)
 {
     QList<CacheLocation> found;
-    for (const CacheLocation& location : CachesBelow(cacheHome())) {
-        // Firefox's own folders are found through its profiles below.
-        if (location.format == CacheLocation::Format::ChromiumSimple)
+    QSet<QString> seen;
+    const auto add = [&](const CacheLocation& location) {
+        const QString canonical = QFileInfo(location.folder).canonicalFilePath();
+        if (!seen.contains(canonical)) {
+            seen.insert(canonical);
             found.append(location);
+        }
+    };
+    QStringList chromiumFolders{cacheHome()};
+    chromiumFolders << profileFolders;
+    for (const QString& folder : chromiumFolders) {
+        for (const CacheLocation& location : CachesBelow(folder)) {
+            // Firefox's own folders are found through its profiles below.
+            if (location.format == CacheLocation::Format::ChromiumSimple)
+                add(location);
+        }
     }
-    firefoxCaches(found);
+    QList<CacheLocation> firefox;
+    firefoxCaches(firefox);
+    for (const CacheLocation& location : firefox)
+        add(location);
     return found;
+}
+
+QStringList CacheEnumerator::ProfileFolders(const QString& dataFolder)
+{
+    QStringList folders{QDir(dataFolder).filePath(QStringLiteral("browser-profile")),
+                        QDir(dataFolder).filePath(QStringLiteral("browser"))};
+    const QString prefix = QStringLiteral("--user-data-dir=");
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& pid : processes) {
+        bool number = false;
+        pid.toLongLong(&number);
+        struct stat facts = {};
+        const QByteArray process = QFile::encodeName(QStringLiteral("/proc/") + pid);
+        // Only this user's browsers: another user's profile is none of ours to read.
+        if (!number || ::stat(process.constData(), &facts) != 0 || facts.st_uid != ::geteuid())
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!commandLine.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = commandLine.read(64 * 1024).split('\0');
+        const QString program = QFileInfo(QFile::decodeName(arguments.value(0))).fileName();
+        if (!IsChromiumFamilyProgram(program))
+            continue;
+        for (const QByteArray& argument : arguments) {
+            const QString text = QFile::decodeName(argument);
+            if (text.startsWith(prefix) && !folders.contains(text.mid(prefix.size())))
+                folders << text.mid(prefix.size());
+        }
+    }
+    return folders;
 }
 
 CacheEnumerator::CacheEnumerator(QList<CacheLocation> locations)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -26,9 +27,16 @@ struct CacheLocation
 class CacheEnumerator final
 {
 public:
-    /// The caches of the current user: every Chromium-family profile below $XDG_CACHE_HOME and
-    /// every Firefox profile that profiles.ini names.
-    static QList<CacheLocation> DiscoverCaches();
+    /// The caches of the current user: every Chromium-family profile below $XDG_CACHE_HOME, the
+    /// caches inside `profileFolders` (profiles that keep their cache with them, as one started
+    /// with --user-data-dir does), and every Firefox profile that profiles.ini names. A folder
+    /// found twice is listed once.
+    static QList<CacheLocation> DiscoverCaches(const QStringList& profileFolders = {});
+    /// The profile folders whose caches the program searches besides the usual places: the
+    /// browser profiles in the data folder (the one "Open a browser for Clip Vault" starts, and
+    /// "browser" for one started by hand) and the --user-data-dir of every Chromium-family
+    /// browser of this user's that runs.
+    static QStringList ProfileFolders(const QString& dataFolder);
     /// The caches at or below a folder the user names (a cache folder, a profile, a home).
     static QList<CacheLocation> CachesBelow(const QString& folder);
 

@@ -82,7 +82,11 @@ void MainCommands::detect(bool cacheMode)
                 platform::createBrowserAccess(ConfiguredDebuggingPort(m_app.dataFolder()));
             return browser ? browser->GetAddressBarText() : QString();
         },
-        [] { return CacheEnumerator::DiscoverCaches(); }, &m_app.movieServer()};
+        [this] {
+            return CacheEnumerator::DiscoverCaches(
+                CacheEnumerator::ProfileFolders(m_app.dataFolder()));
+        },
+        &m_app.movieServer()};
     QStringList movies;
     QStringList categories;
     if (!ShowDetectDialog(cacheMode, movies, categories, services, m_selection.dialogOwner()))

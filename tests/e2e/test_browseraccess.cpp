@@ -400,6 +400,24 @@ TEST_F(BrowserAccessTest, TheAddressFollowsNavigationAndALoadingPageGivesNothing
     }
 }
 
+TEST_F(BrowserAccessTest, ACoveredBrowserStillGivesTheTabTheUserLastLookedAt)
+{
+    // Clip Vault's own window over the whole screen, in front, as it starts maximized.
+    QWidget ours;
+    ours.setGeometry(0, 0, 1280, 800);
+    ours.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ours));
+    ASSERT_TRUE(waitUntil([&] {
+        ours.activateWindow();
+        return !access.DescribePointer({0, 0}).browserInFront;
+    }));
+    if (!waitUntil([&] {
+            return evaluate(QStringLiteral("document.visibilityState")).toString() == u"hidden";
+        }))
+        GTEST_SKIP() << "this browser does not call a covered tab hidden";
+    EXPECT_EQ(access.GetAddressBarText(), QString::fromStdString(server.url("/flash.html")));
+}
+
 TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
 {
     EXPECT_EQ(DebuggingPortFromCommandLine(

@@ -51,6 +51,13 @@ TEST(XdgAutostart, WritesAnEntryWithTheProgramPathAndRemovesIt)
     EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("\nExec=\"/opt/clip vault/clipvault\"\n")))
         << qPrintable(text);
+    // The icon the installed desktop entry names, which the package installs.
+    const QString installed = QString::fromUtf8(
+        readFile(QStringLiteral(CLIPVAULT_FIXTURES "/../../data/io.github.clipvault.ClipVault.desktop")));
+    const QString icon = installed.mid(installed.indexOf(QStringLiteral("\nIcon=")))
+                             .section(u'\n', 1, 1);
+    ASSERT_FALSE(icon.isEmpty());
+    EXPECT_TRUE(text.contains(u'\n' + icon + u'\n')) << qPrintable(text);
 
     ASSERT_TRUE(autostart.setEnabled(true, QStringLiteral("/usr/bin/clipvault")));
     EXPECT_TRUE(

@@ -11,6 +11,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -324,18 +325,40 @@ TEST(CacheDiscovery, FindsChromiumProfilesAndFirefoxProfilesOfTheUser)
     const QString firefox =
         cacheHome + QStringLiteral("/mozilla/firefox/abcd.default/cache2/entries");
     QDir().mkpath(firefox);
+    // Profiles that keep their cache inside: the one the program starts in its data folder, and
+    // one a running browser names with --user-data-dir (a stand-in named like the browser).
+    const QString data = QDir(home.path()).filePath(QStringLiteral("data"));
+    const QString ownProfile = data + QStringLiteral("/browser-profile/Default/Cache/Cache_Data");
+    const QString runningProfile = QDir(home.path()).filePath(QStringLiteral("running"));
+    const QString running = runningProfile + QStringLiteral("/Default/Cache/Cache_Data");
+    for (const QString& folder : {ownProfile, running}) {
+        QDir().mkpath(folder);
+        QFile::copy(kFixtures + QStringLiteral("/chromium/Default/Cache/Cache_Data/index"),
+                    folder + QStringLiteral("/index"));
+    }
+    const QString standIn = QDir(home.path()).filePath(QStringLiteral("chromium"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sh"), standIn));
+    QProcess browser;
+    browser.start(standIn, {"-c", "sleep 60; true", "--user-data-dir=" + runningProfile});
+    ASSERT_TRUE(browser.waitForStarted());
 
     const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
-    const QList<CacheLocation> found = CacheEnumerator::DiscoverCaches();
+    const QStringList profiles = CacheEnumerator::ProfileFolders(data);
+    const QList<CacheLocation> found =
+        CacheEnumerator::DiscoverCaches(profiles + QStringList{cacheHome});
     qputenv("XDG_CACHE_HOME", savedCache);
     qputenv("XDG_CONFIG_HOME", savedConfig);
+    browser.kill();
+    browser.waitForFinished();
 
-    ASSERT_EQ(found.size(), 2);
-    EXPECT_EQ(found[0].folder, QDir(chromium).absolutePath());
-    EXPECT_EQ(found[0].format, CacheLocation::Format::ChromiumSimple);
-    EXPECT_EQ(found[1].folder, QDir(firefox).absolutePath());
-    EXPECT_EQ(found[1].format, CacheLocation::Format::FirefoxCache2);
+    QStringList folders;
+    for (const CacheLocation& location : found)
+        folders << location.folder;
+    EXPECT_EQ(folders, (QStringList{QDir(chromium).absolutePath(), QDir(ownProfile).absolutePath(),
+                                    QDir(running).absolutePath(), QDir(firefox).absolutePath()}))
+        << "each once, the cache home named twice";
+    EXPECT_EQ(found.last().format, CacheLocation::Format::FirefoxCache2);
 }

@@ -137,18 +137,23 @@ QString X11BrowserAccess::visiblePage(quint16 port, QString* url)
     const std::optional<QJsonArray> pages = client.pages();
     if (!pages || pages->isEmpty())
         return {};
+    const auto take = [url](const QJsonObject& page) {
+        if (url)
+            *url = page.value(QStringLiteral("url")).toString();
+        return page.value(QStringLiteral("webSocketDebuggerUrl")).toString();
+    };
     for (const QJsonValue& value : *pages) {
         const QJsonObject page = value.toObject();
         const QString socket = page.value(QStringLiteral("webSocketDebuggerUrl")).toString();
         if (client.evaluate(socket, QStringLiteral("document.visibilityState"))
                 .value_or(QJsonValue())
-                .toString() == u"visible") {
-            if (url)
-                *url = page.value(QStringLiteral("url")).toString();
-            return socket;
-        }
+                .toString() == u"visible")
+            return take(page);
     }
-    return {};
+    // A browser covered by another window (Clip Vault's own, usually) calls every tab hidden.
+    // The browser lists its pages most recently active first: the first is the tab the user
+    // last looked at.
+    return take(pages->first().toObject());
 }
 
 QString X11BrowserAccess::GetAddressBarText()

@@ -49,7 +49,7 @@ bool XdgAutostart::setEnabled(bool on, const QString& programPath)
                                          "Name=Clip Vault\n"
                                          "Comment=Collect and play Flash movies\n"
                                          "Exec=%1\n"
-                                         "Icon=clipvault\n"
+                                         "Icon=" CLIPVAULT_APP_ID "\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(quotedExec(programPath));
