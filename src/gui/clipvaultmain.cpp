@@ -25,6 +25,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -75,9 +77,29 @@ TClipVaultMain::~TClipVaultMain()
     m_hotKey.unregisterKey();
 }
 
+void TClipVaultMain::fitTreePane()
+{
+    // Grown to show every name whole, up to a third of the window; never narrowed, since the
+    // user may have widened it.
+    QTreeView* tree = m_ui->tvwclass;
+    const int wanted = static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(0) + 2 * tree->frameWidth() +
+                       tree->verticalScrollBar()->sizeHint().width();
+    QList<int> sizes = m_ui->splitterTree->sizes();
+    const int limit = std::max(width(), 1024) / 3;
+    if (sizes.size() == 2 && sizes[0] < wanted) {
+        const int grown = std::min(wanted, limit);
+        sizes[1] -= grown - sizes[0];
+        sizes[0] = grown;
+        m_ui->splitterTree->setSizes(sizes);
+    }
+}
+
 void TClipVaultMain::setupViews()
 {
     m_ui->tvwclass->setModel(m_treeModel);
+    // A long category name is shown whole, with a scroll bar when the pane is narrower.
+    m_ui->tvwclass->header()->setStretchLastSection(false);
+    m_ui->tvwclass->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_ui->lvFlashItemsList->setModel(m_itemModel);
     const int widths[] = {150, 100, 355, 200};
     for (int column = 0; column < ItemListModel::ColumnCount; ++column)
@@ -89,6 +111,10 @@ void TClipVaultMain::setupViews()
     m_ui->lvItemInfo->setColumnWidth(0, 100);
     m_ui->lvItemInfo->setColumnWidth(1, 260);
     m_ui->splitterTree->setSizes({177, 850});
+    connect(m_treeModel, &QAbstractItemModel::modelReset, this, &TClipVaultMain::fitTreePane);
+    connect(m_treeModel, &QAbstractItemModel::rowsInserted, this, &TClipVaultMain::fitTreePane);
+    connect(m_treeModel, &QAbstractItemModel::dataChanged, this, &TClipVaultMain::fitTreePane);
+    fitTreePane();
     m_ui->splitterList->setSizes({193, 450});
     m_ui->splitterInfo->setSizes({369, 480});
     m_ui->splitterTree->setStretchFactor(1, 1);

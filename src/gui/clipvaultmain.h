@@ -109,6 +109,8 @@ protected:
 private:
     void FormCreate();
     void setupViews();
+    /// Widens the category pane so that the longest category name shows whole.
+    void fitTreePane();
     void buildMenusAndToolBar();
     void connectCommands();
     void lvFlashItemsListDblClick();

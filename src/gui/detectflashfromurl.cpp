@@ -9,6 +9,7 @@
 #include "userprompt.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QMenu>
 #include <QStyle>
 
@@ -38,6 +39,16 @@ TDetectFlashFromUrl::TDetectFlashFromUrl(DetectServices services, QWidget* paren
     list->setColumnWidth(DetectionRowModel::Address, 200);
     list->setColumnWidth(DetectionRowModel::SaveAs, 100);
     list->setColumnWidth(DetectionRowModel::Category, 80);
+    // The columns follow their text (a horizontal scroll bar shows the rest of a long address);
+    // measuring a sample of the rows keeps this quick for a hundred thousand of them.
+    list->header()->setResizeContentsPrecision(kMeasuredRows);
+    list->header()->setStretchLastSection(false);
+    m_fitColumns.setSingleShot(true);
+    m_fitColumns.setInterval(0); // once for a whole batch of rows or changes
+    connect(&m_fitColumns, &QTimer::timeout, this, &TDetectFlashFromUrl::fitColumns);
+    connect(m_rows, &QAbstractItemModel::rowsInserted, &m_fitColumns, qOverload<>(&QTimer::start));
+    connect(m_rows, &QAbstractItemModel::modelReset, &m_fitColumns, qOverload<>(&QTimer::start));
+    connect(m_rows, &QAbstractItemModel::dataChanged, &m_fitColumns, qOverload<>(&QTimer::start));
 
     const auto addEntry = [this](const char* name, const char* caption, Qt::Key key,
                                  void (TDetectFlashFromUrl::*slot)()) {
@@ -174,6 +185,14 @@ void TDetectFlashFromUrl::DetectFromWebPage()
     m_allHosts = false;
     m_previewAfterDetection = true;
     m_job.startWebPage(address, {});
+}
+
+void TDetectFlashFromUrl::fitColumns()
+{
+    QTreeView* list = m_ui->lvflashitemslist;
+    for (int column = 0; column < m_rows->columnCount(); ++column)
+        list->setColumnWidth(column, std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
+                                              list->header()->sectionSizeHint(column)));
 }
 
 void TDetectFlashFromUrl::addMovies(const QStringList& addresses)

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -70,6 +71,10 @@ private:
     void lvflashitemslistDblClick();
     void cmbcatSelect(int index);
     void addMovies(const QStringList& addresses);
+    /// Each column as wide as its widest text among the first rows and its caption.
+    void fitColumns();
+    static constexpr int kMeasuredRows = 200;
+    QTimer m_fitColumns;
     void detectionFinished(const QString& error);
     void setStatus(const QString& text);
     void setBusy(bool busy);

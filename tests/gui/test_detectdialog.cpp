@@ -125,6 +125,10 @@ TEST_F(DetectDialogTest, AWebPageAndItsFramesAreListedWithTheSitesCachedMovies)
     EXPECT_EQ(listed.mid(0, 3),
               (QStringList{url("/one.swf"), url("/two.swf"), url("/frames/three.swf")}));
     EXPECT_EQ(dialog.rows().row(2).saveAs, QStringLiteral("three.swf"));
+    auto* list = control<QTreeView>(dialog, "lvflashitemslist");
+    EXPECT_TRUE(waitUntil([&] {
+        return list->columnWidth(0) > list->fontMetrics().horizontalAdvance(url("/frames/three.swf"));
+    })) << "the address column cuts its addresses";
     EXPECT_TRUE(control<QPushButton>(dialog, "btnDetect")->isEnabled());
 
     browserAddress = QStringLiteral("about:blank");

@@ -4,14 +4,18 @@
 #include "icons.h"
 #include "itemlistmodel.h"
 #include "mainactions.h"
+#include "messageboxprompt.h"
 #include "testserver.h"
 #include "traycontroller.h"
+#include "waituntil.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QSplitter>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QSignalSpy>
@@ -329,4 +333,33 @@ TEST_F(MainWindowTest, ClosingDuringADownloadSavesTheLogsAndEndsTheTransfer)
     window.reset();
     app.reset();
     EXPECT_LT(clock.elapsed(), 30000);
+}
+
+TEST_F(MainWindowTest, LongCategoryNamesAndBoxTitlesShowWhole)
+{
+    start();
+    window->resize(1200, 800);
+    window->show();
+    const QString name = QStringLiteral("Cartoons Classics of the Late Nineties");
+    ASSERT_TRUE(app->catalogue().AddCategory(CategoryNamed(name)));
+    const int nameWidth = tree()->fontMetrics().horizontalAdvance(name);
+    EXPECT_TRUE(waitUntil([&] { return tree()->columnWidth(0) > nameWidth; }))
+        << "the name is cut in its column";
+    auto* panes = window->findChild<QSplitter*>(QStringLiteral("splitterTree"));
+    ASSERT_NE(panes, nullptr);
+    EXPECT_GT(panes->sizes().first(), nameWidth) << "the pane grew to show it";
+
+    // A box is at least as wide as its title, which the window manager would cut otherwise.
+    MessageBoxPrompt boxes;
+    const QString caption = QStringLiteral("Detect from Webpage");
+    boxes.notify(QStringLiteral("Not Found"), caption);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (auto* candidate = qobject_cast<QMessageBox*>(shown); candidate && shown->isVisible())
+                box = candidate;
+        return box != nullptr;
+    }));
+    EXPECT_GT(box->width(), box->fontMetrics().horizontalAdvance(caption) + 100);
+    box->close();
 }
