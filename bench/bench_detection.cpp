@@ -261,7 +261,7 @@ void DetectFrameTreeOffline(benchmark::State& state)
     const std::atomic<bool> never{false};
     for (auto _ : state) {
         PageDetection detection(
-            [&](const QString& url) {
+            [&](const QString& url, int) {
                 PageReply reply;
                 reply.ok = true;
                 reply.finalUrl = url;

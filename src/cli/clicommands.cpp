@@ -7,6 +7,7 @@
 #include "cachepass.h"
 #include "datafolder.h"
 #include "htmlscan.h"
+#include "pagecharset.h"
 #include "pagedetection.h"
 #include "httpget.h"
 #include "swfinfo.h"
@@ -414,14 +415,20 @@ int runScan(const CommandLine& line, QTextStream& out, QTextStream& err)
         err << kUsageText;
         return kUsage;
     }
-    const std::optional<QByteArray> page = readPage(line, err);
+    std::optional<QByteArray> page = readPage(line, err);
     if (!page)
         return kFailed;
+    // A file has no header: its encoding is its byte-order mark's, its <meta>'s, or windows-1252.
+    PageDecoder decoder(PageCharset(*page, {}));
+    if (decoder.isUtf16()) {
+        page = decoder.toUtf8(*page);
+        decoder = PageDecoder("utf-8");
+    }
     ScanResultList found;
     if (line.words[0] == u"scan-html")
-        ExtractFlashLinks(*page, line.base, found);
+        ExtractFlashLinks(*page, line.base, found, decoder);
     else
-        found = ExtractFrameLinks(*page, line.base);
+        ExtractFrameLinks(*page, line.base, found, decoder);
     for (const QString& address : found.toList())
         out << address << '\n';
     return kOk;
@@ -584,12 +591,16 @@ int runDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
         return kOk;
     }
     const std::atomic<bool> never{false};
-    PageDetection detection([&](const QString& url) { return FetchPage(url, never); }, never);
+    PageDetection detection(
+        [&](const QString& url, int deadlineMs) { return FetchPage(url, never, deadlineMs); },
+        never);
     const QString error = detection.run(address, [&](const QStringList& movies) {
         for (const QString& movie : movies)
             results.AddResultRow(movie);
     });
-    if (error.isEmpty() && !line.noCache) {
+    if (!detection.limitNotice().isEmpty())
+        err << "clipvault-cli: " << detection.limitNotice() << Qt::endl;
+    if (error.isEmpty() && detection.limitNotice().isEmpty() && !line.noCache) {
         const std::optional<QList<CacheLocation>> locations = cacheLocations(line, err);
         if (!locations)
             return kUsage;

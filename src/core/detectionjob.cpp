@@ -68,13 +68,21 @@ void DetectionJob::startWebPage(const QString& address, const QStringList& liste
         DetectionResults results;
         for (const QString& row : listed)
             results.AddResultRow(row);
-        PageDetection detection([this](const QString& url) { return FetchPage(url, m_cancelled); },
-                                m_cancelled);
+        PageDetection detection(
+            [this](const QString& url, int deadlineMs) {
+                return FetchPage(url, m_cancelled, deadlineMs);
+            },
+            m_cancelled);
         const QString error = detection.run(address, [&](const QStringList& movies) {
             for (const QString& movie : movies)
                 results.AddResultRow(movie);
             deliver(movies);
         });
+        if (const QString notice = detection.limitNotice(); !notice.isEmpty()) {
+            QMetaObject::invokeMethod(
+                this, [this, notice] { emit limitReached(notice); }, Qt::QueuedConnection);
+            return error; // the list is full: the cache adds nothing more
+        }
         if (!error.isEmpty())
             return error;
         cachePass(CacheHostOf(address), false, results);

@@ -39,6 +39,8 @@ public:
 signals:
     /// Movies found, to be listed in this order (a page level's, or the cache pass's).
     void moviesFound(const QStringList& addresses);
+    /// The pages held more than one detection lists; comes before finished.
+    void limitReached(const QString& notice);
     /// The detection ended; `error` says why when a fetch failed or it was cancelled.
     void finished(const QString& error);
 

@@ -44,9 +44,10 @@ qsizetype findIgnoringCase(QByteArrayView text, QByteArrayView marker, qsizetype
     return -1;
 }
 
-QString referenceText(QByteArrayView text, qsizetype begin, qsizetype end)
+QString referenceText(QByteArrayView text, qsizetype begin, qsizetype end,
+                      const PageDecoder& decoder)
 {
-    return QString::fromUtf8(text.sliced(begin, end - begin));
+    return decoder.decode(text.sliced(begin, end - begin));
 }
 
 /// A page address that names a movie itself: its last "s" starts "swf".
@@ -78,6 +79,11 @@ QString foldedKey(const QString& address)
 
 bool ScanResultList::offer(const QString& address)
 {
+    if ((m_maxEntries >= 0 && size() >= m_maxEntries) ||
+        (m_maxChars >= 0 && m_chars + address.size() > m_maxChars)) {
+        m_full = true;
+        return false;
+    }
     QString key = foldedKey(address);
     const qsizetype before = m_keys.size();
     m_keys.insert(key); // one look-up answers and records
@@ -86,6 +92,7 @@ bool ScanResultList::offer(const QString& address)
         return false;
     }
     m_entries.emplace_back(std::move(key), address);
+    m_chars += address.size();
     m_lastSorted = false;
     return true;
 }
@@ -103,7 +110,8 @@ QStringList ScanResultList::toList() const
     return list;
 }
 
-void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list)
+void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
+                       const PageDecoder& decoder)
 {
     if (isMoviePage(pageAddress)) {
         list.offer(pageAddress);
@@ -133,7 +141,10 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
                     }
                 }
             }
-            list.offer(resolver.resolve(referenceText(text, begin, marker + 4)));
+            list.offer(decoder.encodeQuery(
+                resolver.resolve(referenceText(text, begin, marker + 4, decoder))));
+            if (list.full())
+                return;
         }
         remaining = after;
         from = after;
@@ -143,7 +154,18 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
 ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress)
 {
     ScanResultList list;
+    ExtractFrameLinks(text, pageAddress, list);
+    return list;
+}
+
+void ExtractFrameLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
+                       const PageDecoder& decoder)
+{
     const ReferenceResolver resolver(pageAddress);
+    const auto offer = [&](qsizetype begin, qsizetype end) {
+        list.offer(decoder.encodeQuery(resolver.resolve(referenceText(text, begin, end, decoder))));
+        return !list.full();
+    };
     const qsizetype size = text.size();
     qsizetype from = 0;
     for (qsizetype frame; (frame = findIgnoringCase(text, "<iframe", from)) >= 0;) {
@@ -165,8 +187,8 @@ ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress
             qsizetype end = at;
             while (end < size && !QChar::isSpace(static_cast<uchar>(text[end])) && text[end] != '>')
                 ++end;
-            if (end > at)
-                list.offer(resolver.resolve(referenceText(text, at, end)));
+            if (end > at && !offer(at, end))
+                return;
             from = end;
             continue;
         }
@@ -180,9 +202,8 @@ ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress
         qsizetype end = static_cast<const char*>(close) - text.data();
         while (end > at && (text[end - 1] == ' ' || text[end - 1] == '\r' || text[end - 1] == '\n'))
             --end;
-        if (end > at) // an empty value names no page
-            list.offer(resolver.resolve(referenceText(text, at, end)));
+        if (end > at && !offer(at, end)) // an empty value names no page
+            return;
         from = end;
     }
-    return list;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "htmlscan.h"
 #include "pagefetch.h"
 
 #include <QByteArray>
@@ -10,33 +11,57 @@
 #include <atomic>
 #include <functional>
 
+/// What one detection may hold and take.
+struct DetectionLimits
+{
+    int maxRows = 100000;
+    qsizetype maxTextBytes = qsizetype(256) << 20;
+    int pageDeadlineMs = kPageDeadlineMs;
+    int totalDeadlineMs = 10 * 60 * 1000;
+};
+
 /// The detection of the movies of a web page and of the pages in its frames, level by level:
 /// the page is fetched and scanned, then the pages its frames show, then theirs. Each page's
 /// references resolve against its own final address (after redirects); a page is fetched once
-/// per detection; it stops after kMaxLevels levels or kMaxPages pages. Pages are fetched one
-/// after the other on the calling thread (a worker's: a fetch blocks).
+/// per detection; it stops after kMaxLevels levels or kMaxPages pages. Each page is read in the
+/// encoding it declares (else windows-1252). What one detection holds is bounded whatever the
+/// pages hold: at most `maxRows` movies of `maxTextBytes` bytes of text in all, each page within
+/// its deadline, the whole within its own. Pages are fetched one after the other on the calling
+/// thread (a worker's: a fetch blocks).
 class PageDetection final
 {
 public:
-    using Fetch = std::function<PageReply(const QString& url)>;
+    /// Fetches one page, giving up after `deadlineMs`.
+    using Fetch = std::function<PageReply(const QString& url, int deadlineMs)>;
     using Movies = std::function<void(const QStringList& addresses)>;
 
     static constexpr int kMaxLevels = 8;
     static constexpr int kMaxPages = 200;
 
-    PageDetection(Fetch fetch, const std::atomic<bool>& cancelled);
+    PageDetection(Fetch fetch, const std::atomic<bool>& cancelled, DetectionLimits limits = {});
 
     /// Runs the detection from `address`. `onMovies` hears the movies of each level once it is
     /// scanned, in the scanner's order. Returns the error of the fetch that ended it, or empty.
     QString run(const QString& address, const Movies& onMovies);
 
     int pagesFetched() const { return m_fetched; }
+    /// Why the detection listed less than the pages hold (a limit was reached), for the user;
+    /// empty when nothing was left out.
+    const QString& limitNotice() const { return m_limitNotice; }
 
 private:
+    /// The level's movies and frames from one fetched page.
+    void scanPage(const PageReply& reply, ScanResultList& movies, ScanResultList& frames) const;
+
     Fetch m_fetch;
     const std::atomic<bool>& m_cancelled;
+    DetectionLimits m_limits;
     int m_fetched = 0;
+    QString m_limitNotice;
 };
+
+/// The address with "http://" before it when it names no scheme, as it is fetched.
+QString WithDefaultScheme(const QString& address);
 
 /// Whether the address-box text names a movie itself: the three characters from its last "s"
 /// are exactly "swf".

@@ -4,6 +4,7 @@
 #include "httpgetthread.h"
 #include "proxysettings.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -14,7 +15,9 @@ struct Fetch
 {
     const std::atomic<bool>* cancelled = nullptr;
     QByteArray body;
+    bool cut = false;  ///< the body reached kMaxPageBody and its transfer was ended
     QByteArray reason; ///< the reason phrase of the last status line
+    QByteArray contentType;
 };
 
 size_t onHeader(char* data, size_t size, size_t count, void* user)
@@ -26,6 +29,9 @@ size_t onHeader(char* data, size_t size, size_t count, void* user)
         const qsizetype code = line.indexOf(' ');
         const qsizetype phrase = code < 0 ? -1 : line.indexOf(' ', code + 1);
         fetch->reason = phrase < 0 ? QByteArray() : line.mid(phrase + 1).trimmed();
+        fetch->contentType.clear();
+    } else if (line.size() > 13 && line.left(13).toLower() == "content-type:") {
+        fetch->contentType = line.mid(13).trimmed().left(256);
     }
     return size * count;
 }
@@ -34,9 +40,13 @@ size_t onBody(char* data, size_t size, size_t count, void* user)
 {
     auto* fetch = static_cast<Fetch*>(user);
     const qsizetype room = kMaxPageBody - fetch->body.size();
-    if (room > 0)
-        fetch->body.append(data, std::min<qsizetype>(room, static_cast<qsizetype>(size * count)));
-    return size * count; // the rest of a huge body is read and dropped
+    const auto length = static_cast<qsizetype>(size * count);
+    fetch->body.append(data, std::min(room, length));
+    if (length <= room)
+        return size * count;
+    // The rest is never read: a page that announces 100 GB or never ends is cut here.
+    fetch->cut = true;
+    return 0;
 }
 
 int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -46,7 +56,7 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 } // namespace
 
-PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
+PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled, int deadlineMs)
 {
     InitCurlOnce();
     PageReply reply;
@@ -87,6 +97,7 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &fetch);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max(deadlineMs, 1)));
 
     const CURLcode result = curl_easy_perform(curl);
     long status = 0;
@@ -99,20 +110,26 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled)
 
     if (cancelled) {
         reply.error = QStringLiteral("the detection was cancelled");
+    } else if (fetch.cut || result == CURLE_OK) {
+        if (status >= 400) {
+            reply.error = fetch.reason.isEmpty() ? QStringLiteral("status %1").arg(status)
+                                                 : QString::fromLatin1(fetch.reason);
+        } else {
+            reply.ok = true;
+            reply.body = std::move(fetch.body);
+            reply.contentType = fetch.contentType;
+        }
+    } else if (result == CURLE_OPERATION_TIMEDOUT) {
+        reply.error = QStringLiteral("the page did not arrive within %1 seconds")
+                          .arg((deadlineMs + 999) / 1000);
     } else if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_RESOLVE_PROXY) {
         reply.error = QStringLiteral("can't resolve hostname to IP address");
     } else if (result == CURLE_COULDNT_CONNECT) {
         reply.error = QStringLiteral("can't connect: %1 (Error #%2)")
                           .arg(QString::fromLocal8Bit(std::strerror(static_cast<int>(osError))))
                           .arg(osError);
-    } else if (result != CURLE_OK) {
-        reply.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
-    } else if (status >= 400) {
-        reply.error = fetch.reason.isEmpty() ? QStringLiteral("status %1").arg(status)
-                                             : QString::fromLatin1(fetch.reason);
     } else {
-        reply.ok = true;
-        reply.body = std::move(fetch.body);
+        reply.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
     }
     curl_slist_free_all(headers);
     return reply;

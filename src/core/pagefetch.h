@@ -11,18 +11,24 @@ struct PageReply
     bool ok = false;
     QByteArray body;  ///< cut at kMaxPageBody
     QString finalUrl; ///< the address after redirects, which the page's references resolve on
+    QByteArray contentType; ///< the Content-Type header, whose charset the page is read in
     QString error;    ///< why it failed, as the user is told
 };
 
-/// The most of a page body the detection reads.
+/// The most of a page body the detection reads: the transfer ends there.
 inline constexpr qsizetype kMaxPageBody = qsizetype(16) << 20;
+/// The longest one page may take, stalls included.
+inline constexpr int kPageDeadlineMs = 60 * 1000;
 
 /// Fetches a web page as the detection does, on the calling thread (run it on a worker): an
 /// HTTP/1.0 GET with Host, Accept and User-Agent, redirects followed, through the desktop's
 /// proxy. A status of 400 or above fails with the reply's reason phrase; a name that does not
 /// resolve fails with "can't resolve hostname to IP address", a connection that fails with
-/// "can't connect: <system text> (Error #<number>)". Setting `cancelled` ends it at once.
-PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled);
+/// "can't connect: <system text> (Error #<number>)". A body past kMaxPageBody is cut there and
+/// its transfer closed; a page that has not arrived within `deadlineMs` fails. Setting
+/// `cancelled` ends it at once.
+PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled,
+                    int deadlineMs = kPageDeadlineMs);
 
 /// The detection's request headers.
 inline constexpr char kDetectAgent[] = "Mozilla/3.0 (compatible)";

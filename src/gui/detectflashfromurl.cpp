@@ -80,6 +80,8 @@ TDetectFlashFromUrl::TDetectFlashFromUrl(DetectServices services, QWidget* paren
     connect(m_ui->cmbcat, &QComboBox::activated, this, &TDetectFlashFromUrl::cmbcatSelect);
     connect(&m_job, &DetectionJob::moviesFound, this, &TDetectFlashFromUrl::addMovies);
     connect(&m_job, &DetectionJob::finished, this, &TDetectFlashFromUrl::detectionFinished);
+    connect(&m_job, &DetectionJob::limitReached, this,
+            [this](const QString& notice) { m_limitNotice = notice; });
     FillCategoryBox();
 }
 
@@ -205,6 +207,7 @@ void TDetectFlashFromUrl::addMovies(const QStringList& addresses)
 
 void TDetectFlashFromUrl::detectionFinished(const QString& error)
 {
+    const QString notice = std::exchange(m_limitNotice, QString());
     m_ui->btnDetect->setEnabled(true);
     if (!error.isEmpty()) {
         setStatus(QStringLiteral("Failed"));
@@ -212,7 +215,9 @@ void TDetectFlashFromUrl::detectionFinished(const QString& error)
             m_services.prompt.inform(error, windowTitle());
         return;
     }
-    setStatus(QStringLiteral("Finished"));
+    // A list that was cut says so where the user reads the outcome.
+    setStatus(notice.isEmpty() ? QStringLiteral("Finished")
+                               : QStringLiteral("Finished: ") + notice);
     if (m_previewAfterDetection && m_advancedMode && m_rows->rowCount() > 0)
         PreviewRow(0);
 }

@@ -75,6 +75,7 @@ private:
     void fitColumns();
     static constexpr int kMeasuredRows = 200;
     QTimer m_fitColumns;
+    QString m_limitNotice; ///< of the detection running, until it has finished
     void detectionFinished(const QString& error);
     void setStatus(const QString& text);
     void setBusy(bool busy);

@@ -92,8 +92,10 @@ void Tvaultbar::watchTick()
         return;
     }
     // The page may have gone on without a pointer move: the browser is asked again about the
-    // place the bar came up for, and its answer decides in movieLocated.
-    m_locator.locate(m_shownPort, m_shownFor);
+    // place the bar came up for, and its answer decides in movieLocated. Not while a question
+    // about the pointer waits: the locator keeps only the latest, and that one must be answered.
+    if (!m_asked)
+        m_locator.locate(m_shownPort, m_shownFor);
 }
 
 Tvaultbar::~Tvaultbar() = default;

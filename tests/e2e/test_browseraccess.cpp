@@ -602,14 +602,19 @@ TEST_F(ShortcutBarTest, GoesWhenAnotherWindowComesInFrontThePageNavigatesOrItIsS
     XDestroyWindow(display, other);
     XSync(display, False);
 
-    // Back in the browser: the page goes elsewhere under the resting pointer.
+    // Back in the browser (the window manager may hand the focus on once more as the other
+    // window goes: it is given to the browser until the bar is up): the page goes elsewhere
+    // under the resting pointer.
+    QElapsedTimer sinceMove;
     ASSERT_TRUE(waitUntil([&] {
-        XSetInputFocus(display, access.FindBrowserFrame().window, RevertToParent, CurrentTime);
-        XSync(display, False);
-        return access.DescribePointer({0, 0}).browserInFront;
+        if (!sinceMove.isValid() || sinceMove.elapsed() > 500) {
+            XSetInputFocus(display, access.FindBrowserFrame().window, RevertToParent, CurrentTime);
+            movePointer({101, 201});
+            movePointer({100, 200});
+            sinceMove.start();
+        }
+        return bar->isVisible();
     }));
-    ASSERT_TRUE(pointAt({100, 200}));
-    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
     ASSERT_TRUE(navigate("/other.html"));
     EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); })) << "it kept the old page's movie";
 

@@ -3,6 +3,7 @@
 #include "cachepass.h"
 #include "clicommands.h"
 #include "pagedetection.h"
+#include "rawserver.h"
 #include "testserver.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,12 @@ protected:
                             [this](const httplib::Request& request, httplib::Response& response) {
                                 std::lock_guard lock(mutex);
                                 requested << QString::fromStdString(request.path);
+                                if (const auto bytes = bytePages.find(request.path);
+                                    bytes != bytePages.end()) {
+                                    response.set_content(bytes->second.first.toStdString(),
+                                                         bytes->second.second);
+                                    return;
+                                }
                                 const auto page = pages.find(QString::fromStdString(request.path));
                                 if (page == pages.end()) {
                                     response.status = 404;
@@ -59,11 +66,15 @@ protected:
     }
 
     QHash<QString, QString> pages;
+    /// Pages given as bytes, with their Content-Type.
+    std::map<std::string, std::pair<QByteArray, std::string>> bytePages;
     QStringList requested;
     std::mutex mutex;
     TestServer server;
     std::atomic<bool> cancelled{false};
-    PageDetection detection{[this](const QString& page) { return FetchPage(page, cancelled); },
+    PageDetection detection{[this](const QString& page, int deadlineMs) {
+                                return FetchPage(page, cancelled, deadlineMs);
+                            },
                             cancelled};
 };
 
@@ -188,4 +199,100 @@ TEST_F(DetectionTest, TheCommandLinePrintsTheRowsAndFailsWithTheReason)
     out.clear();
     ASSERT_EQ(run({"detect", url("/direct.swf")}, out, err), 0);
     EXPECT_EQ(out, url("/direct.swf") + "\tdirect.swf\n") << "a movie typed directly is the row";
+}
+
+TEST_F(DetectionTest, OneDetectionHoldsAtMostItsRowsAndSaysSo)
+{
+    // Two frames, each naming far more distinct movies than one detection lists.
+    const auto crowded = [](char tag) {
+        QString page;
+        for (int i = 0; i < 60000; ++i)
+            page += QStringLiteral("'%1%2.swf'").arg(QLatin1Char(tag)).arg(i);
+        return page;
+    };
+    pages["/index.html"] = "<iframe src='a.html'></iframe><iframe src='b.html'></iframe>"
+                           "<iframe src='c.html'></iframe>";
+    pages["/a.html"] = crowded('a');
+    pages["/b.html"] = crowded('b');
+    pages["/c.html"] = crowded('c');
+    QString error;
+    EXPECT_EQ(detect(url("/index.html"), &error).size(), 100000);
+    EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
+    EXPECT_TRUE(detection.limitNotice().contains(QStringLiteral("100000 movies")))
+        << qPrintable(detection.limitNotice());
+    EXPECT_FALSE(requested.contains(QStringLiteral("/c.html"))) << "nothing more is fetched";
+}
+
+TEST_F(DetectionTest, AnEndlessOrDrippingPageEndsByItsLimitAndItsDeadline)
+{
+    // Streamed for ever: read to 16 MiB, then the transfer is closed.
+    RawServer endless([](int socket, const std::string&, RawServer& self) {
+        RawServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000000000\r\n\r\n"
+                                "<embed src='first.swf'>");
+        const std::string block(64 * 1024, ' ');
+        while (self.running() && RawServer::send(socket, block)) {
+        }
+    });
+    const std::atomic<bool> never{false};
+    const PageReply whole = FetchPage(endless.url("/"), never);
+    ASSERT_TRUE(whole.ok) << qPrintable(whole.error);
+    EXPECT_EQ(whole.body.size(), kMaxPageBody);
+
+    // A byte a second: the page's deadline ends it, and so does the detection's own.
+    RawServer dripping([](int socket, const std::string&, RawServer& self) {
+        RawServer::send(socket, "HTTP/1.1 200 OK\r\n\r\n");
+        for (int i = 0; i < 60 && self.running() && RawServer::send(socket, " "); ++i)
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    });
+    const PageReply dripped = FetchPage(dripping.url("/"), never, 1500);
+    EXPECT_FALSE(dripped.ok);
+    EXPECT_EQ(dripped.error, QStringLiteral("the page did not arrive within 2 seconds"));
+
+    PageDetection hurried(
+        [&](const QString& page, int deadlineMs) { return FetchPage(page, never, deadlineMs); },
+        never, DetectionLimits{100000, qsizetype(256) << 20, 60000, 1500});
+    EXPECT_EQ(hurried.run(dripping.url("/"), [](const QStringList&) {}),
+              QStringLiteral("the page did not arrive within 2 seconds"))
+        << "the page's deadline is what is left of the detection's";
+}
+
+TEST_F(DetectionTest, AnAddressWithoutASchemeIsFetchedOnce)
+{
+    pages["/index.html"] = "<embed src='a.swf'><iframe src='index.html'></iframe>";
+    const QString address = url("/index.html").mid(7); // "127.0.0.1:port/index.html"
+    EXPECT_EQ(detect(address), QStringList{url("/a.swf")});
+    EXPECT_EQ(requested, QStringList{"/index.html"});
+}
+
+TEST_F(DetectionTest, ReferencesAreReadInThePagesEncodingAndRequestedAsABrowserWould)
+{
+    struct Case
+    {
+        const char* path;
+        QByteArray body;
+        std::string contentType;
+        QStringList movies; // relative to the server
+    };
+    const QList<Case> cases = {
+        {"/plain.html", "'a\xff.swf' 'a\xfe.swf'", "text/html",
+         {QStringLiteral("/a\u00ff.swf"), QStringLiteral("/a\u00fe.swf")}},
+        {"/latin.html", "<embed src='caf\xe9.swf'><embed src='play?m=\xe9t\xe9.swf'>",
+         "text/html; charset=ISO-8859-1",
+         {QStringLiteral("/caf\u00e9.swf"), QStringLiteral("/play?m=%E9t%E9.swf")}},
+        {"/meta.html", "<meta charset=\"shift_jis\"><embed src='\x83\x65.swf'>", "text/html",
+         {QStringLiteral("/\u30c6.swf")}},
+        {"/utf8.html", "<embed src='play?m=caf\xc3\xa9.swf'>", "text/html;charset=utf-8",
+         {QStringLiteral("/play?m=caf\u00e9.swf")}},
+        {"/bom.html", QByteArray("\xff\xfe<\0e\0m\0b\0e\0d\0 \0s\0r\0c\0=\0'\0\xe9\0.\0s\0w\0f\0'\0", 42),
+         "text/html; charset=windows-1252", {QStringLiteral("/\u00e9.swf")}},
+    };
+    for (const Case& page : cases) {
+        SCOPED_TRACE(page.path);
+        bytePages[page.path] = {page.body, page.contentType};
+        QStringList expected;
+        for (const QString& movie : page.movies)
+            expected << url("") + movie;
+        QString error;
+        EXPECT_EQ(detect(url(page.path), &error), expected) << qPrintable(error);
+    }
 }
