@@ -42,6 +42,8 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -432,6 +434,17 @@ TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
                                             QStringLiteral("--user-data-dir=") + profile.path()}),
               41234);
     EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("chromium")}), 0);
+    // A FIFO under the name, as another user's or a hostile program's profile may hold: no
+    // port, and no wait for a writer that never comes.
+    QTemporaryDir hostile;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(QDir(hostile.path()).filePath(
+                                             QStringLiteral("DevToolsActivePort")))
+                           .constData(),
+                       0600),
+              0);
+    EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("--remote-debugging-port=0"),
+                                            QStringLiteral("--user-data-dir=") + hostile.path()}),
+              0);
     EXPECT_EQ(DevToolsClient(1).pages(), std::nullopt) << "nothing answers: none, promptly";
 }
 

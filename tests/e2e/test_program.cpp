@@ -2,6 +2,7 @@
 // survives the ways a desktop ends a program.
 
 #include "datafolder.h"
+#include "rawserver.h"
 #include "testfiles.h"
 #include "waituntil.h"
 
@@ -12,7 +13,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+
+// Xlib's macros clash with the headers above; it comes last.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -145,4 +152,59 @@ TEST_F(ProgramTest, ATerminationEndsTheProgramWhileAStartUpNoticeIsOpen)
     ASSERT_TRUE(first.waitForFinished(60000)) << "the open notice held the end";
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(readFile(path("downloading.log")), logHeaderBytes("clipvault", 0));
+}
+
+TEST_F(ProgramTest, ADebuggingEndpointThatNeverEndsItsReplyLeavesMemoryFlat)
+{
+    // The configured debugging port answers every request with a body that never ends.
+    RawServer endless([](int socket, const std::string&, RawServer& self) {
+        RawServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                "Content-Length: 100000000000\r\n\r\n{\"webSocketDebuggerUrl\":\"");
+        const std::string block(256 * 1024, 'x');
+        while (self.running() && RawServer::send(socket, block)) {
+        }
+    });
+    ASSERT_TRUE(writeFile(path("clipvault.conf"),
+                          "[General]\ndebuggingPort=" + QByteArray::number(endless.port()) + "\n"));
+    first.start(QStringLiteral(CLIPVAULT_PROGRAM), {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitUntilUp());
+
+    // A browser's window in front, under the pointer.
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Window browser =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1280, 800, 0, 0, 0xffffff);
+    XClassHint hint{const_cast<char*>("chromium"), const_cast<char*>("Chromium")};
+    XSetClassHint(display, browser, &hint);
+    XMapRaised(display, browser);
+    XSync(display, False);
+
+    const auto residentBytes = [&] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(first.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return qint64(0);
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("VmRSS:");
+        return at < 0 ? 0 : text.mid(at + 6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    };
+    qint64 peak = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int step = 0; clock.elapsed() < 30000; ++step) {
+        // Over the program's own window, should it come up meanwhile.
+        XRaiseWindow(display, browser);
+        XSetInputFocus(display, browser, RevertToParent, CurrentTime);
+        XTestFakeMotionEvent(display, -1, 600 + step % 50, 400 + step % 30, CurrentTime);
+        XSync(display, False);
+        QTest::qWait(100);
+        peak = std::max(peak, residentBytes());
+    }
+    const int requests = endless.connections();
+    XDestroyWindow(display, browser);
+    XCloseDisplay(display);
+    EXPECT_GE(requests, 3) << "the program never asked the endpoint again";
+    EXPECT_LT(peak, qint64(1) << 30) << "each retry left the last reply growing";
+    RecordProperty("peakResidentMiB", static_cast<int>(peak >> 20));
+    EXPECT_EQ(first.state(), QProcess::Running);
 }

@@ -1,5 +1,9 @@
 #include "devtoolsclient.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -108,6 +112,25 @@ std::optional<QJsonValue> DevToolsClient::evaluate(const QString& webSocketUrl,
     return result;
 }
 
+QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit)
+{
+    // Opened without blocking and without following a link: the folder is another program's,
+    // and a FIFO or device under the name must not hold the caller.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    struct stat facts = {};
+    QByteArray text;
+    if (::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size <= limit) {
+        text.resize(static_cast<qsizetype>(facts.st_size));
+        const ssize_t got = ::read(fd, text.data(), static_cast<size_t>(text.size()));
+        text.resize(got > 0 ? static_cast<qsizetype>(got) : 0);
+    }
+    ::close(fd);
+    return text;
+}
+
 quint16 DebuggingPortFromCommandLine(const QStringList& arguments)
 {
     QString userDataDir;
@@ -121,10 +144,11 @@ quint16 DebuggingPortFromCommandLine(const QStringList& arguments)
         }
     }
     // With port 0 the browser picks one and writes it, with its browser path, to this file.
-    QFile active(QDir(userDataDir).filePath(QStringLiteral("DevToolsActivePort")));
-    if (userDataDir.isEmpty() || !active.open(QIODevice::ReadOnly))
+    if (userDataDir.isEmpty())
         return 0;
-    const uint port = active.readLine().trimmed().toUInt();
+    const QByteArray text =
+        ReadSmallRegularFile(QDir(userDataDir).filePath(QStringLiteral("DevToolsActivePort")));
+    const uint port = text.left(text.indexOf('\n')).trimmed().toUInt();
     return port > 0 && port < 65536 ? static_cast<quint16>(port) : 0;
 }
 

@@ -42,6 +42,10 @@ private:
     QDeadlineTimer m_query;
 };
 
+/// The contents of a regular file of at most `limit` bytes in a folder of another program's;
+/// empty for anything else (a FIFO, a device, a link, a larger file), never blocking.
+QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit = 4096);
+
 /// The browser's debugging port from its command line (--remote-debugging-port=N with N > 0) or
 /// from DevToolsActivePort in its --user-data-dir; 0 when neither gives one.
 quint16 DebuggingPortOfProcess(qint64 pid);

@@ -45,6 +45,8 @@ DevToolsSession::DevToolsSession(QObject* parent)
     });
     m_answerDeadline.setSingleShot(true);
     connect(&m_answerDeadline, &QTimer::timeout, this, &DevToolsSession::deadlinePassed);
+    m_callSweep.setInterval(kCallMs / 4);
+    connect(&m_callSweep, &QTimer::timeout, this, &DevToolsSession::checkCallDeadlines);
 }
 
 DevToolsSession::~DevToolsSession()
@@ -81,14 +83,21 @@ void DevToolsSession::open(quint16 port)
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/json/version").arg(port)));
     request.setTransferTimeout(kConnectMs);
     QNetworkReply* reply = m_network->get(request);
+    m_discovery = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { discovered(reply); });
+    // A reply that never ends must not grow without end: past the bound it is no browser's.
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received) {
+        if (received > kMaxMessageBytes && reply == m_discovery)
+            fail();
+    });
 }
 
 void DevToolsSession::discovered(QNetworkReply* reply)
 {
     reply->deleteLater();
-    if (m_state != State::Discovering || reply->url().port() != m_port)
+    if (reply != m_discovery || m_state != State::Discovering || reply->url().port() != m_port)
         return; // an answer for a browser since left
+    m_discovery.clear();
     const QString advertised = QJsonDocument::fromJson(reply->readAll())
                                    .object()
                                    .value(QStringLiteral("webSocketDebuggerUrl"))
@@ -103,6 +112,9 @@ void DevToolsSession::discovered(QNetworkReply* reply)
     m_state = State::Connecting;
     // No Origin header: the browser refuses foreign origins unless told to allow them.
     m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    m_socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+    m_socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+    m_socket->setReadBufferSize(kMaxMessageBytes);
     connect(m_socket, &QWebSocket::connected, this, &DevToolsSession::connected);
     connect(m_socket, &QWebSocket::textMessageReceived, this, &DevToolsSession::messageReceived);
     connect(m_socket, &QWebSocket::disconnected, this, [this] {
@@ -117,16 +129,29 @@ void DevToolsSession::connected()
     // The browser tells of every target it has, then of each one that comes, changes or goes.
     call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {},
          [this](const QJsonObject&) {
+             // Also called, with nothing, when the session closes before the browser answered:
+             // then it stays closed.
+             if (m_state != State::Connecting)
+                 return;
              m_connectDeadline.stop();
              m_state = State::Ready;
              startNext();
          });
 }
 
-void DevToolsSession::close()
+void DevToolsSession::close(State after)
 {
-    m_state = State::Closed;
+    // The state comes first: the calls answered below may ask again, and must find the
+    // session as it will be, not open it anew in the middle of its closing.
+    m_state = after;
     m_connectDeadline.stop();
+    m_callSweep.stop();
+    if (QNetworkReply* discovery = m_discovery.data()) {
+        m_discovery.clear();
+        discovery->disconnect(this);
+        discovery->abort();
+        discovery->deleteLater();
+    }
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -137,16 +162,26 @@ void DevToolsSession::close()
     m_visibleSession.clear();
     m_visibleMetrics = {};
     // Whoever waits on a call hears that it failed.
-    const QHash<int, Reply> calls = std::exchange(m_calls, {});
-    for (const Reply& reply : calls)
-        reply({});
+    const QHash<int, PendingCall> calls = std::exchange(m_calls, {});
+    for (const PendingCall& call : calls)
+        call.reply({});
+}
+
+void DevToolsSession::checkCallDeadlines()
+{
+    const bool overdue = std::any_of(m_calls.cbegin(), m_calls.cend(), [](const PendingCall& call) {
+        return call.sent.hasExpired(kCallMs);
+    });
+    if (overdue)
+        fail(); // a browser that leaves a call unanswered may leave every later one too
+    else if (m_calls.isEmpty())
+        m_callSweep.stop();
 }
 
 void DevToolsSession::fail()
 {
-    close();
-    m_state = State::Failed;
     m_failedAt.start();
+    close(State::Failed);
     startNext(); // a waiting point hears "no movie"
 }
 
@@ -165,7 +200,11 @@ void DevToolsSession::call(const QString& method, const QJsonObject& params,
                         {QStringLiteral("params"), params}};
     if (!sessionId.isEmpty())
         message.insert(QStringLiteral("sessionId"), sessionId);
-    m_calls.insert(id, std::move(reply));
+    PendingCall pending{std::move(reply), {}};
+    pending.sent.start();
+    m_calls.insert(id, std::move(pending));
+    if (!m_callSweep.isActive())
+        m_callSweep.start();
     m_socket->sendTextMessage(
         QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
@@ -188,16 +227,19 @@ void DevToolsSession::evaluate(const QString& sessionId, const QString& expressi
 
 void DevToolsSession::messageReceived(const QString& text)
 {
-    m_heardSinceAsked = true;
     const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
     if (!message.contains(QStringLiteral("id"))) {
+        // Events do not count as the browser being alive: one that floods them while it
+        // leaves the calls unanswered is hung all the same.
         handleEvent(message.value(QStringLiteral("method")).toString(),
                     message.value(QStringLiteral("params")).toObject());
         return;
     }
-    const Reply reply = m_calls.take(message.value(QStringLiteral("id")).toInt());
-    if (reply)
-        reply(message.value(QStringLiteral("result")).toObject());
+    const PendingCall call = m_calls.take(message.value(QStringLiteral("id")).toInt());
+    if (call.reply) {
+        m_heardSinceAsked = true;
+        call.reply(message.value(QStringLiteral("result")).toObject());
+    }
 }
 
 void DevToolsSession::handleEvent(const QString& method, const QJsonObject& params)
@@ -242,14 +284,18 @@ void DevToolsSession::startNext()
         m_state = State::Closed;
     if (m_state == State::Closed && m_port != 0)
         open(m_port);
-    if (m_state == State::Discovering || m_state == State::Connecting)
-        return; // asked once the session is ready, or answered when it fails
+    if (m_state == State::Discovering || m_state == State::Connecting) {
+        waitForSession(); // asked once the session is ready, or answered when it fails
+        return;
+    }
     // A page being attached (the browser has just told of it) is waited for: it may well be
     // the one under the pointer.
     if (m_state == State::Ready &&
         std::any_of(m_pages.cbegin(), m_pages.cend(),
-                    [](const QString& session) { return session.isEmpty(); }))
+                    [](const QString& session) { return session.isEmpty(); })) {
+        waitForSession();
         return;
+    }
     auto round = std::make_shared<Round>();
     round->screen = *std::exchange(m_pending, std::nullopt);
     m_round = round;
@@ -350,10 +396,23 @@ void DevToolsSession::answer(const std::shared_ptr<Round>& round,
     startNext();
 }
 
+void DevToolsSession::waitForSession()
+{
+    // The point waits for the session, but no longer than a question would.
+    if (!m_answerDeadline.isActive()) {
+        m_heardSinceAsked = true; // no call of this question's went unanswered
+        m_answerDeadline.start(kAnswerMs);
+    }
+}
+
 void DevToolsSession::deadlinePassed()
 {
-    if (!m_round)
+    if (!m_round) {
+        // A point that waited for the session all this time hears "no movie" now.
+        if (const std::optional<QPoint> waiting = std::exchange(m_pending, std::nullopt))
+            emit located(*waiting, std::nullopt);
         return;
+    }
     const std::shared_ptr<Round> round = m_round;
     // A browser that said nothing at all for the whole question is hung: the session is dropped
     // and opened again later.

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -21,8 +22,11 @@ class QWebSocket;
 /// the pages as they come and go. Nothing here ever waits: questions go out, answers come back
 /// as the socket delivers them. The page last found visible is asked first; when it is hidden
 /// or the point is outside it, every page is asked and the visible one under the point wins.
-/// A browser that does not answer within kAnswerMs gets "no movie"; one that stays silent is
-/// dropped and tried again after kRetryMs. A change of browser (another port) opens anew.
+/// A browser that does not answer within kAnswerMs gets "no movie"; one that stays silent, or
+/// leaves any call unanswered for kCallMs, is dropped and tried again after kRetryMs. A change
+/// of browser (another port) opens anew. Whatever the endpoint sends is bounded: its discovery
+/// reply and each socket message to kMaxMessageBytes, a reply being read is aborted when the
+/// session closes.
 class DevToolsSession final : public MovieLocator
 {
     Q_OBJECT
@@ -30,6 +34,9 @@ public:
     static constexpr int kAnswerMs = 1000;
     static constexpr int kConnectMs = 3000;
     static constexpr int kRetryMs = 2000;
+    /// The longest any call may go unanswered before the session is dropped.
+    static constexpr int kCallMs = 3000;
+    static constexpr qint64 kMaxMessageBytes = 4 << 20;
     /// At most this many pages are attached.
     static constexpr int kMaxPages = 16;
 
@@ -59,7 +66,8 @@ private:
     struct Round;
 
     void open(quint16 port);
-    void close();
+    /// Closes the socket, leaving the session in `after` (Closed or Failed).
+    void close(State after = State::Closed);
     void fail();
     void discovered(QNetworkReply* reply);
     void connected();
@@ -78,8 +86,13 @@ private:
                 const QJsonObject& metrics);
     void answer(const std::shared_ptr<Round>& round, const std::optional<MovieAtPoint>& movie);
     void deadlinePassed();
+    /// Gives a point that waits for the session to be ready the deadline of a question.
+    void waitForSession();
+    /// Drops the session when a call has waited past kCallMs.
+    void checkCallDeadlines();
 
     QNetworkAccessManager* m_network;
+    QPointer<QNetworkReply> m_discovery; ///< the /json/version reply being read
     QWebSocket* m_socket = nullptr;
     State m_state = State::Closed;
     quint16 m_port = 0;
@@ -87,7 +100,13 @@ private:
     QElapsedTimer m_failedAt;
 
     int m_nextId = 1;
-    QHash<int, Reply> m_calls;
+    struct PendingCall
+    {
+        Reply reply;
+        QElapsedTimer sent;
+    };
+    QHash<int, PendingCall> m_calls;
+    QTimer m_callSweep;
     QHash<QString, QString> m_pages; ///< target id → session id
     QString m_visibleSession;        ///< the page last found visible under the pointer
     QJsonObject m_visibleMetrics;    ///< and its metrics then
@@ -96,5 +115,5 @@ private:
     std::optional<QPoint> m_pending; ///< the latest point not yet asked about
     std::shared_ptr<Round> m_round;  ///< the question being answered
     QTimer m_answerDeadline;
-    bool m_heardSinceAsked = false; ///< the socket delivered something during the question
+    bool m_heardSinceAsked = false; ///< a call was answered during the question
 };

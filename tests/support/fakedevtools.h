@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+#include <functional>
+#include <optional>
+
+/// A stand-in for a browser's debugging endpoint on 127.0.0.1, on one port as a browser has it:
+/// "/json/version" over plain HTTP and the browser's socket. Each call on the socket is answered
+/// as `answer` says (nothing: never answered). It can also misbehave as hostile or hung
+/// endpoints do: a version reply that never ends, a flood of events.
+class FakeDevTools final : public QObject
+{
+public:
+    /// The result of a call, or none to leave it unanswered.
+    using Answer = std::function<std::optional<QJsonObject>(const QJsonObject& call)>;
+
+    explicit FakeDevTools(Answer answer, bool versionNeverEnds = false)
+        : m_answer(std::move(answer))
+        , m_versionNeverEnds(versionNeverEnds)
+        , m_sockets(QStringLiteral("fake"), QWebSocketServer::NonSecureMode)
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { route(socket); });
+        });
+        connect(&m_sockets, &QWebSocketServer::newConnection, this, [this] {
+            while (QWebSocket* socket = m_sockets.nextPendingConnection()) {
+                ++m_socketsOpened;
+                m_open = socket;
+                connect(socket, &QWebSocket::textMessageReceived, this,
+                        [this, socket](const QString& text) { called(socket, text); });
+            }
+        });
+        m_flood.setInterval(5);
+        connect(&m_flood, &QTimer::timeout, this, [this] {
+            for (int i = 0; i < 200 && m_open; ++i)
+                m_open->sendTextMessage(QStringLiteral(
+                    R"({"method":"Target.targetInfoChanged","params":{"targetInfo":{"type":"other"}}})"));
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    int versionRequests() const { return m_versionRequests; }
+    int socketsOpened() const { return m_socketsOpened; }
+    int calls() const { return m_calls; }
+    void setAnswer(Answer answer) { m_answer = std::move(answer); }
+    /// Events without end on the open socket, a few hundred every few milliseconds.
+    void flood(bool on) { on ? m_flood.start() : m_flood.stop(); }
+    /// Tells the open socket of an event, after the answer being given.
+    void sendEventSoon(const QJsonObject& event)
+    {
+        QTimer::singleShot(0, this, [this, event] {
+            if (m_open)
+                m_open->sendTextMessage(
+                    QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
+        });
+    }
+
+private:
+    void route(QTcpSocket* socket)
+    {
+        const QByteArray head = socket->peek(8192);
+        if (!head.contains("\r\n\r\n"))
+            return;
+        socket->disconnect(this);
+        if (head.toLower().contains("upgrade: websocket")) {
+            m_sockets.handleConnection(socket);
+            return;
+        }
+        socket->readAll();
+        ++m_versionRequests;
+        if (m_versionNeverEnds) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                          "Content-Length: 100000000000\r\n\r\n{\"webSocketDebuggerUrl\":\"");
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket] {
+                if (socket->bytesToWrite() < (1 << 20))
+                    socket->write(QByteArray(256 * 1024, 'x'));
+            });
+            drip->start(1);
+            return;
+        }
+        const QByteArray body = QByteArrayLiteral(R"({"webSocketDebuggerUrl":"ws://127.0.0.1:)") +
+                                QByteArray::number(port()) + "/devtools/browser/fake\"}";
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    void called(QWebSocket* socket, const QString& text)
+    {
+        ++m_calls;
+        const QJsonObject call = QJsonDocument::fromJson(text.toUtf8()).object();
+        const std::optional<QJsonObject> result = m_answer(call);
+        if (!result)
+            return;
+        const QJsonObject reply{{QStringLiteral("id"), call.value(QStringLiteral("id"))},
+                                {QStringLiteral("result"), *result}};
+        socket->sendTextMessage(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+    }
+
+    Answer m_answer;
+    bool m_versionNeverEnds;
+    QTcpServer m_server;
+    QWebSocketServer m_sockets;
+    QWebSocket* m_open = nullptr;
+    QTimer m_flood;
+    int m_versionRequests = 0;
+    int m_socketsOpened = 0;
+    int m_calls = 0;
+};
