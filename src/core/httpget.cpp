@@ -45,6 +45,8 @@ void THTTPGet::StartTransfer()
     settings.flashMovieOnly = FlashMovieOnly;
     settings.useCache = UseCache;
     settings.stallTimeout = StallTimeout;
+    settings.maxSize = MaxSize;
+    settings.timeLimit = TimeLimit;
 
     m_errorString.clear();
     m_runningFileName = FileName;

@@ -45,6 +45,8 @@ public:
     QString Referer;
     bool WaitThread = false; ///< StartTransfer returns only when the transfer has ended
     int StallTimeout = 60;   ///< seconds without a byte
+    qint64 MaxSize = -1;     ///< a body larger than this many bytes fails; -1: no limit
+    int TimeLimit = 0;       ///< seconds the whole transfer may take; 0: no limit
     QString CaCertificates;  ///< extra trusted certificates (PEM file); empty: the system's
 
     static QString DefaultAgent();

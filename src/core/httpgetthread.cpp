@@ -211,6 +211,11 @@ bool THTTPGetThread::receive(Transfer& transfer, const char* data, std::size_t s
     if (!transfer.responseChecked && !transfer.checkResponse())
         return false;
     transfer.sinceByte.restart();
+    if (m_settings.maxSize >= 0 &&
+        transfer.written + static_cast<qint64>(size) > m_settings.maxSize) {
+        transfer.error = QStringLiteral("the file is larger than %1 MiB").arg(m_settings.maxSize >> 20);
+        return false;
+    }
     if (!transfer.checkHead(data, size) || !transfer.append(data, size))
         return false;
     if (transfer.sinceProgress.elapsed() >= kProgressIntervalMs) {
@@ -288,6 +293,8 @@ bool THTTPGetThread::perform(Transfer& transfer)
     SetTransferBasics(curl, url.constData(), errorBuffer,
                       static_cast<long>(m_settings.stallTimeout));
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kBufferSize);
+    if (m_settings.timeLimit > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(m_settings.timeLimit));
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     if (!agent.isEmpty())
         curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
@@ -345,6 +352,9 @@ bool THTTPGetThread::perform(Transfer& transfer)
             transfer.error =
                 QStringLiteral("the server sent less than a byte a second for %1 seconds")
                     .arg(m_settings.stallTimeout);
+        else if (result == CURLE_OPERATION_TIMEDOUT && m_settings.timeLimit > 0)
+            transfer.error =
+                QStringLiteral("the transfer took longer than %1 seconds").arg(m_settings.timeLimit);
         else
             transfer.error =
                 QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));

@@ -43,6 +43,8 @@ struct TransferSettings
     bool flashMovieOnly = false;
     bool useCache = false;
     int stallTimeout = 60;
+    qint64 maxSize = -1;
+    int timeLimit = 0;
 };
 
 /// The worker thread of one transfer (libcurl). Progress is handed to the owning thread

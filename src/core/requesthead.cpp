@@ -35,5 +35,15 @@ RequestHead ParseRequestHead(QByteArrayView bytes, qsizetype limit)
     head.status = RequestHead::Complete;
     head.method = words[0];
     head.target = words[1];
+    // The header lines between the request line and the empty line.
+    const QList<QByteArray> lines = bytes.first(end).toByteArray().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray& header = lines[i];
+        const qsizetype colon = header.indexOf(':');
+        if (colon > 0 && header.first(colon).trimmed().toLower() == "host") {
+            head.host = header.mid(colon + 1).trimmed();
+            break;
+        }
+    }
     return head;
 }

@@ -16,6 +16,7 @@ struct RequestHead
     Status status = Incomplete;
     QByteArray method;
     QByteArray target;
+    QByteArray host;    ///< the Host header's value, trimmed; empty when there is none
     qsizetype size = 0; ///< bytes of the head, its empty line included
 };
 

@@ -1,11 +1,15 @@
 #include "singleinstance.h"
 
 #include "datafolder.h"
+#include "privatefolder.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -18,6 +22,9 @@ const QByteArray kShowRequest = QByteArrayLiteral("show\n");
 const QByteArray kPlayRequest = QByteArrayLiteral("play\n");
 /// A request is a line and a path: more is no request of ours.
 constexpr qsizetype kMaxRequest = 64 * 1024;
+/// A request arrives whole within this time of its connection, or is dropped.
+constexpr int kRequestTimeoutMs = 5000;
+constexpr int kMaxPending = 64;
 
 } // namespace
 
@@ -31,10 +38,27 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::serverName() const
 {
-    const QByteArray hash =
-        QCryptographicHash::hash(m_dataFolder.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return QStringLiteral("clipvault-%1-%2")
-        .arg(qEnvironmentVariable("USER"), QString::fromLatin1(hash));
+    // In a folder only this user can create names in: a name in /tmp could be taken first by
+    // anyone, who would then receive every later start. One socket per data folder, whatever
+    // the display.
+    const QString folder = PrivateRuntimeFolder(m_dataFolder);
+    if (folder.isEmpty())
+        return {};
+    return QDir(folder).filePath(QStringLiteral("clipvault.") + SessionTag({}, m_dataFolder));
+}
+
+bool SingleInstance::isOwnPeer(const QLocalSocket& socket)
+{
+    ucred peer = {};
+    socklen_t length = sizeof peer;
+    return getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                      &length) == 0 &&
+           peer.uid == geteuid();
+}
+
+bool SingleInstance::isListening() const
+{
+    return m_server && m_server->isListening();
 }
 
 bool SingleInstance::acquire(const std::optional<QString>& movie)
@@ -53,19 +77,42 @@ bool SingleInstance::acquire(const std::optional<QString>& movie)
             return false;
         }
     }
-    QLocalServer::removeServer(serverName());
+    listen();
+    return true;
+}
+
+void SingleInstance::listen()
+{
+    const QString name = serverName();
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    m_server->setMaxPendingConnections(kMaxPending);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
-    m_server->listen(serverName());
-    return true;
+    if (!name.isEmpty()) {
+        QLocalServer::removeServer(name);
+        if (m_server->listen(name))
+            return;
+    }
+    // The program runs on; a later start just cannot hand it anything.
+    const QString why = name.isEmpty() ? QStringLiteral("no folder only this user may write in")
+                                       : name + QStringLiteral(": ") + m_server->errorString();
+    std::fprintf(stderr,
+                 "clipvault: cannot listen for later starts (%s); a second start will not find "
+                 "this one\n",
+                 qPrintable(why));
 }
 
 bool SingleInstance::askRunningProgram(const QByteArray& request)
 {
+    const QString name = serverName();
+    if (name.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.connectToServer(serverName());
+    socket.connectToServer(name);
     if (!socket.waitForConnected(kWaitMs))
+        return false;
+    // Only ever to this user's own program: a movie's path is nobody else's business.
+    if (!isOwnPeer(socket))
         return false;
     socket.write(request);
     socket.waitForBytesWritten(kWaitMs);
@@ -76,6 +123,13 @@ bool SingleInstance::askRunningProgram(const QByteArray& request)
 void SingleInstance::acceptConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        if (!isOwnPeer(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // A sender that never finishes its message is not waited for.
+        QTimer::singleShot(kRequestTimeoutMs, socket, [socket] { socket->abort(); });
         // The request is whole once its sender has gone.
         auto request = std::make_shared<QByteArray>();
         connect(socket, &QLocalSocket::readyRead, this, [socket, request] {

@@ -6,11 +6,13 @@
 #include <optional>
 
 class QLocalServer;
+class QLocalSocket;
 class DataFolderLock;
 
 /// One running program per data folder. The first start holds the data folder's lock and
-/// listens on a local socket; a later start tells it to come to the front, or to play a movie,
-/// and ends. A start while the command-line tool changes the catalogue waits for the change to
+/// listens on a local socket in a folder only its user can create names in; a later start of
+/// the same user tells it to come to the front, or to play a movie, and ends. Each end checks
+/// that the other runs as the same user. A start while the command-line tool changes the catalogue waits for the change to
 /// be saved.
 class SingleInstance final : public QObject
 {
@@ -25,6 +27,9 @@ public:
     /// one is given), or a change by the command-line tool did not end.
     bool acquire(const std::optional<QString>& movie = std::nullopt);
 
+    /// Whether later starts can reach this program.
+    bool isListening() const;
+
 signals:
     /// A later start asked this program to show its window.
     void activationRequested();
@@ -32,7 +37,11 @@ signals:
     void playRequested(const QString& movie);
 
 private:
+    /// The socket's path; empty when there is no folder only this user can create names in.
     QString serverName() const;
+    void listen();
+    /// Whether the other end of a connection runs as this user.
+    static bool isOwnPeer(const QLocalSocket& socket);
     /// False when no program listens for the folder.
     bool askRunningProgram(const QByteArray& request);
     void acceptConnection();

@@ -8,18 +8,22 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
 #include <sys/socket.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 kMaxRequest = 16 * 1024;
 constexpr qint64 kChunk = 256 * 1024;
-/// Connections served at once; more wait in the system's queue until one ends.
-constexpr int kMaxConnections = 32;
+/// Connections open at once; past this the oldest that has not sent its request yet makes room,
+/// so that idle connections of anyone on the machine never keep the player waiting.
+constexpr int kMaxConnections = 256;
 constexpr int kListenBacklog = 256;
 /// A request must arrive whole this soon after its connection.
 constexpr int kRequestTimeoutMs = 5000;
@@ -105,6 +109,13 @@ QString MovieServer::pageUrl() const
     return QStringLiteral("http://127.0.0.1:%1/%2/player.html").arg(port()).arg(m_token);
 }
 
+bool MovieServer::isOwnHost(const QByteArray& host) const
+{
+    const QByteArray port = ':' + QByteArray::number(this->port());
+    const QByteArray lower = host.toLower();
+    return lower == "127.0.0.1" + port || lower == "localhost" + port;
+}
+
 bool MovieServer::isAllowedPeer(const QHostAddress& peer)
 {
     return peer.isLoopback();
@@ -131,9 +142,28 @@ QString MovieServer::addMovie(const QString& source)
     return QStringLiteral("http://127.0.0.1:%1/%2/movie/%3/%4").arg(port()).arg(m_token, id, name);
 }
 
+bool MovieServer::dropOldestSilentConnection()
+{
+    while (!m_silent.isEmpty()) {
+        const QPointer<QTcpSocket> oldest = m_silent.takeFirst();
+        if (oldest && !oldest->property("answered").toBool()) {
+            oldest->abort();
+            delete oldest.data();
+            return true;
+        }
+    }
+    return false;
+}
+
 void MovieServer::acceptConnections()
 {
-    while (m_connections < kMaxConnections) {
+    // Connections that asked, or went, need no place in the list.
+    if (m_silent.size() > 2 * kMaxConnections)
+        m_silent.removeIf([](const QPointer<QTcpSocket>& socket) {
+            return !socket || socket->property("answered").toBool();
+        });
+    while (m_server->hasPendingConnections() &&
+           (m_connections < kMaxConnections || dropOldestSilentConnection())) {
         QTcpSocket* socket = m_server->nextPendingConnection();
         if (!socket)
             return;
@@ -143,6 +173,7 @@ void MovieServer::acceptConnections()
             continue;
         }
         ++m_connections;
+        m_silent.append(socket);
         connect(socket, &QObject::destroyed, this, [this] {
             --m_connections;
             m_server->resumeAccepting();
@@ -166,8 +197,14 @@ void MovieServer::acceptConnections()
         if (socket->bytesAvailable() > 0)
             handle(socket);
     }
-    // Full: the rest wait in the listen queue instead of using up the program's files.
-    m_server->pauseAccepting();
+    // Full of connections that asked already: the rest wait in the listen queue instead of
+    // using up the program's files. While some have not asked, a new one takes their place.
+    const bool anySilent =
+        std::any_of(m_silent.cbegin(), m_silent.cend(), [](const QPointer<QTcpSocket>& socket) {
+            return socket && !socket->property("answered").toBool();
+        });
+    if (m_connections >= kMaxConnections && !anySilent)
+        m_server->pauseAccepting();
 }
 
 void MovieServer::refuse(QTcpSocket* socket, int status, const QByteArray& reason)
@@ -199,6 +236,10 @@ void MovieServer::handle(QTcpSocket* socket)
         return refuse(socket, 400, "Bad Request");
     if (request.method != "GET" && request.method != "HEAD")
         return refuse(socket, 405, "Method Not Allowed");
+    // A page elsewhere may reach this port under a name of its own (DNS rebinding): only
+    // requests that name the server as it is are answered.
+    if (!isOwnHost(request.host))
+        return refuse(socket, 421, "Misdirected Request");
     const bool headOnly = request.method == "HEAD";
     const QString path = QUrl::fromPercentEncoding(request.target.split('?').first());
 
@@ -242,13 +283,21 @@ void MovieServer::serveMovie(QTcpSocket* socket, const QString& id, bool headOnl
 
 void MovieServer::fetch(const QString& id)
 {
-    if (!m_fetched)
-        m_fetched = std::make_unique<QTemporaryDir>();
+    if (!m_fetched) {
+        // In the user's cache folder, not in a /tmp that may be memory; gone with the server.
+        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        QDir().mkpath(cache);
+        m_fetched = std::make_unique<QTemporaryDir>(
+            QDir(cache).filePath(QStringLiteral("preview-XXXXXX")));
+    }
     Movie& movie = m_movies[id];
     movie.fetching = true;
     auto* get = new THTTPGet(this);
     get->BinaryData = false;
     get->UseCache = true;
+    // A preview's address may stream for ever: it is bounded in size and time.
+    get->MaxSize = m_previewBytes;
+    get->TimeLimit = m_previewSeconds;
     get->URL = movie.source;
     get->FileName = QDir(m_fetched->path()).filePath(id + QStringLiteral(".swf"));
     connect(get, &THTTPGet::OnDoneFile, this,

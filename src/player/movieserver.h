@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -17,8 +18,9 @@ class THTTPGet;
 /// The player's own web server on 127.0.0.1 and a free port, for one run of the program. It serves
 /// the player page and Ruffle's files, and the movies the program hands it, all below a path
 /// holding a token that is new every run. It refuses everything else, never lists a folder, and
-/// answers only its own machine. Connections are few at a time, a request must arrive whole
-/// within seconds, and a request larger than its limit is refused. A remote movie is fetched by the
+/// answers only its own machine, and only requests that name it as their Host. Connections are
+/// bounded in number, the oldest silent one making room for a new one; a request must arrive
+/// whole within seconds, and a request larger than its limit is refused. A remote movie is fetched by the
 /// program itself, so that the browser engine's cross-origin rules do not keep it from the player.
 class MovieServer final : public QObject
 {
@@ -36,6 +38,15 @@ public:
     /// Makes a movie available: a local file path or an http(s) URL. Returns the address the
     /// player loads it from, or empty for a name that is no movie.
     QString addMovie(const QString& source);
+
+    /// A remote movie fetched for a preview is at most this large and takes at most this long.
+    static constexpr qint64 kMaxPreviewBytes = qint64(256) << 20;
+    static constexpr int kPreviewSeconds = 120;
+    void setPreviewLimits(qint64 bytes, int seconds)
+    {
+        m_previewBytes = bytes;
+        m_previewSeconds = seconds;
+    }
 
     /// Connections open now.
     int connectionCount() const { return m_connections; }
@@ -55,6 +66,11 @@ private:
     };
 
     void acceptConnections();
+    /// Closes the oldest connection that has not sent its request; false when there is none.
+    bool dropOldestSilentConnection();
+    /// Whether a request's Host names this server: its loopback address (or "localhost") and
+    /// its port.
+    bool isOwnHost(const QByteArray& host) const;
     void handle(QTcpSocket* socket);
     void serveFile(QTcpSocket* socket, const QString& path, const QByteArray& type, bool headOnly);
     void serveMovie(QTcpSocket* socket, const QString& id, bool headOnly);
@@ -65,8 +81,11 @@ private:
     QString m_token;
     QTcpServer* m_server;
     int m_connections = 0;          ///< open connections
+    QList<QPointer<QTcpSocket>> m_silent; ///< connections in the order taken, until they ask
     QHash<QString, Movie> m_movies; ///< by id
     QHash<QString, QString> m_ids;  ///< id by source
     std::unique_ptr<QTemporaryDir> m_fetched;
     int m_nextId = 1;
+    qint64 m_previewBytes = kMaxPreviewBytes;
+    int m_previewSeconds = kPreviewSeconds;
 };

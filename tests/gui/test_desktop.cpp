@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QLocalSocket>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -39,6 +41,38 @@ TEST(SingleInstance, ASecondStartOnTheSameFolderRaisesTheFirst)
     QTemporaryDir otherFolder;
     SingleInstance elsewhere(otherFolder.path());
     EXPECT_TRUE(elsewhere.acquire()) << "another data folder is another catalogue";
+}
+
+TEST(SingleInstance, ItsSocketIsPrivateDropsSilentSendersAndAMissingPlaceDoesNotStopTheProgram)
+{
+    QTemporaryDir folder;
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    {
+        SingleInstance first(folder.path());
+        ASSERT_TRUE(first.acquire());
+        ASSERT_TRUE(first.isListening());
+        // Where nobody else can make a name first: the data folder's private "run" folder.
+        const QStringList sockets =
+            QDir(QDir(folder.path()).filePath(QStringLiteral("run")))
+                .entryList({QStringLiteral("clipvault.*")}, QDir::System);
+        EXPECT_EQ(sockets.size(), 1) << "the socket is not in the private folder";
+
+        // A connection that never finishes its message is dropped, and the next start is heard.
+        QLocalSocket silent;
+        silent.connectToServer(QDir(folder.path()).filePath(QStringLiteral("run/")) +
+                               sockets.value(0));
+        ASSERT_TRUE(silent.waitForConnected(5000));
+        EXPECT_TRUE(waitUntil([&] { return silent.state() == QLocalSocket::UnconnectedState; }))
+            << "a silent sender is held for ever";
+    }
+    // No private folder for the socket (a link where it would be): the program runs on.
+    QTemporaryDir other;
+    ASSERT_TRUE(QFile::link(QStringLiteral("/tmp"), QDir(other.path()).filePath(QStringLiteral("run"))));
+    SingleInstance lonely(other.path());
+    EXPECT_TRUE(lonely.acquire());
+    EXPECT_FALSE(lonely.isListening());
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 TEST(XdgAutostart, WritesAnEntryWithTheProgramPathAndRemovesIt)
