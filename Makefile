@@ -13,7 +13,7 @@ run: deps
 	cmake --build $(BUILD) -j $(JOBS) --target clipvault clipvault-cli
 	$(BUILD)/bin/clipvault
 
-build: deps
+build: deps-test
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 

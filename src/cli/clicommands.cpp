@@ -322,8 +322,8 @@ int runCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
     DataFolderLock lock(dataFolder);
     if (changes && (!QDir().mkpath(dataFolder) || !lock.acquire(kBusyWaitMs))) {
         if (const QString problem = unwritableFolderProblem(dataFolder); !problem.isEmpty())
-            err << "clipvault-cli: the data folder " << dataFolder << " cannot be written: "
-                << problem << Qt::endl;
+            err << "clipvault-cli: the data folder " << dataFolder
+                << " cannot be written: " << problem << Qt::endl;
         else if (lock.holder() == DataFolderLock::Holder::Program)
             err << "clipvault-cli: Clip Vault is running on " << dataFolder
                 << "; close it first, or it will overwrite the change" << Qt::endl;

@@ -52,9 +52,9 @@ struct ChosenValues
 /// Values grouped by record position when each record of the log (`digestAt`) is the one the
 /// values name and the companion was written for a log of `recordCount` records; else nothing.
 template <typename DigestAt>
-std::optional<QHash<int, QList<WholeValue>>>
-matchingValues(const CompanionContents& companion, qint64 recordCount, qint64 readable,
-               DigestAt&& digestAt)
+std::optional<QHash<int, QList<WholeValue>>> matchingValues(const CompanionContents& companion,
+                                                            qint64 recordCount, qint64 readable,
+                                                            DigestAt&& digestAt)
 {
     if (!companion.readable || companion.recordCount != recordCount)
         return std::nullopt;
@@ -110,8 +110,7 @@ QString freeUnreadableCopyPath(const QString& path)
 /// Renames `from` over `to` in one step, as the system does it.
 bool replaceFile(const QString& from, const QString& to)
 {
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) ==
-           0;
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 } // namespace
@@ -157,9 +156,9 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
     const qint64 readable = (available - kHeaderSize) / static_cast<qint64>(sizeof(Stored));
     const qint64 count = result.announced < 0 ? 0 : std::min(result.announced, readable);
     const auto recordBytes = [&](qint64 i) {
-        return QByteArrayView(
-            reinterpret_cast<const char*>(data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored))),
-            sizeof(Stored));
+        return QByteArrayView(reinterpret_cast<const char*>(
+                                  data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored))),
+                              sizeof(Stored));
     };
     const ChosenValues wholeValues =
         chooseCompanion(log.path, result.announced, count,
@@ -175,7 +174,8 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
             values != wholeValues.byRecord.cend()) {
             RestoreCheckedValues(record, *values);
         } else if (!wholeValues.byDigest.isEmpty()) {
-            if (const auto byDigest = wholeValues.byDigest.constFind(StoredRecordDigest(recordBytes(i)));
+            if (const auto byDigest =
+                    wholeValues.byDigest.constFind(StoredRecordDigest(recordBytes(i)));
                 byDigest != wholeValues.byDigest.cend())
                 RestoreCheckedValues(record, *byDigest);
         }

@@ -49,7 +49,7 @@ private:
     struct Log
     {
         QString path;
-        bool keepOriginal = false; ///< the file on disk was not read whole: copy it aside first
+        bool keepOriginal = false;  ///< the file on disk was not read whole: copy it aside first
         bool keepCompanion = false; ///< likewise its companion, damaged or for another log
         LogLoadResult result;
     };

@@ -213,7 +213,8 @@ bool THTTPGetThread::receive(Transfer& transfer, const char* data, std::size_t s
     transfer.sinceByte.restart();
     if (m_settings.maxSize >= 0 &&
         transfer.written + static_cast<qint64>(size) > m_settings.maxSize) {
-        transfer.error = QStringLiteral("the file is larger than %1 MiB").arg(m_settings.maxSize >> 20);
+        transfer.error =
+            QStringLiteral("the file is larger than %1 MiB").arg(m_settings.maxSize >> 20);
         return false;
     }
     if (!transfer.checkHead(data, size) || !transfer.append(data, size))
@@ -353,8 +354,8 @@ bool THTTPGetThread::perform(Transfer& transfer)
                 QStringLiteral("the server sent less than a byte a second for %1 seconds")
                     .arg(m_settings.stallTimeout);
         else if (result == CURLE_OPERATION_TIMEDOUT && m_settings.timeLimit > 0)
-            transfer.error =
-                QStringLiteral("the transfer took longer than %1 seconds").arg(m_settings.timeLimit);
+            transfer.error = QStringLiteral("the transfer took longer than %1 seconds")
+                                 .arg(m_settings.timeLimit);
         else
             transfer.error =
                 QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));

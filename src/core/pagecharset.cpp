@@ -100,7 +100,8 @@ QByteArray metaCharset(QByteArrayView body)
     const QByteArray head = lowered(body.first(std::min<qsizetype>(body.size(), 1024)));
     for (qsizetype at = head.indexOf("<meta"); at >= 0; at = head.indexOf("<meta", at + 5)) {
         const qsizetype end = head.indexOf('>', at);
-        const QByteArrayView tag = QByteArrayView(head).sliced(at, (end < 0 ? head.size() : end) - at);
+        const QByteArrayView tag =
+            QByteArrayView(head).sliced(at, (end < 0 ? head.size() : end) - at);
         QByteArray found = charsetParameter(tag);
         if (found.isEmpty())
             continue;

@@ -10,7 +10,8 @@
 #include <cstring>
 #include <utility>
 
-PageDetection::PageDetection(Fetch fetch, const std::atomic<bool>& cancelled, DetectionLimits limits)
+PageDetection::PageDetection(Fetch fetch, const std::atomic<bool>& cancelled,
+                             DetectionLimits limits)
     : m_fetch(std::move(fetch))
     , m_cancelled(cancelled)
     , m_limits(limits)

@@ -9,10 +9,10 @@
 struct PageReply
 {
     bool ok = false;
-    QByteArray body;  ///< cut at kMaxPageBody
-    QString finalUrl; ///< the address after redirects, which the page's references resolve on
+    QByteArray body;        ///< cut at kMaxPageBody
+    QString finalUrl;       ///< the address after redirects, which the page's references resolve on
     QByteArray contentType; ///< the Content-Type header, whose charset the page is read in
-    QString error;    ///< why it failed, as the user is told
+    QString error;          ///< why it failed, as the user is told
 };
 
 /// The most of a page body the detection reads: the transfer ends there.

@@ -82,8 +82,8 @@ void TClipVaultMain::fitTreePane()
     // Grown to show every name whole, up to a third of the window; never narrowed, since the
     // user may have widened it.
     QTreeView* tree = m_ui->tvwclass;
-    const int wanted = static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(0) + 2 * tree->frameWidth() +
-                       tree->verticalScrollBar()->sizeHint().width();
+    const int wanted = static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(0) +
+                       2 * tree->frameWidth() + tree->verticalScrollBar()->sizeHint().width();
     QList<int> sizes = m_ui->splitterTree->sizes();
     const int limit = std::max(width(), 1024) / 3;
     if (sizes.size() == 2 && sizes[0] < wanted) {

@@ -193,8 +193,9 @@ void TDetectFlashFromUrl::fitColumns()
 {
     QTreeView* list = m_ui->lvflashitemslist;
     for (int column = 0; column < m_rows->columnCount(); ++column)
-        list->setColumnWidth(column, std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
-                                              list->header()->sectionSizeHint(column)));
+        list->setColumnWidth(
+            column, std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
+                             list->header()->sectionSizeHint(column)));
 }
 
 void TDetectFlashFromUrl::addMovies(const QStringList& addresses)

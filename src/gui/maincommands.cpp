@@ -75,18 +75,18 @@ void MainCommands::DetectFlashfromCacheExecute()
 
 void MainCommands::detect(bool cacheMode)
 {
-    const DetectServices services{
-        m_catalogue, m_prompt,
-        [this] {
-            const std::unique_ptr<BrowserAccess> browser =
-                platform::createBrowserAccess(ConfiguredDebuggingPort(m_app.dataFolder()));
-            return browser ? browser->GetAddressBarText() : QString();
-        },
-        [this] {
-            return CacheEnumerator::DiscoverCaches(
-                CacheEnumerator::ProfileFolders(m_app.dataFolder()));
-        },
-        &m_app.movieServer()};
+    const DetectServices services{m_catalogue, m_prompt,
+                                  [this] {
+                                      const std::unique_ptr<BrowserAccess> browser =
+                                          platform::createBrowserAccess(
+                                              ConfiguredDebuggingPort(m_app.dataFolder()));
+                                      return browser ? browser->GetAddressBarText() : QString();
+                                  },
+                                  [this] {
+                                      return CacheEnumerator::DiscoverCaches(
+                                          CacheEnumerator::ProfileFolders(m_app.dataFolder()));
+                                  },
+                                  &m_app.movieServer()};
     QStringList movies;
     QStringList categories;
     if (!ShowDetectDialog(cacheMode, movies, categories, services, m_selection.dialogOwner()))

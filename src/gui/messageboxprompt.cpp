@@ -60,8 +60,8 @@ void MessageBoxPrompt::giveFocusBack(quint32 window) const
 bool MessageBoxPrompt::ask(const QString& text, const QString& caption)
 {
     const quint32 hadFocus = foreignFocus();
-    const auto answer = runBox(makeBox(QMessageBox::Question, caption, text,
-                                       QMessageBox::Yes | QMessageBox::No, m_owner));
+    const auto answer = runBox(
+        makeBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner));
     giveFocusBack(hadFocus);
     return answer == QMessageBox::Yes;
 }

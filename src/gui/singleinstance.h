@@ -12,8 +12,8 @@ class DataFolderLock;
 /// One running program per data folder. The first start holds the data folder's lock and
 /// listens on a local socket in a folder only its user can create names in; a later start of
 /// the same user tells it to come to the front, or to play a movie, and ends. Each end checks
-/// that the other runs as the same user. A start while the command-line tool changes the catalogue waits for the change to
-/// be saved.
+/// that the other runs as the same user. A start while the command-line tool changes the catalogue
+/// waits for the change to be saved.
 class SingleInstance final : public QObject
 {
     Q_OBJECT

@@ -15,8 +15,7 @@ extern "C" {
 /// Starts watching the pointer for the X window `window`, writing each point into the block file
 /// at `blockPath` (made by the program, which must be this user's alone). Clears the block's
 /// flag. Nonzero on success. Installing again replaces the earlier watch.
-__attribute__((visibility("default"))) int InstallHook(unsigned long window,
-                                                       const char* blockPath);
+__attribute__((visibility("default"))) int InstallHook(unsigned long window, const char* blockPath);
 
 /// Stops watching; harmless when nothing is installed. No notification follows its return.
 __attribute__((visibility("default"))) void RemoveHook(void);

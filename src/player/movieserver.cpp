@@ -287,8 +287,8 @@ void MovieServer::fetch(const QString& id)
         // In the user's cache folder, not in a /tmp that may be memory; gone with the server.
         const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
         QDir().mkpath(cache);
-        m_fetched = std::make_unique<QTemporaryDir>(
-            QDir(cache).filePath(QStringLiteral("preview-XXXXXX")));
+        m_fetched =
+            std::make_unique<QTemporaryDir>(QDir(cache).filePath(QStringLiteral("preview-XXXXXX")));
     }
     Movie& movie = m_movies[id];
     movie.fetching = true;

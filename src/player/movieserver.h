@@ -20,8 +20,9 @@ class THTTPGet;
 /// holding a token that is new every run. It refuses everything else, never lists a folder, and
 /// answers only its own machine, and only requests that name it as their Host. Connections are
 /// bounded in number, the oldest silent one making room for a new one; a request must arrive
-/// whole within seconds, and a request larger than its limit is refused. A remote movie is fetched by the
-/// program itself, so that the browser engine's cross-origin rules do not keep it from the player.
+/// whole within seconds, and a request larger than its limit is refused. A remote movie is fetched
+/// by the program itself, so that the browser engine's cross-origin rules do not keep it from the
+/// player.
 class MovieServer final : public QObject
 {
     Q_OBJECT
@@ -80,10 +81,10 @@ private:
     QString m_playerFiles;
     QString m_token;
     QTcpServer* m_server;
-    int m_connections = 0;          ///< open connections
+    int m_connections = 0;                ///< open connections
     QList<QPointer<QTcpSocket>> m_silent; ///< connections in the order taken, until they ask
-    QHash<QString, Movie> m_movies; ///< by id
-    QHash<QString, QString> m_ids;  ///< id by source
+    QHash<QString, Movie> m_movies;       ///< by id
+    QHash<QString, QString> m_ids;        ///< id by source
     std::unique_ptr<QTemporaryDir> m_fetched;
     int m_nextId = 1;
     qint64 m_previewBytes = kMaxPreviewBytes;

@@ -437,8 +437,8 @@ TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
     // A FIFO under the name, as another user's or a hostile program's profile may hold: no
     // port, and no wait for a writer that never comes.
     QTemporaryDir hostile;
-    ASSERT_EQ(::mkfifo(QFile::encodeName(QDir(hostile.path()).filePath(
-                                             QStringLiteral("DevToolsActivePort")))
+    ASSERT_EQ(::mkfifo(QFile::encodeName(
+                           QDir(hostile.path()).filePath(QStringLiteral("DevToolsActivePort")))
                            .constData(),
                        0600),
               0);
@@ -654,8 +654,9 @@ TEST_F(ShortcutBarTest, AMessageBoxGivesTheKeyboardBackToTheBrowser)
         return box && !access.DescribePointer({0, 0}).browserInFront;
     })) << "the box never took the keyboard";
     box->close();
-    EXPECT_TRUE(waitUntil([&] { return access.DescribePointer({0, 0}).browserInFront; }))
-        << "the browser needs a click before the next movie";
+    EXPECT_TRUE(waitUntil([&] {
+        return access.DescribePointer({0, 0}).browserInFront;
+    })) << "the browser needs a click before the next movie";
 }
 
 TEST_F(ShortcutBarTest, PausesAMovieThatRufflePlaysInThePage)

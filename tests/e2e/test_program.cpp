@@ -157,13 +157,9 @@ TEST_F(ProgramTest, ATerminationEndsTheProgramWhileAStartUpNoticeIsOpen)
 TEST_F(ProgramTest, ADebuggingEndpointThatNeverEndsItsReplyLeavesMemoryFlat)
 {
     // The configured debugging port answers every request with a body that never ends.
-    RawServer endless([](int socket, const std::string&, RawServer& self) {
-        RawServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                                "Content-Length: 100000000000\r\n\r\n{\"webSocketDebuggerUrl\":\"");
-        const std::string block(256 * 1024, 'x');
-        while (self.running() && RawServer::send(socket, block)) {
-        }
-    });
+    RawServer endless(RawServer::endless("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                         "Content-Length: 100000000000\r\n\r\n"
+                                         "{\"webSocketDebuggerUrl\":\""));
     ASSERT_TRUE(writeFile(path("clipvault.conf"),
                           "[General]\ndebuggingPort=" + QByteArray::number(endless.port()) + "\n"));
     first.start(QStringLiteral(CLIPVAULT_PROGRAM), {});

@@ -53,9 +53,8 @@ TEST(SingleInstance, ItsSocketIsPrivateDropsSilentSendersAndAMissingPlaceDoesNot
         ASSERT_TRUE(first.acquire());
         ASSERT_TRUE(first.isListening());
         // Where nobody else can make a name first: the data folder's private "run" folder.
-        const QStringList sockets =
-            QDir(QDir(folder.path()).filePath(QStringLiteral("run")))
-                .entryList({QStringLiteral("clipvault.*")}, QDir::System);
+        const QStringList sockets = QDir(QDir(folder.path()).filePath(QStringLiteral("run")))
+                                        .entryList({QStringLiteral("clipvault.*")}, QDir::System);
         EXPECT_EQ(sockets.size(), 1) << "the socket is not in the private folder";
 
         // A connection that never finishes its message is dropped, and the next start is heard.
@@ -68,7 +67,8 @@ TEST(SingleInstance, ItsSocketIsPrivateDropsSilentSendersAndAMissingPlaceDoesNot
     }
     // No private folder for the socket (a link where it would be): the program runs on.
     QTemporaryDir other;
-    ASSERT_TRUE(QFile::link(QStringLiteral("/tmp"), QDir(other.path()).filePath(QStringLiteral("run"))));
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("/tmp"), QDir(other.path()).filePath(QStringLiteral("run"))));
     SingleInstance lonely(other.path());
     EXPECT_TRUE(lonely.acquire());
     EXPECT_FALSE(lonely.isListening());
@@ -86,10 +86,10 @@ TEST(XdgAutostart, WritesAnEntryWithTheProgramPathAndRemovesIt)
     EXPECT_TRUE(text.contains(QStringLiteral("\nExec=\"/opt/clip vault/clipvault\"\n")))
         << qPrintable(text);
     // The icon the installed desktop entry names, which the package installs.
-    const QString installed = QString::fromUtf8(
-        readFile(QStringLiteral(CLIPVAULT_FIXTURES "/../../data/io.github.clipvault.ClipVault.desktop")));
-    const QString icon = installed.mid(installed.indexOf(QStringLiteral("\nIcon=")))
-                             .section(u'\n', 1, 1);
+    const QString installed = QString::fromUtf8(readFile(
+        QStringLiteral(CLIPVAULT_FIXTURES "/../../data/io.github.clipvault.ClipVault.desktop")));
+    const QString icon =
+        installed.mid(installed.indexOf(QStringLiteral("\nIcon="))).section(u'\n', 1, 1);
     ASSERT_FALSE(icon.isEmpty());
     EXPECT_TRUE(text.contains(u'\n' + icon + u'\n')) << qPrintable(text);
 

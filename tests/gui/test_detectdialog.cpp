@@ -127,7 +127,8 @@ TEST_F(DetectDialogTest, AWebPageAndItsFramesAreListedWithTheSitesCachedMovies)
     EXPECT_EQ(dialog.rows().row(2).saveAs, QStringLiteral("three.swf"));
     auto* list = control<QTreeView>(dialog, "lvflashitemslist");
     EXPECT_TRUE(waitUntil([&] {
-        return list->columnWidth(0) > list->fontMetrics().horizontalAdvance(url("/frames/three.swf"));
+        return list->columnWidth(0) >
+               list->fontMetrics().horizontalAdvance(url("/frames/three.swf"));
     })) << "the address column cuts its addresses";
     EXPECT_TRUE(control<QPushButton>(dialog, "btnDetect")->isEnabled());
 

@@ -356,7 +356,8 @@ TEST_F(MainWindowTest, LongCategoryNamesAndBoxTitlesShowWhole)
     QMessageBox* box = nullptr;
     ASSERT_TRUE(waitUntil([&] {
         for (QWidget* shown : QApplication::topLevelWidgets())
-            if (auto* candidate = qobject_cast<QMessageBox*>(shown); candidate && shown->isVisible())
+            if (auto* candidate = qobject_cast<QMessageBox*>(shown);
+                candidate && shown->isVisible())
                 box = candidate;
         return box != nullptr;
     }));

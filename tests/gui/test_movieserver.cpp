@@ -145,8 +145,8 @@ TEST(MovieServer, IdleConnectionsAreCappedAndNeverKeepThePlayerWaiting)
     QByteArray answer;
     QObject::connect(&player, &QTcpSocket::readyRead, [&] { answer += player.readAll(); });
     player.connectToHost(QHostAddress::LocalHost, server.port());
-    player.write("GET " + page + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                 QByteArray::number(server.port()) + "\r\n\r\n");
+    player.write("GET " + page +
+                 " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n\r\n");
     int most = 0;
     // The idle ones would hold it for as long as their own deadline: tens of seconds.
     EXPECT_TRUE(waitUntil(
@@ -202,13 +202,8 @@ TEST(MovieServer, AFileOfThePlayerFolderThatLinksElsewhereIsRefused)
 
 TEST(MovieServer, ARemoteMovieThatNeverEndsIsFetchedIntoTheCacheFolderWithinItsBounds)
 {
-    RawServer endless([](int socket, const std::string&, RawServer& self) {
-        RawServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash"
-                                "\r\n\r\nFWS");
-        const std::string block(64 * 1024, 'x');
-        while (self.running() && RawServer::send(socket, block)) {
-        }
-    });
+    RawServer endless(RawServer::endless(
+        "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\nFWS"));
     const QDir cache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
     const auto previews = [&] {
         return cache.entryList({QStringLiteral("preview-*")}, QDir::Dirs);

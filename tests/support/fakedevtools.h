@@ -105,7 +105,8 @@ private:
             return;
         const QJsonObject reply{{QStringLiteral("id"), call.value(QStringLiteral("id"))},
                                 {QStringLiteral("result"), *result}};
-        socket->sendTextMessage(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+        socket->sendTextMessage(
+            QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
     }
 
     Answer m_answer;

@@ -57,6 +57,17 @@ public:
     bool running() const { return m_running; }
     int connections() const { return m_accepted; }
 
+    /// A handler that sends `head` and then a body that never ends, until the peer goes.
+    static Handler endless(std::string head, char filler = 'x')
+    {
+        return [head = std::move(head), filler](int socket, const std::string&, RawServer& self) {
+            send(socket, head);
+            const std::string block(64 * 1024, filler);
+            while (self.running() && send(socket, block)) {
+            }
+        };
+    }
+
     /// Writes all of `bytes`; false once the peer has gone.
     static bool send(int socket, const std::string& bytes)
     {

@@ -137,8 +137,8 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
     EXPECT_EQ(run({"catalogue", "list", "--bogus"}).code, 2);
     EXPECT_EQ(run({"catalogue", "list", "--data-dir"}).code, 2);
     EXPECT_EQ(run({"--version", "catalogue"}).code, 2) << "the version stands alone";
-    for (const QStringList& help : {QStringList{"--help"}, {"catalogue", "add", "--help"},
-                                    {"download", "-h"}}) {
+    for (const QStringList& help :
+         {QStringList{"--help"}, {"catalogue", "add", "--help"}, {"download", "-h"}}) {
         const CliRun usage = run(help);
         EXPECT_EQ(usage.code, 0) << qPrintable(help.join(u' '));
         EXPECT_TRUE(usage.out.startsWith(QStringLiteral("usage: clipvault-cli")));
@@ -283,7 +283,8 @@ TEST_F(CliTest, DownloadAppliesTheProgramsRuleUnlessAnyBodyIsAsked)
 
     const CliRun refused = run({"download", page, target});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_TRUE(refused.err.contains(QStringLiteral("not a Flash movie"))) << qPrintable(refused.err);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("not a Flash movie")))
+        << qPrintable(refused.err);
     EXPECT_FALSE(QFile::exists(target));
 
     EXPECT_EQ(run({"download", page, target, "--any"}).out, QStringLiteral("17\n"));

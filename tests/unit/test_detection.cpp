@@ -28,27 +28,25 @@ class DetectionTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        server.server().Get(".*",
-                            [this](const httplib::Request& request, httplib::Response& response) {
-                                std::lock_guard lock(mutex);
-                                requested << QString::fromStdString(request.path);
-                                if (const auto bytes = bytePages.find(request.path);
-                                    bytes != bytePages.end()) {
-                                    response.set_content(bytes->second.first.toStdString(),
-                                                         bytes->second.second);
-                                    return;
-                                }
-                                const auto page = pages.find(QString::fromStdString(request.path));
-                                if (page == pages.end()) {
-                                    response.status = 404;
-                                    response.set_content("<html>gone</html>", "text/html");
-                                    return;
-                                }
-                                if (page->startsWith(u'>'))
-                                    response.set_redirect(page->mid(1).toStdString());
-                                else
-                                    response.set_content(page->toStdString(), "text/html");
-                            });
+        server.server().Get(
+            ".*", [this](const httplib::Request& request, httplib::Response& response) {
+                std::lock_guard lock(mutex);
+                requested << QString::fromStdString(request.path);
+                if (const auto bytes = bytePages.find(request.path); bytes != bytePages.end()) {
+                    response.set_content(bytes->second.first.toStdString(), bytes->second.second);
+                    return;
+                }
+                const auto page = pages.find(QString::fromStdString(request.path));
+                if (page == pages.end()) {
+                    response.status = 404;
+                    response.set_content("<html>gone</html>", "text/html");
+                    return;
+                }
+                if (page->startsWith(u'>'))
+                    response.set_redirect(page->mid(1).toStdString());
+                else
+                    response.set_content(page->toStdString(), "text/html");
+            });
         server.start();
     }
 
@@ -226,13 +224,8 @@ TEST_F(DetectionTest, OneDetectionHoldsAtMostItsRowsAndSaysSo)
 TEST_F(DetectionTest, AnEndlessOrDrippingPageEndsByItsLimitAndItsDeadline)
 {
     // Streamed for ever: read to 16 MiB, then the transfer is closed.
-    RawServer endless([](int socket, const std::string&, RawServer& self) {
-        RawServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000000000\r\n\r\n"
-                                "<embed src='first.swf'>");
-        const std::string block(64 * 1024, ' ');
-        while (self.running() && RawServer::send(socket, block)) {
-        }
-    });
+    RawServer endless(RawServer::endless(
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000000000\r\n\r\n<embed src='first.swf'>", ' '));
     const std::atomic<bool> never{false};
     const PageReply whole = FetchPage(endless.url("/"), never);
     ASSERT_TRUE(whole.ok) << qPrintable(whole.error);
@@ -274,17 +267,26 @@ TEST_F(DetectionTest, ReferencesAreReadInThePagesEncodingAndRequestedAsABrowserW
         QStringList movies; // relative to the server
     };
     const QList<Case> cases = {
-        {"/plain.html", "'a\xff.swf' 'a\xfe.swf'", "text/html",
+        {"/plain.html",
+         "'a\xff.swf' 'a\xfe.swf'",
+         "text/html",
          {QStringLiteral("/a\u00ff.swf"), QStringLiteral("/a\u00fe.swf")}},
-        {"/latin.html", "<embed src='caf\xe9.swf'><embed src='play?m=\xe9t\xe9.swf'>",
+        {"/latin.html",
+         "<embed src='caf\xe9.swf'><embed src='play?m=\xe9t\xe9.swf'>",
          "text/html; charset=ISO-8859-1",
          {QStringLiteral("/caf\u00e9.swf"), QStringLiteral("/play?m=%E9t%E9.swf")}},
-        {"/meta.html", "<meta charset=\"shift_jis\"><embed src='\x83\x65.swf'>", "text/html",
+        {"/meta.html",
+         "<meta charset=\"shift_jis\"><embed src='\x83\x65.swf'>",
+         "text/html",
          {QStringLiteral("/\u30c6.swf")}},
-        {"/utf8.html", "<embed src='play?m=caf\xc3\xa9.swf'>", "text/html;charset=utf-8",
+        {"/utf8.html",
+         "<embed src='play?m=caf\xc3\xa9.swf'>",
+         "text/html;charset=utf-8",
          {QStringLiteral("/play?m=caf\u00e9.swf")}},
-        {"/bom.html", QByteArray("\xff\xfe<\0e\0m\0b\0e\0d\0 \0s\0r\0c\0=\0'\0\xe9\0.\0s\0w\0f\0'\0", 42),
-         "text/html; charset=windows-1252", {QStringLiteral("/\u00e9.swf")}},
+        {"/bom.html",
+         QByteArray("\xff\xfe<\0e\0m\0b\0e\0d\0 \0s\0r\0c\0=\0'\0\xe9\0.\0s\0w\0f\0'\0", 42),
+         "text/html; charset=windows-1252",
+         {QStringLiteral("/\u00e9.swf")}},
     };
     for (const Case& page : cases) {
         SCOPED_TRACE(page.path);

@@ -368,7 +368,8 @@ TEST_F(HttpGetTest, TwoDifferentSizesFailAndAnUnaskedCompressionIsDecoded)
                                     std::string(100, 'x'));
     });
     EXPECT_FALSE(fetchUrl(impossible.url("/cut.swf")));
-    EXPECT_EQ(get.errorString(), QStringLiteral("the server announced a size that cannot be right"));
+    EXPECT_EQ(get.errorString(),
+              QStringLiteral("the server announced a size that cannot be right"));
     EXPECT_TRUE(noFilesBut({}));
 
     const QByteArray packed = gzip(movie);

@@ -114,7 +114,7 @@ TEST(PrivateFolderTest, OnlyAFolderNobodyElseCanCreateNamesInHoldsTheSessionFile
     const auto mode = [](const QString& path) {
         struct stat facts = {};
         return ::lstat(QFile::encodeName(path).constData(), &facts) == 0 ? facts.st_mode & 0777
-                                                                       : 01000u;
+                                                                         : 01000u;
     };
     const auto runtimeWith = [&](const char* name, mode_t folderMode, uid_t owner) {
         const QString path = QDir(root.path()).filePath(QLatin1String(name));

@@ -396,9 +396,11 @@ TEST_F(StoreTest, ASaveStoppedAtAnyStepKeepsEveryLongValueOfTheLogOnDisk)
         QStringList urls;
     };
     const QList<Moment> moments = {
-        {"the new companion written, the log not (a kill, a full disk)", logBefore,
-         companionAfter, before},
-        {"the log written, the new companion not renamed yet", logAfter, companionAfter,
+        {"the new companion written, the log not (a kill, a full disk)", logBefore, companionAfter,
+         before},
+        {"the log written, the new companion not renamed yet",
+         logAfter,
+         companionAfter,
          {longUrl('2'), longUrl('3'), longUrl('4')}},
     };
     for (const Moment& moment : moments) {
