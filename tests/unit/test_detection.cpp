@@ -213,11 +213,16 @@ TEST_F(DetectionTest, OneDetectionHoldsAtMostItsRowsAndSaysSo)
     pages["/a.html"] = crowded('a');
     pages["/b.html"] = crowded('b');
     pages["/c.html"] = crowded('c');
-    QString error;
-    EXPECT_EQ(detect(url("/index.html"), &error).size(), 100000);
-    EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
-    EXPECT_TRUE(detection.limitNotice().contains(QStringLiteral("100000 movies")))
-        << qPrintable(detection.limitNotice());
+    // Through the command line, which says so on its error stream.
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    EXPECT_EQ(RunCli({"detect", url("/index.html"), "--no-cache"}, outStream, errStream), 0);
+    outStream.flush();
+    errStream.flush();
+    EXPECT_EQ(out.count(u'\n'), 100000);
+    EXPECT_TRUE(err.contains(QStringLiteral("stopped at 100000 movies"))) << qPrintable(err);
     EXPECT_FALSE(requested.contains(QStringLiteral("/c.html"))) << "nothing more is fetched";
 }
 
