@@ -231,22 +231,31 @@ void MainCommands::PlayStandAloneExecute()
         return;
     // Without a movie player of the desktop's, the desktop would hand the file to whatever
     // takes any file (a browser that offers to save it): ours plays it.
-    if (hasOtherMoviePlayer())
-        m_desktop.open(file);
-    else
-        ShowFlashPreview(file, m_app.movieServer(), m_dialogs, m_selection.dialogOwner());
+    findOtherMoviePlayer(0, [this, file](bool found) {
+        if (found)
+            m_desktop.open(file);
+        else
+            ShowFlashPreview(file, m_app.movieServer(), m_dialogs, m_selection.dialogOwner());
+    });
 }
 
-bool MainCommands::hasOtherMoviePlayer() const
+void MainCommands::findOtherMoviePlayer(int typeIndex, std::function<void(bool found)> done)
 {
-    const QString ours = QStringLiteral(CLIPVAULT_APP_ID ".desktop");
-    for (const char* type :
-         {"application/x-shockwave-flash", "application/vnd.adobe.flash.movie"}) {
-        const QString program = m_desktop.defaultApplication(QLatin1String(type));
-        if (!program.isEmpty() && program != ours)
-            return true;
+    static const char* const kMovieTypes[] = {"application/x-shockwave-flash",
+                                              "application/vnd.adobe.flash.movie"};
+    if (typeIndex >= int(std::size(kMovieTypes))) {
+        done(false);
+        return;
     }
-    return false;
+    m_desktop.defaultApplication(QLatin1String(kMovieTypes[typeIndex]), this,
+                                 [this, typeIndex, done = std::move(done)](const QString& program) {
+                                     const QString ours =
+                                         QStringLiteral(CLIPVAULT_APP_ID ".desktop");
+                                     if (!program.isEmpty() && program != ours)
+                                         done(true);
+                                     else
+                                         findOtherMoviePlayer(typeIndex + 1, done);
+                                 });
 }
 
 void MainCommands::SimpleFlashPlayer1Click()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+
+#include <functional>
 #include <QStringList>
 
 class Catalogue;
@@ -63,7 +65,9 @@ private:
     /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".
     void deleteRows(const QStringList& urls);
     /// Whether the desktop opens movies with a program other than this one.
-    bool hasOtherMoviePlayer() const;
+    /// Asks the desktop, one movie type after the other and without waiting, for a player of
+    /// its own other than ours; `done` hears whether there is one.
+    void findOtherMoviePlayer(int typeIndex, std::function<void(bool found)> done);
 
     ItemSelection& m_selection;
     ClipVaultApp& m_app;

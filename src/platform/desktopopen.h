@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QObject;
+
 /// Opens folders and files with the desktop's default program for them, and starts programs
 /// apart from this one.
 class DesktopOpen
@@ -13,7 +17,10 @@ public:
     virtual bool open(const QString& path) = 0;
     /// Starts a program that outlives this one; false when it could not be started.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
-    /// The desktop entry of the program the desktop opens files of a MIME type with (for
-    /// example "vlc.desktop"); empty when none is set.
-    virtual QString defaultApplication(const QString& mimeType) = 0;
+    /// Asks for the desktop entry of the program the desktop opens files of a MIME type with
+    /// (for example "vlc.desktop"). `answer` hears it later, or empty when none is set or the
+    /// desktop does not tell within seconds; it is not called once `context` is gone. Nothing
+    /// waits for the answer.
+    virtual void defaultApplication(const QString& mimeType, QObject* context,
+                                    std::function<void(const QString& entry)> answer) = 0;
 };

@@ -1,5 +1,6 @@
 #include "singleinstance.h"
 #include "x11/xdgautostart.h"
+#include "x11/xdgdesktopopen.h"
 
 #include "memolines.h"
 #include "testfiles.h"
@@ -8,11 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
+#include <utility>
 
 TEST(SingleInstance, ASecondStartOnTheSameFolderRaisesTheFirst)
 {
@@ -110,4 +115,31 @@ TEST(MemoLines, FillsTheControlLineByLine)
     EXPECT_EQ(memo.toPlainText(), QStringLiteral("one\ntwo\n\nthree"));
     LoadMemoLines(&memo, "");
     EXPECT_TRUE(memo.toPlainText().isEmpty());
+}
+
+TEST(XdgDesktopOpen, TheDefaultPlayerIsAskedForWithoutWaitingAndAHungDesktopHasNone)
+{
+    // Stand-ins for xdg-mime on the path: one answers, one never does.
+    QTemporaryDir bin;
+    const QString script = QDir(bin.path()).filePath(QStringLiteral("xdg-mime"));
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + savedPath);
+    XdgDesktopOpen desktop;
+    QObject context;
+    for (const auto& [body, expected] :
+         {std::pair<QByteArray, QString>{"echo vlc.desktop", QStringLiteral("vlc.desktop")},
+          {"exec sleep 30", QString()}}) {
+        ASSERT_TRUE(writeFile(script, "#!/bin/sh\n" + body + "\n"));
+        QFile(script).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        std::optional<QString> answer;
+        QElapsedTimer clock;
+        clock.start();
+        desktop.defaultApplication(QStringLiteral("application/x-shockwave-flash"), &context,
+                                   [&](const QString& entry) { answer = entry; });
+        EXPECT_LT(clock.elapsed(), 1000) << "the window thread waited for the desktop";
+        EXPECT_FALSE(answer.has_value());
+        EXPECT_TRUE(waitUntil([&] { return answer.has_value(); }));
+        EXPECT_EQ(answer.value_or(QStringLiteral("none")), expected);
+    }
+    qputenv("PATH", savedPath);
 }

@@ -22,9 +22,10 @@ public:
         started.emplace_back(program, arguments);
         return startSucceeds;
     }
-    QString defaultApplication(const QString& mimeType) override
+    void defaultApplication(const QString& mimeType, QObject*,
+                            std::function<void(const QString&)> answer) override
     {
-        return defaults.value(mimeType);
+        answer(defaults.value(mimeType));
     }
     QStringList opened;
     QHash<QString, QString> defaults; ///< MIME type → desktop entry

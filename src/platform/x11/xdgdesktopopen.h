@@ -8,5 +8,9 @@ class XdgDesktopOpen final : public DesktopOpen
 public:
     bool open(const QString& path) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
-    QString defaultApplication(const QString& mimeType) override;
+    void defaultApplication(const QString& mimeType, QObject* context,
+                            std::function<void(const QString& entry)> answer) override;
+
+private:
+    static constexpr int kAnswerMs = 3000;
 };
