@@ -1,6 +1,9 @@
 #include "browsercommands.h"
 
 #include "browseraccess.h"
+#include "commandline.h"
+#include "commands.h"
+#include "datafolder.h"
 #include "platformfactory.h"
 
 #include <QJsonDocument>
@@ -57,4 +60,10 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
             << r.left() << ' ' << r.top() << ' ' << r.width() << ' ' << r.height() << '\n';
     }
     return 0;
+}
+
+int cli::RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    return RunBrowserCommand(line.words, line.json, ConfiguredDebuggingPort(DataFolderOf(line)),
+                             out, err);
 }

@@ -1,4 +1,6 @@
 #include "browsercommands.h"
+#include "commandline.h"
+#include "commands.h"
 
 #include <QTextStream>
 
@@ -8,4 +10,9 @@ int RunBrowserCommand(const QStringList&, bool, quint16, QTextStream&, QTextStre
     err << "clipvault-cli: this build has no browser access (built without the desktop layer)"
         << Qt::endl;
     return 1;
+}
+
+int cli::RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    return RunBrowserCommand(line.words, line.json, 0, out, err);
 }

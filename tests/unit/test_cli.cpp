@@ -143,6 +143,9 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
         EXPECT_EQ(usage.code, 0) << qPrintable(help.join(u' '));
         EXPECT_TRUE(usage.out.startsWith(QStringLiteral("usage: clipvault-cli")));
         EXPECT_TRUE(usage.err.isEmpty());
+        // A command's help tells of that command alone.
+        EXPECT_EQ(usage.out.contains(QStringLiteral("swf-info FILE")), help.size() == 1)
+            << qPrintable(usage.out);
     }
     const CliRun version = run({"--version"});
     EXPECT_EQ(version.code, 0);

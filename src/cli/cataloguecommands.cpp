@@ -1,0 +1,243 @@
+#include "commandline.h"
+#include "commands.h"
+
+#include "catalogue.h"
+#include "cataloguestore.h"
+#include "datafolder.h"
+#include "userprompt.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryFile>
+#include <QTextStream>
+
+namespace cli {
+
+namespace {
+
+/// How long a change waits for another change of the same folder to end.
+constexpr int kBusyWaitMs = 3000;
+
+/// Never asks anyone: a duplicate URL is replaced only when the command line says so, and
+/// notices go to the error stream.
+class CliPrompt final : public UserPrompt
+{
+public:
+    explicit CliPrompt(QTextStream& err)
+        : m_err(err)
+    {
+    }
+    void setAnswer(bool yes) { m_answer = yes; }
+    bool ask(const QString&, const QString&) override { return m_answer; }
+    void inform(const QString& text, const QString&) override
+    {
+        m_err << "clipvault-cli: " << text << Qt::endl;
+    }
+
+private:
+    QTextStream& m_err;
+    bool m_answer = false;
+};
+
+/// The catalogue of a data folder, loaded as the program loads it.
+class LoadedCatalogue
+{
+public:
+    LoadedCatalogue(const QString& dataFolder, QTextStream& err)
+        : m_prompt(err)
+        , m_options(quietOptions())
+        , m_catalogue(m_prompt, m_options)
+        , m_store(dataFolder)
+    {
+        m_store.LoadItems(m_catalogue);
+        m_store.LoadCategories(m_catalogue);
+        if (const QString notice = m_store.unreadableNotice(); !notice.isEmpty())
+            err << "clipvault-cli: " << notice << Qt::endl;
+    }
+    Catalogue& catalogue() { return m_catalogue; }
+    CatalogueStore& store() { return m_store; }
+    CliPrompt& prompt() { return m_prompt; }
+
+private:
+    static OptionsRecord quietOptions()
+    {
+        OptionsRecord options = DefaultOptions();
+        options.NotifyTaskAdded = 0;
+        return options;
+    }
+    CliPrompt m_prompt;
+    OptionsRecord m_options;
+    Catalogue m_catalogue;
+    CatalogueStore m_store;
+};
+
+/// A field in the line format: a tab, line break or backslash in it is written as \t, \n, \r
+/// or \\, so that one record stays one line of tab-separated fields.
+template <std::size_t N>
+QString LineField(const TextField<N>& field)
+{
+    QString text = FieldText(field);
+    text.replace(u'\\', QStringLiteral("\\\\"));
+    text.replace(u'\t', QStringLiteral("\\t"));
+    text.replace(u'\n', QStringLiteral("\\n"));
+    text.replace(u'\r', QStringLiteral("\\r"));
+    return text;
+}
+
+QJsonObject itemJson(const ItemRecord& item)
+{
+    return {{QStringLiteral("state"), QString(QChar::fromLatin1(item.State))},
+            {QStringLiteral("url"), FieldText(item.Url)},
+            {QStringLiteral("category"), FieldText(item.Category)},
+            {QStringLiteral("folder"), FieldText(item.Folder)},
+            {QStringLiteral("fileName"), FieldText(item.FileName)},
+            {QStringLiteral("comment"), FieldText(item.Comment)},
+            {QStringLiteral("startNow"), item.StartNow}};
+}
+
+int listItems(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out)
+{
+    const auto& items = loaded.catalogue().items();
+    if (line.json) {
+        QJsonArray array;
+        for (const ItemRecord& item : items)
+            array.append(itemJson(item));
+        out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+        return kOk;
+    }
+    for (const ItemRecord& item : items) {
+        out << QChar::fromLatin1(item.State) << '\t' << LineField(item.Category) << '\t'
+            << LineField(item.Folder) << '\t' << LineField(item.FileName) << '\t'
+            << LineField(item.Url) << '\n';
+    }
+    return kOk;
+}
+
+int listCategories(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out)
+{
+    const auto& categories = loaded.catalogue().categories();
+    if (line.json) {
+        QJsonArray array;
+        for (const CategoryRecord& category : categories) {
+            array.append(QJsonObject{{QStringLiteral("name"), FieldText(category.Name)},
+                                     {QStringLiteral("folder"), FieldText(category.Folder)},
+                                     {QStringLiteral("tag"), category.Tag}});
+        }
+        out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+        return kOk;
+    }
+    for (const CategoryRecord& category : categories)
+        out << LineField(category.Name) << '\t' << LineField(category.Folder) << '\n';
+    return kOk;
+}
+
+int saveItems(LoadedCatalogue& loaded, QTextStream& err)
+{
+    QString error;
+    if (!loaded.store().SaveItems(loaded.catalogue(), &error)) {
+        err << "clipvault-cli: " << error << Qt::endl;
+        return kFailed;
+    }
+    return kOk;
+}
+
+int addItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
+{
+    const QString& url = line.words[2];
+    Catalogue& catalogue = loaded.catalogue();
+    if (url.trimmed().isEmpty()) {
+        err << "clipvault-cli: the URL is empty" << Qt::endl;
+        return kFailed;
+    }
+    const QString category =
+        line.category.isEmpty() ? QString::fromLatin1(builtin::Downloaded) : line.category;
+    if (catalogue.FindCategory(category) < 0) {
+        err << "clipvault-cli: no category named \"" << category << "\"" << Qt::endl;
+        return kFailed;
+    }
+    if (catalogue.FindItemByUrl(url) >= 0 && !line.replace) {
+        err << "clipvault-cli: " << url << " is in the catalogue already (--replace replaces it)"
+            << Qt::endl;
+        return kFailed;
+    }
+    loaded.prompt().setAnswer(true);
+    if (catalogue.AddItemFromUrl(url, category) < 0) {
+        err << "clipvault-cli: " << url << " was not added" << Qt::endl;
+        return kFailed;
+    }
+    return saveItems(loaded, err);
+}
+
+int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
+{
+    const QString& url = line.words[2];
+    if (loaded.catalogue().FindItemByUrl(url) < 0) {
+        err << "clipvault-cli: " << url << " is not in the catalogue" << Qt::endl;
+        return kFailed;
+    }
+    loaded.catalogue().RemoveItemByUrl(url);
+    return saveItems(loaded, err);
+}
+
+/// Why nothing can be written in `folder` (it cannot be made, or a file cannot be created in
+/// it); empty when a file can be.
+QString unwritableFolderProblem(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("it cannot be created");
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".clipvault-probe-XXXXXX")));
+    return probe.open() ? QString() : probe.errorString();
+}
+
+} // namespace
+
+int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    const QString action = line.words.value(1);
+    const bool changes = action == u"add" || action == u"remove";
+    const qsizetype wantedWords = changes ? 3 : 2;
+    static const QStringList known = {QStringLiteral("list"), QStringLiteral("categories"),
+                                      QStringLiteral("count"), QStringLiteral("add"),
+                                      QStringLiteral("remove")};
+    if (!known.contains(action) || line.words.size() != wantedWords) {
+        return UsageError(line, err);
+    }
+    const QString dataFolder = DataFolderOf(line);
+    // A change holds the folder from its load to its save: the program must not load the logs
+    // meanwhile (it would write its older lists over the change on close), nor may a second
+    // change load them (one of the two would be lost).
+    DataFolderLock lock(dataFolder);
+    if (changes && (!QDir().mkpath(dataFolder) || !lock.acquire(kBusyWaitMs))) {
+        if (const QString problem = unwritableFolderProblem(dataFolder); !problem.isEmpty())
+            err << "clipvault-cli: the data folder " << dataFolder
+                << " cannot be written: " << problem << Qt::endl;
+        else if (lock.holder() == DataFolderLock::Holder::Program)
+            err << "clipvault-cli: Clip Vault is running on " << dataFolder
+                << "; close it first, or it will overwrite the change" << Qt::endl;
+        else
+            err << "clipvault-cli: the data folder " << dataFolder
+                << " is busy: another change is being made; try again" << Qt::endl;
+        return kFailed;
+    }
+
+    if (!changes && lock.holder() == DataFolderLock::Holder::Program)
+        err << "clipvault-cli: Clip Vault is running on " << dataFolder
+            << "; changes made since it started are not in the files yet" << Qt::endl;
+    LoadedCatalogue loaded(dataFolder, err);
+    if (action == u"list")
+        return listItems(loaded, line, out);
+    if (action == u"categories")
+        return listCategories(loaded, line, out);
+    if (action == u"count") {
+        out << "items " << loaded.catalogue().itemCount() << '\n'
+            << "categories " << loaded.catalogue().categoryCount() << '\n';
+        return kOk;
+    }
+    if (action == u"add")
+        return addItem(loaded, line, err);
+    return removeItem(loaded, line, err);
+}
+
+} // namespace cli

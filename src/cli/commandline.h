@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QTextStream;
+
+// The command line of clipvault-cli as its commands see it, and what they share.
+namespace cli {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+/// The command line split into words and options; options may stand anywhere.
+struct CommandLine
+{
+    QStringList words;
+    QString dataDir;
+    QString category;
+    QString base;
+    QString browser = QStringLiteral("auto");
+    QString dir;
+    QString host;
+    bool all = false;
+    bool json = false;
+    bool replace = false;
+    bool noCache = false;
+    bool any = false;
+    bool help = false;
+    bool version = false;
+};
+
+/// Splits the arguments (without the program name) into words and options; options may stand
+/// before, between or after the words. Nothing, with `problem` set, for an unknown option or an
+/// option without its value.
+std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QString& problem);
+
+/// The data folder: --data-dir, else the one the program would use.
+QString DataFolderOf(const CommandLine& line);
+
+/// Writes how the command the line names is used to `err`; returns kUsage.
+int UsageError(const CommandLine& line, QTextStream& err);
+
+} // namespace cli

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "cacheenumerator.h"
+
+#include <QList>
+
+#include <optional>
+
+class QTextStream;
+
+// The commands of clipvault-cli, by family; each takes its command line and returns its exit code.
+namespace cli {
+
+struct CommandLine;
+
+/// catalogue list | categories | count | add | remove (cataloguecommands.cpp)
+int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// download, swf-info (moviecommands.cpp)
+int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err);
+int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// scan-html, scan-frames, detect (pagecommands.cpp)
+int RunScan(const CommandLine& line, QTextStream& out, QTextStream& err);
+int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// cache list, cache extract (cachecommands.cpp)
+int RunCacheList(const CommandLine& line, QTextStream& out, QTextStream& err);
+int RunCacheExtract(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// browser status, browser at (browsercommands.cpp)
+int RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err);
+
+/// The caches a cache command or the detection reads: --dir, else the user's; --browser picks
+/// a kind. Nothing after a usage error.
+std::optional<QList<CacheLocation>> CacheLocations(const CommandLine& line, QTextStream& err);
+
+} // namespace cli
