@@ -26,23 +26,21 @@ int ignoreXError(Display*, XErrorEvent*)
     return 0;
 }
 
-/// A connection of our own for one query. A window may close between the moment a list names
-/// it and the request about it: the request then fails on its own instead of Xlib's default
-/// handler ending the process (the command-line tool has no other handler).
+/// One query on the kept connection. A window may close between the moment a list names it and
+/// the request about it: the request then fails on its own instead of Xlib's default handler
+/// ending the process (the command-line tool has no other handler).
 class QuietDisplay
 {
 public:
-    QuietDisplay()
+    explicit QuietDisplay(Display* display)
         : m_previous(XSetErrorHandler(ignoreXError))
-        , m_display(XOpenDisplay(nullptr))
+        , m_display(display)
     {
     }
     ~QuietDisplay()
     {
-        if (m_display) {
+        if (m_display)
             XSync(m_display, False); // every error of ours arrives while ours is the handler
-            XCloseDisplay(m_display);
-        }
         XSetErrorHandler(m_previous);
     }
     QuietDisplay(const QuietDisplay&) = delete;
@@ -94,6 +92,23 @@ X11BrowserAccess::X11BrowserAccess(quint16 portOverride)
 {
 }
 
+X11BrowserAccess::~X11BrowserAccess()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+Display* X11BrowserAccess::display()
+{
+    // One connection for the program's life, opened when first needed: a pointer move asks
+    // several questions, and a connection per question costs more than the questions.
+    if (!m_display && !m_displayFailed) {
+        m_display = XOpenDisplay(nullptr);
+        m_displayFailed = m_display == nullptr;
+    }
+    return m_display;
+}
+
 bool X11BrowserAccess::isBrowserClass(const QString& wmClass)
 {
     const QString lower = wmClass.toLower();
@@ -107,7 +122,7 @@ bool X11BrowserAccess::isBrowserClass(const QString& wmClass)
 BrowserWindow X11BrowserAccess::FindBrowserFrame()
 {
     BrowserWindow found;
-    const QuietDisplay display;
+    const QuietDisplay display(this->display());
     if (!display)
         return found;
     const Window root = DefaultRootWindow(display.get());
@@ -242,7 +257,7 @@ std::optional<ClientAtPoint> clientAtPoint(Display* display, QPoint screen)
 
 qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
 {
-    const QuietDisplay display;
+    const QuietDisplay display(this->display());
     if (!display)
         return 0;
     const std::optional<ClientAtPoint> client = clientAtPoint(display.get(), screen);
@@ -256,7 +271,7 @@ qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
 PointerScene X11BrowserAccess::DescribePointer(QPoint screen)
 {
     PointerScene scene;
-    const QuietDisplay display;
+    const QuietDisplay display(this->display());
     if (!display)
         return scene;
     const std::vector<unsigned long> active = windowProperty(

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QString>
 
+struct _XDisplay;
+
 /// Browser access on X11: windows found through the window manager's properties
 /// (_NET_ACTIVE_WINDOW, _NET_CLIENT_LIST_STACKING, WM_CLASS, _NET_WM_PID) on a connection of its
 /// own, pages reached through the browser's DevTools endpoint on 127.0.0.1.
@@ -13,6 +15,9 @@ class X11BrowserAccess final : public BrowserAccess
 public:
     /// `portOverride` (from clipvault.conf) replaces the port found from the browser process.
     explicit X11BrowserAccess(quint16 portOverride = 0);
+    ~X11BrowserAccess() override;
+    X11BrowserAccess(const X11BrowserAccess&) = delete;
+    X11BrowserAccess& operator=(const X11BrowserAccess&) = delete;
 
     BrowserWindow FindBrowserFrame() override;
     QString GetAddressBarText() override;
@@ -23,7 +28,7 @@ public:
     PointerScene DescribePointer(QPoint screen) override;
 
     /// The process that owns the topmost client window under a screen point, 0 when none.
-    static qint64 processAtPoint(QPoint screen, QString* wmClass = nullptr);
+    qint64 processAtPoint(QPoint screen, QString* wmClass = nullptr);
 
     /// Whether a WM_CLASS names a Chromium-family browser.
     static bool isBrowserClass(const QString& wmClass);
@@ -37,6 +42,11 @@ private:
     /// The debugging port of a browser process, remembered once found.
     quint16 portOfProcess(qint64 pid);
 
+    /// The kept connection to the X server; none when there is no display.
+    _XDisplay* display();
+
     quint16 m_portOverride;
+    _XDisplay* m_display = nullptr;
+    bool m_displayFailed = false;
     QHash<qint64, quint16> m_ports;
 };
