@@ -18,9 +18,9 @@ struct OptionSpec
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"data-dir", "DIR"}, {"category", "NAME"}, {"base", "URL"}, {"browser", "KIND"},
-    {"dir", "DIR"},      {"host", "TEXT"},     {"json", nullptr}, {"replace", nullptr},
-    {"no-cache", nullptr}, {"all", nullptr},    {"any", nullptr},  {"version", nullptr},
+    {"data-dir", "DIR"},   {"category", "NAME"}, {"base", "URL"},   {"browser", "KIND"},
+    {"dir", "DIR"},        {"host", "TEXT"},     {"json", nullptr}, {"replace", nullptr},
+    {"no-cache", nullptr}, {"all", nullptr},     {"any", nullptr},  {"version", nullptr},
 };
 
 } // namespace
@@ -30,10 +30,9 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const OptionSpec& spec : kOptions) {
-        parser.addOption(spec.valueName
-                             ? QCommandLineOption(QLatin1String(spec.name), QString(),
-                                                  QLatin1String(spec.valueName))
-                             : QCommandLineOption(QLatin1String(spec.name)));
+        parser.addOption(spec.valueName ? QCommandLineOption(QLatin1String(spec.name), QString(),
+                                                             QLatin1String(spec.valueName))
+                                        : QCommandLineOption(QLatin1String(spec.name)));
     }
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
     if (!parser.parse(QStringList{QStringLiteral("clipvault-cli")} + arguments)) {

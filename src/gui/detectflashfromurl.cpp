@@ -9,6 +9,9 @@
 #include "userprompt.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QPointer>
+#include <QThread>
 #include <QHeaderView>
 #include <QMenu>
 #include <QStyle>
@@ -127,10 +130,15 @@ void TDetectFlashFromUrl::FormShow()
         setWindowTitle(QStringLiteral("Detect from cache"));
         return;
     }
-    // TakeBrowserAddress: an empty page is no address worth showing.
-    const QString address = m_services.browserAddress ? m_services.browserAddress() : QString();
-    if (!address.isEmpty() && address != u"about:blank")
-        m_ui->edtUrl->setText(address);
+    // TakeBrowserAddress: an empty page is no address worth showing, nor one the user has begun
+    // to type over while the browser was asked.
+    const QString before = m_ui->edtUrl->text();
+    askBrowserAddress([this, before](const QString& address) {
+        if (!address.isEmpty() && address != u"about:blank" && m_ui->edtUrl->text() == before) {
+            m_ui->edtUrl->setText(address);
+            m_ui->edtUrl->selectAll();
+        }
+    });
     m_ui->edtUrl->setFocus();
     m_ui->edtUrl->selectAll();
     setWindowTitle(QStringLiteral("Detect from Webpage"));
@@ -138,7 +146,30 @@ void TDetectFlashFromUrl::FormShow()
 
 void TDetectFlashFromUrl::btnCheckUrlClick()
 {
-    m_ui->edtUrl->setText(m_services.browserAddress ? m_services.browserAddress() : QString());
+    askBrowserAddress([this](const QString& address) { m_ui->edtUrl->setText(address); });
+}
+
+void TDetectFlashFromUrl::askBrowserAddress(std::function<void(const QString&)> use)
+{
+    if (!m_services.browserAddress) {
+        use({});
+        return;
+    }
+    // The browser may take seconds to answer, or never: it is asked on a thread of its own,
+    // and the answer comes back to this one, unless the dialog has gone meanwhile.
+    const QPointer<TDetectFlashFromUrl> self(this);
+    QThread* worker = QThread::create([ask = m_services.browserAddress, self, use] {
+        const QString address = ask();
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, use, address] {
+                if (self)
+                    use(address);
+            },
+            Qt::QueuedConnection);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
 }
 
 void TDetectFlashFromUrl::btnDetectClick()

@@ -22,11 +22,13 @@ class UserPrompt;
 /// What the detection dialog uses of the program.
 struct DetectServices
 {
-    const Catalogue& catalogue;              ///< the categories the rows may be filed under
-    UserPrompt& prompt;                      ///< the "give up?" question and the error box
-    std::function<QString()> browserAddress; ///< the browser's current address, or empty
-    DetectionJob::CacheSource caches;        ///< where the browser caches are
-    MovieServer* server = nullptr;           ///< feeds the preview player; none: no preview
+    const Catalogue& catalogue; ///< the categories the rows may be filed under
+    UserPrompt& prompt;         ///< the "give up?" question and the error box
+    /// The browser's current address, or empty; asked on a worker thread, since a browser may
+    /// take seconds to answer.
+    std::function<QString()> browserAddress;
+    DetectionJob::CacheSource caches; ///< where the browser caches are
+    MovieServer* server = nullptr;    ///< feeds the preview player; none: no preview
 };
 
 /// The detection dialog: the Flash movies of a web page and its frames, or of the browser's
@@ -71,6 +73,8 @@ private:
     void lvflashitemslistDblClick();
     void cmbcatSelect(int index);
     void addMovies(const QStringList& addresses);
+    /// Asks the browser for its address without waiting; `use` hears it on this thread.
+    void askBrowserAddress(std::function<void(const QString&)> use);
     /// Each column as wide as its widest text among the first rows and its caption.
     void fitColumns();
     static constexpr int kMeasuredRows = 200;

@@ -113,7 +113,8 @@ TEST_F(DetectDialogTest, AWebPageAndItsFramesAreListedWithTheSitesCachedMovies)
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Detect from Webpage"));
     auto* address = control<QLineEdit>(dialog, "edtUrl");
-    EXPECT_EQ(address->text(), browserAddress) << "the browser's page is in the box";
+    EXPECT_TRUE(waitUntil([&] { return address->text() == browserAddress; }))
+        << "the browser's page is not in the box";
     EXPECT_EQ(control<QComboBox>(dialog, "cmbcat")->currentText(), QStringLiteral("Downloaded"));
     EXPECT_EQ(dialog.height(), 367);
 
@@ -134,8 +135,26 @@ TEST_F(DetectDialogTest, AWebPageAndItsFramesAreListedWithTheSitesCachedMovies)
 
     browserAddress = QStringLiteral("about:blank");
     control<QToolButton>(dialog, "btnCheckUrl")->click();
-    EXPECT_EQ(address->text(), QStringLiteral("about:blank"))
+    EXPECT_TRUE(waitUntil([&] { return address->text() == u"about:blank"; }))
         << "\"Webpage URL\" takes whatever the browser shows";
+}
+
+TEST_F(DetectDialogTest, TheBrowsersAddressIsAskedWithoutHoldingTheDialog)
+{
+    // A browser that answers only when the test lets it.
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    DetectServices hung = services();
+    hung.browserAddress = [released] {
+        released.wait();
+        return QStringLiteral("http://late.example/page.html");
+    };
+    TDetectFlashFromUrl dialog(hung);
+    dialog.show(); // waiting here for the browser would never end
+    auto* address = control<QLineEdit>(dialog, "edtUrl");
+    EXPECT_TRUE(address->text().isEmpty());
+    release.set_value();
+    EXPECT_TRUE(waitUntil([&] { return address->text() == u"http://late.example/page.html"; }));
 }
 
 TEST_F(DetectDialogTest, ChecksCategoriesAndTheAdvancedPanelFollowTheUser)
