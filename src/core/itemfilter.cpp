@@ -75,15 +75,3 @@ bool SearchFilter::matches(const ItemRecord& item) const
            (m_inUrl && holds(FieldText(item.Url))) ||
            (m_inComment && holds(FieldText(item.Comment)));
 }
-
-std::vector<int> ItemsOfNode(const Catalogue& catalogue, const QString& nodeText)
-{
-    const NodeFilter filter(nodeText);
-    std::vector<int> rows;
-    const auto& items = catalogue.items();
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (filter.matches(items[i]))
-            rows.push_back(static_cast<int>(i));
-    }
-    return rows;
-}

@@ -2,9 +2,6 @@
 
 #include <QString>
 
-#include <vector>
-
-class Catalogue;
 struct ItemRecord;
 
 /// Which items a node of the category tree lists, given the node's text: "Downloading" lists
@@ -56,6 +53,3 @@ private:
     bool m_inUrl;
     bool m_inComment;
 };
-
-/// Positions of the items a tree node lists, in catalogue order.
-std::vector<int> ItemsOfNode(const Catalogue& catalogue, const QString& nodeText);

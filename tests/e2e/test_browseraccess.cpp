@@ -265,6 +265,13 @@ protected:
             handled = point;
             bar->HandlePointerNotify(point);
         });
+        // The bar answers only with the browser in front: on a busy machine the window manager
+        // may not have given it the focus yet.
+        ASSERT_TRUE(waitUntil([&] {
+            XSetInputFocus(display, access.FindBrowserFrame().window, RevertToParent, CurrentTime);
+            XSync(display, False);
+            return access.DescribePointer({0, 0}).browserInFront;
+        })) << "the browser never came in front";
     }
 
     /// Moves the pointer to a point and waits until the bar has handled a notification there

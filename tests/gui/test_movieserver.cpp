@@ -107,25 +107,6 @@ TEST(MovieServer, ServesThePlayerAndHandedMoviesOnlyBehindItsToken)
     EXPECT_FALSE(MovieServer::isAllowedPeer(QHostAddress(QStringLiteral("192.0.2.7"))));
 }
 
-TEST(MovieServer, RequestHeadsEndAtAnEmptyLineOfEitherKindAndHaveALimit)
-{
-    RequestHead head = ParseRequestHead("GET /a HTTP/1.1\r\nHost: x\r\n\r\nbody", 100);
-    EXPECT_EQ(head.status, RequestHead::Complete);
-    EXPECT_EQ(head.method, QByteArray("GET"));
-    EXPECT_EQ(head.target, QByteArray("/a"));
-    EXPECT_EQ(head.size, 28);
-    head = ParseRequestHead("GET /b HTTP/1.0\nHost: x\n\n", 100);
-    EXPECT_EQ(head.status, RequestHead::Complete) << "bare line feeds end lines too";
-    EXPECT_EQ(head.target, QByteArray("/b"));
-    EXPECT_EQ(ParseRequestHead("GET /a HTTP/1.1\r\nHost: x\r\n", 100).status,
-              RequestHead::Incomplete);
-    EXPECT_EQ(ParseRequestHead(QByteArray(101, 'x'), 100).status, RequestHead::TooLarge);
-    const QByteArray longHeader = "GET /a HTTP/1.1\r\n" + QByteArray(100, 'h') + "\r\n\r\n";
-    EXPECT_EQ(ParseRequestHead(longHeader, 100).status, RequestHead::TooLarge);
-    EXPECT_EQ(ParseRequestHead("GARBAGE\r\n\r\n", 100).status, RequestHead::Bad);
-    EXPECT_EQ(ParseRequestHead("GET a HTTP/1.1\r\n\r\n", 100).status, RequestHead::Bad);
-}
-
 TEST(MovieServer, IdleConnectionsAreCappedAndNeverKeepThePlayerWaiting)
 {
     MovieServer server(PlayerFiles::ruffleFolder());

@@ -6,6 +6,7 @@
 #include "gzip.h"
 #include "testfiles.h"
 #include "rawserver.h"
+#include "requesthead.h"
 #include "testserver.h"
 
 #include <gtest/gtest.h>
@@ -490,4 +491,28 @@ TEST(ProxySettings, TheDesktopsProxyComesFromTheEnvironment)
     EXPECT_TRUE(host.isEmpty() && port.isEmpty());
     if (!saved.isNull())
         qputenv("http_proxy", saved);
+}
+
+TEST(RequestHead, EndsAtAnEmptyLineOfEitherKindHasALimitAndNamesItsHost)
+{
+    RequestHead head = ParseRequestHead("GET /a HTTP/1.1\r\nHost: x\r\n\r\nbody", 100);
+    EXPECT_EQ(head.status, RequestHead::Complete);
+    EXPECT_EQ(head.method, QByteArray("GET"));
+    EXPECT_EQ(head.target, QByteArray("/a"));
+    EXPECT_EQ(head.size, 28);
+    EXPECT_EQ(head.host, QByteArray("x"));
+    EXPECT_EQ(
+        ParseRequestHead("GET / HTTP/1.1\r\nX-Host: y\r\nhOsT:  127.0.0.1:80 \r\n\r\n", 100).host,
+        QByteArray("127.0.0.1:80"))
+        << "the header's name in any case, its value trimmed; a name that only ends so is not it";
+    head = ParseRequestHead("GET /b HTTP/1.0\nHost: x\n\n", 100);
+    EXPECT_EQ(head.status, RequestHead::Complete) << "bare line feeds end lines too";
+    EXPECT_EQ(head.target, QByteArray("/b"));
+    EXPECT_EQ(ParseRequestHead("GET /a HTTP/1.1\r\nHost: x\r\n", 100).status,
+              RequestHead::Incomplete);
+    EXPECT_EQ(ParseRequestHead(QByteArray(101, 'x'), 100).status, RequestHead::TooLarge);
+    const QByteArray longHeader = "GET /a HTTP/1.1\r\n" + QByteArray(100, 'h') + "\r\n\r\n";
+    EXPECT_EQ(ParseRequestHead(longHeader, 100).status, RequestHead::TooLarge);
+    EXPECT_EQ(ParseRequestHead("GARBAGE\r\n\r\n", 100).status, RequestHead::Bad);
+    EXPECT_EQ(ParseRequestHead("GET a HTTP/1.1\r\n\r\n", 100).status, RequestHead::Bad);
 }
