@@ -63,8 +63,8 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
-    m_preview = new PreviewPane(m_ui->pnl_player_head, m_ui->flashplayerHost, m_app.movieServer(),
-                                m_options, m_prompt, services.dialogs, this);
+    m_preview = new PreviewPane({*m_ui->headLayout, *m_ui->chk_preview, *m_ui->flashplayerHost},
+                                m_app.movieServer(), m_options, m_prompt, services.dialogs, this);
     setWindowIcon(Icons::application());
     setupViews();
     buildMenusAndToolBar();

@@ -19,22 +19,21 @@
 #include <QStyle>
 #include <QToolButton>
 
-PreviewPane::PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server,
-                         OptionsRecord& options, UserPrompt& prompt, FileDialogs& dialogs,
-                         QObject* parent)
+PreviewPane::PreviewPane(Places places, MovieServer& server, OptionsRecord& options,
+                         UserPrompt& prompt, FileDialogs& dialogs, QObject* parent)
     : QObject(parent)
-    , m_player(new FlashPlayer(server, playerHost))
+    , m_player(new FlashPlayer(server, &places.playerHost))
     , m_server(server)
     , m_options(options)
     , m_prompt(prompt)
     , m_dialogs(dialogs)
-    , m_preview(head->findChild<QCheckBox*>(QStringLiteral("chk_preview")))
-    , m_snapshot(new QToolButton(head))
-    , m_fullScreen(new QToolButton(head))
-    , m_facts(new QLabel(head))
+    , m_preview(&places.preview)
+    , m_snapshot(new QToolButton)
+    , m_fullScreen(new QToolButton)
+    , m_facts(new QLabel)
 {
-    playerHost->layout()->addWidget(m_player);
-    auto* bar = static_cast<QHBoxLayout*>(head->layout());
+    places.playerHost.layout()->addWidget(m_player);
+    QHBoxLayout* bar = &places.headBar;
     m_snapshot->setObjectName(QStringLiteral("btnSaveFile"));
     m_snapshot->setAutoRaise(true);
     m_snapshot->setIcon(QApplication::style()->standardIcon(QStyle::SP_DialogSaveButton));

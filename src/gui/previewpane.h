@@ -7,6 +7,7 @@ class FileDialogs;
 class FlashPlayer;
 class MovieServer;
 class QCheckBox;
+class QHBoxLayout;
 class QJsonObject;
 class QLabel;
 class QToolButton;
@@ -21,9 +22,17 @@ class PreviewPane final : public QObject
 {
     Q_OBJECT
 public:
-    /// `head` is the bar above the player (it holds "Preview"); the player fills `playerHost`.
-    PreviewPane(QWidget* head, QWidget* playerHost, MovieServer& server, OptionsRecord& options,
-                UserPrompt& prompt, FileDialogs& dialogs, QObject* parent = nullptr);
+    /// The parts of the main form it lives in: the bar above the player (`headBar`, which holds
+    /// the "Preview" check box, and into which the pane adds its own buttons and facts) and the
+    /// place the player fills.
+    struct Places
+    {
+        QHBoxLayout& headBar;
+        QCheckBox& preview;
+        QWidget& playerHost;
+    };
+    PreviewPane(Places places, MovieServer& server, OptionsRecord& options, UserPrompt& prompt,
+                FileDialogs& dialogs, QObject* parent = nullptr);
 
     FlashPlayer& player() const { return *m_player; }
 

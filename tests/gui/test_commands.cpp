@@ -24,7 +24,6 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
-#include <QToolBar>
 
 #include <functional>
 
