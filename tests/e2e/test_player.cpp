@@ -201,7 +201,8 @@ protected:
         check->setObjectName(QStringLiteral("chk_preview"));
         bar->addWidget(check);
         new QVBoxLayout(&host);
-        pane = std::make_unique<PreviewPane>(&head, &host, server, options, prompt, dialogs);
+        pane = std::make_unique<PreviewPane>(PreviewPane::Places{*bar, *check, host}, server,
+                                             options, prompt, dialogs);
         host.resize(400, 300);
         host.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
