@@ -34,6 +34,7 @@ public:
         });
         connect(&m_sockets, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket* socket = m_sockets.nextPendingConnection()) {
+                socket->setParent(this); // the server hands them over: they go with the fake
                 ++m_socketsOpened;
                 m_open = socket;
                 connect(socket, &QWebSocket::textMessageReceived, this,
