@@ -128,19 +128,28 @@ void SingleInstance::acceptConnection()
             socket->deleteLater();
             continue;
         }
-        // A sender that never finishes its message is not waited for.
-        QTimer::singleShot(kRequestTimeoutMs, socket, [socket] { socket->abort(); });
-        // The request is whole once its sender has gone.
-        auto request = std::make_shared<QByteArray>();
-        connect(socket, &QLocalSocket::readyRead, this, [socket, request] {
-            request->append(socket->readAll());
-            if (request->size() > kMaxRequest)
-                socket->abort();
+        // The request is whole once its sender has gone. One that grows past its limit, or whose
+        // sender never finishes it, is dropped unheard: a part of a path is no movie to play.
+        struct Request
+        {
+            QByteArray bytes;
+            bool dropped = false;
+        };
+        auto request = std::make_shared<Request>();
+        const auto drop = [socket, request] {
+            request->dropped = true;
+            socket->abort();
+        };
+        QTimer::singleShot(kRequestTimeoutMs, socket, drop);
+        connect(socket, &QLocalSocket::readyRead, this, [socket, request, drop] {
+            request->bytes.append(socket->readAll());
+            if (request->bytes.size() > kMaxRequest)
+                drop();
         });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket, request] {
-            request->append(socket->readAll());
-            if (request->size() <= kMaxRequest)
-                handleRequest(*request);
+            request->bytes.append(socket->readAll());
+            if (!request->dropped && request->bytes.size() <= kMaxRequest)
+                handleRequest(request->bytes);
             socket->deleteLater();
         });
     }

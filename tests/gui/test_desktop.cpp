@@ -62,13 +62,18 @@ TEST(SingleInstance, ItsSocketIsPrivateDropsSilentSendersAndAMissingPlaceDoesNot
                                         .entryList({QStringLiteral("clipvault.*")}, QDir::System);
         EXPECT_EQ(sockets.size(), 1) << "the socket is not in the private folder";
 
-        // A connection that never finishes its message is dropped, and the next start is heard.
+        // A connection that never finishes its message is dropped unheard: the part of a path
+        // it sent is not played.
+        QSignalSpy played(&first, &SingleInstance::playRequested);
         QLocalSocket silent;
         silent.connectToServer(QDir(folder.path()).filePath(QStringLiteral("run/")) +
                                sockets.value(0));
         ASSERT_TRUE(silent.waitForConnected(5000));
+        silent.write("play\n/films/par");
         EXPECT_TRUE(waitUntil([&] { return silent.state() == QLocalSocket::UnconnectedState; }))
             << "a silent sender is held for ever";
+        // The server's end has handled the connection before the sender hears it closed.
+        EXPECT_EQ(played.count(), 0);
     }
     // No private folder for the socket (a link where it would be): the program runs on.
     QTemporaryDir other;
