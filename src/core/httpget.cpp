@@ -69,11 +69,7 @@ void THTTPGet::CancelTransfer()
 {
     if (!m_worker)
         return;
-    {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->cancelled = true;
-    }
-    m_shared->handled.notify_all();
+    m_shared->cancelled = true;
 }
 
 void THTTPGet::deliverProgress()
@@ -87,13 +83,9 @@ void THTTPGet::deliverProgress()
             return;
         total = shared->progressTotal;
         read = shared->progressRead;
-    }
-    emit OnProgress(total, read);
-    {
-        std::lock_guard lock(shared->mutex);
         shared->progressPending = false;
     }
-    shared->handled.notify_all();
+    emit OnProgress(total, read);
 }
 
 void THTTPGet::completed()

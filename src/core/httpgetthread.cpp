@@ -230,15 +230,19 @@ bool THTTPGetThread::handOffProgress(qint64 total, qint64 read)
 {
     if (m_shared->detached)
         return !isCancelled();
-    std::unique_lock lock(m_shared->mutex);
-    m_shared->progressPending = true;
-    m_shared->progressTotal = total;
-    m_shared->progressRead = read;
-    lock.unlock();
-    emit progressReady();
-    lock.lock();
-    m_shared->handled.wait(lock, [&] { return !m_shared->progressPending || isCancelled(); });
-    m_shared->progressPending = false;
+    // The latest figures wait for the owning thread, which takes them when it gets to them; the
+    // transfer never waits for it (a busy window would slow every download down). Figures not
+    // taken yet are replaced, and announced once.
+    bool announce = false;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        announce = !m_shared->progressPending;
+        m_shared->progressPending = true;
+        m_shared->progressTotal = total;
+        m_shared->progressRead = read;
+    }
+    if (announce)
+        emit progressReady();
     return !isCancelled();
 }
 

@@ -4,20 +4,18 @@
 #include <QThread>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 
-/// What the worker and its component share: the cancel request, the result, and the progress
-/// hand-off. Everything else the worker owns.
+/// What the worker and its component share: the cancel request, the result, and the latest
+/// progress. Everything else the worker owns.
 struct TransferShared
 {
     std::atomic<bool> cancelled{false};
     std::atomic<bool> detached{false}; ///< the component is gone: deliver nothing
 
     std::mutex mutex;
-    std::condition_variable handled;
-    bool progressPending = false; ///< a progress report waits for the owning thread
+    bool progressPending = false; ///< figures the owning thread has not taken yet
     qint64 progressTotal = 0;
     qint64 progressRead = 0;
 
@@ -47,8 +45,8 @@ struct TransferSettings
     int timeLimit = 0;
 };
 
-/// The worker thread of one transfer (libcurl). Progress is handed to the owning thread
-/// synchronously: the worker waits until it was delivered, or until the transfer is cancelled.
+/// The worker thread of one transfer (libcurl). Progress is left for the owning thread, which
+/// takes the latest figures when it gets to them; the worker never waits for it.
 class THTTPGetThread final : public QThread
 {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include "rawserver.h"
 #include "requesthead.h"
 #include "testserver.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -98,6 +100,36 @@ TEST_F(HttpGetTest, DownloadsTheWholeFileAndReportsProgress)
     EXPECT_TRUE(noFilesBut({QStringLiteral("movie.swf")})) << "no .part file is left";
     EXPECT_TRUE(get.errorString().isEmpty());
     EXPECT_FALSE(get.isBusy());
+}
+
+TEST_F(HttpGetTest, ABusyOwningThreadNeverHoldsTheTransfer)
+{
+    // A body that takes longer than a progress interval, read while this thread takes no events:
+    // the transfer still ends, and the progress it left is delivered afterwards.
+    server.server().Get("/slow.swf", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(
+            movie.size(), "application/x-shockwave-flash",
+            [this](size_t offset, size_t, httplib::DataSink& sink) {
+                std::this_thread::sleep_for(offset == 0 ? 0ms : 50ms);
+                const qsizetype n =
+                    std::min<qsizetype>(512 * 1024, movie.size() - qsizetype(offset));
+                return sink.write(movie.constData() + offset, static_cast<size_t>(n));
+            });
+    });
+    server.start();
+    QList<qint64> progress;
+    QObject::connect(&get, &THTTPGet::OnProgress,
+                     [&](qint64, qint64 read) { progress.append(read); });
+    get.URL = url("/slow.swf");
+    get.StartTransfer();
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!QFile::exists(target()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms); // no event is taken meanwhile
+    ASSERT_TRUE(QFile::exists(target())) << "the transfer waited for this thread";
+    EXPECT_TRUE(waitUntil([&] { return !get.isBusy(); }));
+    EXPECT_EQ(readFile(target()), movie);
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_EQ(progress.last(), movie.size());
 }
 
 TEST_F(HttpGetTest, SendsTheRequestTheComponentDescribes)
