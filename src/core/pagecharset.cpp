@@ -122,14 +122,11 @@ QString decodeWindows1252(QByteArrayView bytes)
     return text;
 }
 
-/// Converts with the system's iconv; a sequence it cannot read becomes U+FFFD. Empty and
-/// `ok` false when it does not know the encoding.
-QString decodeWithIconv(const QByteArray& charset, QByteArrayView bytes, bool* ok)
+/// Converts with one of the system's iconv converters to UTF-8; a sequence it cannot read
+/// becomes U+FFFD.
+QString decodeWithIconv(iconv_t converter, QByteArrayView bytes)
 {
-    iconv_t converter = iconv_open("UTF-8", charset.constData());
-    *ok = converter != reinterpret_cast<iconv_t>(-1);
-    if (!*ok)
-        return {};
+    iconv(converter, nullptr, nullptr, nullptr, nullptr); // from its initial state
     QByteArray out;
     char buffer[4096];
     char* in = const_cast<char*>(bytes.data());
@@ -147,7 +144,6 @@ QString decodeWithIconv(const QByteArray& charset, QByteArrayView bytes, bool* o
             iconv(converter, nullptr, nullptr, nullptr, nullptr);
         }
     }
-    iconv_close(converter);
     return QString::fromUtf8(out);
 }
 
@@ -202,15 +198,15 @@ QByteArray PageCharset(QByteArrayView body, QByteArrayView contentType)
 PageDecoder::PageDecoder(QByteArray charset)
     : m_charset(std::move(charset))
 {
-    bool known = m_charset == "utf-8" || m_charset == "windows-1252" || isUtf16();
-    if (!known) {
-        iconv_t probe = iconv_open("UTF-8", m_charset.constData());
-        known = probe != reinterpret_cast<iconv_t>(-1);
-        if (known)
-            iconv_close(probe);
-    }
-    if (!known)
+    if (m_charset == "utf-8" || m_charset == "windows-1252" || isUtf16())
+        return;
+    // Opened once for the page: a page may hold a hundred thousand references.
+    iconv_t converter = iconv_open("UTF-8", m_charset.constData());
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
         m_charset = "windows-1252";
+        return;
+    }
+    m_toUtf8 = std::shared_ptr<void>(converter, [](void* open) { iconv_close(open); });
 }
 
 bool PageDecoder::isUtf16() const
@@ -229,9 +225,7 @@ QString PageDecoder::decode(QByteArrayView bytes) const
                                                        : QStringConverter::Utf16BE);
         return decoder.decode(bytes);
     }
-    bool ok = false;
-    const QString text = decodeWithIconv(m_charset, bytes, &ok);
-    return ok ? text : decodeWindows1252(bytes);
+    return decodeWithIconv(m_toUtf8.get(), bytes);
 }
 
 QByteArray PageDecoder::toUtf8(QByteArrayView bytes) const

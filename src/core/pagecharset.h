@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <memory>
+
 /// The character encoding of a web page, found as browsers find it: a byte-order mark first,
 /// then the charset of the Content-Type header, then a <meta charset> or <meta http-equiv> in
 /// the page's first 1024 bytes, else windows-1252. Labels are those of the WHATWG Encoding
@@ -12,7 +14,8 @@
 QByteArray PageCharset(QByteArrayView body, QByteArrayView contentType);
 
 /// Decodes the bytes of one page's references, and encodes a query as a browser does for that
-/// page: in the page's encoding, percent-encoded.
+/// page: in the page's encoding, percent-encoded. Copies share one converter: a decoder and its
+/// copies belong to one thread.
 class PageDecoder final
 {
 public:
@@ -36,4 +39,5 @@ public:
 
 private:
     QByteArray m_charset;
+    std::shared_ptr<void> m_toUtf8; ///< the system's converter, for encodings of its own
 };

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <list>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -39,7 +42,11 @@ public:
     }
     ~RawServer()
     {
-        m_running = false;
+        {
+            std::lock_guard lock(m_stopMutex);
+            m_running = false;
+        }
+        m_stopped.notify_all();
         ::shutdown(m_listener, SHUT_RDWR);
         m_acceptor.join();
         for (std::thread& connection : m_connections)
@@ -55,6 +62,12 @@ public:
     }
     quint16 port() const { return m_port; }
     bool running() const { return m_running; }
+    /// Waits `limit`, or less when the server is stopping; false once it is.
+    bool pause(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(m_stopMutex);
+        return !m_stopped.wait_for(lock, limit, [this] { return !m_running.load(); });
+    }
     int connections() const { return m_accepted; }
 
     /// A handler that sends `head` and then a body that never ends, until the peer goes.
@@ -109,6 +122,8 @@ private:
     int m_listener = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_running{true};
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopped;
     std::atomic<int> m_accepted{0};
     std::thread m_acceptor;
     std::list<std::thread> m_connections;

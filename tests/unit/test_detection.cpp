@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringEncoder>
 #include <QTextStream>
 
 #include <mutex>
@@ -239,8 +240,10 @@ TEST_F(DetectionTest, AnEndlessOrDrippingPageEndsByItsLimitAndItsDeadline)
     // A byte a second: the page's deadline ends it, and so does the detection's own.
     RawServer dripping([](int socket, const std::string&, RawServer& self) {
         RawServer::send(socket, "HTTP/1.1 200 OK\r\n\r\n");
-        for (int i = 0; i < 60 && self.running() && RawServer::send(socket, " "); ++i)
-            std::this_thread::sleep_for(std::chrono::seconds(1));
+        for (int i = 0; i < 60 && RawServer::send(socket, " "); ++i) {
+            if (!self.pause(std::chrono::seconds(1)))
+                break;
+        }
     });
     const PageReply dripped = FetchPage(dripping.url("/"), never, 1500);
     EXPECT_FALSE(dripped.ok);
@@ -265,12 +268,9 @@ TEST_F(DetectionTest, AnAddressWithoutASchemeIsFetchedOnce)
 TEST_F(DetectionTest, ReferencesAreReadInThePagesEncodingAndRequestedAsABrowserWould)
 {
     // A page in UTF-16, little-endian, with its byte-order mark.
-    const auto utf16le = [](const QString& text) {
-        QByteArray bytes("\xff\xfe", 2);
-        for (const QChar c : text)
-            bytes.append(static_cast<char>(c.unicode() & 0xff))
-                .append(static_cast<char>(c.unicode() >> 8));
-        return bytes;
+    const auto utf16le = [](const QString& text) -> QByteArray {
+        QStringEncoder encoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+        return encoder.encode(text);
     };
     struct Case
     {

@@ -110,7 +110,7 @@ TEST_F(HttpGetTest, ABusyOwningThreadNeverHoldsTheTransfer)
         response.set_content_provider(
             movie.size(), "application/x-shockwave-flash",
             [this](size_t offset, size_t, httplib::DataSink& sink) {
-                std::this_thread::sleep_for(offset == 0 ? 0ms : 50ms);
+                server.holdWhileStalling(offset == 0 ? 0ms : 50ms); // a slow server
                 const qsizetype n =
                     std::min<qsizetype>(512 * 1024, movie.size() - qsizetype(offset));
                 return sink.write(movie.constData() + offset, static_cast<size_t>(n));
@@ -122,9 +122,11 @@ TEST_F(HttpGetTest, ABusyOwningThreadNeverHoldsTheTransfer)
                      [&](qint64, qint64 read) { progress.append(read); });
     get.URL = url("/slow.swf");
     get.StartTransfer();
+    // Polled as QTRY_VERIFY polls, with a generous deadline, but without taking events: this
+    // thread is the busy one.
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!QFile::exists(target()) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms); // no event is taken meanwhile
+        std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(QFile::exists(target())) << "the transfer waited for this thread";
     EXPECT_TRUE(waitUntil([&] { return !get.isBusy(); }));
     EXPECT_EQ(readFile(target()), movie);

@@ -399,10 +399,8 @@ void DevToolsSession::answer(const std::shared_ptr<Round>& round,
 void DevToolsSession::waitForSession()
 {
     // The point waits for the session, but no longer than a question would.
-    if (!m_answerDeadline.isActive()) {
-        m_heardSinceAsked = true; // no call of this question's went unanswered
+    if (!m_answerDeadline.isActive())
         m_answerDeadline.start(kAnswerMs);
-    }
 }
 
 void DevToolsSession::deadlinePassed()
