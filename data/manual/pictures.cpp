@@ -286,7 +286,7 @@ int main(int argc, char** argv)
     picture(&addTask, "add-task.png");
     addTask.close();
 
-    TDetectFlashFromUrl detect({vault.catalogue(), prompt, [] { return QString(); },
+    TDetectFlashFromUrl detect({vault.catalogue(), prompt, {},
                                 [] { return QList<CacheLocation>(); }, &vault.movieServer()},
                                &window);
     detect.show();

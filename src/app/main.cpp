@@ -141,16 +141,21 @@ int main(int argc, char* argv[])
     const std::unique_ptr<Autostart> autostart = platform::createAutostart();
     const std::unique_ptr<DesktopOpen> desktop = platform::createDesktopOpen();
     QtFileDialogs dialogs;
-    TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs});
+    // The user's browser: where its windows are, from the window system, and what its pages
+    // hold, through one session kept open. Neither ever holds the windows.
+    const std::unique_ptr<BrowserAccess> browserAccess =
+        platform::createBrowserAccess(ConfiguredDebuggingPort(dataFolder));
+    DevToolsSession browserSession;
+    const BrowserAddressSource browserAddress = [&](QObject* context, auto use) {
+        browserSession.GetAddressBarText(browserAccess->FindBrowserFrame().debuggingPort, context,
+                                         std::move(use));
+    };
+    TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browserAddress});
     prompt.setOwner(&ClipVaultMain);
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
     prompt.setWindowFocus(windowFocus.get());
 
-    // The shortcut bar, hidden until the pointer finds a movie in the browser. It asks the window
-    // system where the pointer is and the browser, through one session kept open, what is there.
-    const std::unique_ptr<BrowserAccess> browserAccess =
-        platform::createBrowserAccess(ConfiguredDebuggingPort(dataFolder));
-    DevToolsSession browserSession;
+    // The shortcut bar, hidden until the pointer finds a movie in the browser.
     Tvaultbar vaultbar(vault, *browserAccess, browserSession, dialogs);
 
     // The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch.

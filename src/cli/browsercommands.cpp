@@ -4,17 +4,74 @@
 #include "commandline.h"
 #include "commands.h"
 #include "datafolder.h"
+#include "browserconnection.h"
+#include "devtools/devtoolssession.h"
 #include "platformfactory.h"
 
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <QTimer>
+
+namespace {
+
+/// Runs `ask`, which calls the function it is given once its answer is in, and waits for that
+/// here at the tool's top level, for at most `deadlineMs` (the browser layer answers within its
+/// own deadlines; this one only guards the tool).
+void waitForAnswer(const std::function<void(std::function<void()> done)>& ask, int deadlineMs)
+{
+    QEventLoop loop;
+    bool answered = false;
+    ask([&] {
+        answered = true;
+        loop.quit();
+    });
+    if (answered)
+        return;
+    QTimer::singleShot(deadlineMs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+QString addressBarText(DevToolsSession& session, quint16 port)
+{
+    QString address;
+    waitForAnswer(
+        [&](auto done) {
+            session.GetAddressBarText(port, &session, [&, done](const QString& answer) {
+                address = answer;
+                done();
+            });
+        },
+        2 * BrowserSession::kTabAnswerMs);
+    return address;
+}
+
+std::optional<MovieAtPoint> movieAtPoint(DevToolsSession& session, quint16 port, QPoint screen)
+{
+    std::optional<MovieAtPoint> movie;
+    waitForAnswer(
+        [&](auto done) {
+            QObject::connect(&session, &BrowserSession::located, &session,
+                             [&, done](QPoint, const std::optional<MovieAtPoint>& found) {
+                                 movie = found;
+                                 done();
+                             });
+            session.FindMovieAtPoint(port, screen);
+        },
+        // The session may first be opened, then the question asked.
+        BrowserConnection::kConnectMs + 2 * BrowserSession::kAnswerMs);
+    return movie;
+}
+
+} // namespace
 
 int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride, QTextStream& out,
                       QTextStream& err)
 {
     const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(portOverride);
     BrowserAccess& browser = *access;
+    DevToolsSession session;
     if (words.value(1) == u"status" && words.size() == 2) {
         const BrowserWindow window = browser.FindBrowserFrame();
         if (window.window == 0) {
@@ -30,7 +87,7 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
             return 1;
         }
         out << "debugging endpoint: 127.0.0.1:" << window.debuggingPort << '\n';
-        const QString url = browser.GetAddressBarText();
+        const QString url = addressBarText(session, window.debuggingPort);
         out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
         return url.isEmpty() ? 1 : 0;
     }
@@ -42,7 +99,12 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
         err << "usage: clipvault-cli browser status | browser at X Y [--json]\n";
         return 2;
     }
-    const std::optional<MovieAtPoint> movie = browser.FindMovieAtPoint(QPoint(x, y));
+    // The browser whose page is under the point, as the shortcut bar would ask it.
+    const PointerScene scene = browser.ClassifyPointerWindow(QPoint(x, y));
+    const std::optional<MovieAtPoint> movie =
+        scene.over != PointerScene::Over::BrowserPage || scene.debuggingPort == 0
+            ? std::nullopt
+            : movieAtPoint(session, scene.debuggingPort, QPoint(x, y));
     if (!movie) {
         err << "clipvault-cli: no Flash movie under " << x << ',' << y << Qt::endl;
         return 1;

@@ -57,7 +57,8 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_treeModel(new CategoryTreeModel(this))
     , m_itemModel(new ItemListModel(m_catalogue, this))
     , m_preview(nullptr)
-    , m_commands(new MainCommands(*this, services.app, services.desktop, services.dialogs, this))
+    , m_commands(new MainCommands(*this, services.app, services.desktop, services.dialogs,
+                                  services.browserAddress, this))
     , m_itemMenu(new QMenu(this))
     , m_treeMenu(new QMenu(this))
     , m_progressLabel(new QLabel(this))

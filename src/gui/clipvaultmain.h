@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browsersession.h"
 #include "itemselection.h"
 
 #include <QMainWindow>
@@ -37,6 +38,7 @@ struct MainWindowServices
     Autostart& autostart;
     DesktopOpen& desktop;
     FileDialogs& dialogs;
+    BrowserAddressSource browserAddress = {}; ///< none: the detection dialog asks no browser
 };
 
 /// The main window: a view of the program's catalogue that shows the category tree and the item

@@ -10,8 +10,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QPointer>
-#include <QThread>
 #include <QHeaderView>
 #include <QMenu>
 #include <QStyle>
@@ -151,25 +149,12 @@ void TDetectFlashFromUrl::btnCheckUrlClick()
 
 void TDetectFlashFromUrl::askBrowserAddress(std::function<void(const QString&)> use)
 {
-    if (!m_services.browserAddress) {
+    // The browser may take seconds to answer, or never: the answer comes when it comes, and
+    // not at all once the dialog has gone.
+    if (m_services.browserAddress)
+        m_services.browserAddress(this, std::move(use));
+    else
         use({});
-        return;
-    }
-    // The browser may take seconds to answer, or never: it is asked on a thread of its own,
-    // and the answer comes back to this one, unless the dialog has gone meanwhile.
-    const QPointer<TDetectFlashFromUrl> self(this);
-    QThread* worker = QThread::create([ask = m_services.browserAddress, self, use] {
-        const QString address = ask();
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, use, address] {
-                if (self)
-                    use(address);
-            },
-            Qt::QueuedConnection);
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
 }
 
 void TDetectFlashFromUrl::btnDetectClick()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browsersession.h"
 #include "detectionjob.h"
 
 #include <QDialog>
@@ -22,13 +23,11 @@ class UserPrompt;
 /// What the detection dialog uses of the program.
 struct DetectServices
 {
-    const Catalogue& catalogue; ///< the categories the rows may be filed under
-    UserPrompt& prompt;         ///< the "give up?" question and the error box
-    /// The browser's current address, or empty; asked on a worker thread, since a browser may
-    /// take seconds to answer.
-    std::function<QString()> browserAddress;
-    DetectionJob::CacheSource caches; ///< where the browser caches are
-    MovieServer* server = nullptr;    ///< feeds the preview player; none: no preview
+    const Catalogue& catalogue;          ///< the categories the rows may be filed under
+    UserPrompt& prompt;                  ///< the "give up?" question and the error box
+    BrowserAddressSource browserAddress; ///< none: no browser to ask
+    DetectionJob::CacheSource caches;    ///< where the browser caches are
+    MovieServer* server = nullptr;       ///< feeds the preview player; none: no preview
 };
 
 /// The detection dialog: the Flash movies of a web page and its frames, or of the browser's

@@ -1,10 +1,8 @@
 #include "maincommands.h"
 
-#include "browseraccess.h"
 #include "cacheenumerator.h"
 #include "datafolder.h"
 #include "detectflashfromurl.h"
-#include "platformfactory.h"
 
 #include "aboutbox.h"
 #include "addtaskfromurl.h"
@@ -25,7 +23,8 @@
 #include <QStandardPaths>
 
 MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
-                           FileDialogs& dialogs, QObject* parent)
+                           FileDialogs& dialogs, BrowserAddressSource browserAddress,
+                           QObject* parent)
     : QObject(parent)
     , m_selection(selection)
     , m_app(app)
@@ -35,6 +34,7 @@ MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopO
     , m_prompt(app.prompt())
     , m_desktop(desktop)
     , m_dialogs(dialogs)
+    , m_browserAddress(std::move(browserAddress))
 {
 }
 
@@ -75,13 +75,7 @@ void MainCommands::DetectFlashfromCacheExecute()
 
 void MainCommands::detect(bool cacheMode)
 {
-    const DetectServices services{m_catalogue, m_prompt,
-                                  [this] {
-                                      const std::unique_ptr<BrowserAccess> browser =
-                                          platform::createBrowserAccess(
-                                              ConfiguredDebuggingPort(m_app.dataFolder()));
-                                      return browser ? browser->GetAddressBarText() : QString();
-                                  },
+    const DetectServices services{m_catalogue, m_prompt, m_browserAddress,
                                   [this] {
                                       return CacheEnumerator::DiscoverCaches(
                                           CacheEnumerator::ProfileFolders(m_app.dataFolder()));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browsersession.h"
+
 #include <QObject>
 
 #include <functional>
@@ -21,7 +23,8 @@ class MainCommands final : public QObject
     Q_OBJECT
 public:
     MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
-                 FileDialogs& dialogs, QObject* parent = nullptr);
+                 FileDialogs& dialogs, BrowserAddressSource browserAddress,
+                 QObject* parent = nullptr);
 
     void AddFlashItemActionExecute();
     /// The detection dialog on the browser's current page, or on the browser's cache; each
@@ -77,4 +80,5 @@ private:
     UserPrompt& m_prompt;
     DesktopOpen& m_desktop;
     FileDialogs& m_dialogs;
+    BrowserAddressSource m_browserAddress;
 };

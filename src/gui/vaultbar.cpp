@@ -7,7 +7,7 @@
 #include "clipvaultapp.h"
 #include "filedialogs.h"
 #include "icons.h"
-#include "movielocator.h"
+#include "browsersession.h"
 #include "optionform.h"
 #include "options.h"
 #include "records.h"
@@ -31,14 +31,14 @@ QString menuText(const QString& caption)
 
 } // namespace
 
-Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& locator,
+Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, BrowserSession& session,
                      FileDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus)
     , m_ui(std::make_unique<Ui::Tvaultbar>())
     , m_app(app)
     , m_browser(browser)
-    , m_locator(locator)
+    , m_session(session)
     , m_dialogs(dialogs)
     , m_menu(new QMenu(this))
     , m_watch(new QTimer(this))
@@ -56,7 +56,7 @@ Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& lo
     connect(m_ui->btnSaveCat, &QToolButton::clicked, this, &Tvaultbar::btnSaveCatClick);
     connect(m_ui->btnOption, &QToolButton::clicked, this, &Tvaultbar::btnOptionClick);
     connect(m_menu, &QMenu::triggered, this, &Tvaultbar::CatMenuClick);
-    connect(&m_locator, &MovieLocator::located, this, &Tvaultbar::movieLocated);
+    connect(&m_session, &BrowserSession::located, this, &Tvaultbar::movieLocated);
     m_watch->setInterval(kWatchMs);
     connect(m_watch, &QTimer::timeout, this, &Tvaultbar::watchTick);
 }
@@ -86,16 +86,16 @@ void Tvaultbar::watchTick()
     }
     if (inUse())
         return;
-    if (!m_browser.DescribePointer(QCursor::pos()).browserInFront) {
+    if (!m_browser.ClassifyPointerWindow(QCursor::pos()).browserInFront) {
         m_asked.reset();
         hide();
         return;
     }
     // The page may have gone on without a pointer move: the browser is asked again about the
     // place the bar came up for, and its answer decides in movieLocated. Not while a question
-    // about the pointer waits: the locator keeps only the latest, and that one must be answered.
+    // about the pointer waits: the session keeps only the latest, and that one must be answered.
     if (!m_asked)
-        m_locator.locate(m_shownPort, m_shownFor);
+        m_session.FindMovieAtPoint(m_shownPort, m_shownFor);
 }
 
 Tvaultbar::~Tvaultbar() = default;
@@ -108,7 +108,7 @@ bool Tvaultbar::isOverBar(QPoint screen) const
 
 void Tvaultbar::HandlePointerNotify(QPoint screen)
 {
-    const PointerScene scene = m_browser.DescribePointer(screen);
+    const PointerScene scene = m_browser.ClassifyPointerWindow(screen);
     // With another window in front, whatever the pointer does changes nothing.
     if (!scene.browserInFront)
         return;
@@ -124,7 +124,7 @@ void Tvaultbar::HandlePointerNotify(QPoint screen)
     // Whether a movie is there is the browser's to say; the answer comes to movieLocated.
     m_asked = screen;
     m_lastPort = scene.debuggingPort;
-    m_locator.locate(scene.debuggingPort, screen);
+    m_session.FindMovieAtPoint(scene.debuggingPort, screen);
 }
 
 void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& movie)
@@ -148,7 +148,7 @@ void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& m
     if (isVisible())
         return; // it stays where it is, also over another movie
     if (m_app.options().PauseMovieOnBar)
-        m_locator.pause(screen); // and it is not started again
+        m_session.PauseMovieAtPoint(screen); // and it is not started again
     m_movieUrl = movie->address.section(u'?', 0, 0);
     m_shownFor = screen;
     m_shownPort = m_lastPort;
@@ -183,7 +183,7 @@ void Tvaultbar::btnSaveCatClick()
 
 QString Tvaultbar::movieAddress() const
 {
-    return AbsoluteMovieAddress(m_movieUrl, GetPageBaseUrl(m_locator.pageUrl()));
+    return AbsoluteMovieAddress(m_movieUrl, GetPageBaseUrl(m_session.pageUrl()));
 }
 
 void Tvaultbar::CatMenuClick(QAction* item)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browseraccess.h"
+#include "browsersession.h"
 
 #include <QPoint>
 #include <QTimer>
@@ -11,7 +12,7 @@
 
 class ClipVaultApp;
 class FileDialogs;
-class MovieLocator;
+class BrowserSession;
 class QAction;
 class QMenu;
 
@@ -33,7 +34,7 @@ class Tvaultbar final : public QWidget
 public:
     static constexpr QPoint kOffset{15, 15};
 
-    Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, MovieLocator& locator,
+    Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, BrowserSession& session,
               FileDialogs& dialogs, QWidget* parent = nullptr);
     ~Tvaultbar() override;
     Q_DISABLE_COPY_MOVE(Tvaultbar)
@@ -76,7 +77,7 @@ private:
     std::unique_ptr<Ui::Tvaultbar> m_ui;
     ClipVaultApp& m_app;
     BrowserAccess& m_browser;
-    MovieLocator& m_locator;
+    BrowserSession& m_session;
     FileDialogs& m_dialogs;
     QMenu* m_menu;
     QString m_movieUrl;

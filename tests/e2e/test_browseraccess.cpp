@@ -1,9 +1,10 @@
 // The user's browser for real: Debian's Chromium with a debugging port, on this display with
 // openbox, pointed at pages served here; the pointer is moved with XTest.
 
+#include "browserprobe.h"
 #include "browserurls.h"
 #include "clicommands.h"
-#include "devtools/devtoolsclient.h"
+#include "devtools/debuggingport.h"
 #include "x11/x11browseraccess.h"
 
 #include "catalogue.h"
@@ -138,17 +139,14 @@ protected:
              QString::fromStdString(server.url("/flash.html"))});
         ASSERT_TRUE(browser.waitForStarted());
         ASSERT_TRUE(waitUntil(
-            [&] {
-                return access.GetAddressBarText() ==
-                       QString::fromStdString(server.url("/flash.html"));
-            },
+            [&] { return addressBarText() == QString::fromStdString(server.url("/flash.html")); },
             90000))
             << "the browser did not come up with its debugging port";
         // The page is laid out once the movie over which the tests point is found there.
         ASSERT_TRUE(waitUntil(
             [&] {
                 movePointer({100, 200});
-                return access.FindMovieAtPoint({100, 200}).has_value();
+                return movieAt({100, 200}).has_value();
             },
             60000))
             << "the page never showed its first movie";
@@ -169,20 +167,11 @@ protected:
         XSync(display, False);
     }
 
+    quint16 port() { return access.FindBrowserFrame().debuggingPort; }
+    QString addressBarText() { return probe.address(port()); }
+    std::optional<MovieAtPoint> movieAt(QPoint screen) { return probe.movieAt(port(), screen); }
     /// Evaluates script in the visible tab and returns its value.
-    QJsonValue evaluate(const QString& script)
-    {
-        const BrowserWindow window = access.FindBrowserFrame();
-        const DevToolsClient client(window.debuggingPort);
-        const std::optional<QJsonArray> pages = client.pages();
-        if (!pages || pages->isEmpty())
-            return {};
-        return client
-            .evaluate(
-                pages->first().toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(),
-                script)
-            .value_or(QJsonValue());
-    }
+    QJsonValue evaluate(const QString& script) { return probe.evaluate(port(), script); }
 
     /// Sends the visible tab to a page of the server and waits until its address shows it; the
     /// order is given again now and then, since a busy page may miss it.
@@ -191,7 +180,7 @@ protected:
         const QString target = QString::fromStdString(server.url(path));
         for (int attempt = 0; attempt < 5; ++attempt) {
             evaluate(QStringLiteral("location.href = '%1'").arg(QLatin1String(path)));
-            if (waitUntil([&] { return access.GetAddressBarText() == target; }, 10000))
+            if (waitUntil([&] { return addressBarText() == target; }, 10000))
                 return true;
         }
         return false;
@@ -204,7 +193,7 @@ protected:
         QStringList found;
         for (int y = 100; y < 680; y += 15) {
             movePointer({x, y});
-            const std::optional<MovieAtPoint> movie = access.FindMovieAtPoint({x, y});
+            const std::optional<MovieAtPoint> movie = movieAt({x, y});
             if (!movie)
                 continue;
             EXPECT_TRUE(movie->screenRect.contains(QPoint(x, y)))
@@ -220,7 +209,7 @@ protected:
     {
         for (int y = 100; y < 680; y += 15) {
             movePointer({100, y});
-            const auto movie = access.FindMovieAtPoint({100, y});
+            const auto movie = movieAt({100, y});
             if (movie && movie->address == address)
                 return QPoint(100, y);
         }
@@ -234,6 +223,7 @@ protected:
     QTemporaryDir profile;
     QProcess browser;
     X11BrowserAccess access;
+    BrowserProbe probe;
 };
 
 /// The shortcut bar on the real pointer watch, over the real browser, filing into a catalogue
@@ -254,7 +244,7 @@ protected:
         ASSERT_TRUE(app->catalogue().AddCategory(fun));
         bar = std::make_unique<Tvaultbar>(*app, access, session, dialogs);
         QObject::connect(
-            &session, &MovieLocator::located, bar.get(),
+            &session, &BrowserSession::located, bar.get(),
             [this](QPoint screen, const std::optional<MovieAtPoint>&) { answered = screen; });
         hook = platform::createPointerHook();
         hookForm = std::make_unique<THookappForm>(
@@ -270,7 +260,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] {
             XSetInputFocus(display, access.FindBrowserFrame().window, RevertToParent, CurrentTime);
             XSync(display, False);
-            return access.DescribePointer({0, 0}).browserInFront;
+            return access.ClassifyPointerWindow({0, 0}).browserInFront;
         })) << "the browser never came in front";
     }
 
@@ -332,7 +322,7 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
     EXPECT_EQ(moviesDownColumn(100), (QStringList{"a.swf", "/movies/b.swf?x=1", "ruffled.swf"}))
         << "the PDF object and the page background hold no movie";
     movePointer({700, 400});
-    EXPECT_FALSE(access.FindMovieAtPoint({700, 400}));
+    EXPECT_FALSE(movieAt({700, 400}));
 
     // Scrolled by 130 CSS pixels, the embed is off the top and the object moved up.
     evaluate(QStringLiteral("window.scrollTo(0, 130)"));
@@ -340,7 +330,7 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
         waitUntil([&] { return evaluate(QStringLiteral("window.scrollY")).toInt() == 130; }));
     // The embed's place is free once the page has drawn itself scrolled.
     ASSERT_TRUE(waitUntil([&] {
-        const auto movie = access.FindMovieAtPoint({100, 100});
+        const auto movie = movieAt({100, 100});
         return !movie || movie->address != u"a.swf";
     }));
     EXPECT_EQ(moviesDownColumn(100), (QStringList{"/movies/b.swf?x=1", "ruffled.swf"}));
@@ -352,9 +342,9 @@ TEST_F(BrowserAccessTest, PausingUsesRufflesApiAndTheCommandLineSeesWhatTheProgr
     const std::optional<QPoint> ruffled = placeOf(u"ruffled.swf");
     ASSERT_TRUE(ruffled);
     EXPECT_FALSE(evaluate(QStringLiteral("window.paused")).toBool());
-    EXPECT_TRUE(access.PauseMovieAtPoint(*ruffled));
+    EXPECT_TRUE(probe.pauseAt(port(), *ruffled));
     EXPECT_TRUE(evaluate(QStringLiteral("window.paused")).toBool());
-    EXPECT_TRUE(access.PauseMovieAtPoint(QPoint(100, 200)))
+    EXPECT_TRUE(probe.pauseAt(port(), QPoint(100, 200)))
         << "a movie without Ruffle: nothing happens, no error";
 
     QString out;
@@ -374,15 +364,13 @@ TEST_F(BrowserAccessTest, PausingUsesRufflesApiAndTheCommandLineSeesWhatTheProgr
                              QString::fromStdString(server.url("/flash.html"))));
 }
 
-TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowserMovieOrNothing)
+TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowsersPageOrElsewhere)
 {
-    QPoint overEmbed(100, 200);
-    movePointer(overEmbed);
-    EXPECT_TRUE(access.ClassifyPointerWindow(overEmbed));
-    EXPECT_EQ(overEmbed, QPoint(100, 200)) << "the point stays in screen pixels";
-    QPoint background(700, 400);
-    movePointer(background);
-    EXPECT_FALSE(access.ClassifyPointerWindow(background));
+    const PointerScene overPage = access.ClassifyPointerWindow({700, 400});
+    EXPECT_EQ(overPage.over, PointerScene::Over::BrowserPage);
+    EXPECT_EQ(overPage.debuggingPort, port());
+    EXPECT_EQ(access.ClassifyPointerWindow({1200, 780}).over, PointerScene::Over::Elsewhere)
+        << "the desktop beside the browser";
 
     // A window of this program over the browser: the bar may stay.
     QWidget ours;
@@ -390,10 +378,8 @@ TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowserMovieOrNothing)
     ours.setGeometry(600, 500, 120, 40);
     ours.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&ours));
-    QPoint onOurs(650, 520);
     EXPECT_TRUE(waitUntil([&] {
-        QPoint p = onOurs;
-        return access.ClassifyPointerWindow(p);
+        return access.ClassifyPointerWindow({650, 520}).over == PointerScene::Over::OwnWindow;
     }));
 }
 
@@ -405,7 +391,7 @@ TEST_F(BrowserAccessTest, TheAddressFollowsNavigationAndALoadingPageGivesNothing
     ASSERT_TRUE(waitUntil([&] { return slowHeadSent.load(); })) << "the slow page was never served";
     for (int y = 150; y < 400; y += 50) {
         movePointer({120, y});
-        EXPECT_FALSE(access.FindMovieAtPoint({120, y})) << "the page is still loading";
+        EXPECT_FALSE(movieAt({120, y})) << "the page is still loading";
     }
 }
 
@@ -418,13 +404,13 @@ TEST_F(BrowserAccessTest, ACoveredBrowserStillGivesTheTabTheUserLastLookedAt)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&ours));
     ASSERT_TRUE(waitUntil([&] {
         ours.activateWindow();
-        return !access.DescribePointer({0, 0}).browserInFront;
+        return !access.ClassifyPointerWindow({0, 0}).browserInFront;
     }));
     if (!waitUntil([&] {
             return evaluate(QStringLiteral("document.visibilityState")).toString() == u"hidden";
         }))
         GTEST_SKIP() << "this browser does not call a covered tab hidden";
-    EXPECT_EQ(access.GetAddressBarText(), QString::fromStdString(server.url("/flash.html")));
+    EXPECT_EQ(addressBarText(), QString::fromStdString(server.url("/flash.html")));
 }
 
 TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
@@ -452,7 +438,6 @@ TEST(DebuggingPort, ComesFromTheCommandLineOrTheActivePortFile)
     EXPECT_EQ(DebuggingPortFromCommandLine({QStringLiteral("--remote-debugging-port=0"),
                                             QStringLiteral("--user-data-dir=") + hostile.path()}),
               0);
-    EXPECT_EQ(DevToolsClient(1).pages(), std::nullopt) << "nothing answers: none, promptly";
 }
 
 TEST(BrowserCommands, AStaleActiveWindowEndsNoQuery)
@@ -484,59 +469,31 @@ TEST(BrowserCommands, AStaleActiveWindowEndsNoQuery)
     XCloseDisplay(display);
 }
 
-TEST(DevToolsClient, ConnectsOnlyToTheDebuggingPortAndEndsAQueryByItsDeadline)
-{
-    // A "browser" whose list names another host for every page, and whose pages never answer.
-    TestServer server;
-    std::atomic<int> socketRequests{0};
-    server.server().Get("/json/list", [](const httplib::Request&, httplib::Response& response) {
-        QJsonArray pages;
-        for (int i = 0; i < 30; ++i)
-            pages.append(QJsonObject{{"type", "page"},
-                                     {"url", QStringLiteral("http://site.example/%1").arg(i)},
-                                     {"webSocketDebuggerUrl",
-                                      QStringLiteral("ws://192.0.2.1:9/devtools/page/%1").arg(i)}});
-        response.set_content(QJsonDocument(pages).toJson().toStdString(), "application/json");
-    });
-    server.server().Get(R"(/devtools/page/(\d+))",
-                        [&](const httplib::Request&, httplib::Response&) {
-                            ++socketRequests;
-                            server.holdWhileStalling(std::chrono::seconds(60));
-                        });
-    server.start();
-    const auto port = static_cast<quint16>(server.port());
-
-    const DevToolsClient client(port, 1000, 3000);
-    const std::optional<QJsonArray> pages = client.pages();
-    ASSERT_TRUE(pages);
-    EXPECT_EQ(pages->size(), DevToolsClient::kMaxPages) << "the walk is capped";
-    QElapsedTimer clock;
-    clock.start();
-    for (const QJsonValue& page : *pages)
-        EXPECT_FALSE(client.evaluate(
-            page.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString(),
-            QStringLiteral("1")));
-    // Sixteen silent pages at a second each would take sixteen; the query ends at three.
-    EXPECT_LT(clock.elapsed(), 12000);
-    EXPECT_GE(socketRequests.load(), 1) << "the page sockets were asked for on the debugging port";
-    EXPECT_EQ(client.socketUrl(QStringLiteral("ws://evil.example:1/devtools/page/ab")),
-              QUrl(QStringLiteral("ws://127.0.0.1:%1/devtools/page/ab").arg(port)));
-    EXPECT_TRUE(client.socketUrl(QStringLiteral("ws://127.0.0.1:1/elsewhere")).isEmpty());
-    server.releaseStalls();
-}
-
 TEST_F(ShortcutBarTest, ComesUpOnTheMovieStaysOverItselfAndFilesTheMovie)
 {
     const QPoint overEmbed(100, 200);
     ASSERT_TRUE(pointAt(overEmbed));
     ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); })) << "the bar never came up";
-    const std::optional<MovieAtPoint> movie = access.FindMovieAtPoint(overEmbed);
+    const std::optional<MovieAtPoint> movie = movieAt(overEmbed);
     ASSERT_TRUE(movie);
     EXPECT_EQ(bar->pos(), movie->screenRect.topLeft() + QPoint(15, 15));
+    // The command line places the movie where the bar does, to the pixel (asked beside the bar,
+    // which is a window of ours).
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    ASSERT_EQ(RunCli({"browser", "at", "180", "200", "--json"}, outStream, errStream), 0)
+        << qPrintable(err);
+    outStream.flush();
+    const QJsonObject told = QJsonDocument::fromJson(out.toUtf8()).object();
+    EXPECT_EQ(bar->pos(),
+              QPoint(told.value("left").toInt(), told.value("top").toInt()) + Tvaultbar::kOffset)
+        << qPrintable(out);
     EXPECT_EQ(bar->size(), QSize(74, 26));
     EXPECT_EQ(bar->MovieUrl(), QStringLiteral("a.swf"));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(bar.get()));
-    EXPECT_TRUE(access.DescribePointer(overEmbed).browserInFront) << "the bar took the focus";
+    EXPECT_TRUE(access.ClassifyPointerWindow(overEmbed).browserInFront) << "the bar took the focus";
 
     // Onto the bar, then its open menu: it stays.
     ASSERT_TRUE(pointAt(bar->geometry().center(), false));
@@ -614,7 +571,7 @@ TEST_F(ShortcutBarTest, GoesWhenAnotherWindowComesInFrontThePageNavigatesOrItIsS
     ASSERT_TRUE(waitUntil([&] {
         XSetInputFocus(display, other, RevertToParent, CurrentTime);
         XSync(display, False);
-        return !access.DescribePointer({0, 0}).browserInFront;
+        return !access.ClassifyPointerWindow({0, 0}).browserInFront;
     }));
     EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); })) << "it floated over the other window";
     ASSERT_TRUE(pointAt({100, 230}, false));
@@ -648,7 +605,7 @@ TEST_F(ShortcutBarTest, GoesWhenAnotherWindowComesInFrontThePageNavigatesOrItIsS
 
 TEST_F(ShortcutBarTest, AMessageBoxGivesTheKeyboardBackToTheBrowser)
 {
-    ASSERT_TRUE(access.DescribePointer({0, 0}).browserInFront);
+    ASSERT_TRUE(access.ClassifyPointerWindow({0, 0}).browserInFront);
     const std::unique_ptr<WindowFocus> focus = platform::createWindowFocus();
     MessageBoxPrompt boxes;
     boxes.setWindowFocus(focus.get());
@@ -658,11 +615,11 @@ TEST_F(ShortcutBarTest, AMessageBoxGivesTheKeyboardBackToTheBrowser)
         for (QWidget* window : QApplication::topLevelWidgets())
             if (window->isVisible() && qobject_cast<QMessageBox*>(window))
                 box = window;
-        return box && !access.DescribePointer({0, 0}).browserInFront;
+        return box && !access.ClassifyPointerWindow({0, 0}).browserInFront;
     })) << "the box never took the keyboard";
     box->close();
     EXPECT_TRUE(waitUntil([&] {
-        return access.DescribePointer({0, 0}).browserInFront;
+        return access.ClassifyPointerWindow({0, 0}).browserInFront;
     })) << "the browser needs a click before the next movie";
 }
 

@@ -2,7 +2,7 @@
 // its own (dpkg -x), its files checked by the desktop's validators, and the programs started
 // from there: the player's files, the hook library and the manual must come from the package.
 
-#include "devtools/devtoolsclient.h"
+#include "browserprobe.h"
 
 #include "swfwriter.h"
 #include "testfiles.h"
@@ -178,26 +178,17 @@ TEST_F(PackageTest, PlaysAMovieFromTheInstallTreeAndHandsASecondOneToTheRunningP
 
     // The movies whose facts a player page of the program has read, by file name.
     QStringList pagesSeen; // what each page said, for the failure message
+    BrowserProbe pages;
     const auto playedMovies = [&] {
         pagesSeen.clear();
         QStringList played;
-        // A client per page, with time to spare: a program with three web pages on a busy
-        // machine (or a sanitized one) answers slowly.
-        for (const QJsonValue& page :
-             DevToolsClient(port, 30000, 30000).pages().value_or(QJsonArray())) {
-            const QString socket =
-                page.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString();
-            const QString name =
-                DevToolsClient(port, 30000, 30000)
-                    .evaluate(socket,
-                              QStringLiteral(
-                                  "(() => { try { const m = clipvault.player.ruffle().metadata;"
-                                  " return (m && m.swfVersion === 9 ? '' : 'waiting:') +"
-                                  " clipvault.movie.split('/').pop(); } catch (e) { return "
-                                  "'error:' + e; }"
-                                  " })()"))
-                    .value_or(QJsonValue())
-                    .toString();
+        for (const QJsonValue& page : pages.evaluateEverywhere(
+                 port, QStringLiteral("(() => { try { const m = clipvault.player.ruffle().metadata;"
+                                      " return (m && m.swfVersion === 9 ? '' : 'waiting:') +"
+                                      " clipvault.movie.split('/').pop(); } catch (e) { return "
+                                      "'error:' + e; }"
+                                      " })()"))) {
+            const QString name = page.toString();
             pagesSeen << name;
             if (!name.isEmpty() && !name.contains(u':'))
                 played << name;

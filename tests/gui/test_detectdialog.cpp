@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -56,12 +57,15 @@ protected:
 
     DetectServices services()
     {
-        return {catalogue, prompt, [this] { return browserAddress; },
-                [] {
-                    return CacheEnumerator::CachesBelow(
-                        QStringLiteral(CLIPVAULT_FIXTURES "/cache"));
-                },
-                nullptr};
+        return {
+            catalogue, prompt,
+            [this](QObject* context, std::function<void(const QString&)> use) {
+                QTimer::singleShot(0, context, [use, address = browserAddress] { use(address); });
+            },
+            [] {
+                return CacheEnumerator::CachesBelow(QStringLiteral(CLIPVAULT_FIXTURES "/cache"));
+            },
+            nullptr};
     }
 
     template <typename T>
@@ -141,20 +145,21 @@ TEST_F(DetectDialogTest, AWebPageAndItsFramesAreListedWithTheSitesCachedMovies)
 
 TEST_F(DetectDialogTest, TheBrowsersAddressIsAskedWithoutHoldingTheDialog)
 {
-    // A browser that answers only when the test lets it.
-    std::promise<void> release;
-    const std::shared_future<void> released = release.get_future().share();
+    // A browser that answers only when the test lets it, and once more after the dialog went.
+    std::vector<std::pair<QPointer<QObject>, std::function<void(const QString&)>>> asked;
     DetectServices hung = services();
-    hung.browserAddress = [released] {
-        released.wait();
-        return QStringLiteral("http://late.example/page.html");
+    hung.browserAddress = [&](QObject* context, std::function<void(const QString&)> use) {
+        asked.emplace_back(context, std::move(use));
     };
-    TDetectFlashFromUrl dialog(hung);
-    dialog.show(); // waiting here for the browser would never end
-    auto* address = control<QLineEdit>(dialog, "edtUrl");
+    auto dialog = std::make_unique<TDetectFlashFromUrl>(hung);
+    dialog->show();
+    auto* address = control<QLineEdit>(*dialog, "edtUrl");
+    ASSERT_EQ(asked.size(), 1u);
     EXPECT_TRUE(address->text().isEmpty());
-    release.set_value();
-    EXPECT_TRUE(waitUntil([&] { return address->text() == u"http://late.example/page.html"; }));
+    asked.front().second(QStringLiteral("http://late.example/page.html"));
+    EXPECT_EQ(address->text(), QStringLiteral("http://late.example/page.html"));
+    dialog.reset();
+    EXPECT_TRUE(asked.front().first.isNull()) << "the answer's context goes with the dialog";
 }
 
 TEST_F(DetectDialogTest, ChecksCategoriesAndTheAdvancedPanelFollowTheUser)

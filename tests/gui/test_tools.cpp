@@ -2,7 +2,6 @@
 
 #include "mainwindowfixture.h"
 
-#include "devtools/devtoolssession.h"
 #include "fake/fakepointerhook.h"
 #include "hookappform.h"
 #include "mainactions.h"
@@ -262,40 +261,4 @@ TEST_F(ToolsTest, TheHangingWindowFloatsBlackAndHalfSeenAndAnswersItsClicks)
     QTest::mouseClick(picture, Qt::RightButton, {}, QPoint(5, 35));
     ASSERT_TRUE(waitUntil([&] { return window->tray().menu()->isVisible(); }));
     window->tray().menu()->hide();
-}
-
-TEST(DevToolsSession, ABrowserThatAcceptsAndNeverAnswersLeavesTheWindowsLive)
-{
-    // A debugging port that takes connections and never says a word.
-    QTcpServer hung;
-    ASSERT_TRUE(hung.listen(QHostAddress::LocalHost));
-    std::vector<QTcpSocket*> held;
-    QObject::connect(&hung, &QTcpServer::newConnection, [&] {
-        while (QTcpSocket* socket = hung.nextPendingConnection())
-            held.push_back(socket);
-    });
-    DevToolsSession session;
-    int answers = 0;
-    QObject::connect(&session, &MovieLocator::located,
-                     [&](QPoint, const std::optional<MovieAtPoint>& movie) {
-                         EXPECT_FALSE(movie);
-                         ++answers;
-                     });
-    // The event loop keeps turning while the question waits: a heartbeat measures its gaps.
-    QElapsedTimer sinceBeat;
-    qint64 longestGap = 0;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout,
-                     [&] { longestGap = std::max(longestGap, sinceBeat.restart()); });
-    heartbeat.start(5);
-    sinceBeat.start();
-    QElapsedTimer asking;
-    asking.start();
-    for (int i = 0; i < 50; ++i)
-        session.locate(hung.serverPort(), QPoint(i, i));
-    EXPECT_LT(asking.elapsed(), 1000) << "asking never waits on the browser";
-    ASSERT_TRUE(waitUntil([&] { return answers >= 1; }));
-    EXPECT_LE(answers, 2) << "the points asked meanwhile fold into the latest";
-    EXPECT_FALSE(session.isReady());
-    EXPECT_LT(longestGap, 1000) << "the event loop stalled";
 }

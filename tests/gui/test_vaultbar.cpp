@@ -5,7 +5,7 @@
 #include "catalogue.h"
 #include "clipvaultapp.h"
 #include "modaldialog.h"
-#include "movielocator.h"
+#include "browsersession.h"
 #include "options.h"
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
@@ -30,23 +30,19 @@ class StagedBrowserAccess final : public BrowserAccess
 {
 public:
     BrowserWindow FindBrowserFrame() override { return {}; }
-    QString GetAddressBarText() override { return {}; }
-    std::optional<MovieAtPoint> FindMovieAtPoint(QPoint) override { return std::nullopt; }
-    bool PauseMovieAtPoint(QPoint) override { return false; }
-    std::optional<BrowserDocument> GetBrowserDocument() override { return std::nullopt; }
-    bool ClassifyPointerWindow(QPoint&) override { return false; }
-    PointerScene DescribePointer(QPoint) override { return scene; }
+    PointerScene ClassifyPointerWindow(QPoint) override { return scene; }
 
     PointerScene scene;
 };
 
 /// A browser whose answers the test gives.
-class StagedLocator final : public MovieLocator
+class StagedLocator final : public BrowserSession
 {
 public:
-    void locate(quint16 port, QPoint screen) override { asked.push_back({port, screen}); }
-    void pause(QPoint screen) override { paused.push_back(screen); }
+    void FindMovieAtPoint(quint16 port, QPoint screen) override { asked.push_back({port, screen}); }
+    void PauseMovieAtPoint(QPoint screen) override { paused.push_back(screen); }
     QString pageUrl() const override { return page; }
+    void GetAddressBarText(quint16, QObject*, AddressAnswer) override {}
 
     std::vector<std::pair<quint16, QPoint>> asked;
     std::vector<QPoint> paused;

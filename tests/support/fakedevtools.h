@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -54,16 +55,22 @@ public:
     int socketsOpened() const { return m_socketsOpened; }
     int calls() const { return m_calls; }
     void setAnswer(Answer answer) { m_answer = std::move(answer); }
+    /// What "/json/list" lists, most recently active first.
+    void setList(const QJsonArray& pages) { m_list = pages; }
     /// Events without end on the open socket, a few hundred every few milliseconds.
     void flood(bool on) { on ? m_flood.start() : m_flood.stop(); }
     /// Tells the open socket of an event, after the answer being given.
     void sendEventSoon(const QJsonObject& event)
     {
-        QTimer::singleShot(0, this, [this, event] {
-            if (m_open)
-                m_open->sendTextMessage(
-                    QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
-        });
+        QTimer::singleShot(0, this, [this, event] { sendEvent(event); });
+    }
+    /// Tells the open socket of an event now: from an answer, before the answer, as a browser
+    /// tells of the targets it has before it answers the call that asked for them.
+    void sendEvent(const QJsonObject& event)
+    {
+        if (m_open)
+            m_open->sendTextMessage(
+                QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
     }
 
 private:
@@ -78,6 +85,10 @@ private:
             return;
         }
         socket->readAll();
+        if (head.startsWith("GET /json/list")) {
+            reply(socket, QJsonDocument(m_list).toJson(QJsonDocument::Compact));
+            return;
+        }
         ++m_versionRequests;
         if (m_versionNeverEnds) {
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
@@ -90,8 +101,14 @@ private:
             drip->start(1);
             return;
         }
-        const QByteArray body = QByteArrayLiteral(R"({"webSocketDebuggerUrl":"ws://127.0.0.1:)") +
-                                QByteArray::number(port()) + "/devtools/browser/fake\"}";
+        // The socket's host is another's, as a hostile endpoint may name it: only its path
+        // may count.
+        reply(socket, QByteArrayLiteral(R"({"webSocketDebuggerUrl":"ws://192.0.2.1:)") +
+                          QByteArray::number(port()) + "/devtools/browser/fake\"}");
+    }
+
+    static void reply(QTcpSocket* socket, const QByteArray& body)
+    {
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
                       QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
@@ -116,6 +133,7 @@ private:
     QWebSocketServer m_sockets;
     QWebSocket* m_open = nullptr;
     QTimer m_flood;
+    QJsonArray m_list;
     int m_versionRequests = 0;
     int m_socketsOpened = 0;
     int m_calls = 0;

@@ -1,14 +1,9 @@
 #include "x11browseraccess.h"
 
-#include "browserurls.h"
-#include "devtools/devtoolsclient.h"
-#include "devtools/pagescripts.h"
+#include "devtools/debuggingport.h"
 
 #include <QCoreApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSizeF>
+#include <QRect>
 
 #include <vector>
 
@@ -18,8 +13,6 @@
 #include <X11/Xutil.h>
 
 namespace {
-
-constexpr int kAddressLimit = 248;
 
 int ignoreXError(Display*, XErrorEvent*)
 {
@@ -146,82 +139,6 @@ BrowserWindow X11BrowserAccess::FindBrowserFrame()
     return found;
 }
 
-QString X11BrowserAccess::visiblePage(quint16 port, QString* url)
-{
-    const DevToolsClient client(port);
-    const std::optional<QJsonArray> pages = client.pages();
-    if (!pages || pages->isEmpty())
-        return {};
-    const auto take = [url](const QJsonObject& page) {
-        if (url)
-            *url = page.value(QStringLiteral("url")).toString();
-        return page.value(QStringLiteral("webSocketDebuggerUrl")).toString();
-    };
-    for (const QJsonValue& value : *pages) {
-        const QJsonObject page = value.toObject();
-        const QString socket = page.value(QStringLiteral("webSocketDebuggerUrl")).toString();
-        if (client.evaluate(socket, QStringLiteral("document.visibilityState"))
-                .value_or(QJsonValue())
-                .toString() == u"visible")
-            return take(page);
-    }
-    // A browser covered by another window (Clip Vault's own, usually) calls every tab hidden.
-    // The browser lists its pages most recently active first: the first is the tab the user
-    // last looked at.
-    return take(pages->first().toObject());
-}
-
-QString X11BrowserAccess::GetAddressBarText()
-{
-    const BrowserWindow browser = FindBrowserFrame();
-    if (browser.window == 0 || browser.debuggingPort == 0)
-        return {};
-    QString url;
-    visiblePage(browser.debuggingPort, &url);
-    return url.left(kAddressLimit);
-}
-
-std::optional<MovieAtPoint> X11BrowserAccess::movieAt(QPoint screen, bool pause)
-{
-    const std::optional<BrowserDocument> document = GetBrowserDocument();
-    if (!document)
-        return std::nullopt;
-    const DevToolsClient client(document->port);
-    const QJsonObject metrics = client.evaluate(document->webSocketUrl, PageScripts::metrics())
-                                    .value_or(QJsonValue())
-                                    .toObject();
-    const std::optional<ViewportGeometry> geometry = PageScripts::geometryOf(metrics);
-    if (!geometry)
-        return std::nullopt;
-    const QString script = PageScripts::findMovie(geometry->screenToCss(screen), pause);
-    return PageScripts::movieOf(
-        client.evaluate(document->webSocketUrl, script).value_or(QJsonValue()).toObject(),
-        *geometry);
-}
-
-std::optional<MovieAtPoint> X11BrowserAccess::FindMovieAtPoint(QPoint screen)
-{
-    return movieAt(screen, false);
-}
-
-bool X11BrowserAccess::PauseMovieAtPoint(QPoint screen)
-{
-    return movieAt(screen, true).has_value();
-}
-
-std::optional<BrowserDocument> X11BrowserAccess::GetBrowserDocument()
-{
-    const BrowserWindow browser = FindBrowserFrame();
-    if (browser.window == 0 || browser.debuggingPort == 0)
-        return std::nullopt;
-    BrowserDocument document;
-    document.port = browser.debuggingPort;
-    document.webSocketUrl = visiblePage(browser.debuggingPort, &document.url);
-    if (document.webSocketUrl.isEmpty())
-        return std::nullopt;
-    return document;
-}
-
 namespace {
 
 /// The topmost client window under a screen point, with its class and process; none when the
@@ -255,20 +172,7 @@ std::optional<ClientAtPoint> clientAtPoint(Display* display, QPoint screen)
 
 } // namespace
 
-qint64 X11BrowserAccess::processAtPoint(QPoint screen, QString* wmClass)
-{
-    const QuietDisplay display(this->display());
-    if (!display)
-        return 0;
-    const std::optional<ClientAtPoint> client = clientAtPoint(display.get(), screen);
-    if (!client)
-        return 0;
-    if (wmClass)
-        *wmClass = client->wmClass;
-    return client->pid;
-}
-
-PointerScene X11BrowserAccess::DescribePointer(QPoint screen)
+PointerScene X11BrowserAccess::ClassifyPointerWindow(QPoint screen)
 {
     PointerScene scene;
     const QuietDisplay display(this->display());
@@ -299,15 +203,4 @@ quint16 X11BrowserAccess::portOfProcess(qint64 pid)
     if (port != 0)
         m_ports.insert(pid, port);
     return port;
-}
-
-bool X11BrowserAccess::ClassifyPointerWindow(QPoint& screen)
-{
-    QString wmClass;
-    const qint64 pid = processAtPoint(screen, &wmClass);
-    if (pid != 0 && pid == QCoreApplication::applicationPid())
-        return true; // the shortcut bar, its buttons or one of our menus
-    if (!isBrowserClass(wmClass))
-        return false;
-    return FindMovieAtPoint(screen).has_value();
 }

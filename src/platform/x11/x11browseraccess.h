@@ -9,7 +9,7 @@ struct _XDisplay;
 
 /// Browser access on X11: windows found through the window manager's properties
 /// (_NET_ACTIVE_WINDOW, _NET_CLIENT_LIST_STACKING, WM_CLASS, _NET_WM_PID) on a connection of its
-/// own, pages reached through the browser's DevTools endpoint on 127.0.0.1.
+/// own, kept open for the program's life.
 class X11BrowserAccess final : public BrowserAccess
 {
 public:
@@ -20,25 +20,12 @@ public:
     X11BrowserAccess& operator=(const X11BrowserAccess&) = delete;
 
     BrowserWindow FindBrowserFrame() override;
-    QString GetAddressBarText() override;
-    std::optional<MovieAtPoint> FindMovieAtPoint(QPoint screen) override;
-    bool PauseMovieAtPoint(QPoint screen) override;
-    std::optional<BrowserDocument> GetBrowserDocument() override;
-    bool ClassifyPointerWindow(QPoint& screen) override;
-    PointerScene DescribePointer(QPoint screen) override;
-
-    /// The process that owns the topmost client window under a screen point, 0 when none.
-    qint64 processAtPoint(QPoint screen, QString* wmClass = nullptr);
+    PointerScene ClassifyPointerWindow(QPoint screen) override;
 
     /// Whether a WM_CLASS names a Chromium-family browser.
     static bool isBrowserClass(const QString& wmClass);
 
 private:
-    /// The movie under a screen point in the visible tab, paused through Ruffle's API when asked.
-    std::optional<MovieAtPoint> movieAt(QPoint screen, bool pause);
-    /// The debugger address of the visible tab, empty when none.
-    QString visiblePage(quint16 port, QString* url = nullptr);
-
     /// The debugging port of a browser process, remembered once found.
     quint16 portOfProcess(qint64 pid);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browseraccess.h"
+#include "browsersession.h"
 #include "browserurls.h"
 
 #include <QJsonObject>
@@ -22,6 +22,9 @@ QString findMovie(QPointF css, bool pause);
 
 /// The viewport's place on the screen from the metrics script's answer; none when empty.
 std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics);
+/// Whether the metrics script's answer holds the viewport's exact origin, which the page
+/// learns from a pointer move over it.
+bool knowsOrigin(const QJsonObject& metrics);
 /// The viewport's rectangle on the screen, from the same answer.
 QRect viewportOnScreen(const QJsonObject& metrics, const ViewportGeometry& geometry);
 /// The movie the find script answered, placed on the screen; none for an empty answer.

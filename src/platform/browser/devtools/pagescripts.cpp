@@ -112,6 +112,11 @@ std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics)
     return geometry;
 }
 
+bool knowsOrigin(const QJsonObject& metrics)
+{
+    return metrics.value(QStringLiteral("origin")).isObject();
+}
+
 QRect viewportOnScreen(const QJsonObject& metrics, const ViewportGeometry& geometry)
 {
     return geometry.cssToScreen(QRectF(0, 0, number(metrics, "iw"), number(metrics, "ih")))

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+/// A Flash movie found in a page: its address exactly as the page wrote it, and where it is.
+struct MovieAtPoint
+{
+    QString address;
+    QRect screenRect;
+};
+
+/// The questions the program asks the pages of the user's browser, whichever protocol reaches
+/// them. Nothing here ever holds the caller: a question goes out, its answer comes by signal or
+/// callback, also when the browser does not answer (then empty). A browser is named by its
+/// debugging port; asking another port leaves the browser asked before.
+class BrowserSession : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    /// How long a question waits for its answer before it is answered empty.
+    static constexpr int kAnswerMs = 1000;
+    /// How long a question about the visible tab may take, opening the session included.
+    static constexpr int kTabAnswerMs = 5000;
+    /// The longest address the visible tab is told by.
+    static constexpr int kAddressLimit = 248;
+
+    /// Asks for the Flash movie under a screen point in the visible tab; answered by located().
+    /// One point is answered at a time; a point asked while another is answered waits, and a
+    /// later point replaces it.
+    virtual void FindMovieAtPoint(quint16 port, QPoint screen) = 0;
+    /// Pauses the movie under `screen` in the page it was last found in, when the page plays it
+    /// with Ruffle. Nothing answers.
+    virtual void PauseMovieAtPoint(QPoint screen) = 0;
+    /// The address of the page the last movie was looked for in; empty when none.
+    virtual QString pageUrl() const = 0;
+
+    using AddressAnswer = std::function<void(const QString& address)>;
+    /// Asks for the address of the visible tab (at most kAddressLimit characters): the tab the
+    /// user last looked at when the browser is covered. `answer` runs once, later, unless
+    /// `context` is gone by then; with an empty address when no browser answered.
+    virtual void GetAddressBarText(quint16 port, QObject* context, AddressAnswer answer) = 0;
+
+signals:
+    /// The answer for a point: the movie there, or none (also when the browser did not answer).
+    void located(QPoint screen, const std::optional<MovieAtPoint>& movie);
+};
+
+/// Asks the user's browser for its visible tab's address: `use` hears it later on this thread
+/// (empty when no browser answers), unless `context` is gone by then.
+using BrowserAddressSource =
+    std::function<void(QObject* context, std::function<void(const QString& address)> use)>;

@@ -1,0 +1,59 @@
+#include "debuggingport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+
+QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit)
+{
+    // Opened without blocking and without following a link: the folder is another program's,
+    // and a FIFO or device under the name must not hold the caller.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    struct stat facts = {};
+    QByteArray text;
+    if (::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size <= limit) {
+        text.resize(static_cast<qsizetype>(facts.st_size));
+        const ssize_t got = ::read(fd, text.data(), static_cast<size_t>(text.size()));
+        text.resize(got > 0 ? static_cast<qsizetype>(got) : 0);
+    }
+    ::close(fd);
+    return text;
+}
+
+quint16 DebuggingPortFromCommandLine(const QStringList& arguments)
+{
+    QString userDataDir;
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(QStringLiteral("--remote-debugging-port="))) {
+            const uint port = argument.section(u'=', 1).toUInt();
+            if (port > 0 && port < 65536)
+                return static_cast<quint16>(port);
+        } else if (argument.startsWith(QStringLiteral("--user-data-dir="))) {
+            userDataDir = argument.section(u'=', 1);
+        }
+    }
+    // With port 0 the browser picks one and writes it, with its browser path, to this file.
+    if (userDataDir.isEmpty())
+        return 0;
+    const QByteArray text =
+        ReadSmallRegularFile(QDir(userDataDir).filePath(QStringLiteral("DevToolsActivePort")));
+    const uint port = text.left(text.indexOf('\n')).trimmed().toUInt();
+    return port > 0 && port < 65536 ? static_cast<quint16>(port) : 0;
+}
+
+quint16 DebuggingPortOfProcess(qint64 pid)
+{
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (pid <= 0 || !commandLine.open(QIODevice::ReadOnly))
+        return 0;
+    QStringList arguments;
+    for (const QByteArray& part : commandLine.readAll().split('\0'))
+        arguments << QString::fromLocal8Bit(part);
+    return DebuggingPortFromCommandLine(arguments);
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+/// The contents of a regular file of at most `limit` bytes in a folder of another program's;
+/// empty for anything else (a FIFO, a device, a link, a larger file), never blocking.
+QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit = 4096);
+
+/// The browser's debugging port from its command line (--remote-debugging-port=N with N > 0) or
+/// from DevToolsActivePort in its --user-data-dir; 0 when neither gives one.
+quint16 DebuggingPortOfProcess(qint64 pid);
+/// The same from the parts of a command line, for tests.
+quint16 DebuggingPortFromCommandLine(const QStringList& arguments);
