@@ -177,8 +177,6 @@ int main(int argc, char* argv[])
     QObject::connect(&ClipVaultMain, &TClipVaultMain::shown, &MiniForm,
                      &TMiniForm::showWithMainWindow);
     TraySwitches switches(ClipVaultMain.actions(), vault, HookappForm, MiniForm);
-    QObject::connect(&ClipVaultMain, &TClipVaultMain::optionsConfirmed, &switches,
-                     &TraySwitches::applyOptions);
 
     QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,

@@ -5,6 +5,7 @@
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "userprompt.h"
+#include "vault.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -41,23 +42,22 @@ private:
     bool m_answer = false;
 };
 
-/// The catalogue of a data folder, loaded as the program loads it.
+/// The vault of a data folder, its catalogue loaded as the program loads it, answering the user
+/// on stderr.
 class LoadedCatalogue
 {
 public:
     LoadedCatalogue(const QString& dataFolder, QTextStream& err)
         : m_prompt(err)
         , m_options(quietOptions())
-        , m_catalogue(m_prompt, m_options)
-        , m_store(dataFolder)
+        , m_vault(dataFolder, m_options, m_prompt)
     {
-        m_store.LoadItems(m_catalogue);
-        m_store.LoadCategories(m_catalogue);
-        if (const QString notice = m_store.unreadableNotice(); !notice.isEmpty())
+        m_vault.LoadCatalogue();
+        if (const QString notice = m_vault.startupNotice(); !notice.isEmpty())
             err << "clipvault-cli: " << notice << Qt::endl;
     }
-    Catalogue& catalogue() { return m_catalogue; }
-    CatalogueStore& store() { return m_store; }
+    Catalogue& catalogue() { return m_vault.catalogue(); }
+    CatalogueStore& store() { return m_vault.store(); }
     CliPrompt& prompt() { return m_prompt; }
 
 private:
@@ -69,8 +69,7 @@ private:
     }
     CliPrompt m_prompt;
     OptionsRecord m_options;
-    Catalogue m_catalogue;
-    CatalogueStore m_store;
+    Vault m_vault;
 };
 
 /// A field in the line format: a tab, line break or backslash in it is written as \t, \n, \r

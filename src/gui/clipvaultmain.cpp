@@ -65,7 +65,7 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
 {
     m_ui->setupUi(this);
     m_preview = new PreviewPane({*m_ui->headLayout, *m_ui->chk_preview, *m_ui->flashplayerHost},
-                                m_app.movieServer(), m_options, m_prompt, services.dialogs, this);
+                                m_app.movieServer(), m_app, m_prompt, services.dialogs, this);
     setWindowIcon(Icons::application());
     setupViews();
     buildMenusAndToolBar();
@@ -209,7 +209,6 @@ void TClipVaultMain::connectCommands()
 void TClipVaultMain::FormCreate()
 {
     m_app.LoadOptionsFile();
-    m_ui->chk_preview->setChecked(m_options.PreviewEnabled != 0);
     ApplyWindowStyle(m_options.XPStyle != 0);
 
     m_ui->tvwclass->expandAll();
@@ -559,11 +558,12 @@ void TClipVaultMain::tvwclassChange()
 
 void TClipVaultMain::SetOptionsExecute()
 {
-    if (!EditOptions(m_options, this))
+    OptionsRecord edited = m_app.options();
+    if (!EditOptions(edited, this))
         return;
-    ApplyWindowStyle(m_options.XPStyle != 0);
-    m_autostart.setEnabled(m_options.AutoStart != 0, QCoreApplication::applicationFilePath());
-    emit optionsConfirmed();
+    m_app.setOptions(edited); // the tray switches, the bar and the preview follow
+    ApplyWindowStyle(edited.XPStyle != 0);
+    m_autostart.setEnabled(edited.AutoStart != 0, QCoreApplication::applicationFilePath());
     QString error;
     if (!m_app.SaveOptionsFile(&error))
         m_prompt.inform(error, kProgramCaption);

@@ -97,9 +97,6 @@ signals:
     void closed();
     /// The window came on screen.
     void shown();
-    /// The options dialog was confirmed; what it switches is applied now, before the options
-    /// are saved.
-    void optionsConfirmed();
 
 protected:
     bool event(QEvent* event) override;
@@ -129,7 +126,7 @@ private:
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
     ClipVaultApp& m_app;
     Catalogue& m_catalogue;
-    OptionsRecord& m_options;
+    const OptionsRecord& m_options;
     UserPrompt& m_prompt;
     HotKey& m_hotKey;
     Autostart& m_autostart;

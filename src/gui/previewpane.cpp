@@ -5,6 +5,7 @@
 #include "flashpreview.h"
 #include "jpegwriter.h"
 #include "options.h"
+#include "vault.h"
 #include "playerfiles.h"
 #include "records.h"
 #include "swfinfo.h"
@@ -19,12 +20,12 @@
 #include <QStyle>
 #include <QToolButton>
 
-PreviewPane::PreviewPane(Places places, MovieServer& server, OptionsRecord& options,
-                         UserPrompt& prompt, FileDialogs& dialogs, QObject* parent)
+PreviewPane::PreviewPane(Places places, MovieServer& server, Vault& vault, UserPrompt& prompt,
+                         FileDialogs& dialogs, QObject* parent)
     : QObject(parent)
     , m_player(new FlashPlayer(server, &places.playerHost))
     , m_server(server)
-    , m_options(options)
+    , m_vault(vault)
     , m_prompt(prompt)
     , m_dialogs(dialogs)
     , m_preview(&places.preview)
@@ -51,6 +52,14 @@ PreviewPane::PreviewPane(Places places, MovieServer& server, OptionsRecord& opti
     connect(m_snapshot, &QToolButton::clicked, this, &PreviewPane::btnSaveFileClick);
     connect(m_fullScreen, &QToolButton::clicked, this, &PreviewPane::but_maxize_flashClick);
     connect(m_player, &FlashPlayer::metadataChanged, this, &PreviewPane::showFacts);
+    // The check box shows the option as it stands, whoever changed it.
+    connect(&m_vault, &Vault::optionsChanged, this, &PreviewPane::followOptions);
+    followOptions();
+}
+
+void PreviewPane::followOptions()
+{
+    m_preview->setChecked(m_vault.options().PreviewEnabled != 0);
 }
 
 void PreviewPane::start()
@@ -60,7 +69,7 @@ void PreviewPane::start()
 
 void PreviewPane::showItem(const ItemRecord& item)
 {
-    if (!m_options.PreviewEnabled)
+    if (!m_vault.options().PreviewEnabled)
         return;
     const QString url = FieldText(item.Url);
     // The player's movie is compared with the row's address, as it always was: a downloaded
@@ -86,7 +95,9 @@ void PreviewPane::showNothing()
 void PreviewPane::chk_previewClick(bool checked)
 {
     // Reaches the options file with the next options write.
-    m_options.PreviewEnabled = checked ? 1 : 0;
+    OptionsRecord options = m_vault.options();
+    options.PreviewEnabled = checked ? 1 : 0;
+    m_vault.setOptions(options);
     if (!checked) {
         m_showsItem = false;
         m_player->setMovie(QStringLiteral("no flash"));

@@ -15,6 +15,7 @@ class QWidget;
 struct ItemRecord;
 struct OptionsRecord;
 class UserPrompt;
+class Vault;
 
 /// The preview pane of the main window: the Flash player with its head bar ("Preview", the
 /// snapshot button, "Full screen" and the movie's facts).
@@ -31,7 +32,7 @@ public:
         QCheckBox& preview;
         QWidget& playerHost;
     };
-    PreviewPane(Places places, MovieServer& server, OptionsRecord& options, UserPrompt& prompt,
+    PreviewPane(Places places, MovieServer& server, Vault& vault, UserPrompt& prompt,
                 FileDialogs& dialogs, QObject* parent = nullptr);
 
     FlashPlayer& player() const { return *m_player; }
@@ -52,11 +53,12 @@ public:
 
 private:
     void chk_previewClick(bool checked);
+    void followOptions();
     void showFacts();
 
     FlashPlayer* m_player;
     MovieServer& m_server;
-    OptionsRecord& m_options;
+    Vault& m_vault;
     UserPrompt& m_prompt;
     FileDialogs& m_dialogs; ///< the snapshot's save dialog
     QCheckBox* m_preview;

@@ -21,6 +21,7 @@ TraySwitches::TraySwitches(const MainActions& actions, ClipVaultApp& app, THooka
             &TraySwitches::ShowVaultBar1Click);
     connect(m_actions.action(MainActions::ShowMiniWin1), &QAction::triggered, this,
             &TraySwitches::ShowMiniWin1Click);
+    connect(&m_app, &Vault::optionsChanged, this, &TraySwitches::applyOptions);
     showChecks();
 }
 
@@ -50,19 +51,17 @@ void TraySwitches::applyWatch(bool enabled)
 
 void TraySwitches::ShowVaultBar1Click(bool checked)
 {
-    m_app.options().ShortcutBarEnabled = checked ? 1 : 0;
-    if (checked)
-        m_hookForm.installHook();
-    else
-        m_hookForm.removeHook();
-    m_hookForm.setHookInstalled(checked);
+    OptionsRecord options = m_app.options();
+    options.ShortcutBarEnabled = checked ? 1 : 0;
+    m_app.setOptions(options); // the watch follows in applyOptions
     saveOptions();
 }
 
 void TraySwitches::ShowMiniWin1Click(bool checked)
 {
-    m_app.options().HangingWindowVisible = checked ? 1 : 0;
-    m_miniForm.applyOption(checked);
+    OptionsRecord options = m_app.options();
+    options.HangingWindowVisible = checked ? 1 : 0;
+    m_app.setOptions(options);
     saveOptions();
 }
 

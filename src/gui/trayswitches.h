@@ -7,10 +7,10 @@ class MainActions;
 class THookappForm;
 class TMiniForm;
 
-/// The tray's two switches, "Enable Shortcut Bar" and "Show Hanging Window", and what confirming
-/// the options applies of the same settings: the pointer watch installed or removed, the hanging
-/// window shown or hidden, the check marks following the options. Each switch saves the options
-/// at once.
+/// The tray's two switches, "Enable Shortcut Bar" and "Show Hanging Window", and what follows the
+/// same settings whenever the options change (a switch, the options dialog): the pointer watch
+/// installed or removed, the hanging window shown or hidden, the check marks. Each switch saves
+/// the options at once.
 class TraySwitches final : public QObject
 {
     Q_OBJECT
@@ -20,8 +20,8 @@ public:
 
     /// The check marks as the options stand.
     void showChecks();
-    /// After the options dialog's OK, before the options are saved: the shortcut bar's check
-    /// mark and pointer watch, then the hanging window's check mark and window.
+    /// The options as they stand now: the shortcut bar's check mark and pointer watch, then the
+    /// hanging window's check mark and window.
     void applyOptions();
 
     void ShowVaultBar1Click(bool checked);

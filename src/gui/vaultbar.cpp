@@ -57,6 +57,10 @@ Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, BrowserSession& 
     connect(m_ui->btnOption, &QToolButton::clicked, this, &Tvaultbar::btnOptionClick);
     connect(m_menu, &QMenu::triggered, this, &Tvaultbar::CatMenuClick);
     connect(&m_session, &BrowserSession::located, this, &Tvaultbar::movieLocated);
+    connect(&m_app, &Vault::optionsChanged, this, [this] {
+        if (!m_app.options().ShortcutBarEnabled)
+            hide();
+    });
     m_watch->setInterval(kWatchMs);
     connect(m_watch, &QTimer::timeout, this, &Tvaultbar::watchTick);
 }
@@ -208,8 +212,10 @@ void Tvaultbar::CatMenuClick(QAction* item)
 
 void Tvaultbar::btnOptionClick()
 {
-    if (!EditOptions(m_app.options(), this))
+    OptionsRecord edited = m_app.options();
+    if (!EditOptions(edited, this))
         return;
+    m_app.setOptions(edited);
     QString error;
     if (!m_app.SaveOptionsFile(&error))
         m_app.prompt().inform(error, QStringLiteral("Clip Vault"));

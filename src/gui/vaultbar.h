@@ -52,7 +52,8 @@ public:
     /// Files the movie under the item's category, or saves it where the user says for
     /// "Save to ...", and starts its download.
     void CatMenuClick(QAction* item);
-    /// The options dialog; confirmed options are saved, nothing more is applied from here.
+    /// The options dialog; confirmed options are taken (whoever follows them applies them) and
+    /// saved.
     void btnOptionClick();
 
     /// How often the shown bar checks that it still belongs where it is.

@@ -599,7 +599,9 @@ TEST_F(ShortcutBarTest, GoesWhenAnotherWindowComesInFrontThePageNavigatesOrItIsS
     ASSERT_TRUE(navigate("/flash.html"));
     ASSERT_TRUE(pointAt({100, 230}));
     ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }));
-    app->options().ShortcutBarEnabled = 0;
+    OptionsRecord off = app->options();
+    off.ShortcutBarEnabled = 0;
+    app->setOptions(off);
     EXPECT_TRUE(waitUntil([&] { return bar->isHidden(); }));
 }
 

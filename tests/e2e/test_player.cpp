@@ -10,6 +10,7 @@
 #include "mainactions.h"
 #include "previewpane.h"
 #include "records.h"
+#include "vault.h"
 
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
@@ -201,8 +202,8 @@ protected:
         check->setObjectName(QStringLiteral("chk_preview"));
         bar->addWidget(check);
         new QVBoxLayout(&host);
-        pane = std::make_unique<PreviewPane>(PreviewPane::Places{*bar, *check, host}, server,
-                                             options, prompt, dialogs);
+        pane = std::make_unique<PreviewPane>(PreviewPane::Places{*bar, *check, host}, server, vault,
+                                             prompt, dialogs);
         host.resize(400, 300);
         host.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
@@ -230,6 +231,7 @@ protected:
     MovieServer server{PlayerFiles::ruffleFolder()};
     OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
+    Vault vault{folder.path(), options, prompt};
     ScriptedDialogs dialogs;
     QWidget head;
     QWidget host;

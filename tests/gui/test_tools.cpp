@@ -79,8 +79,6 @@ protected:
         QObject::connect(window.get(), &TClipVaultMain::shown, miniForm.get(),
                          &TMiniForm::showWithMainWindow);
         switches = std::make_unique<TraySwitches>(window->actions(), *app, *hookForm, *miniForm);
-        QObject::connect(window.get(), &TClipVaultMain::optionsConfirmed, switches.get(),
-                         &TraySwitches::applyOptions);
     }
     QAction* action(MainActions::Id id) const { return window->actions().action(id); }
     QByteArray savedOptions() const { return readFile(path("clipvault.opt")); }
@@ -191,6 +189,27 @@ TEST_F(ToolsTest, TheTraySwitchesTurnTheWatchAndTheHangingWindowOnAndOff)
     restarted.showWithMainWindow();
     EXPECT_FALSE(restarted.isVisible());
     EXPECT_TRUE(restarted.size().isEmpty());
+}
+
+TEST_F(ToolsTest, EveryViewFollowsTheOptionsWhoeverChangesThem)
+{
+    startShell();
+    window->showAtStart();
+    ASSERT_TRUE(waitUntil([&] { return miniForm->isVisible(); }));
+    auto* preview = window->findChild<QCheckBox*>(QStringLiteral("chk_preview"));
+    ASSERT_TRUE(preview->isChecked());
+
+    // As the shortcut bar's own options dialog changes them.
+    OptionsRecord changed = app->options();
+    changed.ShortcutBarEnabled = 0;
+    changed.HangingWindowVisible = 0;
+    changed.PreviewEnabled = 0;
+    app->setOptions(changed);
+    EXPECT_FALSE(hook->isInstalled());
+    EXPECT_FALSE(action(MainActions::ShowVaultBar1)->isChecked());
+    EXPECT_FALSE(miniForm->isVisible());
+    EXPECT_FALSE(action(MainActions::ShowMiniWin1)->isChecked());
+    EXPECT_FALSE(preview->isChecked());
 }
 
 TEST_F(ToolsTest, AFailedInstallFromTheTraySaysSoAndTheSwitchKeepsTheChoice)

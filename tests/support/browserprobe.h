@@ -23,12 +23,12 @@ public:
     std::optional<MovieAtPoint> movieAt(quint16 port, QPoint screen)
     {
         std::optional<std::optional<MovieAtPoint>> answer;
-        const QMetaObject::Connection heard = QObject::connect(
-            &m_session, &BrowserSession::located,
-            [&](QPoint point, const std::optional<MovieAtPoint>& movie) {
-                if (point == screen)
-                    answer = movie;
-            });
+        const QMetaObject::Connection heard =
+            QObject::connect(&m_session, &BrowserSession::located,
+                             [&](QPoint point, const std::optional<MovieAtPoint>& movie) {
+                                 if (point == screen)
+                                     answer = movie;
+                             });
         m_session.FindMovieAtPoint(port, screen);
         const bool answered = waitUntil([&] { return answer.has_value(); });
         QObject::disconnect(heard);

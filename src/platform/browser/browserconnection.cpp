@@ -65,8 +65,7 @@ void BrowserConnection::openSocket(const QUrl& url)
     m_socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
     m_socket->setReadBufferSize(kMaxMessageBytes);
     connect(m_socket, &QWebSocket::connected, this, &BrowserConnection::greet);
-    connect(m_socket, &QWebSocket::textMessageReceived, this,
-            &BrowserConnection::messageReceived);
+    connect(m_socket, &QWebSocket::textMessageReceived, this, &BrowserConnection::messageReceived);
     connect(m_socket, &QWebSocket::disconnected, this, [this] {
         if (m_state != State::Closed)
             fail();

@@ -1,0 +1,75 @@
+#include "vault.h"
+
+#include "datafolder.h"
+#include "options.h"
+
+#include <QStringList>
+
+Vault::Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
+             QObject* parent)
+    : QObject(parent)
+    , m_dataFolder(dataFolder)
+    , m_options(options)
+    , m_prompt(prompt)
+    , m_catalogue(prompt, options)
+    , m_store(dataFolder)
+    , m_downloads(m_catalogue, options, prompt)
+{
+}
+
+Vault::~Vault() = default;
+
+void Vault::setOptions(const OptionsRecord& options)
+{
+    m_options = options;
+    emit optionsChanged();
+}
+
+void Vault::LoadOptionsFile()
+{
+    const QString path = OptionsFilePath(m_dataFolder);
+    switch (LoadOptions(path, m_options)) {
+    case OptionsLoad::Short:
+        m_optionsNotice =
+            QStringLiteral("\"%1\" was shorter than expected; the options it lacked are off.")
+                .arg(path);
+        break;
+    case OptionsLoad::Failed:
+        m_optionsNotice =
+            QStringLiteral("\"%1\" could not be read; the default options are used.").arg(path);
+        break;
+    case OptionsLoad::Loaded:
+    case OptionsLoad::Missing:
+        m_optionsNotice.clear();
+        break;
+    }
+}
+
+bool Vault::SaveOptionsFile(QString* error)
+{
+    return SaveOptions(OptionsFilePath(m_dataFolder), m_options, error);
+}
+
+void Vault::LoadCatalogue()
+{
+    m_store.LoadItems(m_catalogue);
+    m_store.LoadCategories(m_catalogue);
+    m_loaded = true;
+}
+
+bool Vault::saveCatalogue(QString* error)
+{
+    if (!m_loaded)
+        return true;
+    return m_store.SaveItems(m_catalogue, error) && m_store.SaveCategories(m_catalogue, error);
+}
+
+QString Vault::startupNotice() const
+{
+    QStringList notices;
+    if (!m_optionsNotice.isEmpty())
+        notices << m_optionsNotice;
+    if (const QString logs = m_store.unreadableNotice(); !logs.isEmpty())
+        notices << logs;
+    return notices.join(u'\n');
+}

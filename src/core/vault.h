@@ -1,0 +1,65 @@
+#pragma once
+
+#include "catalogue.h"
+#include "cataloguestore.h"
+#include "downloadflow.h"
+
+#include <QObject>
+#include <QString>
+
+class UserPrompt;
+struct OptionsRecord;
+
+/// What one run of the program or of the command-line tool owns, windows aside: the data
+/// folder, the options, the catalogue and its logs, and the download flow. The windows, the
+/// tray and the bar are views of it and follow its options as they change; it outlives them.
+class Vault : public QObject
+{
+    Q_OBJECT
+public:
+    /// `options` and `prompt` live as long as the vault; the data folder holds the logs and
+    /// the options file.
+    Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
+          QObject* parent = nullptr);
+    ~Vault() override;
+    Q_DISABLE_COPY_MOVE(Vault)
+
+    QString dataFolder() const { return m_dataFolder; }
+    const OptionsRecord& options() const { return m_options; }
+    /// Takes new options and tells whoever follows them. They reach the options file with the
+    /// next SaveOptionsFile.
+    void setOptions(const OptionsRecord& options);
+    UserPrompt& prompt() const { return m_prompt; }
+    Catalogue& catalogue() { return m_catalogue; }
+    const Catalogue& catalogue() const { return m_catalogue; }
+    CatalogueStore& store() { return m_store; }
+    DownloadFlow& downloads() { return m_downloads; }
+
+    /// Reads "clipvault.opt" into the options.
+    void LoadOptionsFile();
+    /// Writes the options; false with the message for the user in `error`.
+    bool SaveOptionsFile(QString* error);
+    /// Reads the items log, then the category log.
+    void LoadCatalogue();
+    /// Writes both logs without asking anything. Saving is possible only once the logs were
+    /// read: a save before would replace the user's catalogue by an empty one.
+    bool saveCatalogue(QString* error = nullptr);
+
+    /// What the user must hear once after start-up: options or logs that could not be read
+    /// whole. Empty when all was well.
+    QString startupNotice() const;
+
+signals:
+    /// The options changed (also when a switch was set to what it was).
+    void optionsChanged();
+
+private:
+    QString m_dataFolder;
+    OptionsRecord& m_options;
+    UserPrompt& m_prompt;
+    Catalogue m_catalogue;
+    CatalogueStore m_store;
+    DownloadFlow m_downloads;
+    QString m_optionsNotice;
+    bool m_loaded = false;
+};
