@@ -233,6 +233,7 @@ int main(int argc, char** argv)
 
     options = DefaultOptions();
     ClipVaultApp vault(data.path(), options, prompt);
+    vault.open();
     FakeHotKey hotKey;
     FakeAutostart autostart;
     FakeDesktopOpen desktop;

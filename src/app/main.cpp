@@ -137,6 +137,9 @@ int main(int argc, char* argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &vault,
                      [&] { vault.saveCatalogue(); });
 
+    // What the data folder holds is read before any window is made: the windows are views of it.
+    vault.open();
+
     const std::unique_ptr<HotKey> hotKey = platform::createHotKey();
     const std::unique_ptr<Autostart> autostart = platform::createAutostart();
     const std::unique_ptr<DesktopOpen> desktop = platform::createDesktopOpen();

@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "commands.h"
+#include "terminalprogress.h"
 
 #include "httpget.h"
 #include "swfinfo.h"
@@ -27,7 +28,12 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     qint64 size = -1;
     QObject::connect(&httpGet, &THTTPGet::OnDoneFile,
                      [&](const QString&, qint64 fileSize) { size = fileSize; });
+    TerminalProgress progress(err);
+    QObject::connect(&httpGet, &THTTPGet::OnProgress, [&](qint64 total, qint64 received) {
+        progress.show(QStringLiteral("downloading: ") + TransferProgressText(received, total));
+    });
     httpGet.StartTransfer();
+    progress.clear();
     if (size < 0) {
         err << "clipvault-cli: " << httpGet.URL << ": " << httpGet.errorString() << Qt::endl;
         return kFailed;

@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "commands.h"
+#include "terminalprogress.h"
 
 #include "cachepass.h"
 #include "htmlscan.h"
@@ -111,13 +112,22 @@ int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
         return kOk;
     }
     const std::atomic<bool> never{false};
+    TerminalProgress progress(err);
+    int pages = 0;
     PageDetection detection(
-        [&](const QString& url, int deadlineMs) { return FetchPage(url, never, deadlineMs); },
+        [&](const QString& url, int deadlineMs) {
+            progress.show(QStringLiteral("page %1, %2 movies: %3")
+                              .arg(++pages)
+                              .arg(results.rows().size())
+                              .arg(url));
+            return FetchPage(url, never, deadlineMs);
+        },
         never);
     const QString error = detection.run(address, [&](const QStringList& movies) {
         for (const QString& movie : movies)
             results.AddResultRow(movie);
     });
+    progress.clear();
     if (!detection.limitNotice().isEmpty())
         err << "clipvault-cli: " << detection.limitNotice() << Qt::endl;
     if (error.isEmpty() && detection.limitNotice().isEmpty() && !line.noCache) {

@@ -1,11 +1,34 @@
 #include "curltransfer.h"
 
+#include "proxysettings.h"
+
+#include <QByteArray>
+
 #include <mutex>
 
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kMaxRedirects = 10;
+
+/// The one proxy policy of every transfer: the desktop's proxy (see ReadBrowserProxy), or none;
+/// the hosts no_proxy names, and this machine's own addresses always, are reached directly.
+void SetProxyPolicy(CURL* curl)
+{
+    QString host;
+    QString port;
+    const QByteArray proxy = ReadBrowserProxy(host, port) && !host.isEmpty()
+                                 ? (host + u':' + port).toUtf8()
+                                 : QByteArray();
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData()); // empty: none, whatever is set
+    QByteArray direct = qgetenv("no_proxy");
+    if (direct.isEmpty())
+        direct = qgetenv("NO_PROXY");
+    if (!direct.isEmpty())
+        direct += ',';
+    direct += "localhost,127.0.0.1,::1";
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, direct.constData());
+}
 
 } // namespace
 
@@ -28,4 +51,5 @@ void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stal
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    SetProxyPolicy(curl);
 }

@@ -10,5 +10,7 @@ void InitCurlOnce();
 
 /// The options common to every transfer: the address, an error buffer, no signals, HTTP/1.0
 /// over http and https only, at most 10 redirects followed, 30 seconds to connect, and failure
-/// once less than a byte a second arrived for `stallSeconds`.
+/// once less than a byte a second arrived for `stallSeconds`; and one proxy policy: the
+/// desktop's proxy (http_proxy, then https_proxy, then all_proxy), except for the hosts no_proxy
+/// names and this machine's own addresses.
 void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stallSeconds);

@@ -95,11 +95,12 @@ bool DownloadFlow::startOne(const QString& url)
     m_runningName = FieldText(item.FileName);
     m_lastSucceeded = false;
     m_resultMessage.clear();
-    m_httpGet.URL = url;
-    m_httpGet.FileName = target;
-    m_httpGet.UseCache = true;
+    DownloadRequest request = m_httpGet.request();
+    request.url = url;
+    request.fileName = target;
+    request.useCache = true;
     m_catalogue.SetItemState(index, ItemState::New);
-    m_httpGet.StartTransfer();
+    m_httpGet.StartTransfer(request);
     return true;
 }
 
@@ -113,7 +114,7 @@ void DownloadFlow::HTTPGetDoneFile(const QString& fileName, qint64)
 void DownloadFlow::HTTPGetError()
 {
     if (m_options.NotifyTaskFailed)
-        m_resultMessage = FailureMessage(m_httpGet.URL, m_httpGet.errorString());
+        m_resultMessage = FailureMessage(m_runningUrl, m_httpGet.errorString());
 }
 
 void DownloadFlow::transferEnded()

@@ -27,31 +27,40 @@ THTTPGet::~THTTPGet()
     delete m_worker;
 }
 
+DownloadRequest THTTPGet::request() const
+{
+    DownloadRequest request;
+    request.acceptTypes = AcceptTypes;
+    request.agent = Agent;
+    request.url = URL;
+    request.fileName = FileName;
+    request.userName = UserName;
+    request.password = Password;
+    request.postQuery = PostQuery;
+    request.referer = Referer;
+    request.caCertificates = CaCertificates;
+    request.binaryData = BinaryData;
+    request.flashMovieOnly = FlashMovieOnly;
+    request.useCache = UseCache;
+    request.stallTimeout = StallTimeout;
+    request.maxSize = MaxSize;
+    request.timeLimit = TimeLimit;
+    return request;
+}
+
 void THTTPGet::StartTransfer()
+{
+    StartTransfer(request());
+}
+
+void THTTPGet::StartTransfer(const DownloadRequest& request)
 {
     if (m_worker)
         return;
-    TransferSettings settings;
-    settings.acceptTypes = AcceptTypes;
-    settings.agent = Agent;
-    settings.url = URL;
-    settings.fileName = FileName;
-    settings.userName = UserName;
-    settings.password = Password;
-    settings.postQuery = PostQuery;
-    settings.referer = Referer;
-    settings.caCertificates = CaCertificates;
-    settings.binaryData = BinaryData;
-    settings.flashMovieOnly = FlashMovieOnly;
-    settings.useCache = UseCache;
-    settings.stallTimeout = StallTimeout;
-    settings.maxSize = MaxSize;
-    settings.timeLimit = TimeLimit;
-
     m_errorString.clear();
-    m_runningFileName = FileName;
+    m_runningFileName = request.fileName;
     m_shared = std::make_shared<TransferShared>();
-    m_worker = new THTTPGetThread(std::move(settings), m_shared);
+    m_worker = new THTTPGetThread(request, m_shared);
     connect(m_worker, &THTTPGetThread::progressReady, this, &THTTPGet::deliverProgress,
             Qt::QueuedConnection);
     connect(m_worker, &QThread::finished, this, &THTTPGet::completed, Qt::QueuedConnection);

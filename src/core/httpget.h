@@ -8,6 +8,27 @@
 class THTTPGetThread;
 struct TransferShared;
 
+/// One transfer, as a value: what the component's properties say when it starts. The worker
+/// works with its own copy.
+struct DownloadRequest
+{
+    QString acceptTypes = QStringLiteral("*/*");
+    QString agent;
+    QString url;
+    QString fileName; ///< full path of the target file
+    QString userName;
+    QString password;
+    QString postQuery;
+    QString referer;
+    QString caCertificates;
+    bool binaryData = false;
+    bool flashMovieOnly = false;
+    bool useCache = false;
+    int stallTimeout = 60;
+    qint64 maxSize = -1;
+    int timeLimit = 0;
+};
+
 /// Copies one web resource into one local file on a worker thread, one transfer at a time, and
 /// reports progress, success and failure on the thread that owns it.
 ///
@@ -51,9 +72,13 @@ public:
 
     static QString DefaultAgent();
 
+    /// The transfer the current properties describe.
+    DownloadRequest request() const;
     /// Starts a transfer with the current properties. Ignored, without any event, while one runs.
     /// With WaitThread the caller's events keep being processed until the transfer has ended.
     void StartTransfer();
+    /// Starts the transfer `request` describes, as StartTransfer does (WaitThread included).
+    void StartTransfer(const DownloadRequest& request);
     /// Ends a running transfer as failed (OnError).
     void CancelTransfer();
     bool isBusy() const { return m_worker != nullptr; }

@@ -192,7 +192,7 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 } // namespace
 
-THTTPGetThread::THTTPGetThread(TransferSettings settings, std::shared_ptr<TransferShared> shared)
+THTTPGetThread::THTTPGetThread(DownloadRequest settings, std::shared_ptr<TransferShared> shared)
     : m_settings(std::move(settings))
     , m_shared(std::move(shared))
 {
@@ -319,7 +319,6 @@ bool THTTPGetThread::perform(Transfer& transfer)
     }
     if (!caCertificates.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caCertificates.constData());
-    // libcurl reads the desktop's proxy (http_proxy, no_proxy …) itself.
     // Ask for the body as it is, and decode one the server compressed all the same.
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "identity");
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);

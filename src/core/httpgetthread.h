@@ -1,5 +1,7 @@
 #pragma once
 
+#include "httpget.h"
+
 #include <QString>
 #include <QThread>
 
@@ -25,33 +27,13 @@ struct TransferShared
     QString error;
 };
 
-/// The private copies of the component's properties a transfer works with.
-struct TransferSettings
-{
-    QString acceptTypes;
-    QString agent;
-    QString url;
-    QString fileName;
-    QString userName;
-    QString password;
-    QString postQuery;
-    QString referer;
-    QString caCertificates;
-    bool binaryData = false;
-    bool flashMovieOnly = false;
-    bool useCache = false;
-    int stallTimeout = 60;
-    qint64 maxSize = -1;
-    int timeLimit = 0;
-};
-
 /// The worker thread of one transfer (libcurl). Progress is left for the owning thread, which
 /// takes the latest figures when it gets to them; the worker never waits for it.
 class THTTPGetThread final : public QThread
 {
     Q_OBJECT
 public:
-    THTTPGetThread(TransferSettings settings, std::shared_ptr<TransferShared> shared);
+    THTTPGetThread(DownloadRequest settings, std::shared_ptr<TransferShared> shared);
 
     struct Transfer;
     /// Takes body bytes from libcurl; false ends the transfer as failed.
@@ -69,7 +51,7 @@ private:
     bool perform(Transfer& transfer);
     bool handOffProgress(qint64 total, qint64 read);
 
-    const TransferSettings m_settings;
+    const DownloadRequest m_settings;
     const std::shared_ptr<TransferShared> m_shared;
 };
 

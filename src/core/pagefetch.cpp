@@ -2,7 +2,6 @@
 
 #include "curltransfer.h"
 #include "httpgetthread.h"
-#include "proxysettings.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,16 +79,10 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled, int 
     const QByteArray address = TransferUrl(url);
     const QByteArray accept = QByteArray("Accept: ") + kDetectAccept;
     curl_slist* headers = curl_slist_append(nullptr, accept.constData());
-    QString proxyHost;
-    QString proxyPort;
-    const QByteArray proxy = ReadBrowserProxy(proxyHost, proxyPort) && !proxyHost.isEmpty()
-                                 ? (proxyHost + u':' + proxyPort).toUtf8()
-                                 : QByteArray();
     char errorBuffer[CURL_ERROR_SIZE] = {};
     SetTransferBasics(curl, address.constData(), errorBuffer, kStallSeconds);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kDetectAgent);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData()); // empty: none, whatever is set
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &fetch);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);

@@ -5,8 +5,7 @@
 
 #include <QStringList>
 
-Vault::Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
-             QObject* parent)
+Vault::Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt, QObject* parent)
     : QObject(parent)
     , m_dataFolder(dataFolder)
     , m_options(options)
@@ -23,6 +22,12 @@ void Vault::setOptions(const OptionsRecord& options)
 {
     m_options = options;
     emit optionsChanged();
+}
+
+void Vault::open()
+{
+    LoadOptionsFile();
+    LoadCatalogue();
 }
 
 void Vault::LoadOptionsFile()

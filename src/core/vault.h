@@ -35,6 +35,9 @@ public:
     CatalogueStore& store() { return m_store; }
     DownloadFlow& downloads() { return m_downloads; }
 
+    /// Reads what the data folder holds, options first (every later step reads them), then the
+    /// catalogue. Done once, before any view of the vault is made.
+    void open();
     /// Reads "clipvault.opt" into the options.
     void LoadOptionsFile();
     /// Writes the options; false with the message for the user in `error`.

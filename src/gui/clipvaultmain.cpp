@@ -64,8 +64,9 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
-    m_preview = new PreviewPane({*m_ui->headLayout, *m_ui->chk_preview, *m_ui->flashplayerHost},
-                                m_app.movieServer(), m_app, m_prompt, services.dialogs, this);
+    m_preview =
+        new PreviewPane(m_app.movieServer(), m_app, m_prompt, services.dialogs, m_ui->previewPlace);
+    m_ui->previewPlace->layout()->addWidget(m_preview);
     setWindowIcon(Icons::application());
     setupViews();
     buildMenusAndToolBar();
@@ -204,17 +205,15 @@ void TClipVaultMain::connectCommands()
     connect(&m_app.downloads(), &DownloadFlow::finished, m_progressLabel, &QLabel::clear);
 }
 
-// The creation sequence: options first (every later step reads them), then the catalogue, the
-// views, and the hot key last.
+// The creation sequence, on a vault already opened: the options applied, the views, and the
+// hot key last.
 void TClipVaultMain::FormCreate()
 {
-    m_app.LoadOptionsFile();
     ApplyWindowStyle(m_options.XPStyle != 0);
 
+    // The tree shows the categories read already, and follows them from here on.
+    RefreshCategoryTree();
     m_ui->tvwclass->expandAll();
-
-    // The tree follows the categories as they are loaded.
-    m_app.LoadCatalogue();
 
     if (m_treeModel->nodeCount() > 2)
         m_ui->tvwclass->setCurrentIndex(m_treeModel->nodeAt(1));

@@ -1,4 +1,5 @@
 #include "previewpane.h"
+#include "ui_previewpane.h"
 
 #include "filedialogs.h"
 #include "flashplayer.h"
@@ -20,46 +21,35 @@
 #include <QStyle>
 #include <QToolButton>
 
-PreviewPane::PreviewPane(Places places, MovieServer& server, Vault& vault, UserPrompt& prompt,
-                         FileDialogs& dialogs, QObject* parent)
-    : QObject(parent)
-    , m_player(new FlashPlayer(server, &places.playerHost))
+PreviewPane::PreviewPane(MovieServer& server, Vault& vault, UserPrompt& prompt,
+                         FileDialogs& dialogs, QWidget* parent)
+    : QFrame(parent)
+    , m_ui(std::make_unique<Ui::PreviewPane>())
     , m_server(server)
     , m_vault(vault)
     , m_prompt(prompt)
     , m_dialogs(dialogs)
-    , m_preview(&places.preview)
-    , m_snapshot(new QToolButton)
-    , m_fullScreen(new QToolButton)
-    , m_facts(new QLabel)
 {
-    places.playerHost.layout()->addWidget(m_player);
-    QHBoxLayout* bar = &places.headBar;
-    m_snapshot->setObjectName(QStringLiteral("btnSaveFile"));
-    m_snapshot->setAutoRaise(true);
-    m_snapshot->setIcon(QApplication::style()->standardIcon(QStyle::SP_DialogSaveButton));
-    m_snapshot->setToolTip(QStringLiteral("Save to Downloaded"));
-    m_fullScreen->setObjectName(QStringLiteral("but_maxize_flash"));
-    m_fullScreen->setAutoRaise(true);
-    m_fullScreen->setText(QStringLiteral("Full screen"));
-    m_facts->setObjectName(QStringLiteral("lblMovieFacts"));
-    m_facts->setStyleSheet(QStringLiteral("color: palette(mid);"));
-    bar->insertWidget(1, m_facts);
-    bar->addWidget(m_snapshot);
-    bar->addWidget(m_fullScreen);
+    m_ui->setupUi(this);
+    m_player = new FlashPlayer(server, m_ui->flashplayerHost);
+    m_ui->flashplayerHost->layout()->addWidget(m_player);
+    m_ui->btnSaveFile->setIcon(QApplication::style()->standardIcon(QStyle::SP_DialogSaveButton));
 
-    connect(m_preview, &QCheckBox::clicked, this, &PreviewPane::chk_previewClick);
-    connect(m_snapshot, &QToolButton::clicked, this, &PreviewPane::btnSaveFileClick);
-    connect(m_fullScreen, &QToolButton::clicked, this, &PreviewPane::but_maxize_flashClick);
+    connect(m_ui->chk_preview, &QCheckBox::clicked, this, &PreviewPane::chk_previewClick);
+    connect(m_ui->btnSaveFile, &QToolButton::clicked, this, &PreviewPane::btnSaveFileClick);
+    connect(m_ui->but_maxize_flash, &QToolButton::clicked, this,
+            &PreviewPane::but_maxize_flashClick);
     connect(m_player, &FlashPlayer::metadataChanged, this, &PreviewPane::showFacts);
     // The check box shows the option as it stands, whoever changed it.
     connect(&m_vault, &Vault::optionsChanged, this, &PreviewPane::followOptions);
     followOptions();
 }
 
+PreviewPane::~PreviewPane() = default;
+
 void PreviewPane::followOptions()
 {
-    m_preview->setChecked(m_vault.options().PreviewEnabled != 0);
+    m_ui->chk_preview->setChecked(m_vault.options().PreviewEnabled != 0);
 }
 
 void PreviewPane::start()
@@ -82,14 +72,14 @@ void PreviewPane::showItem(const ItemRecord& item)
     m_showsItem = true;
     m_player->setMovie(movie);
     m_player->Play();
-    m_facts->clear();
+    m_ui->lblMovieFacts->clear();
 }
 
 void PreviewPane::showNothing()
 {
     m_showsItem = false;
     m_player->setMovie(PlayerFiles::noneMovie());
-    m_facts->clear();
+    m_ui->lblMovieFacts->clear();
 }
 
 void PreviewPane::chk_previewClick(bool checked)
@@ -101,7 +91,7 @@ void PreviewPane::chk_previewClick(bool checked)
     if (!checked) {
         m_showsItem = false;
         m_player->setMovie(QStringLiteral("no flash"));
-        m_facts->clear();
+        m_ui->lblMovieFacts->clear();
     }
 }
 
@@ -110,10 +100,10 @@ void PreviewPane::showFacts()
     // The placeholder's facts are nobody's, and a file that is cut or damaged has none to tell,
     // whatever the player made of its first bytes.
     if (!m_showsItem || (!m_itemFile.isEmpty() && !ReadSwfInfoFromFile(m_itemFile))) {
-        m_facts->clear();
+        m_ui->lblMovieFacts->clear();
         return;
     }
-    m_facts->setText(MovieFactsText(m_player->metadata()));
+    m_ui->lblMovieFacts->setText(MovieFactsText(m_player->metadata()));
 }
 
 QString MovieFactsText(const QJsonObject& facts)

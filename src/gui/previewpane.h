@@ -1,39 +1,33 @@
 #pragma once
 
-#include <QObject>
+#include <QFrame>
 #include <QString>
+
+#include <memory>
 
 class FileDialogs;
 class FlashPlayer;
 class MovieServer;
-class QCheckBox;
-class QHBoxLayout;
 class QJsonObject;
-class QLabel;
-class QToolButton;
-class QWidget;
 struct ItemRecord;
+
+namespace Ui {
+class PreviewPane;
+}
 struct OptionsRecord;
 class UserPrompt;
 class Vault;
 
-/// The preview pane of the main window: the Flash player with its head bar ("Preview", the
-/// snapshot button, "Full screen" and the movie's facts).
-class PreviewPane final : public QObject
+/// The preview pane of the main window, a widget of its own: the Flash player under its head
+/// bar ("Preview", the movie's facts, the snapshot button and "Full screen").
+class PreviewPane final : public QFrame
 {
     Q_OBJECT
 public:
-    /// The parts of the main form it lives in: the bar above the player (`headBar`, which holds
-    /// the "Preview" check box, and into which the pane adds its own buttons and facts) and the
-    /// place the player fills.
-    struct Places
-    {
-        QHBoxLayout& headBar;
-        QCheckBox& preview;
-        QWidget& playerHost;
-    };
-    PreviewPane(Places places, MovieServer& server, Vault& vault, UserPrompt& prompt,
-                FileDialogs& dialogs, QObject* parent = nullptr);
+    PreviewPane(MovieServer& server, Vault& vault, UserPrompt& prompt, FileDialogs& dialogs,
+                QWidget* parent = nullptr);
+    ~PreviewPane() override;
+    Q_DISABLE_COPY_MOVE(PreviewPane)
 
     FlashPlayer& player() const { return *m_player; }
 
@@ -56,15 +50,12 @@ private:
     void followOptions();
     void showFacts();
 
+    std::unique_ptr<Ui::PreviewPane> m_ui;
     FlashPlayer* m_player;
     MovieServer& m_server;
     Vault& m_vault;
     UserPrompt& m_prompt;
-    FileDialogs& m_dialogs; ///< the snapshot's save dialog
-    QCheckBox* m_preview;
-    QToolButton* m_snapshot;
-    QToolButton* m_fullScreen;
-    QLabel* m_facts;
+    FileDialogs& m_dialogs;   ///< the snapshot's save dialog
     bool m_showsItem = false; ///< an item's movie is on the stage, not the placeholder
     QString m_itemFile;       ///< the downloaded file on the stage, empty for an address
 };

@@ -107,6 +107,7 @@ protected:
         ASSERT_NE(keyboard.display(), nullptr);
         hotKey = platform::createHotKey();
         app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
+        app->open();
         window = std::make_unique<TClipVaultMain>(
             MainWindowServices{*app, *hotKey, autostart, desktop, dialogs});
         window->showAtStart();

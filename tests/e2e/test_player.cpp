@@ -197,16 +197,10 @@ class PreviewPaneTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        auto* bar = new QHBoxLayout(&head);
-        auto* check = new QCheckBox(QStringLiteral("Preview"), &head);
-        check->setObjectName(QStringLiteral("chk_preview"));
-        bar->addWidget(check);
-        new QVBoxLayout(&host);
-        pane = std::make_unique<PreviewPane>(PreviewPane::Places{*bar, *check, host}, server, vault,
-                                             prompt, dialogs);
-        host.resize(400, 300);
-        host.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+        pane = std::make_unique<PreviewPane>(server, vault, prompt, dialogs);
+        pane->resize(400, 320);
+        pane->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(pane.get()));
         QSignalSpy ready(&pane->player(), &FlashPlayer::ready);
         pane->start();
         ASSERT_TRUE(ready.wait(30000)) << "the player page did not come up";
@@ -224,7 +218,7 @@ protected:
     }
     QString facts() const
     {
-        return head.findChild<QLabel*>(QStringLiteral("lblMovieFacts"))->text();
+        return pane->findChild<QLabel*>(QStringLiteral("lblMovieFacts"))->text();
     }
 
     QTemporaryDir folder;
@@ -233,8 +227,6 @@ protected:
     ScriptedPrompt prompt;
     Vault vault{folder.path(), options, prompt};
     ScriptedDialogs dialogs;
-    QWidget head;
-    QWidget host;
     std::unique_ptr<PreviewPane> pane;
 };
 

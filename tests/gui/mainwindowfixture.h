@@ -30,6 +30,7 @@ protected:
     TClipVaultMain& start()
     {
         app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
+        app->open();
         window = std::make_unique<TClipVaultMain>(
             MainWindowServices{*app, hotKey, autostart, desktop, dialogs});
         return *window;

@@ -291,6 +291,24 @@ TEST_F(CliTest, DownloadAppliesTheProgramsRuleUnlessAnyBodyIsAsked)
     EXPECT_FALSE(QFile::exists(target));
 
     EXPECT_EQ(run({"download", page, target, "--any"}).out, QStringLiteral("17\n"));
-    EXPECT_EQ(run({"download", QString::fromStdString(server.url("/m.swf")), target}).code, 0);
+    const CliRun saved = run({"download", QString::fromStdString(server.url("/m.swf")), target});
+    EXPECT_EQ(saved.code, 0);
+    EXPECT_EQ(saved.err, QString()) << "no progress where stderr is no terminal";
     EXPECT_EQ(readFile(target), QByteArray("FWS\x0a movie"));
+
+    // On a terminal, a line of progress, cleared at the end.
+    QProcess onTerminal;
+    onTerminal.start(QStringLiteral("script"),
+                     {"-qec",
+                      QStringLiteral("'%1' download '%2' '%3'")
+                          .arg(QStringLiteral(CLIPVAULT_CLI),
+                               QString::fromStdString(server.url("/m.swf")), target),
+                      "/dev/null"});
+    if (!onTerminal.waitForStarted())
+        GTEST_SKIP() << "no script(1) to give the tool a terminal";
+    ASSERT_TRUE(onTerminal.waitForFinished(60000));
+    const QString said = QString::fromLocal8Bit(onTerminal.readAllStandardOutput());
+    EXPECT_TRUE(said.contains(QStringLiteral("\rdownloading: 10 bytes of 10 bytes (100 %)")))
+        << qPrintable(said);
+    EXPECT_TRUE(said.endsWith(QStringLiteral("\r10\r\n"))) << qPrintable(said);
 }

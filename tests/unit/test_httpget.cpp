@@ -2,6 +2,7 @@
 
 #include "httpgetthread.h"
 
+#include "pagefetch.h"
 #include "proxysettings.h"
 #include "gzip.h"
 #include "testfiles.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -485,6 +487,40 @@ TEST_F(HttpGetTest, DestroyingTheComponentCancelsWithoutEvents)
     QCoreApplication::processEvents();
     EXPECT_EQ(events, 0);
     EXPECT_TRUE(noFilesBut({}));
+}
+
+TEST_F(HttpGetTest, DownloadsAndPageFetchesShareOneProxyThatThisMachineNeverGoesThrough)
+{
+    // A proxy that notes the request line of each request and answers it with a small movie.
+    std::mutex mutex;
+    QStringList asked;
+    RawServer proxy([&](int socket, const std::string& request, RawServer&) {
+        {
+            const std::lock_guard lock(mutex);
+            asked << QString::fromStdString(request.substr(0, request.find("\r\n")));
+        }
+        RawServer::send(socket, "HTTP/1.0 200 OK\r\nContent-Length: 7\r\n\r\nFWS-abc");
+    });
+    const QByteArray saved[] = {qgetenv("http_proxy"), qgetenv("no_proxy")};
+    qputenv("http_proxy", proxy.url("/").toUtf8());
+    qputenv("no_proxy", "direct.example");
+    const auto askedOf = [&] {
+        const std::lock_guard lock(mutex);
+        return asked;
+    };
+
+    EXPECT_TRUE(fetchUrl(QStringLiteral("http://movies.example/a.swf")));
+    const std::atomic<bool> never{false};
+    EXPECT_TRUE(FetchPage(QStringLiteral("http://pages.example/p.html"), never).ok);
+    EXPECT_EQ(askedOf(), (QStringList{"GET http://movies.example/a.swf HTTP/1.0",
+                                      "GET http://pages.example/p.html HTTP/1.0"}));
+    // This machine's own servers, and the hosts no_proxy names, are reached directly.
+    EXPECT_TRUE(fetch("/movie.swf"));
+    EXPECT_FALSE(FetchPage(QStringLiteral("http://direct.example/"), never).ok);
+    EXPECT_EQ(askedOf().size(), 2);
+
+    for (const auto& [name, value] : {std::pair{"http_proxy", saved[0]}, {"no_proxy", saved[1]}})
+        value.isNull() ? qunsetenv(name) : qputenv(name, value);
 }
 
 TEST(ProxySettings, SplitsAtTheLastColon)
