@@ -9,6 +9,7 @@
 #include "platformfactory.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -64,6 +65,44 @@ std::optional<MovieAtPoint> movieAtPoint(DevToolsSession& session, quint16 port,
     return movie;
 }
 
+QList<TabMovie> tabMovies(DevToolsSession& session, quint16 port)
+{
+    QList<TabMovie> movies;
+    waitForAnswer(
+        [&](auto done) {
+            session.FindTabMovies(port, &session, [&, done](const QList<TabMovie>& found) {
+                movies = found;
+                done();
+            });
+        },
+        2 * BrowserSession::kTabAnswerMs);
+    return movies;
+}
+
+int listTabMovies(BrowserAccess& browser, DevToolsSession& session, bool json, QTextStream& out,
+                  QTextStream& err)
+{
+    const BrowserWindow window = browser.FindBrowserFrame();
+    if (window.window == 0 || window.debuggingPort == 0) {
+        err << "clipvault-cli: no browser to ask (clipvault-cli browser status tells why)"
+            << Qt::endl;
+        return 1;
+    }
+    const QList<TabMovie> movies = tabMovies(session, window.debuggingPort);
+    if (json) {
+        QJsonArray array;
+        for (const TabMovie& movie : movies)
+            array.append(QJsonObject{{QStringLiteral("url"), movie.url},
+                                     {QStringLiteral("frame"), movie.frame},
+                                     {QStringLiteral("seenAs"), QJsonArray::fromStringList(movie.seenAs)}});
+        out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+    } else {
+        for (const TabMovie& movie : movies)
+            out << movie.url << '\t' << movie.seenAs.join(u',') << '\t' << movie.frame << '\n';
+    }
+    return 0;
+}
+
 } // namespace
 
 int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride, QTextStream& out,
@@ -91,12 +130,15 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
         out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
         return url.isEmpty() ? 1 : 0;
     }
+    if (words.value(1) == u"movies" && words.size() == 2)
+        return listTabMovies(browser, session, json, out, err);
     bool xOk = false;
     bool yOk = false;
     const int x = words.value(2).toInt(&xOk);
     const int y = words.value(3).toInt(&yOk);
     if (words.value(1) != u"at" || words.size() != 4 || !xOk || !yOk) {
-        err << "usage: clipvault-cli browser status | browser at X Y [--json]\n";
+        err << "usage: clipvault-cli browser status | browser at X Y [--json] | browser movies "
+               "[--json]\n";
         return 2;
     }
     // The browser whose page is under the point, as the shortcut bar would ask it.

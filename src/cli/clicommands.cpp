@@ -57,6 +57,9 @@ const QList<Command>& commandTable()
          RunBrowser},
         {"browser at", "browser at X Y [--json]", "the Flash movie under a screen point",
          RunBrowser},
+        {"browser movies", "browser movies [--json]",
+         "every Flash movie of the visible tab: address<TAB>how\nit was seen<TAB>its frame",
+         RunBrowser},
     };
     return table;
 }

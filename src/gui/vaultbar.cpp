@@ -154,6 +154,8 @@ void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& m
     if (m_app.options().PauseMovieOnBar)
         m_session.PauseMovieAtPoint(screen); // and it is not started again
     m_movieUrl = movie->address.section(u'?', 0, 0);
+    // A movie in a frame names its address against the frame's document, not the page's.
+    m_movieFrame = movie->frameUrl != m_session.pageUrl() ? movie->frameUrl : QString();
     m_shownFor = screen;
     m_shownPort = m_lastPort;
     move(movie->screenRect.topLeft() + kOffset);
@@ -187,7 +189,8 @@ void Tvaultbar::btnSaveCatClick()
 
 QString Tvaultbar::movieAddress() const
 {
-    return AbsoluteMovieAddress(m_movieUrl, GetPageBaseUrl(m_session.pageUrl()));
+    return AbsoluteMovieAddress(
+        m_movieUrl, GetPageBaseUrl(m_movieFrame.isEmpty() ? m_session.pageUrl() : m_movieFrame));
 }
 
 void Tvaultbar::CatMenuClick(QAction* item)

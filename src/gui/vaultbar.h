@@ -71,7 +71,8 @@ private:
     bool inUse() const;
     /// Whether the point is over the bar or its open menu.
     bool isOverBar(QPoint screen) const;
-    /// The movie's address against the page the browser shows now.
+    /// The movie's address against the page the browser shows now, or against the document of
+    /// the frame it is in.
     QString movieAddress() const;
     void fillCategoryMenu();
 
@@ -82,6 +83,7 @@ private:
     FileDialogs& m_dialogs;
     QMenu* m_menu;
     QString m_movieUrl;
+    QString m_movieFrame; ///< the frame's document the movie is in; empty: the page itself
     /// The latest point the browser was asked about, until its answer comes; none once the
     /// pointer left the page (answers still coming are then about places it has left).
     std::optional<QPoint> m_asked;

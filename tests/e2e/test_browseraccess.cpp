@@ -30,6 +30,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QMap>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -82,6 +83,31 @@ const char kPolyfilledPage[] = R"(<!DOCTYPE html><html><head>
        style="display:block;margin:20px">
 </body></html>)";
 
+// A page as Flash lives on in 2026: a movie added by script after load, one fetched by script,
+// one Ruffle plays from script, and one in a frame of another site (localhost against
+// 127.0.0.1: a process and a target of its own).
+const char kTabPage[] = R"(<!DOCTYPE html><html><head>
+<script>window.RufflePlayer = {config: {autoplay: "on", splashScreen: false,
+  unmuteOverlay: "hidden", publicPath: "/ruffle/", polyfills: false}};</script>
+<script src="/ruffle/ruffle.js"></script></head><body style="margin:0">
+<div id="slot" style="height:120px"></div>
+<div id="host" style="height:120px"></div>
+<iframe id="frame" style="display:block;width:300px;height:150px;border:0"></iframe>
+<script>
+  document.getElementById("frame").src = "http://localhost:" + location.port + "/framed.html";
+  addEventListener("load", () => {
+    const e = document.createElement("embed");
+    e.src = "added.swf"; e.type = "application/x-shockwave-flash";
+    e.style = "display:block;width:200px;height:100px";
+    document.getElementById("slot").appendChild(e);
+    fetch("fetched.swf").then(r => r.arrayBuffer());
+    const p = window.RufflePlayer.newest().createPlayer();
+    p.style = "display:block;width:200px;height:100px";
+    document.getElementById("host").appendChild(p);
+    p.ruffle().load({url: "played.swf"});
+  });
+</script></body></html>)";
+
 class BrowserAccessTest : public ::testing::Test
 {
 protected:
@@ -107,6 +133,16 @@ protected:
                                 response.set_content(kPolyfilledPage, "text/html");
                             });
         server.server().set_mount_point("/ruffle", PlayerFiles::ruffleFolder().toStdString());
+        server.server().Get("/tab.html", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(kTabPage, "text/html");
+        });
+        server.server().Get("/framed.html",
+                            [](const httplib::Request&, httplib::Response& response) {
+                                response.set_content(
+                                    "<body style='margin:0'><embed src='framed.swf' "
+                                    "style='display:block;width:200px;height:100px'></body>",
+                                    "text/html");
+                            });
         server.server().Get(
             "/other.html", [](const httplib::Request&, httplib::Response& response) {
                 response.set_content("<html><body>other</body></html>", "text/html");
@@ -623,6 +659,56 @@ TEST_F(ShortcutBarTest, AMessageBoxGivesTheKeyboardBackToTheBrowser)
     EXPECT_TRUE(waitUntil([&] {
         return access.ClassifyPointerWindow({0, 0}).browserInFront;
     })) << "the browser needs a click before the next movie";
+}
+
+TEST_F(ShortcutBarTest, TheTabsMoviesAreListedAndTheBarComesUpOverEachOfThem)
+{
+    ASSERT_TRUE(navigate("/tab.html"));
+    const QString here = QString::fromStdString(server.url("/"));
+    const QString other = QStringLiteral("http://localhost:%1/").arg(server.port());
+    const QMap<QString, QString> expected{{here + "added.swf", "element"},
+                                          {here + "fetched.swf", "network"},
+                                          {here + "played.swf", "ruffle"},
+                                          {other + "framed.swf", "element"}};
+    QJsonArray listed;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QString out;
+            QString err;
+            QTextStream outStream(&out);
+            QTextStream errStream(&err);
+            RunCli({"browser", "movies", "--json"}, outStream, errStream);
+            outStream.flush();
+            listed = QJsonDocument::fromJson(out.toUtf8()).array();
+            return listed.size() >= expected.size();
+        },
+        60000))
+        << "the tab's movies: " << qPrintable(QJsonDocument(listed).toJson());
+    for (const QJsonValue& value : listed) {
+        const QJsonObject movie = value.toObject();
+        const QString url = movie.value("url").toString();
+        ASSERT_TRUE(expected.contains(url)) << qPrintable(url);
+        EXPECT_TRUE(movie.value("seenAs").toArray().contains(expected.value(url)))
+            << qPrintable(url) << " " << qPrintable(QJsonDocument(movie).toJson());
+        EXPECT_EQ(movie.value("frame").toString(),
+                  url.startsWith(other) ? QString(other + "framed.html") : QString(here + "tab.html"));
+    }
+
+    // The bar over each movie on the page, the one in the other site's frame included; that one
+    // is filed under its own site's address.
+    for (const char* name : {"added.swf", "played.swf", "framed.swf"}) {
+        const std::optional<QPoint> place = placeOf(QString::fromLatin1(name));
+        ASSERT_TRUE(place) << name << " is not found under the pointer";
+        ASSERT_TRUE(pointAt({700, 600}));
+        ASSERT_TRUE(waitUntil([&] { return bar->isHidden(); })) << "the page background";
+        ASSERT_TRUE(pointAt(*place));
+        ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); })) << name;
+        EXPECT_EQ(bar->MovieUrl(), QLatin1String(name));
+    }
+    bar->btnSaveCatClick();
+    menuEntry(QStringLiteral("Arcade"))->trigger();
+    bar->categoryMenu()->hide();
+    EXPECT_GE(app->catalogue().FindItemByUrl(other + "framed.swf"), 0);
 }
 
 TEST_F(ShortcutBarTest, PausesAMovieThatRufflePlaysInThePage)

@@ -28,7 +28,8 @@ public:
     static constexpr int kConnectMs = 3000;
     static constexpr int kRetryMs = 2000;
     static constexpr int kCallMs = 3000;
-    static constexpr qint64 kMaxMessageBytes = 4 << 20;
+    /// Large enough for the browser's copy of a movie a tab loaded (base64), and no larger.
+    static constexpr qint64 kMaxMessageBytes = 48 << 20;
 
     enum class State
     {

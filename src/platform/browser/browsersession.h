@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -13,6 +14,19 @@ struct MovieAtPoint
 {
     QString address;
     QRect screenRect;
+    /// The address of the document the movie is in (a frame's, not the top page's); empty when
+    /// the browser did not say.
+    QString frameUrl;
+};
+
+/// A Flash movie the visible tab holds: its absolute address, the document it was seen in, and
+/// how it was seen ("element": an embed, object or movie parameter; "ruffle": a Ruffle player;
+/// "network": the tab fetched it).
+struct TabMovie
+{
+    QString url;
+    QString frame;
+    QStringList seenAs;
 };
 
 /// The questions the program asks the pages of the user's browser, whichever protocol reaches
@@ -42,6 +56,18 @@ public:
     /// The address of the page the last movie was looked for in; empty when none.
     virtual QString pageUrl() const = 0;
 
+    using MoviesAnswer = std::function<void(const QList<TabMovie>& movies)>;
+    /// Asks for every Flash movie of the visible tab: in the document of each of its frames,
+    /// frames of other sites included, and among what the tab fetched. One entry per address,
+    /// in the order first seen; answered as GetAddressBarText is.
+    virtual void FindTabMovies(quint16 port, QObject* context, MoviesAnswer answer) = 0;
+
+    using BodyAnswer = std::function<void(const QByteArray& body)>;
+    /// The browser's own copy of a movie a tab loaded from `url`; empty when it holds none.
+    /// Answered as GetAddressBarText is.
+    virtual void FetchLoadedMovie(quint16 port, const QString& url, QObject* context,
+                                  BodyAnswer answer) = 0;
+
     using AddressAnswer = std::function<void(const QString& address)>;
     /// Asks for the address of the visible tab (at most kAddressLimit characters): the tab the
     /// user last looked at when the browser is covered. `answer` runs once, later, unless
@@ -57,3 +83,18 @@ signals:
 /// (empty when no browser answers), unless `context` is gone by then.
 using BrowserAddressSource =
     std::function<void(QObject* context, std::function<void(const QString& address)> use)>;
+
+/// The tab's movies as they are gathered: one entry per address, in the order first seen, each
+/// with every way it was seen.
+class TabMovieList
+{
+public:
+    /// At most this many addresses are kept.
+    static constexpr int kMaxMovies = 1000;
+
+    void add(const QString& url, const QString& frame, const QString& seenAs);
+    const QList<TabMovie>& movies() const { return m_movies; }
+
+private:
+    QList<TabMovie> m_movies;
+};

@@ -9,9 +9,9 @@ namespace {
 
 /// The page script that finds the Flash movie at a point in CSS pixels. Elements come topmost
 /// first, so an embed inside an object wins over the object; same-origin frames are entered.
-const char kFindMovieScript[] = R"JS(
-(function (x, y, pause) {
-  if (document.readyState !== "complete") return null;
+// What makes an element a Flash movie, and the address it names as the page wrote it; shared by
+// the scripts below.
+const char kClassifyScript[] = R"JS(
   const types = ["application/x-shockwave-flash", "application/futuresplash", "application/vnd.adobe.flash.movie"];
   const flashPath = p => { p = (p || "").split("?")[0].split("#")[0].toLowerCase(); return p.endsWith(".swf") || p.endsWith(".spl"); };
   const movieParam = el => {
@@ -21,11 +21,15 @@ const char kFindMovieScript[] = R"JS(
     }
     return null;
   };
+  const isRuffle = el => /^ruffle-(object|embed|player)(-\d+)?$/.test((el.localName || "").toLowerCase());
   const movieOf = el => {
     const name = (el.localName || "").toLowerCase();
     const type = (el.getAttribute("type") || "").toLowerCase();
-    if (/^ruffle-(object|embed|player)(-\d+)?$/.test(name))
-      return el.getAttribute("data") || movieParam(el) || el.getAttribute("src");
+    if (isRuffle(el)) {
+      let loaded = null;
+      try { loaded = el.loadedConfig && el.loadedConfig.url; } catch (e) {}
+      return el.getAttribute("data") || movieParam(el) || el.getAttribute("src") || (typeof loaded === "string" ? loaded : null);
+    }
     if (name === "object") {
       const address = el.getAttribute("data") || movieParam(el);
       const classid = (el.getAttribute("classid") || "").toLowerCase();
@@ -39,6 +43,15 @@ const char kFindMovieScript[] = R"JS(
     }
     return null;
   };
+)JS";
+
+/// The page script that finds the Flash movie at a point in CSS pixels. Elements come topmost
+/// first, so an embed inside an object wins over the object; same-origin frames are entered,
+/// and a frame of another site is named for its own page to be asked.
+const char kFindMovieScript[] = R"JS(
+(function (x, y, pause) {
+  if (document.readyState !== "complete") return null;
+  %4
   const find = (doc, x, y, dx, dy) => {
     for (let el of doc.elementsFromPoint(x, y)) {
       for (let n = el; n; n = n.parentElement || (n.getRootNode && n.getRootNode().host) || null) {
@@ -46,14 +59,17 @@ const char kFindMovieScript[] = R"JS(
         if (address) {
           const r = n.getBoundingClientRect();
           if (pause) { try { if (n.ruffle) n.ruffle().suspend(); else if (n.pause) n.pause(); } catch (e) {} }
-          return {address: address, left: r.left + dx, top: r.top + dy, width: r.width, height: r.height};
+          return {address: address, left: r.left + dx, top: r.top + dy, width: r.width, height: r.height, frame: doc.URL};
         }
         if (n.localName === "iframe") {
-          try {
-            const r = n.getBoundingClientRect();
-            const inner = n.contentDocument && find(n.contentDocument, x - r.left, y - r.top, dx + r.left, dy + r.top);
-            if (inner) return inner;
-          } catch (e) {}
+          const r = n.getBoundingClientRect();
+          let inner = null;
+          try { inner = n.contentDocument; } catch (e) {}
+          const left = r.left + n.clientLeft, top = r.top + n.clientTop;
+          if (!inner)
+            return {crossFrame: {src: n.src, left: left + dx, top: top + dy}};
+          const found = find(inner, x - left, y - top, dx + left, dy + top);
+          if (found) return found;
         }
       }
     }
@@ -61,6 +77,32 @@ const char kFindMovieScript[] = R"JS(
   };
   return find(document, x, y, 0, 0);
 })(%1, %2, %3)
+)JS";
+
+/// Every Flash movie of one frame's document (frames are each asked on their own): its
+/// elements, shadow roots included, and what its resource timing says it fetched.
+const char kTabMoviesScript[] = R"JS(
+(function () {
+  %1
+  const found = [];
+  const add = (ref, how) => {
+    if (!ref || found.length >= 1000) return;
+    try { found.push({url: new URL(ref, document.baseURI).href, seenAs: how}); } catch (e) {}
+  };
+  const walk = root => {
+    for (const el of root.querySelectorAll("*")) {
+      const address = movieOf(el);
+      if (address) add(address, isRuffle(el) ? "ruffle" : "element");
+      if (el.shadowRoot) walk(el.shadowRoot);
+    }
+  };
+  if (document.documentElement) walk(document);
+  try {
+    for (const entry of performance.getEntriesByType("resource"))
+      if (flashPath(new URL(entry.name).pathname)) add(entry.name, "network");
+  } catch (e) {}
+  return {frame: document.URL, movies: found};
+})()
 )JS";
 
 // The window's metrics; and, once the pointer has moved over the page, the viewport's exact
@@ -95,7 +137,12 @@ QString findMovie(QPointF css, bool pause)
     return QString::fromLatin1(kFindMovieScript)
         .arg(css.x())
         .arg(css.y())
-        .arg(pause ? QStringLiteral("true") : QStringLiteral("false"));
+        .arg(pause ? QStringLiteral("true") : QStringLiteral("false"), QLatin1String(kClassifyScript));
+}
+
+QString tabMovies()
+{
+    return QString::fromLatin1(kTabMoviesScript).arg(QLatin1String(kClassifyScript));
 }
 
 std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics)
@@ -129,6 +176,7 @@ std::optional<MovieAtPoint> movieOf(const QJsonObject& hit, const ViewportGeomet
         return std::nullopt;
     MovieAtPoint movie;
     movie.address = hit.value(QStringLiteral("address")).toString();
+    movie.frameUrl = hit.value(QStringLiteral("frame")).toString();
     movie.screenRect = geometry
                            .cssToScreen(QRectF(number(hit, "left"), number(hit, "top"),
                                                number(hit, "width"), number(hit, "height")))

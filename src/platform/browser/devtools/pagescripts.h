@@ -17,8 +17,11 @@ namespace PageScripts {
 /// address; it also starts noting the viewport's exact screen origin from pointer moves.
 QString metrics();
 /// Finds the Flash movie at a point in CSS pixels (and pauses it through Ruffle's API when
-/// asked); answers null or {address, left, top, width, height} in CSS pixels.
+/// asked); answers null, {address, left, top, width, height, frame} in CSS pixels, or, over a
+/// frame of another site, {crossFrame: {src, left, top}}: that frame's page is to be asked.
 QString findMovie(QPointF css, bool pause);
+/// Lists the Flash movies of one document: {frame, movies: [{url, seenAs}]}, addresses absolute.
+QString tabMovies();
 
 /// The viewport's place on the screen from the metrics script's answer; none when empty.
 std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics);
