@@ -149,11 +149,26 @@ int main(int argc, char* argv[])
     const std::unique_ptr<BrowserAccess> browserAccess =
         platform::createBrowserAccess(ConfiguredDebuggingPort(dataFolder));
     DevToolsSession browserSession;
-    const BrowserAddressSource browserAddress = [&](QObject* context, auto use) {
-        browserSession.GetAddressBarText(browserAccess->FindBrowserFrame().debuggingPort, context,
-                                         std::move(use));
+    const auto browserPort = [&] {
+        return browserAccess->FindBrowserFrame().debuggingPort;
     };
-    TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browserAddress});
+    const BrowserSources browser{
+        [&](QObject* context, auto use) {
+            browserSession.GetAddressBarText(browserPort(), context, std::move(use));
+        },
+        [&](QObject* context, auto use) {
+            browserSession.FindTabMovies(browserPort(), context, std::move(use));
+        },
+        [&](const QString& url, QObject* context, auto use) {
+            browserSession.FetchLoadedMovie(browserPort(), url, context, std::move(use));
+        }};
+    // A movie whose site no longer gives it may still be in the browser that showed it.
+    vault.downloads().addFallback([&](const QString& url, QObject* context, auto use) {
+        browser.loadedMovie(url, context, [use](const QByteArray& body) {
+            use({body, QStringLiteral("the browser's copy")});
+        });
+    });
+    TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browser});
     prompt.setOwner(&ClipVaultMain);
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
     prompt.setWindowFocus(windowFocus.get());

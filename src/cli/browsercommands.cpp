@@ -92,9 +92,10 @@ int listTabMovies(BrowserAccess& browser, DevToolsSession& session, bool json, Q
     if (json) {
         QJsonArray array;
         for (const TabMovie& movie : movies)
-            array.append(QJsonObject{{QStringLiteral("url"), movie.url},
-                                     {QStringLiteral("frame"), movie.frame},
-                                     {QStringLiteral("seenAs"), QJsonArray::fromStringList(movie.seenAs)}});
+            array.append(
+                QJsonObject{{QStringLiteral("url"), movie.url},
+                            {QStringLiteral("frame"), movie.frame},
+                            {QStringLiteral("seenAs"), QJsonArray::fromStringList(movie.seenAs)}});
         out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
     } else {
         for (const TabMovie& movie : movies)

@@ -1,6 +1,8 @@
 #include "downloadflow.h"
 
+#include "atomicwrite.h"
 #include "catalogue.h"
+#include "httpgetthread.h"
 #include "options.h"
 #include "userprompt.h"
 
@@ -92,7 +94,9 @@ bool DownloadFlow::startOne(const QString& url)
     }
 
     m_runningUrl = url;
+    m_runningTarget = target;
     m_runningName = FieldText(item.FileName);
+    m_fallbacksTried = 0;
     m_lastSucceeded = false;
     m_resultMessage.clear();
     DownloadRequest request = m_httpGet.request();
@@ -117,7 +121,42 @@ void DownloadFlow::HTTPGetError()
         m_resultMessage = FailureMessage(m_runningUrl, m_httpGet.errorString());
 }
 
+void DownloadFlow::addFallback(Fallback fallback)
+{
+    m_fallbacks.push_back(std::move(fallback));
+}
+
 void DownloadFlow::transferEnded()
+{
+    if (!m_lastSucceeded && m_fallbacksTried < m_fallbacks.size()) {
+        tryFallback(m_fallbacks[m_fallbacksTried++]);
+        return;
+    }
+    settle();
+}
+
+void DownloadFlow::tryFallback(const Fallback& fallback)
+{
+    // The site did not give the movie: another copy may. The item waits, as the queue does.
+    fallback(m_runningUrl, this, [this](const FallbackCopy& copy) {
+        QString error;
+        if (BeginsAsFlashMovie(copy.body) &&
+            WriteFileAtomically(m_runningTarget, {copy.body}, &error)) {
+            m_lastSucceeded = true;
+            m_resultMessage = m_options.NotifyTaskFinished
+                                  ? m_runningTarget +
+                                        QStringLiteral(" save complete! (the site did not give "
+                                                       "it: saved from ") +
+                                        copy.from + u')'
+                                  : QString();
+        } else if (!error.isEmpty() && m_options.NotifyTaskFailed) {
+            m_resultMessage = FailureMessage(m_runningUrl, error);
+        }
+        transferEnded();
+    });
+}
+
+void DownloadFlow::settle()
 {
     const int index = m_catalogue.FindItemByUrl(m_runningUrl);
     if (index >= 0)

@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
+#include <vector>
 
 class Catalogue;
 class UserPrompt;
@@ -28,6 +30,22 @@ public:
     /// for before it. An item that is running or waiting already is not queued a second time.
     void StartItemDownload(int index);
 
+    /// Another copy of a movie whose site did not give it: its bytes and where they came from
+    /// ("the browser's copy"); no bytes when there is none.
+    struct FallbackCopy
+    {
+        QByteArray body;
+        QString from;
+    };
+    /// Asks a place other than the site for a movie; `use` hears it later on the flow's thread,
+    /// always (empty when there is none), unless `context` is gone by then.
+    using Fallback = std::function<void(const QString& url, QObject* context,
+                                        std::function<void(const FallbackCopy& copy)> use)>;
+    /// Adds a place to ask, after those added before, when a download fails; the first copy
+    /// that begins as a Flash movie does is saved as the download would have been, and the
+    /// message says where it came from.
+    void addFallback(Fallback fallback);
+
     /// Whether a transfer runs (more may wait behind it).
     bool isBusy() const { return !m_runningUrl.isEmpty(); }
     int queuedCount() const { return static_cast<int>(m_queue.size()); }
@@ -46,8 +64,11 @@ private:
     bool startOne(const QString& url);
     void HTTPGetDoneFile(const QString& fileName, qint64 fileSize);
     void HTTPGetError();
-    /// The component is idle: settles the item, starts the next download, then tells the user.
+    /// The component is idle: asks the next fallback of a failed download, or settles.
     void transferEnded();
+    void tryFallback(const Fallback& fallback);
+    /// Settles the item, starts the next download, then tells the user.
+    void settle();
 
     Catalogue& m_catalogue;
     const OptionsRecord& m_options;
@@ -56,6 +77,9 @@ private:
     std::deque<QString> m_queue;
     QString m_runningUrl;  ///< empty while idle
     QString m_runningName; ///< the file name shown with the progress
+    QString m_runningTarget;
+    std::vector<Fallback> m_fallbacks;
+    std::size_t m_fallbacksTried = 0;
     bool m_lastSucceeded = false;
     QString m_resultMessage; ///< what to tell the user about the transfer that just ended
 };

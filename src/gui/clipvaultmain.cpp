@@ -58,7 +58,7 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_itemModel(new ItemListModel(m_catalogue, this))
     , m_preview(nullptr)
     , m_commands(new MainCommands(*this, services.app, services.desktop, services.dialogs,
-                                  services.browserAddress, this))
+                                  services.browser, this))
     , m_itemMenu(new QMenu(this))
     , m_treeMenu(new QMenu(this))
     , m_progressLabel(new QLabel(this))
@@ -174,6 +174,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::AddFlashItemAction, [this] { m_commands->AddFlashItemActionExecute(); });
     bind(MainActions::DetectFlashfromUrl, [this] { m_commands->DetectFlashfromUrlExecute(); });
     bind(MainActions::DetectFlashfromCache, [this] { m_commands->DetectFlashfromCacheExecute(); });
+    bind(MainActions::DetectFlashfromTab, [this] { m_commands->DetectFlashfromTabExecute(); });
     bind(MainActions::StartDownAction, [this] { m_commands->StartDownActionExecute(); });
     bind(MainActions::UpdateItemProperty, [this] { m_commands->UpdateItemPropertyExecute(); });
     bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });

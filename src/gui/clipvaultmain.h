@@ -38,7 +38,7 @@ struct MainWindowServices
     Autostart& autostart;
     DesktopOpen& desktop;
     FileDialogs& dialogs;
-    BrowserAddressSource browserAddress = {}; ///< none: the detection dialog asks no browser
+    BrowserSources browser = {}; ///< empty: the windows ask no browser
 };
 
 /// The main window: a view of the program's catalogue that shows the category tree and the item

@@ -116,11 +116,12 @@ void TDetectFlashFromUrl::showEvent(QShowEvent* event)
 
 void TDetectFlashFromUrl::FormShow()
 {
-    m_ui->Img_url->setVisible(!m_cacheMode);
-    m_ui->lbl_url->setVisible(!m_cacheMode);
-    m_ui->Img_cache->setVisible(m_cacheMode);
-    m_ui->lbl_cache->setVisible(m_cacheMode);
-    if (m_cacheMode) {
+    const bool cacheMode = m_source == DetectSource::Cache;
+    m_ui->Img_url->setVisible(!cacheMode);
+    m_ui->lbl_url->setVisible(!cacheMode);
+    m_ui->Img_cache->setVisible(cacheMode);
+    m_ui->lbl_cache->setVisible(cacheMode);
+    if (cacheMode) {
         m_ui->edtUrl->setText(QStringLiteral(" << Local Cache >>"));
         m_ui->edtUrl->setEnabled(false);
         m_ui->edtUrl->setGeometry(8, m_ui->edtUrl->y(), 372, m_ui->edtUrl->height());
@@ -139,6 +140,14 @@ void TDetectFlashFromUrl::FormShow()
     });
     m_ui->edtUrl->setFocus();
     m_ui->edtUrl->selectAll();
+    if (m_source == DetectSource::BrowserTab) {
+        // The tab is what the browser shows: its address is shown, not typed.
+        m_ui->lbl_url->setText(QStringLiteral("List all Flash movies the browser's tab holds"));
+        m_ui->edtUrl->setReadOnly(true);
+        m_ui->btnCheckUrl->hide();
+        setWindowTitle(QStringLiteral("Detect from the browser tab"));
+        return;
+    }
     setWindowTitle(QStringLiteral("Detect from Webpage"));
 }
 
@@ -159,10 +168,36 @@ void TDetectFlashFromUrl::askBrowserAddress(std::function<void(const QString&)> 
 
 void TDetectFlashFromUrl::btnDetectClick()
 {
-    if (m_cacheMode)
+    switch (m_source) {
+    case DetectSource::Cache:
         DetectFromCache();
-    else
+        break;
+    case DetectSource::BrowserTab:
+        DetectFromBrowserTab();
+        break;
+    case DetectSource::WebPage:
         DetectFromWebPage();
+        break;
+    }
+}
+
+void TDetectFlashFromUrl::DetectFromBrowserTab()
+{
+    m_rows->clear();
+    if (!m_services.tabMovies) {
+        setStatus(QStringLiteral("Failed: no browser to ask"));
+        return;
+    }
+    setBusy(true);
+    m_services.tabMovies(this, [this](const QList<TabMovie>& movies) {
+        QStringList addresses;
+        for (const TabMovie& movie : movies)
+            addresses << movie.url;
+        addMovies(addresses);
+        m_ui->btnDetect->setEnabled(true);
+        setStatus(movies.isEmpty() ? QStringLiteral("Finished: no Flash movie in the browser's tab")
+                                   : QStringLiteral("Finished"));
+    });
 }
 
 void TDetectFlashFromUrl::setStatus(const QString& text)
@@ -359,11 +394,11 @@ void TDetectFlashFromUrl::CollectCheckedItems(QStringList& movies, QStringList& 
     }
 }
 
-bool ShowDetectDialog(bool cacheMode, QStringList& movies, QStringList& categories,
+bool ShowDetectDialog(DetectSource source, QStringList& movies, QStringList& categories,
                       const DetectServices& services, QWidget* parent)
 {
     TDetectFlashFromUrl dialog(services, parent);
-    dialog.setCacheMode(cacheMode);
+    dialog.setSource(source);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     dialog.CollectCheckedItems(movies, categories);

@@ -28,6 +28,15 @@ struct DetectServices
     BrowserAddressSource browserAddress; ///< none: no browser to ask
     DetectionJob::CacheSource caches;    ///< where the browser caches are
     MovieServer* server = nullptr;       ///< feeds the preview player; none: no preview
+    TabMoviesSource tabMovies = {};      ///< none: the tab's movies are not asked for
+};
+
+/// Where the detection dialog looks for movies.
+enum class DetectSource
+{
+    WebPage,   ///< a page and its frames, then the site's cached movies
+    Cache,     ///< the browser caches
+    BrowserTab ///< what the browser's visible tab holds and fetched
 };
 
 /// The detection dialog: the Flash movies of a web page and its frames, or of the browser's
@@ -40,8 +49,13 @@ public:
     explicit TDetectFlashFromUrl(DetectServices services, QWidget* parent = nullptr);
     ~TDetectFlashFromUrl() override;
 
+    /// Set before the dialog is shown.
+    void setSource(DetectSource source) { m_source = source; }
     /// Set before the dialog is shown: false lists a web page, true the browser's cache.
-    void setCacheMode(bool cacheMode) { m_cacheMode = cacheMode; }
+    void setCacheMode(bool cacheMode)
+    {
+        m_source = cacheMode ? DetectSource::Cache : DetectSource::WebPage;
+    }
     bool isAdvancedMode() const { return m_advancedMode; }
 
     /// The checked rows in list order: their addresses, and their categories (empty for none).
@@ -67,6 +81,7 @@ private:
     void FormShow();
     void DetectFromWebPage();
     void DetectFromCache();
+    void DetectFromBrowserTab();
     void PreviewRow(int row);
     void lvflashitemslistClick();
     void lvflashitemslistDblClick();
@@ -92,7 +107,7 @@ private:
     QMenu* m_popup;
     FlashPlayer* m_player = nullptr;
     DetectionJob m_job;
-    bool m_cacheMode = false;
+    DetectSource m_source = DetectSource::WebPage;
     bool m_advancedMode = false;
     bool m_allHosts = false;
     bool m_checkToggle = false;
@@ -102,5 +117,5 @@ private:
 
 /// Shows the dialog modally in the mode given. On OK the checked rows' addresses replace
 /// `movies` and their categories are appended to `categories`; returns whether OK was pressed.
-bool ShowDetectDialog(bool cacheMode, QStringList& movies, QStringList& categories,
+bool ShowDetectDialog(DetectSource source, QStringList& movies, QStringList& categories,
                       const DetectServices& services, QWidget* parent = nullptr);

@@ -31,6 +31,8 @@ constexpr ActionRow kActionTable[] = {
      QStyle::SP_DriveNetIcon},
     {MainActions::DetectFlashfromCache, "DetectFlashfromCache", "DetectFlashfromCache",
      QStyle::SP_DriveHDIcon},
+    {MainActions::DetectFlashfromTab, "DetectFlashfromTab", "Detect from the browser tab",
+     QStyle::SP_BrowserReload},
     {MainActions::StartDownAction, "StartDownAction", "Download", QStyle::SP_ArrowDown},
     {MainActions::DeleteFlashItemAction, "DeleteFlashItemAction", "Delete this Flash Item",
      QStyle::SP_TrashIcon},
@@ -75,6 +77,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::TaskMenu, "Add Task from a URL", MainActions::AddFlashItemAction},
     {Place::TaskMenu, "Detect from a URL", MainActions::DetectFlashfromUrl},
     {Place::TaskMenu, "Detect from Cache", MainActions::DetectFlashfromCache},
+    {Place::TaskMenu, "Detect from the browser tab", MainActions::DetectFlashfromTab},
     {Place::TaskMenu, nullptr, kSeparator},
     {Place::TaskMenu, "Download", MainActions::StartDownAction},
     {Place::TaskMenu, nullptr, kSeparator},
@@ -116,6 +119,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::AddTaskDropDown, "Add a task", MainActions::AddFlashItemAction},
     {Place::AddTaskDropDown, "Detect from webpage", MainActions::DetectFlashfromUrl},
     {Place::AddTaskDropDown, "Detect from cache", MainActions::DetectFlashfromCache},
+    {Place::AddTaskDropDown, "Detect from the browser tab", MainActions::DetectFlashfromTab},
 
     {Place::ItemMenu, "Add a Flash Item", MainActions::AddFlashItemAction},
     {Place::ItemMenu, "Delete this Flash Item", MainActions::DeleteFlashItemAction},
@@ -131,6 +135,7 @@ constexpr PlacementRow kPlacements[] = {
 
     {Place::TrayMenu, "Find in Current IE Window", MainActions::DetectFlashfromUrl},
     {Place::TrayMenu, "Detect from Cache", MainActions::DetectFlashfromCache},
+    {Place::TrayMenu, "Detect from the browser tab", MainActions::DetectFlashfromTab},
     {Place::TrayMenu, nullptr, kSeparator},
     {Place::TrayMenu, nullptr, MainActions::ShowVaultBar1},
     {Place::TrayMenu, nullptr, MainActions::ShowMiniWin1},

@@ -19,6 +19,7 @@ public:
         AddFlashItemAction,
         DetectFlashfromUrl,
         DetectFlashfromCache,
+        DetectFlashfromTab, ///< the browser's visible tab's movies
         StartDownAction,
         DeleteFlashItemAction,
         ClearFlashItemAction,

@@ -23,8 +23,7 @@
 #include <QStandardPaths>
 
 MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
-                           FileDialogs& dialogs, BrowserAddressSource browserAddress,
-                           QObject* parent)
+                           FileDialogs& dialogs, BrowserSources browser, QObject* parent)
     : QObject(parent)
     , m_selection(selection)
     , m_app(app)
@@ -34,7 +33,7 @@ MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopO
     , m_prompt(app.prompt())
     , m_desktop(desktop)
     , m_dialogs(dialogs)
-    , m_browserAddress(std::move(browserAddress))
+    , m_browser(std::move(browser))
 {
 }
 
@@ -65,25 +64,33 @@ void MainCommands::AddFlashItemActionExecute()
 
 void MainCommands::DetectFlashfromUrlExecute()
 {
-    detect(false);
+    detect(DetectSource::WebPage);
 }
 
 void MainCommands::DetectFlashfromCacheExecute()
 {
-    detect(true);
+    detect(DetectSource::Cache);
 }
 
-void MainCommands::detect(bool cacheMode)
+void MainCommands::DetectFlashfromTabExecute()
 {
-    const DetectServices services{m_catalogue, m_prompt, m_browserAddress,
+    detect(DetectSource::BrowserTab);
+}
+
+void MainCommands::detect(DetectSource source)
+{
+    const DetectServices services{m_catalogue,
+                                  m_prompt,
+                                  m_browser.address,
                                   [this] {
                                       return CacheEnumerator::DiscoverCaches(
                                           CacheEnumerator::ProfileFolders(m_app.dataFolder()));
                                   },
-                                  &m_app.movieServer()};
+                                  &m_app.movieServer(),
+                                  m_browser.tabMovies};
     QStringList movies;
     QStringList categories;
-    if (!ShowDetectDialog(cacheMode, movies, categories, services, m_selection.dialogOwner()))
+    if (!ShowDetectDialog(source, movies, categories, services, m_selection.dialogOwner()))
         return;
     for (qsizetype i = 0; i < movies.size(); ++i) {
         const int index = m_catalogue.AddItemFromUrl(movies[i], categories.value(i));

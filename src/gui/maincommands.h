@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browsersession.h"
+#include "detectflashfromurl.h"
 
 #include <QObject>
 
@@ -23,8 +24,7 @@ class MainCommands final : public QObject
     Q_OBJECT
 public:
     MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
-                 FileDialogs& dialogs, BrowserAddressSource browserAddress,
-                 QObject* parent = nullptr);
+                 FileDialogs& dialogs, BrowserSources browser, QObject* parent = nullptr);
 
     void AddFlashItemActionExecute();
     /// The detection dialog on the browser's current page, or on the browser's cache; each
@@ -32,6 +32,8 @@ public:
     /// downloaded.
     void DetectFlashfromUrlExecute();
     void DetectFlashfromCacheExecute();
+    /// The detection dialog on what the browser's visible tab holds.
+    void DetectFlashfromTabExecute();
     void StartDownActionExecute();
     void UpdateItemPropertyExecute();
     void AddCategoryActionExecute();
@@ -62,7 +64,7 @@ signals:
     void statusMessage(const QString& text);
 
 private:
-    void detect(bool cacheMode);
+    void detect(DetectSource source);
     /// Position of the first selected row's item, -1 when none.
     int selectedItem() const;
     /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".
@@ -80,5 +82,5 @@ private:
     UserPrompt& m_prompt;
     DesktopOpen& m_desktop;
     FileDialogs& m_dialogs;
-    BrowserAddressSource m_browserAddress;
+    BrowserSources m_browser;
 };

@@ -136,13 +136,12 @@ protected:
         server.server().Get("/tab.html", [](const httplib::Request&, httplib::Response& response) {
             response.set_content(kTabPage, "text/html");
         });
-        server.server().Get("/framed.html",
-                            [](const httplib::Request&, httplib::Response& response) {
-                                response.set_content(
-                                    "<body style='margin:0'><embed src='framed.swf' "
-                                    "style='display:block;width:200px;height:100px'></body>",
-                                    "text/html");
-                            });
+        server.server().Get(
+            "/framed.html", [](const httplib::Request&, httplib::Response& response) {
+                response.set_content("<body style='margin:0'><embed src='framed.swf' "
+                                     "style='display:block;width:200px;height:100px'></body>",
+                                     "text/html");
+            });
         server.server().Get(
             "/other.html", [](const httplib::Request&, httplib::Response& response) {
                 response.set_content("<html><body>other</body></html>", "text/html");
@@ -690,9 +689,12 @@ TEST_F(ShortcutBarTest, TheTabsMoviesAreListedAndTheBarComesUpOverEachOfThem)
         ASSERT_TRUE(expected.contains(url)) << qPrintable(url);
         EXPECT_TRUE(movie.value("seenAs").toArray().contains(expected.value(url)))
             << qPrintable(url) << " " << qPrintable(QJsonDocument(movie).toJson());
-        EXPECT_EQ(movie.value("frame").toString(),
-                  url.startsWith(other) ? QString(other + "framed.html") : QString(here + "tab.html"));
+        EXPECT_EQ(movie.value("frame").toString(), url.startsWith(other)
+                                                       ? QString(other + "framed.html")
+                                                       : QString(here + "tab.html"));
     }
+    // The browser keeps its own copy of what the tab fetched, for a site that is gone later.
+    EXPECT_EQ(probe.loadedMovie(port(), here + "fetched.swf"), WriteSwf(SwfMovie()));
 
     // The bar over each movie on the page, the one in the other site's frame included; that one
     // is filed under its own site's address.

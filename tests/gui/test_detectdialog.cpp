@@ -312,3 +312,28 @@ TEST_F(DetectOpenerTest, TheCheckedMoviesAreAddedAndDownloadedInOrderIntoTheirCa
                catalogue.item(0).state() == ItemState::Downloaded;
     }));
 }
+
+TEST_F(DetectDialogTest, TheBrowserTabModeListsWhatTheTabHolds)
+{
+    browserAddress = url("/index.html");
+    DetectServices services = this->services();
+    services.tabMovies = [](QObject* context, BrowserSession::MoviesAnswer use) {
+        QTimer::singleShot(0, context, [use] {
+            use({{"http://a.example/one.swf", "http://a.example/", {"element"}},
+                 {"http://b.example/two.swf", "http://b.example/f.html", {"ruffle", "network"}}});
+        });
+    };
+    TDetectFlashFromUrl dialog(services);
+    dialog.setSource(DetectSource::BrowserTab);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Detect from the browser tab"));
+    auto* address = control<QLineEdit>(dialog, "edtUrl");
+    EXPECT_TRUE(waitUntil([&] { return address->text() == browserAddress; }));
+    EXPECT_TRUE(address->isReadOnly());
+
+    control<QPushButton>(dialog, "btnDetect")->click();
+    ASSERT_TRUE(waitUntil([&] { return dialog.rows().rowCount() == 2; }));
+    EXPECT_EQ(dialog.rows().row(1).address, QStringLiteral("http://b.example/two.swf"));
+    EXPECT_EQ(dialog.rows().row(1).saveAs, QStringLiteral("two.swf"));
+    EXPECT_EQ(control<QLabel>(dialog, "statubar")->text(), QStringLiteral("Finished"));
+}

@@ -233,9 +233,10 @@ TEST_F(MainWindowTest, TrayIconHasItsHintAndMenu)
     QStringList entries;
     for (QAction* action : tray.menu()->actions())
         entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(entries, (QStringList{"Show/Hide Clip Vault (F7)", "Find in Current IE Window",
-                                    "Detect from Cache", "-", "Enable Shortcut Bar",
-                                    "Show Hanging Window", "Options", "-", "&Exit"}));
+    EXPECT_EQ(entries,
+              (QStringList{"Show/Hide Clip Vault (F7)", "Find in Current IE Window",
+                           "Detect from Cache", "Detect from the browser tab", "-",
+                           "Enable Shortcut Bar", "Show Hanging Window", "Options", "-", "&Exit"}));
     EXPECT_TRUE(window->actions().action(MainActions::ShowVaultBar1)->isCheckable());
     EXPECT_TRUE(window->actions().action(MainActions::ShowMiniWin1)->isCheckable());
 }

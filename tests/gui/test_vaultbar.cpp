@@ -43,15 +43,17 @@ public:
     void PauseMovieAtPoint(QPoint screen) override { paused.push_back(screen); }
     QString pageUrl() const override { return page; }
     void GetAddressBarText(quint16, QObject*, AddressAnswer) override {}
+    void FindTabMovies(quint16, QObject*, MoviesAnswer) override {}
+    void FetchLoadedMovie(quint16, const QString&, QObject*, BodyAnswer) override {}
 
     std::vector<std::pair<quint16, QPoint>> asked;
     std::vector<QPoint> paused;
     QString page;
 };
 
-MovieAtPoint movieAt(const char* address, QRect rect)
+MovieAtPoint movieAt(const char* address, QRect rect, const char* frame = "")
 {
-    return {QLatin1String(address), rect};
+    return {QLatin1String(address), rect, QLatin1String(frame)};
 }
 
 class VaultbarTest : public ::testing::Test
@@ -183,6 +185,13 @@ TEST_F(VaultbarTest, TheMenuListsTheUserCategoriesAndFilesTheMovieUnderOne)
     entry(QStringLiteral("Game"))->trigger();
     EXPECT_EQ(app->catalogue().itemCount(), items) << "declined: nothing added";
     bar->categoryMenu()->hide();
+
+    // In a frame of another site: against the frame's document, not the page's.
+    bar->hide();
+    showFor(movieAt("play/b.swf", QRect(200, 300, 400, 300), "http://games.example/x/frame.html"));
+    entry(QStringLiteral("Game"))->trigger();
+    EXPECT_EQ(categoryOf(QStringLiteral("http://games.example/x/play/b.swf")),
+              QStringLiteral("Game"));
 }
 
 TEST_F(VaultbarTest, SaveToAFileChosenOrCancelled)
@@ -203,7 +212,7 @@ TEST_F(VaultbarTest, SaveToAFileChosenOrCancelled)
     EXPECT_EQ(FieldText(app->catalogue().item(index).FileName), dialogs.movieSaveFile);
 }
 
-TEST_F(VaultbarTest, ItsOptionsButtonOnlySavesTheOptions)
+TEST_F(VaultbarTest, ItsOptionsButtonTakesAndSavesTheOptions)
 {
     onNextModal([](QDialog& dialog) {
         dialog.findChild<QCheckBox*>(QStringLiteral("chk_pause_movie"))->setChecked(false);

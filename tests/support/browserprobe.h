@@ -60,6 +60,15 @@ public:
         return waitUntil([&] { return answer.has_value(); }) ? *answer : QJsonArray();
     }
 
+    /// The browser's own copy of a movie a tab loaded, as the session watched it.
+    QByteArray loadedMovie(quint16 port, const QString& url)
+    {
+        std::optional<QByteArray> answer;
+        m_session.FetchLoadedMovie(port, url, &m_session,
+                                   [&](const QByteArray& body) { answer = body; });
+        return waitUntil([&] { return answer.has_value(); }) ? *answer : QByteArray();
+    }
+
 private:
     DevToolsSession m_session;
 };

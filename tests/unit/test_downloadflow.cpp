@@ -4,6 +4,7 @@
 #include "scriptedprompt.h"
 #include "testfiles.h"
 #include "testserver.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <chrono>
 #include <mutex>
@@ -129,6 +131,51 @@ TEST_F(DownloadFlowTest, AFailedDownloadMarksTheItemFailedAndSaysSoWhenAsked)
     EXPECT_EQ(prompt.messages[0].text, QString::fromStdString(server.url("/broken.swf")) +
                                            QStringLiteral(" download failed!\n"
                                                           "the server answered with status 500"));
+}
+
+TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOneHasIt)
+{
+    options.NotifyTaskFinished = 1;
+    options.NotifyTaskFailed = 1;
+    const QString failure =
+        QString::fromStdString(server.url("/broken.swf")) +
+        QStringLiteral(" download failed!\nthe server answered with status 500");
+    struct Case
+    {
+        const char* name;
+        QByteArray copy;
+        ItemState state;
+        QString message;
+    };
+    const Case cases[] = {
+        {"a movie", "CWS kept", ItemState::Downloaded,
+         gameFile("broken") +
+             " save complete! (the site did not give it: saved from the browser's copy)"},
+        {"nothing", "", ItemState::Failed, failure},
+        {"no movie", "<html>", ItemState::Failed, failure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DownloadFlow flow{catalogue, options, prompt};
+        QStringList asked;
+        flow.addFallback([&](const QString& url, QObject* context, auto use) {
+            asked << url;
+            QTimer::singleShot(0, context, [use, body = c.copy] {
+                use({body, QStringLiteral("the browser's copy")});
+            });
+        });
+        prompt.messages.clear();
+        QFile::remove(gameFile("broken"));
+        const int index =
+            catalogue.FindItemByUrl(QString::fromStdString(server.url("/broken.swf")));
+        flow.StartItemDownload(index >= 0 ? index : add("broken"));
+        ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
+        EXPECT_EQ(asked, QStringList{QString::fromStdString(server.url("/broken.swf"))});
+        EXPECT_EQ(stateOf("broken"), c.state);
+        EXPECT_EQ(QFile::exists(gameFile("broken")), c.state == ItemState::Downloaded);
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_EQ(prompt.messages[0].text, c.message);
+    }
 }
 
 TEST_F(DownloadFlowTest, AnErrorPageUnderAMoviesNameFailsAndTheMessageSaysWhy)

@@ -1,16 +1,17 @@
 #include "browsersession.h"
 
-void TabMovieList::add(const QString& url, const QString& frame, const QString& seenAs)
+void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& frame,
+                 const QString& seenAs)
 {
     if (url.isEmpty())
         return;
-    for (TabMovie& movie : m_movies) {
+    for (TabMovie& movie : movies) {
         if (movie.url == url) {
             if (!movie.seenAs.contains(seenAs))
                 movie.seenAs << seenAs;
             return;
         }
     }
-    if (m_movies.size() < kMaxMovies)
-        m_movies.append({url, frame, {seenAs}});
+    if (movies.size() < kMaxTabMovies)
+        movies.append({url, frame, {seenAs}});
 }

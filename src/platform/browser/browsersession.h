@@ -83,18 +83,22 @@ signals:
 /// (empty when no browser answers), unless `context` is gone by then.
 using BrowserAddressSource =
     std::function<void(QObject* context, std::function<void(const QString& address)> use)>;
+/// Asks the user's browser for the Flash movies of its visible tab, answered the same way.
+using TabMoviesSource = std::function<void(QObject* context, BrowserSession::MoviesAnswer use)>;
+/// Asks the user's browser for its own copy of a movie a tab loaded (empty: none).
+using LoadedMovieSource =
+    std::function<void(const QString& url, QObject* context, BrowserSession::BodyAnswer use)>;
 
-/// The tab's movies as they are gathered: one entry per address, in the order first seen, each
-/// with every way it was seen.
-class TabMovieList
+/// What the windows ask of the user's browser; an empty one asks nothing.
+struct BrowserSources
 {
-public:
-    /// At most this many addresses are kept.
-    static constexpr int kMaxMovies = 1000;
-
-    void add(const QString& url, const QString& frame, const QString& seenAs);
-    const QList<TabMovie>& movies() const { return m_movies; }
-
-private:
-    QList<TabMovie> m_movies;
+    BrowserAddressSource address;
+    TabMoviesSource tabMovies;
+    LoadedMovieSource loadedMovie;
 };
+
+/// Adds a movie seen in a tab to those gathered: one entry per address, in the order first
+/// seen, each with every way it was seen; at most kMaxTabMovies.
+void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& frame,
+                 const QString& seenAs);
+inline constexpr int kMaxTabMovies = 1000;

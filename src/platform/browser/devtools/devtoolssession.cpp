@@ -140,7 +140,8 @@ public:
         const QString requestId = params.value(QStringLiteral("requestId")).toString();
         if (method == u"Network.requestWillBeSent") {
             if (params.value(QStringLiteral("type")).toString() == u"Document" &&
-                m_sessions.isPageDocument(session, params.value(QStringLiteral("frameId")).toString()))
+                m_sessions.isPageDocument(session,
+                                          params.value(QStringLiteral("frameId")).toString()))
                 m_movies.remove(session);
         } else if (method == u"Network.responseReceived") {
             const QJsonObject response = params.value(QStringLiteral("response")).toObject();
@@ -177,9 +178,8 @@ public:
         m_movies.remove(session);
         for (QList<Loaded>& movies : m_movies)
             movies.removeIf([&](const Loaded& movie) { return movie.session == session; });
-        m_candidates.removeIf([&](auto candidate) {
-            return candidate.key().startsWith(session + u'\n');
-        });
+        m_candidates.removeIf(
+            [&](auto candidate) { return candidate.key().startsWith(session + u'\n'); });
     }
     void clear()
     {
@@ -213,13 +213,13 @@ private:
 
     void checkFirstBytes(const QString& session, const QString& requestId, const QString& url)
     {
-        m_connection.call(
-            QStringLiteral("Network.getResponseBody"), {{QStringLiteral("requestId"), requestId}},
-            [this, session, requestId, url](const QJsonObject& result) {
-                if (BeginsAsFlashMovie(ResponseBody(result)))
-                    keep(session, requestId, url);
-            },
-            {{QStringLiteral("sessionId"), session}});
+        m_connection.call(QStringLiteral("Network.getResponseBody"),
+                          {{QStringLiteral("requestId"), requestId}},
+                          [this, session, requestId, url](const QJsonObject& result) {
+                              if (BeginsAsFlashMovie(ResponseBody(result)))
+                                  keep(session, requestId, url);
+                          },
+                          {{QStringLiteral("sessionId"), session}});
     }
 
     DevToolsConnection& m_connection;
@@ -248,6 +248,29 @@ const char kVisibilityScript[] =
     R"JS(({visible: document.visibilityState === "visible", url: location.href}))JS";
 
 } // namespace
+
+/// What several calls gather for one asker, given once: when the last call is in or at a
+/// deadline, whichever comes first, and never to an asker that is gone.
+template <typename Collected>
+struct Gathering
+{
+    QPointer<QObject> context;
+    std::function<void(const Collected&)> answer;
+    Collected collected{};
+    int waiting = 0;
+
+    void give()
+    {
+        if (context && answer)
+            std::exchange(answer, nullptr)(collected);
+    }
+    /// One call is in; the last gives the answer.
+    void done()
+    {
+        if (--waiting <= 0)
+            give();
+    }
+};
 
 /// One question about the movie under a point: the pages still to answer it, and the best
 /// visible page so far.
@@ -283,15 +306,14 @@ DevToolsSession::DevToolsSession(QObject* parent)
     , m_connection(new DevToolsConnection(this))
 {
     m_network = std::make_unique<DevToolsNetworkWatch>(
-        *m_connection,
-        DevToolsNetworkWatch::Sessions{
-            [this](const QString& session) { return topSessionOf(session); },
-            [this](const QString& session) { return sessionUrl(session); },
-            [this](const QString& session, const QString& frameId) {
-                // A page target's id is its main frame's.
-                return !m_frameParents.contains(session) &&
-                       m_sessionTargets.value(session) == frameId;
-            }});
+        *m_connection, DevToolsNetworkWatch::Sessions{
+                           [this](const QString& session) { return topSessionOf(session); },
+                           [this](const QString& session) { return sessionUrl(session); },
+                           [this](const QString& session, const QString& frameId) {
+                               // A page target's id is its main frame's.
+                               return !m_frameParents.contains(session) &&
+                                      m_sessionTargets.value(session) == frameId;
+                           }});
     connect(m_connection, &BrowserConnection::ready, this, &DevToolsSession::connectionReady);
     connect(m_connection, &BrowserConnection::closed, this, &DevToolsSession::connectionClosed);
     connect(m_connection, &BrowserConnection::event, this,
@@ -344,7 +366,10 @@ void DevToolsSession::handleEvent(const QString& method, const QJsonObject& para
         const QJsonObject context = params.value(QStringLiteral("context")).toObject();
         auto listing = m_contextLists.find(session);
         if (listing != m_contextLists.end() &&
-            context.value(QStringLiteral("auxData")).toObject().value(QStringLiteral("isDefault")).toBool() &&
+            context.value(QStringLiteral("auxData"))
+                .toObject()
+                .value(QStringLiteral("isDefault"))
+                .toBool() &&
             listing->size() < kMaxFrames)
             listing->append(context.value(QStringLiteral("id")).toInt());
     } else if (method == u"Target.attachedToTarget") {
@@ -395,15 +420,17 @@ void DevToolsSession::watch(const QString& session)
 {
     // The frames of other sites in the page (each a target of its own) are attached as they
     // come, and what the page fetches is watched for Flash movies.
-    m_connection->call(QStringLiteral("Target.setAutoAttach"),
-                       {{QStringLiteral("autoAttach"), true},
-                        {QStringLiteral("waitForDebuggerOnStart"), false},
-                        {QStringLiteral("flatten"), true}},
-                       [](const QJsonObject&) {}, onPage(session));
-    m_connection->call(QStringLiteral("Network.enable"),
-                       {{QStringLiteral("maxResourceBufferSize"), kMaxKeptBody},
-                        {QStringLiteral("maxTotalBufferSize"), 4 * kMaxKeptBody}},
-                       [](const QJsonObject&) {}, onPage(session));
+    m_connection->call(
+        QStringLiteral("Target.setAutoAttach"),
+        {{QStringLiteral("autoAttach"), true},
+         {QStringLiteral("waitForDebuggerOnStart"), false},
+         {QStringLiteral("flatten"), true}},
+        [](const QJsonObject&) {}, onPage(session));
+    m_connection->call(
+        QStringLiteral("Network.enable"),
+        {{QStringLiteral("maxResourceBufferSize"), kMaxKeptBody},
+         {QStringLiteral("maxTotalBufferSize"), 4 * kMaxKeptBody}},
+        [](const QJsonObject&) {}, onPage(session));
 }
 
 void DevToolsSession::attachedFrame(const QJsonObject& params, const QString& parent)
@@ -471,7 +498,9 @@ void DevToolsSession::evaluate(const QString& session, const QString& expression
             if (result.contains(QStringLiteral("exceptionDetails")))
                 reply(QJsonValue(QJsonValue::Undefined));
             else
-                reply(result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")));
+                reply(result.value(QStringLiteral("result"))
+                          .toObject()
+                          .value(QStringLiteral("value")));
         },
         onPage(session));
 }
@@ -490,8 +519,8 @@ void DevToolsSession::listContexts(const QString& session,
         QStringLiteral("Runtime.enable"), {},
         [this, session, then = std::move(then)](const QJsonObject&) {
             const QList<int> contexts = m_contextLists.take(session);
-            m_connection->call(QStringLiteral("Runtime.disable"), {}, [](const QJsonObject&) {},
-                               onPage(session));
+            m_connection->call(
+                QStringLiteral("Runtime.disable"), {}, [](const QJsonObject&) {}, onPage(session));
             then(contexts);
         },
         onPage(session));
@@ -526,19 +555,9 @@ void DevToolsSession::evaluateInVisibleTab(quint16 port, const QString& expressi
 void DevToolsSession::evaluateInEveryTab(quint16 port, const QString& expression, QObject* context,
                                          ValuesAnswer answer)
 {
-    struct Gathering
-    {
-        QPointer<QObject> context;
-        ValuesAnswer answer;
-        QJsonArray values;
-        int waiting = 0;
-        void give()
-        {
-            if (context && answer)
-                std::exchange(answer, nullptr)(values);
-        }
-    };
-    auto gathering = std::make_shared<Gathering>(Gathering{context, std::move(answer), {}, 0});
+    auto gathering = std::make_shared<Gathering<QJsonArray>>();
+    gathering->context = context;
+    gathering->answer = std::move(answer);
     QTimer::singleShot(kTabAnswerMs, this, [gathering] { gathering->give(); });
     if (port == 0 || m_connection->open(port) == BrowserConnection::State::Failed) {
         QTimer::singleShot(0, this, [gathering] { gathering->give(); });
@@ -552,9 +571,8 @@ void DevToolsSession::evaluateInEveryTab(quint16 port, const QString& expression
         for (const QString& session : sessions) {
             evaluate(session, expression, [gathering](const QJsonValue& value) {
                 if (!value.isUndefined())
-                    gathering->values.append(value);
-                if (--gathering->waiting == 0)
-                    gathering->give();
+                    gathering->collected.append(value);
+                gathering->done();
             });
         }
     });
@@ -562,19 +580,9 @@ void DevToolsSession::evaluateInEveryTab(quint16 port, const QString& expression
 
 void DevToolsSession::FindTabMovies(quint16 port, QObject* context, MoviesAnswer answer)
 {
-    struct Gathering
-    {
-        QPointer<QObject> context;
-        MoviesAnswer answer;
-        TabMovieList found;
-        int waiting = 0;
-        void give()
-        {
-            if (context && answer)
-                std::exchange(answer, nullptr)(found.movies());
-        }
-    };
-    auto gathering = std::make_shared<Gathering>(Gathering{context, std::move(answer), {}, 0});
+    auto gathering = std::make_shared<Gathering<QList<TabMovie>>>();
+    gathering->context = context;
+    gathering->answer = std::move(answer);
     // What was gathered by the deadline is the answer, whatever the frames still owe.
     QTimer::singleShot(kTabAnswerMs, this, [gathering] { gathering->give(); });
     askVisibleTab(port, context, [this, gathering](const QString& page, const QString&) {
@@ -584,20 +592,23 @@ void DevToolsSession::FindTabMovies(quint16 port, QObject* context, MoviesAnswer
         }
         const QString script = PageScripts::tabMovies();
         const auto frameDone = [this, gathering, page] {
-            if (--gathering->waiting > 0)
+            if (gathering->waiting > 1) {
+                --gathering->waiting;
                 return;
+            }
             // Then what the tab fetched, in the order it came.
             for (const DevToolsNetworkWatch::Loaded& loaded : m_network->moviesOf(page))
-                gathering->found.add(loaded.url, loaded.frame, QStringLiteral("network"));
-            gathering->give();
+                AddTabMovie(gathering->collected, loaded.url, loaded.frame,
+                            QStringLiteral("network"));
+            gathering->done();
         };
         const auto take = [gathering](const QJsonValue& value) {
             const QJsonObject document = value.toObject();
             const QString frame = document.value(QStringLiteral("frame")).toString();
             for (const QJsonValue& movie : document.value(QStringLiteral("movies")).toArray()) {
                 const QJsonObject entry = movie.toObject();
-                gathering->found.add(entry.value(QStringLiteral("url")).toString(), frame,
-                                     entry.value(QStringLiteral("seenAs")).toString());
+                AddTabMovie(gathering->collected, entry.value(QStringLiteral("url")).toString(),
+                            frame, entry.value(QStringLiteral("seenAs")).toString());
             }
         };
         const QStringList sessions = framesOf(page);
@@ -627,8 +638,8 @@ void DevToolsSession::FetchLoadedMovie(quint16 port, const QString& url, QObject
                                        BodyAnswer answer)
 {
     const QPointer<QObject> asker(context);
-    auto give = std::make_shared<BodyAnswer>(
-        [asker, answer = std::move(answer)](const QByteArray& body) {
+    auto give =
+        std::make_shared<BodyAnswer>([asker, answer = std::move(answer)](const QByteArray& body) {
             if (asker)
                 answer(body);
         });

@@ -122,13 +122,13 @@ private:
 
     DevToolsConnection* m_connection;
     std::unique_ptr<DevToolsNetworkWatch> m_network;
-    QHash<QString, QString> m_pages;          ///< target id → session id; empty while attaching
-    QHash<QString, QString> m_frameParents;   ///< a frame's session → its parent's session
-    QHash<QString, QString> m_sessionTargets; ///< session → target id
-    QHash<QString, QString> m_targetUrls;     ///< target id → its document's address
+    QHash<QString, QString> m_pages;           ///< target id → session id; empty while attaching
+    QHash<QString, QString> m_frameParents;    ///< a frame's session → its parent's session
+    QHash<QString, QString> m_sessionTargets;  ///< session → target id
+    QHash<QString, QString> m_targetUrls;      ///< target id → its document's address
     QHash<QString, QList<int>> m_contextLists; ///< sessions whose frames are being listed
-    QString m_visibleSession;                 ///< the page last found visible under the pointer
-    QJsonObject m_visibleMetrics;             ///< and its metrics then
+    QString m_visibleSession;                  ///< the page last found visible under the pointer
+    QJsonObject m_visibleMetrics;              ///< and its metrics then
     QString m_pageUrl;
     QList<std::function<void(bool)>> m_settledWaiters;
 

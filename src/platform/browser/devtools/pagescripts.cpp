@@ -137,7 +137,8 @@ QString findMovie(QPointF css, bool pause)
     return QString::fromLatin1(kFindMovieScript)
         .arg(css.x())
         .arg(css.y())
-        .arg(pause ? QStringLiteral("true") : QStringLiteral("false"), QLatin1String(kClassifyScript));
+        .arg(pause ? QStringLiteral("true") : QStringLiteral("false"),
+             QLatin1String(kClassifyScript));
 }
 
 QString tabMovies()
