@@ -78,7 +78,7 @@ double askAndWait(DevToolsSession& session, quint16 port, QPoint point, bool* mo
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
-    session.FindMovieAtPoint(port, point);
+    session.FindMovieAtPoint({port}, point);
     if (!answered)
         loop.exec();
     QObject::disconnect(connection);
@@ -120,7 +120,7 @@ void runHungPort()
     QTimer pointer;
     int point = 0;
     QObject::connect(&pointer, &QTimer::timeout, [&] {
-        session.FindMovieAtPoint(hung.serverPort(), QPoint(point % 500, 100 + point % 300));
+        session.FindMovieAtPoint({hung.serverPort()}, QPoint(point % 500, 100 + point % 300));
         ++point;
         if (clock.elapsed() > 4000)
             loop.quit();

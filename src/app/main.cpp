@@ -7,7 +7,7 @@
 #include "clipvaultmain.h"
 #include "datafolder.h"
 #include "desktopopen.h"
-#include "devtools/devtoolssession.h"
+#include "browsersessions.h"
 #include "filedialogs.h"
 #include "flashpreview.h"
 #include "hookappform.h"
@@ -146,21 +146,21 @@ int main(int argc, char* argv[])
     QtFileDialogs dialogs;
     // The user's browser: where its windows are, from the window system, and what its pages
     // hold, through one session kept open. Neither ever holds the windows.
-    const std::unique_ptr<BrowserAccess> browserAccess =
-        platform::createBrowserAccess(ConfiguredDebuggingPort(dataFolder));
-    DevToolsSession browserSession;
-    const auto browserPort = [&] {
-        return browserAccess->FindBrowserFrame().debuggingPort;
+    const std::unique_ptr<BrowserAccess> browserAccess = platform::createBrowserAccess(
+        {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)});
+    BrowserSessions browserSession;
+    const auto userBrowser = [&] {
+        return browserAccess->FindBrowserFrame().browser;
     };
     const BrowserSources browser{
         [&](QObject* context, auto use) {
-            browserSession.GetAddressBarText(browserPort(), context, std::move(use));
+            browserSession.GetAddressBarText(userBrowser(), context, std::move(use));
         },
         [&](QObject* context, auto use) {
-            browserSession.FindTabMovies(browserPort(), context, std::move(use));
+            browserSession.FindTabMovies(userBrowser(), context, std::move(use));
         },
         [&](const QString& url, QObject* context, auto use) {
-            browserSession.FetchLoadedMovie(browserPort(), url, context, std::move(use));
+            browserSession.FetchLoadedMovie(userBrowser(), url, context, std::move(use));
         }};
     // A movie whose site no longer gives it may still be in the browser that showed it.
     vault.downloads().addFallback([&](const QString& url, QObject* context, auto use) {

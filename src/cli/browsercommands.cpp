@@ -1,11 +1,10 @@
-#include "browsercommands.h"
 
 #include "browseraccess.h"
 #include "commandline.h"
 #include "commands.h"
 #include "datafolder.h"
 #include "browserconnection.h"
-#include "devtools/devtoolssession.h"
+#include "browsersessions.h"
 #include "platformfactory.h"
 
 #include <QEventLoop>
@@ -34,12 +33,30 @@ void waitForAnswer(const std::function<void(std::function<void()> done)>& ask, i
     loop.exec();
 }
 
-QString addressBarText(DevToolsSession& session, quint16 port)
+/// Firefox allows one session, and a running Clip Vault holds it: said plainly, exit 1.
+int sessionRefused(const BrowserSessions& session, QTextStream& err)
+{
+    if (!session.firefoxRefused())
+        return 0;
+    err << "clipvault-cli: Clip Vault (or another program) is connected to this Firefox; "
+           "Firefox allows one connection at a time: ask the running Clip Vault, or close it "
+           "and try again"
+        << Qt::endl;
+    return 1;
+}
+
+QString kindName(BrowserKind kind)
+{
+    return kind == BrowserKind::Firefox ? QStringLiteral("Firefox, WebDriver BiDi")
+                                        : QStringLiteral("Chromium family, DevTools protocol");
+}
+
+QString addressBarText(BrowserSessions& session, const BrowserEndpoint& browser)
 {
     QString address;
     waitForAnswer(
         [&](auto done) {
-            session.GetAddressBarText(port, &session, [&, done](const QString& answer) {
+            session.GetAddressBarText(browser, &session, [&, done](const QString& answer) {
                 address = answer;
                 done();
             });
@@ -48,7 +65,8 @@ QString addressBarText(DevToolsSession& session, quint16 port)
     return address;
 }
 
-std::optional<MovieAtPoint> movieAtPoint(DevToolsSession& session, quint16 port, QPoint screen)
+std::optional<MovieAtPoint> movieAtPoint(BrowserSessions& session, const BrowserEndpoint& browser,
+                                         QPoint screen)
 {
     std::optional<MovieAtPoint> movie;
     waitForAnswer(
@@ -58,19 +76,19 @@ std::optional<MovieAtPoint> movieAtPoint(DevToolsSession& session, quint16 port,
                                  movie = found;
                                  done();
                              });
-            session.FindMovieAtPoint(port, screen);
+            session.FindMovieAtPoint(browser, screen);
         },
         // The session may first be opened, then the question asked.
         BrowserConnection::kConnectMs + 2 * BrowserSession::kAnswerMs);
     return movie;
 }
 
-QList<TabMovie> tabMovies(DevToolsSession& session, quint16 port)
+QList<TabMovie> tabMovies(BrowserSessions& session, const BrowserEndpoint& browser)
 {
     QList<TabMovie> movies;
     waitForAnswer(
         [&](auto done) {
-            session.FindTabMovies(port, &session, [&, done](const QList<TabMovie>& found) {
+            session.FindTabMovies(browser, &session, [&, done](const QList<TabMovie>& found) {
                 movies = found;
                 done();
             });
@@ -79,16 +97,18 @@ QList<TabMovie> tabMovies(DevToolsSession& session, quint16 port)
     return movies;
 }
 
-int listTabMovies(BrowserAccess& browser, DevToolsSession& session, bool json, QTextStream& out,
+int listTabMovies(BrowserAccess& access, BrowserSessions& session, bool json, QTextStream& out,
                   QTextStream& err)
 {
-    const BrowserWindow window = browser.FindBrowserFrame();
-    if (window.window == 0 || window.debuggingPort == 0) {
+    const BrowserWindow window = access.FindBrowserFrame();
+    if (window.window == 0 || !window.browser.isKnown()) {
         err << "clipvault-cli: no browser to ask (clipvault-cli browser status tells why)"
             << Qt::endl;
         return 1;
     }
-    const QList<TabMovie> movies = tabMovies(session, window.debuggingPort);
+    const QList<TabMovie> movies = tabMovies(session, window.browser);
+    if (const int refused = sessionRefused(session, err))
+        return refused;
     if (json) {
         QJsonArray array;
         for (const TabMovie& movie : movies)
@@ -104,30 +124,35 @@ int listTabMovies(BrowserAccess& browser, DevToolsSession& session, bool json, Q
     return 0;
 }
 
-} // namespace
-
-int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride, QTextStream& out,
-                      QTextStream& err)
+/// "browser status", "browser at X Y" and "browser movies": what the program sees of the
+/// user's browser. `ports` (from clipvault.conf; 0: none) replace the ports found from the
+/// browsers.
+int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
+                      BrowserSessions& session, QTextStream& out, QTextStream& err)
 {
-    const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(portOverride);
+    const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(ports);
     BrowserAccess& browser = *access;
-    DevToolsSession session;
     if (words.value(1) == u"status" && words.size() == 2) {
         const BrowserWindow window = browser.FindBrowserFrame();
         if (window.window == 0) {
-            out << "browser window: none (no Chromium-family window on this display)\n";
+            out << "browser window: none (no Chromium-family or Firefox window on this display)\n";
             return 1;
         }
         out << "browser window: 0x" << QString::number(window.window, 16) << " (" << window.wmClass
             << "), process " << window.pid << '\n';
-        if (window.debuggingPort == 0) {
-            out << "debugging endpoint: none (start the browser with --remote-debugging-port=0 and "
-                   "a "
-                   "--user-data-dir of its own)\n";
+        if (!window.browser.isKnown()) {
+            out << (window.browser.kind == BrowserKind::Firefox
+                        ? "debugging endpoint: none (start Firefox with --remote-debugging-port 0 "
+                          "--profile DIR)\n"
+                        : "debugging endpoint: none (start the browser with "
+                          "--remote-debugging-port=0 and a --user-data-dir of its own)\n");
             return 1;
         }
-        out << "debugging endpoint: 127.0.0.1:" << window.debuggingPort << '\n';
-        const QString url = addressBarText(session, window.debuggingPort);
+        out << "debugging endpoint: 127.0.0.1:" << window.browser.port << " ("
+            << kindName(window.browser.kind) << ")\n";
+        const QString url = addressBarText(session, window.browser);
+        if (const int refused = sessionRefused(session, err))
+            return refused;
         out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
         return url.isEmpty() ? 1 : 0;
     }
@@ -145,9 +170,11 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
     // The browser whose page is under the point, as the shortcut bar would ask it.
     const PointerScene scene = browser.ClassifyPointerWindow(QPoint(x, y));
     const std::optional<MovieAtPoint> movie =
-        scene.over != PointerScene::Over::BrowserPage || scene.debuggingPort == 0
+        scene.over != PointerScene::Over::BrowserPage || !scene.browser.isKnown()
             ? std::nullopt
-            : movieAtPoint(session, scene.debuggingPort, QPoint(x, y));
+            : movieAtPoint(session, scene.browser, QPoint(x, y));
+    if (const int refused = sessionRefused(session, err))
+        return refused;
     if (!movie) {
         err << "clipvault-cli: no Flash movie under " << x << ',' << y << Qt::endl;
         return 1;
@@ -167,8 +194,17 @@ int RunBrowserCommand(const QStringList& words, bool json, quint16 portOverride,
     return 0;
 }
 
+} // namespace
+
 int cli::RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err)
 {
-    return RunBrowserCommand(line.words, line.json, ConfiguredDebuggingPort(DataFolderOf(line)),
-                             out, err);
+    const QString dataFolder = DataFolderOf(line);
+    BrowserSessions session;
+    const int code =
+        runBrowserCommand(line.words, line.json,
+                          {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)},
+                          session, out, err);
+    // Firefox allows one session: the tool's ends before the tool does.
+    waitForAnswer([&](auto done) { session.end(done); }, BrowserConnection::kCallMs);
+    return code;
 }

@@ -27,12 +27,26 @@ QString OptionsFilePath(const QString& dataFolder)
     return QDir(dataFolder).filePath(QStringLiteral("clipvault.opt"));
 }
 
-quint16 ConfiguredDebuggingPort(const QString& dataFolder)
+namespace {
+
+quint16 configuredPort(const QString& dataFolder, const QString& key)
 {
     const QSettings settings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")),
                              QSettings::IniFormat);
-    const uint port = settings.value(QStringLiteral("debuggingPort")).toUInt();
+    const uint port = settings.value(key).toUInt();
     return port < 65536 ? static_cast<quint16>(port) : 0;
+}
+
+} // namespace
+
+quint16 ConfiguredDebuggingPort(const QString& dataFolder)
+{
+    return configuredPort(dataFolder, QStringLiteral("debuggingPort"));
+}
+
+quint16 ConfiguredFirefoxPort(const QString& dataFolder)
+{
+    return configuredPort(dataFolder, QStringLiteral("firefoxPort"));
 }
 
 DataFolderLock::DataFolderLock(const QString& dataFolder)

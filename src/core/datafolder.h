@@ -11,8 +11,11 @@ QString ResolveDataFolder(const QString& programFolder);
 /// The options file in a data folder.
 QString OptionsFilePath(const QString& dataFolder);
 
-/// The browser debugging port set in clipvault.conf ("debuggingPort"), 0 when none is set.
+/// The Chromium-family browser's debugging port set in clipvault.conf ("debuggingPort"), 0 when
+/// none is set.
 quint16 ConfiguredDebuggingPort(const QString& dataFolder);
+/// Firefox's WebDriver BiDi port set in clipvault.conf ("firefoxPort"), 0 when none is set.
+quint16 ConfiguredFirefoxPort(const QString& dataFolder);
 
 /// The data folder's lock, "clipvault.lock": the program holds it while it runs, the
 /// command-line tool while it changes the catalogue, so that neither loads the logs while the

@@ -99,7 +99,7 @@ void Tvaultbar::watchTick()
     // place the bar came up for, and its answer decides in movieLocated. Not while a question
     // about the pointer waits: the session keeps only the latest, and that one must be answered.
     if (!m_asked)
-        m_session.FindMovieAtPoint(m_shownPort, m_shownFor);
+        m_session.FindMovieAtPoint(m_shownBrowser, m_shownFor);
 }
 
 Tvaultbar::~Tvaultbar() = default;
@@ -119,7 +119,7 @@ void Tvaultbar::HandlePointerNotify(QPoint screen)
     // Over the bar, its buttons, its menu or another window of ours: it stays as it is.
     if (isOverBar(screen) || scene.over == PointerScene::Over::OwnWindow)
         return;
-    if (scene.over != PointerScene::Over::BrowserPage || scene.debuggingPort == 0) {
+    if (scene.over != PointerScene::Over::BrowserPage || !scene.browser.isKnown()) {
         // Answers still on their way are about places the pointer has left.
         m_asked.reset();
         hide();
@@ -127,8 +127,8 @@ void Tvaultbar::HandlePointerNotify(QPoint screen)
     }
     // Whether a movie is there is the browser's to say; the answer comes to movieLocated.
     m_asked = screen;
-    m_lastPort = scene.debuggingPort;
-    m_session.FindMovieAtPoint(scene.debuggingPort, screen);
+    m_lastBrowser = scene.browser;
+    m_session.FindMovieAtPoint(scene.browser, screen);
 }
 
 void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& movie)
@@ -157,7 +157,7 @@ void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& m
     // A movie in a frame names its address against the frame's document, not the page's.
     m_movieFrame = movie->frameUrl != m_session.pageUrl() ? movie->frameUrl : QString();
     m_shownFor = screen;
-    m_shownPort = m_lastPort;
+    m_shownBrowser = m_lastBrowser;
     move(movie->screenRect.topLeft() + kOffset);
     show();
     raise();

@@ -89,7 +89,7 @@ private:
     std::optional<QPoint> m_asked;
     /// The point and browser the bar was brought up for, asked again while it shows.
     QPoint m_shownFor;
-    quint16 m_shownPort = 0;
-    quint16 m_lastPort = 0; ///< of the browser last asked
+    BrowserEndpoint m_shownBrowser;
+    BrowserEndpoint m_lastBrowser; ///< the browser last asked
     QTimer* m_watch;
 };

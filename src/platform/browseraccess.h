@@ -1,15 +1,17 @@
 #pragma once
 
+#include "browsersession.h"
+
 #include <QPoint>
 #include <QString>
 
-/// A Chromium-family browser's top-level window.
+/// A browser's top-level window (Chromium-family or Firefox).
 struct BrowserWindow
 {
     quint32 window = 0; ///< 0 when there is none
     QString wmClass;
     qint64 pid = 0;
-    quint16 debuggingPort = 0; ///< 0 when it has none to reach
+    BrowserEndpoint browser; ///< its port 0 when it has none to reach
 };
 
 /// Where the pointer is, as the windows tell it, without asking the browser anything.
@@ -19,11 +21,19 @@ struct PointerScene
     {
         Elsewhere,  ///< the desktop or another program's window
         OwnWindow,  ///< a window of this program
-        BrowserPage ///< a Chromium-family browser's window
+        BrowserPage ///< a browser's window
     };
     bool browserInFront = false; ///< the foreground window is a browser frame
     Over over = Over::Elsewhere;
-    quint16 debuggingPort = 0; ///< of the browser under the pointer; 0 when none is known
+    BrowserEndpoint browser; ///< of the browser under the pointer; its port 0 when none is known
+};
+
+/// Ports set by the user (clipvault.conf) for the browsers of each kind; 0: found from the
+/// browser's process.
+struct BrowserPorts
+{
+    quint16 chromium = 0;
+    quint16 firefox = 0;
 };
 
 /// What the window system tells of the user's browser: quick, never waits on a browser, and

@@ -40,10 +40,10 @@ std::unique_ptr<PointerHook> createPointerHook(QObject* parent)
     return std::make_unique<FakePointerHook>(/*installable=*/false, parent);
 }
 
-std::unique_ptr<BrowserAccess> createBrowserAccess(quint16 portOverride)
+std::unique_ptr<BrowserAccess> createBrowserAccess(BrowserPorts ports)
 {
     // Window queries need an X display of their own; without one every answer is "none".
-    return std::make_unique<X11BrowserAccess>(portOverride);
+    return std::make_unique<X11BrowserAccess>(ports);
 }
 
 std::unique_ptr<WindowFocus> createWindowFocus()

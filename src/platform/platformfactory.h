@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browseraccess.h"
+
 #include <QtGlobal>
 
 #include <memory>
@@ -18,8 +20,8 @@ namespace platform {
 std::unique_ptr<HotKey> createHotKey(QObject* parent = nullptr);
 std::unique_ptr<Autostart> createAutostart();
 std::unique_ptr<DesktopOpen> createDesktopOpen();
-/// `portOverride` (0: none) replaces the debugging port found from the browser process.
-std::unique_ptr<BrowserAccess> createBrowserAccess(quint16 portOverride = 0);
+/// `ports` (0: none) replace the debugging ports found from the browser processes.
+std::unique_ptr<BrowserAccess> createBrowserAccess(BrowserPorts ports = {});
 std::unique_ptr<PointerHook> createPointerHook(QObject* parent = nullptr);
 std::unique_ptr<WindowFocus> createWindowFocus();
 /// Whether the program runs on an X11 display.

@@ -202,7 +202,7 @@ protected:
         XSync(display, False);
     }
 
-    quint16 port() { return access.FindBrowserFrame().debuggingPort; }
+    quint16 port() { return access.FindBrowserFrame().browser.port; }
     QString addressBarText() { return probe.address(port()); }
     std::optional<MovieAtPoint> movieAt(QPoint screen) { return probe.movieAt(port(), screen); }
     /// Evaluates script in the visible tab and returns its value.
@@ -352,7 +352,7 @@ TEST_F(BrowserAccessTest, FindsTheMoviesUnderThePointerAsThePageWroteThem)
     const BrowserWindow window = access.FindBrowserFrame();
     EXPECT_NE(window.window, 0u);
     EXPECT_TRUE(X11BrowserAccess::isBrowserClass(window.wmClass));
-    EXPECT_GT(window.debuggingPort, 0);
+    EXPECT_GT(window.browser.port, 0);
 
     EXPECT_EQ(moviesDownColumn(100), (QStringList{"a.swf", "/movies/b.swf?x=1", "ruffled.swf"}))
         << "the PDF object and the page background hold no movie";
@@ -403,7 +403,7 @@ TEST_F(BrowserAccessTest, ThePointerWindowIsOursOrABrowsersPageOrElsewhere)
 {
     const PointerScene overPage = access.ClassifyPointerWindow({700, 400});
     EXPECT_EQ(overPage.over, PointerScene::Over::BrowserPage);
-    EXPECT_EQ(overPage.debuggingPort, port());
+    EXPECT_EQ(overPage.browser.port, port());
     EXPECT_EQ(access.ClassifyPointerWindow({1200, 780}).over, PointerScene::Over::Elsewhere)
         << "the desktop beside the browser";
 

@@ -39,12 +39,15 @@ public:
 class StagedLocator final : public BrowserSession
 {
 public:
-    void FindMovieAtPoint(quint16 port, QPoint screen) override { asked.push_back({port, screen}); }
+    void FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen) override
+    {
+        asked.push_back({browser.port, screen});
+    }
     void PauseMovieAtPoint(QPoint screen) override { paused.push_back(screen); }
     QString pageUrl() const override { return page; }
-    void GetAddressBarText(quint16, QObject*, AddressAnswer) override {}
-    void FindTabMovies(quint16, QObject*, MoviesAnswer) override {}
-    void FetchLoadedMovie(quint16, const QString&, QObject*, BodyAnswer) override {}
+    void GetAddressBarText(const BrowserEndpoint&, QObject*, AddressAnswer) override {}
+    void FindTabMovies(const BrowserEndpoint&, QObject*, MoviesAnswer) override {}
+    void FetchLoadedMovie(const BrowserEndpoint&, const QString&, QObject*, BodyAnswer) override {}
 
     std::vector<std::pair<quint16, QPoint>> asked;
     std::vector<QPoint> paused;
@@ -68,7 +71,7 @@ protected:
         app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
         app->LoadCatalogue();
         bar = std::make_unique<Tvaultbar>(*app, browser, locator, dialogs);
-        browser.scene = {true, PointerScene::Over::BrowserPage, 9222};
+        browser.scene = {true, PointerScene::Over::BrowserPage, {9222}};
         // A page on a port nobody listens at: the downloads started here end at once.
         locator.page = QStringLiteral("http://127.0.0.1:1/arcade/play.html?level=3");
     }
@@ -137,16 +140,16 @@ TEST_F(VaultbarTest, ComesUpInsideTheMovieCornerAndGoesOnlyWithTheBrowserInFront
     EXPECT_EQ(locator.asked.size(), asked);
 
     // Another program in front: whatever the pointer is over, nothing changes.
-    browser.scene = {false, PointerScene::Over::Elsewhere, 0};
+    browser.scene = {false, PointerScene::Over::Elsewhere, {}};
     bar->HandlePointerNotify({900, 900});
     EXPECT_TRUE(bar->isVisible());
     // The browser in front, the pointer off the page: gone. On the page, no movie: gone.
-    browser.scene = {true, PointerScene::Over::Elsewhere, 0};
+    browser.scene = {true, PointerScene::Over::Elsewhere, {}};
     bar->HandlePointerNotify({900, 900});
     EXPECT_FALSE(bar->isVisible());
     emit locator.located({250, 350}, movieAt("run.swf", QRect(200, 300, 400, 300)));
     EXPECT_FALSE(bar->isVisible()) << "a late answer about a place the pointer has left";
-    browser.scene = {true, PointerScene::Over::BrowserPage, 9222};
+    browser.scene = {true, PointerScene::Over::BrowserPage, {9222}};
     showFor(movieAt("run.swf", QRect(200, 300, 400, 300)));
     ASSERT_TRUE(bar->isVisible());
     bar->HandlePointerNotify({700, 400});

@@ -16,7 +16,7 @@ public:
     QString address(quint16 port)
     {
         std::optional<QString> answer;
-        m_session.GetAddressBarText(port, &m_session, [&](const QString& a) { answer = a; });
+        m_session.GetAddressBarText({port}, &m_session, [&](const QString& a) { answer = a; });
         return waitUntil([&] { return answer.has_value(); }) ? *answer : QString();
     }
 
@@ -29,7 +29,7 @@ public:
                                  if (point == screen)
                                      answer = movie;
                              });
-        m_session.FindMovieAtPoint(port, screen);
+        m_session.FindMovieAtPoint({port}, screen);
         const bool answered = waitUntil([&] { return answer.has_value(); });
         QObject::disconnect(heard);
         return answered ? *answer : std::nullopt;
@@ -64,7 +64,7 @@ public:
     QByteArray loadedMovie(quint16 port, const QString& url)
     {
         std::optional<QByteArray> answer;
-        m_session.FetchLoadedMovie(port, url, &m_session,
+        m_session.FetchLoadedMovie({port}, url, &m_session,
                                    [&](const QByteArray& body) { answer = body; });
         return waitUntil([&] { return answer.has_value(); }) ? *answer : QByteArray();
     }

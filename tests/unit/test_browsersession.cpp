@@ -23,7 +23,7 @@ int answered(DevToolsSession& session, quint16 port, int count)
     QSignalSpy located(&session, &BrowserSession::located);
     int answers = 0;
     for (int i = 0; i < count; ++i) {
-        session.FindMovieAtPoint(port, QPoint(10 + i, 10));
+        session.FindMovieAtPoint({port}, QPoint(10 + i, 10));
         if (waitUntil([&] { return located.count() > answers; }, 10 * BrowserSession::kAnswerMs))
             ++answers;
     }
@@ -34,7 +34,7 @@ int answered(DevToolsSession& session, quint16 port, int count)
 bool reopened(DevToolsSession& session, const FakeDevTools& browser, int sockets)
 {
     return waitUntil([&] {
-        session.FindMovieAtPoint(browser.port(), QPoint(5, 5));
+        session.FindMovieAtPoint({browser.port()}, QPoint(5, 5));
         return browser.socketsOpened() > sockets;
     });
 }
@@ -101,7 +101,7 @@ TEST(BrowserSession, ABrowserThatAcceptsAndNeverAnswersLeavesTheEventLoopLive)
     QElapsedTimer asking;
     asking.start();
     for (int i = 0; i < 50; ++i)
-        session.FindMovieAtPoint(hung.serverPort(), QPoint(i, i));
+        session.FindMovieAtPoint({hung.serverPort()}, QPoint(i, i));
     EXPECT_LT(asking.elapsed(), 1000) << "asking never waits on the browser";
     ASSERT_TRUE(waitUntil([&] { return answers >= 1; }));
     EXPECT_LE(answers, 2) << "the points asked meanwhile fold into the latest";
@@ -155,7 +155,7 @@ TEST(BrowserSession, TheVisibleTabIsThePageThatSaysSoElseTheOneTheBrowserListsFi
         std::optional<QString> answer;
         QElapsedTimer clock;
         clock.start();
-        session.GetAddressBarText(browser.port(), &session,
+        session.GetAddressBarText({browser.port()}, &session,
                                   [&](const QString& address) { answer = address; });
         EXPECT_FALSE(answer) << "answered before the question returned";
         ASSERT_TRUE(

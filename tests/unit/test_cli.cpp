@@ -1,4 +1,4 @@
-#include "clicommands.h"
+#include "clirun.h"
 
 #include "datafolder.h"
 
@@ -18,27 +18,10 @@
 
 namespace {
 
-struct CliRun
-{
-    int code;
-    QString out;
-    QString err;
-};
-
 class CliTest : public ::testing::Test
 {
 protected:
-    CliRun run(QStringList arguments)
-    {
-        QString out;
-        QString err;
-        QTextStream outStream(&out);
-        QTextStream errStream(&err);
-        const int code = RunCli(arguments, outStream, errStream);
-        outStream.flush();
-        errStream.flush();
-        return {code, out, err};
-    }
+    CliRun run(const QStringList& arguments) { return RunCliHere(arguments); }
     CliRun runHere(QStringList arguments)
     {
         return run(QStringList{QStringLiteral("--data-dir"), folder.path()} + arguments);

@@ -94,12 +94,18 @@ void BrowserConnection::closeAs(State after)
     // The state comes first: the calls answered below may ask again, and must find the
     // connection as it will be, not open it anew in the middle of its closing.
     const bool wasOpen = m_state == State::Opening || m_state == State::Ready;
+    const bool orderly = m_state == State::Ready && after == State::Closed && farewell();
     m_state = after;
     m_connectDeadline.stop();
     m_callSweep.stop();
     if (m_socket) {
         m_socket->disconnect(this);
-        m_socket->abort();
+        if (orderly) {
+            m_socket->flush();
+            m_socket->close();
+        } else {
+            m_socket->abort();
+        }
         m_socket->deleteLater();
         m_socket = nullptr;
     }
@@ -155,6 +161,14 @@ void BrowserConnection::messageReceived(const QString& text)
         return;
     }
     const PendingCall call = m_calls.take(id.toInt());
+    // A refusal: {"error": {"message"}} in the DevTools protocol, {"error", "message"} in BiDi.
+    if (const QJsonValue error = message.value(QStringLiteral("error")); !error.isUndefined()) {
+        m_lastError = error.isObject()
+                          ? error.toObject().value(QStringLiteral("message")).toString()
+                          : error.toString() + QStringLiteral(": ") +
+                                message.value(QStringLiteral("message")).toString();
+        m_lastError.truncate(500);
+    }
     if (call.reply) {
         ++m_repliesHeard;
         call.reply(message.value(QStringLiteral("result")).toObject());

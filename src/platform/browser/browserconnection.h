@@ -62,6 +62,8 @@ public:
     /// How many replies have come since the connection was made: a question tells a browser
     /// that answers slowly from one that answers nothing.
     quint64 repliesHeard() const { return m_repliesHeard; }
+    /// What the browser said of the last call it refused; empty when it refused none.
+    QString lastError() const { return m_lastError; }
 
 signals:
     /// The connection is open and the protocol's first words are said.
@@ -77,6 +79,9 @@ protected:
     virtual void findSocket(quint16 port) = 0;
     /// Says what the protocol says first on the open socket, then calls becomeReady().
     virtual void greet() = 0;
+    /// Says what the protocol says last, as an open connection closes; true to close the
+    /// socket in an orderly way (what was said still reaches the browser), false to drop it.
+    virtual bool farewell() { return false; }
 
     void openSocket(const QUrl& url);
     void becomeReady();
@@ -113,4 +118,5 @@ private:
     QHash<int, PendingCall> m_calls;
     QTimer m_callSweep;
     quint64 m_repliesHeard = 0;
+    QString m_lastError;
 };

@@ -9,6 +9,24 @@
 #include <functional>
 #include <optional>
 
+/// The protocols browsers are reached by: Chromium-family browsers speak the DevTools
+/// protocol, Firefox WebDriver BiDi.
+enum class BrowserKind
+{
+    Chromium,
+    Firefox
+};
+
+/// Where a browser is asked: its debugging port on 127.0.0.1 and the protocol it speaks there.
+struct BrowserEndpoint
+{
+    quint16 port = 0; ///< 0: none to reach
+    BrowserKind kind = BrowserKind::Chromium;
+
+    bool isKnown() const { return port != 0; }
+    friend bool operator==(const BrowserEndpoint&, const BrowserEndpoint&) = default;
+};
+
 /// A Flash movie found in a page: its address exactly as the page wrote it, and where it is.
 struct MovieAtPoint
 {
@@ -49,7 +67,7 @@ public:
     /// Asks for the Flash movie under a screen point in the visible tab; answered by located().
     /// One point is answered at a time; a point asked while another is answered waits, and a
     /// later point replaces it.
-    virtual void FindMovieAtPoint(quint16 port, QPoint screen) = 0;
+    virtual void FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen) = 0;
     /// Pauses the movie under `screen` in the page it was last found in, when the page plays it
     /// with Ruffle. Nothing answers.
     virtual void PauseMovieAtPoint(QPoint screen) = 0;
@@ -60,19 +78,21 @@ public:
     /// Asks for every Flash movie of the visible tab: in the document of each of its frames,
     /// frames of other sites included, and among what the tab fetched. One entry per address,
     /// in the order first seen; answered as GetAddressBarText is.
-    virtual void FindTabMovies(quint16 port, QObject* context, MoviesAnswer answer) = 0;
+    virtual void FindTabMovies(const BrowserEndpoint& browser, QObject* context,
+                               MoviesAnswer answer) = 0;
 
     using BodyAnswer = std::function<void(const QByteArray& body)>;
     /// The browser's own copy of a movie a tab loaded from `url`; empty when it holds none.
     /// Answered as GetAddressBarText is.
-    virtual void FetchLoadedMovie(quint16 port, const QString& url, QObject* context,
-                                  BodyAnswer answer) = 0;
+    virtual void FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url,
+                                  QObject* context, BodyAnswer answer) = 0;
 
     using AddressAnswer = std::function<void(const QString& address)>;
     /// Asks for the address of the visible tab (at most kAddressLimit characters): the tab the
     /// user last looked at when the browser is covered. `answer` runs once, later, unless
     /// `context` is gone by then; with an empty address when no browser answered.
-    virtual void GetAddressBarText(quint16 port, QObject* context, AddressAnswer answer) = 0;
+    virtual void GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
+                                   AddressAnswer answer) = 0;
 
 signals:
     /// The answer for a point: the movie there, or none (also when the browser did not answer).

@@ -1,5 +1,6 @@
 #include "x11browseraccess.h"
 
+#include "bidi/firefoxport.h"
 #include "devtools/debuggingport.h"
 
 #include <QCoreApplication>
@@ -80,8 +81,8 @@ QString wmClassOf(Display* display, Window window)
 
 } // namespace
 
-X11BrowserAccess::X11BrowserAccess(quint16 portOverride)
-    : m_portOverride(portOverride)
+X11BrowserAccess::X11BrowserAccess(BrowserPorts ports)
+    : m_ports(ports)
 {
 }
 
@@ -102,14 +103,21 @@ Display* X11BrowserAccess::display()
     return m_display;
 }
 
-bool X11BrowserAccess::isBrowserClass(const QString& wmClass)
+std::optional<BrowserKind> X11BrowserAccess::kindOfClass(const QString& wmClass)
 {
     const QString lower = wmClass.toLower();
     for (const char* name : {"chromium", "google-chrome", "brave", "microsoft-edge"}) {
         if (lower.contains(QLatin1String(name)))
-            return true;
+            return BrowserKind::Chromium;
     }
-    return false;
+    if (lower.contains(QLatin1String("firefox")))
+        return BrowserKind::Firefox;
+    return std::nullopt;
+}
+
+bool X11BrowserAccess::isBrowserClass(const QString& wmClass)
+{
+    return kindOfClass(wmClass).has_value();
 }
 
 BrowserWindow X11BrowserAccess::FindBrowserFrame()
@@ -133,7 +141,7 @@ BrowserWindow X11BrowserAccess::FindBrowserFrame()
         found.wmClass = wmClass;
         const auto pid = windowProperty(display.get(), window, "_NET_WM_PID", XA_CARDINAL);
         found.pid = pid.empty() ? 0 : static_cast<qint64>(pid.front());
-        found.debuggingPort = m_portOverride ? m_portOverride : DebuggingPortOfProcess(found.pid);
+        found.browser = endpointOf(found.pid, *kindOfClass(wmClass));
         break;
     }
     return found;
@@ -187,20 +195,24 @@ PointerScene X11BrowserAccess::ClassifyPointerWindow(QPoint screen)
         return scene;
     if (client->pid != 0 && client->pid == QCoreApplication::applicationPid()) {
         scene.over = PointerScene::Over::OwnWindow;
-    } else if (isBrowserClass(client->wmClass)) {
+    } else if (const std::optional<BrowserKind> kind = kindOfClass(client->wmClass)) {
         scene.over = PointerScene::Over::BrowserPage;
-        scene.debuggingPort = m_portOverride ? m_portOverride : portOfProcess(client->pid);
+        scene.browser = endpointOf(client->pid, *kind);
     }
     return scene;
 }
 
-quint16 X11BrowserAccess::portOfProcess(qint64 pid)
+BrowserEndpoint X11BrowserAccess::endpointOf(qint64 pid, BrowserKind kind)
 {
-    // A process keeps its port for life: its command line is read once.
-    if (const auto known = m_ports.constFind(pid); known != m_ports.cend())
-        return *known;
-    const quint16 port = DebuggingPortOfProcess(pid);
+    const quint16 override = kind == BrowserKind::Firefox ? m_ports.firefox : m_ports.chromium;
+    if (override != 0)
+        return {override, kind};
+    // A process keeps its port for life: its command line is read once it has one.
+    if (const auto known = m_knownPorts.constFind(pid); known != m_knownPorts.cend())
+        return {*known, kind};
+    const quint16 port =
+        kind == BrowserKind::Firefox ? FirefoxPortOfProcess(pid) : DebuggingPortOfProcess(pid);
     if (port != 0)
-        m_ports.insert(pid, port);
-    return port;
+        m_knownPorts.insert(pid, port);
+    return {port, kind};
 }

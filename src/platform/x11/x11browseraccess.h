@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QString>
 
+#include <optional>
+
 struct _XDisplay;
 
 /// Browser access on X11: windows found through the window manager's properties
@@ -13,8 +15,8 @@ struct _XDisplay;
 class X11BrowserAccess final : public BrowserAccess
 {
 public:
-    /// `portOverride` (from clipvault.conf) replaces the port found from the browser process.
-    explicit X11BrowserAccess(quint16 portOverride = 0);
+    /// `ports` (from clipvault.conf) replace the ports found from the browser processes.
+    explicit X11BrowserAccess(BrowserPorts ports = {});
     ~X11BrowserAccess() override;
     X11BrowserAccess(const X11BrowserAccess&) = delete;
     X11BrowserAccess& operator=(const X11BrowserAccess&) = delete;
@@ -22,18 +24,19 @@ public:
     BrowserWindow FindBrowserFrame() override;
     PointerScene ClassifyPointerWindow(QPoint screen) override;
 
-    /// Whether a WM_CLASS names a Chromium-family browser.
+    /// The browser a WM_CLASS names: a Chromium-family one or Firefox; none for another program.
+    static std::optional<BrowserKind> kindOfClass(const QString& wmClass);
     static bool isBrowserClass(const QString& wmClass);
 
 private:
-    /// The debugging port of a browser process, remembered once found.
-    quint16 portOfProcess(qint64 pid);
+    /// Where a browser process is asked, its port remembered once found.
+    BrowserEndpoint endpointOf(qint64 pid, BrowserKind kind);
 
     /// The kept connection to the X server; none when there is no display.
     _XDisplay* display();
 
-    quint16 m_portOverride;
+    BrowserPorts m_ports;
     _XDisplay* m_display = nullptr;
     bool m_displayFailed = false;
-    QHash<qint64, quint16> m_ports;
+    QHash<qint64, quint16> m_knownPorts;
 };

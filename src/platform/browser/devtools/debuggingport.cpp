@@ -47,13 +47,18 @@ quint16 DebuggingPortFromCommandLine(const QStringList& arguments)
     return port > 0 && port < 65536 ? static_cast<quint16>(port) : 0;
 }
 
-quint16 DebuggingPortOfProcess(qint64 pid)
+QStringList CommandLineOfProcess(qint64 pid)
 {
     QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (pid <= 0 || !commandLine.open(QIODevice::ReadOnly))
-        return 0;
+        return {};
     QStringList arguments;
     for (const QByteArray& part : commandLine.readAll().split('\0'))
         arguments << QString::fromLocal8Bit(part);
-    return DebuggingPortFromCommandLine(arguments);
+    return arguments;
+}
+
+quint16 DebuggingPortOfProcess(qint64 pid)
+{
+    return DebuggingPortFromCommandLine(CommandLineOfProcess(pid));
 }

@@ -8,6 +8,9 @@
 /// empty for anything else (a FIFO, a device, a link, a larger file), never blocking.
 QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit = 4096);
 
+/// The parts of a process's command line; empty when it cannot be read.
+QStringList CommandLineOfProcess(qint64 pid);
+
 /// The browser's debugging port from its command line (--remote-debugging-port=N with N > 0) or
 /// from DevToolsActivePort in its --user-data-dir; 0 when neither gives one.
 quint16 DebuggingPortOfProcess(qint64 pid);

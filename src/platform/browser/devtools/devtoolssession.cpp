@@ -1,6 +1,7 @@
 #include "devtoolssession.h"
 
 #include "browserconnection.h"
+#include "gathering.h"
 #include "httpgetthread.h"
 #include "pagescripts.h"
 
@@ -248,29 +249,6 @@ const char kVisibilityScript[] =
     R"JS(({visible: document.visibilityState === "visible", url: location.href}))JS";
 
 } // namespace
-
-/// What several calls gather for one asker, given once: when the last call is in or at a
-/// deadline, whichever comes first, and never to an asker that is gone.
-template <typename Collected>
-struct Gathering
-{
-    QPointer<QObject> context;
-    std::function<void(const Collected&)> answer;
-    Collected collected{};
-    int waiting = 0;
-
-    void give()
-    {
-        if (context && answer)
-            std::exchange(answer, nullptr)(collected);
-    }
-    /// One call is in; the last gives the answer.
-    void done()
-    {
-        if (--waiting <= 0)
-            give();
-    }
-};
 
 /// One question about the movie under a point: the pages still to answer it, and the best
 /// visible page so far.
@@ -528,11 +506,13 @@ void DevToolsSession::listContexts(const QString& session,
 
 // --- the visible tab ----------------------------------------------------------------------
 
-void DevToolsSession::GetAddressBarText(quint16 port, QObject* context, AddressAnswer answer)
+void DevToolsSession::GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
+                                        AddressAnswer answer)
 {
-    askVisibleTab(port, context, [answer = std::move(answer)](const QString&, const QString& url) {
-        answer(url.left(kAddressLimit));
-    });
+    askVisibleTab(browser.port, context,
+                  [answer = std::move(answer)](const QString&, const QString& url) {
+                      answer(url.left(kAddressLimit));
+                  });
 }
 
 void DevToolsSession::evaluateInVisibleTab(quint16 port, const QString& expression,
@@ -578,8 +558,10 @@ void DevToolsSession::evaluateInEveryTab(quint16 port, const QString& expression
     });
 }
 
-void DevToolsSession::FindTabMovies(quint16 port, QObject* context, MoviesAnswer answer)
+void DevToolsSession::FindTabMovies(const BrowserEndpoint& browser, QObject* context,
+                                    MoviesAnswer answer)
 {
+    const quint16 port = browser.port;
     auto gathering = std::make_shared<Gathering<QList<TabMovie>>>();
     gathering->context = context;
     gathering->answer = std::move(answer);
@@ -634,9 +616,10 @@ void DevToolsSession::FindTabMovies(quint16 port, QObject* context, MoviesAnswer
     });
 }
 
-void DevToolsSession::FetchLoadedMovie(quint16 port, const QString& url, QObject* context,
-                                       BodyAnswer answer)
+void DevToolsSession::FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url,
+                                       QObject* context, BodyAnswer answer)
 {
+    const quint16 port = browser.port;
     const QPointer<QObject> asker(context);
     auto give =
         std::make_shared<BodyAnswer>([asker, answer = std::move(answer)](const QByteArray& body) {
@@ -741,9 +724,9 @@ void DevToolsSession::takeFirstListedTab(const std::shared_ptr<TabQuestion>& que
 
 // --- the movie under a point ---------------------------------------------------------------
 
-void DevToolsSession::FindMovieAtPoint(quint16 port, QPoint screen)
+void DevToolsSession::FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen)
 {
-    m_connection->open(port);
+    m_connection->open(browser.port);
     m_pending = screen;
     startNext();
 }

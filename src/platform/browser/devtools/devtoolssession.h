@@ -44,12 +44,14 @@ public:
     ~DevToolsSession() override;
     Q_DISABLE_COPY_MOVE(DevToolsSession)
 
-    void FindMovieAtPoint(quint16 port, QPoint screen) override;
+    void FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen) override;
     void PauseMovieAtPoint(QPoint screen) override;
     QString pageUrl() const override { return m_pageUrl; }
-    void GetAddressBarText(quint16 port, QObject* context, AddressAnswer answer) override;
-    void FindTabMovies(quint16 port, QObject* context, MoviesAnswer answer) override;
-    void FetchLoadedMovie(quint16 port, const QString& url, QObject* context,
+    void GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
+                           AddressAnswer answer) override;
+    void FindTabMovies(const BrowserEndpoint& browser, QObject* context,
+                       MoviesAnswer answer) override;
+    void FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url, QObject* context,
                           BodyAnswer answer) override;
 
     using ValueAnswer = std::function<void(const QJsonValue& value)>;

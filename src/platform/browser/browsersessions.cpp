@@ -1,0 +1,68 @@
+#include "browsersessions.h"
+
+#include "bidi/bidisession.h"
+#include "devtools/devtoolssession.h"
+
+BrowserSessions::BrowserSessions(QObject* parent)
+    : BrowserSession(parent)
+    , m_devTools(new DevToolsSession(this))
+    , m_bidi(new BidiSession(this))
+    , m_last(m_devTools)
+{
+    for (BrowserSession* session :
+         {static_cast<BrowserSession*>(m_devTools), static_cast<BrowserSession*>(m_bidi)})
+        connect(session, &BrowserSession::located, this, &BrowserSession::located);
+}
+
+BrowserSessions::~BrowserSessions() = default;
+
+BrowserSession& BrowserSessions::sessionFor(const BrowserEndpoint& browser) const
+{
+    if (browser.kind == BrowserKind::Firefox)
+        return *m_bidi;
+    return *m_devTools;
+}
+
+void BrowserSessions::FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen)
+{
+    m_last = &sessionFor(browser);
+    m_last->FindMovieAtPoint(browser, screen);
+}
+
+void BrowserSessions::PauseMovieAtPoint(QPoint screen)
+{
+    m_last->PauseMovieAtPoint(screen);
+}
+
+QString BrowserSessions::pageUrl() const
+{
+    return m_last->pageUrl();
+}
+
+void BrowserSessions::GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
+                                        AddressAnswer answer)
+{
+    sessionFor(browser).GetAddressBarText(browser, context, std::move(answer));
+}
+
+void BrowserSessions::FindTabMovies(const BrowserEndpoint& browser, QObject* context,
+                                    MoviesAnswer answer)
+{
+    sessionFor(browser).FindTabMovies(browser, context, std::move(answer));
+}
+
+void BrowserSessions::FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url,
+                                       QObject* context, BodyAnswer answer)
+{
+    sessionFor(browser).FetchLoadedMovie(browser, url, context, std::move(answer));
+}
+
+void BrowserSessions::end(std::function<void()> done)
+{
+    m_bidi->end(std::move(done));
+}
+
+bool BrowserSessions::firefoxRefused() const
+{
+    return m_bidi->sessionRefused();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "browsersession.h"
+
+#include <functional>
+#include <memory>
+
+class BidiSession;
+class DevToolsSession;
+
+/// The user's browsers, whichever protocol each speaks: every question goes to the session of
+/// its browser's kind (the DevTools protocol for Chromium-family browsers, WebDriver BiDi for
+/// Firefox), and every answer comes back here.
+class BrowserSessions final : public BrowserSession
+{
+    Q_OBJECT
+public:
+    explicit BrowserSessions(QObject* parent = nullptr);
+    ~BrowserSessions() override;
+    Q_DISABLE_COPY_MOVE(BrowserSessions)
+
+    void FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen) override;
+    void PauseMovieAtPoint(QPoint screen) override;
+    QString pageUrl() const override;
+    void GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
+                           AddressAnswer answer) override;
+    void FindTabMovies(const BrowserEndpoint& browser, QObject* context,
+                       MoviesAnswer answer) override;
+    void FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url, QObject* context,
+                          BodyAnswer answer) override;
+
+    /// Ends the sessions a browser allows only one of (Firefox's); `done` runs once they have.
+    void end(std::function<void()> done);
+
+    /// Whether Firefox refused a session the last time it was asked: another program holds
+    /// the one it allows.
+    bool firefoxRefused() const;
+
+private:
+    BrowserSession& sessionFor(const BrowserEndpoint& browser) const;
+
+    DevToolsSession* m_devTools;
+    BidiSession* m_bidi;
+    BrowserSession* m_last; ///< the session asked last, whose page a movie was found in
+};
