@@ -13,6 +13,7 @@
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
 
+#include <memory>
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -110,9 +111,17 @@ class MainWindowFixture
 {
 public:
     MainWindowFixture()
-        : app(LargeCatalogueFolder(), options, prompt)
-        , window(MainWindowServices{app, hotKey, autostart, desktop, dialogs})
+        : app(openedVault(LargeCatalogueFolder(), options, prompt))
+        , window(MainWindowServices{*app, hotKey, autostart, desktop, dialogs})
     {
+    }
+    /// The vault as the program makes it: opened (options, then the catalogue) before the window.
+    static std::unique_ptr<ClipVaultApp> openedVault(const QString& folder, OptionsRecord& options,
+                                                     ScriptedPrompt& prompt)
+    {
+        auto vault = std::make_unique<ClipVaultApp>(folder, options, prompt);
+        vault->open();
+        return vault;
     }
     OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
@@ -120,7 +129,7 @@ public:
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     ScriptedDialogs dialogs;
-    ClipVaultApp app;
+    std::unique_ptr<ClipVaultApp> app;
     TClipVaultMain window;
 };
 

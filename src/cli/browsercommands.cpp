@@ -153,6 +153,8 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
         const QString url = addressBarText(session, window.browser);
         if (const int refused = sessionRefused(session, err))
             return refused;
+        if (!url.isEmpty())
+            out << "connected through: " << session.route(window.browser) << '\n';
         out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
         return url.isEmpty() ? 1 : 0;
     }

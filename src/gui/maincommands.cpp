@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QStandardPaths>
 
 MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
@@ -266,29 +267,70 @@ void MainCommands::SimpleFlashPlayer1Click()
                      m_selection.dialogOwner());
 }
 
-QStringList MainCommands::browserCandidates()
+QList<MainCommands::BrowserChoice> MainCommands::browserCandidates()
 {
-    return {QStringLiteral("chromium"),      QStringLiteral("chromium-browser"),
-            QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable"),
-            QStringLiteral("brave-browser"), QStringLiteral("microsoft-edge")};
+    const auto chromium = [](const char* program) {
+        return BrowserChoice{QLatin1String(program), BrowserKind::Chromium};
+    };
+    return {chromium("chromium"),
+            chromium("chromium-browser"),
+            chromium("google-chrome"),
+            chromium("google-chrome-stable"),
+            chromium("brave-browser"),
+            chromium("microsoft-edge"),
+            {QStringLiteral("firefox-esr"), BrowserKind::Firefox},
+            {QStringLiteral("firefox"), BrowserKind::Firefox}};
 }
 
 void MainCommands::OpenBrowserExecute()
 {
-    for (const QString& candidate : browserCandidates()) {
-        const QString program = QStandardPaths::findExecutable(candidate);
-        if (program.isEmpty())
+    // The browsers installed, each once (firefox is often firefox-esr by another name).
+    QList<BrowserChoice> installed;
+    QStringList names;
+    for (const BrowserChoice& candidate : browserCandidates()) {
+        const QString program = QStandardPaths::findExecutable(candidate.program);
+        const QString name = QFileInfo(program).canonicalFilePath();
+        if (program.isEmpty() || names.contains(name))
             continue;
-        const QString profile =
-            QDir(m_app.dataFolder()).filePath(QStringLiteral("browser-profile"));
-        QDir().mkpath(profile);
-        if (!m_desktop.startDetached(program, {QStringLiteral("--remote-debugging-port=0"),
-                                               QStringLiteral("--user-data-dir=") + profile}))
-            m_prompt.inform(QStringLiteral("%1 could not be started.").arg(program),
-                            QStringLiteral("Information"));
+        names << name;
+        installed.append({program, candidate.kind});
+    }
+    if (installed.isEmpty()) {
+        m_prompt.inform(QStringLiteral("No browser Clip Vault can work with (Chromium, Chrome, "
+                                       "Brave, Edge or Firefox) is installed."),
+                        QStringLiteral("Information"));
         return;
     }
-    m_prompt.inform(
-        QStringLiteral("No Chromium-family browser (Chromium, Chrome, Brave, Edge) is installed."),
-        QStringLiteral("Information"));
+    int chosen = 0;
+    if (installed.size() > 1) {
+        QStringList offered;
+        for (const BrowserChoice& browser : installed)
+            offered << QFileInfo(browser.program).fileName();
+        bool ok = false;
+        const QString choice = QInputDialog::getItem(
+            m_selection.dialogOwner(), QStringLiteral("Open a browser"),
+            QStringLiteral("The browser to open for Clip Vault:"), offered, 0, false, &ok);
+        if (!ok)
+            return;
+        chosen = static_cast<int>(offered.indexOf(choice));
+    }
+    startBrowser(installed.value(chosen));
+}
+
+void MainCommands::startBrowser(const BrowserChoice& browser)
+{
+    // A profile of its own: browsers refuse a debugging port on the user's everyday one.
+    const bool firefox = browser.kind == BrowserKind::Firefox;
+    const QString profile = QDir(m_app.dataFolder())
+                                .filePath(firefox ? QStringLiteral("firefox-profile")
+                                                  : QStringLiteral("browser-profile"));
+    QDir().mkpath(profile);
+    const QStringList arguments =
+        firefox ? QStringList{QStringLiteral("--remote-debugging-port"), QStringLiteral("0"),
+                              QStringLiteral("--profile"), profile, QStringLiteral("--no-remote")}
+                : QStringList{QStringLiteral("--remote-debugging-port=0"),
+                              QStringLiteral("--user-data-dir=") + profile};
+    if (!m_desktop.startDetached(browser.program, arguments))
+        m_prompt.inform(QStringLiteral("%1 could not be started.").arg(browser.program),
+                        QStringLiteral("Information"));
 }

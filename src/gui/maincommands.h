@@ -56,8 +56,14 @@ public:
     /// Where the installed manual would be, beside the program or below its prefix.
     static QStringList manualCandidates();
 
-    /// The browsers tried, in order.
-    static QStringList browserCandidates();
+    /// A browser Clip Vault can start with a debugging port and a profile of its own.
+    struct BrowserChoice
+    {
+        QString program; ///< the executable's name
+        BrowserKind kind;
+    };
+    /// The browsers offered, in order, when installed.
+    static QList<BrowserChoice> browserCandidates();
 
 signals:
     /// A word for the status bar.
@@ -65,6 +71,7 @@ signals:
 
 private:
     void detect(DetectSource source);
+    void startBrowser(const BrowserChoice& browser);
     /// Position of the first selected row's item, -1 when none.
     int selectedItem() const;
     /// Moves the rows' items to "Deleted", or out of the catalogue inside "Deleted".

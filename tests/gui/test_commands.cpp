@@ -266,25 +266,49 @@ TEST_F(CommandTest, AnEntryWithACaptionOfItsOwnFollowsItsCommand)
     EXPECT_TRUE(itemMenu->actions().at(5)->isEnabled());
 }
 
-TEST_F(CommandTest, OpenABrowserStartsOneWithADebuggingPortAndItsOwnProfile)
+TEST_F(CommandTest, OpenABrowserOffersTheInstalledOnesAndStartsOneWithItsOwnProfile)
 {
     start();
-    trigger(MainActions::OpenBrowser);
-    const QString program = desktop.started.empty() ? QString() : desktop.started.front().first;
-    const QStringList arguments =
-        desktop.started.empty() ? QStringList() : desktop.started.front().second;
-    bool installed = false;
-    for (const QString& candidate : MainCommands::browserCandidates())
-        installed = installed || !QStandardPaths::findExecutable(candidate).isEmpty();
-    if (!installed) {
-        ASSERT_EQ(prompt.messages.size(), 1u);
-        EXPECT_TRUE(program.isEmpty());
+    // What is installed, each browser once (one may be installed under two names).
+    QStringList offered;
+    QStringList seen;
+    for (const MainCommands::BrowserChoice& candidate : MainCommands::browserCandidates()) {
+        const QString program = QStandardPaths::findExecutable(candidate.program);
+        const QString canonical = QFileInfo(program).canonicalFilePath();
+        if (!program.isEmpty() && !seen.contains(canonical)) {
+            seen << canonical;
+            offered << QFileInfo(program).fileName();
+        }
+    }
+    if (offered.isEmpty()) {
+        trigger(MainActions::OpenBrowser);
+        EXPECT_EQ(prompt.messages.size(), 1u);
+        EXPECT_TRUE(desktop.started.empty());
         return;
     }
-    const QString profile = path("browser-profile");
-    EXPECT_FALSE(program.isEmpty());
-    EXPECT_EQ(arguments, (QStringList{"--remote-debugging-port=0", "--user-data-dir=" + profile}));
-    EXPECT_TRUE(QFileInfo(profile).isDir());
+    // Each browser installed, as the user picks it from those offered.
+    for (const QString& pick : offered) {
+        desktop.started.clear();
+        if (offered.size() > 1) {
+            onNextModal([&](QDialog& dialog) {
+                auto* box = dialog.findChild<QComboBox*>();
+                ASSERT_NE(box, nullptr);
+                box->setCurrentIndex(box->findText(pick));
+                dialog.accept();
+            });
+        }
+        trigger(MainActions::OpenBrowser);
+        ASSERT_EQ(desktop.started.size(), 1u) << qPrintable(pick);
+        const auto& [program, arguments] = desktop.started.front();
+        if (pick.startsWith(u"firefox")) {
+            EXPECT_EQ(arguments, (QStringList{"--remote-debugging-port", "0", "--profile",
+                                              path("firefox-profile"), "--no-remote"}));
+        } else {
+            EXPECT_EQ(arguments, (QStringList{"--remote-debugging-port=0",
+                                              "--user-data-dir=" + path("browser-profile")}));
+        }
+        EXPECT_EQ(QFileInfo(program).fileName(), pick);
+    }
     EXPECT_TRUE(prompt.messages.empty());
 }
 

@@ -57,6 +57,9 @@ public:
     void setAnswer(Answer answer) { m_answer = std::move(answer); }
     /// What "/json/list" lists, most recently active first.
     void setList(const QJsonArray& pages) { m_list = pages; }
+    /// Whether "/json/..." is answered: a browser whose user allowed remote debugging on the
+    /// everyday profile answers 404, its endpoint named only in its profile.
+    void setDiscovery(bool answered) { m_discovery = answered; }
     /// Events without end on the open socket, a few hundred every few milliseconds.
     void flood(bool on) { on ? m_flood.start() : m_flood.stop(); }
     /// Tells the open socket of an event, after the answer being given.
@@ -85,6 +88,12 @@ private:
             return;
         }
         socket->readAll();
+        if (!m_discovery) {
+            socket->write(
+                "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
         if (head.startsWith("GET /json/list")) {
             reply(socket, QJsonDocument(m_list).toJson(QJsonDocument::Compact));
             return;
@@ -134,6 +143,7 @@ private:
     QWebSocket* m_open = nullptr;
     QTimer m_flood;
     QJsonArray m_list;
+    bool m_discovery = true;
     int m_versionRequests = 0;
     int m_socketsOpened = 0;
     int m_calls = 0;

@@ -2,13 +2,19 @@
 // every question is answered, a hung session is dropped and opened again, nothing the endpoint
 // sends makes memory grow, and the event loop never waits on it.
 
+#include "bidi/firefoxport.h"
+#include "devtools/debuggingport.h"
 #include "devtools/devtoolssession.h"
 #include "fakedevtools.h"
 #include "waituntil.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -109,6 +115,66 @@ TEST(BrowserSession, ABrowserThatAcceptsAndNeverAnswersLeavesTheEventLoopLive)
     EXPECT_LT(longestGap, 1000) << "the event loop stalled";
 }
 
+namespace {
+
+/// A browser with three pages, p1 to p3 (http://site/pN), of which `visible` call themselves
+/// visible; pages that do not answer leave every evaluation unanswered.
+void answerWithPages(FakeDevTools& browser, const QStringList& visible, bool pagesAnswer = true)
+{
+    browser.setAnswer([&browser, visible,
+                       pagesAnswer](const QJsonObject& call) -> std::optional<QJsonObject> {
+        const QString method = call.value("method").toString();
+        if (method == u"Target.setDiscoverTargets") {
+            for (const char* page : {"p1", "p2", "p3"})
+                browser.sendEvent(
+                    {{"method", "Target.targetCreated"},
+                     {"params", QJsonObject{{"targetInfo",
+                                             QJsonObject{{"targetId", page},
+                                                         {"type", "page"},
+                                                         {"url", QString(QString("http://site/") +
+                                                                         page)}}}}}});
+        } else if (method == u"Target.attachToTarget") {
+            return QJsonObject{
+                {"sessionId", QString("s-" + call.value("params")["targetId"].toString())}};
+        } else if (method == u"Runtime.evaluate") {
+            if (!pagesAnswer)
+                return std::nullopt;
+            const QString page = call.value("sessionId").toString().mid(2);
+            return QJsonObject{
+                {"result",
+                 QJsonObject{{"value", QJsonObject{{"visible", visible.contains(page)},
+                                                   {"url", QString("http://site/" + page)}}}}}};
+        }
+        return QJsonObject{};
+    });
+}
+
+} // namespace
+
+TEST(BrowserSession, AnEverydayProfileIsReachedThroughTheEndpointItsProfileNames)
+{
+    FakeDevTools browser([](const QJsonObject&) { return std::optional<QJsonObject>(); });
+    answerWithPages(browser, {});
+    browser.setDiscovery(false);
+    QTemporaryDir profile;
+    QFile active(QDir(profile.path()).filePath("DevToolsActivePort"));
+    ASSERT_TRUE(active.open(QIODevice::WriteOnly));
+    active.write(QByteArray::number(browser.port()) + "\n/devtools/browser/fake\n");
+    active.close();
+    const DebuggingEndpoint found =
+        DebuggingEndpointFromCommandLine({"chromium", "--user-data-dir=" + profile.path()});
+    EXPECT_EQ(found.port, browser.port());
+    EXPECT_EQ(found.browserPath, QStringLiteral("/devtools/browser/fake"));
+
+    DevToolsSession session;
+    std::optional<QString> address;
+    session.GetAddressBarText({found.port, BrowserKind::Chromium, found.browserPath}, &session,
+                              [&](const QString& text) { address = text; });
+    ASSERT_TRUE(waitUntil([&] { return address.has_value(); }, 4 * BrowserSession::kTabAnswerMs));
+    EXPECT_TRUE(address->startsWith("http://site/p")) << qPrintable(*address);
+    EXPECT_EQ(session.route(), QStringLiteral("DevToolsActivePort"));
+}
+
 TEST(BrowserSession, TheVisibleTabIsThePageThatSaysSoElseTheOneTheBrowserListsFirst)
 {
     struct Case
@@ -126,28 +192,7 @@ TEST(BrowserSession, TheVisibleTabIsThePageThatSaysSoElseTheOneTheBrowserListsFi
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeDevTools browser([](const QJsonObject&) { return std::optional<QJsonObject>(); });
-        browser.setAnswer([&](const QJsonObject& call) -> std::optional<QJsonObject> {
-            const QString method = call.value("method").toString();
-            if (method == u"Target.setDiscoverTargets") {
-                for (const char* page : {"p1", "p2", "p3"})
-                    browser.sendEvent(
-                        {{"method", "Target.targetCreated"},
-                         {"params", QJsonObject{{"targetInfo", QJsonObject{{"targetId", page},
-                                                                           {"type", "page"}}}}}});
-            } else if (method == u"Target.attachToTarget") {
-                return QJsonObject{
-                    {"sessionId", QString("s-" + call.value("params")["targetId"].toString())}};
-            } else if (method == u"Runtime.evaluate") {
-                if (!c.pagesAnswer)
-                    return std::nullopt;
-                const QString page = call.value("sessionId").toString().mid(2);
-                return QJsonObject{
-                    {"result",
-                     QJsonObject{{"value", QJsonObject{{"visible", c.visible.contains(page)},
-                                                       {"url", QString("http://site/" + page)}}}}}};
-            }
-            return QJsonObject{};
-        });
+        answerWithPages(browser, c.visible, c.pagesAnswer);
         // Most recently active first, whatever order the targets were told in.
         browser.setList({QJsonObject{{"id", "p3"}, {"url", "http://site/p3"}},
                          QJsonObject{{"id", "p1"}, {"url", "http://site/p1"}}});
@@ -163,4 +208,35 @@ TEST(BrowserSession, TheVisibleTabIsThePageThatSaysSoElseTheOneTheBrowserListsFi
         EXPECT_EQ(*answer, c.expected);
         EXPECT_LT(clock.elapsed(), 2 * BrowserSession::kTabAnswerMs);
     }
+}
+
+TEST(FirefoxPort, ComesFromTheCommandLineTheProfileOrTheDefaultProfile)
+{
+    QTemporaryDir home;
+    const QDir firefox(home.path());
+    const auto writeText = [](const QString& path, const QByteArray& text) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    ASSERT_TRUE(writeText(firefox.filePath("own/WebDriverBiDiServer.json"),
+                          R"({"ws_host":"127.0.0.1","ws_port":41001})"));
+    ASSERT_TRUE(writeText(firefox.filePath("abc.default-esr/WebDriverBiDiServer.json"),
+                          R"({"ws_port":41002})"));
+    ASSERT_TRUE(writeText(firefox.filePath("profiles.ini"),
+                          "[Profile0]\nName=other\nIsRelative=1\nPath=zzz.other\n\n"
+                          "[Install4F96D1932A9F858E]\nDefault=abc.default-esr\nLocked=1\n"));
+    const QString own = firefox.filePath("own");
+    const std::pair<QStringList, quint16> cases[] = {
+        {{"firefox", "--remote-debugging-port", "9333"}, 9333},
+        {{"firefox", "--remote-debugging-port=9334"}, 9334},
+        {{"firefox", "--remote-debugging-port", "0", "--profile", own}, 41001},
+        {{"firefox", "-profile", own}, 41001},
+        {{"firefox-esr", "--remote-debugging-port"}, 41002}, // the installation's default
+    };
+    for (const auto& [arguments, port] : cases)
+        EXPECT_EQ(FirefoxPortFromCommandLine(arguments, home.path()), port)
+            << qPrintable(arguments.join(u' '));
+    EXPECT_EQ(FirefoxPortFromCommandLine({"firefox"}, firefox.filePath("nowhere")), 0)
+        << "no profiles.ini: no port";
 }

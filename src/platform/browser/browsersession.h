@@ -22,6 +22,9 @@ struct BrowserEndpoint
 {
     quint16 port = 0; ///< 0: none to reach
     BrowserKind kind = BrowserKind::Chromium;
+    /// A Chromium-family browser's own endpoint, when its profile names one (remote debugging
+    /// allowed on the everyday profile answers no /json/ discovery); empty: discovered.
+    QString socketPath = {};
 
     bool isKnown() const { return port != 0; }
     friend bool operator==(const BrowserEndpoint&, const BrowserEndpoint&) = default;

@@ -62,6 +62,12 @@ void BrowserSessions::end(std::function<void()> done)
     m_bidi->end(std::move(done));
 }
 
+QString BrowserSessions::route(const BrowserEndpoint& browser) const
+{
+    return browser.kind == BrowserKind::Firefox ? QStringLiteral("WebDriver BiDi")
+                                                : m_devTools->route();
+}
+
 bool BrowserSessions::firefoxRefused() const
 {
     return m_bidi->sessionRefused();

@@ -32,6 +32,10 @@ public:
     /// Ends the sessions a browser allows only one of (Firefox's); `done` runs once they have.
     void end(std::function<void()> done);
 
+    /// How the connection to a browser was found ("/json/version", "DevToolsActivePort",
+    /// "WebDriver BiDi").
+    QString route(const BrowserEndpoint& browser) const;
+
     /// Whether Firefox refused a session the last time it was asked: another program holds
     /// the one it allows.
     bool firefoxRefused() const;

@@ -208,11 +208,17 @@ BrowserEndpoint X11BrowserAccess::endpointOf(qint64 pid, BrowserKind kind)
     if (override != 0)
         return {override, kind};
     // A process keeps its port for life: its command line is read once it has one.
-    if (const auto known = m_knownPorts.constFind(pid); known != m_knownPorts.cend())
-        return {*known, kind};
-    const quint16 port =
-        kind == BrowserKind::Firefox ? FirefoxPortOfProcess(pid) : DebuggingPortOfProcess(pid);
-    if (port != 0)
-        m_knownPorts.insert(pid, port);
-    return {port, kind};
+    if (const auto known = m_knownEndpoints.constFind(pid); known != m_knownEndpoints.cend())
+        return *known;
+    BrowserEndpoint found{0, kind};
+    if (kind == BrowserKind::Firefox) {
+        found.port = FirefoxPortOfProcess(pid);
+    } else {
+        const DebuggingEndpoint endpoint = DebuggingEndpointOfProcess(pid);
+        found.port = endpoint.port;
+        found.socketPath = endpoint.browserPath;
+    }
+    if (found.isKnown())
+        m_knownEndpoints.insert(pid, found);
+    return found;
 }

@@ -38,5 +38,5 @@ private:
     BrowserPorts m_ports;
     _XDisplay* m_display = nullptr;
     bool m_displayFailed = false;
-    QHash<qint64, quint16> m_knownPorts;
+    QHash<qint64, BrowserEndpoint> m_knownEndpoints;
 };

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit)
 {
@@ -26,25 +27,55 @@ QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit)
     return text;
 }
 
-quint16 DebuggingPortFromCommandLine(const QStringList& arguments)
+namespace {
+
+/// The everyday profile folder of the browser a command line starts, by its program's name.
+QString defaultUserDataDir(const QString& program)
+{
+    const QString name = QFileInfo(program).fileName().toLower();
+    const QString config = QDir::home().filePath(QStringLiteral(".config/"));
+    if (name.contains(QStringLiteral("brave")))
+        return config + QStringLiteral("BraveSoftware/Brave-Browser");
+    if (name.contains(QStringLiteral("edge")))
+        return config + QStringLiteral("microsoft-edge");
+    if (name.contains(QStringLiteral("chrome")))
+        return config + QStringLiteral("google-chrome");
+    return config + QStringLiteral("chromium");
+}
+
+} // namespace
+
+DebuggingEndpoint DebuggingEndpointFromCommandLine(const QStringList& arguments)
 {
     QString userDataDir;
     for (const QString& argument : arguments) {
         if (argument.startsWith(QStringLiteral("--remote-debugging-port="))) {
             const uint port = argument.section(u'=', 1).toUInt();
             if (port > 0 && port < 65536)
-                return static_cast<quint16>(port);
+                return {static_cast<quint16>(port), {}};
         } else if (argument.startsWith(QStringLiteral("--user-data-dir="))) {
             userDataDir = argument.section(u'=', 1);
         }
     }
-    // With port 0 the browser picks one and writes it, with its browser path, to this file.
+    // With port 0 the browser picks one and writes it, with its browser endpoint's path, to
+    // this file; so does a browser whose user allowed remote debugging on the everyday profile
+    // (chrome://inspect), which then answers no /json/ discovery.
     if (userDataDir.isEmpty())
-        return 0;
+        userDataDir = defaultUserDataDir(arguments.value(0));
     const QByteArray text =
         ReadSmallRegularFile(QDir(userDataDir).filePath(QStringLiteral("DevToolsActivePort")));
-    const uint port = text.left(text.indexOf('\n')).trimmed().toUInt();
-    return port > 0 && port < 65536 ? static_cast<quint16>(port) : 0;
+    const QList<QByteArray> lines = text.split('\n');
+    const uint port = lines.value(0).trimmed().toUInt();
+    if (port == 0 || port >= 65536)
+        return {};
+    const QString path = QString::fromLatin1(lines.value(1).trimmed());
+    return {static_cast<quint16>(port),
+            path.startsWith(QStringLiteral("/devtools/browser/")) ? path : QString()};
+}
+
+quint16 DebuggingPortFromCommandLine(const QStringList& arguments)
+{
+    return DebuggingEndpointFromCommandLine(arguments).port;
 }
 
 QStringList CommandLineOfProcess(qint64 pid)
@@ -58,7 +89,12 @@ QStringList CommandLineOfProcess(qint64 pid)
     return arguments;
 }
 
+DebuggingEndpoint DebuggingEndpointOfProcess(qint64 pid)
+{
+    return DebuggingEndpointFromCommandLine(CommandLineOfProcess(pid));
+}
+
 quint16 DebuggingPortOfProcess(qint64 pid)
 {
-    return DebuggingPortFromCommandLine(CommandLineOfProcess(pid));
+    return DebuggingEndpointOfProcess(pid).port;
 }

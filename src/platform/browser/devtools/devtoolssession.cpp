@@ -50,17 +50,30 @@ public:
         connect(this, &BrowserConnection::closed, reply, &QNetworkReply::abort);
     }
 
+    /// The browser endpoint named by the browser's profile, tried when /json/version names
+    /// none.
+    void setProfileSocketPath(const QString& path) { m_profilePath = path; }
+    /// How the socket was found: "/json/version" or "DevToolsActivePort".
+    QString route() const { return m_route; }
+
 protected:
     void findSocket(quint16 port) override
     {
         fetchJson(QStringLiteral("/json/version"), [this, port](const QByteArray& body) {
             if (port != this->port() || state() != State::Opening)
                 return; // an answer for a browser since left
-            const QString path = QUrl(QJsonDocument::fromJson(body)
-                                          .object()
-                                          .value(QStringLiteral("webSocketDebuggerUrl"))
-                                          .toString())
-                                     .path();
+            QString path = QUrl(QJsonDocument::fromJson(body)
+                                    .object()
+                                    .value(QStringLiteral("webSocketDebuggerUrl"))
+                                    .toString())
+                               .path();
+            m_route = QStringLiteral("/json/version");
+            if (path.isEmpty() && !m_profilePath.isEmpty()) {
+                // Remote debugging allowed on the everyday profile: no discovery, the endpoint
+                // is the one the profile names.
+                path = m_profilePath;
+                m_route = QStringLiteral("DevToolsActivePort");
+            }
             if (!path.startsWith(QStringLiteral("/devtools/browser/")) ||
                 path.contains(QStringLiteral(".."))) {
                 fail();
@@ -76,6 +89,10 @@ protected:
         call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}},
              [this](const QJsonObject&) { becomeReady(); });
     }
+
+private:
+    QString m_profilePath;
+    QString m_route;
 };
 
 // --- what the pages fetch ---------------------------------------------------------------------
@@ -307,6 +324,11 @@ DevToolsSession::~DevToolsSession()
     m_connection->disconnect(this);
 }
 
+QString DevToolsSession::route() const
+{
+    return m_connection->route();
+}
+
 bool DevToolsSession::isReady() const
 {
     return m_connection->isReady();
@@ -509,6 +531,7 @@ void DevToolsSession::listContexts(const QString& session,
 void DevToolsSession::GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
                                         AddressAnswer answer)
 {
+    m_connection->setProfileSocketPath(browser.socketPath);
     askVisibleTab(browser.port, context,
                   [answer = std::move(answer)](const QString&, const QString& url) {
                       answer(url.left(kAddressLimit));
@@ -562,6 +585,7 @@ void DevToolsSession::FindTabMovies(const BrowserEndpoint& browser, QObject* con
                                     MoviesAnswer answer)
 {
     const quint16 port = browser.port;
+    m_connection->setProfileSocketPath(browser.socketPath);
     auto gathering = std::make_shared<Gathering<QList<TabMovie>>>();
     gathering->context = context;
     gathering->answer = std::move(answer);
@@ -718,6 +742,13 @@ void DevToolsSession::takeFirstListedTab(const std::shared_ptr<TabQuestion>& que
                 return;
             }
         }
+        // A browser that answers no /json/ discovery (its everyday profile): any page.
+        for (auto page = m_pages.cbegin(); page != m_pages.cend(); ++page) {
+            if (!page.value().isEmpty()) {
+                question->give(page.value(), m_targetUrls.value(page.key()));
+                return;
+            }
+        }
         question->give({}, {});
     });
 }
@@ -726,6 +757,7 @@ void DevToolsSession::takeFirstListedTab(const std::shared_ptr<TabQuestion>& que
 
 void DevToolsSession::FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen)
 {
+    m_connection->setProfileSocketPath(browser.socketPath);
     m_connection->open(browser.port);
     m_pending = screen;
     startNext();

@@ -65,6 +65,10 @@ public:
     void evaluateInEveryTab(quint16 port, const QString& expression, QObject* context,
                             ValuesAnswer answer);
 
+    /// How the browser's socket was found: "/json/version", or "DevToolsActivePort" (the
+    /// endpoint the everyday profile names when remote debugging is allowed there).
+    QString route() const;
+
     /// Whether the connection is open and its pages attached.
     bool isReady() const;
     int pageCount() const { return static_cast<int>(m_pages.size()); }
