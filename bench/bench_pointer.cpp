@@ -1,10 +1,12 @@
 // The shortcut bar's question "is a movie under the pointer?" answered by a real browser (headless
-// Chromium with a debugging port) through the program's DevTools session: the time from the
-// question to the answer over 1 000 points, and the longest the event loop went without a beat
-// meanwhile, and while a debugging port takes connections and never answers.
+// Chromium with a debugging port, then headless Firefox with WebDriver BiDi) through the
+// program's browser sessions: the time from the question to the answer over 1 000 points, and
+// the longest the event loop went without a beat meanwhile, and while a debugging port takes
+// connections and never answers.
 
 #include "benchfixtures.h"
 
+#include "browsersessions.h"
 #include "devtools/devtoolssession.h"
 #include "testserver.h"
 
@@ -12,6 +14,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -61,7 +65,8 @@ private:
 
 /// Asks about a point and serves events until the answer comes; its time in milliseconds, and
 /// whether a movie was there. Negative when no answer came within five seconds.
-double askAndWait(DevToolsSession& session, quint16 port, QPoint point, bool* movie = nullptr)
+double askAndWait(BrowserSession& session, const BrowserEndpoint& browser, QPoint point,
+                  bool* movie = nullptr)
 {
     QEventLoop loop;
     bool answered = false;
@@ -78,16 +83,25 @@ double askAndWait(DevToolsSession& session, quint16 port, QPoint point, bool* mo
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
-    session.FindMovieAtPoint({port}, point);
+    session.FindMovieAtPoint(browser, point);
     if (!answered)
         loop.exec();
     QObject::disconnect(connection);
     return answered ? static_cast<double>(clock.nsecsElapsed()) / 1e6 : -1;
 }
 
-/// The debugging port a browser started with port 0 wrote into its profile; 0 until then.
-quint16 activePort(const QString& profile)
+/// The port a browser started with port 0 wrote into its profile; 0 until then.
+quint16 activePort(const QString& profile, BrowserKind kind)
 {
+    if (kind == BrowserKind::Firefox) {
+        QFile file(QDir(profile).filePath(QStringLiteral("WebDriverBiDiServer.json")));
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        return static_cast<quint16>(QJsonDocument::fromJson(file.readAll())
+                                        .object()
+                                        .value(QStringLiteral("ws_port"))
+                                        .toInt());
+    }
     QFile file(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
     if (!file.open(QIODevice::ReadOnly))
         return 0;
@@ -132,42 +146,25 @@ void runHungPort()
                 point, static_cast<long long>(heartbeat.stop()));
 }
 
-} // namespace
-
-void RunPointerComparison()
+/// 1 000 questions to one browser, on its page's movie and off it in turn.
+void measureBrowser(const QString& program, const QStringList& arguments, const QString& profile,
+                    BrowserKind kind)
 {
-    std::printf("\nThe shortcut bar's question to the browser:\n");
-    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
-    if (chromium.isEmpty()) {
-        std::printf("  chromium is not installed: skipped\n");
-        runHungPort();
-        return;
-    }
-    TestServer server;
-    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(kMoviePage, "text/html");
-    });
-    server.start();
-    QTemporaryDir profile;
     QProcess browser;
-    browser.start(chromium, {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
-                             QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                             QStringLiteral("--remote-debugging-port=0"),
-                             QStringLiteral("--user-data-dir=") + profile.path(),
-                             QStringLiteral("--window-size=1000,700"),
-                             QString::fromStdString(server.url("/page.html"))});
+    browser.start(program, arguments);
     QElapsedTimer startUp;
     startUp.start();
     quint16 port = 0;
-    while ((port = activePort(profile.path())) == 0 && startUp.elapsed() < 60000)
+    while ((port = activePort(profile, kind)) == 0 && startUp.elapsed() < 60000)
         QTest::qWait(50);
-    DevToolsSession session;
+    BrowserSessions session;
+    const BrowserEndpoint endpoint{port, kind};
     // The page is up once its movie is found at some point down its first column.
     std::optional<QPoint> overMovie;
     while (!overMovie && port != 0 && startUp.elapsed() < 60000) {
         for (int y = 0; y < 700 && !overMovie; y += 20) {
             bool movie = false;
-            if (askAndWait(session, port, QPoint(100, y), &movie) >= 0 && movie)
+            if (askAndWait(session, endpoint, QPoint(100, y), &movie) >= 0 && movie)
                 overMovie = QPoint(100, y);
         }
     }
@@ -184,7 +181,7 @@ void RunPointerComparison()
             const QPoint point =
                 onMovie ? *overMovie + QPoint(i % 50, 0) : QPoint(800, 400 + i % 50);
             bool movie = false;
-            const double ms = askAndWait(session, port, point, &movie);
+            const double ms = askAndWait(session, endpoint, point, &movie);
             if (ms < 0 || movie != onMovie)
                 ++wrong;
             times.push_back(ms < 0 ? 5000 : ms);
@@ -196,7 +193,50 @@ void RunPointerComparison()
         std::printf("  longest event-loop gap meanwhile %lld ms (target <= 16)\n",
                     static_cast<long long>(gap));
     }
+    bool ended = false;
+    session.end([&] { ended = true; });
+    QTest::qWaitFor([&] { return ended; }, 3000);
     browser.kill();
     browser.waitForFinished();
+}
+
+} // namespace
+
+void RunPointerComparison()
+{
+    std::printf("\nThe shortcut bar's question to the browser:\n");
+    TestServer server;
+    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(kMoviePage, "text/html");
+    });
+    server.start();
+    const QString page = QString::fromStdString(server.url("/page.html"));
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty()) {
+        std::printf("  chromium is not installed: skipped\n");
+    } else {
+        std::printf(" Chromium (DevTools protocol):\n");
+        QTemporaryDir profile;
+        measureBrowser(chromium,
+                       {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                        QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                        QStringLiteral("--remote-debugging-port=0"),
+                        QStringLiteral("--user-data-dir=") + profile.path(),
+                        QStringLiteral("--window-size=1000,700"), page},
+                       profile.path(), BrowserKind::Chromium);
+    }
+    const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
+    if (firefox.isEmpty()) {
+        std::printf("  firefox-esr is not installed: skipped\n");
+    } else {
+        std::printf(" Firefox (WebDriver BiDi):\n");
+        QTemporaryDir profile;
+        measureBrowser(firefox,
+                       {QStringLiteral("--headless"), QStringLiteral("--remote-debugging-port"),
+                        QStringLiteral("0"), QStringLiteral("--profile"), profile.path(),
+                        QStringLiteral("--no-remote"), QStringLiteral("--width=1000"),
+                        QStringLiteral("--height=700"), page},
+                       profile.path(), BrowserKind::Firefox);
+    }
     runHungPort();
 }
