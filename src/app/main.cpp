@@ -8,6 +8,8 @@
 #include "datafolder.h"
 #include "desktopopen.h"
 #include "browsersessions.h"
+#include "cachedcopy.h"
+#include "cacheenumerator.h"
 #include "filedialogs.h"
 #include "flashpreview.h"
 #include "hookappform.h"
@@ -168,6 +170,10 @@ int main(int argc, char* argv[])
             use({body, QStringLiteral("the browser's copy")});
         });
     });
+    // Or in a browser's cache.
+    vault.downloads().addFallback(CachedCopyFallback([&] {
+        return CacheEnumerator::DiscoverCaches(CacheEnumerator::ProfileFolders(dataFolder));
+    }));
     TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browser});
     prompt.setOwner(&ClipVaultMain);
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();

@@ -1,5 +1,7 @@
 #include "downloadflow.h"
 
+#include "cacheenumerator.h"
+#include "cachedcopy.h"
 #include "catalogue.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
@@ -176,6 +178,27 @@ TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOne
         ASSERT_EQ(prompt.messages.size(), 1u);
         EXPECT_EQ(prompt.messages[0].text, c.message);
     }
+}
+
+TEST_F(DownloadFlowTest, AMovieOfADeadSiteComesFromTheBrowserCache)
+{
+    // The cached movie's site (a port nothing listens on) is gone.
+    options.NotifyTaskFinished = 1;
+    DownloadFlow flow{catalogue, options, prompt};
+    flow.addFallback(CachedCopyFallback(
+        [] { return CacheEnumerator::CachesBelow(QStringLiteral(CLIPVAULT_FIXTURES "/cache")); }));
+    const QString url = QStringLiteral("http://127.0.0.1:8766/red.swf?v=3");
+    flow.StartItemDownload(catalogue.AddItemFromUrl(url, QStringLiteral("Game")));
+    ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
+    const int index = catalogue.FindItemByUrl(url);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(catalogue.item(index).state(), ItemState::Downloaded);
+    const QByteArray movie = readFile(ItemFilePath(catalogue.item(index)));
+    EXPECT_TRUE(movie.startsWith("FWS") || movie.startsWith("CWS"))
+        << movie.left(8).toHex().toStdString();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].text.endsWith("saved from the browser cache's copy)"))
+        << qPrintable(prompt.messages[0].text);
 }
 
 TEST_F(DownloadFlowTest, AnErrorPageUnderAMoviesNameFailsAndTheMessageSaysWhy)
