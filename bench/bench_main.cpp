@@ -89,6 +89,7 @@ int main(int argc, char** argv)
     RunFrameTreeComparison();
     RunDownloadComparison();
     RunPointerComparison();
+    RunTabMoviesComparison();
     benchmark::Shutdown();
     return 0;
 }

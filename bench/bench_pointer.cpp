@@ -195,7 +195,7 @@ void measureBrowser(const QString& program, const QStringList& arguments, const 
     }
     bool ended = false;
     session.end([&] { ended = true; });
-    QTest::qWaitFor([&] { return ended; }, 3000);
+    (void)QTest::qWaitFor([&] { return ended; }, 3000);
     browser.kill();
     browser.waitForFinished();
 }

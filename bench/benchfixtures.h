@@ -32,3 +32,5 @@ void PrintGrepComparison(double scanSeconds, double sparseSeconds);
 /// Times the shortcut bar's question to a headless browser over 1 000 points and watches the
 /// event loop meanwhile, and while a debugging port never answers.
 void RunPointerComparison();
+/// The tab's movies of a page of 50 frames against a minimal client (bench_tabmovies.cpp).
+void RunTabMoviesComparison();

@@ -34,20 +34,21 @@ QByteArray cachedBody(const QList<CacheLocation>& locations, const QString& url)
 
 DownloadFlow::Fallback CachedCopyFallback(DetectionJob::CacheSource caches)
 {
-    return [caches = std::move(caches)](const QString& url, QObject* context,
-                                        std::function<void(const DownloadFlow::FallbackCopy&)> use) {
-        const QPointer<QObject> asker(context);
-        QThread* worker = QThread::create([caches, url, asker, use] {
-            const QByteArray body = caches ? cachedBody(caches(), url) : QByteArray();
-            QMetaObject::invokeMethod(
-                qApp,
-                [asker, use, body] {
-                    if (asker)
-                        use({body, QStringLiteral("the browser cache's copy")});
-                },
-                Qt::QueuedConnection);
-        });
-        QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-        worker->start();
-    };
+    return
+        [caches = std::move(caches)](const QString& url, QObject* context,
+                                     std::function<void(const DownloadFlow::FallbackCopy&)> use) {
+            const QPointer<QObject> asker(context);
+            QThread* worker = QThread::create([caches, url, asker, use] {
+                const QByteArray body = caches ? cachedBody(caches(), url) : QByteArray();
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [asker, use, body] {
+                        if (asker)
+                            use({body, QStringLiteral("the browser cache's copy")});
+                    },
+                    Qt::QueuedConnection);
+            });
+            QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+            worker->start();
+        };
 }
