@@ -50,8 +50,8 @@ int minimalClient(quint16 port)
 {
     QNetworkAccessManager network;
     QEventLoop wake;
-    QNetworkReply* list =
-        network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
+    QNetworkReply* list = network.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
     QObject::connect(list, &QNetworkReply::finished, &wake, &QEventLoop::quit);
     waitFor(wake, [&] { return list->isFinished(); });
     QString socketUrl;
@@ -66,10 +66,16 @@ int minimalClient(quint16 port)
     int waitingFor = 0;
     QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& text) {
         const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
-        if (message.value(QStringLiteral("method")).toString() == u"Runtime.executionContextCreated") {
-            const QJsonObject context =
-                message.value(QStringLiteral("params")).toObject().value(QStringLiteral("context")).toObject();
-            if (context.value(QStringLiteral("auxData")).toObject().value(QStringLiteral("isDefault")).toBool())
+        if (message.value(QStringLiteral("method")).toString() ==
+            u"Runtime.executionContextCreated") {
+            const QJsonObject context = message.value(QStringLiteral("params"))
+                                            .toObject()
+                                            .value(QStringLiteral("context"))
+                                            .toObject();
+            if (context.value(QStringLiteral("auxData"))
+                    .toObject()
+                    .value(QStringLiteral("isDefault"))
+                    .toBool())
                 contexts << context.value(QStringLiteral("id")).toInt();
         } else if (message.value(QStringLiteral("id")).toInt() == waitingFor) {
             reply = message;
@@ -83,10 +89,11 @@ int minimalClient(quint16 port)
     const auto call = [&](const QString& method, const QJsonObject& params) {
         reply = {};
         waitingFor = ++id;
-        socket.sendTextMessage(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("method"), method},
-                                      {QStringLiteral("params"), params}})
-                .toJson(QJsonDocument::Compact)));
+        socket.sendTextMessage(
+            QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("id"), id},
+                                                        {QStringLiteral("method"), method},
+                                                        {QStringLiteral("params"), params}})
+                                  .toJson(QJsonDocument::Compact)));
         waitFor(wake, [&] { return !reply.isEmpty(); });
         return reply;
     };
@@ -188,9 +195,10 @@ void RunTabMoviesComparison()
         int peer = 0;
         const double program = bestOfFive([&] { return programSession(port); }, &ours);
         const double client = bestOfFive([&] { return minimalClient(port); }, &peer);
-        std::printf("  program's session %6.1f ms (%d movies) | minimal client %6.1f ms (%d movies): "
-                    "%.2f x (target <= 2)\n",
-                    program, ours, client, peer, program / client);
+        std::printf(
+            "  program's session %6.1f ms (%d movies) | minimal client %6.1f ms (%d movies): "
+            "%.2f x (target <= 2)\n",
+            program, ours, client, peer, program / client);
     }
     browser.kill();
     browser.waitForFinished();

@@ -261,9 +261,33 @@ void MovieServer::handle(QTcpSocket* socket)
             return refuse(socket, 404, "Not Found");
         return serveFile(socket, real, typeOf(name), headOnly);
     }
-    if (parts.size() == 5 && parts[2] == u"movie")
+    if (parts.size() == 5 && parts[2] == u"movie" && m_movies.value(parts[3]).remote)
         return serveMovie(socket, parts[3], headOnly);
+    if (parts.size() >= 5 && parts[2] == u"movie")
+        return serveBeside(socket, parts[3], parts.mid(4), headOnly);
     refuse(socket, 404, "Not Found");
+}
+
+void MovieServer::serveBeside(QTcpSocket* socket, const QString& id, const QStringList& relative,
+                              bool headOnly)
+{
+    // A local movie and the files of its own folder, by the paths its relative loads name:
+    // no "..", no hidden names, no folder listed, and a link must not lead out of the folder.
+    const auto it = m_movies.constFind(id);
+    if (it == m_movies.cend() || it->remote)
+        return refuse(socket, 404, "Not Found");
+    const QString folder = QFileInfo(it->file).canonicalPath();
+    const bool safe = !folder.isEmpty() &&
+                      std::none_of(relative.cbegin(), relative.cend(), [](const QString& part) {
+                          return part.isEmpty() || part.startsWith(u'.') || part.contains(u'\\');
+                      });
+    const QFileInfo file(QDir(folder).filePath(relative.join(u'/')));
+    const QString real = file.canonicalFilePath();
+    if (!safe || !file.isFile() || !real.startsWith(folder + u'/'))
+        return refuse(socket, 404, "Not Found");
+    const bool isMovie = real == QFileInfo(it->file).canonicalFilePath() ||
+                         real.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive);
+    serveFile(socket, real, isMovie ? "application/x-shockwave-flash" : typeOf(real), headOnly);
 }
 
 void MovieServer::serveMovie(QTcpSocket* socket, const QString& id, bool headOnly)

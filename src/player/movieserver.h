@@ -37,7 +37,8 @@ public:
     /// The address of the player page.
     QString pageUrl() const;
     /// Makes a movie available: a local file path or an http(s) URL. Returns the address the
-    /// player loads it from, or empty for a name that is no movie.
+    /// player loads it from, or empty for a name that is no movie. A local movie's relative
+    /// loads (a loader's game, its music, its levels) reach the files of its own folder.
     QString addMovie(const QString& source);
 
     /// A remote movie fetched for a preview is at most this large and takes at most this long.
@@ -75,6 +76,9 @@ private:
     void handle(QTcpSocket* socket);
     void serveFile(QTcpSocket* socket, const QString& path, const QByteArray& type, bool headOnly);
     void serveMovie(QTcpSocket* socket, const QString& id, bool headOnly);
+    /// A local movie, or a file of its folder named by a path relative to it.
+    void serveBeside(QTcpSocket* socket, const QString& id, const QStringList& relative,
+                     bool headOnly);
     void fetch(const QString& id);
     static void refuse(QTcpSocket* socket, int status, const QByteArray& reason);
 

@@ -185,6 +185,34 @@ TEST(MovieServer, AFileOfThePlayerFolderThatLinksElsewhereIsRefused)
               QByteArray("HTTP/1.1 404 Not Found"));
 }
 
+TEST(MovieServer, ALocalMoviesRelativeLoadsReachItsOwnFolderAndNothingElse)
+{
+    QTemporaryDir outside;
+    QTemporaryDir folder;
+    const QDir here(folder.path());
+    ASSERT_TRUE(here.mkpath("game/data"));
+    ASSERT_TRUE(writeFile(QDir(outside.path()).filePath("secret.swf"), "FWS private"));
+    ASSERT_TRUE(writeFile(here.filePath("game/loader.swf"), "FWS loader"));
+    ASSERT_TRUE(writeFile(here.filePath("game/child.swf"), "FWS child"));
+    ASSERT_TRUE(writeFile(here.filePath("game/data/level1.xml"), "<level/>"));
+    ASSERT_TRUE(writeFile(here.filePath("game/.hidden"), "no"));
+    ASSERT_TRUE(writeFile(here.filePath("beside.swf"), "FWS beside the folder"));
+    ASSERT_TRUE(
+        QFile::link(QDir(outside.path()).filePath("secret.swf"), here.filePath("game/link.swf")));
+    MovieServer server(PlayerFiles::ruffleFolder());
+    const QByteArray movie = pathOf(server.addMovie(here.filePath("game/loader.swf")));
+    const QByteArray base = movie.left(movie.lastIndexOf('/') + 1);
+
+    const std::pair<QByteArray, QByteArray> served[] = {
+        {"loader.swf", "FWS loader"}, {"child.swf", "FWS child"}, {"data/level1.xml", "<level/>"}};
+    for (const auto& [path, body] : served)
+        EXPECT_EQ(request(server.port(), base + path).second, body) << path.constData();
+    for (const QByteArray path : {"../beside.swf", "%2e%2e/beside.swf", "data", "data/", ".hidden",
+                                  "link.swf", "missing.swf"})
+        EXPECT_EQ(request(server.port(), base + path).first, QByteArray("HTTP/1.1 404 Not Found"))
+            << path.constData();
+}
+
 TEST(MovieServer, ARemoteMovieThatNeverEndsIsFetchedIntoTheCacheFolderWithinItsBounds)
 {
     RawServer endless(RawServer::endless(
