@@ -123,6 +123,7 @@ TEST_F(HttpGetTest, ABusyOwningThreadNeverHoldsTheTransfer)
     QObject::connect(&get, &THTTPGet::OnProgress,
                      [&](qint64, qint64 read) { progress.append(read); });
     get.URL = url("/slow.swf");
+    get.WaitThread = false; // the caller goes on at once, and takes no events below
     get.StartTransfer();
     // Polled as QTRY_VERIFY polls, with a generous deadline, but without taking events: this
     // thread is the busy one.

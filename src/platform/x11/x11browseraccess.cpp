@@ -207,9 +207,14 @@ BrowserEndpoint X11BrowserAccess::endpointOf(qint64 pid, BrowserKind kind)
     const quint16 override = kind == BrowserKind::Firefox ? m_ports.firefox : m_ports.chromium;
     if (override != 0)
         return {override, kind};
-    // A process keeps its port for life: its command line is read once it has one.
+    // A process keeps its port for life: its command line is read once it has one. One that has
+    // none yet (a browser writes its port a moment after it starts) is looked at again, but not
+    // on every pointer move.
     if (const auto known = m_knownEndpoints.constFind(pid); known != m_knownEndpoints.cend())
         return *known;
+    if (const auto miss = m_misses.constFind(pid);
+        miss != m_misses.cend() && !miss->hasExpired(kRecheckMs))
+        return {0, kind};
     BrowserEndpoint found{0, kind};
     if (kind == BrowserKind::Firefox) {
         found.port = FirefoxPortOfProcess(pid);
@@ -220,5 +225,7 @@ BrowserEndpoint X11BrowserAccess::endpointOf(qint64 pid, BrowserKind kind)
     }
     if (found.isKnown())
         m_knownEndpoints.insert(pid, found);
+    else
+        m_misses[pid].start();
     return found;
 }

@@ -2,6 +2,7 @@
 
 #include "browseraccess.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 
@@ -39,4 +40,7 @@ private:
     _XDisplay* m_display = nullptr;
     bool m_displayFailed = false;
     QHash<qint64, BrowserEndpoint> m_knownEndpoints;
+    /// Processes found without a port, and since when; asked again after kRecheckMs.
+    QHash<qint64, QElapsedTimer> m_misses;
+    static constexpr int kRecheckMs = 1000;
 };

@@ -217,11 +217,18 @@ void BidiSession::visibleTab(const BrowserEndpoint& browser, QObject* context, T
         ask();
         break;
     case BrowserConnection::State::Opening: {
-        // Once the session is there; a session that fails leaves the deadline to answer.
-        auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(m_connection, &BrowserConnection::ready, this, [once, ask] {
-            QObject::disconnect(*once);
+        // Once the session is there; a session that fails leaves the deadline to answer, and
+        // the question is not asked of a later one.
+        auto ready = std::make_shared<QMetaObject::Connection>();
+        auto closed = std::make_shared<QMetaObject::Connection>();
+        *ready = connect(m_connection, &BrowserConnection::ready, this, [ready, closed, ask] {
+            QObject::disconnect(*ready);
+            QObject::disconnect(*closed);
             ask();
+        });
+        *closed = connect(m_connection, &BrowserConnection::closed, this, [ready, closed] {
+            QObject::disconnect(*ready);
+            QObject::disconnect(*closed);
         });
         break;
     }
