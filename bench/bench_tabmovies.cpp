@@ -1,29 +1,22 @@
-// The tab's movies of a page with 50 frames, asked of headless Chromium: the program's session
-// (a new connection, every frame's world found and asked, the answer gathered) against a minimal
-// client that opens one socket to the page and sends one Runtime.evaluate per frame, one after
-// another. Both start from a new connection each time; best of five each.
+// The tab's movies of a page with 50 frames, asked of headless Chromium, each side timed as a
+// process from start to exit: `clipvault-cli browser movies --json` (its data folder naming the
+// browser's port) against a minimal client, bench/devtools_minimal_client.py, that opens one
+// socket to the page and sends one Runtime.evaluate per frame, one after another. Best of five.
 
 #include "benchfixtures.h"
 
-#include "devtools/devtoolssession.h"
 #include "devtools/pagescripts.h"
 #include "testserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QWebSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,106 +25,17 @@ namespace {
 
 constexpr int kFrames = 50;
 
-/// Serves events until `done` holds (checked whenever `wake` quits the loop) or five seconds:
-/// no polling, so that the peer waits no longer than its answers take.
-void waitFor(QEventLoop& wake, const std::function<bool()>& done)
+/// Runs a program to its end; its standard output, empty when it failed.
+QByteArray runToEnd(const QString& program, const QStringList& arguments)
 {
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &wake, &QEventLoop::quit);
-    deadline.start(5000);
-    while (!done() && deadline.isActive())
-        wake.exec();
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return {};
+    return process.readAllStandardOutput();
 }
 
-/// The minimal client: the page's socket from /json/list, its frames' worlds from
-/// Runtime.enable, then one evaluation per frame, one after another. The movies it counted.
-int minimalClient(quint16 port)
-{
-    QNetworkAccessManager network;
-    QEventLoop wake;
-    QNetworkReply* list = network.get(
-        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
-    QObject::connect(list, &QNetworkReply::finished, &wake, &QEventLoop::quit);
-    waitFor(wake, [&] { return list->isFinished(); });
-    QString socketUrl;
-    for (const QJsonValue& target : QJsonDocument::fromJson(list->readAll()).array()) {
-        if (target.toObject().value(QStringLiteral("type")).toString() == u"page")
-            socketUrl = target.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString();
-    }
-    list->deleteLater();
-    QWebSocket socket;
-    QList<int> contexts;
-    QJsonObject reply;
-    int waitingFor = 0;
-    QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& text) {
-        const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
-        if (message.value(QStringLiteral("method")).toString() ==
-            u"Runtime.executionContextCreated") {
-            const QJsonObject context = message.value(QStringLiteral("params"))
-                                            .toObject()
-                                            .value(QStringLiteral("context"))
-                                            .toObject();
-            if (context.value(QStringLiteral("auxData"))
-                    .toObject()
-                    .value(QStringLiteral("isDefault"))
-                    .toBool())
-                contexts << context.value(QStringLiteral("id")).toInt();
-        } else if (message.value(QStringLiteral("id")).toInt() == waitingFor) {
-            reply = message;
-            wake.quit();
-        }
-    });
-    QObject::connect(&socket, &QWebSocket::connected, &wake, &QEventLoop::quit);
-    socket.open(QUrl(socketUrl));
-    waitFor(wake, [&] { return socket.state() == QAbstractSocket::ConnectedState; });
-    int id = 0;
-    const auto call = [&](const QString& method, const QJsonObject& params) {
-        reply = {};
-        waitingFor = ++id;
-        socket.sendTextMessage(
-            QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("id"), id},
-                                                        {QStringLiteral("method"), method},
-                                                        {QStringLiteral("params"), params}})
-                                  .toJson(QJsonDocument::Compact)));
-        waitFor(wake, [&] { return !reply.isEmpty(); });
-        return reply;
-    };
-    call(QStringLiteral("Runtime.enable"), {});
-    call(QStringLiteral("Runtime.disable"), {});
-    int movies = 0;
-    for (const int context : std::as_const(contexts)) {
-        const QJsonObject result = call(QStringLiteral("Runtime.evaluate"),
-                                        {{QStringLiteral("expression"), PageScripts::tabMovies()},
-                                         {QStringLiteral("contextId"), context},
-                                         {QStringLiteral("returnByValue"), true}});
-        movies += static_cast<int>(result.value(QStringLiteral("result"))
-                                       .toObject()
-                                       .value(QStringLiteral("result"))
-                                       .toObject()
-                                       .value(QStringLiteral("value"))
-                                       .toObject()
-                                       .value(QStringLiteral("movies"))
-                                       .toArray()
-                                       .size());
-    }
-    return movies;
-}
-
-/// The program's session, new for each question as the command line makes it.
-int programSession(quint16 port)
-{
-    DevToolsSession session;
-    std::optional<int> movies;
-    QEventLoop wake;
-    session.FindTabMovies({port}, &session, [&](const QList<TabMovie>& found) {
-        movies = int(found.size());
-        wake.quit();
-    });
-    waitFor(wake, [&] { return movies.has_value(); });
-    return movies.value_or(-1);
-}
-
+/// The fastest of five runs in milliseconds, and the movies the last one counted.
 double bestOfFive(const std::function<int()>& run, int* counted)
 {
     double best = 1e9;
@@ -184,21 +88,46 @@ void RunTabMoviesComparison()
             port = static_cast<quint16>(file.readLine().trimmed().toUInt());
         QTest::qWait(50);
     }
+    // The program's data folder names the browser, which has no window to be found by.
+    QTemporaryDir data;
+    QFile config(QDir(data.path()).filePath(QStringLiteral("clipvault.conf")));
+    if (config.open(QIODevice::WriteOnly))
+        config.write("[General]\ndebuggingPort=" + QByteArray::number(port) + "\n");
+    config.close();
+    QFile script(QDir(data.path()).filePath(QStringLiteral("tabmovies.js")));
+    if (script.open(QIODevice::WriteOnly))
+        script.write(PageScripts::tabMovies().toUtf8());
+    script.close();
+    const auto program = [&] {
+        return static_cast<int>(
+            QJsonDocument::fromJson(
+                runToEnd(QStringLiteral(CLIPVAULT_CLI),
+                         {QStringLiteral("--data-dir"), data.path(), QStringLiteral("browser"),
+                          QStringLiteral("movies"), QStringLiteral("--json")}))
+                .array()
+                .size());
+    };
+    const auto peer = [&] {
+        return runToEnd(QStringLiteral("python3"),
+                        {QStringLiteral(CLIPVAULT_SOURCE_DIR "/bench/devtools_minimal_client.py"),
+                         QString::number(port), script.fileName()})
+            .trimmed()
+            .toInt();
+    };
     // Every frame loaded: the minimal client counts all their movies.
     int peerMovies = 0;
-    while (port != 0 && startUp.elapsed() < 60000 && (peerMovies = minimalClient(port)) < kFrames)
+    while (port != 0 && startUp.elapsed() < 60000 && (peerMovies = peer()) < kFrames)
         QTest::qWait(200);
     if (peerMovies < kFrames) {
         std::printf("  the browser never showed the page: skipped\n");
     } else {
         int ours = 0;
-        int peer = 0;
-        const double program = bestOfFive([&] { return programSession(port); }, &ours);
-        const double client = bestOfFive([&] { return minimalClient(port); }, &peer);
-        std::printf(
-            "  program's session %6.1f ms (%d movies) | minimal client %6.1f ms (%d movies): "
-            "%.2f x (target <= 2)\n",
-            program, ours, client, peer, program / client);
+        int theirs = 0;
+        const double programMs = bestOfFive(program, &ours);
+        const double peerMs = bestOfFive(peer, &theirs);
+        std::printf("  clipvault-cli browser movies %6.1f ms (%d movies) | minimal client %6.1f ms "
+                    "(%d movies): %.2f x (target <= 2)\n",
+                    programMs, ours, peerMs, theirs, programMs / peerMs);
     }
     browser.kill();
     browser.waitForFinished();

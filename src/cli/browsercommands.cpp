@@ -97,16 +97,27 @@ QList<TabMovie> tabMovies(BrowserSessions& session, const BrowserEndpoint& brows
     return movies;
 }
 
-int listTabMovies(BrowserAccess& access, BrowserSessions& session, bool json, QTextStream& out,
-                  QTextStream& err)
+/// The browser to ask: the one whose window is in front, else the one a port set in
+/// clipvault.conf names (a browser without a window on this display, a headless one).
+BrowserEndpoint browserToAsk(BrowserAccess& access, BrowserPorts ports)
 {
     const BrowserWindow window = access.FindBrowserFrame();
-    if (window.window == 0 || !window.browser.isKnown()) {
+    if (window.window != 0)
+        return window.browser;
+    if (ports.chromium != 0)
+        return {ports.chromium, BrowserKind::Chromium};
+    return {ports.firefox, BrowserKind::Firefox};
+}
+
+int listTabMovies(const BrowserEndpoint& browser, BrowserSessions& session, bool json,
+                  QTextStream& out, QTextStream& err)
+{
+    if (!browser.isKnown()) {
         err << "clipvault-cli: no browser to ask (clipvault-cli browser status tells why)"
             << Qt::endl;
         return 1;
     }
-    const QList<TabMovie> movies = tabMovies(session, window.browser);
+    const QList<TabMovie> movies = tabMovies(session, browser);
     if (const int refused = sessionRefused(session, err))
         return refused;
     if (json) {
@@ -159,7 +170,7 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
         return url.isEmpty() ? 1 : 0;
     }
     if (words.value(1) == u"movies" && words.size() == 2)
-        return listTabMovies(browser, session, json, out, err);
+        return listTabMovies(browserToAsk(browser, ports), session, json, out, err);
     bool xOk = false;
     bool yOk = false;
     const int x = words.value(2).toInt(&xOk);
