@@ -23,6 +23,7 @@
 #include "itemfilter.h"
 #include "messageboxprompt.h"
 #include "miniform.h"
+#include "datafolder.h"
 #include "optionform.h"
 #include "options.h"
 #include "records.h"
@@ -265,7 +266,7 @@ int main(int argc, char** argv)
     hanging.hide();
 
     TOptionForm optionForm(&window);
-    optionForm.loadFrom(options);
+    optionForm.loadFrom(options, VaultSettings{});
     optionForm.show();
     picture(&optionForm, "options.png");
     optionForm.close();

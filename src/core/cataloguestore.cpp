@@ -4,6 +4,7 @@
 #include "catalogue.h"
 #include "companionfile.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -31,14 +32,14 @@ QByteArray logHeader(const char* tag, qsizetype count)
 
 /// A companion file's contents; nothing when there is no regular file under its name (a FIFO or
 /// device there must not hold the load). `present` tells whether a file was there at all.
-CompanionContents readCompanionFile(const QString& path, bool* present = nullptr)
+CompanionContents readCompanionFile(const QString& path, SideFile kind, bool* present = nullptr)
 {
     QFile file(path);
     if (present)
         *present = file.exists();
     if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
-    return DecodeCompanion(file.readAll());
+    return DecodeCompanion(file.readAll(), kind);
 }
 
 /// The whole values that go with a log just read.
@@ -76,13 +77,14 @@ std::optional<QHash<int, QList<WholeValue>>> matchingValues(const CompanionConte
 /// could rename it, else the usual one. When neither matches, each value still goes to a record
 /// whose stored bytes its digest names, and the companion is reported unreadable.
 template <typename DigestAt>
-ChosenValues chooseCompanion(const QString& logPath, qint64 recordCount, qint64 readable,
-                             DigestAt&& digestAt)
+ChosenValues chooseCompanion(const QString& logPath, SideFile kind, qint64 recordCount,
+                             qint64 readable, DigestAt&& digestAt)
 {
     ChosenValues chosen;
     bool present = false;
-    const CompanionContents next = readCompanionFile(NextCompanionPath(logPath));
-    const CompanionContents current = readCompanionFile(CompanionPath(logPath), &present);
+    const CompanionContents next = readCompanionFile(NextSideFilePath(logPath, kind), kind);
+    const CompanionContents current =
+        readCompanionFile(SideFilePath(logPath, kind), kind, &present);
     for (const CompanionContents* companion : {&next, &current}) {
         if (auto byRecord = matchingValues(*companion, recordCount, readable, digestAt)) {
             chosen.byRecord = std::move(*byRecord);
@@ -95,6 +97,18 @@ ChosenValues chooseCompanion(const QString& logPath, qint64 recordCount, qint64 
             chosen.byDigest[value.digest].append(value);
     }
     return chosen;
+}
+
+/// The values a chosen side file holds for the record at `i`.
+template <typename DigestAt>
+QList<WholeValue> valuesFor(const ChosenValues& chosen, qint64 i, DigestAt&& digestAt)
+{
+    if (const auto values = chosen.byRecord.constFind(static_cast<int>(i));
+        values != chosen.byRecord.cend())
+        return *values;
+    if (chosen.byDigest.isEmpty())
+        return {};
+    return chosen.byDigest.value(digestAt(i));
 }
 
 /// A name for a copy of `path` kept aside that no earlier copy has: it may hold what this
@@ -160,25 +174,30 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
                                   data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored))),
                               sizeof(Stored));
     };
-    const ChosenValues wholeValues =
-        chooseCompanion(log.path, result.announced, count,
-                        [&](qint64 i) { return StoredRecordDigest(recordBytes(i)); });
-    result.companionUnreadable = wholeValues.unreadable;
-    log.keepCompanion = wholeValues.unreadable;
+    const auto digestAt = [&](qint64 i) {
+        return StoredRecordDigest(recordBytes(i));
+    };
+    constexpr bool isItem = std::is_same_v<Record, ItemRecord>;
+    std::array<ChosenValues, 2> sides;
+    for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
+        if (kind == SideFile::Extras && !isItem)
+            continue;
+        ChosenValues& chosen = sides[static_cast<int>(kind)];
+        chosen = chooseCompanion(log.path, kind, result.announced, count, digestAt);
+        log.keepSide[static_cast<int>(kind)] = chosen.unreadable;
+    }
+    result.companionUnreadable = sides[0].unreadable;
+    result.extrasUnreadable = sides[1].unreadable;
     reserve(static_cast<int>(count));
     Stored stored;
     for (qint64 i = 0; i < count; ++i) {
         std::memcpy(&stored, recordBytes(i).data(), sizeof stored);
         Record record = FromStored(stored);
-        if (const auto values = wholeValues.byRecord.constFind(static_cast<int>(i));
-            values != wholeValues.byRecord.cend()) {
-            RestoreCheckedValues(record, *values);
-        } else if (!wholeValues.byDigest.isEmpty()) {
-            if (const auto byDigest =
-                    wholeValues.byDigest.constFind(StoredRecordDigest(recordBytes(i)));
-                byDigest != wholeValues.byDigest.cend())
-                RestoreCheckedValues(record, *byDigest);
-        }
+        // Values are found before the record changes: each side file names its stored bytes.
+        const QList<WholeValue> whole = valuesFor(sides[0], i, digestAt);
+        if constexpr (isItem)
+            RestoreExtras(record, valuesFor(sides[1], i, digestAt));
+        RestoreCheckedValues(record, whole);
         add(std::move(record));
         ++result.loaded;
     }
@@ -244,40 +263,53 @@ template <typename Record>
 bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record>& records,
                              QString* error)
 {
-    const QString companion = CompanionPath(log.path);
-    const QString next = NextCompanionPath(log.path);
-    if (!keepAside(log.path, log.keepOriginal, error) ||
-        !keepAside(companion, log.keepCompanion, error))
+    if (!keepAside(log.path, log.keepOriginal, error))
         return false;
+    for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
+        if (!keepAside(SideFilePath(log.path, kind), log.keepSide[static_cast<int>(kind)], error))
+            return false;
+    }
     using Stored = decltype(ToStored(std::declval<Record>()));
     const QByteArray header = logHeader(tag, static_cast<qsizetype>(records.size()));
     QByteArray body(static_cast<qsizetype>(records.size() * sizeof(Stored)), Qt::Uninitialized);
-    QList<WholeValue> wholeValues;
+    std::array<QList<WholeValue>, 2> values;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const Stored stored = ToStored(records[i]);
         std::memcpy(body.data() + i * sizeof(Stored), &stored, sizeof stored);
-        wholeValues << CutValuesOf(records[i], static_cast<int>(i));
+        values[0] << CutValuesOf(records[i], static_cast<int>(i));
+        if constexpr (std::is_same_v<Record, ItemRecord>)
+            values[1] << ExtrasValuesOf(records[i], static_cast<int>(i));
     }
-    // The old companion stays until the new log is in place, so that each log on disk always
-    // has its own companion beside it. A companion with no values still replaces the old one
-    // before it goes: an old one left beside the new log would match nothing.
-    const bool companionNeeded = !wholeValues.isEmpty() || QFile::exists(companion);
-    if (companionNeeded) {
-        const QByteArray text = EncodeCompanion(static_cast<qint64>(records.size()), wholeValues);
+    // The old side files stay until the new log is in place, so that each log on disk always
+    // has its own beside it. One with no values still replaces the old one before it goes: an
+    // old one left beside the new log would match nothing.
+    std::array<bool, 2> needed{};
+    for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
+        const int k = static_cast<int>(kind);
+        needed[k] = !values[k].isEmpty() || QFile::exists(SideFilePath(log.path, kind));
+        const QString next = NextSideFilePath(log.path, kind);
+        if (!needed[k]) {
+            QFile::remove(next);
+            continue;
+        }
+        const QByteArray text =
+            EncodeCompanion(static_cast<qint64>(records.size()), values[k], kind);
         if (!WriteFileAtomically(next, {text}, error))
             return false;
-    } else {
-        QFile::remove(next);
     }
     if (!WriteFileAtomically(log.path, {header, body}, error))
         return false;
-    if (companionNeeded && !replaceFile(next, companion)) {
-        if (error)
-            *error = CannotCreateFileMessage(companion);
-        return false;
+    for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
+        const int k = static_cast<int>(kind);
+        const QString side = SideFilePath(log.path, kind);
+        if (needed[k] && !replaceFile(NextSideFilePath(log.path, kind), side)) {
+            if (error)
+                *error = CannotCreateFileMessage(side);
+            return false;
+        }
+        if (values[k].isEmpty())
+            QFile::remove(side);
     }
-    if (wholeValues.isEmpty())
-        QFile::remove(companion);
     return true;
 }
 
@@ -302,14 +334,19 @@ QString CatalogueStore::unreadableNotice() const
                          .arg(QDir::toNativeSeparators(log->path))
                          .arg(log->result.loaded)
                          .arg(QDir::toNativeSeparators(UnreadableCopyPath(log->path)));
-        if (log->result.companionUnreadable) {
-            const QString companion = CompanionPath(log->path);
+        for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
+            const bool unreadable = kind == SideFile::LongFields ? log->result.companionUnreadable
+                                                                 : log->result.extrasUnreadable;
+            if (!unreadable)
+                continue;
+            const QString side = SideFilePath(log->path, kind);
             lines << QStringLiteral("\"%1\" is damaged or belongs to another version of its log: "
-                                    "only the long values that still match their records were "
-                                    "taken. The file will be kept as \"%2\" when the catalogue "
-                                    "is saved.")
-                         .arg(QDir::toNativeSeparators(companion),
-                              QDir::toNativeSeparators(UnreadableCopyPath(companion)));
+                                    "only the %2 that still match their records were taken. The "
+                                    "file will be kept as \"%3\" when the catalogue is saved.")
+                         .arg(QDir::toNativeSeparators(side),
+                              kind == SideFile::LongFields ? QStringLiteral("long values")
+                                                           : QStringLiteral("items' details"),
+                              QDir::toNativeSeparators(UnreadableCopyPath(side)));
         }
     }
     return lines.join(u'\n');

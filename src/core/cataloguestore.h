@@ -16,11 +16,13 @@ struct LogLoadResult
     qint64 announced = 0; ///< the record count the header announced
     int loaded = 0;       ///< records read and handed to the catalogue
     bool companionUnreadable = false; ///< its companion was damaged or for another log
+    bool extrasUnreadable = false;    ///< likewise its side store
 };
 
 /// The two log files of the catalogue in the data folder: "downloading.log" holds the items and
 /// "category.log" the categories, each a 16-byte header (tag, one undefined byte, a signed
-/// little-endian record count) followed by the records exactly as they are in memory.
+/// little-endian record count) followed by the records exactly as they are in memory. Beside
+/// them: the companion of whole values (".long") and the items' side store (".meta").
 ///
 /// A log that cannot be read whole loads what can be read; its original is copied aside as
 /// "<name>.unreadable" before it is first overwritten, so nothing the user had is lost.
@@ -49,8 +51,9 @@ private:
     struct Log
     {
         QString path;
-        bool keepOriginal = false;  ///< the file on disk was not read whole: copy it aside first
-        bool keepCompanion = false; ///< likewise its companion, damaged or for another log
+        bool keepOriginal = false; ///< the file on disk was not read whole: copy it aside first
+        /// Likewise its side files (companion, side store), damaged or for another log.
+        bool keepSide[2] = {false, false};
         LogLoadResult result;
     };
     template <typename Record, typename Add>

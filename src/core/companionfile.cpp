@@ -8,7 +8,11 @@
 
 namespace {
 
-constexpr char kFormat[] = "clipvault-long-fields-1";
+QLatin1String formatOf(SideFile kind)
+{
+    return kind == SideFile::LongFields ? QLatin1String("clipvault-long-fields-1")
+                                        : QLatin1String("clipvault-item-extras-1");
+}
 
 /// The value as JSON text when it is valid UTF-8; other bytes travel as base64 so that none is
 /// changed on the way.
@@ -41,12 +45,23 @@ QString NextCompanionPath(const QString& logPath)
     return CompanionPath(logPath) + QStringLiteral(".next");
 }
 
+QString SideFilePath(const QString& logPath, SideFile kind)
+{
+    return kind == SideFile::LongFields ? CompanionPath(logPath)
+                                        : logPath + QStringLiteral(".meta");
+}
+
+QString NextSideFilePath(const QString& logPath, SideFile kind)
+{
+    return SideFilePath(logPath, kind) + QStringLiteral(".next");
+}
+
 QByteArray StoredRecordDigest(QByteArrayView storedBytes)
 {
     return QCryptographicHash::hash(storedBytes, QCryptographicHash::Sha1).toHex();
 }
 
-QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values)
+QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values, SideFile kind)
 {
     QJsonArray entries;
     for (const WholeValue& value : values) {
@@ -56,17 +71,17 @@ QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values)
         putValue(entry, value.value);
         entries.append(entry);
     }
-    const QJsonObject root{{QStringLiteral("format"), QLatin1String(kFormat)},
+    const QJsonObject root{{QStringLiteral("format"), formatOf(kind)},
                            {QStringLiteral("records"), recordCount},
                            {QStringLiteral("values"), entries}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-CompanionContents DecodeCompanion(QByteArrayView text)
+CompanionContents DecodeCompanion(QByteArrayView text, SideFile kind)
 {
     CompanionContents contents;
     const QJsonObject root = QJsonDocument::fromJson(text.toByteArray()).object();
-    if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormat))
+    if (root.value(QStringLiteral("format")).toString() != formatOf(kind))
         return contents;
     contents.recordCount = root.value(QStringLiteral("records")).toInteger(-1);
     contents.readable = contents.recordCount >= 0;
@@ -81,4 +96,35 @@ CompanionContents DecodeCompanion(QByteArrayView text)
              object.value(QStringLiteral("field")).toString().toLatin1(), takeValue(object)});
     }
     return contents;
+}
+
+QList<WholeValue> ExtrasValuesOf(const ItemRecord& record, int position)
+{
+    const ItemExtras& extras = record.extras;
+    if (extras.isEmpty())
+        return {};
+    QJsonObject object;
+    if (!extras.sha256.isEmpty())
+        object.insert(QStringLiteral("sha256"), QString::fromLatin1(extras.sha256));
+    if (extras.keepFiles)
+        object.insert(QStringLiteral("keepFiles"), *extras.keepFiles);
+    if (extras.keptFiles > 0)
+        object.insert(QStringLiteral("keptFiles"), extras.keptFiles);
+    return {{position, RecordDigest(record), "extras",
+             QJsonDocument(object).toJson(QJsonDocument::Compact)}};
+}
+
+void RestoreExtras(ItemRecord& record, const QList<WholeValue>& values)
+{
+    for (const WholeValue& value : values) {
+        if (value.field != "extras")
+            continue;
+        const QJsonObject object = QJsonDocument::fromJson(value.value).object();
+        ItemExtras extras;
+        extras.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
+        if (const QJsonValue keep = object.value(QStringLiteral("keepFiles")); keep.isBool())
+            extras.keepFiles = keep.toBool();
+        extras.keptFiles = std::max(0, object.value(QStringLiteral("keptFiles")).toInt());
+        record.extras = extras;
+    }
 }

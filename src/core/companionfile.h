@@ -28,16 +28,31 @@ struct WholeValue
     QByteArray value;  ///< the whole value's bytes
 };
 
+// The side store ("<log>.meta") keeps what the program knows of each item beyond the log's fields
+// (ItemExtras) in the same form, one value named "extras" per item, and is saved and chosen by the
+// same rule as the companion.
+
+/// The two files kept beside a log.
+enum class SideFile
+{
+    LongFields, ///< the companion: whole values of cut fields
+    Extras,     ///< the side store: what the log has no field for
+};
+
 /// The companion file's path for a log.
 QString CompanionPath(const QString& logPath);
 /// Where a save writes the new companion until the log it belongs to is in place.
 QString NextCompanionPath(const QString& logPath);
+/// The same two paths for either side file.
+QString SideFilePath(const QString& logPath, SideFile kind);
+QString NextSideFilePath(const QString& logPath, SideFile kind);
 
 /// Digest of a record's stored bytes.
 QByteArray StoredRecordDigest(QByteArrayView storedBytes);
 
 /// The companion's text for a log of `recordCount` records.
-QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values);
+QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values,
+                           SideFile kind = SideFile::LongFields);
 
 /// What a companion's text holds.
 struct CompanionContents
@@ -49,7 +64,12 @@ struct CompanionContents
 
 /// The values of a companion's text, in the order written; values with an impossible record
 /// position are left out.
-CompanionContents DecodeCompanion(QByteArrayView text);
+CompanionContents DecodeCompanion(QByteArrayView text, SideFile kind = SideFile::LongFields);
+
+/// The item's extras as the side store's value for it; none when they are all defaults.
+QList<WholeValue> ExtrasValuesOf(const ItemRecord& record, int position);
+/// Gives the item the extras of a side store value meant for it (digest checked already).
+void RestoreExtras(ItemRecord& record, const QList<WholeValue>& values);
 
 /// Calls `visit(name, field)` for each text field of an item or category record.
 template <typename Record, typename Visit>
@@ -68,6 +88,15 @@ void ForEachTextField(Record& record, Visit&& visit)
     }
 }
 
+/// Digest of a record's bytes as its log stores them.
+template <typename Record>
+QByteArray RecordDigest(const Record& record)
+{
+    const auto stored = ToStored(record);
+    return StoredRecordDigest(
+        QByteArrayView(reinterpret_cast<const char*>(&stored), sizeof stored));
+}
+
 /// The whole values of the record's cut fields, for the companion.
 template <typename Record>
 QList<WholeValue> CutValuesOf(const Record& record, int position)
@@ -78,9 +107,7 @@ QList<WholeValue> CutValuesOf(const Record& record, int position)
             values.append({position, {}, name, field.whole});
     });
     if (!values.isEmpty()) {
-        const auto stored = ToStored(record);
-        const QByteArray digest = StoredRecordDigest(
-            QByteArrayView(reinterpret_cast<const char*>(&stored), sizeof stored));
+        const QByteArray digest = RecordDigest(record);
         for (WholeValue& value : values)
             value.digest = digest;
     }

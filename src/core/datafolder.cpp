@@ -29,10 +29,14 @@ QString OptionsFilePath(const QString& dataFolder)
 
 namespace {
 
+QString confPath(const QString& dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("clipvault.conf"));
+}
+
 quint16 configuredPort(const QString& dataFolder, const QString& key)
 {
-    const QSettings settings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")),
-                             QSettings::IniFormat);
+    const QSettings settings(confPath(dataFolder), QSettings::IniFormat);
     const uint port = settings.value(key).toUInt();
     return port < 65536 ? static_cast<quint16>(port) : 0;
 }
@@ -47,6 +51,27 @@ quint16 ConfiguredDebuggingPort(const QString& dataFolder)
 quint16 ConfiguredFirefoxPort(const QString& dataFolder)
 {
     return configuredPort(dataFolder, QStringLiteral("firefoxPort"));
+}
+
+VaultSettings LoadVaultSettings(const QString& dataFolder)
+{
+    const QSettings conf(confPath(dataFolder), QSettings::IniFormat);
+    VaultSettings settings;
+    settings.keepFiles = conf.value(QStringLiteral("keepfiles"), settings.keepFiles).toBool();
+    return settings;
+}
+
+bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings, QString* error)
+{
+    // QSettings writes the whole file anew beside the old one and renames it over it.
+    QSettings conf(confPath(dataFolder), QSettings::IniFormat);
+    conf.setValue(QStringLiteral("keepfiles"), settings.keepFiles ? 1 : 0);
+    conf.sync();
+    if (conf.status() == QSettings::NoError)
+        return true;
+    if (error)
+        *error = QStringLiteral("Cannot create file ") + confPath(dataFolder);
+    return false;
 }
 
 DataFolderLock::DataFolderLock(const QString& dataFolder)

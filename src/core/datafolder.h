@@ -17,6 +17,19 @@ quint16 ConfiguredDebuggingPort(const QString& dataFolder);
 /// Firefox's WebDriver BiDi port set in clipvault.conf ("firefoxPort"), 0 when none is set.
 quint16 ConfiguredFirefoxPort(const QString& dataFolder);
 
+/// The options that live in clipvault.conf beside the fixed-layout options file, whose
+/// eleven bytes stay as they are.
+struct VaultSettings
+{
+    bool keepFiles = true; ///< "keepfiles": keep the files a movie loads with it
+    bool operator==(const VaultSettings&) const = default;
+};
+/// Reads clipvault.conf's options; defaults for what it does not say.
+VaultSettings LoadVaultSettings(const QString& dataFolder);
+/// Writes them into clipvault.conf, keeping its other keys; false with the message in `error`.
+bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
+                       QString* error = nullptr);
+
 /// The data folder's lock, "clipvault.lock": the program holds it while it runs, the
 /// command-line tool while it changes the catalogue, so that neither loads the logs while the
 /// other is about to write them. A lock left by a process that died is stale at once.

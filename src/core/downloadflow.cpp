@@ -2,6 +2,7 @@
 
 #include "atomicwrite.h"
 #include "catalogue.h"
+#include "filekeeper.h"
 #include "httpgetthread.h"
 #include "options.h"
 #include "userprompt.h"
@@ -132,6 +133,51 @@ void DownloadFlow::transferEnded()
         tryFallback(m_fallbacks[m_fallbacksTried++]);
         return;
     }
+    if (m_lastSucceeded)
+        movieSaved();
+    else
+        settle();
+}
+
+void DownloadFlow::movieSaved()
+{
+    const int index = m_catalogue.FindItemByUrl(m_runningUrl);
+    if (index < 0)
+        return settle();
+    ItemRecord item = m_catalogue.item(index);
+    item.extras.sha256 = FileSha256(m_runningTarget);
+    // The same content under another address: both stay, and the user hears of it.
+    const auto same = std::find_if(
+        m_catalogue.items().cbegin(), m_catalogue.items().cend(), [&](const ItemRecord& other) {
+            return !item.extras.sha256.isEmpty() && other.extras.sha256 == item.extras.sha256 &&
+                   CatalogueKey(FieldText(other.Url)) != CatalogueKey(FieldText(item.Url));
+        });
+    if (same != m_catalogue.items().cend() && !m_resultMessage.isEmpty())
+        m_resultMessage += QStringLiteral("\nIt is the same movie as ") + FieldText(same->Url);
+    m_catalogue.updateItem(index, item);
+    if (!item.extras.keepFiles.value_or(m_keepFilesByDefault))
+        return settle();
+    m_keeper = new FileKeeper(KeptFolderOf(m_runningTarget), QUrl(m_runningUrl), this);
+    m_keeper->setFollowNamedFiles(true);
+    connect(m_keeper, &FileKeeper::idle, this, &DownloadFlow::keepingEnded);
+    m_keeper->keepNamedFiles(m_runningTarget, QUrl(m_runningUrl));
+    if (m_keeper->isIdle())
+        keepingEnded();
+}
+
+void DownloadFlow::keepingEnded()
+{
+    FileKeeper* keeper = std::exchange(m_keeper, nullptr);
+    keeper->deleteLater();
+    const int index = m_catalogue.FindItemByUrl(m_runningUrl);
+    const int kept = static_cast<int>(keeper->manifest().files.size());
+    if (index >= 0 && m_catalogue.item(index).extras.keptFiles != kept) {
+        ItemRecord item = m_catalogue.item(index);
+        item.extras.keptFiles = kept;
+        m_catalogue.updateItem(index, item);
+    }
+    if (keeper->newlyKept() > 0 && !m_resultMessage.isEmpty())
+        m_resultMessage += QStringLiteral("\nKept with it: %1 file(s) it loads").arg(kept);
     settle();
 }
 

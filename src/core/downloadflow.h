@@ -10,6 +10,7 @@
 #include <vector>
 
 class Catalogue;
+class FileKeeper;
 class UserPrompt;
 struct OptionsRecord;
 
@@ -46,6 +47,9 @@ public:
     /// message says where it came from.
     void addFallback(Fallback fallback);
 
+    /// Whether a movie's files are kept with it when its item does not say.
+    void setKeepFilesByDefault(bool keep) { m_keepFilesByDefault = keep; }
+
     /// Whether a transfer runs (more may wait behind it).
     bool isBusy() const { return !m_runningUrl.isEmpty(); }
     int queuedCount() const { return static_cast<int>(m_queue.size()); }
@@ -67,6 +71,10 @@ private:
     /// The component is idle: asks the next fallback of a failed download, or settles.
     void transferEnded();
     void tryFallback(const Fallback& fallback);
+    /// The movie is in place: notes its content, keeps the files it names when its item asks
+    /// for that, then settles.
+    void movieSaved();
+    void keepingEnded();
     /// Settles the item, starts the next download, then tells the user.
     void settle();
 
@@ -81,7 +89,9 @@ private:
     std::vector<Fallback> m_fallbacks;
     std::size_t m_fallbacksTried = 0;
     bool m_lastSucceeded = false;
-    QString m_resultMessage; ///< what to tell the user about the transfer that just ended
+    bool m_keepFilesByDefault = true;
+    FileKeeper* m_keeper = nullptr; ///< keeps the running movie's files, while it does
+    QString m_resultMessage;        ///< what to tell the user about the transfer that just ended
 };
 
 /// The message of a failed download: "<url> download failed!", and why on a second line.

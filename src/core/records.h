@@ -5,8 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -71,6 +73,19 @@ static_assert(offsetof(StoredCategoryRecord, Tag) == 0);
 static_assert(offsetof(StoredCategoryRecord, Name) == 12);
 static_assert(offsetof(StoredCategoryRecord, Folder) == 43);
 
+/// What the program knows of an item beyond the log's fields; the side store beside the items
+/// log keeps it. Default values are not stored.
+struct ItemExtras
+{
+    QByteArray sha256; ///< hex SHA-256 of the movie file as downloaded; empty until known
+    /// Whether the files the movie loads are kept with it; unset: as the options say.
+    std::optional<bool> keepFiles;
+    int keptFiles = 0; ///< how many files are kept beside the movie
+
+    bool isEmpty() const { return sha256.isEmpty() && !keepFiles && keptFiles == 0; }
+    bool operator==(const ItemExtras&) const = default;
+};
+
 /// One catalogued movie in memory. Its stored bytes are kept as they were read, so that a save
 /// writes back what it did not change.
 struct ItemRecord
@@ -86,6 +101,7 @@ struct ItemRecord
     TextField<301> Comment;
     std::uint8_t StartNow = 0; ///< 1 = start the download immediately, 0 = manually
     std::uint8_t reserved3[3] = {};
+    ItemExtras extras; ///< not part of the stored bytes
 
     ItemState state() const { return static_cast<ItemState>(State); }
 };

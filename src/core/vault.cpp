@@ -24,6 +24,13 @@ void Vault::setOptions(const OptionsRecord& options)
     emit optionsChanged();
 }
 
+void Vault::setSettings(const VaultSettings& settings)
+{
+    m_settings = settings;
+    m_downloads.setKeepFilesByDefault(settings.keepFiles);
+    emit optionsChanged();
+}
+
 void Vault::open()
 {
     LoadOptionsFile();
@@ -32,6 +39,8 @@ void Vault::open()
 
 void Vault::LoadOptionsFile()
 {
+    m_settings = LoadVaultSettings(m_dataFolder);
+    m_downloads.setKeepFilesByDefault(m_settings.keepFiles);
     const QString path = OptionsFilePath(m_dataFolder);
     switch (LoadOptions(path, m_options)) {
     case OptionsLoad::Short:
@@ -52,7 +61,9 @@ void Vault::LoadOptionsFile()
 
 bool Vault::SaveOptionsFile(QString* error)
 {
-    return SaveOptions(OptionsFilePath(m_dataFolder), m_options, error);
+    return SaveOptions(OptionsFilePath(m_dataFolder), m_options, error) &&
+           (LoadVaultSettings(m_dataFolder) == m_settings ||
+            SaveVaultSettings(m_dataFolder, m_settings, error));
 }
 
 void Vault::LoadCatalogue()

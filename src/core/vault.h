@@ -2,6 +2,7 @@
 
 #include "catalogue.h"
 #include "cataloguestore.h"
+#include "datafolder.h"
 #include "downloadflow.h"
 
 #include <QObject>
@@ -29,6 +30,9 @@ public:
     /// Takes new options and tells whoever follows them. They reach the options file with the
     /// next SaveOptionsFile.
     void setOptions(const OptionsRecord& options);
+    /// The options of clipvault.conf; they reach it with the next SaveOptionsFile.
+    const VaultSettings& settings() const { return m_settings; }
+    void setSettings(const VaultSettings& settings);
     UserPrompt& prompt() const { return m_prompt; }
     Catalogue& catalogue() { return m_catalogue; }
     const Catalogue& catalogue() const { return m_catalogue; }
@@ -38,9 +42,9 @@ public:
     /// Reads what the data folder holds, options first (every later step reads them), then the
     /// catalogue. Done once, before any view of the vault is made.
     void open();
-    /// Reads "clipvault.opt" into the options.
+    /// Reads "clipvault.opt" into the options, and clipvault.conf's options.
     void LoadOptionsFile();
-    /// Writes the options; false with the message for the user in `error`.
+    /// Writes the options, both files; false with the message for the user in `error`.
     bool SaveOptionsFile(QString* error);
     /// Reads the items log, then the category log.
     void LoadCatalogue();
@@ -59,6 +63,7 @@ signals:
 private:
     QString m_dataFolder;
     OptionsRecord& m_options;
+    VaultSettings m_settings;
     UserPrompt& m_prompt;
     Catalogue m_catalogue;
     CatalogueStore m_store;

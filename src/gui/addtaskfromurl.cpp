@@ -36,8 +36,10 @@ void TAddTaskfromUrl::fillCategories()
     }
 }
 
-void TAddTaskfromUrl::loadFrom(const ItemRecord& record)
+void TAddTaskfromUrl::loadFrom(const ItemRecord& record, bool keepFilesByDefault)
 {
+    m_keepFilesByDefault = keepFilesByDefault;
+    m_ui->chk_keep_files->setChecked(record.extras.keepFiles.value_or(keepFilesByDefault));
     m_ui->cmbSavePath->setEditText(DefaultSaveFolder());
     const bool newTask = FieldBytes(record.Url).isEmpty();
     m_ui->img_new->setVisible(newTask);
@@ -95,12 +97,17 @@ void TAddTaskfromUrl::storeInto(ItemRecord& record)
     SetFieldText(record.Comment, m_ui->txtcomment->toPlainText());
     SetFieldText(record.Category, m_ui->cmbCategory->currentText());
     record.StartNow = m_ui->rdo_immediately->isChecked() ? 1 : 0;
+    // The item keeps a choice of its own only when the user made one: else the option decides.
+    const bool keep = m_ui->chk_keep_files->isChecked();
+    if (record.extras.keepFiles || keep != m_keepFilesByDefault)
+        record.extras.keepFiles = keep;
 }
 
-bool ShowAddTaskDialog(ItemRecord& record, const Catalogue& catalogue, QWidget* parent)
+bool ShowAddTaskDialog(ItemRecord& record, const Catalogue& catalogue, bool keepFilesByDefault,
+                       QWidget* parent)
 {
     TAddTaskfromUrl dialog(catalogue, parent);
-    dialog.loadFrom(record);
+    dialog.loadFrom(record, keepFilesByDefault);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     dialog.storeInto(record);

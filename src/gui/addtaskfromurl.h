@@ -23,7 +23,8 @@ public:
     Q_DISABLE_COPY_MOVE(TAddTaskfromUrl)
 
     /// Shows the record: an empty URL means a new task, any other one the item's properties.
-    void loadFrom(const ItemRecord& record);
+    /// "Keep the files it loads" shows the item's own choice, else `keepFilesByDefault`.
+    void loadFrom(const ItemRecord& record, bool keepFilesByDefault = true);
     /// Copies the fields into the record (on OK).
     void storeInto(ItemRecord& record);
 
@@ -34,8 +35,10 @@ private:
 
     std::unique_ptr<Ui::TAddTaskfromUrl> m_ui;
     const Catalogue& m_catalogue;
+    bool m_keepFilesByDefault = true;
 };
 
 /// Edits the record in the add-task dialog. True when OK was pressed; on Cancel the record is
 /// left untouched.
-bool ShowAddTaskDialog(ItemRecord& record, const Catalogue& catalogue, QWidget* parent = nullptr);
+bool ShowAddTaskDialog(ItemRecord& record, const Catalogue& catalogue, bool keepFilesByDefault,
+                       QWidget* parent = nullptr);

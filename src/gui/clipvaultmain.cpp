@@ -559,8 +559,10 @@ void TClipVaultMain::tvwclassChange()
 void TClipVaultMain::SetOptionsExecute()
 {
     OptionsRecord edited = m_app.options();
-    if (!EditOptions(edited, this))
+    VaultSettings settings = m_app.settings();
+    if (!EditOptions(edited, settings, this))
         return;
+    m_app.setSettings(settings);
     m_app.setOptions(edited); // the tray switches, the bar and the preview follow
     ApplyWindowStyle(edited.XPStyle != 0);
     m_autostart.setEnabled(edited.AutoStart != 0, QCoreApplication::applicationFilePath());

@@ -47,7 +47,8 @@ int MainCommands::selectedItem() const
 void MainCommands::AddFlashItemActionExecute()
 {
     ItemRecord record = EmptyItemRecord();
-    if (!ShowAddTaskDialog(record, m_catalogue, m_selection.dialogOwner()))
+    if (!ShowAddTaskDialog(record, m_catalogue, m_app.settings().keepFiles,
+                           m_selection.dialogOwner()))
         return;
     const bool startNow = record.StartNow == 1;
     record.State = static_cast<char>(startNow ? ItemState::New : ItemState::Pending);
@@ -146,12 +147,17 @@ void MainCommands::UpdateItemPropertyExecute()
     // it is open, and a download may settle the item meanwhile.
     const QString url = FieldText(m_catalogue.item(index).Url);
     ItemRecord record = m_catalogue.item(index);
-    if (!ShowAddTaskDialog(record, m_catalogue, m_selection.dialogOwner()))
+    if (!ShowAddTaskDialog(record, m_catalogue, m_app.settings().keepFiles,
+                           m_selection.dialogOwner()))
         return;
     const int now = m_catalogue.FindItemByUrl(url);
     if (now < 0)
         return;
     record.State = static_cast<char>(m_catalogue.itemState(now));
+    // What a download learnt meanwhile stays; the dialog changes only the choice to keep files.
+    ItemExtras extras = m_catalogue.item(now).extras;
+    extras.keepFiles = record.extras.keepFiles;
+    record.extras = extras;
     m_catalogue.updateItem(now, record);
     m_selection.RefreshItemList();
 }

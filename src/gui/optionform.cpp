@@ -2,6 +2,7 @@
 
 #include "ui_optionform.h"
 
+#include "datafolder.h"
 #include "icons.h"
 #include "options.h"
 
@@ -59,8 +60,9 @@ TOptionForm::TOptionForm(QWidget* parent)
 
 TOptionForm::~TOptionForm() = default;
 
-void TOptionForm::loadFrom(const OptionsRecord& options)
+void TOptionForm::loadFrom(const OptionsRecord& options, const VaultSettings& settings)
 {
+    m_ui->chk_keep_files->setChecked(settings.keepFiles);
     m_ui->chk_start_minimize->setChecked(on(options.StartMinimized));
     m_ui->chk_pause_movie->setChecked(on(options.PauseMovieOnBar));
     m_ui->chk_auto_start->setChecked(on(options.AutoStart));
@@ -73,8 +75,9 @@ void TOptionForm::loadFrom(const OptionsRecord& options)
     m_ui->chk_show_miniwin->setChecked(on(options.HangingWindowVisible));
 }
 
-void TOptionForm::storeInto(OptionsRecord& options) const
+void TOptionForm::storeInto(OptionsRecord& options, VaultSettings& settings) const
 {
+    settings.keepFiles = m_ui->chk_keep_files->isChecked();
     options.StartMinimized = flag(m_ui->chk_start_minimize->isChecked());
     options.PauseMovieOnBar = flag(m_ui->chk_pause_movie->isChecked());
     options.AutoStart = flag(m_ui->chk_auto_start->isChecked());
@@ -86,12 +89,12 @@ void TOptionForm::storeInto(OptionsRecord& options) const
     options.HangingWindowVisible = flag(m_ui->chk_show_miniwin->isChecked());
 }
 
-bool EditOptions(OptionsRecord& options, QWidget* parent)
+bool EditOptions(OptionsRecord& options, VaultSettings& settings, QWidget* parent)
 {
     TOptionForm form(parent);
-    form.loadFrom(options);
+    form.loadFrom(options, settings);
     if (form.exec() != QDialog::Accepted)
         return false;
-    form.storeInto(options);
+    form.storeInto(options, settings);
     return true;
 }

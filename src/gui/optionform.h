@@ -5,6 +5,7 @@
 #include <memory>
 
 struct OptionsRecord;
+struct VaultSettings;
 
 namespace Ui {
 class TOptionForm;
@@ -20,10 +21,10 @@ public:
     Q_DISABLE_COPY_MOVE(TOptionForm)
 
     /// Shows the flags of the record in the controls.
-    void loadFrom(const OptionsRecord& options);
+    void loadFrom(const OptionsRecord& options, const VaultSettings& settings);
     /// Copies the controls back into the flags they show; the first and the last byte of the
     /// record have no control and stay as they are.
-    void storeInto(OptionsRecord& options) const;
+    void storeInto(OptionsRecord& options, VaultSettings& settings) const;
 
 private:
     std::unique_ptr<Ui::TOptionForm> m_ui;
@@ -31,4 +32,4 @@ private:
 
 /// Edits the options in the dialog. True when the user pressed OK (the record is updated then);
 /// on Cancel the record is left untouched.
-bool EditOptions(OptionsRecord& options, QWidget* parent = nullptr);
+bool EditOptions(OptionsRecord& options, VaultSettings& settings, QWidget* parent = nullptr);

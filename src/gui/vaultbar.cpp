@@ -216,8 +216,10 @@ void Tvaultbar::CatMenuClick(QAction* item)
 void Tvaultbar::btnOptionClick()
 {
     OptionsRecord edited = m_app.options();
-    if (!EditOptions(edited, this))
+    VaultSettings settings = m_app.settings();
+    if (!EditOptions(edited, settings, this))
         return;
+    m_app.setSettings(settings);
     m_app.setOptions(edited);
     QString error;
     if (!m_app.SaveOptionsFile(&error))

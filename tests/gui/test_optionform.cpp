@@ -2,6 +2,7 @@
 #include "modaldialog.h"
 
 #include "mainactions.h"
+#include "datafolder.h"
 #include "optionform.h"
 
 #include <QAction>
@@ -63,7 +64,8 @@ TEST(OptionForm, OpensOnDisplayAndShowsEveryFlag)
                       QStringLiteral("Pause movie in webpage when shutcutbar appears"));
         },
         QDialogButtonBox::Cancel);
-    EXPECT_FALSE(EditOptions(options));
+    VaultSettings settings;
+    EXPECT_FALSE(EditOptions(options, settings));
 }
 
 TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
@@ -77,16 +79,19 @@ TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
     auto flipEverything = [](QDialog& dialog) {
         for (const char* name :
              {"chk_pause_movie", "chk_auto_start", "chk_pop_task_added", "chk_pop_task_finished",
-              "chk_pop_task_failed", "chk_show_bar", "chk_show_miniwin"})
+              "chk_pop_task_failed", "chk_show_bar", "chk_show_miniwin", "chk_keep_files"})
             control<QCheckBox>(dialog, name)->click();
         control<QRadioButton>(dialog, "rdo_xp_style_no")->click();
     };
+    VaultSettings settings;
     whenDialogOpens(flipEverything, QDialogButtonBox::Cancel);
-    EXPECT_FALSE(EditOptions(options));
+    EXPECT_FALSE(EditOptions(options, settings));
     EXPECT_EQ(bytesOf(options), bytesOf(before));
+    EXPECT_TRUE(settings.keepFiles);
 
     whenDialogOpens(flipEverything, QDialogButtonBox::Ok);
-    EXPECT_TRUE(EditOptions(options));
+    EXPECT_TRUE(EditOptions(options, settings));
+    EXPECT_FALSE(settings.keepFiles) << "the clipvault.conf option is edited with the others";
     EXPECT_EQ(bytesOf(options), QByteArray("\x09\x01\x00\x00\x01\x01\x01\x00\x00\x00\x00", 11))
         << "the hidden start-minimized flag is carried through unchanged";
 }

@@ -21,6 +21,7 @@ struct SwfMovie
     {
         std::uint8_t red, green, blue;
     } background{0x33, 0x66, 0x99};
+    QByteArray tags = {}; ///< raw tags placed in the first frame (see swftags)
 };
 
 namespace swfwriter {
@@ -71,6 +72,164 @@ inline void shortTag(QByteArray& out, unsigned code, const QByteArray& body)
 
 } // namespace swfwriter
 
+/// Raw tags and actions for SwfMovie::tags.
+namespace swftags {
+
+inline QByteArray tag(unsigned code, const QByteArray& body)
+{
+    QByteArray out;
+    if (body.size() < 0x3F) {
+        swfwriter::shortTag(out, code, body);
+        return out;
+    }
+    swfwriter::u16(out, (code << 6) | 0x3F);
+    const auto size = static_cast<std::uint32_t>(body.size());
+    for (int i = 0; i < 4; ++i)
+        out.append(static_cast<char>((size >> (8 * i)) & 0xFF));
+    return out + body;
+}
+inline QByteArray text(const QByteArray& value)
+{
+    return value + '\0';
+}
+inline QByteArray action(unsigned code, const QByteArray& payload)
+{
+    QByteArray out(1, static_cast<char>(code));
+    swfwriter::u16(out, static_cast<unsigned>(payload.size()));
+    return out + payload;
+}
+/// GetURL: load `url` into `target` ("_level1" loads a movie into level 1).
+inline QByteArray getUrl(const QByteArray& url, const QByteArray& target)
+{
+    return action(0x83, text(url) + text(target));
+}
+inline QByteArray constantPool(const QList<QByteArray>& strings)
+{
+    QByteArray payload;
+    swfwriter::u16(payload, static_cast<unsigned>(strings.size()));
+    for (const QByteArray& string : strings)
+        payload += text(string);
+    return action(0x88, payload);
+}
+inline QByteArray pushString(const QByteArray& string)
+{
+    return action(0x96, QByteArray(1, '\0') + text(string));
+}
+inline QByteArray doAction(const QByteArray& actions)
+{
+    return tag(12, actions + '\0');
+}
+inline QByteArray importAssets(const QByteArray& url)
+{
+    QByteArray body = text(url);
+    swfwriter::u16(body, 0); // no assets
+    return tag(57, body);
+}
+/// An ActionScript 3 block whose constant pool holds `strings`.
+inline QByteArray doAbc(const QList<QByteArray>& strings)
+{
+    QByteArray abc;
+    swfwriter::u16(abc, 16);
+    swfwriter::u16(abc, 46);
+    abc.append('\0'); // ints
+    abc.append('\0'); // uints
+    abc.append('\0'); // doubles
+    abc.append(static_cast<char>(strings.size() + 1));
+    for (const QByteArray& string : strings)
+        abc += static_cast<char>(string.size()) + string;
+    return tag(82, QByteArray(4, '\0') + text("main") + abc);
+}
+inline QByteArray defineSprite(unsigned id, const QByteArray& tags)
+{
+    QByteArray body;
+    swfwriter::u16(body, id);
+    swfwriter::u16(body, 1);
+    return tag(39, body + tags + tag(1, {}) + tag(0, {}));
+}
+/// A button with no shapes whose release runs `actions`.
+inline QByteArray defineButton2(unsigned id, const QByteArray& actions)
+{
+    QByteArray body;
+    swfwriter::u16(body, id);
+    body.append('\0');
+    swfwriter::u16(body, 3); // the actions follow the offset field and the end of records
+    body.append('\0');       // no character records
+    swfwriter::u16(body, 0); // the last condition
+    swfwriter::u16(body, 0x0008);
+    return tag(34, body + actions + '\0');
+}
+/// Places character `id` with a load event running `actions` (a movie of version 6 or later).
+inline QByteArray placeWithClipActions(unsigned id, const QByteArray& actions)
+{
+    QByteArray body(1, static_cast<char>(0x80 | 0x02));
+    swfwriter::u16(body, 1);
+    swfwriter::u16(body, id);
+    swfwriter::u16(body, 0);
+    body.append(QByteArray("\x01\x00\x00\x00", 4)); // all events
+    body.append(QByteArray("\x01\x00\x00\x00", 4)); // on load
+    const QByteArray code = actions + '\0';
+    const auto size = static_cast<std::uint32_t>(code.size());
+    for (int i = 0; i < 4; ++i)
+        body.append(static_cast<char>((size >> (8 * i)) & 0xFF));
+    body += code;
+    body.append(QByteArray(4, '\0'));
+    return tag(26, body);
+}
+/// A rectangle of one colour filling the stage from its top left corner, placed at depth 1.
+inline QByteArray filledRectangle(int widthPixels, int heightPixels, std::uint8_t red,
+                                  std::uint8_t green, std::uint8_t blue)
+{
+    const std::int32_t w = widthPixels * 20;
+    const std::int32_t h = heightPixels * 20;
+    const int bits = 16;
+    swfwriter::Bits rect;
+    rect.put(bits, 5);
+    rect.put(0, bits);
+    rect.put(static_cast<std::uint32_t>(w), bits);
+    rect.put(0, bits);
+    rect.put(static_cast<std::uint32_t>(h), bits);
+    QByteArray body;
+    swfwriter::u16(body, 1); // shape id
+    body += rect.finish();
+    body.append('\x01'); // one fill style
+    body.append('\x00'); // solid
+    body.append(static_cast<char>(red));
+    body.append(static_cast<char>(green));
+    body.append(static_cast<char>(blue));
+    body.append('\x00'); // no line styles
+    swfwriter::Bits shape;
+    shape.put(1, 4); // fill bits
+    shape.put(0, 4); // line bits
+    // Move to the origin with fill style 1.
+    shape.put(0, 1);
+    shape.put(0b00101, 5);
+    shape.put(1, 5);
+    shape.put(0, 1);
+    shape.put(0, 1);
+    shape.put(1, 1);
+    const auto edge = [&](bool vertical, std::int32_t delta) {
+        shape.put(1, 1);
+        shape.put(1, 1);
+        shape.put(bits - 2, 4);
+        shape.put(0, 1);
+        shape.put(vertical ? 1 : 0, 1);
+        shape.put(static_cast<std::uint32_t>(delta) & ((1u << bits) - 1), bits);
+    };
+    edge(false, w);
+    edge(true, h);
+    edge(false, -w);
+    edge(true, -h);
+    shape.put(0, 6); // end
+    body += shape.finish();
+    QByteArray place(1, '\x06'); // character and matrix
+    swfwriter::u16(place, 1);
+    swfwriter::u16(place, 1);
+    place.append('\0'); // identity matrix
+    return tag(2, body) + tag(26, place);
+}
+
+} // namespace swftags
+
 inline QByteArray WriteSwf(const SwfMovie& movie)
 {
     using namespace swfwriter;
@@ -95,6 +254,7 @@ inline QByteArray WriteSwf(const SwfMovie& movie)
     colour.append(static_cast<char>(movie.background.green));
     colour.append(static_cast<char>(movie.background.blue));
     shortTag(body, 9, colour); // SetBackgroundColor
+    body += movie.tags;
     for (int i = 0; i < movie.frameCount; ++i)
         shortTag(body, 1, {}); // ShowFrame
     shortTag(body, 0, {});     // End

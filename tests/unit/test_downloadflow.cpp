@@ -4,6 +4,8 @@
 #include "cachedcopy.h"
 #include "catalogue.h"
 #include "scriptedprompt.h"
+#include "keptfiles.h"
+#include "swfwriter.h"
 #include "testfiles.h"
 #include "testserver.h"
 #include "waituntil.h"
@@ -333,4 +335,81 @@ TEST_F(DownloadFlowTest, AFlowEndedDuringAHungTransferLetsGoAtOnceAndLeavesNoPar
     EXPECT_TRUE(QDir(QDir(folder.path()).filePath(QStringLiteral("deep/er/Game")))
                     .entryList(QDir::Files)
                     .isEmpty());
+}
+
+TEST_F(DownloadFlowTest, AMovieComesWithTheFilesItsCodeNamesWithinItsSiteAndTheUsersSay)
+{
+    // parent.swf names a relative game that names its level, an absolute picture on its own
+    // host, a file on a private network and one that is missing.
+    TestServer site;
+    std::map<std::string, std::string> files; // filled once the port is known
+    for (const char* path : {"/games/parent.swf", "/games/child.swf", "/games/levels/1.xml",
+                             "/assets/far.png", "/other/same.swf"}) {
+        site.server().Get(
+            path, [&files](const httplib::Request& request, httplib::Response& response) {
+                response.set_content(files.at(request.path), "application/octet-stream");
+            });
+    }
+    site.start();
+    const auto movie = [](const QByteArray& tags) {
+        SwfMovie swf;
+        swf.tags = tags;
+        return WriteSwf(swf).toStdString();
+    };
+    files = {
+        {"/games/parent.swf",
+         movie(swftags::doAction(
+             swftags::getUrl("child.swf", "_level1") +
+             swftags::pushString(QByteArray::fromStdString(site.url("/assets/far.png"))) +
+             swftags::pushString("http://10.0.0.1/inside.xml") +
+             swftags::pushString("missing.txt")))},
+        {"/games/child.swf", movie(swftags::doAction(swftags::pushString("levels/1.xml")))},
+        {"/games/levels/1.xml", "<level/>"},
+        {"/assets/far.png", "PNG"},
+    };
+    files["/other/same.swf"] = files.at("/games/parent.swf");
+    options.NotifyTaskFinished = 1;
+    const auto addUrl = [&](const std::string& path) {
+        return catalogue.AddItemFromUrl(QString::fromStdString(site.url(path)),
+                                        QStringLiteral("Game"));
+    };
+
+    flow.StartItemDownload(addUrl("/games/parent.swf"));
+    ASSERT_TRUE(waitUntilFinished());
+    const QString movieFile = gameFile("parent");
+    const KeptManifest kept = ReadManifest(KeptFolderOf(movieFile));
+    QStringList places;
+    for (const KeptFile& file : kept.files) {
+        places << file.path;
+        EXPECT_EQ(readFile(QDir(KeptFolderOf(movieFile)).filePath(file.path)),
+                  QByteArray::fromStdString(files.at(QUrl(file.url).path().toStdString())));
+        EXPECT_EQ(file.sha256.size(), 64);
+    }
+    const QString host = QStringLiteral("127.0.0.1_%1").arg(site.port());
+    places.sort();
+    EXPECT_EQ(places, QStringList({host + QStringLiteral("/assets/far.png"),
+                                   host + QStringLiteral("/games/child.swf"),
+                                   host + QStringLiteral("/games/levels/1.xml")}));
+    const int parent =
+        catalogue.FindItemByUrl(QString::fromStdString(site.url("/games/parent.swf")));
+    EXPECT_EQ(catalogue.item(parent).extras.keptFiles, 3);
+    EXPECT_EQ(catalogue.item(parent).extras.sha256, FileSha256(movieFile));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("3 file(s)")))
+        << qPrintable(prompt.messages[0].text);
+
+    // The same bytes under another address: filed too, and the user hears it is the same movie;
+    // an item that asks not to keep files keeps none.
+    const int same = addUrl("/other/same.swf");
+    ItemRecord record = catalogue.item(same);
+    record.extras.keepFiles = false;
+    catalogue.updateItem(same, record);
+    flow.StartItemDownload(same);
+    ASSERT_TRUE(waitUntilFinished());
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_TRUE(
+        prompt.messages[1].text.contains(QStringLiteral("the same movie as ") +
+                                         QString::fromStdString(site.url("/games/parent.swf"))))
+        << qPrintable(prompt.messages[1].text);
+    EXPECT_FALSE(QFile::exists(KeptFolderOf(gameFile("same"))));
 }

@@ -433,3 +433,45 @@ TEST_F(StoreTest, ASaveWithNothingTooLongTakesTheCompanionAway)
     ASSERT_TRUE(store->SaveItems(*catalogue));
     EXPECT_FALSE(QFile::exists(CompanionPath(itemsLog())));
 }
+
+TEST_F(StoreTest, ItemDetailsLiveInTheSideStoreAndFollowTheirItemsByTheSameRule)
+{
+    load();
+    const QString longUrl =
+        QStringLiteral("http://a.com/") + QString(150, u'l') + QStringLiteral(".swf");
+    for (const QString& url : {QStringLiteral("http://a.com/plain.swf"), longUrl,
+                               QStringLiteral("http://a.com/gone.swf")})
+        ASSERT_GE(catalogue->AddItemFromUrl(url, {}), 0);
+    ItemRecord plain = catalogue->item(0);
+    plain.extras = {"aa11", false, 0};
+    catalogue->updateItem(0, plain);
+    ItemRecord cut = catalogue->item(1);
+    cut.extras = {"bb22", true, 7};
+    catalogue->updateItem(1, cut);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    const QByteArray logBefore = readFile(itemsLog());
+    const QByteArray metaBefore = readFile(SideFilePath(itemsLog(), SideFile::Extras));
+    ASSERT_FALSE(metaBefore.isEmpty());
+
+    load();
+    EXPECT_EQ(catalogue->item(0).extras, plain.extras);
+    EXPECT_EQ(catalogue->item(1).extras, cut.extras);
+    EXPECT_EQ(FieldText(catalogue->item(1).Url), longUrl) << "both side files are read";
+    EXPECT_TRUE(catalogue->item(2).extras.isEmpty());
+
+    // A side store left from an older log (an older program saved the log alone) gives each
+    // item only the details whose record's stored bytes it names, and is kept aside.
+    ASSERT_TRUE(catalogue->RemoveItemByUrl(QStringLiteral("http://a.com/plain.swf")));
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    writeFile(SideFilePath(itemsLog(), SideFile::Extras), metaBefore);
+    load();
+    EXPECT_EQ(catalogue->item(0).extras, cut.extras);
+    EXPECT_TRUE(catalogue->item(1).extras.isEmpty());
+    EXPECT_TRUE(store->unreadableNotice().contains(QStringLiteral("downloading.log.meta")));
+
+    // Nothing left to say: the side store goes.
+    catalogue->clearItems();
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    EXPECT_FALSE(QFile::exists(SideFilePath(itemsLog(), SideFile::Extras)));
+    EXPECT_NE(readFile(itemsLog()), logBefore);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "httpget.h"
+#include "keptfiles.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+
+/// Fetches the files one movie loads into its kept-files folder, one at a time, through the
+/// program's download component (its time-outs, proxy and partial-file rule), and records each
+/// in the folder's manifest. A file kept already is not fetched again. It keeps within the
+/// bounds (kMaxKeptFiles, kMaxKeptBytes), fetches only what MayFetchFor allows, and checks that
+/// a ".swf" is a movie. A kept movie's own named files are kept too when `followNamedFiles` is
+/// set, so that a loader's game brings its levels.
+class FileKeeper final : public QObject
+{
+    Q_OBJECT
+public:
+    FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(FileKeeper)
+
+    void setFollowNamedFiles(bool follow) { m_follow = follow; }
+
+    /// What a request for a file came to: the kept file, or nothing with the reason.
+    using Done = std::function<void(const KeptFile* kept, const QString& error)>;
+    /// Keeps the file at `address` (resolved already). `done`, when given, hears later on this
+    /// thread, always.
+    void keep(const QUrl& address, Done done = {});
+    /// Keeps every file a movie's code names, resolved against the movie's address.
+    void keepNamedFiles(const QString& movieFile, const QUrl& movieAddress);
+
+    bool isIdle() const { return !m_busy && m_queue.empty(); }
+    QString folder() const { return m_folder; }
+    const KeptManifest& manifest() const { return m_manifest; }
+    /// Files kept by this keeper (not those the folder held before).
+    int newlyKept() const { return m_newlyKept; }
+    /// Addresses asked for that could not be kept, with why.
+    const QStringList& failures() const { return m_failures; }
+
+signals:
+    void fileKept(const KeptFile& file);
+    /// Nothing is waiting or running any more.
+    void idle();
+
+private:
+    struct Request
+    {
+        QUrl address;
+        Done done;
+    };
+    void startNext();
+    void finishRunning(const KeptFile* kept, const QString& error);
+    QString refusal(const QUrl& address, const std::optional<QString>& path) const;
+
+    QString m_folder;
+    QUrl m_movieUrl;
+    KeptManifest m_manifest;
+    THTTPGet m_get;
+    std::deque<Request> m_queue;
+    QSet<QString> m_asked; ///< addresses queued or handled, to ask each once
+    Request m_running;
+    QString m_runningPath;
+    bool m_busy = false;
+    bool m_succeeded = false;
+    bool m_follow = false;
+    int m_newlyKept = 0;
+    QStringList m_failures;
+};

@@ -1,0 +1,490 @@
+#include "swfreferences.h"
+
+#include <lzma.h>
+#include <zlib.h>
+
+#include <QSet>
+
+namespace {
+
+constexpr qsizetype kHeader = 8;
+
+bool fail(QString* error, const char* reason)
+{
+    if (error)
+        *error = QString::fromLatin1(reason);
+    return false;
+}
+
+quint32 littleEndian32(QByteArrayView bytes, qsizetype at)
+{
+    return static_cast<quint32>(static_cast<uchar>(bytes[at])) |
+           static_cast<quint32>(static_cast<uchar>(bytes[at + 1])) << 8 |
+           static_cast<quint32>(static_cast<uchar>(bytes[at + 2])) << 16 |
+           static_cast<quint32>(static_cast<uchar>(bytes[at + 3])) << 24;
+}
+
+bool inflateInto(QByteArrayView packed, QByteArray& out)
+{
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    stream.avail_in = static_cast<uInt>(std::min<qsizetype>(packed.size(), INT_MAX));
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + kHeader);
+    stream.avail_out = static_cast<uInt>(out.size() - kHeader);
+    const int result = inflate(&stream, Z_FINISH);
+    const qsizetype produced = out.size() - kHeader - stream.avail_out;
+    inflateEnd(&stream);
+    out.truncate(kHeader + produced);
+    // A stream cut short still gives what it holds: its tags up to the cut are read.
+    return result == Z_STREAM_END || result == Z_BUF_ERROR || result == Z_OK;
+}
+
+bool unlzmaInto(QByteArrayView rest, QByteArray& out)
+{
+    // Four bytes of compressed length, five of properties, then the raw stream; the ".lzma"
+    // decoder wants the properties followed by the unpacked size.
+    if (rest.size() < 9)
+        return false;
+    QByteArray alone = rest.sliced(4, 5).toByteArray();
+    quint64 size = static_cast<quint64>(out.size() - kHeader);
+    for (int i = 0; i < 8; ++i, size >>= 8)
+        alone.append(static_cast<char>(size & 0xFF));
+    alone.append(rest.sliced(9).toByteArray());
+    lzma_stream stream = LZMA_STREAM_INIT;
+    if (lzma_alone_decoder(&stream, 256 * 1024 * 1024) != LZMA_OK)
+        return false;
+    stream.next_in = reinterpret_cast<const uint8_t*>(alone.constData());
+    stream.avail_in = static_cast<size_t>(alone.size());
+    stream.next_out = reinterpret_cast<uint8_t*>(out.data() + kHeader);
+    stream.avail_out = static_cast<size_t>(out.size() - kHeader);
+    const lzma_ret result = lzma_code(&stream, LZMA_FINISH);
+    const qsizetype produced = out.size() - kHeader - static_cast<qsizetype>(stream.avail_out);
+    lzma_end(&stream);
+    out.truncate(kHeader + produced);
+    return result == LZMA_STREAM_END || result == LZMA_OK || result == LZMA_BUF_ERROR;
+}
+
+/// Reads a movie's little-endian fields without ever going past its end: a read beyond it
+/// fails and every later one too.
+class Reader
+{
+public:
+    explicit Reader(QByteArrayView bytes)
+        : m_bytes(bytes)
+    {
+    }
+    bool ok() const { return m_ok; }
+    bool atEnd() const { return !m_ok || m_at >= m_bytes.size(); }
+    qsizetype position() const { return m_at; }
+    qsizetype left() const { return m_ok ? m_bytes.size() - m_at : 0; }
+
+    quint32 u8() { return static_cast<quint32>(take(1)); }
+    quint32 u16() { return static_cast<quint32>(take(2)); }
+    quint32 u32() { return static_cast<quint32>(take(4)); }
+    /// A variable-length 30-bit integer of ActionScript 3 byte code.
+    quint32 u30()
+    {
+        quint32 value = 0;
+        for (int shift = 0; shift < 35; shift += 7) {
+            const quint32 byte = u8();
+            value |= (byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                break;
+        }
+        return value;
+    }
+    void skip(qsizetype count)
+    {
+        if (count < 0 || count > left())
+            m_ok = false;
+        else
+            m_at += count;
+    }
+    QByteArrayView bytes(qsizetype count)
+    {
+        if (count < 0 || count > left()) {
+            m_ok = false;
+            return {};
+        }
+        const QByteArrayView view = m_bytes.sliced(m_at, count);
+        m_at += count;
+        return view;
+    }
+    /// A string ended by a zero byte.
+    QByteArrayView string()
+    {
+        const qsizetype end = m_ok ? m_bytes.indexOf('\0', m_at) : -1;
+        if (end < 0) {
+            m_ok = false;
+            return {};
+        }
+        const QByteArrayView text = m_bytes.sliced(m_at, end - m_at);
+        m_at = end + 1;
+        return text;
+    }
+
+private:
+    quint64 take(int count)
+    {
+        if (!m_ok || left() < count) {
+            m_ok = false;
+            return 0;
+        }
+        quint64 value = 0;
+        for (int i = 0; i < count; ++i)
+            value |= static_cast<quint64>(static_cast<uchar>(m_bytes[m_at + i])) << (8 * i);
+        m_at += count;
+        return value;
+    }
+
+    QByteArrayView m_bytes;
+    qsizetype m_at = 0;
+    bool m_ok = true;
+};
+
+/// Bit fields as the shape records store them, most significant bit first.
+class BitFields
+{
+public:
+    explicit BitFields(Reader& reader)
+        : m_reader(reader)
+    {
+    }
+    quint32 take(int count)
+    {
+        quint32 value = 0;
+        for (int i = 0; i < count; ++i) {
+            if (m_used == 8) {
+                m_byte = m_reader.u8();
+                m_used = 0;
+            }
+            value = (value << 1) | ((m_byte >> (7 - m_used)) & 1u);
+            ++m_used;
+        }
+        return value;
+    }
+
+private:
+    Reader& m_reader;
+    quint32 m_byte = 0;
+    int m_used = 8;
+};
+
+void skipRect(Reader& reader)
+{
+    BitFields bits(reader);
+    const int size = static_cast<int>(bits.take(5));
+    bits.take(4 * size);
+}
+
+void skipMatrix(Reader& reader)
+{
+    BitFields bits(reader);
+    for (int part = 0; part < 2; ++part) { // scale, then rotation: each optional
+        if (bits.take(1))
+            bits.take(2 * static_cast<int>(bits.take(5)));
+    }
+    bits.take(2 * static_cast<int>(bits.take(5)));
+}
+
+void skipColourTransform(Reader& reader, bool withAlpha)
+{
+    BitFields bits(reader);
+    const bool add = bits.take(1);
+    const bool multiply = bits.take(1);
+    const int size = static_cast<int>(bits.take(4));
+    const int terms = withAlpha ? 4 : 3;
+    bits.take(size * terms * ((add ? 1 : 0) + (multiply ? 1 : 0)));
+}
+
+/// Collects the strings that name loadable files, each once.
+class Collector
+{
+public:
+    void offer(QByteArrayView bytes)
+    {
+        if (bytes.size() < 5 || bytes.size() > 2048)
+            return;
+        const QString text = QString::fromUtf8(bytes).trimmed();
+        if (!NamesLoadableFile(text) || m_seen.contains(text))
+            return;
+        m_seen.insert(text);
+        m_found << text;
+    }
+    QStringList found() const { return m_found; }
+
+private:
+    QSet<QString> m_seen;
+    QStringList m_found;
+};
+
+enum Tag : quint32
+{
+    End = 0,
+    DefineButton = 7,
+    DoAction = 12,
+    PlaceObject2 = 26,
+    DefineButton2 = 34,
+    DefineSprite = 39,
+    ImportAssets = 57,
+    DoInitAction = 59,
+    PlaceObject3 = 70,
+    ImportAssets2 = 71,
+    DoAbcOld = 72,
+    DoAbc = 82,
+};
+
+/// Action records one after another, up to an End action or the end of the bytes. Function
+/// bodies follow their definitions as ordinary records, so one walk reads them too.
+void readActions(QByteArrayView actions, Collector& collector)
+{
+    Reader reader(actions);
+    while (!reader.atEnd()) {
+        const quint32 code = reader.u8();
+        if (code == 0)
+            return;
+        if (code < 0x80)
+            continue;
+        Reader payload(reader.bytes(reader.u16()));
+        if (!reader.ok())
+            return;
+        switch (code) {
+        case 0x83: // GetURL: the address, then the target
+            collector.offer(payload.string());
+            break;
+        case 0x88: { // ConstantPool
+            const quint32 count = payload.u16();
+            for (quint32 i = 0; i < count && payload.ok(); ++i)
+                collector.offer(payload.string());
+            break;
+        }
+        case 0x96: // Push: typed values one after another
+            while (!payload.atEnd()) {
+                switch (payload.u8()) {
+                case 0: collector.offer(payload.string()); break;
+                case 1: case 7: payload.skip(4); break;
+                case 4: case 5: case 8: payload.skip(1); break;
+                case 6: payload.skip(8); break;
+                case 9: payload.skip(2); break;
+                case 2: case 3: break;
+                default: payload.skip(payload.left() + 1); break; // unknown: stop
+                }
+            }
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+/// The clip event handlers of a placed sprite.
+void readClipActions(Reader& reader, int version, Collector& collector)
+{
+    const int flagBytes = version >= 6 ? 4 : 2;
+    reader.u16();             // reserved
+    reader.skip(flagBytes);   // every event used
+    while (reader.ok()) {
+        const quint32 events = flagBytes == 4 ? reader.u32() : reader.u16();
+        if (events == 0 || !reader.ok())
+            return;
+        const qsizetype size = reader.u32();
+        readActions(reader.bytes(size), collector);
+    }
+}
+
+void readPlaceObject(Reader& reader, bool third, int version, Collector& collector)
+{
+    const quint32 flags = reader.u8();
+    quint32 moreFlags = 0;
+    if (third)
+        moreFlags = reader.u8();
+    reader.u16(); // depth
+    if (third && (moreFlags & 0x08 || (moreFlags & 0x10 && flags & 0x02)))
+        reader.string(); // class name
+    if (flags & 0x02)
+        reader.u16(); // character
+    if (flags & 0x04)
+        skipMatrix(reader);
+    if (flags & 0x08)
+        skipColourTransform(reader, true);
+    if (flags & 0x10)
+        reader.u16(); // ratio
+    if (flags & 0x20)
+        reader.string(); // name
+    if (flags & 0x40)
+        reader.u16(); // clip depth
+    // Filters, blend modes and cached bitmaps come before the clip actions of the third form:
+    // such a tag is rare in movies with clip actions and is not read further.
+    if (third && (moreFlags & 0x07))
+        return;
+    if (flags & 0x80)
+        readClipActions(reader, version, collector);
+}
+
+void readButton(Reader& reader, bool second, Collector& collector)
+{
+    reader.u16(); // id
+    if (second) {
+        reader.u8(); // menu flag
+        const qsizetype offsetAt = reader.position();
+        const quint32 offset = reader.u16();
+        if (offset == 0)
+            return;
+        reader.skip(offsetAt + offset - reader.position());
+        while (reader.ok()) {
+            const quint32 size = reader.u16();
+            reader.u16(); // conditions
+            readActions(reader.bytes(size == 0 ? reader.left() : size - 4), collector);
+            if (size == 0)
+                return;
+        }
+        return;
+    }
+    // The first form: character records up to a zero byte, then its actions.
+    while (reader.ok()) {
+        if (reader.u8() == 0)
+            break;
+        reader.u16(); // character
+        reader.u16(); // depth
+        skipMatrix(reader);
+    }
+    readActions(reader.bytes(reader.left()), collector);
+}
+
+/// The string constants of an ActionScript 3 block: the constant pool's integers, unsigned
+/// integers and doubles come first, then its strings.
+void readAbc(Reader& reader, Collector& collector)
+{
+    reader.u16(); // minor version
+    reader.u16(); // major version
+    for (int pool = 0; pool < 2; ++pool) {
+        const quint32 count = reader.u30();
+        for (quint32 i = 1; i < count && reader.ok(); ++i)
+            reader.u30();
+    }
+    const quint32 doubles = reader.u30();
+    if (doubles > 1)
+        reader.skip(qsizetype(doubles - 1) * 8);
+    const quint32 strings = reader.u30();
+    for (quint32 i = 1; i < strings && reader.ok(); ++i)
+        collector.offer(reader.bytes(reader.u30()));
+}
+
+void readTags(QByteArrayView tags, int version, Collector& collector, int depth)
+{
+    Reader reader(tags);
+    while (!reader.atEnd()) {
+        const quint32 head = reader.u16();
+        const quint32 code = head >> 6;
+        qsizetype length = head & 0x3F;
+        if (length == 0x3F)
+            length = reader.u32();
+        const QByteArrayView body = reader.bytes(length);
+        if (!reader.ok() || code == End)
+            return;
+        Reader tag(body);
+        switch (code) {
+        case DoAction:
+            readActions(body, collector);
+            break;
+        case DoInitAction:
+            tag.u16(); // sprite
+            readActions(tag.bytes(tag.left()), collector);
+            break;
+        case DefineSprite:
+            if (depth < 8) { // sprites do not nest in real movies; a damaged one must not loop
+                tag.u16();
+                tag.u16();
+                readTags(tag.bytes(tag.left()), version, collector, depth + 1);
+            }
+            break;
+        case PlaceObject2:
+        case PlaceObject3:
+            readPlaceObject(tag, code == PlaceObject3, version, collector);
+            break;
+        case DefineButton:
+        case DefineButton2:
+            readButton(tag, code == DefineButton2, collector);
+            break;
+        case ImportAssets:
+        case ImportAssets2:
+            collector.offer(tag.string());
+            break;
+        case DoAbc:
+            tag.u32();    // flags
+            tag.string(); // name
+            readAbc(tag, collector);
+            break;
+        case DoAbcOld:
+            readAbc(tag, collector);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace
+
+std::optional<QByteArray> UncompressedMovie(QByteArrayView file, qint64 maxBytes, QString* error)
+{
+    if (file.size() < kHeader || (!file.startsWith("FWS") && !file.startsWith("CWS") &&
+                                  !file.startsWith("ZWS"))) {
+        fail(error, "not a Flash movie");
+        return std::nullopt;
+    }
+    const quint32 declared = littleEndian32(file, 4);
+    if (declared < kHeader || declared > maxBytes) {
+        fail(error, "the movie's announced length is impossible or too large");
+        return std::nullopt;
+    }
+    if (file.startsWith("FWS"))
+        return file.first(std::min<qsizetype>(file.size(), declared)).toByteArray();
+    QByteArray out(declared, Qt::Uninitialized);
+    std::memcpy(out.data(), "FWS", 3);
+    std::memcpy(out.data() + 3, file.data() + 3, kHeader - 3);
+    const bool unpacked = file.startsWith("CWS") ? inflateInto(file.sliced(kHeader), out)
+                                                 : unlzmaInto(file.sliced(kHeader), out);
+    if (!unpacked) {
+        fail(error, "the compressed movie is damaged");
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool NamesLoadableFile(QStringView text)
+{
+    static const QStringList kExtensions{
+        QStringLiteral(".swf"), QStringLiteral(".xml"), QStringLiteral(".txt"),
+        QStringLiteral(".json"), QStringLiteral(".jpg"), QStringLiteral(".png"),
+        QStringLiteral(".gif"), QStringLiteral(".mp3"), QStringLiteral(".flv")};
+    qsizetype end = text.size();
+    for (const QChar stop : {u'#', u'?'}) {
+        if (const qsizetype at = text.first(end).indexOf(stop); at >= 0)
+            end = at;
+    }
+    const QStringView path = text.first(end);
+    if (path.contains(u' ') || path.contains(u'\n') || path.contains(u'<'))
+        return false;
+    return std::any_of(kExtensions.cbegin(), kExtensions.cend(), [&](const QString& extension) {
+        return path.size() > extension.size() && path.endsWith(extension, Qt::CaseInsensitive);
+    });
+}
+
+QStringList NamedFileReferences(QByteArrayView movie)
+{
+    Collector collector;
+    if (movie.size() < kHeader + 1)
+        return {};
+    Reader reader(movie.sliced(kHeader));
+    skipRect(reader);
+    reader.u16(); // frame rate
+    reader.u16(); // frame count
+    if (!reader.ok())
+        return {};
+    readTags(movie.sliced(kHeader + reader.position()), static_cast<uchar>(movie[3]), collector,
+             0);
+    return collector.found();
+}

@@ -1,0 +1,157 @@
+#include "keptfiles.h"
+#include "swfreferences.h"
+
+#include "swfwriter.h"
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace {
+
+using namespace swftags;
+
+QByteArray movieWith(const QByteArray& tags, int version = 10, const QByteArray& signature = "FWS")
+{
+    SwfMovie movie;
+    movie.signature = signature;
+    movie.version = version;
+    movie.tags = tags;
+    return WriteSwf(movie);
+}
+
+QStringList referencesOf(const QByteArray& file)
+{
+    const std::optional<QByteArray> movie = UncompressedMovie(file, 64 << 20);
+    return movie ? NamedFileReferences(*movie) : QStringList{QStringLiteral("(no movie)")};
+}
+
+} // namespace
+
+TEST(NamedFileReferences, EveryPlaceAMovieNamesItsFilesIsRead)
+{
+    struct Case
+    {
+        const char* where;
+        QByteArray movie;
+        QStringList expected;
+    };
+    const QByteArray actions =
+        constantPool({"loadMovie", "levels/one.swf", "hello world.swf", "_root"}) +
+        pushString("music.mp3?v=2") + getUrl("child.swf", "_level1") + pushString("notafile");
+    const QList<Case> cases = {
+        {"frame actions: constant pool, pushes, GetURL; sentences and names without an "
+         "extension are no files",
+         movieWith(doAction(actions)),
+         {"levels/one.swf", "music.mp3?v=2", "child.swf"}},
+        {"compressed with zlib", movieWith(doAction(actions), 10, "CWS"),
+         {"levels/one.swf", "music.mp3?v=2", "child.swf"}},
+        {"compressed with LZMA", movieWith(doAction(actions), 13, "ZWS"),
+         {"levels/one.swf", "music.mp3?v=2", "child.swf"}},
+        {"inside a sprite, an init action and a button",
+         movieWith(defineSprite(5, doAction(pushString("a/sprite.xml"))) +
+                   tag(59, QByteArray("\x05\x00", 2) + pushString("init.json") + '\0') +
+                   defineButton2(6, getUrl("http://x.org/b.png", ""))),
+         {"a/sprite.xml", "init.json", "http://x.org/b.png"}},
+        {"a clip event of a placed sprite", movieWith(placeWithClipActions(5, pushString("clip.txt")), 8),
+         {"clip.txt"}},
+        {"ActionScript 3 string constants and imported assets",
+         movieWith(doAbc({"flash.display", "assets/level2.swf", "Level.XML"}) +
+                   importAssets("shared/library.swf")),
+         {"assets/level2.swf", "Level.XML", "shared/library.swf"}},
+        {"a damaged action record ends the walk, not the program",
+         movieWith(doAction(pushString("ok.gif") + QByteArray("\x96\xff\x7f", 3))), {"ok.gif"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        EXPECT_EQ(referencesOf(c.movie), c.expected);
+    }
+}
+
+TEST(NamedFileReferences, AMovieThatClaimsToUnpackToGigabytesIsRefused)
+{
+    QByteArray bomb = movieWith({}, 10, "CWS");
+    bomb[4] = '\xff';
+    bomb[5] = '\xff';
+    bomb[6] = '\xff';
+    bomb[7] = '\x7f';
+    QString error;
+    EXPECT_FALSE(UncompressedMovie(bomb, 64 << 20, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(UncompressedMovie("<html>not a movie</html>", 64 << 20));
+}
+
+TEST(KeptFiles, AnAddressMapsToAPlaceInsideTheFolderOrToNone)
+{
+    const QList<std::pair<const char*, const char*>> cases = {
+        {"http://Example.com/games/child.swf?v=1", "example.com/games/child.swf"},
+        {"https://example.com:443/a.swf", "example.com/a.swf"},
+        {"http://example.com:8080/a%20b.xml", "example.com_8080/a b.xml"},
+        {"http://127.0.0.1:5000/assets/far.swf", "127.0.0.1_5000/assets/far.swf"},
+        {"http://example.com/a/../../etc/passwd", nullptr},
+        {"http://example.com/a/%2e%2e/x.swf", nullptr},
+        {"http://example.com/a%2F..%2F..%2Fx.swf", nullptr},
+        {"http://example.com/a%5Cb.swf", nullptr},
+        {"http://example.com/.hidden.swf", nullptr},
+        {"http://example.com/folder/", nullptr},
+        {"file:///etc/passwd", nullptr},
+        {"http://ex%2Fample.com/a.swf", nullptr},
+    };
+    for (const auto& [address, expected] : cases) {
+        SCOPED_TRACE(address);
+        const std::optional<QString> place = KeptPathFor(QUrl(QLatin1String(address)));
+        if (expected)
+            EXPECT_EQ(place.value_or(QStringLiteral("(none)")), QLatin1String(expected));
+        else
+            EXPECT_FALSE(place) << qPrintable(*place);
+    }
+}
+
+TEST(KeptFiles, OnlyTheMoviesOwnHostOrThePublicWebIsFetched)
+{
+    const QUrl movie(QStringLiteral("http://127.0.0.1:5000/games/parent.swf"));
+    const QList<std::pair<const char*, bool>> cases = {
+        {"http://127.0.0.1:5000/games/child.swf", true},
+        {"http://example.com/x.swf", true},
+        {"http://8.8.8.8/x.swf", true},
+        {"http://localhost:631/admin.xml", false},
+        {"http://10.1.2.3/x.swf", false},
+        {"http://192.168.1.1/x.swf", false},
+        {"http://169.254.169.254/latest/meta-data.json", false},
+        {"http://[::1]/x.swf", false},
+        {"http://[::ffff:192.168.0.1]/x.swf", false},
+        {"ftp://example.com/x.swf", false},
+    };
+    for (const auto& [address, allowed] : cases) {
+        SCOPED_TRACE(address);
+        EXPECT_EQ(MayFetchFor(QUrl(QLatin1String(address)), movie), allowed);
+    }
+}
+
+TEST(KeptFiles, TheManifestRoundTripsAndAHandEditedEntryCannotPointOutside)
+{
+    QTemporaryDir folder;
+    KeptManifest manifest;
+    manifest.movieUrl = QStringLiteral("http://example.com/games/parent.swf");
+    manifest.put({QStringLiteral("http://example.com/games/child.swf"),
+                  QStringLiteral("example.com/games/child.swf"), 1234, "ab12",
+                  QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC)});
+    manifest.put({QStringLiteral("http://example.com/games/child.swf"),
+                  QStringLiteral("example.com/games/child.swf"), 99, "cd34",
+                  QDateTime(QDate(2026, 12, 8), QTime(11, 0), Qt::UTC)});
+    ASSERT_TRUE(WriteManifest(folder.path(), manifest));
+    const KeptManifest read = ReadManifest(folder.path());
+    EXPECT_EQ(read.movieUrl, manifest.movieUrl);
+    ASSERT_EQ(read.files.size(), 1) << "a file kept again replaces its entry";
+    EXPECT_EQ(read.files[0].size, 99);
+    EXPECT_EQ(read.files[0].sha256, QByteArray("cd34"));
+    EXPECT_EQ(read.files[0].keptAt, manifest.files[0].keptAt);
+
+    QByteArray text = readFile(ManifestPathIn(folder.path()));
+    text.replace("\"path\": \"example.com/games/child.swf\"", "\"path\": \"../../outside.swf\"");
+    ASSERT_TRUE(text.contains("outside"));
+    ASSERT_TRUE(writeFile(ManifestPathIn(folder.path()), text));
+    EXPECT_TRUE(ReadManifest(folder.path()).files.isEmpty());
+}
