@@ -90,6 +90,7 @@ int main(int argc, char** argv)
     RunDownloadComparison();
     RunPointerComparison();
     RunTabMoviesComparison();
+    RunCaptureComparison();
     benchmark::Shutdown();
     return 0;
 }

@@ -34,3 +34,5 @@ void PrintGrepComparison(double scanSeconds, double sparseSeconds);
 void RunPointerComparison();
 /// The tab's movies of a page of 50 frames against a minimal client (bench_tabmovies.cpp).
 void RunTabMoviesComparison();
+/// A static capture of a movie naming 50 files against curl fetching them (bench_capture.cpp).
+void RunCaptureComparison();

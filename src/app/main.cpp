@@ -9,6 +9,7 @@
 #include "desktopopen.h"
 #include "browsersessions.h"
 #include "cachedcopy.h"
+#include "capturemode.h"
 #include "cacheenumerator.h"
 #include "filedialogs.h"
 #include "flashpreview.h"
@@ -28,6 +29,7 @@
 #include "vaultbar.h"
 #include "windowfocus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -54,13 +56,17 @@ void prepareEnvironment()
 const char kUsage[] = "usage: clipvault [--play] [FILE]\n"
                       "  FILE, --play FILE   play a movie in the stand-alone player\n"
                       "  --play              open the stand-alone player with no movie\n"
+                      "  --capture FILE --origin URL [--seconds N]\n"
+                      "                      play a movie without a window, keeping the files\n"
+                      "                      it loads beside it (clipvault-cli capture)\n"
                       "  --version           print the version\n";
 
 /// What the command line asks of this start.
 struct StartRequest
 {
     std::optional<QString> movie; ///< play this (empty: the player with no movie)
-    bool done = false;            ///< answered already (version, help, bad usage)
+    std::optional<CaptureRequest> capture;
+    bool done = false; ///< answered already (version, help, bad usage)
     int exitCode = 0;
 };
 
@@ -80,6 +86,18 @@ StartRequest readCommandLine(int argc, char* argv[])
             request.done = true;
         } else if (argument == u"--play") {
             play = true;
+        } else if ((argument == u"--capture" || argument == u"--origin" ||
+                    argument == u"--seconds") &&
+                   i + 1 < argc) {
+            if (!request.capture)
+                request.capture = CaptureRequest{};
+            const QString value = QString::fromLocal8Bit(argv[++i]);
+            if (argument == u"--capture")
+                request.capture->file = QFileInfo(value).absoluteFilePath();
+            else if (argument == u"--origin")
+                request.capture->address = value;
+            else
+                request.capture->seconds = std::clamp(value.toInt(), 1, 3600);
         } else if (argument.startsWith(u'-') || !file.isEmpty()) {
             std::fprintf(stderr, "clipvault: unexpected argument %s\n%s", argv[i], kUsage);
             request.done = true;
@@ -90,6 +108,12 @@ StartRequest readCommandLine(int argc, char* argv[])
     }
     if (play || !file.isEmpty())
         request.movie = file;
+    if (request.capture &&
+        (request.capture->file.isEmpty() || request.capture->address.isEmpty())) {
+        std::fprintf(stderr, "clipvault: --capture needs a FILE and its --origin URL\n%s", kUsage);
+        request.done = true;
+        request.exitCode = 2;
+    }
     return request;
 }
 
@@ -103,6 +127,10 @@ int main(int argc, char* argv[])
     prepareEnvironment();
     // Qt WebEngine shares its OpenGL contexts with the widgets; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // A capture plays without a window: with no display at all, on the offscreen platform.
+    if (start.capture && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
     QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));
@@ -110,6 +138,10 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(Icons::application());
     // The program lives in the tray: hiding the last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // A capture is a run of its own: no catalogue, no tray, no single instance.
+    if (start.capture)
+        return RunCapture(*start.capture);
 
     // The termination handlers come before the data folder is taken: from then on a signal ends
     // the program through its event loop, with the catalogue saved once it has been read.

@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "commands.h"
+#include "loadedcatalogue.h"
 
 #include "catalogue.h"
 #include "cataloguestore.h"
@@ -17,60 +18,6 @@
 namespace cli {
 
 namespace {
-
-/// How long a change waits for another change of the same folder to end.
-constexpr int kBusyWaitMs = 3000;
-
-/// Never asks anyone: a duplicate URL is replaced only when the command line says so, and
-/// notices go to the error stream.
-class CliPrompt final : public UserPrompt
-{
-public:
-    explicit CliPrompt(QTextStream& err)
-        : m_err(err)
-    {
-    }
-    void setAnswer(bool yes) { m_answer = yes; }
-    bool ask(const QString&, const QString&) override { return m_answer; }
-    void inform(const QString& text, const QString&) override
-    {
-        m_err << "clipvault-cli: " << text << Qt::endl;
-    }
-
-private:
-    QTextStream& m_err;
-    bool m_answer = false;
-};
-
-/// The vault of a data folder, its catalogue loaded as the program loads it, answering the user
-/// on stderr.
-class LoadedCatalogue
-{
-public:
-    LoadedCatalogue(const QString& dataFolder, QTextStream& err)
-        : m_prompt(err)
-        , m_options(quietOptions())
-        , m_vault(dataFolder, m_options, m_prompt)
-    {
-        m_vault.LoadCatalogue();
-        if (const QString notice = m_vault.startupNotice(); !notice.isEmpty())
-            err << "clipvault-cli: " << notice << Qt::endl;
-    }
-    Catalogue& catalogue() { return m_vault.catalogue(); }
-    CatalogueStore& store() { return m_vault.store(); }
-    CliPrompt& prompt() { return m_prompt; }
-
-private:
-    static OptionsRecord quietOptions()
-    {
-        OptionsRecord options = DefaultOptions();
-        options.NotifyTaskAdded = 0;
-        return options;
-    }
-    CliPrompt m_prompt;
-    OptionsRecord m_options;
-    Vault m_vault;
-};
 
 /// A field in the line format: a tab, line break or backslash in it is written as \t, \n, \r
 /// or \\, so that one record stays one line of tab-separated fields.
@@ -132,16 +79,6 @@ int listCategories(LoadedCatalogue& loaded, const CommandLine& line, QTextStream
     return kOk;
 }
 
-int saveItems(LoadedCatalogue& loaded, QTextStream& err)
-{
-    QString error;
-    if (!loaded.store().SaveItems(loaded.catalogue(), &error)) {
-        err << "clipvault-cli: " << error << Qt::endl;
-        return kFailed;
-    }
-    return kOk;
-}
-
 int addItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
 {
     const QString& url = line.words[2];
@@ -166,7 +103,7 @@ int addItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
         err << "clipvault-cli: " << url << " was not added" << Qt::endl;
         return kFailed;
     }
-    return saveItems(loaded, err);
+    return SaveItems(loaded, err);
 }
 
 int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
@@ -177,17 +114,7 @@ int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& er
         return kFailed;
     }
     loaded.catalogue().RemoveItemByUrl(url);
-    return saveItems(loaded, err);
-}
-
-/// Why nothing can be written in `folder` (it cannot be made, or a file cannot be created in
-/// it); empty when a file can be.
-QString unwritableFolderProblem(const QString& folder)
-{
-    if (!QDir().mkpath(folder))
-        return QStringLiteral("it cannot be created");
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".clipvault-probe-XXXXXX")));
-    return probe.open() ? QString() : probe.errorString();
+    return SaveItems(loaded, err);
 }
 
 } // namespace
@@ -208,18 +135,8 @@ int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
     // meanwhile (it would write its older lists over the change on close), nor may a second
     // change load them (one of the two would be lost).
     DataFolderLock lock(dataFolder);
-    if (changes && (!QDir().mkpath(dataFolder) || !lock.acquire(kBusyWaitMs))) {
-        if (const QString problem = unwritableFolderProblem(dataFolder); !problem.isEmpty())
-            err << "clipvault-cli: the data folder " << dataFolder
-                << " cannot be written: " << problem << Qt::endl;
-        else if (lock.holder() == DataFolderLock::Holder::Program)
-            err << "clipvault-cli: Clip Vault is running on " << dataFolder
-                << "; close it first, or it will overwrite the change" << Qt::endl;
-        else
-            err << "clipvault-cli: the data folder " << dataFolder
-                << " is busy: another change is being made; try again" << Qt::endl;
+    if (changes && !TakeForChange(lock, dataFolder, err))
         return kFailed;
-    }
 
     if (!changes && lock.holder() == DataFolderLock::Holder::Program)
         err << "clipvault-cli: Clip Vault is running on " << dataFolder

@@ -37,6 +37,15 @@ const QList<Command>& commandTable()
          "one transfer as the program makes it; prints the size\n(--any: also a reply that is "
          "no Flash movie)",
          RunDownload},
+        {"capture", "capture URL [--into DIR] [--seconds N] [--json] [--category NAME]",
+         "a movie with the files it loads (named in its code,\nasked for while it plays N "
+         "seconds, 0: none):\naddress<TAB>path<TAB>size; without --into it is\nadded to the "
+         "catalogue",
+         RunCapture},
+        {"export", "export URL --ruffle-bundle FILE | --curation DIR",
+         "a downloaded item with its kept files, for Ruffle's\nplayer or a preservation "
+         "archive",
+         RunExport},
         {"detect", "detect URL [--no-cache] [--json]",
          "the movies of a page, its frames and the site's\ncached movies: address<TAB>save-as "
          "name",

@@ -18,9 +18,10 @@ struct OptionSpec
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"data-dir", "DIR"},   {"category", "NAME"}, {"base", "URL"},   {"browser", "KIND"},
-    {"dir", "DIR"},        {"host", "TEXT"},     {"json", nullptr}, {"replace", nullptr},
-    {"no-cache", nullptr}, {"all", nullptr},     {"any", nullptr},  {"version", nullptr},
+    {"data-dir", "DIR"},   {"category", "NAME"}, {"base", "URL"},           {"browser", "KIND"},
+    {"dir", "DIR"},        {"host", "TEXT"},     {"json", nullptr},         {"replace", nullptr},
+    {"no-cache", nullptr}, {"all", nullptr},     {"any", nullptr},          {"version", nullptr},
+    {"into", "DIR"},       {"seconds", "N"},     {"ruffle-bundle", "FILE"}, {"curation", "DIR"},
 };
 
 } // namespace
@@ -51,6 +52,10 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
     text("browser", line.browser);
     text("dir", line.dir);
     text("host", line.host);
+    text("into", line.into);
+    text("ruffle-bundle", line.ruffleBundle);
+    text("curation", line.curation);
+    text("seconds", line.seconds);
     line.json = parser.isSet(QStringLiteral("json"));
     line.replace = parser.isSet(QStringLiteral("replace"));
     line.noCache = parser.isSet(QStringLiteral("no-cache"));

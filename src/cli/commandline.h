@@ -24,6 +24,10 @@ struct CommandLine
     QString browser = QStringLiteral("auto");
     QString dir;
     QString host;
+    QString into;
+    QString ruffleBundle;
+    QString curation;
+    QString seconds; ///< as written; the command that takes it reads it
     bool all = false;
     bool json = false;
     bool replace = false;

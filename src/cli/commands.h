@@ -15,6 +15,9 @@ struct CommandLine;
 
 /// catalogue list | categories | count | add | remove (cataloguecommands.cpp)
 int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// capture, export (capturecommands.cpp)
+int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err);
+int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// download, swf-info (moviecommands.cpp)
 int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err);
 int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err);

@@ -74,6 +74,7 @@ void FileKeeper::keep(const QUrl& address, Done done)
     const QString url = address.toString(QUrl::FullyEncoded);
     if (const KeptFile* kept = m_manifest.byUrl(url);
         kept && QFileInfo(QDir(m_folder).filePath(kept->path)).isFile()) {
+        m_keptUrls.insert(url);
         if (done) {
             const KeptFile copy = *kept;
             QTimer::singleShot(0, this, [done, copy] { done(&copy, {}); });
@@ -86,6 +87,21 @@ void FileKeeper::keep(const QUrl& address, Done done)
     m_queue.push_back({address, std::move(done)});
     if (!m_busy)
         QTimer::singleShot(0, this, &FileKeeper::startNext);
+}
+
+bool FileKeeper::noteKept(const QUrl& address, QString* error)
+{
+    const std::optional<QString> path = KeptPathFor(address);
+    const QString file = path ? QDir(m_folder).filePath(*path) : QString();
+    if (!path || !QFileInfo(file).isFile()) {
+        if (error)
+            *error = QStringLiteral("no file is kept for ") + address.toString();
+        return false;
+    }
+    m_manifest.put({address.toString(QUrl::FullyEncoded), *path, QFileInfo(file).size(),
+                    FileSha256(file), QDateTime::currentDateTimeUtc()});
+    m_keptUrls.insert(address.toString(QUrl::FullyEncoded));
+    return WriteManifest(m_folder, m_manifest, error);
 }
 
 void FileKeeper::keepNamedFiles(const QString& movieFile, const QUrl& movieAddress)
@@ -114,6 +130,7 @@ void FileKeeper::startNext()
         const QString url = m_running.address.toString(QUrl::FullyEncoded);
         if (const KeptFile* kept = m_manifest.byUrl(url);
             kept && QFileInfo(QDir(m_folder).filePath(kept->path)).isFile()) {
+            m_keptUrls.insert(url);
             if (m_running.done)
                 m_running.done(kept, {});
             continue;
@@ -148,7 +165,9 @@ void FileKeeper::startNext()
 void FileKeeper::finishRunning(const KeptFile* kept, const QString& error)
 {
     m_busy = false;
-    if (!kept)
+    if (kept)
+        m_keptUrls.insert(kept->url);
+    else
         m_failures << m_running.address.toString() + QStringLiteral(": ") + error;
     const Done done = std::exchange(m_running.done, {});
     // The next transfer starts once this one's events are over.

@@ -31,6 +31,8 @@ public:
     /// Keeps the file at `address` (resolved already). `done`, when given, hears later on this
     /// thread, always.
     void keep(const QUrl& address, Done done = {});
+    /// Records a file fetched already, at its place for `address`, in the manifest.
+    bool noteKept(const QUrl& address, QString* error = nullptr);
     /// Keeps every file a movie's code names, resolved against the movie's address.
     void keepNamedFiles(const QString& movieFile, const QUrl& movieAddress);
 
@@ -39,6 +41,8 @@ public:
     const KeptManifest& manifest() const { return m_manifest; }
     /// Files kept by this keeper (not those the folder held before).
     int newlyKept() const { return m_newlyKept; }
+    /// Addresses of the files this keeper kept or found kept already.
+    const QSet<QString>& keptUrls() const { return m_keptUrls; }
     /// Addresses asked for that could not be kept, with why.
     const QStringList& failures() const { return m_failures; }
 
@@ -70,4 +74,5 @@ private:
     bool m_follow = false;
     int m_newlyKept = 0;
     QStringList m_failures;
+    QSet<QString> m_keptUrls;
 };

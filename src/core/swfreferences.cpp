@@ -263,13 +263,30 @@ void readActions(QByteArrayView actions, Collector& collector)
         case 0x96: // Push: typed values one after another
             while (!payload.atEnd()) {
                 switch (payload.u8()) {
-                case 0: collector.offer(payload.string()); break;
-                case 1: case 7: payload.skip(4); break;
-                case 4: case 5: case 8: payload.skip(1); break;
-                case 6: payload.skip(8); break;
-                case 9: payload.skip(2); break;
-                case 2: case 3: break;
-                default: payload.skip(payload.left() + 1); break; // unknown: stop
+                case 0:
+                    collector.offer(payload.string());
+                    break;
+                case 1:
+                case 7:
+                    payload.skip(4);
+                    break;
+                case 4:
+                case 5:
+                case 8:
+                    payload.skip(1);
+                    break;
+                case 6:
+                    payload.skip(8);
+                    break;
+                case 9:
+                    payload.skip(2);
+                    break;
+                case 2:
+                case 3:
+                    break;
+                default:
+                    payload.skip(payload.left() + 1);
+                    break; // unknown: stop
                 }
             }
             break;
@@ -283,8 +300,8 @@ void readActions(QByteArrayView actions, Collector& collector)
 void readClipActions(Reader& reader, int version, Collector& collector)
 {
     const int flagBytes = version >= 6 ? 4 : 2;
-    reader.u16();             // reserved
-    reader.skip(flagBytes);   // every event used
+    reader.u16();           // reserved
+    reader.skip(flagBytes); // every event used
     while (reader.ok()) {
         const quint32 events = flagBytes == 4 ? reader.u32() : reader.u16();
         if (events == 0 || !reader.ok())
@@ -430,8 +447,8 @@ void readTags(QByteArrayView tags, int version, Collector& collector, int depth)
 
 std::optional<QByteArray> UncompressedMovie(QByteArrayView file, qint64 maxBytes, QString* error)
 {
-    if (file.size() < kHeader || (!file.startsWith("FWS") && !file.startsWith("CWS") &&
-                                  !file.startsWith("ZWS"))) {
+    if (file.size() < kHeader ||
+        (!file.startsWith("FWS") && !file.startsWith("CWS") && !file.startsWith("ZWS"))) {
         fail(error, "not a Flash movie");
         return std::nullopt;
     }
@@ -457,9 +474,9 @@ std::optional<QByteArray> UncompressedMovie(QByteArrayView file, qint64 maxBytes
 bool NamesLoadableFile(QStringView text)
 {
     static const QStringList kExtensions{
-        QStringLiteral(".swf"), QStringLiteral(".xml"), QStringLiteral(".txt"),
+        QStringLiteral(".swf"),  QStringLiteral(".xml"), QStringLiteral(".txt"),
         QStringLiteral(".json"), QStringLiteral(".jpg"), QStringLiteral(".png"),
-        QStringLiteral(".gif"), QStringLiteral(".mp3"), QStringLiteral(".flv")};
+        QStringLiteral(".gif"),  QStringLiteral(".mp3"), QStringLiteral(".flv")};
     qsizetype end = text.size();
     for (const QChar stop : {u'#', u'?'}) {
         if (const qsizetype at = text.first(end).indexOf(stop); at >= 0)
@@ -484,7 +501,6 @@ QStringList NamedFileReferences(QByteArrayView movie)
     reader.u16(); // frame count
     if (!reader.ok())
         return {};
-    readTags(movie.sliced(kHeader + reader.position()), static_cast<uchar>(movie[3]), collector,
-             0);
+    readTags(movie.sliced(kHeader + reader.position()), static_cast<uchar>(movie[3]), collector, 0);
     return collector.found();
 }

@@ -3,9 +3,40 @@
 #include "movieserver.h"
 #include "playerfiles.h"
 
+#include <QFileInfo>
+
 ClipVaultApp::ClipVaultApp(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
                            QObject* parent)
     : Vault(dataFolder, options, prompt, parent)
     , m_movieServer(new MovieServer(PlayerFiles::ruffleFolder(), this))
 {
+    // A catalogued movie plays as on its site: the server learns its address and whether the
+    // files it loads are to be kept, and the item learns how many are kept.
+    m_movieServer->setOriginLookup([this](const QString& file) { return originOf(file); });
+    connect(m_movieServer, &MovieServer::filesKept, this, &ClipVaultApp::noteKeptFiles);
+}
+
+MovieOrigin ClipVaultApp::originOf(const QString& file) const
+{
+    const QString wanted = QFileInfo(file).absoluteFilePath();
+    // The file name first, in bytes: a large catalogue is looked through on every play.
+    const QByteArray name = QFileInfo(file).fileName().toUtf8();
+    for (const ItemRecord& item : catalogue().items()) {
+        const QByteArrayView stored = FieldBytes(item.FileName);
+        if (!stored.endsWith(name) && !item.FileName.isCut())
+            continue;
+        if (QFileInfo(ItemFilePath(item)).absoluteFilePath() == wanted)
+            return {FieldText(item.Url), item.extras.keepFiles.value_or(settings().keepFiles)};
+    }
+    return {};
+}
+
+void ClipVaultApp::noteKeptFiles(const QString& address, int count)
+{
+    const int index = catalogue().FindItemByUrl(address);
+    if (index < 0 || catalogue().item(index).extras.keptFiles == count)
+        return;
+    ItemRecord item = catalogue().item(index);
+    item.extras.keptFiles = count;
+    catalogue().updateItem(index, item);
 }

@@ -3,6 +3,7 @@
 #include "vault.h"
 
 class MovieServer;
+struct MovieOrigin;
 
 /// The program's vault with what the windows add to it: the player's movie server.
 class ClipVaultApp final : public Vault
@@ -15,5 +16,8 @@ public:
     MovieServer& movieServer() const { return *m_movieServer; }
 
 private:
+    MovieOrigin originOf(const QString& file) const;
+    void noteKeptFiles(const QString& address, int count);
+
     MovieServer* m_movieServer;
 };

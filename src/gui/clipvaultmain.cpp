@@ -12,6 +12,7 @@
 #include "icons.h"
 #include "itemfilter.h"
 #include "itemlistmodel.h"
+#include "keptfiles.h"
 #include "mainactions.h"
 #include "maincommands.h"
 #include "optionform.h"
@@ -185,6 +186,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::ClearFlashItemAction, [this] { m_commands->ClearFlashItemActionExecute(); });
     bind(MainActions::ExploreItem, [this] { m_commands->ExploreItemExecute(); });
     bind(MainActions::PlayStandAlone, [this] { m_commands->PlayStandAloneExecute(); });
+    bind(MainActions::ExportItem, [this] { m_commands->ExportItemExecute(); });
     bind(MainActions::SimpleFlashPlayer, [this] { m_commands->SimpleFlashPlayer1Click(); });
     bind(MainActions::OpenBrowser, [this] { m_commands->OpenBrowserExecute(); });
     bind(MainActions::SearchAction, [this] { SearchActionExecute(); });
@@ -366,6 +368,7 @@ void TClipVaultMain::UpdateItemActions()
                                MainActions::ExploreItem})
         m_actions->action(id)->setEnabled(rowSelected);
     m_actions->action(MainActions::PlayStandAlone)->setEnabled(rowSelected && !downloading);
+    m_actions->action(MainActions::ExportItem)->setEnabled(rowSelected && !downloading);
 }
 
 void TClipVaultMain::UpdateSelectionState()
@@ -375,6 +378,11 @@ void TClipVaultMain::UpdateSelectionState()
         return;
     m_ui->lvItemInfo->clear();
     m_preview->showNothing();
+}
+
+QImage TClipVaultMain::previewFrameOf(const QString& file)
+{
+    return m_preview->frameOf(file);
 }
 
 void TClipVaultMain::ShowItemInfo(int index)
@@ -390,6 +398,15 @@ void TClipVaultMain::ShowItemInfo(int index)
     };
     for (const auto& [caption, value] : rows)
         new QTreeWidgetItem(info, {QString::fromLatin1(caption), value});
+    // What the side store knows, when it knows it.
+    if (item.extras.keptFiles > 0)
+        new QTreeWidgetItem(
+            info, {QStringLiteral("Kept files"),
+                   KeptFilesNote({}, item.extras.keptFiles).trimmed() + QStringLiteral(" (in ") +
+                       QFileInfo(KeptFolderOf(ItemFilePath(item))).fileName() + u')'});
+    if (!item.extras.sha256.isEmpty())
+        new QTreeWidgetItem(info,
+                            {QStringLiteral("SHA-256"), QString::fromLatin1(item.extras.sha256)});
     info->setUpdatesEnabled(true);
 }
 

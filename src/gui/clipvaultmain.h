@@ -63,6 +63,7 @@ public:
     QStringList listedItemUrls() const override;
     QString selectedNodeText() const override;
     QWidget* dialogOwner() override { return this; }
+    QImage previewFrameOf(const QString& file) override;
 
     /// Brings the window up for the first time: maximized, or straight to the tray when the
     /// options say to start minimized or `inTray` asks for it (a start to play a movie).

@@ -41,3 +41,24 @@ QString QtFileDialogs::browseForFolder(QWidget* owner, const QString& prompt)
 {
     return QFileDialog::getExistingDirectory(owner, prompt, QDir::homePath());
 }
+
+FileDialogs::ExportTarget QtFileDialogs::chooseExportTarget(QWidget* owner,
+                                                            const QString& suggestedName)
+{
+    const QString bundle = QStringLiteral("Ruffle bundle (*.ruf)");
+    const QString curation = QStringLiteral("Curation folder for a preservation archive (*)");
+    QFileDialog dialog(owner, QStringLiteral("Export"));
+    dialog.setObjectName(QStringLiteral("Exportdlg"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({bundle, curation});
+    dialog.selectFile(suggestedName);
+    // The extension follows the kind: a bundle file ends in ".ruf", a folder in nothing.
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, bundle](const QString& filter) {
+            dialog.setDefaultSuffix(filter == bundle ? QStringLiteral("ruf") : QString());
+        });
+    dialog.setDefaultSuffix(QStringLiteral("ruf"));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return {dialog.selectedFiles().value(0), dialog.selectedNameFilter() == curation};
+}

@@ -19,6 +19,16 @@ public:
     /// Where to save a movie ("*.swf", the extension added when left out); empty when the user
     /// cancelled.
     virtual QString chooseMovieSaveFile(QWidget* owner) = 0;
+
+    /// Where to export a movie, and as what.
+    struct ExportTarget
+    {
+        QString path;          ///< empty when the user cancelled
+        bool curation = false; ///< a curation folder; else a Ruffle bundle file
+    };
+    /// Picks an export: a Ruffle bundle ("*.ruf", the extension added when left out) or a
+    /// curation folder, starting from `suggestedName`.
+    virtual ExportTarget chooseExportTarget(QWidget* owner, const QString& suggestedName) = 0;
 };
 
 /// The pickers as Qt's file dialogs.
@@ -29,4 +39,5 @@ public:
     QString chooseMovie(QWidget* owner) override;
     QString browseForFolder(QWidget* owner, const QString& prompt) override;
     QString chooseMovieSaveFile(QWidget* owner) override;
+    ExportTarget chooseExportTarget(QWidget* owner, const QString& suggestedName) override;
 };

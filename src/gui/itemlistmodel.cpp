@@ -149,6 +149,14 @@ int ItemListModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_positions.size());
 }
 
+QString KeptFilesNote(const QString& name, int keptFiles)
+{
+    if (keptFiles <= 0)
+        return name;
+    return name + (keptFiles == 1 ? QStringLiteral("  +1 file")
+                                  : QStringLiteral("  +%1 files").arg(keptFiles));
+}
+
 int ItemListModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : ColumnCount;
@@ -163,7 +171,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case FileNameColumn:
-            return FieldText(item.FileName);
+            return KeptFilesNote(FieldText(item.FileName), item.extras.keptFiles);
         case CategoryColumn:
             return FieldText(item.Category);
         case CommentColumn:

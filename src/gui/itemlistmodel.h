@@ -14,6 +14,10 @@ class Catalogue;
 /// records; it follows the catalogue's changes row by row (an item that now belongs to the node
 /// comes in, one that no longer does leaves, positions move with removals). The URL column is a
 /// row's key for every handler that acts on it.
+/// A movie's name with the number of files kept with it, "game.swf  +3 files" (the name alone
+/// when none are).
+QString KeptFilesNote(const QString& name, int keptFiles);
+
 class ItemListModel final : public QAbstractTableModel
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+class QImage;
 class QWidget;
 
 /// What the main window's commands need of the window: the selected tree node and item rows,
@@ -19,6 +20,8 @@ public:
     /// Fills the list anew for the selected node and selects its first row.
     virtual void RefreshItemList() = 0;
     virtual QWidget* dialogOwner() = 0;
+    /// The preview's frame when it shows the movie `file`; a null image otherwise.
+    virtual QImage previewFrameOf(const QString& file) = 0;
 
 protected:
     ~ItemSelection() = default;

@@ -42,6 +42,7 @@ constexpr ActionRow kActionTable[] = {
      QStyle::SP_FileDialogInfoView},
     {MainActions::ExploreItem, "ExploreItem", "ExploreItem", QStyle::SP_DirOpenIcon},
     {MainActions::PlayStandAlone, "PlayStandAlone", "Play stand-alone", QStyle::SP_MediaPlay},
+    {MainActions::ExportItem, "ExportItem", "Export…", QStyle::SP_DialogSaveButton},
     {MainActions::AddCategoryAction, "AddCategoryAction", "Add a New Category",
      QStyle::SP_FileDialogNewFolder},
     {MainActions::DeleteCategoryAction, "DeleteCategoryAction", "Delete This Category",
@@ -127,6 +128,8 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ItemMenu, "Download", MainActions::StartDownAction},
     {Place::ItemMenu, "Play stand-alone", MainActions::PlayStandAlone},
     {Place::ItemMenu, "Property", MainActions::UpdateItemProperty},
+    {Place::ItemMenu, nullptr, kSeparator},
+    {Place::ItemMenu, "Export…", MainActions::ExportItem},
 
     {Place::TreeMenu, "Add a New Category", MainActions::AddCategoryAction},
     {Place::TreeMenu, "Delete This Category", MainActions::DeleteCategoryAction},
@@ -168,7 +171,7 @@ MainActions::MainActions(QObject* parent)
                            : row.image == QStyle::SP_CustomBase
                                ? Icons::settings()
                                : QApplication::style()->standardIcon(row.image);
-        auto* action = new QAction(icon, QString::fromLatin1(row.caption), this);
+        auto* action = new QAction(icon, QString::fromUtf8(row.caption), this);
         action->setObjectName(QLatin1String(row.name));
         action->setCheckable(row.checkable);
         m_actions[row.id] = action;
@@ -183,7 +186,7 @@ void MainActions::fill(QMenu* menu, Place place) const
         if (row.id == kSeparator)
             menu->addSeparator();
         else
-            menu->addAction(entryFor(m_actions[row.id], QString::fromLatin1(row.caption), menu));
+            menu->addAction(entryFor(m_actions[row.id], QString::fromUtf8(row.caption), menu));
     }
 }
 
@@ -197,7 +200,7 @@ void MainActions::fill(QToolBar* toolBar) const
             continue;
         }
         // A tool button shows its caption as its hint.
-        QAction* button = entryFor(m_actions[row.id], QString::fromLatin1(row.caption), toolBar);
+        QAction* button = entryFor(m_actions[row.id], QString::fromUtf8(row.caption), toolBar);
         toolBar->addAction(button);
         if (row.id == AddFlashItemAction) {
             auto* dropDown = new QMenu(toolBar);

@@ -26,6 +26,7 @@ public:
         UpdateItemProperty,
         ExploreItem,
         PlayStandAlone,
+        ExportItem, ///< the item with its kept files, for other players
         AddCategoryAction,
         DeleteCategoryAction,
         UpdateCatProperty,

@@ -11,15 +11,20 @@
 #include "clipvaultapp.h"
 #include "desktopopen.h"
 #include "downloadflow.h"
+#include "filedialogs.h"
 #include "flashpreview.h"
 #include "itemselection.h"
+#include "keptfiles.h"
+#include "movieexport.h"
 #include "options.h"
 #include "userprompt.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
+#include <QBuffer>
 #include <QFileInfo>
+#include <QImage>
 #include <QInputDialog>
 #include <QStandardPaths>
 
@@ -245,6 +250,45 @@ void MainCommands::PlayStandAloneExecute()
         else
             ShowFlashPreview(file, m_app.movieServer(), m_dialogs, m_selection.dialogOwner());
     });
+}
+
+void MainCommands::ExportItemExecute()
+{
+    const int index = selectedItem();
+    if (index < 0)
+        return;
+    const ItemRecord& item = m_catalogue.item(index);
+    ExportSource source;
+    source.movieUrl = FieldText(item.Url);
+    source.movieFile = ItemFilePath(item);
+    if (item.state() != ItemState::Downloaded || !QFileInfo(source.movieFile).isFile()) {
+        m_prompt.inform(QStringLiteral("Only a downloaded movie can be exported: ") +
+                            source.movieUrl,
+                        QStringLiteral("Information"));
+        return;
+    }
+    source.keptRoot = KeptRootFor(source.movieFile);
+    source.title = QFileInfo(source.movieFile).completeBaseName();
+    // The snapshot is taken before the dialog covers the preview.
+    const QImage frame = m_selection.previewFrameOf(source.movieFile);
+    const FileDialogs::ExportTarget target =
+        m_dialogs.chooseExportTarget(m_selection.dialogOwner(), source.title);
+    if (target.path.isEmpty())
+        return;
+    QByteArray png;
+    if (!frame.isNull()) {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        frame.save(&buffer, "PNG");
+    }
+    const ExportResult result = target.curation ? ExportCuration(source, target.path, png)
+                                                : ExportRuffleBundle(source, target.path);
+    QString message =
+        result.ok() ? QDir::toNativeSeparators(target.path) + QStringLiteral(" export complete!")
+                    : result.error;
+    for (const QString& note : result.notes)
+        message += u'\n' + note;
+    m_prompt.inform(message, QStringLiteral("Information"));
 }
 
 void MainCommands::findOtherMoviePlayer(int typeIndex, std::function<void(bool found)> done)

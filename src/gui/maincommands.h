@@ -43,6 +43,9 @@ public:
     void ClearFlashItemActionExecute();
     void ExploreItemExecute();
     void PlayStandAloneExecute();
+    /// Writes the selected downloaded item with its kept files as a Ruffle bundle or a
+    /// curation folder, as the user picks.
+    void ExportItemExecute();
     void SimpleFlashPlayer1Click();
     /// Starts the first installed Chromium-family browser with a debugging port and a profile of
     /// its own in the data folder (current browsers refuse a port on their default profile).

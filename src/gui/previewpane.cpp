@@ -75,6 +75,11 @@ void PreviewPane::showItem(const ItemRecord& item)
     m_ui->lblMovieFacts->clear();
 }
 
+QImage PreviewPane::frameOf(const QString& file) const
+{
+    return m_showsItem && m_itemFile == file ? m_player->PaintTo() : QImage();
+}
+
 void PreviewPane::showNothing()
 {
     m_showsItem = false;

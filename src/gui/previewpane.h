@@ -39,6 +39,8 @@ public:
     void showItem(const ItemRecord& item);
     /// Nothing selected: the empty stage.
     void showNothing();
+    /// The player's frame when it plays `file`; a null image otherwise.
+    QImage frameOf(const QString& file) const;
 
     /// Stops the player and opens the stand-alone player on its movie; plays again after.
     void but_maxize_flashClick();

@@ -1,6 +1,8 @@
 #include "movieserver.h"
 
+#include "filekeeper.h"
 #include "httpget.h"
+#include "keptfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,13 +42,53 @@ QString newToken()
 
 QByteArray typeOf(const QString& name)
 {
-    if (name.endsWith(QStringLiteral(".js")))
-        return "text/javascript";
-    if (name.endsWith(QStringLiteral(".wasm")))
-        return "application/wasm";
-    if (name.endsWith(QStringLiteral(".html")))
-        return "text/html; charset=utf-8";
+    static const QList<std::pair<QString, QByteArray>> kTypes = {
+        {QStringLiteral(".js"), "text/javascript"},
+        {QStringLiteral(".wasm"), "application/wasm"},
+        {QStringLiteral(".html"), "text/html; charset=utf-8"},
+        {QStringLiteral(".swf"), "application/x-shockwave-flash"},
+        {QStringLiteral(".xml"), "text/xml"},
+        {QStringLiteral(".txt"), "text/plain"},
+        {QStringLiteral(".json"), "application/json"},
+        {QStringLiteral(".png"), "image/png"},
+        {QStringLiteral(".jpg"), "image/jpeg"},
+        {QStringLiteral(".gif"), "image/gif"},
+        {QStringLiteral(".mp3"), "audio/mpeg"},
+        {QStringLiteral(".flv"), "video/x-flv"},
+    };
+    for (const auto& [extension, type] : kTypes) {
+        if (name.endsWith(extension, Qt::CaseInsensitive))
+            return type;
+    }
     return "application/octet-stream";
+}
+
+/// The address's path under the server: "site/<scheme>/<host[:port]>/<path>", so that relative
+/// loads resolve against it as they would on the site.
+QString sitePath(const QUrl& address)
+{
+    return QStringLiteral("site/") + address.scheme().toLower() + u'/' +
+           address.authority(QUrl::FullyEncoded).toLower() + address.path(QUrl::FullyEncoded);
+}
+
+bool sameFile(const QUrl& a, const QUrl& b)
+{
+    return a.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
+        .matches(b.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment), QUrl::None);
+}
+
+/// Where the origin of a local movie is known from its kept layout: the manifest's entry for
+/// the file, or the movie the kept-files folder beside it belongs to.
+QUrl originFromLayout(const QString& file, const QString& root)
+{
+    const KeptManifest manifest = ReadManifest(root);
+    const QString canonical = QFileInfo(file).canonicalFilePath();
+    if (canonical.startsWith(root + u'/')) {
+        if (const KeptFile* kept = manifest.byPath(canonical.mid(root.size() + 1)))
+            return QUrl(kept->url);
+    }
+    return root == QFileInfo(KeptFolderOf(canonical)).canonicalFilePath() ? QUrl(manifest.movieUrl)
+                                                                          : QUrl();
 }
 
 bool isRemote(const QString& source)
@@ -136,10 +178,35 @@ QString MovieServer::addMovie(const QString& source)
         m_movies.insert(id, movie);
         m_ids.insert(source, id);
     }
+    // Each time: the item's choice to keep files may have changed, or its files been kept.
+    Movie& movie = m_movies[id];
+    settleMovie(movie, source);
     // The name at the end lets the player tell the movie's name; the id alone selects it.
-    const QString name =
-        QString::fromUtf8(QUrl::toPercentEncoding(QFileInfo(QUrl(source).path()).fileName()));
-    return QStringLiteral("http://127.0.0.1:%1/%2/movie/%3/%4").arg(port()).arg(m_token, id, name);
+    movie.name = QFileInfo(QUrl(source).path()).fileName();
+    const QString base =
+        QStringLiteral("http://127.0.0.1:%1/%2/movie/%3/").arg(port()).arg(m_token, id);
+    if (movie.origin.isValid())
+        return base + sitePath(movie.origin);
+    return base + QString::fromUtf8(QUrl::toPercentEncoding(movie.name));
+}
+
+void MovieServer::settleMovie(Movie& movie, const QString& source)
+{
+    if (movie.remote) {
+        movie.origin = QUrl(source);
+        movie.capture = true; // into the preview's own folder, gone with the server
+        return;
+    }
+    const MovieOrigin known = m_originLookup ? m_originLookup(movie.file) : MovieOrigin{};
+    const QUrl address(known.address);
+    const bool web =
+        address.isValid() && (address.scheme() == u"http" || address.scheme() == u"https");
+    const QString root = KeptRootFor(movie.file);
+    movie.origin = web ? address : root.isEmpty() ? QUrl() : originFromLayout(movie.file, root);
+    movie.capture = web && known.keepFiles;
+    movie.keptRoot = !root.isEmpty() ? root : web ? KeptFolderOf(movie.file) : QString();
+    if (!movie.origin.isValid() || !KeptPathFor(movie.origin))
+        movie.origin = QUrl(); // served as a plain file with its folder
 }
 
 bool MovieServer::dropOldestSilentConnection()
@@ -241,7 +308,8 @@ void MovieServer::handle(QTcpSocket* socket)
     if (!isOwnHost(request.host))
         return refuse(socket, 421, "Misdirected Request");
     const bool headOnly = request.method == "HEAD";
-    const QString path = QUrl::fromPercentEncoding(request.target.split('?').first());
+    const QByteArray rawPath = request.target.split('?').first();
+    const QString path = QUrl::fromPercentEncoding(rawPath);
 
     // "/<token>/player.html", "/<token>/ruffle/<file>", "/<token>/movie/<id>/<name>".
     const QStringList parts = path.split(u'/');
@@ -261,33 +329,127 @@ void MovieServer::handle(QTcpSocket* socket)
             return refuse(socket, 404, "Not Found");
         return serveFile(socket, real, typeOf(name), headOnly);
     }
-    if (parts.size() == 5 && parts[2] == u"movie" && m_movies.value(parts[3]).remote)
-        return serveMovie(socket, parts[3], headOnly);
-    if (parts.size() >= 5 && parts[2] == u"movie")
-        return serveBeside(socket, parts[3], parts.mid(4), headOnly);
+    if (parts.size() < 5 || parts[2] != u"movie" || !m_movies.contains(parts[3]))
+        return refuse(socket, 404, "Not Found");
+    const QString id = parts[3];
+    const Movie& movie = m_movies[id];
+    // "site/<scheme>/<host[:port]>/<path>": a load by the address it has on its site, taken
+    // apart before decoding so that an encoded slash stays inside its segment.
+    const QStringList raw = QString::fromLatin1(rawPath).split(u'/');
+    if (parts[4] == u"site" && movie.origin.isValid() && raw.size() >= 8 &&
+        (raw[5] == u"http" || raw[5] == u"https")) {
+        const qsizetype query = request.target.indexOf('?');
+        const QUrl address(
+            raw[5] + QStringLiteral("://") + raw[6] + u'/' + raw.mid(7).join(u'/') +
+                (query < 0 ? QString() : QString::fromLatin1(request.target.mid(query))),
+            QUrl::StrictMode);
+        if (!address.isValid())
+            return refuse(socket, 404, "Not Found");
+        if (sameFile(address, movie.origin))
+            return movie.remote
+                       ? serveMovie(socket, id, headOnly)
+                       : serveFile(socket, movie.file, "application/x-shockwave-flash", headOnly);
+        // Beside the movie on its site: the same path in the movie's own folder.
+        const QString folder = movie.origin.path(QUrl::FullyDecoded).section(u'/', 0, -2) + u'/';
+        QStringList relative;
+        if (address.scheme() == movie.origin.scheme() &&
+            address.authority() == movie.origin.authority() &&
+            address.path(QUrl::FullyDecoded).startsWith(folder))
+            relative = parts.mid(7 + folder.count(u'/') - 1);
+        return serveLoad(socket, id, address, relative, headOnly);
+    }
+    if (movie.remote && parts.size() == 5 && parts[4] == movie.name)
+        return serveMovie(socket, id, headOnly);
+    if (!movie.remote)
+        return serveBeside(socket, id, parts.mid(4), headOnly);
     refuse(socket, 404, "Not Found");
 }
 
-void MovieServer::serveBeside(QTcpSocket* socket, const QString& id, const QStringList& relative,
-                              bool headOnly)
+QString MovieServer::besideFile(const Movie& movie, const QStringList& relative)
 {
-    // A local movie and the files of its own folder, by the paths its relative loads name:
-    // no "..", no hidden names, no folder listed, and a link must not lead out of the folder.
-    const auto it = m_movies.constFind(id);
-    if (it == m_movies.cend() || it->remote)
-        return refuse(socket, 404, "Not Found");
-    const QString folder = QFileInfo(it->file).canonicalPath();
-    const bool safe = !folder.isEmpty() &&
+    // The paths a local movie's relative loads name: no "..", no hidden names, no folder
+    // listed, and a link must not lead out of the folder.
+    const QString folder = QFileInfo(movie.file).canonicalPath();
+    const bool safe = !folder.isEmpty() && !relative.isEmpty() &&
                       std::none_of(relative.cbegin(), relative.cend(), [](const QString& part) {
                           return part.isEmpty() || part.startsWith(u'.') || part.contains(u'\\');
                       });
     const QFileInfo file(QDir(folder).filePath(relative.join(u'/')));
     const QString real = file.canonicalFilePath();
     if (!safe || !file.isFile() || !real.startsWith(folder + u'/'))
+        return {};
+    return real;
+}
+
+void MovieServer::serveBeside(QTcpSocket* socket, const QString& id, const QStringList& relative,
+                              bool headOnly)
+{
+    const auto it = m_movies.constFind(id);
+    const QString real =
+        it == m_movies.cend() || it->remote ? QString() : besideFile(*it, relative);
+    if (real.isEmpty())
         return refuse(socket, 404, "Not Found");
-    const bool isMovie = real == QFileInfo(it->file).canonicalFilePath() ||
-                         real.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive);
+    const bool isMovie = real == QFileInfo(it->file).canonicalFilePath();
     serveFile(socket, real, isMovie ? "application/x-shockwave-flash" : typeOf(real), headOnly);
+}
+
+QString MovieServer::keptFileFor(Movie& movie, const QUrl& address) const
+{
+    const std::optional<QString> path = KeptPathFor(address);
+    if (movie.keptRoot.isEmpty() || !path)
+        return {};
+    // Only what the manifest names is served: a folder found above a movie holds nothing else
+    // the player may read.
+    const KeptManifest manifest =
+        movie.keeper ? movie.keeper->manifest() : ReadManifest(movie.keptRoot);
+    if (!manifest.byPath(*path))
+        return {};
+    const QString root = QFileInfo(movie.keptRoot).canonicalFilePath();
+    const QFileInfo file(QDir(root).filePath(*path));
+    const QString real = file.canonicalFilePath();
+    return !root.isEmpty() && file.isFile() && real.startsWith(root + u'/') ? real : QString();
+}
+
+FileKeeper* MovieServer::keeperOf(const QString& id)
+{
+    Movie& movie = m_movies[id];
+    if (movie.keeper)
+        return movie.keeper;
+    if (movie.keptRoot.isEmpty())
+        movie.keptRoot = QDir(fetchedFolder()).filePath(id + QStringLiteral(".files"));
+    movie.keeper = new FileKeeper(movie.keptRoot, movie.origin, this);
+    if (!movie.remote) {
+        const QString address = movie.origin.toString();
+        FileKeeper* keeper = movie.keeper;
+        connect(keeper, &FileKeeper::fileKept, this, [this, address, keeper] {
+            emit filesKept(address, static_cast<int>(keeper->manifest().files.size()));
+        });
+    }
+    return movie.keeper;
+}
+
+void MovieServer::serveLoad(QTcpSocket* socket, const QString& id, const QUrl& address,
+                            const QStringList& relative, bool headOnly)
+{
+    emit loadAsked(address);
+    Movie& movie = m_movies[id];
+    QString file = movie.remote ? QString() : besideFile(movie, relative);
+    if (file.isEmpty())
+        file = keptFileFor(movie, address);
+    if (!file.isEmpty())
+        return serveFile(socket, file, typeOf(file), headOnly);
+    if (!movie.capture)
+        return refuse(socket, 404, "Not Found");
+    const QPointer<QTcpSocket> waiting(socket);
+    FileKeeper* keeper = keeperOf(id);
+    keeper->keep(address, [this, waiting, keeper, headOnly](const KeptFile* kept, const QString&) {
+        if (!waiting || waiting->state() != QAbstractSocket::ConnectedState)
+            return;
+        if (!kept)
+            return refuse(waiting, 404, "Not Found");
+        const QString path = QDir(keeper->folder()).filePath(kept->path);
+        serveFile(waiting, path, typeOf(path), headOnly);
+    });
 }
 
 void MovieServer::serveMovie(QTcpSocket* socket, const QString& id, bool headOnly)
@@ -305,7 +467,7 @@ void MovieServer::serveMovie(QTcpSocket* socket, const QString& id, bool headOnl
     serveFile(socket, it->file, "application/x-shockwave-flash", headOnly);
 }
 
-void MovieServer::fetch(const QString& id)
+QString MovieServer::fetchedFolder()
 {
     if (!m_fetched) {
         // In the user's cache folder, not in a /tmp that may be memory; gone with the server.
@@ -314,6 +476,12 @@ void MovieServer::fetch(const QString& id)
         m_fetched =
             std::make_unique<QTemporaryDir>(QDir(cache).filePath(QStringLiteral("preview-XXXXXX")));
     }
+    return m_fetched->path();
+}
+
+void MovieServer::fetch(const QString& id)
+{
+    const QString folder = fetchedFolder();
     Movie& movie = m_movies[id];
     movie.fetching = true;
     auto* get = new THTTPGet(this);
@@ -323,7 +491,7 @@ void MovieServer::fetch(const QString& id)
     get->MaxSize = m_previewBytes;
     get->TimeLimit = m_previewSeconds;
     get->URL = movie.source;
-    get->FileName = QDir(m_fetched->path()).filePath(id + QStringLiteral(".swf"));
+    get->FileName = QDir(folder).filePath(id + QStringLiteral(".swf"));
     connect(get, &THTTPGet::OnDoneFile, this,
             [this, id](const QString& file) { m_movies[id].file = file; });
     connect(get, &THTTPGet::idle, this, [this, id, get] {

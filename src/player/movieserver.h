@@ -8,12 +8,23 @@
 #include <QPointer>
 #include <QString>
 
+#include <QUrl>
+
+#include <functional>
 #include <memory>
 
+class FileKeeper;
 class QTcpServer;
 class QTcpSocket;
 class QTemporaryDir;
 class THTTPGet;
+
+/// Where a local movie file came from, as the catalogue knows it.
+struct MovieOrigin
+{
+    QString address;        ///< the movie's web address; empty: not known
+    bool keepFiles = false; ///< fetch and keep the files it loads that are not kept yet
+};
 
 /// The player's own web server on 127.0.0.1 and a free port, for one run of the program. It serves
 /// the player page and Ruffle's files, and the movies the program hands it, all below a path
@@ -37,9 +48,19 @@ public:
     /// The address of the player page.
     QString pageUrl() const;
     /// Makes a movie available: a local file path or an http(s) URL. Returns the address the
-    /// player loads it from, or empty for a name that is no movie. A local movie's relative
-    /// loads (a loader's game, its music, its levels) reach the files of its own folder.
+    /// player loads it from, or empty for a name that is no movie.
+    ///
+    /// A movie whose web address is known is served under that address's own path, so that its
+    /// relative loads resolve as on its site, and the player page sends its absolute loads here
+    /// too. Each load is answered from the movie's kept files (KeptRootFor, or the kept-files
+    /// folder beside it), else from the files of its own folder; with keepFiles it is fetched
+    /// from the site, kept, and served. A remote movie's loads are fetched for the preview.
+    /// A local movie without a known address reaches the files of its own folder.
     QString addMovie(const QString& source);
+
+    /// Tells where a local movie file came from (the catalogue's item for that file).
+    using OriginLookup = std::function<MovieOrigin(const QString& localFile)>;
+    void setOriginLookup(OriginLookup lookup) { m_originLookup = std::move(lookup); }
 
     /// A remote movie fetched for a preview is at most this large and takes at most this long.
     static constexpr qint64 kMaxPreviewBytes = qint64(256) << 20;
@@ -56,15 +77,26 @@ public:
     /// Only connections from this machine are served.
     static bool isAllowedPeer(const QHostAddress& peer);
 
+signals:
+    /// A file the movie from `movieAddress` loaded was kept; `count` files are kept for it now.
+    void filesKept(const QString& movieAddress, int count);
+    /// A movie asked for a file it loads (kept or not).
+    void loadAsked(const QUrl& address);
+
 private:
     struct Movie
     {
         QString source;
         QString file; ///< local file to serve; for a remote movie, once fetched
+        QString name; ///< the last part of the address the player loads it from
         bool remote = false;
         bool fetching = false;
         bool failed = false;
         QList<QTcpSocket*> waiting;
+        QUrl origin;          ///< its web address, when known
+        QString keptRoot;     ///< where its loads are kept, when anywhere
+        bool capture = false; ///< fetch and keep what is not kept yet
+        FileKeeper* keeper = nullptr;
     };
 
     void acceptConnections();
@@ -80,6 +112,17 @@ private:
     void serveBeside(QTcpSocket* socket, const QString& id, const QStringList& relative,
                      bool headOnly);
     void fetch(const QString& id);
+    /// A load of a movie with a web address: from its folder, its kept files, or its site.
+    void serveLoad(QTcpSocket* socket, const QString& id, const QUrl& address,
+                   const QStringList& relative, bool headOnly);
+    /// The file kept for an address in the movie's layout, confined to it; empty when none.
+    QString keptFileFor(Movie& movie, const QUrl& address) const;
+    /// The file of a local movie's folder a relative path names, confined to it; empty: none.
+    static QString besideFile(const Movie& movie, const QStringList& relative);
+    FileKeeper* keeperOf(const QString& id);
+    /// The folder remote movies and their loads are fetched into for this run.
+    QString fetchedFolder();
+    void settleMovie(Movie& movie, const QString& source);
     static void refuse(QTcpSocket* socket, int status, const QByteArray& reason);
 
     QString m_playerFiles;
@@ -91,6 +134,7 @@ private:
     QHash<QString, QString> m_ids;        ///< id by source
     std::unique_ptr<QTemporaryDir> m_fetched;
     int m_nextId = 1;
+    OriginLookup m_originLookup;
     qint64 m_previewBytes = kMaxPreviewBytes;
     int m_previewSeconds = kPreviewSeconds;
 };

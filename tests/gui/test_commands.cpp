@@ -231,7 +231,7 @@ TEST_F(CommandTest, EveryMenuAndTheToolBarOfferTheirEntriesInOrder)
     const std::pair<const char*, QStringList> places[] = {
         {"popitem",
          {"Add a Flash Item", "Delete this Flash Item", "Clear Flash Items", "Download",
-          "Play stand-alone", "Property"}},
+          "Play stand-alone", "Property", "-", "Export…"}},
         {"poptreeview", {"Add a New Category", "Delete This Category", "-", "Property"}},
         {"menuTask",
          {"Add Task from a URL", "Detect from a URL", "Detect from Cache",

@@ -90,6 +90,40 @@ TEST_F(ViewTest, SelectingARowShowsItsPropertiesAndPreviewsItsMovie)
     EXPECT_TRUE(QFileInfo::exists(PlayerFiles::noneMovie())) << "none.swf ships with the program";
 }
 
+TEST_F(ViewTest, AnItemKeptWithItsFilesSaysHowManyInTheListAndTheInfoPane)
+{
+    Catalogue& catalogue = app->catalogue();
+    const int index = catalogue.FindItemByUrl(QStringLiteral("http://a/kept.swf"));
+    ItemRecord item = catalogue.item(index);
+    item.extras.keptFiles = 3;
+    item.extras.sha256 = "ab12";
+    catalogue.updateItem(index, item);
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game
+    EXPECT_EQ(window->itemModel().index(0, ItemListModel::FileNameColumn).data().toString(),
+              QStringLiteral("kept.swf  +3 files"));
+    EXPECT_EQ(infoRows().mid(5),
+              (QStringList{"Kept files=+3 files (in kept.swf.files)", "SHA-256=ab12"}));
+}
+
+TEST_F(ViewTest, ExportWritesTheSelectedMovieWhereTheUserPicksAndSaysSo)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game: kept.swf selected
+    const QString bundle = QDir(folder.path()).filePath(QStringLiteral("kept.ruf"));
+    dialogs.exportTarget = {bundle, false};
+    window->actions().action(MainActions::ExportItem)->trigger();
+    EXPECT_EQ(dialogs.exportSuggestions, QStringList{QStringLiteral("kept")});
+    EXPECT_TRUE(QFileInfo(bundle).isFile());
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_TRUE(
+        prompt.messages.back().text.startsWith(bundle + QStringLiteral(" export complete!")))
+        << qPrintable(prompt.messages.back().text);
+
+    dialogs.exportTarget = {}; // cancelled: nothing written, nothing said
+    const std::size_t said = prompt.messages.size();
+    window->actions().action(MainActions::ExportItem)->trigger();
+    EXPECT_EQ(prompt.messages.size(), said);
+}
+
 TEST_F(ViewTest, PreviewOffEmptiesThePlayerAndStopsFollowingTheSelection)
 {
     auto* preview = window->findChild<QCheckBox*>(QStringLiteral("chk_preview"));

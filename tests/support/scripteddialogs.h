@@ -31,7 +31,16 @@ public:
         return movieSaveFile;
     }
 
+    ExportTarget chooseExportTarget(QWidget*, const QString& suggestedName) override
+    {
+        opened << QStringLiteral("export");
+        exportSuggestions << suggestedName;
+        return exportTarget;
+    }
+
     QString snapshotFile; ///< empty: the user cancels
+    ExportTarget exportTarget;
+    QStringList exportSuggestions;
     QString movieSaveFile;
     QString movie;
     QString folder;

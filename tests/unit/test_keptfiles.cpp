@@ -1,4 +1,5 @@
 #include "keptfiles.h"
+#include "movieexport.h"
 #include "swfreferences.h"
 
 #include "swfwriter.h"
@@ -7,7 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <zip.h>
+
+#include <map>
 
 namespace {
 
@@ -46,23 +52,27 @@ TEST(NamedFileReferences, EveryPlaceAMovieNamesItsFilesIsRead)
          "extension are no files",
          movieWith(doAction(actions)),
          {"levels/one.swf", "music.mp3?v=2", "child.swf"}},
-        {"compressed with zlib", movieWith(doAction(actions), 10, "CWS"),
+        {"compressed with zlib",
+         movieWith(doAction(actions), 10, "CWS"),
          {"levels/one.swf", "music.mp3?v=2", "child.swf"}},
-        {"compressed with LZMA", movieWith(doAction(actions), 13, "ZWS"),
+        {"compressed with LZMA",
+         movieWith(doAction(actions), 13, "ZWS"),
          {"levels/one.swf", "music.mp3?v=2", "child.swf"}},
         {"inside a sprite, an init action and a button",
          movieWith(defineSprite(5, doAction(pushString("a/sprite.xml"))) +
                    tag(59, QByteArray("\x05\x00", 2) + pushString("init.json") + '\0') +
                    defineButton2(6, getUrl("http://x.org/b.png", ""))),
          {"a/sprite.xml", "init.json", "http://x.org/b.png"}},
-        {"a clip event of a placed sprite", movieWith(placeWithClipActions(5, pushString("clip.txt")), 8),
+        {"a clip event of a placed sprite",
+         movieWith(placeWithClipActions(5, pushString("clip.txt")), 8),
          {"clip.txt"}},
         {"ActionScript 3 string constants and imported assets",
          movieWith(doAbc({"flash.display", "assets/level2.swf", "Level.XML"}) +
                    importAssets("shared/library.swf")),
          {"assets/level2.swf", "Level.XML", "shared/library.swf"}},
         {"a damaged action record ends the walk, not the program",
-         movieWith(doAction(pushString("ok.gif") + QByteArray("\x96\xff\x7f", 3))), {"ok.gif"}},
+         movieWith(doAction(pushString("ok.gif") + QByteArray("\x96\xff\x7f", 3))),
+         {"ok.gif"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
@@ -154,4 +164,93 @@ TEST(KeptFiles, TheManifestRoundTripsAndAHandEditedEntryCannotPointOutside)
     ASSERT_TRUE(text.contains("outside"));
     ASSERT_TRUE(writeFile(ManifestPathIn(folder.path()), text));
     EXPECT_TRUE(ReadManifest(folder.path()).files.isEmpty());
+}
+
+namespace {
+
+/// A movie of example.com with two files kept: one beside it, one on another site.
+struct ExportFixture
+{
+    ExportFixture()
+    {
+        source.movieUrl = QStringLiteral("https://example.com/games/parent.swf");
+        source.movieFile = QDir(folder.path()).filePath(QStringLiteral("parent.swf"));
+        source.keptRoot = KeptFolderOf(source.movieFile);
+        source.title = QStringLiteral("A \"quoted\"\ntitle\\");
+        writeFile(source.movieFile, movieWith(doAction(getUrl("levels/child.swf", "_level1"))));
+        KeptManifest manifest;
+        manifest.movieUrl = source.movieUrl;
+        for (const char* url :
+             {"https://example.com/games/levels/child.swf", "http://cdn.example.org/music.mp3"}) {
+            const QString path = *KeptPathFor(QUrl(QLatin1String(url)));
+            QDir().mkpath(QFileInfo(QDir(source.keptRoot).filePath(path)).path());
+            writeFile(QDir(source.keptRoot).filePath(path), QByteArray(url));
+            manifest.put({QLatin1String(url), path, 3, "00", QDateTime::currentDateTimeUtc()});
+        }
+        WriteManifest(source.keptRoot, manifest);
+    }
+    QTemporaryDir folder;
+    ExportSource source;
+};
+
+std::map<QString, QByteArray> unzipped(const QString& file)
+{
+    std::map<QString, QByteArray> entries;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return entries;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        zip_stat_t stat;
+        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
+        QByteArray bytes(static_cast<qsizetype>(stat.size), '\0');
+        zip_file_t* entry = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+        zip_fread(entry, bytes.data(), stat.size);
+        zip_fclose(entry);
+        entries[QString::fromUtf8(stat.name)] = bytes;
+    }
+    zip_close(archive);
+    return entries;
+}
+
+} // namespace
+
+TEST(Export, ARuffleBundleHoldsTheMovieAndItsSitesFilesWhereItsLoadsFindThem)
+{
+    ExportFixture fixture;
+    const QString bundle = QDir(fixture.folder.path()).filePath(QStringLiteral("game.ruf"));
+    const ExportResult result = ExportRuffleBundle(fixture.source, bundle);
+    ASSERT_TRUE(result.ok()) << qPrintable(result.error);
+    const std::map<QString, QByteArray> entries = unzipped(bundle);
+    QStringList names;
+    for (const auto& [name, bytes] : entries)
+        names << name;
+    EXPECT_EQ(names, QStringList({"content/games/levels/child.swf", "content/games/parent.swf",
+                                  "ruffle-bundle.toml"}));
+    EXPECT_EQ(entries.at("content/games/parent.swf"), readFile(fixture.source.movieFile));
+    EXPECT_EQ(entries.at("ruffle-bundle.toml"),
+              QByteArray("[bundle]\nname = \"A \\\"quoted\\\"\\ntitle\\\\\"\n"
+                         "url = \"file:///games/parent.swf\"\n"));
+    ASSERT_EQ(result.notes.size(), 1) << "the file of another site needs the web";
+    EXPECT_FALSE(QFile::exists(bundle + QStringLiteral(".part")));
+}
+
+TEST(Export, ACurationFolderLaysOutEveryFileBySiteWithEscapedMetadata)
+{
+    ExportFixture fixture;
+    const QString curation = QDir(fixture.folder.path()).filePath(QStringLiteral("curation"));
+    const ExportResult result = ExportCuration(fixture.source, curation, "PNG!");
+    ASSERT_TRUE(result.ok()) << qPrintable(result.error);
+    for (const char* path :
+         {"content/example.com/games/parent.swf", "content/example.com/games/levels/child.swf",
+          "content/cdn.example.org/music.mp3", "ss.png"})
+        EXPECT_TRUE(QFileInfo(QDir(curation).filePath(QLatin1String(path))).isFile()) << path;
+    EXPECT_EQ(readFile(QDir(curation).filePath(QStringLiteral("meta.yaml"))),
+              QByteArray("Title: \"A \\\"quoted\\\"\\ntitle\\\\\"\n"
+                         "Source: \"https://example.com/games/parent.swf\"\n"
+                         "Platform: \"Flash\"\n"
+                         "Launch Command: \"http://example.com/games/parent.swf\"\n"));
+    EXPECT_TRUE(ExportCuration(fixture.source, curation, {})
+                    .notes.join(u' ')
+                    .contains(QStringLiteral("ss.png")));
 }

@@ -1,0 +1,90 @@
+// A static capture: a movie naming 50 files of 100 KB, kept by `clipvault-cli capture URL --into
+// DIR --seconds 0` (which also downloads the movie and writes the manifest), against one curl
+// process fetching the same 50 files one after another. Each side timed as a process, best of
+// three, each run into a new folder.
+
+#include "benchfixtures.h"
+
+#include "swfwriter.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int kFiles = 50;
+constexpr int kFileBytes = 100 * 1024;
+
+/// The fastest of three runs in milliseconds, each into a folder of its own; a negative time
+/// when a run failed.
+double bestOfThree(const QString& program, const std::function<QStringList(const QString&)>& arguments)
+{
+    double best = 1e12;
+    for (int i = 0; i < 3; ++i) {
+        QTemporaryDir into;
+        QProcess process;
+        process.setWorkingDirectory(into.path());
+        QElapsedTimer clock;
+        clock.start();
+        process.start(program, arguments(into.path()));
+        if (!process.waitForFinished(120000) || process.exitCode() != 0)
+            return -1;
+        best = std::min(best, static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    return best;
+}
+
+} // namespace
+
+void RunCaptureComparison()
+{
+    std::printf("\nA static capture of a movie naming %d files of %d KB:\n", kFiles, kFileBytes / 1024);
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (curl.isEmpty()) {
+        std::printf("  curl is not installed: skipped\n");
+        return;
+    }
+    QByteArray actions;
+    QList<QByteArray> names;
+    for (int i = 0; i < kFiles; ++i)
+        names << "files/part" + QByteArray::number(i) + ".jpg";
+    SwfMovie movie;
+    movie.tags = swftags::doAction(swftags::constantPool(names));
+    const std::string movieBytes = WriteSwf(movie).toStdString();
+    const std::string fileBytes(kFileBytes, 'x');
+    TestServer server;
+    server.server().Get("/game/movie.swf", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(movieBytes, "application/x-shockwave-flash");
+    });
+    server.server().Get(R"(/game/files/part\d+\.jpg)",
+                        [&](const httplib::Request&, httplib::Response& response) {
+                            response.set_content(fileBytes, "image/jpeg");
+                        });
+    server.start();
+    const QString movieUrl = QString::fromStdString(server.url("/game/movie.swf"));
+    const double programMs = bestOfThree(QStringLiteral(CLIPVAULT_CLI), [&](const QString& into) {
+        return QStringList{QStringLiteral("capture"), movieUrl, QStringLiteral("--into"), into,
+                           QStringLiteral("--seconds"), QStringLiteral("0")};
+    });
+    const double peerMs = bestOfThree(curl, [&](const QString&) {
+        QStringList arguments{QStringLiteral("-sf")};
+        for (int i = 0; i < kFiles; ++i)
+            arguments << QStringLiteral("-o") << QStringLiteral("part%1.jpg").arg(i)
+                      << QString::fromStdString(server.url("/game/files/part" + std::to_string(i) + ".jpg"));
+        return arguments;
+    });
+    if (programMs < 0 || peerMs < 0) {
+        std::printf("  a run failed: skipped\n");
+        return;
+    }
+    std::printf("  clipvault-cli capture --seconds 0 %7.1f ms | one curl process %7.1f ms: %.2f x "
+                "(target <= 1.5)\n",
+                programMs, peerMs, programMs / peerMs);
+}

@@ -1,0 +1,265 @@
+#include "commandline.h"
+#include "commands.h"
+#include "loadedcatalogue.h"
+#include "terminalprogress.h"
+
+#include "catalogue.h"
+#include "datafolder.h"
+#include "filekeeper.h"
+#include "httpget.h"
+#include "keptfiles.h"
+#include "movieexport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTextStream>
+
+#include <optional>
+
+namespace cli {
+
+namespace {
+
+constexpr int kDefaultSeconds = 10;
+
+/// Where a capture puts the movie and its files, and the catalogue item it fills, if any.
+struct CaptureTarget
+{
+    QString movieFile;
+    QString root; ///< the kept layout's top
+    std::optional<DataFolderLock> lock;
+    std::optional<LoadedCatalogue> loaded;
+};
+
+/// Files the item for the capture in the catalogue, or finds its place under --into.
+bool prepareTarget(CaptureTarget& target, const CommandLine& line, const QUrl& address,
+                   QTextStream& err)
+{
+    if (!line.into.isEmpty()) {
+        target.root = QDir(line.into).absolutePath();
+        target.movieFile = QDir(target.root).filePath(*KeptPathFor(address));
+        return true;
+    }
+    const QString dataFolder = DataFolderOf(line);
+    target.lock.emplace(dataFolder);
+    if (!TakeForChange(*target.lock, dataFolder, err))
+        return false;
+    target.loaded.emplace(dataFolder, err);
+    Catalogue& catalogue = target.loaded->catalogue();
+    const QString url = address.toString();
+    if (catalogue.FindItemByUrl(url) >= 0 && !line.replace) {
+        err << "clipvault-cli: " << url << " is in the catalogue already (--replace replaces it)"
+            << Qt::endl;
+        return false;
+    }
+    target.loaded->prompt().setAnswer(true);
+    const int index = catalogue.AddItemFromUrl(url, line.category);
+    if (index < 0) {
+        err << "clipvault-cli: " << url << " was not added (is there a category \""
+            << line.category << "\"?)" << Qt::endl;
+        return false;
+    }
+    target.movieFile = ItemFilePath(catalogue.item(index));
+    target.root = KeptFolderOf(target.movieFile);
+    return true;
+}
+
+/// Downloads the movie as the program does; an error message, empty on success.
+QString downloadMovie(const QUrl& address, const QString& file, QTextStream& err)
+{
+    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+        return QStringLiteral("cannot create the folder ") + QFileInfo(file).absolutePath();
+    THTTPGet get;
+    get.BinaryData = false;
+    get.FlashMovieOnly = true;
+    get.UseCache = true;
+    get.WaitThread = true;
+    get.URL = address.toString(QUrl::FullyEncoded);
+    get.FileName = file;
+    bool done = false;
+    QObject::connect(&get, &THTTPGet::OnDoneFile, [&] { done = true; });
+    TerminalProgress progress(err);
+    QObject::connect(&get, &THTTPGet::OnProgress, [&](qint64 total, qint64 received) {
+        progress.show(QStringLiteral("downloading: ") + TransferProgressText(received, total));
+    });
+    get.StartTransfer();
+    return done ? QString() : get.errorString();
+}
+
+/// Keeps the files the movie's code names, and theirs, as a download of the program does.
+void keepNamedFiles(FileKeeper& keeper, const QString& movieFile, const QUrl& address,
+                    QTextStream& err)
+{
+    TerminalProgress progress(err);
+    QObject::connect(&keeper, &FileKeeper::fileKept, [&](const KeptFile& file) {
+        progress.show(QStringLiteral("kept: ") + file.url);
+    });
+    QEventLoop loop;
+    QObject::connect(&keeper, &FileKeeper::idle, &loop, &QEventLoop::quit);
+    keeper.keepNamedFiles(movieFile, address);
+    if (!keeper.isIdle())
+        loop.exec();
+}
+
+/// Plays the movie in the program, without a window, which keeps what it loads. The
+/// command-line tool itself has no web engine.
+void playToKeep(const QString& movieFile, const QUrl& address, int seconds, QTextStream& err)
+{
+    const QString program = QDir(QCoreApplication::applicationDirPath())
+                                .filePath(QLatin1String(kProgramExecutableName));
+    if (!QFileInfo(program).isExecutable()) {
+        err << "clipvault-cli: " << program
+            << " is not there to play the movie: only the files named in its code are kept"
+            << Qt::endl;
+        return;
+    }
+    QProcess player;
+    player.start(program, {QStringLiteral("--capture"), movieFile, QStringLiteral("--origin"),
+                           address.toString(), QStringLiteral("--seconds"),
+                           QString::number(seconds)});
+    TerminalProgress progress(err);
+    progress.show(QStringLiteral("playing for up to %1 s").arg(seconds), true);
+    // The program ends itself; a minute more is for its web engine to start and stop.
+    const bool ended = player.waitForFinished((seconds + 60) * 1000);
+    progress.clear();
+    // The program's own messages are passed on; its web engine's notices are not the user's.
+    for (const QByteArray& message : player.readAllStandardError().split('\n')) {
+        if (message.startsWith("clipvault:"))
+            err << message << Qt::endl;
+    }
+    if (!ended) {
+        player.kill();
+        player.waitForFinished();
+        err << "clipvault-cli: the player did not end in time; what it kept stays" << Qt::endl;
+    } else if (player.exitStatus() != QProcess::NormalExit || player.exitCode() != 0) {
+        err << "clipvault-cli: the movie did not play; the files named in its code are kept"
+            << Qt::endl;
+    }
+}
+
+void printKept(const KeptManifest& manifest, const QSet<QString>& urls, const QString& root,
+               const CommandLine& line, QTextStream& out)
+{
+    for (const KeptFile& file : manifest.files) {
+        if (!urls.contains(file.url))
+            continue;
+        const QString path = QDir(root).filePath(file.path);
+        if (line.json)
+            out << QJsonDocument(QJsonObject{{QStringLiteral("url"), file.url},
+                                             {QStringLiteral("path"), path},
+                                             {QStringLiteral("size"), file.size},
+                                             {QStringLiteral("sha256"),
+                                              QString::fromLatin1(file.sha256)}})
+                       .toJson(QJsonDocument::Compact)
+                << '\n';
+        else
+            out << file.url << '\t' << path << '\t' << file.size << '\n';
+    }
+    out.flush();
+}
+
+} // namespace
+
+int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    bool secondsOk = true;
+    const int seconds = line.seconds.isEmpty() ? kDefaultSeconds : line.seconds.toInt(&secondsOk);
+    if (line.words.size() != 2 || !secondsOk || seconds < 0 || seconds > 3600)
+        return UsageError(line, err);
+    const QUrl address = QUrl::fromUserInput(line.words[1]);
+    if (!address.isValid() || !KeptPathFor(address)) {
+        err << "clipvault-cli: " << line.words[1] << " is no web address of a movie file"
+            << Qt::endl;
+        return kFailed;
+    }
+    CaptureTarget target;
+    if (!prepareTarget(target, line, address, err))
+        return kFailed;
+
+    const QString failure = downloadMovie(address, target.movieFile, err);
+    std::optional<int> index;
+    if (target.loaded)
+        index = target.loaded->catalogue().FindItemByUrl(address.toString());
+    if (!failure.isEmpty()) {
+        err << "clipvault-cli: " << address.toString() << ": " << failure << Qt::endl;
+        if (index) {
+            target.loaded->catalogue().SetItemState(*index, ItemState::Failed);
+            SaveItems(*target.loaded, err);
+        }
+        return kFailed;
+    }
+    // What this capture kept: the files its movie names, those found kept already included,
+    // and those the playing added (a layout may hold other movies' files too).
+    QSet<QString> mine;
+    {
+        FileKeeper keeper(target.root, address);
+        keeper.setFollowNamedFiles(true);
+        if (!target.loaded)
+            keeper.noteKept(address); // the movie is part of the layout under --into
+        keepNamedFiles(keeper, target.movieFile, address, err);
+        mine = keeper.keptUrls();
+    }
+    if (seconds > 0) {
+        const KeptManifest before = ReadManifest(target.root);
+        playToKeep(target.movieFile, address, seconds, err);
+        for (const KeptFile& file : ReadManifest(target.root).files) {
+            const KeptFile* earlier = before.byUrl(file.url);
+            if (!earlier || earlier->keptAt != file.keptAt)
+                mine.insert(file.url);
+        }
+    }
+    const KeptManifest manifest = ReadManifest(target.root);
+    printKept(manifest, mine, target.root, line, out);
+    if (!index)
+        return kOk;
+    Catalogue& catalogue = target.loaded->catalogue();
+    ItemRecord item = catalogue.item(*index);
+    item.State = static_cast<char>(ItemState::Downloaded);
+    item.extras.sha256 = FileSha256(target.movieFile);
+    item.extras.keptFiles = static_cast<int>(manifest.files.size());
+    catalogue.updateItem(*index, item);
+    return SaveItems(*target.loaded, err);
+}
+
+int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    const bool bundle = !line.ruffleBundle.isEmpty();
+    if (line.words.size() != 2 || bundle == !line.curation.isEmpty())
+        return UsageError(line, err);
+    LoadedCatalogue loaded(DataFolderOf(line), err);
+    const int index = loaded.catalogue().FindItemByUrl(line.words[1]);
+    const ItemRecord* item = index < 0 ? nullptr : &loaded.catalogue().item(index);
+    if (!item || item->state() != ItemState::Downloaded ||
+        !QFileInfo(ItemFilePath(*item)).isFile()) {
+        err << "clipvault-cli: " << line.words[1] << " is no downloaded item of the catalogue"
+            << Qt::endl;
+        return kFailed;
+    }
+    ExportSource source;
+    source.movieUrl = FieldText(item->Url);
+    source.movieFile = ItemFilePath(*item);
+    source.keptRoot = KeptRootFor(source.movieFile);
+    source.title = QFileInfo(source.movieFile).completeBaseName();
+    // The tool has no player to take the screenshot with.
+    const ExportResult result =
+        bundle ? ExportRuffleBundle(source, QFileInfo(line.ruffleBundle).absoluteFilePath())
+               : ExportCuration(source, QDir(line.curation).absolutePath(), {});
+    if (!result.ok()) {
+        err << "clipvault-cli: " << result.error << Qt::endl;
+        return kFailed;
+    }
+    for (const QString& note : result.notes)
+        err << "clipvault-cli: " << note << Qt::endl;
+    out << (bundle ? QFileInfo(line.ruffleBundle).absoluteFilePath()
+                   : QDir(line.curation).absolutePath())
+        << Qt::endl;
+    return kOk;
+}
+
+} // namespace cli

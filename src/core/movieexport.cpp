@@ -1,0 +1,218 @@
+#include "movieexport.h"
+
+#include "atomicwrite.h"
+#include "keptfiles.h"
+#include "swfreferences.h"
+
+#include <zip.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUrl>
+
+namespace {
+
+/// Every file of the export: where it comes from and its place under "content/".
+struct ContentFile
+{
+    QString source;
+    QString place;
+};
+
+QString escaped(const QString& value, bool yaml)
+{
+    QString out;
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case '\\': out += QStringLiteral("\\\\"); break;
+        case '"': out += QStringLiteral("\\\""); break;
+        case '\n': out += QStringLiteral("\\n"); break;
+        case '\r': out += QStringLiteral("\\r"); break;
+        case '\t': out += QStringLiteral("\\t"); break;
+        default:
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F || (yaml && c.unicode() >= 0x80 && c.unicode() < 0xA0))
+                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    return u'"' + out + u'"';
+}
+
+/// The kept files of the movie, each once, the movie first.
+QList<KeptFile> filesOf(const ExportSource& source)
+{
+    QList<KeptFile> files;
+    const std::optional<QString> moviePlace = KeptPathFor(QUrl(source.movieUrl));
+    if (moviePlace)
+        files.append({source.movieUrl, *moviePlace, 0, {}, {}});
+    if (!source.keptRoot.isEmpty()) {
+        for (const KeptFile& kept : ReadManifest(source.keptRoot).files) {
+            if (!moviePlace || kept.path != *moviePlace)
+                files.append(kept);
+        }
+    }
+    return files;
+}
+
+QString fileOf(const ExportSource& source, const KeptFile& kept, bool isMovie)
+{
+    return isMovie ? source.movieFile : QDir(source.keptRoot).filePath(kept.path);
+}
+
+/// Whether the movie names any file by an absolute address, which a bundle leaves to the web.
+bool namesAbsoluteAddresses(const QString& movieFile)
+{
+    QFile file(movieFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const std::optional<QByteArray> movie = UncompressedMovie(file.readAll(), qint64(256) << 20);
+    if (!movie)
+        return false;
+    const QStringList references = NamedFileReferences(*movie);
+    return std::any_of(references.cbegin(), references.cend(),
+                       [](const QString& reference) { return reference.contains(QStringLiteral("://")); });
+}
+
+bool addToZip(zip_t* archive, const QString& name, const QByteArray& bytes)
+{
+    // libzip copies nothing until the archive is closed: the buffer is handed over to it.
+    void* copy = std::malloc(static_cast<std::size_t>(std::max<qsizetype>(bytes.size(), 1)));
+    if (!copy)
+        return false;
+    std::memcpy(copy, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    zip_source_t* data = zip_source_buffer(archive, copy, static_cast<zip_uint64_t>(bytes.size()), 1);
+    if (!data) {
+        std::free(copy);
+        return false;
+    }
+    if (zip_file_add(archive, name.toUtf8().constData(), data, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
+        zip_source_free(data);
+        return false;
+    }
+    return true;
+}
+
+QByteArray readWhole(const QString& path, bool* ok)
+{
+    QFile file(path);
+    *ok = file.open(QIODevice::ReadOnly);
+    return *ok ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+QString YamlQuoted(const QString& value)
+{
+    return escaped(value, true);
+}
+
+QString TomlQuoted(const QString& value)
+{
+    return escaped(value, false);
+}
+
+ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFile)
+{
+    ExportResult result;
+    const QList<KeptFile> files = filesOf(source);
+    if (files.isEmpty()) {
+        result.error = source.movieUrl + QStringLiteral(" is no address of a movie file");
+        return result;
+    }
+    // Written beside the target and renamed over it once whole.
+    const QString partial = zipFile + QStringLiteral(".part");
+    QFile::remove(partial);
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(partial).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive) {
+        result.error = CannotCreateFileMessage(zipFile);
+        return result;
+    }
+    const QString movieHost = files.first().path.section(u'/', 0, 0);
+    const QString moviePath = files.first().path.section(u'/', 1);
+    bool written = true;
+    QStringList elsewhere;
+    for (qsizetype i = 0; i < files.size() && written; ++i) {
+        const KeptFile& kept = files[i];
+        // Another site's file cannot be reached from the bundle by its address.
+        if (kept.path.section(u'/', 0, 0) != movieHost) {
+            elsewhere << kept.url;
+            continue;
+        }
+        bool read = false;
+        const QByteArray bytes = readWhole(fileOf(source, kept, i == 0), &read);
+        written = read && addToZip(archive, QStringLiteral("content/") + kept.path.section(u'/', 1), bytes);
+    }
+    const QString toml = QStringLiteral("[bundle]\nname = %1\nurl = %2\n")
+                             .arg(TomlQuoted(source.title.isEmpty() ? QFileInfo(source.movieFile).fileName()
+                                                                     : source.title),
+                                  TomlQuoted(QStringLiteral("file:///") + moviePath));
+    written = written && addToZip(archive, QStringLiteral("ruffle-bundle.toml"), toml.toUtf8());
+    // A failed close leaves the archive open: it is discarded either way.
+    if (!written || zip_close(archive) != 0) {
+        zip_discard(archive);
+        QFile::remove(partial);
+        result.error = CannotCreateFileMessage(zipFile);
+        return result;
+    }
+    if (QFile::exists(zipFile) && !QFile::remove(zipFile)) {
+        result.error = CannotCreateFileMessage(zipFile);
+        return result;
+    }
+    if (!QFile::rename(partial, zipFile)) {
+        result.error = CannotCreateFileMessage(zipFile);
+        return result;
+    }
+    if (!elsewhere.isEmpty() || namesAbsoluteAddresses(source.movieFile))
+        result.notes << QStringLiteral("The movie also loads files by absolute address; from a "
+                                       "bundle those come from the web. Export a curation folder, "
+                                       "or keep the site, to play them offline.");
+    return result;
+}
+
+ExportResult ExportCuration(const ExportSource& source, const QString& folder,
+                            const QByteArray& screenshotPng)
+{
+    ExportResult result;
+    const QList<KeptFile> files = filesOf(source);
+    if (files.isEmpty()) {
+        result.error = source.movieUrl + QStringLiteral(" is no address of a movie file");
+        return result;
+    }
+    const QDir content(QDir(folder).filePath(QStringLiteral("content")));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString target = content.filePath(files[i].path);
+        const QString from = fileOf(source, files[i], i == 0);
+        QFile::remove(target);
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(from, target)) {
+            result.error = CannotCreateFileMessage(target);
+            return result;
+        }
+    }
+    // The format wants the launch address with "http://", for https sites too.
+    QUrl launch(source.movieUrl);
+    launch.setScheme(QStringLiteral("http"));
+    const QString title = source.title.isEmpty() ? QFileInfo(source.movieFile).completeBaseName()
+                                                 : source.title;
+    const QString meta = QStringLiteral("Title: %1\nSource: %2\nPlatform: \"Flash\"\n"
+                                        "Launch Command: %3\n")
+                             .arg(YamlQuoted(title), YamlQuoted(source.movieUrl),
+                                  YamlQuoted(launch.toString(QUrl::FullyEncoded)));
+    QString error;
+    if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("meta.yaml")), {meta.toUtf8()}, &error)) {
+        result.error = error;
+        return result;
+    }
+    if (!screenshotPng.isEmpty()) {
+        if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("ss.png")), {screenshotPng}, &error)) {
+            result.error = error;
+            return result;
+        }
+    } else {
+        result.notes << QStringLiteral("No screenshot was taken: ss.png is left out.");
+    }
+    return result;
+}
