@@ -24,7 +24,8 @@ constexpr int kFileBytes = 100 * 1024;
 
 /// The fastest of three runs in milliseconds, each into a folder of its own; a negative time
 /// when a run failed.
-double bestOfThree(const QString& program, const std::function<QStringList(const QString&)>& arguments)
+double bestOfThree(const QString& program,
+                   const std::function<QStringList(const QString&)>& arguments)
 {
     double best = 1e12;
     for (int i = 0; i < 3; ++i) {
@@ -45,7 +46,8 @@ double bestOfThree(const QString& program, const std::function<QStringList(const
 
 void RunCaptureComparison()
 {
-    std::printf("\nA static capture of a movie naming %d files of %d KB:\n", kFiles, kFileBytes / 1024);
+    std::printf("\nA static capture of a movie naming %d files of %d KB:\n", kFiles,
+                kFileBytes / 1024);
     const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
     if (curl.isEmpty()) {
         std::printf("  curl is not installed: skipped\n");
@@ -60,9 +62,10 @@ void RunCaptureComparison()
     const std::string movieBytes = WriteSwf(movie).toStdString();
     const std::string fileBytes(kFileBytes, 'x');
     TestServer server;
-    server.server().Get("/game/movie.swf", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_content(movieBytes, "application/x-shockwave-flash");
-    });
+    server.server().Get("/game/movie.swf",
+                        [&](const httplib::Request&, httplib::Response& response) {
+                            response.set_content(movieBytes, "application/x-shockwave-flash");
+                        });
     server.server().Get(R"(/game/files/part\d+\.jpg)",
                         [&](const httplib::Request&, httplib::Response& response) {
                             response.set_content(fileBytes, "image/jpeg");
@@ -70,14 +73,16 @@ void RunCaptureComparison()
     server.start();
     const QString movieUrl = QString::fromStdString(server.url("/game/movie.swf"));
     const double programMs = bestOfThree(QStringLiteral(CLIPVAULT_CLI), [&](const QString& into) {
-        return QStringList{QStringLiteral("capture"), movieUrl, QStringLiteral("--into"), into,
+        return QStringList{QStringLiteral("capture"),   movieUrl,
+                           QStringLiteral("--into"),    into,
                            QStringLiteral("--seconds"), QStringLiteral("0")};
     });
     const double peerMs = bestOfThree(curl, [&](const QString&) {
         QStringList arguments{QStringLiteral("-sf")};
         for (int i = 0; i < kFiles; ++i)
             arguments << QStringLiteral("-o") << QStringLiteral("part%1.jpg").arg(i)
-                      << QString::fromStdString(server.url("/game/files/part" + std::to_string(i) + ".jpg"));
+                      << QString::fromStdString(
+                             server.url("/game/files/part" + std::to_string(i) + ".jpg"));
         return arguments;
     });
     if (programMs < 0 || peerMs < 0) {

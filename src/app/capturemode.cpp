@@ -34,13 +34,12 @@ int RunCapture(const CaptureRequest& request)
     QObject::connect(&server, &MovieServer::loadAsked, &quiet, qOverload<>(&QTimer::start));
     QObject::connect(&server, &MovieServer::filesKept, &quiet, qOverload<>(&QTimer::start));
     QObject::connect(&player, &FlashPlayer::movieLoaded, &quiet, qOverload<>(&QTimer::start));
-    QObject::connect(&player, &FlashPlayer::loadFailed, qApp,
-                     [&](const QString&, const QString& reason) {
-                         std::fprintf(stderr, "clipvault: the movie did not play: %s\n",
-                                      qPrintable(reason));
-                         exitCode = 1;
-                         QCoreApplication::quit();
-                     });
+    QObject::connect(
+        &player, &FlashPlayer::loadFailed, qApp, [&](const QString&, const QString& reason) {
+            std::fprintf(stderr, "clipvault: the movie did not play: %s\n", qPrintable(reason));
+            exitCode = 1;
+            QCoreApplication::quit();
+        });
     QTimer::singleShot(request.seconds * 1000, qApp, &QCoreApplication::quit);
     player.start();
     player.setMovie(request.file);

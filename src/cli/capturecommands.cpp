@@ -61,8 +61,8 @@ bool prepareTarget(CaptureTarget& target, const CommandLine& line, const QUrl& a
     target.loaded->prompt().setAnswer(true);
     const int index = catalogue.AddItemFromUrl(url, line.category);
     if (index < 0) {
-        err << "clipvault-cli: " << url << " was not added (is there a category \""
-            << line.category << "\"?)" << Qt::endl;
+        err << "clipvault-cli: " << url << " was not added (is there a category \"" << line.category
+            << "\"?)" << Qt::endl;
         return false;
     }
     target.movieFile = ItemFilePath(catalogue.item(index));
@@ -120,9 +120,9 @@ void playToKeep(const QString& movieFile, const QUrl& address, int seconds, QTex
         return;
     }
     QProcess player;
-    player.start(program, {QStringLiteral("--capture"), movieFile, QStringLiteral("--origin"),
-                           address.toString(), QStringLiteral("--seconds"),
-                           QString::number(seconds)});
+    player.start(program,
+                 {QStringLiteral("--capture"), movieFile, QStringLiteral("--origin"),
+                  address.toString(), QStringLiteral("--seconds"), QString::number(seconds)});
     TerminalProgress progress(err);
     progress.show(QStringLiteral("playing for up to %1 s").arg(seconds), true);
     // The program ends itself; a minute more is for its web engine to start and stop.
@@ -151,11 +151,11 @@ void printKept(const KeptManifest& manifest, const QSet<QString>& urls, const QS
             continue;
         const QString path = QDir(root).filePath(file.path);
         if (line.json)
-            out << QJsonDocument(QJsonObject{{QStringLiteral("url"), file.url},
-                                             {QStringLiteral("path"), path},
-                                             {QStringLiteral("size"), file.size},
-                                             {QStringLiteral("sha256"),
-                                              QString::fromLatin1(file.sha256)}})
+            out << QJsonDocument(
+                       QJsonObject{{QStringLiteral("url"), file.url},
+                                   {QStringLiteral("path"), path},
+                                   {QStringLiteral("size"), file.size},
+                                   {QStringLiteral("sha256"), QString::fromLatin1(file.sha256)}})
                        .toJson(QJsonDocument::Compact)
                 << '\n';
         else

@@ -26,13 +26,24 @@ QString escaped(const QString& value, bool yaml)
     QString out;
     for (const QChar c : value) {
         switch (c.unicode()) {
-        case '\\': out += QStringLiteral("\\\\"); break;
-        case '"': out += QStringLiteral("\\\""); break;
-        case '\n': out += QStringLiteral("\\n"); break;
-        case '\r': out += QStringLiteral("\\r"); break;
-        case '\t': out += QStringLiteral("\\t"); break;
+        case '\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case '"':
+            out += QStringLiteral("\\\"");
+            break;
+        case '\n':
+            out += QStringLiteral("\\n");
+            break;
+        case '\r':
+            out += QStringLiteral("\\r");
+            break;
+        case '\t':
+            out += QStringLiteral("\\t");
+            break;
         default:
-            if (c.unicode() < 0x20 || c.unicode() == 0x7F || (yaml && c.unicode() >= 0x80 && c.unicode() < 0xA0))
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F ||
+                (yaml && c.unicode() >= 0x80 && c.unicode() < 0xA0))
                 out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
             else
                 out += c;
@@ -72,8 +83,9 @@ bool namesAbsoluteAddresses(const QString& movieFile)
     if (!movie)
         return false;
     const QStringList references = NamedFileReferences(*movie);
-    return std::any_of(references.cbegin(), references.cend(),
-                       [](const QString& reference) { return reference.contains(QStringLiteral("://")); });
+    return std::any_of(references.cbegin(), references.cend(), [](const QString& reference) {
+        return reference.contains(QStringLiteral("://"));
+    });
 }
 
 bool addToZip(zip_t* archive, const QString& name, const QByteArray& bytes)
@@ -83,12 +95,14 @@ bool addToZip(zip_t* archive, const QString& name, const QByteArray& bytes)
     if (!copy)
         return false;
     std::memcpy(copy, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    zip_source_t* data = zip_source_buffer(archive, copy, static_cast<zip_uint64_t>(bytes.size()), 1);
+    zip_source_t* data =
+        zip_source_buffer(archive, copy, static_cast<zip_uint64_t>(bytes.size()), 1);
     if (!data) {
         std::free(copy);
         return false;
     }
-    if (zip_file_add(archive, name.toUtf8().constData(), data, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
+    if (zip_file_add(archive, name.toUtf8().constData(), data,
+                     ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
         zip_source_free(data);
         return false;
     }
@@ -126,7 +140,8 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
     const QString partial = zipFile + QStringLiteral(".part");
     QFile::remove(partial);
     int error = 0;
-    zip_t* archive = zip_open(QFile::encodeName(partial).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    zip_t* archive =
+        zip_open(QFile::encodeName(partial).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (!archive) {
         result.error = CannotCreateFileMessage(zipFile);
         return result;
@@ -144,12 +159,14 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
         }
         bool read = false;
         const QByteArray bytes = readWhole(fileOf(source, kept, i == 0), &read);
-        written = read && addToZip(archive, QStringLiteral("content/") + kept.path.section(u'/', 1), bytes);
+        written = read &&
+                  addToZip(archive, QStringLiteral("content/") + kept.path.section(u'/', 1), bytes);
     }
-    const QString toml = QStringLiteral("[bundle]\nname = %1\nurl = %2\n")
-                             .arg(TomlQuoted(source.title.isEmpty() ? QFileInfo(source.movieFile).fileName()
-                                                                     : source.title),
-                                  TomlQuoted(QStringLiteral("file:///") + moviePath));
+    const QString toml =
+        QStringLiteral("[bundle]\nname = %1\nurl = %2\n")
+            .arg(TomlQuoted(source.title.isEmpty() ? QFileInfo(source.movieFile).fileName()
+                                                   : source.title),
+                 TomlQuoted(QStringLiteral("file:///") + moviePath));
     written = written && addToZip(archive, QStringLiteral("ruffle-bundle.toml"), toml.toUtf8());
     // A failed close leaves the archive open: it is discarded either way.
     if (!written || zip_close(archive) != 0) {
@@ -195,19 +212,21 @@ ExportResult ExportCuration(const ExportSource& source, const QString& folder,
     // The format wants the launch address with "http://", for https sites too.
     QUrl launch(source.movieUrl);
     launch.setScheme(QStringLiteral("http"));
-    const QString title = source.title.isEmpty() ? QFileInfo(source.movieFile).completeBaseName()
-                                                 : source.title;
+    const QString title =
+        source.title.isEmpty() ? QFileInfo(source.movieFile).completeBaseName() : source.title;
     const QString meta = QStringLiteral("Title: %1\nSource: %2\nPlatform: \"Flash\"\n"
                                         "Launch Command: %3\n")
                              .arg(YamlQuoted(title), YamlQuoted(source.movieUrl),
                                   YamlQuoted(launch.toString(QUrl::FullyEncoded)));
     QString error;
-    if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("meta.yaml")), {meta.toUtf8()}, &error)) {
+    if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("meta.yaml")), {meta.toUtf8()},
+                             &error)) {
         result.error = error;
         return result;
     }
     if (!screenshotPng.isEmpty()) {
-        if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("ss.png")), {screenshotPng}, &error)) {
+        if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("ss.png")), {screenshotPng},
+                                 &error)) {
             result.error = error;
             return result;
         }

@@ -51,11 +51,11 @@ protected:
     {
         for (const char* path : {"/games/parent.swf", "/games/child.swf", "/games/parent2.swf",
                                  "/assets/far.swf", "/games/dynamic.swf"}) {
-            site.server().Get(path, [this](const httplib::Request& request,
-                                           httplib::Response& response) {
-                response.set_content(files.at(request.path).toStdString(),
-                                     "application/x-shockwave-flash");
-            });
+            site.server().Get(path,
+                              [this](const httplib::Request& request, httplib::Response& response) {
+                                  response.set_content(files.at(request.path).toStdString(),
+                                                       "application/x-shockwave-flash");
+                              });
         }
         site.start();
         const QByteArray far = QByteArray::fromStdString(site.url("/assets/far.swf"));
@@ -78,7 +78,8 @@ protected:
     QString capture(const QStringList& arguments)
     {
         QProcess cli;
-        cli.start(QStringLiteral(CLIPVAULT_CLI), QStringList{QStringLiteral("capture")} + arguments);
+        cli.start(QStringLiteral(CLIPVAULT_CLI),
+                  QStringList{QStringLiteral("capture")} + arguments);
         EXPECT_TRUE(cli.waitForFinished(180000));
         EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
         return QString::fromUtf8(cli.readAllStandardOutput());
@@ -123,8 +124,8 @@ TEST_F(CaptureTest, ACapturedMovieKeepsItsFilesByteForByteAndPlaysThemWithTheSit
     const QString into = folder.filePath(QStringLiteral("kept"));
     QStringList lines;
     for (const char* path : {"/games/parent.swf", "/games/parent2.swf"})
-        lines += capture({address(path), QStringLiteral("--into"), into, QStringLiteral("--seconds"),
-                          QStringLiteral("0")})
+        lines += capture({address(path), QStringLiteral("--into"), into,
+                          QStringLiteral("--seconds"), QStringLiteral("0")})
                      .split(u'\n', Qt::SkipEmptyParts);
     QStringList kept;
     for (const QString& line : lines) {
@@ -136,9 +137,10 @@ TEST_F(CaptureTest, ACapturedMovieKeepsItsFilesByteForByteAndPlaysThemWithTheSit
         kept << QString::fromStdString(path);
     }
     kept.sort();
-    EXPECT_EQ(kept, QStringList({QStringLiteral("/assets/far.swf"), QStringLiteral("/games/child.swf"),
-                                 QStringLiteral("/games/parent.swf"),
-                                 QStringLiteral("/games/parent2.swf")}));
+    EXPECT_EQ(
+        kept,
+        QStringList({QStringLiteral("/assets/far.swf"), QStringLiteral("/games/child.swf"),
+                     QStringLiteral("/games/parent.swf"), QStringLiteral("/games/parent2.swf")}));
 
     site.stop();
     const QString host = QStringLiteral("127.0.0.1_%1").arg(site.port());
@@ -156,10 +158,11 @@ TEST_F(CaptureTest, PlayingAMovieKeepsWhatOnlyPlayingFindsAndTheCatalogueKnowsIt
 
     // The item is filed with its files; the site goes; the catalogued movie still plays whole.
     QProcess list;
-    list.start(QStringLiteral(CLIPVAULT_CLI),
-               {QStringLiteral("catalogue"), QStringLiteral("list"), QStringLiteral("--data-dir"), data});
+    list.start(QStringLiteral(CLIPVAULT_CLI), {QStringLiteral("catalogue"), QStringLiteral("list"),
+                                               QStringLiteral("--data-dir"), data});
     ASSERT_TRUE(list.waitForFinished(30000));
-    const QStringList fields = QString::fromUtf8(list.readAllStandardOutput()).trimmed().split(u'\t');
+    const QStringList fields =
+        QString::fromUtf8(list.readAllStandardOutput()).trimmed().split(u'\t');
     ASSERT_EQ(fields.size(), 5);
     EXPECT_EQ(fields[0], QStringLiteral("D"));
     const QString movieFile = QDir(fields[2]).filePath(fields[3]);

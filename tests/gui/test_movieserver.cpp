@@ -1,7 +1,9 @@
 #include "movieserver.h"
 
 #include "playerfiles.h"
+#include "keptfiles.h"
 #include "rawserver.h"
+#include "testserver.h"
 #include "testfiles.h"
 #include "waituntil.h"
 
@@ -211,6 +213,67 @@ TEST(MovieServer, ALocalMoviesRelativeLoadsReachItsOwnFolderAndNothingElse)
                                   "link.swf", "missing.swf"})
         EXPECT_EQ(request(server.port(), base + path).first, QByteArray("HTTP/1.1 404 Not Found"))
             << path.constData();
+}
+
+TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLeaveTheLayout)
+{
+    TestServer site;
+    for (const char* path : {"/games/child.swf", "/games/unlisted.xml"}) {
+        site.server().Get(path, [](const httplib::Request& request, httplib::Response& response) {
+            if (request.path == "/games/child.swf")
+                response.set_content("FWS child", "application/x-shockwave-flash");
+            else
+                response.status = 404;
+        });
+    }
+    site.start();
+    const QString origin = QString::fromStdString(site.url("/games/movie.swf"));
+    QTemporaryDir folder;
+    const QString movieFile = QDir(folder.path()).filePath("movie.swf");
+    ASSERT_TRUE(writeFile(movieFile, "FWS movie"));
+    // One file kept and named by the manifest; one lying in the layout that it does not name.
+    const QString kept = KeptFolderOf(movieFile);
+    const QString host = QStringLiteral("127.0.0.1_%1/games/").arg(site.port());
+    ASSERT_TRUE(QDir().mkpath(QDir(kept).filePath(host)));
+    ASSERT_TRUE(writeFile(QDir(kept).filePath(host + "kept.xml"), "<kept/>"));
+    ASSERT_TRUE(writeFile(QDir(kept).filePath(host + "unlisted.xml"), "<not in the manifest/>"));
+    KeptManifest manifest;
+    manifest.movieUrl = origin;
+    manifest.put(
+        {QString::fromStdString(site.url("/games/kept.xml")), host + "kept.xml", 7, {}, {}});
+    ASSERT_TRUE(WriteManifest(kept, manifest));
+
+    MovieServer server(PlayerFiles::ruffleFolder());
+    server.setOriginLookup([&](const QString&) { return MovieOrigin{origin, true}; });
+    QSignalSpy keptSignal(&server, &MovieServer::filesKept);
+    const QByteArray movie = pathOf(server.addMovie(movieFile));
+    EXPECT_TRUE(movie.endsWith(
+        QByteArray("/site/http/127.0.0.1:" + QByteArray::number(site.port()) + "/games/movie.swf")))
+        << movie.constData() << ": served under its own address's path";
+    const QByteArray base = movie.left(movie.lastIndexOf('/') + 1);
+    const QByteArray siteRoot = movie.left(movie.indexOf("/site/") + 6);
+    const std::pair<QByteArray, QByteArray> served[] = {
+        {base + "movie.swf", "FWS movie"},
+        {base + "kept.xml", "<kept/>"},
+        {base + "child.swf?v=2", "FWS child"}, // fetched from the site and kept
+    };
+    for (const auto& [path, body] : served)
+        EXPECT_EQ(request(server.port(), path).second, body) << path.constData();
+    ASSERT_EQ(keptSignal.size(), 1);
+    EXPECT_EQ(keptSignal.first().at(1).toInt(), 2);
+    const QList<QByteArray> refused = {base + "unlisted.xml",
+                                       base + "a%2F..%2F..%2Fmovie.swf",
+                                       base + "..%2Fkept.xml",
+                                       siteRoot + "http/10.0.0.1/games/kept.xml",
+                                       siteRoot + "http/localhost:631/x.xml",
+                                       siteRoot + "file//etc/passwd"};
+    for (const QByteArray& path : refused)
+        EXPECT_EQ(request(server.port(), path).first, QByteArray("HTTP/1.1 404 Not Found"))
+            << path.constData();
+
+    site.stop();
+    EXPECT_EQ(request(server.port(), base + "child.swf").second, QByteArray("FWS child"))
+        << "what was kept plays without the site";
 }
 
 TEST(MovieServer, ARemoteMovieThatNeverEndsIsFetchedIntoTheCacheFolderWithinItsBounds)
