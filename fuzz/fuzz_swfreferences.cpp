@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!movie)
         return 0;
     for (const QString& reference : NamedFileReferences(*movie)) {
-        const std::optional<QString> place =
-            KeptPathFor(QUrl(QStringLiteral("http://example.com/games/")).resolved(QUrl(reference)));
+        const std::optional<QString> place = KeptPathFor(
+            QUrl(QStringLiteral("http://example.com/games/")).resolved(QUrl(reference)));
         if (place && (place->contains(QStringLiteral("/../")) || place->startsWith(u'/')))
             __builtin_trap();
     }

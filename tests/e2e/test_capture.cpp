@@ -1,6 +1,9 @@
 // A movie kept whole: the files it loads captured from its site, then played with the site gone.
 
+#include "../gui/mainwindowfixture.h"
+
 #include "flashplayer.h"
+#include "previewpane.h"
 #include "keptfiles.h"
 #include "movieserver.h"
 #include "playerfiles.h"
@@ -44,21 +47,20 @@ QByteArray colouredMovie(const std::uint8_t (&colour)[3])
 /// A site of loaders: parent.swf loads child.swf by a relative address, parent2.swf loads
 /// far.swf by an absolute one, and dynamic.swf builds its child's address while it runs, so
 /// that only playing it finds it.
-class CaptureTest : public ::testing::Test
+struct LoaderSite
 {
-protected:
-    CaptureTest()
+    LoaderSite()
     {
         for (const char* path : {"/games/parent.swf", "/games/child.swf", "/games/parent2.swf",
                                  "/assets/far.swf", "/games/dynamic.swf"}) {
-            site.server().Get(path,
-                              [this](const httplib::Request& request, httplib::Response& response) {
-                                  response.set_content(files.at(request.path).toStdString(),
-                                                       "application/x-shockwave-flash");
-                              });
+            server.server().Get(
+                path, [this](const httplib::Request& request, httplib::Response& response) {
+                    response.set_content(files.at(request.path).toStdString(),
+                                         "application/x-shockwave-flash");
+                });
         }
-        site.start();
-        const QByteArray far = QByteArray::fromStdString(site.url("/assets/far.swf"));
+        server.start();
+        const QByteArray far = QByteArray::fromStdString(server.url("/assets/far.swf"));
         files = {
             {"/games/parent.swf", movie(doAction(getUrl("child.swf", "_level1")))},
             {"/games/child.swf", colouredMovie(kGreen)},
@@ -71,8 +73,30 @@ protected:
                             action(0x9A, QByteArray(1, '\0'))))},
         };
     }
+    QString address(const char* path) const { return QString::fromStdString(server.url(path)); }
 
-    QString address(const char* path) const { return QString::fromStdString(site.url(path)); }
+    TestServer server;
+    std::map<std::string, QByteArray> files;
+};
+
+/// Whether the player shows the colour, waiting for it; `seen` tells what it showed last.
+bool showsColour(FlashPlayer& player, const std::uint8_t (&colour)[3], QColor& seen)
+{
+    return waitUntil(
+        [&] {
+            const QImage frame = player.PaintTo();
+            seen = frame.pixelColor(frame.width() / 8, frame.height() / 8);
+            return std::abs(seen.red() - colour[0]) < 24 &&
+                   std::abs(seen.green() - colour[1]) < 24 &&
+                   std::abs(seen.blue() - colour[2]) < 24;
+        },
+        60000);
+}
+
+class CaptureTest : public ::testing::Test
+{
+protected:
+    QString address(const char* path) const { return site.address(path); }
 
     /// Runs the command-line tool as a user would; its output.
     QString capture(const QStringList& arguments)
@@ -100,20 +124,12 @@ protected:
         ASSERT_TRUE(ready.wait(30000));
         player.setMovie(file);
         QColor seen;
-        const bool shown = waitUntil(
-            [&] {
-                const QImage frame = player.PaintTo();
-                seen = frame.pixelColor(frame.width() / 8, frame.height() / 8);
-                return std::abs(seen.red() - colour[0]) < 24 &&
-                       std::abs(seen.green() - colour[1]) < 24 &&
-                       std::abs(seen.blue() - colour[2]) < 24;
-            },
-            60000);
-        EXPECT_TRUE(shown) << qPrintable(file) << " shows " << qPrintable(seen.name());
+        EXPECT_TRUE(showsColour(player, colour, seen))
+            << qPrintable(file) << " shows " << qPrintable(seen.name());
     }
 
-    TestServer site;
-    std::map<std::string, QByteArray> files;
+    LoaderSite site;
+    const std::map<std::string, QByteArray>& files = site.files;
     QTemporaryDir folder;
 };
 
@@ -142,8 +158,8 @@ TEST_F(CaptureTest, ACapturedMovieKeepsItsFilesByteForByteAndPlaysThemWithTheSit
         QStringList({QStringLiteral("/assets/far.swf"), QStringLiteral("/games/child.swf"),
                      QStringLiteral("/games/parent.swf"), QStringLiteral("/games/parent2.swf")}));
 
-    site.stop();
-    const QString host = QStringLiteral("127.0.0.1_%1").arg(site.port());
+    site.server.stop();
+    const QString host = QStringLiteral("127.0.0.1_%1").arg(site.server.port());
     expectLoadedColour(QDir(into).filePath(host + QStringLiteral("/games/parent.swf")), kGreen);
     expectLoadedColour(QDir(into).filePath(host + QStringLiteral("/games/parent2.swf")), kBlue);
 }
@@ -167,6 +183,42 @@ TEST_F(CaptureTest, PlayingAMovieKeepsWhatOnlyPlayingFindsAndTheCatalogueKnowsIt
     EXPECT_EQ(fields[0], QStringLiteral("D"));
     const QString movieFile = QDir(fields[2]).filePath(fields[3]);
     EXPECT_EQ(ReadManifest(KeptFolderOf(movieFile)).files.size(), 1);
-    site.stop();
+    site.server.stop();
     expectLoadedColour(movieFile, kGreen, [&](const QString&) { return MovieOrigin{url, false}; });
+}
+
+class WholeMovieWindowTest : public MainWindowTest
+{
+protected:
+    LoaderSite site;
+};
+
+TEST_F(WholeMovieWindowTest, ADownloadKeepsItsFilesAndThePreviewPlaysThemWithTheSiteGone)
+{
+    options.PreviewEnabled = 1;
+    start();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QSignalSpy ready(&window->preview().player(), &FlashPlayer::ready);
+    window->startPlayer();
+    ASSERT_TRUE(ready.wait(30000));
+
+    const QString url = site.address("/games/parent.swf");
+    app->downloads().StartItemDownload(app->catalogue().AddItemFromUrl(url, {}));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const int index = app->catalogue().FindItemByUrl(url);
+            return app->catalogue().itemState(index) == ItemState::Downloaded &&
+                   !app->downloads().isBusy();
+        },
+        60000));
+    EXPECT_EQ(app->catalogue().item(app->catalogue().FindItemByUrl(url)).extras.keptFiles, 1);
+
+    site.server.stop();
+    tree()->setCurrentIndex(window->treeModel().downloadedNode());
+    ASSERT_EQ(window->itemModel().rowCount(), 1);
+    EXPECT_EQ(window->itemModel().index(0, 0).data().toString(),
+              QStringLiteral("parent.swf  +1 file"));
+    QColor seen;
+    EXPECT_TRUE(showsColour(window->preview().player(), kGreen, seen)) << qPrintable(seen.name());
 }
