@@ -64,6 +64,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s\n", qPrintable(text));
     });
     QStandardPaths::setTestModeEnabled(true);
+    qputenv("CLIPVAULT_ARCHIVE_URL", "http://127.0.0.1:9"); // never the real archive
     qputenv("CLIPVAULT_SHARE_DIR", CLIPVAULT_BUILD_SHARE_DIR);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -8,6 +8,7 @@
 #include "datafolder.h"
 #include "desktopopen.h"
 #include "browsersessions.h"
+#include "archivedcopy.h"
 #include "cachedcopy.h"
 #include "capturemode.h"
 #include "cacheenumerator.h"
@@ -27,6 +28,7 @@
 #include "trayswitches.h"
 #include "unixsignals.h"
 #include "vaultbar.h"
+#include "webarchive.h"
 #include "windowfocus.h"
 
 #include <algorithm>
@@ -207,6 +209,15 @@ int main(int argc, char* argv[])
         return CacheEnumerator::DiscoverCaches(CacheEnumerator::ProfileFolders(dataFolder));
     }));
     TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browser});
+    // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
+    vault.downloads().addFallback(WebArchiveFallback(
+                                      WebArchiveAddress(dataFolder), WebArchivePaceMs(dataFolder),
+                                      [&] { return vault.settings().lookInArchive; },
+                                      [&](const QString& what) {
+                                          ClipVaultMain.showStatus(QStringLiteral("Web archive: ") +
+                                                                   what);
+                                      }),
+                                  true);
     prompt.setOwner(&ClipVaultMain);
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
     prompt.setWindowFocus(windowFocus.get());

@@ -33,10 +33,15 @@ const QList<Command>& commandTable()
         {"catalogue count", "catalogue count", "number of items and categories", RunCatalogue},
         {"catalogue add", "catalogue add URL [--category NAME] [--replace]", "", RunCatalogue},
         {"catalogue remove", "catalogue remove URL", "", RunCatalogue},
-        {"download", "download URL FILE [--any]",
+        {"download", "download URL FILE [--any] [--no-archive]",
          "one transfer as the program makes it; prints the size\n(--any: also a reply that is "
-         "no Flash movie)",
+         "no Flash movie; a movie\nwhose address is gone comes from the web archive\nunless "
+         "--no-archive)",
          RunDownload},
+        {"archive list", "archive list URL [--json]",
+         "the Flash movies the web archive holds under an\naddress: address<TAB>timestamp<TAB>"
+         "length",
+         RunArchive},
         {"capture", "capture URL [--into DIR] [--seconds N] [--json] [--category NAME]",
          "a movie with the files it loads (named in its code,\nasked for while it plays N "
          "seconds, 0: none):\naddress<TAB>path<TAB>size; without --into it is\nadded to the "

@@ -18,10 +18,11 @@ struct OptionSpec
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"data-dir", "DIR"},   {"category", "NAME"}, {"base", "URL"},           {"browser", "KIND"},
-    {"dir", "DIR"},        {"host", "TEXT"},     {"json", nullptr},         {"replace", nullptr},
-    {"no-cache", nullptr}, {"all", nullptr},     {"any", nullptr},          {"version", nullptr},
-    {"into", "DIR"},       {"seconds", "N"},     {"ruffle-bundle", "FILE"}, {"curation", "DIR"},
+    {"data-dir", "DIR"},     {"category", "NAME"}, {"base", "URL"},           {"browser", "KIND"},
+    {"dir", "DIR"},          {"host", "TEXT"},     {"json", nullptr},         {"replace", nullptr},
+    {"no-cache", nullptr},   {"all", nullptr},     {"any", nullptr},          {"version", nullptr},
+    {"into", "DIR"},         {"seconds", "N"},     {"ruffle-bundle", "FILE"}, {"curation", "DIR"},
+    {"no-archive", nullptr},
 };
 
 } // namespace
@@ -61,6 +62,7 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
     line.noCache = parser.isSet(QStringLiteral("no-cache"));
     line.all = parser.isSet(QStringLiteral("all"));
     line.any = parser.isSet(QStringLiteral("any"));
+    line.noArchive = parser.isSet(QStringLiteral("no-archive"));
     line.help = parser.isSet(QStringLiteral("help"));
     line.version = parser.isSet(QStringLiteral("version"));
     return line;

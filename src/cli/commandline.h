@@ -33,6 +33,7 @@ struct CommandLine
     bool replace = false;
     bool noCache = false;
     bool any = false;
+    bool noArchive = false;
     bool help = false;
     bool version = false;
 };

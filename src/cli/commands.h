@@ -21,6 +21,8 @@ int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// download, swf-info (moviecommands.cpp)
 int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err);
 int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// archive list (moviecommands.cpp)
+int RunArchive(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// scan-html, scan-frames, detect (pagecommands.cpp)
 int RunScan(const CommandLine& line, QTextStream& out, QTextStream& err);
 int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err);

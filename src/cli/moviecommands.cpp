@@ -2,8 +2,10 @@
 #include "commands.h"
 #include "terminalprogress.h"
 
+#include "atomicwrite.h"
 #include "httpget.h"
 #include "swfinfo.h"
+#include "webarchive.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -11,6 +13,47 @@
 #include <QTextStream>
 
 namespace cli {
+
+namespace {
+
+/// The web archive as the data folder names it, its waits said on stderr.
+struct ArchiveSession
+{
+    ArchiveSession(const CommandLine& line, QTextStream& err)
+        : pace(WebArchivePaceMs(DataFolderOf(line)))
+        , archive(WebArchiveAddress(DataFolderOf(line)), pace, never, [&err](const QString& what) {
+            err << "clipvault-cli: web archive: " << what << Qt::endl;
+        })
+    {
+    }
+    std::atomic<bool> never{false};
+    ArchivePace pace;
+    WebArchive archive;
+};
+
+/// A movie whose address is gone, from the web archive into `file`; says how on `err`.
+qint64 saveArchivedCopy(const CommandLine& line, const QString& url, const QString& file,
+                        const QString& reason, QTextStream& err)
+{
+    ArchiveSession session(line, err);
+    QString error;
+    const std::optional<ArchivedCopy> copy = session.archive.newestMovie(url, &error);
+    QString written;
+    if (copy && WriteFileAtomically(file, {copy->body}, &written)) {
+        err << "clipvault-cli: " << url << ": " << reason
+            << "; saved from the web archive's copy of " << CaptureDateText(copy->timestamp) << " ("
+            << copy->captureUrl << ")" << Qt::endl;
+        return copy->body.size();
+    }
+    err << "clipvault-cli: " << url << ": " << reason << ", and "
+        << (!written.isEmpty() ? written
+            : error.isEmpty()  ? QStringLiteral("the web archive has no copy")
+                               : error)
+        << Qt::endl;
+    return -1;
+}
+
+} // namespace
 
 int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
 {
@@ -34,10 +77,13 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     });
     httpGet.StartTransfer();
     progress.clear();
-    if (size < 0) {
+    if (size < 0 && httpGet.addressGone() && !line.noArchive &&
+        WebArchiveEnabled(DataFolderOf(line)))
+        size = saveArchivedCopy(line, httpGet.URL, httpGet.FileName, httpGet.errorString(), err);
+    else if (size < 0)
         err << "clipvault-cli: " << httpGet.URL << ": " << httpGet.errorString() << Qt::endl;
+    if (size < 0)
         return kFailed;
-    }
     out << size << Qt::endl;
     return kOk;
 }
@@ -71,6 +117,35 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
         << "size " << info->width << " x " << info->height << " pixels\n"
         << "frame rate " << info->frameRate << " per second\n"
         << "frames " << info->frameCount << '\n';
+    return kOk;
+}
+
+int RunArchive(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.words.size() != 3 || line.words[1] != u"list")
+        return UsageError(line, err);
+    ArchiveSession session(line, err);
+    TerminalProgress progress(err);
+    QString error;
+    const std::optional<QList<ArchiveCapture>> movies = session.archive.moviesUnder(
+        line.words[2],
+        [&](int found) { progress.show(QStringLiteral("movies found: %1").arg(found), true); },
+        &error);
+    progress.clear();
+    if (!movies) {
+        err << "clipvault-cli: " << line.words[2] << ": " << error << Qt::endl;
+        return kFailed;
+    }
+    for (const ArchiveCapture& movie : *movies) {
+        if (line.json)
+            out << QJsonDocument(QJsonObject{{QStringLiteral("url"), movie.original},
+                                             {QStringLiteral("timestamp"), movie.timestamp},
+                                             {QStringLiteral("length"), movie.length}})
+                       .toJson(QJsonDocument::Compact)
+                << '\n';
+        else
+            out << movie.original << '\t' << movie.timestamp << '\t' << movie.length << '\n';
+    }
     return kOk;
 }
 

@@ -13,6 +13,7 @@ struct ResultRow
     QString saveAs;   ///< the text after the address's last "/"
     QString category; ///< empty until the user picks one
     bool checked = false;
+    QString note = {}; ///< said beside the address (when the web archive kept it)
 };
 
 /// The rows the detection lists, each address once (compared exactly).

@@ -110,6 +110,10 @@ QList<WholeValue> ExtrasValuesOf(const ItemRecord& record, int position)
         object.insert(QStringLiteral("keepFiles"), *extras.keepFiles);
     if (extras.keptFiles > 0)
         object.insert(QStringLiteral("keptFiles"), extras.keptFiles);
+    if (!extras.archivedFrom.isEmpty()) {
+        object.insert(QStringLiteral("archivedFrom"), extras.archivedFrom);
+        object.insert(QStringLiteral("archivedAt"), extras.archivedAt);
+    }
     return {{position, RecordDigest(record), "extras",
              QJsonDocument(object).toJson(QJsonDocument::Compact)}};
 }
@@ -125,6 +129,8 @@ void RestoreExtras(ItemRecord& record, const QList<WholeValue>& values)
         if (const QJsonValue keep = object.value(QStringLiteral("keepFiles")); keep.isBool())
             extras.keepFiles = keep.toBool();
         extras.keptFiles = std::max(0, object.value(QStringLiteral("keptFiles")).toInt());
+        extras.archivedFrom = object.value(QStringLiteral("archivedFrom")).toString();
+        extras.archivedAt = object.value(QStringLiteral("archivedAt")).toString();
         record.extras = extras;
     }
 }

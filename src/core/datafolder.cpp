@@ -58,6 +58,7 @@ VaultSettings LoadVaultSettings(const QString& dataFolder)
     const QSettings conf(confPath(dataFolder), QSettings::IniFormat);
     VaultSettings settings;
     settings.keepFiles = conf.value(QStringLiteral("keepfiles"), settings.keepFiles).toBool();
+    settings.lookInArchive = conf.value(QStringLiteral("archive"), settings.lookInArchive).toBool();
     return settings;
 }
 
@@ -66,6 +67,7 @@ bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
     // QSettings writes the whole file anew beside the old one and renames it over it.
     QSettings conf(confPath(dataFolder), QSettings::IniFormat);
     conf.setValue(QStringLiteral("keepfiles"), settings.keepFiles ? 1 : 0);
+    conf.setValue(QStringLiteral("archive"), settings.lookInArchive ? 1 : 0);
     conf.sync();
     if (conf.status() == QSettings::NoError)
         return true;

@@ -21,7 +21,8 @@ quint16 ConfiguredFirefoxPort(const QString& dataFolder);
 /// eleven bytes stay as they are.
 struct VaultSettings
 {
-    bool keepFiles = true; ///< "keepfiles": keep the files a movie loads with it
+    bool keepFiles = true;     ///< "keepfiles": keep the files a movie loads with it
+    bool lookInArchive = true; ///< "archive": look for lost movies in the web archive
     bool operator==(const VaultSettings&) const = default;
 };
 /// Reads clipvault.conf's options; defaults for what it does not say.

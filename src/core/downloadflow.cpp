@@ -98,6 +98,7 @@ bool DownloadFlow::startOne(const QString& url)
     m_runningTarget = target;
     m_runningName = FieldText(item.FileName);
     m_fallbacksTried = 0;
+    m_absentNotes.clear();
     m_lastSucceeded = false;
     m_resultMessage.clear();
     DownloadRequest request = m_httpGet.request();
@@ -122,17 +123,24 @@ void DownloadFlow::HTTPGetError()
         m_resultMessage = FailureMessage(m_runningUrl, m_httpGet.errorString());
 }
 
-void DownloadFlow::addFallback(Fallback fallback)
+void DownloadFlow::addFallback(Fallback fallback, bool onlyWhenGone)
 {
-    m_fallbacks.push_back(std::move(fallback));
+    m_fallbacks.push_back({std::move(fallback), onlyWhenGone});
 }
 
 void DownloadFlow::transferEnded()
 {
-    if (!m_lastSucceeded && m_fallbacksTried < m_fallbacks.size()) {
-        tryFallback(m_fallbacks[m_fallbacksTried++]);
+    while (!m_lastSucceeded && m_fallbacksTried < m_fallbacks.size()) {
+        const Place& place = m_fallbacks[m_fallbacksTried++];
+        if (place.onlyWhenGone && !m_httpGet.addressGone())
+            continue;
+        tryFallback(place.ask);
         return;
     }
+    if (!m_lastSucceeded && !m_absentNotes.isEmpty() && m_options.NotifyTaskFailed)
+        m_resultMessage =
+            FailureMessage(m_runningUrl, m_httpGet.errorString() + QStringLiteral(", and ") +
+                                             m_absentNotes.join(QStringLiteral(", and ")));
     if (m_lastSucceeded)
         movieSaved();
     else
@@ -189,6 +197,7 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
         if (BeginsAsFlashMovie(copy.body) &&
             WriteFileAtomically(m_runningTarget, {copy.body}, &error)) {
             m_lastSucceeded = true;
+            noteArchivedCopy(copy);
             m_resultMessage = m_options.NotifyTaskFinished
                                   ? m_runningTarget +
                                         QStringLiteral(" save complete! (the site did not give "
@@ -197,9 +206,22 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
                                   : QString();
         } else if (!error.isEmpty() && m_options.NotifyTaskFailed) {
             m_resultMessage = FailureMessage(m_runningUrl, error);
+        } else if (!copy.absentNote.isEmpty()) {
+            m_absentNotes << copy.absentNote;
         }
         transferEnded();
     });
+}
+
+void DownloadFlow::noteArchivedCopy(const FallbackCopy& copy)
+{
+    const int index = m_catalogue.FindItemByUrl(m_runningUrl);
+    if (index < 0)
+        return;
+    ItemRecord item = m_catalogue.item(index);
+    item.extras.archivedFrom = copy.capture;
+    item.extras.archivedAt = copy.captureTime;
+    m_catalogue.updateItem(index, item);
 }
 
 void DownloadFlow::settle()

@@ -3,6 +3,7 @@
 #include "httpget.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QString>
 
 #include <deque>
@@ -37,6 +38,9 @@ public:
     {
         QByteArray body;
         QString from;
+        QString absentNote = {};  ///< with no body: what the failure adds
+        QString capture = {};     ///< the web archive's capture the body came from, if it did
+        QString captureTime = {}; ///< its timestamp
     };
     /// Asks a place other than the site for a movie; `use` hears it later on the flow's thread,
     /// always (empty when there is none), unless `context` is gone by then.
@@ -45,7 +49,9 @@ public:
     /// Adds a place to ask, after those added before, when a download fails; the first copy
     /// that begins as a Flash movie does is saved as the download would have been, and the
     /// message says where it came from.
-    void addFallback(Fallback fallback);
+    /// A fallback asked only when the address no longer gives the movie (THTTPGet::addressGone)
+    /// is added with `onlyWhenGone`.
+    void addFallback(Fallback fallback, bool onlyWhenGone = false);
 
     /// Whether a movie's files are kept with it when its item does not say.
     void setKeepFilesByDefault(bool keep) { m_keepFilesByDefault = keep; }
@@ -71,6 +77,8 @@ private:
     /// The component is idle: asks the next fallback of a failed download, or settles.
     void transferEnded();
     void tryFallback(const Fallback& fallback);
+    /// Where the saved copy came from, for the item (empty: from its site).
+    void noteArchivedCopy(const FallbackCopy& copy);
     /// The movie is in place: notes its content, keeps the files it names when its item asks
     /// for that, then settles.
     void movieSaved();
@@ -86,7 +94,13 @@ private:
     QString m_runningUrl;  ///< empty while idle
     QString m_runningName; ///< the file name shown with the progress
     QString m_runningTarget;
-    std::vector<Fallback> m_fallbacks;
+    struct Place
+    {
+        Fallback ask;
+        bool onlyWhenGone = false;
+    };
+    std::vector<Place> m_fallbacks;
+    QStringList m_absentNotes; ///< what the fallbacks that had nothing said
     std::size_t m_fallbacksTried = 0;
     bool m_lastSucceeded = false;
     bool m_keepFilesByDefault = true;

@@ -104,6 +104,7 @@ void THTTPGet::completed()
     m_errorString = succeeded             ? QString()
                     : m_shared->cancelled ? QStringLiteral("the transfer was cancelled")
                                           : m_shared->error;
+    m_addressGone = !succeeded && m_shared->addressGone;
     // The worker stays registered while the event runs, so a start from inside it is ignored.
     if (succeeded)
         emit OnDoneFile(m_runningFileName, m_shared->fileSize);

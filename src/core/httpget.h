@@ -85,6 +85,10 @@ public:
 
     /// Why the last transfer failed, in one line; empty after a success.
     QString errorString() const { return m_errorString; }
+    /// Whether the last transfer failed because its address no longer gives the file: its host
+    /// is not found or refuses, it answered 404 or 410, or its reply is no Flash movie (where one
+    /// is wanted). Not for other statuses or time-outs, which may pass.
+    bool addressGone() const { return m_addressGone; }
 
 signals:
     /// Progress of the running transfer: the announced size (0 when unknown) and the bytes read.
@@ -104,5 +108,6 @@ private:
     THTTPGetThread* m_worker = nullptr;
     std::shared_ptr<TransferShared> m_shared;
     QString m_errorString;
+    bool m_addressGone = false;
     QString m_runningFileName;
 };

@@ -62,6 +62,7 @@ struct THTTPGetThread::Transfer
     qint64 announced = -1;   ///< Content-Length of the final response, -1 when unknown
     qint64 written = 0;
     QString error;
+    bool gone = false; ///< the address no longer gives the file (see TransferShared)
     QElapsedTimer sinceProgress;
 
     /// Creates the partial file new and exclusively, under a name no other transfer holds: a
@@ -92,6 +93,7 @@ struct THTTPGetThread::Transfer
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         if (status < 200 || status > 299) {
             error = QStringLiteral("the server answered with status %1").arg(status);
+            gone = status == 404 || status == 410;
             return false;
         }
         // libcurl takes the last of several Content-Length headers; two sizes are a reply no
@@ -126,6 +128,7 @@ struct THTTPGetThread::Transfer
         if (head.size() < 3 || BeginsAsFlashMovie(head))
             return true;
         error = QStringLiteral("not a Flash movie");
+        gone = true;
         return false;
     }
 
@@ -268,6 +271,7 @@ void THTTPGetThread::run()
     if (!transfer.partPath.isEmpty())
         QFile::remove(transfer.partPath);
     m_shared->error = transfer.error;
+    m_shared->addressGone = transfer.gone && !isCancelled();
 }
 
 bool THTTPGetThread::perform(Transfer& transfer)
@@ -335,8 +339,13 @@ bool THTTPGetThread::perform(Transfer& transfer)
         succeeded = transfer.checkResponse(); // an empty body: still a file, if the answer is good
     if (succeeded && m_settings.flashMovieOnly && !BeginsAsFlashMovie(transfer.head)) {
         transfer.error = QStringLiteral("not a Flash movie");
+        transfer.gone = true;
         succeeded = false;
     }
+    // A host that is no more, or that refuses: the address no longer gives the file. A time-out
+    // or a server error may pass.
+    if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT)
+        transfer.gone = true;
     if (succeeded && transfer.announced >= 0 && transfer.written != transfer.announced) {
         transfer.error = QStringLiteral("the body had %1 of %2 bytes")
                              .arg(transfer.written)

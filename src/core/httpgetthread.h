@@ -25,6 +25,7 @@ struct TransferShared
     bool succeeded = false;
     qint64 fileSize = 0;
     QString error;
+    bool addressGone = false; ///< the failure says the address no longer gives the file
 };
 
 /// The worker thread of one transfer (libcurl). Progress is left for the owning thread, which

@@ -80,9 +80,14 @@ struct ItemExtras
     QByteArray sha256; ///< hex SHA-256 of the movie file as downloaded; empty until known
     /// Whether the files the movie loads are kept with it; unset: as the options say.
     std::optional<bool> keepFiles;
-    int keptFiles = 0; ///< how many files are kept beside the movie
+    int keptFiles = 0;    ///< how many files are kept beside the movie
+    QString archivedFrom; ///< the web archive's capture the file came from; empty: its site
+    QString archivedAt;   ///< that capture's timestamp, YYYYMMDDhhmmss
 
-    bool isEmpty() const { return sha256.isEmpty() && !keepFiles && keptFiles == 0; }
+    bool isEmpty() const
+    {
+        return sha256.isEmpty() && !keepFiles && keptFiles == 0 && archivedFrom.isEmpty();
+    }
     bool operator==(const ItemExtras&) const = default;
 };
 

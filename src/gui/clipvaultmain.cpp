@@ -13,6 +13,7 @@
 #include "itemfilter.h"
 #include "itemlistmodel.h"
 #include "keptfiles.h"
+#include "webarchive.h"
 #include "mainactions.h"
 #include "maincommands.h"
 #include "optionform.h"
@@ -176,6 +177,8 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::DetectFlashfromUrl, [this] { m_commands->DetectFlashfromUrlExecute(); });
     bind(MainActions::DetectFlashfromCache, [this] { m_commands->DetectFlashfromCacheExecute(); });
     bind(MainActions::DetectFlashfromTab, [this] { m_commands->DetectFlashfromTabExecute(); });
+    bind(MainActions::DetectFlashfromArchive,
+         [this] { m_commands->detect(DetectSource::WebArchive); });
     bind(MainActions::StartDownAction, [this] { m_commands->StartDownActionExecute(); });
     bind(MainActions::UpdateItemProperty, [this] { m_commands->UpdateItemPropertyExecute(); });
     bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });
@@ -193,8 +196,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
     bind(MainActions::HelpManual, [this] { m_commands->HelpManualExecute(); });
     bind(MainActions::ShowAbout, [this] { m_commands->ShowAboutExecute(); });
-    connect(m_commands, &MainCommands::statusMessage, this,
-            [this](const QString& text) { statusBar()->showMessage(text, 10000); });
+    connect(m_commands, &MainCommands::statusMessage, this, &TClipVaultMain::showStatus);
     bind(MainActions::ExitAction, [this] { close(); });
 
     connect(m_ui->lvFlashItemsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -404,6 +406,10 @@ void TClipVaultMain::ShowItemInfo(int index)
             info, {QStringLiteral("Kept files"),
                    KeptFilesNote({}, item.extras.keptFiles).trimmed() + QStringLiteral(" (in ") +
                        QFileInfo(KeptFolderOf(ItemFilePath(item))).fileName() + u')'});
+    if (!item.extras.archivedFrom.isEmpty())
+        new QTreeWidgetItem(info, {QStringLiteral("From the web archive"),
+                                   item.extras.archivedFrom + QStringLiteral(" (") +
+                                       CaptureDateText(item.extras.archivedAt) + u')'});
     if (!item.extras.sha256.isEmpty())
         new QTreeWidgetItem(info,
                             {QStringLiteral("SHA-256"), QString::fromLatin1(item.extras.sha256)});
@@ -525,6 +531,11 @@ void TClipVaultMain::refileSelectedRows(const QModelIndex& node)
     // The rows leave the list, also those that still belong to the node; it is not filled again.
     m_itemModel->removeRowsOf(urls);
     UpdateSelectionState();
+}
+
+void TClipVaultMain::showStatus(const QString& text)
+{
+    statusBar()->showMessage(text, 10000);
 }
 
 void TClipVaultMain::showDownloadProgress(const QString& fileName, qint64 totalSize,

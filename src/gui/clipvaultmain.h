@@ -92,6 +92,8 @@ public:
     void refileSelectedRows(const QModelIndex& node);
     /// Starts the preview's web engine; called once the window is up.
     void startPlayer();
+    /// A passing word in the status bar (a wait for the web archive, a command's result).
+    void showStatus(const QString& text);
 
 signals:
     /// The window closed for good; the program ends.

@@ -8,6 +8,9 @@
 #include "pagedetection.h"
 #include "userprompt.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -140,6 +143,12 @@ void TDetectFlashFromUrl::FormShow()
     });
     m_ui->edtUrl->setFocus();
     m_ui->edtUrl->selectAll();
+    if (m_source == DetectSource::WebArchive) {
+        m_ui->lbl_url->setText(QStringLiteral("Address or folder of a site the web archive kept"));
+        m_ui->btnCheckUrl->hide();
+        setWindowTitle(QStringLiteral("Detect from the web archive"));
+        return;
+    }
     if (m_source == DetectSource::BrowserTab) {
         // The tab is what the browser shows: its address is shown, not typed.
         m_ui->lbl_url->setText(QStringLiteral("List all Flash movies the browser's tab holds"));
@@ -175,6 +184,9 @@ void TDetectFlashFromUrl::btnDetectClick()
     case DetectSource::BrowserTab:
         DetectFromBrowserTab();
         break;
+    case DetectSource::WebArchive:
+        DetectFromWebArchive();
+        break;
     case DetectSource::WebPage:
         DetectFromWebPage();
         break;
@@ -198,6 +210,76 @@ void TDetectFlashFromUrl::DetectFromBrowserTab()
         setStatus(movies.isEmpty() ? QStringLiteral("Finished: no Flash movie in the browser's tab")
                                    : QStringLiteral("Finished"));
     });
+}
+
+void TDetectFlashFromUrl::DetectFromWebArchive()
+{
+    const QString address = m_ui->edtUrl->text().trimmed();
+    if (address.isEmpty() || m_archiveCancel)
+        return;
+    m_rows->clear();
+    if (m_services.archiveAddress.isEmpty()) {
+        setStatus(QStringLiteral("Failed: no web archive to ask"));
+        return;
+    }
+    setBusy(true);
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    m_archiveCancel = cancelled;
+    const QPointer<TDetectFlashFromUrl> self(this);
+    const auto post = [self](std::function<void(TDetectFlashFromUrl&)> call) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, call = std::move(call)] {
+                if (self)
+                    call(*self);
+            },
+            Qt::QueuedConnection);
+    };
+    const QString archiveAddress = m_services.archiveAddress;
+    const int paceMs = m_services.archivePaceMs;
+    QThread* worker = QThread::create([=] {
+        ArchivePace pace(paceMs);
+        WebArchive archive(archiveAddress, pace, *cancelled, [=](const QString& what) {
+            post([what](TDetectFlashFromUrl& dialog) { dialog.setStatus(what); });
+        });
+        QString error;
+        const std::optional<QList<ArchiveCapture>> movies = archive.moviesUnder(
+            address,
+            [=](int found) {
+                post([found](TDetectFlashFromUrl& dialog) {
+                    dialog.setStatus(
+                        QStringLiteral("Searching the web archive: %1 movies found").arg(found));
+                });
+            },
+            &error);
+        post([movies, error](TDetectFlashFromUrl& dialog) {
+            dialog.archiveListed(movies.value_or(QList<ArchiveCapture>{}), error);
+        });
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies, const QString& error)
+{
+    m_archiveCancel.reset();
+    DetectionResults found;
+    for (const ArchiveCapture& movie : movies)
+        found.AddResultRow(movie.original);
+    const int first = m_rows->rowCount();
+    m_rows->appendFrom(found, 0);
+    // Each row says when the archive last kept it; the row is filed under its original address.
+    for (int i = 0; i < movies.size(); ++i)
+        m_rows->setNote(first + i,
+                        QStringLiteral("archived ") + CaptureDateText(movies[i].timestamp));
+    m_ui->btnDetect->setEnabled(true);
+    if (!error.isEmpty())
+        setStatus(QStringLiteral("Failed: ") + error);
+    else
+        setStatus(
+            movies.isEmpty()
+                ? QStringLiteral("Finished: the web archive holds no Flash movie there")
+                : QStringLiteral("Finished: %1 movies in the web archive").arg(movies.size()));
 }
 
 void TDetectFlashFromUrl::setStatus(const QString& text)
@@ -380,6 +462,8 @@ void TDetectFlashFromUrl::BitBtn1Click()
 void TDetectFlashFromUrl::reject()
 {
     m_job.cancel(); // a running fetch ends at once
+    if (m_archiveCancel)
+        *m_archiveCancel = true;
     QDialog::reject();
 }
 

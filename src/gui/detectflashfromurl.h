@@ -2,6 +2,7 @@
 
 #include "browsersession.h"
 #include "detectionjob.h"
+#include "webarchive.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -29,14 +30,17 @@ struct DetectServices
     DetectionJob::CacheSource caches;    ///< where the browser caches are
     MovieServer* server = nullptr;       ///< feeds the preview player; none: no preview
     TabMoviesSource tabMovies = {};      ///< none: the tab's movies are not asked for
+    QString archiveAddress = {};         ///< the web archive; empty: none to ask
+    int archivePaceMs = 2500;            ///< spacing of its requests
 };
 
 /// Where the detection dialog looks for movies.
 enum class DetectSource
 {
-    WebPage,   ///< a page and its frames, then the site's cached movies
-    Cache,     ///< the browser caches
-    BrowserTab ///< what the browser's visible tab holds and fetched
+    WebPage,    ///< a page and its frames, then the site's cached movies
+    Cache,      ///< the browser caches
+    BrowserTab, ///< what the browser's visible tab holds and fetched
+    WebArchive  ///< the movies the web archive holds under an address or folder
 };
 
 /// The detection dialog: the Flash movies of a web page and its frames, or of the browser's
@@ -62,7 +66,7 @@ public:
     void CollectCheckedItems(QStringList& movies, QStringList& categories) const;
 
     DetectionRowModel& rows() const { return *m_rows; }
-    bool isDetecting() const { return m_job.isRunning(); }
+    bool isDetecting() const { return m_job.isRunning() || m_archiveCancel; }
 
     void btnCheckUrlClick();
     void btnDetectClick();
@@ -82,6 +86,9 @@ private:
     void DetectFromWebPage();
     void DetectFromCache();
     void DetectFromBrowserTab();
+    /// Lists the archive's movies on a worker thread; Close cancels it at once.
+    void DetectFromWebArchive();
+    void archiveListed(const QList<ArchiveCapture>& movies, const QString& error);
     void PreviewRow(int row);
     void lvflashitemslistClick();
     void lvflashitemslistDblClick();
@@ -113,6 +120,7 @@ private:
     bool m_checkToggle = false;
     bool m_shown = false;
     bool m_previewAfterDetection = false;
+    std::shared_ptr<std::atomic<bool>> m_archiveCancel; ///< of the listing running, if any
 };
 
 /// Shows the dialog modally in the mode given. On OK the checked rows' addresses replace

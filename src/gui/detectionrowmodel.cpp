@@ -21,7 +21,8 @@ QVariant DetectionRowModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case Address:
-        return row.address;
+        return role == Qt::ToolTipRole && !row.note.isEmpty() ? row.address + u'\n' + row.note
+                                                              : row.address;
     case SaveAs:
         return row.saveAs;
     case Category:
@@ -87,4 +88,12 @@ void DetectionRowModel::setCategory(int index, const QString& category)
     m_rows[index].category = category;
     const QModelIndex cell = this->index(index, Category);
     emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+void DetectionRowModel::setNote(int index, const QString& note)
+{
+    if (index < 0 || index >= m_rows.size())
+        return;
+    m_rows[index].note = note;
+    emit dataChanged(this->index(index, Address), this->index(index, Address));
 }

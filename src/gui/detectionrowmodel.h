@@ -35,6 +35,7 @@ public:
     const QList<ResultRow>& rows() const { return m_rows; }
     void setChecked(int index, bool checked);
     void setCategory(int index, const QString& category);
+    void setNote(int index, const QString& note);
 
 private:
     QList<ResultRow> m_rows;

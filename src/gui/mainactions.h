@@ -19,7 +19,8 @@ public:
         AddFlashItemAction,
         DetectFlashfromUrl,
         DetectFlashfromCache,
-        DetectFlashfromTab, ///< the browser's visible tab's movies
+        DetectFlashfromTab,     ///< the browser's visible tab's movies
+        DetectFlashfromArchive, ///< the movies the web archive holds under an address
         StartDownAction,
         DeleteFlashItemAction,
         ClearFlashItemAction,

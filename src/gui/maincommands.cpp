@@ -16,6 +16,7 @@
 #include "itemselection.h"
 #include "keptfiles.h"
 #include "movieexport.h"
+#include "webarchive.h"
 #include "options.h"
 #include "userprompt.h"
 
@@ -94,7 +95,9 @@ void MainCommands::detect(DetectSource source)
                                           CacheEnumerator::ProfileFolders(m_app.dataFolder()));
                                   },
                                   &m_app.movieServer(),
-                                  m_browser.tabMovies};
+                                  m_browser.tabMovies,
+                                  WebArchiveAddress(m_app.dataFolder()),
+                                  WebArchivePaceMs(m_app.dataFolder())};
     QStringList movies;
     QStringList categories;
     if (!ShowDetectDialog(source, movies, categories, services, m_selection.dialogOwner()))

@@ -68,12 +68,14 @@ public:
     /// The browsers offered, in order, when installed.
     static QList<BrowserChoice> browserCandidates();
 
+    /// Opens the detection dialog on a source, then files and downloads the checked rows.
+    void detect(DetectSource source);
+
 signals:
     /// A word for the status bar.
     void statusMessage(const QString& text);
 
 private:
-    void detect(DetectSource source);
     void startBrowser(const BrowserChoice& browser);
     /// Position of the first selected row's item, -1 when none.
     int selectedItem() const;

@@ -63,6 +63,7 @@ TOptionForm::~TOptionForm() = default;
 void TOptionForm::loadFrom(const OptionsRecord& options, const VaultSettings& settings)
 {
     m_ui->chk_keep_files->setChecked(settings.keepFiles);
+    m_ui->chk_archive->setChecked(settings.lookInArchive);
     m_ui->chk_start_minimize->setChecked(on(options.StartMinimized));
     m_ui->chk_pause_movie->setChecked(on(options.PauseMovieOnBar));
     m_ui->chk_auto_start->setChecked(on(options.AutoStart));
@@ -78,6 +79,7 @@ void TOptionForm::loadFrom(const OptionsRecord& options, const VaultSettings& se
 void TOptionForm::storeInto(OptionsRecord& options, VaultSettings& settings) const
 {
     settings.keepFiles = m_ui->chk_keep_files->isChecked();
+    settings.lookInArchive = m_ui->chk_archive->isChecked();
     options.StartMinimized = flag(m_ui->chk_start_minimize->isChecked());
     options.PauseMovieOnBar = flag(m_ui->chk_pause_movie->isChecked());
     options.AutoStart = flag(m_ui->chk_auto_start->isChecked());

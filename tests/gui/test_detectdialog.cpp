@@ -9,6 +9,7 @@
 #include "downloadflow.h"
 #include "mainactions.h"
 #include "scriptedprompt.h"
+#include "archivestandin.h"
 #include "testserver.h"
 #include "waituntil.h"
 
@@ -336,4 +337,51 @@ TEST_F(DetectDialogTest, TheBrowserTabModeListsWhatTheTabHolds)
     EXPECT_EQ(dialog.rows().row(1).address, QStringLiteral("http://b.example/two.swf"));
     EXPECT_EQ(dialog.rows().row(1).saveAs, QStringLiteral("two.swf"));
     EXPECT_EQ(control<QLabel>(dialog, "statubar")->text(), QStringLiteral("Finished"));
+}
+
+TEST_F(DetectOpenerTest, TheWebArchivesMoviesOfASiteAreListedFiledAndDownloaded)
+{
+    // The site still answers for its movies; the archive knows which it had.
+    TestServer site;
+    site.server().Get(R"(/(\w)\.swf)", [](const httplib::Request& request, httplib::Response& r) {
+        r.set_content("FWS " + std::string(request.matches[1]), "application/x-shockwave-flash");
+    });
+    site.start();
+    ArchiveStandIn archive;
+    for (const char* name : {"a", "b"})
+        archive.captures.push_back({"20090315000000", site.url(std::string("/") + name + ".swf"),
+                                    "application/x-shockwave-flash", 200, name, "FWS"});
+    archive.captures.push_back(
+        {"20090315000000", site.url("/index.html"), "text/html", 200, "x", "<html>"});
+    archive.start();
+    qputenv("CLIPVAULT_ARCHIVE_URL", archive.address().toUtf8());
+    ASSERT_TRUE(writeFile(path("clipvault.conf"), "[General]\narchivepace=50\n"));
+    start();
+    QString tip;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TDetectFlashFromUrl*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Detect from the web archive"));
+        dialog->findChild<QLineEdit*>(QStringLiteral("edtUrl"))
+            ->setText(QString::fromStdString(site.url("/")));
+        dialog->findChild<QPushButton*>(QStringLiteral("btnDetect"))->click();
+        EXPECT_TRUE(waitUntil([&] { return !dialog->isDetecting(); }));
+        EXPECT_EQ(dialog->rows().rowCount(), 2) << "the page is no movie";
+        tip = dialog->rows().index(0, 0).data(Qt::ToolTipRole).toString();
+        for (int row = 0; row < dialog->rows().rowCount(); ++row)
+            dialog->rows().setChecked(row, true);
+        dialog->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+    });
+    QSignalSpy finished(&app->downloads(), &DownloadFlow::finished);
+    window->actions().action(MainActions::DetectFlashfromArchive)->trigger();
+    qputenv("CLIPVAULT_ARCHIVE_URL", "http://127.0.0.1:9");
+    EXPECT_TRUE(tip.endsWith(QStringLiteral("archived 15 March 2009"))) << qPrintable(tip);
+    ASSERT_TRUE(finished.wait(60000)) << "the downloads never ended";
+    ASSERT_EQ(app->catalogue().itemCount(), 2);
+    EXPECT_TRUE(waitUntil([&] {
+        return app->catalogue().item(1).state() == ItemState::Downloaded &&
+               app->catalogue().item(0).state() == ItemState::Downloaded;
+    }));
+    EXPECT_EQ(FieldText(app->catalogue().item(0).Url), QString::fromStdString(site.url("/a.swf")))
+        << "filed under its original address";
 }

@@ -77,9 +77,9 @@ TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
     const OptionsRecord before = options;
 
     auto flipEverything = [](QDialog& dialog) {
-        for (const char* name :
-             {"chk_pause_movie", "chk_auto_start", "chk_pop_task_added", "chk_pop_task_finished",
-              "chk_pop_task_failed", "chk_show_bar", "chk_show_miniwin", "chk_keep_files"})
+        for (const char* name : {"chk_pause_movie", "chk_auto_start", "chk_pop_task_added",
+                                 "chk_pop_task_finished", "chk_pop_task_failed", "chk_show_bar",
+                                 "chk_show_miniwin", "chk_keep_files", "chk_archive"})
             control<QCheckBox>(dialog, name)->click();
         control<QRadioButton>(dialog, "rdo_xp_style_no")->click();
     };
@@ -91,7 +91,8 @@ TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
 
     whenDialogOpens(flipEverything, QDialogButtonBox::Ok);
     EXPECT_TRUE(EditOptions(options, settings));
-    EXPECT_FALSE(settings.keepFiles) << "the clipvault.conf option is edited with the others";
+    EXPECT_FALSE(settings.keepFiles) << "the clipvault.conf options are edited with the others";
+    EXPECT_FALSE(settings.lookInArchive);
     EXPECT_EQ(bytesOf(options), QByteArray("\x09\x01\x00\x00\x01\x01\x01\x00\x00\x00\x00", 11))
         << "the hidden start-minimized flag is carried through unchanged";
 }

@@ -17,6 +17,9 @@ public:
         ::testing::InitGoogleTest(&argc, argv);
         QStandardPaths::setTestModeEnabled(true);
         qputenv("HOME", QFile::encodeName(m_home.path()));
+        // No test reaches the real web archive: a test that wants one starts a stand-in; every
+        // other one, and every program it starts, finds a closed local port.
+        qputenv("CLIPVAULT_ARCHIVE_URL", "http://127.0.0.1:9");
         // Test programs live apart from the program: they find the player's files by name.
         qputenv("CLIPVAULT_SHARE_DIR", CLIPVAULT_BUILD_SHARE_DIR);
     }

@@ -443,10 +443,10 @@ TEST_F(StoreTest, ItemDetailsLiveInTheSideStoreAndFollowTheirItemsByTheSameRule)
                                QStringLiteral("http://a.com/gone.swf")})
         ASSERT_GE(catalogue->AddItemFromUrl(url, {}), 0);
     ItemRecord plain = catalogue->item(0);
-    plain.extras = {"aa11", false, 0};
+    plain.extras = {"aa11", false, 0, {}, {}};
     catalogue->updateItem(0, plain);
     ItemRecord cut = catalogue->item(1);
-    cut.extras = {"bb22", true, 7};
+    cut.extras = {"bb22", true, 7, {}, {}};
     catalogue->updateItem(1, cut);
     ASSERT_TRUE(store->SaveItems(*catalogue));
     const QByteArray logBefore = readFile(itemsLog());

@@ -1,0 +1,454 @@
+#include "webarchive.h"
+
+#include "curltransfer.h"
+#include "httpgetthread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr qint64 kMaxIndexAnswer = qint64(64) << 20;
+constexpr qint64 kMaxMovie = qint64(256) << 20;
+constexpr int kRetriesAfterBusy = 3;
+constexpr qint64 kDefaultBusyWaitMs = 60 * 1000;
+constexpr int kMoviesPerPage = 5000;
+constexpr int kNewestTried = 3;
+
+QSettings conf(const QString& dataFolder)
+{
+    return QSettings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")), QSettings::IniFormat);
+}
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+struct Fetch
+{
+    const std::atomic<bool>* cancelled = nullptr;
+    qint64 maxBytes = 0;
+    QByteArray body;
+    QByteArray retryAfter;
+};
+
+size_t onHeader(char* data, size_t size, size_t count, void* user)
+{
+    auto* fetch = static_cast<Fetch*>(user);
+    const QByteArray line = QByteArray(data, static_cast<qsizetype>(size * count)).trimmed();
+    if (line.startsWith("HTTP/"))
+        fetch->retryAfter.clear();
+    else if (line.size() > 12 && line.left(12).toLower() == "retry-after:")
+        fetch->retryAfter = line.mid(12).trimmed().left(64);
+    return size * count;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user)
+{
+    auto* fetch = static_cast<Fetch*>(user);
+    const auto length = static_cast<qsizetype>(size * count);
+    if (fetch->body.size() + length > fetch->maxBytes)
+        return 0; // larger than anything asked for may be: ended here
+    fetch->body.append(data, length);
+    return size * count;
+}
+
+int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Fetch*>(user)->cancelled->load() ? 1 : 0;
+}
+
+/// How long a busy archive asked to be left alone: Retry-After in seconds or as a date.
+qint64 retryAfterMs(const QByteArray& value, qint64 fallbackMs)
+{
+    bool number = false;
+    const qint64 seconds = value.toLongLong(&number);
+    if (number && seconds >= 0)
+        return std::min<qint64>(seconds, 3600) * 1000;
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+    if (when.isValid())
+        return std::clamp<qint64>(when.toMSecsSinceEpoch() - nowMs(), 0, 3600 * 1000);
+    return fallbackMs;
+}
+
+QString withoutQuery(const QString& address)
+{
+    return address.section(u'?', 0, 0).section(u'#', 0, 0);
+}
+
+} // namespace
+
+QString WebArchiveAddress(const QString& dataFolder)
+{
+    QString address = qEnvironmentVariable("CLIPVAULT_ARCHIVE_URL");
+    if (address.isEmpty())
+        address = conf(dataFolder).value(QStringLiteral("archiveurl")).toString();
+    if (address.isEmpty())
+        address = QStringLiteral("https://web.archive.org");
+    while (address.endsWith(u'/'))
+        address.chop(1);
+    return address;
+}
+
+bool WebArchiveEnabled(const QString& dataFolder)
+{
+    return conf(dataFolder).value(QStringLiteral("archive"), true).toBool();
+}
+
+int WebArchivePaceMs(const QString& dataFolder)
+{
+    bool ok = false;
+    const int pace = conf(dataFolder).value(QStringLiteral("archivepace")).toInt(&ok);
+    return ok && pace >= 0 ? pace : kArchivePaceMs;
+}
+
+ArchivePace::ArchivePace(int spacingMs, QString stateFile)
+    : m_spacingMs(spacingMs)
+    , m_stateFile(std::move(stateFile))
+{
+}
+
+QString ArchivePace::defaultStateFile()
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(cache);
+    return QDir(cache).filePath(QStringLiteral("archive-pace"));
+}
+
+template <typename Change>
+qint64 ArchivePace::update(Change&& change)
+{
+    // The state is the time before which nobody sends, in milliseconds, as text. A file that
+    // cannot be had leaves this process pacing itself alone.
+    const int fd = ::open(QFile::encodeName(m_stateFile).constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return change(m_reservedUntil < 0 ? 0 : m_reservedUntil);
+    ::flock(fd, LOCK_EX);
+    char text[32] = {};
+    const ssize_t read = ::pread(fd, text, sizeof text - 1, 0);
+    const qint64 stored = read > 0 ? QByteArray(text, static_cast<qsizetype>(read)).trimmed().toLongLong() : 0;
+    const qint64 next = change(stored);
+    const QByteArray written = QByteArray::number(next);
+    if (::ftruncate(fd, 0) == 0)
+        static_cast<void>(::pwrite(fd, written.constData(), static_cast<size_t>(written.size()), 0));
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return next;
+}
+
+qint64 ArchivePace::reserveTurn()
+{
+    qint64 wait = 0;
+    update([&](qint64 stored) {
+        const qint64 now = nowMs();
+        // A time far ahead is no one's: a clock set back, or a damaged file.
+        const qint64 from = stored > now + 3600 * 1000 ? now : std::max(stored, now);
+        wait = from - now;
+        m_reservedFrom = stored;
+        m_reservedUntil = from + m_spacingMs;
+        return m_reservedUntil;
+    });
+    return wait;
+}
+
+void ArchivePace::holdOff(qint64 ms)
+{
+    update([&](qint64 stored) { return std::max(stored, nowMs() + ms); });
+}
+
+void ArchivePace::giveBack()
+{
+    update([&](qint64 stored) { return stored == m_reservedUntil ? m_reservedFrom : stored; });
+    m_reservedUntil = -1;
+}
+
+bool ArchiveCapture::looksLikeMovie() const
+{
+    if (mimetype.contains(QStringLiteral("shockwave-flash"), Qt::CaseInsensitive) ||
+        mimetype.contains(QStringLiteral("adobe.flash"), Qt::CaseInsensitive))
+        return true;
+    return withoutQuery(original).endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive);
+}
+
+std::optional<QList<ArchiveCapture>> ParseCdxJson(const QByteArray& json, QString* resumeKey)
+{
+    QJsonParseError parsed{};
+    const QJsonDocument document = QJsonDocument::fromJson(json.trimmed().isEmpty() ? "[]" : json, &parsed);
+    if (parsed.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    const QJsonArray rows = document.array();
+    QList<ArchiveCapture> captures;
+    if (rows.isEmpty())
+        return captures;
+    QHash<QString, int> column;
+    const QJsonArray header = rows.first().toArray();
+    for (int i = 0; i < header.size(); ++i)
+        column.insert(header[i].toString(), i);
+    if (!column.contains(QStringLiteral("original")) || !column.contains(QStringLiteral("timestamp")))
+        return std::nullopt;
+    const auto field = [&](const QJsonArray& row, const char* name) {
+        return row.at(column.value(QLatin1String(name), -1)).toString();
+    };
+    bool afterBlank = false;
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+        const QJsonArray row = rows[i].toArray();
+        if (row.isEmpty()) {
+            afterBlank = true; // a resume key follows an empty row
+            continue;
+        }
+        if (afterBlank) {
+            if (resumeKey)
+                *resumeKey = row.at(0).toString();
+            continue;
+        }
+        ArchiveCapture capture;
+        capture.original = field(row, "original");
+        capture.timestamp = field(row, "timestamp");
+        capture.mimetype = field(row, "mimetype");
+        capture.status = field(row, "statuscode").toInt();
+        bool known = false;
+        capture.length = field(row, "length").toLongLong(&known);
+        if (!known)
+            capture.length = -1;
+        if (!capture.original.isEmpty() && capture.timestamp.size() >= 4)
+            captures.append(capture);
+    }
+    return captures;
+}
+
+QDateTime CaptureTime(const QString& timestamp)
+{
+    QDateTime time = QDateTime::fromString(timestamp.left(14).leftJustified(14, u'0'),
+                                           QStringLiteral("yyyyMMddHHmmss"));
+    time.setTimeSpec(Qt::UTC);
+    return time;
+}
+
+QString CaptureDateText(const QString& timestamp)
+{
+    const QDate date = CaptureTime(timestamp).date();
+    return date.isValid() ? QLocale(QLocale::English).toString(date, QStringLiteral("d MMMM yyyy"))
+                          : timestamp;
+}
+
+WebArchive::WebArchive(QString address, ArchivePace& pace, const std::atomic<bool>& cancelled,
+                       Waiting waiting)
+    : m_address(std::move(address))
+    , m_pace(pace)
+    , m_cancelled(cancelled)
+    , m_waiting(std::move(waiting))
+{
+}
+
+QString WebArchive::captureUrl(const QString& timestamp, const QString& original) const
+{
+    return m_address + QStringLiteral("/web/") + timestamp + QStringLiteral("id_/") + original;
+}
+
+bool WebArchive::sleepFor(qint64 ms, const QString& why)
+{
+    if (ms >= 1000 && m_waiting)
+        m_waiting(why.arg((ms + 999) / 1000));
+    const qint64 until = nowMs() + ms;
+    while (!m_cancelled && nowMs() < until)
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(100, until - nowMs())));
+    return !m_cancelled;
+}
+
+WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
+{
+    InitCurlOnce();
+    Answer answer;
+    qint64 busyWait = kDefaultBusyWaitMs;
+    for (int attempt = 0; attempt <= kRetriesAfterBusy; ++attempt) {
+        if (!sleepFor(m_pace.reserveTurn(),
+                      QStringLiteral("waiting %1 s for its turn at the web archive")))
+            break;
+        CURL* curl = curl_easy_init();
+        if (!curl) {
+            answer.error = QStringLiteral("the network library could not start");
+            return answer;
+        }
+        Fetch fetch;
+        fetch.cancelled = &m_cancelled;
+        fetch.maxBytes = maxBytes;
+        char errorBuffer[CURL_ERROR_SIZE] = {};
+        const QByteArray address = TransferUrl(url);
+        SetTransferBasics(curl, address.constData(), errorBuffer, 60);
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, "ClipVault (web archive lookups)");
+        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // the index may come gzipped
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &fetch);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fetch);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &fetch);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, 300L);
+        const CURLcode result = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(curl);
+        answer.reached = status != 0;
+        answer.status = static_cast<int>(status);
+        if (!answer.reached) {
+            m_pace.giveBack(); // nothing reached the archive
+            answer.error = QStringLiteral("the web archive could not be reached: ") +
+                           QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+            return answer;
+        }
+        ++m_requests;
+        if (status == 429 || status == 503) {
+            // A busy archive is left alone as long as it asks, and longer each time.
+            const qint64 wait = retryAfterMs(fetch.retryAfter, busyWait);
+            busyWait *= 2;
+            m_pace.holdOff(wait);
+            answer.error = QStringLiteral("the web archive is busy (status %1)").arg(status);
+            if (attempt == kRetriesAfterBusy ||
+                !sleepFor(wait, QStringLiteral("the web archive is busy: waiting %1 s as it asks")))
+                return answer;
+            continue;
+        }
+        if (result != CURLE_OK) {
+            answer.error = QStringLiteral("the web archive's answer did not arrive whole: ") +
+                           QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+            return answer;
+        }
+        answer.body = std::move(fetch.body);
+        answer.error.clear();
+        return answer;
+    }
+    if (m_cancelled)
+        answer.error = QStringLiteral("cancelled");
+    return answer;
+}
+
+std::optional<QList<ArchiveCapture>> WebArchive::index(const QString& query, QString* resumeKey,
+                                                       QString* error)
+{
+    const Answer answer = get(m_address + QStringLiteral("/cdx/search/cdx?") + query, kMaxIndexAnswer);
+    if (!answer.error.isEmpty() || answer.status != 200) {
+        *error = !answer.error.isEmpty()
+                     ? answer.error
+                     : QStringLiteral("the web archive's index answered with status %1").arg(answer.status);
+        return std::nullopt;
+    }
+    std::optional<QList<ArchiveCapture>> rows = ParseCdxJson(answer.body, resumeKey);
+    if (!rows)
+        *error = QStringLiteral("the web archive's index gave an answer that cannot be read");
+    return rows;
+}
+
+std::optional<ArchivedCopy> WebArchive::newestMovie(const QString& address, QString* error)
+{
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("url"), QString::fromLatin1(QUrl::toPercentEncoding(address)));
+    query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
+    query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
+    query.addQueryItem(QStringLiteral("collapse"), QStringLiteral("digest"));
+    query.addQueryItem(QStringLiteral("fl"), QStringLiteral("timestamp,original,mimetype,statuscode,length"));
+    const std::optional<QList<ArchiveCapture>> captures = index(query.toString(QUrl::FullyEncoded), nullptr, error);
+    if (!captures)
+        return std::nullopt;
+    error->clear();
+    QList<ArchiveCapture> newest = *captures;
+    std::sort(newest.begin(), newest.end(), [](const ArchiveCapture& a, const ArchiveCapture& b) {
+        return a.timestamp > b.timestamp;
+    });
+    int tried = 0;
+    for (const ArchiveCapture& capture : newest) {
+        if (capture.status != 0 && capture.status != 200)
+            continue;
+        if (tried++ == kNewestTried || m_cancelled)
+            break;
+        const QString url = captureUrl(capture.timestamp, capture.original);
+        const Answer answer = get(url, kMaxMovie);
+        if (answer.status == 200 && BeginsAsFlashMovie(answer.body))
+            return ArchivedCopy{answer.body, url, capture.timestamp};
+        if (!answer.reached) {
+            *error = answer.error;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ArchivedCopy> WebArchive::newestCapture(const QString& address, qint64 maxBytes,
+                                                      QString* error, const QString& near)
+{
+    // A timestamp the archive lacks redirects to the capture nearest it; with none, the newest.
+    const QString timestamp = near.isEmpty() ? QStringLiteral("2") : near;
+    const QString url = captureUrl(timestamp, address);
+    const Answer answer = get(url, maxBytes);
+    if (answer.status == 200)
+        return ArchivedCopy{answer.body, url, timestamp};
+    *error = !answer.error.isEmpty() ? answer.error
+             : answer.status == 404 ? QString()
+                                    : QStringLiteral("the web archive answered with status %1").arg(answer.status);
+    return std::nullopt;
+}
+
+std::optional<QList<ArchiveCapture>> WebArchive::moviesUnder(const QString& prefix,
+                                                             const std::function<void(int)>& found,
+                                                             QString* error)
+{
+    // Rows come oldest first: the last row of an address is its newest capture.
+    QList<ArchiveCapture> movies;
+    QHash<QString, qsizetype> byAddress;
+    QString resumeKey;
+    do {
+        QUrlQuery query;
+        query.addQueryItem(QStringLiteral("url"), QString::fromLatin1(QUrl::toPercentEncoding(prefix)));
+        query.addQueryItem(QStringLiteral("matchType"), QStringLiteral("prefix"));
+        query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
+        query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
+        query.addQueryItem(QStringLiteral("fl"), QStringLiteral("timestamp,original,mimetype,statuscode,length"));
+        query.addQueryItem(QStringLiteral("limit"), QString::number(kMoviesPerPage));
+        query.addQueryItem(QStringLiteral("showResumeKey"), QStringLiteral("true"));
+        if (!resumeKey.isEmpty())
+            query.addQueryItem(QStringLiteral("resumeKey"), QString::fromLatin1(QUrl::toPercentEncoding(resumeKey)));
+        const QString asked = resumeKey;
+        resumeKey.clear();
+        const std::optional<QList<ArchiveCapture>> rows = index(query.toString(QUrl::FullyEncoded), &resumeKey, error);
+        if (!rows)
+            return std::nullopt;
+        for (const ArchiveCapture& row : *rows) {
+            if (!row.looksLikeMovie())
+                continue;
+            if (const auto it = byAddress.constFind(row.original); it != byAddress.cend()) {
+                if (row.timestamp >= movies[*it].timestamp)
+                    movies[*it] = row;
+            } else {
+                byAddress.insert(row.original, movies.size());
+                movies.append(row);
+            }
+        }
+        if (found)
+            found(static_cast<int>(movies.size()));
+        if (resumeKey == asked)
+            break; // an index that gives the same key again would never end
+    } while (!resumeKey.isEmpty() && !m_cancelled);
+    if (m_cancelled) {
+        *error = QStringLiteral("cancelled");
+        return std::nullopt;
+    }
+    return movies;
+}

@@ -1,0 +1,136 @@
+#include "archivedcopy.h"
+#include "catalogue.h"
+#include "downloadflow.h"
+#include "webarchive.h"
+
+#include "archivestandin.h"
+#include "clirun.h"
+#include "scriptedprompt.h"
+#include "swfwriter.h"
+#include "testfiles.h"
+#include "waituntil.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace {
+
+/// The lost movie: captured twice with the same bytes, then as a new version on 15 March 2009,
+/// then as an error page under its name, then with status 404. And a site's other movies.
+class WebArchiveTest : public ::testing::Test
+{
+protected:
+    WebArchiveTest()
+    {
+        SwfMovie first;
+        SwfMovie second;
+        second.background = {0xFF, 0, 0};
+        oldMovie = WriteSwf(first).toStdString();
+        newMovie = WriteSwf(second).toStdString();
+        archive.captures = {
+            {"20080101000000", lost, "application/x-shockwave-flash", 200, "A", oldMovie},
+            {"20080601000000", lost, "application/x-shockwave-flash", 200, "A", oldMovie},
+            {"20090315120000", lost, "application/x-shockwave-flash", 200, "B", newMovie},
+            {"20100101000000", lost, "text/html", 200, "C", "<html>gone</html>"},
+            {"20110101000000", lost, "text/html", 404, "D", "not found"},
+            {"20050101000000", "http://dead.example/games/b.swf", "application/x-shockwave-flash", 200, "E", "FWS"},
+            {"20060101000000", "http://dead.example/games/b.swf", "application/x-shockwave-flash", 200, "F", "FWS2"},
+            {"20060101000000", "http://dead.example/play.php?id=3", "application/x-shockwave-flash", 200, "G", "FWS"},
+            {"20060101000000", "http://dead.example/index.html", "text/html", 200, "H", "<html>"},
+            {"20070101000000", "http://dead.example/broken.swf", "text/html", 404, "I", ""},
+        };
+        archive.busyAnswers = 1; // the first query is told to come back in a second
+        archive.start();
+        qputenv("CLIPVAULT_ARCHIVE_URL", archive.address().toUtf8());
+        writeFile(QDir(data.path()).filePath(QStringLiteral("clipvault.conf")),
+                  "[General]\narchivepace=100\n");
+    }
+    ~WebArchiveTest() override { qputenv("CLIPVAULT_ARCHIVE_URL", "http://127.0.0.1:9"); }
+
+    CliRun cli(QStringList arguments)
+    {
+        return RunCliHere(QStringList{QStringLiteral("--data-dir"), data.path()} + arguments);
+    }
+
+    // A closed port: the site is gone.
+    const std::string lost = "http://127.0.0.1:9/games/lost.swf";
+    std::string oldMovie;
+    std::string newMovie;
+    ArchiveStandIn archive;
+    QTemporaryDir data;
+};
+
+} // namespace
+
+TEST_F(WebArchiveTest, ADeadAddressIsSavedFromTheNewestCaptureThatIsAMoviePolitely)
+{
+    const QString file = QDir(data.path()).filePath(QStringLiteral("lost.swf"));
+    const CliRun run = cli({QStringLiteral("download"), QString::fromStdString(lost), file});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(readFile(file).toStdString(), newMovie) << "not the error page, not the older one";
+    EXPECT_TRUE(run.err.contains(QStringLiteral("saved from the web archive's copy of 15 March 2009")))
+        << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("busy"))) << "the wait is said";
+
+    // The 429, the query again, the error page, the movie: one at a time, spaced.
+    const auto requests = archive.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_GE(requests[1].second - requests[0].second, 1000 - 50) << "Retry-After honoured";
+    for (std::size_t i = 2; i < requests.size(); ++i)
+        EXPECT_GE(requests[i].second - requests[i - 1].second, 100 - 20) << i;
+}
+
+TEST_F(WebArchiveTest, AnAddressTheArchiveLacksFailsSayingSoAndOtherFailuresNeverAskIt)
+{
+    archive.busyAnswers = 0;
+    const QString file = QDir(data.path()).filePath(QStringLiteral("x.swf"));
+    const CliRun lacking = cli({QStringLiteral("download"), QStringLiteral("http://127.0.0.1:9/never.swf"), file});
+    EXPECT_EQ(lacking.code, 1);
+    EXPECT_TRUE(lacking.err.endsWith(QStringLiteral(", and the web archive has no copy\n")))
+        << qPrintable(lacking.err);
+    EXPECT_FALSE(QFile::exists(file));
+
+    const std::size_t asked = archive.requests().size();
+    const CliRun refused = cli({QStringLiteral("download"), QString::fromStdString(lost), file,
+                                QStringLiteral("--no-archive")});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(archive.requests().size(), asked) << "--no-archive asks nothing";
+}
+
+TEST_F(WebArchiveTest, ListingASiteGivesEachArchivedMovieOnceWithItsNewestCaptureAcrossPages)
+{
+    archive.pageRows = 2;
+    const CliRun run = cli({QStringLiteral("archive"), QStringLiteral("list"),
+                            QStringLiteral("http://dead.example/")});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    lines.sort();
+    EXPECT_EQ(lines, QStringList({"http://dead.example/games/b.swf\t20060101000000\t4",
+                                  "http://dead.example/play.php?id=3\t20060101000000\t3"}));
+}
+
+TEST_F(WebArchiveTest, TheProgramsDownloadSavesTheArchivedCopyAndTheItemRemembersIt)
+{
+    archive.busyAnswers = 0;
+    ScriptedPrompt prompt;
+    OptionsRecord options = DefaultOptions();
+    options.NotifyTaskFinished = 1;
+    Catalogue catalogue{prompt, options};
+    CategoryRecord game = CategoryNamed(QStringLiteral("Game"));
+    SetFieldText(game.Folder, data.path() + u'/');
+    catalogue.AddCategory(game);
+    DownloadFlow flow{catalogue, options, prompt};
+    flow.addFallback(WebArchiveFallback(archive.address(), 100, [] { return true; }), true);
+    const int index = catalogue.AddItemFromUrl(QString::fromStdString(lost), QStringLiteral("Game"));
+    flow.StartItemDownload(index);
+    ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
+    EXPECT_EQ(catalogue.item(index).state(), ItemState::Downloaded);
+    EXPECT_EQ(catalogue.item(index).extras.archivedFrom,
+              archive.address() + QStringLiteral("/web/20090315120000id_/") + QString::fromStdString(lost));
+    EXPECT_EQ(catalogue.item(index).extras.archivedAt, QStringLiteral("20090315120000"));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("the web archive's copy of 15 March 2009")))
+        << qPrintable(prompt.messages[0].text);
+}
