@@ -92,6 +92,7 @@ int main(int argc, char** argv)
     RunPointerComparison();
     RunTabMoviesComparison();
     RunCaptureComparison();
+    RunArchiveListComparison();
     benchmark::Shutdown();
     return 0;
 }

@@ -36,3 +36,5 @@ void RunPointerComparison();
 void RunTabMoviesComparison();
 /// A static capture of a movie naming 50 files against curl fetching them (bench_capture.cpp).
 void RunCaptureComparison();
+/// Listing a site's 10 000 archived movies against the time the pacing requires.
+void RunArchiveListComparison();

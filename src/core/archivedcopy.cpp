@@ -38,13 +38,13 @@ DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
             DownloadFlow::FallbackCopy answer;
             if (copy) {
                 answer.body = copy->body;
-                answer.from = QStringLiteral("the web archive's copy of ") +
-                              CaptureDateText(copy->timestamp);
+                answer.from =
+                    QStringLiteral("the web archive's copy of ") + CaptureDateText(copy->timestamp);
                 answer.capture = copy->captureUrl;
                 answer.captureTime = copy->timestamp;
             } else {
-                answer.absentNote = error.isEmpty() ? QStringLiteral("the web archive has no copy")
-                                                    : error;
+                answer.absentNote =
+                    error.isEmpty() ? QStringLiteral("the web archive has no copy") : error;
             }
             onCallersThread([use, answer] { use(answer); });
         });

@@ -2,6 +2,7 @@
 
 #include "cacheenumerator.h"
 #include "pagedetection.h"
+#include "webarchive.h"
 
 DetectionJob::DetectionJob(CacheSource caches, QObject* parent)
     : QObject(parent)
@@ -83,11 +84,72 @@ void DetectionJob::startWebPage(const QString& address, const QStringList& liste
                 this, [this, notice] { emit limitReached(notice); }, Qt::QueuedConnection);
             return error; // the list is full: the cache adds nothing more
         }
+        // A page that is gone may live on in the web archive.
+        if (!error.isEmpty() && detection.firstPageGone() && !m_archiveAddress.isEmpty())
+            return archivedPages(address, results);
         if (!error.isEmpty())
             return error;
         cachePass(CacheHostOf(address), false, results);
         return m_cancelled ? QStringLiteral("the detection was cancelled") : QString();
     });
+}
+
+void DetectionJob::tell(void (DetectionJob::*signal)(const QString&), const QString& text)
+{
+    QMetaObject::invokeMethod(
+        this, [this, signal, text] { emit(this->*signal)(text); }, Qt::QueuedConnection);
+}
+
+QString DetectionJob::archivedPages(const QString& address, DetectionResults& results)
+{
+    tell(&DetectionJob::status,
+         QStringLiteral("The page no longer answers: asking the web archive"));
+    ArchivePace pace(m_archivePaceMs);
+    WebArchive archive(m_archiveAddress, pace, m_cancelled,
+                       [this](const QString& what) { tell(&DetectionJob::status, what); });
+    // Each page from its capture: the first the newest, its frames the nearest to it in time.
+    // References resolve against the pages' original addresses, not the archive's.
+    QString firstTimestamp;
+    QString firstError;
+    DetectionLimits limits;
+    limits.followFramesets = true; // the sites of that time used them
+    limits.pageDeadlineMs = 5 * 60 * 1000;
+    limits.totalDeadlineMs = m_archivePaceMs * PageDetection::kMaxPages + 60 * 1000;
+    PageDetection detection(
+        [&](const QString& url, int) {
+            PageReply reply;
+            QString error;
+            const std::optional<ArchivedCopy> copy =
+                archive.newestCapture(WithDefaultScheme(url), kMaxPageBody, &error, firstTimestamp);
+            if (!copy) {
+                reply.error = error.isEmpty()
+                                  ? QStringLiteral("the web archive has no copy of ") + url
+                                  : error;
+                return reply;
+            }
+            if (firstTimestamp.isEmpty())
+                firstTimestamp = copy->timestamp;
+            tell(&DetectionJob::status,
+                 QStringLiteral("Scanning the web archive's copy of %1").arg(url));
+            reply.ok = true;
+            reply.body = copy->body;
+            reply.finalUrl = WithDefaultScheme(url);
+            return reply;
+        },
+        m_cancelled, limits);
+    const QString error = detection.run(address, [&](const QStringList& movies) {
+        for (const QString& movie : movies)
+            results.AddResultRow(movie);
+        deliver(movies);
+    });
+    if (!firstTimestamp.isEmpty())
+        tell(&DetectionJob::archiveCopyUsed,
+             QStringLiteral("the page no longer answers: these are the movies of the web "
+                            "archive's copy of %1")
+                 .arg(CaptureDateText(firstTimestamp)));
+    if (m_cancelled)
+        return QStringLiteral("the detection was cancelled");
+    return firstTimestamp.isEmpty() ? error : QString();
 }
 
 void DetectionJob::startCache(const QStringList& listed)

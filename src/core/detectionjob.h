@@ -31,6 +31,13 @@ public:
     /// Detects the movies of the page at `address` and its frames, then those of its site in the
     /// cache. `listed` are the addresses on the list already, which the cache pass skips.
     void startWebPage(const QString& address, const QStringList& listed);
+    /// A page that no longer answers is then scanned in the web archive at `address` (empty:
+    /// never), its requests `paceMs` apart.
+    void setWebArchive(const QString& address, int paceMs)
+    {
+        m_archiveAddress = address;
+        m_archivePaceMs = paceMs;
+    }
     /// Lists every cached movie not `listed` yet.
     void startCache(const QStringList& listed);
     void cancel();
@@ -43,11 +50,23 @@ signals:
     void limitReached(const QString& notice);
     /// The detection ended; `error` says why when a fetch failed or it was cancelled.
     void finished(const QString& error);
+    /// What the detection is doing or did that the user should read: a wait for the web
+    /// archive, or that the movies come from its copy of a page.
+    void status(const QString& text);
+    /// The movies listed are those of the web archive's copy of the page; comes before
+    /// finished.
+    void archiveCopyUsed(const QString& notice);
 
 private:
     void run(std::function<QString()> work);
     void cachePass(const QString& host, bool allHosts, DetectionResults& results);
     void deliver(const QStringList& addresses);
+    void tell(void (DetectionJob::*signal)(const QString&), const QString& text);
+    /// The page and its frames as the web archive kept them; the error, or empty.
+    QString archivedPages(const QString& address, DetectionResults& results);
+
+    QString m_archiveAddress;
+    int m_archivePaceMs = 2500;
 
     CacheSource m_caches;
     std::thread m_worker;

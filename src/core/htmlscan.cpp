@@ -158,8 +158,11 @@ ScanResultList ExtractFrameLinks(QByteArrayView text, const QString& pageAddress
     return list;
 }
 
-void ExtractFrameLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
-                       const PageDecoder& decoder)
+namespace {
+
+/// The "src" values of every `<tag …>` of the page, resolved, into `list`.
+void extractSources(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
+                    const PageDecoder& decoder, const char* openTag)
 {
     const ReferenceResolver resolver(pageAddress);
     const auto offer = [&](qsizetype begin, qsizetype end) {
@@ -168,8 +171,16 @@ void ExtractFrameLinks(QByteArrayView text, const QString& pageAddress, ScanResu
     };
     const qsizetype size = text.size();
     qsizetype from = 0;
-    for (qsizetype frame; (frame = findIgnoringCase(text, "<iframe", from)) >= 0;) {
-        const qsizetype src = findIgnoringCase(text, "src", frame + 7);
+    const qsizetype tagLength = static_cast<qsizetype>(std::strlen(openTag));
+    for (qsizetype frame; (frame = findIgnoringCase(text, openTag, from)) >= 0;) {
+        // The whole name: "<frame" is not the start of "<frameset".
+        const qsizetype after = frame + tagLength;
+        if (after < size && !QChar::isSpace(static_cast<uchar>(text[after])) &&
+            text[after] != '>' && text[after] != '/') {
+            from = after;
+            continue;
+        }
+        const qsizetype src = findIgnoringCase(text, "src", after);
         if (src < 0)
             break; // no "src" anywhere behind it: nothing more to find
         qsizetype at = src + 3;
@@ -206,4 +217,18 @@ void ExtractFrameLinks(QByteArrayView text, const QString& pageAddress, ScanResu
             return;
         from = end;
     }
+}
+
+} // namespace
+
+void ExtractFrameLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
+                       const PageDecoder& decoder)
+{
+    extractSources(text, pageAddress, list, decoder, "<iframe");
+}
+
+void ExtractFramesetLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
+                          const PageDecoder& decoder)
+{
+    extractSources(text, pageAddress, list, decoder, "<frame");
 }

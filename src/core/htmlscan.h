@@ -62,3 +62,7 @@ void ExtractFrameLinks(QByteArrayView pageText, const QString& pageAddress, Scan
                        const PageDecoder& decoder = PageDecoder());
 /// The same into a list of its own, without limits.
 ScanResultList ExtractFrameLinks(QByteArrayView pageText, const QString& pageAddress);
+/// Adds the pages of a frameset's frames ("<frame … src=…>"), as ExtractFrameLinks does
+/// inline frames.
+void ExtractFramesetLinks(QByteArrayView pageText, const QString& pageAddress, ScanResultList& list,
+                          const PageDecoder& decoder = PageDecoder());

@@ -36,6 +36,8 @@ void PageDetection::scanPage(const PageReply& reply, ScanResultList& movies,
     const QByteArray text = MemoText(body);
     ExtractFlashLinks(text, reply.finalUrl, movies, decoder);
     ExtractFrameLinks(text, reply.finalUrl, frames, decoder);
+    if (m_limits.followFramesets)
+        ExtractFramesetLinks(text, reply.finalUrl, frames, decoder);
 }
 
 QString PageDetection::run(const QString& address, const Movies& onMovies)
@@ -70,6 +72,7 @@ QString PageDetection::run(const QString& address, const Movies& onMovies)
             const PageReply reply =
                 m_fetch(page, static_cast<int>(std::min<qint64>(m_limits.pageDeadlineMs, left)));
             if (!reply.ok) {
+                m_firstPageGone = m_fetched == 1 && reply.gone;
                 error = reply.error;
                 break;
             }

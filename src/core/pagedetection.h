@@ -18,6 +18,7 @@ struct DetectionLimits
     qsizetype maxTextBytes = qsizetype(256) << 20;
     int pageDeadlineMs = kPageDeadlineMs;
     int totalDeadlineMs = 10 * 60 * 1000;
+    bool followFramesets = false; ///< also the frames of a "<frameset>" (archived pages)
 };
 
 /// The detection of the movies of a web page and of the pages in its frames, level by level:
@@ -45,6 +46,8 @@ public:
     QString run(const QString& address, const Movies& onMovies);
 
     int pagesFetched() const { return m_fetched; }
+    /// Whether the first page's address no longer gives it (PageReply::gone).
+    bool firstPageGone() const { return m_firstPageGone; }
     /// Why the detection listed less than the pages hold (a limit was reached), for the user;
     /// empty when nothing was left out.
     const QString& limitNotice() const { return m_limitNotice; }
@@ -57,6 +60,7 @@ private:
     const std::atomic<bool>& m_cancelled;
     DetectionLimits m_limits;
     int m_fetched = 0;
+    bool m_firstPageGone = false;
     QString m_limitNotice;
 };
 

@@ -107,6 +107,7 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled, int 
         if (status >= 400) {
             reply.error = fetch.reason.isEmpty() ? QStringLiteral("status %1").arg(status)
                                                  : QString::fromLatin1(fetch.reason);
+            reply.gone = status == 404 || status == 410;
         } else {
             reply.ok = true;
             reply.body = std::move(fetch.body);
@@ -117,10 +118,12 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled, int 
                           .arg((deadlineMs + 999) / 1000);
     } else if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_RESOLVE_PROXY) {
         reply.error = QStringLiteral("can't resolve hostname to IP address");
+        reply.gone = result == CURLE_COULDNT_RESOLVE_HOST;
     } else if (result == CURLE_COULDNT_CONNECT) {
         reply.error = QStringLiteral("can't connect: %1 (Error #%2)")
                           .arg(QString::fromLocal8Bit(std::strerror(static_cast<int>(osError))))
                           .arg(osError);
+        reply.gone = true;
     } else {
         reply.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
     }

@@ -13,6 +13,7 @@ struct PageReply
     QString finalUrl;       ///< the address after redirects, which the page's references resolve on
     QByteArray contentType; ///< the Content-Type header, whose charset the page is read in
     QString error;          ///< why it failed, as the user is told
+    bool gone = false;      ///< the address no longer gives the page: no host, refused, 404, 410
 };
 
 /// The most of a page body the detection reads: the transfer ends there.

@@ -33,7 +33,8 @@ constexpr int kNewestTried = 3;
 
 QSettings conf(const QString& dataFolder)
 {
-    return QSettings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")), QSettings::IniFormat);
+    return QSettings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")),
+                     QSettings::IniFormat);
 }
 
 qint64 nowMs()
@@ -144,11 +145,13 @@ qint64 ArchivePace::update(Change&& change)
     ::flock(fd, LOCK_EX);
     char text[32] = {};
     const ssize_t read = ::pread(fd, text, sizeof text - 1, 0);
-    const qint64 stored = read > 0 ? QByteArray(text, static_cast<qsizetype>(read)).trimmed().toLongLong() : 0;
+    const qint64 stored =
+        read > 0 ? QByteArray(text, static_cast<qsizetype>(read)).trimmed().toLongLong() : 0;
     const qint64 next = change(stored);
     const QByteArray written = QByteArray::number(next);
     if (::ftruncate(fd, 0) == 0)
-        static_cast<void>(::pwrite(fd, written.constData(), static_cast<size_t>(written.size()), 0));
+        static_cast<void>(
+            ::pwrite(fd, written.constData(), static_cast<size_t>(written.size()), 0));
     ::flock(fd, LOCK_UN);
     ::close(fd);
     return next;
@@ -191,7 +194,8 @@ bool ArchiveCapture::looksLikeMovie() const
 std::optional<QList<ArchiveCapture>> ParseCdxJson(const QByteArray& json, QString* resumeKey)
 {
     QJsonParseError parsed{};
-    const QJsonDocument document = QJsonDocument::fromJson(json.trimmed().isEmpty() ? "[]" : json, &parsed);
+    const QJsonDocument document =
+        QJsonDocument::fromJson(json.trimmed().isEmpty() ? "[]" : json, &parsed);
     if (parsed.error != QJsonParseError::NoError || !document.isArray())
         return std::nullopt;
     const QJsonArray rows = document.array();
@@ -202,7 +206,8 @@ std::optional<QList<ArchiveCapture>> ParseCdxJson(const QByteArray& json, QStrin
     const QJsonArray header = rows.first().toArray();
     for (int i = 0; i < header.size(); ++i)
         column.insert(header[i].toString(), i);
-    if (!column.contains(QStringLiteral("original")) || !column.contains(QStringLiteral("timestamp")))
+    if (!column.contains(QStringLiteral("original")) ||
+        !column.contains(QStringLiteral("timestamp")))
         return std::nullopt;
     const auto field = [&](const QJsonArray& row, const char* name) {
         return row.at(column.value(QLatin1String(name), -1)).toString();
@@ -306,13 +311,17 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
         const CURLcode result = curl_easy_perform(curl);
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        const char* effective = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+        answer.finalUrl = effective ? QString::fromUtf8(effective) : url;
         curl_easy_cleanup(curl);
         answer.reached = status != 0;
         answer.status = static_cast<int>(status);
         if (!answer.reached) {
             m_pace.giveBack(); // nothing reached the archive
-            answer.error = QStringLiteral("the web archive could not be reached: ") +
-                           QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+            answer.error =
+                QStringLiteral("the web archive could not be reached: ") +
+                QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
             return answer;
         }
         ++m_requests;
@@ -328,8 +337,9 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
             continue;
         }
         if (result != CURLE_OK) {
-            answer.error = QStringLiteral("the web archive's answer did not arrive whole: ") +
-                           QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+            answer.error =
+                QStringLiteral("the web archive's answer did not arrive whole: ") +
+                QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
             return answer;
         }
         answer.body = std::move(fetch.body);
@@ -344,11 +354,13 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
 std::optional<QList<ArchiveCapture>> WebArchive::index(const QString& query, QString* resumeKey,
                                                        QString* error)
 {
-    const Answer answer = get(m_address + QStringLiteral("/cdx/search/cdx?") + query, kMaxIndexAnswer);
+    const Answer answer =
+        get(m_address + QStringLiteral("/cdx/search/cdx?") + query, kMaxIndexAnswer);
     if (!answer.error.isEmpty() || answer.status != 200) {
         *error = !answer.error.isEmpty()
                      ? answer.error
-                     : QStringLiteral("the web archive's index answered with status %1").arg(answer.status);
+                     : QStringLiteral("the web archive's index answered with status %1")
+                           .arg(answer.status);
         return std::nullopt;
     }
     std::optional<QList<ArchiveCapture>> rows = ParseCdxJson(answer.body, resumeKey);
@@ -360,12 +372,15 @@ std::optional<QList<ArchiveCapture>> WebArchive::index(const QString& query, QSt
 std::optional<ArchivedCopy> WebArchive::newestMovie(const QString& address, QString* error)
 {
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("url"), QString::fromLatin1(QUrl::toPercentEncoding(address)));
+    query.addQueryItem(QStringLiteral("url"),
+                       QString::fromLatin1(QUrl::toPercentEncoding(address)));
     query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
     query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
     query.addQueryItem(QStringLiteral("collapse"), QStringLiteral("digest"));
-    query.addQueryItem(QStringLiteral("fl"), QStringLiteral("timestamp,original,mimetype,statuscode,length"));
-    const std::optional<QList<ArchiveCapture>> captures = index(query.toString(QUrl::FullyEncoded), nullptr, error);
+    query.addQueryItem(QStringLiteral("fl"),
+                       QStringLiteral("timestamp,original,mimetype,statuscode,length"));
+    const std::optional<QList<ArchiveCapture>> captures =
+        index(query.toString(QUrl::FullyEncoded), nullptr, error);
     if (!captures)
         return std::nullopt;
     error->clear();
@@ -395,14 +410,20 @@ std::optional<ArchivedCopy> WebArchive::newestCapture(const QString& address, qi
                                                       QString* error, const QString& near)
 {
     // A timestamp the archive lacks redirects to the capture nearest it; with none, the newest.
-    const QString timestamp = near.isEmpty() ? QStringLiteral("2") : near;
-    const QString url = captureUrl(timestamp, address);
-    const Answer answer = get(url, maxBytes);
-    if (answer.status == 200)
-        return ArchivedCopy{answer.body, url, timestamp};
+    const QString asked = near.isEmpty() ? QStringLiteral("2") : near;
+    const Answer answer = get(captureUrl(asked, address), maxBytes);
+    if (answer.status == 200) {
+        // The capture it came to names its own time.
+        const qsizetype web = answer.finalUrl.indexOf(QStringLiteral("/web/"));
+        const qsizetype id = answer.finalUrl.indexOf(QStringLiteral("id_/"), web);
+        const QString timestamp =
+            web >= 0 && id > web ? answer.finalUrl.mid(web + 5, id - web - 5) : asked;
+        return ArchivedCopy{answer.body, answer.finalUrl, timestamp};
+    }
     *error = !answer.error.isEmpty() ? answer.error
-             : answer.status == 404 ? QString()
-                                    : QStringLiteral("the web archive answered with status %1").arg(answer.status);
+             : answer.status == 404
+                 ? QString()
+                 : QStringLiteral("the web archive answered with status %1").arg(answer.status);
     return std::nullopt;
 }
 
@@ -416,18 +437,22 @@ std::optional<QList<ArchiveCapture>> WebArchive::moviesUnder(const QString& pref
     QString resumeKey;
     do {
         QUrlQuery query;
-        query.addQueryItem(QStringLiteral("url"), QString::fromLatin1(QUrl::toPercentEncoding(prefix)));
+        query.addQueryItem(QStringLiteral("url"),
+                           QString::fromLatin1(QUrl::toPercentEncoding(prefix)));
         query.addQueryItem(QStringLiteral("matchType"), QStringLiteral("prefix"));
         query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
         query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
-        query.addQueryItem(QStringLiteral("fl"), QStringLiteral("timestamp,original,mimetype,statuscode,length"));
+        query.addQueryItem(QStringLiteral("fl"),
+                           QStringLiteral("timestamp,original,mimetype,statuscode,length"));
         query.addQueryItem(QStringLiteral("limit"), QString::number(kMoviesPerPage));
         query.addQueryItem(QStringLiteral("showResumeKey"), QStringLiteral("true"));
         if (!resumeKey.isEmpty())
-            query.addQueryItem(QStringLiteral("resumeKey"), QString::fromLatin1(QUrl::toPercentEncoding(resumeKey)));
+            query.addQueryItem(QStringLiteral("resumeKey"),
+                               QString::fromLatin1(QUrl::toPercentEncoding(resumeKey)));
         const QString asked = resumeKey;
         resumeKey.clear();
-        const std::optional<QList<ArchiveCapture>> rows = index(query.toString(QUrl::FullyEncoded), &resumeKey, error);
+        const std::optional<QList<ArchiveCapture>> rows =
+            index(query.toString(QUrl::FullyEncoded), &resumeKey, error);
         if (!rows)
             return std::nullopt;
         for (const ArchiveCapture& row : *rows) {

@@ -100,9 +100,8 @@ public:
 
     /// The Flash movies the archive holds under an address or folder, each address once with its
     /// newest capture, paging through the index; `found` hears the count after each page.
-    std::optional<QList<ArchiveCapture>> moviesUnder(const QString& prefix,
-                                                     const std::function<void(int)>& found,
-                                                     QString* error);
+    std::optional<QList<ArchiveCapture>>
+    moviesUnder(const QString& prefix, const std::function<void(int)>& found, QString* error);
 
     /// How many requests went to the archive.
     int requestCount() const { return m_requests; }
@@ -115,6 +114,7 @@ private:
         int status = 0;
         QByteArray body;
         QString error;
+        QString finalUrl; ///< after redirects: a capture's own address names its timestamp
     };
     /// One paced GET, a 429 or 503 waited out (Retry-After, else 60 s, doubling) up to three
     /// times.

@@ -86,6 +86,11 @@ TDetectFlashFromUrl::TDetectFlashFromUrl(DetectServices services, QWidget* paren
     connect(&m_job, &DetectionJob::finished, this, &TDetectFlashFromUrl::detectionFinished);
     connect(&m_job, &DetectionJob::limitReached, this,
             [this](const QString& notice) { m_limitNotice = notice; });
+    connect(&m_job, &DetectionJob::archiveCopyUsed, this,
+            [this](const QString& notice) { m_limitNotice = notice; });
+    connect(&m_job, &DetectionJob::status, this, &TDetectFlashFromUrl::setStatus);
+    m_job.setWebArchive(m_services.archiveForDeadPages ? m_services.archiveAddress : QString(),
+                        m_services.archivePaceMs);
     FillCategoryBox();
 }
 

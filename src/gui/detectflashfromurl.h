@@ -31,6 +31,7 @@ struct DetectServices
     MovieServer* server = nullptr;       ///< feeds the preview player; none: no preview
     TabMoviesSource tabMovies = {};      ///< none: the tab's movies are not asked for
     QString archiveAddress = {};         ///< the web archive; empty: none to ask
+    bool archiveForDeadPages = false;    ///< a page that no longer answers is looked up there
     int archivePaceMs = 2500;            ///< spacing of its requests
 };
 

@@ -97,6 +97,7 @@ void MainCommands::detect(DetectSource source)
                                   &m_app.movieServer(),
                                   m_browser.tabMovies,
                                   WebArchiveAddress(m_app.dataFolder()),
+                                  m_app.settings().lookInArchive,
                                   WebArchivePaceMs(m_app.dataFolder())};
     QStringList movies;
     QStringList categories;

@@ -9,6 +9,7 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,14 +53,25 @@ public:
                 const std::size_t at = request.target.find('?');
                 original += request.target.substr(at);
             }
+            const std::string asked = request.matches[1].str();
+            const Capture* nearest = nullptr;
             for (const Capture& capture : captures) {
-                if (capture.timestamp == request.matches[1].str() && capture.original == original) {
+                if (capture.original != original)
+                    continue;
+                if (capture.timestamp == asked) {
                     response.status = capture.status;
                     response.set_content(capture.body, capture.mimetype);
                     return;
                 }
+                if (!nearest ||
+                    distance(capture.timestamp, asked) < distance(nearest->timestamp, asked))
+                    nearest = &capture;
             }
-            response.status = 404;
+            // As the archive does: a time it has no capture of leads to the nearest one.
+            if (nearest)
+                response.set_redirect("/web/" + nearest->timestamp + "id_/" + original);
+            else
+                response.status = 404;
         });
     }
 
@@ -85,6 +97,13 @@ private:
         if (!m_clock.isValid())
             m_clock.start();
         m_requests.emplace_back(what, m_clock.elapsed());
+    }
+
+    /// How far apart two times are; a short one ("2") stands for the latest time it begins.
+    static long double distance(const std::string& a, std::string b)
+    {
+        b.resize(14, '9');
+        return std::abs(std::stold(a) - std::stold(b));
     }
 
     static std::string bare(std::string address)
@@ -119,15 +138,14 @@ private:
                                    }),
                        rows.end());
         }
-        const std::size_t from = request.has_param("resumeKey")
-                                     ? std::stoul(request.get_param_value("resumeKey"))
-                                     : 0;
-        const std::size_t limit = request.has_param("limit")
-                                      ? std::stoul(request.get_param_value("limit"))
-                                      : rows.size();
-        const std::size_t count = std::min({limit, static_cast<std::size_t>(pageRows),
-                                            rows.size() - std::min(from, rows.size())});
-        std::string json = R"([["urlkey","timestamp","original","mimetype","statuscode","digest","length"])";
+        const std::size_t from =
+            request.has_param("resumeKey") ? std::stoul(request.get_param_value("resumeKey")) : 0;
+        const std::size_t limit =
+            request.has_param("limit") ? std::stoul(request.get_param_value("limit")) : rows.size();
+        const std::size_t count = std::min(
+            {limit, static_cast<std::size_t>(pageRows), rows.size() - std::min(from, rows.size())});
+        std::string json =
+            R"([["urlkey","timestamp","original","mimetype","statuscode","digest","length"])";
         for (std::size_t i = from; i < from + count; ++i) {
             const Capture& c = *rows[i];
             json += ",[\"key\",\"" + c.timestamp + "\",\"" + c.original + "\",\"" + c.mimetype +

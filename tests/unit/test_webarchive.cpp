@@ -1,5 +1,6 @@
 #include "archivedcopy.h"
 #include "catalogue.h"
+#include "detectionjob.h"
 #include "downloadflow.h"
 #include "webarchive.h"
 
@@ -35,9 +36,12 @@ protected:
             {"20090315120000", lost, "application/x-shockwave-flash", 200, "B", newMovie},
             {"20100101000000", lost, "text/html", 200, "C", "<html>gone</html>"},
             {"20110101000000", lost, "text/html", 404, "D", "not found"},
-            {"20050101000000", "http://dead.example/games/b.swf", "application/x-shockwave-flash", 200, "E", "FWS"},
-            {"20060101000000", "http://dead.example/games/b.swf", "application/x-shockwave-flash", 200, "F", "FWS2"},
-            {"20060101000000", "http://dead.example/play.php?id=3", "application/x-shockwave-flash", 200, "G", "FWS"},
+            {"20050101000000", "http://dead.example/games/b.swf", "application/x-shockwave-flash",
+             200, "E", "FWS"},
+            {"20060101000000", "http://dead.example/games/b.swf", "application/x-shockwave-flash",
+             200, "F", "FWS2"},
+            {"20060101000000", "http://dead.example/play.php?id=3", "application/x-shockwave-flash",
+             200, "G", "FWS"},
             {"20060101000000", "http://dead.example/index.html", "text/html", 200, "H", "<html>"},
             {"20070101000000", "http://dead.example/broken.swf", "text/html", 404, "I", ""},
         };
@@ -70,7 +74,8 @@ TEST_F(WebArchiveTest, ADeadAddressIsSavedFromTheNewestCaptureThatIsAMoviePolite
     const CliRun run = cli({QStringLiteral("download"), QString::fromStdString(lost), file});
     EXPECT_EQ(run.code, 0) << qPrintable(run.err);
     EXPECT_EQ(readFile(file).toStdString(), newMovie) << "not the error page, not the older one";
-    EXPECT_TRUE(run.err.contains(QStringLiteral("saved from the web archive's copy of 15 March 2009")))
+    EXPECT_TRUE(
+        run.err.contains(QStringLiteral("saved from the web archive's copy of 15 March 2009")))
         << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains(QStringLiteral("busy"))) << "the wait is said";
 
@@ -86,7 +91,8 @@ TEST_F(WebArchiveTest, AnAddressTheArchiveLacksFailsSayingSoAndOtherFailuresNeve
 {
     archive.busyAnswers = 0;
     const QString file = QDir(data.path()).filePath(QStringLiteral("x.swf"));
-    const CliRun lacking = cli({QStringLiteral("download"), QStringLiteral("http://127.0.0.1:9/never.swf"), file});
+    const CliRun lacking =
+        cli({QStringLiteral("download"), QStringLiteral("http://127.0.0.1:9/never.swf"), file});
     EXPECT_EQ(lacking.code, 1);
     EXPECT_TRUE(lacking.err.endsWith(QStringLiteral(", and the web archive has no copy\n")))
         << qPrintable(lacking.err);
@@ -123,14 +129,48 @@ TEST_F(WebArchiveTest, TheProgramsDownloadSavesTheArchivedCopyAndTheItemRemember
     catalogue.AddCategory(game);
     DownloadFlow flow{catalogue, options, prompt};
     flow.addFallback(WebArchiveFallback(archive.address(), 100, [] { return true; }), true);
-    const int index = catalogue.AddItemFromUrl(QString::fromStdString(lost), QStringLiteral("Game"));
+    const int index =
+        catalogue.AddItemFromUrl(QString::fromStdString(lost), QStringLiteral("Game"));
     flow.StartItemDownload(index);
     ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
     EXPECT_EQ(catalogue.item(index).state(), ItemState::Downloaded);
     EXPECT_EQ(catalogue.item(index).extras.archivedFrom,
-              archive.address() + QStringLiteral("/web/20090315120000id_/") + QString::fromStdString(lost));
+              archive.address() + QStringLiteral("/web/20090315120000id_/") +
+                  QString::fromStdString(lost));
     EXPECT_EQ(catalogue.item(index).extras.archivedAt, QStringLiteral("20090315120000"));
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("the web archive's copy of 15 March 2009")))
+    EXPECT_TRUE(
+        prompt.messages[0].text.contains(QStringLiteral("the web archive's copy of 15 March 2009")))
         << qPrintable(prompt.messages[0].text);
+}
+
+TEST_F(WebArchiveTest, APageThatIsGoneIsScannedInItsCaptureWithItsFramesAsTheyWereThen)
+{
+    const std::string site = "http://127.0.0.1:9/site/";
+    archive.busyAnswers = 0;
+    archive.captures = {
+        {"20090101000000", site + "index.html", "text/html", 200, "A",
+         "<frameset><frame src='left.html'><frame name=main src=\"main.html\"></frameset>"
+         "<embed src='intro.swf'>"},
+        {"20010101000000", site + "main.html", "text/html", 200, "B", "<embed src='old.swf'>"},
+        {"20090102000000", site + "main.html", "text/html", 200, "C", "<embed src='games/a.swf'>"},
+        {"20090102000000", site + "left.html", "text/html", 200, "D", "nothing here"},
+    };
+    DetectionJob job([] { return QList<CacheLocation>{}; });
+    job.setWebArchive(archive.address(), 50);
+    QStringList found;
+    QString notice;
+    QObject::connect(&job, &DetectionJob::moviesFound,
+                     [&](const QStringList& movies) { found += movies; });
+    QObject::connect(&job, &DetectionJob::archiveCopyUsed,
+                     [&](const QString& text) { notice = text; });
+    QString error = QStringLiteral("(running)");
+    QObject::connect(&job, &DetectionJob::finished, [&](const QString& text) { error = text; });
+    job.startWebPage(QString::fromStdString(site + "index.html"), {});
+    ASSERT_TRUE(waitUntil([&] { return error != u"(running)"; }, 60000));
+    EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
+    EXPECT_EQ(found, QStringList({QString::fromStdString(site + "intro.swf"),
+                                  QString::fromStdString(site + "games/a.swf")}))
+        << "the frames' nearest captures, their references against the original addresses";
+    EXPECT_TRUE(notice.contains(QStringLiteral("1 January 2009"))) << qPrintable(notice);
 }
