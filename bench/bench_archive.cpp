@@ -29,9 +29,9 @@ void RunArchiveListComparison()
     ArchiveStandIn archive;
     archive.pageRows = kPageRows;
     for (int i = 0; i < kMovies; ++i)
-        archive.captures.push_back({"20090315000000",
-                                    "http://dead.example/movies/m" + std::to_string(i) + ".swf",
-                                    "application/x-shockwave-flash", 200, std::to_string(i), "FWS"});
+        archive.captures.push_back(
+            {"20090315000000", "http://dead.example/movies/m" + std::to_string(i) + ".swf",
+             "application/x-shockwave-flash", 200, std::to_string(i), "FWS"});
     archive.start();
     QTemporaryDir data;
     QTemporaryDir cache;
@@ -46,9 +46,9 @@ void RunArchiveListComparison()
     cli.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    cli.start(QStringLiteral(CLIPVAULT_CLI), {QStringLiteral("--data-dir"), data.path(),
-                                              QStringLiteral("archive"), QStringLiteral("list"),
-                                              QStringLiteral("http://dead.example/")});
+    cli.start(QStringLiteral(CLIPVAULT_CLI),
+              {QStringLiteral("--data-dir"), data.path(), QStringLiteral("archive"),
+               QStringLiteral("list"), QStringLiteral("http://dead.example/")});
     if (!cli.waitForFinished(300000) || cli.exitCode() != 0) {
         std::printf("  the listing failed: skipped\n");
         return;

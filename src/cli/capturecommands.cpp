@@ -9,6 +9,7 @@
 #include "httpget.h"
 #include "keptfiles.h"
 #include "movieexport.h"
+#include "webarchive.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -200,6 +201,8 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
     {
         FileKeeper keeper(target.root, address);
         keeper.setFollowNamedFiles(true);
+        if (!line.noArchive)
+            keeper.setArchive(ArchiveAccessOf(DataFolderOf(line)));
         if (!target.loaded)
             keeper.noteKept(address); // the movie is part of the layout under --into
         keepNamedFiles(keeper, target.movieFile, address, err);

@@ -167,6 +167,7 @@ void DownloadFlow::movieSaved()
         return settle();
     m_keeper = new FileKeeper(KeptFolderOf(m_runningTarget), QUrl(m_runningUrl), this);
     m_keeper->setFollowNamedFiles(true);
+    m_keeper->setArchive(m_archive);
     connect(m_keeper, &FileKeeper::idle, this, &DownloadFlow::keepingEnded);
     m_keeper->keepNamedFiles(m_runningTarget, QUrl(m_runningUrl));
     if (m_keeper->isIdle())

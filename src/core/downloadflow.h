@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpget.h"
+#include "webarchive.h"
 
 #include <QObject>
 #include <QStringList>
@@ -55,6 +56,8 @@ public:
 
     /// Whether a movie's files are kept with it when its item does not say.
     void setKeepFilesByDefault(bool keep) { m_keepFilesByDefault = keep; }
+    /// Where a kept file whose address is gone is looked for (none: nowhere).
+    void setArchive(const ArchiveAccess& archive) { m_archive = archive; }
 
     /// Whether a transfer runs (more may wait behind it).
     bool isBusy() const { return !m_runningUrl.isEmpty(); }
@@ -104,6 +107,7 @@ private:
     std::size_t m_fallbacksTried = 0;
     bool m_lastSucceeded = false;
     bool m_keepFilesByDefault = true;
+    ArchiveAccess m_archive;
     FileKeeper* m_keeper = nullptr; ///< keeps the running movie's files, while it does
     QString m_resultMessage;        ///< what to tell the user about the transfer that just ended
 };

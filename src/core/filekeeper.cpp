@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -33,8 +36,57 @@ FileKeeper::FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* par
     m_get.StallTimeout = 30;
     connect(&m_get, &THTTPGet::OnDoneFile, this, [this] { m_succeeded = true; });
     connect(&m_get, &THTTPGet::idle, this, [this] {
+        if (!m_succeeded && m_get.addressGone() && m_archive.isOn())
+            return askArchive();
         if (!m_succeeded)
             return finishRunning(nullptr, m_get.errorString());
+        keepRunning();
+    });
+}
+
+void FileKeeper::askArchive()
+{
+    const QPointer<FileKeeper> self(this);
+    const QUrl address = m_running.address;
+    const ArchiveAccess access = m_archive;
+    const QString target = QDir(m_folder).filePath(m_runningPath);
+    const qint64 room = kMaxKeptBytes - m_manifest.totalBytes();
+    const QString reason = m_get.errorString();
+    QThread* worker = QThread::create([=] {
+        static const std::atomic<bool> kNeverCancelled{false};
+        ArchivePace pace(access.paceMs);
+        WebArchive archive(access.address, pace, kNeverCancelled);
+        QString error;
+        const std::optional<ArchivedCopy> copy =
+            isMovieAddress(address) ? archive.newestMovie(address.toString(), &error)
+                                    : archive.newestCapture(address.toString(), room, &error);
+        QString written;
+        const bool saved = copy && copy->body.size() <= room &&
+                           WriteFileAtomically(target, {copy->body}, &written);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, saved, reason, error, written] {
+                if (!self)
+                    return;
+                if (saved)
+                    self->keepRunning();
+                else
+                    self->finishRunning(nullptr,
+                                        reason + QStringLiteral(", and ") +
+                                            (!written.isEmpty() ? written
+                                             : error.isEmpty()
+                                                 ? QStringLiteral("the web archive has no copy")
+                                                 : error));
+            },
+            Qt::QueuedConnection);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void FileKeeper::keepRunning()
+{
+    {
         KeptFile kept;
         kept.url = m_running.address.toString(QUrl::FullyEncoded);
         kept.path = m_runningPath;
@@ -51,7 +103,7 @@ FileKeeper::FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* par
             keepNamedFiles(file, m_running.address);
         emit fileKept(kept);
         finishRunning(m_manifest.byUrl(kept.url), {});
-    });
+    }
 }
 
 QString FileKeeper::refusal(const QUrl& address, const std::optional<QString>& path) const

@@ -2,6 +2,7 @@
 
 #include "httpget.h"
 #include "keptfiles.h"
+#include "webarchive.h"
 
 #include <QObject>
 #include <QSet>
@@ -25,6 +26,8 @@ public:
     Q_DISABLE_COPY_MOVE(FileKeeper)
 
     void setFollowNamedFiles(bool follow) { m_follow = follow; }
+    /// A file whose address is gone is then taken from the web archive's newest capture.
+    void setArchive(const ArchiveAccess& archive) { m_archive = archive; }
 
     /// What a request for a file came to: the kept file, or nothing with the reason.
     using Done = std::function<void(const KeptFile* kept, const QString& error)>;
@@ -59,6 +62,10 @@ private:
     };
     void startNext();
     void finishRunning(const KeptFile* kept, const QString& error);
+    /// Records the running file, in place now, in the manifest and finishes it.
+    void keepRunning();
+    /// The running file's address is gone: the archive's copy is asked for off this thread.
+    void askArchive();
     QString refusal(const QUrl& address, const std::optional<QString>& path) const;
 
     QString m_folder;
@@ -72,6 +79,7 @@ private:
     bool m_busy = false;
     bool m_succeeded = false;
     bool m_follow = false;
+    ArchiveAccess m_archive;
     int m_newlyKept = 0;
     QStringList m_failures;
     QSet<QString> m_keptUrls;

@@ -27,8 +27,21 @@ void Vault::setOptions(const OptionsRecord& options)
 void Vault::setSettings(const VaultSettings& settings)
 {
     m_settings = settings;
-    m_downloads.setKeepFilesByDefault(settings.keepFiles);
+    applySettings();
     emit optionsChanged();
+}
+
+void Vault::applySettings()
+{
+    m_downloads.setKeepFilesByDefault(m_settings.keepFiles);
+    m_downloads.setArchive(archiveAccess());
+}
+
+ArchiveAccess Vault::archiveAccess() const
+{
+    if (!m_settings.lookInArchive)
+        return {};
+    return {WebArchiveAddress(m_dataFolder), WebArchivePaceMs(m_dataFolder)};
 }
 
 void Vault::open()
@@ -40,7 +53,8 @@ void Vault::open()
 void Vault::LoadOptionsFile()
 {
     m_settings = LoadVaultSettings(m_dataFolder);
-    m_downloads.setKeepFilesByDefault(m_settings.keepFiles);
+    applySettings();
+    emit optionsChanged(); // whatever was built before the options were read follows them
     const QString path = OptionsFilePath(m_dataFolder);
     switch (LoadOptions(path, m_options)) {
     case OptionsLoad::Short:

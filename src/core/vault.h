@@ -4,6 +4,7 @@
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "downloadflow.h"
+#include "webarchive.h"
 
 #include <QObject>
 #include <QString>
@@ -33,6 +34,8 @@ public:
     /// The options of clipvault.conf; they reach it with the next SaveOptionsFile.
     const VaultSettings& settings() const { return m_settings; }
     void setSettings(const VaultSettings& settings);
+    /// The web archive lost files are looked for in; none while the option is off.
+    ArchiveAccess archiveAccess() const;
     UserPrompt& prompt() const { return m_prompt; }
     Catalogue& catalogue() { return m_catalogue; }
     const Catalogue& catalogue() const { return m_catalogue; }
@@ -61,6 +64,8 @@ signals:
     void optionsChanged();
 
 private:
+    void applySettings();
+
     QString m_dataFolder;
     OptionsRecord& m_options;
     VaultSettings m_settings;

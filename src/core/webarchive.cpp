@@ -108,6 +108,13 @@ QString WebArchiveAddress(const QString& dataFolder)
     return address;
 }
 
+ArchiveAccess ArchiveAccessOf(const QString& dataFolder)
+{
+    if (!WebArchiveEnabled(dataFolder))
+        return {};
+    return {WebArchiveAddress(dataFolder), WebArchivePaceMs(dataFolder)};
+}
+
 bool WebArchiveEnabled(const QString& dataFolder)
 {
     return conf(dataFolder).value(QStringLiteral("archive"), true).toBool();

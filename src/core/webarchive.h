@@ -23,6 +23,16 @@ bool WebArchiveEnabled(const QString& dataFolder);
 int WebArchivePaceMs(const QString& dataFolder);
 inline constexpr int kArchivePaceMs = 2500;
 
+/// Where lost files are looked for: the archive's address (empty: nowhere) and its pacing.
+struct ArchiveAccess
+{
+    QString address;
+    int paceMs = kArchivePaceMs;
+    bool isOn() const { return !address.isEmpty(); }
+};
+/// The data folder's archive, or none when "archive" is off there.
+ArchiveAccess ArchiveAccessOf(const QString& dataFolder);
+
 /// The spacing of requests to the archive, kept in a small state file that the program and
 /// the command-line tool share (the time before which nobody sends), taken under a file lock.
 class ArchivePace

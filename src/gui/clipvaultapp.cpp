@@ -14,6 +14,8 @@ ClipVaultApp::ClipVaultApp(const QString& dataFolder, OptionsRecord& options, Us
     // files it loads are to be kept, and the item learns how many are kept.
     m_movieServer->setOriginLookup([this](const QString& file) { return originOf(file); });
     connect(m_movieServer, &MovieServer::filesKept, this, &ClipVaultApp::noteKeptFiles);
+    connect(this, &Vault::optionsChanged, this,
+            [this] { m_movieServer->setArchive(archiveAccess()); });
 }
 
 MovieOrigin ClipVaultApp::originOf(const QString& file) const

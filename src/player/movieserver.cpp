@@ -418,6 +418,7 @@ FileKeeper* MovieServer::keeperOf(const QString& id)
     if (movie.keptRoot.isEmpty())
         movie.keptRoot = QDir(fetchedFolder()).filePath(id + QStringLiteral(".files"));
     movie.keeper = new FileKeeper(movie.keptRoot, movie.origin, this);
+    movie.keeper->setArchive(m_archive);
     if (!movie.remote) {
         const QString address = movie.origin.toString();
         FileKeeper* keeper = movie.keeper;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "requesthead.h"
+#include "webarchive.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -61,6 +62,8 @@ public:
     /// Tells where a local movie file came from (the catalogue's item for that file).
     using OriginLookup = std::function<MovieOrigin(const QString& localFile)>;
     void setOriginLookup(OriginLookup lookup) { m_originLookup = std::move(lookup); }
+    /// Where a file whose address is gone is looked for while keeping (none: nowhere).
+    void setArchive(const ArchiveAccess& archive) { m_archive = archive; }
 
     /// A remote movie fetched for a preview is at most this large and takes at most this long.
     static constexpr qint64 kMaxPreviewBytes = qint64(256) << 20;
@@ -135,6 +138,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_fetched;
     int m_nextId = 1;
     OriginLookup m_originLookup;
+    ArchiveAccess m_archive;
     qint64 m_previewBytes = kMaxPreviewBytes;
     int m_previewSeconds = kPreviewSeconds;
 };

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 

@@ -6,6 +6,7 @@
 
 #include "archivestandin.h"
 #include "clirun.h"
+#include "testserver.h"
 #include "scriptedprompt.h"
 #include "swfwriter.h"
 #include "testfiles.h"
@@ -173,4 +174,27 @@ TEST_F(WebArchiveTest, APageThatIsGoneIsScannedInItsCaptureWithItsFramesAsTheyWe
                                   QString::fromStdString(site + "games/a.swf")}))
         << "the frames' nearest captures, their references against the original addresses";
     EXPECT_TRUE(notice.contains(QStringLiteral("1 January 2009"))) << qPrintable(notice);
+}
+
+TEST_F(WebArchiveTest, AKeptFileWhoseAddressIsGoneComesFromTheArchiveToo)
+{
+    archive.busyAnswers = 0;
+    TestServer site; // gives the movie; its child is gone (404)
+    SwfMovie parent;
+    parent.tags = swftags::doAction(swftags::getUrl("child.swf", "_level1"));
+    const std::string parentBytes = WriteSwf(parent).toStdString();
+    site.server().Get("/games/parent.swf", [&](const httplib::Request&, httplib::Response& r) {
+        r.set_content(parentBytes, "application/x-shockwave-flash");
+    });
+    site.start();
+    archive.captures.push_back({"20090315120000", site.url("/games/child.swf"),
+                                "application/x-shockwave-flash", 200, "K", newMovie});
+    const QString into = QDir(data.path()).filePath(QStringLiteral("kept"));
+    const CliRun run =
+        cli({QStringLiteral("capture"), QString::fromStdString(site.url("/games/parent.swf")),
+             QStringLiteral("--into"), into, QStringLiteral("--seconds"), QStringLiteral("0")});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    const QString child =
+        QDir(into).filePath(QStringLiteral("127.0.0.1_%1/games/child.swf").arg(site.port()));
+    EXPECT_EQ(readFile(child).toStdString(), newMovie) << qPrintable(run.out);
 }
