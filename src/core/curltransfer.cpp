@@ -38,6 +38,18 @@ void InitCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+void SetTransferCallbacks(CURL* curl, curl_write_callback onHeader, curl_write_callback onBody,
+                          curl_xferinfo_callback onTick, void* user)
+{
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, user);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, user);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, user);
+}
+
 void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stallSeconds)
 {
     curl_easy_setopt(curl, CURLOPT_URL, url);

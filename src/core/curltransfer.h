@@ -14,3 +14,8 @@ void InitCurlOnce();
 /// desktop's proxy (http_proxy, then https_proxy, then all_proxy), except for the hosts no_proxy
 /// names and this machine's own addresses.
 void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stallSeconds);
+
+/// Hands a transfer's header lines, body bytes and progress ticks to the three functions, each
+/// with `user`; a tick that returns non-zero ends the transfer.
+void SetTransferCallbacks(CURL* curl, curl_write_callback onHeader, curl_write_callback onBody,
+                          curl_xferinfo_callback onTick, void* user);

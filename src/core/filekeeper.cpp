@@ -31,27 +31,32 @@ FileKeeper::FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* par
     , m_manifest(ReadManifest(folder))
 {
     m_manifest.movieUrl = movieUrl.toString();
-    m_get.BinaryData = false;
-    m_get.UseCache = true;
-    m_get.StallTimeout = 30;
-    connect(&m_get, &THTTPGet::OnDoneFile, this, [this] { m_succeeded = true; });
-    connect(&m_get, &THTTPGet::idle, this, [this] {
-        if (!m_succeeded && m_get.addressGone() && m_archive.isOn())
-            return askArchive();
-        if (!m_succeeded)
-            return finishRunning(nullptr, m_get.errorString());
-        keepRunning();
-    });
+    for (std::unique_ptr<Slot>& place : m_slots) {
+        place = std::make_unique<Slot>();
+        Slot& slot = *place;
+        slot.get.BinaryData = false;
+        slot.get.UseCache = true;
+        slot.get.StallTimeout = 30;
+        connect(&slot.get, &THTTPGet::OnDoneFile, this, [&slot] { slot.succeeded = true; });
+        connect(&slot.get, &THTTPGet::idle, this, [this, &slot] {
+            if (!slot.succeeded && slot.get.addressGone() && m_archive.isOn())
+                return askArchive(slot);
+            if (!slot.succeeded)
+                return finishRunning(slot, nullptr, slot.get.errorString());
+            keepRunning(slot);
+        });
+    }
 }
 
-void FileKeeper::askArchive()
+void FileKeeper::askArchive(Slot& slot)
 {
     const QPointer<FileKeeper> self(this);
-    const QUrl address = m_running.address;
+    Slot* asking = &slot;
+    const QUrl address = slot.request.address;
     const ArchiveAccess access = m_archive;
-    const QString target = QDir(m_folder).filePath(m_runningPath);
+    const QString target = QDir(m_folder).filePath(slot.path);
     const qint64 room = kMaxKeptBytes - m_manifest.totalBytes();
-    const QString reason = m_get.errorString();
+    const QString reason = slot.get.errorString();
     QThread* worker = QThread::create([=] {
         static const std::atomic<bool> kNeverCancelled{false};
         ArchivePace pace(access.paceMs);
@@ -65,13 +70,13 @@ void FileKeeper::askArchive()
                            WriteFileAtomically(target, {copy->body}, &written);
         QMetaObject::invokeMethod(
             qApp,
-            [self, saved, reason, error, written] {
+            [self, asking, saved, reason, error, written] {
                 if (!self)
                     return;
                 if (saved)
-                    self->keepRunning();
+                    self->keepRunning(*asking);
                 else
-                    self->finishRunning(nullptr,
+                    self->finishRunning(*asking, nullptr,
                                         reason + QStringLiteral(", and ") +
                                             (!written.isEmpty() ? written
                                              : error.isEmpty()
@@ -84,26 +89,39 @@ void FileKeeper::askArchive()
     worker->start();
 }
 
-void FileKeeper::keepRunning()
+void FileKeeper::keepRunning(Slot& slot)
 {
-    {
-        KeptFile kept;
-        kept.url = m_running.address.toString(QUrl::FullyEncoded);
-        kept.path = m_runningPath;
-        const QString file = QDir(m_folder).filePath(m_runningPath);
-        kept.size = QFileInfo(file).size();
-        kept.sha256 = FileSha256(file);
-        kept.keptAt = QDateTime::currentDateTimeUtc();
-        m_manifest.put(kept);
-        QString error;
-        if (!WriteManifest(m_folder, m_manifest, &error))
-            return finishRunning(nullptr, error);
-        ++m_newlyKept;
-        if (m_follow && isMovieAddress(m_running.address))
-            keepNamedFiles(file, m_running.address);
-        emit fileKept(kept);
-        finishRunning(m_manifest.byUrl(kept.url), {});
-    }
+    KeptFile kept;
+    kept.url = slot.request.address.toString(QUrl::FullyEncoded);
+    kept.path = slot.path;
+    const QString file = QDir(m_folder).filePath(slot.path);
+    kept.size = QFileInfo(file).size();
+    kept.sha256 = FileSha256(file);
+    kept.keptAt = QDateTime::currentDateTimeUtc();
+    m_manifest.put(kept);
+    // The manifest is written once a burst of files is in: a file on disk that a crash left
+    // out of it is only fetched again.
+    m_manifestDirty = true;
+    ++m_newlyKept;
+    if (m_follow && isMovieAddress(slot.request.address))
+        keepNamedFiles(file, slot.request.address);
+    emit fileKept(kept);
+    finishRunning(slot, m_manifest.byUrl(kept.url), {});
+}
+
+void FileKeeper::writeManifest()
+{
+    if (!m_manifestDirty)
+        return;
+    m_manifestDirty = false;
+    QString error;
+    if (!WriteManifest(m_folder, m_manifest, &error))
+        m_failures << error;
+}
+
+FileKeeper::~FileKeeper()
+{
+    writeManifest();
 }
 
 QString FileKeeper::refusal(const QUrl& address, const std::optional<QString>& path) const
@@ -137,7 +155,7 @@ void FileKeeper::keep(const QUrl& address, Done done)
         return;
     m_asked.insert(url);
     m_queue.push_back({address, std::move(done)});
-    if (!m_busy)
+    if (m_running < kParallel)
         QTimer::singleShot(0, this, &FileKeeper::startNext);
 }
 
@@ -174,55 +192,78 @@ void FileKeeper::keepNamedFiles(const QString& movieFile, const QUrl& movieAddre
 
 void FileKeeper::startNext()
 {
-    if (m_busy)
-        return;
-    while (!m_queue.empty()) {
-        m_running = std::move(m_queue.front());
-        m_queue.pop_front();
-        const QString url = m_running.address.toString(QUrl::FullyEncoded);
-        if (const KeptFile* kept = m_manifest.byUrl(url);
-            kept && QFileInfo(QDir(m_folder).filePath(kept->path)).isFile()) {
-            m_keptUrls.insert(url);
-            if (m_running.done)
-                m_running.done(kept, {});
+    for (std::unique_ptr<Slot>& place : m_slots) {
+        Slot& slot = *place;
+        if (slot.busy)
             continue;
+        while (!slot.busy && !m_queue.empty()) {
+            Request request = std::move(m_queue.front());
+            m_queue.pop_front();
+            const QString url = request.address.toString(QUrl::FullyEncoded);
+            if (const KeptFile* kept = m_manifest.byUrl(url);
+                kept && QFileInfo(QDir(m_folder).filePath(kept->path)).isFile()) {
+                m_keptUrls.insert(url);
+                if (request.done)
+                    request.done(kept, {});
+                continue;
+            }
+            // A file asked for twice at once is fetched once: the second waits for the first.
+            const bool running =
+                std::any_of(m_slots.cbegin(), m_slots.cend(), [&](const auto& other) {
+                    return other->busy && other->request.address == request.address;
+                });
+            if (running) {
+                m_queue.push_back(std::move(request));
+                break;
+            }
+            const std::optional<QString> path = KeptPathFor(request.address);
+            if (const QString refused = refusal(request.address, path); !refused.isEmpty()) {
+                m_failures << request.address.toString() + QStringLiteral(": ") + refused;
+                if (request.done)
+                    request.done(nullptr, refused);
+                continue;
+            }
+            start(slot, std::move(request), *path);
         }
-        const std::optional<QString> path = KeptPathFor(m_running.address);
-        if (const QString refused = refusal(m_running.address, path); !refused.isEmpty()) {
-            m_failures << m_running.address.toString() + QStringLiteral(": ") + refused;
-            if (m_running.done)
-                m_running.done(nullptr, refused);
-            continue;
-        }
-        m_busy = true;
-        m_succeeded = false;
-        m_runningPath = *path;
-        const QString target = QDir(m_folder).filePath(m_runningPath);
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
-            finishRunning(nullptr, CannotCreateFileMessage(QFileInfo(target).absolutePath()));
-            return;
-        }
-        DownloadRequest request = m_get.request();
-        request.url = m_running.address.toString(QUrl::FullyEncoded);
-        request.fileName = target;
-        request.flashMovieOnly = isMovieAddress(m_running.address);
-        request.maxSize = kMaxKeptBytes - m_manifest.totalBytes();
-        request.timeLimit = 300;
-        m_get.StartTransfer(request);
-        return;
     }
-    emit idle();
+    if (isIdle()) {
+        writeManifest();
+        emit idle();
+    }
 }
 
-void FileKeeper::finishRunning(const KeptFile* kept, const QString& error)
+void FileKeeper::start(Slot& slot, Request request, const QString& path)
 {
-    m_busy = false;
+    slot.busy = true;
+    slot.succeeded = false;
+    slot.request = std::move(request);
+    slot.path = path;
+    ++m_running;
+    const QString target = QDir(m_folder).filePath(path);
+    if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+        finishRunning(slot, nullptr, CannotCreateFileMessage(QFileInfo(target).absolutePath()));
+        return;
+    }
+    DownloadRequest transfer = slot.get.request();
+    transfer.url = slot.request.address.toString(QUrl::FullyEncoded);
+    transfer.fileName = target;
+    transfer.flashMovieOnly = isMovieAddress(slot.request.address);
+    // The bytes still allowed, less what the other transfers may bring.
+    transfer.maxSize = (kMaxKeptBytes - m_manifest.totalBytes()) / std::max(1, m_running);
+    transfer.timeLimit = 300;
+    slot.get.StartTransfer(transfer);
+}
+
+void FileKeeper::finishRunning(Slot& slot, const KeptFile* kept, const QString& error)
+{
+    slot.busy = false;
+    --m_running;
     if (kept)
         m_keptUrls.insert(kept->url);
     else
-        m_failures << m_running.address.toString() + QStringLiteral(": ") + error;
-    const Done done = std::exchange(m_running.done, {});
-    // The next transfer starts once this one's events are over.
+        m_failures << slot.request.address.toString() + QStringLiteral(": ") + error;
+    const Done done = std::exchange(slot.request.done, {});
+    // The next transfers start once this one's events are over.
     QTimer::singleShot(0, this, &FileKeeper::startNext);
     if (done)
         done(kept, error);

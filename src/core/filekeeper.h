@@ -9,10 +9,12 @@
 #include <QString>
 #include <QUrl>
 
+#include <array>
 #include <deque>
+#include <memory>
 #include <functional>
 
-/// Fetches the files one movie loads into its kept-files folder, one at a time, through the
+/// Fetches the files one movie loads into its kept-files folder, a few at a time, through the
 /// program's download component (its time-outs, proxy and partial-file rule), and records each
 /// in the folder's manifest. A file kept already is not fetched again. It keeps within the
 /// bounds (kMaxKeptFiles, kMaxKeptBytes), fetches only what MayFetchFor allows, and checks that
@@ -23,6 +25,8 @@ class FileKeeper final : public QObject
     Q_OBJECT
 public:
     FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* parent = nullptr);
+    /// Writes what the manifest does not hold yet.
+    ~FileKeeper() override;
     Q_DISABLE_COPY_MOVE(FileKeeper)
 
     void setFollowNamedFiles(bool follow) { m_follow = follow; }
@@ -39,7 +43,9 @@ public:
     /// Keeps every file a movie's code names, resolved against the movie's address.
     void keepNamedFiles(const QString& movieFile, const QUrl& movieAddress);
 
-    bool isIdle() const { return !m_busy && m_queue.empty(); }
+    bool isIdle() const { return m_running == 0 && m_queue.empty(); }
+    /// Transfers at once: a site is asked for a few files together, never more.
+    static constexpr int kParallel = 4;
     QString folder() const { return m_folder; }
     const KeptManifest& manifest() const { return m_manifest; }
     /// Files kept by this keeper (not those the folder held before).
@@ -60,25 +66,34 @@ private:
         QUrl address;
         Done done;
     };
+    /// One transfer place: its component and the request it serves.
+    struct Slot
+    {
+        THTTPGet get;
+        Request request;
+        QString path;
+        bool busy = false;
+        bool succeeded = false;
+    };
     void startNext();
-    void finishRunning(const KeptFile* kept, const QString& error);
-    /// Records the running file, in place now, in the manifest and finishes it.
-    void keepRunning();
-    /// The running file's address is gone: the archive's copy is asked for off this thread.
-    void askArchive();
+    void start(Slot& slot, Request request, const QString& path);
+    void finishRunning(Slot& slot, const KeptFile* kept, const QString& error);
+    /// Records the slot's file, in place now, in the manifest and finishes it.
+    void keepRunning(Slot& slot);
+    /// The slot's address is gone: the archive's copy is asked for off this thread.
+    void askArchive(Slot& slot);
+    void writeManifest();
     QString refusal(const QUrl& address, const std::optional<QString>& path) const;
 
     QString m_folder;
     QUrl m_movieUrl;
     KeptManifest m_manifest;
-    THTTPGet m_get;
+    std::array<std::unique_ptr<Slot>, kParallel> m_slots;
     std::deque<Request> m_queue;
     QSet<QString> m_asked; ///< addresses queued or handled, to ask each once
-    Request m_running;
-    QString m_runningPath;
-    bool m_busy = false;
-    bool m_succeeded = false;
+    int m_running = 0;     ///< slots busy
     bool m_follow = false;
+    bool m_manifestDirty = false;
     ArchiveAccess m_archive;
     int m_newlyKept = 0;
     QStringList m_failures;

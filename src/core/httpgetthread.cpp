@@ -325,13 +325,7 @@ bool THTTPGetThread::perform(Transfer& transfer)
         curl_easy_setopt(curl, CURLOPT_CAINFO, caCertificates.constData());
     // Ask for the body as it is, and decode one the server compressed all the same.
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "identity");
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    SetTransferCallbacks(curl, onHeader, onBody, onTick, &transfer);
 
     const CURLcode result = curl_easy_perform(curl);
     bool succeeded = result == CURLE_OK;

@@ -83,13 +83,7 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled, int 
     SetTransferBasics(curl, address.constData(), errorBuffer, kStallSeconds);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kDetectAgent);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &fetch);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fetch);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &fetch);
+    SetTransferCallbacks(curl, onHeader, onBody, onTick, &fetch);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max(deadlineMs, 1)));
 
     const CURLcode result = curl_easy_perform(curl);

@@ -89,6 +89,19 @@ qint64 retryAfterMs(const QByteArray& value, qint64 fallbackMs)
     return fallbackMs;
 }
 
+/// An index query for the captures of an address that were answered with status 200, in JSON.
+QUrlQuery goodCapturesQuery(const QString& address)
+{
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("url"),
+                       QString::fromLatin1(QUrl::toPercentEncoding(address)));
+    query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
+    query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
+    query.addQueryItem(QStringLiteral("fl"),
+                       QStringLiteral("timestamp,original,mimetype,statuscode,length"));
+    return query;
+}
+
 QString withoutQuery(const QString& address)
 {
     return address.section(u'?', 0, 0).section(u'#', 0, 0);
@@ -307,13 +320,7 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
         SetTransferBasics(curl, address.constData(), errorBuffer, 60);
         curl_easy_setopt(curl, CURLOPT_USERAGENT, "ClipVault (web archive lookups)");
         curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // the index may come gzipped
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &fetch);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fetch);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onTick);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &fetch);
+        SetTransferCallbacks(curl, onHeader, onBody, onTick, &fetch);
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, 300L);
         const CURLcode result = curl_easy_perform(curl);
         long status = 0;
@@ -378,14 +385,8 @@ std::optional<QList<ArchiveCapture>> WebArchive::index(const QString& query, QSt
 
 std::optional<ArchivedCopy> WebArchive::newestMovie(const QString& address, QString* error)
 {
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("url"),
-                       QString::fromLatin1(QUrl::toPercentEncoding(address)));
-    query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
-    query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
+    QUrlQuery query = goodCapturesQuery(address);
     query.addQueryItem(QStringLiteral("collapse"), QStringLiteral("digest"));
-    query.addQueryItem(QStringLiteral("fl"),
-                       QStringLiteral("timestamp,original,mimetype,statuscode,length"));
     const std::optional<QList<ArchiveCapture>> captures =
         index(query.toString(QUrl::FullyEncoded), nullptr, error);
     if (!captures)
@@ -443,14 +444,8 @@ std::optional<QList<ArchiveCapture>> WebArchive::moviesUnder(const QString& pref
     QHash<QString, qsizetype> byAddress;
     QString resumeKey;
     do {
-        QUrlQuery query;
-        query.addQueryItem(QStringLiteral("url"),
-                           QString::fromLatin1(QUrl::toPercentEncoding(prefix)));
+        QUrlQuery query = goodCapturesQuery(prefix);
         query.addQueryItem(QStringLiteral("matchType"), QStringLiteral("prefix"));
-        query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
-        query.addQueryItem(QStringLiteral("filter"), QStringLiteral("statuscode:200"));
-        query.addQueryItem(QStringLiteral("fl"),
-                           QStringLiteral("timestamp,original,mimetype,statuscode,length"));
         query.addQueryItem(QStringLiteral("limit"), QString::number(kMoviesPerPage));
         query.addQueryItem(QStringLiteral("showResumeKey"), QStringLiteral("true"));
         if (!resumeKey.isEmpty())
