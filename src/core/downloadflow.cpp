@@ -99,12 +99,14 @@ bool DownloadFlow::startOne(const QString& url)
     m_runningName = FieldText(item.FileName);
     m_fallbacksTried = 0;
     m_absentNotes.clear();
+    m_savedSha256.clear();
     m_lastSucceeded = false;
     m_resultMessage.clear();
     DownloadRequest request = m_httpGet.request();
     request.url = url;
     request.fileName = target;
     request.useCache = true;
+    request.sha256 = true; // taken on the worker as the file is written, never read again here
     m_catalogue.SetItemState(index, ItemState::New);
     m_httpGet.StartTransfer(request);
     return true;
@@ -113,6 +115,7 @@ bool DownloadFlow::startOne(const QString& url)
 void DownloadFlow::HTTPGetDoneFile(const QString& fileName, qint64)
 {
     m_lastSucceeded = true;
+    m_savedSha256 = m_httpGet.sha256();
     if (m_options.NotifyTaskFinished)
         m_resultMessage = fileName + QStringLiteral(" save complete!");
 }
@@ -153,7 +156,8 @@ void DownloadFlow::movieSaved()
     if (index < 0)
         return settle();
     ItemRecord item = m_catalogue.item(index);
-    item.extras.sha256 = FileSha256(m_runningTarget);
+    // A copy from a fallback was written here, not by the transfer: it is small enough to read.
+    item.extras.sha256 = m_savedSha256.isEmpty() ? FileSha256(m_runningTarget) : m_savedSha256;
     // The same content under another address: both stay, and the user hears of it.
     const auto same = std::find_if(
         m_catalogue.items().cbegin(), m_catalogue.items().cend(), [&](const ItemRecord& other) {

@@ -104,6 +104,7 @@ private:
     };
     std::vector<Place> m_fallbacks;
     QStringList m_absentNotes; ///< what the fallbacks that had nothing said
+    QByteArray m_savedSha256;  ///< of the file the transfer wrote
     std::size_t m_fallbacksTried = 0;
     bool m_lastSucceeded = false;
     bool m_keepFilesByDefault = true;

@@ -96,7 +96,9 @@ void FileKeeper::keepRunning(Slot& slot)
     kept.path = slot.path;
     const QString file = QDir(m_folder).filePath(slot.path);
     kept.size = QFileInfo(file).size();
-    kept.sha256 = FileSha256(file);
+    // Taken by the transfer as it wrote the file; a file from the archive is read again.
+    kept.sha256 =
+        slot.succeeded && !slot.get.sha256().isEmpty() ? slot.get.sha256() : FileSha256(file);
     kept.keptAt = QDateTime::currentDateTimeUtc();
     m_manifest.put(kept);
     // The manifest is written once a burst of files is in: a file on disk that a crash left
@@ -251,6 +253,7 @@ void FileKeeper::start(Slot& slot, Request request, const QString& path)
     // The bytes still allowed, less what the other transfers may bring.
     transfer.maxSize = (kMaxKeptBytes - m_manifest.totalBytes()) / std::max(1, m_running);
     transfer.timeLimit = 300;
+    transfer.sha256 = true;
     slot.get.StartTransfer(transfer);
 }
 

@@ -105,6 +105,7 @@ void THTTPGet::completed()
                     : m_shared->cancelled ? QStringLiteral("the transfer was cancelled")
                                           : m_shared->error;
     m_addressGone = !succeeded && m_shared->addressGone;
+    m_sha256 = succeeded ? m_shared->sha256 : QByteArray();
     // The worker stays registered while the event runs, so a start from inside it is ignored.
     if (succeeded)
         emit OnDoneFile(m_runningFileName, m_shared->fileSize);

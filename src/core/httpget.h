@@ -24,6 +24,7 @@ struct DownloadRequest
     bool binaryData = false;
     bool flashMovieOnly = false;
     bool useCache = false;
+    bool sha256 = false; ///< the body's SHA-256 is taken as it is written (THTTPGet::sha256)
     int stallTimeout = 60;
     qint64 maxSize = -1;
     int timeLimit = 0;
@@ -89,6 +90,8 @@ public:
     /// is not found or refuses, it answered 404 or 410, or its reply is no Flash movie (where one
     /// is wanted). Not for other statuses or time-outs, which may pass.
     bool addressGone() const { return m_addressGone; }
+    /// Hex SHA-256 of the file the last transfer brought, when its request asked for it.
+    QByteArray sha256() const { return m_sha256; }
 
 signals:
     /// Progress of the running transfer: the announced size (0 when unknown) and the bytes read.
@@ -109,5 +112,6 @@ private:
     std::shared_ptr<TransferShared> m_shared;
     QString m_errorString;
     bool m_addressGone = false;
+    QByteArray m_sha256;
     QString m_runningFileName;
 };

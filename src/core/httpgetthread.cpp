@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QUrl>
@@ -63,6 +64,8 @@ struct THTTPGetThread::Transfer
     qint64 written = 0;
     QString error;
     bool gone = false; ///< the address no longer gives the file (see TransferShared)
+    /// The body's digest, taken on this thread as it is written, when the request asks.
+    std::unique_ptr<QCryptographicHash> hash;
     QElapsedTimer sinceProgress;
 
     /// Creates the partial file new and exclusively, under a name no other transfer holds: a
@@ -142,6 +145,8 @@ struct THTTPGetThread::Transfer
                 error = systemError(QStringLiteral("cannot write"), partPath);
                 return false;
             }
+            if (hash)
+                hash->addData(QByteArrayView(data, n));
             data += n;
             size -= static_cast<std::size_t>(n);
             written += n;
@@ -253,6 +258,8 @@ void THTTPGetThread::run()
 {
     Transfer transfer;
     transfer.self = this;
+    if (m_settings.sha256)
+        transfer.hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
     transfer.sinceProgress.start();
 
     const bool succeeded = perform(transfer);
@@ -262,6 +269,8 @@ void THTTPGetThread::run()
                         QFile::encodeName(m_settings.fileName).constData()) == 0) {
             m_shared->succeeded = true;
             m_shared->fileSize = transfer.written;
+            if (transfer.hash)
+                m_shared->sha256 = transfer.hash->result().toHex();
             if (!m_shared->detached)
                 handOffProgress(std::max<qint64>(transfer.announced, 0), transfer.written);
             return;

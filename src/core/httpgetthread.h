@@ -26,6 +26,7 @@ struct TransferShared
     qint64 fileSize = 0;
     QString error;
     bool addressGone = false; ///< the failure says the address no longer gives the file
+    QByteArray sha256;        ///< hex, of the body written, when asked for
 };
 
 /// The worker thread of one transfer (libcurl). Progress is left for the owning thread, which
