@@ -1,5 +1,7 @@
 #include "httpgetthread.h"
 
+#include "sha256.h"
+
 #include "curltransfer.h"
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QUrl>
@@ -65,7 +66,7 @@ struct THTTPGetThread::Transfer
     QString error;
     bool gone = false; ///< the address no longer gives the file (see TransferShared)
     /// The body's digest, taken on this thread as it is written, when the request asks.
-    std::unique_ptr<QCryptographicHash> hash;
+    std::unique_ptr<Sha256> hash;
     QElapsedTimer sinceProgress;
 
     /// Creates the partial file new and exclusively, under a name no other transfer holds: a
@@ -259,7 +260,7 @@ void THTTPGetThread::run()
     Transfer transfer;
     transfer.self = this;
     if (m_settings.sha256)
-        transfer.hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+        transfer.hash = std::make_unique<Sha256>();
     transfer.sinceProgress.start();
 
     const bool succeeded = perform(transfer);
@@ -270,7 +271,7 @@ void THTTPGetThread::run()
             m_shared->succeeded = true;
             m_shared->fileSize = transfer.written;
             if (transfer.hash)
-                m_shared->sha256 = transfer.hash->result().toHex();
+                m_shared->sha256 = transfer.hash->hexResult();
             if (!m_shared->detached)
                 handOffProgress(std::max<qint64>(transfer.announced, 0), transfer.written);
             return;

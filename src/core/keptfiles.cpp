@@ -1,8 +1,8 @@
 #include "keptfiles.h"
 
 #include "atomicwrite.h"
+#include "sha256.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -211,8 +211,9 @@ QByteArray FileSha256(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return {};
-    return hash.result().toHex();
+    Sha256 hash;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 read; (read = file.read(block.data(), block.size())) > 0;)
+        hash.addData(QByteArrayView(block.constData(), read));
+    return file.error() == QFileDevice::NoError ? hash.hexResult() : QByteArray();
 }
