@@ -26,5 +26,6 @@ QByteArray Sha256::hexResult()
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(m_context->md, digest, &length);
-    return QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex();
+    return QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length))
+        .toHex();
 }

@@ -3,7 +3,6 @@
 #include "fake/fakehotkey.h"
 #include "fake/fakepointerhook.h"
 #include "x11/x11pointerhook.h"
-#include "x11/x11browseraccess.h"
 #include "x11/x11hotkey.h"
 #include "x11/x11windowfocus.h"
 #include "x11/xdgautostart.h"
@@ -38,12 +37,6 @@ std::unique_ptr<PointerHook> createPointerHook(QObject* parent)
     if (isX11())
         return std::make_unique<X11PointerHook>(parent);
     return std::make_unique<FakePointerHook>(/*installable=*/false, parent);
-}
-
-std::unique_ptr<BrowserAccess> createBrowserAccess(BrowserPorts ports)
-{
-    // Window queries need an X display of their own; without one every answer is "none".
-    return std::make_unique<X11BrowserAccess>(ports);
 }
 
 std::unique_ptr<WindowFocus> createWindowFocus()

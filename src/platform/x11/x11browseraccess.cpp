@@ -1,5 +1,7 @@
 #include "x11browseraccess.h"
 
+#include "platformfactory.h"
+
 #include "bidi/firefoxport.h"
 #include "devtools/debuggingport.h"
 
@@ -229,3 +231,13 @@ BrowserEndpoint X11BrowserAccess::endpointOf(qint64 pid, BrowserKind kind)
         m_misses[pid].start();
     return found;
 }
+
+namespace platform {
+
+std::unique_ptr<BrowserAccess> createBrowserAccess(BrowserPorts ports)
+{
+    // Window queries need an X display of their own; without one every answer is "none".
+    return std::make_unique<X11BrowserAccess>(ports);
+}
+
+} // namespace platform
