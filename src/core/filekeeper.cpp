@@ -173,7 +173,8 @@ bool FileKeeper::noteKept(const QUrl& address, QString* error)
     m_manifest.put({address.toString(QUrl::FullyEncoded), *path, QFileInfo(file).size(),
                     FileSha256(file), QDateTime::currentDateTimeUtc()});
     m_keptUrls.insert(address.toString(QUrl::FullyEncoded));
-    return WriteManifest(m_folder, m_manifest, error);
+    m_manifestDirty = true; // written with the files that follow
+    return true;
 }
 
 void FileKeeper::keepNamedFiles(const QString& movieFile, const QUrl& movieAddress)

@@ -38,14 +38,15 @@ public:
     /// Keeps the file at `address` (resolved already). `done`, when given, hears later on this
     /// thread, always.
     void keep(const QUrl& address, Done done = {});
-    /// Records a file fetched already, at its place for `address`, in the manifest.
+    /// Records a file fetched already, at its place for `address`, in the manifest (written
+    /// when the keeper is next idle, or goes).
     bool noteKept(const QUrl& address, QString* error = nullptr);
     /// Keeps every file a movie's code names, resolved against the movie's address.
     void keepNamedFiles(const QString& movieFile, const QUrl& movieAddress);
 
     bool isIdle() const { return m_running == 0 && m_queue.empty(); }
     /// Transfers at once: a site is asked for a few files together, never more.
-    static constexpr int kParallel = 4;
+    static constexpr int kParallel = 6;
     QString folder() const { return m_folder; }
     const KeptManifest& manifest() const { return m_manifest; }
     /// Files kept by this keeper (not those the folder held before).
