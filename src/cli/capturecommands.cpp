@@ -80,17 +80,9 @@ QString downloadMovie(const QUrl& address, const QString& file, QTextStream& err
     get.BinaryData = false;
     get.FlashMovieOnly = true;
     get.UseCache = true;
-    get.WaitThread = true;
     get.URL = address.toString(QUrl::FullyEncoded);
     get.FileName = file;
-    bool done = false;
-    QObject::connect(&get, &THTTPGet::OnDoneFile, [&] { done = true; });
-    TerminalProgress progress(err);
-    QObject::connect(&get, &THTTPGet::OnProgress, [&](qint64 total, qint64 received) {
-        progress.show(QStringLiteral("downloading: ") + TransferProgressText(received, total));
-    });
-    get.StartTransfer();
-    return done ? QString() : get.errorString();
+    return TransferShowingProgress(get, err) < 0 ? get.errorString() : QString();
 }
 
 /// Keeps the files the movie's code names, and theirs, as a download of the program does.

@@ -65,18 +65,9 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     httpGet.BinaryData = true;
     httpGet.FlashMovieOnly = !line.any; // the program's rule: a page is no movie
     httpGet.UseCache = true;
-    httpGet.WaitThread = true;
     httpGet.URL = line.words[1];
     httpGet.FileName = QFileInfo(line.words[2]).absoluteFilePath();
-    qint64 size = -1;
-    QObject::connect(&httpGet, &THTTPGet::OnDoneFile,
-                     [&](const QString&, qint64 fileSize) { size = fileSize; });
-    TerminalProgress progress(err);
-    QObject::connect(&httpGet, &THTTPGet::OnProgress, [&](qint64 total, qint64 received) {
-        progress.show(QStringLiteral("downloading: ") + TransferProgressText(received, total));
-    });
-    httpGet.StartTransfer();
-    progress.clear();
+    qint64 size = TransferShowingProgress(httpGet, err);
     if (size < 0 && httpGet.addressGone() && !line.noArchive &&
         WebArchiveEnabled(DataFolderOf(line)))
         size = saveArchivedCopy(line, httpGet.URL, httpGet.FileName, httpGet.errorString(), err);

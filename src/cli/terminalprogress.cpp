@@ -1,5 +1,7 @@
 #include "terminalprogress.h"
 
+#include "httpget.h"
+
 #include <QLocale>
 #include <QTextStream>
 
@@ -44,6 +46,24 @@ QString TransferProgressText(qint64 received, qint64 total)
     return QStringLiteral("%1 of %2 (%3 %)")
         .arg(got, english.formattedDataSize(total, 1, QLocale::DataSizeTraditionalFormat))
         .arg(received * 100 / total);
+}
+
+qint64 TransferShowingProgress(THTTPGet& get, QTextStream& err)
+{
+    get.WaitThread = true;
+    qint64 size = -1;
+    const QMetaObject::Connection done = QObject::connect(
+        &get, &THTTPGet::OnDoneFile, [&](const QString&, qint64 fileSize) { size = fileSize; });
+    TerminalProgress progress(err);
+    const QMetaObject::Connection shown =
+        QObject::connect(&get, &THTTPGet::OnProgress, [&](qint64 total, qint64 received) {
+            progress.show(QStringLiteral("downloading: ") + TransferProgressText(received, total));
+        });
+    get.StartTransfer();
+    QObject::disconnect(done);
+    QObject::disconnect(shown);
+    progress.clear();
+    return size;
 }
 
 } // namespace cli

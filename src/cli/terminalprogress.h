@@ -4,6 +4,7 @@
 #include <QString>
 
 class QTextStream;
+class THTTPGet;
 
 namespace cli {
 
@@ -34,5 +35,9 @@ private:
 
 /// "1.5 MiB of 3.0 MiB (50 %)", or "1.5 MiB" when the size is unknown.
 QString TransferProgressText(qint64 received, qint64 total);
+
+/// Runs the transfer `get` is set up for to its end (WaitThread), its progress on one line of
+/// `err`; the size of the file it brought, or -1 when it failed (get.errorString() says why).
+qint64 TransferShowingProgress(THTTPGet& get, QTextStream& err);
 
 } // namespace cli

@@ -179,14 +179,8 @@ bool FileKeeper::noteKept(const QUrl& address, QString* error)
 
 void FileKeeper::keepNamedFiles(const QString& movieFile, const QUrl& movieAddress)
 {
-    QFile file(movieFile);
-    if (file.size() > kMaxScannedMovie || !file.open(QIODevice::ReadOnly))
-        return;
-    const std::optional<QByteArray> movie = UncompressedMovie(file.readAll(), 4 * kMaxScannedMovie);
-    if (!movie)
-        return;
     const ReferenceResolver resolver(movieAddress.toString());
-    for (const QString& reference : NamedFileReferences(*movie)) {
+    for (const QString& reference : NamedFileReferencesOfFile(movieFile, kMaxScannedMovie)) {
         const QUrl address(resolver.resolve(reference));
         if (address.isValid() && address != movieAddress)
             keep(address);

@@ -76,13 +76,7 @@ QString fileOf(const ExportSource& source, const KeptFile& kept, bool isMovie)
 /// Whether the movie names any file by an absolute address, which a bundle leaves to the web.
 bool namesAbsoluteAddresses(const QString& movieFile)
 {
-    QFile file(movieFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const std::optional<QByteArray> movie = UncompressedMovie(file.readAll(), qint64(256) << 20);
-    if (!movie)
-        return false;
-    const QStringList references = NamedFileReferences(*movie);
+    const QStringList references = NamedFileReferencesOfFile(movieFile, qint64(64) << 20);
     return std::any_of(references.cbegin(), references.cend(), [](const QString& reference) {
         return reference.contains(QStringLiteral("://"));
     });

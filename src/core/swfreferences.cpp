@@ -3,6 +3,7 @@
 #include <lzma.h>
 #include <zlib.h>
 
+#include <QFile>
 #include <QSet>
 
 namespace {
@@ -503,4 +504,13 @@ QStringList NamedFileReferences(QByteArrayView movie)
         return {};
     readTags(movie.sliced(kHeader + reader.position()), static_cast<uchar>(movie[3]), collector, 0);
     return collector.found();
+}
+
+QStringList NamedFileReferencesOfFile(const QString& path, qint64 maxFileBytes)
+{
+    QFile file(path);
+    if (file.size() > maxFileBytes || !file.open(QIODevice::ReadOnly))
+        return {};
+    const std::optional<QByteArray> movie = UncompressedMovie(file.readAll(), 4 * maxFileBytes);
+    return movie ? NamedFileReferences(*movie) : QStringList();
 }

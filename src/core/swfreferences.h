@@ -21,5 +21,9 @@ std::optional<QByteArray> UncompressedMovie(QByteArrayView file, qint64 maxBytes
 /// each once, in the order first met. `movie` is uncompressed; damaged parts are skipped.
 QStringList NamedFileReferences(QByteArrayView movie);
 
+/// The same for a movie file of at most `maxFileBytes` (unpacked to four times that at most);
+/// nothing for a file that cannot be read or is no movie.
+QStringList NamedFileReferencesOfFile(const QString& path, qint64 maxFileBytes);
+
 /// Whether a string names a file of a kind a movie loads, by the extension of its path.
 bool NamesLoadableFile(QStringView text);

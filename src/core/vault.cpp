@@ -39,9 +39,7 @@ void Vault::applySettings()
 
 ArchiveAccess Vault::archiveAccess() const
 {
-    if (!m_settings.lookInArchive)
-        return {};
-    return {WebArchiveAddress(m_dataFolder), WebArchivePaceMs(m_dataFolder)};
+    return ArchiveAccessOf(m_dataFolder, m_settings.lookInArchive);
 }
 
 void Vault::open()

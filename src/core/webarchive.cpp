@@ -1,6 +1,7 @@
 #include "webarchive.h"
 
 #include "curltransfer.h"
+#include "datafolder.h"
 #include "httpgetthread.h"
 
 #include <QDir>
@@ -121,16 +122,21 @@ QString WebArchiveAddress(const QString& dataFolder)
     return address;
 }
 
-ArchiveAccess ArchiveAccessOf(const QString& dataFolder)
+ArchiveAccess ArchiveAccessOf(const QString& dataFolder, bool lookInArchive)
 {
-    if (!WebArchiveEnabled(dataFolder))
+    if (!lookInArchive)
         return {};
     return {WebArchiveAddress(dataFolder), WebArchivePaceMs(dataFolder)};
 }
 
+ArchiveAccess ArchiveAccessOf(const QString& dataFolder)
+{
+    return ArchiveAccessOf(dataFolder, WebArchiveEnabled(dataFolder));
+}
+
 bool WebArchiveEnabled(const QString& dataFolder)
 {
-    return conf(dataFolder).value(QStringLiteral("archive"), true).toBool();
+    return LoadVaultSettings(dataFolder).lookInArchive;
 }
 
 int WebArchivePaceMs(const QString& dataFolder)

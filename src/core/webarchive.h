@@ -30,8 +30,9 @@ struct ArchiveAccess
     int paceMs = kArchivePaceMs;
     bool isOn() const { return !address.isEmpty(); }
 };
-/// The data folder's archive, or none when "archive" is off there.
+/// The data folder's archive, or none when "archive" is off there (or `lookInArchive` says no).
 ArchiveAccess ArchiveAccessOf(const QString& dataFolder);
+ArchiveAccess ArchiveAccessOf(const QString& dataFolder, bool lookInArchive);
 
 /// The spacing of requests to the archive, kept in a small state file that the program and
 /// the command-line tool share (the time before which nobody sends), taken under a file lock.

@@ -205,6 +205,7 @@ void MovieServer::settleMovie(Movie& movie, const QString& source)
     movie.origin = web ? address : root.isEmpty() ? QUrl() : originFromLayout(movie.file, root);
     movie.capture = web && known.keepFiles;
     movie.keptRoot = !root.isEmpty() ? root : web ? KeptFolderOf(movie.file) : QString();
+    movie.manifest.reset(); // read again when next asked: it may have grown since
     if (!movie.origin.isValid() || !KeptPathFor(movie.origin))
         movie.origin = QUrl(); // served as a plain file with its folder
 }
@@ -400,8 +401,9 @@ QString MovieServer::keptFileFor(Movie& movie, const QUrl& address) const
         return {};
     // Only what the manifest names is served: a folder found above a movie holds nothing else
     // the player may read.
-    const KeptManifest manifest =
-        movie.keeper ? movie.keeper->manifest() : ReadManifest(movie.keptRoot);
+    if (!movie.keeper && !movie.manifest)
+        movie.manifest = ReadManifest(movie.keptRoot);
+    const KeptManifest& manifest = movie.keeper ? movie.keeper->manifest() : *movie.manifest;
     if (!manifest.byPath(*path))
         return {};
     const QString root = QFileInfo(movie.keptRoot).canonicalFilePath();

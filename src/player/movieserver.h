@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keptfiles.h"
 #include "requesthead.h"
 #include "webarchive.h"
 
@@ -12,6 +13,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 class FileKeeper;
@@ -100,6 +102,8 @@ private:
         QString keptRoot;     ///< where its loads are kept, when anywhere
         bool capture = false; ///< fetch and keep what is not kept yet
         FileKeeper* keeper = nullptr;
+        /// The layout's manifest, read once while no keeper holds it.
+        std::optional<KeptManifest> manifest;
     };
 
     void acceptConnections();
