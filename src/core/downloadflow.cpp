@@ -174,7 +174,8 @@ void DownloadFlow::movieSaved()
     m_keeper->setArchive(m_archive);
     connect(m_keeper, &FileKeeper::idle, this, &DownloadFlow::keepingEnded);
     m_keeper->keepNamedFiles(m_runningTarget, QUrl(m_runningUrl));
-    if (m_keeper->isIdle())
+    // The keeper may have ended already (every named file refused or kept), or never begun.
+    if (m_keeper && m_keeper->isIdle())
         keepingEnded();
 }
 

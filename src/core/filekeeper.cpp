@@ -158,7 +158,7 @@ void FileKeeper::keep(const QUrl& address, Done done)
     m_asked.insert(url);
     m_queue.push_back({address, std::move(done)});
     if (m_running < kParallel)
-        QTimer::singleShot(0, this, &FileKeeper::startNext);
+        scheduleStart();
 }
 
 bool FileKeeper::noteKept(const QUrl& address, QString* error)
@@ -187,8 +187,17 @@ void FileKeeper::keepNamedFiles(const QString& movieFile, const QUrl& movieAddre
     }
 }
 
+void FileKeeper::scheduleStart()
+{
+    // One start at a time is pending, so that a burst ends in one idle signal, not one per file.
+    if (std::exchange(m_startPending, true))
+        return;
+    QTimer::singleShot(0, this, &FileKeeper::startNext);
+}
+
 void FileKeeper::startNext()
 {
+    m_startPending = false;
     for (std::unique_ptr<Slot>& place : m_slots) {
         Slot& slot = *place;
         if (slot.busy)
@@ -262,7 +271,7 @@ void FileKeeper::finishRunning(Slot& slot, const KeptFile* kept, const QString& 
         m_failures << slot.request.address.toString() + QStringLiteral(": ") + error;
     const Done done = std::exchange(slot.request.done, {});
     // The next transfers start once this one's events are over.
-    QTimer::singleShot(0, this, &FileKeeper::startNext);
+    scheduleStart();
     if (done)
         done(kept, error);
 }

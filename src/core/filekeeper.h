@@ -76,6 +76,7 @@ private:
         bool busy = false;
         bool succeeded = false;
     };
+    void scheduleStart();
     void startNext();
     void start(Slot& slot, Request request, const QString& path);
     void finishRunning(Slot& slot, const KeptFile* kept, const QString& error);
@@ -93,6 +94,7 @@ private:
     std::deque<Request> m_queue;
     QSet<QString> m_asked; ///< addresses queued or handled, to ask each once
     int m_running = 0;     ///< slots busy
+    bool m_startPending = false;
     bool m_follow = false;
     bool m_manifestDirty = false;
     ArchiveAccess m_archive;
