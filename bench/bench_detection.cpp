@@ -11,10 +11,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -83,30 +79,6 @@ QByteArray blankRunsPage(qsizetype size)
     return page;
 }
 
-void ScanLargePage(benchmark::State& state)
-{
-    const QByteArray& page = largePage();
-    for (auto _ : state) {
-        ScanResultList list;
-        ExtractFlashLinks(page, QStringLiteral("http://movies.example.com/dir/page.html"), list);
-        if (list.size() != kReferences)
-            state.SkipWithError("not every reference was found");
-    }
-    state.SetBytesProcessed(state.iterations() * page.size());
-}
-
-void ScanSparsePage(benchmark::State& state)
-{
-    const QByteArray& page = sparsePage();
-    for (auto _ : state) {
-        ScanResultList list;
-        ExtractFlashLinks(page, QStringLiteral("http://movies.example.com/dir/page.html"), list);
-        if (list.size() != 3000)
-            state.SkipWithError("not every reference was found");
-    }
-    state.SetBytesProcessed(state.iterations() * page.size());
-}
-
 void ScanBlankRuns(benchmark::State& state)
 {
     const QByteArray page = blankRunsPage(state.range(0) * 1024 * 1024);
@@ -155,77 +127,47 @@ void ListCache(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kCacheEntries);
 }
 
-// grep stops at the first match when its output is /dev/null, so it writes to a real file.
-double secondsOfGrep(const QString& file, const QString& output)
-{
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out =
-            ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, STDOUT_FILENO);
-        const QByteArray path = QFile::encodeName(file);
-        ::execlp("grep", "grep", "-oiE", "[^\"']*\\.swf[\"']", path.constData(),
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 } // namespace
 
-BENCHMARK(ScanLargePage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(ScanSparsePage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(ScanBlankRuns)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ListCache)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
 namespace {
 
-/// The best of three grep runs over the page, in seconds; negative when grep failed.
-double bestGrepSeconds(const QByteArray& bytes)
+/// Scans `page` with the tool, as a process writing its rows to a file, against grep -oiE in the
+/// ordinary form finding the same quoted references.
+void printScanLine(const char* what, const QByteArray& page)
 {
     QTemporaryDir folder;
     const QString file = QDir(folder.path()).filePath(QStringLiteral("page.html"));
-    QFile page(file);
-    page.open(QIODevice::WriteOnly);
-    page.write(bytes);
-    page.close();
-    double best = 1e9;
-    for (int i = 0; i < 3; ++i) {
-        const double seconds = secondsOfGrep(file, file + QStringLiteral(".matches"));
-        if (seconds < 0)
-            return -1;
-        best = std::min(best, seconds);
-    }
-    return best;
-}
-
-void printGrepLine(const char* what, const QByteArray& page, double scanSeconds)
-{
-    const double grep = bestGrepSeconds(page);
-    if (grep < 0) {
-        std::printf("grep -oiE failed on the %s\n", what);
+    QFile written(file);
+    written.open(QIODevice::WriteOnly);
+    written.write(page);
+    written.close();
+    const std::string path = file.toStdString();
+    // grep stops at the first match when its output is /dev/null, so both write to a real file.
+    const ChildOutput output{path + ".rows", false};
+    const auto [tool, grep] = BestAlternating(
+        {CLIPVAULT_CLI, "scan-html", "--base", "http://movies.example.com/dir/page.html", path},
+        {"grep", "-oiE", "[\"'][^\"']*\\.swf[\"']", path}, output);
+    if (!tool.ok || !grep.ok) {
+        std::printf("scan %s: a run failed (tool %d, grep %d)\n", what, tool.ok, grep.ok);
         return;
     }
     const double megabytes = page.size() / 1e6;
-    std::printf(
-        "scan %-36s %9.1f ms  %6.0f MB/s  grep -oiE %6.0f MB/s: %.2f x grep (target >= 1)\n", what,
-        scanSeconds * 1e3, megabytes / scanSeconds, megabytes / grep, grep / scanSeconds);
+    std::printf("scan-html %-34s %7.1f ms  %6.0f MB/s  grep -oiE %6.0f MB/s: %.2f x grep "
+                "(target >= 1)\n",
+                what, tool.seconds * 1e3, megabytes / tool.seconds, megabytes / grep.seconds,
+                grep.seconds / tool.seconds);
 }
 
 } // namespace
 
-void PrintGrepComparison(double scanSeconds, double sparseSeconds)
+void RunScanComparison()
 {
-    if (scanSeconds > 0)
-        printGrepLine("a 64 MB page, 50 000 references", largePage(), scanSeconds);
-    if (sparseSeconds > 0)
-        printGrepLine("64 MB of plain text, 3 000 references", sparsePage(), sparseSeconds);
+    std::printf("\nScanning a page, end to end (best of 5, alternating):\n");
+    printScanLine("a 64 MB page, 50 000 references", largePage());
+    printScanLine("64 MB of plain text, 3 000 references", sparsePage());
 }
 
 namespace {

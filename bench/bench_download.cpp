@@ -6,6 +6,7 @@
 #include "testserver.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,31 +36,36 @@ long highWaterKiB(pid_t pid)
     return 0;
 }
 
-// The child's peak memory is read from /proc while it runs: the rusage of a forked child also
-// counts the parent's pages it was forked with.
-ChildRun runChild(const std::vector<std::string>& arguments)
+// The child is spawned, not forked, so that the bench's own large memory costs it nothing. Its
+// peak memory is read from /proc while it runs: the rusage of a child counts more than its own.
+ChildRun runChild(const std::vector<std::string>& arguments, const ChildOutput& output)
 {
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devNull, STDOUT_FILENO);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
     ChildRun run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return run;
     int status = 0;
-    // The mark only grows within one program; the last reading is the peak of the program
-    // itself (earlier ones may still see the parent's copy from before exec).
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (const long mark = highWaterKiB(pid); mark > 0)
-            run.peakKiB = mark;
-        ::usleep(2000);
+    if (output.watchMemory) {
+        // The mark only grows within one program; the last reading is its peak.
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (const long mark = highWaterKiB(pid); mark > 0)
+                run.peakKiB = mark;
+            ::usleep(2000);
+        }
+    } else {
+        ::waitpid(pid, &status, 0);
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -68,17 +74,39 @@ ChildRun runChild(const std::vector<std::string>& arguments)
 
 } // namespace
 
-ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs)
+ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs,
+                      const ChildOutput& output)
 {
     ChildRun result;
     for (int i = 0; i < runs; ++i) {
-        const ChildRun run = runChild(arguments);
+        const ChildRun run = runChild(arguments, output);
         if (!run.ok)
             return run;
         if (!result.ok || run.seconds < result.seconds)
             result = run;
     }
     return result;
+}
+
+std::pair<ChildRun, ChildRun> BestAlternating(const std::vector<std::string>& program,
+                                              const std::vector<std::string>& peer,
+                                              const ChildOutput& output, int rounds)
+{
+    ChildOutput timedOnly = output;
+    timedOnly.watchMemory = false;
+    std::pair<ChildRun, ChildRun> best;
+    const auto keepBest = [](ChildRun& kept, const ChildRun& run) {
+        if (!run.ok || (kept.ok && kept.seconds <= run.seconds))
+            return run.ok;
+        kept = run;
+        return true;
+    };
+    for (int i = 0; i < rounds; ++i) {
+        if (!keepBest(best.first, runChild(program, timedOnly)) ||
+            !keepBest(best.second, runChild(peer, timedOnly)))
+            return {};
+    }
+    return best;
 }
 
 void RunDownloadComparison()

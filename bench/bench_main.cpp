@@ -72,12 +72,10 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     std::printf("\nFigures:\n");
-    printRatio(reporter, "load the items log", "LoadItems", "ReadLogBytes", 4, 0.25);
     printRatio(reporter, "save the items log", "SaveItems", "WriteLogBytes", 4, 0);
     printRatio(reporter, "RefreshItemList (select a 100 000-item node)", "RefreshItemList", "", 0,
                0.05);
     printRatio(reporter, "start-up to a built main window", "MainWindowStartUp", "", 0, 1.0);
-    PrintGrepComparison(reporter.seconds("ScanLargePage"), reporter.seconds("ScanSparsePage"));
     const double oneMiB = reporter.seconds("ScanBlankRuns/1");
     const double fourMiB = reporter.seconds("ScanBlankRuns/4");
     if (oneMiB > 0 && fourMiB > 0)
@@ -87,12 +85,19 @@ int main(int argc, char** argv)
         std::printf("list a 20 000-entry cache (warm)         %9.1f ms  %6.0f entries/s (target >= "
                     "50 000)\n",
                     list * 1e3, 20000 / list);
-    RunFrameTreeComparison();
-    RunDownloadComparison();
-    RunPointerComparison();
-    RunTabMoviesComparison();
-    RunCaptureComparison();
-    RunArchiveListComparison();
+    // CLIPVAULT_BENCH_ONLY=scan,download runs only the comparisons named (while working on one).
+    const QStringList only =
+        QString::fromLocal8Bit(qgetenv("CLIPVAULT_BENCH_ONLY")).split(u',', Qt::SkipEmptyParts);
+    const std::pair<const char*, void (*)()> comparisons[] = {
+        {"scan", RunScanComparison},           {"catalogue", RunCatalogueLoadComparison},
+        {"frametree", RunFrameTreeComparison}, {"download", RunDownloadComparison},
+        {"pointer", RunPointerComparison},     {"tabmovies", RunTabMoviesComparison},
+        {"capture", RunCaptureComparison},     {"archive", RunArchiveListComparison},
+    };
+    for (const auto& [name, run] : comparisons) {
+        if (only.isEmpty() || only.contains(QLatin1String(name)))
+            run();
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 /// A data folder holding a 100 000-item log (63.6 MB) and a category log, made once per run.
@@ -17,8 +18,22 @@ struct ChildRun
     long peakKiB = 0;
 };
 
+/// Where a child's standard output goes, and whether its memory is watched while it runs (which
+/// costs a poll every 2 ms, so a short run that is only timed is not watched).
+struct ChildOutput
+{
+    std::string file = "/dev/null";
+    bool watchMemory = true;
+};
+
 /// The best of `runs` runs of a program, each a child process of its own.
-ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs = 3);
+ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs = 3,
+                      const ChildOutput& output = {});
+
+/// The best of `rounds` runs each of a program and its peer, run in turn, timed only.
+std::pair<ChildRun, ChildRun> BestAlternating(const std::vector<std::string>& program,
+                                              const std::vector<std::string>& peer,
+                                              const ChildOutput& output, int rounds = 5);
 
 /// Times the detection of a 200-page frame tree against curl fetching the same pages.
 void RunFrameTreeComparison();
@@ -26,8 +41,10 @@ void RunFrameTreeComparison();
 /// Times downloads by the program's component against curl and prints the figures.
 void RunDownloadComparison();
 
-/// Times grep -oiE on the dense and the sparse page and prints it beside the scanner's times.
-void PrintGrepComparison(double scanSeconds, double sparseSeconds);
+/// The scan of the dense and the sparse page, end to end, against grep -oiE on the same file.
+void RunScanComparison();
+/// Loading the 100 000-item log, as a process, against cat of the file.
+void RunCatalogueLoadComparison();
 
 /// Times the shortcut bar's question to a headless browser over 1 000 points and watches the
 /// event loop meanwhile, and while a debugging port never answers.

@@ -14,6 +14,7 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <memory>
 
 namespace cli {
 
@@ -22,35 +23,55 @@ namespace {
 /// The largest page the scan commands read.
 constexpr qsizetype kMaxPageBytes = qsizetype(64) << 20;
 
+/// The bytes of a scan command's page; a file's are mapped while the page lives, not copied.
+struct Page
+{
+    std::unique_ptr<QFile> file;
+    QByteArray bytes;
+};
+
 /// The page of a scan command: a file, or standard input for "-" or none.
-std::optional<QByteArray> readPage(const CommandLine& line, QTextStream& err)
+std::optional<Page> readPage(const CommandLine& line, QTextStream& err)
 {
     const QString name = line.words.value(1, QStringLiteral("-"));
-    QFile file;
+    Page page{std::make_unique<QFile>(), {}};
+    QFile& file = *page.file;
     const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
                                      : (file.setFileName(name), file.open(QIODevice::ReadOnly));
-    if (!opened) {
+    const auto cannotRead = [&] {
         err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
         return std::nullopt;
+    };
+    const auto tooLarge = [&] {
+        err << "clipvault-cli: " << name << " is larger than " << (kMaxPageBytes >> 20)
+            << " MiB; a page that large is not scanned" << Qt::endl;
+        return std::nullopt;
+    };
+    if (!opened)
+        return cannotRead();
+    if (!file.isSequential()) {
+        if (file.size() > kMaxPageBytes)
+            return tooLarge();
+        if (file.size() == 0)
+            return page;
+        if (const uchar* mapped = file.map(0, file.size())) {
+            page.bytes =
+                QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size());
+            return page;
+        }
     }
     // Read in pieces up to the limit, so that endless input ends with a message, not with the
     // memory exhausted.
-    QByteArray page;
     for (;;) {
         const QByteArray piece = file.read(1 << 20);
         if (piece.isEmpty())
             break;
-        page += piece;
-        if (page.size() > kMaxPageBytes) {
-            err << "clipvault-cli: " << name << " is larger than " << (kMaxPageBytes >> 20)
-                << " MiB; a page that large is not scanned" << Qt::endl;
-            return std::nullopt;
-        }
+        page.bytes += piece;
+        if (page.bytes.size() > kMaxPageBytes)
+            return tooLarge();
     }
-    if (file.error() != QFileDevice::NoError) {
-        err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
-        return std::nullopt;
-    }
+    if (file.error() != QFileDevice::NoError)
+        return cannotRead();
     return page;
 }
 
@@ -76,20 +97,21 @@ int RunScan(const CommandLine& line, QTextStream& out, QTextStream& err)
     if (line.base.isEmpty() || line.words.size() > 2) {
         return UsageError(line, err);
     }
-    std::optional<QByteArray> page = readPage(line, err);
+    std::optional<Page> page = readPage(line, err);
     if (!page)
         return kFailed;
+    QByteArray& text = page->bytes;
     // A file has no header: its encoding is its byte-order mark's, its <meta>'s, or windows-1252.
-    PageDecoder decoder(PageCharset(*page, {}));
+    PageDecoder decoder(PageCharset(text, {}));
     if (decoder.isUtf16()) {
-        page = decoder.toUtf8(*page);
+        text = decoder.toUtf8(text);
         decoder = PageDecoder("utf-8");
     }
     ScanResultList found;
     if (line.words[0] == u"scan-html")
-        ExtractFlashLinks(*page, line.base, found, decoder);
+        ExtractFlashLinks(text, line.base, found, decoder);
     else
-        ExtractFrameLinks(*page, line.base, found, decoder);
+        ExtractFrameLinks(text, line.base, found, decoder);
     for (const QString& address : found.toList())
         out << address << '\n';
     return kOk;

@@ -154,6 +154,26 @@ TEST(HtmlScan, PathologicalPagesStayLinear)
                     .isEmpty());
 }
 
+TEST(HtmlScan, AMarkerIsFoundAtEveryPlaceOfThePageInEitherCase)
+{
+    // The scan reads the page sixteen bytes at a time: a marker across a block's edge or in the
+    // last bytes of the page counts as any other. A near-miss (".swe", "swf" without its dot, or
+    // after a byte that reads as a dot once folded as letters are) does not.
+    for (int length = 8; length <= 48; ++length) {
+        for (int at = 0; at + 7 <= length; ++at) {
+            QByteArray page(length, 'x');
+            page.replace(at, 7, "'m.SwF'");
+            EXPECT_EQ(movies(page, QStringLiteral("http://h/")),
+                      QStringList{QStringLiteral("http://h/m.SwF")})
+                << "length " << length << ", marker at " << at;
+            for (const char* nearMiss : {"'m.swe'", "'mxswf'", "'m\x0eswf'"}) {
+                page = QByteArray(length, 'x').replace(at, 7, nearMiss);
+                EXPECT_TRUE(movies(page, QStringLiteral("http://h/")).isEmpty()) << nearMiss;
+            }
+        }
+    }
+}
+
 TEST(UrlResolve, FollowsRfc3986)
 {
     const QString base = QStringLiteral("http://a/b/c/d;p?q");
