@@ -146,8 +146,8 @@ void RunDownloadComparison()
         const double curlRate = mebibytes / curl.seconds;
         std::printf(
             "  %4d MiB: component %7.0f MiB/s, peak %6ld KiB | curl -o %7.0f MiB/s, peak %6ld KiB"
-            " | throughput %.2f x curl (target >= 0.9)\n",
+            " | throughput %.2f x curl (target >= 1.0), peak %+.1f MB over curl (target <= 8)\n",
             mebibytes, componentRate, component.peakKiB, curlRate, curl.peakKiB,
-            componentRate / curlRate);
+            componentRate / curlRate, (component.peakKiB - curl.peakKiB) * 1024 / 1e6);
     }
 }

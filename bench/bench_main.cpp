@@ -89,10 +89,15 @@ int main(int argc, char** argv)
     const QStringList only =
         QString::fromLocal8Bit(qgetenv("CLIPVAULT_BENCH_ONLY")).split(u',', Qt::SkipEmptyParts);
     const std::pair<const char*, void (*)()> comparisons[] = {
-        {"scan", RunScanComparison},           {"catalogue", RunCatalogueLoadComparison},
-        {"frametree", RunFrameTreeComparison}, {"download", RunDownloadComparison},
-        {"pointer", RunPointerComparison},     {"tabmovies", RunTabMoviesComparison},
-        {"capture", RunCaptureComparison},     {"archive", RunArchiveListComparison},
+        {"scan", RunScanComparison},
+        {"catalogue", RunCatalogueLoadComparison},
+        {"frametree", RunFrameTreeComparison},
+        {"download", RunDownloadComparison},
+        {"pointer", RunPointerComparison},
+        {"tabmovies", RunTabMoviesComparison},
+        {"capture", RunCaptureComparison},
+        {"archive", RunArchiveListComparison},
+        {"firstframe", RunFirstFrameComparison},
     };
     for (const auto& [name, run] : comparisons) {
         if (only.isEmpty() || only.contains(QLatin1String(name)))

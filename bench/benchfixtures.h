@@ -55,3 +55,6 @@ void RunTabMoviesComparison();
 void RunCaptureComparison();
 /// Listing a site's 10 000 archived movies against the time the pacing requires.
 void RunArchiveListComparison();
+/// The first frame of a movie on the screen: a cold `clipvault --play` against a fresh Chromium,
+/// and a movie handed to the running program (bench_firstframe.cpp).
+void RunFirstFrameComparison();

@@ -1,0 +1,336 @@
+// The first frame of a movie, as the user sees it: on the screen of a display of its own.
+// `clipvault --play` from a cold start against a fresh Chromium showing the same movie with the
+// same Ruffle build in a page, and a movie handed to a Clip Vault that runs already.
+
+#include "benchfixtures.h"
+
+#include "swfwriter.h"
+#include "testserver.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+// Xlib's macros (Bool, Status) would break Qt's headers: it comes after them.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// An Xvfb of its own, and a connection to it that reads its screen.
+class VirtualScreen
+{
+public:
+    VirtualScreen()
+    {
+        int pipe[2];
+        if (::pipe(pipe) != 0)
+            return;
+        const std::string fd = std::to_string(pipe[1]);
+        m_server = spawn({"Xvfb", "-displayfd", fd, "-screen", "0", "1280x800x24", "-nolisten",
+                          "tcp"},
+                         {});
+        ::close(pipe[1]);
+        char number[16] = {};
+        const ssize_t got = m_server > 0 ? ::read(pipe[0], number, sizeof number - 1) : -1;
+        ::close(pipe[0]);
+        if (got <= 0)
+            return;
+        m_name = ":" + std::to_string(std::atoi(number));
+        m_display = XOpenDisplay(m_name.c_str());
+        if (m_display)
+            startWindowManager();
+    }
+    ~VirtualScreen()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+        if (m_windowManager > 0) {
+            ::kill(m_windowManager, SIGTERM);
+            ::waitpid(m_windowManager, nullptr, 0);
+        }
+        if (m_server > 0) {
+            ::kill(m_server, SIGTERM);
+            ::waitpid(m_server, nullptr, 0);
+        }
+    }
+    VirtualScreen(const VirtualScreen&) = delete;
+    VirtualScreen& operator=(const VirtualScreen&) = delete;
+
+    bool ok() const { return m_display != nullptr; }
+    const std::string& name() const { return m_name; }
+
+    /// Whether the screen shows `rgb` anywhere on a grid of 8 pixels: the movies' stages are
+    /// their colour throughout, and nothing else on the screen is.
+    bool shows(unsigned long rgb) const
+    {
+        const int screen = DefaultScreen(m_display);
+        XImage* image = XGetImage(m_display, RootWindow(m_display, screen), 0, 0,
+                                  static_cast<unsigned>(DisplayWidth(m_display, screen)),
+                                  static_cast<unsigned>(DisplayHeight(m_display, screen)),
+                                  AllPlanes, ZPixmap);
+        if (!image)
+            return false;
+        bool seen = false;
+        for (int y = 4; y < image->height && !seen; y += 8) {
+            for (int x = 4; x < image->width && !seen; x += 8)
+                seen = (XGetPixel(image, x, y) & 0xFFFFFF) == rgb;
+        }
+        XDestroyImage(image);
+        return seen;
+    }
+
+    /// Seconds from `start` until the screen shows `rgb`; nothing when it never does.
+    std::optional<double> secondsUntilShown(Clock::time_point start, unsigned long rgb,
+                                            double deadlineSeconds = 60) const
+    {
+        while (std::chrono::duration<double>(Clock::now() - start).count() < deadlineSeconds) {
+            if (shows(rgb))
+                return std::chrono::duration<double>(Clock::now() - start).count();
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        }
+        return std::nullopt;
+    }
+
+    /// A program in a process group of its own, with `environment` added to the bench's.
+    static pid_t spawn(const std::vector<std::string>& arguments,
+                       const std::vector<std::string>& environment)
+    {
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        std::vector<std::string> variables = environment;
+        for (char** variable = environ; *variable; ++variable)
+            variables.emplace_back(*variable);
+        std::vector<char*> envp;
+        for (std::string& variable : variables)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned =
+            ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        return spawned == 0 ? pid : -1;
+    }
+
+    /// Ends a spawned program with every process of its group, and waits until its colour is
+    /// gone from the screen.
+    void end(pid_t pid, unsigned long rgb) const
+    {
+        ::kill(-pid, SIGTERM);
+        const auto start = Clock::now();
+        while (::waitpid(pid, nullptr, WNOHANG) == 0 && Clock::now() - start < std::chrono::seconds(10))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        while (shows(rgb) && Clock::now() - start < std::chrono::seconds(20))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+private:
+    /// openbox, as a desktop session has a window manager (a window asked to start minimized
+    /// is then minimized, and a new window comes to the front); ready once it took the display.
+    void startWindowManager()
+    {
+        m_windowManager = spawn({"openbox", "--sm-disable"}, {"DISPLAY=" + m_name});
+        const Atom check = XInternAtom(m_display, "_NET_SUPPORTING_WM_CHECK", False);
+        const auto start = Clock::now();
+        while (Clock::now() - start < std::chrono::seconds(30)) {
+            Atom type = None;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* value = nullptr;
+            XGetWindowProperty(m_display, DefaultRootWindow(m_display), check, 0, 1, False,
+                               AnyPropertyType, &type, &format, &items, &after, &value);
+            if (value)
+                XFree(value);
+            if (items > 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    pid_t m_server = -1;
+    pid_t m_windowManager = -1;
+    std::string m_name;
+    ::Display* m_display = nullptr;
+};
+
+struct Colour
+{
+    const char* name;
+    unsigned long rgb;
+};
+constexpr Colour kColours[] = {{"red", 0xFF0000},
+                               {"green", 0x00FF00},
+                               {"yellow", 0xFFFF00},
+                               {"magenta", 0xFF00FF}};
+
+/// A one-frame movie whose stage is `colour` throughout.
+void writeMovie(const QString& file, unsigned long rgb)
+{
+    SwfMovie movie;
+    movie.background = {static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
+                        static_cast<std::uint8_t>(rgb)};
+    QFile out(file);
+    out.open(QIODevice::WriteOnly);
+    out.write(WriteSwf(movie));
+}
+
+/// Fresh home, configuration, data and cache folders: a Clip Vault or a browser never run.
+struct FreshUser
+{
+    QTemporaryDir home;
+    std::vector<std::string> environment(const std::string& display) const
+    {
+        const std::string root = home.path().toStdString();
+        return {"HOME=" + root, "XDG_CONFIG_HOME=" + root + "/.config",
+                "XDG_DATA_HOME=" + root + "/.local/share", "XDG_CACHE_HOME=" + root + "/.cache",
+                "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"}; // the bench itself is offscreen
+    }
+};
+
+/// Seconds from `clipvault --play MOVIE` on a cold start to the movie's first frame.
+std::optional<double> clipVaultColdStart(const VirtualScreen& screen, const QString& movie)
+{
+    const FreshUser user;
+    const auto start = Clock::now();
+    const pid_t program = VirtualScreen::spawn(
+        {CLIPVAULT_PROGRAM, "--play", movie.toStdString()}, user.environment(screen.name()));
+    const std::optional<double> seconds = screen.secondsUntilShown(start, kColours[0].rgb);
+    screen.end(program, kColours[0].rgb);
+    return seconds;
+}
+
+/// Seconds from a fresh Chromium's start on the movie's page to the movie's first frame.
+std::optional<double> chromiumColdStart(const VirtualScreen& screen, const std::string& page)
+{
+    const FreshUser user;
+    std::vector<std::string> arguments{"chromium", "--app=" + page,
+                                       "--user-data-dir=" + user.home.path().toStdString() +
+                                           "/profile",
+                                       "--no-first-run", "--no-default-browser-check"};
+    if (::geteuid() == 0)
+        arguments.emplace_back("--no-sandbox"); // Chromium refuses to start as root without it
+    const auto start = Clock::now();
+    const pid_t browser = VirtualScreen::spawn(arguments, user.environment(screen.name()));
+    const std::optional<double> seconds = screen.secondsUntilShown(start, kColours[0].rgb);
+    screen.end(browser, kColours[0].rgb);
+    return seconds;
+}
+
+void printFigure(const char* what, const std::optional<double>& seconds, double targetMs)
+{
+    if (!seconds) {
+        std::printf("  %-52s never shown\n", what);
+        return;
+    }
+    std::printf("  %-52s %7.0f ms", what, *seconds * 1e3);
+    if (targetMs > 0)
+        std::printf(" (target <= %.0f ms)", targetMs);
+    std::printf("\n");
+}
+
+std::optional<double> best(const std::optional<double>& kept, const std::optional<double>& run)
+{
+    if (!run || (kept && *kept <= *run))
+        return kept;
+    return run;
+}
+
+} // namespace
+
+void RunFirstFrameComparison()
+{
+    std::printf("\nThe first frame of a movie on the screen (best of 3):\n");
+    const VirtualScreen screen;
+    if (!screen.ok()) {
+        std::printf("  no virtual display could be started\n");
+        return;
+    }
+    QTemporaryDir folder;
+    const QDir movies(folder.path());
+    for (const Colour& colour : kColours)
+        writeMovie(movies.filePath(QString::fromLatin1(colour.name) + QStringLiteral(".swf")),
+                   colour.rgb);
+    const QString red = movies.filePath(QStringLiteral("red.swf"));
+
+    TestServer server;
+    const std::string ruffle = std::string(CLIPVAULT_BUILD_SHARE_DIR) + "/ruffle";
+    server.server().set_mount_point("/ruffle", ruffle);
+    server.server().set_mount_point("/movies", folder.path().toStdString());
+    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
+        // The player as a web page would have it: the same Ruffle, told to play at once.
+        response.set_content(
+            R"(<!DOCTYPE html><html><head><meta charset="utf-8"><style>
+html, body { margin: 0; width: 100%; height: 100%; background: #202020 }
+#stage, #stage > * { width: 100%; height: 100% }</style>
+<script>window.RufflePlayer = {config: {autoplay: "on", unmuteOverlay: "hidden",
+  splashScreen: false, letterbox: "on", publicPath: "ruffle/"}};</script>
+<script src="ruffle/ruffle.js"></script></head><body><div id="stage"></div><script>
+const player = window.RufflePlayer.newest().createPlayer();
+document.getElementById("stage").appendChild(player);
+player.ruffle().load({url: "movies/red.swf"});
+</script></body></html>)",
+            "text/html");
+    });
+    server.start();
+
+    // Program and peer in turn, so that a busy moment of the machine falls on both alike.
+    std::optional<double> program, peer;
+    for (int round = 0; round < 3; ++round) {
+        program = best(program, clipVaultColdStart(screen, red));
+        peer = best(peer, chromiumColdStart(screen, server.url("/page.html")));
+    }
+    printFigure("clipvault --play red.swf, cold", program, 0);
+    printFigure("chromium --app=page.html, fresh profile", peer, 0);
+    if (program && peer)
+        std::printf("  first frame, cold: %.2f x chromium (target <= 1.0)\n", *program / *peer);
+
+    // A movie handed to the running program, as a file manager would hand it.
+    const FreshUser user;
+    const std::vector<std::string> environment = user.environment(screen.name());
+    const pid_t running = VirtualScreen::spawn(
+        {CLIPVAULT_PROGRAM, "--play", movies.filePath(QStringLiteral("magenta.swf")).toStdString()},
+        environment);
+    std::optional<double> handed;
+    if (screen.secondsUntilShown(Clock::now(), kColours[3].rgb)) {
+        for (const Colour& colour : {kColours[0], kColours[1], kColours[2]}) {
+            const auto start = Clock::now();
+            const pid_t sender = VirtualScreen::spawn(
+                {CLIPVAULT_PROGRAM, "--play",
+                 movies.filePath(QString::fromLatin1(colour.name) + QStringLiteral(".swf"))
+                     .toStdString()},
+                environment);
+            handed = best(handed, screen.secondsUntilShown(start, colour.rgb, 30));
+            ::waitpid(sender, nullptr, 0);
+        }
+    }
+    screen.end(running, kColours[3].rgb);
+    printFigure("clipvault --play FILE handed to the running program", handed, 300);
+}
