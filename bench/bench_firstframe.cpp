@@ -22,6 +22,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // Xlib's macros (Bool, Status) would break Qt's headers: it comes after them.
@@ -42,9 +43,8 @@ public:
         if (::pipe(pipe) != 0)
             return;
         const std::string fd = std::to_string(pipe[1]);
-        m_server = spawn({"Xvfb", "-displayfd", fd, "-screen", "0", "1280x800x24", "-nolisten",
-                          "tcp"},
-                         {});
+        m_server = spawn(
+            {"Xvfb", "-displayfd", fd, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {});
         ::close(pipe[1]);
         char number[16] = {};
         const ssize_t got = m_server > 0 ? ::read(pipe[0], number, sizeof number - 1) : -1;
@@ -80,10 +80,10 @@ public:
     bool shows(unsigned long rgb) const
     {
         const int screen = DefaultScreen(m_display);
-        XImage* image = XGetImage(m_display, RootWindow(m_display, screen), 0, 0,
-                                  static_cast<unsigned>(DisplayWidth(m_display, screen)),
-                                  static_cast<unsigned>(DisplayHeight(m_display, screen)),
-                                  AllPlanes, ZPixmap);
+        XImage* image =
+            XGetImage(m_display, RootWindow(m_display, screen), 0, 0,
+                      static_cast<unsigned>(DisplayWidth(m_display, screen)),
+                      static_cast<unsigned>(DisplayHeight(m_display, screen)), AllPlanes, ZPixmap);
         if (!image)
             return false;
         bool seen = false;
@@ -144,7 +144,8 @@ public:
     {
         ::kill(-pid, SIGTERM);
         const auto start = Clock::now();
-        while (::waitpid(pid, nullptr, WNOHANG) == 0 && Clock::now() - start < std::chrono::seconds(10))
+        while (::waitpid(pid, nullptr, WNOHANG) == 0 &&
+               Clock::now() - start < std::chrono::seconds(10))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ::kill(-pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
@@ -181,15 +182,50 @@ private:
     ::Display* m_display = nullptr;
 };
 
+/// The processor time used so far by every process of the group `group`, in clock ticks.
+long long groupTicks(pid_t group)
+{
+    long long ticks = 0;
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& process : processes) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(process));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // The fields after the command's closing parenthesis: state, ppid, pgrp, ..., utime (12th),
+        // stime (13th).
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12 && fields[2].toInt() == group)
+            ticks += fields[11].toLongLong() + fields[12].toLongLong();
+    }
+    return ticks;
+}
+
+/// Waits until the program has run for ten seconds and its processes have then been all but idle
+/// for a second: a program that runs already, not one still starting. False when it never
+/// settles.
+bool waitUntilSettled(pid_t group)
+{
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    long long before = groupTicks(group);
+    while (Clock::now() - start < std::chrono::seconds(90)) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const long long now = groupTicks(group);
+        if (now - before <= 10) // at most 100 ms of processor time in the second
+            return true;
+        before = now;
+    }
+    return false;
+}
+
 struct Colour
 {
     const char* name;
     unsigned long rgb;
 };
-constexpr Colour kColours[] = {{"red", 0xFF0000},
-                               {"green", 0x00FF00},
-                               {"yellow", 0xFFFF00},
-                               {"magenta", 0xFF00FF}};
+constexpr Colour kColours[] = {
+    {"red", 0xFF0000}, {"green", 0x00FF00}, {"yellow", 0xFFFF00}, {"magenta", 0xFF00FF}};
 
 /// A one-frame movie whose stage is `colour` throughout.
 void writeMovie(const QString& file, unsigned long rgb)
@@ -202,6 +238,21 @@ void writeMovie(const QString& file, unsigned long rgb)
     out.write(WriteSwf(movie));
 }
 
+/// A movie of each colour, in a folder of their own.
+struct ColourMovies
+{
+    ColourMovies()
+    {
+        for (const Colour& colour : kColours)
+            writeMovie(of(colour), colour.rgb);
+    }
+    QString of(const Colour& colour) const
+    {
+        return QDir(folder.path()).filePath(QString::fromLatin1(colour.name) + u".swf");
+    }
+    QTemporaryDir folder;
+};
+
 /// Fresh home, configuration, data and cache folders: a Clip Vault or a browser never run.
 struct FreshUser
 {
@@ -209,9 +260,12 @@ struct FreshUser
     std::vector<std::string> environment(const std::string& display) const
     {
         const std::string root = home.path().toStdString();
-        return {"HOME=" + root, "XDG_CONFIG_HOME=" + root + "/.config",
-                "XDG_DATA_HOME=" + root + "/.local/share", "XDG_CACHE_HOME=" + root + "/.cache",
-                "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"}; // the bench itself is offscreen
+        return {"HOME=" + root,
+                "XDG_CONFIG_HOME=" + root + "/.config",
+                "XDG_DATA_HOME=" + root + "/.local/share",
+                "XDG_CACHE_HOME=" + root + "/.cache",
+                "DISPLAY=" + display,
+                "QT_QPA_PLATFORM=xcb"}; // the bench itself is offscreen
     }
 };
 
@@ -220,8 +274,8 @@ std::optional<double> clipVaultColdStart(const VirtualScreen& screen, const QStr
 {
     const FreshUser user;
     const auto start = Clock::now();
-    const pid_t program = VirtualScreen::spawn(
-        {CLIPVAULT_PROGRAM, "--play", movie.toStdString()}, user.environment(screen.name()));
+    const pid_t program = VirtualScreen::spawn({CLIPVAULT_PROGRAM, "--play", movie.toStdString()},
+                                               user.environment(screen.name()));
     const std::optional<double> seconds = screen.secondsUntilShown(start, kColours[0].rgb);
     screen.end(program, kColours[0].rgb);
     return seconds;
@@ -269,21 +323,17 @@ void RunFirstFrameComparison()
 {
     std::printf("\nThe first frame of a movie on the screen (best of 3):\n");
     const VirtualScreen screen;
+    const ColourMovies movies;
     if (!screen.ok()) {
         std::printf("  no virtual display could be started\n");
         return;
     }
-    QTemporaryDir folder;
-    const QDir movies(folder.path());
-    for (const Colour& colour : kColours)
-        writeMovie(movies.filePath(QString::fromLatin1(colour.name) + QStringLiteral(".swf")),
-                   colour.rgb);
-    const QString red = movies.filePath(QStringLiteral("red.swf"));
+    const QString red = movies.of(kColours[0]);
 
     TestServer server;
     const std::string ruffle = std::string(CLIPVAULT_BUILD_SHARE_DIR) + "/ruffle";
     server.server().set_mount_point("/ruffle", ruffle);
-    server.server().set_mount_point("/movies", folder.path().toStdString());
+    server.server().set_mount_point("/movies", movies.folder.path().toStdString());
     server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
         // The player as a web page would have it: the same Ruffle, told to play at once.
         response.set_content(
@@ -311,26 +361,32 @@ player.ruffle().load({url: "movies/red.swf"});
     printFigure("chromium --app=page.html, fresh profile", peer, 0);
     if (program && peer)
         std::printf("  first frame, cold: %.2f x chromium (target <= 1.0)\n", *program / *peer);
+}
 
-    // A movie handed to the running program, as a file manager would hand it.
-    const FreshUser user;
-    const std::vector<std::string> environment = user.environment(screen.name());
-    const pid_t running = VirtualScreen::spawn(
-        {CLIPVAULT_PROGRAM, "--play", movies.filePath(QStringLiteral("magenta.swf")).toStdString()},
-        environment);
+void RunHandOffComparison()
+{
+    std::printf("\nA movie handed to the running program (best of 3):\n");
+    const VirtualScreen screen;
+    const ColourMovies movies;
+    if (!screen.ok()) {
+        std::printf("  no virtual display could be started\n");
+        return;
+    }
+    // As a file manager would hand it, to a program that has been running a while; a program of
+    // its own each round, so that the movies of the rounds before play nowhere.
     std::optional<double> handed;
-    if (screen.secondsUntilShown(Clock::now(), kColours[3].rgb)) {
-        for (const Colour& colour : {kColours[0], kColours[1], kColours[2]}) {
+    for (const Colour& colour : {kColours[0], kColours[1], kColours[2]}) {
+        const FreshUser user;
+        const std::vector<std::string> environment = user.environment(screen.name());
+        const pid_t running = VirtualScreen::spawn({CLIPVAULT_PROGRAM}, environment);
+        if (waitUntilSettled(running)) {
             const auto start = Clock::now();
             const pid_t sender = VirtualScreen::spawn(
-                {CLIPVAULT_PROGRAM, "--play",
-                 movies.filePath(QString::fromLatin1(colour.name) + QStringLiteral(".swf"))
-                     .toStdString()},
-                environment);
+                {CLIPVAULT_PROGRAM, "--play", movies.of(colour).toStdString()}, environment);
             handed = best(handed, screen.secondsUntilShown(start, colour.rgb, 30));
             ::waitpid(sender, nullptr, 0);
         }
+        screen.end(running, colour.rgb);
     }
-    screen.end(running, kColours[3].rgb);
     printFigure("clipvault --play FILE handed to the running program", handed, 300);
 }

@@ -98,6 +98,7 @@ int main(int argc, char** argv)
         {"capture", RunCaptureComparison},
         {"archive", RunArchiveListComparison},
         {"firstframe", RunFirstFrameComparison},
+        {"handoff", RunHandOffComparison},
     };
     for (const auto& [name, run] : comparisons) {
         if (only.isEmpty() || only.contains(QLatin1String(name)))

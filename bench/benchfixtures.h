@@ -58,3 +58,4 @@ void RunArchiveListComparison();
 /// The first frame of a movie on the screen: a cold `clipvault --play` against a fresh Chromium,
 /// and a movie handed to the running program (bench_firstframe.cpp).
 void RunFirstFrameComparison();
+void RunHandOffComparison();

@@ -14,6 +14,7 @@
 #include "cacheenumerator.h"
 #include "filedialogs.h"
 #include "flashpreview.h"
+#include "playerreserve.h"
 #include "hookappform.h"
 #include "hotkey.h"
 #include "icons.h"
@@ -54,6 +55,11 @@ void prepareEnvironment()
         qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
 }
+
+/// When the player kept in reserve starts after a plain start: the window and its preview first.
+constexpr int kReserveAfterStartMs = 3000;
+/// When the preview starts after a start to play a movie that never shows.
+constexpr int kPreviewAtLatestMs = 10000;
 
 const char kUsage[] = "usage: clipvault [--play] [FILE]\n"
                       "  FILE, --play FILE   play a movie in the stand-alone player\n"
@@ -250,21 +256,40 @@ int main(int argc, char* argv[])
                      showMainWindow);
 
     // The stand-alone player for a movie from the desktop (the root folder: no movie).
+    // Its player is one started ahead, so that a movie handed to the running program shows at
+    // once.
+    PlayerReserve reserve(vault.movieServer(), dialogs);
     const auto playMovie = [&](const QString& movie) {
         OpenFlashPreview(movie.isEmpty() ? QStringLiteral("/") : movie, vault.movieServer(),
-                         dialogs);
+                         dialogs, &reserve);
     };
     QObject::connect(&instance, &SingleInstance::playRequested, &vault, playMovie);
 
-    // A start to play a movie keeps the catalogue in the tray and brings up the player.
-    ClipVaultMain.showAtStart(start.movie.has_value());
+    // A start to play a movie keeps the catalogue in the tray and brings up the player. The
+    // catalogue's preview then starts late (below), but its web view is made before the window is
+    // first shown: the window is made anew for one, and would come up unminimized.
     if (start.movie)
-        playMovie(*start.movie);
-    // The web engine behind the preview starts once the window is up, so that start-up stays fast.
-    QTimer::singleShot(0, &ClipVaultMain, [&] {
+        ClipVaultMain.createPlayerView();
+    ClipVaultMain.showAtStart(start.movie.has_value());
+    // The web engine behind the preview starts once the window is up, so that start-up stays
+    // fast; on a start to play a movie, once that movie shows, so that nothing competes with it.
+    const auto startPreview = [&] {
         ClipVaultMain.startPlayer();
         ClipVaultMain.showStartupNotice();
-    });
+    };
+    if (start.movie) {
+        QObject::connect(&reserve, &PlayerReserve::takenPlayerSettled, &ClipVaultMain, startPreview,
+                         Qt::SingleShotConnection);
+        playMovie(*start.movie);
+        // A name that is no movie never shows: the rest starts in any case, a little later.
+        QTimer::singleShot(kPreviewAtLatestMs, &ClipVaultMain, [&] {
+            startPreview();
+            reserve.prepare();
+        });
+    } else {
+        QTimer::singleShot(0, &ClipVaultMain, startPreview);
+        QTimer::singleShot(kReserveAfterStartMs, &reserve, &PlayerReserve::prepare);
+    }
     if (terminated)
         return 0;
     return QApplication::exec();

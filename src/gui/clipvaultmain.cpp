@@ -443,6 +443,11 @@ void TClipVaultMain::startPlayer()
     m_preview->start();
 }
 
+void TClipVaultMain::createPlayerView()
+{
+    m_preview->createView();
+}
+
 bool TClipVaultMain::event(QEvent* event)
 {
     // The web view makes Qt create the window anew for GPU composition, and the window manager

@@ -92,6 +92,9 @@ public:
     void refileSelectedRows(const QModelIndex& node);
     /// Starts the preview's web engine; called once the window is up.
     void startPlayer();
+    /// Makes the preview's web view, to start it later: the window is made anew for the view,
+    /// which keeps its state only while the window is new.
+    void createPlayerView();
     /// A passing word in the status bar (a wait for the web archive, a command's result).
     void showStatus(const QString& text);
 

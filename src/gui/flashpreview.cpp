@@ -4,6 +4,7 @@
 
 #include "filedialogs.h"
 #include "flashplayer.h"
+#include "playerreserve.h"
 
 #include <QKeyEvent>
 
@@ -64,9 +65,10 @@ void TFlashPreview::resizeEvent(QResizeEvent* event)
     m_ui->but_go->setFixedHeight(m_ui->edt_filename->sizeHint().height());
 }
 
-TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs)
+TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs,
+                                PlayerReserve* reserve)
 {
-    auto* preview = new TFlashPreview(server, dialogs);
+    auto* preview = reserve ? reserve->take() : new TFlashPreview(server, dialogs);
     preview->setAttribute(Qt::WA_DeleteOnClose);
     preview->setWindowState(Qt::WindowMaximized);
     preview->PlayMovie(path);

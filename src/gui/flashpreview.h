@@ -7,6 +7,7 @@
 class FileDialogs;
 class FlashPlayer;
 class MovieServer;
+class PlayerReserve;
 
 namespace Ui {
 class TFlashPreview;
@@ -44,4 +45,6 @@ void ShowFlashPreview(const QString& path, MovieServer& server, FileDialogs& dia
                       QWidget* parent = nullptr);
 /// Opens the stand-alone player on a movie as a window of its own, maximized and in front; it
 /// goes when closed. For movies opened from the desktop (a file manager, `clipvault --play`).
-TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs);
+/// With a reserve, the window is the one it keeps, its player started already.
+TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDialogs& dialogs,
+                                PlayerReserve* reserve = nullptr);

@@ -57,6 +57,11 @@ void PreviewPane::start()
     m_player->start();
 }
 
+void PreviewPane::createView()
+{
+    m_player->createView();
+}
+
 void PreviewPane::showItem(const ItemRecord& item)
 {
     if (!m_vault.options().PreviewEnabled)

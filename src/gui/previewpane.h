@@ -33,6 +33,8 @@ public:
 
     /// Starts the web engine; called once the main window is up.
     void start();
+    /// Makes the player's web view only: the window is made anew for it, best while it is new.
+    void createView();
 
     /// Shows the selected item when preview is on: its file once downloaded, its address
     /// otherwise. The movie playing already is not restarted.

@@ -1,6 +1,7 @@
 #include "flashplayer.h"
 
 #include "movieserver.h"
+#include "playerfiles.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -51,6 +52,13 @@ FlashPlayer::~FlashPlayer() = default;
 
 void FlashPlayer::start()
 {
+    createView();
+    if (m_view->url().isEmpty())
+        m_view->load(QUrl(m_server.pageUrl()));
+}
+
+void FlashPlayer::createView()
+{
     if (m_view)
         return;
     m_view = new QWebEngineView(this);
@@ -62,7 +70,6 @@ void FlashPlayer::start()
     m_view->setContextMenuPolicy(Qt::NoContextMenu); // Ruffle shows its own
     layout()->addWidget(m_view);
     setFocusProxy(m_view);
-    m_view->load(QUrl(m_server.pageUrl()));
 }
 
 void FlashPlayer::runScript(const QString& script)
@@ -136,8 +143,13 @@ void FlashPlayer::onMessage(const QString& kind, const QJsonObject& data)
         m_metadata = data;
         emit metadataChanged(data);
     } else if (kind == u"loaded") {
-        if (data.value(QStringLiteral("url")).toString() == m_loadedUrl)
-            emit movieLoaded(m_movie);
+        if (data.value(QStringLiteral("url")).toString() != m_loadedUrl)
+            return;
+        // The placeholder is a still picture: drawn once, it costs nothing while it shows,
+        // where a playing one would be drawn anew at its frame rate for as long as it is up.
+        if (m_movie == PlayerFiles::noneMovie())
+            Stop();
+        emit movieLoaded(m_movie);
     } else if (kind == u"error") {
         emit loadFailed(m_movie, data.value(QStringLiteral("message")).toString());
     }

@@ -24,6 +24,8 @@ public:
 
     /// Starts the web engine and loads the player page. Harmless when started already.
     void start();
+    /// Makes the web view without loading the page yet (which starts Ruffle, the costly part).
+    void createView();
 
     void setMovie(const QString& movie);
     QString movie() const { return m_movie; }

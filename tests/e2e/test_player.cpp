@@ -7,6 +7,7 @@
 #include "movieserver.h"
 #include "options.h"
 #include "playerfiles.h"
+#include "playerreserve.h"
 #include "mainactions.h"
 #include "previewpane.h"
 #include "records.h"
@@ -154,6 +155,34 @@ TEST_F(PlayerTest, NamesThatAreNoMovieShowNothingAndRaiseNothing)
     // above would have arrived already.
     EXPECT_FALSE(playing());
     EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(PlayerTest, AWindowMadeAheadPlaysAtOnceAndTheNextIsMadeOnceItsMovieShows)
+{
+    ScriptedDialogs dialogs;
+    PlayerReserve reserve(server, dialogs);
+    reserve.prepare();
+    ASSERT_TRUE(reserve.holdsWindow());
+    std::unique_ptr<TFlashPreview> window(reserve.take());
+    EXPECT_FALSE(reserve.holdsWindow()) << "the next one was made while the movie loads";
+    // It played the empty movie before it was asked for: Ruffle was up before the window.
+    ASSERT_TRUE(waitUntil([&] { return !window->player().metadata().isEmpty(); }, 60000));
+
+    SwfMovie movie;
+    movie.background = {0x20, 0x20, 0xD0};
+    QSignalSpy settled(&reserve, &PlayerReserve::takenPlayerSettled);
+    window->PlayMovie(writeMovie(movie, "blue.swf"));
+    window->resize(400, 300);
+    window->show();
+    ASSERT_TRUE(settled.wait(60000));
+    EXPECT_FALSE(reserve.holdsWindow());
+    EXPECT_TRUE(waitUntil([&] { return reserve.holdsWindow(); }, 30000));
+    QColor stage;
+    EXPECT_TRUE(waitUntil([&] {
+        stage = stageColour(window->player().PaintTo());
+        return stage.blue() > 180 && stage.red() < 80;
+    })) << "the stage shows "
+        << qPrintable(stage.name());
 }
 
 TEST(FlashPreview, PlaysWhatIsTypedOnlyWhenItEndsInSwf)
