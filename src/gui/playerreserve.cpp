@@ -36,8 +36,7 @@ void PlayerReserve::prepare()
 
 TFlashPreview* PlayerReserve::take()
 {
-    TFlashPreview* window =
-        m_spare ? m_spare.release() : new TFlashPreview(m_server, m_dialogs);
+    TFlashPreview* window = m_spare ? m_spare.release() : new TFlashPreview(m_server, m_dialogs);
     // The next reserve waits until this window's movie shows (or fails), then a little longer.
     auto settled = std::make_shared<bool>(false);
     const auto onSettled = [this, settled] {
