@@ -139,6 +139,13 @@ int main(int argc, char* argv[])
     if (start.capture && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A later start hands its movie, or its wish to see the window, to the running program at
+    // once, before it makes an application of its own (what it would otherwise wait for most).
+    if (!start.capture &&
+        SingleInstance::handOff(
+            ResolveDataFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath()),
+            start.movie))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
     QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));

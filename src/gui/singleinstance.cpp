@@ -8,10 +8,16 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <QFile>
+
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -22,6 +28,46 @@ const QByteArray kShowRequest = QByteArrayLiteral("show\n");
 const QByteArray kPlayRequest = QByteArrayLiteral("play\n");
 /// A request is a line and a path: more is no request of ours.
 constexpr qsizetype kMaxRequest = 64 * 1024;
+
+QByteArray requestFor(const std::optional<QString>& movie)
+{
+    return movie ? kPlayRequest + movie->toUtf8() : kShowRequest;
+}
+
+/// Sends `request` to the program listening at the socket `name`, when it runs as this user. A
+/// plain socket: no event loop or application object is needed to hand a start over.
+bool sendToOwnProgram(const QString& name, const QByteArray& request)
+{
+    const QByteArray path = QFile::encodeName(name);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return false;
+    // A program that hangs holds a later start for a moment only.
+    const timeval wait{kWaitMs / 1000, (kWaitMs % 1000) * 1000};
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    bool sent = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    // Only ever to this user's own program: a movie's path is nobody else's business.
+    ucred peer = {};
+    socklen_t length = sizeof peer;
+    sent = sent && ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+           peer.uid == ::geteuid();
+    for (qsizetype done = 0; sent && done < request.size();) {
+        const ssize_t written =
+            ::send(socket, request.constData() + done,
+                   static_cast<std::size_t>(request.size() - done), MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR)
+            continue;
+        sent = written > 0;
+        done += written;
+    }
+    ::close(socket);
+    return sent;
+}
 /// A request arrives whole within this time of its connection, or is dropped.
 constexpr int kRequestTimeoutMs = 5000;
 constexpr int kMaxPending = 64;
@@ -66,8 +112,7 @@ bool SingleInstance::acquire(const std::optional<QString>& movie)
     QDir().mkpath(m_dataFolder);
     m_lock = std::make_unique<DataFolderLock>(m_dataFolder);
     if (!m_lock->acquire(0)) {
-        const QByteArray request = movie ? kPlayRequest + movie->toUtf8() : kShowRequest;
-        if (askRunningProgram(request))
+        if (askRunningProgram(requestFor(movie)))
             return false;
         // No program answers: the command-line tool holds the folder for the moment of a
         // change, and the program starts after it, on the changed logs.
@@ -104,20 +149,12 @@ void SingleInstance::listen()
 
 bool SingleInstance::askRunningProgram(const QByteArray& request)
 {
-    const QString name = serverName();
-    if (name.isEmpty())
-        return false;
-    QLocalSocket socket;
-    socket.connectToServer(name);
-    if (!socket.waitForConnected(kWaitMs))
-        return false;
-    // Only ever to this user's own program: a movie's path is nobody else's business.
-    if (!isOwnPeer(socket))
-        return false;
-    socket.write(request);
-    socket.waitForBytesWritten(kWaitMs);
-    socket.disconnectFromServer();
-    return true;
+    return sendToOwnProgram(serverName(), request);
+}
+
+bool SingleInstance::handOff(const QString& dataFolder, const std::optional<QString>& movie)
+{
+    return SingleInstance(dataFolder).askRunningProgram(requestFor(movie));
 }
 
 void SingleInstance::acceptConnection()

@@ -30,6 +30,11 @@ public:
     /// Whether later starts can reach this program.
     bool isListening() const;
 
+    /// Hands `movie` (or the wish to see the window) to a program already running on the data
+    /// folder; false when none listens. Needs no application object: a later start hands its
+    /// movie over before it makes one, which is most of what it would otherwise wait for.
+    static bool handOff(const QString& dataFolder, const std::optional<QString>& movie);
+
 signals:
     /// A later start asked this program to show its window.
     void activationRequested();

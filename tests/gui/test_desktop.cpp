@@ -42,8 +42,13 @@ TEST(SingleInstance, ASecondStartOnTheSameFolderRaisesTheFirst)
     ASSERT_TRUE(waitUntil([&] { return played.count() == 2; }));
     EXPECT_EQ(played.last().first().toString(), QString()) << "the player with no movie";
     EXPECT_EQ(raised.count(), 1) << "playing is no request to show the main window";
+    // The hand-over a later start makes before it has an application of its own.
+    EXPECT_TRUE(SingleInstance::handOff(folder.path(), movie));
+    ASSERT_TRUE(waitUntil([&] { return played.count() == 3; }));
+    EXPECT_EQ(played.last().first().toString(), movie);
 
     QTemporaryDir otherFolder;
+    EXPECT_FALSE(SingleInstance::handOff(otherFolder.path(), movie)) << "no program runs there";
     SingleInstance elsewhere(otherFolder.path());
     EXPECT_TRUE(elsewhere.acquire()) << "another data folder is another catalogue";
 }
