@@ -139,12 +139,12 @@ int main(int argc, char* argv[])
     if (start.capture && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The program's own folder is where /proc/self/exe lies, as the application object reads it.
+    const QString dataFolder =
+        ResolveDataFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath());
     // A later start hands its movie, or its wish to see the window, to the running program at
     // once, before it makes an application of its own (what it would otherwise wait for most).
-    if (!start.capture &&
-        SingleInstance::handOff(
-            ResolveDataFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath()),
-            start.movie))
+    if (!start.capture && SingleInstance::handOff(dataFolder, start.movie))
         return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
@@ -162,7 +162,6 @@ int main(int argc, char* argv[])
     // the program through its event loop, with the catalogue saved once it has been read.
     UnixSignals signals_;
 
-    const QString dataFolder = ResolveDataFolder(QCoreApplication::applicationDirPath());
     SingleInstance instance(dataFolder);
     // A later start hands its movie, or its wish to see the window, to the running program.
     if (!instance.acquire(start.movie))

@@ -52,9 +52,8 @@ std::optional<Page> readPage(const CommandLine& line, QTextStream& err)
     if (!file.isSequential()) {
         if (file.size() > kMaxPageBytes)
             return tooLarge();
-        if (file.size() == 0)
-            return page;
-        if (const uchar* mapped = file.map(0, file.size())) {
+        // A file that tells no size (as those of /proc) is read as a stream is.
+        if (const uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr) {
             page.bytes =
                 QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size());
             return page;

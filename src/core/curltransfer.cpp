@@ -50,6 +50,20 @@ void SetTransferCallbacks(CURL* curl, curl_write_callback onHeader, curl_write_c
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, user);
 }
 
+long TransferStatus(CURL* curl)
+{
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
+QString TransferEndAddress(CURL* curl, const QString& asked)
+{
+    const char* effective = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+    return effective ? QString::fromUtf8(effective) : asked;
+}
+
 void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stallSeconds)
 {
     curl_easy_setopt(curl, CURLOPT_URL, url);

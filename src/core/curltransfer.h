@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <curl/curl.h>
 
 // What every HTTP transfer of the program shares on libcurl: the downloads and the page fetches
@@ -19,3 +21,8 @@ void SetTransferBasics(CURL* curl, const char* url, char* errorBuffer, long stal
 /// with `user`; a tick that returns non-zero ends the transfer.
 void SetTransferCallbacks(CURL* curl, curl_write_callback onHeader, curl_write_callback onBody,
                           curl_xferinfo_callback onTick, void* user);
+
+/// The HTTP status of a finished transfer's last answer; 0 when no answer came.
+long TransferStatus(CURL* curl);
+/// The address a finished transfer ended at, after its redirects; `asked` when it has none.
+QString TransferEndAddress(CURL* curl, const QString& asked);

@@ -174,8 +174,8 @@ void DownloadFlow::movieSaved()
     m_keeper->setArchive(m_archive);
     connect(m_keeper, &FileKeeper::idle, this, &DownloadFlow::keepingEnded);
     m_keeper->keepNamedFiles(m_runningTarget, QUrl(m_runningUrl));
-    // The keeper may have ended already (every named file refused or kept), or never begun.
-    if (m_keeper && m_keeper->isIdle())
+    // A movie that names nothing left to fetch leaves the keeper idle at once: it signals nothing.
+    if (m_keeper->isIdle())
         keepingEnded();
 }
 

@@ -93,8 +93,7 @@ struct THTTPGetThread::Transfer
     bool checkResponse()
     {
         responseChecked = true;
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        const long status = TransferStatus(curl);
         if (status < 200 || status > 299) {
             error = QStringLiteral("the server answered with status %1").arg(status);
             gone = status == 404 || status == 410;

@@ -87,11 +87,8 @@ PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled, int 
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max(deadlineMs, 1)));
 
     const CURLcode result = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    const char* effective = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
-    reply.finalUrl = effective ? QString::fromUtf8(effective) : url;
+    const long status = TransferStatus(curl);
+    reply.finalUrl = TransferEndAddress(curl, url);
     long osError = 0;
     curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
 

@@ -329,11 +329,8 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
         SetTransferCallbacks(curl, onHeader, onBody, onTick, &fetch);
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, 300L);
         const CURLcode result = curl_easy_perform(curl);
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        const char* effective = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
-        answer.finalUrl = effective ? QString::fromUtf8(effective) : url;
+        const long status = TransferStatus(curl);
+        answer.finalUrl = TransferEndAddress(curl, url);
         curl_easy_cleanup(curl);
         answer.reached = status != 0;
         answer.status = static_cast<int>(status);

@@ -10,6 +10,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <utility>
+
 /// Receives the player page's reports, which it writes to its console.
 class PlayerPage final : public QWebEnginePage
 {
@@ -53,7 +55,7 @@ FlashPlayer::~FlashPlayer() = default;
 void FlashPlayer::start()
 {
     createView();
-    if (m_view->url().isEmpty())
+    if (!std::exchange(m_pageRequested, true))
         m_view->load(QUrl(m_server.pageUrl()));
 }
 

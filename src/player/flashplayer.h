@@ -59,5 +59,6 @@ private:
     QString m_movie;
     QString m_loadedUrl;
     QJsonObject m_metadata;
+    bool m_pageRequested = false; ///< the player page was asked for (start)
     bool m_ready = false;
 };
