@@ -3,6 +3,8 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <cmath>
+
 namespace PageScripts {
 
 namespace {
@@ -125,6 +127,18 @@ double number(const QJsonObject& object, const char* key)
     return object.value(QLatin1String(key)).toDouble();
 }
 
+// The page chooses these numbers: a rectangle beyond any screen is cut to a range whose integer
+// width and height cannot overflow, and one that is not a number at all places nothing.
+QRect boundedOnScreen(const QRectF& screen)
+{
+    constexpr double kLimit = 1 << 24;
+    const QRectF range(-kLimit, -kLimit, 2 * kLimit, 2 * kLimit);
+    if (!std::isfinite(screen.x()) || !std::isfinite(screen.y()) || std::isnan(screen.width()) ||
+        std::isnan(screen.height()))
+        return {};
+    return screen.intersected(range).toAlignedRect();
+}
+
 } // namespace
 
 QString metrics()
@@ -167,8 +181,8 @@ bool knowsOrigin(const QJsonObject& metrics)
 
 QRect viewportOnScreen(const QJsonObject& metrics, const ViewportGeometry& geometry)
 {
-    return geometry.cssToScreen(QRectF(0, 0, number(metrics, "iw"), number(metrics, "ih")))
-        .toAlignedRect();
+    return boundedOnScreen(
+        geometry.cssToScreen(QRectF(0, 0, number(metrics, "iw"), number(metrics, "ih"))));
 }
 
 std::optional<MovieAtPoint> movieOf(const QJsonObject& hit, const ViewportGeometry& geometry)
@@ -178,10 +192,8 @@ std::optional<MovieAtPoint> movieOf(const QJsonObject& hit, const ViewportGeomet
     MovieAtPoint movie;
     movie.address = hit.value(QStringLiteral("address")).toString();
     movie.frameUrl = hit.value(QStringLiteral("frame")).toString();
-    movie.screenRect = geometry
-                           .cssToScreen(QRectF(number(hit, "left"), number(hit, "top"),
-                                               number(hit, "width"), number(hit, "height")))
-                           .toAlignedRect();
+    movie.screenRect = boundedOnScreen(geometry.cssToScreen(QRectF(
+        number(hit, "left"), number(hit, "top"), number(hit, "width"), number(hit, "height"))));
     return movie;
 }
 
