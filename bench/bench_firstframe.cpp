@@ -4,6 +4,9 @@
 
 #include "benchfixtures.h"
 
+#include "catalogue.h"
+#include "cataloguestore.h"
+#include "scriptedprompt.h"
 #include "swfwriter.h"
 #include "testserver.h"
 
@@ -28,6 +31,8 @@
 // Xlib's macros (Bool, Status) would break Qt's headers: it comes after them.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -51,7 +56,9 @@ public:
         ::close(pipe[0]);
         if (got <= 0)
             return;
-        m_name = ":" + std::to_string(std::atoi(number));
+        char name[24];
+        std::snprintf(name, sizeof name, ":%d", std::atoi(number));
+        m_name = name;
         m_display = XOpenDisplay(m_name.c_str());
         if (m_display)
             startWindowManager();
@@ -93,6 +100,15 @@ public:
         }
         XDestroyImage(image);
         return seen;
+    }
+
+    /// Presses and releases a key, as the user at the keyboard would.
+    void press(KeySym key) const
+    {
+        const KeyCode code = XKeysymToKeycode(m_display, key);
+        XTestFakeKeyEvent(m_display, code, True, CurrentTime);
+        XTestFakeKeyEvent(m_display, code, False, CurrentTime);
+        XFlush(m_display);
     }
 
     /// Seconds from `start` until the screen shows `rgb`; nothing when it never does.
@@ -269,6 +285,29 @@ struct FreshUser
     }
 };
 
+/// A catalogue whose "Downloaded" category holds the colour movies, downloaded, in their order.
+void writeDownloadedCatalogue(const QString& dataFolder, const ColourMovies& movies)
+{
+    QDir().mkpath(dataFolder);
+    ScriptedPrompt prompt;
+    const OptionsRecord options = DefaultOptions();
+    Catalogue catalogue(prompt, options);
+    CatalogueStore store(dataFolder);
+    store.LoadCategories(catalogue);
+    for (const Colour& colour : kColours) {
+        ItemRecord item = EmptyItemRecord();
+        item.State = 'D';
+        SetFieldText(item.Url,
+                     u"http://movies.example.com/"_qs + QLatin1String(colour.name) + u".swf"_qs);
+        SetFieldText(item.Category, QStringLiteral("Downloaded"));
+        SetFieldText(item.Folder, movies.folder.path() + u'/');
+        SetFieldText(item.FileName, QLatin1String(colour.name) + u".swf"_qs);
+        catalogue.AppendItem(item);
+    }
+    store.SaveItems(catalogue);
+    store.SaveCategories(catalogue);
+}
+
 /// Seconds from `clipvault --play MOVIE` on a cold start to the movie's first frame.
 std::optional<double> clipVaultColdStart(const VirtualScreen& screen, const QString& movie)
 {
@@ -310,6 +349,15 @@ void printFigure(const char* what, const std::optional<double>& seconds, double 
     std::printf("\n");
 }
 
+/// Prints the measurement's title; false, saying so, when it has no screen to measure on.
+bool announce(const char* title, const VirtualScreen& screen)
+{
+    std::printf("\n%s\n", title);
+    if (!screen.ok())
+        std::printf("  no virtual display could be started\n");
+    return screen.ok();
+}
+
 std::optional<double> best(const std::optional<double>& kept, const std::optional<double>& run)
 {
     if (!run || (kept && *kept <= *run))
@@ -321,13 +369,10 @@ std::optional<double> best(const std::optional<double>& kept, const std::optiona
 
 void RunFirstFrameComparison()
 {
-    std::printf("\nThe first frame of a movie on the screen (best of 3):\n");
     const VirtualScreen screen;
     const ColourMovies movies;
-    if (!screen.ok()) {
-        std::printf("  no virtual display could be started\n");
+    if (!announce("The first frame of a movie on the screen (best of 3):", screen))
         return;
-    }
     const QString red = movies.of(kColours[0]);
 
     TestServer server;
@@ -365,13 +410,10 @@ player.ruffle().load({url: "movies/red.swf"});
 
 void RunHandOffComparison()
 {
-    std::printf("\nA movie handed to the running program (best of 3):\n");
     const VirtualScreen screen;
     const ColourMovies movies;
-    if (!screen.ok()) {
-        std::printf("  no virtual display could be started\n");
+    if (!announce("A movie handed to the running program (best of 3):", screen))
         return;
-    }
     // As a file manager would hand it, to a program that has been running a while; a program of
     // its own each round, so that the movies of the rounds before play nowhere.
     std::optional<double> handed;
@@ -389,4 +431,32 @@ void RunHandOffComparison()
         screen.end(running, colour.rgb);
     }
     printFigure("clipvault --play FILE handed to the running program", handed, 300);
+}
+
+void RunSelectItemComparison()
+{
+    const VirtualScreen screen;
+    const ColourMovies movies;
+    if (!announce("Another downloaded item selected in the main window (best of 3):", screen))
+        return;
+    const FreshUser user;
+    writeDownloadedCatalogue(user.home.path() + u"/.local/share/clipvault"_qs, movies);
+    const pid_t running =
+        VirtualScreen::spawn({CLIPVAULT_PROGRAM}, user.environment(screen.name()));
+    std::optional<double> selected;
+    // Once the program has settled, the keyboard opens "Downloaded", whose first item shows,
+    // then walks the item list.
+    const bool settled = waitUntilSettled(running);
+    if (settled)
+        screen.press(XK_Down); // from "Downloading" to "Downloaded" in the category tree
+    if (settled && screen.secondsUntilShown(Clock::now(), kColours[0].rgb, 30)) {
+        screen.press(XK_Tab); // from the category tree to the item list
+        for (const Colour& colour : {kColours[1], kColours[2], kColours[3]}) {
+            const auto start = Clock::now();
+            screen.press(XK_Down);
+            selected = best(selected, screen.secondsUntilShown(start, colour.rgb, 30));
+        }
+    }
+    screen.end(running, kColours[3].rgb);
+    printFigure("the next item's first frame in the preview", selected, 150);
 }

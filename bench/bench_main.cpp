@@ -99,6 +99,7 @@ int main(int argc, char** argv)
         {"archive", RunArchiveListComparison},
         {"firstframe", RunFirstFrameComparison},
         {"handoff", RunHandOffComparison},
+        {"select", RunSelectItemComparison},
     };
     for (const auto& [name, run] : comparisons) {
         if (only.isEmpty() || only.contains(QLatin1String(name)))

@@ -59,3 +59,4 @@ void RunArchiveListComparison();
 /// and a movie handed to the running program (bench_firstframe.cpp).
 void RunFirstFrameComparison();
 void RunHandOffComparison();
+void RunSelectItemComparison();

@@ -55,8 +55,17 @@ FlashPlayer::~FlashPlayer() = default;
 void FlashPlayer::start()
 {
     createView();
-    if (!std::exchange(m_pageRequested, true))
-        m_view->load(QUrl(m_server.pageUrl()));
+    if (std::exchange(m_pageRequested, true))
+        return;
+    QUrl page(m_server.pageUrl());
+    // Without the GPU the web engine has no WebGL: Ruffle would try its two WebGL renderers,
+    // at some tens of milliseconds for each new movie, before it falls back to drawing on a
+    // canvas. The page is told to draw on a canvas at once.
+    if (qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS")
+            .split(u' ', Qt::SkipEmptyParts)
+            .contains(QStringLiteral("--disable-gpu")))
+        page.setFragment(QStringLiteral("renderer=canvas"));
+    m_view->load(page);
 }
 
 void FlashPlayer::createView()
