@@ -209,8 +209,10 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
 
 } // namespace
 
-int cli::RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err)
+extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& line,
+                                                       QTextStream& out, QTextStream& err)
 {
+    using namespace cli;
     const QString dataFolder = DataFolderOf(line);
     BrowserSessions session;
     const int code =

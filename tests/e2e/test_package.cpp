@@ -133,6 +133,12 @@ TEST_F(PackageTest, HoldsEveryFileTheProgramLooksForAndValidates)
     EXPECT_EQ(version.code, 0) << qPrintable(version.output);
     EXPECT_TRUE(version.output.startsWith(QStringLiteral("clipvault-cli 0.")))
         << qPrintable(version.output);
+    // The browser commands come from the tool's module in the package's own folder.
+    const ProcessRun browser =
+        run(installed("bin/clipvault-cli"), {QStringLiteral("browser"), QStringLiteral("status")},
+            packagedEnvironment());
+    EXPECT_TRUE(browser.output.startsWith(QStringLiteral("browser window: ")))
+        << qPrintable(browser.output);
 
     const ProcessRun desktop =
         run(QStringLiteral("desktop-file-validate"),
