@@ -3,7 +3,6 @@
 #include "clicommands.h"
 
 #include <cstdio>
-#include <malloc.h>
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -14,9 +13,6 @@ int main(int argc, char* argv[])
     // add to every command's start and memory.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
-    // A transfer runs on a thread beside the main one; one allocation arena serves both, and
-    // spares the pages a second arena would take.
-    mallopt(M_ARENA_MAX, 1);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("clipvault"));
     QTextStream out(stdout);
