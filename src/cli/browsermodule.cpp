@@ -10,8 +10,7 @@
 // The browser commands' own code, linked into a test program; the tool itself has none and
 // loads its module.
 extern "C" __attribute__((weak)) int clipvault_browser_command(const cli::CommandLine& line,
-                                                               QTextStream& out,
-                                                               QTextStream& err);
+                                                               QTextStream& out, QTextStream& err);
 
 namespace {
 
