@@ -39,6 +39,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QQuickWindow>
 #include <QTimer>
 
 namespace {
@@ -58,7 +59,7 @@ void prepareEnvironment()
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 /// When the player kept in reserve starts after a plain start: the window and its preview first.
