@@ -5,6 +5,7 @@
 #include "bidi/firefoxport.h"
 #include "devtools/debuggingport.h"
 #include "devtools/devtoolssession.h"
+#include "devtools/pagescripts.h"
 #include "fakedevtools.h"
 #include "waituntil.h"
 
@@ -239,4 +240,32 @@ TEST(FirefoxPort, ComesFromTheCommandLineTheProfileOrTheDefaultProfile)
             << qPrintable(arguments.join(u' '));
     EXPECT_EQ(FirefoxPortFromCommandLine({"firefox"}, firefox.filePath("nowhere")), 0)
         << "no profiles.ini: no port";
+}
+
+TEST(PageScripts, AMovieThePagePlacesBeyondAnyScreenGetsABoundedPlaceOfNoNegativeSize)
+{
+    const std::optional<ViewportGeometry> geometry = PageScripts::geometryOf(
+        {{"x", 10}, {"y", 20}, {"ow", 1000}, {"oh", 700}, {"iw", 990}, {"ih", 600}, {"dpr", 1}});
+    ASSERT_TRUE(geometry);
+    struct Case
+    {
+        double left, top, width, height;
+    };
+    for (const Case& hit : {Case{5, 6, 200, 100}, Case{0, 0, 2e20, 1e300},
+                            Case{-1e300, 5, 1e300, 10}, Case{5, 6, -2e20, -5}}) {
+        const std::optional<MovieAtPoint> movie = PageScripts::movieOf({{"address", "m.swf"},
+                                                                        {"left", hit.left},
+                                                                        {"top", hit.top},
+                                                                        {"width", hit.width},
+                                                                        {"height", hit.height}},
+                                                                       *geometry);
+        ASSERT_TRUE(movie);
+        const QRect& place = movie->screenRect;
+        EXPECT_GE(place.width(), 0) << hit.width;
+        EXPECT_GE(place.height(), 0) << hit.height;
+        EXPECT_LE(qAbs(qint64(place.left())) + place.width(), qint64(1) << 26) << hit.width;
+        if (hit.width == 200) {
+            EXPECT_EQ(place.size(), QSize(200, 100)) << "an ordinary movie keeps its size";
+        }
+    }
 }
