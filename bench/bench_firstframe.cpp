@@ -25,6 +25,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -283,6 +284,8 @@ struct FreshUser
                 "DISPLAY=" + display,
                 "QT_QPA_PLATFORM=xcb"}; // the bench itself is offscreen
     }
+    /// Where Clip Vault keeps its data for this user (under XDG_DATA_HOME above).
+    QString dataFolder() const { return home.path() + QStringLiteral("/.local/share/clipvault"); }
 };
 
 /// A catalogue whose "Downloaded" category holds the colour movies, downloaded, in their order.
@@ -297,11 +300,11 @@ void writeDownloadedCatalogue(const QString& dataFolder, const ColourMovies& mov
     for (const Colour& colour : kColours) {
         ItemRecord item = EmptyItemRecord();
         item.State = 'D';
-        SetFieldText(item.Url,
-                     u"http://movies.example.com/"_qs + QLatin1String(colour.name) + u".swf"_qs);
+        const QFileInfo file(movies.of(colour));
+        SetFieldText(item.Url, QStringLiteral("http://movies.example.com/") + file.fileName());
         SetFieldText(item.Category, QStringLiteral("Downloaded"));
-        SetFieldText(item.Folder, movies.folder.path() + u'/');
-        SetFieldText(item.FileName, QLatin1String(colour.name) + u".swf"_qs);
+        SetFieldText(item.Folder, file.path() + u'/');
+        SetFieldText(item.FileName, file.fileName());
         catalogue.AppendItem(item);
     }
     store.SaveItems(catalogue);
@@ -440,21 +443,21 @@ void RunSelectItemComparison()
     if (!announce("Another downloaded item selected in the main window (best of 3):", screen))
         return;
     const FreshUser user;
-    writeDownloadedCatalogue(user.home.path() + u"/.local/share/clipvault"_qs, movies);
+    writeDownloadedCatalogue(user.dataFolder(), movies);
     const pid_t running =
         VirtualScreen::spawn({CLIPVAULT_PROGRAM}, user.environment(screen.name()));
     std::optional<double> selected;
     // Once the program has settled, the keyboard opens "Downloaded", whose first item shows,
     // then walks the item list.
-    const bool settled = waitUntilSettled(running);
-    if (settled)
+    if (waitUntilSettled(running)) {
         screen.press(XK_Down); // from "Downloading" to "Downloaded" in the category tree
-    if (settled && screen.secondsUntilShown(Clock::now(), kColours[0].rgb, 30)) {
-        screen.press(XK_Tab); // from the category tree to the item list
-        for (const Colour& colour : {kColours[1], kColours[2], kColours[3]}) {
-            const auto start = Clock::now();
-            screen.press(XK_Down);
-            selected = best(selected, screen.secondsUntilShown(start, colour.rgb, 30));
+        if (screen.secondsUntilShown(Clock::now(), kColours[0].rgb, 30)) {
+            screen.press(XK_Tab); // from the category tree to the item list
+            for (const Colour& colour : {kColours[1], kColours[2], kColours[3]}) {
+                const auto start = Clock::now();
+                screen.press(XK_Down);
+                selected = best(selected, screen.secondsUntilShown(start, colour.rgb, 30));
+            }
         }
     }
     screen.end(running, kColours[3].rgb);

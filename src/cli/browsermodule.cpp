@@ -3,8 +3,8 @@
 
 #include <dlfcn.h>
 
+#include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QTextStream>
 
 // The browser commands' own code, linked into a test program; the tool itself has none and
@@ -19,8 +19,7 @@ using BrowserCommand = int (*)(const cli::CommandLine&, QTextStream&, QTextStrea
 /// The module beside the tool, where the build tree and the installed package both put it.
 QString modulePath()
 {
-    const QString tool = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    return QFileInfo(tool).absolutePath() + u'/' + QLatin1String(CLIPVAULT_BROWSER_MODULE);
+    return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(CLIPVAULT_BROWSER_MODULE);
 }
 
 } // namespace

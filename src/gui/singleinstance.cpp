@@ -4,11 +4,10 @@
 #include "privatefolder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
-
-#include <QFile>
 
 #include <sys/socket.h>
 #include <sys/time.h>
