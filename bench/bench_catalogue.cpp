@@ -38,7 +38,6 @@ void makeLargeCatalogue(const QString& folder)
     Catalogue catalogue(prompt, options);
     CatalogueStore store(folder);
     store.LoadCategories(catalogue);
-    catalogue.reserveItems(kLargeCatalogueItems);
     for (int i = 0; i < kLargeCatalogueItems; ++i) {
         ItemRecord item = EmptyItemRecord();
         item.State = 'D';

@@ -229,7 +229,9 @@ int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err)
         return UsageError(line, err);
     LoadedCatalogue loaded(DataFolderOf(line), err);
     const int index = loaded.catalogue().FindItemByUrl(line.words[1]);
-    const ItemRecord* item = index < 0 ? nullptr : &loaded.catalogue().item(index);
+    const std::optional<ItemRecord> found =
+        index < 0 ? std::nullopt : std::optional(loaded.catalogue().item(index));
+    const ItemRecord* item = found ? &*found : nullptr;
     if (!item || item->state() != ItemState::Downloaded ||
         !QFileInfo(ItemFilePath(*item)).isFile()) {
         err << "clipvault-cli: " << line.words[1] << " is no downloaded item of the catalogue"

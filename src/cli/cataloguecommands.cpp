@@ -45,19 +45,22 @@ QJsonObject itemJson(const ItemRecord& item)
 
 int listItems(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out)
 {
-    const auto& items = loaded.catalogue().items();
+    const ItemTable& items = loaded.catalogue().items();
     if (line.json) {
         QJsonArray array;
-        for (const ItemRecord& item : items)
+        items.forEach([&](int, const ItemRecord& item) {
             array.append(itemJson(item));
+            return true;
+        });
         out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }
-    for (const ItemRecord& item : items) {
+    items.forEach([&](int, const ItemRecord& item) {
         out << QChar::fromLatin1(item.State) << '\t' << LineField(item.Category) << '\t'
             << LineField(item.Folder) << '\t' << LineField(item.FileName) << '\t'
             << LineField(item.Url) << '\n';
-    }
+        return true;
+    });
     return kOk;
 }
 

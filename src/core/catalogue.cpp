@@ -25,12 +25,18 @@ Catalogue::Catalogue(UserPrompt& prompt, const OptionsRecord& options, QObject* 
 
 int Catalogue::FindItemByUrl(const QString& url) const
 {
-    return m_itemIndex.first(CatalogueKey(url));
+    return m_items.find(CatalogueKey(url));
 }
 
 int Catalogue::FindItemByUrl(QByteArrayView url) const
 {
-    return m_itemIndex.first(CatalogueKey(url));
+    return m_items.find(CatalogueKey(url));
+}
+
+bool Catalogue::askDownloadAgain() const
+{
+    return m_prompt.ask(QStringLiteral("The URL has been in the download list, download it again?"),
+                        QStringLiteral("confirm"));
 }
 
 int Catalogue::AppendItem(const ItemRecord& passed)
@@ -41,19 +47,37 @@ int Catalogue::AppendItem(const ItemRecord& passed)
 
 int Catalogue::AppendItem(ItemRecord&& record)
 {
-    const QByteArray key = CatalogueKey(FieldBytes(record.Url));
-    if (const int held = m_itemIndex.addUnlessHeld(key, itemCount()); held >= 0) {
-        if (!m_prompt.ask(
-                QStringLiteral("The URL has been in the download list, download it again?"),
-                QStringLiteral("confirm")))
+    if (const int held = FindItemByUrl(FieldBytes(record.Url)); held >= 0) {
+        if (!askDownloadAgain())
             return -1;
-        removeItemAt(held);
-        m_itemIndex.add(key, itemCount());
+        if (m_loadingItems)
+            m_items.markRemoved(held);
+        else
+            removeItemAt(held);
     }
-    m_items.push_back(std::move(record));
+    m_items.append(std::move(record));
     const int index = itemCount() - 1;
     emit itemAppended(index);
     return index;
+}
+
+void Catalogue::beginItemsLoad(std::shared_ptr<const StoredLog> log, qint64 expected)
+{
+    m_items.startLog(std::move(log), expected);
+    m_loadingItems = true;
+    emit itemsReset();
+}
+
+void Catalogue::appendLoggedItems(qint64 first, const StoredItemRecord* stored, qint64 count)
+{
+    m_items.appendLogged(first, stored, count, [this](int) { return askDownloadAgain(); });
+}
+
+void Catalogue::endItemsLoad()
+{
+    m_loadingItems = false;
+    if (const std::vector<int> removed = m_items.dropMarked(); !removed.empty())
+        emit itemsRemoved(QList<int>(removed.cbegin(), removed.cend()));
 }
 
 int Catalogue::AddItemFromUrl(const QString& url, const QString& category)
@@ -94,76 +118,54 @@ void Catalogue::RemoveItemsByUrl(const QStringList& urls)
 {
     // Each URL takes the first remaining holder of its key, as one-by-one removal would; the
     // list is then compacted once.
-    std::vector<bool> doomed(m_items.size(), false);
-    bool any = false;
     for (const QString& url : urls) {
-        const QByteArray key = CatalogueKey(url);
-        const int first = m_itemIndex.first(key);
-        if (first < 0)
-            continue;
-        doomed[static_cast<std::size_t>(first)] = true;
-        m_itemIndex.erase(key, first);
-        any = true;
+        if (const int first = FindItemByUrl(url); first >= 0)
+            m_items.markRemoved(first);
     }
-    if (!any)
-        return;
-    QList<int> removed;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
-        if (doomed[i])
-            removed << static_cast<int>(i);
-        else
-            m_items[kept++] = m_items[i];
-    }
-    m_items.resize(kept);
-    rebuildItemIndex();
-    emit itemsRemoved(removed);
-}
-
-void Catalogue::rebuildItemIndex()
-{
-    m_itemIndex.clear();
-    m_itemIndex.reserve(static_cast<qsizetype>(m_items.size()));
-    for (std::size_t i = 0; i < m_items.size(); ++i)
-        m_itemIndex.add(CatalogueKey(FieldBytes(m_items[i].Url)), static_cast<int>(i));
+    if (const std::vector<int> removed = m_items.dropMarked(); !removed.empty())
+        emit itemsRemoved(QList<int>(removed.cbegin(), removed.cend()));
 }
 
 void Catalogue::removeItemAt(int index)
 {
-    m_itemIndex.removeAt(CatalogueKey(FieldBytes(item(index).Url)), index);
-    m_items.erase(m_items.begin() + index);
+    m_items.markRemoved(index);
+    m_items.dropMarked();
     emit itemsRemoved({index});
 }
 
 void Catalogue::SetItemState(int index, ItemState state)
 {
-    char& stored = m_items[static_cast<std::size_t>(index)].State;
-    if (stored == static_cast<char>(state))
+    if (m_items.state(index) == state)
         return;
-    stored = static_cast<char>(state);
+    m_items.setState(index, static_cast<char>(state));
     emit itemChanged(index);
 }
 
 void Catalogue::updateItem(int index, const ItemRecord& record)
 {
-    ItemRecord& stored = m_items[static_cast<std::size_t>(index)];
-    m_itemIndex.rekey(CatalogueKey(FieldBytes(stored.Url)), CatalogueKey(FieldBytes(record.Url)),
-                      index);
-    stored = record;
+    m_items.replace(index, ItemRecord(record));
     emit itemChanged(index);
 }
 
 void Catalogue::clearItems()
 {
     m_items.clear();
-    m_itemIndex.clear();
     emit itemsReset();
 }
 
-void Catalogue::reserveItems(int count)
+int Catalogue::FindItemWithSameContent(int index) const
 {
-    m_items.reserve(m_items.size() + static_cast<std::size_t>(count));
-    m_itemIndex.reserve(m_items.size() + static_cast<std::size_t>(count));
+    // Only items held in memory have extras: the log has no field for them.
+    const ItemRecord item = m_items.at(index);
+    const QByteArray& sha256 = item.extras.sha256;
+    const QByteArray key = CatalogueKey(FieldBytes(item.Url));
+    int same = -1;
+    m_items.forEachInMemory([&](int position, const ItemRecord& other) {
+        if (same < 0 && !sha256.isEmpty() && other.extras.sha256 == sha256 &&
+            CatalogueKey(FieldBytes(other.Url)) != key)
+            same = position;
+    });
+    return same;
 }
 
 int Catalogue::FindCategory(const QString& name) const

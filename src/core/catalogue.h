@@ -1,5 +1,6 @@
 #pragma once
 
+#include "itemtable.h"
 #include "keyindex.h"
 #include "options.h"
 #include "records.h"
@@ -27,9 +28,12 @@ public:
     Q_DISABLE_COPY_MOVE(Catalogue)
 
     // --- items
-    int itemCount() const { return static_cast<int>(m_items.size()); }
-    const ItemRecord& item(int index) const { return m_items[static_cast<std::size_t>(index)]; }
-    const std::vector<ItemRecord>& items() const { return m_items; }
+    int itemCount() const { return m_items.size(); }
+    ItemRecord item(int index) const { return m_items.at(index); }
+    /// The items, for passes over all of them (ItemTable::forEach) and the logs.
+    const ItemTable& items() const { return m_items; }
+    /// The whole value of the item's Category field, without reading its record.
+    QByteArrayView itemCategory(int index) const { return m_items.category(index); }
 
     /// Position of the first item whose Url matches, or -1.
     int FindItemByUrl(const QString& url) const;
@@ -55,13 +59,21 @@ public:
 
     /// Stores a state letter.
     void SetItemState(int index, ItemState state);
-    ItemState itemState(int index) const { return item(index).state(); }
+    ItemState itemState(int index) const { return m_items.state(index); }
 
     /// Replaces the record at `index` in place (the dialogs and commands edit records so).
     void updateItem(int index, const ItemRecord& record);
     void clearItems();
-    /// Room for `count` items, so that a load appends without reallocating.
-    void reserveItems(int count);
+
+    /// Position of an item other than `index` whose movie has the same SHA-256, or -1.
+    int FindItemWithSameContent(int index) const;
+
+    /// A load of the items log: the list is emptied and takes the log's records in order, each as
+    /// AppendItem would (a record whose Url is held already asks whether to download it again).
+    /// Records appended by number stay in the log until they change.
+    void beginItemsLoad(std::shared_ptr<const StoredLog> log, qint64 expected);
+    void appendLoggedItems(qint64 first, const StoredItemRecord* stored, qint64 count);
+    void endItemsLoad();
 
     // --- categories
     int categoryCount() const { return static_cast<int>(m_categories.size()); }
@@ -124,13 +136,13 @@ signals:
 
 private:
     void removeItemAt(int index);
-    void rebuildItemIndex();
+    bool askDownloadAgain() const;
 
     UserPrompt& m_prompt;
     const OptionsRecord& m_options;
-    std::vector<ItemRecord> m_items;
+    ItemTable m_items;
+    bool m_loadingItems = false; ///< removals wait for the load's end, positions stay put
     std::vector<CategoryRecord> m_categories;
-    KeyIndex m_itemIndex;
     KeyIndex m_categoryIndex;
 };
 

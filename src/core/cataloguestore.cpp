@@ -3,8 +3,11 @@
 #include "atomicwrite.h"
 #include "catalogue.h"
 #include "companionfile.h"
+#include "itemtable.h"
 
+#include <algorithm>
 #include <array>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -18,7 +21,7 @@
 
 namespace {
 
-constexpr qint64 kHeaderSize = 16;
+constexpr qint64 kHeaderSize = StoredLog::kHeaderSize;
 constexpr char kItemsTag[] = "clipvault";
 constexpr char kCategoriesTag[] = "category";
 
@@ -140,42 +143,39 @@ CatalogueStore::CatalogueStore(const QString& dataFolder)
     m_categories.path = QDir(dataFolder).filePath(QStringLiteral("category.log"));
 }
 
-template <typename Record, typename Add>
-LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<void(int)>& reserve)
+template <typename Record, typename Begin, typename AddStored, typename AddRecord>
+LogLoadResult CatalogueStore::readLog(Log& log, Begin&& begin, AddStored&& addStored,
+                                      AddRecord&& addRecord)
 {
     using Stored = decltype(ToStored(std::declval<Record>()));
+    constexpr qint64 kRecordsPerPiece = 1024;
     LogLoadResult result;
-    QFile file(log.path);
-    if (!file.exists())
+    auto file = std::make_unique<QFile>(log.path);
+    if (!file->exists())
         return result;
     result.existed = true;
     result.whole = false;
     log.keepOriginal = true; // until proven whole
 
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file is read: a FIFO or device under the log's name must not hold the load.
+    if (!QFileInfo(*file).isFile() || !file->open(QIODevice::ReadOnly))
         return result;
-    const qint64 size = file.size();
-    // Mapping spares a copy of a large log; a file system that cannot map falls back to reading.
-    QByteArray buffer;
-    const uchar* data = size > 0 ? file.map(0, size) : nullptr;
-    if (!data) {
-        buffer = file.readAll();
-        data = reinterpret_cast<const uchar*>(buffer.constData());
-    }
-    const qint64 available = data ? (buffer.isNull() ? size : buffer.size()) : 0;
-    if (available < kHeaderSize)
+    const auto stored = std::make_shared<StoredLog>(std::move(file), sizeof(Stored));
+    const QByteArray header = stored->header();
+    if (header.size() < kHeaderSize)
         return result;
 
-    result.announced = qFromLittleEndian<qint32>(data + 12);
-    const qint64 readable = (available - kHeaderSize) / static_cast<qint64>(sizeof(Stored));
+    result.announced = qFromLittleEndian<qint32>(header.constData() + 12);
+    const qint64 readable = stored->readableRecords();
     const qint64 count = result.announced < 0 ? 0 : std::min(result.announced, readable);
-    const auto recordBytes = [&](qint64 i) {
-        return QByteArrayView(reinterpret_cast<const char*>(
-                                  data + kHeaderSize + i * static_cast<qint64>(sizeof(Stored))),
-                              sizeof(Stored));
+    const auto digestOf = [](const Stored& record) {
+        return StoredRecordDigest(
+            QByteArrayView(reinterpret_cast<const char*>(&record), sizeof record));
     };
     const auto digestAt = [&](qint64 i) {
-        return StoredRecordDigest(recordBytes(i));
+        Stored record{};
+        stored->read(i, 1, reinterpret_cast<char*>(&record));
+        return digestOf(record);
     };
     constexpr bool isItem = std::is_same_v<Record, ItemRecord>;
     std::array<ChosenValues, 2> sides;
@@ -188,23 +188,46 @@ LogLoadResult CatalogueStore::readLog(Log& log, Add&& add, const std::function<v
     }
     result.companionUnreadable = sides[0].unreadable;
     result.extrasUnreadable = sides[1].unreadable;
-    reserve(static_cast<int>(count));
-    Stored stored;
-    for (qint64 i = 0; i < count; ++i) {
-        std::memcpy(&stored, recordBytes(i).data(), sizeof stored);
-        Record record = FromStored(stored);
-        // Values are found before the record changes: each side file names its stored bytes.
-        const QList<WholeValue> whole = valuesFor(sides[0], i, digestAt);
-        if constexpr (isItem)
-            RestoreExtras(record, valuesFor(sides[1], i, digestAt));
-        RestoreCheckedValues(record, whole);
-        add(std::move(record));
-        ++result.loaded;
-    }
+    const bool anyValues = std::any_of(sides.cbegin(), sides.cend(), [](const ChosenValues& side) {
+        return !side.byRecord.isEmpty() || !side.byDigest.isEmpty();
+    });
+
+    // The log is read in pieces: a large log is never copied whole. A file cut meanwhile keeps
+    // what was read, and the log counts as not whole.
+    begin(stored, count);
+    stored->readInPieces(count, kRecordsPerPiece, [&](qint64 first, const char* data, qint64 n) {
+        // The records of a piece are aligned as the buffer is: a vector of bytes from new.
+        const auto* piece = reinterpret_cast<const Stored*>(data);
+        if (!anyValues) {
+            addStored(first, piece, n);
+            result.loaded += static_cast<int>(n);
+            return true;
+        }
+        for (qint64 k = 0; k < n; ++k, ++result.loaded) {
+            const Stored& bytes = piece[k];
+            // Values are found before the record changes: each side file names its stored bytes.
+            const auto digest = [&](qint64) {
+                return digestOf(bytes);
+            };
+            const QList<WholeValue> whole = valuesFor(sides[0], first + k, digest);
+            const QList<WholeValue> extras = valuesFor(sides[1], first + k, digest);
+            if (whole.isEmpty() && extras.isEmpty()) {
+                addStored(first + k, &bytes, 1);
+                continue;
+            }
+            Record record = FromStored(bytes);
+            if constexpr (isItem)
+                RestoreExtras(record, extras);
+            RestoreCheckedValues(record, whole);
+            addRecord(std::move(record));
+        }
+        return true;
+    });
     // Records beyond the announced count, or a piece of one, are not loaded: the file is then
     // not whole, and its original is kept aside before the first save replaces it.
-    const bool exact = (available - kHeaderSize) % static_cast<qint64>(sizeof(Stored)) == 0;
-    result.whole = result.announced >= 0 && result.announced == readable && exact;
+    const bool exact = (stored->size() - kHeaderSize) % static_cast<qint64>(sizeof(Stored)) == 0;
+    result.whole =
+        result.announced >= 0 && result.announced == readable && exact && result.loaded == count;
     log.keepOriginal = !result.whole;
     return result;
 }
@@ -218,8 +241,15 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
     catalogue.changeInBulk(Catalogue::List::Items, [&] {
         catalogue.clearItems();
         m_items.result = readLog<ItemRecord>(
-            m_items, [&](ItemRecord&& record) { catalogue.AppendItem(std::move(record)); },
-            [&](int count) { catalogue.reserveItems(count); });
+            m_items,
+            [&](std::shared_ptr<const StoredLog> log, qint64 count) {
+                catalogue.beginItemsLoad(std::move(log), count);
+            },
+            [&](qint64 first, const StoredItemRecord* stored, qint64 count) {
+                catalogue.appendLoggedItems(first, stored, count);
+            },
+            [&](ItemRecord&& record) { catalogue.AppendItem(std::move(record)); });
+        catalogue.endItemsLoad();
     });
     return m_items.result;
 }
@@ -230,8 +260,12 @@ LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
         if (QFile::exists(m_categories.path)) {
             catalogue.clearCategories();
             m_categories.result = readLog<CategoryRecord>(
-                m_categories, [&](CategoryRecord&& record) { catalogue.AddCategory(record); },
-                [](int) {});
+                m_categories, [](const std::shared_ptr<const StoredLog>&, qint64) {},
+                [&](qint64, const StoredCategoryRecord* stored, qint64 count) {
+                    for (qint64 i = 0; i < count; ++i)
+                        catalogue.AddCategory(FromStored(stored[i]));
+                },
+                [&](CategoryRecord&& record) { catalogue.AddCategory(record); });
         } else {
             m_categories.result = {};
             for (const QString& name : FirstRunCategoryNames())
@@ -259,9 +293,8 @@ bool CatalogueStore::keepAside(const QString& path, bool& keep, QString* error)
     return true;
 }
 
-template <typename Record>
-bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record>& records,
-                             QString* error)
+bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count, QByteArrayView body,
+                             const std::array<QList<WholeValue>, 2>& values, QString* error)
 {
     if (!keepAside(log.path, log.keepOriginal, error))
         return false;
@@ -269,17 +302,7 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record
         if (!keepAside(SideFilePath(log.path, kind), log.keepSide[static_cast<int>(kind)], error))
             return false;
     }
-    using Stored = decltype(ToStored(std::declval<Record>()));
-    const QByteArray header = logHeader(tag, static_cast<qsizetype>(records.size()));
-    QByteArray body(static_cast<qsizetype>(records.size() * sizeof(Stored)), Qt::Uninitialized);
-    std::array<QList<WholeValue>, 2> values;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const Stored stored = ToStored(records[i]);
-        std::memcpy(body.data() + i * sizeof(Stored), &stored, sizeof stored);
-        values[0] << CutValuesOf(records[i], static_cast<int>(i));
-        if constexpr (std::is_same_v<Record, ItemRecord>)
-            values[1] << ExtrasValuesOf(records[i], static_cast<int>(i));
-    }
+    const QByteArray header = logHeader(tag, static_cast<qsizetype>(count));
     // The old side files stay until the new log is in place, so that each log on disk always
     // has its own beside it. One with no values still replaces the old one before it goes: an
     // old one left beside the new log would match nothing.
@@ -292,8 +315,7 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record
             QFile::remove(next);
             continue;
         }
-        const QByteArray text =
-            EncodeCompanion(static_cast<qint64>(records.size()), values[k], kind);
+        const QByteArray text = EncodeCompanion(count, values[k], kind);
         if (!WriteFileAtomically(next, {text}, error))
             return false;
     }
@@ -315,12 +337,38 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, const std::vector<Record
 
 bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)
 {
-    return saveLog(m_items, kItemsTag, catalogue.items(), error);
+    const ItemTable& items = catalogue.items();
+    QByteArray body;
+    body.reserve(static_cast<qsizetype>(items.size() * sizeof(StoredItemRecord)));
+    // Records not changed since the load are copied from the log they came from.
+    if (!items.storedBytes([&](QByteArrayView bytes) { body.append(bytes); })) {
+        if (error)
+            *error = QStringLiteral("\"%1\" was changed by another program while Clip Vault held "
+                                    "it: its items could not be read back to be saved.")
+                         .arg(QDir::toNativeSeparators(m_items.path));
+        return false;
+    }
+    // Only records held in memory can have whole values or extras: the log alone gave the rest.
+    std::array<QList<WholeValue>, 2> values;
+    items.forEachInMemory([&](int position, const ItemRecord& record) {
+        values[0] << CutValuesOf(record, position);
+        values[1] << ExtrasValuesOf(record, position);
+    });
+    return saveLog(m_items, kItemsTag, items.size(), body, values, error);
 }
 
 bool CatalogueStore::SaveCategories(const Catalogue& catalogue, QString* error)
 {
-    return saveLog(m_categories, kCategoriesTag, catalogue.categories(), error);
+    const std::vector<CategoryRecord>& categories = catalogue.categories();
+    QByteArray body;
+    std::array<QList<WholeValue>, 2> values;
+    for (std::size_t i = 0; i < categories.size(); ++i) {
+        const StoredCategoryRecord stored = ToStored(categories[i]);
+        body.append(reinterpret_cast<const char*>(&stored), sizeof stored);
+        values[0] << CutValuesOf(categories[i], static_cast<int>(i));
+    }
+    return saveLog(m_categories, kCategoriesTag, static_cast<qint64>(categories.size()), body,
+                   values, error);
 }
 
 QString CatalogueStore::unreadableNotice() const

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <functional>
+#include "companionfile.h"
+
+#include <array>
 #include <vector>
 
 #include <QString>
@@ -56,11 +58,14 @@ private:
         bool keepSide[2] = {false, false};
         LogLoadResult result;
     };
-    template <typename Record, typename Add>
-    static LogLoadResult readLog(Log& log, Add&& add, const std::function<void(int)>& reserve);
-    template <typename Record>
-    static bool saveLog(Log& log, const char* tag, const std::vector<Record>& records,
-                        QString* error);
+    /// Reads a log in pieces: `begin` gets the open log and the number of records to come, then
+    /// the records go to `addStored` in runs as the log stores them (first number, records,
+    /// count), or one by one to `addRecord` when a side file gave a record more than that.
+    template <typename Record, typename Begin, typename AddStored, typename AddRecord>
+    static LogLoadResult readLog(Log& log, Begin&& begin, AddStored&& addStored,
+                                 AddRecord&& addRecord);
+    static bool saveLog(Log& log, const char* tag, qint64 count, QByteArrayView body,
+                        const std::array<QList<WholeValue>, 2>& values, QString* error);
     /// Copies `path` aside as "<path>.unreadable" when `keep` is set, then clears it.
     static bool keepAside(const QString& path, bool& keep, QString* error);
 

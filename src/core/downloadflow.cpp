@@ -158,15 +158,12 @@ void DownloadFlow::movieSaved()
     ItemRecord item = m_catalogue.item(index);
     // A copy from a fallback was written here, not by the transfer: it is small enough to read.
     item.extras.sha256 = m_savedSha256.isEmpty() ? FileSha256(m_runningTarget) : m_savedSha256;
-    // The same content under another address: both stay, and the user hears of it.
-    const auto same = std::find_if(
-        m_catalogue.items().cbegin(), m_catalogue.items().cend(), [&](const ItemRecord& other) {
-            return !item.extras.sha256.isEmpty() && other.extras.sha256 == item.extras.sha256 &&
-                   CatalogueKey(FieldText(other.Url)) != CatalogueKey(FieldText(item.Url));
-        });
-    if (same != m_catalogue.items().cend() && !m_resultMessage.isEmpty())
-        m_resultMessage += QStringLiteral("\nIt is the same movie as ") + FieldText(same->Url);
     m_catalogue.updateItem(index, item);
+    // The same content under another address: both stay, and the user hears of it.
+    if (const int same = m_catalogue.FindItemWithSameContent(index);
+        same >= 0 && !m_resultMessage.isEmpty())
+        m_resultMessage +=
+            QStringLiteral("\nIt is the same movie as ") + FieldText(m_catalogue.item(same).Url);
     if (!item.extras.keepFiles.value_or(m_keepFilesByDefault))
         return settle();
     m_keeper = new FileKeeper(KeptFolderOf(m_runningTarget), QUrl(m_runningUrl), this);

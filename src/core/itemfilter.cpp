@@ -43,7 +43,12 @@ NodeFilter::NodeFilter(const QString& nodeText)
 
 bool NodeFilter::matches(const ItemRecord& item) const
 {
-    switch (item.state()) {
+    return matches(item.state(), FieldBytes(item.Category));
+}
+
+bool NodeFilter::matches(ItemState state, QByteArrayView category) const
+{
+    switch (state) {
     case ItemState::New:
     case ItemState::Pending:
     case ItemState::Failed:
@@ -51,7 +56,7 @@ bool NodeFilter::matches(const ItemRecord& item) const
     case ItemState::Deleted:
         return m_kind == Kind::Deleted;
     case ItemState::Downloaded:
-        return fieldMatchesKey(FieldBytes(item.Category), m_key);
+        return fieldMatchesKey(category, m_key);
     }
     return false;
 }

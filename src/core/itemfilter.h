@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "records.h"
 
-struct ItemRecord;
+#include <QString>
 
 /// Which items a node of the category tree lists, given the node's text: "Downloading" lists
 /// the items in states N, P and F, "Deleted" those in state X; every node also lists the items
@@ -12,6 +12,8 @@ class NodeFilter final
 public:
     explicit NodeFilter(const QString& nodeText);
     bool matches(const ItemRecord& item) const;
+    /// The same from the item's state and the whole value of its Category field.
+    bool matches(ItemState state, QByteArrayView category) const;
 
 private:
     enum class Kind

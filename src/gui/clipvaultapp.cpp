@@ -23,14 +23,17 @@ MovieOrigin ClipVaultApp::originOf(const QString& file) const
     const QString wanted = QFileInfo(file).absoluteFilePath();
     // The file name first, in bytes: a large catalogue is looked through on every play.
     const QByteArray name = QFileInfo(file).fileName().toUtf8();
-    for (const ItemRecord& item : catalogue().items()) {
+    MovieOrigin origin;
+    catalogue().items().forEach([&](int, const ItemRecord& item) {
         const QByteArrayView stored = FieldBytes(item.FileName);
         if (!stored.endsWith(name) && !item.FileName.isCut())
-            continue;
-        if (QFileInfo(ItemFilePath(item)).absoluteFilePath() == wanted)
-            return {FieldText(item.Url), item.extras.keepFiles.value_or(settings().keepFiles)};
-    }
-    return {};
+            return true;
+        if (QFileInfo(ItemFilePath(item)).absoluteFilePath() != wanted)
+            return true;
+        origin = {FieldText(item.Url), item.extras.keepFiles.value_or(settings().keepFiles)};
+        return false;
+    });
+    return origin;
 }
 
 void ClipVaultApp::noteKeptFiles(const QString& address, int count)

@@ -20,41 +20,55 @@ ItemListModel::ItemListModel(const Catalogue& catalogue, QObject* parent)
 
 void ItemListModel::showNode(const QString& nodeText)
 {
-    m_filter = [node = NodeFilter(nodeText)](const ItemRecord& item) {
-        return node.matches(item);
-    };
+    m_search.reset();
+    m_node = NodeFilter(nodeText);
     fill();
+}
+
+std::vector<int> ItemListModel::found(const SearchFilter& search) const
+{
+    // A search reads every record: one pass over the catalogue, in large pieces.
+    std::vector<int> positions;
+    m_catalogue.items().forEach([&](int position, const ItemRecord& item) {
+        if (search.matches(item))
+            positions.push_back(position);
+        return true;
+    });
+    return positions;
 }
 
 int ItemListModel::showSearch(const SearchFilter& search)
 {
-    std::vector<int> found;
-    const auto& items = m_catalogue.items();
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (search.matches(items[i]))
-            found.push_back(static_cast<int>(i));
-    }
-    if (found.empty())
+    std::vector<int> positions = found(search);
+    if (positions.empty())
         return 0;
     // The found items stay listed, and follow their changes, until a node is shown again.
-    m_filter = [search](const ItemRecord& item) {
-        return search.matches(item);
-    };
+    m_node.reset();
+    m_search = search;
     beginResetModel();
-    m_positions = std::move(found);
+    m_positions = std::move(positions);
     endResetModel();
     return static_cast<int>(m_positions.size());
+}
+
+bool ItemListModel::belongs(int position) const
+{
+    if (m_node)
+        return m_node->matches(m_catalogue.itemState(position), m_catalogue.itemCategory(position));
+    return m_search && m_search->matches(m_catalogue.item(position));
 }
 
 void ItemListModel::fill()
 {
     beginResetModel();
     m_positions.clear();
-    if (m_filter) {
-        const auto& items = m_catalogue.items();
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (m_filter(items[i]))
-                m_positions.push_back(static_cast<int>(i));
+    if (m_search) {
+        m_positions = found(*m_search);
+    } else if (m_node) {
+        // A node asks only what the catalogue holds in memory: no record is read.
+        for (int position = 0; position < m_catalogue.itemCount(); ++position) {
+            if (belongs(position))
+                m_positions.push_back(position);
         }
     }
     endResetModel();
@@ -67,7 +81,7 @@ std::vector<int>::iterator ItemListModel::rowOf(int position)
 
 void ItemListModel::itemAppended(int position)
 {
-    if (!m_filter || !m_filter(m_catalogue.item(position)))
+    if (!belongs(position))
         return;
     const auto at = rowOf(position);
     const int row = static_cast<int>(at - m_positions.begin());
@@ -78,19 +92,19 @@ void ItemListModel::itemAppended(int position)
 
 void ItemListModel::itemChanged(int position)
 {
-    if (!m_filter)
+    if (!m_node && !m_search)
         return;
     const auto at = rowOf(position);
     const int row = static_cast<int>(at - m_positions.begin());
     const bool listed = at != m_positions.end() && *at == position;
-    const bool belongs = m_filter(m_catalogue.item(position));
-    if (listed && belongs) {
+    const bool shown = belongs(position);
+    if (listed && shown) {
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     } else if (listed) {
         beginRemoveRows({}, row, row);
         m_positions.erase(at);
         endRemoveRows();
-    } else if (belongs) {
+    } else if (shown) {
         beginInsertRows({}, row, row);
         m_positions.insert(at, position);
         endInsertRows();

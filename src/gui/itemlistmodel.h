@@ -4,7 +4,7 @@
 
 #include <QAbstractTableModel>
 
-#include <functional>
+#include <optional>
 #include <vector>
 
 class Catalogue;
@@ -67,8 +67,13 @@ private:
     void itemChanged(int position);
     void itemsRemoved(const QList<int>& positions);
 
+    /// Whether the item at `position` is one the list shows and takes in as it changes.
+    bool belongs(int position) const;
+    std::vector<int> found(const SearchFilter& search) const;
+
     const Catalogue& m_catalogue;
-    /// Which items the list shows and takes in as they change; none before a node is shown.
-    std::function<bool(const ItemRecord&)> m_filter;
+    /// What the list shows: a node's items or a search's; neither before a node is shown.
+    std::optional<NodeFilter> m_node;
+    std::optional<SearchFilter> m_search;
     std::vector<int> m_positions; ///< ascending catalogue positions
 };

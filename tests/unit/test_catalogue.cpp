@@ -32,8 +32,8 @@ protected:
     QStringList urls() const
     {
         QStringList result;
-        for (const ItemRecord& record : catalogue.items())
-            result << FieldText(record.Url);
+        for (int i = 0; i < catalogue.itemCount(); ++i)
+            result << FieldText(catalogue.item(i).Url);
         return result;
     }
 

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <random>
+
 namespace {
 
 class StoreTest : public ::testing::Test
@@ -277,7 +279,9 @@ TEST_F(StoreTest, SavingAndLoadingAgainReproducesBothLists)
     catalogue->AddItemFromUrl(QStringLiteral("http://a/b.swf"), QStringLiteral("Mtv"));
     ASSERT_TRUE(store->SaveItems(*catalogue));
     ASSERT_TRUE(store->SaveCategories(*catalogue));
-    const auto items = catalogue->items();
+    std::vector<ItemRecord> items;
+    for (int i = 0; i < catalogue->itemCount(); ++i)
+        items.push_back(catalogue->item(i));
     const auto categories = catalogue->categories();
 
     load();
@@ -410,8 +414,8 @@ TEST_F(StoreTest, ASaveStoppedAtAnyStepKeepsEveryLongValueOfTheLogOnDisk)
         writeFile(NextCompanionPath(itemsLog()), moment.nextCompanion);
         load();
         QStringList urls;
-        for (const ItemRecord& item : catalogue->items())
-            urls << FieldText(item.Url);
+        for (int i = 0; i < catalogue->itemCount(); ++i)
+            urls << FieldText(catalogue->item(i).Url);
         EXPECT_EQ(urls, moment.urls);
         EXPECT_TRUE(store->unreadableNotice().isEmpty());
         // The next save completes the pair and keeps the values.
@@ -474,4 +478,94 @@ TEST_F(StoreTest, ItemDetailsLiveInTheSideStoreAndFollowTheirItemsByTheSameRule)
     ASSERT_TRUE(store->SaveItems(*catalogue));
     EXPECT_FALSE(QFile::exists(SideFilePath(itemsLog(), SideFile::Extras)));
     EXPECT_NE(readFile(itemsLog()), logBefore);
+}
+
+// Loaded records stay in the log until they change: look-ups, edits, removals and a save must
+// agree with a plain list of the same records, whatever mix of loaded and changed items there is.
+TEST_F(StoreTest, ALoadedCatalogueChangedAtRandomFindsAndSavesWhatAPlainListWould)
+{
+    constexpr int kLoaded = 3000;
+    QByteArray log = logHeaderBytes("clipvault", kLoaded);
+    for (int i = 0; i < kLoaded; ++i) {
+        const QByteArray url = (i % 7 ? "http://host/" : "  HTTP://HOST/") + QByteArray::number(i);
+        log += itemBytes("DPX"[i % 3], url.constData(), i % 2 ? "Game" : "Fun", "/m/", "f.swf", "");
+    }
+    ASSERT_TRUE(writeFile(itemsLog(), log));
+    load();
+    ASSERT_EQ(catalogue->itemCount(), kLoaded);
+
+    std::vector<ItemRecord> plain;
+    for (int i = 0; i < kLoaded; ++i)
+        plain.push_back(catalogue->item(i));
+    std::mt19937 random(20261208);
+    auto randomUrl = [&] {
+        return QStringLiteral("http://host/%1").arg(random() % (kLoaded + 50));
+    };
+    auto walk = [&](const QString& url) {
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            if (CatalogueKey(FieldBytes(plain[i].Url)) == CatalogueKey(url))
+                return static_cast<int>(i);
+        }
+        return -1;
+    };
+    prompt.setFallback(true);
+    for (int step = 0; step < 1500; ++step) {
+        const QString url = randomUrl();
+        const int at = walk(url);
+        switch (random() % 4) {
+        case 0: { // a new item, or a repeated one replacing the older
+            ItemRecord record = EmptyItemRecord();
+            SetFieldText(record.Url, url);
+            if (at >= 0)
+                plain.erase(plain.begin() + at);
+            catalogue->AppendItem(record);
+            plain.push_back(record);
+            break;
+        }
+        case 1:
+            catalogue->RemoveItemByUrl(url);
+            if (at >= 0)
+                plain.erase(plain.begin() + at);
+            break;
+        case 2:
+            if (at >= 0) {
+                catalogue->SetItemState(at, ItemState::Failed);
+                plain[static_cast<std::size_t>(at)].State = 'F';
+            }
+            break;
+        case 3:
+            if (at >= 0) {
+                ItemRecord record = plain[static_cast<std::size_t>(at)];
+                SetFieldText(record.Comment, QStringLiteral("edited %1").arg(step));
+                catalogue->updateItem(at, record);
+                plain[static_cast<std::size_t>(at)] = record;
+            }
+            break;
+        }
+        const QString probe = randomUrl();
+        ASSERT_EQ(catalogue->FindItemByUrl(probe), walk(probe)) << "step " << step;
+    }
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    load();
+    ASSERT_EQ(catalogue->itemCount(), static_cast<int>(plain.size()));
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        ASSERT_EQ(storedBytes(catalogue->item(static_cast<int>(i))), storedBytes(plain[i])) << i;
+}
+
+TEST_F(StoreTest, ALogCutByAnotherProgramWhileLoadedFailsTheSaveAndKeepsTheFile)
+{
+    ASSERT_TRUE(writeFile(itemsLog(), handMadeItemsLog()));
+    load();
+    const QByteArray cut = handMadeItemsLog().first(16 + 636);
+    QFile file(itemsLog());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.resize(cut.size())); // in place, as no writer of this program does
+
+    EXPECT_EQ(FieldText(catalogue->item(0).Url), QStringLiteral("http://a.com/one.swf"));
+    EXPECT_TRUE(FieldText(catalogue->item(2).Url).isEmpty()) << "a lost record reads empty";
+    QString error;
+    EXPECT_FALSE(store->SaveItems(*catalogue, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("was changed by another program")))
+        << error.toStdString();
+    EXPECT_EQ(readFile(itemsLog()), cut) << "nothing is written over what is left";
 }

@@ -1,0 +1,456 @@
+#include "itemtable.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include <QFile>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kItemSize = sizeof(StoredItemRecord);
+/// Records read at once by a pass over the table: about 640 KB.
+constexpr qint64 kRecordsPerPiece = 1024;
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ULL;
+
+/// The eight bytes with the ASCII capital letters made small, every other byte as it is.
+std::uint64_t foldedAscii(std::uint64_t word)
+{
+    const std::uint64_t low = word & (0x7f * kEveryByte);
+    const std::uint64_t atLeastA = low + (0x80 - 'A') * kEveryByte;
+    const std::uint64_t pastZ = low + (0x80 - 'Z' - 1) * kEveryByte;
+    const std::uint64_t capitals = atLeastA & ~pastZ & ~word & (0x80 * kEveryByte);
+    return word | (capitals >> 2);
+}
+
+std::uint64_t mixed(std::uint64_t hash, std::uint64_t word)
+{
+    hash = (hash ^ word) * 0xbf58476d1ce4e5b9ULL;
+    return hash ^ (hash >> 31);
+}
+
+/// A hash of the text with ASCII letters folded, eight bytes at a time; `ascii` tells whether
+/// every byte was ASCII.
+std::uint32_t foldedHash(QByteArrayView text, bool* ascii = nullptr)
+{
+    std::uint64_t hash = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(text.size());
+    std::uint64_t high = 0;
+    const char* bytes = text.data();
+    qsizetype i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        high |= word;
+        hash = mixed(hash, foldedAscii(word));
+    }
+    if (i < text.size()) {
+        std::uint64_t tail = 0;
+        std::memcpy(&tail, bytes + i, static_cast<std::size_t>(text.size() - i));
+        high |= tail;
+        hash = mixed(hash, foldedAscii(tail));
+    }
+    if (ascii)
+        *ascii = (high & (0x80 * kEveryByte)) == 0;
+    hash *= 0x94d049bb133111ebULL;
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+} // namespace
+
+std::uint32_t ItemKeyHash(QByteArrayView url)
+{
+    // For ASCII text the key is the trimmed text with its letters folded, which the hash folds
+    // itself; other text is folded by Qt first. Folding a key again changes nothing, so both give
+    // the hash of the key.
+    bool ascii = true;
+    const std::uint32_t hash = foldedHash(TrimmedBlanks(url), &ascii);
+    return ascii ? hash : foldedHash(CatalogueKey(url));
+}
+
+// --- StoredLog
+
+StoredLog::StoredLog(std::unique_ptr<QFile> file, qint64 recordSize)
+    : m_file(std::move(file))
+    , m_recordSize(recordSize)
+    , m_size(m_file->size())
+{
+}
+
+StoredLog::~StoredLog() = default;
+
+qint64 StoredLog::readableRecords() const
+{
+    return m_size < kHeaderSize ? 0 : (m_size - kHeaderSize) / m_recordSize;
+}
+
+bool StoredLog::read(qint64 first, qint64 count, char* into) const
+{
+    // pread leaves the file's position alone, so passes never disturb each other.
+    qint64 offset = kHeaderSize + first * m_recordSize;
+    qint64 left = count * m_recordSize;
+    while (left > 0) {
+        const ssize_t got = ::pread(m_file->handle(), into, static_cast<std::size_t>(left), offset);
+        if (got <= 0)
+            return false;
+        into += got;
+        offset += got;
+        left -= got;
+    }
+    return true;
+}
+
+bool StoredLog::readInPieces(
+    qint64 count, qint64 perPiece,
+    const std::function<bool(qint64, const char*, qint64)>& consume) const
+{
+    // One buffer, reused: the pieces stay in the processor's cache between the read and their use.
+    std::vector<char> buffer(static_cast<std::size_t>(std::min(count, perPiece) * m_recordSize));
+    for (qint64 first = 0; first < count; first += perPiece) {
+        const qint64 n = std::min(perPiece, count - first);
+        if (!read(first, n, buffer.data()))
+            return false;
+        if (!consume(first, buffer.data(), n))
+            return true;
+    }
+    return true;
+}
+
+QByteArray StoredLog::header() const
+{
+    QByteArray header(kHeaderSize, Qt::Uninitialized);
+    if (::pread(m_file->handle(), header.data(), kHeaderSize, 0) != kHeaderSize)
+        return {};
+    return header;
+}
+
+// --- ItemTable
+
+ItemTable::ItemTable()
+{
+    clear();
+}
+
+ItemTable::~ItemTable() = default;
+
+const ItemRecord& ItemTable::owned(const Slot& s) const
+{
+    return m_owned[static_cast<std::size_t>(~s.source)];
+}
+
+ItemRecord ItemTable::logged(std::int32_t number) const
+{
+    if (m_cachedNumber != number) {
+        StoredItemRecord stored{};
+        if (!m_log || !m_log->read(number, 1, reinterpret_cast<char*>(&stored)))
+            std::memset(&stored, 0, sizeof stored);
+        m_cached = std::make_unique<ItemRecord>(FromStored(stored));
+        m_cachedNumber = number;
+    }
+    return *m_cached;
+}
+
+ItemRecord ItemTable::at(int position) const
+{
+    const Slot& s = slot(position);
+    return isLogged(s) ? logged(s.source) : owned(s);
+}
+
+QByteArray ItemTable::keyAt(int position) const
+{
+    const Slot& s = slot(position);
+    if (!isLogged(s))
+        return CatalogueKey(FieldBytes(owned(s).Url));
+    return CatalogueKey(FieldBytes(logged(s.source).Url));
+}
+
+void ItemTable::forEach(const std::function<bool(int, const ItemRecord&)>& visit) const
+{
+    std::vector<StoredItemRecord> piece;
+    qint64 pieceFirst = 0;
+    for (int position = 0; position < size(); ++position) {
+        const Slot& s = slot(position);
+        if (!isLogged(s)) {
+            if (!visit(position, owned(s)))
+                return;
+            continue;
+        }
+        const qint64 number = s.source;
+        if (number < pieceFirst || number >= pieceFirst + static_cast<qint64>(piece.size())) {
+            const qint64 count =
+                std::clamp<qint64>(m_log->readableRecords() - number, 1, kRecordsPerPiece);
+            piece.assign(static_cast<std::size_t>(count), StoredItemRecord{});
+            pieceFirst = number;
+            if (!m_log->read(number, count, reinterpret_cast<char*>(piece.data())))
+                piece.assign(1, StoredItemRecord{}); // the file lost it: an empty record
+        }
+        if (!visit(position, FromStored(piece[static_cast<std::size_t>(number - pieceFirst)])))
+            return;
+    }
+}
+
+void ItemTable::forEachInMemory(const std::function<void(int, const ItemRecord&)>& visit) const
+{
+    for (int position = 0; position < size(); ++position) {
+        if (const Slot& s = slot(position); !isLogged(s))
+            visit(position, owned(s));
+    }
+}
+
+std::uint32_t ItemTable::internCategory(QByteArrayView name)
+{
+    // Most items share a few categories, and neighbours mostly the same one.
+    if (m_categories[m_lastCategory] == name)
+        return m_lastCategory;
+    const QByteArray bytes = name.toByteArray();
+    const auto found = m_categoryIds.constFind(bytes);
+    if (found != m_categoryIds.cend()) {
+        m_lastCategory = *found;
+    } else {
+        m_lastCategory = static_cast<std::uint32_t>(m_categories.size());
+        m_categories.push_back(bytes);
+        m_categoryIds.insert(bytes, m_lastCategory);
+    }
+    return m_lastCategory;
+}
+
+std::int32_t ItemTable::keep(ItemRecord&& record)
+{
+    if (!m_freeOwned.empty()) {
+        const std::int32_t index = m_freeOwned.back();
+        m_freeOwned.pop_back();
+        m_owned[static_cast<std::size_t>(index)] = std::move(record);
+        return ~index;
+    }
+    m_owned.push_back(std::move(record));
+    return ~static_cast<std::int32_t>(m_owned.size() - 1);
+}
+
+void ItemTable::release(Slot& s)
+{
+    if (isLogged(s))
+        return;
+    m_owned[static_cast<std::size_t>(~s.source)] = ItemRecord{};
+    m_freeOwned.push_back(~s.source);
+}
+
+int ItemTable::findHashed(std::uint32_t hash, QByteArrayView url) const
+{
+    ensureIndex();
+    const std::size_t mask = m_index.size() - 1;
+    int first = -1;
+    QByteArray key; // built only when another item's hash is the same
+    for (std::size_t cell = hash & mask; m_index[cell].position >= 0; cell = (cell + 1) & mask) {
+        const IndexCell& entry = m_index[cell];
+        if (entry.keyHash != hash || (first >= 0 && entry.position > first))
+            continue;
+        if (slot(entry.position).removed)
+            continue;
+        if (key.isNull())
+            key = CatalogueKey(url);
+        if (keyAt(entry.position) == key)
+            first = entry.position;
+    }
+    return first;
+}
+
+int ItemTable::find(const QByteArray& key) const
+{
+    return findHashed(ItemKeyHash(key), key);
+}
+
+void ItemTable::index(int position) const
+{
+    if (!m_indexValid)
+        return;
+    if ((static_cast<std::size_t>(size()) + 1) * 2 > m_index.size()) {
+        m_indexValid = false; // grows on the next look-up
+        return;
+    }
+    const std::size_t mask = m_index.size() - 1;
+    const std::uint32_t hash = slot(position).keyHash;
+    std::size_t cell = hash & mask;
+    while (m_index[cell].position >= 0)
+        cell = (cell + 1) & mask;
+    m_index[cell] = {hash, position};
+}
+
+void ItemTable::ensureIndex() const
+{
+    if (m_indexValid)
+        return;
+    m_index.assign(std::bit_ceil(std::max<std::size_t>(16, m_slots.size() * 2 + 2)), IndexCell{});
+    m_indexValid = true;
+    for (int position = 0; position < size(); ++position) {
+        if (!slot(position).removed)
+            index(position);
+    }
+}
+
+void ItemTable::startLog(std::shared_ptr<const StoredLog> log, qint64 expected)
+{
+    clear();
+    m_log = std::move(log);
+    m_slots.reserve(static_cast<std::size_t>(expected));
+    m_index.assign(std::bit_ceil(static_cast<std::size_t>(expected) * 2 + 2), IndexCell{});
+    m_indexValid = true;
+}
+
+void ItemTable::appendLogged(qint64 first, const StoredItemRecord* stored, qint64 count,
+                             const std::function<bool(int)>& replaceHeld)
+{
+    // The hashes come first and their cells are fetched ahead: the look-ups then find them in
+    // the cache instead of waiting for memory one by one.
+    std::vector<std::uint32_t> hashes(static_cast<std::size_t>(count));
+    ensureIndex();
+    for (qint64 i = 0; i < count; ++i) {
+        hashes[i] = ItemKeyHash(FieldBytes(stored[i].Url));
+        __builtin_prefetch(&m_index[hashes[i] & (m_index.size() - 1)]);
+    }
+    for (qint64 i = 0; i < count; ++i) {
+        const QByteArrayView url = FieldBytes(stored[i].Url);
+        if (const int held = findHashed(hashes[i], url); held >= 0) {
+            if (!replaceHeld(held))
+                continue;
+            markRemoved(held);
+        }
+        Slot s;
+        s.keyHash = hashes[i];
+        s.source = static_cast<std::int32_t>(first + i);
+        s.category = internCategory(FieldBytes(stored[i].Category));
+        s.state = stored[i].State;
+        m_slots.push_back(s);
+        index(size() - 1);
+    }
+}
+
+int ItemTable::appendUnlessHeld(ItemRecord&& record)
+{
+    const QByteArrayView url = FieldBytes(record.Url);
+    if (const int held = findHashed(ItemKeyHash(url), url); held >= 0)
+        return held;
+    append(std::move(record));
+    return -1;
+}
+
+void ItemTable::append(ItemRecord&& record)
+{
+    Slot s;
+    s.keyHash = ItemKeyHash(FieldBytes(record.Url));
+    s.category = internCategory(FieldBytes(record.Category));
+    s.state = record.State;
+    s.source = keep(std::move(record));
+    m_slots.push_back(s);
+    index(size() - 1);
+}
+
+void ItemTable::markRemoved(int position)
+{
+    m_slots[static_cast<std::size_t>(position)].removed = true;
+    m_anyMarked = true;
+}
+
+std::vector<int> ItemTable::dropMarked()
+{
+    std::vector<int> removed;
+    if (!std::exchange(m_anyMarked, false))
+        return removed;
+    std::vector<bool> doomed(m_slots.size());
+    for (int position = 0; position < size(); ++position) {
+        if (slot(position).removed) {
+            doomed[static_cast<std::size_t>(position)] = true;
+            removed.push_back(position);
+        }
+    }
+    remove(doomed);
+    return removed;
+}
+
+void ItemTable::replace(int position, ItemRecord&& record)
+{
+    Slot& s = m_slots[static_cast<std::size_t>(position)];
+    const std::uint32_t hash = ItemKeyHash(FieldBytes(record.Url));
+    s.category = internCategory(FieldBytes(record.Category));
+    s.state = record.State;
+    if (isLogged(s))
+        s.source = keep(std::move(record));
+    else
+        m_owned[static_cast<std::size_t>(~s.source)] = std::move(record);
+    if (hash != s.keyHash) {
+        s.keyHash = hash;
+        m_indexValid = false;
+    }
+}
+
+void ItemTable::setState(int position, char state)
+{
+    ItemRecord record = at(position);
+    record.State = state;
+    replace(position, std::move(record));
+}
+
+void ItemTable::remove(const std::vector<bool>& doomed)
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        if (doomed[i])
+            release(m_slots[i]);
+        else
+            m_slots[kept++] = m_slots[i];
+    }
+    m_slots.resize(kept);
+    m_indexValid = false;
+}
+
+void ItemTable::clear()
+{
+    m_slots = {};
+    m_owned = {};
+    m_freeOwned = {};
+    m_categories.assign(1, QByteArray());
+    m_categoryIds.clear();
+    m_categoryIds.insert(QByteArray(), 0);
+    m_lastCategory = 0;
+    m_log.reset();
+    m_anyMarked = false;
+    m_index = {};
+    m_indexValid = false;
+    m_cachedNumber = -1;
+    m_cached.reset();
+}
+
+bool ItemTable::storedBytes(const std::function<void(QByteArrayView)>& write) const
+{
+    std::vector<StoredItemRecord> piece;
+    piece.reserve(kRecordsPerPiece);
+    const auto flush = [&] {
+        write(QByteArrayView(reinterpret_cast<const char*>(piece.data()),
+                             static_cast<qsizetype>(piece.size() * sizeof(StoredItemRecord))));
+        piece.clear();
+    };
+    for (int position = 0; position < size();) {
+        if (piece.size() == kRecordsPerPiece)
+            flush();
+        const Slot& s = slot(position);
+        if (!isLogged(s)) {
+            piece.push_back(ToStored(owned(s)));
+            ++position;
+            continue;
+        }
+        // A run of records that follow each other in the log is read in one go.
+        int run = 1;
+        while (piece.size() + static_cast<std::size_t>(run) < kRecordsPerPiece &&
+               position + run < size() && isLogged(slot(position + run)) &&
+               slot(position + run).source == s.source + run)
+            ++run;
+        const std::size_t at = piece.size();
+        piece.resize(at + static_cast<std::size_t>(run));
+        if (!m_log->read(s.source, run, reinterpret_cast<char*>(piece.data() + at)))
+            return false;
+        position += run;
+    }
+    flush();
+    return true;
+}

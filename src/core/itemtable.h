@@ -1,0 +1,149 @@
+#pragma once
+
+#include "records.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+
+class QFile;
+
+/// A log file open for reading its fixed-size records by number. Every writer of the logs puts a
+/// new file in place by renaming it, so an open log keeps the bytes it had when it was read,
+/// whatever is saved after.
+class StoredLog final
+{
+public:
+    static constexpr qint64 kHeaderSize = 16;
+
+    /// Takes over an open file whose records are `recordSize` bytes each.
+    StoredLog(std::unique_ptr<QFile> file, qint64 recordSize);
+    ~StoredLog();
+    Q_DISABLE_COPY_MOVE(StoredLog)
+
+    qint64 size() const { return m_size; }
+    /// Records whole in the file after its header.
+    qint64 readableRecords() const;
+    /// Reads `count` records from `first` into `into`; false when the file no longer holds them.
+    bool read(qint64 first, qint64 count, char* into) const;
+    /// Reads the header's bytes; empty when the file is shorter.
+    QByteArray header() const;
+    /// Reads the first `count` records in pieces of at most `perPiece` and hands each piece to
+    /// `consume` (first record's number, its bytes, how many) in order, until it returns false.
+    /// False when the file no longer held every record asked for.
+    bool readInPieces(qint64 count, qint64 perPiece,
+                      const std::function<bool(qint64 first, const char* bytes, qint64 n)>&
+                          consume) const;
+
+private:
+    std::unique_ptr<QFile> m_file;
+    qint64 m_recordSize;
+    qint64 m_size;
+};
+
+/// The items of the catalogue in their order. A record that was loaded and not changed since is
+/// read from the items log when it is asked for: memory holds only what lists and look-ups need
+/// (state, category, a hash of the address) and the records added or changed since. A catalogue
+/// of 100 000 items so loads in about the time it takes to read its file, and keeps little of it.
+class ItemTable final
+{
+public:
+    ItemTable();
+    ~ItemTable();
+    Q_DISABLE_COPY_MOVE(ItemTable)
+
+    int size() const { return static_cast<int>(m_slots.size()); }
+    /// The record at `position`.
+    ItemRecord at(int position) const;
+    ItemState state(int position) const { return static_cast<ItemState>(slot(position).state); }
+    /// The whole value of the item's Category field.
+    QByteArrayView category(int position) const { return m_categories[slot(position).category]; }
+
+    /// Visits the items from the first, each with its record, until `visit` returns false. Loaded
+    /// records are read in large pieces: a pass over a large catalogue reads its log once.
+    void forEach(const std::function<bool(int position, const ItemRecord&)>& visit) const;
+    /// Visits the items held in memory: only they can have extras, which the log has no field for.
+    void forEachInMemory(const std::function<void(int position, const ItemRecord&)>& visit) const;
+
+    /// The lowest position whose Url has the catalogue key `key`, or -1.
+    int find(const QByteArray& key) const;
+
+    /// Empties the table; records appended by number come from `log` from now on.
+    void startLog(std::shared_ptr<const StoredLog> log, qint64 expected);
+    /// Appends `count` records of the log from record `first`, whose stored bytes are `stored`.
+    /// When an item before one holds its key, `replaceHeld(position)` decides: true takes the
+    /// holder out (markRemoved) and appends the record, false leaves the record out.
+    void appendLogged(qint64 first, const StoredItemRecord* stored, qint64 count,
+                      const std::function<bool(int held)>& replaceHeld);
+    /// Appends a record unless an item holds its key, as above.
+    int appendUnlessHeld(ItemRecord&& record);
+    /// Appends a record whatever it holds.
+    void append(ItemRecord&& record);
+    /// Marks the item at `position` to be taken out by dropMarked: look-ups pass over it from now
+    /// on, and positions stay as they are until then.
+    void markRemoved(int position);
+    /// Takes out the marked items; returns their positions, ascending.
+    std::vector<int> dropMarked();
+
+    void replace(int position, ItemRecord&& record);
+    void setState(int position, char state);
+    /// Takes out the items whose `doomed` entry is set.
+    void remove(const std::vector<bool>& doomed);
+    void clear();
+
+    /// The stored bytes of every item in order, handed over in pieces.
+    bool storedBytes(const std::function<void(QByteArrayView)>& write) const;
+
+private:
+    struct Slot
+    {
+        std::uint32_t keyHash = 0;
+        std::int32_t source = 0; ///< >= 0: the record's number in the log; < 0: ~index in m_owned
+        std::uint32_t category = 0; ///< index in m_categories
+        char state = 0;
+        bool removed = false; ///< marked to be taken out
+    };
+    const Slot& slot(int position) const { return m_slots[static_cast<std::size_t>(position)]; }
+    bool isLogged(const Slot& s) const { return s.source >= 0; }
+    const ItemRecord& owned(const Slot& s) const;
+    ItemRecord logged(std::int32_t number) const;
+    QByteArray keyAt(int position) const;
+    std::uint32_t internCategory(QByteArrayView name);
+    std::int32_t keep(ItemRecord&& record);
+    void release(Slot& s);
+    /// The first position whose Url has the key of `url` (whose hash is `hash`), skipping
+    /// removed ones.
+    int findHashed(std::uint32_t hash, QByteArrayView url) const;
+    void index(int position) const;
+    void ensureIndex() const;
+
+    std::vector<Slot> m_slots;
+    std::vector<ItemRecord> m_owned;
+    std::vector<std::int32_t> m_freeOwned;
+    std::vector<QByteArray> m_categories;
+    QHash<QByteArray, std::uint32_t> m_categoryIds;
+    std::uint32_t m_lastCategory = 0;
+    std::shared_ptr<const StoredLog> m_log;
+    bool m_anyMarked = false;
+
+    /// Open addressing over positions by key hash; rebuilt when positions move. A cell holds the
+    /// hash too, so that a probe reads the cell alone.
+    struct IndexCell
+    {
+        std::uint32_t keyHash = 0;
+        std::int32_t position = -1;
+    };
+    mutable std::vector<IndexCell> m_index;
+    mutable bool m_indexValid = false;
+    /// The last loaded record read: views ask for one item's fields one after another.
+    mutable std::int32_t m_cachedNumber = -1;
+    mutable std::unique_ptr<ItemRecord> m_cached;
+};
+
+/// A hash of an address's catalogue key, taken without building the key for ASCII text.
+std::uint32_t ItemKeyHash(QByteArrayView url);
