@@ -88,25 +88,30 @@ ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs,
     return result;
 }
 
+std::vector<ChildRun> BestInTurn(const std::vector<std::vector<std::string>>& programs,
+                                 const ChildOutput& output, int rounds)
+{
+    ChildOutput timedOnly = output;
+    timedOnly.watchMemory = false;
+    std::vector<ChildRun> best(programs.size());
+    for (int i = 0; i < rounds; ++i) {
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            const ChildRun run = runChild(programs[p], timedOnly);
+            if (!run.ok)
+                return std::vector<ChildRun>(programs.size());
+            if (!best[p].ok || run.seconds < best[p].seconds)
+                best[p] = run;
+        }
+    }
+    return best;
+}
+
 std::pair<ChildRun, ChildRun> BestAlternating(const std::vector<std::string>& program,
                                               const std::vector<std::string>& peer,
                                               const ChildOutput& output, int rounds)
 {
-    ChildOutput timedOnly = output;
-    timedOnly.watchMemory = false;
-    std::pair<ChildRun, ChildRun> best;
-    const auto keepBest = [](ChildRun& kept, const ChildRun& run) {
-        if (!run.ok || (kept.ok && kept.seconds <= run.seconds))
-            return run.ok;
-        kept = run;
-        return true;
-    };
-    for (int i = 0; i < rounds; ++i) {
-        if (!keepBest(best.first, runChild(program, timedOnly)) ||
-            !keepBest(best.second, runChild(peer, timedOnly)))
-            return {};
-    }
-    return best;
+    const std::vector<ChildRun> best = BestInTurn({program, peer}, output, rounds);
+    return {best[0], best[1]};
 }
 
 void RunDownloadComparison()

@@ -73,6 +73,11 @@ void Catalogue::appendLoggedItems(qint64 first, const StoredItemRecord* stored, 
     m_items.appendLogged(first, stored, count, [this](int) { return askDownloadAgain(); });
 }
 
+qint64 Catalogue::appendWholeLog(qint64 count)
+{
+    return m_items.appendWholeLog(count, [this](int) { return askDownloadAgain(); });
+}
+
 void Catalogue::endItemsLoad()
 {
     m_loadingItems = false;

@@ -73,6 +73,8 @@ public:
     /// Records appended by number stay in the log until they change.
     void beginItemsLoad(std::shared_ptr<const StoredLog> log, qint64 expected);
     void appendLoggedItems(qint64 first, const StoredItemRecord* stored, qint64 count);
+    /// Appends the log's first `count` records; returns how many the file still held.
+    qint64 appendWholeLog(qint64 count);
     void endItemsLoad();
 
     // --- categories

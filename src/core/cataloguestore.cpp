@@ -143,9 +143,8 @@ CatalogueStore::CatalogueStore(const QString& dataFolder)
     m_categories.path = QDir(dataFolder).filePath(QStringLiteral("category.log"));
 }
 
-template <typename Record, typename Begin, typename AddStored, typename AddRecord>
-LogLoadResult CatalogueStore::readLog(Log& log, Begin&& begin, AddStored&& addStored,
-                                      AddRecord&& addRecord)
+template <typename Record, typename Sink>
+LogLoadResult CatalogueStore::readLog(Log& log, Sink& sink)
 {
     using Stored = decltype(ToStored(std::declval<Record>()));
     constexpr qint64 kRecordsPerPiece = 1024;
@@ -194,35 +193,36 @@ LogLoadResult CatalogueStore::readLog(Log& log, Begin&& begin, AddStored&& addSt
 
     // The log is read in pieces: a large log is never copied whole. A file cut meanwhile keeps
     // what was read, and the log counts as not whole.
-    begin(stored, count);
-    stored->readInPieces(count, kRecordsPerPiece, [&](qint64 first, const char* data, qint64 n) {
-        // The records of a piece are aligned as the buffer is: a vector of bytes from new.
-        const auto* piece = reinterpret_cast<const Stored*>(data);
-        if (!anyValues) {
-            addStored(first, piece, n);
-            result.loaded += static_cast<int>(n);
-            return true;
-        }
-        for (qint64 k = 0; k < n; ++k, ++result.loaded) {
-            const Stored& bytes = piece[k];
-            // Values are found before the record changes: each side file names its stored bytes.
-            const auto digest = [&](qint64) {
-                return digestOf(bytes);
-            };
-            const QList<WholeValue> whole = valuesFor(sides[0], first + k, digest);
-            const QList<WholeValue> extras = valuesFor(sides[1], first + k, digest);
-            if (whole.isEmpty() && extras.isEmpty()) {
-                addStored(first + k, &bytes, 1);
-                continue;
-            }
-            Record record = FromStored(bytes);
-            if constexpr (isItem)
-                RestoreExtras(record, extras);
-            RestoreCheckedValues(record, whole);
-            addRecord(std::move(record));
-        }
-        return true;
-    });
+    sink.begin(stored, count);
+    if (!anyValues) {
+        result.loaded = static_cast<int>(sink.addAll(*stored, count));
+    } else {
+        stored->readInPieces(
+            count, kRecordsPerPiece, [&](qint64 first, const char* data, qint64 n) {
+                // The records of a piece are aligned as the buffer is: a vector of bytes from new.
+                const auto* piece = reinterpret_cast<const Stored*>(data);
+                for (qint64 k = 0; k < n; ++k, ++result.loaded) {
+                    const Stored& bytes = piece[k];
+                    // Values are found before the record changes: each side file names its stored
+                    // bytes.
+                    const auto digest = [&](qint64) {
+                        return digestOf(bytes);
+                    };
+                    const QList<WholeValue> whole = valuesFor(sides[0], first + k, digest);
+                    const QList<WholeValue> extras = valuesFor(sides[1], first + k, digest);
+                    if (whole.isEmpty() && extras.isEmpty()) {
+                        sink.addStored(first + k, bytes);
+                        continue;
+                    }
+                    Record record = FromStored(bytes);
+                    if constexpr (isItem)
+                        RestoreExtras(record, extras);
+                    RestoreCheckedValues(record, whole);
+                    sink.addRecord(std::move(record));
+                }
+                return true;
+            });
+    }
     // Records beyond the announced count, or a piece of one, are not loaded: the file is then
     // not whole, and its original is kept aside before the first save replaces it.
     const bool exact = (stored->size() - kHeaderSize) % static_cast<qint64>(sizeof(Stored)) == 0;
@@ -238,17 +238,24 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
         m_items.result = {};
         return m_items.result;
     }
+    struct ItemSink
+    {
+        Catalogue& catalogue;
+        void begin(std::shared_ptr<const StoredLog> log, qint64 count)
+        {
+            catalogue.beginItemsLoad(std::move(log), count);
+        }
+        qint64 addAll(const StoredLog&, qint64 count) { return catalogue.appendWholeLog(count); }
+        void addStored(qint64 number, const StoredItemRecord& stored)
+        {
+            catalogue.appendLoggedItems(number, &stored, 1);
+        }
+        void addRecord(ItemRecord&& record) { catalogue.AppendItem(std::move(record)); }
+    };
     catalogue.changeInBulk(Catalogue::List::Items, [&] {
         catalogue.clearItems();
-        m_items.result = readLog<ItemRecord>(
-            m_items,
-            [&](std::shared_ptr<const StoredLog> log, qint64 count) {
-                catalogue.beginItemsLoad(std::move(log), count);
-            },
-            [&](qint64 first, const StoredItemRecord* stored, qint64 count) {
-                catalogue.appendLoggedItems(first, stored, count);
-            },
-            [&](ItemRecord&& record) { catalogue.AppendItem(std::move(record)); });
+        ItemSink sink{catalogue};
+        m_items.result = readLog<ItemRecord>(m_items, sink);
         catalogue.endItemsLoad();
     });
     return m_items.result;
@@ -256,16 +263,31 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
 
 LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
 {
+    struct CategorySink
+    {
+        Catalogue& catalogue;
+        void begin(const std::shared_ptr<const StoredLog>&, qint64) {}
+        qint64 addAll(const StoredLog& log, qint64 count)
+        {
+            qint64 read = 0;
+            log.readInPieces(count, 256, [&](qint64, const char* data, qint64 n) {
+                for (qint64 i = 0; i < n; ++i, ++read)
+                    addStored(read, reinterpret_cast<const StoredCategoryRecord*>(data)[i]);
+                return true;
+            });
+            return read;
+        }
+        void addStored(qint64, const StoredCategoryRecord& stored)
+        {
+            catalogue.AddCategory(FromStored(stored));
+        }
+        void addRecord(CategoryRecord&& record) { catalogue.AddCategory(record); }
+    };
     catalogue.changeInBulk(Catalogue::List::Categories, [&] {
         if (QFile::exists(m_categories.path)) {
             catalogue.clearCategories();
-            m_categories.result = readLog<CategoryRecord>(
-                m_categories, [](const std::shared_ptr<const StoredLog>&, qint64) {},
-                [&](qint64, const StoredCategoryRecord* stored, qint64 count) {
-                    for (qint64 i = 0; i < count; ++i)
-                        catalogue.AddCategory(FromStored(stored[i]));
-                },
-                [&](CategoryRecord&& record) { catalogue.AddCategory(record); });
+            CategorySink sink{catalogue};
+            m_categories.result = readLog<CategoryRecord>(m_categories, sink);
         } else {
             m_categories.result = {};
             for (const QString& name : FirstRunCategoryNames())

@@ -58,12 +58,12 @@ private:
         bool keepSide[2] = {false, false};
         LogLoadResult result;
     };
-    /// Reads a log in pieces: `begin` gets the open log and the number of records to come, then
-    /// the records go to `addStored` in runs as the log stores them (first number, records,
-    /// count), or one by one to `addRecord` when a side file gave a record more than that.
-    template <typename Record, typename Begin, typename AddStored, typename AddRecord>
-    static LogLoadResult readLog(Log& log, Begin&& begin, AddStored&& addStored,
-                                 AddRecord&& addRecord);
+    /// Reads a log into `sink`: `begin` gets the open log and the number of records to come;
+    /// then `addAll` takes every record when no side file gives any of them more than the log
+    /// holds (returning how many the file still held), else each record goes to `addStored` as
+    /// the log stores it or to `addRecord` with what a side file gave it.
+    template <typename Record, typename Sink>
+    static LogLoadResult readLog(Log& log, Sink& sink);
     static bool saveLog(Log& log, const char* tag, qint64 count, QByteArrayView body,
                         const std::array<QList<WholeValue>, 2>& values, QString* error);
     /// Copies `path` aside as "<path>.unreadable" when `keep` is set, then clears it.

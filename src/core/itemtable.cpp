@@ -1,8 +1,11 @@
 #include "itemtable.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include <QFile>
 
@@ -12,7 +15,7 @@ namespace {
 
 constexpr qint64 kItemSize = sizeof(StoredItemRecord);
 /// Records read at once by a pass over the table: about 640 KB.
-constexpr qint64 kRecordsPerPiece = 1024;
+constexpr qint64 kRecordsPerPiece = 256;
 
 constexpr std::uint64_t kEveryByte = 0x0101010101010101ULL;
 
@@ -26,35 +29,40 @@ std::uint64_t foldedAscii(std::uint64_t word)
     return word | (capitals >> 2);
 }
 
-std::uint64_t mixed(std::uint64_t hash, std::uint64_t word)
+std::uint64_t mixed(std::uint64_t hash, std::uint64_t word, std::uint64_t factor)
 {
-    hash = (hash ^ word) * 0xbf58476d1ce4e5b9ULL;
-    return hash ^ (hash >> 31);
+    hash = (hash ^ word) * factor;
+    return hash ^ (hash >> 29);
 }
 
-/// A hash of the text with ASCII letters folded, eight bytes at a time; `ascii` tells whether
-/// every byte was ASCII.
+/// A hash of the text with ASCII letters folded; `ascii` tells whether every byte was ASCII. Two
+/// lanes of eight bytes each are mixed independently, so that their multiplications overlap:
+/// hashing is a good part of loading a large catalogue.
 std::uint32_t foldedHash(QByteArrayView text, bool* ascii = nullptr)
 {
-    std::uint64_t hash = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(text.size());
+    constexpr std::uint64_t kFactors[2] = {0xbf58476d1ce4e5b9ULL, 0x94d049bb133111ebULL};
+    std::uint64_t lanes[2] = {0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(text.size()),
+                              0xc2b2ae3d27d4eb4fULL};
     std::uint64_t high = 0;
     const char* bytes = text.data();
     qsizetype i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        high |= word;
-        hash = mixed(hash, foldedAscii(word));
+    for (; i + 16 <= text.size(); i += 16) {
+        std::uint64_t words[2];
+        std::memcpy(words, bytes + i, 16);
+        high |= words[0] | words[1];
+        lanes[0] = mixed(lanes[0], foldedAscii(words[0]), kFactors[0]);
+        lanes[1] = mixed(lanes[1], foldedAscii(words[1]), kFactors[1]);
     }
     if (i < text.size()) {
-        std::uint64_t tail = 0;
-        std::memcpy(&tail, bytes + i, static_cast<std::size_t>(text.size() - i));
-        high |= tail;
-        hash = mixed(hash, foldedAscii(tail));
+        std::uint64_t words[2] = {0, 0};
+        std::memcpy(words, bytes + i, static_cast<std::size_t>(text.size() - i));
+        high |= words[0] | words[1];
+        lanes[0] = mixed(lanes[0], foldedAscii(words[0]), kFactors[0]);
+        lanes[1] = mixed(lanes[1], foldedAscii(words[1]), kFactors[1]);
     }
     if (ascii)
         *ascii = (high & (0x80 * kEveryByte)) == 0;
-    hash *= 0x94d049bb133111ebULL;
+    const std::uint64_t hash = mixed(lanes[0], lanes[1], kFactors[1]) * kFactors[0];
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
@@ -102,9 +110,8 @@ bool StoredLog::read(qint64 first, qint64 count, char* into) const
     return true;
 }
 
-bool StoredLog::readInPieces(
-    qint64 count, qint64 perPiece,
-    const std::function<bool(qint64, const char*, qint64)>& consume) const
+bool StoredLog::readInPieces(qint64 count, qint64 perPiece,
+                             const std::function<bool(qint64, const char*, qint64)>& consume) const
 {
     // One buffer, reused: the pieces stay in the processor's cache between the read and their use.
     std::vector<char> buffer(static_cast<std::size_t>(std::min(count, perPiece) * m_recordSize));
@@ -199,21 +206,42 @@ void ItemTable::forEachInMemory(const std::function<void(int, const ItemRecord&)
     }
 }
 
-std::uint32_t ItemTable::internCategory(QByteArrayView name)
+NameTable::NameTable()
+    : m_names(1)
 {
-    // Most items share a few categories, and neighbours mostly the same one.
-    if (m_categories[m_lastCategory] == name)
-        return m_lastCategory;
+    m_ids.insert(QByteArray(), 0);
+}
+
+std::uint32_t NameTable::intern(QByteArrayView name)
+{
+    if (m_names[m_last] == name)
+        return m_last;
     const QByteArray bytes = name.toByteArray();
-    const auto found = m_categoryIds.constFind(bytes);
-    if (found != m_categoryIds.cend()) {
-        m_lastCategory = *found;
+    const auto found = m_ids.constFind(bytes);
+    if (found != m_ids.cend()) {
+        m_last = *found;
     } else {
-        m_lastCategory = static_cast<std::uint32_t>(m_categories.size());
-        m_categories.push_back(bytes);
-        m_categoryIds.insert(bytes, m_lastCategory);
+        m_last = size();
+        m_names.push_back(bytes);
+        m_ids.insert(bytes, m_last);
     }
-    return m_lastCategory;
+    return m_last;
+}
+
+std::uint32_t NameTable::internField(const char (&field)[sizeof StoredItemRecord::Category])
+{
+    if (std::memcmp(field, m_lastField, sizeof m_lastField) != 0) {
+        m_lastFieldId = intern(FieldBytes(field));
+        std::memcpy(m_lastField, field, sizeof m_lastField);
+    }
+    return m_lastFieldId;
+}
+
+ItemTable::Slot ItemTable::loggedSlot(qint64 number, const StoredItemRecord& stored,
+                                      NameTable& categories)
+{
+    return {ItemKeyHash(FieldBytes(stored.Url)), static_cast<std::int32_t>(number),
+            categories.internField(stored.Category), stored.State, false};
 }
 
 std::int32_t ItemTable::keep(ItemRecord&& record)
@@ -236,29 +264,42 @@ void ItemTable::release(Slot& s)
     m_freeOwned.push_back(~s.source);
 }
 
-int ItemTable::findHashed(std::uint32_t hash, QByteArrayView url) const
+template <typename Key>
+int ItemTable::findHashed(std::uint32_t hash, Key&& key) const
 {
     ensureIndex();
     const std::size_t mask = m_index.size() - 1;
     int first = -1;
-    QByteArray key; // built only when another item's hash is the same
+    QByteArray wanted; // built only when another item's hash is the same
     for (std::size_t cell = hash & mask; m_index[cell].position >= 0; cell = (cell + 1) & mask) {
         const IndexCell& entry = m_index[cell];
         if (entry.keyHash != hash || (first >= 0 && entry.position > first))
             continue;
         if (slot(entry.position).removed)
             continue;
-        if (key.isNull())
-            key = CatalogueKey(url);
-        if (keyAt(entry.position) == key)
+        if (wanted.isNull())
+            wanted = key();
+        if (keyAt(entry.position) == wanted)
             first = entry.position;
     }
     return first;
 }
 
+template <typename Key>
+void ItemTable::appendIndexed(const Slot& s, Key&& key, const std::function<bool(int)>& replaceHeld)
+{
+    const int held = findHashed(s.keyHash, key);
+    if (held >= 0 && !replaceHeld(held))
+        return;
+    if (held >= 0)
+        markRemoved(held);
+    m_slots.push_back(s);
+    index(size() - 1);
+}
+
 int ItemTable::find(const QByteArray& key) const
 {
-    return findHashed(ItemKeyHash(key), key);
+    return findHashed(ItemKeyHash(key), [&] { return key; });
 }
 
 void ItemTable::index(int position) const
@@ -277,11 +318,12 @@ void ItemTable::index(int position) const
     m_index[cell] = {hash, position};
 }
 
-void ItemTable::ensureIndex() const
+void ItemTable::ensureIndex(std::size_t room) const
 {
-    if (m_indexValid)
+    room = std::max(room, m_slots.size());
+    if (m_indexValid && (room + 1) * 2 <= m_index.size())
         return;
-    m_index.assign(std::bit_ceil(std::max<std::size_t>(16, m_slots.size() * 2 + 2)), IndexCell{});
+    m_index.assign(std::bit_ceil(std::max<std::size_t>(16, room * 2 + 2)), IndexCell{});
     m_indexValid = true;
     for (int position = 0; position < size(); ++position) {
         if (!slot(position).removed)
@@ -293,43 +335,126 @@ void ItemTable::startLog(std::shared_ptr<const StoredLog> log, qint64 expected)
 {
     clear();
     m_log = std::move(log);
-    m_slots.reserve(static_cast<std::size_t>(expected));
-    m_index.assign(std::bit_ceil(static_cast<std::size_t>(expected) * 2 + 2), IndexCell{});
-    m_indexValid = true;
+    m_slots.reserve(static_cast<std::size_t>(expected)); // the index is made as it is needed
 }
 
 void ItemTable::appendLogged(qint64 first, const StoredItemRecord* stored, qint64 count,
                              const std::function<bool(int)>& replaceHeld)
 {
-    // The hashes come first and their cells are fetched ahead: the look-ups then find them in
-    // the cache instead of waiting for memory one by one.
-    std::vector<std::uint32_t> hashes(static_cast<std::size_t>(count));
-    ensureIndex();
     for (qint64 i = 0; i < count; ++i) {
-        hashes[i] = ItemKeyHash(FieldBytes(stored[i].Url));
-        __builtin_prefetch(&m_index[hashes[i] & (m_index.size() - 1)]);
+        appendIndexed(
+            loggedSlot(first + i, stored[i], m_categories),
+            [&] { return CatalogueKey(FieldBytes(stored[i].Url)); }, replaceHeld);
     }
-    for (qint64 i = 0; i < count; ++i) {
-        const QByteArrayView url = FieldBytes(stored[i].Url);
-        if (const int held = findHashed(hashes[i], url); held >= 0) {
-            if (!replaceHeld(held))
+}
+
+qint64 ItemTable::appendWholeLog(qint64 count, const std::function<bool(int)>& replaceHeld)
+{
+    // Reading the file is most of the work, and two threads read it about twice as fast as one:
+    // each reads its half in pieces and fills its slots, with category numbers of its own that
+    // are made the table's afterwards. The look-ups then run in order, as appends would.
+    constexpr qint64 kAloneBelow = 2048; // about 1.3 MB
+    struct Part
+    {
+        qint64 from = 0;
+        qint64 to = 0;
+        qint64 readTo = 0;
+        NameTable categories;
+    };
+    const std::size_t base = m_slots.size();
+    m_slots.resize(base + static_cast<std::size_t>(count));
+    std::array<Part, 2> parts;
+    parts[0].to = count;
+    const bool split = count >= kAloneBelow && std::thread::hardware_concurrency() > 1;
+    if (split) {
+        parts[0].to = count / 2;
+        parts[1].from = parts[0].to;
+        parts[1].to = count;
+    }
+    const auto fill = [&](Part& part, NameTable& categories) {
+        std::vector<StoredItemRecord> piece(
+            static_cast<std::size_t>(std::min(kRecordsPerPiece, part.to - part.from)));
+        for (part.readTo = part.from; part.readTo < part.to;) {
+            const qint64 n = std::min(kRecordsPerPiece, part.to - part.readTo);
+            if (!m_log->read(part.readTo, n, reinterpret_cast<char*>(piece.data())))
+                return;
+            for (qint64 k = 0; k < n; ++k)
+                m_slots[base + static_cast<std::size_t>(part.readTo + k)] =
+                    loggedSlot(part.readTo + k, piece[static_cast<std::size_t>(k)], categories);
+            part.readTo += n;
+        }
+    };
+    // The index's memory is made ready by this thread once its half is read, while the helper
+    // may still read. It covers the positions before `base` (the new ones are not in it yet) and
+    // has room for them all.
+    const auto prepareIndex = [&] {
+        const std::size_t all = m_slots.size();
+        if (!m_indexValid || (all + 1) * 2 > m_index.size()) {
+            m_index.assign(std::bit_ceil(std::max<std::size_t>(16, all * 2 + 2)), IndexCell{});
+            m_indexValid = true;
+            for (std::size_t p = 0; p < base; ++p) {
+                if (!m_slots[p].removed)
+                    index(static_cast<int>(p));
+            }
+        }
+    };
+    std::thread helper;
+    if (split) {
+        try {
+            helper = std::thread(fill, std::ref(parts[1]), std::ref(parts[1].categories));
+        } catch (const std::system_error&) {
+            fill(parts[1], parts[1].categories); // no thread to be had: this one reads it all
+        }
+    }
+    fill(parts[0], m_categories);
+    prepareIndex();
+    if (helper.joinable())
+        helper.join();
+
+    // What the file still held, up to the first record it no longer had.
+    const qint64 loaded =
+        !split || parts[0].readTo < parts[0].to ? parts[0].readTo : parts[1].readTo;
+    if (split && loaded > parts[1].from) {
+        std::vector<std::uint32_t> ids(parts[1].categories.size());
+        for (std::uint32_t id = 0; id < ids.size(); ++id)
+            ids[id] = m_categories.intern(parts[1].categories.name(id));
+        for (qint64 i = parts[1].from; i < loaded; ++i) {
+            std::uint32_t& category = m_slots[base + static_cast<std::size_t>(i)].category;
+            category = ids[category];
+        }
+    }
+    m_slots.resize(base + static_cast<std::size_t>(loaded));
+
+    const std::size_t mask = m_index.size() - 1;
+    constexpr std::size_t kAhead = 16; // cells fetched ahead of their look-up
+    for (std::size_t p = base; p < m_slots.size(); ++p) {
+        if (p + kAhead < m_slots.size())
+            __builtin_prefetch(&m_index[m_slots[p + kAhead].keyHash & mask]);
+        // One walk of the probe sequence both looks for an earlier holder of the key and ends at
+        // the free cell the position goes to: almost always the first cell looked at.
+        const std::uint32_t hash = m_slots[p].keyHash;
+        std::size_t cell = hash & mask;
+        bool sameHash = false;
+        for (; m_index[cell].position >= 0; cell = (cell + 1) & mask)
+            sameHash = sameHash || m_index[cell].keyHash == hash;
+        const int position = static_cast<int>(p);
+        const int held = sameHash ? findHashed(hash, [&] { return keyAt(position); }) : -1;
+        if (held >= 0) {
+            if (!replaceHeld(held)) {
+                markRemoved(position);
                 continue;
+            }
             markRemoved(held);
         }
-        Slot s;
-        s.keyHash = hashes[i];
-        s.source = static_cast<std::int32_t>(first + i);
-        s.category = internCategory(FieldBytes(stored[i].Category));
-        s.state = stored[i].State;
-        m_slots.push_back(s);
-        index(size() - 1);
+        m_index[cell] = {hash, position};
     }
+    return loaded;
 }
 
 int ItemTable::appendUnlessHeld(ItemRecord&& record)
 {
     const QByteArrayView url = FieldBytes(record.Url);
-    if (const int held = findHashed(ItemKeyHash(url), url); held >= 0)
+    if (const int held = findHashed(ItemKeyHash(url), [&] { return CatalogueKey(url); }); held >= 0)
         return held;
     append(std::move(record));
     return -1;
@@ -337,9 +462,9 @@ int ItemTable::appendUnlessHeld(ItemRecord&& record)
 
 void ItemTable::append(ItemRecord&& record)
 {
-    Slot s;
+    Slot s{};
     s.keyHash = ItemKeyHash(FieldBytes(record.Url));
-    s.category = internCategory(FieldBytes(record.Category));
+    s.category = m_categories.intern(FieldBytes(record.Category));
     s.state = record.State;
     s.source = keep(std::move(record));
     m_slots.push_back(s);
@@ -372,7 +497,7 @@ void ItemTable::replace(int position, ItemRecord&& record)
 {
     Slot& s = m_slots[static_cast<std::size_t>(position)];
     const std::uint32_t hash = ItemKeyHash(FieldBytes(record.Url));
-    s.category = internCategory(FieldBytes(record.Category));
+    s.category = m_categories.intern(FieldBytes(record.Category));
     s.state = record.State;
     if (isLogged(s))
         s.source = keep(std::move(record));
@@ -409,10 +534,7 @@ void ItemTable::clear()
     m_slots = {};
     m_owned = {};
     m_freeOwned = {};
-    m_categories.assign(1, QByteArray());
-    m_categoryIds.clear();
-    m_categoryIds.insert(QByteArray(), 0);
-    m_lastCategory = 0;
+    m_categories = NameTable();
     m_log.reset();
     m_anyMarked = false;
     m_index = {};

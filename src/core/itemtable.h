@@ -36,14 +36,61 @@ public:
     /// Reads the first `count` records in pieces of at most `perPiece` and hands each piece to
     /// `consume` (first record's number, its bytes, how many) in order, until it returns false.
     /// False when the file no longer held every record asked for.
-    bool readInPieces(qint64 count, qint64 perPiece,
-                      const std::function<bool(qint64 first, const char* bytes, qint64 n)>&
-                          consume) const;
+    bool readInPieces(
+        qint64 count, qint64 perPiece,
+        const std::function<bool(qint64 first, const char* bytes, qint64 n)>& consume) const;
 
 private:
     std::unique_ptr<QFile> m_file;
     qint64 m_recordSize;
     qint64 m_size;
+};
+
+/// Names numbered in the order they are first met; the empty name is number 0.
+class NameTable final
+{
+public:
+    NameTable();
+    std::uint32_t intern(QByteArrayView name);
+    /// The same for a stored Category field, compared whole with the last one first: a log's
+    /// neighbours mostly hold the very same bytes.
+    std::uint32_t internField(const char (&field)[sizeof StoredItemRecord::Category]);
+    const QByteArray& name(std::uint32_t id) const { return m_names[id]; }
+    std::uint32_t size() const { return static_cast<std::uint32_t>(m_names.size()); }
+
+private:
+    std::vector<QByteArray> m_names;
+    QHash<QByteArray, std::uint32_t> m_ids;
+    std::uint32_t m_last = 0; ///< neighbours mostly share a name
+    char m_lastField[sizeof StoredItemRecord::Category] = {};
+    std::uint32_t m_lastFieldId = 0;
+};
+
+/// Allocates as std::allocator does, but leaves elements made without a value uninitialised, so
+/// that a large table can be sized first and filled by several threads.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T>
+{
+    template <typename U>
+    struct rebind
+    {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* at) noexcept
+    {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args)
+    {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
 };
 
 /// The items of the catalogue in their order. A record that was loaded and not changed since is
@@ -62,7 +109,10 @@ public:
     ItemRecord at(int position) const;
     ItemState state(int position) const { return static_cast<ItemState>(slot(position).state); }
     /// The whole value of the item's Category field.
-    QByteArrayView category(int position) const { return m_categories[slot(position).category]; }
+    QByteArrayView category(int position) const
+    {
+        return m_categories.name(slot(position).category);
+    }
 
     /// Visits the items from the first, each with its record, until `visit` returns false. Loaded
     /// records are read in large pieces: a pass over a large catalogue reads its log once.
@@ -75,6 +125,10 @@ public:
 
     /// Empties the table; records appended by number come from `log` from now on.
     void startLog(std::shared_ptr<const StoredLog> log, qint64 expected);
+    /// Appends the first `count` records of the log, each unless an item before it holds its key:
+    /// then `replaceHeld` decides, as for appendLogged. A large log is read by two threads, each
+    /// taking in its half. Returns how many records the file still held.
+    qint64 appendWholeLog(qint64 count, const std::function<bool(int held)>& replaceHeld);
     /// Appends `count` records of the log from record `first`, whose stored bytes are `stored`.
     /// When an item before one holds its key, `replaceHeld(position)` decides: true takes the
     /// holder out (markRemoved) and appends the record, false leaves the record out.
@@ -100,34 +154,38 @@ public:
     bool storedBytes(const std::function<void(QByteArrayView)>& write) const;
 
 private:
+    /// Left uninitialised when the table grows: every slot is written before it is read.
     struct Slot
     {
-        std::uint32_t keyHash = 0;
-        std::int32_t source = 0; ///< >= 0: the record's number in the log; < 0: ~index in m_owned
-        std::uint32_t category = 0; ///< index in m_categories
-        char state = 0;
-        bool removed = false; ///< marked to be taken out
+        std::uint32_t keyHash;
+        std::int32_t source;    ///< >= 0: the record's number in the log; < 0: ~index in m_owned
+        std::uint32_t category; ///< number in m_categories
+        char state;
+        bool removed; ///< marked to be taken out
     };
+    static Slot loggedSlot(qint64 number, const StoredItemRecord& stored, NameTable& categories);
     const Slot& slot(int position) const { return m_slots[static_cast<std::size_t>(position)]; }
     bool isLogged(const Slot& s) const { return s.source >= 0; }
     const ItemRecord& owned(const Slot& s) const;
     ItemRecord logged(std::int32_t number) const;
     QByteArray keyAt(int position) const;
-    std::uint32_t internCategory(QByteArrayView name);
     std::int32_t keep(ItemRecord&& record);
     void release(Slot& s);
-    /// The first position whose Url has the key of `url` (whose hash is `hash`), skipping
-    /// removed ones.
-    int findHashed(std::uint32_t hash, QByteArrayView url) const;
+    /// The first position whose Url has the key `key()` gives (whose hash is `hash`), skipping
+    /// removed ones. The key is asked for only when another item's hash is the same.
+    template <typename Key>
+    int findHashed(std::uint32_t hash, Key&& key) const;
+    /// Appends the slot unless an item holds its key, as appendLogged says.
+    template <typename Key>
+    void appendIndexed(const Slot& s, Key&& key, const std::function<bool(int)>& replaceHeld);
     void index(int position) const;
-    void ensureIndex() const;
+    /// Builds the index when positions moved, with room for `room` items without growing.
+    void ensureIndex(std::size_t room = 0) const;
 
-    std::vector<Slot> m_slots;
+    std::vector<Slot, UninitializedAllocator<Slot>> m_slots;
     std::vector<ItemRecord> m_owned;
     std::vector<std::int32_t> m_freeOwned;
-    std::vector<QByteArray> m_categories;
-    QHash<QByteArray, std::uint32_t> m_categoryIds;
-    std::uint32_t m_lastCategory = 0;
+    NameTable m_categories;
     std::shared_ptr<const StoredLog> m_log;
     bool m_anyMarked = false;
 

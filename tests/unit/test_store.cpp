@@ -482,20 +482,27 @@ TEST_F(StoreTest, ItemDetailsLiveInTheSideStoreAndFollowTheirItemsByTheSameRule)
 
 // Loaded records stay in the log until they change: look-ups, edits, removals and a save must
 // agree with a plain list of the same records, whatever mix of loaded and changed items there is.
+// The log is large enough to be read in two halves; its last record repeats one of the first half.
 TEST_F(StoreTest, ALoadedCatalogueChangedAtRandomFindsAndSavesWhatAPlainListWould)
 {
     constexpr int kLoaded = 3000;
     QByteArray log = logHeaderBytes("clipvault", kLoaded);
     for (int i = 0; i < kLoaded; ++i) {
-        const QByteArray url = (i % 7 ? "http://host/" : "  HTTP://HOST/") + QByteArray::number(i);
-        log += itemBytes("DPX"[i % 3], url.constData(), i % 2 ? "Game" : "Fun", "/m/", "f.swf", "");
+        const QByteArray url = (i % 7 ? "http://host/" : "  HTTP://HOST/") +
+                               QByteArray::number(i == kLoaded - 1 ? 10 : i);
+        const char* category = i < kLoaded / 2 ? (i % 2 ? "Game" : "Fun") : (i % 2 ? "Mtv" : "Fun");
+        log += itemBytes("DPX"[i % 3], url.constData(), category, "/m/", "f.swf", "");
     }
     ASSERT_TRUE(writeFile(itemsLog(), log));
+    prompt.setFallback(true);
     load();
-    ASSERT_EQ(catalogue->itemCount(), kLoaded);
+    ASSERT_EQ(prompt.questions.size(), 1u) << "the repeated address asks once";
+    ASSERT_EQ(catalogue->itemCount(), kLoaded - 1);
+    EXPECT_EQ(FieldText(catalogue->item(kLoaded - 2).Url), QStringLiteral("http://host/10"));
+    EXPECT_EQ(catalogue->itemCategory(kLoaded - 4), QByteArrayView("Mtv")) << "record 2997";
 
     std::vector<ItemRecord> plain;
-    for (int i = 0; i < kLoaded; ++i)
+    for (int i = 0; i < catalogue->itemCount(); ++i)
         plain.push_back(catalogue->item(i));
     std::mt19937 random(20261208);
     auto randomUrl = [&] {
@@ -508,7 +515,6 @@ TEST_F(StoreTest, ALoadedCatalogueChangedAtRandomFindsAndSavesWhatAPlainListWoul
         }
         return -1;
     };
-    prompt.setFallback(true);
     for (int step = 0; step < 1500; ++step) {
         const QString url = randomUrl();
         const int at = walk(url);
