@@ -451,15 +451,6 @@ qint64 ItemTable::appendWholeLog(qint64 count, const std::function<bool(int)>& r
     return loaded;
 }
 
-int ItemTable::appendUnlessHeld(ItemRecord&& record)
-{
-    const QByteArrayView url = FieldBytes(record.Url);
-    if (const int held = findHashed(ItemKeyHash(url), [&] { return CatalogueKey(url); }); held >= 0)
-        return held;
-    append(std::move(record));
-    return -1;
-}
-
 void ItemTable::append(ItemRecord&& record)
 {
     Slot s{};

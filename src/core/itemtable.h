@@ -134,9 +134,7 @@ public:
     /// holder out (markRemoved) and appends the record, false leaves the record out.
     void appendLogged(qint64 first, const StoredItemRecord* stored, qint64 count,
                       const std::function<bool(int held)>& replaceHeld);
-    /// Appends a record unless an item holds its key, as above.
-    int appendUnlessHeld(ItemRecord&& record);
-    /// Appends a record whatever it holds.
+    /// Appends a record whatever key it holds (the catalogue asks about a held one first).
     void append(ItemRecord&& record);
     /// Marks the item at `position` to be taken out by dropMarked: look-ups pass over it from now
     /// on, and positions stay as they are until then.
