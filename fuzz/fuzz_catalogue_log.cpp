@@ -36,5 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store.LoadItems(catalogue);
     store.LoadCategories(catalogue);
     (void)store.unreadableNotice();
+    // Every record is read back from the log, and every address must find an item again.
+    catalogue.items().forEach([&](int, const ItemRecord& item) {
+        if (catalogue.FindItemByUrl(FieldBytes(item.Url)) < 0)
+            __builtin_trap();
+        return true;
+    });
     return 0;
 }
