@@ -16,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -167,9 +168,12 @@ TEST_F(HotKeyTest, OnlyThePlainKeyIsTakenAndReleasingItLetsItGo)
     hotKey->unregisterKey();
     keyboard.tap(XK_F7);
     ASSERT_TRUE(hotKey->registerKey());
+    const QSignalSpy presses(hotKey.get(), &HotKey::activated);
     keyboard.tap(XK_F7);
     EXPECT_TRUE(waitUntil([&] { return !window->isShownState(); }))
-        << "a released key no longer toggles";
+        << "a released key no longer toggles; the key was heard " << presses.count()
+        << " time(s) since, the window is " << (window->isVisible() ? "visible" : "hidden")
+        << (window->isMinimized() ? " and minimized" : "");
 }
 
 TEST_F(HotKeyTest, AKeyHeldByAnotherProgramIsLeftToItSilently)
