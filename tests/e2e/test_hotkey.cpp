@@ -116,14 +116,18 @@ protected:
         waitUntilSettled();
     }
 
-    /// The user presses F7 on a window they see: one the window manager has framed and shows
-    /// maximized, and whose state the program has heard of. Pressed within the same instant,
-    /// the manager's late reports of the previous change would cross the new one.
+    /// The user presses F7 on a window they see: one the window manager has framed, shows
+    /// maximized and has given the focus, and whose state the program has heard of. Pressed
+    /// within the same instant, the manager's late handling of the previous change (its reports,
+    /// or the window's activation, which waits for the window to be mapped) would cross the new
+    /// one: an activation handled after the window was put away again brings it back.
     void waitUntilSettled()
     {
         ASSERT_TRUE(
             waitUntil([&] { return keyboard.isShownMaximizedByWindowManager(window->winId()); }));
-        ASSERT_TRUE(waitUntil([&] { return window->isShownState() && window->isMaximized(); }));
+        ASSERT_TRUE(waitUntil([&] {
+            return window->isShownState() && window->isMaximized() && window->isActiveWindow();
+        }));
     }
 
     QTemporaryDir folder;
