@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
-#include <functional>
 #include <utility>
 
 #include <QDir>
@@ -147,7 +146,6 @@ template <typename Record, typename Sink>
 LogLoadResult CatalogueStore::readLog(Log& log, Sink& sink)
 {
     using Stored = decltype(ToStored(std::declval<Record>()));
-    constexpr qint64 kRecordsPerPiece = 1024;
     LogLoadResult result;
     auto file = std::make_unique<QFile>(log.path);
     if (!file->exists())
@@ -197,31 +195,28 @@ LogLoadResult CatalogueStore::readLog(Log& log, Sink& sink)
     if (!anyValues) {
         result.loaded = static_cast<int>(sink.addAll(*stored, count));
     } else {
-        stored->readInPieces(
-            count, kRecordsPerPiece, [&](qint64 first, const char* data, qint64 n) {
-                // The records of a piece are aligned as the buffer is: a vector of bytes from new.
-                const auto* piece = reinterpret_cast<const Stored*>(data);
-                for (qint64 k = 0; k < n; ++k, ++result.loaded) {
-                    const Stored& bytes = piece[k];
-                    // Values are found before the record changes: each side file names its stored
-                    // bytes.
-                    const auto digest = [&](qint64) {
-                        return digestOf(bytes);
-                    };
-                    const QList<WholeValue> whole = valuesFor(sides[0], first + k, digest);
-                    const QList<WholeValue> extras = valuesFor(sides[1], first + k, digest);
-                    if (whole.isEmpty() && extras.isEmpty()) {
-                        sink.addStored(first + k, bytes);
-                        continue;
-                    }
-                    Record record = FromStored(bytes);
-                    if constexpr (isItem)
-                        RestoreExtras(record, extras);
-                    RestoreCheckedValues(record, whole);
-                    sink.addRecord(std::move(record));
+        stored->readInPieces(0, count, [&](qint64 first, const char* data, qint64 n) {
+            const auto* piece = reinterpret_cast<const Stored*>(data);
+            for (qint64 k = 0; k < n; ++k, ++result.loaded) {
+                const Stored& bytes = piece[k];
+                // Values are found before the record changes: each side file names its stored
+                // bytes.
+                const auto digest = [&](qint64) {
+                    return digestOf(bytes);
+                };
+                const QList<WholeValue> whole = valuesFor(sides[0], first + k, digest);
+                const QList<WholeValue> extras = valuesFor(sides[1], first + k, digest);
+                if (whole.isEmpty() && extras.isEmpty()) {
+                    sink.addStored(first + k, bytes);
+                    continue;
                 }
-                return true;
-            });
+                Record record = FromStored(bytes);
+                if constexpr (isItem)
+                    RestoreExtras(record, extras);
+                RestoreCheckedValues(record, whole);
+                sink.addRecord(std::move(record));
+            }
+        });
     }
     // Records beyond the announced count, or a piece of one, are not loaded: the file is then
     // not whole, and its original is kept aside before the first save replaces it.
@@ -269,13 +264,10 @@ LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
         void begin(const std::shared_ptr<const StoredLog>&, qint64) {}
         qint64 addAll(const StoredLog& log, qint64 count)
         {
-            qint64 read = 0;
-            log.readInPieces(count, 256, [&](qint64, const char* data, qint64 n) {
-                for (qint64 i = 0; i < n; ++i, ++read)
-                    addStored(read, reinterpret_cast<const StoredCategoryRecord*>(data)[i]);
-                return true;
+            return log.readInPieces(0, count, [&](qint64 first, const char* data, qint64 n) {
+                for (qint64 i = 0; i < n; ++i)
+                    addStored(first + i, reinterpret_cast<const StoredCategoryRecord*>(data)[i]);
             });
-            return read;
         }
         void addStored(qint64, const StoredCategoryRecord& stored)
         {

@@ -13,9 +13,7 @@
 
 namespace {
 
-constexpr qint64 kItemSize = sizeof(StoredItemRecord);
-/// Records read at once by a pass over the table: about 640 KB.
-constexpr qint64 kRecordsPerPiece = 256;
+constexpr qint64 kRecordsPerPiece = StoredLog::kRecordsPerPiece;
 
 constexpr std::uint64_t kEveryByte = 0x0101010101010101ULL;
 
@@ -110,19 +108,23 @@ bool StoredLog::read(qint64 first, qint64 count, char* into) const
     return true;
 }
 
-bool StoredLog::readInPieces(qint64 count, qint64 perPiece,
-                             const std::function<bool(qint64, const char*, qint64)>& consume) const
+qint64
+StoredLog::readInPieces(qint64 first, qint64 count,
+                        const std::function<void(qint64, const char*, qint64)>& consume) const
 {
     // One buffer, reused: the pieces stay in the processor's cache between the read and their use.
-    std::vector<char> buffer(static_cast<std::size_t>(std::min(count, perPiece) * m_recordSize));
-    for (qint64 first = 0; first < count; first += perPiece) {
-        const qint64 n = std::min(perPiece, count - first);
-        if (!read(first, n, buffer.data()))
-            return false;
-        if (!consume(first, buffer.data(), n))
-            return true;
+    // It comes from new, so records of any kind are aligned in it.
+    std::vector<char> buffer(
+        static_cast<std::size_t>(std::min(count, kRecordsPerPiece) * m_recordSize));
+    qint64 handed = 0;
+    while (handed < count) {
+        const qint64 n = std::min(kRecordsPerPiece, count - handed);
+        if (!read(first + handed, n, buffer.data()))
+            break;
+        consume(first + handed, buffer.data(), n);
+        handed += n;
     }
-    return true;
+    return handed;
 }
 
 QByteArray StoredLog::header() const
@@ -153,10 +155,10 @@ ItemRecord ItemTable::logged(std::int32_t number) const
         StoredItemRecord stored{};
         if (!m_log || !m_log->read(number, 1, reinterpret_cast<char*>(&stored)))
             std::memset(&stored, 0, sizeof stored);
-        m_cached = std::make_unique<ItemRecord>(FromStored(stored));
+        m_cached = FromStored(stored);
         m_cachedNumber = number;
     }
-    return *m_cached;
+    return m_cached;
 }
 
 ItemRecord ItemTable::at(int position) const
@@ -188,7 +190,7 @@ void ItemTable::forEach(const std::function<bool(int, const ItemRecord&)>& visit
         if (number < pieceFirst || number >= pieceFirst + static_cast<qint64>(piece.size())) {
             const qint64 count =
                 std::clamp<qint64>(m_log->readableRecords() - number, 1, kRecordsPerPiece);
-            piece.assign(static_cast<std::size_t>(count), StoredItemRecord{});
+            piece.resize(static_cast<std::size_t>(count));
             pieceFirst = number;
             if (!m_log->read(number, count, reinterpret_cast<char*>(piece.data())))
                 piece.assign(1, StoredItemRecord{}); // the file lost it: an empty record
@@ -318,16 +320,16 @@ void ItemTable::index(int position) const
     m_index[cell] = {hash, position};
 }
 
-void ItemTable::ensureIndex(std::size_t room) const
+void ItemTable::ensureIndex(std::size_t room, std::size_t upTo) const
 {
     room = std::max(room, m_slots.size());
     if (m_indexValid && (room + 1) * 2 <= m_index.size())
         return;
     m_index.assign(std::bit_ceil(std::max<std::size_t>(16, room * 2 + 2)), IndexCell{});
     m_indexValid = true;
-    for (int position = 0; position < size(); ++position) {
-        if (!slot(position).removed)
-            index(position);
+    for (std::size_t position = 0; position < std::min(upTo, m_slots.size()); ++position) {
+        if (!m_slots[position].removed)
+            index(static_cast<int>(position));
     }
 }
 
@@ -372,31 +374,14 @@ qint64 ItemTable::appendWholeLog(qint64 count, const std::function<bool(int)>& r
         parts[1].to = count;
     }
     const auto fill = [&](Part& part, NameTable& categories) {
-        std::vector<StoredItemRecord> piece(
-            static_cast<std::size_t>(std::min(kRecordsPerPiece, part.to - part.from)));
-        for (part.readTo = part.from; part.readTo < part.to;) {
-            const qint64 n = std::min(kRecordsPerPiece, part.to - part.readTo);
-            if (!m_log->read(part.readTo, n, reinterpret_cast<char*>(piece.data())))
-                return;
-            for (qint64 k = 0; k < n; ++k)
-                m_slots[base + static_cast<std::size_t>(part.readTo + k)] =
-                    loggedSlot(part.readTo + k, piece[static_cast<std::size_t>(k)], categories);
-            part.readTo += n;
-        }
-    };
-    // The index's memory is made ready by this thread once its half is read, while the helper
-    // may still read. It covers the positions before `base` (the new ones are not in it yet) and
-    // has room for them all.
-    const auto prepareIndex = [&] {
-        const std::size_t all = m_slots.size();
-        if (!m_indexValid || (all + 1) * 2 > m_index.size()) {
-            m_index.assign(std::bit_ceil(std::max<std::size_t>(16, all * 2 + 2)), IndexCell{});
-            m_indexValid = true;
-            for (std::size_t p = 0; p < base; ++p) {
-                if (!m_slots[p].removed)
-                    index(static_cast<int>(p));
-            }
-        }
+        const qint64 read = m_log->readInPieces(
+            part.from, part.to - part.from, [&](qint64 first, const char* bytes, qint64 n) {
+                const auto* records = reinterpret_cast<const StoredItemRecord*>(bytes);
+                for (qint64 k = 0; k < n; ++k)
+                    m_slots[base + static_cast<std::size_t>(first + k)] =
+                        loggedSlot(first + k, records[k], categories);
+            });
+        part.readTo = part.from + read;
     };
     std::thread helper;
     if (split) {
@@ -407,7 +392,9 @@ qint64 ItemTable::appendWholeLog(qint64 count, const std::function<bool(int)>& r
         }
     }
     fill(parts[0], m_categories);
-    prepareIndex();
+    // The index's memory is made ready here while the helper may still read. It has room for
+    // every new position and holds only those before `base`: the new ones go in below, in order.
+    ensureIndex(m_slots.size(), base);
     if (helper.joinable())
         helper.join();
 
@@ -531,7 +518,7 @@ void ItemTable::clear()
     m_index = {};
     m_indexValid = false;
     m_cachedNumber = -1;
-    m_cached.reset();
+    m_cached = {};
 }
 
 bool ItemTable::storedBytes(const std::function<void(QByteArrayView)>& write) const

@@ -20,6 +20,8 @@ class StoredLog final
 {
 public:
     static constexpr qint64 kHeaderSize = 16;
+    /// Records read at once by a pass over a log: small enough to stay in the processor's cache.
+    static constexpr qint64 kRecordsPerPiece = 256;
 
     /// Takes over an open file whose records are `recordSize` bytes each.
     StoredLog(std::unique_ptr<QFile> file, qint64 recordSize);
@@ -33,12 +35,12 @@ public:
     bool read(qint64 first, qint64 count, char* into) const;
     /// Reads the header's bytes; empty when the file is shorter.
     QByteArray header() const;
-    /// Reads the first `count` records in pieces of at most `perPiece` and hands each piece to
-    /// `consume` (first record's number, its bytes, how many) in order, until it returns false.
-    /// False when the file no longer held every record asked for.
-    bool readInPieces(
-        qint64 count, qint64 perPiece,
-        const std::function<bool(qint64 first, const char* bytes, qint64 n)>& consume) const;
+    /// Reads `count` records from record `first` in pieces of kRecordsPerPiece and hands each
+    /// piece to `consume` (its first record's number, its bytes, how many) in order. Returns how
+    /// many records were handed over: fewer when the file no longer held them.
+    qint64 readInPieces(
+        qint64 first, qint64 count,
+        const std::function<void(qint64 first, const char* bytes, qint64 n)>& consume) const;
 
 private:
     std::unique_ptr<QFile> m_file;
@@ -177,8 +179,9 @@ private:
     template <typename Key>
     void appendIndexed(const Slot& s, Key&& key, const std::function<bool(int)>& replaceHeld);
     void index(int position) const;
-    /// Builds the index when positions moved, with room for `room` items without growing.
-    void ensureIndex(std::size_t room = 0) const;
+    /// Builds the index when positions moved, with room for `room` items without growing, over
+    /// the positions below `upTo` (all by default).
+    void ensureIndex(std::size_t room = 0, std::size_t upTo = SIZE_MAX) const;
 
     std::vector<Slot, UninitializedAllocator<Slot>> m_slots;
     std::vector<ItemRecord> m_owned;
@@ -198,7 +201,7 @@ private:
     mutable bool m_indexValid = false;
     /// The last loaded record read: views ask for one item's fields one after another.
     mutable std::int32_t m_cachedNumber = -1;
-    mutable std::unique_ptr<ItemRecord> m_cached;
+    mutable ItemRecord m_cached;
 };
 
 /// A hash of an address's catalogue key, taken without building the key for ASCII text.
