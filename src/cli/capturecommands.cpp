@@ -6,7 +6,7 @@
 #include "catalogue.h"
 #include "datafolder.h"
 #include "filekeeper.h"
-#include "httpget.h"
+#include "filetransfer.h"
 #include "keptfiles.h"
 #include "movieexport.h"
 #include "webarchive.h"
@@ -76,13 +76,12 @@ QString downloadMovie(const QUrl& address, const QString& file, QTextStream& err
 {
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return QStringLiteral("cannot create the folder ") + QFileInfo(file).absolutePath();
-    THTTPGet get;
-    get.BinaryData = false;
-    get.FlashMovieOnly = true;
-    get.UseCache = true;
-    get.URL = address.toString(QUrl::FullyEncoded);
-    get.FileName = file;
-    return TransferShowingProgress(get, err) < 0 ? get.errorString() : QString();
+    DownloadRequest request;
+    request.flashMovieOnly = true;
+    request.useCache = true;
+    request.url = address.toString(QUrl::FullyEncoded);
+    request.fileName = file;
+    return TransferShowingProgress(request, err).error;
 }
 
 /// Keeps the files the movie's code names, and theirs, as a download of the program does.

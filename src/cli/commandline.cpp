@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "toolapplication.h"
 
 #include "datafolder.h"
 
@@ -71,6 +72,7 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
 /// The data folder: --data-dir, else the one the program would use.
 QString DataFolderOf(const CommandLine& line)
 {
+    ToolApplication::ensure(); // the program's folder is the application object's to tell
     return line.dataDir.isEmpty() ? ResolveDataFolder(QCoreApplication::applicationDirPath())
                                   : QDir(line.dataDir).absolutePath();
 }

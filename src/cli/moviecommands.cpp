@@ -3,7 +3,7 @@
 #include "terminalprogress.h"
 
 #include "atomicwrite.h"
-#include "httpget.h"
+#include "filetransfer.h"
 #include "swfinfo.h"
 #include "webarchive.h"
 
@@ -60,19 +60,18 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     if (line.words.size() != 3) {
         return UsageError(line, err);
     }
-    THTTPGet httpGet;
-    httpGet.AcceptTypes = QStringLiteral("*/*");
-    httpGet.BinaryData = true;
-    httpGet.FlashMovieOnly = !line.any; // the program's rule: a page is no movie
-    httpGet.UseCache = true;
-    httpGet.URL = line.words[1];
-    httpGet.FileName = QFileInfo(line.words[2]).absoluteFilePath();
-    qint64 size = TransferShowingProgress(httpGet, err);
-    if (size < 0 && httpGet.addressGone() && !line.noArchive &&
-        WebArchiveEnabled(DataFolderOf(line)))
-        size = saveArchivedCopy(line, httpGet.URL, httpGet.FileName, httpGet.errorString(), err);
+    DownloadRequest request;
+    request.binaryData = true;
+    request.flashMovieOnly = !line.any; // the program's rule: a page is no movie
+    request.useCache = true;
+    request.url = line.words[1];
+    request.fileName = QFileInfo(line.words[2]).absoluteFilePath();
+    const TransferOutcome outcome = TransferShowingProgress(request, err);
+    qint64 size = outcome.succeeded ? outcome.fileSize : -1;
+    if (size < 0 && outcome.addressGone && !line.noArchive && WebArchiveEnabled(DataFolderOf(line)))
+        size = saveArchivedCopy(line, request.url, request.fileName, outcome.error, err);
     else if (size < 0)
-        err << "clipvault-cli: " << httpGet.URL << ": " << httpGet.errorString() << Qt::endl;
+        err << "clipvault-cli: " << request.url << ": " << outcome.error << Qt::endl;
     if (size < 0)
         return kFailed;
     out << size << Qt::endl;

@@ -1,6 +1,6 @@
 #include "terminalprogress.h"
 
-#include "httpget.h"
+#include "filetransfer.h"
 
 #include <QLocale>
 #include <QTextStream>
@@ -48,22 +48,28 @@ QString TransferProgressText(qint64 received, qint64 total)
         .arg(received * 100 / total);
 }
 
-qint64 TransferShowingProgress(THTTPGet& get, QTextStream& err)
+TransferOutcome TransferShowingProgress(const DownloadRequest& request, QTextStream& err)
 {
-    get.WaitThread = true;
-    qint64 size = -1;
-    const QMetaObject::Connection done = QObject::connect(
-        &get, &THTTPGet::OnDoneFile, [&](const QString&, qint64 fileSize) { size = fileSize; });
-    TerminalProgress progress(err);
-    const QMetaObject::Connection shown =
-        QObject::connect(&get, &THTTPGet::OnProgress, [&](qint64 total, qint64 received) {
-            progress.show(QStringLiteral("downloading: ") + TransferProgressText(received, total));
-        });
-    get.StartTransfer();
-    QObject::disconnect(done);
-    QObject::disconnect(shown);
-    progress.clear();
-    return size;
+    // A blocking tool runs the transfer on its own thread: no worker, no event loop to wait in.
+    class Shown final : public TransferWatcher
+    {
+    public:
+        explicit Shown(QTextStream& err)
+            : m_progress(err)
+        {
+        }
+        bool cancelled() const override { return false; }
+        void progress(qint64 total, qint64 read) override
+        {
+            if (m_progress.shows())
+                m_progress.show(QStringLiteral("downloading: ") +
+                                TransferProgressText(read, total));
+        }
+
+    private:
+        TerminalProgress m_progress; // cleared when the transfer is over
+    } shown(err);
+    return TransferToFile(request, shown);
 }
 
 } // namespace cli

@@ -4,7 +4,8 @@
 #include <QString>
 
 class QTextStream;
-class THTTPGet;
+struct DownloadRequest;
+struct TransferOutcome;
 
 namespace cli {
 
@@ -19,6 +20,8 @@ public:
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 
+    /// Whether anything is shown at all: a caller can spare itself making the text.
+    bool shows() const { return m_terminal; }
     /// Clears the line, before the command writes its result.
     void clear();
     /// Shows `text` unless a line was shown less than kIntervalMs ago (`force`: shows it anyway).
@@ -36,8 +39,8 @@ private:
 /// "1.5 MiB of 3.0 MiB (50 %)", or "1.5 MiB" when the size is unknown.
 QString TransferProgressText(qint64 received, qint64 total);
 
-/// Runs the transfer `get` is set up for to its end (WaitThread), its progress on one line of
-/// `err`; the size of the file it brought, or -1 when it failed (get.errorString() says why).
-qint64 TransferShowingProgress(THTTPGet& get, QTextStream& err);
+/// Runs the transfer `request` describes to its end on this thread, its progress on one line of
+/// `err`.
+TransferOutcome TransferShowingProgress(const DownloadRequest& request, QTextStream& err);
 
 } // namespace cli

@@ -3,7 +3,7 @@
 #include "atomicwrite.h"
 #include "catalogue.h"
 #include "filekeeper.h"
-#include "httpgetthread.h"
+#include "filetransfer.h"
 #include "options.h"
 #include "userprompt.h"
 

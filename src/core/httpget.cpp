@@ -7,7 +7,7 @@
 
 QString THTTPGet::DefaultAgent()
 {
-    return QStringLiteral("ClipVault/1.0");
+    return DownloadRequest().agent;
 }
 
 THTTPGet::THTTPGet(QObject* parent)
@@ -100,15 +100,16 @@ void THTTPGet::deliverProgress()
 void THTTPGet::completed()
 {
     m_worker->wait();
-    const bool succeeded = m_shared->succeeded && !m_shared->cancelled;
+    const TransferOutcome& outcome = m_shared->outcome;
+    const bool succeeded = outcome.succeeded && !m_shared->cancelled;
     m_errorString = succeeded             ? QString()
                     : m_shared->cancelled ? QStringLiteral("the transfer was cancelled")
-                                          : m_shared->error;
-    m_addressGone = !succeeded && m_shared->addressGone;
-    m_sha256 = succeeded ? m_shared->sha256 : QByteArray();
+                                          : outcome.error;
+    m_addressGone = !succeeded && outcome.addressGone;
+    m_sha256 = succeeded ? outcome.sha256 : QByteArray();
     // The worker stays registered while the event runs, so a start from inside it is ignored.
     if (succeeded)
-        emit OnDoneFile(m_runningFileName, m_shared->fileSize);
+        emit OnDoneFile(m_runningFileName, outcome.fileSize);
     else
         emit OnError();
     delete m_worker;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetransfer.h"
+
 #include <QObject>
 #include <QString>
 
@@ -7,28 +9,6 @@
 
 class THTTPGetThread;
 struct TransferShared;
-
-/// One transfer, as a value: what the component's properties say when it starts. The worker
-/// works with its own copy.
-struct DownloadRequest
-{
-    QString acceptTypes = QStringLiteral("*/*");
-    QString agent;
-    QString url;
-    QString fileName; ///< full path of the target file
-    QString userName;
-    QString password;
-    QString postQuery;
-    QString referer;
-    QString caCertificates;
-    bool binaryData = false;
-    bool flashMovieOnly = false;
-    bool useCache = false;
-    bool sha256 = false; ///< the body's SHA-256 is taken as it is written (THTTPGet::sha256)
-    int stallTimeout = 60;
-    qint64 maxSize = -1;
-    int timeLimit = 0;
-};
 
 /// Copies one web resource into one local file on a worker thread, one transfer at a time, and
 /// reports progress, success and failure on the thread that owns it.

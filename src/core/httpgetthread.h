@@ -1,8 +1,8 @@
 #pragma once
 
+#include "filetransfer.h"
 #include "httpget.h"
 
-#include <QString>
 #include <QThread>
 
 #include <atomic>
@@ -21,26 +21,16 @@ struct TransferShared
     qint64 progressTotal = 0;
     qint64 progressRead = 0;
 
-    // Written by the worker before it ends, read by the component after `finished`.
-    bool succeeded = false;
-    qint64 fileSize = 0;
-    QString error;
-    bool addressGone = false; ///< the failure says the address no longer gives the file
-    QByteArray sha256;        ///< hex, of the body written, when asked for
+    TransferOutcome outcome; ///< written by the worker before it ends, read after `finished`
 };
 
-/// The worker thread of one transfer (libcurl). Progress is left for the owning thread, which
-/// takes the latest figures when it gets to them; the worker never waits for it.
-class THTTPGetThread final : public QThread
+/// The worker thread of one transfer. Progress is left for the owning thread, which takes the
+/// latest figures when it gets to them; the worker never waits for it.
+class THTTPGetThread final : public QThread, private TransferWatcher
 {
     Q_OBJECT
 public:
     THTTPGetThread(DownloadRequest settings, std::shared_ptr<TransferShared> shared);
-
-    struct Transfer;
-    /// Takes body bytes from libcurl; false ends the transfer as failed.
-    bool receive(Transfer& transfer, const char* data, std::size_t size);
-    bool isCancelled() const;
 
 signals:
     /// A progress report is ready in the shared state.
@@ -50,17 +40,9 @@ protected:
     void run() override;
 
 private:
-    bool perform(Transfer& transfer);
-    bool handOffProgress(qint64 total, qint64 read);
+    bool cancelled() const override;
+    void progress(qint64 total, qint64 read) override;
 
     const DownloadRequest m_settings;
     const std::shared_ptr<TransferShared> m_shared;
 };
-
-/// The URL as libcurl takes it: a URL without a scheme is a plain web address ("host/a.swf"),
-/// and characters a URL may not hold are encoded as a browser would (percent-encoded UTF-8 in
-/// the path and query, an international host name in its ASCII form).
-QByteArray TransferUrl(const QString& url);
-
-/// Whether the bytes begin as a Flash movie does: "FWS" (plain), "CWS" (zlib) or "ZWS" (LZMA).
-bool BeginsAsFlashMovie(QByteArrayView head);

@@ -1,7 +1,7 @@
 #include "pagefetch.h"
 
 #include "curltransfer.h"
-#include "httpgetthread.h"
+#include "filetransfer.h"
 
 #include <algorithm>
 #include <cstring>

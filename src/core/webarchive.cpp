@@ -2,7 +2,7 @@
 
 #include "curltransfer.h"
 #include "datafolder.h"
-#include "httpgetthread.h"
+#include "filetransfer.h"
 
 #include <QDir>
 #include <QFile>

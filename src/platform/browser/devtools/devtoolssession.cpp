@@ -2,7 +2,7 @@
 
 #include "browserconnection.h"
 #include "gathering.h"
-#include "httpgetthread.h"
+#include "filetransfer.h"
 #include "pagescripts.h"
 
 #include <QJsonArray>

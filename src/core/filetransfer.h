@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+/// One transfer, as a value: what the component's properties say when it starts. The worker
+/// works with its own copy.
+struct DownloadRequest
+{
+    QString acceptTypes = QStringLiteral("*/*");
+    QString agent = QStringLiteral("ClipVault/1.0"); ///< the program's own, unless set
+    QString url;
+    QString fileName; ///< full path of the target file
+    QString userName;
+    QString password;
+    QString postQuery;
+    QString referer;
+    QString caCertificates;
+    bool binaryData = false;
+    bool flashMovieOnly = false;
+    bool useCache = false;
+    bool sha256 = false; ///< the body's SHA-256 is taken as it is written (THTTPGet::sha256)
+    int stallTimeout = 60;
+    qint64 maxSize = -1;
+    int timeLimit = 0;
+};
+
+/// What one transfer into a file came to.
+struct TransferOutcome
+{
+    bool succeeded = false;
+    qint64 fileSize = 0;
+    QString error;            ///< why it failed
+    bool addressGone = false; ///< the failure says the address no longer gives the file
+    QByteArray sha256;        ///< hex, of the body written, when asked for
+};
+
+/// Who runs a transfer: it asks to stop, and hears how far it got.
+class TransferWatcher
+{
+public:
+    virtual ~TransferWatcher() = default;
+    /// Asked between blocks and while waiting for one: true ends the transfer as cancelled.
+    virtual bool cancelled() const = 0;
+    /// The bytes announced (0: unknown) and written so far; at most every kProgressIntervalMs,
+    /// and once more when the file is complete.
+    virtual void progress(qint64 total, qint64 read) = 0;
+
+    static constexpr qint64 kProgressIntervalMs = 100;
+};
+
+/// Copies one web resource into one local file on the calling thread, and returns when it is
+/// done: the one transfer both THTTPGet's worker and a blocking caller run.
+///
+/// The body goes to a new partial file beside the target, created exclusively under a name of
+/// its own, and is renamed over the target only when all of it arrived; a failed or cancelled
+/// transfer removes it and leaves an older file as it was.
+TransferOutcome TransferToFile(const DownloadRequest& request, TransferWatcher& watcher);
+
+/// The URL as libcurl takes it: a URL without a scheme is a plain web address ("host/a.swf"),
+/// and characters a URL may not hold are encoded as a browser would (percent-encoded UTF-8 in
+/// the path and query, an international host name in its ASCII form).
+QByteArray TransferUrl(const QString& url);
+
+/// Whether the bytes begin as a Flash movie does: "FWS" (plain), "CWS" (zlib) or "ZWS" (LZMA).
+bool BeginsAsFlashMovie(QByteArrayView head);
