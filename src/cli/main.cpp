@@ -3,13 +3,11 @@
 #include "clicommands.h"
 #include "toolapplication.h"
 
-#include <QCoreApplication>
 #include <QTextStream>
 
 int main(int argc, char* argv[])
 {
     cli::ToolApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("clipvault"));
     QTextStream out(stdout);
     QTextStream err(stderr);
     const int code = RunCli(application.arguments(), out, err);

@@ -36,6 +36,8 @@ void ToolApplication::ensure()
         return;
     // Qt's own event loop: the tool shares its loop with no GLib code, and GLib's would only
     // add to every command's start and memory. The programs it starts choose their own.
+    // The program's name, which its settings and folders are found by.
+    QCoreApplication::setApplicationName(QStringLiteral("clipvault"));
     const bool chooseLoop = qEnvironmentVariableIsEmpty("QT_NO_GLIB");
     if (chooseLoop)
         qputenv("QT_NO_GLIB", "1");
