@@ -1,7 +1,7 @@
 #include "commandline.h"
-#include "toolapplication.h"
 
 #include "datafolder.h"
+#include "toolapplication.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
