@@ -146,7 +146,9 @@ void printScanLine(const char* what, const QByteArray& page)
     written.close();
     const std::string path = file.toStdString();
     // grep stops at the first match when its output is /dev/null, so both write to a real file.
-    const ChildOutput output{path + ".rows", false};
+    ChildOutput output;
+    output.file = path + ".rows";
+    output.watchMemory = false;
     const auto [tool, grep] = BestAlternating(
         {CLIPVAULT_CLI, "scan-html", "--base", "http://movies.example.com/dir/page.html", path},
         {"grep", "-oiE", "[\"'][^\"']*\\.swf[\"']", path}, output);
