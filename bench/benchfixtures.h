@@ -24,8 +24,8 @@ struct ChildOutput
 {
     std::string file = "/dev/null";
     bool watchMemory = true;
-    std::string
-        leftFile; ///< a file the run writes, removed after it, untimed: each run makes it anew
+    /// A file the run writes, removed after it, untimed: each run makes it anew.
+    std::string leftFile;
 };
 
 /// The best of `runs` runs of a program, each a child process of its own.

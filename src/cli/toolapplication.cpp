@@ -34,10 +34,10 @@ void ToolApplication::ensure()
 {
     if (QCoreApplication::instance() || !g_tool)
         return;
-    // Qt's own event loop: the tool shares its loop with no GLib code, and GLib's would only
-    // add to every command's start and memory. The programs it starts choose their own.
     // The program's name, which its settings and folders are found by.
     QCoreApplication::setApplicationName(QStringLiteral("clipvault"));
+    // Qt's own event loop: the tool shares its loop with no GLib code, and GLib's would only
+    // add to every command's start and memory. The programs it starts choose their own.
     const bool chooseLoop = qEnvironmentVariableIsEmpty("QT_NO_GLIB");
     if (chooseLoop)
         qputenv("QT_NO_GLIB", "1");
