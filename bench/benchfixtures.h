@@ -32,11 +32,14 @@ struct ChildOutput
 ChildRun BestChildRun(const std::vector<std::string>& arguments, int runs = 3,
                       const ChildOutput& output = {});
 
-/// The best of `rounds` runs each of a program and its peer, run in turn, timed only.
-/// The best run of each program, running them in turn `rounds` times: a busy moment of the
-/// machine then falls on all of them alike.
+/// The best run of each program, running them in turn `rounds` times, timed only: a busy moment
+/// of the machine then falls on all of them alike.
 std::vector<ChildRun> BestInTurn(const std::vector<std::vector<std::string>>& programs,
                                  const ChildOutput& output, int rounds);
+/// The same with the median run of each: for runs so short that the fastest of either is one
+/// lucky moment.
+std::vector<ChildRun> MedianInTurn(const std::vector<std::vector<std::string>>& programs,
+                                   const ChildOutput& output, int rounds);
 std::pair<ChildRun, ChildRun> BestAlternating(const std::vector<std::string>& program,
                                               const std::vector<std::string>& peer,
                                               const ChildOutput& output, int rounds = 5);

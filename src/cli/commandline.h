@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exitcodes.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,10 +11,6 @@ class QTextStream;
 
 // The command line of clipvault-cli as its commands see it, and what they share.
 namespace cli {
-
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 /// The command line split into words and options; options may stand anywhere.
 struct CommandLine

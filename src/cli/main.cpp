@@ -1,17 +1,51 @@
 // clipvault-cli: the catalogue and the program's other core services for scripts and tests.
+//
+// This program links no Qt. Scripts start one tool per movie, so a plain download runs here at
+// once; every other command, and a download that needs more (a progress line, the web
+// archive's copy, an address to encode first), runs in the tool's module, which it loads.
 
-#include "clicommands.h"
-#include "toolapplication.h"
+#include "plaindownload.h"
 
-#include <QTextStream>
+#include <clocale>
+#include <cstdio>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using ToolMain = int (*)(int, char**);
+
+/// The module beside the tool, where the build tree and the installed package both put it.
+std::string modulePath()
+{
+    std::string self(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    self.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return self.substr(0, self.rfind('/') + 1) + CLIPVAULT_TOOL_MODULE;
+}
+
+int runToolModule(int argc, char* argv[])
+{
+    const std::string path = modulePath();
+    // Bound as its functions are first called: most commands use a small part of Qt.
+    void* module = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    const auto toolMain =
+        module ? reinterpret_cast<ToolMain>(::dlsym(module, "clipvault_tool_main")) : nullptr;
+    if (!toolMain) {
+        std::fprintf(stderr, "clipvault-cli: the tool's module cannot be loaded: %s\n",
+                     ::dlerror());
+        return 1;
+    }
+    return toolMain(argc, argv);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    cli::ToolApplication application(argc, argv);
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const int code = RunCli(application.arguments(), out, err);
-    out.flush();
-    err.flush();
-    return code;
+    std::setlocale(LC_ALL, ""); // the system's messages in the user's language, as Qt sets it
+    if (const std::optional<int> code = cli::RunPlainDownload(argc, argv))
+        return *code;
+    return runToolModule(argc, argv);
 }

@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "commands.h"
+#include "moviedownload.h"
 #include "terminalprogress.h"
 
 #include "atomicwrite.h"
@@ -61,9 +62,7 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
         return UsageError(line, err);
     }
     DownloadRequest request;
-    request.binaryData = true;
-    request.flashMovieOnly = !line.any; // the program's rule: a page is no movie
-    request.useCache = true;
+    AskForMovie(request, line.any); // the program's rule: a page is no movie
     request.url = line.words[1];
     request.fileName = QFileInfo(line.words[2]).absoluteFilePath();
     const TransferOutcome outcome = TransferShowingProgress(request, err);

@@ -85,8 +85,15 @@ void printRows(const DetectionResults& results, bool json, QTextStream& out)
         out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
         return;
     }
+    // One text handed over at once: the stream converts it in one go, not 30 000 pieces.
+    QString text;
+    qsizetype length = 0;
     for (const ResultRow& row : results.rows())
-        out << row.address << '\t' << row.saveAs << '\n';
+        length += row.address.size() + row.saveAs.size() + 2;
+    text.reserve(length);
+    for (const ResultRow& row : results.rows())
+        text += row.address + u'\t' + row.saveAs + u'\n';
+    out << text;
 }
 
 } // namespace
@@ -137,17 +144,17 @@ int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
     int pages = 0;
     PageDetection detection(
         [&](const QString& url, int deadlineMs) {
-            progress.show(QStringLiteral("page %1, %2 movies: %3")
-                              .arg(++pages)
-                              .arg(results.rows().size())
-                              .arg(url));
+            ++pages;
+            if (progress.shows())
+                progress.show(QStringLiteral("page %1, %2 movies: %3")
+                                  .arg(pages)
+                                  .arg(results.rows().size())
+                                  .arg(url));
             return FetchPage(url, never, deadlineMs);
         },
         never);
-    const QString error = detection.run(address, [&](const QStringList& movies) {
-        for (const QString& movie : movies)
-            results.AddResultRow(movie);
-    });
+    const QString error =
+        detection.run(address, [&](const QStringList& movies) { results.AddResultRows(movies); });
     progress.clear();
     if (!detection.limitNotice().isEmpty())
         err << "clipvault-cli: " << detection.limitNotice() << Qt::endl;

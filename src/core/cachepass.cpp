@@ -10,7 +10,20 @@ void DetectionResults::AddResultRow(const QString& address)
     row.address = address;
     row.saveAs = address.mid(address.lastIndexOf(u'/') + 1);
     m_rows.append(row);
-    m_addresses.insert(address);
+}
+
+void DetectionResults::AddResultRows(const QStringList& addresses)
+{
+    m_rows.reserve(m_rows.size() + addresses.size());
+    for (const QString& address : addresses)
+        AddResultRow(address);
+}
+
+bool DetectionResults::hasRow(const QString& address) const
+{
+    for (; m_indexedRows < m_rows.size(); ++m_indexedRows)
+        m_addresses.insert(m_rows[m_indexedRows].address);
+    return m_addresses.contains(address);
 }
 
 QString CacheHostOf(const QString& addressBoxText)

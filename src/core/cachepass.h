@@ -3,6 +3,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 struct CacheEntry;
 
@@ -16,18 +17,24 @@ struct ResultRow
     QString note = {}; ///< said beside the address (when the web archive kept it)
 };
 
+Q_DECLARE_TYPEINFO(ResultRow, Q_RELOCATABLE_TYPE);
+
 /// The rows the detection lists, each address once (compared exactly).
 class DetectionResults final
 {
 public:
     /// Appends a row for the address, filled as a new row is.
     void AddResultRow(const QString& address);
-    bool hasRow(const QString& address) const { return m_addresses.contains(address); }
+    /// The same for each address in turn.
+    void AddResultRows(const QStringList& addresses);
+    bool hasRow(const QString& address) const;
     const QList<ResultRow>& rows() const { return m_rows; }
 
 private:
     QList<ResultRow> m_rows;
-    QSet<QString> m_addresses;
+    // Only the cache pass asks: the rows are indexed when it does, not as each is added.
+    mutable QSet<QString> m_addresses;
+    mutable qsizetype m_indexedRows = 0;
 };
 
 /// The site a page address names, for the cache pass: any scheme removed, cut before the first

@@ -67,16 +67,14 @@ void DetectionJob::startWebPage(const QString& address, const QStringList& liste
 {
     run([this, address, listed] {
         DetectionResults results;
-        for (const QString& row : listed)
-            results.AddResultRow(row);
+        results.AddResultRows(listed);
         PageDetection detection(
             [this](const QString& url, int deadlineMs) {
                 return FetchPage(url, m_cancelled, deadlineMs);
             },
             m_cancelled);
         const QString error = detection.run(address, [&](const QStringList& movies) {
-            for (const QString& movie : movies)
-                results.AddResultRow(movie);
+            results.AddResultRows(movies);
             deliver(movies);
         });
         if (const QString notice = detection.limitNotice(); !notice.isEmpty()) {
@@ -138,8 +136,7 @@ QString DetectionJob::archivedPages(const QString& address, DetectionResults& re
         },
         m_cancelled, limits);
     const QString error = detection.run(address, [&](const QStringList& movies) {
-        for (const QString& movie : movies)
-            results.AddResultRow(movie);
+        results.AddResultRows(movies);
         deliver(movies);
     });
     if (!firstTimestamp.isEmpty())
@@ -156,8 +153,7 @@ void DetectionJob::startCache(const QStringList& listed)
 {
     run([this, listed] {
         DetectionResults results;
-        for (const QString& row : listed)
-            results.AddResultRow(row);
+        results.AddResultRows(listed);
         cachePass(QString(), true, results);
         return m_cancelled ? QStringLiteral("the detection was cancelled") : QString();
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filedownload.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,8 +9,8 @@
 /// works with its own copy.
 struct DownloadRequest
 {
-    QString acceptTypes = QStringLiteral("*/*");
-    QString agent = QStringLiteral("ClipVault/1.0"); ///< the program's own, unless set
+    QString acceptTypes = QLatin1String(transfer::kAnyType);
+    QString agent = QLatin1String(transfer::kProgramAgent); ///< the program's own, unless set
     QString url;
     QString fileName; ///< full path of the target file
     QString userName;
@@ -20,7 +22,7 @@ struct DownloadRequest
     bool flashMovieOnly = false;
     bool useCache = false;
     bool sha256 = false; ///< the body's SHA-256 is taken as it is written (THTTPGet::sha256)
-    int stallTimeout = 60;
+    int stallTimeout = transfer::kStallSeconds;
     qint64 maxSize = -1;
     int timeLimit = 0;
 };
@@ -36,25 +38,11 @@ struct TransferOutcome
 };
 
 /// Who runs a transfer: it asks to stop, and hears how far it got.
-class TransferWatcher
-{
-public:
-    virtual ~TransferWatcher() = default;
-    /// Asked between blocks and while waiting for one: true ends the transfer as cancelled.
-    virtual bool cancelled() const = 0;
-    /// The bytes announced (0: unknown) and written so far; at most every kProgressIntervalMs,
-    /// and once more when the file is complete.
-    virtual void progress(qint64 total, qint64 read) = 0;
-
-    static constexpr qint64 kProgressIntervalMs = 100;
-};
+using TransferWatcher = transfer::Watcher;
 
 /// Copies one web resource into one local file on the calling thread, and returns when it is
-/// done: the one transfer both THTTPGet's worker and a blocking caller run.
-///
-/// The body goes to a new partial file beside the target, created exclusively under a name of
-/// its own, and is renamed over the target only when all of it arrived; a failed or cancelled
-/// transfer removes it and leaves an older file as it was.
+/// done: the one transfer both THTTPGet's worker and a blocking caller run (see
+/// transfer::ToFile).
 TransferOutcome TransferToFile(const DownloadRequest& request, TransferWatcher& watcher);
 
 /// The URL as libcurl takes it: a URL without a scheme is a plain web address ("host/a.swf"),

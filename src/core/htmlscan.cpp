@@ -3,8 +3,10 @@
 #include "texthelpers.h"
 #include "urlresolve.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <numeric>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -108,6 +110,24 @@ QString foldedKey(const QString& address)
 
 } // namespace
 
+ScanResultList::Room ScanResultList::room() const
+{
+    return {m_maxEntries < 0 ? -1 : m_maxEntries - size(),
+            m_maxChars < 0 ? -1 : m_maxChars - m_chars, m_full};
+}
+
+void ScanResultList::grow()
+{
+    m_slots.assign(std::max<std::size_t>(64, m_slots.size() * 2), 0);
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        std::size_t slot = m_entries[i].hash & mask;
+        while (m_slots[slot] != 0)
+            slot = (slot + 1) & mask;
+        m_slots[slot] = static_cast<quint32>(i + 1);
+    }
+}
+
 bool ScanResultList::offer(const QString& address)
 {
     if ((m_maxEntries >= 0 && size() >= m_maxEntries) ||
@@ -116,28 +136,72 @@ bool ScanResultList::offer(const QString& address)
         return false;
     }
     QString key = foldedKey(address);
-    const qsizetype before = m_keys.size();
-    m_keys.insert(key); // one look-up answers and records
-    if (m_keys.size() == before) {
-        m_lastSorted = true; // the look-up sorted the whole list
-        return false;
+    const std::size_t hash = qHash(key);
+    if (m_slots.size() < 2 * (m_entries.size() + 1))
+        grow();
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t slot = hash & mask;
+    for (; m_slots[slot] != 0; slot = (slot + 1) & mask) {
+        const Entry& held = m_entries[m_slots[slot] - 1];
+        if (held.hash == hash && held.key == key) {
+            m_lastSorted = true; // the look-up sorted the whole list
+            return false;
+        }
     }
-    m_entries.emplace_back(std::move(key), address);
+    m_slots[slot] = static_cast<quint32>(m_entries.size() + 1);
+    m_narrowKeys = m_narrowKeys && std::all_of(key.cbegin(), key.cend(),
+                                               [](QChar c) { return c.unicode() < 0x100; });
+    m_entries.push_back({std::move(key), address, hash});
     m_chars += address.size();
     m_lastSorted = false;
     return true;
 }
 
+bool ScanResultList::keyLess(quint32 a, quint32 b) const
+{
+    const QString& left = m_entries[a].key;
+    const QString& right = m_entries[b].key;
+    if (!m_narrowKeys || std::endian::native != std::endian::little)
+        return left < right;
+    // Characters below U+0100 are stored with a zero high byte, so the first byte two keys differ
+    // in is the low byte of the first character they differ in.
+    const qsizetype common = std::min(left.size(), right.size());
+    const int order = std::memcmp(left.constData(), right.constData(),
+                                  static_cast<std::size_t>(common) * sizeof(QChar));
+    return order != 0 ? order < 0 : left.size() < right.size();
+}
+
+std::vector<quint32> ScanResultList::sortedOrder() const
+{
+    std::vector<quint32> order = m_sorted;
+    const auto settled = static_cast<std::ptrdiff_t>(order.size());
+    order.resize(m_entries.size());
+    std::iota(order.begin() + settled, order.end(), static_cast<quint32>(settled));
+    const auto less = [this](quint32 a, quint32 b) {
+        return keyLess(a, b);
+    };
+    std::sort(order.begin() + settled, order.end(), less);
+    std::inplace_merge(order.begin(), order.begin() + settled, order.end(), less);
+    return order;
+}
+
+void ScanResultList::sortSoFar()
+{
+    m_sorted = sortedOrder();
+}
+
 QStringList ScanResultList::toList() const
 {
-    std::vector<std::pair<QString, QString>> entries = m_entries;
-    const auto sortedEnd = m_lastSorted || entries.empty() ? entries.end() : entries.end() - 1;
-    std::sort(entries.begin(), sortedEnd,
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<quint32> order = sortedOrder();
+    if (!m_lastSorted && !order.empty()) {
+        const auto last = static_cast<quint32>(m_entries.size() - 1);
+        order.erase(std::find(order.begin(), order.end(), last));
+        order.push_back(last);
+    }
     QStringList list;
-    list.reserve(static_cast<qsizetype>(entries.size()));
-    for (const auto& entry : entries)
-        list << entry.second;
+    list.reserve(static_cast<qsizetype>(order.size()));
+    for (const quint32 index : order)
+        list << m_entries[index].address;
     return list;
 }
 

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <QSet>
-
 #include <utility>
 #include <vector>
 
@@ -31,17 +29,54 @@ public:
     /// added.
     bool offer(const QString& address);
     QStringList toList() const;
+    /// Puts what was added since the last call in the order toList() gives, so that reading the
+    /// list later costs little: a detection does it after each page, while the next is on its
+    /// way.
+    void sortSoFar();
     int size() const { return static_cast<int>(m_entries.size()); }
+    /// How much more the list takes, as a value another thread may hold.
+    struct Room
+    {
+        qsizetype entries = -1; ///< -1: no limit
+        qsizetype chars = -1;   ///< -1: no limit
+        bool full = false;
+
+        /// Whether `moreEntries` addresses of `moreChars` characters in all would all be taken.
+        bool takes(qsizetype moreEntries, qsizetype moreChars) const
+        {
+            return !full && (entries < 0 || moreEntries <= entries) &&
+                   (chars < 0 || moreChars <= chars);
+        }
+    };
+    Room room() const;
     /// Characters of the addresses held.
     qsizetype chars() const { return m_chars; }
     /// Whether an address was refused for want of room.
     bool full() const { return m_full; }
 
 private:
+    struct Entry
+    {
+        QString key; ///< the address case-folded
+        QString address;
+        std::size_t hash; ///< of the key
+    };
+
+    /// Doubles the look-up table, placing the entries by the hashes they keep.
+    void grow();
+    /// Every entry's index, ordered by key.
+    std::vector<quint32> sortedOrder() const;
+    bool keyLess(quint32 a, quint32 b) const;
+
     // The order is only needed at the end: the entries are kept with their case-folded keys and
     // sorted when the list is read, the last one staying last unless a repeat followed it.
-    std::vector<std::pair<QString, QString>> m_entries; ///< (folded key, address), as added
-    QSet<QString> m_keys;
+    std::vector<Entry> m_entries; ///< as added
+    /// Open addressing over m_entries: an entry's index + 1, 0 for a free slot; a power of two
+    /// long and at most half full, so that a look-up hashes the key once and rarely probes far.
+    std::vector<quint32> m_slots;
+    std::vector<quint32> m_sorted; ///< the indices of the entries sortSoFar() saw, by key
+    /// Every key is below U+0100, so that comparing the bytes of two compares their characters.
+    bool m_narrowKeys = true;
     bool m_lastSorted = true;
     qsizetype m_maxEntries = -1; ///< -1: no limit
     qsizetype m_maxChars = -1;

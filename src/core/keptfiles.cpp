@@ -214,6 +214,7 @@ QByteArray FileSha256(const QString& path)
     Sha256 hash;
     QByteArray block(1 << 20, Qt::Uninitialized);
     for (qint64 read; (read = file.read(block.data(), block.size())) > 0;)
-        hash.addData(QByteArrayView(block.constData(), read));
-    return file.error() == QFileDevice::NoError ? hash.hexResult() : QByteArray();
+        hash.addData(std::string_view(block.constData(), static_cast<std::size_t>(read)));
+    return file.error() == QFileDevice::NoError ? QByteArray::fromStdString(hash.hexResult())
+                                                : QByteArray();
 }

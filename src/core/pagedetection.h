@@ -10,6 +10,9 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
+
+class QElapsedTimer;
 
 /// What one detection may hold and take.
 struct DetectionLimits
@@ -27,12 +30,14 @@ struct DetectionLimits
 /// per detection; it stops after kMaxLevels levels or kMaxPages pages. Each page is read in the
 /// encoding it declares (else windows-1252). What one detection holds is bounded whatever the
 /// pages hold: at most `maxRows` movies of `maxTextBytes` bytes of text in all, each page within
-/// its deadline, the whole within its own. Pages are fetched one after the other on the calling
-/// thread (a worker's: a fetch blocks).
+/// its deadline, the whole within its own. Pages are fetched one after the other, on a thread of
+/// the detection's own, and the next page of a level is on its way while the last is scanned
+/// while the pages before it cannot fill the list; run() blocks (call it on a worker).
 class PageDetection final
 {
 public:
-    /// Fetches one page, giving up after `deadlineMs`.
+    /// Fetches one page, giving up after `deadlineMs`. Called on the detection's fetch thread,
+    /// one call at a time.
     using Fetch = std::function<PageReply(const QString& url, int deadlineMs)>;
     using Movies = std::function<void(const QStringList& addresses)>;
 
@@ -53,8 +58,12 @@ public:
     const QString& limitNotice() const { return m_limitNotice; }
 
 private:
-    /// The level's movies and frames from one fetched page.
-    void scanPage(const PageReply& reply, ScanResultList& movies, ScanResultList& frames) const;
+    /// The level's movies and frames from one fetched page's text.
+    void scanPage(const PageDecoder& decoder, const QByteArray& text, const QString& address,
+                  ScanResultList& movies, ScanResultList& frames) const;
+    /// What the next page may take: its own deadline, within what is left of the whole's;
+    /// nothing once the whole's is over.
+    std::optional<int> pageDeadlineMs(const QElapsedTimer& clock) const;
 
     Fetch m_fetch;
     const std::atomic<bool>& m_cancelled;

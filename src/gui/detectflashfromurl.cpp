@@ -339,8 +339,7 @@ void TDetectFlashFromUrl::fitColumns()
 void TDetectFlashFromUrl::addMovies(const QStringList& addresses)
 {
     DetectionResults found;
-    for (const QString& address : addresses)
-        found.AddResultRow(address);
+    found.AddResultRows(addresses);
     m_rows->appendFrom(found, 0);
 }
 

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -294,4 +295,56 @@ TEST_F(CliTest, DownloadAppliesTheProgramsRuleUnlessAnyBodyIsAsked)
     EXPECT_TRUE(said.contains(QStringLiteral("\rdownloading: 10 bytes of 10 bytes (100 %)")))
         << qPrintable(said);
     EXPECT_TRUE(said.endsWith(QStringLiteral("\r10\r\n"))) << qPrintable(said);
+}
+
+TEST_F(CliTest, APlainDownloadRunsBeforeQtLoadsAndSaysWhatTheFullCommandSays)
+{
+    TestServer server;
+    server.server().Get("/m.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("FWS\x0a movie", "application/x-shockwave-flash");
+    });
+    server.server().Get("/broken.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 500;
+    });
+    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("<html>gone</html>", "text/html");
+    });
+    server.start();
+    const QDir dir(folder.path());
+    // A page where a movie was asked for says the address is gone: the full command answers
+    // that, as it may turn to the web archive.
+    struct Case
+    {
+        const char* path;
+        bool withoutQt;
+    };
+    for (const Case& c :
+         {Case{"/m.swf", true}, Case{"/broken.swf", true}, Case{"/page.html", false}}) {
+        const QString url = QString::fromStdString(server.url(c.path));
+        const CliRun expected = run({"download", url, dir.filePath(QStringLiteral("here.swf"))});
+
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString trace = dir.filePath(QStringLiteral("loader"));
+        environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
+        environment.insert(QStringLiteral("LD_DEBUG_OUTPUT"), trace);
+        tool.setProcessEnvironment(environment);
+        tool.start(QStringLiteral(CLIPVAULT_CLI),
+                   {"download", url, dir.filePath(QStringLiteral("there.swf"))});
+        ASSERT_TRUE(tool.waitForStarted());
+        const qint64 pid = tool.processId();
+        ASSERT_TRUE(tool.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
+        EXPECT_EQ(tool.exitCode(), expected.code) << c.path;
+        EXPECT_EQ(QString::fromLocal8Bit(tool.readAllStandardOutput()), expected.out) << c.path;
+        EXPECT_EQ(err.section(u',', 0, 0), expected.err.section(u',', 0, 0)) << c.path;
+        EXPECT_EQ(readFile(dir.filePath(QStringLiteral("there.swf"))),
+                  readFile(dir.filePath(QStringLiteral("here.swf"))))
+            << c.path;
+        const QByteArray loaded = readFile(QStringLiteral("%1.%2").arg(trace).arg(pid));
+        ASSERT_FALSE(loaded.isEmpty()) << "the loader's trace";
+        EXPECT_EQ(loaded.contains("libQt6Core"), !c.withoutQt) << c.path;
+        for (const char* name : {"here.swf", "there.swf"})
+            QFile::remove(dir.filePath(QLatin1String(name)));
+    }
 }

@@ -123,6 +123,27 @@ TEST(HtmlScan, RepeatsAreDroppedAndTheOrderIsTheScannersOwn)
     EXPECT_TRUE(list.offer(QStringLiteral("http://h/Z.swf")));
     EXPECT_FALSE(list.offer(QStringLiteral("HTTP://H/z.SWF")));
     EXPECT_EQ(list.toList(), QStringList{"http://h/Z.swf"}) << "the first one found stays";
+
+    // Sorted as it fills or only when read, with keys of one byte a character or not.
+    for (const bool wide : {false, true}) {
+        for (const bool sortedAsItFills : {false, true}) {
+            ScanResultList parts;
+            QStringList offers{"http://h/b.swf", QStringLiteral("http://h/\u00c9.swf"),
+                               "http://h/a.swf", "http://h/B.SWF", "http://h/c.swf"};
+            if (wide)
+                offers.insert(2, QStringLiteral("http://h/\u017e.swf"));
+            for (const QString& offer : offers) {
+                parts.offer(offer);
+                if (sortedAsItFills)
+                    parts.sortSoFar();
+            }
+            QStringList expected{"http://h/a.swf", "http://h/b.swf",
+                                 QStringLiteral("http://h/\u00c9.swf"), "http://h/c.swf"};
+            if (wide)
+                expected.insert(3, QStringLiteral("http://h/\u017e.swf"));
+            EXPECT_EQ(parts.toList(), expected) << wide << sortedAsItFills;
+        }
+    }
 }
 
 TEST(HtmlScan, FramesFollowTheIframeRules)

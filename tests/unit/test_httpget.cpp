@@ -4,6 +4,7 @@
 
 #include "pagefetch.h"
 #include "proxysettings.h"
+#include "webaddress.h"
 #include "gzip.h"
 #include "testfiles.h"
 #include "rawserver.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QTest>
 #include <QTimer>
 
@@ -269,6 +271,52 @@ TEST_F(HttpGetTest, AddressesAreEncodedAsABrowserWouldBeforeTheRequest)
               QByteArray("http://xn--bcher-kva.example/a.swf"));
     EXPECT_EQ(TransferUrl(QStringLiteral(" host.example/a b.swf ")),
               QByteArray("http://host.example/a%20b.swf"));
+}
+
+TEST(WebAddress, OnlyAnAddressTheFullEncodingKeepsIsHandedOverAsWritten)
+{
+    const auto fullyEncoded = [](const QString& url) {
+        return QUrl(url, QUrl::TolerantMode).toEncoded(QUrl::FullyEncoded);
+    };
+    struct Case
+    {
+        const char* url;
+        bool asWritten;
+    };
+    for (const Case& c :
+         {Case{"http://127.0.0.1:8765/movies/a.swf", true},
+          Case{"https://www.example.com/a/b-c_d.swf?x=1&y=%C3%A9#top", true},
+          Case{"http://example.com", true}, Case{"http://example.com/a'b(c)!*;=:@/d?e=[f]", true},
+          Case{"HTTP://example.com/a.swf", false}, Case{"http://Example.com/a.swf", false},
+          Case{"http://example.com/a%41.swf", false}, Case{"http://example.com/a%2f.swf", false},
+          Case{"http://example.com/a b.swf", false}, Case{"http://example.com/a#b#c", false},
+          Case{"http://example.com:/a.swf", false}, Case{"http://example.com:0080/a.swf", false},
+          Case{"http://1.2.3/a.swf", false}, Case{"http://user@example.com/a.swf", false},
+          Case{"http://xn--bcher-kva.example/a.swf", false},
+          Case{"http://b\xc3\xbc"
+               "cher.example/a.swf",
+               false},
+          Case{"example.com/a.swf", false}, Case{"http://example.com./a.swf", false}}) {
+        EXPECT_EQ(transfer::IsEncodedWebAddress(c.url), c.asWritten) << c.url;
+    }
+    // Every character and every escape in the path, the query and the fragment: what is taken
+    // as written is what the full encoding gives.
+    for (const QString& form :
+         {QStringLiteral("http://h.example/a%1b"), QStringLiteral("http://h.example/a?b%1c"),
+          QStringLiteral("http://h.example/a#b%1c")}) {
+        QStringList pieces;
+        for (int c = 0x20; c < 0x7f; ++c)
+            pieces << QString(QChar(c));
+        for (int byte = 0; byte < 256; ++byte)
+            pieces << QStringLiteral("%%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper()
+                   << QStringLiteral("%%1").arg(byte, 2, 16, QLatin1Char('0'));
+        for (const QString& piece : pieces) {
+            const QString url = form.arg(piece);
+            if (transfer::IsEncodedWebAddress(url.toStdString())) {
+                EXPECT_EQ(fullyEncoded(url), url.toUtf8()) << qPrintable(url);
+            }
+        }
+    }
 }
 
 TEST_F(HttpGetTest, ThePartialFileIsOurOwnNewFileAndNeverAPlantedOne)
@@ -526,32 +574,36 @@ TEST_F(HttpGetTest, DownloadsAndPageFetchesShareOneProxyThatThisMachineNeverGoes
 
 TEST(ProxySettings, SplitsAtTheLastColon)
 {
-    QString host;
-    QString port;
-    EXPECT_TRUE(SplitProxySetting(QStringLiteral("name:3128"), host, port));
-    EXPECT_EQ(host, QStringLiteral("name"));
-    EXPECT_EQ(port, QStringLiteral("3128"));
-    EXPECT_TRUE(SplitProxySetting(QStringLiteral("http://user:pw@proxy.lan:8080/"), host, port));
-    EXPECT_EQ(host, QStringLiteral("proxy.lan"));
-    EXPECT_EQ(port, QStringLiteral("8080"));
-    EXPECT_TRUE(SplitProxySetting(QStringLiteral("a:b:99"), host, port));
-    EXPECT_EQ(host, QStringLiteral("a:b"));
-    EXPECT_EQ(port, QStringLiteral("99"));
-    EXPECT_TRUE(SplitProxySetting(QStringLiteral("3128"), host, port));
-    EXPECT_EQ(host, QString());
-    EXPECT_EQ(port, QStringLiteral("3128"));
-    EXPECT_FALSE(SplitProxySetting(QStringLiteral("  "), host, port));
+    struct Case
+    {
+        const char* setting;
+        const char* host;
+        const char* port;
+    };
+    for (const Case& c : {Case{"name:3128", "name", "3128"},
+                          Case{"http://user:pw@proxy.lan:8080/", "proxy.lan", "8080"},
+                          Case{"a:b:99", "a:b", "99"}, Case{" 3128\n", "", "3128"}}) {
+        std::string host;
+        std::string port;
+        EXPECT_TRUE(SplitProxySetting(c.setting, host, port)) << c.setting;
+        EXPECT_EQ(host, c.host) << c.setting;
+        EXPECT_EQ(port, c.port) << c.setting;
+    }
+    std::string host = "old";
+    std::string port = "old";
+    EXPECT_FALSE(SplitProxySetting("  ", host, port));
+    EXPECT_TRUE(host.empty() && port.empty());
 }
 
 TEST(ProxySettings, TheDesktopsProxyComesFromTheEnvironment)
 {
     const QByteArray saved = qgetenv("http_proxy");
     qputenv("http_proxy", "http://cache.lan:3128");
-    QString host;
-    QString port;
+    std::string host;
+    std::string port;
     EXPECT_TRUE(ReadBrowserProxy(host, port));
-    EXPECT_EQ(host, QStringLiteral("cache.lan"));
-    EXPECT_EQ(port, QStringLiteral("3128"));
+    EXPECT_EQ(host, "cache.lan");
+    EXPECT_EQ(port, "3128");
     qunsetenv("http_proxy");
     for (const char* name :
          {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
@@ -559,7 +611,7 @@ TEST(ProxySettings, TheDesktopsProxyComesFromTheEnvironment)
             GTEST_SKIP() << name << " is set in this environment";
     }
     EXPECT_FALSE(ReadBrowserProxy(host, port));
-    EXPECT_TRUE(host.isEmpty() && port.isEmpty());
+    EXPECT_TRUE(host.empty() && port.empty());
     if (!saved.isNull())
         qputenv("http_proxy", saved);
 }

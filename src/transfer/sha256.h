@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
-
 #include <memory>
+#include <string>
+#include <string_view>
 
 /// SHA-256 as the system's cryptography library computes it (with the processor's own
 /// instructions where it has them): several times faster than a portable one, which matters
@@ -16,9 +15,9 @@ public:
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
 
-    void addData(QByteArrayView bytes);
+    void addData(std::string_view bytes);
     /// The digest in hex; the hash cannot take more data afterwards.
-    QByteArray hexResult();
+    std::string hexResult();
 
 private:
     struct Context;

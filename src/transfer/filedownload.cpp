@@ -1,0 +1,363 @@
+#include "filedownload.h"
+
+#include "curlbasics.h"
+#include "plaintext.h"
+#include "sha256.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <sys/random.h>
+#include <unistd.h>
+#include <vector>
+
+namespace transfer {
+
+namespace {
+
+constexpr long kBufferSize = 128 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+long long millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+/// A number no one can foresee, from the system's source (no device to open each time).
+unsigned randomNumber()
+{
+    unsigned number = 0;
+    while (::getrandom(&number, sizeof number, 0) < 0 && errno == EINTR) {
+    }
+    return number;
+}
+
+/// What failed, on which file, and the system's reason, as the last call left it in errno.
+std::string systemError(std::string_view what, const std::string& path)
+{
+    const char* reason = std::strerror(errno);
+    return std::string(what) + ' ' + path + ": " + reason;
+}
+
+/// A Content-Length value: its number, or -1 for one that is none or too large to hold.
+long long lengthOf(std::string_view value)
+{
+    if (!value.empty() && value.front() == '+')
+        value.remove_prefix(1);
+    long long length = -1;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+    return error == std::errc() && end == value.data() + value.size() && length >= 0 ? length : -1;
+}
+
+/// The state of one running transfer, reached from libcurl's callbacks.
+struct Transfer
+{
+    Transfer(const Request& request, Watcher& watcher)
+        : settings(request)
+        , watcher(watcher)
+    {
+    }
+
+    const Request& settings;
+    Watcher& watcher;
+    CURL* curl = nullptr;
+    std::string partPath;
+    int fd = -1;
+    bool responseChecked = false;
+    std::string head;               ///< the body's first bytes, while fewer than three arrived
+    std::vector<long long> lengths; ///< the Content-Length values of the response being read
+    bool encoded = false;           ///< the response has a Content-Encoding, which libcurl decodes
+    std::optional<Clock::time_point> lastByte; ///< when the last body byte arrived
+    long long announced = -1; ///< Content-Length of the final response, -1 when unknown
+    long long written = 0;
+    std::string error;
+    bool gone = false; ///< the address no longer gives the file (see Outcome)
+    /// The body's digest, taken on this thread as it is written, when the request asks.
+    std::unique_ptr<Sha256> hash;
+    Clock::time_point lastProgress = Clock::now();
+
+    /// Creates the partial file new and exclusively, under a name no other transfer holds: a
+    /// file or link planted under a predictable name is never followed, truncated or removed.
+    bool openFile(const std::string& target)
+    {
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
+            partPath = target + suffix;
+            fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0644);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            error = systemError("cannot create", partPath);
+            partPath.clear(); // not ours: never removed
+        }
+        return fd >= 0;
+    }
+
+    /// The first body bytes (or the end of a body-less answer) decide whether it is wanted.
+    bool checkResponse()
+    {
+        responseChecked = true;
+        const long status = TransferStatus(curl);
+        if (status < 200 || status > 299) {
+            error = "the server answered with status " + std::to_string(status);
+            gone = status == 404 || status == 410;
+            return false;
+        }
+        // libcurl takes the last of several Content-Length headers; two sizes are a reply no
+        // one can trust.
+        if (std::any_of(lengths.begin(), lengths.end(),
+                        [&](long long length) { return length != lengths.front(); })) {
+            error = "the server announced two different sizes";
+            return false;
+        }
+        // A size that is no number or too large to hold leaves nothing to check the body
+        // against: a body cut short would pass as whole.
+        if (!lengths.empty() && lengths.front() < 0) {
+            error = "the server announced a size that cannot be right";
+            return false;
+        }
+        if (lengths.empty() && settings.binaryData) {
+            error = "the server did not announce the size of the file";
+            return false;
+        }
+        // An encoded body's length is not the file's: libcurl checks it, the file size is
+        // known at the end.
+        announced = lengths.empty() || encoded ? -1 : lengths.front();
+        return openFile(settings.fileName);
+    }
+
+    /// A body that must be a Flash movie is judged by its first three bytes.
+    bool checkHead(const char* data, std::size_t size)
+    {
+        if (!settings.flashMovieOnly || head.size() >= 3)
+            return true;
+        head.append(data, std::min<std::size_t>(size, 3 - head.size()));
+        if (head.size() < 3 || BeginsAsFlashMovie(head))
+            return true;
+        error = "not a Flash movie";
+        gone = true;
+        return false;
+    }
+
+    bool append(const char* data, std::size_t size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = systemError("cannot write", partPath);
+                return false;
+            }
+            if (hash)
+                hash->addData(std::string_view(data, static_cast<std::size_t>(n)));
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            written += n;
+        }
+        return true;
+    }
+
+    void closeFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    /// Takes body bytes from libcurl; false ends the transfer as failed.
+    bool receive(const char* data, std::size_t size)
+    {
+        if (watcher.cancelled())
+            return false;
+        if (!responseChecked && !checkResponse())
+            return false;
+        lastByte = Clock::now();
+        if (settings.maxSize >= 0 && written + static_cast<long long>(size) > settings.maxSize) {
+            error = "the file is larger than " + std::to_string(settings.maxSize >> 20) + " MiB";
+            return false;
+        }
+        if (!checkHead(data, size) || !append(data, size))
+            return false;
+        if (millisecondsSince(lastProgress) >= Watcher::kProgressIntervalMs) {
+            lastProgress = Clock::now();
+            watcher.progress(std::max<long long>(announced, 0), written);
+            return !watcher.cancelled();
+        }
+        return true;
+    }
+};
+
+/// Keeps what the body checks need from the headers of the last response (a redirect's own
+/// headers are forgotten at the next status line).
+size_t onHeader(char* data, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::string_view line = Trimmed(std::string_view(data, size * count));
+    const std::size_t colon = line.find(':');
+    const bool named = colon != std::string_view::npos && colon > 0;
+    const std::string name = named ? AsciiLower(Trimmed(line.substr(0, colon))) : std::string();
+    const std::string_view value = named ? Trimmed(line.substr(colon + 1)) : std::string_view();
+    if (line.starts_with("HTTP/")) {
+        transfer->lengths.clear();
+        transfer->encoded = false;
+    } else if (name == "content-length") {
+        transfer->lengths.push_back(lengthOf(value));
+    } else if (name == "content-encoding" && AsciiLower(value) != "identity") {
+        transfer->encoded = true;
+    }
+    return size * count;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    return transfer->receive(data, size * count) ? size * count : 0;
+}
+
+int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    return transfer->watcher.cancelled() ? 1 : 0;
+}
+
+/// Why a transfer libcurl ended with `result` failed, in the user's words.
+std::string failureOf(const Transfer& transfer, CURLcode result, const char* errorBuffer)
+{
+    const Request& settings = transfer.settings;
+    const bool tooSlow =
+        result == CURLE_OPERATION_TIMEDOUT && std::strstr(errorBuffer, "Operation too slow");
+    // libcurl gives up when the rate stayed under a byte a second for the whole time-out: a
+    // server that went quiet, or one that drips. Its clock and ours differ by a moment.
+    const long long quietMs = settings.stallTimeout * 1000LL - 250;
+    const std::string seconds = std::to_string(settings.stallTimeout);
+    if (tooSlow && (!transfer.lastByte || millisecondsSince(*transfer.lastByte) >= quietMs))
+        return "no data arrived for " + seconds + " seconds";
+    if (tooSlow)
+        return "the server sent less than a byte a second for " + seconds + " seconds";
+    if (result == CURLE_OPERATION_TIMEDOUT && settings.timeLimit > 0)
+        return "the transfer took longer than " + std::to_string(settings.timeLimit) + " seconds";
+    return errorBuffer[0] ? errorBuffer : curl_easy_strerror(result);
+}
+
+bool perform(Transfer& transfer)
+{
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        transfer.error = "the network library could not start";
+        return false;
+    }
+    transfer.curl = curl;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const Request& settings = transfer.settings;
+
+    curl_slist* headers = nullptr;
+    const std::string accept = "Accept: " + settings.acceptTypes;
+    headers = curl_slist_append(headers, accept.c_str());
+    if (!settings.useCache) {
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+    }
+
+    SetTransferBasics(curl, settings.url.c_str(), errorBuffer,
+                      static_cast<long>(settings.stallTimeout));
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kBufferSize);
+    if (settings.timeLimit > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(settings.timeLimit));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (!settings.agent.empty())
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, settings.agent.c_str());
+    if (!settings.referer.empty())
+        curl_easy_setopt(curl, CURLOPT_REFERER, settings.referer.c_str());
+    if (!settings.userName.empty() || !settings.password.empty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, settings.userName.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, settings.password.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+    }
+    if (!settings.postQuery.empty()) {
+        headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(settings.postQuery.size()));
+        curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, settings.postQuery.c_str());
+    }
+    if (!settings.caCertificates.empty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, settings.caCertificates.c_str());
+    // Ask for the body as it is, and decode one the server compressed all the same.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "identity");
+    SetTransferCallbacks(curl, onHeader, onBody, onTick, &transfer);
+
+    const CURLcode result = curl_easy_perform(curl);
+    bool succeeded = result == CURLE_OK;
+    if (succeeded && !transfer.responseChecked)
+        succeeded = transfer.checkResponse(); // an empty body: still a file, if the answer is good
+    if (succeeded && settings.flashMovieOnly && !BeginsAsFlashMovie(transfer.head)) {
+        transfer.error = "not a Flash movie";
+        transfer.gone = true;
+        succeeded = false;
+    }
+    // A host that is no more, or that refuses: the address no longer gives the file. A time-out
+    // or a server error may pass.
+    if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT)
+        transfer.gone = true;
+    if (succeeded && transfer.announced >= 0 && transfer.written != transfer.announced) {
+        transfer.error = "the body had " + std::to_string(transfer.written) + " of " +
+                         std::to_string(transfer.announced) + " bytes";
+        succeeded = false;
+    }
+    if (!succeeded && transfer.error.empty())
+        transfer.error = failureOf(transfer, result, errorBuffer);
+    if (transfer.watcher.cancelled())
+        transfer.error = "the transfer was cancelled";
+
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return succeeded;
+}
+
+} // namespace
+
+Outcome ToFile(const Request& request, Watcher& watcher)
+{
+    InitCurlOnce();
+    Transfer transfer(request, watcher);
+    if (request.sha256)
+        transfer.hash = std::make_unique<Sha256>();
+
+    Outcome outcome;
+    const bool succeeded = perform(transfer);
+    transfer.closeFile();
+    if (succeeded && !watcher.cancelled()) {
+        if (std::rename(transfer.partPath.c_str(), request.fileName.c_str()) == 0) {
+            outcome.succeeded = true;
+            outcome.fileSize = transfer.written;
+            if (transfer.hash)
+                outcome.sha256 = transfer.hash->hexResult();
+            watcher.progress(std::max<long long>(transfer.announced, 0), transfer.written);
+            return outcome;
+        }
+        transfer.error = systemError("cannot replace", request.fileName);
+    }
+    if (!transfer.partPath.empty())
+        ::unlink(transfer.partPath.c_str());
+    outcome.error = transfer.error;
+    outcome.addressGone = transfer.gone && !watcher.cancelled();
+    return outcome;
+}
+
+bool BeginsAsFlashMovie(std::string_view head)
+{
+    return head.size() >= 3 && (head[0] == 'F' || head[0] == 'C' || head[0] == 'Z') &&
+           head[1] == 'W' && head[2] == 'S';
+}
+
+} // namespace transfer
