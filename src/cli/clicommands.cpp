@@ -2,7 +2,6 @@
 
 #include "commandline.h"
 #include "commands.h"
-#include "toolapplication.h"
 
 #include <QTextStream>
 
@@ -12,14 +11,6 @@ namespace {
 
 using Handler = int (*)(const CommandLine& line, QTextStream& out, QTextStream& err);
 
-/// How a command starts: in the application object, or plain, making it only if it comes to
-/// need it (see ToolApplication).
-enum class Start
-{
-    InApplication,
-    Plain,
-};
-
 /// One command: the words that name it, how it is written, what it does, and who runs it.
 struct Command
 {
@@ -28,7 +19,6 @@ struct Command
     const char* usage;
     const char* description; ///< lines separated by "\n"
     Handler run;
-    Start start = Start::InApplication;
 };
 
 const QList<Command>& commandTable()
@@ -47,7 +37,7 @@ const QList<Command>& commandTable()
          "one transfer as the program makes it; prints the size\n(--any: also a reply that is "
          "no Flash movie; a movie\nwhose address is gone comes from the web archive\nunless "
          "--no-archive)",
-         RunDownload, Start::Plain},
+         RunDownload},
         {"archive list", "archive list URL [--json]",
          "the Flash movies the web archive holds under an\naddress: address<TAB>timestamp<TAB>"
          "length",
@@ -163,7 +153,5 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         err << usageOf({});
         return kUsage;
     }
-    if (command->start == Start::InApplication)
-        ToolApplication::ensure();
     return command->run(*line, out, err);
 }

@@ -1,7 +1,6 @@
 #include "commandline.h"
 
 #include "datafolder.h"
-#include "toolapplication.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -72,7 +71,6 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
 /// The data folder: --data-dir, else the one the program would use.
 QString DataFolderOf(const CommandLine& line)
 {
-    ToolApplication::ensure(); // the program's folder is the application object's to tell
     return line.dataDir.isEmpty() ? ResolveDataFolder(QCoreApplication::applicationDirPath())
                                   : QDir(line.dataDir).absolutePath();
 }

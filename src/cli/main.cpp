@@ -4,6 +4,7 @@
 // once; every other command, and a download that needs more (a progress line, the web
 // archive's copy, an address to encode first), runs in the tool's module, which it loads.
 
+#include "exitcodes.h"
 #include "plaindownload.h"
 
 #include <clocale>
@@ -35,7 +36,7 @@ int runToolModule(int argc, char* argv[])
     if (!toolMain) {
         std::fprintf(stderr, "clipvault-cli: the tool's module cannot be loaded: %s\n",
                      ::dlerror());
-        return 1;
+        return cli::kFailed;
     }
     return toolMain(argc, argv);
 }

@@ -1,16 +1,25 @@
 // The tool's commands, loaded by clipvault-cli for every command it does not run itself.
 
 #include "clicommands.h"
-#include "toolapplication.h"
 
+#include <QCoreApplication>
 #include <QTextStream>
 
 extern "C" __attribute__((visibility("default"))) int clipvault_tool_main(int argc, char* argv[])
 {
-    cli::ToolApplication application(argc, argv);
+    // Qt's own event loop: the tool shares its loop with no GLib code, and GLib's would only
+    // add to every command's start and memory. The programs it starts choose their own.
+    const bool chooseLoop = qEnvironmentVariableIsEmpty("QT_NO_GLIB");
+    if (chooseLoop)
+        qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    if (chooseLoop)
+        qunsetenv("QT_NO_GLIB");
+    // The program's name, which its settings and folders are found by.
+    QCoreApplication::setApplicationName(QStringLiteral("clipvault"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const int code = RunCli(application.arguments(), out, err);
+    const int code = RunCli(QCoreApplication::arguments().mid(1), out, err);
     out.flush();
     err.flush();
     return code;

@@ -1,6 +1,6 @@
 #include "httpgetthread.h"
 
-#include "curltransfer.h"
+#include "curlbasics.h"
 
 THTTPGetThread::THTTPGetThread(DownloadRequest settings, std::shared_ptr<TransferShared> shared)
     : m_settings(std::move(settings))
