@@ -193,6 +193,9 @@ int main(int argc, char* argv[])
 
     // What the data folder holds is read before any window is made: the windows are views of it.
     vault.open();
+    // From now on every change reaches the disk within a moment, not only at the end: a crash,
+    // a kill or the display server going away loses at most that moment.
+    vault.saveChangesAsTheyHappen();
 
     const std::unique_ptr<HotKey> hotKey = platform::createHotKey();
     const std::unique_ptr<Autostart> autostart = platform::createAutostart();
@@ -237,6 +240,14 @@ int main(int argc, char* argv[])
                                       }),
                                   true);
     prompt.setOwner(&ClipVaultMain);
+    QObject::connect(&vault.saver(), &CatalogueSaver::saveFailed, &ClipVaultMain,
+                     [&](const QString& error) {
+                         const QString message =
+                             error + QStringLiteral("\nClip Vault keeps the catalogue in memory "
+                                                    "and tries again.");
+                         ClipVaultMain.showStatus(message);
+                         prompt.inform(message, QStringLiteral("Clip Vault"));
+                     });
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
     prompt.setWindowFocus(windowFocus.get());
 
@@ -272,8 +283,7 @@ int main(int argc, char* argv[])
     // once.
     PlayerReserve reserve(vault.movieServer(), dialogs);
     const auto playMovie = [&](const QString& movie) {
-        OpenFlashPreview(movie.isEmpty() ? QStringLiteral("/") : movie, vault.movieServer(),
-                         dialogs, &reserve);
+        reserve.play(movie.isEmpty() ? QStringLiteral("/") : movie);
     };
     QObject::connect(&instance, &SingleInstance::playRequested, &vault, playMovie);
 
@@ -292,6 +302,12 @@ int main(int argc, char* argv[])
     if (start.movie) {
         QObject::connect(&reserve, &PlayerReserve::takenPlayerSettled, &ClipVaultMain, startPreview,
                          Qt::SingleShotConnection);
+        // Started to play a movie: closing its player ends the program, unless the user has
+        // brought up the catalogue meanwhile.
+        QObject::connect(&reserve, &PlayerReserve::playerClosed, &ClipVaultMain, [&] {
+            if (!ClipVaultMain.isShownState())
+                ClipVaultMain.close();
+        });
         playMovie(*start.movie);
         // A name that is no movie never shows: the rest starts in any case, a little later.
         QTimer::singleShot(kPreviewAtLatestMs, &ClipVaultMain, [&] {

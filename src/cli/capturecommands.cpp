@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -135,24 +136,35 @@ void playToKeep(const QString& movieFile, const QUrl& address, int seconds, QTex
     }
 }
 
-void printKept(const KeptManifest& manifest, const QSet<QString>& urls, const QString& root,
-               const CommandLine& line, QTextStream& out)
+QJsonObject keptFileObject(const QString& url, const QString& path, qint64 size,
+                           const QByteArray& sha256)
 {
+    return QJsonObject{{QStringLiteral("url"), url},
+                       {QStringLiteral("path"), path},
+                       {QStringLiteral("size"), size},
+                       {QStringLiteral("sha256"), QString::fromLatin1(sha256)}};
+}
+
+/// Each kept file of this capture, as a line, or as one JSON array with the movie first.
+void printKept(const KeptManifest& manifest, const QSet<QString>& urls, const CaptureTarget& target,
+               const QUrl& address, const CommandLine& line, QTextStream& out)
+{
+    const QString movieUrl = address.toString(QUrl::FullyEncoded);
+    QJsonArray files;
+    if (line.json)
+        files << keptFileObject(movieUrl, target.movieFile, QFileInfo(target.movieFile).size(),
+                                FileSha256(target.movieFile));
     for (const KeptFile& file : manifest.files) {
         if (!urls.contains(file.url))
             continue;
-        const QString path = QDir(root).filePath(file.path);
-        if (line.json)
-            out << QJsonDocument(
-                       QJsonObject{{QStringLiteral("url"), file.url},
-                                   {QStringLiteral("path"), path},
-                                   {QStringLiteral("size"), file.size},
-                                   {QStringLiteral("sha256"), QString::fromLatin1(file.sha256)}})
-                       .toJson(QJsonDocument::Compact)
-                << '\n';
-        else
+        const QString path = QDir(target.root).filePath(file.path);
+        if (!line.json)
             out << file.url << '\t' << path << '\t' << file.size << '\n';
+        else if (file.url != movieUrl)
+            files << keptFileObject(file.url, path, file.size, file.sha256);
     }
+    if (line.json)
+        out << QJsonDocument(files).toJson(QJsonDocument::Compact) << '\n';
     out.flush();
 }
 
@@ -209,7 +221,7 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
         }
     }
     const KeptManifest manifest = ReadManifest(target.root);
-    printKept(manifest, mine, target.root, line, out);
+    printKept(manifest, mine, target, address, line, out);
     if (!index)
         return kOk;
     Catalogue& catalogue = target.loaded->catalogue();

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTextStream>
 
@@ -82,14 +83,31 @@ int listCategories(LoadedCatalogue& loaded, const CommandLine& line, QTextStream
     return kOk;
 }
 
+/// Why the program could not download the address, or nothing: it takes an http or https
+/// address, or one without a scheme (fetched as http), that names a movie by the add-task
+/// dialog's rule (it holds "swf").
+QString undownloadable(const QString& url)
+{
+    if (url.trimmed().isEmpty())
+        return QStringLiteral("the URL is empty");
+    static const QRegularExpression scheme(QStringLiteral("^\\s*([A-Za-z][A-Za-z0-9+.-]*):"));
+    const QRegularExpressionMatch match = scheme.match(url);
+    // "host:8080/m.swf" names a port, not a scheme.
+    static const QRegularExpression port(QStringLiteral("^\\s*[^:/]+:\\d+(/|$)"));
+    if (match.hasMatch() && !port.match(url).hasMatch()) {
+        const QString name = match.captured(1).toLower();
+        if (name != u"http" && name != u"https")
+            return QStringLiteral("%1 is no http or https address").arg(url);
+    }
+    if (!url.contains(QStringLiteral("swf")))
+        return QStringLiteral("%1 names no Flash movie (no \"swf\" in it)").arg(url);
+    return {};
+}
+
 int addItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
 {
     const QString& url = line.words[2];
     Catalogue& catalogue = loaded.catalogue();
-    if (url.trimmed().isEmpty()) {
-        err << "clipvault-cli: the URL is empty" << Qt::endl;
-        return kFailed;
-    }
     const QString category =
         line.category.isEmpty() ? QString::fromLatin1(builtin::Downloaded) : line.category;
     if (catalogue.FindCategory(category) < 0) {
@@ -109,6 +127,42 @@ int addItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
     return SaveItems(loaded, err);
 }
 
+int addCategory(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
+{
+    Catalogue& catalogue = loaded.catalogue();
+    const QString name = line.words[3].trimmed();
+    if (catalogue.FindCategory(name) >= 0) {
+        err << "clipvault-cli: a category named \"" << name << "\" exists already" << Qt::endl;
+        return kFailed;
+    }
+    CategoryRecord record;
+    SetFieldText(record.Name, name);
+    SetFieldText(record.Folder,
+                 line.folder.isEmpty() ? QString() : QDir(line.folder).absolutePath());
+    if (!catalogue.AddCategory(record))
+        return kFailed;
+    // As the category dialog does: the folder is made now, a failure only leaves it to the
+    // first download.
+    QDir().mkpath(FieldText(catalogue.categories().back().Folder));
+    return SaveCategories(loaded, err);
+}
+
+int removeCategory(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
+{
+    Catalogue& catalogue = loaded.catalogue();
+    const QString& name = line.words[3];
+    if (IsBuiltInCategory(CatalogueKey(name))) {
+        err << "clipvault-cli: \"" << name.trimmed() << "\" is built in and stays" << Qt::endl;
+        return kFailed;
+    }
+    if (catalogue.FindCategory(name) < 0) {
+        err << "clipvault-cli: no category named \"" << name.trimmed() << "\"" << Qt::endl;
+        return kFailed;
+    }
+    catalogue.RemoveCategory(name);
+    return SaveCategories(loaded, err);
+}
+
 int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
 {
     const QString& url = line.words[2];
@@ -124,15 +178,23 @@ int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& er
 
 int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
 {
-    const QString action = line.words.value(1);
+    const bool ofCategory = line.words.value(1) == u"category";
+    const QString action = line.words.value(ofCategory ? 2 : 1);
     const bool changes = action == u"add" || action == u"remove";
-    const qsizetype wantedWords = changes ? 3 : 2;
+    const qsizetype wantedWords = (changes ? 3 : 2) + (ofCategory ? 1 : 0);
     static const QStringList known = {QStringLiteral("list"), QStringLiteral("categories"),
                                       QStringLiteral("count"), QStringLiteral("add"),
                                       QStringLiteral("remove")};
-    if (!known.contains(action) || line.words.size() != wantedWords) {
+    if (!known.contains(action) || (ofCategory && !changes) || line.words.size() != wantedWords) {
         return UsageError(line, err);
     }
+    // What cannot be filed is bad usage, told before anything is loaded.
+    if (action == u"add" && !ofCategory) {
+        if (const QString why = undownloadable(line.words[2]); !why.isEmpty())
+            return UsageError(line, err, why);
+    }
+    if (ofCategory && action == u"add" && line.words[3].trimmed().isEmpty())
+        return UsageError(line, err, QStringLiteral("the category name is blank"));
     const QString dataFolder = DataFolderOf(line);
     // A change holds the folder from its load to its save: the program must not load the logs
     // meanwhile (it would write its older lists over the change on close), nor may a second
@@ -143,7 +205,7 @@ int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
 
     if (!changes && lock.holder() == DataFolderLock::Holder::Program)
         err << "clipvault-cli: Clip Vault is running on " << dataFolder
-            << "; changes made since it started are not in the files yet" << Qt::endl;
+            << "; a change it made in the last second may not be in the files yet" << Qt::endl;
     LoadedCatalogue loaded(dataFolder, err);
     if (action == u"list")
         return listItems(loaded, line, out);
@@ -154,6 +216,9 @@ int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
             << "categories " << loaded.catalogue().categoryCount() << '\n';
         return kOk;
     }
+    if (ofCategory)
+        return action == u"add" ? addCategory(loaded, line, err)
+                                : removeCategory(loaded, line, err);
     if (action == u"add")
         return addItem(loaded, line, err);
     return removeItem(loaded, line, err);

@@ -31,8 +31,14 @@ const QList<Command>& commandTable()
         {"catalogue categories", "catalogue categories [--json]", "the categories, one a line",
          RunCatalogue},
         {"catalogue count", "catalogue count", "number of items and categories", RunCatalogue},
-        {"catalogue add", "catalogue add URL [--category NAME] [--replace]", "", RunCatalogue},
+        {"catalogue add", "catalogue add URL [--category NAME] [--replace]",
+         "files an http or https address (or one without\na scheme) that names a movie",
+         RunCatalogue},
         {"catalogue remove", "catalogue remove URL", "", RunCatalogue},
+        {"catalogue category add", "catalogue category add NAME [--folder DIR]",
+         "a new category, its folder made", RunCatalogue},
+        {"catalogue category remove", "catalogue category remove NAME",
+         "a category of your own (its items keep it)", RunCatalogue},
         {"download", "download URL FILE [--any] [--no-archive]",
          "one transfer as the program makes it; prints the size\n(--any: also a reply that is "
          "no Flash movie; a movie\nwhose address is gone comes from the web archive\nunless "
@@ -78,6 +84,65 @@ const QList<Command>& commandTable()
     return table;
 }
 
+/// What each option does, for a command's --help.
+struct OptionHelp
+{
+    const char* option; ///< as a usage line writes it
+    const char* text;
+};
+
+constexpr OptionHelp kOptionHelp[] = {
+    {"--json", "one JSON document on stdout instead of lines"},
+    {"--category NAME", "the category to file under (default: Downloaded)"},
+    {"--replace", "replace the item of the same address"},
+    {"--folder DIR", "the category's folder (default: ~/clipvault/NAME/)"},
+    {"--any", "keep any reply, also one that is no Flash movie"},
+    {"--no-archive", "never ask the web archive for a movie whose address is gone"},
+    {"--into DIR", "write the site's layout under DIR instead of filing the movie"},
+    {"--seconds N", "play the movie N seconds, keeping what it asks for (default 10; 0: no play)"},
+    {"--ruffle-bundle FILE", "write a Ruffle bundle (.zip) of the movie and its files"},
+    {"--curation DIR", "write a curation folder for a preservation archive"},
+    {"--no-cache", "leave out the movies of the browser's cache"},
+    {"--base URL", "the page's address, which relative references resolve against"},
+    {"--browser", "whose caches: auto (every browser found), chromium or firefox"},
+    {"--dir DIR", "a profile or cache folder to read instead of those found"},
+    {"--all", "every entry's full address, not only movies"},
+    {"--host TEXT", "only addresses whose host holds TEXT"},
+};
+
+/// The options a command's usage names, each with what it does, and those every command takes.
+QString optionsHelp(const Command& command)
+{
+    const QString usage = QLatin1String(command.usage);
+    QString text = QStringLiteral("options:\n");
+    const auto add = [&](const QString& option, const QString& what) {
+        text += QStringLiteral("  ") + option.leftJustified(22) + u' ' + what + u'\n';
+    };
+    for (const OptionHelp& help : kOptionHelp) {
+        const QString option = QLatin1String(help.option);
+        if (usage.contains(option.section(u' ', 0, 0) + u' ') ||
+            usage.contains(option.section(u' ', 0, 0) + u']') || usage.endsWith(option))
+            add(option, QLatin1String(help.text));
+    }
+    add(QStringLiteral("--data-dir DIR"), QStringLiteral("the data folder to use instead of the "
+                                                         "program's"));
+    add(QStringLiteral("-h, --help"), QStringLiteral("this text"));
+    return text;
+}
+
+/// The words a command's usage asks for after its name ("URL", "FILE"), without its options.
+QStringList argumentsOf(const Command& command)
+{
+    QStringList arguments;
+    const QStringList usage = QString::fromLatin1(command.usage).split(u' ');
+    for (qsizetype i = command.words().size(); i < usage.size(); ++i) {
+        if (usage[i].startsWith(u'[') || usage[i].startsWith(u'-'))
+            break;
+        arguments << usage[i];
+    }
+    return arguments;
+}
+
 /// The usage lines of the commands whose words begin with `words` (all for none).
 QString usageOf(const QStringList& words)
 {
@@ -120,10 +185,33 @@ const Command* commandOf(const QStringList& words)
 
 } // namespace
 
-int UsageError(const CommandLine& line, QTextStream& err)
+int UsageError(const CommandLine& line, QTextStream& err, const QString& problem)
 {
     const Command* command = commandOf(line.words);
-    err << usageOf(command ? command->words() : QStringList());
+    QString said = problem;
+    if (said.isEmpty() && !command) {
+        QStringList next; // the words that may follow a family's name
+        for (const Command& known : commandTable()) {
+            const QStringList words = known.words();
+            if (line.words.size() == 1 && words.size() > 1 && words[0] == line.words[0] &&
+                !next.contains(words[1]))
+                next << words[1];
+        }
+        said = line.words.isEmpty() ? QStringLiteral("no command given")
+               : !next.isEmpty()
+                   ? QStringLiteral("%1 needs one of: %2").arg(line.words[0], next.join(u", "))
+                   : QStringLiteral("unknown command \"%1\"").arg(line.words.join(u' '));
+    } else if (said.isEmpty()) {
+        const QStringList wanted = argumentsOf(*command);
+        const qsizetype given = line.words.size() - command->words().size();
+        said = given < wanted.size()
+                   ? QStringLiteral("%1: %2 missing")
+                         .arg(QLatin1String(command->name), wanted.mid(given).join(u' '))
+                   : QStringLiteral("%1: unexpected \"%2\"")
+                         .arg(QLatin1String(command->name),
+                              line.words.mid(command->words().size() + wanted.size()).join(u' '));
+    }
+    err << "clipvault-cli: " << said << '\n' << usageOf(command ? command->words() : QStringList());
     return kUsage;
 }
 
@@ -146,12 +234,16 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         // The usage of the command named, or of every command its words begin.
         const Command* command = commandOf(line->words);
         out << usageOf(command ? command->words() : line->words.mid(0, 1));
+        if (command)
+            out << optionsHelp(*command);
         return kOk;
     }
-    const Command* command = line->version ? nullptr : commandOf(line->words);
-    if (!command) {
-        err << usageOf({});
+    if (line->version) {
+        err << "clipvault-cli: --version stands alone\n" << usageOf({});
         return kUsage;
     }
+    if (!commandOf(line->words))
+        return UsageError(*line, err);
+    const Command* command = commandOf(line->words);
     return command->run(*line, out, err);
 }

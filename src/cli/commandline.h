@@ -23,6 +23,7 @@ struct CommandLine
     QString dir;
     QString host;
     QString into;
+    QString folder;
     QString ruffleBundle;
     QString curation;
     QString seconds; ///< as written; the command that takes it reads it
@@ -44,7 +45,8 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
 /// The data folder: --data-dir, else the one the program would use.
 QString DataFolderOf(const CommandLine& line);
 
-/// Writes how the command the line names is used to `err`; returns kUsage.
-int UsageError(const CommandLine& line, QTextStream& err);
+/// Writes what is wrong with the line in one line (`problem`, or else what its words lack or
+/// have too many of), then how the command it names is used, to `err`; returns kUsage.
+int UsageError(const CommandLine& line, QTextStream& err, const QString& problem = {});
 
 } // namespace cli

@@ -58,14 +58,30 @@ bool TakeForChange(DataFolderLock& lock, const QString& dataFolder, QTextStream&
     return false;
 }
 
+namespace {
+
+int reportSave(bool saved, const QString& error, QTextStream& err)
+{
+    if (saved)
+        return kOk;
+    err << "clipvault-cli: " << error << Qt::endl;
+    return kFailed;
+}
+
+} // namespace
+
 int SaveItems(LoadedCatalogue& loaded, QTextStream& err)
 {
     QString error;
-    if (!loaded.store().SaveItems(loaded.catalogue(), &error)) {
-        err << "clipvault-cli: " << error << Qt::endl;
-        return kFailed;
-    }
-    return kOk;
+    const bool saved = loaded.store().SaveItems(loaded.catalogue(), &error);
+    return reportSave(saved, error, err);
+}
+
+int SaveCategories(LoadedCatalogue& loaded, QTextStream& err)
+{
+    QString error;
+    const bool saved = loaded.store().SaveCategories(loaded.catalogue(), &error);
+    return reportSave(saved, error, err);
 }
 
 } // namespace cli

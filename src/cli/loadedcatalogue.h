@@ -56,5 +56,7 @@ bool TakeForChange(DataFolderLock& lock, const QString& dataFolder, QTextStream&
 
 /// Writes the items log; the exit code.
 int SaveItems(LoadedCatalogue& loaded, QTextStream& err);
+/// Writes the category log; the exit code.
+int SaveCategories(LoadedCatalogue& loaded, QTextStream& err);
 
 } // namespace cli

@@ -5,6 +5,7 @@
 // archive's copy, an address to encode first), runs in the tool's module, which it loads.
 
 #include "exitcodes.h"
+#include "partialfiles.h"
 #include "plaindownload.h"
 
 #include <clocale>
@@ -46,6 +47,8 @@ int runToolModule(int argc, char* argv[])
 int main(int argc, char* argv[])
 {
     std::setlocale(LC_ALL, ""); // the system's messages in the user's language, as Qt sets it
+    // Ctrl-C or the end of the session during a download leaves no partial file behind.
+    transfer::RemovePartialFilesOnTermination();
     if (const std::optional<int> code = cli::RunPlainDownload(argc, argv))
         return *code;
     return runToolModule(argc, argv);

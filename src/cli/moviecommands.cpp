@@ -9,6 +9,7 @@
 #include "webarchive.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -88,13 +89,18 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
         err << "clipvault-cli: " << line.words[1] << ": " << error << Qt::endl;
         return kFailed;
     }
+    if (const QString warning = SwfLengthWarning(*info); !warning.isEmpty())
+        err << "clipvault-cli: warning: " << line.words[1] << ": " << warning << Qt::endl;
     if (line.json) {
-        const QJsonObject object{{QStringLiteral("signature"), info->signature},
-                                 {QStringLiteral("version"), info->version},
-                                 {QStringLiteral("width"), info->width},
-                                 {QStringLiteral("height"), info->height},
-                                 {QStringLiteral("frameRate"), info->frameRate},
-                                 {QStringLiteral("frameCount"), info->frameCount}};
+        const QJsonObject object{
+            {QStringLiteral("signature"), info->signature},
+            {QStringLiteral("version"), info->version},
+            {QStringLiteral("width"), info->width},
+            {QStringLiteral("height"), info->height},
+            {QStringLiteral("frameRate"), info->frameRate},
+            {QStringLiteral("frameCount"), info->frameCount},
+            {QStringLiteral("fileSize"), info->fileSize},
+            {QStringLiteral("declaredLength"), static_cast<qint64>(info->declaredLength)}};
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }
@@ -105,7 +111,9 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
         << "version " << info->version << '\n'
         << "size " << info->width << " x " << info->height << " pixels\n"
         << "frame rate " << info->frameRate << " per second\n"
-        << "frames " << info->frameCount << '\n';
+        << "frames " << info->frameCount << '\n'
+        << "file size " << info->fileSize << " bytes\n"
+        << "length " << info->declaredLength << " bytes, as its header announces\n";
     return kOk;
 }
 
@@ -125,16 +133,17 @@ int RunArchive(const CommandLine& line, QTextStream& out, QTextStream& err)
         err << "clipvault-cli: " << line.words[2] << ": " << error << Qt::endl;
         return kFailed;
     }
+    QJsonArray found;
     for (const ArchiveCapture& movie : *movies) {
         if (line.json)
-            out << QJsonDocument(QJsonObject{{QStringLiteral("url"), movie.original},
-                                             {QStringLiteral("timestamp"), movie.timestamp},
-                                             {QStringLiteral("length"), movie.length}})
-                       .toJson(QJsonDocument::Compact)
-                << '\n';
+            found << QJsonObject{{QStringLiteral("url"), movie.original},
+                                 {QStringLiteral("timestamp"), movie.timestamp},
+                                 {QStringLiteral("length"), movie.length}};
         else
             out << movie.original << '\t' << movie.timestamp << '\t' << movie.length << '\n';
     }
+    if (line.json)
+        out << QJsonDocument(found).toJson(QJsonDocument::Compact) << '\n';
     return kOk;
 }
 

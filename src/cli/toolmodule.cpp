@@ -1,6 +1,7 @@
 // The tool's commands, loaded by clipvault-cli for every command it does not run itself.
 
 #include "clicommands.h"
+#include "partialfiles.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -17,6 +18,9 @@ extern "C" __attribute__((visibility("default"))) int clipvault_tool_main(int ar
         qunsetenv("QT_NO_GLIB");
     // The program's name, which its settings and folders are found by.
     QCoreApplication::setApplicationName(QStringLiteral("clipvault"));
+    // This module has the transfers' list of partial files of its own: its handler replaces the
+    // launcher's.
+    transfer::RemovePartialFilesOnTermination();
     QTextStream out(stdout);
     QTextStream err(stderr);
     const int code = RunCli(QCoreApplication::arguments().mid(1), out, err);

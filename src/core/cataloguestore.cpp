@@ -351,7 +351,16 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count, QByteArray
 
 bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)
 {
-    const ItemTable& items = catalogue.items();
+    return SaveItems(catalogue.items().snapshot(), error);
+}
+
+bool CatalogueStore::SaveCategories(const Catalogue& catalogue, QString* error)
+{
+    return SaveCategories(catalogue.categories(), error);
+}
+
+bool CatalogueStore::SaveItems(const ItemSnapshot& items, QString* error)
+{
     QByteArray body;
     body.reserve(static_cast<qsizetype>(items.size() * sizeof(StoredItemRecord)));
     // Records not changed since the load are copied from the log they came from.
@@ -371,9 +380,8 @@ bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)
     return saveLog(m_items, kItemsTag, items.size(), body, values, error);
 }
 
-bool CatalogueStore::SaveCategories(const Catalogue& catalogue, QString* error)
+bool CatalogueStore::SaveCategories(const std::vector<CategoryRecord>& categories, QString* error)
 {
-    const std::vector<CategoryRecord>& categories = catalogue.categories();
     QByteArray body;
     std::array<QList<WholeValue>, 2> values;
     for (std::size_t i = 0; i < categories.size(); ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "companionfile.h"
+#include "itemtable.h"
 
 #include <array>
 #include <vector>
@@ -44,6 +45,10 @@ public:
     /// Write the logs atomically. On failure return false with the message for the user.
     bool SaveItems(const Catalogue& catalogue, QString* error = nullptr);
     bool SaveCategories(const Catalogue& catalogue, QString* error = nullptr);
+    /// The same from what the lists held at one moment: a save on another thread takes them so.
+    /// One save at a time.
+    bool SaveItems(const ItemSnapshot& items, QString* error = nullptr);
+    bool SaveCategories(const std::vector<CategoryRecord>& categories, QString* error = nullptr);
 
     /// A message for the user about the logs that could not be read whole, empty when both
     /// were fine. Meant to be shown once, after start-up.

@@ -114,6 +114,8 @@ QList<WholeValue> ExtrasValuesOf(const ItemRecord& record, int position)
         object.insert(QStringLiteral("archivedFrom"), extras.archivedFrom);
         object.insert(QStringLiteral("archivedAt"), extras.archivedAt);
     }
+    if (!extras.failure.isEmpty())
+        object.insert(QStringLiteral("failure"), extras.failure);
     return {{position, RecordDigest(record), "extras",
              QJsonDocument(object).toJson(QJsonDocument::Compact)}};
 }
@@ -131,6 +133,7 @@ void RestoreExtras(ItemRecord& record, const QList<WholeValue>& values)
         extras.keptFiles = std::max(0, object.value(QStringLiteral("keptFiles")).toInt());
         extras.archivedFrom = object.value(QStringLiteral("archivedFrom")).toString();
         extras.archivedAt = object.value(QStringLiteral("archivedAt")).toString();
+        extras.failure = object.value(QStringLiteral("failure")).toString();
         record.extras = extras;
     }
 }

@@ -1,9 +1,14 @@
 #include "datafolder.h"
 
+#include <cerrno>
+#include <csignal>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 QString ResolveDataFolder(const QString& programFolder)
 {
@@ -76,6 +81,26 @@ bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
     return false;
 }
 
+namespace {
+
+/// Whether the process a lock names still runs here as the program it names: a lock left by a
+/// process that died (killed, crashed) holds nothing, even before anyone took it over.
+bool holderAlive(qint64 pid, const QString& host, const QString& application)
+{
+    if (host != QSysInfo::machineHostName() || pid <= 0)
+        return true; // not ours to judge
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        return false;
+    // A number taken over by another program since: its name is not the holder's.
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return true;
+    const QString running = QString::fromLocal8Bit(comm.readAll()).trimmed();
+    return running.isEmpty() || application.startsWith(running);
+}
+
+} // namespace
+
 DataFolderLock::DataFolderLock(const QString& dataFolder)
     : m_lock(QDir(dataFolder).filePath(QStringLiteral("clipvault.lock")))
 {
@@ -92,7 +117,7 @@ DataFolderLock::Holder DataFolderLock::holder() const
     qint64 pid = 0;
     QString host;
     QString application;
-    if (!m_lock.getLockInfo(&pid, &host, &application))
+    if (!m_lock.getLockInfo(&pid, &host, &application) || !holderAlive(pid, host, application))
         return Holder::Nobody;
     // The lock records the holder's executable name (from /proc), not a name it chose.
     return application == QLatin1String(kProgramExecutableName) ? Holder::Program

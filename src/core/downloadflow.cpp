@@ -86,11 +86,14 @@ bool DownloadFlow::startOne(const QString& url)
     // folder the user may not write fails the item at once, saying which folder.
     const QString folder = QFileInfo(target).absolutePath();
     if (!QDir().mkpath(folder)) {
-        m_catalogue.SetItemState(index, ItemState::Failed);
+        const QString reason =
+            QStringLiteral("cannot create the folder ") + QDir::toNativeSeparators(folder);
+        ItemRecord failed = item;
+        failed.State = static_cast<char>(ItemState::Failed);
+        failed.extras.failure = reason;
+        m_catalogue.updateItem(index, failed);
         if (m_options.NotifyTaskFailed)
-            m_prompt.notify(FailureMessage(url, QStringLiteral("cannot create the folder ") +
-                                                    QDir::toNativeSeparators(folder)),
-                            kInformation);
+            m_prompt.notify(FailureMessage(url, reason), kInformation);
         return false;
     }
 
@@ -101,6 +104,7 @@ bool DownloadFlow::startOne(const QString& url)
     m_absentNotes.clear();
     m_savedSha256.clear();
     m_lastSucceeded = false;
+    m_failure.clear();
     m_resultMessage.clear();
     DownloadRequest request = m_httpGet.request();
     request.url = url;
@@ -122,6 +126,7 @@ void DownloadFlow::HTTPGetDoneFile(const QString& fileName, qint64)
 
 void DownloadFlow::HTTPGetError()
 {
+    m_failure = m_httpGet.errorString();
     if (m_options.NotifyTaskFailed)
         m_resultMessage = FailureMessage(m_runningUrl, m_httpGet.errorString());
 }
@@ -140,10 +145,12 @@ void DownloadFlow::transferEnded()
         tryFallback(place.ask);
         return;
     }
-    if (!m_lastSucceeded && !m_absentNotes.isEmpty() && m_options.NotifyTaskFailed)
-        m_resultMessage =
-            FailureMessage(m_runningUrl, m_httpGet.errorString() + QStringLiteral(", and ") +
-                                             m_absentNotes.join(QStringLiteral(", and ")));
+    if (!m_lastSucceeded && !m_absentNotes.isEmpty()) {
+        m_failure = m_httpGet.errorString() + QStringLiteral(", and ") +
+                    m_absentNotes.join(QStringLiteral(", and "));
+        if (m_options.NotifyTaskFailed)
+            m_resultMessage = FailureMessage(m_runningUrl, m_failure);
+    }
     if (m_lastSucceeded)
         movieSaved();
     else
@@ -207,8 +214,10 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
                                                        "it: saved from ") +
                                         copy.from + u')'
                                   : QString();
-        } else if (!error.isEmpty() && m_options.NotifyTaskFailed) {
-            m_resultMessage = FailureMessage(m_runningUrl, error);
+        } else if (!error.isEmpty()) {
+            m_failure = error;
+            if (m_options.NotifyTaskFailed)
+                m_resultMessage = FailureMessage(m_runningUrl, error);
         } else if (!copy.absentNote.isEmpty()) {
             m_absentNotes << copy.absentNote;
         }
@@ -227,12 +236,20 @@ void DownloadFlow::noteArchivedCopy(const FallbackCopy& copy)
     m_catalogue.updateItem(index, item);
 }
 
+void DownloadFlow::noteOutcome(int index)
+{
+    // The reason stays with the item, shown in its properties, whether or not a message said it.
+    ItemRecord item = m_catalogue.item(index);
+    item.State = static_cast<char>(m_lastSucceeded ? ItemState::Downloaded : ItemState::Failed);
+    item.extras.failure = m_lastSucceeded ? QString() : m_failure;
+    m_catalogue.updateItem(index, item);
+}
+
 void DownloadFlow::settle()
 {
     const int index = m_catalogue.FindItemByUrl(m_runningUrl);
     if (index >= 0)
-        m_catalogue.SetItemState(index,
-                                 m_lastSucceeded ? ItemState::Downloaded : ItemState::Failed);
+        noteOutcome(index);
     m_runningUrl.clear();
     const QString message = m_resultMessage;
     // The next transfer is under way before the user reads about this one.

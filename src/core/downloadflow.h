@@ -88,6 +88,8 @@ private:
     void keepingEnded();
     /// Settles the item, starts the next download, then tells the user.
     void settle();
+    /// Stores how the transfer of the item at `index` ended: its state and any failure's reason.
+    void noteOutcome(int index);
 
     Catalogue& m_catalogue;
     const OptionsRecord& m_options;
@@ -111,6 +113,7 @@ private:
     ArchiveAccess m_archive;
     FileKeeper* m_keeper = nullptr; ///< keeps the running movie's files, while it does
     QString m_resultMessage;        ///< what to tell the user about the transfer that just ended
+    QString m_failure;              ///< why the running transfer failed, empty while it has not
 };
 
 /// The message of a failed download: "<url> download failed!", and why on a second line.

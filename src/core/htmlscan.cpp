@@ -83,11 +83,15 @@ QString referenceText(QByteArrayView text, qsizetype begin, qsizetype end,
     return decoder.decode(text.sliced(begin, end - begin));
 }
 
-/// A page address that names a movie itself: its last "s" starts "swf".
-bool isMoviePage(const QString& address)
+/// The first quote at or after `from`; -1 when none.
+qsizetype findQuote(QByteArrayView text, qsizetype from)
 {
-    const qsizetype s = LastCharPos(u"s", address);
-    return s > 0 && QStringView(address).mid(s - 1, 3) == u"swf";
+    const char* data = text.data();
+    for (qsizetype i = from; i < text.size(); ++i) {
+        if (isQuote(data[i]))
+            return i;
+    }
+    return -1;
 }
 
 } // namespace
@@ -208,7 +212,7 @@ QStringList ScanResultList::toList() const
 void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResultList& list,
                        const PageDecoder& decoder)
 {
-    if (isMoviePage(pageAddress)) {
+    if (IsMovieAddress(pageAddress)) {
         list.offer(pageAddress);
         return;
     }
@@ -223,7 +227,15 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
             ++after;
         if (after >= size)
             break; // a marker at the very end has no closing quote
-        const char quote = text[after];
+        // A query or a fragment after the marker runs to the closing quote; the address is cut
+        // at the marker, as the shortcut bar files a movie, so that both agree on one item.
+        qsizetype close = after;
+        if (text[after] == '?' || text[after] == '#') {
+            close = findQuote(text, after);
+            if (close < 0)
+                break; // no quote in the rest of the text: nothing more is quoted
+        }
+        const char quote = text[close];
         if (isQuote(quote)) {
             // The reference opens behind the last such quote since the previous marker; as the
             // scanners always did, a stretch shorter than two characters holds no opening quote.
@@ -241,8 +253,8 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
             if (list.full())
                 return;
         }
-        remaining = after;
-        from = after;
+        remaining = close;
+        from = close;
     }
 }
 

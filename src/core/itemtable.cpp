@@ -521,7 +521,33 @@ void ItemTable::clear()
     m_cached = {};
 }
 
-bool ItemTable::storedBytes(const std::function<void(QByteArrayView)>& write) const
+ItemSnapshot ItemTable::snapshot() const
+{
+    ItemSnapshot snapshot;
+    snapshot.m_log = m_log;
+    snapshot.m_sources.resize(m_slots.size());
+    for (int position = 0; position < size(); ++position) {
+        const Slot& s = slot(position);
+        if (isLogged(s)) {
+            snapshot.m_sources[static_cast<std::size_t>(position)] = s.source;
+            continue;
+        }
+        snapshot.m_sources[static_cast<std::size_t>(position)] =
+            ~static_cast<std::int32_t>(snapshot.m_owned.size());
+        snapshot.m_owned.push_back(owned(s));
+    }
+    return snapshot;
+}
+
+void ItemSnapshot::forEachInMemory(const std::function<void(int, const ItemRecord&)>& visit) const
+{
+    for (int position = 0; position < size(); ++position) {
+        if (const std::int32_t source = m_sources[static_cast<std::size_t>(position)]; source < 0)
+            visit(position, m_owned[static_cast<std::size_t>(~source)]);
+    }
+}
+
+bool ItemSnapshot::storedBytes(const std::function<void(QByteArrayView)>& write) const
 {
     std::vector<StoredItemRecord> piece;
     piece.reserve(kRecordsPerPiece);
@@ -530,24 +556,26 @@ bool ItemTable::storedBytes(const std::function<void(QByteArrayView)>& write) co
                              static_cast<qsizetype>(piece.size() * sizeof(StoredItemRecord))));
         piece.clear();
     };
+    const auto sourceAt = [this](int position) {
+        return m_sources[static_cast<std::size_t>(position)];
+    };
     for (int position = 0; position < size();) {
         if (piece.size() == kRecordsPerPiece)
             flush();
-        const Slot& s = slot(position);
-        if (!isLogged(s)) {
-            piece.push_back(ToStored(owned(s)));
+        const std::int32_t source = sourceAt(position);
+        if (source < 0) {
+            piece.push_back(ToStored(m_owned[static_cast<std::size_t>(~source)]));
             ++position;
             continue;
         }
         // A run of records that follow each other in the log is read in one go.
         int run = 1;
         while (piece.size() + static_cast<std::size_t>(run) < kRecordsPerPiece &&
-               position + run < size() && isLogged(slot(position + run)) &&
-               slot(position + run).source == s.source + run)
+               position + run < size() && sourceAt(position + run) == source + run)
             ++run;
         const std::size_t at = piece.size();
         piece.resize(at + static_cast<std::size_t>(run));
-        if (!m_log->read(s.source, run, reinterpret_cast<char*>(piece.data() + at)))
+        if (!m_log->read(source, run, reinterpret_cast<char*>(piece.data() + at)))
             return false;
         position += run;
     }

@@ -95,6 +95,26 @@ struct UninitializedAllocator : std::allocator<T>
     }
 };
 
+/// The items of a table as they stood at one moment, for a save on another thread: the records
+/// loaded and not changed since are read from the log the table reads, which never changes, and
+/// the others are copies.
+class ItemSnapshot final
+{
+public:
+    int size() const { return static_cast<int>(m_sources.size()); }
+    /// The stored bytes of every item in order, handed over in pieces; false when the log no
+    /// longer holds a record.
+    bool storedBytes(const std::function<void(QByteArrayView)>& write) const;
+    /// Visits the items held in memory, which alone can have values the log has no room for.
+    void forEachInMemory(const std::function<void(int position, const ItemRecord&)>& visit) const;
+
+private:
+    friend class ItemTable;
+    std::vector<std::int32_t> m_sources; ///< >= 0: the record's number in the log; < 0: ~index
+    std::vector<ItemRecord> m_owned;     ///< in the order of their positions
+    std::shared_ptr<const StoredLog> m_log;
+};
+
 /// The items of the catalogue in their order. A record that was loaded and not changed since is
 /// read from the items log when it is asked for: memory holds only what lists and look-ups need
 /// (state, category, a hash of the address) and the records added or changed since. A catalogue
@@ -150,8 +170,8 @@ public:
     void remove(const std::vector<bool>& doomed);
     void clear();
 
-    /// The stored bytes of every item in order, handed over in pieces.
-    bool storedBytes(const std::function<void(QByteArrayView)>& write) const;
+    /// The items as they stand, to be saved on any thread.
+    ItemSnapshot snapshot() const;
 
 private:
     /// Left uninitialised when the table grows: every slot is written before it is read.

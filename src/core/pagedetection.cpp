@@ -282,12 +282,6 @@ QString PageDetection::run(const QString& address, const Movies& onMovies)
     return {};
 }
 
-bool IsMovieAddress(const QString& text)
-{
-    const qsizetype at = LastCharPos(u"s", text);
-    return at > 0 && QStringView(text).mid(at - 1, 3) == u"swf";
-}
-
 bool IsDrivePath(const QString& text)
 {
     return text.size() >= 2 && text[1] == u':';

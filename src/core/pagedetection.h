@@ -2,6 +2,7 @@
 
 #include "htmlscan.h"
 #include "pagefetch.h"
+#include "urlresolve.h" // IsMovieAddress, for the address box
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -75,10 +76,6 @@ private:
 
 /// The address with "http://" before it when it names no scheme, as it is fetched.
 QString WithDefaultScheme(const QString& address);
-
-/// Whether the address-box text names a movie itself: the three characters from its last "s"
-/// are exactly "swf".
-bool IsMovieAddress(const QString& text);
 
 /// Whether the address-box text is a drive path ("C:…"), for which detection does nothing.
 bool IsDrivePath(const QString& text);

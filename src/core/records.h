@@ -83,10 +83,12 @@ struct ItemExtras
     int keptFiles = 0;    ///< how many files are kept beside the movie
     QString archivedFrom; ///< the web archive's capture the file came from; empty: its site
     QString archivedAt;   ///< that capture's timestamp, YYYYMMDDhhmmss
+    QString failure;      ///< why the last download failed; empty once one succeeded
 
     bool isEmpty() const
     {
-        return sha256.isEmpty() && !keepFiles && keptFiles == 0 && archivedFrom.isEmpty();
+        return sha256.isEmpty() && !keepFiles && keptFiles == 0 && archivedFrom.isEmpty() &&
+               failure.isEmpty();
     }
     bool operator==(const ItemExtras&) const = default;
 };

@@ -1,5 +1,7 @@
 #include "swfinfo.h"
 
+#include <algorithm>
+
 #include <lzma.h>
 #include <zlib.h>
 
@@ -167,7 +169,9 @@ std::optional<SwfInfo> ReadSwfInfoFromFile(const QString& path, QString* error)
     if (!info)
         return std::nullopt;
     file.seek(0);
-    const qint64 length = MovieLength(file, info->signature);
+    const qint64 length = MovieLength(file, info->signature, &info->trailing);
+    info->fileSize = file.size();
+    info->movieLength = length;
     if (length < 0) {
         fail(error, QStringLiteral("the compressed movie is damaged"));
         return std::nullopt;
@@ -182,8 +186,27 @@ std::optional<SwfInfo> ReadSwfInfoFromFile(const QString& path, QString* error)
     return info;
 }
 
-qint64 MovieLength(QIODevice& file, const QString& signature)
+QString SwfLengthWarning(const SwfInfo& info)
 {
+    if (info.movieLength > info.declaredLength)
+        return QStringLiteral("the header announces %1 bytes, the movie holds %2: %3 bytes lie "
+                              "after its end")
+            .arg(info.declaredLength)
+            .arg(info.movieLength)
+            .arg(info.movieLength - info.declaredLength);
+    if (info.trailing > 0)
+        return QStringLiteral("%1 bytes follow the end of the compressed movie").arg(info.trailing);
+    return {};
+}
+
+qint64 MovieLength(QIODevice& file, const QString& signature, qint64* trailing)
+{
+    const auto remaining = [&](qint64 unread) {
+        if (trailing)
+            *trailing = unread + std::max<qint64>(0, file.size() - file.pos());
+    };
+    if (trailing)
+        *trailing = 0;
     if (signature == u"FWS")
         return file.size() - file.pos();
     QByteArray prefix = file.read(signature == u"CWS" ? kPrefix : kPrefix + 4 + 5);
@@ -213,6 +236,8 @@ qint64 MovieLength(QIODevice& file, const QString& signature)
                 result = Z_OK; // wants more input
         }
         inflateEnd(&stream);
+        if (result == Z_STREAM_END)
+            remaining(stream.avail_in);
         return result == Z_STREAM_END || result == Z_OK ? produced : -1;
     }
     // LZMA: the 5 property bytes, then the raw stream; the header's length tells where it ends.
@@ -254,5 +279,7 @@ qint64 MovieLength(QIODevice& file, const QString& signature)
             result = LZMA_OK;
     }
     lzma_end(&stream);
+    if (result == LZMA_STREAM_END)
+        remaining(static_cast<qint64>(stream.avail_in));
     return result == LZMA_STREAM_END || result == LZMA_OK ? static_cast<qint64>(produced) : -1;
 }

@@ -16,7 +16,15 @@ struct SwfInfo
     double frameRate = 0;
     int frameCount = 0;
     quint32 declaredLength = 0; ///< the uncompressed length the header announces
+    // Read from a file only (-1 otherwise):
+    qint64 fileSize = -1;    ///< bytes in the file
+    qint64 movieLength = -1; ///< uncompressed bytes the file holds, header included
+    qint64 trailing = 0;     ///< bytes after the end of a compressed movie's stream
 };
+
+/// What is odd about a whole movie's length, for a warning: a header that announces less than
+/// the movie holds, or bytes after the compressed movie. Empty when nothing is.
+QString SwfLengthWarning(const SwfInfo& info);
 
 /// Reads the header of a movie. Returns nothing, with the reason in `error`, for anything that is
 /// not a movie or is cut before the end of its header.
@@ -28,5 +36,5 @@ std::optional<SwfInfo> ReadSwfInfoFromFile(const QString& path, QString* error =
 
 /// The uncompressed length of the movie read from `file` at its start (its signature known),
 /// counted by decompressing it in pieces; -1 when the compressed data is damaged. A stream cut
-/// early counts what it holds.
-qint64 MovieLength(QIODevice& file, const QString& signature);
+/// early counts what it holds. `trailing` gets the bytes that follow a compressed stream's end.
+qint64 MovieLength(QIODevice& file, const QString& signature, qint64* trailing = nullptr);

@@ -32,6 +32,15 @@ Address splitAddress(QString text)
     return address;
 }
 
+} // namespace
+
+bool IsMovieAddress(const QString& address)
+{
+    return splitAddress(address).path.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive);
+}
+
+namespace {
+
 /// RFC 3986 section 5.2.4.
 QString removeDotSegments(const QString& path)
 {

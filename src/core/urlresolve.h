@@ -8,6 +8,11 @@
 /// resolved. A page address without a scheme counts as http://. Letter case is kept throughout.
 QString ResolveReference(const QString& pageAddress, const QString& reference);
 
+/// Whether an address names a movie: the last segment of its path, before any query or fragment,
+/// ends in ".swf", letter case ignored. A folder, host or query that merely holds "swf" does not
+/// make a movie of a page.
+bool IsMovieAddress(const QString& address);
+
 /// The same for many references against one page address, which is taken apart only once.
 class ReferenceResolver final
 {

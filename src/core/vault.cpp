@@ -12,6 +12,7 @@ Vault::Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prom
     , m_prompt(prompt)
     , m_catalogue(prompt, options)
     , m_store(dataFolder)
+    , m_saver(m_catalogue, m_store)
     , m_downloads(m_catalogue, options, prompt)
 {
 }
@@ -89,7 +90,18 @@ bool Vault::saveCatalogue(QString* error)
 {
     if (!m_loaded)
         return true;
-    return m_store.SaveItems(m_catalogue, error) && m_store.SaveCategories(m_catalogue, error);
+    // The store takes one save at a time: one under way in the background ends first.
+    m_saver.finish();
+    if (!m_store.SaveItems(m_catalogue, error) || !m_store.SaveCategories(m_catalogue, error))
+        return false;
+    m_saver.markSaved();
+    return true;
+}
+
+void Vault::saveChangesAsTheyHappen()
+{
+    Q_ASSERT(m_loaded);
+    m_saver.start();
 }
 
 QString Vault::startupNotice() const

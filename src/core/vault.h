@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue.h"
+#include "cataloguesaver.h"
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "downloadflow.h"
@@ -54,6 +55,10 @@ public:
     /// Writes both logs without asking anything. Saving is possible only once the logs were
     /// read: a save before would replace the user's catalogue by an empty one.
     bool saveCatalogue(QString* error = nullptr);
+    /// Saves the catalogue as it changes from now on, in the background; the logs must have
+    /// been read. A failed save is told through the saver's saveFailed.
+    void saveChangesAsTheyHappen();
+    CatalogueSaver& saver() { return m_saver; }
 
     /// What the user must hear once after start-up: options or logs that could not be read
     /// whole. Empty when all was well.
@@ -72,6 +77,7 @@ private:
     UserPrompt& m_prompt;
     Catalogue m_catalogue;
     CatalogueStore m_store;
+    CatalogueSaver m_saver;
     DownloadFlow m_downloads;
     QString m_optionsNotice;
     bool m_loaded = false;

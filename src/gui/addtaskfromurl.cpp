@@ -51,6 +51,9 @@ void TAddTaskfromUrl::loadFrom(const ItemRecord& record, bool keepFilesByDefault
         return;
     }
     setWindowTitle(QStringLiteral("Properties"));
+    // Why the last download failed, kept with the item: the message box may have been off.
+    m_ui->lblFailure->setVisible(!record.extras.failure.isEmpty());
+    m_ui->lblFailure->setText(QStringLiteral("The last download failed: ") + record.extras.failure);
     m_ui->txtcomment->setPlainText(FieldText(record.Comment));
     // Setting the URL runs the URL rule, which derives the file name from it again.
     m_ui->edtUrl->setText(FieldText(record.Url));

@@ -38,6 +38,9 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
+#include <QSplitter>
+#include <QDir>
+#include <QSettings>
 
 namespace {
 
@@ -79,6 +82,32 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
 TClipVaultMain::~TClipVaultMain()
 {
     m_hotKey.unregisterKey();
+}
+
+namespace {
+
+QString confPathOf(const QString& dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("clipvault.conf"));
+}
+
+constexpr char kTreeWidthKey[] = "categoryPaneWidth";
+
+} // namespace
+
+int TClipVaultMain::rememberedTreeWidth() const
+{
+    const QSettings conf(confPathOf(m_app.dataFolder()), QSettings::IniFormat);
+    return conf.value(QLatin1String(kTreeWidthKey), 0).toInt();
+}
+
+void TClipVaultMain::rememberTreeWidth() const
+{
+    const QList<int> sizes = m_ui->splitterTree->sizes();
+    if (!m_treeWidthMoved || sizes.size() != 2 || sizes[0] <= 0)
+        return;
+    QSettings conf(confPathOf(m_app.dataFolder()), QSettings::IniFormat);
+    conf.setValue(QLatin1String(kTreeWidthKey), sizes[0]);
 }
 
 void TClipVaultMain::fitTreePane()
@@ -310,6 +339,23 @@ void TClipVaultMain::changeEvent(QEvent* event)
 void TClipVaultMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    // Sizes set before the first show are shares of a window not laid out yet: the pane takes
+    // its width now, the user's own or else one that shows every name whole.
+    if (!m_treeWidthRestored) {
+        m_treeWidthRestored = true;
+        if (const int remembered = rememberedTreeWidth(); remembered > 0) {
+            QList<int> sizes = m_ui->splitterTree->sizes();
+            if (sizes.size() == 2) {
+                sizes[1] += sizes[0] - remembered;
+                sizes[0] = remembered;
+                m_ui->splitterTree->setSizes(sizes);
+            }
+        } else {
+            fitTreePane();
+        }
+        connect(m_ui->splitterTree, &QSplitter::splitterMoved, this,
+                [this] { m_treeWidthMoved = true; });
+    }
     emit shown();
 }
 
@@ -324,6 +370,7 @@ void TClipVaultMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    rememberTreeWidth();
     event->accept();
     emit closed();
 }

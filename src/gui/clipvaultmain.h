@@ -116,6 +116,9 @@ private:
     void setupViews();
     /// Widens the category pane so that the longest category name shows whole.
     void fitTreePane();
+    /// The category pane's width the user gave it, kept in clipvault.conf across starts.
+    int rememberedTreeWidth() const;
+    void rememberTreeWidth() const;
     void buildMenusAndToolBar();
     void connectCommands();
     void lvFlashItemsListDblClick();
@@ -131,6 +134,8 @@ private:
 
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
     ClipVaultApp& m_app;
+    bool m_treeWidthRestored = false; ///< the pane took its remembered width on the first show
+    bool m_treeWidthMoved = false;    ///< the user moved the pane's edge
     Catalogue& m_catalogue;
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;

@@ -130,7 +130,12 @@ void MainCommands::HelpManualExecute()
         emit statusMessage(QStringLiteral("No help manual is installed."));
         return;
     }
-    if (!m_desktop.open(manual))
+    const auto failed = [this, manual](const QString& why) {
+        m_prompt.inform(
+            QStringLiteral("The help manual %1 could not be opened:\n%2").arg(manual, why),
+            QStringLiteral("Information"));
+    };
+    if (!m_desktop.open(manual, this, failed))
         emit statusMessage(QStringLiteral("The help manual %1 could not be opened.").arg(manual));
 }
 
@@ -384,7 +389,11 @@ void MainCommands::startBrowser(const BrowserChoice& browser)
                               QStringLiteral("--profile"), profile, QStringLiteral("--no-remote")}
                 : QStringList{QStringLiteral("--remote-debugging-port=0"),
                               QStringLiteral("--user-data-dir=") + profile};
-    if (!m_desktop.startDetached(browser.program, arguments))
+    const auto endedAtOnce = [this, program = browser.program](const QString& why) {
+        m_prompt.inform(QStringLiteral("%1 ended at once:\n%2").arg(program, why),
+                        QStringLiteral("Information"));
+    };
+    if (!m_desktop.startDetached(browser.program, arguments, this, endedAtOnce))
         m_prompt.inform(QStringLiteral("%1 could not be started.").arg(browser.program),
                         QStringLiteral("Information"));
 }

@@ -49,3 +49,16 @@ TFlashPreview* PlayerReserve::take()
     connect(&window->player(), &FlashPlayer::loadFailed, this, onSettled);
     return window;
 }
+
+TFlashPreview* PlayerReserve::play(const QString& path)
+{
+    if (m_open) {
+        m_open->PlayMovie(path);
+        m_open->raise();
+        m_open->activateWindow();
+        return m_open;
+    }
+    m_open = OpenFlashPreview(path, m_server, m_dialogs, this);
+    connect(m_open, &QObject::destroyed, this, &PlayerReserve::playerClosed);
+    return m_open;
+}

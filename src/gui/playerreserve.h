@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -25,15 +26,22 @@ public:
     void prepare();
     /// The window kept, or a new one when none is; the caller's, not shown yet.
     TFlashPreview* take();
+    /// Plays a movie from the desktop in the player window open for one, raised, or opens that
+    /// window (the one kept, when there is one): one window at a time, however quickly movies
+    /// come.
+    TFlashPreview* play(const QString& path);
     /// Whether a window is kept, its player started or starting.
     bool holdsWindow() const { return m_spare != nullptr; }
 
 signals:
     /// A window taken has shown its movie or failed to: the machine is the user's no longer.
     void takenPlayerSettled();
+    /// The window play() opened was closed.
+    void playerClosed();
 
 private:
     MovieServer& m_server;
     FileDialogs& m_dialogs;
     std::unique_ptr<TFlashPreview> m_spare;
+    QPointer<TFlashPreview> m_open; ///< the window play() opened, while it is open
 };

@@ -1,6 +1,7 @@
 #include "filedownload.h"
 
 #include "curlbasics.h"
+#include "partialfiles.h"
 #include "plaintext.h"
 #include "sha256.h"
 
@@ -69,6 +70,8 @@ struct Transfer
     Watcher& watcher;
     CURL* curl = nullptr;
     std::string partPath;
+    /// Known to the handler that removes partial files when the process is ended.
+    std::optional<PartialFile> partial;
     int fd = -1;
     bool responseChecked = false;
     std::string head;               ///< the body's first bytes, while fewer than three arrived
@@ -99,8 +102,10 @@ struct Transfer
         if (fd < 0) {
             error = systemError("cannot create", partPath);
             partPath.clear(); // not ours: never removed
+            return false;
         }
-        return fd >= 0;
+        partial.emplace(partPath.c_str());
+        return true;
     }
 
     /// The first body bytes (or the end of a body-less answer) decide whether it is wanted.

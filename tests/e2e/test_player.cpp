@@ -185,6 +185,30 @@ TEST_F(PlayerTest, AWindowMadeAheadPlaysAtOnceAndTheNextIsMadeOnceItsMovieShows)
         << qPrintable(stage.name());
 }
 
+TEST_F(PlayerTest, MoviesFromTheDesktopPlayInTheOneOpenWindow)
+{
+    ScriptedDialogs dialogs;
+    PlayerReserve reserve(server, dialogs);
+    QSignalSpy closed(&reserve, &PlayerReserve::playerClosed);
+    const auto players = [] {
+        int open = 0;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            open += qobject_cast<TFlashPreview*>(window) && window->isVisible() ? 1 : 0;
+        return open;
+    };
+    const QString one = writeMovie(SwfMovie{}, "one.swf");
+    TFlashPreview* first = reserve.play(one);
+    TFlashPreview* second = reserve.play(writeMovie(SwfMovie{}, "two.swf"));
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(players(), 1);
+    first->close();
+    ASSERT_TRUE(waitUntil([&] { return closed.count() == 1; }));
+    TFlashPreview* third = reserve.play(one);
+    EXPECT_EQ(players(), 1) << "a new window once the last one was closed";
+    third->close();
+    ASSERT_TRUE(waitUntil([&] { return closed.count() == 2; }));
+}
+
 TEST(FlashPreview, PlaysWhatIsTypedOnlyWhenItEndsInSwf)
 {
     QTemporaryDir folder;

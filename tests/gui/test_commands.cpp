@@ -325,6 +325,15 @@ TEST_F(CommandTest, TheHelpMenuOpensTheManualOrSaysThereIsNoneAndShowsTheAboutBo
     ASSERT_TRUE(writeFile(path("clipvault.conf"), "helppath=/opt/manuals/clipvault.html\n"));
     trigger(MainActions::HelpManual);
     EXPECT_EQ(desktop.opened, QStringList{"/opt/manuals/clipvault.html"});
+    // A viewer that ends at once says why.
+    desktop.endsAtOnceSaying = QStringLiteral("no method available for opening");
+    trigger(MainActions::HelpManual);
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_TRUE(
+        prompt.messages.back().text.endsWith(QStringLiteral(":\nno method available for opening")))
+        << qPrintable(prompt.messages.back().text);
+    prompt.messages.clear();
+    desktop.endsAtOnceSaying.clear();
 
     QString title;
     QTimer::singleShot(0, [&] {

@@ -153,3 +153,15 @@ TEST(XdgDesktopOpen, TheDefaultPlayerIsAskedForWithoutWaitingAndAHungDesktopHasN
     }
     qputenv("PATH", savedPath);
 }
+
+TEST(XdgDesktopOpen, AProgramThatEndsAtOnceIsHeardWithTheFirstLineOfItsError)
+{
+    XdgDesktopOpen desktop;
+    QObject context;
+    QString said;
+    ASSERT_TRUE(desktop.startDetached(QStringLiteral("sh"),
+                                      {"-c", "echo 'no display found' >&2; echo more >&2; exit 3"},
+                                      &context, [&](const QString& line) { said = line; }));
+    EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }));
+    EXPECT_EQ(said, QStringLiteral("no display found"));
+}

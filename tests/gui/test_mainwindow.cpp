@@ -365,3 +365,27 @@ TEST_F(MainWindowTest, LongCategoryNamesAndBoxTitlesShowWhole)
     EXPECT_GT(box->width(), box->fontMetrics().horizontalAdvance(caption) + 100);
     box->close();
 }
+
+TEST_F(MainWindowTest, TheCategoryPaneShowsTheNamesWholeAndKeepsTheWidthGivenIt)
+{
+    start();
+    window->showMaximized();
+    auto* panes = window->findChild<QSplitter*>(QStringLiteral("splitterTree"));
+    ASSERT_NE(panes, nullptr);
+    const int nameWidth = tree()->fontMetrics().horizontalAdvance(QStringLiteral("Downloading"));
+    ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
+    EXPECT_GT(panes->sizes().first(), nameWidth + 16) << "room for the icon and the name";
+
+    // The user widens it; the next start shows it so.
+    QList<int> sizes = panes->sizes();
+    sizes[1] -= 321 - sizes[0];
+    sizes[0] = 321;
+    panes->setSizes(sizes);
+    emit panes->splitterMoved(321, 1);
+    ASSERT_TRUE(window->close());
+    start();
+    window->showMaximized();
+    panes = window->findChild<QSplitter*>(QStringLiteral("splitterTree"));
+    ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
+    EXPECT_EQ(panes->sizes().first(), 321);
+}

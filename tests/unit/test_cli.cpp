@@ -5,13 +5,18 @@
 #include "swfwriter.h"
 #include "testfiles.h"
 #include "testserver.h"
+#include "waituntil.h"
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -121,6 +126,28 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
     EXPECT_EQ(run({"catalogue", "list", "--bogus"}).code, 2);
     EXPECT_EQ(run({"catalogue", "list", "--data-dir"}).code, 2);
     EXPECT_EQ(run({"--version", "catalogue"}).code, 2) << "the version stands alone";
+    // What is wrong, in one line, then the usage.
+    const struct
+    {
+        QStringList arguments;
+        const char* said;
+    } wrong[] = {
+        {{"frobnicate"}, "clipvault-cli: unknown command \"frobnicate\"\n"},
+        {{"catalogue"}, "clipvault-cli: catalogue needs one of: list, categories, count, add, "},
+        {{"catalogue", "add"}, "clipvault-cli: catalogue add: URL missing\n"},
+        {{"download", "http://h/a.swf"}, "clipvault-cli: download: FILE missing\n"},
+        {{"swf-info", "a", "b"}, "clipvault-cli: swf-info: unexpected \"b\"\n"},
+    };
+    for (const auto& c : wrong) {
+        const CliRun said = run(c.arguments);
+        EXPECT_EQ(said.code, 2);
+        EXPECT_TRUE(said.err.startsWith(QLatin1String(c.said))) << qPrintable(said.err);
+        EXPECT_TRUE(said.err.section(u'\n', 1).startsWith(QStringLiteral("usage: ")));
+    }
+    const QString downloadHelp = run({"download", "--help"}).out;
+    for (const char* option : {"--any", "--no-archive", "--data-dir DIR"})
+        EXPECT_TRUE(downloadHelp.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(option))))
+            << option << qPrintable(downloadHelp);
     for (const QStringList& help :
          {QStringList{"--help"}, {"catalogue", "add", "--help"}, {"download", "-h"}}) {
         const CliRun usage = run(help);
@@ -135,6 +162,32 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
     EXPECT_EQ(version.code, 0);
     EXPECT_TRUE(version.out.startsWith(QStringLiteral("clipvault-cli 0.")))
         << qPrintable(version.out);
+}
+
+TEST_F(CliTest, OnlyDownloadableMovieAddressesAreFiledAndCategoriesComeAndGo)
+{
+    for (const char* url : {"javascript:alert('a.swf')", "file:///a.swf", "ftp://h/a.swf",
+                            "http://h/page.html", " "}) {
+        const CliRun refused = runHere({"catalogue", "add", url});
+        EXPECT_EQ(refused.code, 2) << url;
+        EXPECT_TRUE(refused.err.startsWith(QStringLiteral("clipvault-cli: "))) << url;
+    }
+    for (const char* url : {"HTTPS://h/a.swf", "h.example:8080/b.swf", "www.h.example/c.swf?x=1"})
+        EXPECT_EQ(runHere({"catalogue", "add", url}).code, 0) << url;
+    EXPECT_TRUE(
+        runHere({"catalogue", "list"}).out.contains(QStringLiteral("\th.example:8080/b.swf\n")))
+        << "stored as typed";
+
+    const QString games = QDir(folder.path()).filePath(QStringLiteral("games"));
+    EXPECT_EQ(runHere({"catalogue", "category", "add", "  "}).code, 2);
+    EXPECT_EQ(runHere({"catalogue", "category", "add", "Games", "--folder", games}).code, 0);
+    EXPECT_TRUE(QFileInfo(games).isDir());
+    EXPECT_TRUE(runHere({"catalogue", "categories"}).out.contains(games + QStringLiteral("/\n")));
+    EXPECT_EQ(runHere({"catalogue", "category", "add", "GAMES"}).code, 1) << "exists already";
+    EXPECT_EQ(runHere({"catalogue", "category", "remove", "downloaded"}).code, 1) << "built in";
+    EXPECT_EQ(runHere({"catalogue", "category", "remove", "games"}).code, 0);
+    EXPECT_EQ(runHere({"catalogue", "category", "remove", "games"}).code, 1) << "gone";
+    EXPECT_EQ(runHere({"catalogue", "count"}).out, QStringLiteral("items 3\ncategories 6\n"));
 }
 
 TEST_F(CliTest, ChangesWaitBrieflyForAnotherChangeThenSayTheFolderIsBusy)
@@ -156,6 +209,31 @@ TEST_F(CliTest, ChangesWaitBrieflyForAnotherChangeThenSayTheFolderIsBusy)
     EXPECT_EQ(readOnly.code, 1);
     EXPECT_TRUE(readOnly.err.contains(QStringLiteral("/proc/self cannot be written")))
         << qPrintable(readOnly.err);
+}
+
+TEST_F(CliTest, ALockLeftByAProgramThatDiedIsStaleAndSaysNothing)
+{
+    // The lock as the program leaves it when it is killed: its holder's number is no process.
+    QProcess gone;
+    gone.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(gone.waitForStarted(60000));
+    const qint64 pid = gone.processId();
+    ASSERT_TRUE(gone.waitForFinished(60000));
+    const QString lockPath = QDir(folder.path()).filePath(QStringLiteral("clipvault.lock"));
+    {
+        QLockFile ours(lockPath);
+        ASSERT_TRUE(ours.tryLock(0));
+        QStringList lines = QString::fromUtf8(readFile(lockPath)).split(u'\n');
+        ours.unlock();
+        ASSERT_GE(lines.size(), 3);
+        lines[0] = QString::number(pid);
+        lines[1] = QStringLiteral("clipvault");
+        ASSERT_TRUE(writeFile(lockPath, lines.join(u'\n').toUtf8()));
+    }
+    ASSERT_EQ(DataFolderLock(folder.path()).holder(), DataFolderLock::Holder::Nobody);
+    const CliRun list = runHere({"catalogue", "list"});
+    EXPECT_EQ(list.code, 0);
+    EXPECT_EQ(list.err, QString());
 }
 
 TEST_F(CliTest, ChangesMadeAtOnceAreAllKept)
@@ -346,5 +424,43 @@ TEST_F(CliTest, APlainDownloadRunsBeforeQtLoadsAndSaysWhatTheFullCommandSays)
         EXPECT_EQ(loaded.contains("libQt6Core"), !c.withoutQt) << c.path;
         for (const char* name : {"here.swf", "there.swf"})
             QFile::remove(dir.filePath(QLatin1String(name)));
+    }
+}
+
+TEST_F(CliTest, ADownloadEndedByASignalLeavesNoPartialFile)
+{
+    TestServer server;
+    server.server().Get("/slow.swf", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(100000, "application/x-shockwave-flash",
+                                      [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset == 0)
+                                              return sink.write("FWS\x0a", 4);
+                                          server.holdWhileStalling(std::chrono::seconds(60));
+                                          return false;
+                                      });
+    });
+    server.start();
+    const QDir dir(folder.path());
+    const QString url = QString::fromStdString(server.url("/slow.swf"));
+    struct Case
+    {
+        int signal;
+        const char* option; ///< --any runs the download in the tool's module
+    };
+    for (const Case& c : {Case{SIGINT, nullptr}, Case{SIGTERM, "--any"}, Case{SIGHUP, nullptr}}) {
+        QStringList arguments{"download", url, dir.filePath(QStringLiteral("m.swf"))};
+        if (c.option)
+            arguments << QLatin1String(c.option);
+        QProcess tool;
+        tool.start(QStringLiteral(CLIPVAULT_CLI), arguments);
+        ASSERT_TRUE(tool.waitForStarted());
+        const auto partials = [&] {
+            return dir.entryList({QStringLiteral("*.part")}, QDir::Files);
+        };
+        ASSERT_TRUE(waitUntil([&] { return !partials().isEmpty(); }, 60000)) << c.signal;
+        ::kill(static_cast<pid_t>(tool.processId()), c.signal);
+        ASSERT_TRUE(tool.waitForFinished(60000));
+        EXPECT_EQ(tool.exitStatus(), QProcess::CrashExit) << "ended by the signal " << c.signal;
+        EXPECT_EQ(partials(), QStringList()) << c.signal;
     }
 }

@@ -149,12 +149,8 @@ TEST_F(DetectionTest, APageBodyIsReadUpToSixteenMebibytes)
     EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
 }
 
-TEST(DetectionRules, MovieAddressesDrivePathsAndTheCacheHost)
+TEST(DetectionRules, DrivePathsAndTheCacheHost)
 {
-    EXPECT_TRUE(IsMovieAddress(QStringLiteral("http://h/a/movie.swf")));
-    EXPECT_TRUE(IsMovieAddress(QStringLiteral("http://h/play.swf?x=1")));
-    EXPECT_FALSE(IsMovieAddress(QStringLiteral("http://h/movie.SWF")));
-    EXPECT_FALSE(IsMovieAddress(QStringLiteral("http://h/index.html")));
     EXPECT_TRUE(IsDrivePath(QStringLiteral("C:\\movies")));
     EXPECT_FALSE(IsDrivePath(QStringLiteral("http://h/")));
     EXPECT_EQ(CacheHostOf(QStringLiteral("https://site.example/page")),

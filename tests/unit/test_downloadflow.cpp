@@ -130,6 +130,9 @@ TEST_F(DownloadFlowTest, AFailedDownloadMarksTheItemFailedAndSaysSoWhenAsked)
     flow.StartItemDownload(index);
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("broken"), ItemState::Failed);
+    EXPECT_EQ(catalogue.item(index).extras.failure,
+              QStringLiteral("the server answered with status 500"))
+        << "the reason stays with the item";
     EXPECT_FALSE(QFile::exists(gameFile("broken")));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text, QString::fromStdString(server.url("/broken.swf")) +

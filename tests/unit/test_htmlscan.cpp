@@ -84,8 +84,7 @@ TEST(HtmlScan, AddressesKeepTheCaseTheyWereWrittenIn)
 
 TEST(HtmlScan, OnlyQuotedReferencesAreFound)
 {
-    EXPECT_EQ(movies("<embed src=a.swf> <embed src=\"b.swf?x=1\"> <embed src='c.swf'>",
-                     QStringLiteral("http://h/")),
+    EXPECT_EQ(movies("<embed src=a.swf> <embed src='c.swf'>", QStringLiteral("http://h/")),
               QStringList{"http://h/c.swf"});
     EXPECT_TRUE(movies("ends with movie.swf", QStringLiteral("http://h/")).isEmpty());
     EXPECT_TRUE(movies("ends with 'movie.swf   ", QStringLiteral("http://h/")).isEmpty());
@@ -106,9 +105,54 @@ TEST(HtmlScan, AMoviePageIsItsOwnOnlyResult)
 {
     EXPECT_EQ(movies("<embed src='other.swf'>", QStringLiteral("http://h/play/movie.swf?level=2")),
               QStringList{"http://h/play/movie.swf?level=2"});
-    EXPECT_EQ(movies("<embed src='other.swf'>", QStringLiteral("http://h/movie.SWF")),
-              QStringList{"http://h/other.swf"})
-        << "the test of the page address is case-sensitive";
+    EXPECT_EQ(movies("<embed src='other.swf'>", QStringLiteral("http://h/Movie.SWF")),
+              QStringList{"http://h/Movie.SWF"});
+}
+
+TEST(HtmlScan, AReferenceWithAQueryOrAFragmentIsFoundWithoutThem)
+{
+    const struct
+    {
+        const char* page;
+        QStringList found;
+    } cases[] = {
+        {"<embed src=\"m.swf?v=2\">", {"http://h/d/m.swf"}},
+        {"<param name=\"movie\" value=\"player.swf?file=intro.flv\">", {"http://h/d/player.swf"}},
+        {"<object data=\"g.swf#top\">", {"http://h/d/g.swf"}},
+        {"<embed src=\"m.swf ?v=2\">", {"http://h/d/m.swf"}},
+        {"so.write('http://cdn/x/Moxie.swf?uid=0&target=x');", {"http://cdn/x/Moxie.swf"}},
+        {"'player.swf?file=x.swf'", {"http://h/d/player.swf"}},
+        {"'a.swf?v=1' 'A.SWF?v=2' 'b.swf'", {"http://h/d/a.swf", "http://h/d/b.swf"}},
+        {"<embed src=m.swf?v=2> no quote after it", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(movies(c.page, QStringLiteral("http://h/d/page.html")), c.found) << c.page;
+}
+
+TEST(HtmlScan, AnAddressIsAMovieOnlyWhenItsPathEndsInSwf)
+{
+    const struct
+    {
+        const char* address;
+        bool movie;
+    } cases[] = {
+        {"http://h/a/movie.swf", true},
+        {"http://h/play.swf?x=1", true},
+        {"http://h/Movie.SWF", true},
+        {"h/m.swf#top", true},
+        {"http://h/swf/", false},
+        {"http://h/swf/index.html", false},
+        {"http://h/myswf/", false},
+        {"http://swf.example.com/page.html", false},
+        {"http://h/page.html?from=swf", false},
+        {"http://h/page.html?m=a.swf", false},
+        {"http://x.swf", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsMovieAddress(QString::fromLatin1(c.address)), c.movie) << c.address;
+    EXPECT_EQ(movies("<embed src='m.swf'>", QStringLiteral("http://h/swf/index.html")),
+              QStringList{"http://h/swf/m.swf"})
+        << "a page in a folder named swf is read for its movies";
 }
 
 TEST(HtmlScan, RepeatsAreDroppedAndTheOrderIsTheScannersOwn)

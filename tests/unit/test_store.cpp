@@ -1,9 +1,11 @@
 #include "cataloguestore.h"
 
 #include "catalogue.h"
+#include "cataloguesaver.h"
 #include "companionfile.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -271,6 +273,37 @@ TEST_F(StoreTest, AFailedSaveKeepsThePreviousFileWhole)
     EXPECT_EQ(readFile(itemsLog()).size(), 16 + 10 * 636);
 }
 
+TEST_F(StoreTest, ChangesReachTheDiskAsTheyHappenAndAFailedSaveIsToldOnceAndTriedAgain)
+{
+    load();
+    CatalogueSaver saver(*catalogue, *store, 50);
+    saver.start();
+    QStringList failures;
+    QObject::connect(&saver, &CatalogueSaver::saveFailed,
+                     [&](const QString& error) { failures << error; });
+    const auto onDisk = [&](const QString& url) {
+        Catalogue again(prompt, options);
+        CatalogueStore(folder.path()).LoadItems(again);
+        return again.FindItemByUrl(url) >= 0;
+    };
+
+    catalogue->AddItemFromUrl(QStringLiteral("http://a/first.swf"), {});
+    ASSERT_TRUE(waitUntil([&] { return onDisk(QStringLiteral("http://a/first.swf")); }));
+    EXPECT_EQ(readFile(categoriesLog()).size(), 16 + 6 * 144);
+
+    {
+        FileSizeLimit diskFull(2000); // ten more items need 6376 bytes
+        for (int i = 0; i < 10; ++i)
+            catalogue->AddItemFromUrl(QStringLiteral("http://a/%1.swf").arg(i), {});
+        ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+        // Tried every 50 ms meanwhile, and told only once.
+        EXPECT_FALSE(waitUntil([&] { return failures.size() > 1; }, 1000));
+    }
+    EXPECT_EQ(failures.value(0), QStringLiteral("Cannot create file ") + itemsLog());
+    EXPECT_TRUE(onDisk(QStringLiteral("http://a/first.swf"))) << "the failure kept the last log";
+    EXPECT_TRUE(waitUntil([&] { return onDisk(QStringLiteral("http://a/9.swf")); }));
+}
+
 TEST_F(StoreTest, SavingAndLoadingAgainReproducesBothLists)
 {
     load();
@@ -447,10 +480,10 @@ TEST_F(StoreTest, ItemDetailsLiveInTheSideStoreAndFollowTheirItemsByTheSameRule)
                                QStringLiteral("http://a.com/gone.swf")})
         ASSERT_GE(catalogue->AddItemFromUrl(url, {}), 0);
     ItemRecord plain = catalogue->item(0);
-    plain.extras = {"aa11", false, 0, {}, {}};
+    plain.extras = {"aa11", false, 0, {}, {}, {}};
     catalogue->updateItem(0, plain);
     ItemRecord cut = catalogue->item(1);
-    cut.extras = {"bb22", true, 7, {}, {}};
+    cut.extras = {"bb22", true, 7, {}, {}, QStringLiteral("the server answered with status 404")};
     catalogue->updateItem(1, cut);
     ASSERT_TRUE(store->SaveItems(*catalogue));
     const QByteArray logBefore = readFile(itemsLog());

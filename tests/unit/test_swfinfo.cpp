@@ -73,3 +73,35 @@ TEST(SwfInfo, AFileMustHoldTheWholeMovieItsHeaderAnnounces)
     EXPECT_FALSE(ReadSwfInfoFromFile(path, &error));
     EXPECT_FALSE(error.isEmpty());
 }
+
+TEST(SwfInfo, AFileWhoseLengthDiffersFromItsHeaderIsToldHowAndACutOneHowMuch)
+{
+    QTemporaryDir folder;
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("m.swf"));
+    for (const char* signature : {"FWS", "CWS", "ZWS"}) {
+        SwfMovie movie;
+        movie.signature = signature;
+        // An unknown tag of bytes that do not compress: the compressed movie is long.
+        movie.tags = QByteArray("\x3f\x03\x00\x02\x00\x00", 6);
+        for (int i = 0; i < 512; ++i)
+            movie.tags += static_cast<char>((i * 7919) >> 3 ^ i * 31);
+        const QByteArray whole = WriteSwf(movie);
+        QString error;
+        ASSERT_TRUE(writeFile(path, whole));
+        const auto info = ReadSwfInfoFromFile(path, &error);
+        ASSERT_TRUE(info) << signature;
+        EXPECT_EQ(info->fileSize, whole.size());
+        EXPECT_EQ(SwfLengthWarning(*info), QString()) << signature;
+
+        ASSERT_TRUE(writeFile(path, whole + "extra"));
+        const auto longer = ReadSwfInfoFromFile(path, &error);
+        ASSERT_TRUE(longer) << signature;
+        EXPECT_FALSE(SwfLengthWarning(*longer).isEmpty()) << signature << " with bytes after it";
+
+        // Cut inside its first hundred bytes, after the header.
+        ASSERT_TRUE(writeFile(path, whole.left(60)));
+        EXPECT_FALSE(ReadSwfInfoFromFile(path, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral(" bytes its header announces")))
+            << signature << ": " << qPrintable(error);
+    }
+}

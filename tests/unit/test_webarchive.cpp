@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -130,6 +134,17 @@ TEST_F(WebArchiveTest, ListingASiteGivesEachArchivedMovieOnceWithItsNewestCaptur
     lines.sort();
     EXPECT_EQ(lines, QStringList({"http://dead.example/games/b.swf\t20060101000000\t4",
                                   "http://dead.example/play.php?id=3\t20060101000000\t3"}));
+
+    const QJsonArray json =
+        QJsonDocument::fromJson(
+            cli({QStringLiteral("archive"), QStringLiteral("list"),
+                 QStringLiteral("http://dead.example/"), QStringLiteral("--json")})
+                .out.toUtf8())
+            .array();
+    ASSERT_EQ(json.size(), 2) << "one document, an array";
+    EXPECT_EQ(json[0].toObject()[QStringLiteral("length")].toInt() +
+                  json[1].toObject()[QStringLiteral("length")].toInt(),
+              7);
 }
 
 TEST_F(WebArchiveTest, TheProgramsDownloadSavesTheArchivedCopyAndTheItemRemembersIt)
@@ -211,4 +226,18 @@ TEST_F(WebArchiveTest, AKeptFileWhoseAddressIsGoneComesFromTheArchiveToo)
     const QString child =
         QDir(into).filePath(QStringLiteral("127.0.0.1_%1/games/child.swf").arg(site.port()));
     EXPECT_EQ(readFile(child).toStdString(), newMovie) << qPrintable(run.out);
+
+    // Again as one JSON document: the movie first, then what it loads.
+    const QJsonArray kept =
+        QJsonDocument::fromJson(
+            cli({QStringLiteral("capture"), QString::fromStdString(site.url("/games/parent.swf")),
+                 QStringLiteral("--into"), into, QStringLiteral("--seconds"), QStringLiteral("0"),
+                 QStringLiteral("--json")})
+                .out.toUtf8())
+            .array();
+    ASSERT_EQ(kept.size(), 2);
+    EXPECT_EQ(kept[0].toObject()[QStringLiteral("url")].toString().toStdString(),
+              site.url("/games/parent.swf"));
+    EXPECT_EQ(kept[1].toObject()[QStringLiteral("path")].toString(), child);
+    EXPECT_EQ(kept[1].toObject()[QStringLiteral("sha256")].toString().size(), 64);
 }

@@ -12,16 +12,23 @@
 class FakeDesktopOpen final : public DesktopOpen
 {
 public:
-    bool open(const QString& path) override
+    bool open(const QString& path, QObject*, EndedAtOnce endedAtOnce) override
     {
         opened << path;
+        if (endedAtOnce && !endsAtOnceSaying.isEmpty())
+            endedAtOnce(endsAtOnceSaying);
         return true;
     }
-    bool startDetached(const QString& program, const QStringList& arguments) override
+    bool startDetached(const QString& program, const QStringList& arguments, QObject*,
+                       EndedAtOnce endedAtOnce) override
     {
         started.emplace_back(program, arguments);
+        if (startSucceeds && endedAtOnce && !endsAtOnceSaying.isEmpty())
+            endedAtOnce(endsAtOnceSaying);
         return startSucceeds;
     }
+    /// What a program started says as it ends at once; empty: it runs on.
+    QString endsAtOnceSaying;
     void defaultApplication(const QString& mimeType, QObject*,
                             std::function<void(const QString&)> answer) override
     {

@@ -1,15 +1,23 @@
 #include "xdgdesktopopen.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
 
+#include <csignal>
 #include <memory>
 #include <utility>
 
-bool XdgDesktopOpen::open(const QString& path)
+bool XdgDesktopOpen::open(const QString& path, QObject* context, EndedAtOnce endedAtOnce)
 {
+    // Through xdg-open, watched, when someone wants to hear of a failure; Qt's own way hides it.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (endedAtOnce && context && !opener.isEmpty())
+        return startDetached(opener, {path}, context, std::move(endedAtOnce));
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
@@ -41,7 +49,40 @@ void XdgDesktopOpen::defaultApplication(const QString& mimeType, QObject* contex
                  {QStringLiteral("query"), QStringLiteral("default"), mimeType});
 }
 
-bool XdgDesktopOpen::startDetached(const QString& program, const QStringList& arguments)
+bool XdgDesktopOpen::startDetached(const QString& program, const QStringList& arguments,
+                                   QObject* context, EndedAtOnce endedAtOnce)
 {
-    return QProcess::startDetached(program, arguments);
+    if (!endedAtOnce || !context)
+        return QProcess::startDetached(program, arguments);
+    // Its error output goes to a file of ours, read if it ends within seconds; after that it is
+    // left alone (its later messages go nowhere, as a detached program's do).
+    auto errors = std::make_shared<QTemporaryFile>();
+    if (!errors->open())
+        return QProcess::startDetached(program, arguments);
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardErrorFile(errors->fileName());
+    qint64 pid = 0;
+    if (!process.startDetached(&pid))
+        return false;
+    auto* watch = new QTimer(context);
+    auto since = std::make_shared<QElapsedTimer>();
+    since->start();
+    QObject::connect(watch, &QTimer::timeout, context,
+                     [watch, errors, since, pid, endedAtOnce = std::move(endedAtOnce)] {
+                         const bool running = ::kill(static_cast<pid_t>(pid), 0) == 0;
+                         if (running && since->elapsed() < kAtOnceMs)
+                             return;
+                         watch->deleteLater();
+                         if (running)
+                             return;
+                         errors->seek(0);
+                         const QString said =
+                             QString::fromLocal8Bit(errors->readLine(1024)).trimmed();
+                         if (!said.isEmpty())
+                             endedAtOnce(said);
+                     });
+    watch->start(100);
+    return true;
 }

@@ -1,0 +1,94 @@
+#include "cataloguesaver.h"
+
+#include "catalogue.h"
+#include "cataloguestore.h"
+
+CatalogueSaver::CatalogueSaver(Catalogue& catalogue, CatalogueStore& store, int retryMs,
+                               QObject* parent)
+    : QObject(parent)
+    , m_catalogue(catalogue)
+    , m_store(store)
+    , m_retryMs(retryMs)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &CatalogueSaver::save);
+}
+
+CatalogueSaver::~CatalogueSaver()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CatalogueSaver::start()
+{
+    const auto follow = [this] {
+        changed();
+    };
+    connect(&m_catalogue, &Catalogue::itemsReset, this, follow);
+    connect(&m_catalogue, &Catalogue::itemAppended, this, follow);
+    connect(&m_catalogue, &Catalogue::itemChanged, this, follow);
+    connect(&m_catalogue, &Catalogue::itemsRemoved, this, follow);
+    connect(&m_catalogue, &Catalogue::categoriesChanged, this, follow);
+}
+
+void CatalogueSaver::changed()
+{
+    m_dirty = true;
+    // The timer is not restarted by each change: a steady stream of changes is still saved.
+    if (!m_worker.joinable() && !m_timer.isActive())
+        m_timer.start(kGatherMs);
+}
+
+void CatalogueSaver::save()
+{
+    if (m_worker.joinable() || !m_dirty)
+        return;
+    m_dirty = false;
+    const quint64 generation = ++m_generation;
+    // Taken here, on the catalogue's thread: the worker reads only these copies and the log the
+    // table reads, which no save ever changes in place.
+    m_worker = std::thread([this, generation, items = m_catalogue.items().snapshot(),
+                            categories = m_catalogue.categories()] {
+        QString error;
+        m_ok = m_store.SaveItems(items, &error) && m_store.SaveCategories(categories, &error);
+        m_error = error;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                // finish() may have taken this result already, and another save begun since.
+                if (generation == m_generation && m_worker.joinable())
+                    conclude();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CatalogueSaver::conclude()
+{
+    m_worker.join();
+    if (!m_ok) {
+        m_dirty = true;
+        if (!m_failing)
+            emit saveFailed(m_error);
+        m_failing = true;
+        m_timer.start(m_retryMs);
+        return;
+    }
+    m_failing = false;
+    if (m_dirty)
+        m_timer.start(kGatherMs);
+}
+
+void CatalogueSaver::finish()
+{
+    if (m_worker.joinable())
+        conclude();
+}
+
+void CatalogueSaver::markSaved()
+{
+    m_dirty = false;
+    m_failing = false;
+    m_timer.stop();
+}

@@ -1,0 +1,79 @@
+#include "partialfiles.h"
+
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace transfer {
+
+namespace {
+
+/// One partial file's place. Its path is written before the slot is marked ready and is read by
+/// the handler only while it is, so the handler never reads half a path.
+struct Slot
+{
+    enum State : int
+    {
+        Free,
+        Writing,
+        Ready
+    };
+    std::atomic<int> state{Free};
+    char path[PATH_MAX] = {};
+};
+
+// Enough for every transfer a capture runs at once; one more simply goes unlisted.
+constexpr int kSlots = 64;
+Slot g_slots[kSlots];
+
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
+
+extern "C" void removePartialFilesAndEnd(int signal)
+{
+    for (Slot& slot : g_slots) {
+        if (slot.state.load(std::memory_order_acquire) == Slot::Ready)
+            ::unlink(slot.path); // async-signal-safe
+    }
+    // The handler was reset as it ran: the same signal now ends the process as it would have.
+    ::raise(signal);
+}
+
+} // namespace
+
+PartialFile::PartialFile(const char* path)
+{
+    if (std::strlen(path) >= PATH_MAX)
+        return;
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = Slot::Free;
+        if (!g_slots[i].state.compare_exchange_strong(expected, Slot::Writing,
+                                                      std::memory_order_acquire))
+            continue;
+        std::strcpy(g_slots[i].path, path);
+        g_slots[i].state.store(Slot::Ready, std::memory_order_release);
+        m_slot = i;
+        return;
+    }
+}
+
+PartialFile::~PartialFile()
+{
+    if (m_slot >= 0)
+        g_slots[m_slot].state.store(Slot::Free, std::memory_order_release);
+}
+
+void RemovePartialFilesOnTermination()
+{
+    struct sigaction action = {};
+    action.sa_handler = removePartialFilesAndEnd;
+    sigemptyset(&action.sa_mask);
+    // Reset to the default as the handler starts, and not blocked inside it: its raise() ends
+    // the process at once.
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace transfer

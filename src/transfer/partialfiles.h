@@ -1,0 +1,25 @@
+#pragma once
+
+namespace transfer {
+
+/// The partial files of the transfers under way, known to a signal handler: a tool stopped with
+/// Ctrl-C, or ended by its session, leaves no "<file>.<random>.part" behind. Registering costs a
+/// few stores and no lock, so that the handler may read the list at any moment.
+class PartialFile final
+{
+public:
+    /// Remembers `path` (a file this process created) until the object goes.
+    explicit PartialFile(const char* path);
+    ~PartialFile();
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+private:
+    int m_slot = -1; ///< -1: the list was full, the file is not known to the handler
+};
+
+/// From now on SIGINT, SIGTERM and SIGHUP remove every partial file under way, then end the
+/// process by the same signal, so that its parent sees 128 + the signal's number.
+void RemovePartialFilesOnTermination();
+
+} // namespace transfer
