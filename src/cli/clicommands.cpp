@@ -189,8 +189,8 @@ int UsageError(const CommandLine& line, QTextStream& err, const QString& problem
 {
     const Command* command = commandOf(line.words);
     QString said = problem;
+    QStringList next; // the words that may follow a family's name
     if (said.isEmpty() && !command) {
-        QStringList next; // the words that may follow a family's name
         for (const Command& known : commandTable()) {
             const QStringList words = known.words();
             if (line.words.size() == 1 && words.size() > 1 && words[0] == line.words[0] &&
@@ -211,7 +211,10 @@ int UsageError(const CommandLine& line, QTextStream& err, const QString& problem
                          .arg(QLatin1String(command->name),
                               line.words.mid(command->words().size() + wanted.size()).join(u' '));
     }
-    err << "clipvault-cli: " << said << '\n' << usageOf(command ? command->words() : QStringList());
+    const QStringList scope = command          ? command->words()
+                              : next.isEmpty() ? QStringList()
+                                               : line.words.mid(0, 1);
+    err << "clipvault-cli: " << said << '\n' << usageOf(scope);
     return kUsage;
 }
 
