@@ -1,5 +1,6 @@
 
 #include "browseraccess.h"
+#include "browserurls.h"
 #include "commandline.h"
 #include "commands.h"
 #include "datafolder.h"
@@ -193,16 +194,18 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
         return 1;
     }
     const QRect& r = movie->screenRect;
+    // Where the reference points, as the bar files it: the page's text alone may not tell.
+    const QString resolved = BarMovieAddress(movie->address, movie->frameUrl, session.pageUrl());
     if (json) {
-        const QJsonObject object{{QStringLiteral("address"), movie->address},
-                                 {QStringLiteral("left"), r.left()},
-                                 {QStringLiteral("top"), r.top()},
-                                 {QStringLiteral("width"), r.width()},
-                                 {QStringLiteral("height"), r.height()}};
+        const QJsonObject object{
+            {QStringLiteral("address"), movie->address}, {QStringLiteral("resolved"), resolved},
+            {QStringLiteral("left"), r.left()},          {QStringLiteral("top"), r.top()},
+            {QStringLiteral("width"), r.width()},        {QStringLiteral("height"), r.height()}};
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
     } else {
         out << movie->address << '\n'
-            << r.left() << ' ' << r.top() << ' ' << r.width() << ' ' << r.height() << '\n';
+            << r.left() << ' ' << r.top() << ' ' << r.width() << ' ' << r.height() << '\n'
+            << resolved << '\n';
     }
     return 0;
 }

@@ -69,6 +69,12 @@ ViewportGeometry ViewportGeometry::fromWindowMetrics(QPointF screenXY, QSizeF ou
     return geometry;
 }
 
+QString BarMovieAddress(const QString& written, const QString& frameUrl, const QString& pageUrl)
+{
+    return AbsoluteMovieAddress(written.section(u'?', 0, 0),
+                                GetPageBaseUrl(frameUrl.isEmpty() ? pageUrl : frameUrl));
+}
+
 QString AbsoluteMovieAddress(const QString& movieUrl, const QString& pageBase)
 {
     const QString head = movieUrl.trimmed().left(8).toLower();

@@ -19,6 +19,11 @@ QString GetSiteRootUrl(const QString& address);
 /// root, "./" and "../" are resolved.
 QString AbsoluteMovieAddress(const QString& movieUrl, const QString& pageBase);
 
+/// The address the shortcut bar files for a movie as its page wrote it (`written`), without its
+/// query, resolved against the document it is in (`frameUrl`), or the page when the browser did
+/// not say which.
+QString BarMovieAddress(const QString& written, const QString& frameUrl, const QString& pageUrl);
+
 /// Where a browser's page viewport lies on the screen, and its scales: screen pixels are device
 /// pixels; the page works in CSS pixels.
 struct ViewportGeometry

@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QSpacerItem>
+#include <QTimer>
 
 namespace {
 
@@ -26,10 +27,31 @@ QMessageBox* makeBox(QMessageBox::Icon icon, const QString& caption, const QStri
     return box;
 }
 
+/// How long a box alone is given to become the active window before it asks for attention.
+constexpr int kActivationMs = 400;
+
+/// A box of no window of ours comes up over the other program's window; where the desktop
+/// refuses to put it in front (focus-stealing prevention), it asks for attention instead.
+void bringForward(QMessageBox* box)
+{
+    if (box->parentWidget())
+        return;
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    QTimer::singleShot(0, box, [box] {
+        box->raise();
+        box->activateWindow();
+        QTimer::singleShot(kActivationMs, box, [box] {
+            if (!box->isActiveWindow())
+                QApplication::alert(box);
+        });
+    });
+}
+
 /// Shows a box and waits for its answer, with an ordinary arrow: start-up asks before the
 /// cursor is back to normal.
 QMessageBox::StandardButton runBox(QMessageBox* box)
 {
+    bringForward(box);
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box->exec();
     QApplication::restoreOverrideCursor();
@@ -57,11 +79,16 @@ void MessageBoxPrompt::giveFocusBack(quint32 window) const
         m_focus->activate(window);
 }
 
+QWidget* MessageBoxPrompt::ownerFor(quint32 foreignWindow) const
+{
+    return foreignWindow != 0 ? nullptr : m_owner;
+}
+
 bool MessageBoxPrompt::ask(const QString& text, const QString& caption)
 {
     const quint32 hadFocus = foreignFocus();
-    const auto answer = runBox(
-        makeBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner));
+    const auto answer = runBox(makeBox(QMessageBox::Question, caption, text,
+                                       QMessageBox::Yes | QMessageBox::No, ownerFor(hadFocus)));
     giveFocusBack(hadFocus);
     return answer == QMessageBox::Yes;
 }
@@ -69,9 +96,11 @@ bool MessageBoxPrompt::ask(const QString& text, const QString& caption)
 void MessageBoxPrompt::notify(const QString& text, const QString& caption)
 {
     const quint32 hadFocus = foreignFocus();
-    QMessageBox* box = makeBox(QMessageBox::Information, caption, text, QMessageBox::Ok, m_owner);
+    QWidget* owner = ownerFor(hadFocus);
+    QMessageBox* box = makeBox(QMessageBox::Information, caption, text, QMessageBox::Ok, owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(m_owner ? Qt::WindowModal : Qt::NonModal);
+    box->setWindowModality(owner ? Qt::WindowModal : Qt::NonModal);
+    bringForward(box);
     QObject::connect(box, &QMessageBox::finished, box,
                      [this, hadFocus] { giveFocusBack(hadFocus); });
     box->show();
@@ -80,6 +109,6 @@ void MessageBoxPrompt::notify(const QString& text, const QString& caption)
 void MessageBoxPrompt::inform(const QString& text, const QString& caption)
 {
     const quint32 hadFocus = foreignFocus();
-    runBox(makeBox(QMessageBox::Information, caption, text, QMessageBox::Ok, m_owner));
+    runBox(makeBox(QMessageBox::Information, caption, text, QMessageBox::Ok, ownerFor(hadFocus)));
     giveFocusBack(hadFocus);
 }

@@ -24,6 +24,9 @@ public:
 private:
     /// The other program's window that has the keyboard now, to hand it back after a box.
     quint32 foreignFocus() const;
+    /// The window a box belongs to: none while the user is in another program (the browser),
+    /// so that the box comes up alone over it instead of bringing the main window along.
+    QWidget* ownerFor(quint32 foreignWindow) const;
     void giveFocusBack(quint32 window) const;
 
     QWidget* m_owner;

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QToolButton>
 
 namespace {
 
@@ -50,6 +51,15 @@ Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, BrowserSession& 
     m_ui->Image1->setPixmap(Icons::shortcutBar());
     m_ui->btnSaveCat->setIcon(Icons::saveToCategory());
     m_ui->btnOption->setIcon(Icons::barOptions());
+    // The glyphs are white on the bar's dark picture: a hovered or pressed button tints the
+    // picture instead of painting the style's light panel over it, which hid the glyph.
+    for (QToolButton* button : {m_ui->btnSaveCat, m_ui->btnOption})
+        button->setStyleSheet(QStringLiteral(
+            "QToolButton { border: none; border-radius: 2px; background: transparent; }"
+            "QToolButton:hover { background: rgba(255, 255, 255, 60); }"
+            "QToolButton:pressed { background: rgba(0, 0, 0, 90); }"));
+    // The bar never takes the focus, and Qt shows hints only over the active window otherwise.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     m_menu->setObjectName(QStringLiteral("PopupMenu1"));
     new WindowDrag(this, {m_ui->Image1});
 
@@ -189,8 +199,7 @@ void Tvaultbar::btnSaveCatClick()
 
 QString Tvaultbar::movieAddress() const
 {
-    return AbsoluteMovieAddress(
-        m_movieUrl, GetPageBaseUrl(m_movieFrame.isEmpty() ? m_session.pageUrl() : m_movieFrame));
+    return BarMovieAddress(m_movieUrl, m_movieFrame, m_session.pageUrl());
 }
 
 void Tvaultbar::CatMenuClick(QAction* item)
@@ -199,13 +208,21 @@ void Tvaultbar::CatMenuClick(QAction* item)
         return;
     const QString address = movieAddress();
     const QString caption = item->data().toString();
+    // A movie filed already brings a question: the bar goes while it is open, so that nothing
+    // of Clip Vault's but the question stands over the browser.
+    const auto goForAQuestion = [&] {
+        if (m_app.catalogue().FindItemByUrl(address) >= 0)
+            hide();
+    };
     int index = -1;
     if (caption != kSaveTo) {
+        goForAQuestion();
         index = m_app.catalogue().AddItemFromUrl(address, caption);
     } else {
         const QString file = m_dialogs.chooseMovieSaveFile(this);
         if (file.isEmpty())
             return;
+        goForAQuestion();
         // No category: the item is filed under "Downloaded".
         index = m_app.catalogue().AddItemFromUrlAs(address, QString(), file);
     }

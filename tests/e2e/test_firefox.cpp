@@ -118,6 +118,9 @@ TEST_F(FirefoxTest, TheCommandLineAndTheBarWorkWithFirefox)
     ASSERT_TRUE(place) << "browser at found no movie";
     const CliRun movies = cli({"browser", "movies", "--json"});
     const QString movie = QString::fromStdString(server.url("/movies/m.swf"));
+    EXPECT_EQ(cli({"browser", "at", "100", QString::number(place->y())}).out.section(u'\n', 2, 2),
+              movie)
+        << "the third line: the address the bar files";
     ASSERT_EQ(movies.code, 0) << qPrintable(movies.err);
     EXPECT_TRUE(QJsonDocument::fromJson(movies.out.toUtf8())
                     .array()

@@ -5,6 +5,8 @@
 #include "itemlistmodel.h"
 #include "mainactions.h"
 #include "messageboxprompt.h"
+#include "modaldialog.h"
+#include "windowfocus.h"
 #include "testserver.h"
 #include "traycontroller.h"
 #include "waituntil.h"
@@ -388,4 +390,36 @@ TEST_F(MainWindowTest, TheCategoryPaneShowsTheNamesWholeAndKeepsTheWidthGivenIt)
     panes = window->findChild<QSplitter*>(QStringLiteral("splitterTree"));
     ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
     EXPECT_EQ(panes->sizes().first(), 321);
+}
+
+TEST_F(MainWindowTest, AQuestionAskedWhileTheUserIsInAnotherProgramComesUpAloneOverIt)
+{
+    start();
+    window->show();
+    struct InAnotherProgram final : WindowFocus
+    {
+        quint32 foreignActiveWindow() override { return 42; }
+        void activate(quint32) override {}
+    } browserHasTheKeyboard;
+    MessageBoxPrompt boxes(window.get());
+    boxes.setWindowFocus(&browserHasTheKeyboard);
+    bool alone = false;
+    bool onTop = false;
+    onNextModal([&](QDialog& box) {
+        alone = box.parentWidget() == nullptr;
+        onTop = box.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        box.reject();
+    });
+    boxes.ask(QStringLiteral("Download it again?"), QStringLiteral("Confirm"));
+    EXPECT_TRUE(alone) << "the main window is not brought along";
+    EXPECT_TRUE(onTop);
+
+    NoWindowFocus ours; // the user is in Clip Vault: the box belongs to its window
+    boxes.setWindowFocus(&ours);
+    onNextModal([&](QDialog& box) {
+        alone = box.parentWidget() == nullptr;
+        box.reject();
+    });
+    boxes.ask(QStringLiteral("Download it again?"), QStringLiteral("Confirm"));
+    EXPECT_FALSE(alone);
 }

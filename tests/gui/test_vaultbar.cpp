@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTemporaryDir>
 
 namespace {
@@ -185,8 +186,16 @@ TEST_F(VaultbarTest, TheMenuListsTheUserCategoriesAndFilesTheMovieUnderOne)
     EXPECT_EQ(categoryOf(QStringLiteral("http://127.0.0.1:1/swf/a.swf")), QStringLiteral("Arcade"));
     const int items = app->catalogue().itemCount();
     prompt.answer({false});
+    bool barWhileAsked = true;
+    prompt.onMessage = [&] {
+        barWhileAsked = bar->isVisible();
+    };
+    ASSERT_TRUE(bar->isVisible());
     entry(QStringLiteral("Game"))->trigger();
+    prompt.onMessage = nullptr;
     EXPECT_EQ(app->catalogue().itemCount(), items) << "declined: nothing added";
+    EXPECT_EQ(prompt.questions.size(), 1u);
+    EXPECT_FALSE(barWhileAsked) << "the bar goes while the question is open";
     bar->categoryMenu()->hide();
 
     // In a frame of another site: against the frame's document, not the page's.
@@ -227,4 +236,38 @@ TEST_F(VaultbarTest, ItsOptionsButtonTakesAndSavesTheOptions)
     // Read at every notification: in effect at once.
     showFor(movieAt("run.swf", QRect(200, 300, 400, 300)));
     EXPECT_TRUE(locator.paused.empty());
+}
+
+TEST_F(VaultbarTest, TheButtonsGiveTheirHintsAndKeepTheirGlyphsWhenHoveredOrPressed)
+{
+    EXPECT_TRUE(bar->testAttribute(Qt::WA_AlwaysShowToolTips))
+        << "hints over a window never active";
+    const struct
+    {
+        const char* name;
+        const char* hint;
+    } buttons[] = {{"btnSaveCat", "Save to a Category"}, {"btnOption", "Option"}};
+    showFor(movieAt("m.swf", QRect(200, 300, 400, 300)));
+    for (const auto& b : buttons) {
+        auto* button = bar->findChild<QToolButton*>(QLatin1String(b.name));
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->toolTip(), QLatin1String(b.hint));
+        const auto glyphShows = [&] {
+            const QImage face = bar->grab(button->geometry()).toImage();
+            int light = 0;
+            int dark = 0;
+            for (int y = 0; y < face.height(); ++y)
+                for (int x = 0; x < face.width(); ++x)
+                    (qGray(face.pixel(x, y)) > 200 ? light : dark) += 1;
+            return light > 4 && dark > face.width() * face.height() / 3;
+        };
+        EXPECT_TRUE(glyphShows()) << b.name;
+        button->setAttribute(Qt::WA_UnderMouse, true);
+        button->update();
+        EXPECT_TRUE(glyphShows()) << b.name << " hovered";
+        button->setDown(true);
+        EXPECT_TRUE(glyphShows()) << b.name << " pressed";
+        button->setDown(false);
+        button->setAttribute(Qt::WA_UnderMouse, false);
+    }
 }

@@ -25,6 +25,8 @@ public:
     bool ask(const QString& text, const QString& caption) override
     {
         questions.push_back({text, caption});
+        if (onMessage)
+            onMessage();
         if (m_answers.empty())
             return m_fallback;
         const bool yes = m_answers.front();
@@ -40,7 +42,7 @@ public:
 
     std::vector<Message> questions;
     std::vector<Message> messages;
-    /// Runs after each message is recorded (to look at the program at that moment).
+    /// Runs after each message or question is recorded (to look at the program at that moment).
     std::function<void()> onMessage;
 
 private:
