@@ -193,9 +193,6 @@ int main(int argc, char* argv[])
 
     // What the data folder holds is read before any window is made: the windows are views of it.
     vault.open();
-    // From now on every change reaches the disk within a moment, not only at the end: a crash,
-    // a kill or the display server going away loses at most that moment.
-    vault.saveChangesAsTheyHappen();
 
     const std::unique_ptr<HotKey> hotKey = platform::createHotKey();
     const std::unique_ptr<Autostart> autostart = platform::createAutostart();

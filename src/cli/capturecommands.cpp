@@ -204,6 +204,7 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
     {
         FileKeeper keeper(target.root, address);
         keeper.setFollowNamedFiles(true);
+        keeper.setManifestWrittenAtOnce(true); // Ctrl-C keeps what finished, listed
         if (!line.noArchive)
             keeper.setArchive(ArchiveAccessOf(DataFolderOf(line)));
         if (!target.loaded)

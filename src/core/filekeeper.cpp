@@ -104,6 +104,8 @@ void FileKeeper::keepRunning(Slot& slot)
     // The manifest is written once a burst of files is in: a file on disk that a crash left
     // out of it is only fetched again.
     m_manifestDirty = true;
+    if (m_manifestAtOnce)
+        writeManifest();
     ++m_newlyKept;
     if (m_follow && isMovieAddress(slot.request.address))
         keepNamedFiles(file, slot.request.address);
@@ -174,6 +176,8 @@ bool FileKeeper::noteKept(const QUrl& address, QString* error)
                     FileSha256(file), QDateTime::currentDateTimeUtc()});
     m_keptUrls.insert(address.toString(QUrl::FullyEncoded));
     m_manifestDirty = true; // written with the files that follow
+    if (m_manifestAtOnce)
+        writeManifest();
     return true;
 }
 

@@ -30,6 +30,9 @@ public:
     Q_DISABLE_COPY_MOVE(FileKeeper)
 
     void setFollowNamedFiles(bool follow) { m_follow = follow; }
+    /// Writes the manifest as each file is kept, not once a burst is in: a run that may be ended
+    /// by a signal at any moment (the command line's capture) leaves every finished file listed.
+    void setManifestWrittenAtOnce(bool atOnce) { m_manifestAtOnce = atOnce; }
     /// A file whose address is gone is then taken from the web archive's newest capture.
     void setArchive(const ArchiveAccess& archive) { m_archive = archive; }
 
@@ -97,6 +100,7 @@ private:
     bool m_startPending = false;
     bool m_follow = false;
     bool m_manifestDirty = false;
+    bool m_manifestAtOnce = false;
     ArchiveAccess m_archive;
     int m_newlyKept = 0;
     QStringList m_failures;

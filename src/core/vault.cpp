@@ -47,6 +47,9 @@ void Vault::open()
 {
     LoadOptionsFile();
     LoadCatalogue();
+    // From now on every change reaches the disk within a moment, not only at the end: a crash,
+    // a kill or the display server going away loses at most that moment.
+    m_saver.start();
 }
 
 void Vault::LoadOptionsFile()
@@ -96,12 +99,6 @@ bool Vault::saveCatalogue(QString* error)
         return false;
     m_saver.markSaved();
     return true;
-}
-
-void Vault::saveChangesAsTheyHappen()
-{
-    Q_ASSERT(m_loaded);
-    m_saver.start();
 }
 
 QString Vault::startupNotice() const

@@ -44,7 +44,8 @@ public:
     DownloadFlow& downloads() { return m_downloads; }
 
     /// Reads what the data folder holds, options first (every later step reads them), then the
-    /// catalogue. Done once, before any view of the vault is made.
+    /// catalogue, and saves the catalogue as it changes from then on (saver()). Done once,
+    /// before any view of the vault is made.
     void open();
     /// Reads "clipvault.opt" into the options, and clipvault.conf's options.
     void LoadOptionsFile();
@@ -55,9 +56,7 @@ public:
     /// Writes both logs without asking anything. Saving is possible only once the logs were
     /// read: a save before would replace the user's catalogue by an empty one.
     bool saveCatalogue(QString* error = nullptr);
-    /// Saves the catalogue as it changes from now on, in the background; the logs must have
-    /// been read. A failed save is told through the saver's saveFailed.
-    void saveChangesAsTheyHappen();
+    /// Saves the catalogue in the background as it changes; tells of a failed save.
     CatalogueSaver& saver() { return m_saver; }
 
     /// What the user must hear once after start-up: options or logs that could not be read

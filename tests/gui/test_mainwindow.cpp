@@ -338,6 +338,32 @@ TEST_F(MainWindowTest, ClosingDuringADownloadSavesTheLogsAndEndsTheTransfer)
     EXPECT_LT(clock.elapsed(), 30000);
 }
 
+TEST_F(MainWindowTest, AnItemFiledAndDownloadedIsOnDiskWhileTheProgramRuns)
+{
+    // What a kill, a crash or the display server going away would find: no close, no exit save.
+    TestServer server;
+    server.server().Get("/m.swf", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("FWS\x0a movie", "application/x-shockwave-flash");
+    });
+    server.start();
+    start();
+    window->show();
+    const QString url = QString::fromStdString(server.url("/m.swf"));
+    const QString other = QStringLiteral("http://a.example/filed.swf");
+    ASSERT_GE(app->catalogue().AddItemFromUrl(other, {}), 0);
+    app->downloads().StartItemDownload(app->catalogue().AddItemFromUrl(url, {}));
+    const auto onDisk = [&](const QString& address) {
+        Catalogue again(prompt, options);
+        CatalogueStore(folder.path()).LoadItems(again);
+        const int index = again.FindItemByUrl(address);
+        return index < 0 ? ItemState::New : again.item(index).state();
+    };
+    EXPECT_TRUE(waitUntil([&] { return onDisk(url) == ItemState::Downloaded; }, 60000));
+    Catalogue again(prompt, options);
+    CatalogueStore(folder.path()).LoadItems(again);
+    EXPECT_GE(again.FindItemByUrl(other), 0);
+}
+
 TEST_F(MainWindowTest, LongCategoryNamesAndBoxTitlesShowWhole)
 {
     start();

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -463,4 +464,33 @@ TEST_F(CliTest, ADownloadEndedByASignalLeavesNoPartialFile)
         EXPECT_EQ(tool.exitStatus(), QProcess::CrashExit) << "ended by the signal " << c.signal;
         EXPECT_EQ(partials(), QStringList()) << c.signal;
     }
+
+    // A capture keeps the movie it finished, listed, and not the file it was fetching.
+    SwfMovie parent;
+    parent.tags = swftags::doAction(swftags::getUrl("slow.swf", "_level1"));
+    const std::string parentBytes = WriteSwf(parent).toStdString();
+    server.server().Get("/parent.swf", [&](const httplib::Request&, httplib::Response& r) {
+        r.set_content(parentBytes, "application/x-shockwave-flash");
+    });
+    const QString into = dir.filePath(QStringLiteral("kept"));
+    QProcess capture;
+    capture.start(QStringLiteral(CLIPVAULT_CLI),
+                  {"capture", QString::fromStdString(server.url("/parent.swf")), "--into", into,
+                   "--seconds", "0", "--no-archive"});
+    const auto partialsUnder = [&] {
+        QStringList found;
+        QDirIterator it(into, {QStringLiteral("*.part")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+        return found;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !partialsUnder().isEmpty(); }, 60000));
+    ::kill(static_cast<pid_t>(capture.processId()), SIGINT);
+    ASSERT_TRUE(capture.waitForFinished(60000));
+    EXPECT_EQ(capture.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(partialsUnder(), QStringList());
+    EXPECT_TRUE(readFile(QDir(into).filePath(QStringLiteral("manifest.json")))
+                    .contains(server.url("/parent.swf").c_str()))
+        << "the movie it finished is listed";
 }
