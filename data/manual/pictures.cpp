@@ -36,6 +36,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -104,12 +105,40 @@ ItemRecord sampleItem(char state, const char* url, const char* category, const Q
     return record;
 }
 
-/// A catalogue as a user's looks after a while: games, cartoons, a download waiting. Returns
-/// the path of a movie in it.
-QString writeSampleCatalogue(const QString& folder, OptionsRecord& options, UserPrompt& prompt)
+/// A home for the pictures that reads as a user's, so that no picture shows a temporary folder:
+/// "/home/collector" while it can be made (and it is taken away again), else a temporary one.
+class PictureHome
 {
-    const QString games = QDir(folder).filePath(QStringLiteral("movies/Game")) + u'/';
-    const QString fun = QDir(folder).filePath(QStringLiteral("movies/Fun")) + u'/';
+public:
+    PictureHome()
+    {
+        const QString natural = QStringLiteral("/home/collector");
+        if (!QFileInfo::exists(natural) && QDir().mkpath(natural))
+            m_path = natural;
+        else
+            m_path = m_fallback.path();
+    }
+    ~PictureHome()
+    {
+        if (m_path != m_fallback.path())
+            QDir(m_path).removeRecursively();
+    }
+    PictureHome(const PictureHome&) = delete;
+    PictureHome& operator=(const PictureHome&) = delete;
+    QString path() const { return m_path; }
+
+private:
+    QTemporaryDir m_fallback;
+    QString m_path;
+};
+
+/// A catalogue as a user's looks after a while: games, cartoons, a download waiting, its movies
+/// where the program puts them below `home`. Returns the path of a movie in it.
+QString writeSampleCatalogue(const QString& folder, const QString& home, OptionsRecord& options,
+                             UserPrompt& prompt)
+{
+    const QString games = QDir(home).filePath(QStringLiteral("clipvault/Game")) + u'/';
+    const QString fun = QDir(home).filePath(QStringLiteral("clipvault/Fun")) + u'/';
     QDir().mkpath(games);
     QDir().mkpath(fun);
     SwfMovie movie;
@@ -204,7 +233,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QTemporaryDir home;
+    const PictureHome home;
     qputenv("HOME", QFile::encodeName(home.path()));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("clipvault"));
@@ -219,10 +248,11 @@ int main(int argc, char** argv)
     output.mkpath(QStringLiteral("."));
     writeIcons();
 
-    QTemporaryDir data;
+    const QString data = QDir(home.path()).filePath(QStringLiteral(".local/share/clipvault"));
+    QDir().mkpath(data);
     OptionsRecord options = DefaultOptions();
     MessageBoxPrompt prompt;
-    const QString movie = writeSampleCatalogue(data.path(), options, prompt);
+    const QString movie = writeSampleCatalogue(data, home.path(), options, prompt);
     TestServer server;
     server.server().Get("/classics.html", [](const httplib::Request&, httplib::Response& reply) {
         reply.set_content(kPage, "text/html");
@@ -233,7 +263,7 @@ int main(int argc, char** argv)
     server.start();
 
     options = DefaultOptions();
-    ClipVaultApp vault(data.path(), options, prompt);
+    ClipVaultApp vault(data, options, prompt);
     vault.open();
     FakeHotKey hotKey;
     FakeAutostart autostart;

@@ -3,6 +3,7 @@
 
 #include "datafolder.h"
 #include "rawserver.h"
+#include "swfwriter.h"
 #include "testfiles.h"
 #include "waituntil.h"
 
@@ -19,6 +20,7 @@
 
 // Xlib's macros clash with the headers above; it comes last.
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -211,4 +213,65 @@ TEST_F(ProgramTest, ADebuggingEndpointThatNeverEndsItsReplyLeavesMemoryFlat)
     EXPECT_LT(peak, qint64(1) << 30) << "each retry left the last reply growing";
     RecordProperty("peakResidentMiB", static_cast<int>(peak >> 20));
     EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+namespace {
+
+/// The managed top-level window whose title is `title`, or 0.
+Window managedWindowTitled(Display* display, const char* title)
+{
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    const Atom list = XInternAtom(display, "_NET_CLIENT_LIST", False);
+    if (XGetWindowProperty(display, DefaultRootWindow(display), list, 0, 1024, False, XA_WINDOW,
+                           &type, &format, &count, &left, &data) != Success ||
+        !data)
+        return 0;
+    Window found = 0;
+    const auto* windows = reinterpret_cast<const Window*>(data);
+    for (unsigned long i = 0; i < count && !found; ++i) {
+        XTextProperty name{};
+        if (XGetWMName(display, windows[i], &name) && name.value) {
+            if (QByteArray(reinterpret_cast<const char*>(name.value)) == title)
+                found = windows[i];
+            XFree(name.value);
+        }
+    }
+    XFree(data);
+    return found;
+}
+
+} // namespace
+
+TEST_F(ProgramTest, ClosingThePlayerAPlayStartOpenedEndsTheProgram)
+{
+    const QString movie = path("red.swf");
+    ASSERT_TRUE(writeFile(movie, WriteSwf(SwfMovie{})));
+    first.start(QStringLiteral(CLIPVAULT_PROGRAM), {"--play", movie});
+    ASSERT_TRUE(first.waitForStarted());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    Window player = 0;
+    ASSERT_TRUE(
+        waitUntil([&] { return (player = managedWindowTitled(display, "Flash Preview")); }, 60000))
+        << "the player never came up";
+    // Closed as its title bar's button closes it: through the window manager.
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = player;
+    close.xclient.message_type = XInternAtom(display, "_NET_CLOSE_WINDOW", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = CurrentTime;
+    close.xclient.data.l[1] = 2; // a pager or tool, as the user's own hand
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &close);
+    XSync(display, False);
+    XCloseDisplay(display);
+    ASSERT_TRUE(first.waitForFinished(60000)) << "the program stayed in the tray";
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(readFile(path("category.log")).size(), 16 + 6 * 144) << "saved as it ends";
 }

@@ -121,6 +121,18 @@ TEST_F(DialogTest, PropertiesOfADownloadedItemLockUrlAndStartMode)
     EXPECT_EQ(control<QPlainTextEdit>(dialog, "txtcomment")->toPlainText(),
               QStringLiteral("old comment"));
     EXPECT_TRUE(control<QPushButton>(dialog, "btnOk")->isEnabled());
+    EXPECT_TRUE(control<QLabel>(dialog, "lblFailure")->isHidden()) << "nothing failed";
+
+    // A failed download's reason is shown, kept with the item.
+    ItemRecord failed = record;
+    failed.State = 'F';
+    failed.extras.failure = QStringLiteral("the server answered with status 404");
+    TAddTaskfromUrl failedDialog(catalogue);
+    failedDialog.loadFrom(failed);
+    EXPECT_FALSE(control<QLabel>(failedDialog, "lblFailure")->isHidden());
+    EXPECT_TRUE(control<QLabel>(failedDialog, "lblFailure")
+                    ->text()
+                    .endsWith(QStringLiteral("the server answered with status 404")));
 
     dialog.storeInto(record);
     EXPECT_EQ(record.State, 'D');
