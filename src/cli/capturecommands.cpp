@@ -9,6 +9,7 @@
 #include "filetransfer.h"
 #include "keptfiles.h"
 #include "movieexport.h"
+#include "partialfiles.h"
 #include "webarchive.h"
 
 #include <QCoreApplication>
@@ -20,9 +21,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QTextStream>
 
+#include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace cli {
 
@@ -86,6 +92,48 @@ QString downloadMovie(const QUrl& address, const QString& file, QTextStream& err
 }
 
 /// Keeps the files the movie's code names, and theirs, as a download of the program does.
+/// While it lives, a terminating signal first runs `beforeEnd` on this thread, then ends the
+/// tool by that signal with its partial files removed (a second signal ends it at once).
+class GracefulEnd final
+{
+public:
+    explicit GracefulEnd(std::function<void()> beforeEnd)
+        : m_beforeEnd(std::move(beforeEnd))
+    {
+        if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { endIfAsked(); });
+        transfer::DeferTerminationTo(m_pipe[1]);
+    }
+    ~GracefulEnd()
+    {
+        transfer::DeferTerminationTo(-1);
+        endIfAsked(); // a signal that came while no event loop ran
+        m_notifier.reset();
+        for (const int fd : m_pipe) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    GracefulEnd(const GracefulEnd&) = delete;
+    GracefulEnd& operator=(const GracefulEnd&) = delete;
+
+private:
+    void endIfAsked()
+    {
+        unsigned char signal = 0;
+        if (m_pipe[0] < 0 || ::read(m_pipe[0], &signal, 1) != 1)
+            return;
+        m_beforeEnd();
+        transfer::EndByTerminationSignal(signal);
+    }
+
+    std::function<void()> m_beforeEnd;
+    int m_pipe[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
 void keepNamedFiles(FileKeeper& keeper, const QString& movieFile, const QUrl& address,
                     QTextStream& err)
 {
@@ -204,11 +252,12 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
     {
         FileKeeper keeper(target.root, address);
         keeper.setFollowNamedFiles(true);
-        keeper.setManifestWrittenAtOnce(true); // Ctrl-C keeps what finished, listed
         if (!line.noArchive)
             keeper.setArchive(ArchiveAccessOf(DataFolderOf(line)));
         if (!target.loaded)
             keeper.noteKept(address); // the movie is part of the layout under --into
+        // Ctrl-C while files come in keeps those that finished, listed in the manifest.
+        const GracefulEnd listed([&] { keeper.writeManifest(); });
         keepNamedFiles(keeper, target.movieFile, address, err);
         mine = keeper.keptUrls();
     }

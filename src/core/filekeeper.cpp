@@ -1,5 +1,6 @@
 #include "filekeeper.h"
 
+#include "addresspolicy.h"
 #include "atomicwrite.h"
 #include "swfreferences.h"
 #include "urlresolve.h"
@@ -104,8 +105,6 @@ void FileKeeper::keepRunning(Slot& slot)
     // The manifest is written once a burst of files is in: a file on disk that a crash left
     // out of it is only fetched again.
     m_manifestDirty = true;
-    if (m_manifestAtOnce)
-        writeManifest();
     ++m_newlyKept;
     if (m_follow && isMovieAddress(slot.request.address))
         keepNamedFiles(file, slot.request.address);
@@ -176,8 +175,6 @@ bool FileKeeper::noteKept(const QUrl& address, QString* error)
                     FileSha256(file), QDateTime::currentDateTimeUtc()});
     m_keptUrls.insert(address.toString(QUrl::FullyEncoded));
     m_manifestDirty = true; // written with the files that follow
-    if (m_manifestAtOnce)
-        writeManifest();
     return true;
 }
 
@@ -262,6 +259,11 @@ void FileKeeper::start(Slot& slot, Request request, const QString& path)
     transfer.maxSize = (kMaxKeptBytes - m_manifest.totalBytes()) / std::max(1, m_running);
     transfer.timeLimit = 300;
     transfer.sha256 = true;
+    // What the movie names may lie anywhere: only its own site and the public web are reached,
+    // wherever a name resolves or a redirect leads.
+    transfer.publicOnly = true;
+    transfer.allowedOrigin = QString::fromStdString(
+        transfer::OriginOf(m_movieUrl.toString(QUrl::FullyEncoded).toStdString()));
     slot.get.StartTransfer(transfer);
 }
 
@@ -273,6 +275,8 @@ void FileKeeper::finishRunning(Slot& slot, const KeptFile* kept, const QString& 
         m_keptUrls.insert(kept->url);
     else
         m_failures << slot.request.address.toString() + QStringLiteral(": ") + error;
+    if (error.startsWith(QStringLiteral("refused to fetch")))
+        qInfo("Clip Vault: %s", qPrintable(error));
     const Done done = std::exchange(slot.request.done, {});
     // The next transfers start once this one's events are over.
     scheduleStart();

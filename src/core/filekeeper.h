@@ -30,9 +30,6 @@ public:
     Q_DISABLE_COPY_MOVE(FileKeeper)
 
     void setFollowNamedFiles(bool follow) { m_follow = follow; }
-    /// Writes the manifest as each file is kept, not once a burst is in: a run that may be ended
-    /// by a signal at any moment (the command line's capture) leaves every finished file listed.
-    void setManifestWrittenAtOnce(bool atOnce) { m_manifestAtOnce = atOnce; }
     /// A file whose address is gone is then taken from the web archive's newest capture.
     void setArchive(const ArchiveAccess& archive) { m_archive = archive; }
 
@@ -58,6 +55,9 @@ public:
     const QSet<QString>& keptUrls() const { return m_keptUrls; }
     /// Addresses asked for that could not be kept, with why.
     const QStringList& failures() const { return m_failures; }
+    /// Writes what the manifest does not hold yet, now: a run about to end by a signal leaves
+    /// every file it finished listed.
+    void writeManifest();
 
 signals:
     void fileKept(const KeptFile& file);
@@ -87,7 +87,6 @@ private:
     void keepRunning(Slot& slot);
     /// The slot's address is gone: the archive's copy is asked for off this thread.
     void askArchive(Slot& slot);
-    void writeManifest();
     QString refusal(const QUrl& address, const std::optional<QString>& path) const;
 
     QString m_folder;
@@ -100,7 +99,6 @@ private:
     bool m_startPending = false;
     bool m_follow = false;
     bool m_manifestDirty = false;
-    bool m_manifestAtOnce = false;
     ArchiveAccess m_archive;
     int m_newlyKept = 0;
     QStringList m_failures;

@@ -49,6 +49,8 @@ transfer::Request plainRequest(const DownloadRequest& request)
     plain.stallTimeout = request.stallTimeout;
     plain.maxSize = request.maxSize;
     plain.timeLimit = request.timeLimit;
+    plain.publicOnly = request.publicOnly;
+    plain.allowedOrigin = request.allowedOrigin.toStdString();
     return plain;
 }
 

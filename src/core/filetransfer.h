@@ -25,6 +25,9 @@ struct DownloadRequest
     int stallTimeout = transfer::kStallSeconds;
     qint64 maxSize = -1;
     int timeLimit = 0;
+    /// Caused by a movie's content: public addresses only, but for `allowedOrigin` ("host:port").
+    bool publicOnly = false;
+    QString allowedOrigin;
 };
 
 /// What one transfer into a file came to.

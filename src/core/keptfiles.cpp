@@ -1,5 +1,6 @@
 #include "keptfiles.h"
 
+#include "addresspolicy.h"
 #include "atomicwrite.h"
 #include "sha256.h"
 
@@ -9,8 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <arpa/inet.h>
 
 namespace {
 
@@ -31,26 +30,8 @@ bool isInward(const QString& host)
 {
     if (host == u"localhost" || host.endsWith(QStringLiteral(".localhost")))
         return true;
-    const QByteArray literal = (host.startsWith(u'[') ? host.mid(1).chopped(1) : host).toLatin1();
-    in_addr v4{};
-    if (inet_pton(AF_INET, literal.constData(), &v4) == 1) {
-        const quint32 a = ntohl(v4.s_addr);
-        const auto in = [a](quint32 net, int bits) {
-            return (a >> (32 - bits)) == (net >> (32 - bits));
-        };
-        return in(0x00000000, 8) || in(0x7F000000, 8) || in(0x0A000000, 8) || in(0xAC100000, 12) ||
-               in(0xC0A80000, 16) || in(0xA9FE0000, 16) || in(0x64400000, 10) || a == 0xFFFFFFFF;
-    }
-    in6_addr v6{};
-    if (inet_pton(AF_INET6, literal.constData(), &v6) != 1)
-        return false;
-    const uchar* b = v6.s6_addr;
-    const bool zeroTo10 = std::all_of(b, b + 10, [](uchar x) { return x == 0; });
-    if (zeroTo10 && b[10] == 0xFF && b[11] == 0xFF) // an IPv4 address written as IPv6
-        return isInward(QStringLiteral("%1.%2.%3.%4").arg(b[12]).arg(b[13]).arg(b[14]).arg(b[15]));
-    const bool zeroTo15 = zeroTo10 && std::all_of(b + 10, b + 15, [](uchar x) { return x == 0; });
-    return (zeroTo15 && b[15] <= 1) || (b[0] & 0xFE) == 0xFC ||
-           (b[0] == 0xFE && (b[1] & 0xC0) == 0x80);
+    const QString literal = host.startsWith(u'[') ? host.mid(1).chopped(1) : host;
+    return transfer::IsInwardAddress(literal.toStdString());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "filedownload.h"
 
+#include "addresspolicy.h"
 #include "curlbasics.h"
 #include "partialfiles.h"
 #include "plaintext.h"
@@ -297,6 +298,11 @@ bool perform(Transfer& transfer)
     }
     if (!settings.caCertificates.empty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, settings.caCertificates.c_str());
+    PublicOnly publicOnly;
+    if (settings.publicOnly) {
+        publicOnly.allowedOrigin = settings.allowedOrigin;
+        RestrictToPublicAddresses(curl, publicOnly);
+    }
     // Ask for the body as it is, and decode one the server compressed all the same.
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "identity");
     SetTransferCallbacks(curl, onHeader, onBody, onTick, &transfer);
@@ -318,6 +324,11 @@ bool perform(Transfer& transfer)
         transfer.error = "the body had " + std::to_string(transfer.written) + " of " +
                          std::to_string(transfer.announced) + " bytes";
         succeeded = false;
+    }
+    if (!publicOnly.refusal.empty()) {
+        succeeded = false;
+        transfer.error = publicOnly.refusal;
+        transfer.gone = false;
     }
     if (!succeeded && transfer.error.empty())
         transfer.error = failureOf(transfer, result, errorBuffer);

@@ -30,6 +30,10 @@ struct Request
     int stallTimeout = kStallSeconds;
     long long maxSize = -1;
     int timeLimit = 0;
+    /// A fetch a movie's content caused: only public addresses are reached, at every redirect
+    /// and after name resolution, but for `allowedOrigin` ("host:port", the movie's own site).
+    bool publicOnly = false;
+    std::string allowedOrigin;
 };
 
 /// What one transfer into a file came to.

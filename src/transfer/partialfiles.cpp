@@ -30,12 +30,25 @@ Slot g_slots[kSlots];
 
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 
-extern "C" void removePartialFilesAndEnd(int signal)
+/// Where a deferred signal is told; -1: it ends the process at once.
+std::atomic<int> g_deferredTo{-1};
+
+void removePartialFiles()
 {
     for (Slot& slot : g_slots) {
         if (slot.state.load(std::memory_order_acquire) == Slot::Ready)
             ::unlink(slot.path); // async-signal-safe
     }
+}
+
+extern "C" void removePartialFilesAndEnd(int signal)
+{
+    if (const int fd = g_deferredTo.load(); fd >= 0) {
+        const auto number = static_cast<unsigned char>(signal);
+        if (::write(fd, &number, 1) == 1)
+            return; // the handler was reset as it ran: a second signal ends it at once
+    }
+    removePartialFiles();
     // The handler was reset as it ran: the same signal now ends the process as it would have.
     ::raise(signal);
 }
@@ -62,6 +75,19 @@ PartialFile::~PartialFile()
 {
     if (m_slot >= 0)
         g_slots[m_slot].state.store(Slot::Free, std::memory_order_release);
+}
+
+void DeferTerminationTo(int fd)
+{
+    g_deferredTo.store(fd);
+}
+
+void EndByTerminationSignal(int signal)
+{
+    removePartialFiles();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    ::_exit(128 + signal); // a signal that does not end by default
 }
 
 void RemovePartialFilesOnTermination()

@@ -22,4 +22,12 @@ private:
 /// process by the same signal, so that its parent sees 128 + the signal's number.
 void RemovePartialFilesOnTermination();
 
+/// While `fd` is not -1, the first such signal is not acted on at once: its number is written to
+/// `fd` as one byte, for the program to finish what it must and call EndByTerminationSignal. A
+/// second signal ends the process at once.
+void DeferTerminationTo(int fd);
+
+/// Removes every partial file under way and ends the process by `signal`.
+[[noreturn]] void EndByTerminationSignal(int signal);
+
 } // namespace transfer

@@ -20,6 +20,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -217,7 +218,19 @@ TEST(MovieServer, ALocalMoviesRelativeLoadsReachItsOwnFolderAndNothingElse)
 
 TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLeaveTheLayout)
 {
+    // A service of the user's own machine, which the movie's loads must never reach.
+    TestServer service;
+    std::atomic<int> serviceAsked{0};
+    service.server().Get("/secret", [&](const httplib::Request&, httplib::Response& response) {
+        ++serviceAsked;
+        response.set_content("private", "text/plain");
+    });
+    service.start();
+    const QByteArray servicePort = QByteArray::number(service.port());
     TestServer site;
+    site.server().Get("/games/go", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("http://127.0.0.1:" + servicePort.toStdString() + "/secret");
+    });
     for (const char* path : {"/games/child.swf", "/games/unlisted.xml"}) {
         site.server().Get(path, [](const httplib::Request& request, httplib::Response& response) {
             if (request.path == "/games/child.swf")
@@ -266,10 +279,14 @@ TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLea
                                        base + "..%2Fkept.xml",
                                        siteRoot + "http/10.0.0.1/games/kept.xml",
                                        siteRoot + "http/localhost:631/x.xml",
-                                       siteRoot + "file//etc/passwd"};
+                                       siteRoot + "file//etc/passwd",
+                                       base + "go",
+                                       siteRoot + "http/127.1:" + servicePort + "/secret"};
     for (const QByteArray& path : refused)
         EXPECT_EQ(request(server.port(), path).first, QByteArray("HTTP/1.1 404 Not Found"))
             << path.constData();
+
+    EXPECT_EQ(serviceAsked.load(), 0) << "the machine's own service was never reached";
 
     site.stop();
     EXPECT_EQ(request(server.port(), base + "child.swf").second, QByteArray("FWS child"))

@@ -1,19 +1,28 @@
+#include "addresspolicy.h"
+#include "filekeeper.h"
 #include "keptfiles.h"
 #include "movieexport.h"
 #include "swfreferences.h"
 
 #include "swfwriter.h"
 #include "testfiles.h"
+#include "testserver.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSysInfo>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <zip.h>
 
+#include <atomic>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -253,4 +262,66 @@ TEST(Export, ACurationFolderLaysOutEveryFileBySiteWithEscapedMetadata)
     EXPECT_TRUE(ExportCuration(fixture.source, curation, {})
                     .notes.join(u' ')
                     .contains(QStringLiteral("ss.png")));
+}
+
+TEST(KeptFiles, AMoviesLoadsReachOnlyItsOwnSiteOrThePublicWebWhereverTheyLead)
+{
+    // The user's own machine runs a service a movie must never read.
+    TestServer service;
+    std::atomic<int> asked{0};
+    service.server().Get("/secret", [&](const httplib::Request&, httplib::Response& reply) {
+        ++asked;
+        reply.set_content("the router's password", "text/plain");
+    });
+    service.start();
+    const std::string port = std::to_string(service.port());
+    // The movie's own site, on this machine too: its own files are kept.
+    TestServer site;
+    site.server().Get("/own.txt", [](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content("mine", "text/plain");
+    });
+    site.server().Get("/go", [&](const httplib::Request&, httplib::Response& reply) {
+        reply.set_redirect("http://127.0.0.1:" + port + "/secret");
+    });
+    site.start();
+
+    QTemporaryDir folder;
+    FileKeeper keeper(folder.path(), QUrl(QString::fromStdString(site.url("/m.swf"))));
+    const auto keep = [&](const std::string& address) {
+        std::optional<QString> outcome;
+        keeper.keep(QUrl(QString::fromStdString(address)),
+                    [&](const KeptFile* kept, const QString& error) {
+                        outcome = kept ? QString() : error;
+                    });
+        return waitUntil([&] { return outcome.has_value(); }, 60000) ? *outcome
+                                                                     : QStringLiteral("(none)");
+    };
+    EXPECT_EQ(keep(site.url("/own.txt")), QString()) << "the movie's own site";
+    for (const std::string& hostile :
+         {site.url("/go"), "http://127.1:" + port + "/secret",
+          "http://0x7f000001:" + port + "/secret", "http://[::1]:" + port + "/secret",
+          "http://127.0.0.1:" + port + "/secret"}) {
+        SCOPED_TRACE(hostile);
+        EXPECT_FALSE(keep(hostile).isEmpty());
+    }
+    // A name this machine resolves to one of its own addresses, where it has one.
+    const std::string self = QSysInfo::machineHostName().toStdString();
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(self.c_str(), nullptr, nullptr, &found) == 0 && found) {
+        char text[INET6_ADDRSTRLEN] = {};
+        const sockaddr* address = found->ai_addr;
+        ::inet_ntop(
+            address->sa_family,
+            address->sa_family == AF_INET
+                ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr)
+                : static_cast<const void*>(
+                      &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr),
+            text, sizeof text);
+        ::freeaddrinfo(found);
+        if (transfer::IsInwardAddress(text)) {
+            EXPECT_FALSE(keep("http://" + self + ":" + port + "/secret").isEmpty()) << text;
+        }
+    }
+    EXPECT_EQ(asked.load(), 0) << "the service was never asked";
+    EXPECT_EQ(ReadManifest(folder.path()).files.size(), 1);
 }
