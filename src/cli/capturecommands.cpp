@@ -260,6 +260,11 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
         const GracefulEnd listed([&] { keeper.writeManifest(); });
         keepNamedFiles(keeper, target.movieFile, address, err);
         mine = keeper.keptUrls();
+        keeper.writeManifest();
+        if (!keeper.manifestError().isEmpty()) {
+            err << "clipvault-cli: " << keeper.manifestError() << Qt::endl;
+            return kFailed;
+        }
     }
     if (seconds > 0) {
         const KeptManifest before = ReadManifest(target.root);

@@ -30,6 +30,7 @@ FileKeeper::FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* par
     , m_folder(folder)
     , m_movieUrl(movieUrl)
     , m_manifest(ReadManifest(folder))
+    , m_room(std::make_shared<std::atomic<long long>>(kMaxKeptBytes - m_manifest.totalBytes()))
 {
     m_manifest.movieUrl = movieUrl.toString();
     for (std::unique_ptr<Slot>& place : m_slots) {
@@ -56,7 +57,7 @@ void FileKeeper::askArchive(Slot& slot)
     const QUrl address = slot.request.address;
     const ArchiveAccess access = m_archive;
     const QString target = QDir(m_folder).filePath(slot.path);
-    const qint64 room = kMaxKeptBytes - m_manifest.totalBytes();
+    const qint64 room = m_room->load();
     const QString reason = slot.get.errorString();
     QThread* worker = QThread::create([=] {
         static const std::atomic<bool> kNeverCancelled{false};
@@ -101,6 +102,8 @@ void FileKeeper::keepRunning(Slot& slot)
     kept.sha256 =
         slot.succeeded && !slot.get.sha256().isEmpty() ? slot.get.sha256() : FileSha256(file);
     kept.keptAt = QDateTime::currentDateTimeUtc();
+    if (!slot.succeeded)
+        m_room->fetch_sub(kept.size); // an archive's copy: no transfer counted it as it came
     m_manifest.put(kept);
     // The manifest is written once a burst of files is in: a file on disk that a crash left
     // out of it is only fetched again.
@@ -117,9 +120,11 @@ void FileKeeper::writeManifest()
     if (!m_manifestDirty)
         return;
     m_manifestDirty = false;
-    QString error;
-    if (!WriteManifest(m_folder, m_manifest, &error))
-        m_failures << error;
+    m_manifestError.clear();
+    if (!WriteManifest(m_folder, m_manifest, &m_manifestError)) {
+        m_failures << m_manifestError;
+        m_manifestDirty = true; // tried again with the next file
+    }
 }
 
 FileKeeper::~FileKeeper()
@@ -134,9 +139,10 @@ QString FileKeeper::refusal(const QUrl& address, const std::optional<QString>& p
     if (!MayFetchFor(address, m_movieUrl))
         return QStringLiteral("it is on this machine or a private network, not on the movie's "
                               "site");
-    if (m_manifest.files.size() >= kMaxKeptFiles)
+    // The files under way count: parallel transfers together never pass the bounds.
+    if (m_manifest.files.size() + m_running >= kMaxKeptFiles)
         return QStringLiteral("%1 files are kept for this movie already").arg(kMaxKeptFiles);
-    if (m_manifest.totalBytes() >= kMaxKeptBytes)
+    if (m_room->load() <= 0)
         return QStringLiteral("the files kept for this movie take %1 MiB already")
             .arg(kMaxKeptBytes >> 20);
     return {};
@@ -171,6 +177,7 @@ bool FileKeeper::noteKept(const QUrl& address, QString* error)
             *error = QStringLiteral("no file is kept for ") + address.toString();
         return false;
     }
+    m_room->fetch_sub(QFileInfo(file).size());
     m_manifest.put({address.toString(QUrl::FullyEncoded), *path, QFileInfo(file).size(),
                     FileSha256(file), QDateTime::currentDateTimeUtc()});
     m_keptUrls.insert(address.toString(QUrl::FullyEncoded));
@@ -255,8 +262,9 @@ void FileKeeper::start(Slot& slot, Request request, const QString& path)
     transfer.url = slot.request.address.toString(QUrl::FullyEncoded);
     transfer.fileName = target;
     transfer.flashMovieOnly = isMovieAddress(slot.request.address);
-    // The bytes still allowed, less what the other transfers may bring.
-    transfer.maxSize = (kMaxKeptBytes - m_manifest.totalBytes()) / std::max(1, m_running);
+    // The bytes still allowed, shared with the other transfers as they write.
+    transfer.maxSize = std::max<long long>(0, m_room->load());
+    transfer.sharedRoom = m_room;
     transfer.timeLimit = 300;
     transfer.sha256 = true;
     // What the movie names may lie anywhere: only its own site and the public web are reached,

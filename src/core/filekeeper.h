@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <functional>
@@ -58,6 +59,8 @@ public:
     /// Writes what the manifest does not hold yet, now: a run about to end by a signal leaves
     /// every file it finished listed.
     void writeManifest();
+    /// Why the manifest could not be written the last time it was, or empty.
+    QString manifestError() const { return m_manifestError; }
 
 signals:
     void fileKept(const KeptFile& file);
@@ -92,6 +95,10 @@ private:
     QString m_folder;
     QUrl m_movieUrl;
     KeptManifest m_manifest;
+    /// What the kept files may still take, shared by the transfers under way: parallel
+    /// transfers together never pass kMaxKeptBytes.
+    std::shared_ptr<std::atomic<long long>> m_room;
+    QString m_manifestError;
     std::array<std::unique_ptr<Slot>, kParallel> m_slots;
     std::deque<Request> m_queue;
     QSet<QString> m_asked; ///< addresses queued or handled, to ask each once

@@ -51,6 +51,7 @@ transfer::Request plainRequest(const DownloadRequest& request)
     plain.timeLimit = request.timeLimit;
     plain.publicOnly = request.publicOnly;
     plain.allowedOrigin = request.allowedOrigin.toStdString();
+    plain.sharedRoom = request.sharedRoom;
     return plain;
 }
 

@@ -28,6 +28,8 @@ struct DownloadRequest
     /// Caused by a movie's content: public addresses only, but for `allowedOrigin` ("host:port").
     bool publicOnly = false;
     QString allowedOrigin;
+    /// Bytes this and other transfers may still write in all (transfer::Request::sharedRoom).
+    std::shared_ptr<std::atomic<long long>> sharedRoom;
 };
 
 /// What one transfer into a file came to.

@@ -89,7 +89,8 @@ std::optional<QString> KeptPathFor(const QUrl& address)
     if (!address.isValid() || (scheme != u"http" && scheme != u"https"))
         return std::nullopt;
     const QString host = address.host(QUrl::FullyEncoded).toLower();
-    if (!isHostName(host))
+    // The manifest and its temporary copies live at the top, beside the host folders.
+    if (!isHostName(host) || host.startsWith(QStringLiteral("manifest.json")))
         return std::nullopt;
     QString place = host;
     const int port = address.port();

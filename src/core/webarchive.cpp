@@ -407,7 +407,8 @@ std::optional<ArchivedCopy> WebArchive::newestMovie(const QString& address, QStr
             break;
         const QString url = captureUrl(capture.timestamp, capture.original);
         const Answer answer = get(url, kMaxMovie);
-        if (answer.status == 200 && BeginsAsFlashMovie(answer.body))
+        // An answer cut short or reset is no copy, however it begins.
+        if (answer.status == 200 && answer.error.isEmpty() && BeginsAsFlashMovie(answer.body))
             return ArchivedCopy{answer.body, url, capture.timestamp};
         if (!answer.reached) {
             *error = answer.error;
@@ -423,7 +424,7 @@ std::optional<ArchivedCopy> WebArchive::newestCapture(const QString& address, qi
     // A timestamp the archive lacks redirects to the capture nearest it; with none, the newest.
     const QString asked = near.isEmpty() ? QStringLiteral("2") : near;
     const Answer answer = get(captureUrl(asked, address), maxBytes);
-    if (answer.status == 200) {
+    if (answer.status == 200 && answer.error.isEmpty()) {
         // The capture it came to names its own time.
         const qsizetype web = answer.finalUrl.indexOf(QStringLiteral("/web/"));
         const qsizetype id = answer.finalUrl.indexOf(QStringLiteral("id_/"), web);

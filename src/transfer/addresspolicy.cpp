@@ -37,13 +37,12 @@ bool inwardV6(const unsigned char* b)
         return inwardV4(static_cast<std::uint32_t>(b[12]) << 24 |
                         static_cast<std::uint32_t>(b[13]) << 16 |
                         static_cast<std::uint32_t>(b[14]) << 8 | b[15]);
-    const bool zeroTo15 = zeroTo10 && std::all_of(b + 10, b + 15, [](unsigned char x) {
-                              return x == 0;
-                          });
-    return (zeroTo15 && b[15] <= 1) ||              // unspecified, loopback
-           (b[0] & 0xFE) == 0xFC ||                 // unique-local
+    const bool zeroTo15 =
+        zeroTo10 && std::all_of(b + 10, b + 15, [](unsigned char x) { return x == 0; });
+    return (zeroTo15 && b[15] <= 1) ||                // unspecified, loopback
+           (b[0] & 0xFE) == 0xFC ||                   // unique-local
            (b[0] == 0xFE && (b[1] & 0xC0) == 0x80) || // link-local
-           b[0] == 0xFF;                            // multicast
+           b[0] == 0xFF;                              // multicast
 }
 
 bool inwardSocketAddress(const sockaddr* address)
@@ -119,11 +118,10 @@ std::string proxyAddress()
         return {};
     char text[INET6_ADDRSTRLEN] = {};
     const sockaddr* address = found->ai_addr;
-    const void* raw = address->sa_family == AF_INET
-                          ? static_cast<const void*>(
-                                &reinterpret_cast<const sockaddr_in*>(address)->sin_addr)
-                          : static_cast<const void*>(
-                                &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr);
+    const void* raw =
+        address->sa_family == AF_INET
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr)
+            : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr);
     ::inet_ntop(address->sa_family, raw, text, sizeof text);
     ::freeaddrinfo(found);
     return std::string(text) + ':' + port;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +82,7 @@ struct Transfer
     std::optional<Clock::time_point> lastByte; ///< when the last body byte arrived
     long long announced = -1; ///< Content-Length of the final response, -1 when unknown
     long long written = 0;
+    long long roomTaken = 0; ///< of the shared room, given back when the transfer fails
     std::string error;
     bool gone = false; ///< the address no longer gives the file (see Outcome)
     /// The body's digest, taken on this thread as it is written, when the request asks.
@@ -91,10 +93,17 @@ struct Transfer
     /// file or link planted under a predictable name is never followed, truncated or removed.
     bool openFile(const std::string& target)
     {
+        // A name near the file system's limit leaves no room for the suffix: the partial file
+        // takes the name's beginning (it is renamed to the whole name at the end).
+        constexpr std::size_t kSuffixLength = 14; // ".%08x.part"
+        const std::size_t nameStart = target.rfind('/') + 1;
+        const std::string stem = target.size() - nameStart + kSuffixLength > NAME_MAX
+                                     ? target.substr(0, nameStart + NAME_MAX - kSuffixLength)
+                                     : target;
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
             char suffix[32];
             std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
-            partPath = target + suffix;
+            partPath = stem + suffix;
             fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         0644);
             if (fd < 0 && errno != EEXIST)
@@ -181,6 +190,19 @@ struct Transfer
         fd = -1;
     }
 
+    /// Takes `bytes` of the room shared with other transfers, or none when fewer are left: the
+    /// others never see the room smaller than it is.
+    bool takeRoom(long long bytes)
+    {
+        long long left = settings.sharedRoom->load();
+        do {
+            if (left < bytes)
+                return false;
+        } while (!settings.sharedRoom->compare_exchange_weak(left, left - bytes));
+        roomTaken += bytes;
+        return true;
+    }
+
     /// Takes body bytes from libcurl; false ends the transfer as failed.
     bool receive(const char* data, std::size_t size)
     {
@@ -191,6 +213,10 @@ struct Transfer
         lastByte = Clock::now();
         if (settings.maxSize >= 0 && written + static_cast<long long>(size) > settings.maxSize) {
             error = "the file is larger than " + std::to_string(settings.maxSize >> 20) + " MiB";
+            return false;
+        }
+        if (settings.sharedRoom && !takeRoom(static_cast<long long>(size))) {
+            error = "the room left for these files ran out";
             return false;
         }
         if (!checkHead(data, size) || !append(data, size))
@@ -365,6 +391,8 @@ Outcome ToFile(const Request& request, Watcher& watcher)
     }
     if (!transfer.partPath.empty())
         ::unlink(transfer.partPath.c_str());
+    if (request.sharedRoom)
+        request.sharedRoom->fetch_add(transfer.roomTaken);
     outcome.error = transfer.error;
     outcome.addressGone = transfer.gone && !watcher.cancelled();
     return outcome;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,9 @@ struct Request
     /// and after name resolution, but for `allowedOrigin` ("host:port", the movie's own site).
     bool publicOnly = false;
     std::string allowedOrigin;
+    /// Bytes this transfer and the others sharing the count may still write in all: each byte
+    /// written takes one, and a transfer that fails gives its bytes back. None: no shared bound.
+    std::shared_ptr<std::atomic<long long>> sharedRoom;
 };
 
 /// What one transfer into a file came to.

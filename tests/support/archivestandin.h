@@ -29,6 +29,7 @@ public:
         int status = 200;
         std::string digest;
         std::string body;
+        bool cutShort = false; ///< the connection ends halfway through the body it announced
     };
 
     ArchiveStandIn()
@@ -58,6 +59,17 @@ public:
             for (const Capture& capture : captures) {
                 if (capture.original != original)
                     continue;
+                if (capture.timestamp == asked && capture.cutShort) {
+                    const std::string half = capture.body.substr(0, capture.body.size() / 2);
+                    response.set_content_provider(
+                        capture.body.size(), capture.mimetype,
+                        [half](size_t offset, size_t, httplib::DataSink& sink) {
+                            if (offset == 0)
+                                sink.write(half.data(), half.size());
+                            return false; // and the connection ends
+                        });
+                    return;
+                }
                 if (capture.timestamp == asked) {
                     response.status = capture.status;
                     response.set_content(capture.body, capture.mimetype);

@@ -2,6 +2,7 @@
 
 #include "httpgetthread.h"
 
+#include "filedownload.h"
 #include "pagefetch.h"
 #include "proxysettings.h"
 #include "webaddress.h"
@@ -22,9 +23,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -638,4 +641,37 @@ TEST(RequestHead, EndsAtAnEmptyLineOfEitherKindHasALimitAndNamesItsHost)
     EXPECT_EQ(ParseRequestHead(longHeader, 100).status, RequestHead::TooLarge);
     EXPECT_EQ(ParseRequestHead("GARBAGE\r\n\r\n", 100).status, RequestHead::Bad);
     EXPECT_EQ(ParseRequestHead("GET a HTTP/1.1\r\n\r\n", 100).status, RequestHead::Bad);
+}
+
+TEST(SharedRoom, TransfersSharingARoomNeverWriteMoreThanItTogether)
+{
+    TestServer server;
+    server.server().Get("/big", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(100000, 'b'), "application/octet-stream");
+    });
+    server.start();
+    QTemporaryDir folder;
+    struct Quiet final : transfer::Watcher
+    {
+        bool cancelled() const override { return false; }
+        void progress(long long, long long) override {}
+    } watcher;
+    auto room = std::make_shared<std::atomic<long long>>(250000);
+    const auto fetch = [&](const char* name) {
+        transfer::Request request;
+        request.url = server.url("/big");
+        request.fileName = QDir(folder.path()).filePath(QLatin1String(name)).toStdString();
+        request.sharedRoom = room;
+        return transfer::ToFile(request, watcher);
+    };
+    // Three at once, as a movie's files come: two fit, the third does not.
+    std::vector<std::thread> running;
+    std::atomic<int> succeeded{0};
+    for (const char* name : {"a", "b", "c"})
+        running.emplace_back([&, name] { succeeded += fetch(name).succeeded ? 1 : 0; });
+    for (std::thread& thread : running)
+        thread.join();
+    EXPECT_EQ(succeeded.load(), 2);
+    EXPECT_EQ(room->load(), 50000) << "the failed one gave its bytes back";
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "no partial file stays";
 }

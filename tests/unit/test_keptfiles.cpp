@@ -1,4 +1,5 @@
 #include "addresspolicy.h"
+#include "clirun.h"
 #include "filekeeper.h"
 #include "keptfiles.h"
 #include "movieexport.h"
@@ -117,6 +118,8 @@ TEST(KeptFiles, AnAddressMapsToAPlaceInsideTheFolderOrToNone)
         {"http://example.com/folder/", nullptr},
         {"file:///etc/passwd", nullptr},
         {"http://ex%2Fample.com/a.swf", nullptr},
+        {"http://manifest.json/x.png", nullptr},
+        {"http://MANIFEST.JSON.a1b2c3/x.png", nullptr},
     };
     for (const auto& [address, expected] : cases) {
         SCOPED_TRACE(address);
@@ -324,4 +327,44 @@ TEST(KeptFiles, AMoviesLoadsReachOnlyItsOwnSiteOrThePublicWebWhereverTheyLead)
     }
     EXPECT_EQ(asked.load(), 0) << "the service was never asked";
     EXPECT_EQ(ReadManifest(folder.path()).files.size(), 1);
+}
+
+TEST(KeptFiles, ParallelTransfersKeepNoMoreFilesThanTheBoundAndLongNamesAreKept)
+{
+    TestServer site;
+    site.server().Get(R"(/f/(.+))", [](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content("x", "text/plain");
+    });
+    site.start();
+    QTemporaryDir folder;
+    FileKeeper keeper(folder.path(), QUrl(QString::fromStdString(site.url("/m.swf"))));
+    const std::string longName(250, 'n'); // with the partial file's suffix, past NAME_MAX
+    keeper.keep(QUrl(QString::fromStdString(site.url("/f/" + longName))));
+    for (int i = 0; i < kMaxKeptFiles + 10; ++i)
+        keeper.keep(QUrl(QString::fromStdString(site.url("/f/" + std::to_string(i)))));
+    ASSERT_TRUE(waitUntil([&] { return keeper.isIdle(); }, 120000));
+    const KeptManifest& kept = keeper.manifest();
+    EXPECT_EQ(kept.files.size(), kMaxKeptFiles);
+    EXPECT_TRUE(kept.byUrl(QString::fromStdString(site.url("/f/" + longName))))
+        << "a name of 250 bytes";
+}
+
+TEST(KeptFiles, ACaptureThatCannotWriteItsManifestFailsAndSaysSo)
+{
+    SwfMovie movie;
+    movie.tags = doAction(getUrl("child.swf", "_level1"));
+    const std::string bytes = WriteSwf(movie).toStdString();
+    TestServer site;
+    site.server().Get(R"(/(\w+)\.swf)", [&](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content(bytes, "application/x-shockwave-flash");
+    });
+    site.start();
+    QTemporaryDir into;
+    ASSERT_TRUE(QDir(into.path()).mkdir(QStringLiteral("manifest.json"))); // in its place
+    const CliRun run =
+        RunCliHere({QStringLiteral("capture"), QString::fromStdString(site.url("/parent.swf")),
+                    QStringLiteral("--into"), into.path(), QStringLiteral("--seconds"),
+                    QStringLiteral("0"), QStringLiteral("--no-archive")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("manifest.json"))) << qPrintable(run.err);
 }

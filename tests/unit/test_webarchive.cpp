@@ -2,6 +2,7 @@
 #include "catalogue.h"
 #include "detectionjob.h"
 #include "downloadflow.h"
+#include "keptfiles.h"
 #include "webarchive.h"
 
 #include "archivestandin.h"
@@ -19,6 +20,7 @@
 #include <QJsonObject>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -240,4 +242,32 @@ TEST_F(WebArchiveTest, AKeptFileWhoseAddressIsGoneComesFromTheArchiveToo)
               site.url("/games/parent.swf"));
     EXPECT_EQ(kept[1].toObject()[QStringLiteral("path")].toString(), child);
     EXPECT_EQ(kept[1].toObject()[QStringLiteral("sha256")].toString().size(), 64);
+}
+
+TEST_F(WebArchiveTest, AnArchiveCopyCutShortIsNoCopyAndNothingIsKept)
+{
+    archive.busyAnswers = 0;
+    TestServer site; // gives the movie; its child is gone (404), the archive's copy is cut
+    SwfMovie parent;
+    parent.tags = swftags::doAction(swftags::getUrl("child.xml", "_level1"));
+    const std::string parentBytes = WriteSwf(parent).toStdString();
+    site.server().Get("/games/parent.swf", [&](const httplib::Request&, httplib::Response& r) {
+        r.set_content(parentBytes, "application/x-shockwave-flash");
+    });
+    site.start();
+    ArchiveStandIn::Capture cut{
+        "20090315120000",      site.url("/games/child.xml"), "text/xml", 200, "C",
+        std::string(4000, 'x')};
+    cut.cutShort = true;
+    archive.captures.push_back(cut);
+    const QString into = QDir(data.path()).filePath(QStringLiteral("kept"));
+    const CliRun run =
+        cli({QStringLiteral("capture"), QString::fromStdString(site.url("/games/parent.swf")),
+             QStringLiteral("--into"), into, QStringLiteral("--seconds"), QStringLiteral("0")});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    const QString child =
+        QDir(into).filePath(QStringLiteral("127.0.0.1_%1/games/child.xml").arg(site.port()));
+    EXPECT_FALSE(QFileInfo::exists(child)) << "no empty or cut file is kept";
+    EXPECT_FALSE(ReadManifest(into).byUrl(QString::fromStdString(site.url("/games/child.xml"))))
+        << "nor recorded";
 }
