@@ -203,9 +203,12 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
 {
     // The site did not give the movie: another copy may. The item waits, as the queue does.
     fallback(m_runningUrl, this, [this](const FallbackCopy& copy) {
-        QString error;
-        if (BeginsAsFlashMovie(copy.body) &&
-            WriteFileAtomically(m_runningTarget, {copy.body}, &error)) {
+        std::string failure;
+        const bool movie = BeginsAsFlashMovie(copy.body);
+        // Replaced as a download replaces it: never written through a link standing there.
+        if (movie && transfer::WriteFileReplacing(
+                         QFile::encodeName(m_runningTarget).toStdString(),
+                         std::string_view(copy.body.constData(), copy.body.size()), &failure)) {
             m_lastSucceeded = true;
             noteArchivedCopy(copy);
             m_resultMessage = m_options.NotifyTaskFinished
@@ -214,10 +217,10 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
                                                        "it: saved from ") +
                                         copy.from + u')'
                                   : QString();
-        } else if (!error.isEmpty()) {
-            m_failure = error;
+        } else if (!failure.empty()) {
+            m_failure = QString::fromStdString(failure);
             if (m_options.NotifyTaskFailed)
-                m_resultMessage = FailureMessage(m_runningUrl, error);
+                m_resultMessage = FailureMessage(m_runningUrl, m_failure);
         } else if (!copy.absentNote.isEmpty()) {
             m_absentNotes << copy.absentNote;
         }

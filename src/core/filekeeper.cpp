@@ -2,6 +2,7 @@
 
 #include "addresspolicy.h"
 #include "atomicwrite.h"
+#include "filedownload.h"
 #include "swfreferences.h"
 #include "urlresolve.h"
 
@@ -67,9 +68,13 @@ void FileKeeper::askArchive(Slot& slot)
         const std::optional<ArchivedCopy> copy =
             isMovieAddress(address) ? archive.newestMovie(address.toString(), &error)
                                     : archive.newestCapture(address.toString(), room, &error);
-        QString written;
-        const bool saved = copy && copy->body.size() <= room &&
-                           WriteFileAtomically(target, {copy->body}, &written);
+        std::string failure;
+        const bool saved =
+            copy && copy->body.size() <= room &&
+            transfer::WriteFileReplacing(
+                QFile::encodeName(target).toStdString(),
+                std::string_view(copy->body.constData(), copy->body.size()), &failure);
+        const QString written = QString::fromStdString(failure);
         QMetaObject::invokeMethod(
             qApp,
             [self, asking, saved, reason, error, written] {
@@ -254,6 +259,10 @@ void FileKeeper::start(Slot& slot, Request request, const QString& path)
     slot.path = path;
     ++m_running;
     const QString target = QDir(m_folder).filePath(path);
+    if (!HasNoLinkBelow(m_folder, QFileInfo(path).path())) {
+        finishRunning(slot, nullptr, QStringLiteral("a link stands in the way of ") + path);
+        return;
+    }
     if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
         finishRunning(slot, nullptr, CannotCreateFileMessage(QFileInfo(target).absolutePath()));
         return;

@@ -2,6 +2,7 @@
 
 #include "addresspolicy.h"
 #include "atomicwrite.h"
+#include "filedownload.h"
 #include "sha256.h"
 
 #include <QDir>
@@ -157,8 +158,31 @@ bool WriteManifest(const QString& folder, const KeptManifest& manifest, QString*
             *error = CannotCreateFileMessage(folder);
         return false;
     }
-    return WriteFileAtomically(ManifestPathIn(folder),
-                               {QJsonDocument(root).toJson(QJsonDocument::Indented)}, error);
+    // Replaced, never written through a link planted in its place.
+    const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    std::string failure;
+    if (!transfer::WriteFileReplacing(QFile::encodeName(ManifestPathIn(folder)).toStdString(),
+                                      std::string_view(text.constData(), text.size()), &failure)) {
+        if (error)
+            *error = CannotCreateFileMessage(ManifestPathIn(folder));
+        return false;
+    }
+    return true;
+}
+
+bool HasNoLinkBelow(const QString& root, const QString& relativeFolder)
+{
+    QString path = root;
+    const QStringList parts = relativeFolder.split(u'/', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        if (part == u".")
+            continue;
+        path += u'/' + part;
+        const QFileInfo level(path);
+        if (level.isSymLink() || (level.exists() && !level.isDir()))
+            return false;
+    }
+    return true;
 }
 
 QString KeptRootFor(const QString& moviePath)

@@ -62,6 +62,11 @@ bool WriteManifest(const QString& folder, const KeptManifest& manifest, QString*
 /// its own kept-files folder beside it. Empty when neither holds a manifest.
 QString KeptRootFor(const QString& moviePath);
 
+/// Whether each folder of `relativeFolder` below `root` is a real folder, or not there yet: a
+/// link planted in a layout (a host folder, a subfolder) must never lead a write out of it. The
+/// root itself is the user's choice and may be reached through links.
+bool HasNoLinkBelow(const QString& root, const QString& relativeFolder);
+
 /// Whether the server may fetch `address` for a movie from `movieAddress`: from the movie's
 /// own host always; from any other only when its host is no loopback, private or link-local
 /// address (the web must not reach into the user's own network through a movie).

@@ -1,6 +1,8 @@
 #include "movieexport.h"
 
 #include "atomicwrite.h"
+#include "filedownload.h"
+#include "regularfile.h"
 #include "keptfiles.h"
 #include "swfreferences.h"
 
@@ -103,11 +105,27 @@ bool addToZip(zip_t* archive, const QString& name, const QByteArray& bytes)
     return true;
 }
 
-QByteArray readWhole(const QString& path, bool* ok)
+/// A file of the movie's, only when it is a regular file of bounded size: a kept file that is a
+/// link (to a private file, a device, a FIFO that would hang the export) is never copied.
+std::optional<QByteArray> readExported(const QString& path, QString* error)
 {
-    QFile file(path);
-    *ok = file.open(QIODevice::ReadOnly);
-    return *ok ? file.readAll() : QByteArray();
+    return ReadRegularFile(path, kMaxKeptBytes, error);
+}
+
+/// Writes `bytes` at `relative` below `root`, through no link planted on the way and replacing
+/// whatever stands at its place.
+bool writeExported(const QString& root, const QString& relative, const QByteArray& bytes,
+                   QString* error)
+{
+    const QString target = QDir(root).filePath(relative);
+    std::string failure;
+    if (HasNoLinkBelow(root, QFileInfo(relative).path()) &&
+        QDir().mkpath(QFileInfo(target).absolutePath()) &&
+        transfer::WriteFileReplacing(QFile::encodeName(target).toStdString(),
+                                     std::string_view(bytes.constData(), bytes.size()), &failure))
+        return true;
+    *error = CannotCreateFileMessage(target);
+    return false;
 }
 
 } // namespace
@@ -151,10 +169,15 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
             elsewhere << kept.url;
             continue;
         }
-        bool read = false;
-        const QByteArray bytes = readWhole(fileOf(source, kept, i == 0), &read);
-        written = read &&
-                  addToZip(archive, QStringLiteral("content/") + kept.path.section(u'/', 1), bytes);
+        const std::optional<QByteArray> bytes =
+            readExported(fileOf(source, kept, i == 0), &result.error);
+        if (!bytes) {
+            zip_discard(archive);
+            QFile::remove(partial);
+            return result;
+        }
+        written =
+            addToZip(archive, QStringLiteral("content/") + kept.path.section(u'/', 1), *bytes);
     }
     const QString toml =
         QStringLiteral("[bundle]\nname = %1\nurl = %2\n")
@@ -193,15 +216,16 @@ ExportResult ExportCuration(const ExportSource& source, const QString& folder,
         result.error = source.movieUrl + QStringLiteral(" is no address of a movie file");
         return result;
     }
-    const QDir content(QDir(folder).filePath(QStringLiteral("content")));
+    if (!HasNoLinkBelow(folder, QStringLiteral("content"))) {
+        result.error = CannotCreateFileMessage(QDir(folder).filePath(QStringLiteral("content")));
+        return result;
+    }
+    const QString content = QDir(folder).filePath(QStringLiteral("content"));
     for (qsizetype i = 0; i < files.size(); ++i) {
-        const QString target = content.filePath(files[i].path);
-        const QString from = fileOf(source, files[i], i == 0);
-        QFile::remove(target);
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(from, target)) {
-            result.error = CannotCreateFileMessage(target);
+        const std::optional<QByteArray> bytes =
+            readExported(fileOf(source, files[i], i == 0), &result.error);
+        if (!bytes || !writeExported(content, files[i].path, *bytes, &result.error))
             return result;
-        }
     }
     // The format wants the launch address with "http://", for https sites too.
     QUrl launch(source.movieUrl);
@@ -212,18 +236,11 @@ ExportResult ExportCuration(const ExportSource& source, const QString& folder,
                                         "Launch Command: %3\n")
                              .arg(YamlQuoted(title), YamlQuoted(source.movieUrl),
                                   YamlQuoted(launch.toString(QUrl::FullyEncoded)));
-    QString error;
-    if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("meta.yaml")), {meta.toUtf8()},
-                             &error)) {
-        result.error = error;
+    if (!writeExported(folder, QStringLiteral("meta.yaml"), meta.toUtf8(), &result.error))
         return result;
-    }
     if (!screenshotPng.isEmpty()) {
-        if (!WriteFileAtomically(QDir(folder).filePath(QStringLiteral("ss.png")), {screenshotPng},
-                                 &error)) {
-            result.error = error;
+        if (!writeExported(folder, QStringLiteral("ss.png"), screenshotPng, &result.error))
             return result;
-        }
     } else {
         result.notes << QStringLiteral("No screenshot was taken: ss.png is left out.");
     }

@@ -406,8 +406,14 @@ QString MovieServer::keptFileFor(Movie& movie, const QUrl& address) const
     const KeptManifest& manifest = movie.keeper ? movie.keeper->manifest() : *movie.manifest;
     if (!manifest.byPath(*path))
         return {};
-    const QString root = QFileInfo(movie.keptRoot).canonicalFilePath();
-    const QFileInfo file(QDir(root).filePath(*path));
+    return keptFileInside(movie.keptRoot, *path);
+}
+
+QString MovieServer::keptFileInside(const QString& keptRoot, const QString& path)
+{
+    // A link planted in the layout must not lead the player out of it.
+    const QString root = QFileInfo(keptRoot).canonicalFilePath();
+    const QFileInfo file(QDir(root).filePath(path));
     const QString real = file.canonicalFilePath();
     return !root.isEmpty() && file.isFile() && real.startsWith(root + u'/') ? real : QString();
 }
@@ -450,7 +456,9 @@ void MovieServer::serveLoad(QTcpSocket* socket, const QString& id, const QUrl& a
             return;
         if (!kept)
             return refuse(waiting, 404, "Not Found");
-        const QString path = QDir(keeper->folder()).filePath(kept->path);
+        const QString path = keptFileInside(keeper->folder(), kept->path);
+        if (path.isEmpty())
+            return refuse(waiting, 404, "Not Found");
         serveFile(waiting, path, typeOf(path), headOnly);
     });
 }

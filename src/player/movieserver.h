@@ -124,6 +124,9 @@ private:
                    const QStringList& relative, bool headOnly);
     /// The file kept for an address in the movie's layout, confined to it; empty when none.
     QString keptFileFor(Movie& movie, const QUrl& address) const;
+    /// The real path of the kept file at `path` below `keptRoot`, or empty when it is no
+    /// regular file or lies (through a link) outside the layout.
+    static QString keptFileInside(const QString& keptRoot, const QString& path);
     /// The file of a local movie's folder a relative path names, confined to it; empty: none.
     static QString besideFile(const Movie& movie, const QStringList& relative);
     FileKeeper* keeperOf(const QString& id);

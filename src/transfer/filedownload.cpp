@@ -59,6 +59,34 @@ long long lengthOf(std::string_view value)
     return error == std::errc() && end == value.data() + value.size() && length >= 0 ? length : -1;
 }
 
+/// Creates the partial file of `target` new and exclusively, under a name no one else holds: a
+/// file or link planted under a predictable name is never followed, truncated or removed.
+/// Returns its descriptor, or -1 with `error` set (and `partPath` empty: nothing of ours).
+int createPartialFile(const std::string& target, std::string& partPath, std::string& error)
+{
+    // A name near the file system's limit leaves no room for the suffix: the partial file takes
+    // the name's beginning (it is renamed to the whole name at the end).
+    constexpr std::size_t kSuffixLength = 14; // ".%08x.part"
+    const std::size_t nameStart = target.rfind('/') + 1;
+    const std::string stem = target.size() - nameStart + kSuffixLength > NAME_MAX
+                                 ? target.substr(0, nameStart + NAME_MAX - kSuffixLength)
+                                 : target;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
+        partPath = stem + suffix;
+        fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        error = systemError("cannot create", partPath);
+        partPath.clear();
+    }
+    return fd;
+}
+
 /// The state of one running transfer, reached from libcurl's callbacks.
 struct Transfer
 {
@@ -93,27 +121,9 @@ struct Transfer
     /// file or link planted under a predictable name is never followed, truncated or removed.
     bool openFile(const std::string& target)
     {
-        // A name near the file system's limit leaves no room for the suffix: the partial file
-        // takes the name's beginning (it is renamed to the whole name at the end).
-        constexpr std::size_t kSuffixLength = 14; // ".%08x.part"
-        const std::size_t nameStart = target.rfind('/') + 1;
-        const std::string stem = target.size() - nameStart + kSuffixLength > NAME_MAX
-                                     ? target.substr(0, nameStart + NAME_MAX - kSuffixLength)
-                                     : target;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
-            partPath = stem + suffix;
-            fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0644);
-            if (fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (fd < 0) {
-            error = systemError("cannot create", partPath);
-            partPath.clear(); // not ours: never removed
+        fd = createPartialFile(target, partPath, error);
+        if (fd < 0)
             return false;
-        }
         partial.emplace(partPath.c_str());
         return true;
     }
@@ -396,6 +406,39 @@ Outcome ToFile(const Request& request, Watcher& watcher)
     outcome.error = transfer.error;
     outcome.addressGone = transfer.gone && !watcher.cancelled();
     return outcome;
+}
+
+bool WriteFileReplacing(const std::string& target, std::string_view bytes, std::string* error)
+{
+    std::string partPath;
+    std::string failure;
+    const int fd = createPartialFile(target, partPath, failure);
+    if (fd >= 0) {
+        const PartialFile known(partPath.c_str());
+        const char* data = bytes.data();
+        std::size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, data, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        const bool written = left == 0 && ::fsync(fd) == 0;
+        if (!written)
+            failure = systemError("cannot write", partPath);
+        ::close(fd);
+        if (written && std::rename(partPath.c_str(), target.c_str()) == 0)
+            return true;
+        if (written)
+            failure = systemError("cannot replace", target);
+        ::unlink(partPath.c_str());
+    }
+    if (error)
+        *error = failure;
+    return false;
 }
 
 bool BeginsAsFlashMovie(std::string_view head)

@@ -73,6 +73,12 @@ public:
 /// transfer removes it and leaves an older file as it was.
 Outcome ToFile(const Request& request, Watcher& watcher);
 
+/// Writes `bytes` to a new partial file beside `target` and renames it over `target`, as a
+/// transfer's body is: whatever stands at `target` (a link included) is replaced, never written
+/// through, and a failure leaves it as it was. False with the reason in `error`.
+bool WriteFileReplacing(const std::string& target, std::string_view bytes,
+                        std::string* error = nullptr);
+
 /// Whether the bytes begin as a Flash movie does: "FWS" (plain), "CWS" (zlib) or "ZWS" (LZMA).
 bool BeginsAsFlashMovie(std::string_view head);
 

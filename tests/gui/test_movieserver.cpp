@@ -250,10 +250,16 @@ TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLea
     ASSERT_TRUE(QDir().mkpath(QDir(kept).filePath(host)));
     ASSERT_TRUE(writeFile(QDir(kept).filePath(host + "kept.xml"), "<kept/>"));
     ASSERT_TRUE(writeFile(QDir(kept).filePath(host + "unlisted.xml"), "<not in the manifest/>"));
+    // One named by the manifest that links out of the layout.
+    const QString outside = QDir(folder.path()).filePath("private.txt");
+    ASSERT_TRUE(writeFile(outside, "private"));
+    ASSERT_TRUE(QFile::link(outside, QDir(kept).filePath(host + "link.xml")));
     KeptManifest manifest;
     manifest.movieUrl = origin;
     manifest.put(
         {QString::fromStdString(site.url("/games/kept.xml")), host + "kept.xml", 7, {}, {}});
+    manifest.put(
+        {QString::fromStdString(site.url("/games/link.xml")), host + "link.xml", 7, {}, {}});
     ASSERT_TRUE(WriteManifest(kept, manifest));
 
     MovieServer server(PlayerFiles::ruffleFolder());
@@ -273,7 +279,7 @@ TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLea
     for (const auto& [path, body] : served)
         EXPECT_EQ(request(server.port(), path).second, body) << path.constData();
     ASSERT_EQ(keptSignal.size(), 1);
-    EXPECT_EQ(keptSignal.first().at(1).toInt(), 2);
+    EXPECT_EQ(keptSignal.first().at(1).toInt(), 3) << "the two named, and the child";
     const QList<QByteArray> refused = {base + "unlisted.xml",
                                        base + "a%2F..%2F..%2Fmovie.swf",
                                        base + "..%2Fkept.xml",
@@ -281,6 +287,7 @@ TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLea
                                        siteRoot + "http/localhost:631/x.xml",
                                        siteRoot + "file//etc/passwd",
                                        base + "go",
+                                       base + "link.xml",
                                        siteRoot + "http/127.1:" + servicePort + "/secret"};
     for (const QByteArray& path : refused)
         EXPECT_EQ(request(server.port(), path).first, QByteArray("HTTP/1.1 404 Not Found"))

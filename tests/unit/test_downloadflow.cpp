@@ -173,6 +173,15 @@ TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOne
         });
         prompt.messages.clear();
         QFile::remove(gameFile("broken"));
+        // A link planted where the movie goes is replaced, as a download replaces it, and the
+        // file it names is left alone.
+        const QString victim = QDir(folder.path()).filePath(QStringLiteral("victim"));
+        const bool planted = c.state == ItemState::Downloaded;
+        if (planted) {
+            ASSERT_TRUE(writeFile(victim, "mine"));
+            QDir().mkpath(QFileInfo(gameFile("broken")).path());
+            ASSERT_TRUE(QFile::link(victim, gameFile("broken")));
+        }
         const int index =
             catalogue.FindItemByUrl(QString::fromStdString(server.url("/broken.swf")));
         flow.StartItemDownload(index >= 0 ? index : add("broken"));
@@ -180,6 +189,10 @@ TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOne
         EXPECT_EQ(asked, QStringList{QString::fromStdString(server.url("/broken.swf"))});
         EXPECT_EQ(stateOf("broken"), c.state);
         EXPECT_EQ(QFile::exists(gameFile("broken")), c.state == ItemState::Downloaded);
+        if (planted) {
+            EXPECT_EQ(readFile(victim), QByteArray("mine"));
+            EXPECT_FALSE(QFileInfo(gameFile("broken")).isSymLink());
+        }
         ASSERT_EQ(prompt.messages.size(), 1u);
         EXPECT_EQ(prompt.messages[0].text, c.message);
     }

@@ -19,9 +19,11 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <sys/stat.h>
 #include <zip.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -267,6 +269,66 @@ TEST(Export, ACurationFolderLaysOutEveryFileBySiteWithEscapedMetadata)
                     .contains(QStringLiteral("ss.png")));
 }
 
+TEST(Export, OnlyRegularFilesAreExportedAndNoLinkInTheDestinationIsWrittenThrough)
+{
+    const QString child = QStringLiteral("example.com/games/levels/child.swf");
+    const auto keptPath = [](const ExportFixture& fixture, const QString& path) {
+        return QDir(fixture.source.keptRoot).filePath(path);
+    };
+    // A kept file that is a link to a private file, a FIFO, or gone: the export fails naming it.
+    struct Case
+    {
+        const char* what;
+        std::function<void(const QString& file)> plant;
+    };
+    QTemporaryDir outside;
+    const QString secret = QDir(outside.path()).filePath(QStringLiteral("secret"));
+    ASSERT_TRUE(writeFile(secret, "private"));
+    const Case cases[] = {
+        {"a link",
+         [&](const QString& file) {
+             QFile::remove(file);
+             QFile::link(secret, file);
+         }},
+        {"a FIFO",
+         [](const QString& file) {
+             QFile::remove(file);
+             ::mkfifo(QFile::encodeName(file).constData(), 0600);
+         }},
+        {"missing",
+         [](const QString& file) {
+             QFile::remove(file);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExportFixture fixture;
+        c.plant(keptPath(fixture, child));
+        const QString bundle = QDir(fixture.folder.path()).filePath(QStringLiteral("game.ruf"));
+        const ExportResult zipped = ExportRuffleBundle(fixture.source, bundle);
+        EXPECT_FALSE(zipped.ok());
+        EXPECT_TRUE(zipped.error.contains(keptPath(fixture, child))) << qPrintable(zipped.error);
+        const ExportResult laidOut = ExportCuration(
+            fixture.source, QDir(fixture.folder.path()).filePath(QStringLiteral("c")), {});
+        EXPECT_TRUE(laidOut.error.contains(keptPath(fixture, child))) << qPrintable(laidOut.error);
+    }
+
+    // Links already in the destination: a site's folder is refused, meta.yaml is replaced.
+    ExportFixture fixture;
+    const QString curation = QDir(fixture.folder.path()).filePath(QStringLiteral("curation"));
+    ASSERT_TRUE(QDir().mkpath(QDir(curation).filePath(QStringLiteral("content"))));
+    ASSERT_TRUE(QFile::link(secret, QDir(curation).filePath(QStringLiteral("meta.yaml"))));
+    ASSERT_TRUE(ExportCuration(fixture.source, curation, {}).ok());
+    EXPECT_EQ(readFile(secret), QByteArray("private"));
+    EXPECT_FALSE(QFileInfo(QDir(curation).filePath(QStringLiteral("meta.yaml"))).isSymLink());
+    ASSERT_TRUE(
+        QDir(QDir(curation).filePath(QStringLiteral("content/example.com"))).removeRecursively());
+    ASSERT_TRUE(QFile::link(outside.path(),
+                            QDir(curation).filePath(QStringLiteral("content/example.com"))));
+    EXPECT_FALSE(ExportCuration(fixture.source, curation, {}).ok());
+    EXPECT_EQ(QDir(outside.path()).entryList(QDir::Files), QStringList{"secret"});
+}
+
 TEST(KeptFiles, AMoviesLoadsReachOnlyItsOwnSiteOrThePublicWebWhereverTheyLead)
 {
     // The user's own machine runs a service a movie must never read.
@@ -367,4 +429,41 @@ TEST(KeptFiles, ACaptureThatCannotWriteItsManifestFailsAndSaysSo)
                     QStringLiteral("0"), QStringLiteral("--no-archive")});
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("manifest.json"))) << qPrintable(run.err);
+}
+
+TEST(KeptFiles, NoLinkPlantedInTheLayoutIsWrittenThrough)
+{
+    TestServer site;
+    site.server().Get("/own.txt", [](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content("mine", "text/plain");
+    });
+    site.start();
+    const QUrl movie(QString::fromStdString(site.url("/m.swf")));
+    const QUrl own(QString::fromStdString(site.url("/own.txt")));
+    QTemporaryDir elsewhere;
+    const QString victim = QDir(elsewhere.path()).filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(writeFile(victim, "untouched"));
+    const auto keepIn = [&](const QString& folder) {
+        FileKeeper keeper(folder, movie);
+        std::optional<bool> kept;
+        keeper.keep(own, [&](const KeptFile* file, const QString&) { kept = file != nullptr; });
+        EXPECT_TRUE(waitUntil([&] { return kept.has_value(); }, 60000));
+        return kept.value_or(false);
+    };
+
+    // The site's folder is a link out of the layout.
+    QTemporaryDir hostLinked;
+    ASSERT_TRUE(
+        QFile::link(elsewhere.path(),
+                    QDir(hostLinked.path()).filePath(*KeptPathFor(own)).section(u'/', 0, -2)));
+    EXPECT_FALSE(keepIn(hostLinked.path()));
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files), QStringList{"victim"});
+
+    // The manifest is a link to another file: it is replaced, the file left alone.
+    QTemporaryDir manifestLinked;
+    ASSERT_TRUE(QFile::link(victim, ManifestPathIn(manifestLinked.path())));
+    EXPECT_TRUE(keepIn(manifestLinked.path()));
+    EXPECT_EQ(readFile(victim), QByteArray("untouched"));
+    EXPECT_FALSE(QFileInfo(ManifestPathIn(manifestLinked.path())).isSymLink());
+    EXPECT_EQ(ReadManifest(manifestLinked.path()).files.size(), 1);
 }
