@@ -18,18 +18,27 @@ namespace {
 
 using ToolMain = int (*)(int, char**);
 
-/// The module beside the tool, where the build tree and the installed package both put it.
+/// The module beside the tool, where the build tree and the installed package both put it;
+/// empty when the tool cannot tell where it lies. Never a place relative to the working folder,
+/// which may be anyone's.
 std::string modulePath()
 {
     std::string self(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
-    self.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    if (length <= 0 || static_cast<std::size_t>(length) >= self.size() || self[0] != '/')
+        return {};
+    self.resize(static_cast<std::size_t>(length));
     return self.substr(0, self.rfind('/') + 1) + CLIPVAULT_TOOL_MODULE;
 }
 
 int runToolModule(int argc, char* argv[])
 {
     const std::string path = modulePath();
+    if (path.empty()) {
+        std::fprintf(stderr, "clipvault-cli: the tool cannot find its own folder through "
+                             "/proc/self/exe, where its module lies\n");
+        return cli::kFailed;
+    }
     // Bound as its functions are first called: most commands use a small part of Qt.
     void* module = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     const auto toolMain =

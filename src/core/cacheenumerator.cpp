@@ -1,5 +1,7 @@
 #include "cacheenumerator.h"
 
+#include "regularfile.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -172,16 +174,15 @@ void firefoxCaches(QList<CacheLocation>& found)
     const QString roots[] = {QDir::homePath() + QStringLiteral("/.mozilla/firefox"),
                              configHome() + QStringLiteral("/mozilla/firefox")};
     for (const QString& root : roots) {
-        // A plain file only: reading a FIFO of that name would never end.
-        if (!QFileInfo(root + QStringLiteral("/profiles.ini")).isFile())
-            continue;
-        QSettings profiles(root + QStringLiteral("/profiles.ini"), QSettings::IniFormat);
-        for (const QString& group : profiles.childGroups()) {
+        // Read without blocking, bounded: a FIFO of that name would never end.
+        const IniText profiles = IniText::read(root + QStringLiteral("/profiles.ini"));
+        for (const QString& group : profiles.groups) {
             if (!group.startsWith(QStringLiteral("Profile")))
                 continue;
-            const QString path = profiles.value(group + QStringLiteral("/Path")).toString();
+            const QString path = profiles.value(group + QStringLiteral("/Path"));
             const bool relative =
-                profiles.value(group + QStringLiteral("/IsRelative"), 1).toInt() != 0;
+                profiles.value(group + QStringLiteral("/IsRelative"), QStringLiteral("1"))
+                    .toInt() != 0;
             if (path.isEmpty())
                 continue;
             const QString profile =

@@ -4,6 +4,7 @@
 #include "catalogue.h"
 #include "companionfile.h"
 #include "itemtable.h"
+#include "regularfile.h"
 
 #include <algorithm>
 #include <array>
@@ -23,6 +24,8 @@ namespace {
 constexpr qint64 kHeaderSize = StoredLog::kHeaderSize;
 constexpr char kItemsTag[] = "clipvault";
 constexpr char kCategoriesTag[] = "category";
+/// Far more than any catalogue's side file; what is larger is no side file of ours.
+constexpr qint64 kMaxCompanionBytes = qint64(256) << 20;
 
 QByteArray logHeader(const char* tag, qsizetype count)
 {
@@ -36,12 +39,11 @@ QByteArray logHeader(const char* tag, qsizetype count)
 /// device there must not hold the load). `present` tells whether a file was there at all.
 CompanionContents readCompanionFile(const QString& path, SideFile kind, bool* present = nullptr)
 {
-    QFile file(path);
     if (present)
-        *present = file.exists();
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
-        return {};
-    return DecodeCompanion(file.readAll(), kind);
+        *present = QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+    // Bounded: a FIFO, a device or an absurd file under its name never holds the load.
+    const std::optional<QByteArray> bytes = ReadRegularFile(path, kMaxCompanionBytes);
+    return bytes ? DecodeCompanion(*bytes, kind) : CompanionContents{};
 }
 
 /// The whole values that go with a log just read.
@@ -297,12 +299,12 @@ bool CatalogueStore::keepAside(const QString& path, bool& keep, QString* error)
         keep = false;
         return true;
     }
+    // Only a regular file holds anything of the user's: a FIFO or device under the name is left
+    // to be replaced, never opened in a way that could hold the save.
+    const std::optional<QByteArray> bytes = ReadRegularFile(path, qint64(4) << 30);
     const QString copy = freeUnreadableCopyPath(path);
-    if (!QFile::copy(path, copy)) {
-        if (error)
-            *error = CannotCreateFileMessage(copy);
+    if (bytes && !WriteFileAtomically(copy, {*bytes}, error))
         return false;
-    }
     keep = false;
     return true;
 }

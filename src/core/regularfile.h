@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -10,3 +12,21 @@
 /// regular file of at most `maxBytes`. Nothing, with the reason in `error`, otherwise.
 std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes,
                                           QString* error = nullptr);
+
+/// The same for a small file, as text; empty when it cannot be read so.
+QByteArray ReadSmallRegularFile(const QString& path, qint64 maxBytes = 4096);
+
+/// An INI file of another program (a browser's profiles.ini), read as ReadRegularFile reads,
+/// at most 1 MiB: its groups in order, and each "group/key" with its value.
+struct IniText
+{
+    QStringList groups;
+    QHash<QString, QString> values;
+
+    /// Reads `path`; an empty text when it cannot be read so.
+    static IniText read(const QString& path);
+    QString value(const QString& groupAndKey, const QString& otherwise = {}) const
+    {
+        return values.value(groupAndKey, otherwise);
+    }
+};

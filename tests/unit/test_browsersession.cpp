@@ -3,13 +3,17 @@
 // sends makes memory grow, and the event loop never waits on it.
 
 #include "bidi/firefoxport.h"
+#include "browserconnection.h"
 #include "devtools/debuggingport.h"
 #include "devtools/devtoolssession.h"
 #include "devtools/pagescripts.h"
 #include "fakedevtools.h"
+#include "testfiles.h"
 #include "waituntil.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -267,5 +271,37 @@ TEST(PageScripts, AMovieThePagePlacesBeyondAnyScreenGetsABoundedPlaceOfNoNegativ
         if (hit.width == 200) {
             EXPECT_EQ(place.size(), QSize(200, 100)) << "an ordinary movie keeps its size";
         }
+    }
+}
+
+TEST(BrowserSession, ADebuggingPortIsOpenedOnlyWhenItsListenerIsThisUsers)
+{
+    QTcpServer ours;
+    ASSERT_TRUE(ours.listen(QHostAddress::LocalHost));
+    EXPECT_TRUE(LoopbackListenerIsOurs(ours.serverPort())) << "a listener of this user's";
+
+    // The kernel's table as another user's browser leaves it, and a socket that only connects.
+    QTemporaryDir folder;
+    const QString table = QDir(folder.path()).filePath(QStringLiteral("tcp"));
+    const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr "
+                              "tm->when retrnsmt   uid  timeout inode\n";
+    const auto row = [](const char* state, unsigned uid) -> QByteArray {
+        return QByteArray("   0: 0100007F:2329 00000000:0000 ") + state +
+               " 00000000:00000000 00:00000000 00000000 " + QByteArray::number(uid) +
+               "        0 4242 1 0000000000000000 100 0 0 10 0\n";
+    };
+    const struct
+    {
+        QByteArray rows;
+        bool ours;
+    } cases[] = {
+        {row("0A", ::getuid()), true},
+        {row("0A", ::getuid() + 1), false},
+        {row("01", ::getuid()), false},
+        {{}, false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeFile(table, header + c.rows));
+        EXPECT_EQ(LoopbackListenerIsOurs(9001, {table}), c.ours) << c.rows.constData();
     }
 }

@@ -8,6 +8,7 @@
 #include "waituntil.h"
 
 #include <csignal>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -493,4 +494,42 @@ TEST_F(CliTest, ADownloadEndedByASignalLeavesNoPartialFile)
     EXPECT_TRUE(readFile(QDir(into).filePath(QStringLiteral("manifest.json")))
                     .contains(server.url("/parent.swf").c_str()))
         << "the movie it finished is listed";
+}
+
+TEST_F(CliTest, AFifoWhereAnotherProgramsFileBelongsHoldsNothing)
+{
+    // Each file a reader might block on, made a FIFO nobody writes to; the command ends.
+    const QDir dir(folder.path());
+    struct Case
+    {
+        const char* fifo; ///< below the folder
+        QStringList arguments;
+    };
+    const Case cases[] = {
+        {"home/.mozilla/firefox/profiles.ini", {"cache", "list", "--browser", "firefox"}},
+        {"data/downloading.log.long", {"catalogue", "add", "http://a.com/x.swf"}},
+    };
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("data"))));
+    ASSERT_TRUE(writeFile(dir.filePath(QStringLiteral("data/downloading.log")),
+                          logHeaderBytes("clipvault", 1) +
+                              itemBytes('D', "http://a.com/one.swf", "Game", "/m/", "one.swf")));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fifo);
+        const QString fifo = dir.filePath(QLatin1String(c.fifo));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(fifo).path()));
+        ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QDir().mkpath(dir.filePath(QStringLiteral("data")));
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+        tool.setProcessEnvironment(environment);
+        tool.start(QStringLiteral(CLIPVAULT_CLI),
+                   c.arguments + QStringList{"--data-dir", dir.filePath(QStringLiteral("data"))});
+        const bool ended = tool.waitForFinished(30000);
+        if (!ended) {
+            tool.kill();
+            tool.waitForFinished();
+        }
+        EXPECT_TRUE(ended) << "held by the FIFO";
+    }
 }

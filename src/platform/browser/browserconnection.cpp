@@ -1,10 +1,14 @@
 #include "browserconnection.h"
 
+#include <unistd.h>
+
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QWebSocket>
 
 #include <algorithm>
+
+#include "regularfile.h"
 
 BrowserConnection::BrowserConnection(QObject* parent)
     : QObject(parent)
@@ -38,11 +42,35 @@ BrowserConnection::State BrowserConnection::open(quint16 port)
     if (m_state == State::Failed && m_failedAt.hasExpired(kRetryMs))
         m_state = State::Closed;
     if (m_state == State::Closed && m_port != 0) {
+        // A port whose listener is another user's is no browser of ours: it hears nothing,
+        // not even which pages are open.
+        if (!LoopbackListenerIsOurs(m_port)) {
+            fail();
+            return m_state;
+        }
         m_state = State::Opening;
         m_connectDeadline.start(kConnectMs);
         findSocket(m_port);
     }
     return m_state;
+}
+
+bool LoopbackListenerIsOurs(quint16 port, const QStringList& tables)
+{
+    // The kernel's socket tables: "sl local rem st tx:rx tr:when retrnsmt uid …", the local
+    // address in hexadecimal, the state 0A for a listener.
+    const QString wanted = QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    for (const QString& table : tables) {
+        const QByteArray text = ReadSmallRegularFile(table, qint64(16) << 20);
+        for (const QByteArray& line : text.split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 8 || fields[3] != "0A" ||
+                !QString::fromLatin1(fields[1]).toUpper().endsWith(wanted))
+                continue;
+            return fields[7].toUInt() == ::getuid();
+        }
+    }
+    return false;
 }
 
 QUrl BrowserConnection::loopbackUrl(const QString& path) const

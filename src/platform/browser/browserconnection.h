@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
@@ -120,3 +121,9 @@ private:
     quint64 m_repliesHeard = 0;
     QString m_lastError;
 };
+
+/// Whether the process listening on `port` of this machine runs as this user, by the kernel's
+/// socket tables; false when no one listens there. A debugging port may be opened by anyone.
+bool LoopbackListenerIsOurs(quint16 port,
+                            const QStringList& tables = {QStringLiteral("/proc/net/tcp"),
+                                                         QStringLiteral("/proc/net/tcp6")});

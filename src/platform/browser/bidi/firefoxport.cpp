@@ -32,18 +32,18 @@ QString optionValue(const QStringList& arguments, const QString& name)
 
 QString FirefoxDefaultProfile(const QString& firefoxFolder)
 {
-    const QString ini = QDir(firefoxFolder).filePath(QStringLiteral("profiles.ini"));
-    if (!QFile::exists(ini))
-        return {};
-    QSettings profiles(ini, QSettings::IniFormat);
-    const QStringList groups = profiles.childGroups();
+    // Read without blocking, bounded: a FIFO or a huge file of that name must not hold the
+    // window thread.
+    const IniText profiles =
+        IniText::read(QDir(firefoxFolder).filePath(QStringLiteral("profiles.ini")));
+    const QStringList& groups = profiles.groups;
     const auto folderOf = [&](const QString& path, bool relative) {
         return relative ? QDir(firefoxFolder).filePath(path) : path;
     };
     // The installation's default first, as Firefox itself picks it.
     for (const QString& group : groups) {
         if (group.startsWith(QStringLiteral("Install"))) {
-            const QString path = profiles.value(group + QStringLiteral("/Default")).toString();
+            const QString path = profiles.value(group + QStringLiteral("/Default"));
             if (!path.isEmpty())
                 return folderOf(path, !QDir::isAbsolutePath(path));
         }
@@ -52,9 +52,10 @@ QString FirefoxDefaultProfile(const QString& firefoxFolder)
     for (const QString& group : groups) {
         if (!group.startsWith(QStringLiteral("Profile")))
             continue;
-        const QString path =
-            folderOf(profiles.value(group + QStringLiteral("/Path")).toString(),
-                     profiles.value(group + QStringLiteral("/IsRelative"), 1).toInt() == 1);
+        const QString path = folderOf(
+            profiles.value(group + QStringLiteral("/Path")),
+            profiles.value(group + QStringLiteral("/IsRelative"), QStringLiteral("1")).toInt() ==
+                1);
         if (profiles.value(group + QStringLiteral("/Default")).toInt() == 1)
             return path;
         if (first.isEmpty())

@@ -1,5 +1,7 @@
 #include "debuggingport.h"
 
+#include "regularfile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,25 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit)
-{
-    // Opened without blocking and without following a link: the folder is another program's,
-    // and a FIFO or device under the name must not hold the caller.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return {};
-    struct stat facts = {};
-    QByteArray text;
-    if (::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size <= limit) {
-        text.resize(static_cast<qsizetype>(facts.st_size));
-        const ssize_t got = ::read(fd, text.data(), static_cast<size_t>(text.size()));
-        text.resize(got > 0 ? static_cast<qsizetype>(got) : 0);
-    }
-    ::close(fd);
-    return text;
-}
 
 namespace {
 

@@ -4,9 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-/// The contents of a regular file of at most `limit` bytes in a folder of another program's;
-/// empty for anything else (a FIFO, a device, a link, a larger file), never blocking.
-QByteArray ReadSmallRegularFile(const QString& path, qsizetype limit = 4096);
+#include "regularfile.h" // ReadSmallRegularFile, for the browsers' files
 
 /// The parts of a process's command line; empty when it cannot be read.
 QStringList CommandLineOfProcess(qint64 pid);
