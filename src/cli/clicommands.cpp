@@ -245,8 +245,6 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         err << "clipvault-cli: --version stands alone\n" << usageOf({});
         return kUsage;
     }
-    if (!commandOf(line->words))
-        return UsageError(*line, err);
     const Command* command = commandOf(line->words);
-    return command->run(*line, out, err);
+    return command ? command->run(*line, out, err) : UsageError(*line, err);
 }

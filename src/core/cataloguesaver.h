@@ -35,8 +35,6 @@ public:
     void finish();
     /// The caller saved everything itself: nothing waits to be saved any more.
     void markSaved();
-    /// Whether a change waits to be saved or a save is under way.
-    bool pending() const { return m_dirty || m_worker.joinable(); }
 
 signals:
     /// A save failed, said once until a save succeeds again.

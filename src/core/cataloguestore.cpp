@@ -301,10 +301,16 @@ bool CatalogueStore::keepAside(const QString& path, bool& keep, QString* error)
     }
     // Only a regular file holds anything of the user's: a FIFO or device under the name is left
     // to be replaced, never opened in a way that could hold the save.
-    const std::optional<QByteArray> bytes = ReadRegularFile(path, qint64(4) << 30);
+    if (!QFileInfo(path).isFile()) {
+        keep = false;
+        return true;
+    }
     const QString copy = freeUnreadableCopyPath(path);
-    if (bytes && !WriteFileAtomically(copy, {*bytes}, error))
+    if (!QFile::copy(path, copy)) {
+        if (error)
+            *error = CannotCreateFileMessage(copy);
         return false;
+    }
     keep = false;
     return true;
 }

@@ -32,16 +32,16 @@ QString OptionsFilePath(const QString& dataFolder)
     return QDir(dataFolder).filePath(QStringLiteral("clipvault.opt"));
 }
 
-namespace {
-
-QString confPath(const QString& dataFolder)
+QString ConfFilePath(const QString& dataFolder)
 {
     return QDir(dataFolder).filePath(QStringLiteral("clipvault.conf"));
 }
 
+namespace {
+
 quint16 configuredPort(const QString& dataFolder, const QString& key)
 {
-    const QSettings settings(confPath(dataFolder), QSettings::IniFormat);
+    const QSettings settings(ConfFilePath(dataFolder), QSettings::IniFormat);
     const uint port = settings.value(key).toUInt();
     return port < 65536 ? static_cast<quint16>(port) : 0;
 }
@@ -60,7 +60,7 @@ quint16 ConfiguredFirefoxPort(const QString& dataFolder)
 
 VaultSettings LoadVaultSettings(const QString& dataFolder)
 {
-    const QSettings conf(confPath(dataFolder), QSettings::IniFormat);
+    const QSettings conf(ConfFilePath(dataFolder), QSettings::IniFormat);
     VaultSettings settings;
     settings.keepFiles = conf.value(QStringLiteral("keepfiles"), settings.keepFiles).toBool();
     settings.lookInArchive = conf.value(QStringLiteral("archive"), settings.lookInArchive).toBool();
@@ -70,14 +70,14 @@ VaultSettings LoadVaultSettings(const QString& dataFolder)
 bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings, QString* error)
 {
     // QSettings writes the whole file anew beside the old one and renames it over it.
-    QSettings conf(confPath(dataFolder), QSettings::IniFormat);
+    QSettings conf(ConfFilePath(dataFolder), QSettings::IniFormat);
     conf.setValue(QStringLiteral("keepfiles"), settings.keepFiles ? 1 : 0);
     conf.setValue(QStringLiteral("archive"), settings.lookInArchive ? 1 : 0);
     conf.sync();
     if (conf.status() == QSettings::NoError)
         return true;
     if (error)
-        *error = QStringLiteral("Cannot create file ") + confPath(dataFolder);
+        *error = QStringLiteral("Cannot create file ") + ConfFilePath(dataFolder);
     return false;
 }
 

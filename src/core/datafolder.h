@@ -25,6 +25,8 @@ struct VaultSettings
     bool lookInArchive = true; ///< "archive": look for lost movies in the web archive
     bool operator==(const VaultSettings&) const = default;
 };
+/// The path of the data folder's clipvault.conf.
+QString ConfFilePath(const QString& dataFolder);
 /// Reads clipvault.conf's options; defaults for what it does not say.
 VaultSettings LoadVaultSettings(const QString& dataFolder);
 /// Writes them into clipvault.conf, keeping its other keys; false with the message in `error`.

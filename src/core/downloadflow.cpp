@@ -203,12 +203,9 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
 {
     // The site did not give the movie: another copy may. The item waits, as the queue does.
     fallback(m_runningUrl, this, [this](const FallbackCopy& copy) {
-        std::string failure;
-        const bool movie = BeginsAsFlashMovie(copy.body);
+        QString error;
         // Replaced as a download replaces it: never written through a link standing there.
-        if (movie && transfer::WriteFileReplacing(
-                         QFile::encodeName(m_runningTarget).toStdString(),
-                         std::string_view(copy.body.constData(), copy.body.size()), &failure)) {
+        if (BeginsAsFlashMovie(copy.body) && ReplaceFileWith(m_runningTarget, copy.body, &error)) {
             m_lastSucceeded = true;
             noteArchivedCopy(copy);
             m_resultMessage = m_options.NotifyTaskFinished
@@ -217,8 +214,8 @@ void DownloadFlow::tryFallback(const Fallback& fallback)
                                                        "it: saved from ") +
                                         copy.from + u')'
                                   : QString();
-        } else if (!failure.empty()) {
-            m_failure = QString::fromStdString(failure);
+        } else if (!error.isEmpty()) {
+            m_failure = error;
             if (m_options.NotifyTaskFailed)
                 m_resultMessage = FailureMessage(m_runningUrl, m_failure);
         } else if (!copy.absentNote.isEmpty()) {

@@ -2,7 +2,6 @@
 
 #include "addresspolicy.h"
 #include "atomicwrite.h"
-#include "filedownload.h"
 #include "swfreferences.h"
 #include "urlresolve.h"
 
@@ -68,13 +67,9 @@ void FileKeeper::askArchive(Slot& slot)
         const std::optional<ArchivedCopy> copy =
             isMovieAddress(address) ? archive.newestMovie(address.toString(), &error)
                                     : archive.newestCapture(address.toString(), room, &error);
-        std::string failure;
+        QString written;
         const bool saved =
-            copy && copy->body.size() <= room &&
-            transfer::WriteFileReplacing(
-                QFile::encodeName(target).toStdString(),
-                std::string_view(copy->body.constData(), copy->body.size()), &failure);
-        const QString written = QString::fromStdString(failure);
+            copy && copy->body.size() <= room && ReplaceFileWith(target, copy->body, &written);
         QMetaObject::invokeMethod(
             qApp,
             [self, asking, saved, reason, error, written] {

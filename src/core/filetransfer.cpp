@@ -68,3 +68,14 @@ TransferOutcome TransferToFile(const DownloadRequest& request, TransferWatcher& 
     outcome.sha256 = QByteArray::fromStdString(plain.sha256);
     return outcome;
 }
+
+bool ReplaceFileWith(const QString& path, QByteArrayView bytes, QString* error)
+{
+    std::string failure;
+    const bool replaced =
+        transfer::WriteFileReplacing(QFile::encodeName(path).toStdString(),
+                                     std::string_view(bytes.data(), bytes.size()), &failure);
+    if (!replaced && error)
+        *error = QString::fromStdString(failure);
+    return replaced;
+}

@@ -57,3 +57,8 @@ QByteArray TransferUrl(const QString& url);
 
 /// Whether the bytes begin as a Flash movie does: "FWS" (plain), "CWS" (zlib) or "ZWS" (LZMA).
 bool BeginsAsFlashMovie(QByteArrayView head);
+
+/// Puts `bytes` at `path` as a transfer puts its body there (transfer::WriteFileReplacing):
+/// whatever stands there, a link included, is replaced, never written through. False with the
+/// system's reason in `error`.
+bool ReplaceFileWith(const QString& path, QByteArrayView bytes, QString* error = nullptr);

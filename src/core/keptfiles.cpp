@@ -2,7 +2,7 @@
 
 #include "addresspolicy.h"
 #include "atomicwrite.h"
-#include "filedownload.h"
+#include "filetransfer.h"
 #include "sha256.h"
 
 #include <QDir>
@@ -159,10 +159,8 @@ bool WriteManifest(const QString& folder, const KeptManifest& manifest, QString*
         return false;
     }
     // Replaced, never written through a link planted in its place.
-    const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    std::string failure;
-    if (!transfer::WriteFileReplacing(QFile::encodeName(ManifestPathIn(folder)).toStdString(),
-                                      std::string_view(text.constData(), text.size()), &failure)) {
+    if (!ReplaceFileWith(ManifestPathIn(folder),
+                         QJsonDocument(root).toJson(QJsonDocument::Indented))) {
         if (error)
             *error = CannotCreateFileMessage(ManifestPathIn(folder));
         return false;

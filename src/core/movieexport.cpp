@@ -1,9 +1,9 @@
 #include "movieexport.h"
 
 #include "atomicwrite.h"
-#include "filedownload.h"
-#include "regularfile.h"
+#include "filetransfer.h"
 #include "keptfiles.h"
+#include "regularfile.h"
 #include "swfreferences.h"
 
 #include <zip.h>
@@ -118,11 +118,8 @@ bool writeExported(const QString& root, const QString& relative, const QByteArra
                    QString* error)
 {
     const QString target = QDir(root).filePath(relative);
-    std::string failure;
     if (HasNoLinkBelow(root, QFileInfo(relative).path()) &&
-        QDir().mkpath(QFileInfo(target).absolutePath()) &&
-        transfer::WriteFileReplacing(QFile::encodeName(target).toStdString(),
-                                     std::string_view(bytes.constData(), bytes.size()), &failure))
+        QDir().mkpath(QFileInfo(target).absolutePath()) && ReplaceFileWith(target, bytes))
         return true;
     *error = CannotCreateFileMessage(target);
     return false;

@@ -6,6 +6,7 @@
 #include "catalogue.h"
 #include "categorytreemodel.h"
 #include "clipvaultapp.h"
+#include "datafolder.h"
 #include "downloadflow.h"
 #include "frmsearch.h"
 #include "hotkey.h"
@@ -38,9 +39,8 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
-#include <QSplitter>
-#include <QDir>
 #include <QSettings>
+#include <QSplitter>
 
 namespace {
 
@@ -86,18 +86,13 @@ TClipVaultMain::~TClipVaultMain()
 
 namespace {
 
-QString confPathOf(const QString& dataFolder)
-{
-    return QDir(dataFolder).filePath(QStringLiteral("clipvault.conf"));
-}
-
 constexpr char kTreeWidthKey[] = "categoryPaneWidth";
 
 } // namespace
 
 int TClipVaultMain::rememberedTreeWidth() const
 {
-    const QSettings conf(confPathOf(m_app.dataFolder()), QSettings::IniFormat);
+    const QSettings conf(ConfFilePath(m_app.dataFolder()), QSettings::IniFormat);
     return conf.value(QLatin1String(kTreeWidthKey), 0).toInt();
 }
 
@@ -106,7 +101,7 @@ void TClipVaultMain::rememberTreeWidth() const
     const QList<int> sizes = m_ui->splitterTree->sizes();
     if (!m_treeWidthMoved || sizes.size() != 2 || sizes[0] <= 0)
         return;
-    QSettings conf(confPathOf(m_app.dataFolder()), QSettings::IniFormat);
+    QSettings conf(ConfFilePath(m_app.dataFolder()), QSettings::IniFormat);
     conf.setValue(QLatin1String(kTreeWidthKey), sizes[0]);
 }
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <netdb.h>
 #include <sys/socket.h>
 
@@ -69,21 +70,46 @@ bool resolvesInward(const std::string& host)
     return inward;
 }
 
-/// The host of an address, as libcurl takes it apart.
-std::string hostOf(const std::string& url)
+/// What an address is taken apart into for the checks: libcurl's reading of it.
+struct Parts
+{
+    std::string scheme;
+    std::string host; ///< without the brackets of an IPv6 literal
+    std::string port; ///< the scheme's when the address names none
+};
+
+std::optional<Parts> partsOf(const std::string& url)
 {
     CURLU* parsed = curl_url();
-    std::string host;
-    char* part = nullptr;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    std::optional<Parts> parts;
     if (parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
-        host = part;
-        curl_free(part);
+        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        parts = Parts{scheme, host, port};
+        std::string& name = parts->host;
+        if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+            name = name.substr(1, name.size() - 2);
     }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
     curl_url_cleanup(parsed);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    return host;
+    return parts;
+}
+
+/// "host:port" of the parts of an http or https address, the host in lower case; empty else.
+std::string originOf(const std::optional<Parts>& parts)
+{
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https"))
+        return {};
+    std::string origin = parts->host + ':' + parts->port;
+    std::transform(origin.begin(), origin.end(), origin.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return origin;
 }
 
 int checkConnection(void* user, char* primaryIp, char*, int primaryPort, int)
@@ -92,11 +118,12 @@ int checkConnection(void* user, char* primaryIp, char*, int primaryPort, int)
     char* url = nullptr;
     curl_easy_getinfo(state.curl, CURLINFO_EFFECTIVE_URL, &url); // this request's, redirects too
     const std::string address = url ? url : "";
-    if (!state.allowedOrigin.empty() && OriginOf(address) == state.allowedOrigin)
+    const std::optional<Parts> parts = partsOf(address);
+    if (!state.allowedOrigin.empty() && originOf(parts) == state.allowedOrigin)
         return CURL_PREREQFUNC_OK;
     const std::string reached = std::string(primaryIp) + ':' + std::to_string(primaryPort);
     const bool proxied = !state.proxy.empty() && reached == state.proxy;
-    const std::string host = hostOf(address);
+    const std::string host = parts ? parts->host : std::string();
     if (proxied ? !resolvesInward(host) : !IsInwardAddress(primaryIp))
         return CURL_PREREQFUNC_OK;
     state.refusal = "refused to fetch " + address + ": " + (proxied ? host : primaryIp) +
@@ -143,27 +170,7 @@ bool IsInwardAddress(std::string_view ip)
 
 std::string OriginOf(const std::string& url)
 {
-    CURLU* parsed = curl_url();
-    std::string origin;
-    char* scheme = nullptr;
-    char* host = nullptr;
-    char* port = nullptr;
-    if (parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-        const std::string name = scheme;
-        if (name == "http" || name == "https") {
-            origin = std::string(host) + ':' + port;
-            std::transform(origin.begin(), origin.end(), origin.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        }
-    }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
-    curl_url_cleanup(parsed);
-    return origin;
+    return originOf(partsOf(url));
 }
 
 void RestrictToPublicAddresses(CURL* curl, PublicOnly& state)

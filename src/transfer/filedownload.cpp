@@ -59,6 +59,24 @@ long long lengthOf(std::string_view value)
     return error == std::errc() && end == value.data() + value.size() && length >= 0 ? length : -1;
 }
 
+/// Writes all of `data`, again after an interruption; `wrote` hears each piece written. False
+/// when the file takes no more (the reason in errno).
+template <typename Wrote>
+bool writeAll(int fd, const char* data, std::size_t size, Wrote&& wrote)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        wrote(data, static_cast<std::size_t>(n));
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 /// Creates the partial file of `target` new and exclusively, under a name no one else holds: a
 /// file or link planted under a predictable name is never followed, truncated or removed.
 /// Returns its descriptor, or -1 with `error` set (and `partPath` empty: nothing of ours).
@@ -176,21 +194,14 @@ struct Transfer
 
     bool append(const char* data, std::size_t size)
     {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error = systemError("cannot write", partPath);
-                return false;
-            }
+        const bool whole = writeAll(fd, data, size, [this](const char* piece, std::size_t n) {
             if (hash)
-                hash->addData(std::string_view(data, static_cast<std::size_t>(n)));
-            data += n;
-            size -= static_cast<std::size_t>(n);
-            written += n;
-        }
-        return true;
+                hash->addData(std::string_view(piece, n));
+            written += static_cast<long long>(n);
+        });
+        if (!whole)
+            error = systemError("cannot write", partPath);
+        return whole;
     }
 
     void closeFile()
@@ -415,18 +426,9 @@ bool WriteFileReplacing(const std::string& target, std::string_view bytes, std::
     const int fd = createPartialFile(target, partPath, failure);
     if (fd >= 0) {
         const PartialFile known(partPath.c_str());
-        const char* data = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, data, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        const bool written = left == 0 && ::fsync(fd) == 0;
+        const bool written =
+            writeAll(fd, bytes.data(), bytes.size(), [](const char*, std::size_t) {}) &&
+            ::fsync(fd) == 0;
         if (!written)
             failure = systemError("cannot write", partPath);
         ::close(fd);
