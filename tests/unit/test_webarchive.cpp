@@ -87,6 +87,18 @@ protected:
     QTemporaryDir data;
 };
 
+/// Gives "/games/parent.swf" on `site`, a movie whose code names `child`, and starts the site.
+void serveParentNaming(TestServer& site, const char* child)
+{
+    SwfMovie parent;
+    parent.tags = swftags::doAction(swftags::getUrl(child, "_level1"));
+    site.server().Get("/games/parent.swf", [bytes = WriteSwf(parent).toStdString()](
+                                               const httplib::Request&, httplib::Response& r) {
+        r.set_content(bytes, "application/x-shockwave-flash");
+    });
+    site.start();
+}
+
 } // namespace
 
 TEST_F(WebArchiveTest, ADeadAddressIsSavedFromTheNewestCaptureThatIsAMoviePolitely)
@@ -211,13 +223,7 @@ TEST_F(WebArchiveTest, AKeptFileWhoseAddressIsGoneComesFromTheArchiveToo)
 {
     archive.busyAnswers = 0;
     TestServer site; // gives the movie; its child is gone (404)
-    SwfMovie parent;
-    parent.tags = swftags::doAction(swftags::getUrl("child.swf", "_level1"));
-    const std::string parentBytes = WriteSwf(parent).toStdString();
-    site.server().Get("/games/parent.swf", [&](const httplib::Request&, httplib::Response& r) {
-        r.set_content(parentBytes, "application/x-shockwave-flash");
-    });
-    site.start();
+    serveParentNaming(site, "child.swf");
     archive.captures.push_back({"20090315120000", site.url("/games/child.swf"),
                                 "application/x-shockwave-flash", 200, "K", newMovie});
     const QString into = QDir(data.path()).filePath(QStringLiteral("kept"));
@@ -248,13 +254,7 @@ TEST_F(WebArchiveTest, AnArchiveCopyCutShortIsNoCopyAndNothingIsKept)
 {
     archive.busyAnswers = 0;
     TestServer site; // gives the movie; its child is gone (404), the archive's copy is cut
-    SwfMovie parent;
-    parent.tags = swftags::doAction(swftags::getUrl("child.xml", "_level1"));
-    const std::string parentBytes = WriteSwf(parent).toStdString();
-    site.server().Get("/games/parent.swf", [&](const httplib::Request&, httplib::Response& r) {
-        r.set_content(parentBytes, "application/x-shockwave-flash");
-    });
-    site.start();
+    serveParentNaming(site, "child.xml");
     ArchiveStandIn::Capture cut{
         "20090315120000",      site.url("/games/child.xml"), "text/xml", 200, "C",
         std::string(4000, 'x')};
