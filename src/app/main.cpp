@@ -245,6 +245,11 @@ int main(int argc, char* argv[])
                          ClipVaultMain.showStatus(message);
                          prompt.inform(message, QStringLiteral("Clip Vault"));
                      });
+    QObject::connect(&vault.saver(), &CatalogueSaver::keptAside, &ClipVaultMain,
+                     [&](const QString& notice) {
+                         ClipVaultMain.showStatus(notice);
+                         prompt.inform(notice, QStringLiteral("Clip Vault"));
+                     });
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
     prompt.setWindowFocus(windowFocus.get());
 

@@ -60,11 +60,13 @@ bool TakeForChange(DataFolderLock& lock, const QString& dataFolder, QTextStream&
 
 namespace {
 
-int reportSave(bool saved, const QString& error, QTextStream& err)
+/// A save that went beside a log another program changed kept the change, but not where the
+/// catalogue is read from: the command did not do what it was asked.
+int reportSave(bool saved, const QString& error, const QString& keptNotice, QTextStream& err)
 {
-    if (saved)
+    if (saved && keptNotice.isEmpty())
         return kOk;
-    err << "clipvault-cli: " << error << Qt::endl;
+    err << "clipvault-cli: " << (saved ? keptNotice : error) << Qt::endl;
     return kFailed;
 }
 
@@ -74,14 +76,14 @@ int SaveItems(LoadedCatalogue& loaded, QTextStream& err)
 {
     QString error;
     const bool saved = loaded.store().SaveItems(loaded.catalogue(), &error);
-    return reportSave(saved, error, err);
+    return reportSave(saved, error, loaded.store().takeKeptNotice(), err);
 }
 
 int SaveCategories(LoadedCatalogue& loaded, QTextStream& err)
 {
     QString error;
     const bool saved = loaded.store().SaveCategories(loaded.catalogue(), &error);
-    return reportSave(saved, error, err);
+    return reportSave(saved, error, loaded.store().takeKeptNotice(), err);
 }
 
 } // namespace cli

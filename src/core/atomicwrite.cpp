@@ -12,6 +12,21 @@ QString CannotCreateFileMessage(const QString& path)
 bool WriteFileAtomically(const QString& path, std::initializer_list<QByteArrayView> parts,
                          QString* error)
 {
+    return WriteFileAtomically(
+        path,
+        [&](const WriteBytes& write) {
+            for (QByteArrayView part : parts) {
+                if (!write(part))
+                    return false;
+            }
+            return true;
+        },
+        error);
+}
+
+bool WriteFileAtomically(const QString& path, const std::function<bool(const WriteBytes&)>& produce,
+                         QString* error)
+{
     auto fail = [&] {
         if (error)
             *error = CannotCreateFileMessage(path);
@@ -24,11 +39,14 @@ bool WriteFileAtomically(const QString& path, std::initializer_list<QByteArrayVi
     // final block) and still commit a cut file. Writing straight through shows every short write.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail();
-    for (QByteArrayView part : parts) {
-        if (file.write(part.data(), part.size()) != part.size()) {
-            file.cancelWriting();
-            return fail();
-        }
+    bool written = true;
+    const bool produced = produce([&](QByteArrayView bytes) {
+        written = written && file.write(bytes.data(), bytes.size()) == bytes.size();
+        return written;
+    });
+    if (!produced || !written) {
+        file.cancelWriting();
+        return written ? false : fail();
     }
     if (!file.commit())
         return fail();

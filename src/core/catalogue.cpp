@@ -21,6 +21,11 @@ Catalogue::Catalogue(UserPrompt& prompt, const OptionsRecord& options, QObject* 
     , m_prompt(prompt)
     , m_options(options)
 {
+    // A read may find the log changed in the middle of a paint or a pass: the news waits for the
+    // event loop.
+    m_items.setLogChangedHandler([this] {
+        QMetaObject::invokeMethod(this, &Catalogue::itemsLogChanged, Qt::QueuedConnection);
+    });
 }
 
 int Catalogue::FindItemByUrl(const QString& url) const
@@ -150,6 +155,12 @@ void Catalogue::updateItem(int index, const ItemRecord& record)
 {
     m_items.replace(index, ItemRecord(record));
     emit itemChanged(index);
+}
+
+void Catalogue::dropUnreadableItems()
+{
+    if (const std::vector<int> removed = m_items.dropUnreadable(); !removed.empty())
+        emit itemsRemoved(QList<int>(removed.cbegin(), removed.cend()));
 }
 
 void Catalogue::clearItems()

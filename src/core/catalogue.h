@@ -64,6 +64,9 @@ public:
     /// Replaces the record at `index` in place (the dialogs and commands edit records so).
     void updateItem(int index, const ItemRecord& record);
     void clearItems();
+    /// Takes out the items whose records another program's change to the items log took away
+    /// (ItemTable::dropUnreadable).
+    void dropUnreadableItems();
 
     /// Position of an item other than `index` whose movie has the same SHA-256, or -1.
     int FindItemWithSameContent(int index) const;
@@ -135,6 +138,9 @@ signals:
     void itemsRemoved(const QList<int>& positions);
     /// A category was added, removed or changed.
     void categoriesChanged();
+    /// Another program changed the items log in place: the items read from it can no longer be
+    /// read (ItemTable::logChanged). Sent once, from the event loop.
+    void itemsLogChanged();
 
 private:
     void removeItemAt(int index);

@@ -30,6 +30,8 @@ void CatalogueSaver::start()
     connect(&m_catalogue, &Catalogue::itemChanged, this, follow);
     connect(&m_catalogue, &Catalogue::itemsRemoved, this, follow);
     connect(&m_catalogue, &Catalogue::categoriesChanged, this, follow);
+    // A read found the items log changed: the save that follows keeps what is left beside it.
+    connect(&m_catalogue, &Catalogue::itemsLogChanged, this, follow);
 }
 
 void CatalogueSaver::changed()
@@ -78,6 +80,13 @@ void CatalogueSaver::conclude()
     m_failing = false;
     if (m_dirty)
         m_timer.start(kGatherMs);
+    tellKeptAside();
+}
+
+void CatalogueSaver::tellKeptAside()
+{
+    if (const QString notice = m_store.takeKeptNotice(); !notice.isEmpty())
+        emit keptAside(notice);
 }
 
 void CatalogueSaver::finish()

@@ -35,10 +35,15 @@ public:
     void finish();
     /// The caller saved everything itself: nothing waits to be saved any more.
     void markSaved();
+    /// Tells of a save, the caller's or its own, that left a log another program changed as it
+    /// was and wrote the program's own view beside it (CatalogueStore::takeKeptNotice).
+    void tellKeptAside();
 
 signals:
     /// A save failed, said once until a save succeeds again.
     void saveFailed(const QString& message);
+    /// A save found a log changed by another program and wrote beside it; said once.
+    void keptAside(const QString& notice);
 
 private:
     void changed();

@@ -14,10 +14,15 @@
 #include <optional>
 #include <utility>
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -125,6 +130,46 @@ QString freeUnreadableCopyPath(const QString& path)
     return copy;
 }
 
+/// What identifies the file at `path` now. Its header is read only from a regular file, opened
+/// without following a link or blocking.
+CatalogueStore::DiskState diskStateOf(const QString& path)
+{
+    CatalogueStore::DiskState state;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info
+    {
+    };
+    if (::lstat(name.constData(), &info) != 0)
+        return state;
+    state.present = true;
+    state.device = info.st_dev;
+    state.inode = info.st_ino;
+    state.size = info.st_size;
+    state.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    if (!S_ISREG(info.st_mode))
+        return state;
+    const int handle = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (handle < 0)
+        return state;
+    QByteArray header(kHeaderSize, '\0');
+    const ssize_t got = ::pread(handle, header.data(), kHeaderSize, 0);
+    header.resize(got > 0 ? got : 0);
+    state.header = header;
+    ::close(handle);
+    return state;
+}
+
+/// A name beside `path` for the program's own view of a log another program changed, dated,
+/// that no earlier one has.
+QString freeKeptPath(const QString& path)
+{
+    const QString day = QDate::currentDate().toString(Qt::ISODate);
+    QString kept = QStringLiteral("%1.%2.kept").arg(path, day);
+    for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
+        kept = QStringLiteral("%1.%2.%3.kept").arg(path, day).arg(n);
+    return kept;
+}
+
 /// Renames `from` over `to` in one step, as the system does it.
 bool replaceFile(const QString& from, const QString& to)
 {
@@ -141,7 +186,38 @@ QString UnreadableCopyPath(const QString& logPath)
 CatalogueStore::CatalogueStore(const QString& dataFolder)
 {
     m_items.path = QDir(dataFolder).filePath(QStringLiteral("downloading.log"));
+    m_items.contents = QStringLiteral("items");
     m_categories.path = QDir(dataFolder).filePath(QStringLiteral("category.log"));
+    m_categories.contents = QStringLiteral("categories");
+}
+
+bool CatalogueStore::changedByAnother(const Log& log)
+{
+    const DiskState now = diskStateOf(log.path);
+    return now.present && now != log.seen;
+}
+
+void CatalogueStore::keepBeside(Log& log, qint64 lost)
+{
+    if (!log.keptPath.isEmpty())
+        return;
+    log.keptPath = freeKeptPath(log.path);
+    log.lost = lost;
+    log.noticeDue = true;
+    // Nothing at the log's name is touched from now on, nor copied aside: it is the other
+    // program's.
+    log.keepOriginal = false;
+    log.keepSide[0] = log.keepSide[1] = false;
+}
+
+QString CatalogueStore::takeKeptNotice()
+{
+    QStringList notices;
+    for (Log* log : {&m_items, &m_categories}) {
+        if (!log->keptNotice.isEmpty())
+            notices << std::exchange(log->keptNotice, QString());
+    }
+    return notices.join(u'\n');
 }
 
 template <typename Record, typename Sink>
@@ -233,6 +309,7 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
 {
     if (!QFile::exists(m_items.path)) {
         m_items.result = {};
+        m_items.seen = {};
         return m_items.result;
     }
     struct ItemSink
@@ -255,6 +332,7 @@ LogLoadResult CatalogueStore::LoadItems(Catalogue& catalogue)
         m_items.result = readLog<ItemRecord>(m_items, sink);
         catalogue.endItemsLoad();
     });
+    m_items.seen = diskStateOf(m_items.path);
     return m_items.result;
 }
 
@@ -290,6 +368,7 @@ LogLoadResult CatalogueStore::LoadCategories(Catalogue& catalogue)
         for (const QString& name : BuiltInCategoryNames())
             catalogue.AddCategory(CategoryNamed(name));
     });
+    m_categories.seen = diskStateOf(m_categories.path);
     return m_categories.result;
 }
 
@@ -315,13 +394,15 @@ bool CatalogueStore::keepAside(const QString& path, bool& keep, QString* error)
     return true;
 }
 
-bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count, QByteArrayView body,
+bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count,
+                             const std::function<bool(const WriteBytes&)>& body,
                              const std::array<QList<WholeValue>, 2>& values, QString* error)
 {
-    if (!keepAside(log.path, log.keepOriginal, error))
+    const QString target = log.target();
+    if (!keepAside(target, log.keepOriginal, error))
         return false;
     for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
-        if (!keepAside(SideFilePath(log.path, kind), log.keepSide[static_cast<int>(kind)], error))
+        if (!keepAside(SideFilePath(target, kind), log.keepSide[static_cast<int>(kind)], error))
             return false;
     }
     const QByteArray header = logHeader(tag, static_cast<qsizetype>(count));
@@ -331,8 +412,8 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count, QByteArray
     std::array<bool, 2> needed{};
     for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
         const int k = static_cast<int>(kind);
-        needed[k] = !values[k].isEmpty() || QFile::exists(SideFilePath(log.path, kind));
-        const QString next = NextSideFilePath(log.path, kind);
+        needed[k] = !values[k].isEmpty() || QFile::exists(SideFilePath(target, kind));
+        const QString next = NextSideFilePath(target, kind);
         if (!needed[k]) {
             QFile::remove(next);
             continue;
@@ -341,12 +422,14 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count, QByteArray
         if (!WriteFileAtomically(next, {text}, error))
             return false;
     }
-    if (!WriteFileAtomically(log.path, {header, body}, error))
+    // The records are written as they are read: a large catalogue is never held twice.
+    if (!WriteFileAtomically(
+            target, [&](const WriteBytes& write) { return write(header) && body(write); }, error))
         return false;
     for (const SideFile kind : {SideFile::LongFields, SideFile::Extras}) {
         const int k = static_cast<int>(kind);
-        const QString side = SideFilePath(log.path, kind);
-        if (needed[k] && !replaceFile(NextSideFilePath(log.path, kind), side)) {
+        const QString side = SideFilePath(target, kind);
+        if (needed[k] && !replaceFile(NextSideFilePath(target, kind), side)) {
             if (error)
                 *error = CannotCreateFileMessage(side);
             return false;
@@ -354,7 +437,26 @@ bool CatalogueStore::saveLog(Log& log, const char* tag, qint64 count, QByteArray
         if (values[k].isEmpty())
             QFile::remove(side);
     }
+    if (log.keptPath.isEmpty())
+        log.seen = diskStateOf(log.path);
+    else if (std::exchange(log.noticeDue, false))
+        log.keptNotice = keptNotice(log);
     return true;
+}
+
+QString CatalogueStore::keptNotice(const Log& log)
+{
+    QString notice =
+        QStringLiteral("\"%1\" was changed by another program while Clip Vault had it open. Clip "
+                       "Vault left it as it is and saved its own %2 beside it as \"%3\", and "
+                       "saves them there until it is started again.")
+            .arg(QDir::toNativeSeparators(log.path), log.contents,
+                 QDir::toNativeSeparators(log.keptPath));
+    if (log.lost > 0)
+        notice += QStringLiteral(" The %1 items read from the file before the change could no "
+                                 "longer be read and are not in it.")
+                      .arg(log.lost);
+    return notice;
 }
 
 bool CatalogueStore::SaveItems(const Catalogue& catalogue, QString* error)
@@ -369,36 +471,60 @@ bool CatalogueStore::SaveCategories(const Catalogue& catalogue, QString* error)
 
 bool CatalogueStore::SaveItems(const ItemSnapshot& items, QString* error)
 {
-    QByteArray body;
-    body.reserve(static_cast<qsizetype>(items.size() * sizeof(StoredItemRecord)));
-    // Records not changed since the load are copied from the log they came from.
-    if (!items.storedBytes([&](QByteArrayView bytes) { body.append(bytes); })) {
-        if (error)
-            *error = QStringLiteral("\"%1\" was changed by another program while Clip Vault held "
-                                    "it: its items could not be read back to be saved.")
-                         .arg(QDir::toNativeSeparators(m_items.path));
-        return false;
-    }
-    // Only records held in memory can have whole values or extras: the log alone gave the rest.
+    // Once another program changed the log in place, the records read from it are gone: the
+    // program's own view is what it holds in memory.
+    const bool onlyInMemory = items.logChanged();
     std::array<QList<WholeValue>, 2> values;
+    qint64 inMemory = 0;
+    // Only records held in memory can have whole values or extras: the log alone gave the rest.
     items.forEachInMemory([&](int position, const ItemRecord& record) {
-        values[0] << CutValuesOf(record, position);
-        values[1] << ExtrasValuesOf(record, position);
+        const int at = onlyInMemory ? static_cast<int>(inMemory) : position;
+        values[0] << CutValuesOf(record, at);
+        values[1] << ExtrasValuesOf(record, at);
+        ++inMemory;
     });
-    return saveLog(m_items, kItemsTag, items.size(), body, values, error);
+    if (onlyInMemory || changedByAnother(m_items))
+        keepBeside(m_items, onlyInMemory ? items.size() - inMemory : 0);
+
+    bool readable = true;
+    const bool saved = saveLog(
+        m_items, kItemsTag, onlyInMemory ? inMemory : items.size(),
+        [&](const WriteBytes& write) {
+            bool written = true;
+            // Records not changed since the load are copied from the log they came from.
+            readable = items.storedBytes(
+                [&](QByteArrayView bytes) { return written = written && write(bytes); },
+                onlyInMemory);
+            readable = readable || !written;
+            return readable && written;
+        },
+        values, error);
+    if (!readable && items.logChanged() && !onlyInMemory)
+        return SaveItems(items, error); // changed while it was read: what the program holds
+    if (!readable && error)
+        *error = QStringLiteral("\"%1\" could not be read back to be saved.")
+                     .arg(QDir::toNativeSeparators(m_items.path));
+    return saved;
 }
 
 bool CatalogueStore::SaveCategories(const std::vector<CategoryRecord>& categories, QString* error)
 {
-    QByteArray body;
     std::array<QList<WholeValue>, 2> values;
-    for (std::size_t i = 0; i < categories.size(); ++i) {
-        const StoredCategoryRecord stored = ToStored(categories[i]);
-        body.append(reinterpret_cast<const char*>(&stored), sizeof stored);
+    for (std::size_t i = 0; i < categories.size(); ++i)
         values[0] << CutValuesOf(categories[i], static_cast<int>(i));
-    }
-    return saveLog(m_categories, kCategoriesTag, static_cast<qint64>(categories.size()), body,
-                   values, error);
+    if (changedByAnother(m_categories))
+        keepBeside(m_categories, 0);
+    return saveLog(
+        m_categories, kCategoriesTag, static_cast<qint64>(categories.size()),
+        [&](const WriteBytes& write) {
+            for (const CategoryRecord& category : categories) {
+                const StoredCategoryRecord stored = ToStored(category);
+                if (!write(QByteArrayView(reinterpret_cast<const char*>(&stored), sizeof stored)))
+                    return false;
+            }
+            return true;
+        },
+        values, error);
 }
 
 QString CatalogueStore::unreadableNotice() const

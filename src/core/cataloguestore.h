@@ -1,9 +1,11 @@
 #pragma once
 
+#include "atomicwrite.h"
 #include "companionfile.h"
 #include "itemtable.h"
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include <QString>
@@ -54,10 +56,35 @@ public:
     /// were fine. Meant to be shown once, after start-up.
     QString unreadableNotice() const;
 
+    /// When another program changed a log since this program read or saved it, a save leaves
+    /// that file as it is and writes the program's own view beside it, as
+    /// "<log>.<date>.kept", and so does every later save. The message for the user the first
+    /// such save left, once; empty otherwise.
+    QString takeKeptNotice();
+
+    /// What identifies the file at a path: a change by anyone else changes it.
+    struct DiskState
+    {
+        bool present = false;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        QByteArray header;
+        bool operator==(const DiskState&) const = default;
+    };
+
 private:
     struct Log
     {
         QString path;
+        QString contents;       ///< what it holds, for the user: "items", "categories"
+        DiskState seen;         ///< the file at `path` as this program last read or wrote it
+        QString keptPath;       ///< where saves go once another program changed the file
+        qint64 lost = 0;        ///< items read from the changed file that could no longer be read
+        bool noticeDue = false; ///< the first save beside the log is still to be told
+        QString keptNotice;     ///< for the user, until taken
+        QString target() const { return keptPath.isEmpty() ? path : keptPath; }
         bool keepOriginal = false; ///< the file on disk was not read whole: copy it aside first
         /// Likewise its side files (companion, side store), damaged or for another log.
         bool keepSide[2] = {false, false};
@@ -69,8 +96,17 @@ private:
     /// the log stores it or to `addRecord` with what a side file gave it.
     template <typename Record, typename Sink>
     static LogLoadResult readLog(Log& log, Sink& sink);
-    static bool saveLog(Log& log, const char* tag, qint64 count, QByteArrayView body,
+    /// Writes the header and then what `body` writes, with the side files, at the log's target.
+    static bool saveLog(Log& log, const char* tag, qint64 count,
+                        const std::function<bool(const WriteBytes&)>& body,
                         const std::array<QList<WholeValue>, 2>& values, QString* error);
+    /// Whether another program changed the file at the log's path since this program read or
+    /// wrote it. A file that is gone is no one's: the save puts the program's view back.
+    static bool changedByAnother(const Log& log);
+    /// Turns the log's saves to a file beside it, from now on, and leaves the notice for the
+    /// user; `lost` tells how many of the items read from it could no longer be read.
+    static void keepBeside(Log& log, qint64 lost);
+    static QString keptNotice(const Log& log);
     /// Copies `path` aside as "<path>.unreadable" when `keep` is set, then clears it.
     static bool keepAside(const QString& path, bool& keep, QString* error);
 

@@ -4,11 +4,14 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <system_error>
+#include <tuple>
 #include <thread>
 
 #include <QFile>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -78,14 +81,44 @@ std::uint32_t ItemKeyHash(QByteArrayView url)
 
 // --- StoredLog
 
+namespace {
+
+/// The file's size and modification time, in nanoseconds; nothing when it cannot be asked.
+std::optional<std::pair<qint64, qint64>> sizeAndModification(int handle)
+{
+    struct stat info
+    {
+    };
+    if (::fstat(handle, &info) != 0)
+        return std::nullopt;
+    return std::pair<qint64, qint64>(info.st_size, qint64(info.st_mtim.tv_sec) * 1000000000 +
+                                                       info.st_mtim.tv_nsec);
+}
+
+} // namespace
+
 StoredLog::StoredLog(std::unique_ptr<QFile> file, qint64 recordSize)
     : m_file(std::move(file))
     , m_recordSize(recordSize)
-    , m_size(m_file->size())
+    , m_size(0)
+    , m_modifiedNs(0)
 {
+    if (const auto now = sizeAndModification(m_file->handle()))
+        std::tie(m_size, m_modifiedNs) = *now;
+    m_header = readHeader();
 }
 
 StoredLog::~StoredLog() = default;
+
+bool StoredLog::changed() const
+{
+    if (m_changed.load(std::memory_order_relaxed))
+        return true;
+    const auto now = sizeAndModification(m_file->handle());
+    if (!now || *now != std::pair(m_size, m_modifiedNs) || readHeader() != m_header)
+        m_changed.store(true, std::memory_order_relaxed);
+    return m_changed.load(std::memory_order_relaxed);
+}
 
 qint64 StoredLog::readableRecords() const
 {
@@ -94,6 +127,10 @@ qint64 StoredLog::readableRecords() const
 
 bool StoredLog::read(qint64 first, qint64 count, char* into) const
 {
+    // Checked after the read too: another program's write changes the modification time before
+    // its bytes land, so bytes read before an unchanged time are the log's own.
+    if (changed())
+        return false;
     // pread leaves the file's position alone, so passes never disturb each other.
     qint64 offset = kHeaderSize + first * m_recordSize;
     qint64 left = count * m_recordSize;
@@ -105,7 +142,7 @@ bool StoredLog::read(qint64 first, qint64 count, char* into) const
         offset += got;
         left -= got;
     }
-    return true;
+    return !changed();
 }
 
 qint64
@@ -128,6 +165,11 @@ StoredLog::readInPieces(qint64 first, qint64 count,
 }
 
 QByteArray StoredLog::header() const
+{
+    return m_header;
+}
+
+QByteArray StoredLog::readHeader() const
 {
     QByteArray header(kHeaderSize, Qt::Uninitialized);
     if (::pread(m_file->handle(), header.data(), kHeaderSize, 0) != kHeaderSize)
@@ -153,12 +195,21 @@ ItemRecord ItemTable::logged(std::int32_t number) const
 {
     if (m_cachedNumber != number) {
         StoredItemRecord stored{};
-        if (!m_log || !m_log->read(number, 1, reinterpret_cast<char*>(&stored)))
+        if (!readLogged(number, 1, reinterpret_cast<char*>(&stored)))
             std::memset(&stored, 0, sizeof stored);
         m_cached = FromStored(stored);
         m_cachedNumber = number;
     }
     return m_cached;
+}
+
+bool ItemTable::readLogged(qint64 first, qint64 count, char* into) const
+{
+    if (m_log && m_log->read(first, count, into))
+        return true;
+    if (logChanged() && !std::exchange(m_toldLogChanged, true) && m_onLogChanged)
+        m_onLogChanged();
+    return false;
 }
 
 ItemRecord ItemTable::at(int position) const
@@ -192,7 +243,7 @@ void ItemTable::forEach(const std::function<bool(int, const ItemRecord&)>& visit
                 std::clamp<qint64>(m_log->readableRecords() - number, 1, kRecordsPerPiece);
             piece.resize(static_cast<std::size_t>(count));
             pieceFirst = number;
-            if (!m_log->read(number, count, reinterpret_cast<char*>(piece.data())))
+            if (!readLogged(number, count, reinterpret_cast<char*>(piece.data())))
                 piece.assign(1, StoredItemRecord{}); // the file lost it: an empty record
         }
         if (!visit(position, FromStored(piece[static_cast<std::size_t>(number - pieceFirst)])))
@@ -471,6 +522,19 @@ std::vector<int> ItemTable::dropMarked()
     return removed;
 }
 
+std::vector<int> ItemTable::dropUnreadable()
+{
+    if (!logChanged())
+        return {};
+    for (int position = 0; position < size(); ++position) {
+        if (isLogged(slot(position)))
+            markRemoved(position);
+    }
+    m_log.reset();
+    m_cachedNumber = -1;
+    return dropMarked();
+}
+
 void ItemTable::replace(int position, ItemRecord&& record)
 {
     Slot& s = m_slots[static_cast<std::size_t>(position)];
@@ -519,6 +583,7 @@ void ItemTable::clear()
     m_indexValid = false;
     m_cachedNumber = -1;
     m_cached = {};
+    m_toldLogChanged = false;
 }
 
 ItemSnapshot ItemTable::snapshot() const
@@ -547,21 +612,24 @@ void ItemSnapshot::forEachInMemory(const std::function<void(int, const ItemRecor
     }
 }
 
-bool ItemSnapshot::storedBytes(const std::function<void(QByteArrayView)>& write) const
+bool ItemSnapshot::storedBytes(const std::function<bool(QByteArrayView)>& write,
+                               bool onlyInMemory) const
 {
     std::vector<StoredItemRecord> piece;
     piece.reserve(kRecordsPerPiece);
     const auto flush = [&] {
-        write(QByteArrayView(reinterpret_cast<const char*>(piece.data()),
-                             static_cast<qsizetype>(piece.size() * sizeof(StoredItemRecord))));
+        const bool written =
+            write(QByteArrayView(reinterpret_cast<const char*>(piece.data()),
+                                 static_cast<qsizetype>(piece.size() * sizeof(StoredItemRecord))));
         piece.clear();
+        return written;
     };
     const auto sourceAt = [this](int position) {
         return m_sources[static_cast<std::size_t>(position)];
     };
     for (int position = 0; position < size();) {
-        if (piece.size() == kRecordsPerPiece)
-            flush();
+        if (piece.size() == kRecordsPerPiece && !flush())
+            return false;
         const std::int32_t source = sourceAt(position);
         if (source < 0) {
             piece.push_back(ToStored(m_owned[static_cast<std::size_t>(~source)]));
@@ -573,12 +641,13 @@ bool ItemSnapshot::storedBytes(const std::function<void(QByteArrayView)>& write)
         while (piece.size() + static_cast<std::size_t>(run) < kRecordsPerPiece &&
                position + run < size() && sourceAt(position + run) == source + run)
             ++run;
+        position += run;
+        if (onlyInMemory)
+            continue;
         const std::size_t at = piece.size();
         piece.resize(at + static_cast<std::size_t>(run));
         if (!m_log->read(source, run, reinterpret_cast<char*>(piece.data() + at)))
             return false;
-        position += run;
     }
-    flush();
-    return true;
+    return flush();
 }

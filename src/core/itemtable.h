@@ -2,6 +2,7 @@
 
 #include "records.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,7 +16,10 @@ class QFile;
 
 /// A log file open for reading its fixed-size records by number. Every writer of the logs puts a
 /// new file in place by renaming it, so an open log keeps the bytes it had when it was read,
-/// whatever is saved after.
+/// whatever this program saves after. Another program may still write into it in place (`cp`
+/// over it, a truncation): a read is checked against the file's size, modification time and
+/// header as they were when it was opened, before and after, and from the first change on the
+/// log reads nothing more, so that no record of the other file is ever taken for one of ours.
 class StoredLog final
 {
 public:
@@ -31,8 +35,11 @@ public:
     qint64 size() const { return m_size; }
     /// Records whole in the file after its header.
     qint64 readableRecords() const;
-    /// Reads `count` records from `first` into `into`; false when the file no longer holds them.
+    /// Reads `count` records from `first` into `into`; false when the file no longer holds them
+    /// or was changed.
     bool read(qint64 first, qint64 count, char* into) const;
+    /// Whether another program changed the file since it was opened; once true, stays true.
+    bool changed() const;
     /// Reads the header's bytes; empty when the file is shorter.
     QByteArray header() const;
     /// Reads `count` records from record `first` in pieces of kRecordsPerPiece and hands each
@@ -43,9 +50,14 @@ public:
         const std::function<void(qint64 first, const char* bytes, qint64 n)>& consume) const;
 
 private:
+    QByteArray readHeader() const;
+
     std::unique_ptr<QFile> m_file;
     qint64 m_recordSize;
     qint64 m_size;
+    qint64 m_modifiedNs; ///< the file's modification time when opened
+    QByteArray m_header; ///< its header when opened
+    mutable std::atomic<bool> m_changed = false;
 };
 
 /// Names numbered in the order they are first met; the empty name is number 0.
@@ -102,11 +114,15 @@ class ItemSnapshot final
 {
 public:
     int size() const { return static_cast<int>(m_sources.size()); }
-    /// The stored bytes of every item in order, handed over in pieces; false when the log no
-    /// longer holds a record.
-    bool storedBytes(const std::function<void(QByteArrayView)>& write) const;
+    /// The stored bytes of every item in order (or only of those held in memory), handed over in
+    /// pieces until `write` returns false; false when it did or the log no longer held a record.
+    bool storedBytes(const std::function<bool(QByteArrayView)>& write,
+                     bool onlyInMemory = false) const;
     /// Visits the items held in memory, which alone can have values the log has no room for.
     void forEachInMemory(const std::function<void(int position, const ItemRecord&)>& visit) const;
+    /// Whether another program changed the log the loaded records are read from: they can no
+    /// longer be read, and only the items held in memory are the program's own.
+    bool logChanged() const { return m_log && m_log->changed(); }
 
 private:
     friend class ItemTable;
@@ -173,6 +189,17 @@ public:
     /// The items as they stand, to be saved on any thread.
     ItemSnapshot snapshot() const;
 
+    /// Whether another program changed the log the loaded records are read from (StoredLog).
+    bool logChanged() const { return m_log && m_log->changed(); }
+    /// Called once, on the first read that finds the log changed, from whatever reads it.
+    void setLogChangedHandler(std::function<void()> handler)
+    {
+        m_onLogChanged = std::move(handler);
+    }
+    /// Takes out the items read from a changed log, which can no longer be read; returns their
+    /// positions, ascending.
+    std::vector<int> dropUnreadable();
+
 private:
     /// Left uninitialised when the table grows: every slot is written before it is read.
     struct Slot
@@ -188,6 +215,8 @@ private:
     bool isLogged(const Slot& s) const { return s.source >= 0; }
     const ItemRecord& owned(const Slot& s) const;
     ItemRecord logged(std::int32_t number) const;
+    /// Reads records of the log; tells the handler when the log turns out changed.
+    bool readLogged(qint64 first, qint64 count, char* into) const;
     QByteArray keyAt(int position) const;
     std::int32_t keep(ItemRecord&& record);
     void release(Slot& s);
@@ -222,6 +251,8 @@ private:
     /// The last loaded record read: views ask for one item's fields one after another.
     mutable std::int32_t m_cachedNumber = -1;
     mutable ItemRecord m_cached;
+    std::function<void()> m_onLogChanged;
+    mutable bool m_toldLogChanged = false;
 };
 
 /// A hash of an address's catalogue key, taken without building the key for ASCII text.

@@ -15,6 +15,8 @@ Vault::Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prom
     , m_saver(m_catalogue, m_store)
     , m_downloads(m_catalogue, options, prompt)
 {
+    // The items another program's change took away are no longer the catalogue's own.
+    connect(&m_saver, &CatalogueSaver::keptAside, &m_catalogue, &Catalogue::dropUnreadableItems);
 }
 
 Vault::~Vault() = default;
@@ -98,6 +100,7 @@ bool Vault::saveCatalogue(QString* error)
     if (!m_store.SaveItems(m_catalogue, error) || !m_store.SaveCategories(m_catalogue, error))
         return false;
     m_saver.markSaved();
+    m_saver.tellKeptAside();
     return true;
 }
 

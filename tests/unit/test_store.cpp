@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -591,20 +594,134 @@ TEST_F(StoreTest, ALoadedCatalogueChangedAtRandomFindsAndSavesWhatAPlainListWoul
         ASSERT_EQ(storedBytes(catalogue->item(static_cast<int>(i))), storedBytes(plain[i])) << i;
 }
 
-TEST_F(StoreTest, ALogCutByAnotherProgramWhileLoadedFailsTheSaveAndKeepsTheFile)
+TEST_F(StoreTest, ALogAnotherProgramChangesIsLeftAsItIsAndTheProgramsOwnItemsAreKeptBesideIt)
 {
-    ASSERT_TRUE(writeFile(itemsLog(), handMadeItemsLog()));
-    load();
-    const QByteArray cut = handMadeItemsLog().first(16 + 636);
-    QFile file(itemsLog());
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(file.resize(cut.size())); // in place, as no writer of this program does
+    const QByteArray other = logHeaderBytes("clipvault", 4) +
+                             itemBytes('D', "http://b.com/1.swf", "Fun", "/m/", "1.swf", "") +
+                             itemBytes('D', "http://b.com/2.swf", "Fun", "/m/", "2.swf", "") +
+                             itemBytes('D', "http://b.com/3.swf", "Fun", "/m/", "3.swf", "") +
+                             itemBytes('D', "http://b.com/4.swf", "Fun", "/m/", "4.swf", "");
+    enum class Change
+    {
+        CutInPlace,
+        CopiedOverInPlace,
+        RenamedOverAfterASave
+    };
+    struct Case
+    {
+        Change change;
+        QStringList kept; ///< the items of the file kept beside the log, "url comment"
+    };
+    const Case cases[] = {
+        {Change::CutInPlace, {"http://a.com/one.swf mine"}},
+        {Change::CopiedOverInPlace, {"http://a.com/one.swf mine"}},
+        {Change::RenamedOverAfterASave,
+         {"http://a.com/one.swf mine", "http://a.com/two.swf ", "http://a.com/three.swf c",
+          "http://a/new.swf "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.change));
+        for (const QString& name : QDir(folder.path()).entryList(QDir::Files))
+            QFile::remove(path(name.toUtf8().constData()));
+        ASSERT_TRUE(writeFile(itemsLog(), handMadeItemsLog()));
+        load();
+        CatalogueSaver saver(*catalogue, *store, 50);
+        saver.start();
+        QStringList notices;
+        QObject::connect(&saver, &CatalogueSaver::keptAside,
+                         [&](const QString& notice) { notices << notice; });
+        QObject::connect(&saver, &CatalogueSaver::keptAside, catalogue.get(),
+                         &Catalogue::dropUnreadableItems);
 
-    EXPECT_EQ(FieldText(catalogue->item(0).Url), QStringLiteral("http://a.com/one.swf"));
-    EXPECT_TRUE(FieldText(catalogue->item(2).Url).isEmpty()) << "a lost record reads empty";
-    QString error;
-    EXPECT_FALSE(store->SaveItems(*catalogue, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("was changed by another program")))
-        << error.toStdString();
-    EXPECT_EQ(readFile(itemsLog()), cut) << "nothing is written over what is left";
+        QByteArray theirs = other;
+        if (c.change == Change::RenamedOverAfterASave) {
+            catalogue->AddItemFromUrl(QStringLiteral("http://a/new.swf"), {});
+            ASSERT_TRUE(waitUntil([&] { return readFile(itemsLog()).size() == 16 + 4 * 636; }));
+            ASSERT_TRUE(writeFile(itemsLog() + ".new", other));
+            ASSERT_EQ(std::rename(QFile::encodeName(itemsLog() + ".new").constData(),
+                                  QFile::encodeName(itemsLog()).constData()),
+                      0);
+        } else {
+            if (c.change == Change::CutInPlace)
+                theirs = handMadeItemsLog().first(16 + 636);
+            QFile file(itemsLog());
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            ASSERT_EQ(file.write(theirs), theirs.size());
+            file.close();
+            EXPECT_TRUE(FieldText(catalogue->item(1).Url).isEmpty())
+                << "no record of the other file is taken for one of ours";
+        }
+        StoredItemRecord mine{};
+        const QByteArray mineBytes =
+            itemBytes('D', "http://a.com/one.swf", "Game", "/m/Game/", "one.swf", "mine");
+        std::memcpy(&mine, mineBytes.constData(), sizeof mine);
+        catalogue->updateItem(0, FromStored(mine));
+
+        ASSERT_TRUE(waitUntil([&] { return !notices.isEmpty(); }));
+        const QStringList keptFiles =
+            QDir(folder.path()).entryList({QStringLiteral("downloading.log.*.kept")});
+        ASSERT_EQ(keptFiles.size(), 1);
+        EXPECT_TRUE(notices.first().contains(keptFiles.first())) << notices.first().toStdString();
+        EXPECT_EQ(readFile(itemsLog()), theirs) << "the other program's file is left as it is";
+
+        // Later changes go beside the log too, quietly.
+        catalogue->AddItemFromUrl(QStringLiteral("http://a/later.swf"), {});
+        QStringList expected = c.kept;
+        expected << QStringLiteral("http://a/later.swf ");
+        QStringList found;
+        ASSERT_TRUE(waitUntil([&] {
+            QTemporaryDir reader;
+            QFile::copy(path(keptFiles.first().toUtf8().constData()),
+                        QDir(reader.path()).filePath(QStringLiteral("downloading.log")));
+            Catalogue again(prompt, options);
+            CatalogueStore(reader.path()).LoadItems(again);
+            found.clear();
+            for (int i = 0; i < again.itemCount(); ++i)
+                found << FieldText(again.item(i).Url) + u' ' + FieldText(again.item(i).Comment);
+            return found == expected;
+        })) << found.join(u'|').toStdString();
+        EXPECT_EQ(catalogue->itemCount(), expected.size());
+        EXPECT_EQ(notices.size(), 1);
+        EXPECT_EQ(readFile(itemsLog()), theirs);
+    }
+}
+
+namespace {
+
+/// The process's resident memory in bytes: "VmHWM" its peak since the last reset, "VmRSS" now.
+qint64 residentBytes(const char* which)
+{
+    const QList<QByteArray> lines = readFile(QStringLiteral("/proc/self/status")).split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith(which))
+            return line.mid(qstrlen(which) + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST_F(StoreTest, ASaveStreamsTheLogInsteadOfHoldingItWholeInMemory)
+{
+    // 100 000 items: a log of 64 MB.
+    constexpr int kItems = 100000;
+    QByteArray log = logHeaderBytes("clipvault", kItems);
+    log.reserve(16 + qsizetype(kItems) * 636);
+    for (int i = 0; i < kItems; ++i) {
+        const QByteArray url = "http://a.com/" + QByteArray::number(i) + ".swf";
+        log += itemBytes('D', url.constData(), "Game", "/m/", "x.swf");
+    }
+    ASSERT_TRUE(writeFile(itemsLog(), log));
+    log = {};
+    load();
+    catalogue->AddItemFromUrl(QStringLiteral("http://a.com/new.swf"), {});
+
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    ASSERT_TRUE(reset.open(QIODevice::WriteOnly) && reset.write("5") == 1) << "peak reset";
+    reset.close();
+    const qint64 before = residentBytes("VmRSS:");
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    const qint64 peak = residentBytes("VmHWM:");
+    EXPECT_LT(peak - before, qint64(16) << 20) << "the save held " << (peak - before) << " bytes";
+    EXPECT_EQ(QFileInfo(itemsLog()).size(), 16 + qint64(kItems + 1) * 636);
 }
