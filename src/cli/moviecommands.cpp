@@ -124,15 +124,18 @@ int RunArchive(const CommandLine& line, QTextStream& out, QTextStream& err)
     ArchiveSession session(line, err);
     TerminalProgress progress(err);
     QString error;
+    QString cutShort;
     const std::optional<QList<ArchiveCapture>> movies = session.archive.moviesUnder(
         line.words[2],
         [&](int found) { progress.show(QStringLiteral("movies found: %1").arg(found), true); },
-        &error);
+        &error, &cutShort);
     progress.clear();
     if (!movies) {
         err << "clipvault-cli: " << line.words[2] << ": " << error << Qt::endl;
         return kFailed;
     }
+    if (!cutShort.isEmpty())
+        err << "clipvault-cli: " << line.words[2] << ": " << cutShort << Qt::endl;
     QJsonArray found;
     for (const ArchiveCapture& movie : *movies) {
         if (line.json)

@@ -57,6 +57,7 @@ struct ChosenValues
     QHash<int, QList<WholeValue>> byRecord;        ///< checked against the record at the position
     QHash<QByteArray, QList<WholeValue>> byDigest; ///< of a companion that matches no log
     bool unreadable = false; ///< the companion beside the log is damaged or for another log
+    bool tooLong = false;    ///< a value over kLongestWholeValue was refused
 };
 
 /// Values grouped by record position when each record of the log (`digestAt`) is the one the
@@ -94,6 +95,7 @@ ChosenValues chooseCompanion(const QString& logPath, SideFile kind, qint64 recor
     const CompanionContents next = readCompanionFile(NextSideFilePath(logPath, kind), kind);
     const CompanionContents current =
         readCompanionFile(SideFilePath(logPath, kind), kind, &present);
+    chosen.tooLong = current.tooLong;
     for (const CompanionContents* companion : {&next, &current}) {
         if (auto byRecord = matchingValues(*companion, recordCount, readable, digestAt)) {
             chosen.byRecord = std::move(*byRecord);
@@ -263,6 +265,7 @@ LogLoadResult CatalogueStore::readLog(Log& log, Sink& sink)
     }
     result.companionUnreadable = sides[0].unreadable;
     result.extrasUnreadable = sides[1].unreadable;
+    result.valueRefused = sides[0].tooLong || sides[1].tooLong;
     const bool anyValues = std::any_of(sides.cbegin(), sides.cend(), [](const ChosenValues& side) {
         return !side.byRecord.isEmpty() || !side.byDigest.isEmpty();
     });
@@ -291,7 +294,10 @@ LogLoadResult CatalogueStore::readLog(Log& log, Sink& sink)
                 Record record = FromStored(bytes);
                 if constexpr (isItem)
                     RestoreExtras(record, extras);
-                RestoreCheckedValues(record, whole);
+                // A value its field's stored text is no cut of is damage, as a damaged entry
+                // is: the companion is kept aside before the next save leaves the value out.
+                if (RestoreCheckedValues(record, whole) < whole.size())
+                    result.companionUnreadable = log.keepSide[0] = true;
                 sink.addRecord(std::move(record));
             }
         });
@@ -545,12 +551,15 @@ QString CatalogueStore::unreadableNotice() const
                 continue;
             const QString side = SideFilePath(log->path, kind);
             lines << QStringLiteral("\"%1\" is damaged or belongs to another version of its log: "
-                                    "only the %2 that still match their records were taken. The "
+                                    "only the %2 that still match their records were taken%4. The "
                                     "file will be kept as \"%3\" when the catalogue is saved.")
                          .arg(QDir::toNativeSeparators(side),
                               kind == SideFile::LongFields ? QStringLiteral("long values")
                                                            : QStringLiteral("items' details"),
-                              QDir::toNativeSeparators(UnreadableCopyPath(side)));
+                              QDir::toNativeSeparators(UnreadableCopyPath(side)),
+                              log->result.valueRefused
+                                  ? QStringLiteral(" (a value longer than 2 MiB was refused)")
+                                  : QString());
         }
     }
     return lines.join(u'\n');

@@ -22,6 +22,7 @@ struct LogLoadResult
     int loaded = 0;       ///< records read and handed to the catalogue
     bool companionUnreadable = false; ///< its companion was damaged or for another log
     bool extrasUnreadable = false;    ///< likewise its side store
+    bool valueRefused = false;        ///< a side file held a value over 2 MiB
 };
 
 /// The two log files of the catalogue in the data folder: "downloading.log" holds the items and

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
+#include <optional>
+
 namespace {
 
 QLatin1String formatOf(SideFile kind)
@@ -26,11 +28,65 @@ void putValue(QJsonObject& object, const QByteArray& value)
         object.insert(QStringLiteral("text"), text);
 }
 
-QByteArray takeValue(const QJsonObject& object)
+/// The entry's value; nothing when it has none.
+std::optional<QByteArray> takeValue(const QJsonObject& object)
 {
-    if (object.contains(QStringLiteral("base64")))
-        return QByteArray::fromBase64(object.value(QStringLiteral("base64")).toString().toLatin1());
-    return object.value(QStringLiteral("text")).toString().toUtf8();
+    if (const QJsonValue base64 = object.value(QStringLiteral("base64")); base64.isString())
+        return QByteArray::fromBase64(base64.toString().toLatin1());
+    if (const QJsonValue text = object.value(QStringLiteral("text")); text.isString())
+        return text.toString().toUtf8();
+    return std::nullopt;
+}
+
+/// Whether the JSON text has a string longer than any value kLongestWholeValue allows, however
+/// it is written (six bytes a character at worst, as "\u0001"): such a text is refused before it
+/// is parsed, which would cost many times its size.
+bool holdsOverlongString(QByteArrayView text)
+{
+    constexpr qsizetype kLongestToken = 6 * kLongestWholeValue + 2;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (start < 0) {
+            if (c == '"')
+                start = i;
+            continue;
+        }
+        if (c == '\\')
+            ++i;
+        else if (c == '"')
+            start = -1;
+        else if (i - start > kLongestToken)
+            return true;
+    }
+    return start >= 0 && text.size() - start > kLongestToken;
+}
+
+/// The names of the fields a side file's values may belong to.
+bool isKnownField(QByteArrayView field, SideFile kind)
+{
+    if (kind == SideFile::Extras)
+        return field == "extras";
+    bool known = false;
+    const auto check = [&](const char* name, const auto&) {
+        known = known || field == name;
+    };
+    ItemRecord item;
+    ForEachTextField(item, check);
+    CategoryRecord category;
+    ForEachTextField(category, check);
+    return known;
+}
+
+/// The entry's record position when it is a whole number within the log.
+std::optional<int> recordOf(const QJsonObject& object, qint64 recordCount)
+{
+    const QJsonValue value = object.value(QStringLiteral("record"));
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 0 || number >= static_cast<double>(recordCount) ||
+        number != static_cast<double>(static_cast<qint64>(number)))
+        return std::nullopt;
+    return static_cast<int>(number);
 }
 
 } // namespace
@@ -80,6 +136,10 @@ QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values, 
 CompanionContents DecodeCompanion(QByteArrayView text, SideFile kind)
 {
     CompanionContents contents;
+    if (holdsOverlongString(text)) {
+        contents.tooLong = true;
+        return contents;
+    }
     const QJsonObject root = QJsonDocument::fromJson(text.toByteArray()).object();
     if (root.value(QStringLiteral("format")).toString() != formatOf(kind))
         return contents;
@@ -88,12 +148,17 @@ CompanionContents DecodeCompanion(QByteArrayView text, SideFile kind)
     const QJsonArray entries = root.value(QStringLiteral("values")).toArray();
     for (const QJsonValue& entry : entries) {
         const QJsonObject object = entry.toObject();
-        const qint64 record = object.value(QStringLiteral("record")).toInteger(-1);
-        if (record < 0 || record >= contents.recordCount)
+        const std::optional<int> record = recordOf(object, contents.recordCount);
+        const QByteArray field = object.value(QStringLiteral("field")).toString().toLatin1();
+        const QJsonValue digest = object.value(QStringLiteral("digest"));
+        std::optional<QByteArray> value = takeValue(object);
+        const bool tooLong = value && value->size() > kLongestWholeValue;
+        contents.tooLong = contents.tooLong || tooLong;
+        if (!record || !isKnownField(field, kind) || !digest.isString() || !value || tooLong) {
+            contents.readable = false; // damaged: the file is read as one for another log
             continue;
-        contents.values.append(
-            {static_cast<int>(record), object.value(QStringLiteral("digest")).toString().toLatin1(),
-             object.value(QStringLiteral("field")).toString().toLatin1(), takeValue(object)});
+        }
+        contents.values.append({*record, digest.toString().toLatin1(), field, std::move(*value)});
     }
     return contents;
 }

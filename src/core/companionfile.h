@@ -54,16 +54,23 @@ QByteArray StoredRecordDigest(QByteArrayView storedBytes);
 QByteArray EncodeCompanion(qint64 recordCount, const QList<WholeValue>& values,
                            SideFile kind = SideFile::LongFields);
 
+/// The longest value a side file may hold: far beyond any field's, small enough that no value
+/// can make reading the file cost much more memory than the file itself.
+inline constexpr qsizetype kLongestWholeValue = qsizetype(2) << 20;
+
 /// What a companion's text holds.
 struct CompanionContents
 {
-    bool readable = false;   ///< the text is a companion this program wrote
+    bool readable = false;   ///< the text is a companion this program wrote, undamaged
     qint64 recordCount = -1; ///< of the log it was written for
     QList<WholeValue> values;
+    bool tooLong = false; ///< it held a value over kLongestWholeValue, which was refused
 };
 
-/// The values of a companion's text, in the order written; values with an impossible record
-/// position are left out.
+/// The values of a companion's text, in the order written. A damaged entry (a record position
+/// that is no whole number or beyond the log, a field no record has, no value, a value over
+/// kLongestWholeValue) is left out and makes the whole text unreadable: only values whose
+/// digest names their record's stored bytes are then taken, and the file is kept aside.
 CompanionContents DecodeCompanion(QByteArrayView text, SideFile kind = SideFile::LongFields);
 
 /// The item's extras as the side store's value for it; none when they are all defaults.

@@ -31,6 +31,15 @@ constexpr int kRetriesAfterBusy = 3;
 constexpr qint64 kDefaultBusyWaitMs = 60 * 1000;
 constexpr int kMoviesPerPage = 5000;
 constexpr int kNewestTried = 3;
+/// The longest wait a busy archive is granted, whatever it asks: an hour's Retry-After would hold
+/// every process of the user off for that long.
+constexpr qint64 kLongestBusyWaitMs = 10 * 60 * 1000;
+/// A listing ends after so many index pages or so long, with a notice: an index whose resume key
+/// changes on every page would never end.
+constexpr int kMostIndexPages = 100;
+constexpr qint64 kLongestListingMs = 10 * 60 * 1000;
+/// Redirects followed for one archive request, each paced as a request.
+constexpr int kMostArchiveRedirects = 10;
 
 QSettings conf(const QString& dataFolder)
 {
@@ -83,11 +92,11 @@ qint64 retryAfterMs(const QByteArray& value, qint64 fallbackMs)
     bool number = false;
     const qint64 seconds = value.toLongLong(&number);
     if (number && seconds >= 0)
-        return std::min<qint64>(seconds, 3600) * 1000;
+        return std::min<qint64>(seconds, kLongestBusyWaitMs / 1000) * 1000;
     const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
     if (when.isValid())
-        return std::clamp<qint64>(when.toMSecsSinceEpoch() - nowMs(), 0, 3600 * 1000);
-    return fallbackMs;
+        return std::clamp<qint64>(when.toMSecsSinceEpoch() - nowMs(), 0, kLongestBusyWaitMs);
+    return std::min(fallbackMs, kLongestBusyWaitMs);
 }
 
 /// An index query for the captures of an address that were answered with status 200, in JSON.
@@ -188,8 +197,10 @@ qint64 ArchivePace::reserveTurn()
     qint64 wait = 0;
     update([&](qint64 stored) {
         const qint64 now = nowMs();
-        // A time far ahead is no one's: a clock set back, or a damaged file.
-        const qint64 from = stored > now + 3600 * 1000 ? now : std::max(stored, now);
+        // A time further ahead than any wait is granted is no one's: a clock set back, a damaged
+        // file, or a wait asked before the longest was bounded.
+        const qint64 from =
+            stored > now + kLongestBusyWaitMs + m_spacingMs ? now : std::max(stored, now);
         wait = from - now;
         m_reservedFrom = stored;
         m_reservedUntil = from + m_spacingMs;
@@ -200,6 +211,7 @@ qint64 ArchivePace::reserveTurn()
 
 void ArchivePace::holdOff(qint64 ms)
 {
+    ms = std::min(ms, kLongestBusyWaitMs);
     update([&](qint64 stored) { return std::max(stored, nowMs() + ms); });
 }
 
@@ -306,6 +318,16 @@ bool WebArchive::sleepFor(qint64 ms, const QString& why)
 
 WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
 {
+    // Each redirect is followed as a request of its own, in its turn: the archive sees no more
+    // than one request a turn however its captures lead from one to another.
+    Answer answer = getOnce(url, maxBytes);
+    for (int hop = 0; hop < kMostArchiveRedirects && !answer.redirect.isEmpty(); ++hop)
+        answer = getOnce(answer.redirect, maxBytes);
+    return answer;
+}
+
+WebArchive::Answer WebArchive::getOnce(const QString& url, qint64 maxBytes)
+{
     InitCurlOnce();
     Answer answer;
     qint64 busyWait = kDefaultBusyWaitMs;
@@ -324,6 +346,7 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
         char errorBuffer[CURL_ERROR_SIZE] = {};
         const QByteArray address = TransferUrl(url);
         SetTransferBasics(curl, address.constData(), errorBuffer, 60);
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L); // followed in turn by get()
         curl_easy_setopt(curl, CURLOPT_USERAGENT, "ClipVault (web archive lookups)");
         curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // the index may come gzipped
         SetTransferCallbacks(curl, onHeader, onBody, onTick, &fetch);
@@ -331,6 +354,11 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
         const CURLcode result = curl_easy_perform(curl);
         const long status = TransferStatus(curl);
         answer.finalUrl = TransferEndAddress(curl, url);
+        const char* redirect = nullptr;
+        answer.redirect.clear();
+        if (status >= 300 && status < 400 &&
+            curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect)
+            answer.redirect = QString::fromUtf8(redirect);
         curl_easy_cleanup(curl);
         answer.reached = status != 0;
         answer.status = static_cast<int>(status);
@@ -348,8 +376,12 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
             busyWait *= 2;
             m_pace.holdOff(wait);
             answer.error = QStringLiteral("the web archive is busy (status %1)").arg(status);
+            const QString until =
+                QDateTime::fromMSecsSinceEpoch(nowMs() + wait).toString(QStringLiteral("HH:mm:ss"));
             if (attempt == kRetriesAfterBusy ||
-                !sleepFor(wait, QStringLiteral("the web archive is busy: waiting %1 s as it asks")))
+                !sleepFor(wait, QStringLiteral("the web archive is busy: waiting %1 s as it asks, "
+                                               "until ") +
+                                    until))
                 return answer;
             continue;
         }
@@ -441,13 +473,25 @@ std::optional<ArchivedCopy> WebArchive::newestCapture(const QString& address, qi
 
 std::optional<QList<ArchiveCapture>> WebArchive::moviesUnder(const QString& prefix,
                                                              const std::function<void(int)>& found,
-                                                             QString* error)
+                                                             QString* error, QString* cutShort)
 {
     // Rows come oldest first: the last row of an address is its newest capture.
     QList<ArchiveCapture> movies;
     QHash<QString, qsizetype> byAddress;
     QString resumeKey;
+    const qint64 started = nowMs();
+    int pages = 0;
     do {
+        if (pages == kMostIndexPages || nowMs() - started >= kLongestListingMs) {
+            if (cutShort)
+                *cutShort = QStringLiteral("the web archive's index was still giving pages after "
+                                           "%1 pages and %2 s: the listing stopped there, with "
+                                           "the movies found so far")
+                                .arg(pages)
+                                .arg((nowMs() - started) / 1000);
+            break;
+        }
+        ++pages;
         QUrlQuery query = goodCapturesQuery(prefix);
         query.addQueryItem(QStringLiteral("matchType"), QStringLiteral("prefix"));
         query.addQueryItem(QStringLiteral("limit"), QString::number(kMoviesPerPage));

@@ -110,9 +110,12 @@ public:
                                               QString* error, const QString& near = {});
 
     /// The Flash movies the archive holds under an address or folder, each address once with its
-    /// newest capture, paging through the index; `found` hears the count after each page.
-    std::optional<QList<ArchiveCapture>>
-    moviesUnder(const QString& prefix, const std::function<void(int)>& found, QString* error);
+    /// newest capture, paging through the index; `found` hears the count after each page. At
+    /// most 100 pages or 10 minutes: a listing stopped so gives what it found, and says so in
+    /// `cutShort`.
+    std::optional<QList<ArchiveCapture>> moviesUnder(const QString& prefix,
+                                                     const std::function<void(int)>& found,
+                                                     QString* error, QString* cutShort = nullptr);
 
     /// How many requests went to the archive.
     int requestCount() const { return m_requests; }
@@ -126,10 +129,13 @@ private:
         QByteArray body;
         QString error;
         QString finalUrl; ///< after redirects: a capture's own address names its timestamp
+        QString redirect; ///< where a redirect leads, not followed yet
     };
-    /// One paced GET, a 429 or 503 waited out (Retry-After, else 60 s, doubling) up to three
-    /// times.
+    /// One paced GET, a 429 or 503 waited out (Retry-After, else 60 s, doubling; never more
+    /// than 10 minutes) up to three times; its redirects followed, each in its own turn.
     Answer get(const QString& url, qint64 maxBytes);
+    /// The same without following a redirect.
+    Answer getOnce(const QString& url, qint64 maxBytes);
     bool sleepFor(qint64 ms, const QString& why);
     std::optional<QList<ArchiveCapture>> index(const QString& query, QString* resumeKey,
                                                QString* error);

@@ -248,6 +248,7 @@ void TDetectFlashFromUrl::DetectFromWebArchive()
             post([what](TDetectFlashFromUrl& dialog) { dialog.setStatus(what); });
         });
         QString error;
+        QString cutShort;
         const std::optional<QList<ArchiveCapture>> movies = archive.moviesUnder(
             address,
             [=](int found) {
@@ -256,16 +257,17 @@ void TDetectFlashFromUrl::DetectFromWebArchive()
                         QStringLiteral("Searching the web archive: %1 movies found").arg(found));
                 });
             },
-            &error);
-        post([movies, error](TDetectFlashFromUrl& dialog) {
-            dialog.archiveListed(movies.value_or(QList<ArchiveCapture>{}), error);
+            &error, &cutShort);
+        post([movies, error, cutShort](TDetectFlashFromUrl& dialog) {
+            dialog.archiveListed(movies.value_or(QList<ArchiveCapture>{}), error, cutShort);
         });
     });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
 }
 
-void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies, const QString& error)
+void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies, const QString& error,
+                                        const QString& cutShort)
 {
     m_archiveCancel.reset();
     DetectionResults found;
@@ -280,6 +282,8 @@ void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies, con
     m_ui->btnDetect->setEnabled(true);
     if (!error.isEmpty())
         setStatus(QStringLiteral("Failed: ") + error);
+    else if (!cutShort.isEmpty())
+        setStatus(QStringLiteral("Stopped: %1 movies; ").arg(movies.size()) + cutShort);
     else
         setStatus(
             movies.isEmpty()

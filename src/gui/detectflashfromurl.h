@@ -89,7 +89,8 @@ private:
     void DetectFromBrowserTab();
     /// Lists the archive's movies on a worker thread; Close cancels it at once.
     void DetectFromWebArchive();
-    void archiveListed(const QList<ArchiveCapture>& movies, const QString& error);
+    void archiveListed(const QList<ArchiveCapture>& movies, const QString& error,
+                       const QString& cutShort);
     void PreviewRow(int row);
     void lvflashitemslistClick();
     void lvflashitemslistDblClick();

@@ -101,6 +101,7 @@ public:
     int busyAnswers = 0;           ///< index queries answered 429 first
     int retryAfterSeconds = 1;
     int pageRows = 1000;
+    bool endlessKeys = false; ///< every page, even past the rows, gives a new resume key
 
 private:
     void log(const char* what)
@@ -164,8 +165,9 @@ private:
                     "\",\"" + std::to_string(c.status) + "\",\"" + c.digest + "\",\"" +
                     std::to_string(c.body.size()) + "\"]";
         }
-        if (from + count < rows.size() && request.get_param_value("showResumeKey") == "true")
-            json += ",[],[\"" + std::to_string(from + count) + "\"]";
+        if ((from + count < rows.size() || endlessKeys) &&
+            request.get_param_value("showResumeKey") == "true")
+            json += ",[],[\"" + std::to_string(from + std::max<std::size_t>(count, 1)) + "\"]";
         return json + "]";
     }
 

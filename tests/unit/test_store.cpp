@@ -11,6 +11,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -401,6 +404,53 @@ TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogGivesOnlyValuesWhoseRecordsSti
         EXPECT_EQ(catalogue->itemCount(), 2);
         EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne.left(100));
         EXPECT_FALSE(store->unreadableNotice().isEmpty());
+    }
+}
+
+TEST_F(StoreTest, ADamagedEntryInTheCompanionIsTreatedAsDamageOfTheWholeFile)
+{
+    const QByteArray longOne = "http://a.com/" + QByteArray(120, '1') + ".swf";
+    const QByteArray longTwo = "http://a.com/" + QByteArray(120, '2') + ".swf";
+    load();
+    for (const QByteArray& url : {longOne, longTwo})
+        ASSERT_GE(catalogue->AddItemFromUrl(QString::fromUtf8(url), {}), 0);
+    ASSERT_TRUE(store->SaveItems(*catalogue));
+    const QJsonObject written =
+        QJsonDocument::fromJson(readFile(CompanionPath(itemsLog()))).object();
+
+    // The second record's address, damaged in one way each time.
+    const std::pair<const char*, QJsonValue> damages[] = {
+        {"record", -1},
+        {"record", 0.5},
+        {"field", QStringLiteral("nonsense")},
+        {"text", QString(QStringLiteral("http://elsewhere/") + QString(150, u'x'))},
+        {"text", QString(3 << 20, u'x')},
+    };
+    for (const auto& [key, value] : damages) {
+        SCOPED_TRACE(key);
+        QJsonObject root = written;
+        QJsonArray values = root.value(QStringLiteral("values")).toArray();
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            QJsonObject entry = values[i].toObject();
+            if (entry.value(QStringLiteral("record")).toInt() == 1 &&
+                entry.value(QStringLiteral("field")).toString() == u"url") {
+                entry.insert(QLatin1String(key), value);
+                values[i] = entry;
+            }
+        }
+        root.insert(QStringLiteral("values"), values);
+        const QByteArray damaged = QJsonDocument(root).toJson();
+        QFile::remove(UnreadableCopyPath(CompanionPath(itemsLog())));
+        ASSERT_TRUE(writeFile(CompanionPath(itemsLog()), damaged));
+
+        load();
+        EXPECT_EQ(FieldBytes(catalogue->item(0).Url), longOne) << "the sound entry is taken";
+        EXPECT_EQ(FieldBytes(catalogue->item(1).Url), longTwo.left(100));
+        const QString notice = store->unreadableNotice();
+        EXPECT_TRUE(notice.contains(QStringLiteral("downloading.log.long"))) << qPrintable(notice);
+        EXPECT_EQ(notice.contains(QStringLiteral("2 MiB")), value.toString().size() > (2 << 20));
+        ASSERT_TRUE(store->SaveItems(*catalogue));
+        EXPECT_EQ(readFile(UnreadableCopyPath(CompanionPath(itemsLog()))), damaged);
     }
 }
 

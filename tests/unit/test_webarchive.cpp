@@ -161,6 +161,48 @@ TEST_F(WebArchiveTest, ListingASiteGivesEachArchivedMovieOnceWithItsNewestCaptur
               7);
 }
 
+TEST_F(WebArchiveTest, AnIndexThatNeverStopsGivingPagesIsListedAtMostAHundredPages)
+{
+    archive.busyAnswers = 0;
+    archive.pageRows = 2;
+    archive.endlessKeys = true;
+    writeFile(QDir(data.path()).filePath(QStringLiteral("clipvault.conf")),
+              "[General]\narchivepace=0\n");
+    const CliRun run = cliProcess({QStringLiteral("archive"), QStringLiteral("list"),
+                                   QStringLiteral("http://dead.example/")});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("after 100 pages"))) << qPrintable(run.err);
+    EXPECT_EQ(run.out.count(u'\n'), 2) << "the movies found so far";
+    EXPECT_EQ(archive.requests().size(), 100u);
+}
+
+TEST_F(WebArchiveTest, ABusyArchiveIsWaitedOutAtMostTenMinutesAndTheWaitIsSaid)
+{
+    archive.retryAfterSeconds = 99999;
+    QProcess tool;
+    tool.start(QStringLiteral(CLIPVAULT_CLI),
+               {QStringLiteral("--data-dir"), data.path(), QStringLiteral("archive"),
+                QStringLiteral("list"), QStringLiteral("http://dead.example/")});
+    QString err;
+    ASSERT_TRUE(waitUntil([&] {
+        err += QString::fromLocal8Bit(tool.readAllStandardError());
+        return err.contains(QStringLiteral("until"));
+    })) << qPrintable(err);
+    tool.kill();
+    tool.waitForFinished();
+    EXPECT_TRUE(err.contains(QStringLiteral("busy: waiting 600 s as it asks, until ")))
+        << qPrintable(err);
+
+    // Nor does a wait asked of one process hold the others longer, even one stored by a run
+    // that granted an hour.
+    const QTemporaryDir state;
+    const QString file = QDir(state.path()).filePath(QStringLiteral("pace"));
+    ArchivePace(0, file).holdOff(qint64(99999) * 1000);
+    EXPECT_LE(ArchivePace(0, file).reserveTurn(), 600 * 1000);
+    writeFile(file, QByteArray::number(QDateTime::currentMSecsSinceEpoch() + 3600 * 1000));
+    EXPECT_EQ(ArchivePace(0, file).reserveTurn(), 0);
+}
+
 TEST_F(WebArchiveTest, TheProgramsDownloadSavesTheArchivedCopyAndTheItemRemembersIt)
 {
     archive.busyAnswers = 0;
@@ -217,6 +259,10 @@ TEST_F(WebArchiveTest, APageThatIsGoneIsScannedInItsCaptureWithItsFramesAsTheyWe
                                   QString::fromStdString(site + "games/a.swf")}))
         << "the frames' nearest captures, their references against the original addresses";
     EXPECT_TRUE(notice.contains(QStringLiteral("1 January 2009"))) << qPrintable(notice);
+    const auto requests = archive.requests();
+    for (std::size_t i = 1; i < requests.size(); ++i)
+        EXPECT_GE(requests[i].second - requests[i - 1].second, 50 - 20)
+            << "request " << i << ": a redirect is followed in its turn";
 }
 
 TEST_F(WebArchiveTest, AKeptFileWhoseAddressIsGoneComesFromTheArchiveToo)
