@@ -49,6 +49,17 @@ protected:
         return names;
     }
 
+    /// Files longOne and longTwo, whose addresses the log cuts, and saves them.
+    void saveTwoLongAddresses()
+    {
+        load();
+        for (const QByteArray& url : {longOne, longTwo})
+            ASSERT_GE(catalogue->AddItemFromUrl(QString::fromUtf8(url), {}), 0);
+        ASSERT_TRUE(store->SaveItems(*catalogue));
+    }
+
+    const QByteArray longOne = "http://a.com/" + QByteArray(120, '1') + ".swf";
+    const QByteArray longTwo = "http://a.com/" + QByteArray(120, '2') + ".swf";
     QTemporaryDir folder;
     ScriptedPrompt prompt;
     OptionsRecord options = DefaultOptions();
@@ -376,12 +387,7 @@ TEST_F(StoreTest, ValuesTooLongForTheLogSurviveInItsCompanionWhileTheLogKeepsIts
 
 TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogGivesOnlyValuesWhoseRecordsStillMatch)
 {
-    const QByteArray longOne = "http://a.com/" + QByteArray(120, '1') + ".swf";
-    const QByteArray longTwo = "http://a.com/" + QByteArray(120, '2') + ".swf";
-    load();
-    for (const QByteArray& url : {longOne, longTwo})
-        ASSERT_GE(catalogue->AddItemFromUrl(QString::fromUtf8(url), {}), 0);
-    ASSERT_TRUE(store->SaveItems(*catalogue));
+    ASSERT_NO_FATAL_FAILURE(saveTwoLongAddresses());
     const QByteArray companion = readFile(CompanionPath(itemsLog()));
     QByteArray log = readFile(itemsLog());
 
@@ -409,12 +415,7 @@ TEST_F(StoreTest, ACompanionThatDoesNotMatchItsLogGivesOnlyValuesWhoseRecordsSti
 
 TEST_F(StoreTest, ADamagedEntryInTheCompanionIsTreatedAsDamageOfTheWholeFile)
 {
-    const QByteArray longOne = "http://a.com/" + QByteArray(120, '1') + ".swf";
-    const QByteArray longTwo = "http://a.com/" + QByteArray(120, '2') + ".swf";
-    load();
-    for (const QByteArray& url : {longOne, longTwo})
-        ASSERT_GE(catalogue->AddItemFromUrl(QString::fromUtf8(url), {}), 0);
-    ASSERT_TRUE(store->SaveItems(*catalogue));
+    ASSERT_NO_FATAL_FAILURE(saveTwoLongAddresses());
     const QJsonObject written =
         QJsonDocument::fromJson(readFile(CompanionPath(itemsLog()))).object();
 
