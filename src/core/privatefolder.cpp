@@ -55,3 +55,14 @@ QString SessionTag(const QString& display, const QString& dataFolder)
     return QString::fromLatin1(
         QCryptographicHash::hash(both, QCryptographicHash::Sha256).toHex().left(12));
 }
+
+QString ProgramSocketPath(const QString& dataFolder)
+{
+    // In a folder only this user can create names in: a name in /tmp could be taken first by
+    // anyone, who would then receive every later start. One socket per data folder, whatever
+    // the display.
+    const QString folder = PrivateRuntimeFolder(dataFolder);
+    if (folder.isEmpty())
+        return {};
+    return QDir(folder).filePath(QStringLiteral("clipvault.") + SessionTag({}, dataFolder));
+}

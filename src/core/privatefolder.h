@@ -12,3 +12,7 @@ QString PrivateRuntimeFolder(const QString& dataFolder);
 /// A short name for one session of the program: 12 hex digits of a digest of the display and
 /// the data folder, so that two displays or two data folders of one user never share a name.
 QString SessionTag(const QString& display, const QString& dataFolder);
+
+/// The socket the running program listens on for its data folder, in PrivateRuntimeFolder: later
+/// starts and the browser companion's host reach it there. Empty when there is no such folder.
+QString ProgramSocketPath(const QString& dataFolder);

@@ -83,13 +83,7 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::serverName() const
 {
-    // In a folder only this user can create names in: a name in /tmp could be taken first by
-    // anyone, who would then receive every later start. One socket per data folder, whatever
-    // the display.
-    const QString folder = PrivateRuntimeFolder(m_dataFolder);
-    if (folder.isEmpty())
-        return {};
-    return QDir(folder).filePath(QStringLiteral("clipvault.") + SessionTag({}, m_dataFolder));
+    return ProgramSocketPath(m_dataFolder);
 }
 
 bool SingleInstance::isOwnPeer(const QLocalSocket& socket)
