@@ -5,6 +5,7 @@
 #include "browseraccess.h"
 #include "clipvaultapp.h"
 #include "clipvaultmain.h"
+#include "companionbars.h"
 #include "datafolder.h"
 #include "desktopopen.h"
 #include "browsersessions.h"
@@ -279,6 +280,8 @@ int main(int argc, char* argv[])
     QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,
                      showMainWindow);
+    // The bars the browser companion draws in the user's everyday browser.
+    CompanionBars companionBars(vault, dialogs, instance);
 
     // The stand-alone player for a movie from the desktop (the root folder: no movie).
     // Its player is one started ahead, so that a movie handed to the running program shows at

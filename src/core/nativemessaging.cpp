@@ -23,7 +23,7 @@ constexpr double kLargestNumber = 2147483647.0;
 /// What a field must hold.
 enum class Kind
 {
-    Number,  ///< a whole number from 0 to 2^31 - 1
+    Number, ///< a whole number from 0 to 2^31 - 1
     Bool,
     Text,    ///< at most kLongestText characters
     Address, ///< an http or https address
@@ -194,10 +194,12 @@ Fault checkFields(const QJsonObject& object, const MessageType& type, QString* w
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (it.key() == u"type")
             continue;
-        const auto field = std::find_if(type.fields.begin(), type.fields.end(),
-                                        [&](const Field& f) { return it.key() == QLatin1String(f.name); });
+        const auto field =
+            std::find_if(type.fields.begin(), type.fields.end(),
+                         [&](const Field& f) { return it.key() == QLatin1String(f.name); });
         if (field == type.fields.end()) {
-            *why = QStringLiteral("\"%1\" has no field \"%2\"").arg(QLatin1String(type.type), it.key());
+            *why = QStringLiteral("\"%1\" has no field \"%2\"")
+                       .arg(QLatin1String(type.type), it.key());
             return Fault::Field;
         }
         if (!holds(it.value(), field->kind)) {
@@ -280,17 +282,16 @@ std::optional<Message> ReadMessage(QByteArrayView json, Sender sender, Fault* fa
     const QString type = object.value(QStringLiteral("type")).toString();
     const MessageType* known = typeNamed(type, sender);
     if (!known)
-        return refuse(Fault::Type, QStringLiteral("no message \"%1\" comes from this side")
-                                       .arg(type.left(64)));
+        return refuse(Fault::Type,
+                      QStringLiteral("no message \"%1\" comes from this side").arg(type.left(64)));
     QString reason;
     if (const Fault found = checkFields(object, *known, &reason); found != Fault::None)
         return refuse(found, reason);
     if (object.contains(QStringLiteral("protocol")) &&
         object.value(QStringLiteral("protocol")).toInt() != kProtocol)
-        return refuse(Fault::Version,
-                      QStringLiteral("protocol %1 is not this end's %2")
-                          .arg(object.value(QStringLiteral("protocol")).toInt())
-                          .arg(kProtocol));
+        return refuse(Fault::Version, QStringLiteral("protocol %1 is not this end's %2")
+                                          .arg(object.value(QStringLiteral("protocol")).toInt())
+                                          .arg(kProtocol));
     *fault = Fault::None;
     why->clear();
     return Message{type, object};

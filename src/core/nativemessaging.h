@@ -86,8 +86,7 @@ struct Message
 /// Reads one message's JSON and checks it against the types `sender` sends: every field known to
 /// its type, every required one there, each of its kind. Nothing, with the fault and a line for
 /// the log, otherwise.
-std::optional<Message> ReadMessage(QByteArrayView json, Sender sender, Fault* fault,
-                                   QString* why);
+std::optional<Message> ReadMessage(QByteArrayView json, Sender sender, Fault* fault, QString* why);
 
 /// The name of a fault, for the log and the error reply.
 QString FaultName(Fault fault);

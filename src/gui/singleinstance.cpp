@@ -1,6 +1,7 @@
 #include "singleinstance.h"
 
 #include "datafolder.h"
+#include "nativemessaging.h"
 #include "privatefolder.h"
 
 #include <QDir>
@@ -164,15 +165,26 @@ void SingleInstance::acceptConnection()
         {
             QByteArray bytes;
             bool dropped = false;
+            bool companion = false; ///< handed to the browser companions, no request
         };
         auto request = std::make_shared<Request>();
         const auto drop = [socket, request] {
+            if (request->companion)
+                return;
             request->dropped = true;
             socket->abort();
         };
         QTimer::singleShot(kRequestTimeoutMs, socket, drop);
-        connect(socket, &QLocalSocket::readyRead, this, [socket, request, drop] {
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, request, drop] {
             request->bytes.append(socket->readAll());
+            // A browser companion's host stays connected and speaks in frames from then on.
+            const QByteArray greeting(nativemessaging::kSocketGreeting);
+            if (request->bytes.startsWith(greeting)) {
+                request->companion = true;
+                disconnect(socket, nullptr, this, nullptr);
+                emit companionConnected(socket, request->bytes.mid(greeting.size()));
+                return;
+            }
             if (request->bytes.size() > kMaxRequest)
                 drop();
         });

@@ -40,6 +40,9 @@ signals:
     void activationRequested();
     /// A later start asked this program to play a movie (empty: the player with none).
     void playRequested(const QString& movie);
+    /// A browser companion's host connected; whoever takes `socket` owns it from now on, and
+    /// `rest` holds what came after the greeting.
+    void companionConnected(QLocalSocket* socket, const QByteArray& rest);
 
 private:
     /// The socket's path; empty when there is no folder only this user can create names in.

@@ -2,13 +2,13 @@
 
 #include "ui_vaultbar.h"
 
+#include "barchoice.h"
 #include "browserurls.h"
 #include "catalogue.h"
 #include "clipvaultapp.h"
 #include "filedialogs.h"
 #include "icons.h"
 #include "browsersession.h"
-#include "optionform.h"
 #include "options.h"
 #include "records.h"
 #include "userprompt.h"
@@ -20,8 +20,6 @@
 #include <QToolButton>
 
 namespace {
-
-const QString kSaveTo = QStringLiteral("Save to ...");
 
 /// The menu shows an entry's caption as written: "&" is no accelerator here.
 QString menuText(const QString& caption)
@@ -182,12 +180,10 @@ void Tvaultbar::fillCategoryMenu()
     };
     addEntry(QLatin1String(builtin::Downloaded));
     m_menu->addSeparator();
-    for (const CategoryRecord& category : m_app.catalogue().categories()) {
-        if (!IsBuiltInCategory(FieldBytes(category.Name)))
-            addEntry(FieldText(category.Name));
-    }
+    for (const QString& category : BarMenuCategories(m_app.catalogue()))
+        addEntry(category);
     m_menu->addSeparator();
-    addEntry(kSaveTo);
+    addEntry(kBarSaveTo);
 }
 
 void Tvaultbar::btnSaveCatClick()
@@ -206,39 +202,13 @@ void Tvaultbar::CatMenuClick(QAction* item)
 {
     if (!item || item->isSeparator())
         return;
-    const QString address = movieAddress();
-    const QString caption = item->data().toString();
     // A movie filed already brings a question: the bar goes while it is open, so that nothing
     // of Clip Vault's but the question stands over the browser.
-    const auto goForAQuestion = [&] {
-        if (m_app.catalogue().FindItemByUrl(address) >= 0)
-            hide();
-    };
-    int index = -1;
-    if (caption != kSaveTo) {
-        goForAQuestion();
-        index = m_app.catalogue().AddItemFromUrl(address, caption);
-    } else {
-        const QString file = m_dialogs.chooseMovieSaveFile(this);
-        if (file.isEmpty())
-            return;
-        goForAQuestion();
-        // No category: the item is filed under "Downloaded".
-        index = m_app.catalogue().AddItemFromUrlAs(address, QString(), file);
-    }
-    if (index >= 0)
-        m_app.downloads().StartItemDownload(index);
+    FileMovieFromBar(m_app, m_dialogs, this, movieAddress(), item->data().toString(),
+                     [this] { hide(); });
 }
 
 void Tvaultbar::btnOptionClick()
 {
-    OptionsRecord edited = m_app.options();
-    VaultSettings settings = m_app.settings();
-    if (!EditOptions(edited, settings, this))
-        return;
-    m_app.setSettings(settings);
-    m_app.setOptions(edited);
-    QString error;
-    if (!m_app.SaveOptionsFile(&error))
-        m_app.prompt().inform(error, QStringLiteral("Clip Vault"));
+    EditOptionsFromBar(m_app, this);
 }

@@ -218,8 +218,8 @@ void BrowserHost::loseProgram()
 
 void BrowserHost::sayNotRunning()
 {
-    toBrowser({{QStringLiteral("type"), QStringLiteral("state")},
-               {QStringLiteral("running"), false}});
+    toBrowser(
+        {{QStringLiteral("type"), QStringLiteral("state")}, {QStringLiteral("running"), false}});
 }
 
 void BrowserHost::toBrowser(const QJsonObject& message)

@@ -95,8 +95,7 @@ protected:
         environment.insert(QStringLiteral("CLIPVAULT_HOME"), dataFolder());
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
         host.setProcessEnvironment(environment);
-        QObject::connect(&host, &QProcess::readyReadStandardOutput,
-                         [this] { replies.take(host); });
+        QObject::connect(&host, &QProcess::readyReadStandardOutput, [this] { replies.take(host); });
         host.start(QStringLiteral(CLIPVAULT_BROWSER_HOST));
         ASSERT_TRUE(host.waitForStarted());
     }
@@ -150,8 +149,7 @@ TEST(NativeMessaging, EveryMessageIsCheckedAgainstWhatItsSenderMaySend)
         {"a tab movie with a field of its own",
          json({{"type", "movies"},
                {"id", 3},
-               {"movies", QJsonArray{QJsonObject{{"url", "https://a.example/m.swf"},
-                                                 {"x", 1}}}}}),
+               {"movies", QJsonArray{QJsonObject{{"url", "https://a.example/m.swf"}, {"x", 1}}}}}),
          Sender::Extension, Fault::Value},
         {"the program's welcome",
          json({{"type", "welcome"},

@@ -1,0 +1,42 @@
+#include "companionbars.h"
+
+#include "barchoice.h"
+#include "browserurls.h"
+#include "catalogue.h"
+#include "clipvaultapp.h"
+#include "records.h"
+#include "singleinstance.h"
+
+#include <QLocalSocket>
+
+CompanionBars::CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInstance& instance,
+                             QObject* parent)
+    : QObject(parent)
+    , m_app(app)
+    , m_dialogs(dialogs)
+{
+    connect(&instance, &SingleInstance::companionConnected, &m_links, &CompanionLinks::adopt);
+    connect(&m_links, &CompanionLinks::choiceMade, this, &CompanionBars::choose);
+    connect(&app, &Vault::optionsChanged, this, &CompanionBars::tellBarState);
+    connect(&app.catalogue(), &Catalogue::categoriesChanged, this, &CompanionBars::tellBarState);
+    tellBarState();
+}
+
+void CompanionBars::tellBarState()
+{
+    m_links.setBarState(m_app.options().ShortcutBarEnabled != 0,
+                        m_app.options().PauseMovieOnBar != 0, BarMenuCategories(m_app.catalogue()));
+}
+
+void CompanionBars::choose(const CompanionChoice& choice)
+{
+    if (choice.action == u"options") {
+        EditOptionsFromBar(m_app, nullptr);
+        return;
+    }
+    const QString address = BarMovieAddress(choice.movie, choice.frame, choice.page);
+    const QString caption = choice.action == u"saveAs" ? kBarSaveTo
+                            : choice.category.isEmpty() ? QLatin1String(builtin::Downloaded)
+                                                        : choice.category;
+    FileMovieFromBar(m_app, m_dialogs, nullptr, address, caption);
+}

@@ -1,0 +1,161 @@
+#include "companionlinks.h"
+
+#include <QJsonArray>
+#include <QLocalSocket>
+
+#include <set>
+
+using namespace nativemessaging;
+
+namespace {
+
+/// What is read from one host before its messages are handled: a flood then waits in the
+/// socket, not in memory.
+constexpr qint64 kReadBuffer = 2 * kMaxMessageBytes;
+
+} // namespace
+
+struct CompanionLinks::Link
+{
+    QLocalSocket* socket = nullptr;
+    FrameReader reader;
+    CompanionBrowser browser;
+    bool greeted = false; ///< its hello was heard and answered
+    std::set<int> logged; ///< the kinds of fault said once already
+};
+
+CompanionLinks::CompanionLinks(QObject* parent)
+    : QObject(parent)
+{
+}
+
+CompanionLinks::~CompanionLinks()
+{
+    qDeleteAll(m_links);
+}
+
+void CompanionLinks::adopt(QLocalSocket* socket, const QByteArray& rest)
+{
+    auto* link = new Link;
+    link->socket = socket;
+    socket->setParent(this);
+    socket->setReadBufferSize(kReadBuffer);
+    m_links.append(link);
+    connect(socket, &QLocalSocket::readyRead, this, [this, link] { readFrom(*link); });
+    // Dropped from the event loop: a connection that ends while its messages are read keeps its
+    // state until the reading is done.
+    connect(
+        socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); },
+        Qt::QueuedConnection);
+    link->reader.feed(rest);
+    readFrom(*link);
+}
+
+void CompanionLinks::drop(QLocalSocket* socket)
+{
+    for (qsizetype i = 0; i < m_links.size(); ++i) {
+        if (m_links[i]->socket == socket) {
+            delete m_links.takeAt(i);
+            break;
+        }
+    }
+    socket->deleteLater();
+}
+
+void CompanionLinks::readFrom(Link& link)
+{
+    link.reader.feed(link.socket->readAll());
+    while (const std::optional<QByteArray> json = link.reader.next()) {
+        Fault fault = Fault::None;
+        QString why;
+        if (const std::optional<Message> message =
+                ReadMessage(*json, Sender::Extension, &fault, &why))
+            handle(link, *message);
+        else
+            refuse(link, fault, why);
+        if (link.socket->state() != QLocalSocket::ConnectedState)
+            return;
+    }
+    if (link.reader.problem() != FrameReader::Problem::None) {
+        qWarning("Clip Vault: a browser companion announced a message over %lld bytes; its "
+                 "connection is closed",
+                 static_cast<long long>(kMaxMessageBytes));
+        link.socket->abort();
+    }
+}
+
+void CompanionLinks::handle(Link& link, const Message& message)
+{
+    const QJsonObject& fields = message.fields;
+    const auto text = [&](const char* name) {
+        return fields.value(QLatin1String(name)).toString();
+    };
+    if (message.type == u"hello") {
+        link.browser = {text("browser"), text("browserVersion")};
+        link.greeted = true;
+        send(link, barState("welcome"));
+        return;
+    }
+    if (!link.greeted) {
+        refuse(link, Fault::Version, QStringLiteral("the companion must say hello first"));
+        return;
+    }
+    if (message.type == u"tab") {
+        m_visibleTab = text("url");
+    } else if (message.type == u"choice") {
+        // From the event loop: what follows may open a dialog while this link is being read.
+        const CompanionChoice choice{text("movie"), text("page"), text("frame"), text("action"),
+                                     text("category")};
+        QMetaObject::invokeMethod(
+            this, [this, choice] { emit choiceMade(choice); }, Qt::QueuedConnection);
+    }
+}
+
+void CompanionLinks::refuse(Link& link, Fault fault, const QString& why)
+{
+    if (link.logged.insert(static_cast<int>(fault)).second)
+        qWarning("Clip Vault: refused a message of a browser companion (%s): %s",
+                 qPrintable(FaultName(fault)), qPrintable(why));
+    send(link, ErrorReply(fault, why));
+}
+
+void CompanionLinks::send(Link& link, const QJsonObject& message)
+{
+    link.socket->write(Frame(message));
+}
+
+QJsonObject CompanionLinks::barState(const char* type) const
+{
+    QJsonObject state{{QStringLiteral("type"), QLatin1String(type)},
+                      {QStringLiteral("shortcutBar"), m_shortcutBar},
+                      {QStringLiteral("pauseMovie"), m_pauseMovie},
+                      {QStringLiteral("categories"), QJsonArray::fromStringList(m_categories)}};
+    if (QLatin1String(type) == QLatin1String("welcome"))
+        state.insert(QStringLiteral("protocol"), kProtocol);
+    else
+        state.insert(QStringLiteral("running"), true);
+    return state;
+}
+
+void CompanionLinks::setBarState(bool shortcutBar, bool pauseMovie, const QStringList& categories)
+{
+    if (shortcutBar == m_shortcutBar && pauseMovie == m_pauseMovie && categories == m_categories)
+        return;
+    m_shortcutBar = shortcutBar;
+    m_pauseMovie = pauseMovie;
+    m_categories = categories;
+    for (Link* link : std::as_const(m_links)) {
+        if (link->greeted)
+            send(*link, barState("state"));
+    }
+}
+
+QList<CompanionBrowser> CompanionLinks::browsers() const
+{
+    QList<CompanionBrowser> browsers;
+    for (const Link* link : m_links) {
+        if (link->greeted)
+            browsers << link->browser;
+    }
+    return browsers;
+}

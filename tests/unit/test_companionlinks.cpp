@@ -1,0 +1,106 @@
+#include "companionlinks.h"
+
+#include "waituntil.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+
+#include <cstring>
+
+using namespace nativemessaging;
+
+namespace {
+
+/// A host's connection to the program, as CompanionLinks takes it over.
+class CompanionLinksTest : public ::testing::Test
+{
+protected:
+    CompanionLinksTest()
+    {
+        server.listen(QDir(folder.path()).filePath(QStringLiteral("program")));
+        host.connectToServer(server.fullServerName());
+        EXPECT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
+        links.adopt(server.nextPendingConnection(), {});
+        QObject::connect(&host, &QLocalSocket::readyRead, [this] {
+            replies.feed(host.readAll());
+            while (const std::optional<QByteArray> json = replies.next())
+                heard << QJsonDocument::fromJson(*json).object();
+        });
+        QObject::connect(&links, &CompanionLinks::choiceMade,
+                         [this](const CompanionChoice& choice) { choices << choice; });
+    }
+    void send(const QJsonObject& message)
+    {
+        host.write(Frame(message));
+        host.flush();
+    }
+
+    QTemporaryDir folder;
+    QLocalServer server;
+    QLocalSocket host;
+    CompanionLinks links;
+    FrameReader replies;
+    QList<QJsonObject> heard;
+    QList<CompanionChoice> choices;
+};
+
+const QJsonObject kHello{{"type", "hello"}, {"protocol", kProtocol}, {"browser", "firefox"},
+                         {"browserVersion", "140.5"}};
+const QJsonObject kChoice{{"type", "choice"},
+                          {"movie", "games/m.swf?v=2"},
+                          {"page", "https://a.example/"},
+                          {"frame", "https://b.example/frame.html"},
+                          {"action", "category"},
+                          {"category", "Game"}};
+
+} // namespace
+
+TEST_F(CompanionLinksTest, AGreetedCompanionHearsTheBarsStateAndItsChoicesAreTaken)
+{
+    QJsonObject choice = kChoice;
+    choice.insert(QStringLiteral("movie"), QStringLiteral("https://b.example/games/m.swf"));
+    send(choice); // before hello: refused
+    links.setBarState(true, false, {QStringLiteral("Game")});
+    send(kHello);
+    ASSERT_TRUE(waitUntil([&] { return heard.size() >= 2; }));
+    EXPECT_EQ(heard[0][QStringLiteral("fault")].toString(), QStringLiteral("version"));
+    EXPECT_EQ(heard[1][QStringLiteral("type")].toString(), QStringLiteral("welcome"));
+    EXPECT_EQ(heard[1][QStringLiteral("categories")].toArray(), QJsonArray{"Game"});
+    ASSERT_EQ(links.browsers().size(), 1);
+    EXPECT_EQ(links.browsers()[0].version, QStringLiteral("140.5"));
+
+    // A change reaches every bar; a choice is taken, an unsound one answered with an error.
+    links.setBarState(false, false, {QStringLiteral("Game")});
+    send(choice);
+    send(kChoice); // a relative movie address is no address
+    ASSERT_TRUE(waitUntil([&] { return heard.size() >= 4 && choices.size() == 1; }));
+    EXPECT_FALSE(heard[2][QStringLiteral("shortcutBar")].toBool(true));
+    EXPECT_EQ(heard[3][QStringLiteral("fault")].toString(), QStringLiteral("value"));
+    EXPECT_EQ(choices[0].frame, QStringLiteral("https://b.example/frame.html"));
+    EXPECT_EQ(choices[0].category, QStringLiteral("Game"));
+}
+
+TEST_F(CompanionLinksTest, AFloodIsTakenInTurnAndAnAbsurdLengthClosesTheConnection)
+{
+    send(kHello);
+    constexpr int kFlood = 2000;
+    QByteArray flood;
+    for (int i = 0; i < kFlood; ++i)
+        flood += Frame(kChoice); // each refused: its movie address is relative
+    host.write(flood);
+    ASSERT_TRUE(waitUntil([&] { return heard.size() == 1 + kFlood; }, 60000));
+    EXPECT_TRUE(choices.isEmpty());
+
+    quint32 absurd = 0xFFFFFFFFu;
+    QByteArray length(4, '\0');
+    std::memcpy(length.data(), &absurd, 4);
+    host.write(length);
+    host.flush();
+    EXPECT_TRUE(waitUntil([&] { return host.state() == QLocalSocket::UnconnectedState; }));
+    EXPECT_TRUE(waitUntil([&] { return links.browsers().isEmpty(); }));
+}
