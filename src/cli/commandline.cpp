@@ -22,7 +22,7 @@ constexpr OptionSpec kOptions[] = {
     {"dir", "DIR"},          {"host", "TEXT"},     {"json", nullptr},         {"replace", nullptr},
     {"no-cache", nullptr},   {"all", nullptr},     {"any", nullptr},          {"version", nullptr},
     {"into", "DIR"},         {"seconds", "N"},     {"ruffle-bundle", "FILE"}, {"curation", "DIR"},
-    {"no-archive", nullptr}, {"folder", "DIR"},
+    {"no-archive", nullptr}, {"folder", "DIR"},    {"profile", "DIR"},
 };
 
 } // namespace
@@ -55,6 +55,7 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
     text("host", line.host);
     text("into", line.into);
     text("folder", line.folder);
+    text("profile", line.profile);
     text("ruffle-bundle", line.ruffleBundle);
     text("curation", line.curation);
     text("seconds", line.seconds);

@@ -24,6 +24,7 @@ struct CommandLine
     QString host;
     QString into;
     QString folder;
+    QString profile;
     QString ruffleBundle;
     QString curation;
     QString seconds; ///< as written; the command that takes it reads it

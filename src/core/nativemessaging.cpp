@@ -1,9 +1,13 @@
 #include "nativemessaging.h"
 
+#include "datafolder.h"
+#include "regularfile.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
@@ -321,6 +325,21 @@ QJsonObject ErrorReply(Fault fault, const QString& why)
     return {{QStringLiteral("type"), QStringLiteral("error")},
             {QStringLiteral("fault"), FaultName(fault)},
             {QStringLiteral("message"), why.left(kLongestText)}};
+}
+
+QString HostRecordPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/clipvault/browser-host.conf");
+}
+
+QString HostDataFolder()
+{
+    if (!qEnvironmentVariableIsEmpty("CLIPVAULT_HOME"))
+        return ResolveDataFolder({});
+    const QString recorded =
+        IniText::read(HostRecordPath()).value(QStringLiteral("General/datafolder"));
+    return recorded.isEmpty() ? ResolveDataFolder({}) : recorded;
 }
 
 } // namespace nativemessaging

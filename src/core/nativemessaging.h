@@ -94,4 +94,16 @@ QString FaultName(Fault fault);
 /// The error reply to a message that was refused.
 QJsonObject ErrorReply(Fault fault, const QString& why);
 
+/// The host's name, as the browsers' host manifests and the extension name it.
+inline constexpr char kHostName[] = "io.github.clipvault.companion";
+/// The extension's ids: Firefox's from its manifest, Chromium's from the public key there.
+inline constexpr char kFirefoxExtensionId[] = "companion@clipvault.github.io";
+inline constexpr char kChromiumExtensionId[] = "hkcplhokbcngnbfgaonicedkpbognldo";
+
+/// The data folder the host serves: $CLIPVAULT_HOME, else the one `clipvault-cli browser
+/// connect` recorded, else the user's default.
+QString HostDataFolder();
+/// Where `browser connect` records it.
+QString HostRecordPath();
+
 } // namespace nativemessaging

@@ -35,7 +35,7 @@ void CompanionBars::choose(const CompanionChoice& choice)
         return;
     }
     const QString address = BarMovieAddress(choice.movie, choice.frame, choice.page);
-    const QString caption = choice.action == u"saveAs" ? kBarSaveTo
+    const QString caption = choice.action == u"saveAs"  ? kBarSaveTo
                             : choice.category.isEmpty() ? QLatin1String(builtin::Downloaded)
                                                         : choice.category;
     FileMovieFromBar(m_app, m_dialogs, nullptr, address, caption);

@@ -1,13 +1,10 @@
 #include "browserhost.h"
 
-#include "datafolder.h"
 #include "privatefolder.h"
-#include "regularfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
@@ -244,19 +241,4 @@ void BrowserHost::logOnce(const char* from, Fault fault, const QString& why)
         return;
     std::fprintf(stderr, "clipvault-browser-host: refused a message from the %s (%s): %s\n", from,
                  qPrintable(FaultName(fault)), qPrintable(why));
-}
-
-QString BrowserHostRecordPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/clipvault/browser-host.conf");
-}
-
-QString BrowserHostDataFolder()
-{
-    if (!qEnvironmentVariableIsEmpty("CLIPVAULT_HOME"))
-        return ResolveDataFolder({});
-    const IniText recorded = IniText::read(BrowserHostRecordPath());
-    const QString folder = recorded.value(QStringLiteral("General/datafolder"));
-    return folder.isEmpty() ? ResolveDataFolder({}) : folder;
 }

@@ -54,9 +54,3 @@ private:
     bool m_browserDone = false;
     std::set<std::pair<std::string, int>> m_logged;
 };
-
-/// The data folder the host serves: $CLIPVAULT_HOME, else the one `clipvault-cli browser
-/// connect` recorded, else the user's default.
-QString BrowserHostDataFolder();
-/// Where `browser connect` records it.
-QString BrowserHostRecordPath();

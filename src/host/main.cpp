@@ -12,6 +12,7 @@ int main()
 {
     // A program or browser gone mid-write is an ordinary end, not a reason to die by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    BrowserHost host(STDIN_FILENO, STDOUT_FILENO, ProgramSocketPath(BrowserHostDataFolder()));
+    BrowserHost host(STDIN_FILENO, STDOUT_FILENO,
+                     ProgramSocketPath(nativemessaging::HostDataFolder()));
     return host.run();
 }

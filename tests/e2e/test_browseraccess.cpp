@@ -17,6 +17,8 @@
 #include "playerfiles.h"
 #include "pointerhook.h"
 #include "scripteddialogs.h"
+#include "singleinstance.h"
+#include "companionbars.h"
 #include "scriptedprompt.h"
 #include "sharedblock.h"
 #include "messageboxprompt.h"
@@ -34,6 +36,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,7 +56,9 @@
 // Xlib's macros clash with the headers above; it comes last.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -163,15 +168,20 @@ protected:
             });
         });
         server.start();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        ASSERT_NO_FATAL_FAILURE(prepareBrowser(environment));
+        browser.setProcessEnvironment(environment);
         browser.start(
             chromium,
-            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-             QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
-             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-             QStringLiteral("--remote-debugging-port=0"),
-             QStringLiteral("--user-data-dir=") + profile.path(),
-             QStringLiteral("--window-position=0,0"), QStringLiteral("--window-size=1000,700"),
-             QString::fromStdString(server.url("/flash.html"))});
+            QStringList{
+                QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+                QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                QStringLiteral("--remote-debugging-port=0"),
+                QStringLiteral("--user-data-dir=") + profile.path(),
+                QStringLiteral("--window-position=0,0"), QStringLiteral("--window-size=1000,700")} +
+                browserArguments() +
+                QStringList{QString::fromStdString(server.url("/flash.html"))});
         ASSERT_TRUE(browser.waitForStarted());
         ASSERT_TRUE(waitUntil(
             [&] { return addressBarText() == QString::fromStdString(server.url("/flash.html")); },
@@ -186,6 +196,10 @@ protected:
             60000))
             << "the page never showed its first movie";
     }
+
+    /// What a fixture adds to the browser's start: arguments, and its environment.
+    virtual QStringList browserArguments() const { return {}; }
+    virtual void prepareBrowser(QProcessEnvironment&) {}
 
     void TearDown() override
     {
@@ -735,4 +749,205 @@ TEST_F(ShortcutBarTest, PausesAMovieThatRufflePlaysInThePage)
     ASSERT_TRUE(pointAt({700, 600}));
     ASSERT_TRUE(waitUntil([&] { return bar->isHidden(); }));
     EXPECT_EQ(playing(), QStringLiteral("paused")) << "it is not started again";
+}
+
+namespace {
+
+/// The browser companion in the test's own Chromium: the extension loaded from the build, its
+/// host found through the manifest `browser connect` writes into the browser's profile, and the
+/// program's side (the vault, its single-instance socket and the companion's bars) started only
+/// once the browser is up, as a user starts Clip Vault after the browser.
+class CompanionBarTest : public BrowserAccessTest
+{
+protected:
+    QStringList browserArguments() const override
+    {
+        return {QStringLiteral("--load-extension=" CLIPVAULT_EXTENSION_DIR)};
+    }
+    void prepareBrowser(QProcessEnvironment& environment) override
+    {
+        QProcess connect;
+        QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+        own.insert(QStringLiteral("HOME"), home.path()); // its record stays the test's
+        connect.setProcessEnvironment(own);
+        connect.start(QStringLiteral(CLIPVAULT_CLI),
+                      {QStringLiteral("--data-dir"), data.path(), QStringLiteral("browser"),
+                       QStringLiteral("connect"), QStringLiteral("--browser"),
+                       QStringLiteral("chromium"), QStringLiteral("--profile"), profile.path()});
+        ASSERT_TRUE(connect.waitForFinished(60000));
+        ASSERT_EQ(connect.exitCode(), 0) << connect.readAllStandardError().constData();
+        environment.insert(QStringLiteral("CLIPVAULT_HOME"), data.path());
+    }
+
+    void startProgram()
+    {
+        app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
+        app->LoadCatalogue();
+        instance = std::make_unique<SingleInstance>(data.path());
+        ASSERT_TRUE(instance->acquire());
+        bars = std::make_unique<CompanionBars>(*app, dialogs, *instance);
+    }
+
+    /// Whether the bar's red face shows at its place over a movie whose top-left corner on the
+    /// screen is `corner`: read from the screen, as the user sees it, frames of other sites
+    /// included.
+    bool barShownOver(QPoint corner)
+    {
+        const QPoint inFace = corner + QPoint(15 + 3, 15 + 13);
+        XImage* image = XGetImage(display, DefaultRootWindow(display), inFace.x(), inFace.y(), 1, 1,
+                                  AllPlanes, ZPixmap);
+        if (!image)
+            return false;
+        const unsigned long pixel = XGetPixel(image, 0, 0);
+        XDestroyImage(image);
+        const int red = static_cast<int>((pixel >> 16) & 0xff);
+        const int green = static_cast<int>((pixel >> 8) & 0xff);
+        const int blue = static_cast<int>(pixel & 0xff);
+        return red > 140 && green < 90 && blue < 90;
+    }
+    /// Moves the pointer over the movie at `place` until the bar shows over it.
+    bool barComesUp(QPoint place, QPoint corner)
+    {
+        return waitUntil(
+            [&] {
+                movePointer(place + QPoint(1, 1));
+                movePointer(place);
+                return barShownOver(corner);
+            },
+            30000);
+    }
+    void click(QPoint point)
+    {
+        movePointer(point);
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        XSync(display, False);
+    }
+    /// Clicks the bar's first button over the movie whose corner is `corner`, and waits until the
+    /// keyboard is the menu's, as a user's hand does: in the page's own document, the bar has it;
+    /// in a frame of another site (`frame`, its id), the frame has it.
+    bool openMenu(QPoint corner, const QString& frame = {})
+    {
+        click(corner + QPoint(15 + 30, 15 + 14));
+        const QString focused = frame.isEmpty() ? QStringLiteral("document.activeElement.localName")
+                                                : QStringLiteral("document.activeElement.id");
+        const QString expected = frame.isEmpty() ? QStringLiteral("clipvault-bar") : frame;
+        return waitUntil([&] { return evaluate(focused).toString() == expected; });
+    }
+    void press(KeySym key)
+    {
+        const KeyCode code = XKeysymToKeycode(display, key);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XSync(display, False);
+    }
+    std::optional<ItemRecord> downloaded(const QString& url) const
+    {
+        const int index = app->catalogue().FindItemByUrl(url);
+        if (index < 0 || app->catalogue().item(index).state() != ItemState::Downloaded)
+            return std::nullopt;
+        return app->catalogue().item(index);
+    }
+
+    /// The catalogue's items, for a failure's message.
+    QString itemsText() const
+    {
+        QStringList items;
+        for (int i = 0; i < app->catalogue().itemCount(); ++i)
+            items << FieldText(app->catalogue().item(i).Url) + u' ' +
+                         QChar::fromLatin1(app->catalogue().item(i).State);
+        return items.join(QStringLiteral(", "));
+    }
+
+    QTemporaryDir home;
+    QTemporaryDir data;
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<CompanionBars> bars;
+};
+
+} // namespace
+
+TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverThePagesOwnEvents)
+{
+    ASSERT_TRUE(navigate("/tab.html"));
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    const std::optional<QPoint> inFrame = placeOf(u"framed.swf");
+    ASSERT_TRUE(inFrame);
+    const std::optional<MovieAtPoint> movie = movieAt(*inFrame);
+    ASSERT_TRUE(movie);
+    const QPoint corner = movie->screenRect.topLeft();
+    ASSERT_TRUE(barComesUp(*inFrame, corner)) << "no bar came up over the frame's movie";
+
+    // Its first button, Down and Enter: "Downloaded", filed under the frame's own site. The keys
+    // wait for the browser to give the keyboard to the frame the click went to, as a user's
+    // hand does.
+    ASSERT_TRUE(openMenu(corner, QStringLiteral("frame")));
+    press(XK_Down);
+    press(XK_Return);
+    const QString url = QStringLiteral("http://localhost:%1/framed.swf").arg(server.port());
+    ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }))
+        << "the movie was not filed and downloaded: " << qPrintable(itemsText());
+    EXPECT_EQ(FieldText(downloaded(url)->Category), QStringLiteral("Downloaded"));
+
+    // The page's own script shows no bar and presses none, even one the user brought up.
+    const std::optional<QPoint> added = placeOf(u"added.swf");
+    ASSERT_TRUE(added);
+    const QPoint addedCorner = movieAt(*added)->screenRect.topLeft();
+    movePointer({700, 600});
+    ASSERT_TRUE(waitUntil([&] { return !barShownOver(addedCorner); }));
+    EXPECT_TRUE(evaluate(QStringLiteral(R"((() => {
+        const slot = document.querySelector("embed").getBoundingClientRect();
+        document.dispatchEvent(new PointerEvent("pointermove", {clientX: slot.left + 5,
+            clientY: slot.top + 5, bubbles: true}));
+        return document.querySelector("clipvault-bar") === null;
+      })())"))
+                    .toBool());
+    ASSERT_TRUE(barComesUp(*added, addedCorner));
+    EXPECT_TRUE(evaluate(QStringLiteral(R"((() => {
+        const bar = document.querySelector("clipvault-bar");
+        bar.click();
+        bar.dispatchEvent(new KeyboardEvent("keydown", {key: "Enter", bubbles: true}));
+        return bar.shadowRoot === null;
+      })())"))
+                    .toBool())
+        << "the bar's inside is closed to the page";
+    // A choice the user makes after reaches the program after anything the page sent.
+    ASSERT_TRUE(openMenu(addedCorner));
+    press(XK_Down);
+    press(XK_Return);
+    const QString addedUrl = QString::fromStdString(server.url("/added.swf"));
+    ASSERT_TRUE(waitUntil([&] { return downloaded(addedUrl).has_value(); }));
+    EXPECT_EQ(app->catalogue().itemCount(), 2) << "the page's events filed nothing";
+}
+
+TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenFile)
+{
+    ASSERT_TRUE(navigate("/tab.html"));
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    const std::optional<QPoint> played = placeOf(u"played.swf");
+    ASSERT_TRUE(played);
+    const QPoint corner = movieAt(*played)->screenRect.topLeft();
+    ASSERT_TRUE(barComesUp(*played, corner));
+    // 15 pixels right of and below the player's corner, in the page's own terms too.
+    EXPECT_EQ(evaluate(QStringLiteral(R"((() => {
+        const bar = document.querySelector("clipvault-bar").getBoundingClientRect();
+        const player = document.querySelector("#host > *").getBoundingClientRect();
+        return [bar.left - player.left, bar.top - player.top, bar.width, bar.height].join(" ");
+      })())"))
+                  .toString(),
+              QStringLiteral("15 15 74 26"));
+
+    // Up from an unchosen menu is its last entry, "Save to ...".
+    dialogs.movieSaveFile = QDir(data.path()).filePath(QStringLiteral("mine.swf"));
+    ASSERT_TRUE(openMenu(corner));
+    press(XK_Up);
+    press(XK_Return);
+    const QString url = QString::fromStdString(server.url("/played.swf"));
+    ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }));
+    EXPECT_TRUE(dialogs.opened.contains(QStringLiteral("save movie")));
+    EXPECT_TRUE(QFile::exists(dialogs.movieSaveFile));
 }

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -265,4 +268,88 @@ TEST_F(BrowserHostTest, AProgramStartedAfterTheBrowserIsReachedAndOnlyItsSoundMe
     link->disconnectFromServer();
     ASSERT_TRUE(repliesReach(3));
     EXPECT_EQ(replies.messages[2], QJsonObject({{"type", "state"}, {"running", false}}));
+}
+
+namespace {
+
+/// The extension's own manifest, as the repository keeps it.
+QJsonObject extensionManifest()
+{
+    QFile file(QStringLiteral(CLIPVAULT_FIXTURES "/../../data/browser-extension/manifest.json"));
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                          : QJsonObject();
+}
+
+/// Chromium's id for an unpacked extension with a key: the first 32 hex digits of the SHA-256
+/// of the key's bytes, written with the letters a to p.
+QString chromiumIdOf(const QString& key)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromBase64(key.toLatin1()), QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    QString id;
+    for (const char c : digest)
+        id += QChar(u'a' + QByteArray(1, c).toInt(nullptr, 16));
+    return id;
+}
+
+} // namespace
+
+TEST(BrowserConnect, WritesTheHostManifestThatLetsEachBrowsersCompanionStartTheHost)
+{
+    const QTemporaryDir home;
+    const QString data = QDir(home.path()).filePath(QStringLiteral("data"));
+    const auto connect = [&](const QStringList& arguments) {
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        tool.setProcessEnvironment(environment);
+        tool.start(QStringLiteral(CLIPVAULT_CLI),
+                   QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("browser"),
+                               QStringLiteral("connect")} +
+                       arguments);
+        tool.waitForFinished(60000);
+        return tool.exitCode();
+    };
+    ASSERT_EQ(connect({}), 0);
+
+    const QJsonObject extension = extensionManifest();
+    const QJsonArray chromiumOrigin{
+        QStringLiteral("chrome-extension://%1/").arg(chromiumIdOf(extension["key"].toString()))};
+    const QJsonArray firefoxId{extension["browser_specific_settings"]["gecko"]["id"].toString()};
+    ASSERT_FALSE(extension["key"].toString().isEmpty());
+    const std::pair<const char*, QJsonObject> expected[] = {
+        {".config/chromium/NativeMessagingHosts", {{"allowed_origins", chromiumOrigin}}},
+        {".config/google-chrome/NativeMessagingHosts", {{"allowed_origins", chromiumOrigin}}},
+        {".mozilla/native-messaging-hosts", {{"allowed_extensions", firefoxId}}},
+    };
+    for (const auto& [folder, allowed] : expected) {
+        QFile file(
+            QDir(home.path())
+                .filePath(QLatin1String(folder) + u'/' + QLatin1String(kHostName) + u".json"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << folder;
+        const QJsonObject manifest = QJsonDocument::fromJson(file.readAll()).object();
+        EXPECT_EQ(manifest["name"].toString(), QLatin1String(kHostName));
+        EXPECT_EQ(manifest["type"].toString(), QStringLiteral("stdio"));
+        EXPECT_EQ(QFileInfo(manifest["path"].toString()).canonicalFilePath(),
+                  QFileInfo(QStringLiteral(CLIPVAULT_BROWSER_HOST)).canonicalFilePath());
+        const QString key = allowed.begin().key();
+        EXPECT_EQ(manifest[key], allowed[key]) << folder;
+    }
+    QFile record(QDir(home.path()).filePath(QStringLiteral(".config/clipvault/browser-host.conf")));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(record.readAll().contains(QByteArray("datafolder=" + data.toUtf8())));
+
+    // A browser started with its own profile folder finds the manifest there; Firefox has none.
+    const QString profile = QDir(home.path()).filePath(QStringLiteral("profile"));
+    ASSERT_EQ(connect({QStringLiteral("--browser"), QStringLiteral("chromium"),
+                       QStringLiteral("--profile"), profile}),
+              0);
+    EXPECT_TRUE(QFileInfo::exists(profile + QStringLiteral("/NativeMessagingHosts/") +
+                                  QLatin1String(kHostName) + u".json"));
+    EXPECT_EQ(connect({QStringLiteral("--browser"), QStringLiteral("firefox"),
+                       QStringLiteral("--profile"), profile}),
+              2);
 }

@@ -49,7 +49,9 @@ protected:
     QList<CompanionChoice> choices;
 };
 
-const QJsonObject kHello{{"type", "hello"}, {"protocol", kProtocol}, {"browser", "firefox"},
+const QJsonObject kHello{{"type", "hello"},
+                         {"protocol", kProtocol},
+                         {"browser", "firefox"},
                          {"browserVersion", "140.5"}};
 const QJsonObject kChoice{{"type", "choice"},
                           {"movie", "games/m.swf?v=2"},

@@ -1,5 +1,7 @@
 #include "pagescripts.h"
 
+#include "flashmovies_js.h"
+
 #include <QRectF>
 #include <QSizeF>
 
@@ -8,44 +10,6 @@
 namespace PageScripts {
 
 namespace {
-
-/// The page script that finds the Flash movie at a point in CSS pixels. Elements come topmost
-/// first, so an embed inside an object wins over the object; same-origin frames are entered.
-// What makes an element a Flash movie, and the address it names as the page wrote it; shared by
-// the scripts below.
-const char kClassifyScript[] = R"JS(
-  const types = ["application/x-shockwave-flash", "application/futuresplash", "application/vnd.adobe.flash.movie"];
-  const flashPath = p => { p = (p || "").split("?")[0].split("#")[0].toLowerCase(); return p.endsWith(".swf") || p.endsWith(".spl"); };
-  const movieParam = el => {
-    for (const p of el.querySelectorAll("param")) {
-      const n = (p.getAttribute("name") || "").toLowerCase();
-      if (n === "movie" || n === "src") return p.getAttribute("value");
-    }
-    return null;
-  };
-  const isRuffle = el => /^ruffle-(object|embed|player)(-\d+)?$/.test((el.localName || "").toLowerCase());
-  const movieOf = el => {
-    const name = (el.localName || "").toLowerCase();
-    const type = (el.getAttribute("type") || "").toLowerCase();
-    if (isRuffle(el)) {
-      let loaded = null;
-      try { loaded = el.loadedConfig && el.loadedConfig.url; } catch (e) {}
-      return el.getAttribute("data") || movieParam(el) || el.getAttribute("src") || (typeof loaded === "string" ? loaded : null);
-    }
-    if (name === "object") {
-      const address = el.getAttribute("data") || movieParam(el);
-      const classid = (el.getAttribute("classid") || "").toLowerCase();
-      if (address && (types.includes(type) || classid === "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000" || flashPath(address)))
-        return address;
-      return null;
-    }
-    if (name === "embed") {
-      const address = el.getAttribute("src");
-      return address && (types.includes(type) || flashPath(address)) ? address : null;
-    }
-    return null;
-  };
-)JS";
 
 /// The page script that finds the Flash movie at a point in CSS pixels. Elements come topmost
 /// first, so an embed inside an object wins over the object; same-origin frames are entered,
@@ -86,24 +50,7 @@ const char kFindMovieScript[] = R"JS(
 const char kTabMoviesScript[] = R"JS(
 (function () {
   %1
-  const found = [];
-  const add = (ref, how) => {
-    if (!ref || found.length >= 1000) return;
-    try { found.push({url: new URL(ref, document.baseURI).href, seenAs: how}); } catch (e) {}
-  };
-  const walk = root => {
-    for (const el of root.querySelectorAll("*")) {
-      const address = movieOf(el);
-      if (address) add(address, isRuffle(el) ? "ruffle" : "element");
-      if (el.shadowRoot) walk(el.shadowRoot);
-    }
-  };
-  if (document.documentElement) walk(document);
-  try {
-    for (const entry of performance.getEntriesByType("resource"))
-      if (flashPath(new URL(entry.name).pathname)) add(entry.name, "network");
-  } catch (e) {}
-  return {frame: document.URL, movies: found};
+  return clipvaultFrameMovies();
 })()
 )JS";
 
@@ -152,12 +99,12 @@ QString findMovie(QPointF css, bool pause)
         .arg(css.x())
         .arg(css.y())
         .arg(pause ? QStringLiteral("true") : QStringLiteral("false"),
-             QLatin1String(kClassifyScript));
+             QLatin1String(kFlashMoviesScript));
 }
 
 QString tabMovies()
 {
-    return QString::fromLatin1(kTabMoviesScript).arg(QLatin1String(kClassifyScript));
+    return QString::fromLatin1(kTabMoviesScript).arg(QLatin1String(kFlashMoviesScript));
 }
 
 std::optional<ViewportGeometry> geometryOf(const QJsonObject& metrics)

@@ -1,0 +1,190 @@
+// Clip Vault's browser companion, its background: one native messaging port to Clip Vault's host
+// (clipvault-browser-host), which relays to the running program. It tells every page's bar
+// whether Clip Vault runs and what its menu holds, sends the choices made on a bar, answers the
+// program's questions about the visible tab, and fetches a movie with the browser's cookies.
+
+"use strict";
+
+const HOST = "io.github.clipvault.companion";
+const PROTOCOL = 1;
+const LOOK_AGAIN_MS = 5000;
+const MAX_TAB_MOVIES = 1000;
+const MAX_ADDRESS = 4096;
+const MAX_MOVIE_BYTES = 256 * 1024 * 1024;
+// Raw bytes a piece: as base64 with the message around it, well under the 1 MiB a message.
+const PIECE_BYTES = 600 * 1024;
+const FLASH_TYPES = ["application/x-shockwave-flash", "application/futuresplash",
+                     "application/vnd.adobe.flash.movie"];
+
+let port = null;
+let state = {running: false, shortcutBar: false, pauseMovie: false, categories: []};
+// What each tab fetched that is a Flash movie: tab id -> Map(address -> frame address).
+const fetchedMovies = new Map();
+
+const isWebAddress = address => /^https?:\/\//i.test(address || "") && address.length <= MAX_ADDRESS;
+
+function connect() {
+  try {
+    port = chrome.runtime.connectNative(HOST);
+  } catch (e) {
+    port = null;
+    setTimeout(connect, LOOK_AGAIN_MS);
+    return;
+  }
+  port.onMessage.addListener(fromHost);
+  port.onDisconnect.addListener(() => {
+    // No host (not connected yet, see Tools > Connect your browser), or it ended.
+    port = null;
+    setState({running: false});
+    setTimeout(connect, LOOK_AGAIN_MS);
+  });
+  const firefox = typeof navigator !== "undefined" && /Firefox\//.test(navigator.userAgent);
+  const version = (navigator.userAgent.match(/(?:Firefox|Chrome|Chromium)\/([\d.]+)/) || [])[1] || "";
+  send({type: "hello", protocol: PROTOCOL, browser: firefox ? "firefox" : "chromium",
+        browserVersion: version, extension: chrome.runtime.getManifest().version});
+}
+
+function send(message) {
+  if (!port) return;
+  try { port.postMessage(message); } catch (e) {}
+}
+
+function setState(change) {
+  state = Object.assign({}, state, change);
+  chrome.tabs.query({}, tabs => {
+    for (const tab of tabs)
+      chrome.tabs.sendMessage(tab.id, {kind: "state", state}).catch(() => {});
+  });
+}
+
+function fromHost(message) {
+  switch (message.type) {
+  case "welcome":
+    setState({running: true, shortcutBar: message.shortcutBar, pauseMovie: message.pauseMovie,
+              categories: message.categories});
+    tellVisibleTab();
+    break;
+  case "state":
+    setState({running: message.running !== false,
+              shortcutBar: message.shortcutBar !== undefined ? message.shortcutBar : state.shortcutBar,
+              pauseMovie: message.pauseMovie !== undefined ? message.pauseMovie : state.pauseMovie,
+              categories: message.categories || state.categories});
+    break;
+  case "findMovies":
+    findTabMovies(message.id);
+    break;
+  case "fetch":
+    fetchCopy(message.id, message.url);
+    break;
+  case "error":
+    console.warn("Clip Vault refused a message:", message.fault, message.message);
+    break;
+  }
+}
+
+// The tab the user looks at: the active tab of the window focused last.
+function visibleTab(use) {
+  chrome.tabs.query({active: true, lastFocusedWindow: true}, tabs => use(tabs && tabs[0]));
+}
+
+function tellVisibleTab() {
+  visibleTab(tab => {
+    if (tab && isWebAddress(tab.url)) send({type: "tab", url: tab.url});
+  });
+}
+
+function findTabMovies(id) {
+  visibleTab(tab => {
+    if (!tab) { send({type: "movies", id, movies: []}); return; }
+    const movies = [];
+    const seen = new Map();
+    const add = (url, frame, how) => {
+      if (!isWebAddress(url)) return;
+      let movie = seen.get(url);
+      if (!movie) {
+        if (movies.length >= MAX_TAB_MOVIES) return;
+        movie = {url, frame: isWebAddress(frame) ? frame : "", seenAs: []};
+        seen.set(url, movie);
+        movies.push(movie);
+      }
+      if (!movie.seenAs.includes(how)) movie.seenAs.push(how);
+    };
+    const answer = () => {
+      for (const [url, frame] of fetchedMovies.get(tab.id) || []) add(url, frame, "network");
+      // Within one message: addresses are at most 4 KiB, and the list is cut if it must be.
+      while (movies.length && JSON.stringify(movies).length > 900 * 1024) movies.pop();
+      send({type: "movies", id, movies});
+    };
+    chrome.scripting.executeScript(
+      {target: {tabId: tab.id, allFrames: true},
+       func: () => (typeof clipvaultFrameMovies === "function" ? clipvaultFrameMovies() : null)},
+      results => {
+        for (const result of results || []) {
+          const found = result && result.result;
+          if (!found) continue;
+          for (const movie of found.movies) add(movie.url, found.frame, movie.seenAs);
+        }
+        answer();
+      });
+  });
+}
+
+async function fetchCopy(id, url) {
+  try {
+    const response = await fetch(url, {credentials: "include"});
+    if (!response.ok) throw new Error("status " + response.status);
+    const bytes = new Uint8Array(await response.arrayBuffer());
+    if (bytes.length > MAX_MOVIE_BYTES) throw new Error("larger than 256 MiB");
+    for (let at = 0; at < bytes.length || at === 0; at += PIECE_BYTES) {
+      const piece = bytes.subarray(at, Math.min(bytes.length, at + PIECE_BYTES));
+      let text = "";
+      for (let i = 0; i < piece.length; i += 0x8000)
+        text += String.fromCharCode.apply(null, piece.subarray(i, i + 0x8000));
+      send({type: "copy", id, data: btoa(text), last: at + PIECE_BYTES >= bytes.length});
+      if (bytes.length === 0) break;
+    }
+  } catch (e) {
+    send({type: "copyFailed", id, reason: String(e && e.message || e).slice(0, 200)});
+  }
+}
+
+// A page's bar: its state, and the choices made on it. The page and frame come from the browser,
+// never from the page.
+chrome.runtime.onMessage.addListener((message, sender, reply) => {
+  if (message.kind === "state?") {
+    reply(state);
+    return;
+  }
+  if (message.kind === "choice" && sender.tab && isWebAddress(sender.tab.url) &&
+      ["category", "saveAs", "options"].includes(message.action)) {
+    const choice = {type: "choice", movie: message.movie, page: sender.tab.url,
+                    frame: isWebAddress(sender.url) ? sender.url : "", action: message.action};
+    if (message.action === "category") choice.category = String(message.category || "");
+    if (message.action === "options" || isWebAddress(message.movie)) send(choice);
+  }
+});
+
+chrome.webRequest.onHeadersReceived.addListener(details => {
+  if (details.tabId < 0) return;
+  const type = ((details.responseHeaders || []).find(h => h.name.toLowerCase() === "content-type") || {}).value || "";
+  let path = "";
+  try { path = new URL(details.url).pathname.toLowerCase(); } catch (e) { return; }
+  if (!FLASH_TYPES.some(t => type.toLowerCase().startsWith(t)) && !path.endsWith(".swf")) return;
+  if (!fetchedMovies.has(details.tabId)) fetchedMovies.set(details.tabId, new Map());
+  const movies = fetchedMovies.get(details.tabId);
+  if (movies.size < MAX_TAB_MOVIES)
+    movies.set(details.url, details.documentUrl || details.initiator || "");
+}, {urls: ["<all_urls>"]}, ["responseHeaders"]);
+
+chrome.webRequest.onBeforeRequest.addListener(details => {
+  if (details.type === "main_frame") fetchedMovies.delete(details.tabId);
+}, {urls: ["<all_urls>"]});
+
+chrome.tabs.onRemoved.addListener(tabId => fetchedMovies.delete(tabId));
+chrome.tabs.onActivated.addListener(tellVisibleTab);
+chrome.windows.onFocusChanged.addListener(tellVisibleTab);
+chrome.tabs.onUpdated.addListener((tabId, change, tab) => {
+  if (change.url && tab.active) tellVisibleTab();
+});
+
+connect();

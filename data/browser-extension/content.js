@@ -1,0 +1,238 @@
+// Clip Vault's browser companion in one frame's document: the shortcut bar over the Flash movie
+// under the pointer, drawn in a closed shadow root in the top layer. flashmovies.js, loaded first,
+// says what a movie is and lists the frame's movies when the program asks for the visible tab's.
+// Only the user's own input counts: every event is checked to be trusted, and the page's scripts
+// can neither reach the bar nor press it.
+
+"use strict";
+
+const BAR_OFFSET = 15; // right of and below the movie's top-left corner
+const BAR_WIDTH = 74;
+const BAR_HEIGHT = 26;
+const SAVE_TO = "Save to ...";
+const DOWNLOADED = "Downloaded";
+
+let barState = {running: false, shortcutBar: false, pauseMovie: false, categories: []};
+let bar = null;        // {host, root, menu, movie (element), address}
+let shownFor = null;   // the movie element the bar is over
+
+// The address a movie's element names, resolved against its own document and cut before its
+// query and fragment, as the bar files it.
+function movieAddress(address) {
+  try {
+    const url = new URL(address, document.baseURI);
+    url.search = "";
+    url.hash = "";
+    return url.href;
+  } catch (e) {
+    return "";
+  }
+}
+
+// The movie under a point: the topmost element there, or one it is inside of (shadow hosts
+// included), that is a Flash movie.
+function movieAt(x, y) {
+  for (const el of document.elementsFromPoint(x, y)) {
+    if (bar && el === bar.host) return {onBar: true};
+    for (let n = el; n; n = n.parentElement || (n.getRootNode && n.getRootNode().host) || null) {
+      const address = movieOf(n);
+      if (address) return {element: n, address};
+    }
+  }
+  return null;
+}
+
+const BAR_PICTURE = `
+<svg xmlns="http://www.w3.org/2000/svg" width="74" height="26" viewBox="0 0 74 26">
+  <defs><linearGradient id="shade" x1="0" y1="0" x2="0" y2="1">
+    <stop offset="0" stop-color="#d03a2e"/><stop offset="1" stop-color="#8e1c15"/></linearGradient></defs>
+  <rect x="0.5" y="0.5" width="73" height="25" rx="5" fill="url(#shade)" stroke="#5a100b"/>
+  <path d="M11 4 L5 14 H10 L8 22 L16 10 H11 L14 4 Z" fill="#ffd23f"/>
+  <g fill="rgba(255,255,255,0.6)">
+    <circle cx="65" cy="7" r="1.1"/><circle cx="69" cy="7" r="1.1"/><circle cx="65" cy="12" r="1.1"/>
+    <circle cx="69" cy="12" r="1.1"/><circle cx="65" cy="17" r="1.1"/><circle cx="69" cy="17" r="1.1"/>
+  </g>
+</svg>`;
+const SAVE_GLYPH = `
+<svg xmlns="http://www.w3.org/2000/svg" width="14" height="14" viewBox="0 0 14 14" fill="none"
+     stroke="white" stroke-width="1.6" stroke-linecap="round" stroke-linejoin="round">
+  <path d="M7 1.5 V8.5"/><path d="M4 5.5 L7 8.8 L10 5.5"/><path d="M1.5 8 V12.5 H12.5 V8"/>
+</svg>`;
+const OPTIONS_GLYPH = `
+<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16" viewBox="-12 -12 24 24" fill="white">
+  ${[0, 45, 90, 135, 180, 225, 270, 315].map(a =>
+    `<rect x="-1.8" y="-10.5" width="3.6" height="5" rx="0.8" transform="rotate(${a})"/>`).join("")}
+  <path fill-rule="evenodd" d="M-7.5 0 A7.5 7.5 0 1 0 7.5 0 A7.5 7.5 0 1 0 -7.5 0 Z M-3 0 A3 3 0 1 0 3 0 A3 3 0 1 0 -3 0 Z"/>
+</svg>`;
+const BAR_STYLE = `
+:host { all: initial; position: fixed; z-index: 2147483647; margin: 0; padding: 0; border: 0;
+        inset: auto; width: 74px; height: 26px; overflow: visible; background: transparent; }
+.face { position: absolute; left: 0; top: 0; width: 74px; height: 26px; }
+button { all: initial; position: absolute; top: 5px; width: 22px; height: 19px; border-radius: 2px;
+         display: flex; align-items: center; justify-content: center; cursor: default; }
+button:hover { background: rgba(255, 255, 255, 0.24); }
+button:active { background: rgba(0, 0, 0, 0.35); }
+.save { left: 19px; } .options { left: 40px; }
+.menu { position: absolute; left: 19px; top: 24px; min-width: 160px; padding: 3px 0;
+        background: Menu; color: MenuText; border: 1px solid GrayText;
+        box-shadow: 0 2px 6px rgba(0, 0, 0, 0.35); font: menu; font-size: 13px; outline: none; }
+.menu[hidden] { display: none; }
+.entry { padding: 3px 20px; white-space: nowrap; }
+.entry.selected { background: Highlight; color: HighlightText; }
+.separator { height: 1px; margin: 3px 0; background: GrayText; }
+`;
+
+function makeBar() {
+  const host = document.createElement("clipvault-bar");
+  const root = host.attachShadow({mode: "closed"});
+  root.innerHTML = `<style>${BAR_STYLE}</style><div class="face">${BAR_PICTURE}</div>
+    <button class="save" title="Save to a Category">${SAVE_GLYPH}</button>
+    <button class="options" title="Option">${OPTIONS_GLYPH}</button>
+    <div class="menu" tabindex="-1" role="menu" hidden></div>`;
+  if ("popover" in host) host.popover = "manual"; // the top layer: above every element of the page
+  const made = {host, root, menu: root.querySelector(".menu"), movie: null, address: "",
+                selected: -1};
+  root.querySelector(".save").addEventListener("click", event => {
+    if (event.isTrusted) openMenu(made);
+  });
+  root.querySelector(".options").addEventListener("click", event => {
+    if (event.isTrusted) choose({action: "options"});
+  });
+  made.menu.addEventListener("keydown", event => {
+    if (event.isTrusted) menuKey(made, event);
+  });
+  made.menu.addEventListener("click", event => {
+    const entry = event.target.closest && event.target.closest(".entry");
+    if (event.isTrusted && entry) chooseEntry(entry.dataset.caption);
+  });
+  made.menu.addEventListener("mousemove", event => {
+    const entries = [...made.menu.querySelectorAll(".entry")];
+    const entry = event.target.closest && event.target.closest(".entry");
+    if (event.isTrusted && entry) select(made, entries.indexOf(entry));
+  });
+  return made;
+}
+
+function openMenu(b) {
+  b.menu.textContent = "";
+  const captions = [DOWNLOADED, null, ...barState.categories, null, SAVE_TO];
+  for (const caption of captions) {
+    if (caption === null) {
+      // No two separators in a row: without categories of the user's, one stands.
+      if (b.menu.lastChild && b.menu.lastChild.className === "separator") continue;
+      const line = document.createElement("div");
+      line.className = "separator";
+      b.menu.appendChild(line);
+      continue;
+    }
+    const entry = document.createElement("div");
+    entry.className = "entry";
+    entry.setAttribute("role", "menuitem");
+    entry.dataset.caption = caption;
+    entry.textContent = caption;
+    b.menu.appendChild(entry);
+  }
+  b.selected = -1; // as a desktop menu opens: nothing chosen until the user moves
+  b.menu.hidden = false;
+  b.menu.focus({preventScroll: true});
+}
+
+function closeMenu(b) {
+  b.menu.hidden = true;
+  b.selected = -1;
+}
+
+function select(b, index) {
+  const entries = [...b.menu.querySelectorAll(".entry")];
+  b.selected = entries.length ? (index + entries.length) % entries.length : -1;
+  entries.forEach((entry, i) => entry.classList.toggle("selected", i === b.selected));
+}
+
+function menuKey(b, event) {
+  const entries = [...b.menu.querySelectorAll(".entry")];
+  if (event.key === "ArrowDown") select(b, b.selected < 0 ? 0 : b.selected + 1);
+  else if (event.key === "ArrowUp") select(b, b.selected < 0 ? entries.length - 1 : b.selected - 1);
+  else if (event.key === "Enter" && b.selected >= 0) chooseEntry(entries[b.selected].dataset.caption);
+  else if (event.key === "Escape") closeMenu(b);
+  else return;
+  event.preventDefault();
+  event.stopPropagation();
+}
+
+function chooseEntry(caption) {
+  if (caption === SAVE_TO) choose({action: "saveAs"});
+  else choose({action: "category", category: caption === DOWNLOADED ? "" : caption});
+}
+
+function choose(choice) {
+  if (!bar) return;
+  const message = Object.assign({kind: "choice", movie: bar.address}, choice);
+  closeMenu(bar);
+  hideBar();
+  chrome.runtime.sendMessage(message).catch(() => {});
+}
+
+function showBar(movie) {
+  if (!bar) bar = makeBar();
+  const rect = movie.element.getBoundingClientRect();
+  bar.movie = movie.element;
+  bar.address = movieAddress(movie.address);
+  bar.host.style.left = Math.round(rect.left + BAR_OFFSET) + "px";
+  bar.host.style.top = Math.round(rect.top + BAR_OFFSET) + "px";
+  if (!bar.host.isConnected) {
+    (document.body || document.documentElement).appendChild(bar.host);
+    if (bar.host.showPopover) try { bar.host.showPopover(); } catch (e) {}
+  }
+  if (shownFor !== movie.element && barState.pauseMovie && isRuffle(movie.element))
+    movie.element.dispatchEvent(new CustomEvent("clipvault-pause")); // heard by pageworld.js
+  shownFor = movie.element;
+  gone.observe(document, {childList: true, subtree: true});
+}
+
+function hideBar() {
+  if (!bar || !bar.host.isConnected) return;
+  closeMenu(bar);
+  if (bar.host.hidePopover) try { bar.host.hidePopover(); } catch (e) {}
+  bar.host.remove();
+  shownFor = null;
+  gone.disconnect();
+}
+
+// Watched only while the bar shows: a page that changes much costs nothing otherwise.
+const gone = new MutationObserver(() => { if (shownFor && !shownFor.isConnected) hideBar(); });
+
+function barWanted() {
+  return barState.running && barState.shortcutBar;
+}
+
+document.addEventListener("pointermove", event => {
+  if (!event.isTrusted) return;
+  if (!barWanted()) { hideBar(); return; }
+  const found = movieAt(event.clientX, event.clientY);
+  if (found && found.onBar) return; // over the bar or its menu: it stays
+  if (found) showBar(found);
+  else if (!bar || bar.menu.hidden) hideBar(); // the page's background; an open menu keeps it
+}, {capture: true, passive: true});
+
+// The movie scrolled away or the page changed under the bar: it goes.
+const checkPlace = () => {
+  if (!shownFor) return;
+  const rect = shownFor.isConnected ? shownFor.getBoundingClientRect() : null;
+  if (!rect || rect.bottom <= 0 || rect.right <= 0 || rect.top >= innerHeight || rect.left >= innerWidth)
+    hideBar();
+  else if (bar) {
+    bar.host.style.left = Math.round(rect.left + BAR_OFFSET) + "px";
+    bar.host.style.top = Math.round(rect.top + BAR_OFFSET) + "px";
+  }
+};
+addEventListener("scroll", checkPlace, {capture: true, passive: true});
+addEventListener("pagehide", hideBar);
+
+chrome.runtime.onMessage.addListener(message => {
+  if (message.kind !== "state") return;
+  barState = message.state;
+  if (!barWanted()) hideBar();
+});
+chrome.runtime.sendMessage({kind: "state?"}).then(state => {
+  if (state) barState = state;
+}).catch(() => {});
