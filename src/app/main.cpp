@@ -281,7 +281,7 @@ int main(int argc, char* argv[])
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,
                      showMainWindow);
     // The bars the browser companion draws in the user's everyday browser.
-    CompanionBars companionBars(vault, dialogs, instance);
+    CompanionBars companionBars(vault, dialogs, instance, browserSession.companions());
 
     // The stand-alone player for a movie from the desktop (the root folder: no movie).
     // Its player is one started ahead, so that a movie handed to the running program shows at

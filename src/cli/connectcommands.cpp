@@ -43,11 +43,11 @@ QString toolFolder()
 
 QByteArray hostManifest(const QString& hostPath, bool chromiumFamily)
 {
-    QJsonObject manifest{{QStringLiteral("name"), QLatin1String(nativemessaging::kHostName)},
-                         {QStringLiteral("description"),
-                          QStringLiteral("Clip Vault's browser companion")},
-                         {QStringLiteral("path"), hostPath},
-                         {QStringLiteral("type"), QStringLiteral("stdio")}};
+    QJsonObject manifest{
+        {QStringLiteral("name"), QLatin1String(nativemessaging::kHostName)},
+        {QStringLiteral("description"), QStringLiteral("Clip Vault's browser companion")},
+        {QStringLiteral("path"), hostPath},
+        {QStringLiteral("type"), QStringLiteral("stdio")}};
     if (chromiumFamily)
         manifest.insert(QStringLiteral("allowed_origins"),
                         QJsonArray{QStringLiteral("chrome-extension://%1/")
@@ -93,11 +93,10 @@ int RunBrowserConnect(const CommandLine& line, QTextStream& out, QTextStream& er
     for (const BrowserKindPlace& kind : kBrowsers) {
         if (!known(kind))
             continue;
-        const QString folder =
-            line.profile.isEmpty()
-                ? QDir::home().filePath(QLatin1String(kind.userFolder))
-                : QDir(QDir(line.profile).absolutePath()).filePath(
-                      QStringLiteral("NativeMessagingHosts"));
+        const QString folder = line.profile.isEmpty()
+                                   ? QDir::home().filePath(QLatin1String(kind.userFolder))
+                                   : QDir(QDir(line.profile).absolutePath())
+                                         .filePath(QStringLiteral("NativeMessagingHosts"));
         const QString manifest = QDir(folder).filePath(manifestName);
         if (!WriteFileAtomically(manifest, {hostManifest(host, kind.chromiumFamily)}, &error)) {
             err << "clipvault-cli: " << error << Qt::endl;
@@ -106,7 +105,8 @@ int RunBrowserConnect(const CommandLine& line, QTextStream& out, QTextStream& er
         out << kind.name << ": " << manifest << '\n';
     }
     out << "the host serves the data folder " << dataFolder << '\n';
-    const QString extension = QDir::cleanPath(toolFolder() + u"/../share/clipvault/browser-extension");
+    const QString extension =
+        QDir::cleanPath(toolFolder() + u"/../share/clipvault/browser-extension");
     if (QFileInfo::exists(extension))
         out << "the extension to load: " << extension << '\n';
     return kOk;

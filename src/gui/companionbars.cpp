@@ -10,10 +10,11 @@
 #include <QLocalSocket>
 
 CompanionBars::CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInstance& instance,
-                             QObject* parent)
+                             CompanionLinks& links, QObject* parent)
     : QObject(parent)
     , m_app(app)
     , m_dialogs(dialogs)
+    , m_links(links)
 {
     connect(&instance, &SingleInstance::companionConnected, &m_links, &CompanionLinks::adopt);
     connect(&m_links, &CompanionLinks::choiceMade, this, &CompanionBars::choose);

@@ -16,10 +16,9 @@ class CompanionBars final : public QObject
 {
     Q_OBJECT
 public:
+    /// `links`: the browser session's companions, which the bars' choices come from.
     CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInstance& instance,
-                  QObject* parent = nullptr);
-
-    const CompanionLinks& links() const { return m_links; }
+                  CompanionLinks& links, QObject* parent = nullptr);
 
 private:
     void tellBarState();
@@ -27,5 +26,5 @@ private:
 
     ClipVaultApp& m_app;
     FileDialogs& m_dialogs;
-    CompanionLinks m_links;
+    CompanionLinks& m_links;
 };

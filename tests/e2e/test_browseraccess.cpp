@@ -785,7 +785,7 @@ protected:
         app->LoadCatalogue();
         instance = std::make_unique<SingleInstance>(data.path());
         ASSERT_TRUE(instance->acquire());
-        bars = std::make_unique<CompanionBars>(*app, dialogs, *instance);
+        bars = std::make_unique<CompanionBars>(*app, dialogs, *instance, links);
     }
 
     /// Whether the bar's red face shows at its place over a movie whose top-left corner on the
@@ -866,6 +866,7 @@ protected:
     ScriptedDialogs dialogs;
     std::unique_ptr<ClipVaultApp> app;
     std::unique_ptr<SingleInstance> instance;
+    CompanionLinks links;
     std::unique_ptr<CompanionBars> bars;
 };
 
@@ -950,4 +951,17 @@ TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenF
     ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }));
     EXPECT_TRUE(dialogs.opened.contains(QStringLiteral("save movie")));
     EXPECT_TRUE(QFile::exists(dialogs.movieSaveFile));
+
+    // The visible tab's movies as its companion sees them: every frame's, and what it fetched.
+    QObject context;
+    std::optional<QList<TabMovie>> movies;
+    links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
+    ASSERT_TRUE(waitUntil([&] { return movies.has_value(); }));
+    QStringList seen;
+    for (const TabMovie& movie : *movies)
+        seen << movie.url.section(u'/', -1) + u' ' + movie.seenAs.first();
+    seen.sort();
+    EXPECT_EQ(seen, QStringList({"added.swf element", "fetched.swf network", "framed.swf element",
+                                 "played.swf ruffle"}))
+        << qPrintable(seen.join(u'|'));
 }

@@ -106,3 +106,41 @@ TEST_F(CompanionLinksTest, AFloodIsTakenInTurnAndAnAbsurdLengthClosesTheConnecti
     EXPECT_TRUE(waitUntil([&] { return host.state() == QLocalSocket::UnconnectedState; }));
     EXPECT_TRUE(waitUntil([&] { return links.browsers().isEmpty(); }));
 }
+
+TEST_F(CompanionLinksTest, TheVisibleTabsMoviesAndTheBrowsersCopyComeFromTheCompanion)
+{
+    send(kHello);
+    ASSERT_TRUE(waitUntil([&] { return heard.size() == 1; }));
+    QObject context;
+    std::optional<QList<TabMovie>> movies;
+    links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
+    ASSERT_TRUE(waitUntil([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard[1]["type"].toString(), QStringLiteral("findMovies"));
+    send({{"type", "movies"},
+          {"id", heard[1]["id"]},
+          {"movies", QJsonArray{QJsonObject{{"url", "https://a.example/m.swf"},
+                                            {"frame", "https://a.example/"},
+                                            {"seenAs", QJsonArray{"element", "network"}}}}}});
+    ASSERT_TRUE(waitUntil([&] { return movies.has_value(); }));
+    ASSERT_EQ(movies->size(), 1);
+    EXPECT_EQ(movies->first().seenAs, QStringList({"element", "network"}));
+
+    // The browser's own copy, in pieces; an answer no question waits for changes nothing.
+    std::optional<QByteArray> body;
+    links.fetchMovie(QStringLiteral("https://a.example/m.swf"), &context,
+                     [&](const QByteArray& bytes) { body = bytes; });
+    ASSERT_TRUE(waitUntil([&] { return heard.size() == 3; }));
+    EXPECT_EQ(heard[2]["url"].toString(), QStringLiteral("https://a.example/m.swf"));
+    const QJsonValue id = heard[2]["id"];
+    send({{"type", "movies"}, {"id", id.toInt() + 7}, {"movies", QJsonArray{}}});
+    send({{"type", "copy"},
+          {"id", id},
+          {"data", QString::fromLatin1(QByteArray("FWS").toBase64())},
+          {"last", false}});
+    send({{"type", "copy"},
+          {"id", id},
+          {"data", QString::fromLatin1(QByteArray("\x0a").toBase64())},
+          {"last", true}});
+    ASSERT_TRUE(waitUntil([&] { return body.has_value(); }));
+    EXPECT_EQ(*body, QByteArray("FWS\x0a"));
+}

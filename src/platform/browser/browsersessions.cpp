@@ -1,12 +1,16 @@
 #include "browsersessions.h"
 
 #include "bidi/bidisession.h"
+#include "companion/companionlinks.h"
 #include "devtools/devtoolssession.h"
+
+#include <QTimer>
 
 BrowserSessions::BrowserSessions(QObject* parent)
     : BrowserSession(parent)
     , m_devTools(new DevToolsSession(this))
     , m_bidi(new BidiSession(this))
+    , m_companions(new CompanionLinks(this))
     , m_last(m_devTools)
 {
     for (BrowserSession* session :
@@ -42,19 +46,32 @@ QString BrowserSessions::pageUrl() const
 void BrowserSessions::GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
                                         AddressAnswer answer)
 {
+    if (const QString tab = m_companions->visibleTab();
+        m_companions->isConnected() && !tab.isEmpty()) {
+        // Answered later, as every question is.
+        QTimer::singleShot(0, context,
+                           [answer = std::move(answer), tab] { answer(tab.left(kAddressLimit)); });
+        return;
+    }
     sessionFor(browser).GetAddressBarText(browser, context, std::move(answer));
 }
 
 void BrowserSessions::FindTabMovies(const BrowserEndpoint& browser, QObject* context,
                                     MoviesAnswer answer)
 {
-    sessionFor(browser).FindTabMovies(browser, context, std::move(answer));
+    if (m_companions->isConnected())
+        m_companions->findTabMovies(context, std::move(answer));
+    else
+        sessionFor(browser).FindTabMovies(browser, context, std::move(answer));
 }
 
 void BrowserSessions::FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url,
                                        QObject* context, BodyAnswer answer)
 {
-    sessionFor(browser).FetchLoadedMovie(browser, url, context, std::move(answer));
+    if (m_companions->isConnected())
+        m_companions->fetchMovie(url, context, std::move(answer));
+    else
+        sessionFor(browser).FetchLoadedMovie(browser, url, context, std::move(answer));
 }
 
 void BrowserSessions::end(std::function<void()> done)

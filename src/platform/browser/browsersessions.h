@@ -6,11 +6,13 @@
 #include <memory>
 
 class BidiSession;
+class CompanionLinks;
 class DevToolsSession;
 
-/// The user's browsers, whichever protocol each speaks: every question goes to the session of
-/// its browser's kind (the DevTools protocol for Chromium-family browsers, WebDriver BiDi for
-/// Firefox), and every answer comes back here.
+/// The user's browsers, whichever way each is reached: while a browser companion is connected,
+/// the questions about the visible tab (its address, its movies, the browser's copy of one) go to
+/// it; otherwise every question goes to the session of its browser's kind (the DevTools protocol
+/// for Chromium-family browsers, WebDriver BiDi for Firefox). Every answer comes back here.
 class BrowserSessions final : public BrowserSession
 {
     Q_OBJECT
@@ -40,10 +42,14 @@ public:
     /// the one it allows.
     bool firefoxRefused() const;
 
+    /// The browser companions connected to the program.
+    CompanionLinks& companions() const { return *m_companions; }
+
 private:
     BrowserSession& sessionFor(const BrowserEndpoint& browser) const;
 
     DevToolsSession* m_devTools;
     BidiSession* m_bidi;
+    CompanionLinks* m_companions;
     BrowserSession* m_last; ///< the session asked last, whose page a movie was found in
 };

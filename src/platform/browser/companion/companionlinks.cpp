@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <set>
 
@@ -55,6 +56,8 @@ void CompanionLinks::drop(QLocalSocket* socket)
 {
     for (qsizetype i = 0; i < m_links.size(); ++i) {
         if (m_links[i]->socket == socket) {
+            if (m_tabLink == m_links[i])
+                m_tabLink = nullptr;
             delete m_links.takeAt(i);
             break;
         }
@@ -102,6 +105,20 @@ void CompanionLinks::handle(Link& link, const Message& message)
     }
     if (message.type == u"tab") {
         m_visibleTab = text("url");
+        m_tabLink = &link;
+    } else if (message.type == u"movies") {
+        QList<TabMovie> movies;
+        for (const QJsonValue& value : fields.value(QStringLiteral("movies")).toArray()) {
+            const QJsonObject movie = value.toObject();
+            for (const QJsonValue& how : movie.value(QStringLiteral("seenAs")).toArray())
+                AddTabMovie(movies, movie.value(QStringLiteral("url")).toString(),
+                            movie.value(QStringLiteral("frame")).toString(), how.toString());
+        }
+        answer(fields.value(QStringLiteral("id")).toInt(), movies, {});
+    } else if (message.type == u"copy") {
+        takePiece(fields.value(QStringLiteral("id")).toInt(), fields);
+    } else if (message.type == u"copyFailed") {
+        answer(fields.value(QStringLiteral("id")).toInt(), {}, {});
     } else if (message.type == u"choice") {
         // From the event loop: what follows may open a dialog while this link is being read.
         const CompanionChoice choice{text("movie"), text("page"), text("frame"), text("action"),
@@ -148,6 +165,89 @@ void CompanionLinks::setBarState(bool shortcutBar, bool pauseMovie, const QStrin
         if (link->greeted)
             send(*link, barState("state"));
     }
+}
+
+CompanionLinks::Link* CompanionLinks::askedLink() const
+{
+    if (m_tabLink)
+        return m_tabLink;
+    for (Link* link : m_links) {
+        if (link->greeted)
+            return link;
+    }
+    return nullptr;
+}
+
+int CompanionLinks::ask(Question question, QJsonObject message, int waitMs)
+{
+    Link* link = askedLink();
+    if (!link)
+        return 0;
+    const int id = ++m_lastId;
+    question.deadline = new QTimer(this);
+    question.deadline->setSingleShot(true);
+    connect(question.deadline, &QTimer::timeout, this, [this, id] { answer(id, {}, {}); });
+    question.deadline->start(waitMs);
+    m_questions.insert(id, std::move(question));
+    message.insert(QStringLiteral("id"), id);
+    send(*link, message);
+    return id;
+}
+
+void CompanionLinks::answer(int id, const QList<TabMovie>& movies, const QByteArray& body)
+{
+    const auto found = m_questions.find(id);
+    if (found == m_questions.end())
+        return; // answered already, or never asked
+    Question question = std::move(*found);
+    m_questions.erase(found);
+    question.deadline->deleteLater();
+    if (!question.context)
+        return;
+    if (question.movies)
+        question.movies(movies);
+    else if (question.body)
+        question.body(body);
+}
+
+void CompanionLinks::takePiece(int id, const QJsonObject& fields)
+{
+    const auto found = m_questions.find(id);
+    if (found == m_questions.end() || !found->body)
+        return;
+    found->received +=
+        QByteArray::fromBase64(fields.value(QStringLiteral("data")).toString().toLatin1());
+    if (found->received.size() > kMaxMovieBytes) {
+        answer(id, {}, {}); // more than any movie is taken
+        return;
+    }
+    found->deadline->start(kPieceWaitMs);
+    if (fields.value(QStringLiteral("last")).toBool()) {
+        const QByteArray whole = std::move(found->received); // answer() takes the question away
+        answer(id, {}, whole);
+    }
+}
+
+void CompanionLinks::findTabMovies(QObject* context, BrowserSession::MoviesAnswer movies)
+{
+    Question question;
+    question.context = context;
+    question.movies = movies;
+    if (ask(std::move(question), {{QStringLiteral("type"), QStringLiteral("findMovies")}},
+            BrowserSession::kTabAnswerMs) == 0)
+        QTimer::singleShot(0, context, [movies] { movies({}); });
+}
+
+void CompanionLinks::fetchMovie(const QString& url, QObject* context,
+                                BrowserSession::BodyAnswer body)
+{
+    Question question;
+    question.context = context;
+    question.body = body;
+    if (ask(std::move(question),
+            {{QStringLiteral("type"), QStringLiteral("fetch")}, {QStringLiteral("url"), url}},
+            kPieceWaitMs) == 0)
+        QTimer::singleShot(0, context, [body] { body({}); });
 }
 
 QList<CompanionBrowser> CompanionLinks::browsers() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browsersession.h"
 #include "nativemessaging.h"
 
 #include <QJsonObject>
@@ -8,9 +9,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <QHash>
+#include <QPointer>
+
 #include <set>
 
 class QLocalSocket;
+class QTimer;
 
 /// A choice made on the companion's bar in a page: the movie as the page wrote it, resolved
 /// against its frame's document, and what to do with it.
@@ -54,8 +59,20 @@ public:
 
     /// The companions connected now.
     QList<CompanionBrowser> browsers() const;
+    /// Whether a companion is connected: it then answers the questions about the visible tab.
+    bool isConnected() const { return !browsers().isEmpty(); }
     /// The address of the tab last focused in any connected browser; empty when none said.
     QString visibleTab() const { return m_visibleTab; }
+
+    /// Asks the companion of the browser focused last for every Flash movie of its visible tab;
+    /// answered as BrowserSession::FindTabMovies is, empty after kTabAnswerMs without one.
+    void findTabMovies(QObject* context, BrowserSession::MoviesAnswer answer);
+    /// Asks it to fetch `url` with the browser's cookies; the movie's bytes, or empty when it
+    /// could not (at most kMaxMovieBytes, pieces at most a minute apart).
+    void fetchMovie(const QString& url, QObject* context, BrowserSession::BodyAnswer answer);
+
+    static constexpr qint64 kMaxMovieBytes = qint64(256) << 20;
+    static constexpr int kPieceWaitMs = 60000;
 
 signals:
     /// A choice on a bar, sent from the event loop.
@@ -63,6 +80,20 @@ signals:
 
 private:
     struct Link;
+    /// A question asked of a companion, until its answer comes or its time runs out.
+    struct Question
+    {
+        QPointer<QObject> context;
+        BrowserSession::MoviesAnswer movies;
+        BrowserSession::BodyAnswer body;
+        QByteArray received;
+        QTimer* deadline = nullptr;
+    };
+    /// The companion questions go to: the one whose browser's tab was focused last.
+    Link* askedLink() const;
+    int ask(Question question, QJsonObject message, int waitMs);
+    void answer(int id, const QList<TabMovie>& movies, const QByteArray& body);
+    void takePiece(int id, const QJsonObject& fields);
     void readFrom(Link& link);
     void handle(Link& link, const nativemessaging::Message& message);
     void refuse(Link& link, nativemessaging::Fault fault, const QString& why);
@@ -75,4 +106,7 @@ private:
     bool m_pauseMovie = false;
     QStringList m_categories;
     QString m_visibleTab;
+    Link* m_tabLink = nullptr; ///< the companion that told the visible tab last
+    QHash<int, Question> m_questions;
+    int m_lastId = 0;
 };
