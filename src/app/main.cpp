@@ -6,6 +6,7 @@
 #include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "companionbars.h"
+#include "companionlinks.h"
 #include "datafolder.h"
 #include "desktopopen.h"
 #include "browsersessions.h"
@@ -216,6 +217,12 @@ int main(int argc, char* argv[])
         },
         [&](const QString& url, QObject* context, auto use) {
             browserSession.FetchLoadedMovie(userBrowser(), url, context, std::move(use));
+        },
+        [&] {
+            QStringList browsers;
+            for (const CompanionBrowser& browser : browserSession.companions().browsers())
+                browsers << QString(browser.browser + u' ' + browser.version).trimmed();
+            return browsers;
         }};
     // A movie whose site no longer gives it may still be in the browser that showed it.
     vault.downloads().addFallback([&](const QString& url, QObject* context, auto use) {

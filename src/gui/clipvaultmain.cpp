@@ -216,6 +216,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::ExportItem, [this] { m_commands->ExportItemExecute(); });
     bind(MainActions::SimpleFlashPlayer, [this] { m_commands->SimpleFlashPlayer1Click(); });
     bind(MainActions::OpenBrowser, [this] { m_commands->OpenBrowserExecute(); });
+    bind(MainActions::ConnectBrowser, [this] { m_commands->ConnectBrowserExecute(); });
     bind(MainActions::SearchAction, [this] { SearchActionExecute(); });
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
     bind(MainActions::HelpManual, [this] { m_commands->HelpManualExecute(); });

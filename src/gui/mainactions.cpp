@@ -55,6 +55,8 @@ constexpr ActionRow kActionTable[] = {
      QStyle::SP_MediaPlay},
     {MainActions::OpenBrowser, "OpenBrowser", "Open a browser for Clip Vault",
      QStyle::SP_ComputerIcon},
+    {MainActions::ConnectBrowser, "ConnectBrowser", "Connect your browser…",
+     QStyle::SP_DriveNetIcon},
     {MainActions::SearchAction, "SearchAction", "searchAction", QStyle::SP_FileDialogContentsView},
     {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_CustomBase}, // our cog wheel
     {MainActions::ShowVaultBar1, "ShowVaultBar1", "Enable Shortcut Bar", QStyle::SP_CustomBase,
@@ -101,6 +103,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
     {Place::ToolsMenu, nullptr, kSeparator},
+    {Place::ToolsMenu, "Connect your browser…", MainActions::ConnectBrowser},
     {Place::ToolsMenu, "Open a browser for Clip Vault", MainActions::OpenBrowser},
 
     {Place::HelpMenu, "Help manual", MainActions::HelpManual},

@@ -33,6 +33,7 @@ public:
         UpdateCatProperty,
         SimpleFlashPlayer,
         OpenBrowser,
+        ConnectBrowser, ///< the browser companion: what is connected, what to do
         SearchAction,
         SetOptions,
         ShowVaultBar1, ///< the tray's switch of the shortcut bar, checked while it is enabled

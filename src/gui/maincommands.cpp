@@ -1,5 +1,7 @@
 #include "maincommands.h"
 
+#include "connectbrowser.h"
+
 #include "cacheenumerator.h"
 #include "datafolder.h"
 #include "detectflashfromurl.h"
@@ -374,6 +376,13 @@ void MainCommands::OpenBrowserExecute()
         chosen = static_cast<int>(offered.indexOf(choice));
     }
     startBrowser(installed.value(chosen));
+}
+
+void MainCommands::ConnectBrowserExecute()
+{
+    TConnectBrowser dialog(m_browser.companions ? m_browser.companions() : QStringList(),
+                           m_app.dataFolder(), m_selection.dialogOwner());
+    dialog.exec();
 }
 
 void MainCommands::startBrowser(const BrowserChoice& browser)

@@ -50,6 +50,8 @@ public:
     /// Starts the first installed Chromium-family browser with a debugging port and a profile of
     /// its own in the data folder (current browsers refuse a port on their default profile).
     void OpenBrowserExecute();
+    /// Tools → "Connect your browser…" (TConnectBrowser).
+    void ConnectBrowserExecute();
 
     /// Opens the manual: the file clipvault.conf names ("helppath"), else the one installed with
     /// the program; without either the status bar says so.

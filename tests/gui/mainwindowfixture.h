@@ -32,7 +32,7 @@ protected:
         app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
         app->open();
         window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{*app, hotKey, autostart, desktop, dialogs});
+            MainWindowServices{*app, hotKey, autostart, desktop, dialogs, browser});
         return *window;
     }
     QTreeView* tree() const { return window->findChild<QTreeView*>(QStringLiteral("tvwclass")); }
@@ -64,6 +64,7 @@ protected:
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     ScriptedDialogs dialogs;
+    BrowserSources browser; ///< none by default: the windows ask no browser
     std::unique_ptr<ClipVaultApp> app;
     std::unique_ptr<TClipVaultMain> window;
 };

@@ -11,6 +11,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -239,7 +241,7 @@ TEST_F(CommandTest, EveryMenuAndTheToolBarOfferTheirEntriesInOrder)
           "&Exit"}},
         {"menuTools",
          {"Simple Flash Player", "-", "search for ...", "-", "Options", "-",
-          "Open a browser for Clip Vault"}},
+          "Connect your browser…", "Open a browser for Clip Vault"}},
         {"menuHelp", {"Help manual", "-", "About"}},
         {"ToolBar1",
          {"Add a task", "Detect from webpage", "Detect from cache", "-", "Properties",
@@ -311,6 +313,33 @@ TEST_F(CommandTest, OpenABrowserOffersTheInstalledOnesAndStartsOneWithItsOwnProf
         EXPECT_EQ(QFileInfo(program).fileName(), pick);
     }
     EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(CommandTest, ConnectYourBrowserTellsWhatIsConnectedAndWhatToDoForEachBrowser)
+{
+    browser.companions = [] {
+        return QStringList{QStringLiteral("chromium 156.0")};
+    };
+    start();
+    QString connected;
+    QString advice;
+    QString manifests;
+    onNextModal([&](QDialog& dialog) {
+        connected = dialog.findChild<QLabel*>(QStringLiteral("lblConnected"))->text();
+        advice = dialog.findChild<QLabel*>(QStringLiteral("lblBrowsers"))->text();
+        dialog.findChild<QPushButton*>(QStringLiteral("btnConnect"))->click();
+        manifests = dialog.findChild<QLabel*>(QStringLiteral("lblManifests"))->text();
+        dialog.accept();
+    });
+    trigger(MainActions::ConnectBrowser);
+    EXPECT_EQ(connected, QStringLiteral("Connected: chromium 156.0."));
+    if (!QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty()) {
+        EXPECT_TRUE(advice.contains(QStringLiteral("Chromium: open chrome://extensions")))
+            << qPrintable(advice);
+    }
+    // This test program has no host beside it, as a program installed without one would not.
+    EXPECT_TRUE(manifests.contains(QStringLiteral("host is not installed beside the program")))
+        << qPrintable(manifests);
 }
 
 TEST_F(CommandTest, TheHelpMenuOpensTheManualOrSaysThereIsNoneAndShowsTheAboutBox)

@@ -118,6 +118,8 @@ struct BrowserSources
     BrowserAddressSource address;
     TabMoviesSource tabMovies;
     LoadedMovieSource loadedMovie;
+    /// The browsers whose companion is connected, as "name version".
+    std::function<QStringList()> companions = {};
 };
 
 /// Adds a movie seen in a tab to those gathered: one entry per address, in the order first
