@@ -6,7 +6,6 @@
 #include "clipvaultapp.h"
 #include "clipvaultmain.h"
 #include "companionbars.h"
-#include "companionlinks.h"
 #include "datafolder.h"
 #include "desktopopen.h"
 #include "browsersessions.h"
@@ -219,10 +218,7 @@ int main(int argc, char* argv[])
             browserSession.FetchLoadedMovie(userBrowser(), url, context, std::move(use));
         },
         [&] {
-            QStringList browsers;
-            for (const CompanionBrowser& browser : browserSession.companions().browsers())
-                browsers << QString(browser.browser + u' ' + browser.version).trimmed();
-            return browsers;
+            return browserSession.companions().connectedNames();
         }};
     // A movie whose site no longer gives it may still be in the browser that showed it.
     vault.downloads().addFallback([&](const QString& url, QObject* context, auto use) {

@@ -2,6 +2,7 @@
 #include "browseraccess.h"
 #include "browserurls.h"
 #include "commandline.h"
+#include "privatefolder.h"
 #include "commands.h"
 #include "datafolder.h"
 #include "browserconnection.h"
@@ -136,6 +137,24 @@ int listTabMovies(const BrowserEndpoint& browser, BrowserSessions& session, bool
     return 0;
 }
 
+/// The browsers whose companion is connected to the running program, a line each.
+QString companionsStatus(const QString& dataFolder)
+{
+    constexpr int kAskMs = 2000;
+    const std::optional<QByteArray> reply =
+        AskRunningProgram(dataFolder, QByteArray(kCompanionsRequest), kAskMs);
+    if (!reply)
+        return QStringLiteral("browser companion: none (Clip Vault is not running)\n");
+    const QList<QByteArray> browsers = reply->split('\n');
+    QString lines;
+    for (const QByteArray& browser : browsers) {
+        if (!browser.isEmpty())
+            lines += QStringLiteral("browser companion: %1, connected to Clip Vault\n")
+                         .arg(QString::fromUtf8(browser));
+    }
+    return lines.isEmpty() ? QStringLiteral("browser companion: none connected\n") : lines;
+}
+
 /// "browser status", "browser at X Y" and "browser movies": what the program sees of the
 /// user's browser. `ports` (from clipvault.conf; 0: none) replace the ports found from the
 /// browsers.
@@ -222,6 +241,8 @@ extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& l
         runBrowserCommand(line.words, line.json,
                           {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)},
                           session, out, err);
+    if (line.words.value(1) == u"status")
+        out << companionsStatus(dataFolder);
     // Firefox allows one session: the tool's ends before the tool does.
     waitForAnswer([&](auto done) { session.end(done); }, BrowserConnection::kCallMs);
     return code;

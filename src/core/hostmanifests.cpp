@@ -27,11 +27,11 @@ constexpr BrowserPlace kPlaces[] = {
 
 QByteArray hostManifest(const QString& hostPath, bool chromiumFamily)
 {
-    QJsonObject manifest{{QStringLiteral("name"), QLatin1String(nativemessaging::kHostName)},
-                         {QStringLiteral("description"),
-                          QStringLiteral("Clip Vault's browser companion")},
-                         {QStringLiteral("path"), hostPath},
-                         {QStringLiteral("type"), QStringLiteral("stdio")}};
+    QJsonObject manifest{
+        {QStringLiteral("name"), QLatin1String(nativemessaging::kHostName)},
+        {QStringLiteral("description"), QStringLiteral("Clip Vault's browser companion")},
+        {QStringLiteral("path"), hostPath},
+        {QStringLiteral("type"), QStringLiteral("stdio")}};
     if (chromiumFamily)
         manifest.insert(QStringLiteral("allowed_origins"),
                         QJsonArray{QStringLiteral("chrome-extension://%1/")
@@ -58,11 +58,9 @@ QStringList HostManifestBrowsers()
     return names;
 }
 
-std::optional<QList<HostManifestPlace>> WriteHostManifests(const QStringList& browsers,
-                                                           const QString& profile,
-                                                           const QString& hostPath,
-                                                           const QString& dataFolder,
-                                                           QString* error)
+std::optional<QList<HostManifestPlace>>
+WriteHostManifests(const QStringList& browsers, const QString& profile, const QString& hostPath,
+                   const QString& dataFolder, QString* error)
 {
     const QByteArray record = "[General]\ndatafolder=" + dataFolder.toUtf8() + '\n';
     if (!WriteFileAtomically(nativemessaging::HostRecordPath(), {record}, error))
@@ -72,10 +70,10 @@ std::optional<QList<HostManifestPlace>> WriteHostManifests(const QStringList& br
     for (const BrowserPlace& place : kPlaces) {
         if (!browsers.isEmpty() && !browsers.contains(QLatin1String(place.name)))
             continue;
-        const QString folder =
-            profile.isEmpty()
-                ? QDir::home().filePath(QLatin1String(place.userFolder))
-                : QDir(QDir(profile).absolutePath()).filePath(QStringLiteral("NativeMessagingHosts"));
+        const QString folder = profile.isEmpty()
+                                   ? QDir::home().filePath(QLatin1String(place.userFolder))
+                                   : QDir(QDir(profile).absolutePath())
+                                         .filePath(QStringLiteral("NativeMessagingHosts"));
         const QString path = QDir(folder).filePath(name);
         if (!WriteFileAtomically(path, {hostManifest(hostPath, place.chromiumFamily)}, error))
             return std::nullopt;

@@ -23,11 +23,9 @@ QStringList HostManifestBrowsers();
 /// folders or, for a Chromium-family browser started with --user-data-dir=`profile`, in that
 /// profile, naming `hostPath`; and records `dataFolder` as the one the host serves. The places
 /// written, or nothing with the reason in `error`.
-std::optional<QList<HostManifestPlace>> WriteHostManifests(const QStringList& browsers,
-                                                           const QString& profile,
-                                                           const QString& hostPath,
-                                                           const QString& dataFolder,
-                                                           QString* error);
+std::optional<QList<HostManifestPlace>>
+WriteHostManifests(const QStringList& browsers, const QString& profile, const QString& hostPath,
+                   const QString& dataFolder, QString* error);
 
 /// The host installed beside the running program (bin/clipvault-browser-host).
 QString InstalledHostPath();

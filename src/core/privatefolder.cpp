@@ -5,8 +5,12 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,4 +69,55 @@ QString ProgramSocketPath(const QString& dataFolder)
     if (folder.isEmpty())
         return {};
     return QDir(folder).filePath(QStringLiteral("clipvault.") + SessionTag({}, dataFolder));
+}
+
+std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
+                                            int waitMs)
+{
+    constexpr qsizetype kMostReply = 64 * 1024;
+    const QByteArray path = QFile::encodeName(ProgramSocketPath(dataFolder));
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof address.sun_path)
+        return std::nullopt;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return std::nullopt;
+    // A program that hangs holds the asker for a moment only.
+    const timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    // Only ever this user's own program: what is asked and told is nobody else's business.
+    ucred peer = {};
+    socklen_t length = sizeof peer;
+    bool reached =
+        ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+        peer.uid == ::geteuid();
+    for (qsizetype done = 0; reached && done < request.size();) {
+        const ssize_t written =
+            ::send(socket, request.constData() + done,
+                   static_cast<std::size_t>(request.size() - done), MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR)
+            continue;
+        reached = written > 0;
+        done += written;
+    }
+    QByteArray reply;
+    if (reached)
+        ::shutdown(socket, SHUT_WR);
+    while (reached && reply.size() < kMostReply) {
+        char piece[4096];
+        const ssize_t got = ::recv(socket, piece, sizeof piece, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        reply.append(piece, got);
+    }
+    ::close(socket);
+    if (!reached)
+        return std::nullopt;
+    return reply;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 /// A folder where only this user can create names, for the files other users must not be able
 /// to take first (the pointer block, the single-instance socket): the user's runtime folder
@@ -16,3 +19,14 @@ QString SessionTag(const QString& display, const QString& dataFolder);
 /// The socket the running program listens on for its data folder, in PrivateRuntimeFolder: later
 /// starts and the browser companion's host reach it there. Empty when there is no such folder.
 QString ProgramSocketPath(const QString& dataFolder);
+
+/// Sends `request` to the program running on `dataFolder`, when one of this user's listens on
+/// ProgramSocketPath, and reads its reply until it closes the connection (at most `waitMs`, and
+/// 64 KiB). Nothing when no program of this user runs there. A plain socket: no event loop is
+/// needed, so that a later start hands its movie over before it makes its application object.
+std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
+                                            int waitMs);
+
+/// The request that asks the running program which browsers' companions are connected; it
+/// answers a line each, "name version".
+inline constexpr char kCompanionsRequest[] = "companions\n";

@@ -17,6 +17,13 @@ CompanionBars::CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInst
     , m_links(links)
 {
     connect(&instance, &SingleInstance::companionConnected, &m_links, &CompanionLinks::adopt);
+    // The command line asks the running program which companions are connected.
+    instance.setCompanionsAnswer([this] {
+        QByteArray lines;
+        for (const QString& browser : m_links.connectedNames())
+            lines += browser.toUtf8() + '\n';
+        return lines;
+    });
     connect(&m_links, &CompanionLinks::choiceMade, this, &CompanionBars::choose);
     connect(&app, &Vault::optionsChanged, this, &CompanionBars::tellBarState);
     connect(&app.catalogue(), &Catalogue::categoriesChanged, this, &CompanionBars::tellBarState);

@@ -27,11 +27,16 @@ QList<KnownBrowser> knownBrowsers()
     const char* unpacked = "open chrome://extensions, switch on Developer mode, choose \"Load "
                            "unpacked\" and the folder below.";
     return {
-        {"Chromium", {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
-         "org.chromium.Chromium", unpacked},
-        {"Google Chrome", {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
-         "com.google.Chrome", unpacked},
-        {"Firefox", {QStringLiteral("firefox-esr"), QStringLiteral("firefox")},
+        {"Chromium",
+         {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
+         "org.chromium.Chromium",
+         unpacked},
+        {"Google Chrome",
+         {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
+         "com.google.Chrome",
+         unpacked},
+        {"Firefox",
+         {QStringLiteral("firefox-esr"), QStringLiteral("firefox")},
          "org.mozilla.firefox",
          "open about:debugging, then This Firefox → \"Load Temporary Add-on…\", and choose "
          "manifest.json in the folder below (it stays until Firefox closes)."},
@@ -41,9 +46,9 @@ QList<KnownBrowser> knownBrowsers()
 /// Whether a Flatpak of this id is installed, for the system or the user.
 bool hasFlatpak(const char* id)
 {
-    for (const QString& root : QStringList{QStringLiteral("/var/lib/flatpak/app/"),
-                                           QDir::homePath() +
-                                               QStringLiteral("/.local/share/flatpak/app/")}) {
+    for (const QString& root :
+         QStringList{QStringLiteral("/var/lib/flatpak/app/"),
+                     QDir::homePath() + QStringLiteral("/.local/share/flatpak/app/")}) {
         if (QFileInfo::exists(root + QLatin1String(id)))
             return true;
     }
@@ -68,8 +73,7 @@ TConnectBrowser::TConnectBrowser(const QStringList& connected, const QString& da
     m_ui->edtFolder->setText(folder.isEmpty() ? QStringLiteral("(not installed with Clip Vault)")
                                               : QDir::toNativeSeparators(folder));
     m_ui->btnCopyFolder->setEnabled(!folder.isEmpty());
-    connect(m_ui->btnCopyFolder, &QPushButton::clicked, this,
-            &TConnectBrowser::btnCopyFolderClick);
+    connect(m_ui->btnCopyFolder, &QPushButton::clicked, this, &TConnectBrowser::btnCopyFolderClick);
     connect(m_ui->btnConnect, &QPushButton::clicked, this, &TConnectBrowser::btnConnectClick);
 }
 

@@ -34,40 +34,6 @@ QByteArray requestFor(const std::optional<QString>& movie)
     return movie ? kPlayRequest + movie->toUtf8() : kShowRequest;
 }
 
-/// Sends `request` to the program listening at the socket `name`, when it runs as this user. A
-/// plain socket: no event loop or application object is needed to hand a start over.
-bool sendToOwnProgram(const QString& name, const QByteArray& request)
-{
-    const QByteArray path = QFile::encodeName(name);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
-        return false;
-    // A program that hangs holds a later start for a moment only.
-    const timeval wait{kWaitMs / 1000, (kWaitMs % 1000) * 1000};
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    bool sent = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    // Only ever to this user's own program: a movie's path is nobody else's business.
-    ucred peer = {};
-    socklen_t length = sizeof peer;
-    sent = sent && ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-           peer.uid == ::geteuid();
-    for (qsizetype done = 0; sent && done < request.size();) {
-        const ssize_t written =
-            ::send(socket, request.constData() + done,
-                   static_cast<std::size_t>(request.size() - done), MSG_NOSIGNAL);
-        if (written < 0 && errno == EINTR)
-            continue;
-        sent = written > 0;
-        done += written;
-    }
-    ::close(socket);
-    return sent;
-}
 /// A request arrives whole within this time of its connection, or is dropped.
 constexpr int kRequestTimeoutMs = 5000;
 constexpr int kMaxPending = 64;
@@ -143,7 +109,7 @@ void SingleInstance::listen()
 
 bool SingleInstance::askRunningProgram(const QByteArray& request)
 {
-    return sendToOwnProgram(serverName(), request);
+    return AskRunningProgram(m_dataFolder, request, kWaitMs).has_value();
 }
 
 bool SingleInstance::handOff(const QString& dataFolder, const std::optional<QString>& movie)
@@ -177,6 +143,13 @@ void SingleInstance::acceptConnection()
         QTimer::singleShot(kRequestTimeoutMs, socket, drop);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, request, drop] {
             request->bytes.append(socket->readAll());
+            // The command line asks which browsers' companions are connected, and waits.
+            if (request->bytes == kCompanionsRequest) {
+                request->dropped = true; // answered here, not when it ends
+                socket->write(m_companionsAnswer ? m_companionsAnswer() : QByteArray());
+                socket->disconnectFromServer();
+                return;
+            }
             // A browser companion's host stays connected and speaks in frames from then on.
             const QByteArray greeting(nativemessaging::kSocketGreeting);
             if (request->bytes.startsWith(greeting)) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,6 +30,13 @@ public:
 
     /// Whether later starts can reach this program.
     bool isListening() const;
+
+    /// What the program tells the command line that asks which browsers' companions are
+    /// connected (kCompanionsRequest): a line each.
+    void setCompanionsAnswer(std::function<QByteArray()> answer)
+    {
+        m_companionsAnswer = std::move(answer);
+    }
 
     /// Hands `movie` (or the wish to see the window) to a program already running on the data
     /// folder; false when none listens. Needs no application object: a later start hands its
@@ -58,4 +66,5 @@ private:
     QString m_dataFolder;
     std::unique_ptr<DataFolderLock> m_lock;
     QLocalServer* m_server = nullptr;
+    std::function<QByteArray()> m_companionsAnswer;
 };

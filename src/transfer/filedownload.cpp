@@ -80,7 +80,8 @@ bool writeAll(int fd, const char* data, std::size_t size, Wrote&& wrote)
 /// Creates the partial file of `target` new and exclusively, under a name no one else holds: a
 /// file or link planted under a predictable name is never followed, truncated or removed.
 /// Returns its descriptor, or -1 with `error` set (and `partPath` empty: nothing of ours).
-int createPartialFile(const std::string& target, std::string& partPath, std::string& error)
+int createPartialFile(const std::string& target, std::string& partPath,
+                      std::optional<PartialFile>& known, std::string& error)
 {
     // A name near the file system's limit leaves no room for the suffix: the partial file takes
     // the name's beginning (it is renamed to the whole name at the end).
@@ -90,12 +91,21 @@ int createPartialFile(const std::string& target, std::string& partPath, std::str
                                  ? target.substr(0, nameStart + NAME_MAX - kSuffixLength)
                                  : target;
     int fd = -1;
+    const std::unique_lock<std::mutex> creating = LockPartialFileCreation();
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
         partPath = stem + suffix;
+        // Known to the termination handler before it exists: a signal between its creation and
+        // its registration would otherwise leave it behind.
+        known.emplace(partPath.c_str());
         fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST)
+        if (fd >= 0)
+            break;
+        const int reason = errno;
+        known.reset();
+        errno = reason; // for the message below
+        if (reason != EEXIST)
             break;
     }
     if (fd < 0) {
@@ -139,11 +149,8 @@ struct Transfer
     /// file or link planted under a predictable name is never followed, truncated or removed.
     bool openFile(const std::string& target)
     {
-        fd = createPartialFile(target, partPath, error);
-        if (fd < 0)
-            return false;
-        partial.emplace(partPath.c_str());
-        return true;
+        fd = createPartialFile(target, partPath, partial, error);
+        return fd >= 0;
     }
 
     /// The first body bytes (or the end of a body-less answer) decide whether it is wanted.
@@ -423,9 +430,9 @@ bool WriteFileReplacing(const std::string& target, std::string_view bytes, std::
 {
     std::string partPath;
     std::string failure;
-    const int fd = createPartialFile(target, partPath, failure);
+    std::optional<PartialFile> known;
+    const int fd = createPartialFile(target, partPath, known, failure);
     if (fd >= 0) {
-        const PartialFile known(partPath.c_str());
         const bool written =
             writeAll(fd, bytes.data(), bytes.size(), [](const char*, std::size_t) {}) &&
             ::fsync(fd) == 0;

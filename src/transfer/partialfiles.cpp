@@ -33,6 +33,9 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads t
 /// Where a deferred signal is told; -1: it ends the process at once.
 std::atomic<int> g_deferredTo{-1};
 
+/// Held while a partial file is made; taken for good by the end.
+std::mutex g_creation;
+
 void removePartialFiles()
 {
     for (Slot& slot : g_slots) {
@@ -77,6 +80,11 @@ PartialFile::~PartialFile()
         g_slots[m_slot].state.store(Slot::Free, std::memory_order_release);
 }
 
+std::unique_lock<std::mutex> LockPartialFileCreation()
+{
+    return std::unique_lock<std::mutex>(g_creation);
+}
+
 void DeferTerminationTo(int fd)
 {
     g_deferredTo.store(fd);
@@ -84,6 +92,7 @@ void DeferTerminationTo(int fd)
 
 void EndByTerminationSignal(int signal)
 {
+    g_creation.lock(); // never given back: the process ends below
     removePartialFiles();
     ::signal(signal, SIG_DFL);
     ::raise(signal);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 namespace transfer {
 
 /// The partial files of the transfers under way, known to a signal handler: a tool stopped with
@@ -27,7 +29,12 @@ void RemovePartialFilesOnTermination();
 /// second signal ends the process at once.
 void DeferTerminationTo(int fd);
 
-/// Removes every partial file under way and ends the process by `signal`.
+/// Removes every partial file under way and ends the process by `signal`. Once it began, no
+/// transfer makes another partial file (LockPartialFileCreation never returns).
 [[noreturn]] void EndByTerminationSignal(int signal);
+
+/// Held while a partial file is named, registered and made: an end by a deferred signal
+/// (EndByTerminationSignal) takes it first, so that no file is made after the removal.
+std::unique_lock<std::mutex> LockPartialFileCreation();
 
 } // namespace transfer

@@ -923,6 +923,17 @@ TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverTh
     const QString addedUrl = QString::fromStdString(server.url("/added.swf"));
     ASSERT_TRUE(waitUntil([&] { return downloaded(addedUrl).has_value(); }));
     EXPECT_EQ(app->catalogue().itemCount(), 2) << "the page's events filed nothing";
+
+    // The command line names the connected companion, asking the running program.
+    QProcess status;
+    status.start(QStringLiteral(CLIPVAULT_CLI),
+                 {QStringLiteral("--data-dir"), data.path(), QStringLiteral("browser"),
+                  QStringLiteral("status")});
+    ASSERT_TRUE(waitUntil([&] { return status.state() == QProcess::NotRunning; }));
+    const QString said = QString::fromUtf8(status.readAllStandardOutput());
+    EXPECT_TRUE(said.contains(QStringLiteral("browser companion: chromium ")) &&
+                said.contains(QStringLiteral(", connected to Clip Vault")))
+        << qPrintable(said);
 }
 
 TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenFile)

@@ -259,3 +259,11 @@ QList<CompanionBrowser> CompanionLinks::browsers() const
     }
     return browsers;
 }
+
+QStringList CompanionLinks::connectedNames() const
+{
+    QStringList names;
+    for (const CompanionBrowser& browser : browsers())
+        names << QString(browser.browser + u' ' + browser.version).trimmed();
+    return names;
+}

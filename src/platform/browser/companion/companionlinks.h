@@ -59,6 +59,8 @@ public:
 
     /// The companions connected now.
     QList<CompanionBrowser> browsers() const;
+    /// Their browsers as "name version", for the user.
+    QStringList connectedNames() const;
     /// Whether a companion is connected: it then answers the questions about the visible tab.
     bool isConnected() const { return !browsers().isEmpty(); }
     /// The address of the tab last focused in any connected browser; empty when none said.
