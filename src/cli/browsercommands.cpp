@@ -111,6 +111,16 @@ BrowserEndpoint browserToAsk(BrowserAccess& access, BrowserPorts ports)
     return {ports.firefox, BrowserKind::Firefox};
 }
 
+void printTabMovies(const QList<TabMovie>& movies, bool json, QTextStream& out)
+{
+    if (json) {
+        out << TabMoviesJson(movies) << Qt::endl;
+        return;
+    }
+    for (const TabMovie& movie : movies)
+        out << movie.url << '\t' << movie.seenAs.join(u',') << '\t' << movie.frame << '\n';
+}
+
 int listTabMovies(const BrowserEndpoint& browser, BrowserSessions& session, bool json,
                   QTextStream& out, QTextStream& err)
 {
@@ -122,19 +132,20 @@ int listTabMovies(const BrowserEndpoint& browser, BrowserSessions& session, bool
     const QList<TabMovie> movies = tabMovies(session, browser);
     if (const int refused = sessionRefused(session, err))
         return refused;
-    if (json) {
-        QJsonArray array;
-        for (const TabMovie& movie : movies)
-            array.append(
-                QJsonObject{{QStringLiteral("url"), movie.url},
-                            {QStringLiteral("frame"), movie.frame},
-                            {QStringLiteral("seenAs"), QJsonArray::fromStringList(movie.seenAs)}});
-        out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
-    } else {
-        for (const TabMovie& movie : movies)
-            out << movie.url << '\t' << movie.seenAs.join(u',') << '\t' << movie.frame << '\n';
-    }
+    printTabMovies(movies, json, out);
     return 0;
+}
+
+/// The visible tab's movies through a browser companion connected to the running program;
+/// nothing when the program is not running or has none connected.
+std::optional<QList<TabMovie>> companionTabMovies(const QString& dataFolder)
+{
+    constexpr int kAskMs = BrowserSession::kTabAnswerMs + 1000;
+    const std::optional<QByteArray> reply =
+        AskRunningProgram(dataFolder, QByteArray(kTabMoviesRequest), kAskMs);
+    if (!reply || reply->isEmpty())
+        return std::nullopt;
+    return TabMoviesFromJson(*reply);
 }
 
 /// The browsers whose companion is connected to the running program, a line each.
@@ -236,6 +247,13 @@ extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& l
 {
     using namespace cli;
     const QString dataFolder = DataFolderOf(line);
+    // A companion connected to the running program answers first, as it does in the program.
+    if (line.words.value(1) == u"movies" && line.words.size() == 2) {
+        if (const auto movies = companionTabMovies(dataFolder)) {
+            printTabMovies(*movies, line.json, out);
+            return 0;
+        }
+    }
     BrowserSessions session;
     const int code =
         runBrowserCommand(line.words, line.json,

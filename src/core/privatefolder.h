@@ -30,3 +30,6 @@ std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QBy
 /// The request that asks the running program which browsers' companions are connected; it
 /// answers a line each, "name version".
 inline constexpr char kCompanionsRequest[] = "companions\n";
+/// The request that asks it for the visible tab's movies through a connected companion; it
+/// answers them as one JSON array, or nothing when no companion is connected.
+inline constexpr char kTabMoviesRequest[] = "tabmovies\n";

@@ -5,6 +5,7 @@
 #include "catalogue.h"
 #include "clipvaultapp.h"
 #include "records.h"
+#include "privatefolder.h"
 #include "singleinstance.h"
 
 #include <QLocalSocket>
@@ -17,12 +18,24 @@ CompanionBars::CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInst
     , m_links(links)
 {
     connect(&instance, &SingleInstance::companionConnected, &m_links, &CompanionLinks::adopt);
-    // The command line asks the running program which companions are connected.
-    instance.setCompanionsAnswer([this] {
+    // The command line asks the running program which companions are connected, and for the
+    // visible tab's movies through them.
+    instance.answerRequest(QByteArray(kCompanionsRequest), [this](QLocalSocket& socket) {
         QByteArray lines;
         for (const QString& browser : m_links.connectedNames())
             lines += browser.toUtf8() + '\n';
-        return lines;
+        socket.write(lines);
+        socket.disconnectFromServer();
+    });
+    instance.answerRequest(QByteArray(kTabMoviesRequest), [this](QLocalSocket& socket) {
+        if (!m_links.isConnected()) {
+            socket.disconnectFromServer();
+            return;
+        }
+        m_links.findTabMovies(&socket, [&socket](const QList<TabMovie>& movies) {
+            socket.write(TabMoviesJson(movies));
+            socket.disconnectFromServer();
+        });
     });
     connect(&m_links, &CompanionLinks::choiceMade, this, &CompanionBars::choose);
     connect(&app, &Vault::optionsChanged, this, &CompanionBars::tellBarState);

@@ -143,11 +143,11 @@ void SingleInstance::acceptConnection()
         QTimer::singleShot(kRequestTimeoutMs, socket, drop);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, request, drop] {
             request->bytes.append(socket->readAll());
-            // The command line asks which browsers' companions are connected, and waits.
-            if (request->bytes == kCompanionsRequest) {
+            // A question of the command line's, which waits for its answer.
+            if (const auto answer = m_answers.constFind(request->bytes);
+                answer != m_answers.cend()) {
                 request->dropped = true; // answered here, not when it ends
-                socket->write(m_companionsAnswer ? m_companionsAnswer() : QByteArray());
-                socket->disconnectFromServer();
+                (*answer)(*socket);
                 return;
             }
             // A browser companion's host stays connected and speaks in frames from then on.

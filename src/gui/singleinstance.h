@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 
 #include <functional>
@@ -31,11 +33,13 @@ public:
     /// Whether later starts can reach this program.
     bool isListening() const;
 
-    /// What the program tells the command line that asks which browsers' companions are
-    /// connected (kCompanionsRequest): a line each.
-    void setCompanionsAnswer(std::function<QByteArray()> answer)
+    /// Answers a question of the command line's, the line `request` (kCompanionsRequest,
+    /// kTabMoviesRequest): `answer` gets the connection, writes its reply, now or later, and
+    /// ends it.
+    using Answer = std::function<void(QLocalSocket& socket)>;
+    void answerRequest(const QByteArray& request, Answer answer)
     {
-        m_companionsAnswer = std::move(answer);
+        m_answers.insert(request, std::move(answer));
     }
 
     /// Hands `movie` (or the wish to see the window) to a program already running on the data
@@ -66,5 +70,5 @@ private:
     QString m_dataFolder;
     std::unique_ptr<DataFolderLock> m_lock;
     QLocalServer* m_server = nullptr;
-    std::function<QByteArray()> m_companionsAnswer;
+    QHash<QByteArray, Answer> m_answers;
 };

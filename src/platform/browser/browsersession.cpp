@@ -1,5 +1,9 @@
 #include "browsersession.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& frame,
                  const QString& seenAs)
 {
@@ -14,4 +18,30 @@ void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& fra
     }
     if (movies.size() < kMaxTabMovies)
         movies.append({url, frame, {seenAs}});
+}
+
+QByteArray TabMoviesJson(const QList<TabMovie>& movies)
+{
+    QJsonArray array;
+    for (const TabMovie& movie : movies)
+        array.append(
+            QJsonObject{{QStringLiteral("url"), movie.url},
+                        {QStringLiteral("frame"), movie.frame},
+                        {QStringLiteral("seenAs"), QJsonArray::fromStringList(movie.seenAs)}});
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QList<TabMovie>> TabMoviesFromJson(const QByteArray& json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isArray())
+        return std::nullopt;
+    QList<TabMovie> movies;
+    for (const QJsonValue& value : document.array()) {
+        const QJsonObject movie = value.toObject();
+        for (const QJsonValue& how : movie.value(QStringLiteral("seenAs")).toArray())
+            AddTabMovie(movies, movie.value(QStringLiteral("url")).toString(),
+                        movie.value(QStringLiteral("frame")).toString(), how.toString());
+    }
+    return movies;
 }

@@ -127,3 +127,8 @@ struct BrowserSources
 void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& frame,
                  const QString& seenAs);
 inline constexpr int kMaxTabMovies = 1000;
+
+/// The movies as one JSON array of {"url","frame","seenAs"}, and back (nothing for what is no
+/// such array).
+QByteArray TabMoviesJson(const QList<TabMovie>& movies);
+std::optional<QList<TabMovie>> TabMoviesFromJson(const QByteArray& json);
