@@ -262,13 +262,18 @@ void FrameReader::end()
 
 QByteArray Frame(const QJsonObject& message)
 {
-    const QByteArray json = QJsonDocument(message).toJson(QJsonDocument::Compact);
+    return Frame(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+QByteArray Frame(QByteArrayView json)
+{
     if (json.size() > kMaxMessageBytes)
         return {};
     const auto length = static_cast<quint32>(json.size());
     QByteArray frame(kLengthBytes, Qt::Uninitialized);
     std::memcpy(frame.data(), &length, sizeof length);
-    return frame + json;
+    frame += json;
+    return frame;
 }
 
 std::optional<Message> ReadMessage(QByteArrayView json, Sender sender, Fault* fault, QString* why)

@@ -57,6 +57,8 @@ private:
 
 /// A message as a frame; empty when its JSON is longer than kMaxMessageBytes.
 QByteArray Frame(const QJsonObject& message);
+/// The same for a message's JSON text as it came (a relay passes it on unchanged).
+QByteArray Frame(QByteArrayView json);
 
 /// Who sends a message: the extension (through the host) or the program.
 enum class Sender

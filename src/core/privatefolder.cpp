@@ -71,30 +71,41 @@ QString ProgramSocketPath(const QString& dataFolder)
     return QDir(folder).filePath(QStringLiteral("clipvault.") + SessionTag({}, dataFolder));
 }
 
+int ConnectToOwnProgram(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (name.isEmpty() || static_cast<std::size_t>(name.size()) >= sizeof address.sun_path)
+        return -1;
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return -1;
+    // Only ever this user's own program: what is asked and told is nobody else's business.
+    ucred peer = {};
+    socklen_t length = sizeof peer;
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+        peer.uid != ::geteuid()) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
 std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
                                             int waitMs)
 {
     constexpr qsizetype kMostReply = 64 * 1024;
-    const QByteArray path = QFile::encodeName(ProgramSocketPath(dataFolder));
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof address.sun_path)
-        return std::nullopt;
-    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int socket = ConnectToOwnProgram(ProgramSocketPath(dataFolder));
     if (socket < 0)
         return std::nullopt;
     // A program that hangs holds the asker for a moment only.
     const timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
     ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    // Only ever this user's own program: what is asked and told is nobody else's business.
-    ucred peer = {};
-    socklen_t length = sizeof peer;
-    bool reached =
-        ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-        peer.uid == ::geteuid();
+    bool reached = true;
     for (qsizetype done = 0; reached && done < request.size();) {
         const ssize_t written =
             ::send(socket, request.constData() + done,

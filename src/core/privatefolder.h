@@ -20,6 +20,10 @@ QString SessionTag(const QString& display, const QString& dataFolder);
 /// starts and the browser companion's host reach it there. Empty when there is no such folder.
 QString ProgramSocketPath(const QString& dataFolder);
 
+/// A connection to the socket at `path` when a program of this user listens there (the
+/// listener's identity checked, beside the folder being this user's alone); else -1.
+int ConnectToOwnProgram(const QString& path);
+
 /// Sends `request` to the program running on `dataFolder`, when one of this user's listens on
 /// ProgramSocketPath, and reads its reply until it closes the connection (at most `waitMs`, and
 /// 64 KiB). Nothing when no program of this user runs there. A plain socket: no event loop is

@@ -2,18 +2,10 @@
 
 #include "privatefolder.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace nativemessaging;
@@ -46,30 +38,6 @@ ssize_t readSome(int fd, QByteArray& into)
     while (got < 0 && errno == EINTR);
     into.resize(got > 0 ? got : 0);
     return got;
-}
-
-/// A connection to the program's socket when a program of this user listens there; else -1.
-int connectToProgram(const QString& path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    sockaddr_un address{};
-    if (name.isEmpty() || static_cast<std::size_t>(name.size()) >= sizeof address.sun_path)
-        return -1;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    // Only a program of this user hears the browser: the socket's folder is this user's alone,
-    // and the listener's identity is checked besides.
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
@@ -190,7 +158,7 @@ void BrowserHost::fromProgram(const QByteArray& json)
 
 void BrowserHost::tryToReachProgram()
 {
-    m_program = connectToProgram(m_socketPath);
+    m_program = ConnectToOwnProgram(m_socketPath);
     if (m_program < 0)
         return;
     m_fromProgram = FrameReader();
@@ -227,11 +195,7 @@ void BrowserHost::toBrowser(const QJsonObject& message)
 
 void BrowserHost::toProgram(const QByteArray& json)
 {
-    const auto length = static_cast<quint32>(json.size());
-    QByteArray frame(sizeof length, Qt::Uninitialized);
-    std::memcpy(frame.data(), &length, sizeof length);
-    frame += json;
-    if (!writeAll(m_program, frame))
+    if (!writeAll(m_program, Frame(json)))
         loseProgram();
 }
 
