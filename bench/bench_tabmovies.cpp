@@ -5,7 +5,7 @@
 
 #include "benchfixtures.h"
 
-#include "devtools/pagescripts.h"
+#include "pagescripts.h"
 #include "testserver.h"
 
 #include <QDir>

@@ -225,7 +225,7 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
     }
     const QRect& r = movie->screenRect;
     // Where the reference points, as the bar files it: the page's text alone may not tell.
-    const QString resolved = BarMovieAddress(movie->address, movie->frameUrl, session.pageUrl());
+    const QString resolved = BarMovieAddress(movie->address, movie->frameUrl, movie->pageUrl);
     if (json) {
         const QJsonObject object{
             {QStringLiteral("address"), movie->address}, {QStringLiteral("resolved"), resolved},

@@ -163,7 +163,8 @@ void Tvaultbar::movieLocated(QPoint screen, const std::optional<MovieAtPoint>& m
         m_session.PauseMovieAtPoint(screen); // and it is not started again
     m_movieUrl = movie->address.section(u'?', 0, 0);
     // A movie in a frame names its address against the frame's document, not the page's.
-    m_movieFrame = movie->frameUrl != m_session.pageUrl() ? movie->frameUrl : QString();
+    m_moviePage = movie->pageUrl;
+    m_movieFrame = movie->frameUrl != movie->pageUrl ? movie->frameUrl : QString();
     m_shownFor = screen;
     m_shownBrowser = m_lastBrowser;
     move(movie->screenRect.topLeft() + kOffset);
@@ -195,7 +196,7 @@ void Tvaultbar::btnSaveCatClick()
 
 QString Tvaultbar::movieAddress() const
 {
-    return BarMovieAddress(m_movieUrl, m_movieFrame, m_session.pageUrl());
+    return BarMovieAddress(m_movieUrl, m_movieFrame, m_moviePage);
 }
 
 void Tvaultbar::CatMenuClick(QAction* item)

@@ -84,6 +84,7 @@ private:
     QMenu* m_menu;
     QString m_movieUrl;
     QString m_movieFrame; ///< the frame's document the movie is in; empty: the page itself
+    QString m_moviePage;  ///< the page the movie was found in, which it is filed under
     /// The latest point the browser was asked about, until its answer comes; none once the
     /// pointer left the page (answers still coming are then about places it has left).
     std::optional<QPoint> m_asked;

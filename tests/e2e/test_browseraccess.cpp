@@ -880,6 +880,9 @@ TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverTh
     ASSERT_TRUE(inFrame);
     const std::optional<MovieAtPoint> movie = movieAt(*inFrame);
     ASSERT_TRUE(movie);
+    // The answer names the page it is filed under beside the frame's own document.
+    EXPECT_EQ(movie->pageUrl, QString::fromStdString(server.url("/tab.html")));
+    EXPECT_NE(movie->frameUrl, movie->pageUrl);
     const QPoint corner = movie->screenRect.topLeft();
     ASSERT_TRUE(barComesUp(*inFrame, corner)) << "no bar came up over the frame's movie";
 

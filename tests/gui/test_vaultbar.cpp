@@ -45,10 +45,17 @@ public:
         asked.push_back({browser.port, screen});
     }
     void PauseMovieAtPoint(QPoint screen) override { paused.push_back(screen); }
-    QString pageUrl() const override { return page; }
     void GetAddressBarText(const BrowserEndpoint&, QObject*, AddressAnswer) override {}
     void FindTabMovies(const BrowserEndpoint&, QObject*, MoviesAnswer) override {}
     void FetchLoadedMovie(const BrowserEndpoint&, const QString&, QObject*, BodyAnswer) override {}
+
+    /// Answers a point as a browser showing `page` does.
+    void answer(QPoint screen, std::optional<MovieAtPoint> movie)
+    {
+        if (movie)
+            movie->pageUrl = page;
+        emit located(screen, movie);
+    }
 
     std::vector<std::pair<quint16, QPoint>> asked;
     std::vector<QPoint> paused;
@@ -80,7 +87,7 @@ protected:
     void showFor(const MovieAtPoint& movie, QPoint point = {250, 350})
     {
         bar->HandlePointerNotify(point);
-        emit locator.located(point, movie);
+        locator.answer(point, movie);
     }
     QStringList menuEntries() const
     {
@@ -148,13 +155,13 @@ TEST_F(VaultbarTest, ComesUpInsideTheMovieCornerAndGoesOnlyWithTheBrowserInFront
     browser.scene = {true, PointerScene::Over::Elsewhere, {}};
     bar->HandlePointerNotify({900, 900});
     EXPECT_FALSE(bar->isVisible());
-    emit locator.located({250, 350}, movieAt("run.swf", QRect(200, 300, 400, 300)));
+    locator.answer({250, 350}, movieAt("run.swf", QRect(200, 300, 400, 300)));
     EXPECT_FALSE(bar->isVisible()) << "a late answer about a place the pointer has left";
     browser.scene = {true, PointerScene::Over::BrowserPage, {9222}};
     showFor(movieAt("run.swf", QRect(200, 300, 400, 300)));
     ASSERT_TRUE(bar->isVisible());
     bar->HandlePointerNotify({700, 400});
-    emit locator.located({700, 400}, std::nullopt);
+    locator.answer({700, 400}, std::nullopt);
     EXPECT_FALSE(bar->isVisible()) << "the page background";
 
     options.PauseMovieOnBar = 0;

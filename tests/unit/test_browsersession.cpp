@@ -6,7 +6,7 @@
 #include "browserconnection.h"
 #include "devtools/debuggingport.h"
 #include "devtools/devtoolssession.h"
-#include "devtools/pagescripts.h"
+#include "pagescripts.h"
 #include "fakedevtools.h"
 #include "testfiles.h"
 #include "waituntil.h"

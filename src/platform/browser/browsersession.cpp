@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 
 void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& frame,
                  const QString& seenAs)
@@ -44,4 +45,14 @@ std::optional<QList<TabMovie>> TabMoviesFromJson(const QByteArray& json)
                         movie.value(QStringLiteral("frame")).toString(), how.toString());
     }
     return movies;
+}
+
+bool IsFlashMovieResponse(const QString& mimeType, const QString& url)
+{
+    const QString path = QUrl(url).path();
+    return mimeType == u"application/x-shockwave-flash" ||
+           mimeType == u"application/futuresplash" ||
+           mimeType == u"application/vnd.adobe.flash.movie" ||
+           path.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive) ||
+           path.endsWith(QStringLiteral(".spl"), Qt::CaseInsensitive);
 }

@@ -38,6 +38,8 @@ struct MovieAtPoint
     /// The address of the document the movie is in (a frame's, not the top page's); empty when
     /// the browser did not say.
     QString frameUrl;
+    /// The address of the page the movie was found in, which the movie is filed under.
+    QString pageUrl = {};
 };
 
 /// A Flash movie the visible tab holds: its absolute address, the document it was seen in, and
@@ -74,8 +76,6 @@ public:
     /// Pauses the movie under `screen` in the page it was last found in, when the page plays it
     /// with Ruffle. Nothing answers.
     virtual void PauseMovieAtPoint(QPoint screen) = 0;
-    /// The address of the page the last movie was looked for in; empty when none.
-    virtual QString pageUrl() const = 0;
 
     using MoviesAnswer = std::function<void(const QList<TabMovie>& movies)>;
     /// Asks for every Flash movie of the visible tab: in the document of each of its frames,
@@ -127,6 +127,10 @@ struct BrowserSources
 void AddTabMovie(QList<TabMovie>& movies, const QString& url, const QString& frame,
                  const QString& seenAs);
 inline constexpr int kMaxTabMovies = 1000;
+
+/// Whether a response is a Flash movie by its Content-Type (lower case) or by its address's
+/// path.
+bool IsFlashMovieResponse(const QString& mimeType, const QString& url);
 
 /// The movies as one JSON array of {"url","frame","seenAs"}, and back (nothing for what is no
 /// such array).

@@ -38,11 +38,6 @@ void BrowserSessions::PauseMovieAtPoint(QPoint screen)
     m_last->PauseMovieAtPoint(screen);
 }
 
-QString BrowserSessions::pageUrl() const
-{
-    return m_last->pageUrl();
-}
-
 void BrowserSessions::GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
                                         AddressAnswer answer)
 {

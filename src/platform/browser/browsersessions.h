@@ -23,7 +23,6 @@ public:
 
     void FindMovieAtPoint(const BrowserEndpoint& browser, QPoint screen) override;
     void PauseMovieAtPoint(QPoint screen) override;
-    QString pageUrl() const override;
     void GetAddressBarText(const BrowserEndpoint& browser, QObject* context,
                            AddressAnswer answer) override;
     void FindTabMovies(const BrowserEndpoint& browser, QObject* context,
