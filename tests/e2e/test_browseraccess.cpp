@@ -18,7 +18,7 @@
 #include "pointerhook.h"
 #include "scripteddialogs.h"
 #include "singleinstance.h"
-#include "companionbars.h"
+#include "companionprogram.h"
 #include "scriptedprompt.h"
 #include "sharedblock.h"
 #include "messageboxprompt.h"
@@ -766,26 +766,7 @@ protected:
     }
     void prepareBrowser(QProcessEnvironment& environment) override
     {
-        QProcess connect;
-        QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
-        own.insert(QStringLiteral("HOME"), home.path()); // its record stays the test's
-        connect.setProcessEnvironment(own);
-        connect.start(QStringLiteral(CLIPVAULT_CLI),
-                      {QStringLiteral("--data-dir"), data.path(), QStringLiteral("browser"),
-                       QStringLiteral("connect"), QStringLiteral("--browser"),
-                       QStringLiteral("chromium"), QStringLiteral("--profile"), profile.path()});
-        ASSERT_TRUE(connect.waitForFinished(60000));
-        ASSERT_EQ(connect.exitCode(), 0) << connect.readAllStandardError().constData();
-        environment.insert(QStringLiteral("CLIPVAULT_HOME"), data.path());
-    }
-
-    void startProgram()
-    {
-        app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
-        app->LoadCatalogue();
-        instance = std::make_unique<SingleInstance>(data.path());
-        ASSERT_TRUE(instance->acquire());
-        bars = std::make_unique<CompanionBars>(*app, dialogs, *instance, links);
+        program.connectBrowser(QStringLiteral("chromium"), profile.path(), environment);
     }
 
     /// Whether the bar's red face shows at its place over a movie whose top-left corner on the
@@ -843,31 +824,14 @@ protected:
     }
     std::optional<ItemRecord> downloaded(const QString& url) const
     {
-        const int index = app->catalogue().FindItemByUrl(url);
-        if (index < 0 || app->catalogue().item(index).state() != ItemState::Downloaded)
-            return std::nullopt;
-        return app->catalogue().item(index);
+        return program.downloaded(url);
     }
 
-    /// The catalogue's items, for a failure's message.
-    QString itemsText() const
-    {
-        QStringList items;
-        for (int i = 0; i < app->catalogue().itemCount(); ++i)
-            items << FieldText(app->catalogue().item(i).Url) + u' ' +
-                         QChar::fromLatin1(app->catalogue().item(i).State);
-        return items.join(QStringLiteral(", "));
-    }
-
-    QTemporaryDir home;
-    QTemporaryDir data;
-    OptionsRecord options = DefaultOptions();
-    ScriptedPrompt prompt;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<ClipVaultApp> app;
-    std::unique_ptr<SingleInstance> instance;
-    CompanionLinks links;
-    std::unique_ptr<CompanionBars> bars;
+    CompanionProgram program;
+    ScriptedDialogs& dialogs = program.dialogs;
+    CompanionLinks& links = program.links;
+    std::unique_ptr<ClipVaultApp>& app = program.app;
+    QTemporaryDir& data = program.data;
 };
 
 } // namespace
@@ -875,7 +839,7 @@ protected:
 TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverThePagesOwnEvents)
 {
     ASSERT_TRUE(navigate("/tab.html"));
-    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(program.start());
     const std::optional<QPoint> inFrame = placeOf(u"framed.swf");
     ASSERT_TRUE(inFrame);
     const std::optional<MovieAtPoint> movie = movieAt(*inFrame);
@@ -894,7 +858,7 @@ TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverTh
     press(XK_Return);
     const QString url = QStringLiteral("http://localhost:%1/framed.swf").arg(server.port());
     ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }))
-        << "the movie was not filed and downloaded: " << qPrintable(itemsText());
+        << "the movie was not filed and downloaded: " << qPrintable(program.itemsText());
     EXPECT_EQ(FieldText(downloaded(url)->Category), QStringLiteral("Downloaded"));
 
     // The page's own script shows no bar and presses none, even one the user brought up.
@@ -942,7 +906,7 @@ TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverTh
 TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenFile)
 {
     ASSERT_TRUE(navigate("/tab.html"));
-    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(program.start());
     const std::optional<QPoint> played = placeOf(u"played.swf");
     ASSERT_TRUE(played);
     const QPoint corner = movieAt(*played)->screenRect.topLeft();

@@ -1,10 +1,14 @@
 // Firefox for real: Debian's Firefox ESR with WebDriver BiDi on a port of its own choosing, on
-// this display with openbox, pointed at a page served here; the pointer is moved with XTest.
+// this display with openbox, pointed at a page served here; the pointer is moved with XTest. The
+// companion's test drives Firefox (installing the companion, loading the page, reading what it
+// draws) over a BiDi session of its own: the program does not use one on that route.
 
+#include "bidi/bidiconnection.h"
 #include "browsersessions.h"
 #include "catalogue.h"
 #include "clirun.h"
 #include "clipvaultapp.h"
+#include "companionprogram.h"
 #include "hookappform.h"
 #include "options.h"
 #include "platformfactory.h"
@@ -22,6 +26,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,8 +39,25 @@
 // Xlib's macros clash with the headers above; it comes last.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
+
+/// A page at `path` with a 300 × 200 embed of movies/m.swf below `above`, and the movie.
+void ServeMoviePage(TestServer& server, const std::string& path, const std::string& above)
+{
+    server.server().Get(path, [above](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content("<body style='margin:0'>" + above +
+                              "<embed src='movies/m.swf' type='application/x-shockwave-flash' "
+                              "style='display:block;width:300px;height:200px'></body>",
+                          "text/html");
+    });
+    server.server().Get("/movies/m.swf", [](const httplib::Request&, httplib::Response& reply) {
+        const QByteArray movie = WriteSwf(SwfMovie());
+        reply.set_content(movie.constData(), static_cast<size_t>(movie.size()),
+                          "application/x-shockwave-flash");
+    });
+}
 
 CliRun cli(const QStringList& arguments)
 {
@@ -52,17 +74,7 @@ protected:
             GTEST_SKIP() << "Firefox ESR is not installed";
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
-        server.server().Get("/movie.html", [](const httplib::Request&, httplib::Response& reply) {
-            reply.set_content("<body style='margin:0'><div style='height:60px'></div>"
-                              "<embed src='movies/m.swf' type='application/x-shockwave-flash' "
-                              "style='display:block;width:300px;height:200px'></body>",
-                              "text/html");
-        });
-        server.server().Get("/movies/m.swf", [](const httplib::Request&, httplib::Response& reply) {
-            const QByteArray movie = WriteSwf(SwfMovie());
-            reply.set_content(movie.constData(), static_cast<size_t>(movie.size()),
-                              "application/x-shockwave-flash");
-        });
+        ServeMoviePage(server, "/movie.html", "<div style='height:60px'></div>");
         server.start();
         page = QString::fromStdString(server.url("/movie.html"));
         browser.start(firefox, {QStringLiteral("--remote-debugging-port"), QStringLiteral("0"),
@@ -166,4 +178,206 @@ TEST_F(FirefoxTest, TheCommandLineAndTheBarWorkWithFirefox)
         const int index = app.catalogue().FindItemByUrl(movie);
         return index >= 0 && app.catalogue().item(index).state() == ItemState::Downloaded;
     })) << "the movie was not filed and downloaded";
+}
+
+namespace {
+
+/// Firefox with the companion installed as the user installs it for a while (a temporary
+/// add-on), its host found through the manifests `browser connect` wrote into the test's home.
+class FirefoxCompanionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
+        if (firefox.isEmpty())
+            GTEST_SKIP() << "Firefox ESR is not installed";
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        server.server().Get(
+            "/page.html", [this](const httplib::Request&, httplib::Response& reply) {
+                // The movie is in a frame of another site (localhost against the page's 127.0.0.1).
+                const std::string frame =
+                    "http://localhost:" + std::to_string(server.port()) + "/frame.html";
+                reply.set_content("<body style='margin:0'><div style='height:60px'></div>"
+                                  "<iframe src='" +
+                                      frame +
+                                      "' style='border:0;display:block;width:400px;"
+                                      "height:300px'></iframe></body>",
+                                  "text/html");
+            });
+        ServeMoviePage(server, "/frame.html", "");
+        server.start();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        ASSERT_NO_FATAL_FAILURE(
+            program.connectBrowser(QStringLiteral("firefox"), QString(), environment));
+        environment.insert(QStringLiteral("HOME"), program.home.path());
+        browser.setProcessEnvironment(environment);
+        browser.start(firefox, {QStringLiteral("--remote-debugging-port"), QStringLiteral("0"),
+                                QStringLiteral("--profile"), profile.path(),
+                                QStringLiteral("--no-remote"), QStringLiteral("about:blank")});
+        ASSERT_TRUE(browser.waitForStarted());
+        ASSERT_NO_FATAL_FAILURE(openDriver());
+        ASSERT_TRUE(
+            call(QStringLiteral("webExtension.install"),
+                 {{QStringLiteral("extensionData"),
+                   QJsonObject{{QStringLiteral("type"), QStringLiteral("path")},
+                               {QStringLiteral("path"), QStringLiteral(CLIPVAULT_EXTENSION_DIR)}}}})
+                .contains(QStringLiteral("extension")))
+            << "Firefox did not install the companion: " << qPrintable(driver.lastError());
+        const QJsonArray tabs = call(QStringLiteral("browsingContext.getTree"), {})
+                                    .value(QStringLiteral("contexts"))
+                                    .toArray();
+        ASSERT_FALSE(tabs.isEmpty());
+        tab = tabs.first().toObject().value(QStringLiteral("context")).toString();
+    }
+
+    void TearDown() override
+    {
+        driver.close();
+        browser.kill();
+        browser.waitForFinished();
+        if (display)
+            XCloseDisplay(display);
+    }
+
+    /// The test's own BiDi session, on the port Firefox chose (read again on every try: the
+    /// file may name the port of a start Firefox has since left behind).
+    void openDriver()
+    {
+        driver.setSubscriptions({});
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                QFile file(
+                    QDir(profile.path()).filePath(QStringLiteral("WebDriverBiDiServer.json")));
+                if (!file.open(QIODevice::ReadOnly))
+                    return false;
+                const auto port = static_cast<quint16>(QJsonDocument::fromJson(file.readAll())
+                                                           .object()
+                                                           .value(QStringLiteral("ws_port"))
+                                                           .toInt());
+                return port != 0 && driver.open(port) == BrowserConnection::State::Ready;
+            },
+            120000))
+            << "no BiDi session with Firefox: " << qPrintable(driver.lastError());
+    }
+
+    QJsonObject call(const QString& method, const QJsonObject& params)
+    {
+        std::optional<QJsonObject> result;
+        driver.call(method, params, [&](const QJsonObject& reply) { result = reply; });
+        return waitUntil([&] { return result.has_value(); }) ? *result : QJsonObject();
+    }
+
+    QJsonValue evaluate(const QString& expression)
+    {
+        std::optional<QJsonValue> value;
+        driver.evaluate(tab, expression, [&](const QJsonValue& reply) { value = reply; });
+        return waitUntil([&] { return value.has_value(); }) ? *value : QJsonValue();
+    }
+
+    /// The pointer and keys of the display, as the user's hand moves them: Firefox's
+    /// synthesised BiDi input does not reach a frame of another site's process. `css` is in the
+    /// page's CSS pixels, placed by where Firefox says its viewport is on the screen.
+    void movePointer(QPoint css)
+    {
+        if (!viewport) {
+            const QStringList place =
+                evaluate(QStringLiteral("[mozInnerScreenX, mozInnerScreenY].join(' ')"))
+                    .toString()
+                    .split(u' ');
+            if (place.size() == 2)
+                viewport = QPoint(qRound(place[0].toDouble()), qRound(place[1].toDouble()));
+        }
+        const QPoint screen = css + viewport.value_or(QPoint());
+        XTestFakeMotionEvent(display, -1, screen.x(), screen.y(), CurrentTime);
+        XSync(display, False);
+    }
+    void click(QPoint css)
+    {
+        movePointer(css);
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        XSync(display, False);
+    }
+    void press(KeySym key)
+    {
+        const KeyCode code = XKeysymToKeycode(display, key);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XSync(display, False);
+    }
+
+    /// Whether the bar's red face shows at its place over the movie whose corner is `corner`,
+    /// on what Firefox draws of the tab.
+    bool barShownOver(QPoint corner)
+    {
+        const QByteArray png =
+            QByteArray::fromBase64(call(QStringLiteral("browsingContext.captureScreenshot"),
+                                        {{QStringLiteral("context"), tab}})
+                                       .value(QStringLiteral("data"))
+                                       .toString()
+                                       .toLatin1());
+        const QImage shot = QImage::fromData(png, "PNG");
+        const double scale = evaluate(QStringLiteral("window.devicePixelRatio")).toDouble(1.0);
+        const QPoint inFace = corner + QPoint(15 + 3, 15 + 13);
+        if (shot.isNull() || !shot.rect().contains(inFace * scale))
+            return false;
+        const QColor pixel = shot.pixelColor(inFace * scale);
+        return pixel.red() > 140 && pixel.green() < 90 && pixel.blue() < 90;
+    }
+
+    TestServer server;
+    QTemporaryDir profile;
+    QProcess browser;
+    BidiConnection driver;
+    QString tab;
+    Display* display = nullptr;
+    std::optional<QPoint> viewport;
+    CompanionProgram program;
+};
+
+} // namespace
+
+TEST_F(FirefoxCompanionTest, ClipVaultStartedAfterTheBrowserFilesAFramesMovieFromTheBar)
+{
+    const QString page = QString::fromStdString(server.url("/page.html"));
+    call(QStringLiteral("browsingContext.navigate"),
+         {{QStringLiteral("context"), tab},
+          {QStringLiteral("url"), page},
+          {QStringLiteral("wait"), QStringLiteral("complete")}});
+    // Clip Vault starts after the page is open: the bar comes without a reload.
+    ASSERT_NO_FATAL_FAILURE(program.start());
+    ASSERT_TRUE(waitUntil([&] { return program.links.isConnected(); }, 60000))
+        << "Firefox's companion never reached Clip Vault";
+    // The window is made the active one first, as the user's first click on it does: a click
+    // that activates the window gives the frame it lands in no keyboard.
+    ASSERT_TRUE(waitUntil([&] {
+        click({600, 500});
+        return evaluate(QStringLiteral("document.hasFocus()")).toBool();
+    }));
+    const QPoint corner(0, 60); // the movie's, in the page's CSS pixels
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            movePointer(corner + QPoint(120, 101));
+            movePointer(corner + QPoint(120, 100));
+            return barShownOver(corner);
+        },
+        30000))
+        << "no bar came up over the frame's movie";
+
+    // Its first button, Down and Enter: "Downloaded". The keys wait for the keyboard to be
+    // Firefox's (the window manager here gives it no focus on a click) and the frame's.
+    click(corner + QPoint(15 + 30, 15 + 14));
+    ASSERT_TRUE(waitUntil([&] {
+        return evaluate(QStringLiteral("document.activeElement.localName")).toString() == u"iframe";
+    })) << "the click did not reach the frame's bar";
+    press(XK_Down);
+    press(XK_Return);
+    const QString movie = QStringLiteral("http://localhost:%1/movies/m.swf").arg(server.port());
+    ASSERT_TRUE(waitUntil([&] { return program.downloaded(movie).has_value(); }))
+        << "the movie was not filed and downloaded: " << qPrintable(program.itemsText());
+    EXPECT_EQ(FieldText(program.downloaded(movie)->Category), QStringLiteral("Downloaded"));
+    EXPECT_TRUE(program.links.connectedNames().join(u' ').startsWith(QStringLiteral("firefox ")))
+        << qPrintable(program.links.connectedNames().join(u' '));
 }
