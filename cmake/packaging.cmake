@@ -25,4 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "libqt6webengine6-data, qt6-qpa-plugins, xdg-utils, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# The host manifest in /etc is the administrator's to change: an upgrade keeps their changes.
+file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles
+     "/etc/chromium/native-messaging-hosts/io.github.clipvault.companion.json\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-control/conffiles)
 include(CPack)

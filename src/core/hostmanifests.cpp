@@ -50,6 +50,11 @@ QString ownFolder()
 
 } // namespace
 
+QByteArray HostManifestText(const QString& browser, const QString& hostPath)
+{
+    return hostManifest(hostPath, browser != u"firefox");
+}
+
 QStringList HostManifestBrowsers()
 {
     QStringList names;

@@ -19,6 +19,10 @@ struct HostManifestPlace
 /// The kinds of browser a host manifest is written for, in order.
 QStringList HostManifestBrowsers();
 
+/// The host manifest a browser of kind `browser` ("chromium", "chrome" or "firefox") reads to
+/// start the host at `hostPath`.
+QByteArray HostManifestText(const QString& browser, const QString& hostPath);
+
 /// Writes the host manifest for each browser of `browsers` (all when empty), in the user's
 /// folders or, for a Chromium-family browser started with --user-data-dir=`profile`, in that
 /// profile, naming `hostPath`; and records `dataFolder` as the one the host serves. The places

@@ -12,14 +12,17 @@
 
 namespace {
 
-/// A browser Clip Vault's companion works with: its programs' names, its Flatpak id, and how the
-/// extension is loaded into it.
+/// A browser Clip Vault's companion works with: its programs' names, its Flatpak id, how the
+/// extension is loaded into it, and, for Debian's browsers, where Clip Vault's package put it and
+/// what the user does then.
 struct KnownBrowser
 {
     const char* name;
     QStringList programs;
     const char* flatpak;
     const char* howToLoad;
+    const char* packagedManifest = nullptr;
+    const char* whenPackaged = nullptr;
 };
 
 QList<KnownBrowser> knownBrowsers()
@@ -30,7 +33,10 @@ QList<KnownBrowser> knownBrowsers()
         {"Chromium",
          {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
          "org.chromium.Chromium",
-         unpacked},
+         unpacked,
+         "/usr/share/chromium/extensions/clipvault/manifest.json",
+         "Clip Vault's package installed the companion; Chromium turns it on when it next "
+         "starts."},
         {"Google Chrome",
          {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
          "com.google.Chrome",
@@ -39,7 +45,13 @@ QList<KnownBrowser> knownBrowsers()
          {QStringLiteral("firefox-esr"), QStringLiteral("firefox")},
          "org.mozilla.firefox",
          "open about:debugging, then This Firefox → \"Load Temporary Add-on…\", and choose "
-         "manifest.json in the folder below (it stays until Firefox closes)."},
+         "manifest.json in the folder below (it stays until Firefox closes).",
+         "/usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/"
+         "companion@clipvault.github.io/manifest.json",
+         "Clip Vault's package installed the companion, and Debian's Firefox ESR turns it on "
+         "without asking: in a new profile at once, in yours after Firefox's next update. To "
+         "have it now, set extensions.startupScanScopes to 8 in about:config and restart "
+         "Firefox; it is then listed in Add-ons and themes (about:addons)."},
     };
 }
 
@@ -95,9 +107,12 @@ QStringList TConnectBrowser::BrowserAdvice()
                          .arg(QLatin1String(browser.name));
             continue;
         }
-        if (!program.isEmpty())
-            lines << QLatin1String(browser.name) + QStringLiteral(": ") +
-                         QString::fromUtf8(browser.howToLoad);
+        if (program.isEmpty())
+            continue;
+        const bool packaged =
+            browser.packagedManifest && QFileInfo::exists(QLatin1String(browser.packagedManifest));
+        lines << QLatin1String(browser.name) + QStringLiteral(": ") +
+                     QString::fromUtf8(packaged ? browser.whenPackaged : browser.howToLoad);
     }
     if (lines.isEmpty())
         lines << QStringLiteral("No browser the companion works with (Chromium, Google Chrome or "

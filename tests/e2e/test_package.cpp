@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
@@ -103,8 +104,25 @@ TEST_F(PackageTest, HoldsEveryFileTheProgramLooksForAndValidates)
                              "share/metainfo/io.github.clipvault.ClipVault.metainfo.xml",
                              "share/icons/hicolor/scalable/apps/io.github.clipvault.ClipVault.svg",
                              "share/icons/hicolor/48x48/apps/io.github.clipvault.ClipVault.png",
-                             "share/man/man1/clipvault.1.gz"})
+                             "share/man/man1/clipvault.1.gz", "bin/clipvault-browser-host",
+                             "share/clipvault/browser-extension/manifest.json",
+                             // Where Debian's browsers find the companion, for every user.
+                             "share/chromium/extensions/clipvault/manifest.json",
+                             "share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/"
+                             "companion@clipvault.github.io/manifest.json"})
         EXPECT_TRUE(QFileInfo::exists(installed(path))) << path;
+    // And their host manifests, naming the host where the package puts it.
+    for (const QString& manifest :
+         {QDir(root.path()).filePath("etc/chromium/native-messaging-hosts"),
+          installed("lib/mozilla/native-messaging-hosts")}) {
+        const QJsonObject host =
+            QJsonDocument::fromJson(
+                readFile(manifest + QStringLiteral("/io.github.clipvault.companion.json")))
+                .object();
+        EXPECT_EQ(host.value(QStringLiteral("path")).toString(),
+                  QStringLiteral("/usr/bin/clipvault-browser-host"))
+            << qPrintable(manifest);
+    }
     EXPECT_FALSE(QDir(installed("share/clipvault/ruffle")).entryList({"*.wasm"}).isEmpty());
 
     // Every picture the manual shows is in the package.
