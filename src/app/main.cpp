@@ -214,18 +214,24 @@ int main(int argc, char* argv[])
         [&](QObject* context, auto use) {
             browserSession.FindTabMovies(userBrowser(), context, std::move(use));
         },
-        [&](const QString& url, QObject* context, auto use) {
-            browserSession.FetchLoadedMovie(userBrowser(), url, context, std::move(use));
+        [&](const QString& url, const QString& target, QObject* context, auto use) {
+            browserSession.SaveLoadedMovie(userBrowser(), url, target, context, std::move(use));
         },
         [&] {
             return browserSession.companions().connectedNames();
         }};
     // A movie whose site no longer gives it may still be in the browser that showed it.
-    vault.downloads().addFallback([&](const QString& url, QObject* context, auto use) {
-        browser.loadedMovie(url, context, [use](const QByteArray& body) {
-            use({body, QStringLiteral("the browser's copy")});
+    vault.downloads().addFallback(
+        [&](const QString& url, const QString& target, QObject* context, auto use) {
+            browser.loadedMovie(url, target, context, [use](bool saved, const QString& error) {
+                use({{},
+                     QStringLiteral("the browser's copy"),
+                     saved,
+                     error.isEmpty()
+                         ? QString()
+                         : QStringLiteral("the browser's copy could not be saved: ") + error});
+            });
         });
-    });
     // Or in a browser's cache.
     vault.downloads().addFallback(CachedCopyFallback([&] {
         return CacheEnumerator::DiscoverCaches(CacheEnumerator::ProfileFolders(dataFolder));

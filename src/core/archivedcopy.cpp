@@ -10,7 +10,7 @@ DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
                                           std::function<bool()> enabled,
                                           std::function<void(const QString&)> waiting)
 {
-    return [=](const QString& url, QObject* context,
+    return [=](const QString& url, const QString&, QObject* context,
                std::function<void(const DownloadFlow::FallbackCopy&)> use) {
         if (enabled && !enabled()) {
             use({});

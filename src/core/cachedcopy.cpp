@@ -35,7 +35,7 @@ QByteArray cachedBody(const QList<CacheLocation>& locations, const QString& url)
 DownloadFlow::Fallback CachedCopyFallback(DetectionJob::CacheSource caches)
 {
     return
-        [caches = std::move(caches)](const QString& url, QObject* context,
+        [caches = std::move(caches)](const QString& url, const QString&, QObject* context,
                                      std::function<void(const DownloadFlow::FallbackCopy&)> use) {
             const QPointer<QObject> asker(context);
             QThread* worker = QThread::create([caches, url, asker, use] {

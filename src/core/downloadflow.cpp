@@ -202,10 +202,11 @@ void DownloadFlow::keepingEnded()
 void DownloadFlow::tryFallback(const Fallback& fallback)
 {
     // The site did not give the movie: another copy may. The item waits, as the queue does.
-    fallback(m_runningUrl, this, [this](const FallbackCopy& copy) {
+    fallback(m_runningUrl, m_runningTarget, this, [this](const FallbackCopy& copy) {
         QString error;
         // Replaced as a download replaces it: never written through a link standing there.
-        if (BeginsAsFlashMovie(copy.body) && ReplaceFileWith(m_runningTarget, copy.body, &error)) {
+        if (copy.written || (BeginsAsFlashMovie(copy.body) &&
+                             ReplaceFileWith(m_runningTarget, copy.body, &error))) {
             m_lastSucceeded = true;
             noteArchivedCopy(copy);
             m_resultMessage = m_options.NotifyTaskFinished

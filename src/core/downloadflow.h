@@ -34,18 +34,21 @@ public:
     void StartItemDownload(int index);
 
     /// Another copy of a movie whose site did not give it: its bytes and where they came from
-    /// ("the browser's copy"); no bytes when there is none.
+    /// ("the browser's copy"); no bytes when there is none. A copy that comes in pieces is put
+    /// at the download's file by the fallback itself, as a download puts it (`written`).
     struct FallbackCopy
     {
         QByteArray body;
         QString from;
+        bool written = false;
         QString absentNote = {};  ///< with no body: what the failure adds
         QString capture = {};     ///< the web archive's capture the body came from, if it did
         QString captureTime = {}; ///< its timestamp
     };
-    /// Asks a place other than the site for a movie; `use` hears it later on the flow's thread,
-    /// always (empty when there is none), unless `context` is gone by then.
-    using Fallback = std::function<void(const QString& url, QObject* context,
+    /// Asks a place other than the site for a movie that goes to the file `target`; `use` hears
+    /// it later on the flow's thread, always (empty when there is none), unless `context` is
+    /// gone by then.
+    using Fallback = std::function<void(const QString& url, const QString& target, QObject* context,
                                         std::function<void(const FallbackCopy& copy)> use)>;
     /// Adds a place to ask, after those added before, when a download fails; the first copy
     /// that begins as a Flash movie does is saved as the download would have been, and the

@@ -69,6 +69,38 @@ TransferOutcome TransferToFile(const DownloadRequest& request, TransferWatcher& 
     return outcome;
 }
 
+ReplacingFile::ReplacingFile(const QString& target)
+    : m_writer(std::make_unique<transfer::ReplacingWriter>(QFile::encodeName(target).toStdString()))
+{
+}
+
+ReplacingFile::~ReplacingFile() = default;
+
+bool ReplacingFile::append(QByteArrayView bytes, QString* error)
+{
+    std::string failure;
+    if (m_writer->write(std::string_view(bytes.data(), bytes.size()), &failure))
+        return true;
+    if (error)
+        *error = QString::fromStdString(failure);
+    return false;
+}
+
+bool ReplacingFile::commit(QString* error)
+{
+    std::string failure;
+    if (m_writer->commit(&failure))
+        return true;
+    if (error)
+        *error = QString::fromStdString(failure);
+    return false;
+}
+
+qint64 ReplacingFile::size() const
+{
+    return static_cast<qint64>(m_writer->size());
+}
+
 bool ReplaceFileWith(const QString& path, QByteArrayView bytes, QString* error)
 {
     std::string failure;

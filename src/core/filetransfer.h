@@ -62,3 +62,21 @@ bool BeginsAsFlashMovie(QByteArrayView head);
 /// whatever stands there, a link included, is replaced, never written through. False with the
 /// system's reason in `error`.
 bool ReplaceFileWith(const QString& path, QByteArrayView bytes, QString* error = nullptr);
+
+/// A file put at `target` piece by piece as a transfer puts its body: into a partial file
+/// beside it, renamed over it once whole (commit); removed when it goes uncommitted.
+class ReplacingFile final
+{
+public:
+    explicit ReplacingFile(const QString& target);
+    ~ReplacingFile();
+    Q_DISABLE_COPY_MOVE(ReplacingFile)
+
+    /// False with the system's reason in `error`; nothing more is written then.
+    bool append(QByteArrayView bytes, QString* error = nullptr);
+    bool commit(QString* error = nullptr);
+    qint64 size() const;
+
+private:
+    std::unique_ptr<transfer::ReplacingWriter> m_writer;
+};

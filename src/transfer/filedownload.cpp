@@ -18,6 +18,7 @@
 #include <optional>
 #include <sys/random.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace transfer {
@@ -426,28 +427,72 @@ Outcome ToFile(const Request& request, Watcher& watcher)
     return outcome;
 }
 
-bool WriteFileReplacing(const std::string& target, std::string_view bytes, std::string* error)
+ReplacingWriter::ReplacingWriter(std::string target)
+    : m_target(std::move(target))
 {
-    std::string partPath;
-    std::string failure;
-    std::optional<PartialFile> known;
-    const int fd = createPartialFile(target, partPath, known, failure);
-    if (fd >= 0) {
-        const bool written =
-            writeAll(fd, bytes.data(), bytes.size(), [](const char*, std::size_t) {}) &&
-            ::fsync(fd) == 0;
-        if (!written)
-            failure = systemError("cannot write", partPath);
-        ::close(fd);
-        if (written && std::rename(partPath.c_str(), target.c_str()) == 0)
+}
+
+ReplacingWriter::~ReplacingWriter()
+{
+    discard();
+}
+
+void ReplacingWriter::discard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_partPath.empty())
+        ::unlink(m_partPath.c_str());
+    m_partPath.clear();
+    m_known.reset();
+}
+
+bool ReplacingWriter::write(std::string_view bytes, std::string* error)
+{
+    std::string failure = "nothing more is written after a failure";
+    if (!m_failed && m_fd < 0 && m_partPath.empty())
+        m_fd = createPartialFile(m_target, m_partPath, m_known, failure);
+    if (!m_failed && m_fd >= 0) {
+        if (writeAll(m_fd, bytes.data(), bytes.size(), [](const char*, std::size_t) {})) {
+            m_size += bytes.size();
             return true;
-        if (written)
-            failure = systemError("cannot replace", target);
-        ::unlink(partPath.c_str());
+        }
+        failure = systemError("cannot write", m_partPath);
     }
+    m_failed = true;
+    discard();
     if (error)
         *error = failure;
     return false;
+}
+
+bool ReplacingWriter::commit(std::string* error)
+{
+    if (!write({}, error))
+        return false;
+    std::string failure;
+    if (::fsync(m_fd) != 0)
+        failure = systemError("cannot write", m_partPath);
+    ::close(std::exchange(m_fd, -1));
+    if (failure.empty() && std::rename(m_partPath.c_str(), m_target.c_str()) == 0) {
+        m_partPath.clear(); // it is the target now
+        m_known.reset();
+        return true;
+    }
+    if (failure.empty())
+        failure = systemError("cannot replace", m_target);
+    m_failed = true;
+    discard();
+    if (error)
+        *error = failure;
+    return false;
+}
+
+bool WriteFileReplacing(const std::string& target, std::string_view bytes, std::string* error)
+{
+    ReplacingWriter writer(target);
+    return writer.write(bytes, error) && writer.commit(error);
 }
 
 bool BeginsAsFlashMovie(std::string_view head)

@@ -1,9 +1,12 @@
 #include "companionlinks.h"
 
+#include "testfiles.h"
 #include "waituntil.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
@@ -125,22 +128,35 @@ TEST_F(CompanionLinksTest, TheVisibleTabsMoviesAndTheBrowsersCopyComeFromTheComp
     ASSERT_EQ(movies->size(), 1);
     EXPECT_EQ(movies->first().seenAs, QStringList({"element", "network"}));
 
-    // The browser's own copy, in pieces; an answer no question waits for changes nothing.
-    std::optional<QByteArray> body;
-    links.fetchMovie(QStringLiteral("https://a.example/m.swf"), &context,
-                     [&](const QByteArray& bytes) { body = bytes; });
-    ASSERT_TRUE(waitUntil([&] { return heard.size() == 3; }));
-    EXPECT_EQ(heard[2]["url"].toString(), QStringLiteral("https://a.example/m.swf"));
-    const QJsonValue id = heard[2]["id"];
-    send({{"type", "movies"}, {"id", id.toInt() + 7}, {"movies", QJsonArray{}}});
-    send({{"type", "copy"},
-          {"id", id},
-          {"data", QString::fromLatin1(QByteArray("FWS").toBase64())},
-          {"last", false}});
-    send({{"type", "copy"},
-          {"id", id},
-          {"data", QString::fromLatin1(QByteArray("\x0a").toBase64())},
-          {"last", true}});
-    ASSERT_TRUE(waitUntil([&] { return body.has_value(); }));
-    EXPECT_EQ(*body, QByteArray("FWS\x0a"));
+    // The browser's own copy, in pieces written into a partial file beside the target as they
+    // come; an answer no question waits for changes nothing.
+    QTemporaryDir folder;
+    const QString target = QDir(folder.path()).filePath(QStringLiteral("m.swf"));
+    const auto pieces = [&](const QList<QByteArray>& bytes) {
+        std::optional<bool> saved;
+        links.saveMovie(QStringLiteral("https://a.example/m.swf"), target, &context,
+                        [&](bool done, const QString&) { saved = done; });
+        const qsizetype asked = heard.size() + 1;
+        EXPECT_TRUE(waitUntil([&] { return heard.size() == asked; }));
+        EXPECT_EQ(heard.last()["url"].toString(), QStringLiteral("https://a.example/m.swf"));
+        const QJsonValue id = heard.last()["id"];
+        send({{"type", "movies"}, {"id", id.toInt() + 7}, {"movies", QJsonArray{}}});
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            send({{"type", "copy"},
+                  {"id", id},
+                  {"data", QString::fromLatin1(bytes[i].toBase64())},
+                  {"last", i == bytes.size() - 1}});
+            if (i == 0) {
+                EXPECT_TRUE(waitUntil([&] { return QDir(folder.path()).count() > 2 || saved; }));
+            }
+            EXPECT_FALSE(QFile::exists(target)) << "the target is put in place only when whole";
+        }
+        EXPECT_TRUE(waitUntil([&] { return saved.has_value(); }));
+        return saved.value_or(false);
+    };
+    EXPECT_FALSE(pieces({"<htm", "l>"})) << "no Flash movie from its first bytes on";
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList()) << "and nothing is left";
+    EXPECT_TRUE(pieces({"FWS", "\x0a"}));
+    EXPECT_EQ(readFile(target), QByteArray("FWS\x0a"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList({"m.swf"}));
 }

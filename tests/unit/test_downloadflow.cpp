@@ -153,11 +153,14 @@ TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOne
         QByteArray copy;
         ItemState state;
         QString message;
+        bool inPieces = false; ///< the fallback writes it at the download's file itself
     };
+    const QString saved =
+        gameFile("broken") +
+        " save complete! (the site did not give it: saved from the browser's copy)";
     const Case cases[] = {
-        {"a movie", "CWS kept", ItemState::Downloaded,
-         gameFile("broken") +
-             " save complete! (the site did not give it: saved from the browser's copy)"},
+        {"a movie", "CWS kept", ItemState::Downloaded, saved},
+        {"a movie in pieces", "CWS kept", ItemState::Downloaded, saved, true},
         {"nothing", "", ItemState::Failed, failure},
         {"no movie", "<html>", ItemState::Failed, failure},
     };
@@ -165,12 +168,17 @@ TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOne
         SCOPED_TRACE(c.name);
         DownloadFlow flow{catalogue, options, prompt};
         QStringList asked;
-        flow.addFallback([&](const QString& url, QObject* context, auto use) {
-            asked << url;
-            QTimer::singleShot(0, context, [use, body = c.copy] {
-                use({body, QStringLiteral("the browser's copy")});
+        flow.addFallback(
+            [&](const QString& url, const QString& target, QObject* context, auto use) {
+                asked << url;
+                QTimer::singleShot(0, context, [use, target, c] {
+                    ReplacingFile file(target);
+                    const bool written = c.inPieces && file.append(c.copy.left(3)) &&
+                                         file.append(c.copy.mid(3)) && file.commit();
+                    use({c.inPieces ? QByteArray() : c.copy, QStringLiteral("the browser's copy"),
+                         written});
+                });
             });
-        });
         prompt.messages.clear();
         QFile::remove(gameFile("broken"));
         // A link planted where the movie goes is replaced, as a download replaces it, and the

@@ -1,5 +1,7 @@
 #include "browsersession.h"
 
+#include "filetransfer.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -55,4 +57,14 @@ bool IsFlashMovieResponse(const QString& mimeType, const QString& url)
            mimeType == u"application/vnd.adobe.flash.movie" ||
            path.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive) ||
            path.endsWith(QStringLiteral(".spl"), Qt::CaseInsensitive);
+}
+
+void BrowserSession::SaveLoadedMovie(const BrowserEndpoint& browser, const QString& url,
+                                     const QString& target, QObject* context, SavedAnswer answer)
+{
+    FetchLoadedMovie(
+        browser, url, context, [target, answer = std::move(answer)](const QByteArray& body) {
+            QString error;
+            answer(BeginsAsFlashMovie(body) && ReplaceFileWith(target, body, &error), error);
+        });
 }

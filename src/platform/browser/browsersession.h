@@ -90,6 +90,14 @@ public:
     virtual void FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url,
                                   QObject* context, BodyAnswer answer) = 0;
 
+    using SavedAnswer = std::function<void(bool saved, const QString& error)>;
+    /// Puts the browser's own copy of a movie a tab loaded from `url` at `target`, as a
+    /// download replaces a file; `saved` is false when the browser holds none that begins as a
+    /// Flash movie, or writing failed (then `error` says why). Answered as GetAddressBarText is.
+    /// By default through FetchLoadedMovie.
+    virtual void SaveLoadedMovie(const BrowserEndpoint& browser, const QString& url,
+                                 const QString& target, QObject* context, SavedAnswer answer);
+
     using AddressAnswer = std::function<void(const QString& address)>;
     /// Asks for the address of the visible tab (at most kAddressLimit characters): the tab the
     /// user last looked at when the browser is covered. `answer` runs once, later, unless
@@ -108,9 +116,9 @@ using BrowserAddressSource =
     std::function<void(QObject* context, std::function<void(const QString& address)> use)>;
 /// Asks the user's browser for the Flash movies of its visible tab, answered the same way.
 using TabMoviesSource = std::function<void(QObject* context, BrowserSession::MoviesAnswer use)>;
-/// Asks the user's browser for its own copy of a movie a tab loaded (empty: none).
-using LoadedMovieSource =
-    std::function<void(const QString& url, QObject* context, BrowserSession::BodyAnswer use)>;
+/// Asks the user's browser to put its own copy of a movie a tab loaded at a file.
+using LoadedMovieSource = std::function<void(const QString& url, const QString& target,
+                                             QObject* context, BrowserSession::SavedAnswer use)>;
 
 /// What the windows ask of the user's browser; an empty one asks nothing.
 struct BrowserSources

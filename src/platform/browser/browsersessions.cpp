@@ -63,10 +63,17 @@ void BrowserSessions::FindTabMovies(const BrowserEndpoint& browser, QObject* con
 void BrowserSessions::FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url,
                                        QObject* context, BodyAnswer answer)
 {
+    sessionFor(browser).FetchLoadedMovie(browser, url, context, std::move(answer));
+}
+
+void BrowserSessions::SaveLoadedMovie(const BrowserEndpoint& browser, const QString& url,
+                                      const QString& target, QObject* context, SavedAnswer answer)
+{
+    // The companion's copy comes in pieces, written as they come; a session's comes whole.
     if (m_companions->isConnected())
-        m_companions->fetchMovie(url, context, std::move(answer));
+        m_companions->saveMovie(url, target, context, std::move(answer));
     else
-        sessionFor(browser).FetchLoadedMovie(browser, url, context, std::move(answer));
+        sessionFor(browser).SaveLoadedMovie(browser, url, target, context, std::move(answer));
 }
 
 void BrowserSessions::end(std::function<void()> done)

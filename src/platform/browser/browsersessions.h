@@ -10,9 +10,10 @@ class CompanionLinks;
 class DevToolsSession;
 
 /// The user's browsers, whichever way each is reached: while a browser companion is connected,
-/// the questions about the visible tab (its address, its movies, the browser's copy of one) go to
-/// it; otherwise every question goes to the session of its browser's kind (the DevTools protocol
-/// for Chromium-family browsers, WebDriver BiDi for Firefox). Every answer comes back here.
+/// the questions about the visible tab (its address, its movies, the browser's copy of one put
+/// in a file) go to it; otherwise every question goes to the session of its browser's kind (the
+/// DevTools protocol for Chromium-family browsers, WebDriver BiDi for Firefox). Every answer comes
+/// back here.
 class BrowserSessions final : public BrowserSession
 {
     Q_OBJECT
@@ -29,6 +30,8 @@ public:
                        MoviesAnswer answer) override;
     void FetchLoadedMovie(const BrowserEndpoint& browser, const QString& url, QObject* context,
                           BodyAnswer answer) override;
+    void SaveLoadedMovie(const BrowserEndpoint& browser, const QString& url, const QString& target,
+                         QObject* context, SavedAnswer answer) override;
 
     /// Ends the sessions a browser allows only one of (Firefox's); `done` runs once they have.
     void end(std::function<void()> done);

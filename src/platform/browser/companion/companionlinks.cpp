@@ -1,5 +1,7 @@
 #include "companionlinks.h"
 
+#include "filetransfer.h"
+
 #include <QJsonArray>
 #include <QLocalSocket>
 #include <QTimer>
@@ -114,11 +116,11 @@ void CompanionLinks::handle(Link& link, const Message& message)
                 AddTabMovie(movies, movie.value(QStringLiteral("url")).toString(),
                             movie.value(QStringLiteral("frame")).toString(), how.toString());
         }
-        answer(fields.value(QStringLiteral("id")).toInt(), movies, {});
+        answer(fields.value(QStringLiteral("id")).toInt(), movies);
     } else if (message.type == u"copy") {
         takePiece(fields.value(QStringLiteral("id")).toInt(), fields);
     } else if (message.type == u"copyFailed") {
-        answer(fields.value(QStringLiteral("id")).toInt(), {}, {});
+        answer(fields.value(QStringLiteral("id")).toInt());
     } else if (message.type == u"choice") {
         // From the event loop: what follows may open a dialog while this link is being read.
         const CompanionChoice choice{text("movie"), text("page"), text("frame"), text("action"),
@@ -186,7 +188,7 @@ int CompanionLinks::ask(Question question, QJsonObject message, int waitMs)
     const int id = ++m_lastId;
     question.deadline = new QTimer(this);
     question.deadline->setSingleShot(true);
-    connect(question.deadline, &QTimer::timeout, this, [this, id] { answer(id, {}, {}); });
+    connect(question.deadline, &QTimer::timeout, this, [this, id] { answer(id); });
     question.deadline->start(waitMs);
     m_questions.insert(id, std::move(question));
     message.insert(QStringLiteral("id"), id);
@@ -194,7 +196,7 @@ int CompanionLinks::ask(Question question, QJsonObject message, int waitMs)
     return id;
 }
 
-void CompanionLinks::answer(int id, const QList<TabMovie>& movies, const QByteArray& body)
+void CompanionLinks::answer(int id, const QList<TabMovie>& movies, bool saved, const QString& error)
 {
     const auto found = m_questions.find(id);
     if (found == m_questions.end())
@@ -206,25 +208,33 @@ void CompanionLinks::answer(int id, const QList<TabMovie>& movies, const QByteAr
         return;
     if (question.movies)
         question.movies(movies);
-    else if (question.body)
-        question.body(body);
+    else if (question.saved)
+        question.saved(saved, error);
 }
 
 void CompanionLinks::takePiece(int id, const QJsonObject& fields)
 {
     const auto found = m_questions.find(id);
-    if (found == m_questions.end() || !found->body)
+    if (found == m_questions.end() || !found->file)
         return;
-    found->received +=
+    ReplacingFile& file = *found->file;
+    const QByteArray piece =
         QByteArray::fromBase64(fields.value(QStringLiteral("data")).toString().toLatin1());
-    if (found->received.size() > kMaxMovieBytes) {
-        answer(id, {}, {}); // more than any movie is taken
+    // What is no Flash movie from its first bytes on, or more than any movie, is not taken.
+    if ((file.size() == 0 && !BeginsAsFlashMovie(piece)) ||
+        file.size() + piece.size() > kMaxMovieBytes) {
+        answer(id);
+        return;
+    }
+    QString error;
+    if (!file.append(piece, &error)) {
+        answer(id, {}, false, error);
         return;
     }
     found->deadline->start(kPieceWaitMs);
     if (fields.value(QStringLiteral("last")).toBool()) {
-        const QByteArray whole = std::move(found->received); // answer() takes the question away
-        answer(id, {}, whole);
+        const bool saved = file.commit(&error);
+        answer(id, {}, saved, error);
     }
 }
 
@@ -238,16 +248,17 @@ void CompanionLinks::findTabMovies(QObject* context, BrowserSession::MoviesAnswe
         QTimer::singleShot(0, context, [movies] { movies({}); });
 }
 
-void CompanionLinks::fetchMovie(const QString& url, QObject* context,
-                                BrowserSession::BodyAnswer body)
+void CompanionLinks::saveMovie(const QString& url, const QString& target, QObject* context,
+                               BrowserSession::SavedAnswer saved)
 {
     Question question;
     question.context = context;
-    question.body = body;
+    question.saved = saved;
+    question.file = std::make_shared<ReplacingFile>(target);
     if (ask(std::move(question),
             {{QStringLiteral("type"), QStringLiteral("fetch")}, {QStringLiteral("url"), url}},
             kPieceWaitMs) == 0)
-        QTimer::singleShot(0, context, [body] { body({}); });
+        QTimer::singleShot(0, context, [saved] { saved(false, {}); });
 }
 
 QList<CompanionBrowser> CompanionLinks::browsers() const

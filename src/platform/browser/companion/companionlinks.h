@@ -12,9 +12,11 @@
 #include <QHash>
 #include <QPointer>
 
+#include <memory>
 #include <set>
 
 class QLocalSocket;
+class ReplacingFile;
 class QTimer;
 
 /// A choice made on the companion's bar in a page: the movie as the page wrote it, resolved
@@ -69,9 +71,12 @@ public:
     /// Asks the companion of the browser focused last for every Flash movie of its visible tab;
     /// answered as BrowserSession::FindTabMovies is, empty after kTabAnswerMs without one.
     void findTabMovies(QObject* context, BrowserSession::MoviesAnswer answer);
-    /// Asks it to fetch `url` with the browser's cookies; the movie's bytes, or empty when it
-    /// could not (at most kMaxMovieBytes, pieces at most a minute apart).
-    void fetchMovie(const QString& url, QObject* context, BrowserSession::BodyAnswer answer);
+    /// Asks it to fetch `url` with the browser's cookies, and writes the pieces it sends into a
+    /// partial file put at `target` once whole, as a download replaces a file. Not saved when it
+    /// could not fetch, when the first bytes are no Flash movie's, past kMaxMovieBytes, or when
+    /// the pieces stop for kPieceWaitMs.
+    void saveMovie(const QString& url, const QString& target, QObject* context,
+                   BrowserSession::SavedAnswer answer);
 
     static constexpr qint64 kMaxMovieBytes = qint64(256) << 20;
     static constexpr int kPieceWaitMs = 60000;
@@ -87,14 +92,15 @@ private:
     {
         QPointer<QObject> context;
         BrowserSession::MoviesAnswer movies;
-        BrowserSession::BodyAnswer body;
-        QByteArray received;
+        BrowserSession::SavedAnswer saved;
+        std::shared_ptr<ReplacingFile> file; ///< where a movie's pieces go
         QTimer* deadline = nullptr;
     };
     /// The companion questions go to: the one whose browser's tab was focused last.
     Link* askedLink() const;
     int ask(Question question, QJsonObject message, int waitMs);
-    void answer(int id, const QList<TabMovie>& movies, const QByteArray& body);
+    void answer(int id, const QList<TabMovie>& movies = {}, bool saved = false,
+                const QString& error = {});
     void takePiece(int id, const QJsonObject& fields);
     void readFrom(Link& link);
     void handle(Link& link, const nativemessaging::Message& message);
