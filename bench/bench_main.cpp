@@ -100,6 +100,7 @@ int main(int argc, char** argv)
         {"firstframe", RunFirstFrameComparison},
         {"handoff", RunHandOffComparison},
         {"select", RunSelectItemComparison},
+        {"companion", RunCompanionComparison},
     };
     for (const auto& [name, run] : comparisons) {
         if (only.isEmpty() || only.contains(QLatin1String(name)))

@@ -69,3 +69,5 @@ void RunArchiveListComparison();
 void RunFirstFrameComparison();
 void RunHandOffComparison();
 void RunSelectItemComparison();
+/// The browser companion: pointer to bar, choice to item, a plain page's load time.
+void RunCompanionComparison();

@@ -180,6 +180,34 @@ chrome.webRequest.onBeforeRequest.addListener(details => {
   if (details.type === "main_frame") fetchedMovies.delete(details.tabId);
 }, {urls: ["<all_urls>"]});
 
+// The bar's scripts (and the page-world one beside them) go into each document once it has
+// loaded, never before: a script the
+// browser injects while a page loads holds its load event back by the time it takes to make the
+// script's world (tens of milliseconds), on every page, movies or not. The documents open
+// already (before the companion came, or before its background woke) get them now.
+const BAR_SCRIPTS = ["flashmovies.js", "content.js"];
+
+async function giveBar(target) {
+  try {
+    const has = await chrome.scripting.executeScript(
+      {target, func: () => globalThis.clipvaultBar === true});
+    const frames = has.filter(frame => !frame.result).map(frame => frame.frameId);
+    if (!frames.length) return;
+    const given = {tabId: target.tabId, frameIds: frames};
+    await chrome.scripting.executeScript({target: given, files: ["pageworld.js"], world: "MAIN"});
+    await chrome.scripting.executeScript({target: given, files: BAR_SCRIPTS});
+  } catch (e) {} // a page the browser keeps extensions out of
+}
+
+chrome.webNavigation.onCompleted.addListener(details => {
+  if (isWebAddress(details.url) || details.url === "about:blank")
+    giveBar({tabId: details.tabId, frameIds: [details.frameId]});
+});
+chrome.tabs.query({}, tabs => {
+  for (const tab of tabs)
+    if (isWebAddress(tab.url)) giveBar({tabId: tab.id, allFrames: true});
+});
+
 chrome.tabs.onRemoved.addListener(tabId => fetchedMovies.delete(tabId));
 chrome.tabs.onActivated.addListener(tellVisibleTab);
 chrome.windows.onFocusChanged.addListener(tellVisibleTab);

@@ -1,10 +1,13 @@
 // Clip Vault's browser companion in one frame's document: the shortcut bar over the Flash movie
-// under the pointer, drawn in a closed shadow root in the top layer. flashmovies.js, loaded first,
+// under the pointer, drawn in a closed shadow root in the top layer. The background gives it to
+// each document once the document has loaded. flashmovies.js, loaded first,
 // says what a movie is and lists the frame's movies when the program asks for the visible tab's.
 // Only the user's own input counts: every event is checked to be trusted, and the page's scripts
 // can neither reach the bar nor press it.
 
 "use strict";
+
+globalThis.clipvaultBar = true; // given once to a document (see the background's giveBar)
 
 const BAR_OFFSET = 15; // right of and below the movie's top-left corner
 const BAR_WIDTH = 74;

@@ -1,0 +1,403 @@
+// The browser companion in a real browser: headless Chromium with the companion loaded, reaching
+// this Clip Vault (its catalogue, single-instance socket and bars, in this process) through the
+// host and the manifests `browser connect` wrote. The bench drives the browser over a debugging
+// port of its own, with the browser's own input events, and measures:
+// - one clock from the browser's own pointer event over a movie to the bar painted (in the page:
+//   the event's time stamp to the frame after the bar went in), beside the debugging-port bar's
+//   question about the same point on the same page;
+// - a choice on the bar (its first button, Down, Enter) to the item in the catalogue;
+// - a page of 1 000 elements without movies: its load time with the companion against the same
+//   browser without it, loading in turn.
+
+#include "benchfixtures.h"
+
+#include "catalogue.h"
+#include "clipvaultapp.h"
+#include "companionbars.h"
+#include "companionlinks.h"
+#include "devtools/devtoolsconnection.h"
+#include "devtools/devtoolssession.h"
+#include "options.h"
+#include "scripteddialogs.h"
+#include "scriptedprompt.h"
+#include "singleinstance.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int kMovies = 24;
+
+/// The page's own record of the bar: the time stamp of the last trusted pointer move, and, each
+/// time the bar goes in, the time from that move to the frame after it.
+const char kBarClock[] = R"(<script>
+window.__bar = {times: [], move: 0};
+addEventListener("pointermove", e => { if (e.isTrusted) __bar.move = e.timeStamp; }, true);
+new MutationObserver(records => {
+  for (const r of records) for (const n of r.addedNodes) if (n.localName === "clipvault-bar") {
+    const from = __bar.move;
+    requestAnimationFrame(() => setTimeout(() => __bar.times.push(performance.now() - from), 0));
+  }
+}).observe(document.documentElement, {childList: true, subtree: true});
+</script>)";
+
+std::string moviesPage()
+{
+    std::string page = "<!DOCTYPE html><html><body style='margin:0'>" + std::string(kBarClock);
+    for (int i = 0; i < kMovies; ++i)
+        page += "<embed src='movies/m" + std::to_string(i) +
+                ".swf' type='application/x-shockwave-flash' style='position:absolute;left:" +
+                std::to_string(20 + (i % 6) * 160) + "px;top:" + std::to_string(20 + (i / 6) * 160) +
+                "px;width:140px;height:140px'>";
+    return page + "</body></html>";
+}
+
+std::string plainPage()
+{
+    std::string page = "<!DOCTYPE html><html><body>";
+    for (int i = 0; i < 1000; ++i)
+        page += "<div class='row'><span>row " + std::to_string(i) + "</span></div>";
+    return page + "</body></html>";
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+/// A headless Chromium and the bench's own DevTools session on its one page.
+class DrivenBrowser
+{
+public:
+    DrivenBrowser(const QStringList& extra, const QProcessEnvironment& environment)
+    {
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QStandardPaths::findExecutable(QStringLiteral("chromium")),
+                        QStringList{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                                    QStringLiteral("--disable-gpu"),
+                                    QStringLiteral("--no-first-run"),
+                                    QStringLiteral("--remote-debugging-port=0"),
+                                    QStringLiteral("--user-data-dir=") + profile.path(),
+                                    QStringLiteral("--window-size=1100,800"),
+                                    QStringLiteral("about:blank")} +
+                            extra);
+    }
+    ~DrivenBrowser()
+    {
+        m_connection.close();
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+    /// Opens the session and attaches to the page; false when the browser never came up.
+    bool open()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 60000 && m_connection.open(port()) != BrowserConnection::State::Ready)
+            QTest::qWait(50);
+        for (const QJsonValue& target :
+             call(QStringLiteral("Target.getTargets"), {})
+                 .value(QStringLiteral("targetInfos"))
+                 .toArray()) {
+            if (target.toObject().value(QStringLiteral("type")).toString() == u"page" &&
+                target.toObject().value(QStringLiteral("url")).toString() == u"about:blank")
+                m_session = call(QStringLiteral("Target.attachToTarget"),
+                                 {{QStringLiteral("targetId"),
+                                   target.toObject().value(QStringLiteral("targetId"))},
+                                  {QStringLiteral("flatten"), true}})
+                                .value(QStringLiteral("sessionId"))
+                                .toString();
+        }
+        call(QStringLiteral("Emulation.setFocusEmulationEnabled"), {{"enabled", true}}, true);
+        return !m_session.isEmpty();
+    }
+
+    quint16 port() const
+    {
+        QFile file(QDir(profile.path()).filePath(QStringLiteral("DevToolsActivePort")));
+        return file.open(QIODevice::ReadOnly)
+                   ? static_cast<quint16>(file.readLine().trimmed().toUInt())
+                   : 0;
+    }
+
+    QJsonObject call(const QString& method, const QJsonObject& params, bool onPage = false)
+    {
+        std::optional<QJsonObject> result;
+        m_connection.call(
+            method, params, [&](const QJsonObject& reply) { result = reply; },
+            onPage ? QJsonObject{{QStringLiteral("sessionId"), m_session}} : QJsonObject());
+        (void)QTest::qWaitFor([&] { return result.has_value(); }, 10000);
+        return result.value_or(QJsonObject());
+    }
+    QJsonValue evaluate(const QString& expression)
+    {
+        return call(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), expression},
+                     {QStringLiteral("returnByValue"), true}},
+                    true)
+            .value(QStringLiteral("result"))
+            .toObject()
+            .value(QStringLiteral("value"));
+    }
+    /// Loads `url` and waits for its load event; the load's time in ms as the page measured it.
+    double load(const QString& url)
+    {
+        call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, true);
+        const QString ended = QStringLiteral(
+            "location.href === %1 && performance.getEntriesByType('navigation')[0] && "
+            "performance.getEntriesByType('navigation')[0].loadEventEnd")
+                                  .arg(QString::fromUtf8(QJsonDocument(QJsonArray{url})
+                                                             .toJson(QJsonDocument::Compact)
+                                                             .mid(1)
+                                                             .chopped(1)));
+        double took = 0;
+        (void)QTest::qWaitFor(
+            [&] {
+                took = evaluate(ended).toDouble();
+                return took > 0;
+            },
+            10000);
+        return took;
+    }
+    void mouse(const char* type, QPoint at)
+    {
+        call(QStringLiteral("Input.dispatchMouseEvent"),
+             {{QStringLiteral("type"), QLatin1String(type)},
+              {QStringLiteral("x"), at.x()},
+              {QStringLiteral("y"), at.y()},
+              {QStringLiteral("button"), QStringLiteral("left")},
+              {QStringLiteral("clickCount"), 1}},
+             true);
+    }
+    /// Moves the pointer onto the page's background and waits for the bar to go (moves within
+    /// one frame reach the page as one).
+    void moveOff()
+    {
+        mouse("mouseMoved", {5, 5}); // left of and above every movie
+        (void)QTest::qWaitFor(
+            [&] {
+                return evaluate(QStringLiteral("document.querySelector('clipvault-bar') === null"))
+                    .toBool();
+            },
+            5000);
+    }
+    void key(const char* name, int code)
+    {
+        for (const char* type : {"rawKeyDown", "keyUp"})
+            call(QStringLiteral("Input.dispatchKeyEvent"),
+                 {{QStringLiteral("type"), QLatin1String(type)},
+                  {QStringLiteral("key"), QLatin1String(name)},
+                  {QStringLiteral("code"), QLatin1String(name)},
+                  {QStringLiteral("windowsVirtualKeyCode"), code}},
+                 true);
+    }
+
+    QTemporaryDir profile;
+
+private:
+    QProcess m_process;
+    DevToolsConnection m_connection;
+    QString m_session;
+};
+
+QPoint movieCorner(int i)
+{
+    return {20 + (i % 6) * 160, 20 + (i / 6) * 160};
+}
+
+/// The debugging-port bar's question about a point, answered: its time in ms.
+double askDevTools(DevToolsSession& session, quint16 port, QPoint point)
+{
+    std::optional<double> took;
+    QElapsedTimer clock;
+    const QMetaObject::Connection heard = QObject::connect(
+        &session, &BrowserSession::located,
+        [&](QPoint screen, const std::optional<MovieAtPoint>&) {
+            if (screen == point)
+                took = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        });
+    clock.start();
+    session.FindMovieAtPoint({port}, point);
+    (void)QTest::qWaitFor([&] { return took.has_value(); }, 5000);
+    QObject::disconnect(heard);
+    return took.value_or(5000);
+}
+
+void measureBar(DrivenBrowser& browser, const QString& page)
+{
+    browser.load(page);
+    DevToolsSession session;
+    std::vector<double> devTools;
+    const auto barCount = [&] {
+        return browser.evaluate(QStringLiteral("__bar.times.length")).toInt();
+    };
+    // The bar is up once the program's state reached the page: the first move may precede it.
+    const bool up = QTest::qWaitFor(
+        [&] {
+            browser.moveOff();
+            browser.mouse("mouseMoved", movieCorner(0) + QPoint(70, 70));
+            return barCount() > 0;
+        },
+        30000);
+    if (!up) {
+        std::printf("  the bar never came up: skipped\n");
+        return;
+    }
+    const int warm = barCount();
+    for (int i = 0; i < 100; ++i) {
+        const QPoint over = movieCorner(i % kMovies) + QPoint(70, 70 - i % 20);
+        browser.moveOff(); // the background: the bar goes
+        browser.mouse("mouseMoved", over);
+        (void)QTest::qWaitFor([&] { return barCount() > warm + i; }, 5000);
+        devTools.push_back(askDevTools(session, browser.port(), over));
+    }
+    std::vector<double> times;
+    for (const QJsonValue& time :
+         browser.evaluate(QStringLiteral("__bar.times.slice(%1)").arg(warm)).toArray())
+        times.push_back(time.toDouble());
+    std::printf("  pointer event to the bar painted, %zu moves: median %5.1f ms (target <= 50)\n",
+                times.size(), median(times));
+    std::printf("  the debugging-port bar's question on the same page: median %5.1f ms\n",
+                median(devTools));
+}
+
+void measureChoices(DrivenBrowser& browser, Catalogue& catalogue, const TestServer& server)
+{
+    std::vector<double> times;
+    for (int i = 0; i < kMovies; ++i) {
+        const QPoint corner = movieCorner(i);
+        const int before =
+            browser.evaluate(QStringLiteral("__bar.times.length")).toInt();
+        browser.moveOff();
+        browser.mouse("mouseMoved", corner + QPoint(70, 70));
+        if (!QTest::qWaitFor(
+                [&] {
+                    return browser.evaluate(QStringLiteral("__bar.times.length")).toInt() > before;
+                },
+                5000))
+            continue;
+        const QPoint button = corner + QPoint(15 + 30, 15 + 14);
+        browser.mouse("mouseMoved", button);
+        browser.mouse("mousePressed", button);
+        browser.mouse("mouseReleased", button);
+        browser.key("ArrowDown", 40);
+        const QString url =
+            QString::fromStdString(server.url("/movies/m" + std::to_string(i) + ".swf"));
+        QElapsedTimer clock;
+        clock.start();
+        browser.key("Enter", 13);
+        if (QTest::qWaitFor([&] { return catalogue.FindItemByUrl(url) >= 0; }, 5000))
+            times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    std::printf("  a choice (Enter) to the item in the catalogue, %zu of %d: median %5.1f ms "
+                "(target <= 100)\n",
+                times.size(), kMovies, median(times));
+}
+
+void measureLoad(DrivenBrowser& withCompanion, DrivenBrowser& without, const QString& page)
+{
+    std::vector<double> with;
+    std::vector<double> peer;
+    for (int i = 0; i < 65; ++i) {
+        const QString url = page + QStringLiteral("?n=%1").arg(i);
+        const double a = withCompanion.load(url);
+        const double b = without.load(url);
+        if (i >= 5) { // the first loads warm the caches
+            with.push_back(a);
+            peer.push_back(b);
+        }
+    }
+    const double m = median(with);
+    const double p = median(peer);
+    std::printf("  a page of 1 000 elements, no movies, 60 loads each in turn: median %5.1f ms "
+                "with the companion, %5.1f ms without: %+5.1f ms (target <= 2), %.2f x\n",
+                m, p, m - p, p > 0 ? m / p : 0);
+}
+
+} // namespace
+
+void RunCompanionComparison()
+{
+    std::printf("\nThe browser companion (headless Chromium):\n");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty()) {
+        std::printf("  chromium is not installed: skipped\n");
+        return;
+    }
+    TestServer server;
+    const std::string movies = moviesPage();
+    const std::string plain = plainPage();
+    server.server().Get("/movies.html", [&](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content(movies, "text/html");
+    });
+    server.server().Get("/plain.html", [&](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content(plain, "text/html");
+    });
+    server.server().Get(R"(/movies/.*\.swf)", [](const httplib::Request&,
+                                                  httplib::Response& reply) {
+        reply.set_content("FWS\x0a", 4, "application/x-shockwave-flash");
+    });
+    server.start();
+
+    // A returning user's Clip Vault with the companion's manifests written for this browser.
+    QTemporaryDir home;
+    QTemporaryDir data;
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    ScriptedDialogs dialogs;
+    ClipVaultApp app(data.path(), options, prompt);
+    app.LoadCatalogue();
+    SingleInstance instance(data.path());
+    if (!instance.acquire()) {
+        std::printf("  the data folder's socket is taken: skipped\n");
+        return;
+    }
+    CompanionLinks links;
+    CompanionBars bars(app, dialogs, instance, links);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("CLIPVAULT_HOME"), data.path());
+    const QStringList companion{QStringLiteral("--load-extension=") +
+                                QStringLiteral(CLIPVAULT_BUILD_SHARE_DIR "/browser-extension")};
+    DrivenBrowser browser(companion, environment);
+    QProcess connect;
+    connect.setProcessEnvironment(environment);
+    connect.start(QStringLiteral(CLIPVAULT_CLI),
+                  {QStringLiteral("--data-dir"), data.path(), QStringLiteral("browser"),
+                   QStringLiteral("connect"), QStringLiteral("--browser"),
+                   QStringLiteral("chromium"), QStringLiteral("--profile"),
+                   browser.profile.path()});
+    connect.waitForFinished(60000);
+    DrivenBrowser peer({}, environment);
+    if (!browser.open() || !peer.open() ||
+        !QTest::qWaitFor([&] { return links.isConnected(); }, 60000)) {
+        std::printf("  the browsers or the companion never came up: skipped\n");
+        return;
+    }
+    // The load first, while both browsers have done the same since they started.
+    measureLoad(browser, peer, QString::fromStdString(server.url("/plain.html")));
+    measureBar(browser, QString::fromStdString(server.url("/movies.html")));
+    measureChoices(browser, app.catalogue(), server);
+}
