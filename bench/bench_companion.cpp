@@ -65,8 +65,8 @@ std::string moviesPage()
     for (int i = 0; i < kMovies; ++i)
         page += "<embed src='movies/m" + std::to_string(i) +
                 ".swf' type='application/x-shockwave-flash' style='position:absolute;left:" +
-                std::to_string(20 + (i % 6) * 160) + "px;top:" + std::to_string(20 + (i / 6) * 160) +
-                "px;width:140px;height:140px'>";
+                std::to_string(20 + (i % 6) * 160) +
+                "px;top:" + std::to_string(20 + (i / 6) * 160) + "px;width:140px;height:140px'>";
     return page + "</body></html>";
 }
 
@@ -93,15 +93,14 @@ public:
     DrivenBrowser(const QStringList& extra, const QProcessEnvironment& environment)
     {
         m_process.setProcessEnvironment(environment);
-        m_process.start(QStandardPaths::findExecutable(QStringLiteral("chromium")),
-                        QStringList{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
-                                    QStringLiteral("--disable-gpu"),
-                                    QStringLiteral("--no-first-run"),
-                                    QStringLiteral("--remote-debugging-port=0"),
-                                    QStringLiteral("--user-data-dir=") + profile.path(),
-                                    QStringLiteral("--window-size=1100,800"),
-                                    QStringLiteral("about:blank")} +
-                            extra);
+        m_process.start(
+            QStandardPaths::findExecutable(QStringLiteral("chromium")),
+            QStringList{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                        QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                        QStringLiteral("--remote-debugging-port=0"),
+                        QStringLiteral("--user-data-dir=") + profile.path(),
+                        QStringLiteral("--window-size=1100,800"), QStringLiteral("about:blank")} +
+                extra);
     }
     ~DrivenBrowser()
     {
@@ -115,12 +114,12 @@ public:
     {
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 60000 && m_connection.open(port()) != BrowserConnection::State::Ready)
+        while (clock.elapsed() < 60000 &&
+               m_connection.open(port()) != BrowserConnection::State::Ready)
             QTest::qWait(50);
-        for (const QJsonValue& target :
-             call(QStringLiteral("Target.getTargets"), {})
-                 .value(QStringLiteral("targetInfos"))
-                 .toArray()) {
+        for (const QJsonValue& target : call(QStringLiteral("Target.getTargets"), {})
+                                            .value(QStringLiteral("targetInfos"))
+                                            .toArray()) {
             if (target.toObject().value(QStringLiteral("type")).toString() == u"page" &&
                 target.toObject().value(QStringLiteral("url")).toString() == u"about:blank")
                 m_session = call(QStringLiteral("Target.attachToTarget"),
@@ -165,13 +164,14 @@ public:
     double load(const QString& url)
     {
         call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, true);
-        const QString ended = QStringLiteral(
-            "location.href === %1 && performance.getEntriesByType('navigation')[0] && "
-            "performance.getEntriesByType('navigation')[0].loadEventEnd")
-                                  .arg(QString::fromUtf8(QJsonDocument(QJsonArray{url})
-                                                             .toJson(QJsonDocument::Compact)
-                                                             .mid(1)
-                                                             .chopped(1)));
+        const QString ended =
+            QStringLiteral(
+                "location.href === %1 && performance.getEntriesByType('navigation')[0] && "
+                "performance.getEntriesByType('navigation')[0].loadEventEnd")
+                .arg(QString::fromUtf8(QJsonDocument(QJsonArray{url})
+                                           .toJson(QJsonDocument::Compact)
+                                           .mid(1)
+                                           .chopped(1)));
         double took = 0;
         (void)QTest::qWaitFor(
             [&] {
@@ -233,8 +233,7 @@ double askDevTools(DevToolsSession& session, quint16 port, QPoint point)
     std::optional<double> took;
     QElapsedTimer clock;
     const QMetaObject::Connection heard = QObject::connect(
-        &session, &BrowserSession::located,
-        [&](QPoint screen, const std::optional<MovieAtPoint>&) {
+        &session, &BrowserSession::located, [&](QPoint screen, const std::optional<MovieAtPoint>&) {
             if (screen == point)
                 took = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         });
@@ -288,8 +287,7 @@ void measureChoices(DrivenBrowser& browser, Catalogue& catalogue, const TestServ
     std::vector<double> times;
     for (int i = 0; i < kMovies; ++i) {
         const QPoint corner = movieCorner(i);
-        const int before =
-            browser.evaluate(QStringLiteral("__bar.times.length")).toInt();
+        const int before = browser.evaluate(QStringLiteral("__bar.times.length")).toInt();
         browser.moveOff();
         browser.mouse("mouseMoved", corner + QPoint(70, 70));
         if (!QTest::qWaitFor(
@@ -355,10 +353,10 @@ void RunCompanionComparison()
     server.server().Get("/plain.html", [&](const httplib::Request&, httplib::Response& reply) {
         reply.set_content(plain, "text/html");
     });
-    server.server().Get(R"(/movies/.*\.swf)", [](const httplib::Request&,
-                                                  httplib::Response& reply) {
-        reply.set_content("FWS\x0a", 4, "application/x-shockwave-flash");
-    });
+    server.server().Get(R"(/movies/.*\.swf)",
+                        [](const httplib::Request&, httplib::Response& reply) {
+                            reply.set_content("FWS\x0a", 4, "application/x-shockwave-flash");
+                        });
     server.start();
 
     // A returning user's Clip Vault with the companion's manifests written for this browser.

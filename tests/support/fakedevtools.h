@@ -55,6 +55,8 @@ public:
     int socketsOpened() const { return m_socketsOpened; }
     int calls() const { return m_calls; }
     void setAnswer(Answer answer) { m_answer = std::move(answer); }
+    /// Answers every call this long after it came, as a browser busy starting up does.
+    void setReplyDelay(int ms) { m_replyDelayMs = ms; }
     /// What "/json/list" lists, most recently active first.
     void setList(const QJsonArray& pages) { m_list = pages; }
     /// Whether "/json/..." is answered: a browser whose user allowed remote debugging on the
@@ -132,8 +134,13 @@ private:
             return;
         const QJsonObject reply{{QStringLiteral("id"), call.value(QStringLiteral("id"))},
                                 {QStringLiteral("result"), *result}};
-        socket->sendTextMessage(
-            QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+        const QString answer =
+            QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+        if (m_replyDelayMs == 0)
+            socket->sendTextMessage(answer);
+        else
+            QTimer::singleShot(m_replyDelayMs, socket,
+                               [socket, answer] { socket->sendTextMessage(answer); });
     }
 
     Answer m_answer;
@@ -144,6 +151,7 @@ private:
     QTimer m_flood;
     QJsonArray m_list;
     bool m_discovery = true;
+    int m_replyDelayMs = 0;
     int m_versionRequests = 0;
     int m_socketsOpened = 0;
     int m_calls = 0;

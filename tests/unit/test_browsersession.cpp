@@ -2,6 +2,7 @@
 // every question is answered, a hung session is dropped and opened again, nothing the endpoint
 // sends makes memory grow, and the event loop never waits on it.
 
+#include "bidi/bidiconnection.h"
 #include "bidi/firefoxport.h"
 #include "browserconnection.h"
 #include "devtools/debuggingport.h"
@@ -213,6 +214,24 @@ TEST(BrowserSession, TheVisibleTabIsThePageThatSaysSoElseTheOneTheBrowserListsFi
         EXPECT_EQ(*answer, c.expected);
         EXPECT_LT(clock.elapsed(), 2 * BrowserSession::kTabAnswerMs);
     }
+}
+
+TEST(BrowserSession, FirefoxsSlowAnswerToANewSessionIsWaitedForNotAbandoned)
+{
+    // Firefox keeps a session whose socket went before its answer came, and refuses every later
+    // one: a just-started Firefox that answers slowly must not be asked twice.
+    int asked = 0;
+    FakeDevTools firefox([&](const QJsonObject& call) -> std::optional<QJsonObject> {
+        asked += call.value(QStringLiteral("method")).toString() == u"session.new";
+        return QJsonObject{{QStringLiteral("sessionId"), QStringLiteral("one")}};
+    });
+    firefox.setReplyDelay(BrowserConnection::kConnectMs + BrowserConnection::kCallMs);
+    BidiConnection connection;
+    connection.setSubscriptions({});
+    EXPECT_TRUE(waitUntil(
+        [&] { return connection.open(firefox.port()) == BrowserConnection::State::Ready; },
+        BidiConnection::kSessionNewMs));
+    EXPECT_EQ(asked, 1);
 }
 
 TEST(FirefoxPort, ComesFromTheCommandLineTheProfileOrTheDefaultProfile)

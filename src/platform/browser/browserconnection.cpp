@@ -83,6 +83,12 @@ QUrl BrowserConnection::loopbackUrl(const QString& path) const
     return url;
 }
 
+void BrowserConnection::extendOpening(int ms)
+{
+    if (m_state == State::Opening)
+        m_connectDeadline.start(ms);
+}
+
 void BrowserConnection::openSocket(const QUrl& url)
 {
     if (m_state != State::Opening)
@@ -148,7 +154,7 @@ void BrowserConnection::closeAs(State after)
 void BrowserConnection::checkCallDeadlines()
 {
     const bool overdue = std::any_of(m_calls.cbegin(), m_calls.cend(), [](const PendingCall& call) {
-        return call.sent.hasExpired(kCallMs);
+        return call.sent.hasExpired(call.limitMs);
     });
     if (overdue)
         fail(); // a browser that leaves a call unanswered may leave every later one too
@@ -157,7 +163,7 @@ void BrowserConnection::checkCallDeadlines()
 }
 
 void BrowserConnection::call(const QString& method, const QJsonObject& params, Reply reply,
-                             const QJsonObject& envelope)
+                             const QJsonObject& envelope, int limitMs)
 {
     if (!m_socket) {
         reply({});
@@ -168,7 +174,7 @@ void BrowserConnection::call(const QString& method, const QJsonObject& params, R
     message.insert(QStringLiteral("id"), id);
     message.insert(QStringLiteral("method"), method);
     message.insert(QStringLiteral("params"), params);
-    PendingCall pending{std::move(reply), {}};
+    PendingCall pending{std::move(reply), {}, limitMs};
     pending.sent.start();
     m_calls.insert(id, std::move(pending));
     if (!m_callSweep.isActive())

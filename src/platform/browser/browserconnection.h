@@ -57,9 +57,10 @@ public:
     bool isReady() const { return m_state == State::Ready; }
 
     /// Sends a call; `reply` runs once with its result, or with nothing when the call fails.
-    /// `envelope` adds fields beside the id (the page session a call goes to).
+    /// `envelope` adds fields beside the id (the page session a call goes to). A call left
+    /// unanswered for `limitMs` drops the connection.
     void call(const QString& method, const QJsonObject& params, Reply reply,
-              const QJsonObject& envelope = {});
+              const QJsonObject& envelope = {}, int limitMs = kCallMs);
     /// How many replies have come since the connection was made: a question tells a browser
     /// that answers slowly from one that answers nothing.
     quint64 repliesHeard() const { return m_repliesHeard; }
@@ -86,6 +87,9 @@ protected:
 
     void openSocket(const QUrl& url);
     void becomeReady();
+    /// Gives the opening `ms` more from now: for a first call that must not be abandoned (a
+    /// browser may keep what it made for a call whose socket went, and refuse the next).
+    void extendOpening(int ms);
 
 public:
     /// Drops the connection as failed: it is tried again after kRetryMs.
@@ -114,6 +118,7 @@ private:
     {
         Reply reply;
         QElapsedTimer sent;
+        int limitMs = kCallMs;
     };
     int m_nextId = 1;
     QHash<int, PendingCall> m_calls;

@@ -64,22 +64,28 @@ bool BidiConnection::farewell()
 
 void BidiConnection::greet()
 {
-    call(QStringLiteral("session.new"), {{QStringLiteral("capabilities"), QJsonObject()}},
-         [this](const QJsonObject& result) {
-             if (state() != State::Opening)
-                 return;
-             // Firefox allows one session: another holder keeps it from us.
-             m_refused = result.value(QStringLiteral("sessionId")).toString().isEmpty();
-             if (m_refused) {
-                 fail();
-                 return;
-             }
-             if (m_events.isEmpty()) {
-                 becomeReady();
-                 return;
-             }
-             call(QStringLiteral("session.subscribe"),
-                  {{QStringLiteral("events"), QJsonArray::fromStringList(m_events)}},
-                  [this](const QJsonObject&) { becomeReady(); });
-         });
+    // Firefox keeps a session whose socket went before its answer came, and allows no other
+    // until it ends: the question is never given up early, however slowly a Firefox that has
+    // just started answers it.
+    extendOpening(kSessionNewMs);
+    call(
+        QStringLiteral("session.new"), {{QStringLiteral("capabilities"), QJsonObject()}},
+        [this](const QJsonObject& result) {
+            if (state() != State::Opening)
+                return;
+            // Firefox allows one session: another holder keeps it from us.
+            m_refused = result.value(QStringLiteral("sessionId")).toString().isEmpty();
+            if (m_refused) {
+                fail();
+                return;
+            }
+            if (m_events.isEmpty()) {
+                becomeReady();
+                return;
+            }
+            call(QStringLiteral("session.subscribe"),
+                 {{QStringLiteral("events"), QJsonArray::fromStringList(m_events)}},
+                 [this](const QJsonObject&) { becomeReady(); });
+        },
+        {}, kSessionNewMs);
 }

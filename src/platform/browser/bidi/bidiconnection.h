@@ -15,6 +15,9 @@ class BidiConnection final : public BrowserConnection
 public:
     using BrowserConnection::BrowserConnection;
 
+    /// How long a new session is waited for once asked (see greet()).
+    static constexpr int kSessionNewMs = 30000;
+
     /// Whether the browser refused the session (another holder has the one it allows).
     bool refused() const { return m_refused; }
 
