@@ -22,7 +22,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/src/hook)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6webengine6-data, qt6-qpa-plugins, xdg-utils, ca-certificates")
+  "libqt6webengine6-data, qt6-qpa-plugins, qt6-wayland, xdg-utils, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # The host manifest in /etc is the administrator's to change: an upgrade keeps their changes.

@@ -211,6 +211,14 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
                "[--json]\n";
         return 2;
     }
+    // A Wayland desktop tells no program what is at a point of the screen (an X11 window of
+    // XWayland sees only its own): there the bar is the companion's, in the page.
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+        qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland") {
+        err << "clipvault-cli: a Wayland desktop gives no program the screen's points; the "
+               "browser companion's bar works in the page itself\n";
+        return 1;
+    }
     // The browser whose page is under the point, as the shortcut bar would ask it.
     const PointerScene scene = browser.ClassifyPointerWindow(QPoint(x, y));
     const std::optional<MovieAtPoint> movie =

@@ -81,6 +81,15 @@ bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
     return false;
 }
 
+bool NoticeIsNew(const QString& dataFolder, const QString& key, const QString& notice)
+{
+    QSettings conf(ConfFilePath(dataFolder), QSettings::IniFormat);
+    if (conf.value(key).toString() == notice)
+        return false;
+    conf.setValue(key, notice);
+    return true;
+}
+
 namespace {
 
 /// Whether the process a lock names still runs here as the program it names: a lock left by a

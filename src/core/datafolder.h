@@ -33,6 +33,10 @@ VaultSettings LoadVaultSettings(const QString& dataFolder);
 bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
                        QString* error = nullptr);
 
+/// Whether `notice` is new to the data folder (clipvault.conf's `key` holds the last one told),
+/// remembering it: a notice the user has read is not told again at every start, and a new one is.
+bool NoticeIsNew(const QString& dataFolder, const QString& key, const QString& notice);
+
 /// The data folder's lock, "clipvault.lock": the program holds it while it runs, the
 /// command-line tool while it changes the catalogue, so that neither loads the logs while the
 /// other is about to write them. A lock left by a process that died is stale at once.

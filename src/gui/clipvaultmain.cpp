@@ -19,6 +19,7 @@
 #include "maincommands.h"
 #include "optionform.h"
 #include "options.h"
+#include "platformfactory.h"
 #include "previewpane.h"
 #include "traycontroller.h"
 #include "userprompt.h"
@@ -157,6 +158,7 @@ void TClipVaultMain::setupViews()
     m_ui->tvwclass->viewport()->installEventFilter(this);
     connect(m_tray, &TrayController::toggleRequested, this, &TClipVaultMain::ToggleMainWindow);
     connect(&m_hotKey, &HotKey::activated, this, &TClipVaultMain::ToggleMainWindow);
+    connect(&m_hotKey, &HotKey::unavailable, this, &TClipVaultMain::hotKeyUnavailable);
     connect(&m_catalogue, &Catalogue::categoriesChanged, this,
             &TClipVaultMain::RefreshCategoryTree);
     // A row that changed under the selection shows its new values in the info pane.
@@ -283,7 +285,18 @@ void TClipVaultMain::showStartupNotice()
 
 bool TClipVaultMain::isShownState() const
 {
-    return isVisible() && !isMinimized();
+    // A Wayland client cannot read or undo its minimized state: there, shown means visible.
+    return isVisible() && (platform::isWayland() || !isMinimized());
+}
+
+void TClipVaultMain::hotKeyUnavailable(const QString& why)
+{
+    // Told once, not at every start: the tray and the hanging window still bring the window back.
+    if (NoticeIsNew(m_app.dataFolder(), QStringLiteral("shortcutnotice"), why))
+        m_prompt.notify(QStringLiteral("F7 cannot show or hide Clip Vault: %1. The tray icon and "
+                                       "the hanging window still bring it back.")
+                            .arg(why),
+                        QStringLiteral("Information"));
 }
 
 void TClipVaultMain::ToggleMainWindow()
@@ -297,8 +310,9 @@ void TClipVaultMain::ToggleMainWindow()
 void TClipVaultMain::minimizeToTray()
 {
     m_putAway = true;
-    // Without a tray to come back from, a minimized window keeps its taskbar button.
-    if (m_tray->isAvailable())
+    // Without a tray to come back from, a minimized window keeps its taskbar button; a Wayland
+    // client cannot undo its minimizing, so there it hides.
+    if (m_tray->isAvailable() || platform::isWayland())
         hide();
     else
         showMinimized();

@@ -75,6 +75,8 @@ public:
     void ToggleMainWindow();
     /// Whether the window is on screen and not minimized.
     bool isShownState() const;
+    /// F7 cannot be had on this desktop: the user hears why, once.
+    void hotKeyUnavailable(const QString& why);
 
     void RefreshCategoryTree();
     void RefreshItemList() override;

@@ -18,4 +18,7 @@ public:
 signals:
     /// F7 was pressed, whichever window had the focus.
     void activated();
+    /// The key cannot be had at all (a Wayland desktop without the shortcuts portal, or whose
+    /// user declined it): why, for the user. A key another program holds is not told.
+    void unavailable(const QString& why);
 };

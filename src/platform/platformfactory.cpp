@@ -7,6 +7,7 @@
 #include "x11/x11windowfocus.h"
 #include "x11/xdgautostart.h"
 #include "x11/xdgdesktopopen.h"
+#include "wayland/portalhotkey.h"
 
 #include <QGuiApplication>
 #include <QtDebug>
@@ -18,10 +19,18 @@ bool isX11()
     return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
+bool isWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 std::unique_ptr<HotKey> createHotKey(QObject* parent)
 {
     if (isX11())
         return std::make_unique<X11HotKey>(parent);
+    // A Wayland desktop lends its global shortcuts through its portal.
+    if (isWayland())
+        return std::make_unique<PortalHotKey>(QDBusConnection::sessionBus(), parent);
     qInfo("Clip Vault: no X11 display (%s); the F7 hot key is off.",
           qPrintable(QGuiApplication::platformName()));
     return std::make_unique<FakeHotKey>(/*available=*/false, parent);

@@ -26,4 +26,6 @@ std::unique_ptr<PointerHook> createPointerHook(QObject* parent = nullptr);
 std::unique_ptr<WindowFocus> createWindowFocus();
 /// Whether the program runs on an X11 display.
 bool isX11();
+/// Whether the program runs as a Wayland client.
+bool isWayland();
 } // namespace platform

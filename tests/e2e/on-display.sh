@@ -8,4 +8,7 @@ for argument in "$@"; do
   fi
 done
 here=$(cd "$(dirname "$0")" && pwd)
+# The display is X11's, whatever session the tests were started from.
+unset WAYLAND_DISPLAY
+export XDG_SESSION_TYPE=x11
 exec xvfb-run -a -s "-screen 0 1280x800x24" "$here/with-openbox.sh" "$@"

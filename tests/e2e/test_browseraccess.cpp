@@ -516,6 +516,16 @@ TEST(BrowserCommands, AStaleActiveWindowEndsNoQuery)
         EXPECT_TRUE(said.contains(answer)) << qPrintable(said);
     }
     XCloseDisplay(display);
+
+    // On a Wayland desktop no point of the screen can be asked about: it says so.
+    QProcess onWayland;
+    QProcessEnvironment wayland = QProcessEnvironment::systemEnvironment();
+    wayland.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-0"));
+    onWayland.setProcessEnvironment(wayland);
+    onWayland.start(QStringLiteral(CLIPVAULT_CLI), {"browser", "at", "5", "5"});
+    ASSERT_TRUE(onWayland.waitForFinished(60000));
+    EXPECT_EQ(onWayland.exitCode(), 1);
+    EXPECT_TRUE(onWayland.readAllStandardError().contains("Wayland desktop gives no program"));
 }
 
 TEST_F(ShortcutBarTest, ComesUpOnTheMovieStaysOverItselfAndFilesTheMovie)

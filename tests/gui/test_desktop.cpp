@@ -1,4 +1,6 @@
 #include "singleinstance.h"
+#include "standinportal.h"
+#include "wayland/portalhotkey.h"
 #include "x11/xdgautostart.h"
 #include "x11/xdgdesktopopen.h"
 
@@ -164,4 +166,36 @@ TEST(XdgDesktopOpen, AProgramThatEndsAtOnceIsHeardWithTheFirstLineOfItsError)
                                       &context, [&](const QString& line) { said = line; }));
     EXPECT_TRUE(waitUntil([&] { return !said.isEmpty(); }));
     EXPECT_EQ(said, QStringLiteral("no display found"));
+}
+
+TEST(PortalHotKey, BindsF7ThroughTheDesktopsPortalAndSaysOnceWhenItCannot)
+{
+    // Bound: F7 as the preferred trigger, and each press of the desktop's shortcut is heard.
+    {
+        StandInPortal portal;
+        ASSERT_TRUE(portal.serve());
+        PortalHotKey key(portal.programBus());
+        QSignalSpy pressed(&key, &HotKey::activated);
+        ASSERT_TRUE(key.registerKey());
+        ASSERT_TRUE(waitUntil([&] { return key.isRegistered(); }));
+        ASSERT_EQ(portal.boundIds, QStringList{QString::fromLatin1(PortalHotKey::kShortcutId)});
+        EXPECT_EQ(portal.boundProperties[0].value(QStringLiteral("preferred_trigger")),
+                  QStringLiteral("F7"));
+        EXPECT_EQ(portal.boundProperties[0].value(QStringLiteral("description")),
+                  QStringLiteral("Show or hide Clip Vault"));
+        portal.press();
+        portal.press();
+        EXPECT_TRUE(waitUntil([&] { return pressed.size() == 2; }));
+    }
+    // Declined by the user, or no portal at all: one notice, and no key.
+    for (const bool served : {true, false}) {
+        StandInPortal portal;
+        portal.response = 1;
+        ASSERT_TRUE(!served || portal.serve());
+        PortalHotKey key(portal.programBus());
+        QSignalSpy unavailable(&key, &HotKey::unavailable);
+        EXPECT_EQ(key.registerKey(), served);
+        EXPECT_TRUE(waitUntil([&] { return unavailable.size() == 1; })) << served;
+        EXPECT_FALSE(key.isRegistered());
+    }
 }

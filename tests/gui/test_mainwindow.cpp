@@ -227,6 +227,21 @@ TEST_F(MainWindowTest, HotKeyAndTrayToggleTheWindow)
     EXPECT_TRUE(window->isShownState());
 }
 
+TEST_F(MainWindowTest, AKeyTheDesktopWillNotLendIsToldOnceAcrossStarts)
+{
+    start();
+    emit hotKey.unavailable(QStringLiteral("the shortcut was declined"));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].text.contains(u"the shortcut was declined"));
+    // The next start hears the same again: nothing more is said. Another reason is told.
+    window.reset();
+    start();
+    emit hotKey.unavailable(QStringLiteral("the shortcut was declined"));
+    EXPECT_EQ(prompt.messages.size(), 1u);
+    emit hotKey.unavailable(QStringLiteral("the desktop has no global shortcuts portal"));
+    EXPECT_EQ(prompt.messages.size(), 2u);
+}
+
 TEST_F(MainWindowTest, TrayIconHasItsHintAndMenu)
 {
     start();
