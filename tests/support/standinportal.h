@@ -50,8 +50,8 @@ public:
         QDBusMessage signal = QDBusMessage::createSignal(
             QStringLiteral("/org/freedesktop/portal/desktop"),
             QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("Activated"));
-        signal << QVariant::fromValue(QDBusObjectPath(m_session)) << boundIds.value(0)
-               << quint64(0) << QVariantMap();
+        signal << QVariant::fromValue(QDBusObjectPath(m_session)) << boundIds.value(0) << quint64(0)
+               << QVariantMap();
         QDBusConnection(QStringLiteral("portal")).send(signal);
     }
 
@@ -70,9 +70,9 @@ public:
         connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
         QVariantMap results;
         if (message.member() == u"CreateSession") {
-            m_session = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
-                            .arg(sender, options.value(QStringLiteral("session_handle_token"))
-                                             .toString());
+            m_session =
+                QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
+                    .arg(sender, options.value(QStringLiteral("session_handle_token")).toString());
             results.insert(QStringLiteral("session_handle"), m_session);
         } else if (message.member() == u"BindShortcuts") {
             const QDBusArgument shortcuts = arguments.value(1).value<QDBusArgument>();
