@@ -1,9 +1,14 @@
-// Clip Vault as a Wayland client of a headless Weston: the main window comes up there, and F7
-// through a stand-in for the desktop's global shortcuts portal hides and shows it.
+// Clip Vault as a Wayland client of a headless Weston: the main window comes up there, F7
+// through a stand-in for the desktop's global shortcuts portal hides and shows it, and Chromium
+// running as a Wayland client shows the companion's bar, whose choice files the movie.
 
+#include "companionprogram.h"
+#include "drivenbrowser.h"
 #include "mainwindowfixture.h"
 #include "platformfactory.h"
 #include "standinportal.h"
+#include "swfwriter.h"
+#include "testserver.h"
 #include "waituntil.h"
 #include "wayland/portalhotkey.h"
 
@@ -28,8 +33,9 @@ TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShow
     app.open();
     TClipVaultMain window(MainWindowServices{app, hotKey, autostart, desktop, dialogs, {}});
     window.showAtStart();
-    ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }))
-        << "the compositor never showed the window";
+    ASSERT_TRUE(waitUntil([&] {
+        return window.windowHandle() && window.windowHandle()->isExposed();
+    })) << "the compositor never showed the window";
 
     // The shortcut the window bound at its start hides it, and the next press shows it again.
     ASSERT_TRUE(waitUntil([&] { return hotKey.isRegistered(); }));
@@ -40,4 +46,65 @@ TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShow
     ASSERT_TRUE(waitUntil([&] { return window.isShownState(); }));
     EXPECT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
     EXPECT_TRUE(prompt.messages.empty()) << "no notice while the shortcut works";
+}
+
+TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    TestServer server;
+    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content("<body style='margin:0'><embed src='m.swf' "
+                          "type='application/x-shockwave-flash' style='position:absolute;"
+                          "left:40px;top:40px;width:300px;height:200px'></body>",
+                          "text/html");
+    });
+    server.server().Get("/m.swf", [](const httplib::Request&, httplib::Response& reply) {
+        const QByteArray movie = WriteSwf(SwfMovie());
+        reply.set_content(movie.constData(), static_cast<size_t>(movie.size()),
+                          "application/x-shockwave-flash");
+    });
+    server.start();
+
+    // The browser as a Wayland client with the companion, its host found through the
+    // manifests `browser connect` wrote into the test's own home.
+    CompanionProgram program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), program.home.path());
+    environment.insert(QStringLiteral("CLIPVAULT_HOME"), program.data.path());
+    DrivenBrowser browser({QStringLiteral("--ozone-platform=wayland"),
+                           QStringLiteral("--load-extension=" CLIPVAULT_EXTENSION_DIR)},
+                          environment);
+    ASSERT_NO_FATAL_FAILURE(
+        program.connectBrowser(QStringLiteral("chromium"), browser.profile.path(), environment));
+    ASSERT_NO_FATAL_FAILURE(program.start());
+    ASSERT_TRUE(browser.open()) << "Chromium did not come up on Weston";
+    ASSERT_TRUE(waitUntil([&] { return program.links.isConnected(); }, 60000));
+    const QString page = QString::fromStdString(server.url("/page.html"));
+    ASSERT_GT(browser.load(page), 0);
+
+    // The browser's own pointer over the movie brings the bar; its first button, Down and Enter
+    // file the movie under "Downloaded".
+    const QPoint corner(40, 40);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            browser.moveOff();
+            browser.mouse("mouseMoved", corner + QPoint(100, 100));
+            return browser
+                .evaluate(QStringLiteral("document.querySelector('clipvault-bar') !== "
+                                         "null"))
+                .toBool();
+        },
+        30000))
+        << "no bar came up over the movie";
+    const QPoint button = corner + QPoint(15 + 30, 15 + 14);
+    browser.mouse("mouseMoved", button);
+    browser.mouse("mousePressed", button);
+    browser.mouse("mouseReleased", button);
+    browser.key("ArrowDown", 40);
+    browser.key("Enter", 13);
+    const QString movie = QString::fromStdString(server.url("/m.swf"));
+    ASSERT_TRUE(waitUntil([&] { return program.downloaded(movie).has_value(); }))
+        << "the movie was not filed and downloaded: " << qPrintable(program.itemsText());
+    EXPECT_EQ(FieldText(program.downloaded(movie)->Category), QStringLiteral("Downloaded"));
 }

@@ -9,8 +9,8 @@ int main(int argc, char** argv)
         return RUN_ALL_TESTS();
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         std::fputs("wayland tests need a compositor (run them through ctest, which starts "
-                    "Weston)\n",
-                    stderr);
+                   "Weston)\n",
+                   stderr);
         return 1;
     }
     // As the program does on a Wayland desktop.
