@@ -101,6 +101,14 @@ QList<TabMovie> tabMovies(BrowserSessions& session, const BrowserEndpoint& brows
 
 /// The browser to ask: the one whose window is in front, else the one a port set in
 /// clipvault.conf names (a browser without a window on this display, a headless one).
+/// Whether the tool runs in a Wayland desktop session (an X11 display there is XWayland's, which
+/// sees only its own clients' windows).
+bool onWaylandSession()
+{
+    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+           qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland";
+}
+
 BrowserEndpoint browserToAsk(BrowserAccess& access, BrowserPorts ports)
 {
     const BrowserWindow window = access.FindBrowserFrame();
@@ -175,13 +183,21 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
     const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(ports);
     BrowserAccess& browser = *access;
     if (words.value(1) == u"status" && words.size() == 2) {
-        const BrowserWindow window = browser.FindBrowserFrame();
+        BrowserWindow window = browser.FindBrowserFrame();
         if (window.window == 0) {
-            out << "browser window: none (no Chromium-family or Firefox window on this display)\n";
-            return 1;
+            out << (onWaylandSession()
+                        ? "browser window: none (a Wayland desktop shows no program the windows "
+                          "of another)\n"
+                        : "browser window: none (no Chromium-family or Firefox window on this "
+                          "display)\n");
+            // A port set in clipvault.conf is still asked.
+            window.browser = browserToAsk(browser, ports);
+            if (!window.browser.isKnown())
+                return 1;
+        } else {
+            out << "browser window: 0x" << QString::number(window.window, 16) << " ("
+                << window.wmClass << "), process " << window.pid << '\n';
         }
-        out << "browser window: 0x" << QString::number(window.window, 16) << " (" << window.wmClass
-            << "), process " << window.pid << '\n';
         if (!window.browser.isKnown()) {
             out << (window.browser.kind == BrowserKind::Firefox
                         ? "debugging endpoint: none (start Firefox with --remote-debugging-port 0 "
@@ -213,8 +229,7 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
     }
     // A Wayland desktop tells no program what is at a point of the screen (an X11 window of
     // XWayland sees only its own): there the bar is the companion's, in the page.
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-        qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland") {
+    if (onWaylandSession()) {
         err << "clipvault-cli: a Wayland desktop gives no program the screen's points; the "
                "browser companion's bar works in the page itself\n";
         return 1;
@@ -263,12 +278,17 @@ extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& l
         }
     }
     BrowserSessions session;
-    const int code =
+    int code =
         runBrowserCommand(line.words, line.json,
                           {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)},
                           session, out, err);
-    if (line.words.value(1) == u"status")
-        out << companionsStatus(dataFolder);
+    if (line.words.value(1) == u"status") {
+        const QString companions = companionsStatus(dataFolder);
+        out << companions;
+        // A connected companion is a way to the browser, with or without a window to find.
+        if (companions.contains(QStringLiteral(", connected to Clip Vault")))
+            code = 0;
+    }
     // Firefox allows one session: the tool's ends before the tool does.
     waitForAnswer([&](auto done) { session.end(done); }, BrowserConnection::kCallMs);
     return code;

@@ -27,14 +27,14 @@ public:
     DrivenBrowser(const QStringList& extra, const QProcessEnvironment& environment)
     {
         m_process.setProcessEnvironment(environment);
-        m_process.start(
-            QStandardPaths::findExecutable(QStringLiteral("chromium")),
-            QStringList{QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                        QStringLiteral("--no-first-run"),
-                        QStringLiteral("--remote-debugging-port=0"),
-                        QStringLiteral("--user-data-dir=") + profile.path(),
-                        QStringLiteral("--window-size=1100,800"), QStringLiteral("about:blank")} +
-                extra);
+        m_process.start(QStandardPaths::findExecutable(QStringLiteral("chromium")),
+                        QStringList{QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                                    QStringLiteral("--no-first-run"),
+                                    QStringLiteral("--remote-debugging-port=0"),
+                                    QStringLiteral("--user-data-dir=") + profile.path(),
+                                    QStringLiteral("--window-size=1100,800"),
+                                    QStringLiteral("about:blank")} +
+                            extra);
     }
     ~DrivenBrowser()
     {

@@ -107,4 +107,17 @@ TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
     ASSERT_TRUE(waitUntil([&] { return program.downloaded(movie).has_value(); }))
         << "the movie was not filed and downloaded: " << qPrintable(program.itemsText());
     EXPECT_EQ(FieldText(program.downloaded(movie)->Category), QStringLiteral("Downloaded"));
+
+    // No window of the browser can be found here, and the command line says the companion
+    // answers instead.
+    QProcess status;
+    status.start(QStringLiteral(CLIPVAULT_CLI),
+                 {QStringLiteral("--data-dir"), program.data.path(), QStringLiteral("browser"),
+                  QStringLiteral("status")});
+    ASSERT_TRUE(waitUntil([&] { return status.state() == QProcess::NotRunning; }, 60000));
+    const QString said = QString::fromUtf8(status.readAllStandardOutput());
+    EXPECT_EQ(status.exitCode(), 0) << qPrintable(said);
+    EXPECT_TRUE(said.contains(u"a Wayland desktop shows no program") &&
+                said.contains(u"browser companion: chromium "))
+        << qPrintable(said);
 }
