@@ -4,7 +4,10 @@
 
 #include "companionprogram.h"
 #include "drivenbrowser.h"
+#include "flashplayer.h"
 #include "mainwindowfixture.h"
+#include "movieserver.h"
+#include "playerfiles.h"
 #include "platformfactory.h"
 #include "standinportal.h"
 #include "swfwriter.h"
@@ -13,6 +16,8 @@
 #include "wayland/portalhotkey.h"
 
 #include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTest>
 #include <QWindow>
 
 TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShowsIt)
@@ -120,4 +125,33 @@ TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
     EXPECT_TRUE(said.contains(u"a Wayland desktop shows no program") &&
                 said.contains(u"browser companion: chromium "))
         << qPrintable(said);
+}
+
+TEST(Wayland, ThePlayerDrawsAMovieOnAWaylandDesktopWithoutGl)
+{
+    // The web engine renders in software here, as on a desktop without a GPU.
+    QTemporaryDir folder;
+    SwfMovie red;
+    red.background = {0xD0, 0x20, 0x20};
+    red.frameCount = 50;
+    const QString path = QDir(folder.path()).filePath(QStringLiteral("red.swf"));
+    ASSERT_TRUE(writeFile(path, WriteSwf(red)));
+    MovieServer server{PlayerFiles::ruffleFolder()};
+    FlashPlayer player{server};
+    player.resize(400, 300);
+    player.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&player));
+    QSignalSpy ready(&player, &FlashPlayer::ready);
+    player.start();
+    ASSERT_TRUE(ready.wait(30000)) << "the player page did not come up";
+    player.setMovie(path);
+    QColor stage;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QImage frame = player.PaintTo();
+            stage = frame.pixelColor(frame.width() / 8, frame.height() / 8);
+            return stage.red() > 180 && stage.green() < 80;
+        },
+        30000))
+        << "the stage stayed " << qPrintable(stage.name());
 }
