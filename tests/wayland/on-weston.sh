@@ -21,7 +21,8 @@ for _ in $(seq 1 200); do
   [[ -S "$runtime/$WAYLAND_DISPLAY" ]] && break
   sleep 0.05
 done
-"$@"
+# A session bus of its own, as a desktop session has one (the tray's watcher is asked there).
+dbus-run-session -- "$@"
 status=$?
 kill "$weston" 2>/dev/null
 wait "$weston" 2>/dev/null

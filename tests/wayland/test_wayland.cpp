@@ -12,9 +12,14 @@
 #include "standinportal.h"
 #include "swfwriter.h"
 #include "testserver.h"
+#include "traycontroller.h"
 #include "waituntil.h"
 #include "wayland/portalhotkey.h"
 
+#include <QDBusConnection>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QThread>
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
@@ -127,6 +132,87 @@ TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
         << qPrintable(said);
 }
 
+namespace {
+
+/// A stand-in for the desktop's tray host on the session bus: the StatusNotifierWatcher Qt asks
+/// whether a host shows items, and which items registered.
+class StandInTrayWatcher final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+
+public:
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+    QStringList items() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_items;
+    }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service)
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_items << service;
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_items;
+};
+
+} // namespace
+
+TEST(Wayland, TheTrayIsAStatusNotifierItemAndTheTrayTogglesTheWindow)
+{
+    // On a thread of its own: Qt asks the watcher with blocking calls from this one.
+    QThread host;
+    StandInTrayWatcher watcher;
+    watcher.moveToThread(&host);
+    host.start();
+    const auto stopHost = qScopeGuard([&] {
+        host.quit();
+        host.wait();
+    });
+    bool served = false;
+    QMetaObject::invokeMethod(
+        &watcher,
+        [&] {
+            QDBusConnection bus =
+                QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("tray"));
+            served = bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                        QDBusConnection::ExportAllSlots |
+                                            QDBusConnection::ExportAllProperties) &&
+                     bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+        },
+        Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(served);
+
+    QTemporaryDir folder;
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    FakeHotKey hotKey;
+    FakeAutostart autostart;
+    FakeDesktopOpen desktop;
+    ScriptedDialogs dialogs;
+    ClipVaultApp app(folder.path(), options, prompt);
+    app.open();
+    TClipVaultMain window(MainWindowServices{app, hotKey, autostart, desktop, dialogs, {}});
+    window.showAtStart();
+    ASSERT_TRUE(window.tray().isAvailable()) << "no tray through the watcher";
+    ASSERT_TRUE(waitUntil([&] { return !watcher.items().isEmpty(); }))
+        << "the tray icon never registered as a StatusNotifierItem";
+    emit window.tray().toggleRequested();
+    EXPECT_FALSE(window.isVisible());
+    emit window.tray().toggleRequested();
+    EXPECT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
+}
+
 TEST(Wayland, ThePlayerDrawsAMovieOnAWaylandDesktopWithoutGl)
 {
     // The web engine renders in software here, as on a desktop without a GPU.
@@ -155,3 +241,5 @@ TEST(Wayland, ThePlayerDrawsAMovieOnAWaylandDesktopWithoutGl)
         30000))
         << "the stage stayed " << qPrintable(stage.name());
 }
+
+#include "test_wayland.moc"
