@@ -25,24 +25,41 @@
 #include <QTest>
 #include <QWindow>
 
+namespace {
+
+/// Clip Vault's main window on a temporary data folder, shown at its start as the program shows
+/// it, with the given hot key and fake desktop services.
+struct ShownProgram
+{
+    explicit ShownProgram(HotKey& hotKey)
+        : window(MainWindowServices{app, hotKey, autostart, desktop, dialogs, {}})
+    {
+        window.showAtStart();
+    }
+
+    QTemporaryDir folder;
+    OptionsRecord options = DefaultOptions();
+    ScriptedPrompt prompt;
+    FakeAutostart autostart;
+    FakeDesktopOpen desktop;
+    ScriptedDialogs dialogs;
+    ClipVaultApp app{folder.path(), options, prompt};
+    bool opened = (app.open(), true);
+    TClipVaultMain window;
+};
+
+} // namespace
+
 TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShowsIt)
 {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
     EXPECT_TRUE(platform::isWayland());
 
-    QTemporaryDir folder;
-    OptionsRecord options = DefaultOptions();
-    ScriptedPrompt prompt;
     StandInPortal portal;
     ASSERT_TRUE(portal.serve());
     PortalHotKey hotKey(portal.programBus());
-    FakeAutostart autostart;
-    FakeDesktopOpen desktop;
-    ScriptedDialogs dialogs;
-    ClipVaultApp app(folder.path(), options, prompt);
-    app.open();
-    TClipVaultMain window(MainWindowServices{app, hotKey, autostart, desktop, dialogs, {}});
-    window.showAtStart();
+    ShownProgram program(hotKey);
+    TClipVaultMain& window = program.window;
     ASSERT_TRUE(waitUntil([&] {
         return window.windowHandle() && window.windowHandle()->isExposed();
     })) << "the compositor never showed the window";
@@ -55,7 +72,7 @@ TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShow
     portal.press();
     ASSERT_TRUE(waitUntil([&] { return window.isShownState(); }));
     EXPECT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
-    EXPECT_TRUE(prompt.messages.empty()) << "no notice while the shortcut works";
+    EXPECT_TRUE(program.prompt.messages.empty()) << "no notice while the shortcut works";
 }
 
 TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
@@ -193,17 +210,9 @@ TEST(Wayland, TheTrayIsAStatusNotifierItemAndTheTrayTogglesTheWindow)
         Qt::BlockingQueuedConnection);
     ASSERT_TRUE(served);
 
-    QTemporaryDir folder;
-    OptionsRecord options = DefaultOptions();
-    ScriptedPrompt prompt;
     FakeHotKey hotKey;
-    FakeAutostart autostart;
-    FakeDesktopOpen desktop;
-    ScriptedDialogs dialogs;
-    ClipVaultApp app(folder.path(), options, prompt);
-    app.open();
-    TClipVaultMain window(MainWindowServices{app, hotKey, autostart, desktop, dialogs, {}});
-    window.showAtStart();
+    ShownProgram program(hotKey);
+    TClipVaultMain& window = program.window;
     ASSERT_TRUE(window.tray().isAvailable()) << "no tray through the watcher";
     ASSERT_TRUE(waitUntil([&] { return !watcher.items().isEmpty(); }))
         << "the tray icon never registered as a StatusNotifierItem";
