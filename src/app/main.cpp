@@ -201,11 +201,13 @@ int main(int argc, char* argv[])
     QtFileDialogs dialogs;
     // The user's browser: where its windows are, from the window system, and what its pages
     // hold, through one session kept open. Neither ever holds the windows.
-    const std::unique_ptr<BrowserAccess> browserAccess = platform::createBrowserAccess(
-        {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)});
+    const BrowserPorts configuredPorts{ConfiguredDebuggingPort(dataFolder),
+                                       ConfiguredFirefoxPort(dataFolder)};
+    const std::unique_ptr<BrowserAccess> browserAccess =
+        platform::createBrowserAccess(configuredPorts);
     BrowserSessions browserSession;
     const auto userBrowser = [&] {
-        return browserAccess->FindBrowserFrame().browser;
+        return BrowserToAsk(browserAccess->FindBrowserFrame(), configuredPorts);
     };
     const BrowserSources browser{
         [&](QObject* context, auto use) {

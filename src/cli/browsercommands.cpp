@@ -111,12 +111,7 @@ bool onWaylandSession()
 
 BrowserEndpoint browserToAsk(BrowserAccess& access, BrowserPorts ports)
 {
-    const BrowserWindow window = access.FindBrowserFrame();
-    if (window.window != 0)
-        return window.browser;
-    if (ports.chromium != 0)
-        return {ports.chromium, BrowserKind::Chromium};
-    return {ports.firefox, BrowserKind::Firefox};
+    return BrowserToAsk(access.FindBrowserFrame(), ports);
 }
 
 void printTabMovies(const QList<TabMovie>& movies, bool json, QTextStream& out)

@@ -36,6 +36,17 @@ struct BrowserPorts
     quint16 firefox = 0;
 };
 
+/// The browser to ask: the one whose window was found, else one at a port set in clipvault.conf
+/// (a Wayland desktop shows no program the windows of another); unknown when neither.
+inline BrowserEndpoint BrowserToAsk(const BrowserWindow& window, BrowserPorts ports)
+{
+    if (window.window != 0)
+        return window.browser;
+    if (ports.chromium != 0)
+        return {ports.chromium, BrowserKind::Chromium};
+    return {ports.firefox, BrowserKind::Firefox};
+}
+
 /// What the window system tells of the user's browser: quick, never waits on a browser, and
 /// shows nothing. What its pages hold is the browser session's to answer.
 class BrowserAccess
