@@ -2,6 +2,8 @@
 
 #include "ui_optionform.h"
 
+#include "platformfactory.h"
+
 #include "datafolder.h"
 #include "icons.h"
 #include "options.h"
@@ -55,6 +57,12 @@ TOptionForm::TOptionForm(QWidget* parent)
     m_ui->img_bar->setPixmap(illustration(true));
     m_ui->img_miniwin->setPixmap(illustration(false));
     m_ui->pgcOptions->setCurrentWidget(m_ui->tabDisplay);
+    // A Wayland desktop lets no program watch the pointer over other windows: there the bar is
+    // the one the browser companion draws in the page.
+    if (platform::isWayland())
+        m_ui->chk_show_bar->setToolTip(
+            QStringLiteral("On this Wayland desktop the bar is drawn in the page by the browser "
+                           "companion (Tools > Connect your browser...)"));
     setFixedSize(sizeHint());
 }
 

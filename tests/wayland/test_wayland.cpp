@@ -7,6 +7,7 @@
 #include "flashplayer.h"
 #include "mainwindowfixture.h"
 #include "movieserver.h"
+#include "optionform.h"
 #include "playerfiles.h"
 #include "platformfactory.h"
 #include "standinportal.h"
@@ -16,6 +17,7 @@
 #include "waituntil.h"
 #include "wayland/portalhotkey.h"
 
+#include <QCheckBox>
 #include <QDBusConnection>
 #include <QMutex>
 #include <QScopeGuard>
@@ -73,6 +75,12 @@ TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShow
     ASSERT_TRUE(waitUntil([&] { return window.isShownState(); }));
     EXPECT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
     EXPECT_TRUE(program.prompt.messages.empty()) << "no notice while the shortcut works";
+
+    // The options say where the shortcut bar is on this desktop.
+    const TOptionForm options;
+    EXPECT_TRUE(options.findChild<QCheckBox*>(QStringLiteral("chk_show_bar"))
+                    ->toolTip()
+                    .contains(u"browser companion"));
 }
 
 TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
