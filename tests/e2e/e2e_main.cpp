@@ -1,6 +1,6 @@
 #include "testenvironment.h"
 
-#include <QApplication>
+#include "desktoptestmain.h"
 
 int main(int argc, char** argv)
 {
@@ -12,13 +12,5 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
-    // As the program does: the web engine shares GL contexts, runs unsandboxed as root, and
-    // renders in software on a display without GPU.
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
+    return RunTestsOnDesktop(argc, argv, "xcb");
 }

@@ -4,6 +4,7 @@
 // draws) over a BiDi session of its own: the program does not use one on that route.
 
 #include "bidi/bidiconnection.h"
+#include "bidi/firefoxport.h"
 #include "browsersessions.h"
 #include "catalogue.h"
 #include "clirun.h"
@@ -64,16 +65,44 @@ CliRun cli(const QStringList& arguments)
     return RunCliHere(arguments);
 }
 
-class FirefoxTest : public ::testing::Test
+/// Debian's Firefox ESR on this display, in a profile of the test's own, and a page server:
+/// the test is skipped where Firefox is not installed.
+class FirefoxOnDisplay : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
+        firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
         if (firefox.isEmpty())
             GTEST_SKIP() << "Firefox ESR is not installed";
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
+    }
+    void TearDown() override
+    {
+        browser.kill();
+        browser.waitForFinished();
+        if (display)
+            XCloseDisplay(display);
+    }
+    /// Whether the derived SetUp goes on after this one's.
+    bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    QString firefox;
+    Display* display = nullptr;
+    TestServer server;
+    QTemporaryDir profile;
+    QProcess browser;
+};
+
+class FirefoxTest : public FirefoxOnDisplay
+{
+protected:
+    void SetUp() override
+    {
+        FirefoxOnDisplay::SetUp();
+        if (!ready())
+            return;
         ServeMoviePage(server, "/movie.html", "<div style='height:60px'></div>");
         server.start();
         page = QString::fromStdString(server.url("/movie.html"));
@@ -88,14 +117,6 @@ protected:
             120000))
             << "Firefox did not come up with its BiDi port: "
             << qPrintable(cli({"browser", "status"}).out);
-    }
-
-    void TearDown() override
-    {
-        browser.kill();
-        browser.waitForFinished();
-        if (display)
-            XCloseDisplay(display);
     }
 
     void movePointer(QPoint point)
@@ -114,11 +135,7 @@ protected:
         return std::nullopt;
     }
 
-    Display* display = nullptr;
-    TestServer server;
     QString page;
-    QTemporaryDir profile;
-    QProcess browser;
 };
 
 } // namespace
@@ -184,16 +201,14 @@ namespace {
 
 /// Firefox with the companion installed as the user installs it for a while (a temporary
 /// add-on), its host found through the manifests `browser connect` wrote into the test's home.
-class FirefoxCompanionTest : public ::testing::Test
+class FirefoxCompanionTest : public FirefoxOnDisplay
 {
 protected:
     void SetUp() override
     {
-        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
-        if (firefox.isEmpty())
-            GTEST_SKIP() << "Firefox ESR is not installed";
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
+        FirefoxOnDisplay::SetUp();
+        if (!ready())
+            return;
         server.server().Get(
             "/page.html", [this](const httplib::Request&, httplib::Response& reply) {
                 // The movie is in a frame of another site (localhost against the page's 127.0.0.1).
@@ -235,10 +250,7 @@ protected:
     void TearDown() override
     {
         driver.close();
-        browser.kill();
-        browser.waitForFinished();
-        if (display)
-            XCloseDisplay(display);
+        FirefoxOnDisplay::TearDown();
     }
 
     /// The test's own BiDi session, on the port Firefox chose (read again on every try: the
@@ -248,14 +260,8 @@ protected:
         driver.setSubscriptions({});
         ASSERT_TRUE(waitUntil(
             [&] {
-                QFile file(
-                    QDir(profile.path()).filePath(QStringLiteral("WebDriverBiDiServer.json")));
-                if (!file.open(QIODevice::ReadOnly))
-                    return false;
-                const auto port = static_cast<quint16>(QJsonDocument::fromJson(file.readAll())
-                                                           .object()
-                                                           .value(QStringLiteral("ws_port"))
-                                                           .toInt());
+                const quint16 port = FirefoxPortFromCommandLine(
+                    {QStringLiteral("--profile"), profile.path()}, QString());
                 return port != 0 && driver.open(port) == BrowserConnection::State::Ready;
             },
             120000))
@@ -327,12 +333,8 @@ protected:
         return pixel.red() > 140 && pixel.green() < 90 && pixel.blue() < 90;
     }
 
-    TestServer server;
-    QTemporaryDir profile;
-    QProcess browser;
     BidiConnection driver;
     QString tab;
-    Display* display = nullptr;
     std::optional<QPoint> viewport;
     CompanionProgram program;
 };

@@ -1,10 +1,8 @@
 #pragma once
 
+#include "devtools/debuggingport.h"
 #include "devtools/devtoolsconnection.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -46,11 +44,8 @@ public:
     /// Opens the session and attaches to the page; false when the browser never came up.
     bool open()
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 60000 &&
-               m_connection.open(port()) != BrowserConnection::State::Ready)
-            QTest::qWait(50);
+        (void)QTest::qWaitFor(
+            [&] { return m_connection.open(port()) == BrowserConnection::State::Ready; }, 60000);
         for (const QJsonValue& target : call(QStringLiteral("Target.getTargets"), {})
                                             .value(QStringLiteral("targetInfos"))
                                             .toArray()) {
@@ -67,12 +62,10 @@ public:
         return !m_session.isEmpty();
     }
 
+    /// The port the browser chose, as its profile names it (0 until then).
     quint16 port() const
     {
-        QFile file(QDir(profile.path()).filePath(QStringLiteral("DevToolsActivePort")));
-        return file.open(QIODevice::ReadOnly)
-                   ? static_cast<quint16>(file.readLine().trimmed().toUInt())
-                   : 0;
+        return DebuggingPortFromCommandLine({QStringLiteral("--user-data-dir=") + profile.path()});
     }
 
     QJsonObject call(const QString& method, const QJsonObject& params, bool onPage = false)
