@@ -1,4 +1,4 @@
-#include "devtools/pagescripts.h"
+#include "pagescripts.h"
 
 #include <QJsonDocument>
 
