@@ -207,7 +207,7 @@ int main(int argc, char* argv[])
         platform::createBrowserAccess(configuredPorts);
     BrowserSessions browserSession;
     const auto userBrowser = [&] {
-        return BrowserToAsk(browserAccess->FindBrowserFrame(), configuredPorts);
+        return BrowserToAsk(browserAccess->FindBrowserFrame(), configuredPorts, dataFolder);
     };
     const BrowserSources browser{
         [&](QObject* context, auto use) {
@@ -272,7 +272,10 @@ int main(int argc, char* argv[])
     const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
     THookappForm HookappForm(*pointerHook, prompt,
                              SharedBlock::PathFor(qEnvironmentVariable("DISPLAY"), dataFolder));
-    if (options.ShortcutBarEnabled && !platform::isX11())
+    if (options.ShortcutBarEnabled && platform::isWayland())
+        qInfo("Clip Vault: a Wayland desktop; the shortcut bar is the browser companion's, in "
+              "the page (the pointer watch is off).");
+    else if (options.ShortcutBarEnabled && !platform::isX11())
         qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
     HookappForm.FormCreate(options.ShortcutBarEnabled != 0, platform::isX11());
     HookappForm.setPointerHandler([&](QPoint point) { vaultbar.HandlePointerNotify(point); });

@@ -99,19 +99,12 @@ QList<TabMovie> tabMovies(BrowserSessions& session, const BrowserEndpoint& brows
     return movies;
 }
 
-/// The browser to ask: the one whose window is in front, else the one a port set in
-/// clipvault.conf names (a browser without a window on this display, a headless one).
 /// Whether the tool runs in a Wayland desktop session (an X11 display there is XWayland's, which
 /// sees only its own clients' windows).
 bool onWaylandSession()
 {
     return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
            qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland";
-}
-
-BrowserEndpoint browserToAsk(BrowserAccess& access, BrowserPorts ports)
-{
-    return BrowserToAsk(access.FindBrowserFrame(), ports);
 }
 
 void printTabMovies(const QList<TabMovie>& movies, bool json, QTextStream& out)
@@ -173,7 +166,8 @@ QString companionsStatus(const QString& dataFolder)
 /// user's browser. `ports` (from clipvault.conf; 0: none) replace the ports found from the
 /// browsers.
 int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
-                      BrowserSessions& session, QTextStream& out, QTextStream& err)
+                      const QString& dataFolder, BrowserSessions& session, QTextStream& out,
+                      QTextStream& err)
 {
     const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(ports);
     BrowserAccess& browser = *access;
@@ -185,10 +179,13 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
                           "of another)\n"
                         : "browser window: none (no Chromium-family or Firefox window on this "
                           "display)\n");
-            // A port set in clipvault.conf is still asked.
-            window.browser = browserToAsk(browser, ports);
-            if (!window.browser.isKnown())
+            // A port set in clipvault.conf, or the browser the program started, is still asked.
+            window.browser = BrowserToAsk(window, ports, dataFolder);
+            if (!window.browser.isKnown()) {
+                out << "debugging endpoint: none (Tools > Open a browser for Clip Vault starts "
+                       "one; or name its port in clipvault.conf)\n";
                 return 1;
+            }
         } else {
             out << "browser window: 0x" << QString::number(window.window, 16) << " ("
                 << window.wmClass << "), process " << window.pid << '\n';
@@ -212,7 +209,8 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
         return url.isEmpty() ? 1 : 0;
     }
     if (words.value(1) == u"movies" && words.size() == 2)
-        return listTabMovies(browserToAsk(browser, ports), session, json, out, err);
+        return listTabMovies(BrowserToAsk(browser.FindBrowserFrame(), ports, dataFolder), session,
+                             json, out, err);
     bool xOk = false;
     bool yOk = false;
     const int x = words.value(2).toInt(&xOk);
@@ -276,7 +274,7 @@ extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& l
     int code =
         runBrowserCommand(line.words, line.json,
                           {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)},
-                          session, out, err);
+                          dataFolder, session, out, err);
     if (line.words.value(1) == u"status") {
         const QString companions = companionsStatus(dataFolder);
         out << companions;

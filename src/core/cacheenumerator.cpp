@@ -1,5 +1,6 @@
 #include "cacheenumerator.h"
 
+#include "datafolder.h"
 #include "regularfile.h"
 
 #include <dirent.h>
@@ -232,7 +233,7 @@ QList<CacheLocation> CacheEnumerator::DiscoverCaches(const QStringList& profileF
 
 QStringList CacheEnumerator::ProfileFolders(const QString& dataFolder)
 {
-    QStringList folders{QDir(dataFolder).filePath(QStringLiteral("browser-profile")),
+    QStringList folders{QDir(dataFolder).filePath(QLatin1String(kChromiumProfileFolder)),
                         QDir(dataFolder).filePath(QStringLiteral("browser"))};
     const QString prefix = QStringLiteral("--user-data-dir=");
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);

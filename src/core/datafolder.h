@@ -11,6 +11,11 @@ QString ResolveDataFolder(const QString& programFolder);
 /// The options file in a data folder.
 QString OptionsFilePath(const QString& dataFolder);
 
+/// The profiles "Open a browser for Clip Vault" starts its browsers on, in the data folder:
+/// browsers refuse a debugging port on the user's everyday profile.
+inline constexpr char kChromiumProfileFolder[] = "browser-profile";
+inline constexpr char kFirefoxProfileFolder[] = "firefox-profile";
+
 /// The Chromium-family browser's debugging port set in clipvault.conf ("debuggingPort"), 0 when
 /// none is set.
 quint16 ConfiguredDebuggingPort(const QString& dataFolder);

@@ -389,9 +389,9 @@ void MainCommands::startBrowser(const BrowserChoice& browser)
 {
     // A profile of its own: browsers refuse a debugging port on the user's everyday one.
     const bool firefox = browser.kind == BrowserKind::Firefox;
-    const QString profile = QDir(m_app.dataFolder())
-                                .filePath(firefox ? QStringLiteral("firefox-profile")
-                                                  : QStringLiteral("browser-profile"));
+    const QString profile =
+        QDir(m_app.dataFolder())
+            .filePath(QLatin1String(firefox ? kFirefoxProfileFolder : kChromiumProfileFolder));
     QDir().mkpath(profile);
     const QStringList arguments =
         firefox ? QStringList{QStringLiteral("--remote-debugging-port"), QStringLiteral("0"),

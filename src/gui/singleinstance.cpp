@@ -1,5 +1,6 @@
 #include "singleinstance.h"
 
+#include "activationtoken.h"
 #include "datafolder.h"
 #include "nativemessaging.h"
 #include "privatefolder.h"
@@ -23,7 +24,9 @@ namespace {
 
 constexpr int kWaitMs = 2000;
 constexpr int kChangeWaitMs = 10000;
-// A request is a line naming it, then its argument: everything up to the end of the connection.
+// A request is a line naming it, then its argument: everything up to the end of the connection
+// or up to a NUL, after which comes the token the desktop gave the later start for bringing a
+// window forward, when it gave one.
 const QByteArray kShowRequest = QByteArrayLiteral("show\n");
 const QByteArray kPlayRequest = QByteArrayLiteral("play\n");
 /// A request is a line and a path: more is no request of ours.
@@ -31,7 +34,9 @@ constexpr qsizetype kMaxRequest = 64 * 1024;
 
 QByteArray requestFor(const std::optional<QString>& movie)
 {
-    return movie ? kPlayRequest + movie->toUtf8() : kShowRequest;
+    const QByteArray request = movie ? kPlayRequest + movie->toUtf8() : kShowRequest;
+    const QString token = platform::launchActivationToken();
+    return token.isEmpty() ? request : request + '\0' + token.toUtf8();
 }
 
 /// A request arrives whole within this time of its connection, or is dropped.
@@ -170,8 +175,12 @@ void SingleInstance::acceptConnection()
     }
 }
 
-void SingleInstance::handleRequest(const QByteArray& request)
+void SingleInstance::handleRequest(const QByteArray& whole)
 {
+    const qsizetype cut = whole.indexOf('\0');
+    const QByteArray request = cut < 0 ? whole : whole.left(cut);
+    if (cut >= 0)
+        platform::useActivationToken(QString::fromUtf8(whole.mid(cut + 1)));
     if (request.startsWith(kPlayRequest))
         emit playRequested(QString::fromUtf8(request.mid(kPlayRequest.size())));
     else if (request.startsWith("show"))

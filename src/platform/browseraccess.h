@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browsersession.h"
+#include "ownbrowser.h"
 
 #include <QPoint>
 #include <QString>
@@ -36,15 +37,19 @@ struct BrowserPorts
     quint16 firefox = 0;
 };
 
-/// The browser to ask: the one whose window was found, else one at a port set in clipvault.conf
-/// (a Wayland desktop shows no program the windows of another); unknown when neither.
-inline BrowserEndpoint BrowserToAsk(const BrowserWindow& window, BrowserPorts ports)
+/// The browser to ask: the one whose window was found, else one at a port set in clipvault.conf,
+/// else the one "Open a browser for Clip Vault" started (a Wayland desktop shows no program the
+/// windows of another); unknown when none.
+inline BrowserEndpoint BrowserToAsk(const BrowserWindow& window, BrowserPorts ports,
+                                    const QString& dataFolder)
 {
     if (window.window != 0)
         return window.browser;
     if (ports.chromium != 0)
         return {ports.chromium, BrowserKind::Chromium};
-    return {ports.firefox, BrowserKind::Firefox};
+    if (ports.firefox != 0)
+        return {ports.firefox, BrowserKind::Firefox};
+    return OwnBrowserEndpoint(dataFolder);
 }
 
 /// What the window system tells of the user's browser: quick, never waits on a browser, and

@@ -44,14 +44,16 @@ public:
                bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
     }
 
-    /// Presses the shortcut bound in the session last made.
-    void press()
+    /// Presses the shortcut bound in the session last made; the desktop hands `token` over for
+    /// bringing a window forward.
+    void press(const QString& token = {})
     {
         QDBusMessage signal = QDBusMessage::createSignal(
             QStringLiteral("/org/freedesktop/portal/desktop"),
             QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("Activated"));
         signal << QVariant::fromValue(QDBusObjectPath(m_session)) << boundIds.value(0) << quint64(0)
-               << QVariantMap();
+               << (token.isEmpty() ? QVariantMap()
+                                   : QVariantMap{{QStringLiteral("activation_token"), token}});
         QDBusConnection(QStringLiteral("portal")).send(signal);
     }
 

@@ -6,7 +6,9 @@
 #include "bidi/firefoxport.h"
 #include "browserconnection.h"
 #include "devtools/debuggingport.h"
+#include "datafolder.h"
 #include "devtools/devtoolssession.h"
+#include "ownbrowser.h"
 #include "pagescripts.h"
 #include "fakedevtools.h"
 #include "testfiles.h"
@@ -263,6 +265,42 @@ TEST(FirefoxPort, ComesFromTheCommandLineTheProfileOrTheDefaultProfile)
             << qPrintable(arguments.join(u' '));
     EXPECT_EQ(FirefoxPortFromCommandLine({"firefox"}, firefox.filePath("nowhere")), 0)
         << "no profiles.ini: no port";
+}
+
+TEST(OwnBrowser, IsTheOneStartedLastWhoseProfileLockNamesALiveProcess)
+{
+    QTemporaryDir data;
+    const QDir folder(data.path());
+    const auto start = [&](const char* profile, const QString& lockName, const QString& lockTarget,
+                           const QString& portFile, const QByteArray& port) {
+        const QDir dir(folder.filePath(QLatin1String(profile)));
+        QDir().mkpath(dir.path());
+        QFile::remove(dir.filePath(lockName));
+        QFile file(dir.filePath(portFile));
+        return QFile::link(lockTarget, dir.filePath(lockName)) && file.open(QIODevice::WriteOnly) &&
+               file.write(port) == port.size();
+    };
+    const QString live = QString::number(::getpid());
+    const QString ended = QStringLiteral("999999999"); // beyond any pid the kernel hands out
+    EXPECT_FALSE(OwnBrowserEndpoint(data.path()).isKnown()) << "nothing started";
+
+    ASSERT_TRUE(start(kChromiumProfileFolder, "SingletonLock", "host-" + ended,
+                      "DevToolsActivePort", "41001\n/devtools/browser/b\n"));
+    EXPECT_FALSE(OwnBrowserEndpoint(data.path()).isKnown()) << "a browser that ended";
+
+    ASSERT_TRUE(start(kChromiumProfileFolder, "SingletonLock", "host-" + live, "DevToolsActivePort",
+                      "41001\n/devtools/browser/b\n"));
+    EXPECT_EQ(OwnBrowserEndpoint(data.path()),
+              (BrowserEndpoint{41001, BrowserKind::Chromium, "/devtools/browser/b"}));
+
+    // Firefox started after it, its port file written later.
+    ASSERT_TRUE(waitUntil([&] {
+        return QFileInfo(folder.filePath("browser-profile/DevToolsActivePort")).lastModified() <
+               QDateTime::currentDateTime();
+    }));
+    ASSERT_TRUE(start(kFirefoxProfileFolder, "lock", "127.0.0.1:+" + live,
+                      "WebDriverBiDiServer.json", R"({"ws_port":41002})"));
+    EXPECT_EQ(OwnBrowserEndpoint(data.path()), (BrowserEndpoint{41002, BrowserKind::Firefox}));
 }
 
 TEST(PageScripts, AMovieThePagePlacesBeyondAnyScreenGetsABoundedPlaceOfNoNegativeSize)

@@ -1,11 +1,13 @@
 // Clip Vault as a Wayland client of a headless Weston: the main window comes up there, F7
 // through a stand-in for the desktop's global shortcuts portal hides and shows it, and Chromium
-// running as a Wayland client shows the companion's bar, whose choice files the movie.
+// running as a Wayland client shows the companion's bar, whose choice files the movie; the tray
+// and the hanging window bring the window back, and the player draws without GL.
 
 #include "companionprogram.h"
 #include "drivenbrowser.h"
 #include "flashplayer.h"
 #include "mainwindowfixture.h"
+#include "miniform.h"
 #include "movieserver.h"
 #include "optionform.h"
 #include "playerfiles.h"
@@ -71,9 +73,11 @@ TEST(Wayland, TheMainWindowComesUpAsAWaylandClientAndF7FromThePortalHidesAndShow
     portal.press();
     ASSERT_TRUE(waitUntil([&] { return !window.isShownState(); }));
     EXPECT_FALSE(window.isVisible()) << "a Wayland client hides: it cannot undo a minimize";
-    portal.press();
+    portal.press(QStringLiteral("press-token"));
     ASSERT_TRUE(waitUntil([&] { return window.isShownState(); }));
     EXPECT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
+    // The press's token is lent to the window (Weston 10 has no activation to spend it on).
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "press-token");
     EXPECT_TRUE(program.prompt.messages.empty()) << "no notice while the shortcut works";
 
     // The options say where the shortcut bar is on this desktop.
@@ -228,6 +232,24 @@ TEST(Wayland, TheTrayIsAStatusNotifierItemAndTheTrayTogglesTheWindow)
     EXPECT_FALSE(window.isVisible());
     emit window.tray().toggleRequested();
     EXPECT_TRUE(waitUntil([&] { return window.windowHandle()->isExposed(); }));
+
+    // The hanging window stays while the main window is hidden, and a double click on it brings
+    // the window back; a press on it asks the compositor to move it, and nothing breaks.
+    TMiniForm hanging(window.tray().menu(), [&] {
+        if (!window.isShownState())
+            window.ToggleMainWindow();
+    });
+    hanging.FormCreate(true);
+    hanging.showWithMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&hanging));
+    emit window.tray().toggleRequested();
+    ASSERT_FALSE(window.isVisible());
+    QTest::mousePress(&hanging, Qt::LeftButton);
+    QTest::mouseRelease(&hanging, Qt::LeftButton);
+    EXPECT_TRUE(hanging.isVisible());
+    QTest::mouseDClick(&hanging, Qt::LeftButton);
+    EXPECT_TRUE(
+        waitUntil([&] { return window.isVisible() && window.windowHandle()->isExposed(); }));
 }
 
 TEST(Wayland, ThePlayerDrawsAMovieOnAWaylandDesktopWithoutGl)

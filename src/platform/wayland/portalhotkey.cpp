@@ -1,5 +1,7 @@
 #include "portalhotkey.h"
 
+#include "activationtoken.h"
+
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -158,6 +160,9 @@ void PortalHotKey::activatedSignal(const QDBusMessage& message)
         arguments[0].value<QDBusObjectPath>().path() != m_session ||
         arguments[1].toString() != QLatin1String(kShortcutId))
         return;
+    // The press is the user's: the window the press shows may take the focus with it.
+    const QVariantMap options = qdbus_cast<QVariantMap>(arguments.value(3));
+    platform::useActivationToken(options.value(QStringLiteral("activation_token")).toString());
     emit activated();
 }
 
