@@ -2,6 +2,7 @@
 // saved on every way out (close, session end, termination signals).
 
 #include "autostart.h"
+#include "background.h"
 #include "browseraccess.h"
 #include "clipvaultapp.h"
 #include "clipvaultmain.h"
@@ -339,5 +340,8 @@ int main(int argc, char* argv[])
     }
     if (terminated)
         return 0;
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // Work still running is asked to stop and joined before the windows and the catalogue go.
+    Background::finish();
+    return code;
 }

@@ -1,5 +1,6 @@
 #include "clicommands.h"
 
+#include "background.h"
 #include "commandline.h"
 #include "commands.h"
 
@@ -251,5 +252,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         return kUsage;
     }
     const Command* command = commandOf(line->words);
-    return command ? command->run(*line, out, err) : UsageError(*line, err);
+    const int code = command ? command->run(*line, out, err) : UsageError(*line, err);
+    // Work a command left running (an archive's answer nobody waits for) ends with it.
+    Background::finish();
+    return code;
 }

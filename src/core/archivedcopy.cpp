@@ -1,10 +1,7 @@
 #include "archivedcopy.h"
 
+#include "background.h"
 #include "webarchive.h"
-
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThread>
 
 DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
                                           std::function<bool()> enabled,
@@ -16,22 +13,11 @@ DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
             use({});
             return;
         }
-        const QPointer<QObject> asker(context);
-        const auto onCallersThread = [asker](std::function<void()> call) {
-            QMetaObject::invokeMethod(
-                qApp,
-                [asker, call = std::move(call)] {
-                    if (asker)
-                        call();
-                },
-                Qt::QueuedConnection);
-        };
-        QThread* worker = QThread::create([=] {
-            static const std::atomic<bool> kNeverCancelled{false};
+        Background::run(context, [=](const BackgroundTask& task) {
             ArchivePace pace(paceMs);
-            WebArchive archive(archiveAddress, pace, kNeverCancelled, [&](const QString& what) {
+            WebArchive archive(archiveAddress, pace, task.stopped(), [&](const QString& what) {
                 if (waiting)
-                    onCallersThread([waiting, what] { waiting(what); });
+                    task.post([waiting, what] { waiting(what); });
             });
             QString error;
             const std::optional<ArchivedCopy> copy = archive.newestMovie(url, &error);
@@ -46,9 +32,7 @@ DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
                 answer.absentNote =
                     error.isEmpty() ? QStringLiteral("the web archive has no copy") : error;
             }
-            onCallersThread([use, answer] { use(answer); });
+            task.post([use, answer] { use(answer); });
         });
-        QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-        worker->start();
     };
 }

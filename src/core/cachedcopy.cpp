@@ -1,12 +1,10 @@
 #include "cachedcopy.h"
 
+#include "background.h"
 #include "cacheenumerator.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 #include <QTemporaryDir>
-#include <QThread>
 
 namespace {
 
@@ -37,18 +35,9 @@ DownloadFlow::Fallback CachedCopyFallback(DetectionJob::CacheSource caches)
     return
         [caches = std::move(caches)](const QString& url, const QString&, QObject* context,
                                      std::function<void(const DownloadFlow::FallbackCopy&)> use) {
-            const QPointer<QObject> asker(context);
-            QThread* worker = QThread::create([caches, url, asker, use] {
+            Background::run(context, [caches, url, use](const BackgroundTask& task) {
                 const QByteArray body = caches ? cachedBody(caches(), url) : QByteArray();
-                QMetaObject::invokeMethod(
-                    qApp,
-                    [asker, use, body] {
-                        if (asker)
-                            use({body, QStringLiteral("the browser cache's copy")});
-                    },
-                    Qt::QueuedConnection);
+                task.post([use, body] { use({body, QStringLiteral("the browser cache's copy")}); });
             });
-            QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-            worker->start();
         };
 }

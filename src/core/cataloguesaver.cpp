@@ -16,8 +16,7 @@ CatalogueSaver::CatalogueSaver(Catalogue& catalogue, CatalogueStore& store, int 
 
 CatalogueSaver::~CatalogueSaver()
 {
-    if (m_worker.joinable())
-        m_worker.join();
+    m_saving.wait();
 }
 
 void CatalogueSaver::start()
@@ -38,37 +37,38 @@ void CatalogueSaver::changed()
 {
     m_dirty = true;
     // The timer is not restarted by each change: a steady stream of changes is still saved.
-    if (!m_worker.joinable() && !m_timer.isActive())
+    if (!m_saveBegun && !m_timer.isActive())
         m_timer.start(kGatherMs);
 }
 
 void CatalogueSaver::save()
 {
-    if (m_worker.joinable() || !m_dirty)
+    if (m_saveBegun || !m_dirty)
         return;
     m_dirty = false;
+    m_saveBegun = true;
     const quint64 generation = ++m_generation;
     // Taken here, on the catalogue's thread: the worker reads only these copies and the log the
     // table reads, which no save ever changes in place.
-    m_worker = std::thread([this, generation, items = m_catalogue.items().snapshot(),
-                            categories = m_catalogue.categories()] {
-        QString error;
-        m_ok = m_store.SaveItems(items, &error) && m_store.SaveCategories(categories, &error);
-        m_error = error;
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation] {
+    // A save is never stopped half way: the end of the program waits for it.
+    m_saving =
+        Background::run(this, [this, generation, items = m_catalogue.items().snapshot(),
+                               categories = m_catalogue.categories()](const BackgroundTask& task) {
+            QString error;
+            m_ok = m_store.SaveItems(items, &error) && m_store.SaveCategories(categories, &error);
+            m_error = error;
+            task.post([this, generation] {
                 // finish() may have taken this result already, and another save begun since.
-                if (generation == m_generation && m_worker.joinable())
+                if (generation == m_generation && m_saveBegun)
                     conclude();
-            },
-            Qt::QueuedConnection);
-    });
+            });
+        });
 }
 
 void CatalogueSaver::conclude()
 {
-    m_worker.join();
+    m_saving.wait();
+    m_saveBegun = false;
     if (!m_ok) {
         m_dirty = true;
         if (!m_failing)
@@ -91,7 +91,7 @@ void CatalogueSaver::tellKeptAside()
 
 void CatalogueSaver::finish()
 {
-    if (m_worker.joinable())
+    if (m_saveBegun)
         conclude();
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "background.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-#include <thread>
 
 class Catalogue;
 class CatalogueStore;
@@ -48,14 +48,15 @@ signals:
 private:
     void changed();
     void save();
-    /// Takes the result of the save that ran; the thread has ended.
+    /// Takes the result of the save that ran, once it has ended.
     void conclude();
 
     Catalogue& m_catalogue;
     CatalogueStore& m_store;
     int m_retryMs;
     QTimer m_timer;
-    std::thread m_worker;
+    Background::Handle m_saving;
+    bool m_saveBegun = false; ///< a save began and its result was not taken yet
     bool m_dirty = false;
     bool m_failing = false;
     quint64 m_generation = 0; ///< of the save last begun

@@ -1,21 +1,21 @@
 #pragma once
 
+#include "background.h"
 #include "cacheenumerator.h"
 #include "cachepass.h"
+#include "webarchive.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
-#include <memory>
-#include <thread>
 
 /// A detection run off the user-interface thread: the pages of an address level by level, then
-/// the cached movies of its site; or the cached movies of every site. Rows arrive by signal on
-/// the owner's thread as they are found; cancelling ends a running fetch at once.
+/// the cached movies of its site; the cached movies of every site; or the movies the web archive
+/// holds under an address. Rows arrive by signal on the owner's thread as they are found;
+/// cancelling ends a running fetch at once, and a job that goes takes its run along.
 class DetectionJob final : public QObject
 {
     Q_OBJECT
@@ -24,24 +24,33 @@ public:
 
     /// `caches` says where the browser caches are (the user's, or a test's).
     explicit DetectionJob(CacheSource caches, QObject* parent = nullptr);
-    /// Cancels a running detection and waits for its worker.
+    /// Cancels a running detection.
     ~DetectionJob() override;
     Q_DISABLE_COPY_MOVE(DetectionJob)
 
     /// Detects the movies of the page at `address` and its frames, then those of its site in the
     /// cache. `listed` are the addresses on the list already, which the cache pass skips.
     void startWebPage(const QString& address, const QStringList& listed);
-    /// A page that no longer answers is then scanned in the web archive at `address` (empty:
-    /// never), its requests `paceMs` apart.
-    void setWebArchive(const QString& address, int paceMs)
+    /// The web archive at `address` (empty: none), its requests `paceMs` apart; a page that no
+    /// longer answers is scanned there when `forDeadPages`.
+    void setWebArchive(const QString& address, int paceMs, bool forDeadPages = true)
     {
-        m_archiveAddress = address;
-        m_archivePaceMs = paceMs;
+        m_archive = {address, paceMs, forDeadPages};
     }
     /// Lists every cached movie not `listed` yet.
     void startCache(const QStringList& listed);
+    /// Lists the movies the web archive kept under `address` (archiveListed, then finished).
+    void startWebArchive(const QString& address);
     void cancel();
-    bool isRunning() const { return m_worker.joinable() && !m_done; }
+    bool isRunning() const { return m_running; }
+
+    /// Where the web archive is, as a run takes it along.
+    struct Archive
+    {
+        QString address;
+        int paceMs = 2500;
+        bool forDeadPages = true;
+    };
 
 signals:
     /// Movies found, to be listed in this order (a page level's, or the cache pass's).
@@ -56,20 +65,17 @@ signals:
     /// The movies listed are those of the web archive's copy of the page; comes before
     /// finished.
     void archiveCopyUsed(const QString& notice);
+    /// The web archive's movies under an address (`cutShort`: why the list stopped early, when
+    /// it did); comes before finished.
+    void archiveListed(const QList<ArchiveCapture>& movies, const QString& cutShort);
 
 private:
-    void run(std::function<QString()> work);
-    void cachePass(const QString& host, bool allHosts, DetectionResults& results);
-    void deliver(const QStringList& addresses);
-    void tell(void (DetectionJob::*signal)(const QString&), const QString& text);
-    /// The page and its frames as the web archive kept them; the error, or empty.
-    QString archivedPages(const QString& address, DetectionResults& results);
+    class Run;
+    /// Starts `work` unless a run is on; its answer is the error, or empty.
+    void run(std::function<QString(const Run&)> work);
 
-    QString m_archiveAddress;
-    int m_archivePaceMs = 2500;
-
+    Archive m_archive;
     CacheSource m_caches;
-    std::thread m_worker;
-    std::atomic<bool> m_cancelled{false};
-    std::atomic<bool> m_done{true};
+    Background::Handle m_task;
+    bool m_running = false;
 };

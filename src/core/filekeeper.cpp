@@ -2,15 +2,13 @@
 
 #include "addresspolicy.h"
 #include "atomicwrite.h"
+#include "background.h"
 #include "swfreferences.h"
 #include "urlresolve.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -52,17 +50,16 @@ FileKeeper::FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* par
 
 void FileKeeper::askArchive(Slot& slot)
 {
-    const QPointer<FileKeeper> self(this);
     Slot* asking = &slot;
     const QUrl address = slot.request.address;
     const ArchiveAccess access = m_archive;
     const QString target = QDir(m_folder).filePath(slot.path);
     const qint64 room = m_room->load();
     const QString reason = slot.get.errorString();
-    QThread* worker = QThread::create([=] {
-        static const std::atomic<bool> kNeverCancelled{false};
+    // The answer reaches this keeper only while it lives; a keeper that goes stops the asking.
+    Background::run(this, [=, this](const BackgroundTask& task) {
         ArchivePace pace(access.paceMs);
-        WebArchive archive(access.address, pace, kNeverCancelled);
+        WebArchive archive(access.address, pace, task.stopped());
         QString error;
         const std::optional<ArchivedCopy> copy =
             isMovieAddress(address) ? archive.newestMovie(address.toString(), &error)
@@ -70,25 +67,16 @@ void FileKeeper::askArchive(Slot& slot)
         QString written;
         const bool saved =
             copy && copy->body.size() <= room && ReplaceFileWith(target, copy->body, &written);
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, asking, saved, reason, error, written] {
-                if (!self)
-                    return;
-                if (saved)
-                    self->keepRunning(*asking);
-                else
-                    self->finishRunning(*asking, nullptr,
-                                        reason + QStringLiteral(", and ") +
-                                            (!written.isEmpty() ? written
-                                             : error.isEmpty()
-                                                 ? QStringLiteral("the web archive has no copy")
-                                                 : error));
-            },
-            Qt::QueuedConnection);
+        task.post([this, asking, saved, reason, error, written] {
+            if (saved)
+                return keepRunning(*asking);
+            finishRunning(*asking, nullptr,
+                          reason + QStringLiteral(", and ") +
+                              (!written.isEmpty() ? written
+                               : error.isEmpty()  ? QStringLiteral("the web archive has no copy")
+                                                  : error));
+        });
     });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
 }
 
 void FileKeeper::keepRunning(Slot& slot)

@@ -1,9 +1,66 @@
 #include "httpget.h"
 
-#include "httpgetthread.h"
+#include "curlbasics.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
+
+#include <atomic>
+#include <mutex>
+
+/// What the transfer and its component share: the cancel request, the result, and the latest
+/// progress. Everything else the transfer owns.
+struct TransferShared
+{
+    std::atomic<bool> cancelled{false};
+
+    std::mutex mutex;
+    bool progressPending = false; ///< figures the owning thread has not taken yet
+    qint64 progressTotal = 0;
+    qint64 progressRead = 0;
+
+    TransferOutcome outcome; ///< written by the transfer before it ends, read after it
+};
+
+namespace {
+
+/// The transfer's view of its component: whether to stop, and where progress goes.
+class ComponentWatch final : public TransferWatcher
+{
+public:
+    ComponentWatch(TransferShared& shared, const BackgroundTask& task,
+                   std::function<void()> announce)
+        : m_shared(shared)
+        , m_task(task)
+        , m_announce(std::move(announce))
+    {
+    }
+
+    bool cancelled() const override { return m_shared.cancelled || m_task.stopped(); }
+
+    // The latest figures wait for the owning thread, which takes them when it gets to them; the
+    // transfer never waits for it (a busy window would slow every download down). Figures not
+    // taken yet are replaced, and announced once.
+    void progress(qint64 total, qint64 read) override
+    {
+        bool announce = false;
+        {
+            std::lock_guard lock(m_shared.mutex);
+            announce = !m_shared.progressPending;
+            m_shared.progressPending = true;
+            m_shared.progressTotal = total;
+            m_shared.progressRead = read;
+        }
+        if (announce)
+            m_task.post(m_announce);
+    }
+
+private:
+    TransferShared& m_shared;
+    const BackgroundTask& m_task;
+    std::function<void()> m_announce; ///< runs on the owning thread
+};
+
+} // namespace
 
 QString THTTPGet::DefaultAgent()
 {
@@ -17,14 +74,10 @@ THTTPGet::THTTPGet(QObject* parent)
 
 THTTPGet::~THTTPGet()
 {
-    if (!m_worker)
-        return;
-    m_shared->detached = true;
     CancelTransfer();
-    m_worker->disconnect(this);
-    // The worker notices the cancel within a fraction of a second, even inside a connect.
-    m_worker->wait();
-    delete m_worker;
+    // The transfer notices the cancel within a fraction of a second, even inside a connect, and
+    // takes its partial file away before the owner goes on.
+    m_task.wait();
 }
 
 DownloadRequest THTTPGet::request() const
@@ -55,16 +108,18 @@ void THTTPGet::StartTransfer()
 
 void THTTPGet::StartTransfer(const DownloadRequest& request)
 {
-    if (m_worker)
+    if (m_busy)
         return;
     m_errorString.clear();
     m_runningFileName = request.fileName;
     m_shared = std::make_shared<TransferShared>();
-    m_worker = new THTTPGetThread(request, m_shared);
-    connect(m_worker, &THTTPGetThread::progressReady, this, &THTTPGet::deliverProgress,
-            Qt::QueuedConnection);
-    connect(m_worker, &QThread::finished, this, &THTTPGet::completed, Qt::QueuedConnection);
-    m_worker->start();
+    m_busy = true;
+    InitCurlOnce(); // here: libcurl's set-up is not safe on two threads at once
+    m_task = Background::run(this, [this, request, shared = m_shared](const BackgroundTask& task) {
+        ComponentWatch watch(*shared, task, [this] { deliverProgress(); });
+        shared->outcome = TransferToFile(request, watch);
+        task.post([this] { completed(); });
+    });
 
     if (WaitThread) {
         QEventLoop loop;
@@ -76,9 +131,8 @@ void THTTPGet::StartTransfer(const DownloadRequest& request)
 
 void THTTPGet::CancelTransfer()
 {
-    if (!m_worker)
-        return;
-    m_shared->cancelled = true;
+    if (m_busy)
+        m_shared->cancelled = true;
 }
 
 void THTTPGet::deliverProgress()
@@ -99,7 +153,7 @@ void THTTPGet::deliverProgress()
 
 void THTTPGet::completed()
 {
-    m_worker->wait();
+    m_task.wait();
     const TransferOutcome& outcome = m_shared->outcome;
     const bool succeeded = outcome.succeeded && !m_shared->cancelled;
     m_errorString = succeeded             ? QString()
@@ -112,7 +166,6 @@ void THTTPGet::completed()
         emit OnDoneFile(m_runningFileName, outcome.fileSize);
     else
         emit OnError();
-    delete m_worker;
-    m_worker = nullptr;
+    m_busy = false;
     emit idle();
 }

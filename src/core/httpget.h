@@ -1,5 +1,6 @@
 #pragma once
 
+#include "background.h"
 #include "filetransfer.h"
 
 #include <QObject>
@@ -7,7 +8,6 @@
 
 #include <memory>
 
-class THTTPGetThread;
 struct TransferShared;
 
 /// Copies one web resource into one local file on a worker thread, one transfer at a time, and
@@ -62,7 +62,7 @@ public:
     void StartTransfer(const DownloadRequest& request);
     /// Ends a running transfer as failed (OnError).
     void CancelTransfer();
-    bool isBusy() const { return m_worker != nullptr; }
+    bool isBusy() const { return m_busy; }
 
     /// Why the last transfer failed, in one line; empty after a success.
     QString errorString() const { return m_errorString; }
@@ -88,7 +88,8 @@ private:
     void completed();
     void deliverProgress();
 
-    THTTPGetThread* m_worker = nullptr;
+    Background::Handle m_task;
+    bool m_busy = false;
     std::shared_ptr<TransferShared> m_shared;
     QString m_errorString;
     bool m_addressGone = false;

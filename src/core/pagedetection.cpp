@@ -1,5 +1,6 @@
 #include "pagedetection.h"
 
+#include "background.h"
 #include "htmlscan.h"
 #include "pagecharset.h"
 #include "texthelpers.h"
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 
 PageDetection::PageDetection(Fetch fetch, const std::atomic<bool>& cancelled,
@@ -80,7 +80,7 @@ public:
         , m_room(movies.room())
         , m_cancelled(cancelled)
         , m_deadline(std::move(deadline))
-        , m_thread([this] { work(); })
+        , m_fetching(Background::run(nullptr, [this](const BackgroundTask&) { work(); }))
     {
     }
 
@@ -91,7 +91,7 @@ public:
             m_ending = true;
         }
         m_changed.notify_all();
-        m_thread.join(); // a fetch under way ends first (each has its deadline)
+        m_fetching.wait(); // a fetch under way ends first (each has its deadline)
     }
 
     LevelFetch(const LevelFetch&) = delete;
@@ -193,7 +193,7 @@ private:
     bool m_ending = false;
     const std::atomic<bool>& m_cancelled;
     const Deadline m_deadline;
-    std::thread m_thread; // last: it starts once the rest is set
+    Background::Handle m_fetching; // last: it starts once the rest is set
 };
 
 } // namespace

@@ -9,8 +9,6 @@
 #include "userprompt.h"
 
 #include <QCoreApplication>
-#include <QPointer>
-#include <QThread>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -89,8 +87,9 @@ TDetectFlashFromUrl::TDetectFlashFromUrl(DetectServices services, QWidget* paren
     connect(&m_job, &DetectionJob::archiveCopyUsed, this,
             [this](const QString& notice) { m_limitNotice = notice; });
     connect(&m_job, &DetectionJob::status, this, &TDetectFlashFromUrl::setStatus);
-    m_job.setWebArchive(m_services.archiveForDeadPages ? m_services.archiveAddress : QString(),
-                        m_services.archivePaceMs);
+    connect(&m_job, &DetectionJob::archiveListed, this, &TDetectFlashFromUrl::archiveListed);
+    m_job.setWebArchive(m_services.archiveAddress, m_services.archivePaceMs,
+                        m_services.archiveForDeadPages);
     FillCategoryBox();
 }
 
@@ -220,7 +219,7 @@ void TDetectFlashFromUrl::DetectFromBrowserTab()
 void TDetectFlashFromUrl::DetectFromWebArchive()
 {
     const QString address = m_ui->edtUrl->text().trimmed();
-    if (address.isEmpty() || m_archiveCancel)
+    if (address.isEmpty() || m_job.isRunning())
         return;
     m_rows->clear();
     if (m_services.archiveAddress.isEmpty()) {
@@ -228,48 +227,13 @@ void TDetectFlashFromUrl::DetectFromWebArchive()
         return;
     }
     setBusy(true);
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    m_archiveCancel = cancelled;
-    const QPointer<TDetectFlashFromUrl> self(this);
-    const auto post = [self](std::function<void(TDetectFlashFromUrl&)> call) {
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, call = std::move(call)] {
-                if (self)
-                    call(*self);
-            },
-            Qt::QueuedConnection);
-    };
-    const QString archiveAddress = m_services.archiveAddress;
-    const int paceMs = m_services.archivePaceMs;
-    QThread* worker = QThread::create([=] {
-        ArchivePace pace(paceMs);
-        WebArchive archive(archiveAddress, pace, *cancelled, [=](const QString& what) {
-            post([what](TDetectFlashFromUrl& dialog) { dialog.setStatus(what); });
-        });
-        QString error;
-        QString cutShort;
-        const std::optional<QList<ArchiveCapture>> movies = archive.moviesUnder(
-            address,
-            [=](int found) {
-                post([found](TDetectFlashFromUrl& dialog) {
-                    dialog.setStatus(
-                        QStringLiteral("Searching the web archive: %1 movies found").arg(found));
-                });
-            },
-            &error, &cutShort);
-        post([movies, error, cutShort](TDetectFlashFromUrl& dialog) {
-            dialog.archiveListed(movies.value_or(QList<ArchiveCapture>{}), error, cutShort);
-        });
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
+    m_archiveListing = ArchiveListing{};
+    m_job.startWebArchive(address);
 }
 
-void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies, const QString& error,
+void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies,
                                         const QString& cutShort)
 {
-    m_archiveCancel.reset();
     DetectionResults found;
     for (const ArchiveCapture& movie : movies)
         found.AddResultRow(movie.original);
@@ -279,16 +243,23 @@ void TDetectFlashFromUrl::archiveListed(const QList<ArchiveCapture>& movies, con
     for (int i = 0; i < movies.size(); ++i)
         m_rows->setNote(first + i,
                         QStringLiteral("archived ") + CaptureDateText(movies[i].timestamp));
+    if (m_archiveListing)
+        *m_archiveListing = {movies.size(), cutShort};
+}
+
+void TDetectFlashFromUrl::archiveListingFinished(const QString& error)
+{
+    const ArchiveListing listing = *std::exchange(m_archiveListing, std::nullopt);
     m_ui->btnDetect->setEnabled(true);
     if (!error.isEmpty())
         setStatus(QStringLiteral("Failed: ") + error);
-    else if (!cutShort.isEmpty())
-        setStatus(QStringLiteral("Stopped: %1 movies; ").arg(movies.size()) + cutShort);
+    else if (!listing.cutShort.isEmpty())
+        setStatus(QStringLiteral("Stopped: %1 movies; ").arg(listing.movies) + listing.cutShort);
     else
         setStatus(
-            movies.isEmpty()
+            listing.movies == 0
                 ? QStringLiteral("Finished: the web archive holds no Flash movie there")
-                : QStringLiteral("Finished: %1 movies in the web archive").arg(movies.size()));
+                : QStringLiteral("Finished: %1 movies in the web archive").arg(listing.movies));
 }
 
 void TDetectFlashFromUrl::setStatus(const QString& text)
@@ -349,6 +320,8 @@ void TDetectFlashFromUrl::addMovies(const QStringList& addresses)
 
 void TDetectFlashFromUrl::detectionFinished(const QString& error)
 {
+    if (m_archiveListing)
+        return archiveListingFinished(error);
     const QString notice = std::exchange(m_limitNotice, QString());
     m_ui->btnDetect->setEnabled(true);
     if (!error.isEmpty()) {
@@ -470,8 +443,6 @@ void TDetectFlashFromUrl::BitBtn1Click()
 void TDetectFlashFromUrl::reject()
 {
     m_job.cancel(); // a running fetch ends at once
-    if (m_archiveCancel)
-        *m_archiveCancel = true;
     QDialog::reject();
 }
 

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TDetectFlashFromUrl;
@@ -67,7 +68,7 @@ public:
     void CollectCheckedItems(QStringList& movies, QStringList& categories) const;
 
     DetectionRowModel& rows() const { return *m_rows; }
-    bool isDetecting() const { return m_job.isRunning() || m_archiveCancel; }
+    bool isDetecting() const { return m_job.isRunning(); }
 
     void btnCheckUrlClick();
     void btnDetectClick();
@@ -89,8 +90,9 @@ private:
     void DetectFromBrowserTab();
     /// Lists the archive's movies on a worker thread; Close cancels it at once.
     void DetectFromWebArchive();
-    void archiveListed(const QList<ArchiveCapture>& movies, const QString& error,
-                       const QString& cutShort);
+    void archiveListed(const QList<ArchiveCapture>& movies, const QString& cutShort);
+    /// The outcome of the web archive's listing, once it has ended.
+    void archiveListingFinished(const QString& error);
     void PreviewRow(int row);
     void lvflashitemslistClick();
     void lvflashitemslistDblClick();
@@ -122,7 +124,13 @@ private:
     bool m_checkToggle = false;
     bool m_shown = false;
     bool m_previewAfterDetection = false;
-    std::shared_ptr<std::atomic<bool>> m_archiveCancel; ///< of the listing running, if any
+    /// While the web archive's listing runs: how many movies it gave and why it stopped early.
+    struct ArchiveListing
+    {
+        qsizetype movies = 0;
+        QString cutShort;
+    };
+    std::optional<ArchiveListing> m_archiveListing;
 };
 
 /// Shows the dialog modally in the mode given. On OK the checked rows' addresses replace

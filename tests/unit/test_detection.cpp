@@ -1,10 +1,12 @@
 // Web detection against local servers: frames, loops, redirects, failures.
 
+#include "background.h"
 #include "cachepass.h"
 #include "clicommands.h"
 #include "pagedetection.h"
 #include "rawserver.h"
 #include "testserver.h"
+#include "waituntil.h"
 
 #include <gtest/gtest.h>
 
@@ -306,4 +308,51 @@ TEST_F(DetectionTest, ReferencesAreReadInThePagesEncodingAndRequestedAsABrowserW
         QString error;
         EXPECT_EQ(detect(url(page.path), &error), expected) << qPrintable(error);
     }
+}
+
+TEST(Background, WorkAnswersOnlyALivingReceiverAndEveryTaskIsStoppedAndJoinedAtTheEnd)
+{
+    // A living receiver hears what the work posts, on its own thread, in order.
+    QObject receiver;
+    QStringList heard;
+    std::atomic<bool> workedOffThread{false};
+    Background::run(&receiver, [&](const BackgroundTask& task) {
+        workedOffThread = QThread::currentThread() != qApp->thread();
+        task.post([&] {
+            heard << (QThread::currentThread() == qApp->thread() ? "first, on main" : "elsewhere");
+        });
+        task.post([&] { heard << "second"; });
+    });
+    EXPECT_TRUE(waitUntil([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard, QStringList({"first, on main", "second"}));
+    EXPECT_TRUE(workedOffThread);
+
+    // A receiver that goes stops its task, and hears nothing of it.
+    std::atomic<bool> stoppedSeen{false};
+    auto going = std::make_unique<QObject>();
+    bool delivered = false;
+    std::atomic<bool> started{false};
+    Background::run(going.get(), [&](const BackgroundTask& task) {
+        started = true;
+        while (!task.stopped())
+            QThread::msleep(1);
+        stoppedSeen = true;
+        task.post([&] { delivered = true; });
+    });
+    ASSERT_TRUE(waitUntil([&] { return started.load(); }));
+    going.reset();
+    EXPECT_TRUE(waitUntil([&] { return stoppedSeen.load(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(delivered);
+
+    // The end of the program stops a task that runs until asked, and waits for it.
+    std::atomic<bool> ended{false};
+    const Background::Handle endless = Background::run(nullptr, [&](const BackgroundTask& task) {
+        while (!task.stopped())
+            QThread::msleep(1);
+        ended = true;
+    });
+    Background::finish();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(endless.isRunning());
 }

@@ -1,7 +1,5 @@
 #include "httpget.h"
 
-#include "httpgetthread.h"
-
 #include "filedownload.h"
 #include "pagefetch.h"
 #include "proxysettings.h"
