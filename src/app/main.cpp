@@ -177,9 +177,8 @@ int main(int argc, char* argv[])
 
     QApplication::setOverrideCursor(Qt::BusyCursor);
 
-    OptionsRecord options = DefaultOptions();
     MessageBoxPrompt prompt;
-    ClipVaultApp vault(dataFolder, options, prompt);
+    ClipVaultApp vault(dataFolder, DefaultOptions(), prompt);
     // A notice open in its own event loop (even before the main loop runs) must not hold the
     // end: exit leaves every running loop, and the main loop is never entered afterwards.
     bool terminated = false;
@@ -202,8 +201,8 @@ int main(int argc, char* argv[])
     QtFileDialogs dialogs;
     // The user's browser: where its windows are, from the window system, and what its pages
     // hold, through one session kept open. Neither ever holds the windows.
-    const BrowserPorts configuredPorts{ConfiguredDebuggingPort(dataFolder),
-                                       ConfiguredFirefoxPort(dataFolder)};
+    const VaultSettings conf = LoadVaultSettings(dataFolder);
+    const BrowserPorts configuredPorts{conf.debuggingPort, conf.firefoxPort};
     const std::unique_ptr<BrowserAccess> browserAccess =
         platform::createBrowserAccess(configuredPorts);
     BrowserSessions browserSession;
@@ -242,7 +241,7 @@ int main(int argc, char* argv[])
     TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browser});
     // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
     vault.downloads().addFallback(WebArchiveFallback(
-                                      WebArchiveAddress(dataFolder), WebArchivePaceMs(dataFolder),
+                                      WebArchiveOf(conf).address, WebArchiveOf(conf).paceMs,
                                       [&] { return vault.settings().lookInArchive; },
                                       [&](const QString& what) {
                                           ClipVaultMain.showStatus(QStringLiteral("Web archive: ") +
@@ -273,12 +272,12 @@ int main(int argc, char* argv[])
     const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
     THookappForm HookappForm(*pointerHook, prompt,
                              SharedBlock::PathFor(qEnvironmentVariable("DISPLAY"), dataFolder));
-    if (options.ShortcutBarEnabled && platform::isWayland())
+    if (vault.options().ShortcutBarEnabled && platform::isWayland())
         qInfo("Clip Vault: a Wayland desktop; the shortcut bar is the browser companion's, in "
               "the page (the pointer watch is off).");
-    else if (options.ShortcutBarEnabled && !platform::isX11())
+    else if (vault.options().ShortcutBarEnabled && !platform::isX11())
         qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
-    HookappForm.FormCreate(options.ShortcutBarEnabled != 0, platform::isX11());
+    HookappForm.FormCreate(vault.options().ShortcutBarEnabled != 0, platform::isX11());
     HookappForm.setPointerHandler([&](QPoint point) { vaultbar.HandlePointerNotify(point); });
 
     // The hanging window: comes up with the main window, but is not put away with it.
@@ -287,7 +286,7 @@ int main(int argc, char* argv[])
             ClipVaultMain.ToggleMainWindow();
     };
     TMiniForm MiniForm(ClipVaultMain.tray().menu(), showMainWindow);
-    MiniForm.FormCreate(options.HangingWindowVisible != 0);
+    MiniForm.FormCreate(vault.options().HangingWindowVisible != 0);
     QObject::connect(&ClipVaultMain, &TClipVaultMain::shown, &MiniForm,
                      &TMiniForm::showWithMainWindow);
     TraySwitches switches(ClipVaultMain.actions(), vault, HookappForm, MiniForm);

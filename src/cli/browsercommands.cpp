@@ -271,10 +271,9 @@ extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& l
         }
     }
     BrowserSessions session;
-    int code =
-        runBrowserCommand(line.words, line.json,
-                          {ConfiguredDebuggingPort(dataFolder), ConfiguredFirefoxPort(dataFolder)},
-                          dataFolder, session, out, err);
+    const VaultSettings conf = LoadVaultSettings(dataFolder);
+    int code = runBrowserCommand(line.words, line.json, {conf.debuggingPort, conf.firefoxPort},
+                                 dataFolder, session, out, err);
     if (line.words.value(1) == u"status") {
         const QString companions = companionsStatus(dataFolder);
         out << companions;

@@ -34,8 +34,7 @@ QString unwritableFolderProblem(const QString& folder)
 
 LoadedCatalogue::LoadedCatalogue(const QString& dataFolder, QTextStream& err)
     : m_prompt(err)
-    , m_options(quietOptions())
-    , m_vault(dataFolder, m_options, m_prompt)
+    , m_vault(dataFolder, quietOptions(), m_prompt)
 {
     m_vault.LoadCatalogue();
     if (const QString notice = m_vault.startupNotice(); !notice.isEmpty())

@@ -45,7 +45,6 @@ public:
 
 private:
     CliPrompt m_prompt;
-    OptionsRecord m_options;
     Vault m_vault;
 };
 

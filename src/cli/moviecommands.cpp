@@ -22,13 +22,15 @@ namespace {
 struct ArchiveSession
 {
     ArchiveSession(const CommandLine& line, QTextStream& err)
-        : pace(WebArchivePaceMs(DataFolderOf(line)))
-        , archive(WebArchiveAddress(DataFolderOf(line)), pace, never, [&err](const QString& what) {
+        : where(WebArchiveOf(LoadVaultSettings(DataFolderOf(line))))
+        , pace(where.paceMs)
+        , archive(where.address, pace, never, [&err](const QString& what) {
             err << "clipvault-cli: web archive: " << what << Qt::endl;
         })
     {
     }
     std::atomic<bool> never{false};
+    ArchiveAccess where;
     ArchivePace pace;
     WebArchive archive;
 };
@@ -68,7 +70,8 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     request.fileName = QFileInfo(line.words[2]).absoluteFilePath();
     const TransferOutcome outcome = TransferShowingProgress(request, err);
     qint64 size = outcome.succeeded ? outcome.fileSize : -1;
-    if (size < 0 && outcome.addressGone && !line.noArchive && WebArchiveEnabled(DataFolderOf(line)))
+    if (size < 0 && outcome.addressGone && !line.noArchive &&
+        LoadVaultSettings(DataFolderOf(line)).lookInArchive)
         size = saveArchivedCopy(line, request.url, request.fileName, outcome.error, err);
     else if (size < 0)
         err << "clipvault-cli: " << request.url << ": " << outcome.error << Qt::endl;

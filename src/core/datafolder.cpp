@@ -39,24 +39,15 @@ QString ConfFilePath(const QString& dataFolder)
 
 namespace {
 
-quint16 configuredPort(const QString& dataFolder, const QString& key)
+constexpr char kCategoryPaneWidthKey[] = "categoryPaneWidth";
+
+quint16 portValue(const QSettings& conf, const QString& key)
 {
-    const QSettings settings(ConfFilePath(dataFolder), QSettings::IniFormat);
-    const uint port = settings.value(key).toUInt();
+    const uint port = conf.value(key).toUInt();
     return port < 65536 ? static_cast<quint16>(port) : 0;
 }
 
 } // namespace
-
-quint16 ConfiguredDebuggingPort(const QString& dataFolder)
-{
-    return configuredPort(dataFolder, QStringLiteral("debuggingPort"));
-}
-
-quint16 ConfiguredFirefoxPort(const QString& dataFolder)
-{
-    return configuredPort(dataFolder, QStringLiteral("firefoxPort"));
-}
 
 VaultSettings LoadVaultSettings(const QString& dataFolder)
 {
@@ -64,7 +55,22 @@ VaultSettings LoadVaultSettings(const QString& dataFolder)
     VaultSettings settings;
     settings.keepFiles = conf.value(QStringLiteral("keepfiles"), settings.keepFiles).toBool();
     settings.lookInArchive = conf.value(QStringLiteral("archive"), settings.lookInArchive).toBool();
+    settings.helpPath = conf.value(QStringLiteral("helppath")).toString();
+    settings.archiveUrl = conf.value(QStringLiteral("archiveurl")).toString();
+    bool paceSet = false;
+    const int pace = conf.value(QStringLiteral("archivepace")).toInt(&paceSet);
+    settings.archivePaceMs = paceSet && pace >= 0 ? pace : -1;
+    settings.debuggingPort = portValue(conf, QStringLiteral("debuggingPort"));
+    settings.firefoxPort = portValue(conf, QStringLiteral("firefoxPort"));
+    settings.categoryPaneWidth =
+        std::max(0, conf.value(QLatin1String(kCategoryPaneWidthKey), 0).toInt());
     return settings;
+}
+
+void SaveCategoryPaneWidth(const QString& dataFolder, int width)
+{
+    QSettings conf(ConfFilePath(dataFolder), QSettings::IniFormat);
+    conf.setValue(QLatin1String(kCategoryPaneWidthKey), width);
 }
 
 bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings, QString* error)

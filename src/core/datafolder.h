@@ -16,27 +16,32 @@ QString OptionsFilePath(const QString& dataFolder);
 inline constexpr char kChromiumProfileFolder[] = "browser-profile";
 inline constexpr char kFirefoxProfileFolder[] = "firefox-profile";
 
-/// The Chromium-family browser's debugging port set in clipvault.conf ("debuggingPort"), 0 when
-/// none is set.
-quint16 ConfiguredDebuggingPort(const QString& dataFolder);
-/// Firefox's WebDriver BiDi port set in clipvault.conf ("firefoxPort"), 0 when none is set.
-quint16 ConfiguredFirefoxPort(const QString& dataFolder);
-
-/// The options that live in clipvault.conf beside the fixed-layout options file, whose
-/// eleven bytes stay as they are.
+/// Everything clipvault.conf holds, beside the fixed-layout options file, whose eleven bytes
+/// stay as they are. The Options dialog edits the first two; the others the user sets in the
+/// file, and they are read anew where they are used, so that an edit while the program runs
+/// counts from then on.
 struct VaultSettings
 {
     bool keepFiles = true;     ///< "keepfiles": keep the files a movie loads with it
     bool lookInArchive = true; ///< "archive": look for lost movies in the web archive
+    QString helpPath;          ///< "helppath": the manual to open instead of the installed one
+    QString archiveUrl;        ///< "archiveurl": the web archive to ask; empty: the usual one
+    int archivePaceMs = -1;    ///< "archivepace": between two requests to it; < 0: the usual
+    quint16 debuggingPort = 0; ///< "debuggingPort": a Chromium-family browser's; 0: found
+    quint16 firefoxPort = 0;   ///< "firefoxPort": Firefox's WebDriver BiDi port; 0: found
+    int categoryPaneWidth = 0; ///< "categoryPaneWidth": as the user left it; 0: fitted
     bool operator==(const VaultSettings&) const = default;
 };
 /// The path of the data folder's clipvault.conf.
 QString ConfFilePath(const QString& dataFolder);
-/// Reads clipvault.conf's options; defaults for what it does not say.
+/// Reads clipvault.conf, the one reader of it; defaults for what it does not say.
 VaultSettings LoadVaultSettings(const QString& dataFolder);
-/// Writes them into clipvault.conf, keeping its other keys; false with the message in `error`.
+/// Writes the options the Options dialog edits into clipvault.conf, keeping its other keys;
+/// false with the message in `error`.
 bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
                        QString* error = nullptr);
+/// Remembers the width the user gave the category pane.
+void SaveCategoryPaneWidth(const QString& dataFolder, int width);
 
 /// Whether `notice` is new to the data folder (clipvault.conf's `key` holds the last one told),
 /// remembering it: a notice the user has read is not told again at every start, and a new one is.

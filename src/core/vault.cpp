@@ -5,15 +5,16 @@
 
 #include <QStringList>
 
-Vault::Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt, QObject* parent)
+Vault::Vault(const QString& dataFolder, const OptionsRecord& options, UserPrompt& prompt,
+             QObject* parent)
     : QObject(parent)
     , m_dataFolder(dataFolder)
     , m_options(options)
     , m_prompt(prompt)
-    , m_catalogue(prompt, options)
+    , m_catalogue(prompt, m_options)
     , m_store(dataFolder)
     , m_saver(m_catalogue, m_store)
-    , m_downloads(m_catalogue, options, prompt)
+    , m_downloads(m_catalogue, m_options, prompt)
 {
     // The items another program's change took away are no longer the catalogue's own.
     connect(&m_saver, &CatalogueSaver::keptAside, &m_catalogue, &Catalogue::dropUnreadableItems);
@@ -42,7 +43,10 @@ void Vault::applySettings()
 
 ArchiveAccess Vault::archiveAccess() const
 {
-    return ArchiveAccessOf(m_dataFolder, m_settings.lookInArchive);
+    // The archive's address as the file says now; the switch as the vault holds it.
+    VaultSettings now = LoadVaultSettings(m_dataFolder);
+    now.lookInArchive = m_settings.lookInArchive;
+    return ArchiveAccessOf(now);
 }
 
 void Vault::open()
@@ -58,7 +62,6 @@ void Vault::LoadOptionsFile()
 {
     m_settings = LoadVaultSettings(m_dataFolder);
     applySettings();
-    emit optionsChanged(); // whatever was built before the options were read follows them
     const QString path = OptionsFilePath(m_dataFolder);
     switch (LoadOptions(path, m_options)) {
     case OptionsLoad::Short:
@@ -75,6 +78,18 @@ void Vault::LoadOptionsFile()
         m_optionsNotice.clear();
         break;
     }
+    // Whatever was built before the options were read follows them, once they are all in.
+    emit optionsChanged();
+}
+
+bool Vault::applyOptions(const OptionsRecord& options, const VaultSettings& settings,
+                         QString* error)
+{
+    m_options = options;
+    m_settings = settings;
+    applySettings();
+    emit optionsChanged();
+    return SaveOptionsFile(error);
 }
 
 bool Vault::SaveOptionsFile(QString* error)

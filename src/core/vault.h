@@ -5,13 +5,13 @@
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "downloadflow.h"
+#include "options.h"
 #include "webarchive.h"
 
 #include <QObject>
 #include <QString>
 
 class UserPrompt;
-struct OptionsRecord;
 
 /// What one run of the program or of the command-line tool owns, windows aside: the data
 /// folder, the options, the catalogue and its logs, and the download flow. The windows, the
@@ -20,9 +20,9 @@ class Vault : public QObject
 {
     Q_OBJECT
 public:
-    /// `options` and `prompt` live as long as the vault; the data folder holds the logs and
-    /// the options file.
-    Vault(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
+    /// Starts with `options` until the options file is read; `prompt` lives as long as the
+    /// vault; the data folder holds the logs and the options file.
+    Vault(const QString& dataFolder, const OptionsRecord& options, UserPrompt& prompt,
           QObject* parent = nullptr);
     ~Vault() override;
     Q_DISABLE_COPY_MOVE(Vault)
@@ -51,6 +51,9 @@ public:
     void LoadOptionsFile();
     /// Writes the options, both files; false with the message for the user in `error`.
     bool SaveOptionsFile(QString* error);
+    /// Takes both kinds of options as the Options dialog left them, tells whoever follows them
+    /// once, and saves them; false with the message for the user in `error`.
+    bool applyOptions(const OptionsRecord& options, const VaultSettings& settings, QString* error);
     /// Reads the items log, then the category log.
     void LoadCatalogue();
     /// Writes both logs without asking anything. Saving is possible only once the logs were
@@ -71,7 +74,7 @@ private:
     void applySettings();
 
     QString m_dataFolder;
-    OptionsRecord& m_options;
+    OptionsRecord m_options; ///< before the catalogue and the flow, which read it
     VaultSettings m_settings;
     UserPrompt& m_prompt;
     Catalogue m_catalogue;

@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
@@ -40,12 +39,6 @@ constexpr int kMostIndexPages = 100;
 constexpr qint64 kLongestListingMs = 10 * 60 * 1000;
 /// Redirects followed for one archive request, each paced as a request.
 constexpr int kMostArchiveRedirects = 10;
-
-QSettings conf(const QString& dataFolder)
-{
-    return QSettings(QDir(dataFolder).filePath(QStringLiteral("clipvault.conf")),
-                     QSettings::IniFormat);
-}
 
 qint64 nowMs()
 {
@@ -119,11 +112,11 @@ QString withoutQuery(const QString& address)
 
 } // namespace
 
-QString WebArchiveAddress(const QString& dataFolder)
+QString WebArchiveAddress(const VaultSettings& settings)
 {
     QString address = qEnvironmentVariable("CLIPVAULT_ARCHIVE_URL");
     if (address.isEmpty())
-        address = conf(dataFolder).value(QStringLiteral("archiveurl")).toString();
+        address = settings.archiveUrl;
     if (address.isEmpty())
         address = QStringLiteral("https://web.archive.org");
     while (address.endsWith(u'/'))
@@ -131,28 +124,20 @@ QString WebArchiveAddress(const QString& dataFolder)
     return address;
 }
 
-ArchiveAccess ArchiveAccessOf(const QString& dataFolder, bool lookInArchive)
+ArchiveAccess WebArchiveOf(const VaultSettings& settings)
 {
-    if (!lookInArchive)
-        return {};
-    return {WebArchiveAddress(dataFolder), WebArchivePaceMs(dataFolder)};
+    return {WebArchiveAddress(settings),
+            settings.archivePaceMs >= 0 ? settings.archivePaceMs : kArchivePaceMs};
+}
+
+ArchiveAccess ArchiveAccessOf(const VaultSettings& settings)
+{
+    return settings.lookInArchive ? WebArchiveOf(settings) : ArchiveAccess{};
 }
 
 ArchiveAccess ArchiveAccessOf(const QString& dataFolder)
 {
-    return ArchiveAccessOf(dataFolder, WebArchiveEnabled(dataFolder));
-}
-
-bool WebArchiveEnabled(const QString& dataFolder)
-{
-    return LoadVaultSettings(dataFolder).lookInArchive;
-}
-
-int WebArchivePaceMs(const QString& dataFolder)
-{
-    bool ok = false;
-    const int pace = conf(dataFolder).value(QStringLiteral("archivepace")).toInt(&ok);
-    return ok && pace >= 0 ? pace : kArchivePaceMs;
+    return ArchiveAccessOf(LoadVaultSettings(dataFolder));
 }
 
 ArchivePace::ArchivePace(int spacingMs, QString stateFile)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datafolder.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -16,11 +18,7 @@
 
 /// The archive's address: CLIPVAULT_ARCHIVE_URL, else "archiveurl" in clipvault.conf, else
 /// https://web.archive.org. Never ends in "/".
-QString WebArchiveAddress(const QString& dataFolder);
-/// "archive" in clipvault.conf: whether lost movies are looked for in the archive (default on).
-bool WebArchiveEnabled(const QString& dataFolder);
-/// "archivepace" in clipvault.conf, milliseconds between two requests: for test stand-ins.
-int WebArchivePaceMs(const QString& dataFolder);
+QString WebArchiveAddress(const VaultSettings& settings);
 inline constexpr int kArchivePaceMs = 2500;
 
 /// Where lost files are looked for: the archive's address (empty: nowhere) and its pacing.
@@ -30,9 +28,13 @@ struct ArchiveAccess
     int paceMs = kArchivePaceMs;
     bool isOn() const { return !address.isEmpty(); }
 };
-/// The data folder's archive, or none when "archive" is off there (or `lookInArchive` says no).
+/// The archive clipvault.conf names, paced as it says ("archivepace", for test stand-ins),
+/// whether or not lost movies are looked for there.
+ArchiveAccess WebArchiveOf(const VaultSettings& settings);
+/// The same, or none when "archive" is off.
+ArchiveAccess ArchiveAccessOf(const VaultSettings& settings);
+/// The data folder's archive, or none when "archive" is off there.
 ArchiveAccess ArchiveAccessOf(const QString& dataFolder);
-ArchiveAccess ArchiveAccessOf(const QString& dataFolder, bool lookInArchive);
 
 /// The spacing of requests to the archive, kept in a small state file that the program and
 /// the command-line tool share (the time before which nobody sends), taken under a file lock.

@@ -5,8 +5,6 @@
 #include "fieldtext.h"
 #include "records.h"
 #include "filedialogs.h"
-#include "optionform.h"
-#include "options.h"
 #include "userprompt.h"
 
 const QString kBarSaveTo = QStringLiteral("Save to ...");
@@ -43,17 +41,4 @@ void FileMovieFromBar(ClipVaultApp& app, FileDialogs& dialogs, QWidget* parent,
     }
     if (index >= 0)
         app.downloads().StartItemDownload(index);
-}
-
-void EditOptionsFromBar(ClipVaultApp& app, QWidget* parent)
-{
-    OptionsRecord edited = app.options();
-    VaultSettings settings = app.settings();
-    if (!EditOptions(edited, settings, parent))
-        return;
-    app.setSettings(settings);
-    app.setOptions(edited);
-    QString error;
-    if (!app.SaveOptionsFile(&error))
-        app.prompt().inform(error, QStringLiteral("Clip Vault"));
 }

@@ -24,6 +24,3 @@ extern const QString kBarSaveTo;
 void FileMovieFromBar(ClipVaultApp& app, FileDialogs& dialogs, QWidget* parent,
                       const QString& address, const QString& caption,
                       const std::function<void()>& beforeQuestion = {});
-
-/// Opens the options from a bar, and keeps what the user sets.
-void EditOptionsFromBar(ClipVaultApp& app, QWidget* parent);

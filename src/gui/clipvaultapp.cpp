@@ -5,8 +5,8 @@
 
 #include <QFileInfo>
 
-ClipVaultApp::ClipVaultApp(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
-                           QObject* parent)
+ClipVaultApp::ClipVaultApp(const QString& dataFolder, const OptionsRecord& options,
+                           UserPrompt& prompt, QObject* parent)
     : Vault(dataFolder, options, prompt, parent)
     , m_movieServer(new MovieServer(PlayerFiles::ruffleFolder(), this))
 {

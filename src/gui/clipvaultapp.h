@@ -10,7 +10,7 @@ class ClipVaultApp final : public Vault
 {
     Q_OBJECT
 public:
-    ClipVaultApp(const QString& dataFolder, OptionsRecord& options, UserPrompt& prompt,
+    ClipVaultApp(const QString& dataFolder, const OptionsRecord& options, UserPrompt& prompt,
                  QObject* parent = nullptr);
 
     MovieServer& movieServer() const { return *m_movieServer; }

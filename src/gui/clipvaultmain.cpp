@@ -6,7 +6,6 @@
 #include "catalogue.h"
 #include "categorytreemodel.h"
 #include "clipvaultapp.h"
-#include "datafolder.h"
 #include "downloadflow.h"
 #include "frmsearch.h"
 #include "hotkey.h"
@@ -14,7 +13,6 @@
 #include "itemfilter.h"
 #include "itemlistmodel.h"
 #include "keptfiles.h"
-#include "webarchive.h"
 #include "mainactions.h"
 #include "maincommands.h"
 #include "optionform.h"
@@ -27,27 +25,16 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDropEvent>
 #include <QHeaderView>
-#include <QScrollBar>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
-#include <QScreen>
-#include <QStyle>
 #include <QTimer>
-#include <QSettings>
 #include <QSplitter>
-
-namespace {
-
-const QString kProgramCaption = QStringLiteral("Clip Vault");
-
-} // namespace
 
 TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* parent)
     : QMainWindow(parent)
@@ -83,44 +70,6 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
 TClipVaultMain::~TClipVaultMain()
 {
     m_hotKey.unregisterKey();
-}
-
-namespace {
-
-constexpr char kTreeWidthKey[] = "categoryPaneWidth";
-
-} // namespace
-
-int TClipVaultMain::rememberedTreeWidth() const
-{
-    const QSettings conf(ConfFilePath(m_app.dataFolder()), QSettings::IniFormat);
-    return conf.value(QLatin1String(kTreeWidthKey), 0).toInt();
-}
-
-void TClipVaultMain::rememberTreeWidth() const
-{
-    const QList<int> sizes = m_ui->splitterTree->sizes();
-    if (!m_treeWidthMoved || sizes.size() != 2 || sizes[0] <= 0)
-        return;
-    QSettings conf(ConfFilePath(m_app.dataFolder()), QSettings::IniFormat);
-    conf.setValue(QLatin1String(kTreeWidthKey), sizes[0]);
-}
-
-void TClipVaultMain::fitTreePane()
-{
-    // Grown to show every name whole, up to a third of the window; never narrowed, since the
-    // user may have widened it.
-    QTreeView* tree = m_ui->tvwclass;
-    const int wanted = static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(0) +
-                       2 * tree->frameWidth() + tree->verticalScrollBar()->sizeHint().width();
-    QList<int> sizes = m_ui->splitterTree->sizes();
-    const int limit = std::max(width(), 1024) / 3;
-    if (sizes.size() == 2 && sizes[0] < wanted) {
-        const int grown = std::min(wanted, limit);
-        sizes[1] -= grown - sizes[0];
-        sizes[0] = grown;
-        m_ui->splitterTree->setSizes(sizes);
-    }
 }
 
 void TClipVaultMain::setupViews()
@@ -256,133 +205,6 @@ void TClipVaultMain::FormCreate()
         QApplication::restoreOverrideCursor();
 
     m_hotKey.registerKey();
-}
-
-void TClipVaultMain::showAtStart(bool inTray)
-{
-    // Centred on the screen: where the window comes back to when it is no longer maximized.
-    if (const QScreen* display = screen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                        display->availableGeometry()));
-    if (inTray || m_options.StartMinimized) {
-        if (m_tray->isAvailable())
-            return; // reached through the tray icon and F7 only
-        showMinimized();
-        return;
-    }
-    m_userState = Qt::WindowMaximized;
-    showMaximized();
-}
-
-void TClipVaultMain::showStartupNotice()
-{
-    if (m_startupNoticeShown)
-        return;
-    m_startupNoticeShown = true;
-    if (const QString notice = m_app.startupNotice(); !notice.isEmpty())
-        m_prompt.inform(notice, QStringLiteral("Information"));
-}
-
-bool TClipVaultMain::isShownState() const
-{
-    // A Wayland client cannot read or undo its minimized state: there, shown means visible.
-    return isVisible() && (platform::isWayland() || !isMinimized());
-}
-
-void TClipVaultMain::hotKeyUnavailable(const QString& why)
-{
-    // Told once, not at every start: the tray and the hanging window still bring the window back.
-    if (NoticeIsNew(m_app.dataFolder(), QStringLiteral("shortcutnotice"), why))
-        m_prompt.notify(QStringLiteral("F7 cannot show or hide Clip Vault: %1. The tray icon and "
-                                       "the hanging window still bring it back.")
-                            .arg(why),
-                        QStringLiteral("Information"));
-}
-
-void TClipVaultMain::ToggleMainWindow()
-{
-    if (isShownState())
-        minimizeToTray();
-    else
-        restoreFromTray();
-}
-
-void TClipVaultMain::minimizeToTray()
-{
-    m_putAway = true;
-    // Without a tray to come back from, a minimized window keeps its taskbar button; a Wayland
-    // client cannot undo its minimizing, so there it hides.
-    if (m_tray->isAvailable() || platform::isWayland())
-        hide();
-    else
-        showMinimized();
-}
-
-void TClipVaultMain::restoreFromTray()
-{
-    m_putAway = false;
-    if (m_userState & Qt::WindowMaximized)
-        showMaximized();
-    else if (m_userState & Qt::WindowFullScreen)
-        showFullScreen();
-    else
-        showNormal();
-    raise();
-    activateWindow();
-}
-
-void TClipVaultMain::changeEvent(QEvent* event)
-{
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !m_recreating && !m_putAway &&
-        !isMinimized() && isVisible())
-        m_userState = windowState();
-    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !m_tray->isAvailable())
-        return;
-    // Minimized by the title bar's button: leave the taskbar, as the tray icon stays.
-    QTimer::singleShot(0, this, [this] {
-        if (isMinimized())
-            hide();
-    });
-}
-
-void TClipVaultMain::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    // Sizes set before the first show are shares of a window not laid out yet: the pane takes
-    // its width now, the user's own or else one that shows every name whole.
-    if (!m_treeWidthRestored) {
-        m_treeWidthRestored = true;
-        if (const int remembered = rememberedTreeWidth(); remembered > 0) {
-            QList<int> sizes = m_ui->splitterTree->sizes();
-            if (sizes.size() == 2) {
-                sizes[1] += sizes[0] - remembered;
-                sizes[0] = remembered;
-                m_ui->splitterTree->setSizes(sizes);
-            }
-        } else {
-            fitTreePane();
-        }
-        connect(m_ui->splitterTree, &QSplitter::splitterMoved, this,
-                [this] { m_treeWidthMoved = true; });
-    }
-    emit shown();
-}
-
-void TClipVaultMain::closeEvent(QCloseEvent* event)
-{
-    m_hotKey.unregisterKey();
-    QString error;
-    if (!m_app.saveCatalogue(&error)) {
-        // Nothing may be lost: the program stays up with its catalogue in memory.
-        m_prompt.inform(error, kProgramCaption);
-        m_hotKey.registerKey();
-        event->ignore();
-        return;
-    }
-    rememberTreeWidth();
-    event->accept();
-    emit closed();
 }
 
 QString TClipVaultMain::selectedNodeText() const
@@ -648,17 +470,12 @@ void TClipVaultMain::tvwclassChange()
 
 void TClipVaultMain::SetOptionsExecute()
 {
-    OptionsRecord edited = m_app.options();
-    VaultSettings settings = m_app.settings();
-    if (!EditOptions(edited, settings, this))
+    // The tray switches, the bar and the preview follow the options; the window and the
+    // autostart entry are this window's to apply.
+    if (!EditVaultOptions(m_app, this))
         return;
-    m_app.setSettings(settings);
-    m_app.setOptions(edited); // the tray switches, the bar and the preview follow
-    ApplyWindowStyle(edited.XPStyle != 0);
-    m_autostart.setEnabled(edited.AutoStart != 0, QCoreApplication::applicationFilePath());
-    QString error;
-    if (!m_app.SaveOptionsFile(&error))
-        m_prompt.inform(error, kProgramCaption);
+    ApplyWindowStyle(m_app.options().XPStyle != 0);
+    m_autostart.setEnabled(m_app.options().AutoStart != 0, QCoreApplication::applicationFilePath());
 }
 
 void TClipVaultMain::SearchActionExecute()

@@ -1,6 +1,7 @@
 #include "companionbars.h"
 
 #include "barchoice.h"
+#include "optionform.h"
 #include "browserurls.h"
 #include "catalogue.h"
 #include "clipvaultapp.h"
@@ -52,7 +53,7 @@ void CompanionBars::tellBarState()
 void CompanionBars::choose(const CompanionChoice& choice)
 {
     if (choice.action == u"options") {
-        EditOptionsFromBar(m_app, nullptr);
+        EditVaultOptions(m_app, nullptr);
         return;
     }
     const QString address = BarMovieAddress(choice.movie, choice.frame, choice.page);

@@ -24,7 +24,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSettings>
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
@@ -89,6 +88,7 @@ void MainCommands::DetectFlashfromTabExecute()
 
 void MainCommands::detect(DetectSource source)
 {
+    const ArchiveAccess archive = WebArchiveOf(LoadVaultSettings(m_app.dataFolder()));
     const DetectServices services{m_catalogue,
                                   m_prompt,
                                   m_browser.address,
@@ -98,9 +98,9 @@ void MainCommands::detect(DetectSource source)
                                   },
                                   &m_app.movieServer(),
                                   m_browser.tabMovies,
-                                  WebArchiveAddress(m_app.dataFolder()),
+                                  archive.address,
                                   m_app.settings().lookInArchive,
-                                  WebArchivePaceMs(m_app.dataFolder())};
+                                  archive.paceMs};
     QStringList movies;
     QStringList categories;
     if (!ShowDetectDialog(source, movies, categories, services, m_selection.dialogOwner()))
@@ -121,9 +121,7 @@ QStringList MainCommands::manualCandidates()
 
 void MainCommands::HelpManualExecute()
 {
-    const QSettings settings(QDir(m_app.dataFolder()).filePath(QStringLiteral("clipvault.conf")),
-                             QSettings::IniFormat);
-    QString manual = settings.value(QStringLiteral("helppath")).toString();
+    QString manual = LoadVaultSettings(m_app.dataFolder()).helpPath;
     for (const QString& candidate : manualCandidates()) {
         if (manual.isEmpty() && QFileInfo(candidate).isFile())
             manual = QDir::cleanPath(candidate);

@@ -7,6 +7,8 @@
 #include "datafolder.h"
 #include "icons.h"
 #include "options.h"
+#include "userprompt.h"
+#include "vault.h"
 
 #include <QPainter>
 
@@ -97,6 +99,18 @@ void TOptionForm::storeInto(OptionsRecord& options, VaultSettings& settings) con
     options.XPStyle = flag(m_ui->rdo_xp_style->isChecked());
     options.ShortcutBarEnabled = flag(m_ui->chk_show_bar->isChecked());
     options.HangingWindowVisible = flag(m_ui->chk_show_miniwin->isChecked());
+}
+
+bool EditVaultOptions(Vault& vault, QWidget* parent)
+{
+    OptionsRecord edited = vault.options();
+    VaultSettings settings = vault.settings();
+    if (!EditOptions(edited, settings, parent))
+        return false;
+    QString error;
+    if (!vault.applyOptions(edited, settings, &error))
+        vault.prompt().inform(error, QStringLiteral("Clip Vault"));
+    return true;
 }
 
 bool EditOptions(OptionsRecord& options, VaultSettings& settings, QWidget* parent)

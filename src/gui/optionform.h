@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class Vault;
 struct OptionsRecord;
 struct VaultSettings;
 
@@ -33,3 +34,7 @@ private:
 /// Edits the options in the dialog. True when the user pressed OK (the record is updated then);
 /// on Cancel the record is left untouched.
 bool EditOptions(OptionsRecord& options, VaultSettings& settings, QWidget* parent = nullptr);
+
+/// Edits the vault's options in the dialog; on OK they take effect at once and are saved, and a
+/// failed save is told. True when the user pressed OK.
+bool EditVaultOptions(Vault& vault, QWidget* parent);

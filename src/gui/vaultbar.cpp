@@ -3,6 +3,7 @@
 #include "ui_vaultbar.h"
 
 #include "barchoice.h"
+#include "optionform.h"
 #include "browserurls.h"
 #include "catalogue.h"
 #include "clipvaultapp.h"
@@ -211,5 +212,5 @@ void Tvaultbar::CatMenuClick(QAction* item)
 
 void Tvaultbar::btnOptionClick()
 {
-    EditOptionsFromBar(m_app, this);
+    EditVaultOptions(m_app, this);
 }

@@ -8,6 +8,8 @@
 #include "fake/fakedesktopopen.h"
 #include "fake/fakehotkey.h"
 #include "options.h"
+
+#include <functional>
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
@@ -34,6 +36,13 @@ protected:
         window = std::make_unique<TClipVaultMain>(
             MainWindowServices{*app, hotKey, autostart, desktop, dialogs, browser});
         return *window;
+    }
+    /// Changes the running program's options, as the Options dialog does.
+    void changeOptions(const std::function<void(OptionsRecord&)>& change)
+    {
+        OptionsRecord changed = app->options();
+        change(changed);
+        app->setOptions(changed);
     }
     QTreeView* tree() const { return window->findChild<QTreeView*>(QStringLiteral("tvwclass")); }
     QTreeView* list() const

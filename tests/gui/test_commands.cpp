@@ -58,7 +58,7 @@ TEST_F(CommandTest, AManualTaskWaitsUnderDownloadingAndDownloadsOnCommand)
     server.start();
     const QString url = QString::fromStdString(server.url("/movie.swf"));
     start();
-    options.NotifyTaskAdded = 1;
+    changeOptions([](OptionsRecord& changed) { changed.NotifyTaskAdded = 1; });
 
     whenModalOpens([&](QDialog& dialog) {
         dialog.findChild<QLineEdit*>(QStringLiteral("edtUrl"))->setText(url);
@@ -148,7 +148,7 @@ TEST_F(CommandTest, DecliningToDownloadACataloguedAddressAgainAddsAndSaysNothing
                           logHeaderBytes("clipvault", 1) +
                               itemBytes('P', "http://a/wait.swf", "Game", "/m/", "wait.swf")));
     start();
-    options.NotifyTaskAdded = 1;
+    changeOptions([](OptionsRecord& changed) { changed.NotifyTaskAdded = 1; });
     prompt.answer({false});
     whenModalOpens([&](QDialog& dialog) {
         dialog.findChild<QLineEdit*>(QStringLiteral("edtUrl"))->setText(url);

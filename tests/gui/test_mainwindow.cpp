@@ -279,7 +279,7 @@ TEST_F(MainWindowTest, StartsInTheTrayWhenAskedTo)
     ASSERT_TRUE(SaveOptions(path("clipvault.opt"), options));
     options = DefaultOptions(); // the window must read the file, not this record
     start();
-    EXPECT_EQ(options.StartMinimized, 1);
+    EXPECT_EQ(app->options().StartMinimized, 1);
     window->showAtStart();
     EXPECT_FALSE(window->isShownState());
     hotKey.press();
@@ -300,8 +300,8 @@ TEST_F(MainWindowTest, UnreadableFilesAreReportedOnceAfterStartUp)
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("downloading.log")));
     EXPECT_TRUE(prompt.messages[0].text.contains(QStringLiteral("clipvault.opt")));
-    EXPECT_EQ(options.PauseMovieOnBar, 1);
-    EXPECT_EQ(options.AutoStart, 0) << "bytes the short file lacks are off";
+    EXPECT_EQ(app->options().PauseMovieOnBar, 1);
+    EXPECT_EQ(app->options().AutoStart, 0) << "bytes the short file lacks are off";
 
     EXPECT_TRUE(window->close());
     EXPECT_EQ(readFile(UnreadableCopyPath(path("downloading.log"))), log);
@@ -316,7 +316,7 @@ TEST_F(MainWindowTest, PreviewCheckBoxFollowsAndSetsTheOption)
     ASSERT_NE(preview, nullptr);
     EXPECT_FALSE(preview->isChecked());
     preview->click();
-    EXPECT_EQ(options.PreviewEnabled, 1);
+    EXPECT_EQ(app->options().PreviewEnabled, 1);
     EXPECT_EQ(readFile(path("clipvault.opt")).at(10), '\0')
         << "not written until the next options save";
 }

@@ -104,11 +104,11 @@ TEST_F(MainWindowTest, OptionsCommandAppliesAutostartAndSavesTheOptions)
         [](QDialog& dialog) { control<QCheckBox>(dialog, "chk_pop_task_added")->click(); },
         QDialogButtonBox::Ok);
     window->actions().action(MainActions::SetOptions)->trigger();
-    EXPECT_EQ(options.NotifyTaskAdded, 1);
+    EXPECT_EQ(app->options().NotifyTaskAdded, 1);
     EXPECT_EQ(autostart.calls(), 1);
     EXPECT_TRUE(autostart.isEnabled());
     EXPECT_EQ(autostart.program(), QCoreApplication::applicationFilePath());
-    EXPECT_EQ(readFile(path("clipvault.opt")), bytesOf(options));
+    EXPECT_EQ(readFile(path("clipvault.opt")), bytesOf(app->options()));
 
     whenDialogOpens([](QDialog& dialog) { control<QCheckBox>(dialog, "chk_auto_start")->click(); },
                     QDialogButtonBox::Ok);

@@ -70,12 +70,12 @@ protected:
         hook = std::make_unique<FakePointerHook>(hookInstallable);
         hookForm = std::make_unique<THookappForm>(
             *hook, prompt, QDir(folder.path()).filePath(QStringLiteral("block")));
-        hookForm->FormCreate(options.ShortcutBarEnabled != 0);
+        hookForm->FormCreate(app->options().ShortcutBarEnabled != 0);
         miniForm = std::make_unique<TMiniForm>(window->tray().menu(), [this] {
             if (!window->isShownState())
                 window->ToggleMainWindow();
         });
-        miniForm->FormCreate(options.HangingWindowVisible != 0);
+        miniForm->FormCreate(app->options().HangingWindowVisible != 0);
         QObject::connect(window.get(), &TClipVaultMain::shown, miniForm.get(),
                          &TMiniForm::showWithMainWindow);
         switches = std::make_unique<TraySwitches>(window->actions(), *app, *hookForm, *miniForm);

@@ -164,7 +164,9 @@ TEST_F(VaultbarTest, ComesUpInsideTheMovieCornerAndGoesOnlyWithTheBrowserInFront
     locator.answer({700, 400}, std::nullopt);
     EXPECT_FALSE(bar->isVisible()) << "the page background";
 
-    options.PauseMovieOnBar = 0;
+    OptionsRecord noPause = app->options();
+    noPause.PauseMovieOnBar = 0;
+    app->setOptions(noPause);
     locator.paused.clear();
     showFor(movieAt("run.swf", QRect(200, 300, 400, 300)));
     EXPECT_TRUE(locator.paused.empty());
@@ -238,7 +240,7 @@ TEST_F(VaultbarTest, ItsOptionsButtonTakesAndSavesTheOptions)
         dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
     bar->btnOptionClick();
-    EXPECT_EQ(options.PauseMovieOnBar, 0);
+    EXPECT_EQ(app->options().PauseMovieOnBar, 0);
     EXPECT_EQ(readFile(QDir(data.path()).filePath(QStringLiteral("clipvault.opt"))).at(2), 0);
     // Read at every notification: in effect at once.
     showFor(movieAt("run.swf", QRect(200, 300, 400, 300)));

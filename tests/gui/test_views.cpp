@@ -128,7 +128,7 @@ TEST_F(ViewTest, PreviewOffEmptiesThePlayerAndStopsFollowingTheSelection)
 {
     auto* preview = window->findChild<QCheckBox*>(QStringLiteral("chk_preview"));
     preview->click();
-    EXPECT_EQ(options.PreviewEnabled, 0);
+    EXPECT_EQ(app->options().PreviewEnabled, 0);
     EXPECT_EQ(window->preview().player().movie(), QStringLiteral("no flash"));
     tree()->setCurrentIndex(window->treeModel().nodeAt(4));
     EXPECT_EQ(window->preview().player().movie(), QStringLiteral("no flash"));

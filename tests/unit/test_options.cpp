@@ -93,16 +93,19 @@ TEST(DataFolder, EnvironmentThenPortableFolderThenXdgData)
         qputenv("CLIPVAULT_HOME", saved);
 }
 
-TEST(DataFolder, TheDebuggingPortCanBeSetInTheConfigurationFile)
+TEST(DataFolder, TheConfigurationFileIsReadWholeAndWhatIsNoValueIsTheDefault)
 {
     QTemporaryDir folder;
-    EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 0);
-    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")),
-                          "[General]\ndebuggingPort=9333\n"));
-    EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 9333);
-    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath(QStringLiteral("clipvault.conf")),
-                          "[General]\ndebuggingPort=99999\n"));
-    EXPECT_EQ(ConfiguredDebuggingPort(folder.path()), 0) << "not a port";
+    const QString conf = QDir(folder.path()).filePath(QStringLiteral("clipvault.conf"));
+    EXPECT_EQ(LoadVaultSettings(folder.path()), VaultSettings{}) << "no file: the defaults";
+    ASSERT_TRUE(writeFile(conf, "[General]\nkeepfiles=0\narchive=0\nhelppath=/m.html\n"
+                                "archiveurl=http://a\narchivepace=0\ndebuggingPort=9333\n"
+                                "firefoxPort=9334\ncategoryPaneWidth=180\n"));
+    const VaultSettings set{false, false, "/m.html", "http://a", 0, 9333, 9334, 180};
+    EXPECT_EQ(LoadVaultSettings(folder.path()), set);
+    ASSERT_TRUE(writeFile(conf, "[General]\narchivepace=-5\ndebuggingPort=99999\n"
+                                "firefoxPort=x\ncategoryPaneWidth=-3\n"));
+    EXPECT_EQ(LoadVaultSettings(folder.path()), VaultSettings{}) << "no value of theirs";
 }
 
 TEST(PrivateFolderTest, OnlyAFolderNobodyElseCanCreateNamesInHoldsTheSessionFiles)
