@@ -52,12 +52,9 @@ bool DownloadFlow::isRunningOrQueued(const QString& url) const
                        [&](const QString& queued) { return CatalogueKey(queued) == key; });
 }
 
-void DownloadFlow::StartItemDownload(int index)
+void DownloadFlow::StartItemDownload(const QString& url)
 {
-    if (index < 0 || index >= m_catalogue.itemCount())
-        return;
-    const QString url = FieldText(m_catalogue.item(index).Url);
-    if (isRunningOrQueued(url))
+    if (m_catalogue.FindItemByUrl(url) < 0 || isRunningOrQueued(url))
         return;
     m_queue.push_back(url);
     if (!isBusy() && !startNext())

@@ -29,9 +29,10 @@ public:
                  QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(DownloadFlow)
 
-    /// Downloads the item at `index`: at once when nothing runs, else after the downloads asked
-    /// for before it. An item that is running or waiting already is not queued a second time.
-    void StartItemDownload(int index);
+    /// Downloads the catalogued item of address `url`: at once when nothing runs, else after the
+    /// downloads asked for before it. An item that is running or waiting already is not queued
+    /// a second time; an address the catalogue does not hold is no download.
+    void StartItemDownload(const QString& url);
 
     /// Another copy of a movie whose site did not give it: its bytes and where they came from
     /// ("the browser's copy"); no bytes when there is none. A copy that comes in pieces is put

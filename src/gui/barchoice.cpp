@@ -40,5 +40,5 @@ void FileMovieFromBar(ClipVaultApp& app, FileDialogs& dialogs, QWidget* parent,
         index = app.catalogue().AddItemFromUrlAs(address, QString(), file);
     }
     if (index >= 0)
-        app.downloads().StartItemDownload(index);
+        app.downloads().StartItemDownload(address);
 }

@@ -66,7 +66,7 @@ void MainCommands::AddFlashItemActionExecute()
         m_prompt.inform(FieldText(record.Url) + QStringLiteral(" added!"),
                         QStringLiteral("Information"));
     if (startNow)
-        m_downloads.StartItemDownload(index);
+        m_downloads.StartItemDownload(FieldText(record.Url));
     else
         m_selection.RefreshItemList();
 }
@@ -106,9 +106,8 @@ void MainCommands::detect(DetectSource source)
     if (!ShowDetectDialog(source, movies, categories, services, m_selection.dialogOwner()))
         return;
     for (qsizetype i = 0; i < movies.size(); ++i) {
-        const int index = m_catalogue.AddItemFromUrl(movies[i], categories.value(i));
-        if (index >= 0)
-            m_downloads.StartItemDownload(index);
+        if (m_catalogue.AddItemFromUrl(movies[i], categories.value(i)) >= 0)
+            m_downloads.StartItemDownload(movies[i]);
     }
 }
 
@@ -149,7 +148,7 @@ void MainCommands::StartDownActionExecute()
 {
     const int index = selectedItem();
     if (index >= 0)
-        m_downloads.StartItemDownload(index);
+        m_downloads.StartItemDownload(FieldText(m_catalogue.item(index).Url));
 }
 
 void MainCommands::UpdateItemPropertyExecute()

@@ -204,7 +204,8 @@ TEST_F(WholeMovieWindowTest, ADownloadKeepsItsFilesAndThePreviewPlaysThemWithThe
     ASSERT_TRUE(ready.wait(30000));
 
     const QString url = site.address("/games/parent.swf");
-    app->downloads().StartItemDownload(app->catalogue().AddItemFromUrl(url, {}));
+    ASSERT_GE(app->catalogue().AddItemFromUrl(url, {}), 0);
+    app->downloads().StartItemDownload(url);
     ASSERT_TRUE(waitUntil(
         [&] {
             const int index = app->catalogue().FindItemByUrl(url);

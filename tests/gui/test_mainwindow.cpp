@@ -337,7 +337,8 @@ TEST_F(MainWindowTest, ClosingDuringADownloadSavesTheLogsAndEndsTheTransfer)
     start();
     window->show();
     const QString url = QString::fromStdString(server.url("/hung.swf"));
-    app->downloads().StartItemDownload(app->catalogue().AddItemFromUrl(url, {}));
+    ASSERT_GE(app->catalogue().AddItemFromUrl(url, {}), 0);
+    app->downloads().StartItemDownload(url);
     ASSERT_TRUE(QTest::qWaitFor([&] { return asked.load(); }, 60000))
         << "the server never saw the request";
 
@@ -366,7 +367,8 @@ TEST_F(MainWindowTest, AnItemFiledAndDownloadedIsOnDiskWhileTheProgramRuns)
     const QString url = QString::fromStdString(server.url("/m.swf"));
     const QString other = QStringLiteral("http://a.example/filed.swf");
     ASSERT_GE(app->catalogue().AddItemFromUrl(other, {}), 0);
-    app->downloads().StartItemDownload(app->catalogue().AddItemFromUrl(url, {}));
+    ASSERT_GE(app->catalogue().AddItemFromUrl(url, {}), 0);
+    app->downloads().StartItemDownload(url);
     const auto onDisk = [&](const QString& address) {
         Catalogue again(prompt, options);
         CatalogueStore(folder.path()).LoadItems(again);

@@ -70,6 +70,8 @@ protected:
     /// Waits until the queue has run dry; generous, for a loaded machine.
     bool waitUntilFinished() { return !flow.isBusy() || finished.wait(60000); }
 
+    /// The address of the item at `index`, as the flow takes it.
+    QString urlOf(int index) const { return FieldText(catalogue.item(index).Url); }
     int add(const char* name)
     {
         return catalogue.AddItemFromUrl(
@@ -111,7 +113,7 @@ TEST_F(DownloadFlowTest, ADownloadCreatesTheFolderAndFilesTheItem)
 {
     options.NotifyTaskFinished = 1;
     const int index = add("one");
-    flow.StartItemDownload(index);
+    flow.StartItemDownload(urlOf(index));
     EXPECT_TRUE(flow.isBusy()) << "the transfer runs in the background";
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("one"), ItemState::Downloaded);
@@ -127,7 +129,7 @@ TEST_F(DownloadFlowTest, AFailedDownloadMarksTheItemFailedAndSaysSoWhenAsked)
 {
     options.NotifyTaskFailed = 1;
     const int index = add("broken");
-    flow.StartItemDownload(index);
+    flow.StartItemDownload(urlOf(index));
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("broken"), ItemState::Failed);
     EXPECT_EQ(catalogue.item(index).extras.failure,
@@ -192,7 +194,7 @@ TEST_F(DownloadFlowTest, AMovieItsSiteNoLongerGivesIsSavedFromAnotherCopyWhenOne
         }
         const int index =
             catalogue.FindItemByUrl(QString::fromStdString(server.url("/broken.swf")));
-        flow.StartItemDownload(index >= 0 ? index : add("broken"));
+        flow.StartItemDownload(urlOf(index >= 0 ? index : add("broken")));
         ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
         EXPECT_EQ(asked, QStringList{QString::fromStdString(server.url("/broken.swf"))});
         EXPECT_EQ(stateOf("broken"), c.state);
@@ -214,7 +216,7 @@ TEST_F(DownloadFlowTest, AMovieOfADeadSiteComesFromTheBrowserCache)
     flow.addFallback(CachedCopyFallback(
         [] { return CacheEnumerator::CachesBelow(QStringLiteral(CLIPVAULT_FIXTURES "/cache")); }));
     const QString url = QStringLiteral("http://127.0.0.1:8766/red.swf?v=3");
-    flow.StartItemDownload(catalogue.AddItemFromUrl(url, QStringLiteral("Game")));
+    flow.StartItemDownload(urlOf(catalogue.AddItemFromUrl(url, QStringLiteral("Game"))));
     ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
     const int index = catalogue.FindItemByUrl(url);
     ASSERT_GE(index, 0);
@@ -235,7 +237,7 @@ TEST_F(DownloadFlowTest, AnErrorPageUnderAMoviesNameFailsAndTheMessageSaysWhy)
                             response.set_content("<html>moved</html>", "text/html");
                         });
     const int index = add("error-page");
-    flow.StartItemDownload(index);
+    flow.StartItemDownload(urlOf(index));
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("error-page"), ItemState::Failed);
     EXPECT_FALSE(QFile::exists(gameFile("error-page")));
@@ -255,10 +257,10 @@ TEST_F(DownloadFlowTest, AFolderThatCannotBeMadeFailsTheItemNamingTheFolderAndTh
     SetFieldText(elsewhere.Folder, QDir(folder.path()).filePath(QStringLiteral("ok/")));
     ASSERT_TRUE(catalogue.AddCategory(elsewhere));
 
-    flow.StartItemDownload(add("blocked"));
+    flow.StartItemDownload(urlOf(add("blocked")));
     const int next = catalogue.AddItemFromUrl(QString::fromStdString(server.url("/next.swf")),
                                               QStringLiteral("Elsewhere"));
-    flow.StartItemDownload(next);
+    flow.StartItemDownload(urlOf(next));
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(stateOf("blocked"), ItemState::Failed) << "never left under Downloading";
     ASSERT_FALSE(prompt.messages.empty());
@@ -281,11 +283,11 @@ TEST_F(DownloadFlowTest, StartsDuringADownloadAreQueuedAndRunInOrder)
         busyWhenTold.push_back(flow.isBusy());
     };
     // While the first transfer runs, the user asks for the other two (and each of them twice).
-    flow.StartItemDownload(first);
-    flow.StartItemDownload(second);
-    flow.StartItemDownload(third);
-    flow.StartItemDownload(second);
-    flow.StartItemDownload(first);
+    flow.StartItemDownload(urlOf(first));
+    flow.StartItemDownload(urlOf(second));
+    flow.StartItemDownload(urlOf(third));
+    flow.StartItemDownload(urlOf(second));
+    flow.StartItemDownload(urlOf(first));
     EXPECT_EQ(flow.queuedCount(), 2) << "a running or waiting item is not queued again";
     EXPECT_EQ(catalogue.item(second).state(), ItemState::New) << "queued items keep their state";
     ASSERT_TRUE(waitUntilFinished());
@@ -302,8 +304,8 @@ TEST_F(DownloadFlowTest, AnItemRemovedDuringItsDownloadIsLeftAlone)
 {
     const int doomed = add("doomed");
     const int kept = add("kept");
-    flow.StartItemDownload(doomed);
-    flow.StartItemDownload(kept);
+    flow.StartItemDownload(urlOf(doomed));
+    flow.StartItemDownload(urlOf(kept));
     catalogue.RemoveItemByUrl(QString::fromStdString(server.url("/doomed.swf")));
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(catalogue.itemCount(), 1);
@@ -316,7 +318,7 @@ TEST_F(DownloadFlowTest, AFullPathFileNameIsDownloadedThere)
     const QString path = QDir(folder.path()).filePath(QStringLiteral("elsewhere/chosen.swf"));
     const int index =
         catalogue.AddItemFromUrlAs(QString::fromStdString(server.url("/one.swf")), {}, path);
-    flow.StartItemDownload(index);
+    flow.StartItemDownload(urlOf(index));
     ASSERT_TRUE(waitUntilFinished());
     EXPECT_EQ(readFile(path), QByteArray("FWS movie one"));
     EXPECT_EQ(stateOf("one"), ItemState::Downloaded);
@@ -331,7 +333,7 @@ TEST_F(DownloadFlowTest, AFolderThatCannotBeMadeStopsBeforeTheTransfer)
     const int index = catalogue.AddItemFromUrl(QString::fromStdString(server.url("/one.swf")),
                                                QStringLiteral("Blocked"));
     catalogue.SetItemState(index, ItemState::Pending);
-    flow.StartItemDownload(index);
+    flow.StartItemDownload(urlOf(index));
     EXPECT_FALSE(flow.isBusy());
     EXPECT_EQ(finished.count(), 1) << "the queue is dry at once";
     EXPECT_EQ(catalogue.item(index).state(), ItemState::Failed);
@@ -342,7 +344,7 @@ TEST_F(DownloadFlowTest, AFlowEndedDuringAHungTransferLetsGoAtOnceAndLeavesNoPar
 {
     auto hungFlow = std::make_unique<DownloadFlow>(catalogue, options, prompt);
     const int index = add("hung");
-    hungFlow->StartItemDownload(index);
+    hungFlow->StartItemDownload(urlOf(index));
     QElapsedTimer deadline;
     deadline.start();
     while (requestCount() == 0 && deadline.elapsed() < 60000)
@@ -398,7 +400,7 @@ TEST_F(DownloadFlowTest, AMovieComesWithTheFilesItsCodeNamesWithinItsSiteAndTheU
                                         QStringLiteral("Game"));
     };
 
-    flow.StartItemDownload(addUrl("/games/parent.swf"));
+    flow.StartItemDownload(urlOf(addUrl("/games/parent.swf")));
     ASSERT_TRUE(waitUntilFinished());
     const QString movieFile = gameFile("parent");
     const KeptManifest kept = ReadManifest(KeptFolderOf(movieFile));
@@ -428,7 +430,7 @@ TEST_F(DownloadFlowTest, AMovieComesWithTheFilesItsCodeNamesWithinItsSiteAndTheU
     ItemRecord record = catalogue.item(same);
     record.extras.keepFiles = false;
     catalogue.updateItem(same, record);
-    flow.StartItemDownload(same);
+    flow.StartItemDownload(urlOf(same));
     ASSERT_TRUE(waitUntilFinished());
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_TRUE(

@@ -217,7 +217,7 @@ TEST_F(WebArchiveTest, TheProgramsDownloadSavesTheArchivedCopyAndTheItemRemember
     flow.addFallback(WebArchiveFallback(archive.address(), 100, [] { return true; }), true);
     const int index =
         catalogue.AddItemFromUrl(QString::fromStdString(lost), QStringLiteral("Game"));
-    flow.StartItemDownload(index);
+    flow.StartItemDownload(QString::fromStdString(lost));
     ASSERT_TRUE(waitUntil([&] { return !flow.isBusy(); }, 60000));
     EXPECT_EQ(catalogue.item(index).state(), ItemState::Downloaded);
     EXPECT_EQ(catalogue.item(index).extras.archivedFrom,
