@@ -97,21 +97,22 @@ const ItemRecord& ItemTable::owned(const Slot& s) const
 
 ItemRecord ItemTable::logged(std::int32_t number) const
 {
-    if (m_cachedNumber != number) {
+    const std::lock_guard lock(m_lastRead.mutex);
+    if (m_lastRead.number != number) {
         StoredItemRecord stored{};
         if (!readLogged(number, 1, reinterpret_cast<char*>(&stored)))
             std::memset(&stored, 0, sizeof stored);
-        m_cached = FromStored(stored);
-        m_cachedNumber = number;
+        m_lastRead.record = FromStored(stored);
+        m_lastRead.number = number;
     }
-    return m_cached;
+    return m_lastRead.record;
 }
 
 bool ItemTable::readLogged(qint64 first, qint64 count, char* into) const
 {
     if (m_log && m_log->read(first, count, into))
         return true;
-    if (logChanged() && !std::exchange(m_toldLogChanged, true) && m_onLogChanged)
+    if (logChanged() && !m_toldLogChanged.exchange(true) && m_onLogChanged)
         m_onLogChanged();
     return false;
 }
@@ -193,7 +194,6 @@ void ItemTable::release(Slot& s)
 template <typename Key>
 int ItemTable::findHashed(std::uint32_t hash, Key&& key) const
 {
-    ensureIndex();
     const std::size_t mask = m_index.size() - 1;
     int first = -1;
     QByteArray wanted; // built only when another item's hash is the same
@@ -228,14 +228,10 @@ int ItemTable::find(const QByteArray& key) const
     return findHashed(ItemKeyHash(key), [&] { return key; });
 }
 
-void ItemTable::index(int position) const
+void ItemTable::index(int position)
 {
-    if (!m_indexValid)
-        return;
-    if ((static_cast<std::size_t>(size()) + 1) * 2 > m_index.size()) {
-        m_indexValid = false; // grows on the next look-up
-        return;
-    }
+    if ((static_cast<std::size_t>(size()) + 1) * 2 > m_index.size())
+        return rebuildIndex(); // doubles, and holds every position then
     const std::size_t mask = m_index.size() - 1;
     const std::uint32_t hash = slot(position).keyHash;
     std::size_t cell = hash & mask;
@@ -244,17 +240,20 @@ void ItemTable::index(int position) const
     m_index[cell] = {hash, position};
 }
 
-void ItemTable::ensureIndex(std::size_t room, std::size_t upTo) const
+void ItemTable::rebuildIndex(std::size_t room, std::size_t upTo)
 {
     room = std::max(room, m_slots.size());
-    if (m_indexValid && (room + 1) * 2 <= m_index.size())
-        return;
     m_index.assign(std::bit_ceil(std::max<std::size_t>(16, room * 2 + 2)), IndexCell{});
-    m_indexValid = true;
     for (std::size_t position = 0; position < std::min(upTo, m_slots.size()); ++position) {
         if (!m_slots[position].removed)
             index(static_cast<int>(position));
     }
+}
+
+void ItemTable::ensureRoom(std::size_t room, std::size_t upTo)
+{
+    if ((room + 1) * 2 > m_index.size())
+        rebuildIndex(room, upTo);
 }
 
 void ItemTable::startLog(std::shared_ptr<const StoredLog> log, qint64 expected)
@@ -318,7 +317,7 @@ qint64 ItemTable::appendWholeLog(qint64 count, const std::function<bool(int)>& r
     fill(parts[0], m_categories);
     // The index's memory is made ready here while the helper may still read. It has room for
     // every new position and holds only those before `base`: the new ones go in below, in order.
-    ensureIndex(m_slots.size(), base);
+    ensureRoom(m_slots.size(), base);
     if (helper.joinable())
         helper.join();
 
@@ -404,7 +403,7 @@ std::vector<int> ItemTable::dropUnreadable()
             markRemoved(position);
     }
     m_log.reset();
-    m_cachedNumber = -1;
+    forgetLastRead();
     return dropMarked();
 }
 
@@ -420,7 +419,7 @@ void ItemTable::replace(int position, ItemRecord&& record)
         m_owned[static_cast<std::size_t>(~s.source)] = std::move(record);
     if (hash != s.keyHash) {
         s.keyHash = hash;
-        m_indexValid = false;
+        rebuildIndex(); // its cell is under the old hash
     }
 }
 
@@ -441,7 +440,7 @@ void ItemTable::remove(const std::vector<bool>& doomed)
             m_slots[kept++] = m_slots[i];
     }
     m_slots.resize(kept);
-    m_indexValid = false;
+    rebuildIndex(); // the positions moved
 }
 
 void ItemTable::clear()
@@ -452,11 +451,16 @@ void ItemTable::clear()
     m_categories = NameTable();
     m_log.reset();
     m_anyMarked = false;
-    m_index = {};
-    m_indexValid = false;
-    m_cachedNumber = -1;
-    m_cached = {};
+    rebuildIndex();
+    forgetLastRead();
     m_toldLogChanged = false;
+}
+
+void ItemTable::forgetLastRead()
+{
+    const std::lock_guard lock(m_lastRead.mutex);
+    m_lastRead.number = -1;
+    m_lastRead.record = {};
 }
 
 ItemSnapshot ItemTable::snapshot() const

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <QByteArray>
@@ -161,10 +162,14 @@ private:
     /// Appends the slot unless an item holds its key, as appendLogged says.
     template <typename Key>
     void appendIndexed(const Slot& s, Key&& key, const std::function<bool(int)>& replaceHeld);
-    void index(int position) const;
-    /// Builds the index when positions moved, with room for `room` items without growing, over
-    /// the positions below `upTo` (all by default).
-    void ensureIndex(std::size_t room = 0, std::size_t upTo = SIZE_MAX) const;
+    /// Puts a new last position into the index, growing it when it would be over half full.
+    void index(int position);
+    /// Makes the index anew with room for `room` items without growing, over the positions
+    /// below `upTo` (all by default): after positions moved or a key changed.
+    void rebuildIndex(std::size_t room = 0, std::size_t upTo = SIZE_MAX);
+    /// Rebuilds it only when it lacks room for `room` items.
+    void ensureRoom(std::size_t room, std::size_t upTo = SIZE_MAX);
+    void forgetLastRead();
 
     std::vector<Slot, UninitializedAllocator<Slot>> m_slots;
     std::vector<ItemRecord> m_owned;
@@ -173,20 +178,26 @@ private:
     std::shared_ptr<const StoredLog> m_log;
     bool m_anyMarked = false;
 
-    /// Open addressing over positions by key hash; rebuilt when positions move. A cell holds the
-    /// hash too, so that a probe reads the cell alone.
+    /// Open addressing over positions by key hash, kept whole by every change, so that a look-up
+    /// only reads it. A cell holds the hash too, so that a probe reads the cell alone.
     struct IndexCell
     {
         std::uint32_t keyHash = 0;
         std::int32_t position = -1;
     };
-    mutable std::vector<IndexCell> m_index;
-    mutable bool m_indexValid = false;
-    /// The last loaded record read: views ask for one item's fields one after another.
-    mutable std::int32_t m_cachedNumber = -1;
-    mutable ItemRecord m_cached;
+    std::vector<IndexCell> m_index;
+    /// The last loaded record read: views ask for one item's fields one after another, each of
+    /// which would otherwise read the record from the log again. Guarded, so that reads from
+    /// two threads stay safe.
+    struct LastRead
+    {
+        std::mutex mutex;
+        std::int32_t number = -1;
+        ItemRecord record;
+    };
+    mutable LastRead m_lastRead;
     std::function<void()> m_onLogChanged;
-    mutable bool m_toldLogChanged = false;
+    mutable std::atomic<bool> m_toldLogChanged = false;
 };
 
 /// A hash of an address's catalogue key, taken without building the key for ASCII text.
