@@ -226,7 +226,7 @@ int UsageError(const CommandLine& line, QTextStream& err, const QString& problem
 
 } // namespace cli
 
-int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, const QString& gone)
 {
     using namespace cli;
     if (arguments == QStringList{QStringLiteral("--version")}) {
@@ -234,7 +234,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         return kOk;
     }
     QString problem;
-    const std::optional<CommandLine> line = ParseCommandLine(arguments, problem);
+    std::optional<CommandLine> line = ParseCommandLine(arguments, problem);
     if (!line) {
         err << "clipvault-cli: " << problem << '\n' << usageOf({});
         return kUsage;
@@ -251,6 +251,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
         err << "clipvault-cli: --version stands alone\n" << usageOf({});
         return kUsage;
     }
+    line->goneAlready = gone;
     const Command* command = commandOf(line->words);
     const int code = command ? command->run(*line, out, err) : UsageError(*line, err);
     // Work a command left running (an archive's answer nobody waits for) ends with it.

@@ -36,6 +36,8 @@ struct CommandLine
     bool noArchive = false;
     bool help = false;
     bool version = false;
+    /// The launcher's plain download found the address gone, for this reason: not asked again.
+    QString goneAlready;
 };
 
 /// Splits the arguments (without the program name) into words and options; options may stand

@@ -16,7 +16,9 @@
 
 namespace {
 
-using ToolMain = int (*)(int, char**);
+/// The module's entry: the arguments, and why the launcher found the address of a plain
+/// download gone (null: it found nothing).
+using ToolMain = int (*)(int, char**, const char*);
 
 /// The module beside the tool, where the build tree and the installed package both put it;
 /// empty when the tool cannot tell where it lies. Never a place relative to the working folder,
@@ -31,7 +33,7 @@ std::string modulePath()
     return self.substr(0, self.rfind('/') + 1) + CLIPVAULT_TOOL_MODULE;
 }
 
-int runToolModule(int argc, char* argv[])
+int runToolModule(int argc, char* argv[], const std::string& gone)
 {
     const std::string path = modulePath();
     if (path.empty()) {
@@ -48,7 +50,7 @@ int runToolModule(int argc, char* argv[])
                      ::dlerror());
         return cli::kFailed;
     }
-    return toolMain(argc, argv);
+    return toolMain(argc, argv, gone.empty() ? nullptr : gone.c_str());
 }
 
 } // namespace
@@ -58,7 +60,8 @@ int main(int argc, char* argv[])
     std::setlocale(LC_ALL, ""); // the system's messages in the user's language, as Qt sets it
     // Ctrl-C or the end of the session during a download leaves no partial file behind.
     transfer::RemovePartialFilesOnTermination();
-    if (const std::optional<int> code = cli::RunPlainDownload(argc, argv))
+    std::string gone;
+    if (const std::optional<int> code = cli::RunPlainDownload(argc, argv, gone))
         return *code;
-    return runToolModule(argc, argv);
+    return runToolModule(argc, argv, gone);
 }

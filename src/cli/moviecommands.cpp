@@ -68,7 +68,10 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     AskForMovie(request, line.any); // the program's rule: a page is no movie
     request.url = line.words[1];
     request.fileName = QFileInfo(line.words[2]).absoluteFilePath();
-    const TransferOutcome outcome = TransferShowingProgress(request, err);
+    const TransferOutcome outcome =
+        line.goneAlready.isEmpty()
+            ? TransferShowingProgress(request, err)
+            : TransferOutcome{false, 0, line.goneAlready, /*addressGone=*/true, {}};
     qint64 size = outcome.succeeded ? outcome.fileSize : -1;
     if (size < 0 && outcome.addressGone && !line.noArchive &&
         LoadVaultSettings(DataFolderOf(line)).lookInArchive)

@@ -48,7 +48,7 @@ public:
 
 } // namespace
 
-std::optional<int> cli::RunPlainDownload(int argc, char* argv[])
+std::optional<int> cli::RunPlainDownload(int argc, char* argv[], std::string& gone)
 {
     if (argc != 4 || std::string_view(argv[1]) != "download" || ::isatty(STDERR_FILENO) == 1)
         return std::nullopt;
@@ -69,9 +69,11 @@ std::optional<int> cli::RunPlainDownload(int argc, char* argv[])
         std::printf("%lld\n", outcome.fileSize);
         return kOk;
     }
-    // The full command tries the address once more, and then the web archive if it may.
-    if (outcome.addressGone)
+    // The full command turns to the web archive, if it may, with what was learned here.
+    if (outcome.addressGone) {
+        gone = outcome.error;
         return std::nullopt;
+    }
     std::fprintf(stderr, "clipvault-cli: %s: %s\n", argv[2], outcome.error.c_str());
     return kFailed;
 }

@@ -6,7 +6,8 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-extern "C" __attribute__((visibility("default"))) int clipvault_tool_main(int argc, char* argv[])
+extern "C" __attribute__((visibility("default"))) int clipvault_tool_main(int argc, char* argv[],
+                                                                          const char* gone)
 {
     // Qt's own event loop: the tool shares its loop with no GLib code, and GLib's would only
     // add to every command's start and memory. The programs it starts choose their own.
@@ -23,7 +24,8 @@ extern "C" __attribute__((visibility("default"))) int clipvault_tool_main(int ar
     transfer::RemovePartialFilesOnTermination();
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const int code = RunCli(QCoreApplication::arguments().mid(1), out, err);
+    const int code = RunCli(QCoreApplication::arguments().mid(1), out, err,
+                            gone ? QString::fromLocal8Bit(gone) : QString());
     out.flush();
     err.flush();
     return code;

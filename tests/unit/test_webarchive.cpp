@@ -120,6 +120,34 @@ TEST_F(WebArchiveTest, ADeadAddressIsSavedFromTheNewestCaptureThatIsAMoviePolite
         EXPECT_GE(requests[i].second - requests[i - 1].second, 100 - 20) << i;
 }
 
+TEST_F(WebArchiveTest, AGoneAddressIsAskedOnceBeforeTheArchiveIs)
+{
+    // A script's plain download finds it gone before Qt is loaded; the archive's turn comes
+    // with that reason, not with the address asked again.
+    archive.busyAnswers = 0;
+    std::atomic<int> asked{0};
+    TestServer site;
+    site.server().Get("/gone.swf", [&](const httplib::Request&, httplib::Response& response) {
+        ++asked;
+        response.status = 404;
+    });
+    site.start();
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CLIPVAULT_HOME"), data.path());
+    tool.setProcessEnvironment(environment);
+    tool.start(QStringLiteral(CLIPVAULT_CLI),
+               {QStringLiteral("download"), QString::fromStdString(site.url("/gone.swf")),
+                QDir(data.path()).filePath(QStringLiteral("gone.swf"))});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
+    EXPECT_EQ(tool.exitCode(), 1);
+    EXPECT_TRUE(err.contains(QStringLiteral("404"))) << qPrintable(err);
+    EXPECT_TRUE(err.endsWith(QStringLiteral(", and the web archive has no copy\n")))
+        << qPrintable(err);
+    EXPECT_EQ(asked.load(), 1);
+}
+
 TEST_F(WebArchiveTest, AnAddressTheArchiveLacksFailsSayingSoAndOtherFailuresNeverAskIt)
 {
     archive.busyAnswers = 0;
