@@ -226,10 +226,9 @@ void RunCompanionComparison()
     // A returning user's Clip Vault with the companion's manifests written for this browser.
     QTemporaryDir home;
     QTemporaryDir data;
-    OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
-    ClipVaultApp app(data.path(), options, prompt);
+    ClipVaultApp app(data.path(), DefaultOptions(), prompt);
     app.LoadCatalogue();
     SingleInstance instance(data.path());
     if (!instance.acquire()) {

@@ -240,14 +240,13 @@ int main(int argc, char* argv[])
     }));
     TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browser});
     // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
-    vault.downloads().addFallback(WebArchiveFallback(
-                                      WebArchiveOf(conf).address, WebArchiveOf(conf).paceMs,
-                                      [&] { return vault.settings().lookInArchive; },
-                                      [&](const QString& what) {
-                                          ClipVaultMain.showStatus(QStringLiteral("Web archive: ") +
-                                                                   what);
-                                      }),
-                                  true);
+    vault.downloads().addFallback(
+        WebArchiveFallback(
+            WebArchiveOf(conf), [&] { return vault.settings().lookInArchive; },
+            [&](const QString& what) {
+                ClipVaultMain.showStatus(QStringLiteral("Web archive: ") + what);
+            }),
+        true);
     prompt.setOwner(&ClipVaultMain);
     QObject::connect(&vault.saver(), &CatalogueSaver::saveFailed, &ClipVaultMain,
                      [&](const QString& error) {

@@ -3,8 +3,7 @@
 #include "background.h"
 #include "webarchive.h"
 
-DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
-                                          std::function<bool()> enabled,
+DownloadFlow::Fallback WebArchiveFallback(ArchiveAccess where, std::function<bool()> enabled,
                                           std::function<void(const QString&)> waiting)
 {
     return [=](const QString& url, const QString&, QObject* context,
@@ -14,8 +13,8 @@ DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
             return;
         }
         Background::run(context, [=](const BackgroundTask& task) {
-            ArchivePace pace(paceMs);
-            WebArchive archive(archiveAddress, pace, task.stopped(), [&](const QString& what) {
+            ArchivePace pace(where.paceMs);
+            WebArchive archive(where.address, pace, task.stopped(), [&](const QString& what) {
                 if (waiting)
                     task.post([waiting, what] { waiting(what); });
             });

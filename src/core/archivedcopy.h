@@ -1,6 +1,7 @@
 #pragma once
 
 #include "downloadflow.h"
+#include "webarchive.h"
 
 #include <functional>
 
@@ -9,6 +10,5 @@
 /// movie. Nothing is asked while `enabled` says no. The archive is asked off the caller's
 /// thread; `waiting` hears each wait there, on the caller's thread; the copy found, or what the
 /// archive said, comes back to the caller.
-DownloadFlow::Fallback WebArchiveFallback(QString archiveAddress, int paceMs,
-                                          std::function<bool()> enabled,
+DownloadFlow::Fallback WebArchiveFallback(ArchiveAccess archive, std::function<bool()> enabled,
                                           std::function<void(const QString&)> waiting = {});

@@ -22,6 +22,13 @@ struct BackgroundTask::Shared
 
 namespace {
 
+/// Asks a task to stop and wakes work that waits for it (`stopped().wait(false)`).
+void stop(BackgroundTask::Shared& task)
+{
+    task.stopped = true;
+    task.stopped.notify_all();
+}
+
 /// The program's workers and the tasks they run. The pool grows as tasks come: a task that
 /// waits on a slow site must not hold back another.
 struct Tasks
@@ -48,7 +55,7 @@ struct Tasks
         const QMutexLocker lock(&mutex);
         for (const auto& weak : running) {
             if (const auto task = weak.lock())
-                task->stopped = true;
+                stop(*task);
         }
         running.clear();
     }
@@ -88,7 +95,7 @@ namespace Background {
 void Handle::cancel() const
 {
     if (m_shared)
-        m_shared->stopped = true;
+        stop(*m_shared);
 }
 
 void Handle::wait() const
@@ -114,7 +121,7 @@ Handle run(QObject* receiver, std::function<void(const BackgroundTask&)> work)
         shared->relay = relay;
         QObject::connect(relay, &QObject::destroyed, [weak = std::weak_ptr(shared)] {
             if (const auto task = weak.lock()) {
-                task->stopped = true;
+                stop(*task);
                 const QMutexLocker lock(&task->relayMutex);
                 task->relay = nullptr;
             }

@@ -23,8 +23,9 @@ public:
     {
     }
 
-    /// Whether the task was asked to stop: long work checks it between steps, and a fetch is
-    /// handed it to end at once.
+    /// Whether the task was asked to stop: long work checks it between steps, a fetch is
+    /// handed it to end at once, and work with nothing to do until then waits on it
+    /// (`stopped().wait(false)`).
     const std::atomic<bool>& stopped() const;
     /// Runs `call` on the receiver's thread, after every call posted before it, if the receiver
     /// still lives then.

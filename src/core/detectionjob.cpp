@@ -115,7 +115,7 @@ void DetectionJob::startWebPage(const QString& address, const QStringList& liste
         }
         // A page that is gone may live on in the web archive.
         if (!error.isEmpty() && detection.firstPageGone() && run.archive().forDeadPages &&
-            !run.archive().address.isEmpty())
+            run.archive().isOn())
             return run.archivedPages(address, results);
         if (!error.isEmpty())
             return error;

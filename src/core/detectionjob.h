@@ -35,7 +35,7 @@ public:
     /// longer answers is scanned there when `forDeadPages`.
     void setWebArchive(const QString& address, int paceMs, bool forDeadPages = true)
     {
-        m_archive = {address, paceMs, forDeadPages};
+        m_archive = {{address, paceMs}, forDeadPages};
     }
     /// Lists every cached movie not `listed` yet.
     void startCache(const QStringList& listed);
@@ -44,11 +44,9 @@ public:
     void cancel();
     bool isRunning() const { return m_running; }
 
-    /// Where the web archive is, as a run takes it along.
-    struct Archive
+    /// Where the web archive is, as a run takes it along, and whether dead pages go there.
+    struct Archive : ArchiveAccess
     {
-        QString address;
-        int paceMs = 2500;
         bool forDeadPages = true;
     };
 

@@ -28,13 +28,6 @@ void Vault::setOptions(const OptionsRecord& options)
     emit optionsChanged();
 }
 
-void Vault::setSettings(const VaultSettings& settings)
-{
-    m_settings = settings;
-    applySettings();
-    emit optionsChanged();
-}
-
 void Vault::applySettings()
 {
     m_downloads.setKeepFilesByDefault(m_settings.keepFiles);

@@ -34,7 +34,6 @@ public:
     void setOptions(const OptionsRecord& options);
     /// The options of clipvault.conf; they reach it with the next SaveOptionsFile.
     const VaultSettings& settings() const { return m_settings; }
-    void setSettings(const VaultSettings& settings);
     /// The web archive lost files are looked for in; none while the option is off.
     ArchiveAccess archiveAccess() const;
     UserPrompt& prompt() const { return m_prompt; }

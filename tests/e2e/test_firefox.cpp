@@ -13,6 +13,7 @@
 #include "hookappform.h"
 #include "options.h"
 #include "platformfactory.h"
+#include "moviepage.h"
 #include "pointerhook.h"
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
@@ -43,22 +44,6 @@
 #include <X11/keysym.h>
 
 namespace {
-
-/// A page at `path` with a 300 × 200 embed of movies/m.swf below `above`, and the movie.
-void ServeMoviePage(TestServer& server, const std::string& path, const std::string& above)
-{
-    server.server().Get(path, [above](const httplib::Request&, httplib::Response& reply) {
-        reply.set_content("<body style='margin:0'>" + above +
-                              "<embed src='movies/m.swf' type='application/x-shockwave-flash' "
-                              "style='display:block;width:300px;height:200px'></body>",
-                          "text/html");
-    });
-    server.server().Get("/movies/m.swf", [](const httplib::Request&, httplib::Response& reply) {
-        const QByteArray movie = WriteSwf(SwfMovie());
-        reply.set_content(movie.constData(), static_cast<size_t>(movie.size()),
-                          "application/x-shockwave-flash");
-    });
-}
 
 CliRun cli(const QStringList& arguments)
 {
@@ -159,10 +144,9 @@ TEST_F(FirefoxTest, TheCommandLineAndTheBarWorkWithFirefox)
 
     // The bar on the real pointer watch, filing into a catalogue on a temporary data folder.
     QTemporaryDir data;
-    OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
-    ClipVaultApp app(data.path(), options, prompt);
+    ClipVaultApp app(data.path(), DefaultOptions(), prompt);
     app.open();
     X11BrowserAccess access;
     BrowserSessions session;

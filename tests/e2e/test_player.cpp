@@ -15,6 +15,7 @@
 
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
+#include "shownplayer.h"
 #include "swfwriter.h"
 #include "waituntil.h"
 #include "testfiles.h"
@@ -40,15 +41,7 @@ namespace {
 class PlayerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        player.resize(400, 300);
-        player.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&player));
-        QSignalSpy ready(&player, &FlashPlayer::ready);
-        player.start();
-        ASSERT_TRUE(ready.wait(30000)) << "the player page did not come up";
-    }
+    void SetUp() override { ASSERT_TRUE(ShowAndStartPlayer(player)); }
 
     QString writeMovie(const SwfMovie& movie, const char* name)
     {
@@ -276,9 +269,8 @@ protected:
 
     QTemporaryDir folder;
     MovieServer server{PlayerFiles::ruffleFolder()};
-    OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
-    Vault vault{folder.path(), options, prompt};
+    Vault vault{folder.path(), DefaultOptions(), prompt}; // the preview on, as by default
     ScriptedDialogs dialogs;
     std::unique_ptr<PreviewPane> pane;
 };
@@ -287,7 +279,6 @@ protected:
 
 TEST_F(PreviewPaneTest, FactsAreAnItemsOnlyAndCountFramesInEnglish)
 {
-    options.PreviewEnabled = 1;
     QSignalSpy facts(&pane->player(), &FlashPlayer::metadataChanged);
     pane->showNothing();
     ASSERT_TRUE(facts.wait(30000)) << "the placeholder movie was never loaded";
@@ -305,7 +296,6 @@ TEST_F(PreviewPaneTest, FactsAreAnItemsOnlyAndCountFramesInEnglish)
 
 TEST_F(PreviewPaneTest, ThePreviewPlaysAgainWhenFullScreenCloses)
 {
-    options.PreviewEnabled = 1;
     SwfMovie movie;
     movie.frameCount = 50;
     QSignalSpy loaded(&pane->player(), &FlashPlayer::movieLoaded);

@@ -47,7 +47,7 @@ struct CompanionProgram
 
     void start()
     {
-        app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
+        app = std::make_unique<ClipVaultApp>(data.path(), DefaultOptions(), prompt);
         app->LoadCatalogue();
         instance = std::make_unique<SingleInstance>(data.path());
         ASSERT_TRUE(instance->acquire());
@@ -75,7 +75,6 @@ struct CompanionProgram
 
     QTemporaryDir home;
     QTemporaryDir data;
-    OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
     std::unique_ptr<ClipVaultApp> app;

@@ -334,8 +334,7 @@ TEST(Background, WorkAnswersOnlyALivingReceiverAndEveryTaskIsStoppedAndJoinedAtT
     std::atomic<bool> started{false};
     Background::run(going.get(), [&](const BackgroundTask& task) {
         started = true;
-        while (!task.stopped())
-            QThread::msleep(1);
+        task.stopped().wait(false);
         stoppedSeen = true;
         task.post([&] { delivered = true; });
     });
@@ -348,8 +347,7 @@ TEST(Background, WorkAnswersOnlyALivingReceiverAndEveryTaskIsStoppedAndJoinedAtT
     // The end of the program stops a task that runs until asked, and waits for it.
     std::atomic<bool> ended{false};
     const Background::Handle endless = Background::run(nullptr, [&](const BackgroundTask& task) {
-        while (!task.stopped())
-            QThread::msleep(1);
+        task.stopped().wait(false);
         ended = true;
     });
     Background::finish();

@@ -242,7 +242,7 @@ TEST_F(WebArchiveTest, TheProgramsDownloadSavesTheArchivedCopyAndTheItemRemember
     SetFieldText(game.Folder, data.path() + u'/');
     catalogue.AddCategory(game);
     DownloadFlow flow{catalogue, options, prompt};
-    flow.addFallback(WebArchiveFallback(archive.address(), 100, [] { return true; }), true);
+    flow.addFallback(WebArchiveFallback({archive.address(), 100}, [] { return true; }), true);
     const int index =
         catalogue.AddItemFromUrl(QString::fromStdString(lost), QStringLiteral("Game"));
     flow.StartItemDownload(QString::fromStdString(lost));

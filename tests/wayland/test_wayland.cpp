@@ -10,8 +10,10 @@
 #include "miniform.h"
 #include "movieserver.h"
 #include "optionform.h"
+#include "moviepage.h"
 #include "playerfiles.h"
 #include "platformfactory.h"
+#include "shownplayer.h"
 #include "standinportal.h"
 #include "swfwriter.h"
 #include "testserver.h"
@@ -42,12 +44,11 @@ struct ShownProgram
     }
 
     QTemporaryDir folder;
-    OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     ScriptedDialogs dialogs;
-    ClipVaultApp app{folder.path(), options, prompt};
+    ClipVaultApp app{folder.path(), DefaultOptions(), prompt};
     bool opened = (app.open(), true);
     TClipVaultMain window;
 };
@@ -92,17 +93,7 @@ TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed";
     TestServer server;
-    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& reply) {
-        reply.set_content("<body style='margin:0'><embed src='m.swf' "
-                          "type='application/x-shockwave-flash' style='position:absolute;"
-                          "left:40px;top:40px;width:300px;height:200px'></body>",
-                          "text/html");
-    });
-    server.server().Get("/m.swf", [](const httplib::Request&, httplib::Response& reply) {
-        const QByteArray movie = WriteSwf(SwfMovie());
-        reply.set_content(movie.constData(), static_cast<size_t>(movie.size()),
-                          "application/x-shockwave-flash");
-    });
+    ServeMoviePage(server, "/page.html", "<div style='height:40px'></div>");
     server.start();
 
     // The browser as a Wayland client with the companion, its host found through the
@@ -124,7 +115,7 @@ TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
 
     // The browser's own pointer over the movie brings the bar; its first button, Down and Enter
     // file the movie under "Downloaded".
-    const QPoint corner(40, 40);
+    const QPoint corner(0, 40);
     ASSERT_TRUE(waitUntil(
         [&] {
             browser.moveOff();
@@ -142,7 +133,7 @@ TEST(Wayland, ChromiumOnWaylandShowsTheCompanionsBarAndItsChoiceFilesTheMovie)
     browser.mouse("mouseReleased", button);
     browser.key("ArrowDown", 40);
     browser.key("Enter", 13);
-    const QString movie = QString::fromStdString(server.url("/m.swf"));
+    const QString movie = QString::fromStdString(server.url("/movies/m.swf"));
     ASSERT_TRUE(waitUntil([&] { return program.downloaded(movie).has_value(); }))
         << "the movie was not filed and downloaded: " << qPrintable(program.itemsText());
     EXPECT_EQ(FieldText(program.downloaded(movie)->Category), QStringLiteral("Downloaded"));
@@ -263,12 +254,7 @@ TEST(Wayland, ThePlayerDrawsAMovieOnAWaylandDesktopWithoutGl)
     ASSERT_TRUE(writeFile(path, WriteSwf(red)));
     MovieServer server{PlayerFiles::ruffleFolder()};
     FlashPlayer player{server};
-    player.resize(400, 300);
-    player.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&player));
-    QSignalSpy ready(&player, &FlashPlayer::ready);
-    player.start();
-    ASSERT_TRUE(ready.wait(30000)) << "the player page did not come up";
+    ASSERT_TRUE(ShowAndStartPlayer(player));
     player.setMovie(path);
     QColor stage;
     EXPECT_TRUE(waitUntil(
