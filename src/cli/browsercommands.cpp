@@ -258,10 +258,8 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
 
 } // namespace
 
-extern "C" Q_DECL_EXPORT int clipvault_browser_command(const cli::CommandLine& line,
-                                                       QTextStream& out, QTextStream& err)
+int cli::RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err)
 {
-    using namespace cli;
     const QString dataFolder = DataFolderOf(line);
     // A companion connected to the running program answers first, as it does in the program.
     if (line.words.value(1) == u"movies" && line.words.size() == 2) {

@@ -83,12 +83,10 @@ QString downloadMovie(const QUrl& address, const QString& file, QTextStream& err
 {
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return QStringLiteral("cannot create the folder ") + QFileInfo(file).absolutePath();
-    DownloadRequest request;
+    transfer::Request request = WebRequest(address.toString(QUrl::FullyEncoded), file);
     request.flashMovieOnly = true;
     request.useCache = true;
-    request.url = address.toString(QUrl::FullyEncoded);
-    request.fileName = file;
-    return TransferShowingProgress(request, err).error;
+    return QString::fromStdString(TransferShowingProgress(request, err).error);
 }
 
 /// Keeps the files the movie's code names, and theirs, as a download of the program does.
@@ -152,8 +150,7 @@ void keepNamedFiles(FileKeeper& keeper, const QString& movieFile, const QUrl& ad
 /// command-line tool itself has no web engine.
 void playToKeep(const QString& movieFile, const QUrl& address, int seconds, QTextStream& err)
 {
-    const QString program = QDir(QCoreApplication::applicationDirPath())
-                                .filePath(QLatin1String(kProgramExecutableName));
+    const QString program = QDir(ProgramFolder()).filePath(QLatin1String(kProgramExecutableName));
     if (!QFileInfo(program).isExecutable()) {
         err << "clipvault-cli: " << program
             << " is not there to play the movie: only the files named in its code are kept"

@@ -73,7 +73,7 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
 /// The data folder: --data-dir, else the one the program would use.
 QString DataFolderOf(const CommandLine& line)
 {
-    return line.dataDir.isEmpty() ? ResolveDataFolder(QCoreApplication::applicationDirPath())
+    return line.dataDir.isEmpty() ? ResolveDataFolder(ProgramFolder())
                                   : QDir(line.dataDir).absolutePath();
 }
 

@@ -1,6 +1,6 @@
 #include "commandline.h"
 #include "commands.h"
-#include "moviedownload.h"
+#include "plaindownload.h"
 #include "terminalprogress.h"
 
 #include "atomicwrite.h"
@@ -64,20 +64,23 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     if (line.words.size() != 3) {
         return UsageError(line, err);
     }
-    DownloadRequest request;
-    AskForMovie(request, line.any); // the program's rule: a page is no movie
-    request.url = line.words[1];
-    request.fileName = QFileInfo(line.words[2]).absoluteFilePath();
-    const TransferOutcome outcome =
-        line.goneAlready.isEmpty()
-            ? TransferShowingProgress(request, err)
-            : TransferOutcome{false, 0, line.goneAlready, /*addressGone=*/true, {}};
-    qint64 size = outcome.succeeded ? outcome.fileSize : -1;
+    const QString& url = line.words[1];
+    const QString file = QFileInfo(line.words[2]).absoluteFilePath();
+    const transfer::Request request = MovieRequest(TransferUrl(url).toStdString(),
+                                                   QFile::encodeName(file).toStdString(), line.any);
+    // The launcher found the address gone already: it is not asked again.
+    transfer::Outcome outcome;
+    outcome.error = line.goneAlready.toStdString();
+    outcome.addressGone = true;
+    if (line.goneAlready.isEmpty())
+        outcome = TransferShowingProgress(request, err);
+    const QString error = QString::fromStdString(outcome.error);
+    qint64 size = outcome.succeeded ? outcome.size : -1;
     if (size < 0 && outcome.addressGone && !line.noArchive &&
         LoadVaultSettings(DataFolderOf(line)).lookInArchive)
-        size = saveArchivedCopy(line, request.url, request.fileName, outcome.error, err);
+        size = saveArchivedCopy(line, url, file, error, err);
     else if (size < 0)
-        err << "clipvault-cli: " << request.url << ": " << outcome.error << Qt::endl;
+        err << "clipvault-cli: " << url << ": " << error << Qt::endl;
     if (size < 0)
         return kFailed;
     out << size << Qt::endl;

@@ -5,6 +5,7 @@
 #include "cachepass.h"
 #include "htmlscan.h"
 #include "pagecharset.h"
+#include "fetch.h"
 #include "pagedetection.h"
 
 #include <QFile>
@@ -142,6 +143,7 @@ int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
     const std::atomic<bool> never{false};
     TerminalProgress progress(err);
     int pages = 0;
+    transfer::Connections connections; // a site's pages come over one connection
     PageDetection detection(
         [&](const QString& url, int deadlineMs) {
             ++pages;
@@ -150,7 +152,7 @@ int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err)
                                   .arg(pages)
                                   .arg(results.rows().size())
                                   .arg(url));
-            return FetchPage(url, never, deadlineMs);
+            return FetchPage(url, never, deadlineMs, &connections);
         },
         never);
     const QString error =

@@ -1,8 +1,6 @@
 #include "plaindownload.h"
 
 #include "exitcodes.h"
-#include "filedownload.h"
-#include "moviedownload.h"
 #include "webaddress.h"
 
 #include <cstdio>
@@ -43,10 +41,20 @@ class Unwatched final : public transfer::Watcher
 {
 public:
     bool cancelled() const override { return false; }
-    void progress(long long, long long) override {}
 };
 
 } // namespace
+
+transfer::Request cli::MovieRequest(std::string url, std::string fileName, bool anyFile)
+{
+    transfer::Request request;
+    request.url = std::move(url);
+    request.fileName = std::move(fileName);
+    request.binaryData = true;
+    request.flashMovieOnly = !anyFile;
+    request.useCache = true;
+    return request;
+}
 
 std::optional<int> cli::RunPlainDownload(int argc, char* argv[], std::string& gone)
 {
@@ -59,14 +67,11 @@ std::optional<int> cli::RunPlainDownload(int argc, char* argv[], std::string& go
     if (!file)
         return std::nullopt;
 
-    transfer::Request request;
-    AskForMovie(request, false);
-    request.url = url;
-    request.fileName = *file;
     Unwatched unwatched;
-    const transfer::Outcome outcome = transfer::ToFile(request, unwatched);
+    const transfer::Outcome outcome =
+        transfer::Fetch(MovieRequest(std::string(url), *file, false), unwatched);
     if (outcome.succeeded) {
-        std::printf("%lld\n", outcome.fileSize);
+        std::printf("%lld\n", outcome.size);
         return kOk;
     }
     // The full command turns to the web archive, if it may, with what was learned here.

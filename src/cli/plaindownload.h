@@ -1,9 +1,20 @@
 #pragma once
 
+#include "fetch.h"
+
 #include <optional>
 #include <string>
 
 namespace cli {
+
+/// Leads the tool's arguments, followed by why the launcher found a plain download's address
+/// gone, so that the tool does not ask it again.
+inline constexpr char kLauncherFoundGone[] = "--launcher-found-gone";
+
+/// How the tool asks for a movie, in the plain download and the full command alike: the whole
+/// file with its size announced, a Flash movie unless any file is asked for (a page is no
+/// movie), and a copy from a cache between is as good.
+transfer::Request MovieRequest(std::string url, std::string fileName, bool anyFile);
 
 /// Runs `clipvault-cli download URL FILE` without Qt when nothing more is asked: no option,
 /// stderr no terminal (no progress line to draw), an address already encoded and a plain file

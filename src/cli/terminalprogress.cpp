@@ -48,7 +48,7 @@ QString TransferProgressText(qint64 received, qint64 total)
         .arg(received * 100 / total);
 }
 
-TransferOutcome TransferShowingProgress(const DownloadRequest& request, QTextStream& err)
+transfer::Outcome TransferShowingProgress(const transfer::Request& request, QTextStream& err)
 {
     // A blocking tool runs the transfer on its own thread: no worker, no event loop to wait in.
     class Shown final : public TransferWatcher
@@ -69,7 +69,7 @@ TransferOutcome TransferShowingProgress(const DownloadRequest& request, QTextStr
     private:
         TerminalProgress m_progress; // cleared when the transfer is over
     } shown(err);
-    return TransferToFile(request, shown);
+    return transfer::Fetch(request, shown);
 }
 
 } // namespace cli

@@ -3,9 +3,9 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include "fetch.h"
+
 class QTextStream;
-struct DownloadRequest;
-struct TransferOutcome;
 
 namespace cli {
 
@@ -41,6 +41,6 @@ QString TransferProgressText(qint64 received, qint64 total);
 
 /// Runs the transfer `request` describes to its end on this thread, its progress on one line of
 /// `err`.
-TransferOutcome TransferShowingProgress(const DownloadRequest& request, QTextStream& err);
+transfer::Outcome TransferShowingProgress(const transfer::Request& request, QTextStream& err);
 
 } // namespace cli

@@ -10,6 +10,16 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 
+QString ProgramFolder()
+{
+    const QString own =
+        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
+    const QString privateFolder = QStringLiteral("/" CLIPVAULT_PRIVATE_LIBDIR);
+    if (!own.endsWith(privateFolder))
+        return own;
+    return QDir::cleanPath(own + QStringLiteral("/" CLIPVAULT_PRIVATE_TO_BIN));
+}
+
 QString ResolveDataFolder(const QString& programFolder)
 {
     const QString fromEnvironment = qEnvironmentVariable("CLIPVAULT_HOME");

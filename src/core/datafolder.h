@@ -72,5 +72,10 @@ private:
     QLockFile m_lock;
 };
 
+/// The folder of the program's executables (clipvault, clipvault-cli, the browser host), through
+/// /proc alone, never the working folder: the running program's own, or for clipvault-tool,
+/// which lives in the private library folder, the executables' folder beside it.
+QString ProgramFolder();
+
 /// The program's executable name, which a lock it holds names as its holder.
 inline constexpr char kProgramExecutableName[] = "clipvault";

@@ -1,6 +1,7 @@
 #include "detectionjob.h"
 
 #include "cacheenumerator.h"
+#include "fetch.h"
 #include "pagedetection.h"
 #include "webarchive.h"
 
@@ -100,9 +101,10 @@ void DetectionJob::startWebPage(const QString& address, const QStringList& liste
     run([address, listed](const Run& run) {
         DetectionResults results;
         results.AddResultRows(listed);
+        transfer::Connections connections; // a site's pages come over one connection
         PageDetection detection(
-            [&run](const QString& url, int deadlineMs) {
-                return FetchPage(url, run.cancelled(), deadlineMs);
+            [&run, &connections](const QString& url, int deadlineMs) {
+                return FetchPage(url, run.cancelled(), deadlineMs, &connections);
             },
             run.cancelled());
         const QString error = detection.run(address, [&](const QStringList& movies) {

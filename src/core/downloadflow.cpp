@@ -103,9 +103,8 @@ bool DownloadFlow::startOne(const QString& url)
     m_lastSucceeded = false;
     m_failure.clear();
     m_resultMessage.clear();
-    DownloadRequest request = m_httpGet.request();
-    request.url = url;
-    request.fileName = target;
+    transfer::Request request = m_httpGet.request();
+    SetWebAddress(request, url, target);
     request.useCache = true;
     request.sha256 = true; // taken on the worker as the file is written, never read again here
     m_catalogue.SetItemState(index, ItemState::New);

@@ -37,6 +37,9 @@ FileKeeper::FileKeeper(const QString& folder, const QUrl& movieUrl, QObject* par
         slot.get.BinaryData = false;
         slot.get.UseCache = true;
         slot.get.StallTimeout = 30;
+        // A movie's files mostly come from its own site: each slot keeps its connection for
+        // its next file while the burst lasts.
+        slot.get.keepConnections();
         connect(&slot.get, &THTTPGet::OnDoneFile, this, [&slot] { slot.succeeded = true; });
         connect(&slot.get, &THTTPGet::idle, this, [this, &slot] {
             if (!slot.succeeded && slot.get.addressGone() && m_archive.isOn())
@@ -229,6 +232,11 @@ void FileKeeper::startNext()
         }
     }
     if (isIdle()) {
+        // Connections left open would hold a server's places while nothing more is asked.
+        for (std::unique_ptr<Slot>& slot : m_slots) {
+            slot->get.dropConnections();
+            slot->get.keepConnections();
+        }
         writeManifest();
         emit idle();
     }
@@ -250,20 +258,19 @@ void FileKeeper::start(Slot& slot, Request request, const QString& path)
         finishRunning(slot, nullptr, CannotCreateFileMessage(QFileInfo(target).absolutePath()));
         return;
     }
-    DownloadRequest transfer = slot.get.request();
-    transfer.url = slot.request.address.toString(QUrl::FullyEncoded);
-    transfer.fileName = target;
+    transfer::Request transfer = slot.get.request();
+    SetWebAddress(transfer, slot.request.address.toString(QUrl::FullyEncoded), target);
     transfer.flashMovieOnly = isMovieAddress(slot.request.address);
     // The bytes still allowed, shared with the other transfers as they write.
     transfer.maxSize = std::max<long long>(0, m_room->load());
     transfer.sharedRoom = m_room;
-    transfer.timeLimit = 300;
+    transfer.timeLimitMs = 300 * 1000;
     transfer.sha256 = true;
     // What the movie names may lie anywhere: only its own site and the public web are reached,
     // wherever a name resolves or a redirect leads.
     transfer.publicOnly = true;
-    transfer.allowedOrigin = QString::fromStdString(
-        transfer::OriginOf(m_movieUrl.toString(QUrl::FullyEncoded).toStdString()));
+    transfer.allowedOrigin =
+        transfer::OriginOf(m_movieUrl.toString(QUrl::FullyEncoded).toStdString());
     slot.get.StartTransfer(transfer);
 }
 

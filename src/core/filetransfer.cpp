@@ -1,5 +1,6 @@
 #include "filetransfer.h"
 
+#include "replacingfile.h"
 #include "webaddress.h"
 
 #include <QFile>
@@ -28,45 +29,17 @@ bool BeginsAsFlashMovie(QByteArrayView head)
         std::string_view(head.data(), static_cast<std::size_t>(head.size())));
 }
 
-namespace {
-
-transfer::Request plainRequest(const DownloadRequest& request)
+void SetWebAddress(transfer::Request& request, const QString& url, const QString& fileName)
 {
-    transfer::Request plain;
-    plain.acceptTypes = request.acceptTypes.toStdString();
-    plain.agent = request.agent.toStdString();
-    plain.url = TransferUrl(request.url).toStdString();
-    plain.fileName = QFile::encodeName(request.fileName).toStdString();
-    plain.userName = request.userName.toStdString();
-    plain.password = request.password.toStdString();
-    plain.postQuery = request.postQuery.toStdString();
-    plain.referer = request.referer.toStdString();
-    plain.caCertificates = QFile::encodeName(request.caCertificates).toStdString();
-    plain.binaryData = request.binaryData;
-    plain.flashMovieOnly = request.flashMovieOnly;
-    plain.useCache = request.useCache;
-    plain.sha256 = request.sha256;
-    plain.stallTimeout = request.stallTimeout;
-    plain.maxSize = request.maxSize;
-    plain.timeLimit = request.timeLimit;
-    plain.publicOnly = request.publicOnly;
-    plain.allowedOrigin = request.allowedOrigin.toStdString();
-    plain.sharedRoom = request.sharedRoom;
-    return plain;
+    request.url = TransferUrl(url).toStdString();
+    request.fileName = QFile::encodeName(fileName).toStdString();
 }
 
-} // namespace
-
-TransferOutcome TransferToFile(const DownloadRequest& request, TransferWatcher& watcher)
+transfer::Request WebRequest(const QString& url, const QString& fileName)
 {
-    const transfer::Outcome plain = transfer::ToFile(plainRequest(request), watcher);
-    TransferOutcome outcome;
-    outcome.succeeded = plain.succeeded;
-    outcome.fileSize = plain.fileSize;
-    outcome.error = QString::fromStdString(plain.error);
-    outcome.addressGone = plain.addressGone;
-    outcome.sha256 = QByteArray::fromStdString(plain.sha256);
-    return outcome;
+    transfer::Request request;
+    SetWebAddress(request, url, fileName);
+    return request;
 }
 
 ReplacingFile::ReplacingFile(const QString& target)

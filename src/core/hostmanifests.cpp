@@ -1,6 +1,7 @@
 #include "hostmanifests.h"
 
 #include "atomicwrite.h"
+#include "datafolder.h"
 #include "nativemessaging.h"
 
 #include <QDir>
@@ -40,12 +41,6 @@ QByteArray hostManifest(const QString& hostPath, bool chromiumFamily)
         manifest.insert(QStringLiteral("allowed_extensions"),
                         QJsonArray{QLatin1String(nativemessaging::kFirefoxExtensionId)});
     return QJsonDocument(manifest).toJson();
-}
-
-/// The running program's own folder, through /proc alone (never the working folder).
-QString ownFolder()
-{
-    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
 }
 
 } // namespace
@@ -89,12 +84,13 @@ WriteHostManifests(const QStringList& browsers, const QString& profile, const QS
 
 QString InstalledHostPath()
 {
-    return QDir(ownFolder()).filePath(QStringLiteral("clipvault-browser-host"));
+    return QDir(ProgramFolder()).filePath(QStringLiteral("clipvault-browser-host"));
 }
 
 QString InstalledExtensionFolder()
 {
-    const QString folder = QDir::cleanPath(ownFolder() + u"/../share/clipvault/browser-extension");
+    const QString folder =
+        QDir::cleanPath(ProgramFolder() + u"/../share/clipvault/browser-extension");
     return QFileInfo::exists(QDir(folder).filePath(QStringLiteral("manifest.json"))) ? folder
                                                                                      : QString();
 }

@@ -3,6 +3,7 @@
 #include "curlbasics.h"
 
 #include <QEventLoop>
+#include <QFile>
 
 #include <atomic>
 #include <mutex>
@@ -18,7 +19,7 @@ struct TransferShared
     qint64 progressTotal = 0;
     qint64 progressRead = 0;
 
-    TransferOutcome outcome; ///< written by the transfer before it ends, read after it
+    transfer::Outcome outcome; ///< written by the transfer before it ends, read after it
 };
 
 namespace {
@@ -64,7 +65,7 @@ private:
 
 QString THTTPGet::DefaultAgent()
 {
-    return DownloadRequest().agent;
+    return QString::fromLatin1(transfer::kProgramAgent);
 }
 
 THTTPGet::THTTPGet(QObject* parent)
@@ -80,24 +81,22 @@ THTTPGet::~THTTPGet()
     m_task.wait();
 }
 
-DownloadRequest THTTPGet::request() const
+transfer::Request THTTPGet::request() const
 {
-    DownloadRequest request;
-    request.acceptTypes = AcceptTypes;
-    request.agent = Agent;
-    request.url = URL;
-    request.fileName = FileName;
-    request.userName = UserName;
-    request.password = Password;
-    request.postQuery = PostQuery;
-    request.referer = Referer;
-    request.caCertificates = CaCertificates;
+    transfer::Request request = WebRequest(URL, FileName);
+    request.acceptTypes = AcceptTypes.toStdString();
+    request.agent = Agent.toStdString();
+    request.userName = UserName.toStdString();
+    request.password = Password.toStdString();
+    request.postQuery = PostQuery.toStdString();
+    request.referer = Referer.toStdString();
+    request.caCertificates = QFile::encodeName(CaCertificates).toStdString();
     request.binaryData = BinaryData;
     request.flashMovieOnly = FlashMovieOnly;
     request.useCache = UseCache;
     request.stallTimeout = StallTimeout;
     request.maxSize = MaxSize;
-    request.timeLimit = TimeLimit;
+    request.timeLimitMs = TimeLimit * 1000LL;
     return request;
 }
 
@@ -106,18 +105,30 @@ void THTTPGet::StartTransfer()
     StartTransfer(request());
 }
 
-void THTTPGet::StartTransfer(const DownloadRequest& request)
+void THTTPGet::keepConnections()
+{
+    if (!m_connections)
+        m_connections = std::make_shared<transfer::Connections>();
+}
+
+void THTTPGet::dropConnections()
+{
+    m_connections.reset();
+}
+
+void THTTPGet::StartTransfer(const transfer::Request& request)
 {
     if (m_busy)
         return;
     m_errorString.clear();
-    m_runningFileName = request.fileName;
+    m_runningFileName = QFile::decodeName(request.fileName.c_str());
     m_shared = std::make_shared<TransferShared>();
     m_busy = true;
     InitCurlOnce(); // here: libcurl's set-up is not safe on two threads at once
-    m_task = Background::run(this, [this, request, shared = m_shared](const BackgroundTask& task) {
+    m_task = Background::run(this, [this, request, shared = m_shared,
+                                    connections = m_connections](const BackgroundTask& task) {
         ComponentWatch watch(*shared, task, [this] { deliverProgress(); });
-        shared->outcome = TransferToFile(request, watch);
+        shared->outcome = transfer::Fetch(request, watch, connections.get());
         task.post([this] { completed(); });
     });
 
@@ -154,16 +165,16 @@ void THTTPGet::deliverProgress()
 void THTTPGet::completed()
 {
     m_task.wait();
-    const TransferOutcome& outcome = m_shared->outcome;
+    const transfer::Outcome& outcome = m_shared->outcome;
     const bool succeeded = outcome.succeeded && !m_shared->cancelled;
     m_errorString = succeeded             ? QString()
                     : m_shared->cancelled ? QStringLiteral("the transfer was cancelled")
-                                          : outcome.error;
+                                          : QString::fromStdString(outcome.error);
     m_addressGone = !succeeded && outcome.addressGone;
-    m_sha256 = succeeded ? outcome.sha256 : QByteArray();
+    m_sha256 = succeeded ? QByteArray::fromStdString(outcome.sha256) : QByteArray();
     // The worker stays registered while the event runs, so a start from inside it is ignored.
     if (succeeded)
-        emit OnDoneFile(m_runningFileName, outcome.fileSize);
+        emit OnDoneFile(m_runningFileName, outcome.size);
     else
         emit OnError();
     m_busy = false;

@@ -54,15 +54,20 @@ public:
     static QString DefaultAgent();
 
     /// The transfer the current properties describe.
-    DownloadRequest request() const;
+    transfer::Request request() const;
     /// Starts a transfer with the current properties. Ignored, without any event, while one runs.
     /// With WaitThread the caller's events keep being processed until the transfer has ended.
     void StartTransfer();
     /// Starts the transfer `request` describes, as StartTransfer does (WaitThread included).
-    void StartTransfer(const DownloadRequest& request);
+    void StartTransfer(const transfer::Request& request);
     /// Ends a running transfer as failed (OnError).
     void CancelTransfer();
     bool isBusy() const { return m_busy; }
+    /// From now on each transfer leaves its connection open for the next one to the same site,
+    /// until dropConnections: a worker with a queue of files from one site asks once.
+    void keepConnections();
+    /// Closes the connections kept (once the running transfer, if any, has ended).
+    void dropConnections();
 
     /// Why the last transfer failed, in one line; empty after a success.
     QString errorString() const { return m_errorString; }
@@ -91,6 +96,8 @@ private:
     Background::Handle m_task;
     bool m_busy = false;
     std::shared_ptr<TransferShared> m_shared;
+    /// Shared with the running transfer, which holds it until it ends.
+    std::shared_ptr<transfer::Connections> m_connections;
     QString m_errorString;
     bool m_addressGone = false;
     QByteArray m_sha256;

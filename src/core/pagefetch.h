@@ -5,6 +5,10 @@
 
 #include <atomic>
 
+namespace transfer {
+class Connections;
+}
+
 /// What fetching one page gave.
 struct PageReply
 {
@@ -27,9 +31,10 @@ inline constexpr int kPageDeadlineMs = 60 * 1000;
 /// resolve fails with "can't resolve hostname to IP address", a connection that fails with
 /// "can't connect: <system text> (Error #<number>)". A body past kMaxPageBody is cut there and
 /// its transfer closed; a page that has not arrived within `deadlineMs` fails. Setting
-/// `cancelled` ends it at once.
+/// `cancelled` ends it at once. With `kept`, it goes over the connections a detection keeps
+/// from page to page.
 PageReply FetchPage(const QString& url, const std::atomic<bool>& cancelled,
-                    int deadlineMs = kPageDeadlineMs);
+                    int deadlineMs = kPageDeadlineMs, transfer::Connections* kept = nullptr);
 
 /// The detection's request headers.
 inline constexpr char kDetectAgent[] = "Mozilla/3.0 (compatible)";

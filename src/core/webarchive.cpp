@@ -1,6 +1,5 @@
 #include "webarchive.h"
 
-#include "curltransfer.h"
 #include "datafolder.h"
 #include "filetransfer.h"
 
@@ -37,46 +36,14 @@ constexpr qint64 kLongestBusyWaitMs = 10 * 60 * 1000;
 /// changes on every page would never end.
 constexpr int kMostIndexPages = 100;
 constexpr qint64 kLongestListingMs = 10 * 60 * 1000;
+/// The longest one answer may take to arrive.
+constexpr qint64 kLongestAnswerMs = 300 * 1000;
 /// Redirects followed for one archive request, each paced as a request.
 constexpr int kMostArchiveRedirects = 10;
 
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-struct Fetch
-{
-    const std::atomic<bool>* cancelled = nullptr;
-    qint64 maxBytes = 0;
-    QByteArray body;
-    QByteArray retryAfter;
-};
-
-size_t onHeader(char* data, size_t size, size_t count, void* user)
-{
-    auto* fetch = static_cast<Fetch*>(user);
-    const QByteArray line = QByteArray(data, static_cast<qsizetype>(size * count)).trimmed();
-    if (line.startsWith("HTTP/"))
-        fetch->retryAfter.clear();
-    else if (line.size() > 12 && line.left(12).toLower() == "retry-after:")
-        fetch->retryAfter = line.mid(12).trimmed().left(64);
-    return size * count;
-}
-
-size_t onBody(char* data, size_t size, size_t count, void* user)
-{
-    auto* fetch = static_cast<Fetch*>(user);
-    const auto length = static_cast<qsizetype>(size * count);
-    if (fetch->body.size() + length > fetch->maxBytes)
-        return 0; // larger than anything asked for may be: ended here
-    fetch->body.append(data, length);
-    return size * count;
-}
-
-int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<Fetch*>(user)->cancelled->load() ? 1 : 0;
 }
 
 /// How long a busy archive asked to be left alone: Retry-After in seconds or as a date.
@@ -313,51 +280,38 @@ WebArchive::Answer WebArchive::get(const QString& url, qint64 maxBytes)
 
 WebArchive::Answer WebArchive::getOnce(const QString& url, qint64 maxBytes)
 {
-    InitCurlOnce();
     Answer answer;
     qint64 busyWait = kDefaultBusyWaitMs;
     for (int attempt = 0; attempt <= kRetriesAfterBusy; ++attempt) {
         if (!sleepFor(m_pace.reserveTurn(),
                       QStringLiteral("waiting %1 s for its turn at the web archive")))
             break;
-        CURL* curl = curl_easy_init();
-        if (!curl) {
-            answer.error = QStringLiteral("the network library could not start");
-            return answer;
-        }
-        Fetch fetch;
-        fetch.cancelled = &m_cancelled;
-        fetch.maxBytes = maxBytes;
-        char errorBuffer[CURL_ERROR_SIZE] = {};
-        const QByteArray address = TransferUrl(url);
-        SetTransferBasics(curl, address.constData(), errorBuffer, 60);
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L); // followed in turn by get()
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, "ClipVault (web archive lookups)");
-        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, ""); // the index may come gzipped
-        SetTransferCallbacks(curl, onHeader, onBody, onTick, &fetch);
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT, 300L);
-        const CURLcode result = curl_easy_perform(curl);
-        const long status = TransferStatus(curl);
-        answer.finalUrl = TransferEndAddress(curl, url);
-        const char* redirect = nullptr;
-        answer.redirect.clear();
-        if (status >= 300 && status < 400 &&
-            curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect)
-            answer.redirect = QString::fromUtf8(redirect);
-        curl_easy_cleanup(curl);
+        transfer::Request request = WebRequest(url);
+        request.followRedirects = false; // followed in turn by get()
+        request.agent = "ClipVault (web archive lookups)";
+        request.compressed = true; // the index may come gzipped
+        request.useCache = true;
+        request.anyStatus = true;
+        request.maxSize = maxBytes; // larger than anything asked for may be: ended there
+        request.timeLimitMs = kLongestAnswerMs;
+        transfer::FlagWatcher watcher(m_cancelled);
+        transfer::Outcome outcome = transfer::Fetch(request, watcher, &m_connections);
+        const long status = outcome.status;
+        answer.finalUrl = QString::fromStdString(outcome.finalUrl);
+        answer.redirect = QString::fromStdString(outcome.redirect);
         answer.reached = status != 0;
         answer.status = static_cast<int>(status);
         if (!answer.reached) {
             m_pace.giveBack(); // nothing reached the archive
-            answer.error =
-                QStringLiteral("the web archive could not be reached: ") +
-                QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+            answer.error = QStringLiteral("the web archive could not be reached: ") +
+                           QString::fromStdString(outcome.error);
             return answer;
         }
         ++m_requests;
         if (status == 429 || status == 503) {
             // A busy archive is left alone as long as it asks, and longer each time.
-            const qint64 wait = retryAfterMs(fetch.retryAfter, busyWait);
+            const qint64 wait =
+                retryAfterMs(QByteArray::fromStdString(outcome.retryAfter), busyWait);
             busyWait *= 2;
             m_pace.holdOff(wait);
             answer.error = QStringLiteral("the web archive is busy (status %1)").arg(status);
@@ -370,13 +324,12 @@ WebArchive::Answer WebArchive::getOnce(const QString& url, qint64 maxBytes)
                 return answer;
             continue;
         }
-        if (result != CURLE_OK) {
-            answer.error =
-                QStringLiteral("the web archive's answer did not arrive whole: ") +
-                QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(result));
+        if (!outcome.succeeded) {
+            answer.error = QStringLiteral("the web archive's answer did not arrive whole: ") +
+                           QString::fromStdString(outcome.error);
             return answer;
         }
-        answer.body = std::move(fetch.body);
+        answer.body = QByteArray::fromStdString(outcome.body);
         answer.error.clear();
         return answer;
     }

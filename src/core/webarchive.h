@@ -1,6 +1,7 @@
 #pragma once
 
 #include "datafolder.h"
+#include "fetch.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -147,4 +148,6 @@ private:
     const std::atomic<bool>& m_cancelled;
     Waiting m_waiting;
     int m_requests = 0;
+    /// One site, asked again and again: its connection is kept for the next request.
+    transfer::Connections m_connections;
 };

@@ -1,9 +1,13 @@
 #include "partialfiles.h"
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace transfer {
@@ -56,7 +60,70 @@ extern "C" void removePartialFilesAndEnd(int signal)
     ::raise(signal);
 }
 
+/// A number no one can foresee, from the system's source (no device to open each time).
+unsigned randomNumber()
+{
+    unsigned number = 0;
+    while (::getrandom(&number, sizeof number, 0) < 0 && errno == EINTR) {
+    }
+    return number;
+}
+
 } // namespace
+
+std::string SystemError(std::string_view what, const std::string& path)
+{
+    const char* reason = std::strerror(errno);
+    return std::string(what) + ' ' + path + ": " + reason;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+int CreatePartialFile(const std::string& target, std::string& partPath,
+                      std::optional<PartialFile>& known, std::string& error)
+{
+    // A name near the file system's limit leaves no room for the suffix: the partial file takes
+    // the name's beginning (it is renamed to the whole name at the end).
+    constexpr std::size_t kSuffixLength = 14; // ".%08x.part"
+    const std::size_t nameStart = target.rfind('/') + 1;
+    const std::string stem = target.size() - nameStart + kSuffixLength > NAME_MAX
+                                 ? target.substr(0, nameStart + NAME_MAX - kSuffixLength)
+                                 : target;
+    int fd = -1;
+    const std::unique_lock<std::mutex> creating = LockPartialFileCreation();
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
+        partPath = stem + suffix;
+        // Known to the termination handler before it exists: a signal between its creation and
+        // its registration would otherwise leave it behind.
+        known.emplace(partPath.c_str());
+        fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            break;
+        const int reason = errno;
+        known.reset();
+        errno = reason; // for the message below
+        if (reason != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        error = SystemError("cannot create", partPath);
+        partPath.clear();
+    }
+    return fd;
+}
 
 PartialFile::PartialFile(const char* path)
 {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace transfer {
 
@@ -36,5 +39,20 @@ void DeferTerminationTo(int fd);
 /// Held while a partial file is named, registered and made: an end by a deferred signal
 /// (EndByTerminationSignal) takes it first, so that no file is made after the removal.
 std::unique_lock<std::mutex> LockPartialFileCreation();
+
+/// Creates the partial file of `target` new and exclusively, under a name no one else holds
+/// ("<target>.<random>.part", the name shortened where the file system needs), known to the
+/// termination handler through `known`: a file or link planted under a predictable name is never
+/// followed, truncated or removed. Returns its descriptor, or -1 with `error` set and `partPath`
+/// empty (nothing of ours).
+int CreatePartialFile(const std::string& target, std::string& partPath,
+                      std::optional<PartialFile>& known, std::string& error);
+
+/// Writes all of `bytes`, again after an interruption. False when the file takes no more (the
+/// reason in errno).
+bool WriteAll(int fd, std::string_view bytes);
+
+/// What failed, on which file, and the system's reason, as the last call left it in errno.
+std::string SystemError(std::string_view what, const std::string& path);
 
 } // namespace transfer

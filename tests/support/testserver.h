@@ -35,6 +35,9 @@ public:
     {
         if (m_thread.joinable())
             return;
+        // As web servers answer on a kept connection: a response's last small piece is sent at
+        // once, not held back until the client acknowledges the piece before it.
+        m_server->set_tcp_nodelay(true);
         m_port = m_server->bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server->listen_after_bind(); });
         while (!m_server->is_running())

@@ -1,6 +1,7 @@
 #include "httpget.h"
 
-#include "filedownload.h"
+#include "addresspolicy.h"
+#include "fetch.h"
 #include "pagefetch.h"
 #include "proxysettings.h"
 #include "webaddress.h"
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -649,18 +651,15 @@ TEST(SharedRoom, TransfersSharingARoomNeverWriteMoreThanItTogether)
     });
     server.start();
     QTemporaryDir folder;
-    struct Quiet final : transfer::Watcher
-    {
-        bool cancelled() const override { return false; }
-        void progress(long long, long long) override {}
-    } watcher;
+    const std::atomic<bool> never{false};
+    transfer::FlagWatcher watcher(never);
     auto room = std::make_shared<std::atomic<long long>>(250000);
     const auto fetch = [&](const char* name) {
         transfer::Request request;
         request.url = server.url("/big");
         request.fileName = QDir(folder.path()).filePath(QLatin1String(name)).toStdString();
         request.sharedRoom = room;
-        return transfer::ToFile(request, watcher);
+        return transfer::Fetch(request, watcher);
     };
     // Three at once, as a movie's files come: two fit, the third does not.
     std::vector<std::thread> running;
@@ -672,4 +671,38 @@ TEST(SharedRoom, TransfersSharingARoomNeverWriteMoreThanItTogether)
     EXPECT_EQ(succeeded.load(), 2);
     EXPECT_EQ(room->load(), 50000) << "the failed one gave its bytes back";
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "no partial file stays";
+}
+
+TEST(KeptConnections, ServeTheNextRequestsToASiteAndAreCheckedAgainForEach)
+{
+    TestServer server;
+    std::mutex mutex;
+    std::set<int> connections; // the client's port of each request
+    int requests = 0;
+    server.server().Get("/f", [&](const httplib::Request& request, httplib::Response& response) {
+        const std::lock_guard lock(mutex);
+        connections.insert(request.remote_port);
+        ++requests;
+        response.set_content("x", "text/plain");
+    });
+    server.start();
+    const std::atomic<bool> never{false};
+    transfer::FlagWatcher watcher(never);
+    transfer::Request request;
+    request.url = server.url("/f");
+    request.publicOnly = true;
+    request.allowedOrigin = transfer::OriginOf(request.url);
+    transfer::Connections kept;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(transfer::Fetch(request, watcher, &kept).succeeded);
+    EXPECT_EQ(connections.size(), 1u) << "one connection served the three requests";
+
+    // The kept connection reaches this machine: a request that may not is refused before it
+    // sends a byte, though the connection is open already.
+    request.allowedOrigin.clear();
+    const transfer::Outcome refused = transfer::Fetch(request, watcher, &kept);
+    EXPECT_FALSE(refused.succeeded);
+    EXPECT_NE(refused.error.find("is on this machine or its network"), std::string::npos)
+        << refused.error;
+    EXPECT_EQ(requests, 3);
 }
