@@ -3,7 +3,8 @@
 #include "catalogue.h"
 #include "cataloguestore.h"
 #include "categorytreemodel.h"
-#include "clipvaultapp.h"
+#include "vault.h"
+#include "vaultmovieserver.h"
 #include "clipvaultmain.h"
 #include "fake/fakeautostart.h"
 #include "fake/fakedesktopopen.h"
@@ -86,14 +87,15 @@ class MainWindowFixture
 public:
     MainWindowFixture()
         : app(openedVault(LargeCatalogueFolder(), options, prompt))
-        , window(MainWindowServices{*app, hotKey, autostart, desktop, dialogs})
+        , movies(*app)
+        , window(MainWindowServices{*app, movies.server(), hotKey, autostart, desktop, dialogs})
     {
     }
     /// The vault as the program makes it: opened (options, then the catalogue) before the window.
-    static std::unique_ptr<ClipVaultApp> openedVault(const QString& folder, OptionsRecord& options,
-                                                     ScriptedPrompt& prompt)
+    static std::unique_ptr<Vault> openedVault(const QString& folder, OptionsRecord& options,
+                                              ScriptedPrompt& prompt)
     {
-        auto vault = std::make_unique<ClipVaultApp>(folder, options, prompt);
+        auto vault = std::make_unique<Vault>(folder, options, prompt);
         vault->open();
         return vault;
     }
@@ -103,7 +105,8 @@ public:
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     ScriptedDialogs dialogs;
-    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<Vault> app;
+    VaultMovieServer movies;
     TClipVaultMain window;
 };
 

@@ -12,7 +12,7 @@
 #include "benchfixtures.h"
 
 #include "catalogue.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "companionbars.h"
 #include "companionlinks.h"
 #include "drivenbrowser.h"
@@ -228,7 +228,7 @@ void RunCompanionComparison()
     QTemporaryDir data;
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
-    ClipVaultApp app(data.path(), DefaultOptions(), prompt);
+    Vault app(data.path(), DefaultOptions(), prompt);
     app.LoadCatalogue();
     SingleInstance instance(data.path());
     if (!instance.acquire()) {

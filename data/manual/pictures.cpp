@@ -8,7 +8,8 @@
 #include "addtaskfromurl.h"
 #include "catalogue.h"
 #include "categorytreemodel.h"
-#include "clipvaultapp.h"
+#include "vault.h"
+#include "vaultmovieserver.h"
 #include "clipvaultmain.h"
 #include "detectflashfromurl.h"
 #include "detectionrowmodel.h"
@@ -149,7 +150,7 @@ QString writeSampleCatalogue(const QString& folder, const QString& home, Options
         file.write(WriteSwf(movie));
     file.close();
 
-    ClipVaultApp seed(folder, options, prompt);
+    Vault seed(folder, options, prompt);
     seed.LoadCatalogue();
     Catalogue& catalogue = seed.catalogue();
     catalogue.AppendItem(sampleItem('D', "http://arcade.example/games/orbit.swf", "Game", games,
@@ -179,7 +180,7 @@ type="application/x-shockwave-flash" width="200" height="100"></object></body></
 
 /// The shortcut bar over a movie in a real Chromium: the bar is told of pointer points down the
 /// page until one is over the movie.
-void shortcutBarPicture(ClipVaultApp& vault, FileDialogs& dialogs, const std::string& page)
+void shortcutBarPicture(Vault& vault, FileDialogs& dialogs, const std::string& page)
 {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty()) {
@@ -263,13 +264,14 @@ int main(int argc, char** argv)
     server.start();
 
     options = DefaultOptions();
-    ClipVaultApp vault(data, options, prompt);
+    Vault vault(data, options, prompt);
+    VaultMovieServer movies(vault);
     vault.open();
     FakeHotKey hotKey;
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     QtFileDialogs dialogs;
-    TClipVaultMain window({vault, hotKey, autostart, desktop, dialogs});
+    TClipVaultMain window({vault, movies.server(), hotKey, autostart, desktop, dialogs});
     prompt.setOwner(&window);
 
     // The main window on the "Game" category with its first movie previewed.
@@ -319,7 +321,7 @@ int main(int argc, char** argv)
     addTask.close();
 
     TDetectFlashFromUrl detect({vault.catalogue(), prompt, {},
-                                [] { return QList<CacheLocation>(); }, &vault.movieServer()},
+                                [] { return QList<CacheLocation>(); }, &movies.server()},
                                &window);
     detect.show();
     detect.findChild<QLineEdit*>(QStringLiteral("edtUrl"))
@@ -335,7 +337,7 @@ int main(int argc, char** argv)
     picture(&about, "about.png");
     about.close();
 
-    TFlashPreview* player = OpenFlashPreview(movie, vault.movieServer(), dialogs);
+    TFlashPreview* player = OpenFlashPreview(movie, movies.server(), dialogs);
     player->setWindowState(Qt::WindowNoState);
     player->setGeometry(100, 80, 800, 560);
     QTest::qWait(3000);

@@ -4,7 +4,8 @@
 #include "autostart.h"
 #include "background.h"
 #include "browseraccess.h"
-#include "clipvaultapp.h"
+#include "vault.h"
+#include "vaultmovieserver.h"
 #include "clipvaultmain.h"
 #include "companionbars.h"
 #include "datafolder.h"
@@ -36,6 +37,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <unistd.h>
 
@@ -133,6 +135,129 @@ StartRequest readCommandLine(int argc, char* argv[])
     return request;
 }
 
+/// The application's names, icon and tray life.
+void describeApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("clipvault"));
+    QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral(CLIPVAULT_APP_ID));
+    QApplication::setWindowIcon(Icons::application());
+    // The program lives in the tray: hiding the last window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+/// What the windows ask the user's browser, each question put to the browser to ask now: the
+/// one whose window is in front, else the one the settings or Clip Vault's own profile name.
+BrowserSources userBrowserSources(BrowserSessions& sessions, BrowserAccess& access,
+                                  BrowserPorts ports, QString dataFolder)
+{
+    const auto userBrowser = [&access, ports, dataFolder] {
+        return BrowserToAsk(access.FindBrowserFrame(), ports, dataFolder);
+    };
+    return {[&sessions, userBrowser](QObject* context, auto use) {
+                sessions.GetAddressBarText(userBrowser(), context, std::move(use));
+            },
+            [&sessions, userBrowser](QObject* context, auto use) {
+                sessions.FindTabMovies(userBrowser(), context, std::move(use));
+            },
+            [&sessions, userBrowser](const QString& url, const QString& target, QObject* context,
+                                     auto use) {
+                sessions.SaveLoadedMovie(userBrowser(), url, target, context, std::move(use));
+            },
+            [&sessions] {
+                return sessions.companions().connectedNames();
+            }};
+}
+
+/// Where a failed download looks next, before the web archive: the browser that showed the
+/// movie, then a browser's cache.
+void addCopyFallbacks(DownloadFlow& downloads, const BrowserSources& browser,
+                      const QString& dataFolder)
+{
+    downloads.addFallback(
+        [&browser](const QString& url, const QString& target, QObject* context, auto use) {
+            browser.loadedMovie(url, target, context, [use](bool saved, const QString& error) {
+                use({{},
+                     QStringLiteral("the browser's copy"),
+                     saved,
+                     error.isEmpty()
+                         ? QString()
+                         : QStringLiteral("the browser's copy could not be saved: ") + error});
+            });
+        });
+    downloads.addFallback(CachedCopyFallback([dataFolder] {
+        return CacheEnumerator::DiscoverCaches(CacheEnumerator::ProfileFolders(dataFolder));
+    }));
+}
+
+/// A background save that failed or found the log changed by someone else is told in the status
+/// bar and in a notice.
+void tellSaveTrouble(const CatalogueSaver& saver, TClipVaultMain& window, UserPrompt& prompt)
+{
+    QObject::connect(&saver, &CatalogueSaver::saveFailed, &window,
+                     [&window, &prompt](const QString& error) {
+                         const QString message =
+                             error + QStringLiteral("\nClip Vault keeps the catalogue in memory "
+                                                    "and tries again.");
+                         window.showStatus(message);
+                         prompt.inform(message, QStringLiteral("Clip Vault"));
+                     });
+    QObject::connect(&saver, &CatalogueSaver::keptAside, &window,
+                     [&window, &prompt](const QString& notice) {
+                         window.showStatus(notice);
+                         prompt.inform(notice, QStringLiteral("Clip Vault"));
+                     });
+}
+
+/// The hook window: the shared block and, while the shortcut bar is enabled, the pointer watch,
+/// whose points go to the bar.
+void createHookWindow(THookappForm& hookForm, Tvaultbar& bar, bool barEnabled)
+{
+    if (barEnabled && platform::isWayland())
+        qInfo("Clip Vault: a Wayland desktop; the shortcut bar is the browser companion's, in "
+              "the page (the pointer watch is off).");
+    else if (barEnabled && !platform::isX11())
+        qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
+    hookForm.FormCreate(barEnabled, platform::isX11());
+    hookForm.setPointerHandler([&bar](QPoint point) { bar.HandlePointerNotify(point); });
+}
+
+/// Shows the main window as the start asks and starts the preview's web engine after it:
+/// once the window is up, so that start-up stays fast, or on a start to play a movie, once that
+/// movie shows, so that nothing competes with it.
+void showAndStartPlayers(const StartRequest& start, TClipVaultMain& window, PlayerReserve& reserve,
+                         const std::function<void(QString)>& playMovie)
+{
+    // The catalogue's preview then starts late, but its web view is made before the window is
+    // first shown: the window is made anew for one, and would come up unminimized.
+    if (start.movie)
+        window.createPlayerView();
+    window.showAtStart(start.movie.has_value());
+    const auto startPreview = [&window] {
+        window.startPlayer();
+        window.showStartupNotice();
+    };
+    if (!start.movie) {
+        QTimer::singleShot(0, &window, startPreview);
+        QTimer::singleShot(kReserveAfterStartMs, &reserve, &PlayerReserve::prepare);
+        return;
+    }
+    QObject::connect(&reserve, &PlayerReserve::takenPlayerSettled, &window, startPreview,
+                     Qt::SingleShotConnection);
+    // Started to play a movie: closing its player ends the program, unless the user has
+    // brought up the catalogue meanwhile.
+    QObject::connect(&reserve, &PlayerReserve::playerClosed, &window, [&window] {
+        if (!window.isShownState())
+            window.close();
+    });
+    playMovie(*start.movie);
+    // A name that is no movie never shows: the rest starts in any case, a little later.
+    QTimer::singleShot(kPreviewAtLatestMs, &window, [startPreview, &reserve] {
+        startPreview();
+        reserve.prepare();
+    });
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -155,12 +280,7 @@ int main(int argc, char* argv[])
     if (!start.capture && SingleInstance::handOff(dataFolder, start.movie))
         return 0;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("clipvault"));
-    QApplication::setApplicationVersion(QStringLiteral(CLIPVAULT_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral(CLIPVAULT_APP_ID));
-    QApplication::setWindowIcon(Icons::application());
-    // The program lives in the tray: hiding the last window must not end it.
-    QApplication::setQuitOnLastWindowClosed(false);
+    describeApplication();
 
     // A capture is a run of its own: no catalogue, no tray, no single instance.
     if (start.capture)
@@ -178,7 +298,8 @@ int main(int argc, char* argv[])
     QApplication::setOverrideCursor(Qt::BusyCursor);
 
     MessageBoxPrompt prompt;
-    ClipVaultApp vault(dataFolder, DefaultOptions(), prompt);
+    Vault vault(dataFolder, DefaultOptions(), prompt);
+    VaultMovieServer movies(vault);
     // A notice open in its own event loop (even before the main loop runs) must not hold the
     // end: exit leaves every running loop, and the main loop is never entered afterwards.
     bool terminated = false;
@@ -206,39 +327,12 @@ int main(int argc, char* argv[])
     const std::unique_ptr<BrowserAccess> browserAccess =
         platform::createBrowserAccess(configuredPorts);
     BrowserSessions browserSession;
-    const auto userBrowser = [&] {
-        return BrowserToAsk(browserAccess->FindBrowserFrame(), configuredPorts, dataFolder);
-    };
-    const BrowserSources browser{
-        [&](QObject* context, auto use) {
-            browserSession.GetAddressBarText(userBrowser(), context, std::move(use));
-        },
-        [&](QObject* context, auto use) {
-            browserSession.FindTabMovies(userBrowser(), context, std::move(use));
-        },
-        [&](const QString& url, const QString& target, QObject* context, auto use) {
-            browserSession.SaveLoadedMovie(userBrowser(), url, target, context, std::move(use));
-        },
-        [&] {
-            return browserSession.companions().connectedNames();
-        }};
+    const BrowserSources browser =
+        userBrowserSources(browserSession, *browserAccess, configuredPorts, dataFolder);
     // A movie whose site no longer gives it may still be in the browser that showed it.
-    vault.downloads().addFallback(
-        [&](const QString& url, const QString& target, QObject* context, auto use) {
-            browser.loadedMovie(url, target, context, [use](bool saved, const QString& error) {
-                use({{},
-                     QStringLiteral("the browser's copy"),
-                     saved,
-                     error.isEmpty()
-                         ? QString()
-                         : QStringLiteral("the browser's copy could not be saved: ") + error});
-            });
-        });
-    // Or in a browser's cache.
-    vault.downloads().addFallback(CachedCopyFallback([&] {
-        return CacheEnumerator::DiscoverCaches(CacheEnumerator::ProfileFolders(dataFolder));
-    }));
-    TClipVaultMain ClipVaultMain({vault, *hotKey, *autostart, *desktop, dialogs, browser});
+    addCopyFallbacks(vault.downloads(), browser, dataFolder);
+    TClipVaultMain ClipVaultMain(
+        {vault, movies.server(), *hotKey, *autostart, *desktop, dialogs, browser});
     // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
     vault.downloads().addFallback(
         WebArchiveFallback(
@@ -248,19 +342,7 @@ int main(int argc, char* argv[])
             }),
         true);
     prompt.setOwner(&ClipVaultMain);
-    QObject::connect(&vault.saver(), &CatalogueSaver::saveFailed, &ClipVaultMain,
-                     [&](const QString& error) {
-                         const QString message =
-                             error + QStringLiteral("\nClip Vault keeps the catalogue in memory "
-                                                    "and tries again.");
-                         ClipVaultMain.showStatus(message);
-                         prompt.inform(message, QStringLiteral("Clip Vault"));
-                     });
-    QObject::connect(&vault.saver(), &CatalogueSaver::keptAside, &ClipVaultMain,
-                     [&](const QString& notice) {
-                         ClipVaultMain.showStatus(notice);
-                         prompt.inform(notice, QStringLiteral("Clip Vault"));
-                     });
+    tellSaveTrouble(vault.saver(), ClipVaultMain, prompt);
     const std::unique_ptr<WindowFocus> windowFocus = platform::createWindowFocus();
     prompt.setWindowFocus(windowFocus.get());
 
@@ -271,13 +353,7 @@ int main(int argc, char* argv[])
     const std::unique_ptr<PointerHook> pointerHook = platform::createPointerHook();
     THookappForm HookappForm(*pointerHook, prompt,
                              SharedBlock::PathFor(qEnvironmentVariable("DISPLAY"), dataFolder));
-    if (vault.options().ShortcutBarEnabled && platform::isWayland())
-        qInfo("Clip Vault: a Wayland desktop; the shortcut bar is the browser companion's, in "
-              "the page (the pointer watch is off).");
-    else if (vault.options().ShortcutBarEnabled && !platform::isX11())
-        qInfo("Clip Vault: no X11 display; the shortcut bar's pointer watch is off.");
-    HookappForm.FormCreate(vault.options().ShortcutBarEnabled != 0, platform::isX11());
-    HookappForm.setPointerHandler([&](QPoint point) { vaultbar.HandlePointerNotify(point); });
+    createHookWindow(HookappForm, vaultbar, vault.options().ShortcutBarEnabled != 0);
 
     // The hanging window: comes up with the main window, but is not put away with it.
     const auto showMainWindow = [&] {
@@ -299,43 +375,14 @@ int main(int argc, char* argv[])
     // The stand-alone player for a movie from the desktop (the root folder: no movie).
     // Its player is one started ahead, so that a movie handed to the running program shows at
     // once.
-    PlayerReserve reserve(vault.movieServer(), dialogs);
+    PlayerReserve reserve(movies.server(), dialogs);
     const auto playMovie = [&](const QString& movie) {
         reserve.play(movie.isEmpty() ? QStringLiteral("/") : movie);
     };
     QObject::connect(&instance, &SingleInstance::playRequested, &vault, playMovie);
 
-    // A start to play a movie keeps the catalogue in the tray and brings up the player. The
-    // catalogue's preview then starts late (below), but its web view is made before the window is
-    // first shown: the window is made anew for one, and would come up unminimized.
-    if (start.movie)
-        ClipVaultMain.createPlayerView();
-    ClipVaultMain.showAtStart(start.movie.has_value());
-    // The web engine behind the preview starts once the window is up, so that start-up stays
-    // fast; on a start to play a movie, once that movie shows, so that nothing competes with it.
-    const auto startPreview = [&] {
-        ClipVaultMain.startPlayer();
-        ClipVaultMain.showStartupNotice();
-    };
-    if (start.movie) {
-        QObject::connect(&reserve, &PlayerReserve::takenPlayerSettled, &ClipVaultMain, startPreview,
-                         Qt::SingleShotConnection);
-        // Started to play a movie: closing its player ends the program, unless the user has
-        // brought up the catalogue meanwhile.
-        QObject::connect(&reserve, &PlayerReserve::playerClosed, &ClipVaultMain, [&] {
-            if (!ClipVaultMain.isShownState())
-                ClipVaultMain.close();
-        });
-        playMovie(*start.movie);
-        // A name that is no movie never shows: the rest starts in any case, a little later.
-        QTimer::singleShot(kPreviewAtLatestMs, &ClipVaultMain, [&] {
-            startPreview();
-            reserve.prepare();
-        });
-    } else {
-        QTimer::singleShot(0, &ClipVaultMain, startPreview);
-        QTimer::singleShot(kReserveAfterStartMs, &reserve, &PlayerReserve::prepare);
-    }
+    // A start to play a movie keeps the catalogue in the tray and brings up the player.
+    showAndStartPlayers(start, ClipVaultMain, reserve, playMovie);
     if (terminated)
         return 0;
     const int code = QApplication::exec();

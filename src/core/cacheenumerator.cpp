@@ -18,7 +18,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QtEndian>
 

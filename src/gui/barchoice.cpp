@@ -1,7 +1,7 @@
 #include "barchoice.h"
 
 #include "catalogue.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "fieldtext.h"
 #include "records.h"
 #include "filedialogs.h"
@@ -19,9 +19,8 @@ QStringList BarMenuCategories(const Catalogue& catalogue)
     return categories;
 }
 
-void FileMovieFromBar(ClipVaultApp& app, FileDialogs& dialogs, QWidget* parent,
-                      const QString& address, const QString& caption,
-                      const std::function<void()>& beforeQuestion)
+void FileMovieFromBar(Vault& app, FileDialogs& dialogs, QWidget* parent, const QString& address,
+                      const QString& caption, const std::function<void()>& beforeQuestion)
 {
     const auto goForAQuestion = [&] {
         if (beforeQuestion && app.catalogue().FindItemByUrl(address) >= 0)

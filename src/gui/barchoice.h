@@ -6,7 +6,7 @@
 #include <functional>
 
 class Catalogue;
-class ClipVaultApp;
+class Vault;
 class FileDialogs;
 class QWidget;
 
@@ -21,6 +21,5 @@ extern const QString kBarSaveTo;
 /// under the category `caption`, or, for kBarSaveTo, in a file the user chooses (filed under
 /// "Downloaded"); then starts its download. When the movie is filed already a question comes,
 /// and `beforeQuestion` runs first. `parent` owns the dialogs.
-void FileMovieFromBar(ClipVaultApp& app, FileDialogs& dialogs, QWidget* parent,
-                      const QString& address, const QString& caption,
-                      const std::function<void()>& beforeQuestion = {});
+void FileMovieFromBar(Vault& app, FileDialogs& dialogs, QWidget* parent, const QString& address,
+                      const QString& caption, const std::function<void()>& beforeQuestion = {});

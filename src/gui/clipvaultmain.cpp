@@ -5,7 +5,7 @@
 #include "autostart.h"
 #include "catalogue.h"
 #include "categorytreemodel.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "downloadflow.h"
 #include "frmsearch.h"
 #include "hotkey.h"
@@ -50,15 +50,15 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_treeModel(new CategoryTreeModel(this))
     , m_itemModel(new ItemListModel(m_catalogue, this))
     , m_preview(nullptr)
-    , m_commands(new MainCommands(*this, services.app, services.desktop, services.dialogs,
-                                  services.browser, this))
+    , m_commands(new MainCommands(*this, services.app, services.movies, services.desktop,
+                                  services.dialogs, services.browser, this))
     , m_itemMenu(new QMenu(this))
     , m_treeMenu(new QMenu(this))
     , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
     m_preview =
-        new PreviewPane(m_app.movieServer(), m_app, m_prompt, services.dialogs, m_ui->previewPlace);
+        new PreviewPane(services.movies, m_app, m_prompt, services.dialogs, m_ui->previewPlace);
     m_ui->previewPlace->layout()->addWidget(m_preview);
     setWindowIcon(Icons::application());
     setupViews();

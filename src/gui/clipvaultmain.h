@@ -8,9 +8,10 @@
 #include <memory>
 
 class Autostart;
+class MovieServer;
 class Catalogue;
 class CategoryTreeModel;
-class ClipVaultApp;
+class Vault;
 class DesktopOpen;
 class FileDialogs;
 class PreviewPane;
@@ -33,7 +34,8 @@ class TClipVaultMain;
 /// What the main window is a view of, and the services it asks the desktop through.
 struct MainWindowServices
 {
-    ClipVaultApp& app;
+    Vault& app;
+    MovieServer& movies; ///< the player's, tied to the vault
     HotKey& hotKey;
     Autostart& autostart;
     DesktopOpen& desktop;
@@ -135,7 +137,7 @@ private:
     void SearchActionExecute();
 
     std::unique_ptr<Ui::TClipVaultMain> m_ui;
-    ClipVaultApp& m_app;
+    Vault& m_app;
     bool m_treeWidthRestored = false; ///< the pane took its remembered width on the first show
     bool m_treeWidthMoved = false;    ///< the user moved the pane's edge
     Catalogue& m_catalogue;

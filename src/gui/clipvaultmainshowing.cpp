@@ -5,7 +5,7 @@
 
 #include "ui_clipvaultmain.h"
 
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "datafolder.h"
 #include "hotkey.h"
 #include "options.h"

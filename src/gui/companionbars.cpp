@@ -4,14 +4,14 @@
 #include "optionform.h"
 #include "browserurls.h"
 #include "catalogue.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "records.h"
 #include "privatefolder.h"
 #include "singleinstance.h"
 
 #include <QLocalSocket>
 
-CompanionBars::CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInstance& instance,
+CompanionBars::CompanionBars(Vault& app, FileDialogs& dialogs, SingleInstance& instance,
                              CompanionLinks& links, QObject* parent)
     : QObject(parent)
     , m_app(app)

@@ -4,7 +4,7 @@
 
 #include <QObject>
 
-class ClipVaultApp;
+class Vault;
 class FileDialogs;
 class SingleInstance;
 
@@ -17,14 +17,14 @@ class CompanionBars final : public QObject
     Q_OBJECT
 public:
     /// `links`: the browser session's companions, which the bars' choices come from.
-    CompanionBars(ClipVaultApp& app, FileDialogs& dialogs, SingleInstance& instance,
-                  CompanionLinks& links, QObject* parent = nullptr);
+    CompanionBars(Vault& app, FileDialogs& dialogs, SingleInstance& instance, CompanionLinks& links,
+                  QObject* parent = nullptr);
 
 private:
     void tellBarState();
     void choose(const CompanionChoice& choice);
 
-    ClipVaultApp& m_app;
+    Vault& m_app;
     FileDialogs& m_dialogs;
     CompanionLinks& m_links;
 };

@@ -10,7 +10,7 @@
 #include "addtaskfromurl.h"
 #include "catalogue.h"
 #include "categorymanage.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "desktopopen.h"
 #include "downloadflow.h"
 #include "filedialogs.h"
@@ -30,11 +30,13 @@
 #include <QInputDialog>
 #include <QStandardPaths>
 
-MainCommands::MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
-                           FileDialogs& dialogs, BrowserSources browser, QObject* parent)
+MainCommands::MainCommands(ItemSelection& selection, Vault& app, MovieServer& movies,
+                           DesktopOpen& desktop, FileDialogs& dialogs, BrowserSources browser,
+                           QObject* parent)
     : QObject(parent)
     , m_selection(selection)
     , m_app(app)
+    , m_movies(movies)
     , m_catalogue(app.catalogue())
     , m_downloads(app.downloads())
     , m_options(app.options())
@@ -96,7 +98,7 @@ void MainCommands::detect(DetectSource source)
                                       return CacheEnumerator::DiscoverCaches(
                                           CacheEnumerator::ProfileFolders(m_app.dataFolder()));
                                   },
-                                  &m_app.movieServer(),
+                                  &m_movies,
                                   m_browser.tabMovies,
                                   archive.address,
                                   m_app.settings().lookInArchive,
@@ -256,7 +258,7 @@ void MainCommands::PlayStandAloneExecute()
         if (found)
             m_desktop.open(file);
         else
-            ShowFlashPreview(file, m_app.movieServer(), m_dialogs, m_selection.dialogOwner());
+            ShowFlashPreview(file, m_movies, m_dialogs, m_selection.dialogOwner());
     });
 }
 
@@ -321,8 +323,7 @@ void MainCommands::findOtherMoviePlayer(int typeIndex, std::function<void(bool f
 void MainCommands::SimpleFlashPlayer1Click()
 {
     // The root folder: the window opens with an empty player.
-    ShowFlashPreview(QStringLiteral("/"), m_app.movieServer(), m_dialogs,
-                     m_selection.dialogOwner());
+    ShowFlashPreview(QStringLiteral("/"), m_movies, m_dialogs, m_selection.dialogOwner());
 }
 
 QList<MainCommands::BrowserChoice> MainCommands::browserCandidates()

@@ -9,11 +9,12 @@
 #include <QStringList>
 
 class Catalogue;
-class ClipVaultApp;
+class Vault;
 class DesktopOpen;
 class DownloadFlow;
 class FileDialogs;
 class ItemSelection;
+class MovieServer;
 class UserPrompt;
 struct OptionsRecord;
 
@@ -23,7 +24,7 @@ class MainCommands final : public QObject
 {
     Q_OBJECT
 public:
-    MainCommands(ItemSelection& selection, ClipVaultApp& app, DesktopOpen& desktop,
+    MainCommands(ItemSelection& selection, Vault& app, MovieServer& movies, DesktopOpen& desktop,
                  FileDialogs& dialogs, BrowserSources browser, QObject* parent = nullptr);
 
     void AddFlashItemActionExecute();
@@ -89,7 +90,8 @@ private:
     void findOtherMoviePlayer(int typeIndex, std::function<void(bool found)> done);
 
     ItemSelection& m_selection;
-    ClipVaultApp& m_app;
+    Vault& m_app;
+    MovieServer& m_movies;
     Catalogue& m_catalogue;
     DownloadFlow& m_downloads;
     const OptionsRecord& m_options;

@@ -1,6 +1,6 @@
 #include "trayswitches.h"
 
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "hookappform.h"
 #include "mainactions.h"
 #include "miniform.h"
@@ -9,7 +9,7 @@
 
 #include <QAction>
 
-TraySwitches::TraySwitches(const MainActions& actions, ClipVaultApp& app, THookappForm& hookForm,
+TraySwitches::TraySwitches(const MainActions& actions, Vault& app, THookappForm& hookForm,
                            TMiniForm& miniForm, QObject* parent)
     : QObject(parent)
     , m_actions(actions)

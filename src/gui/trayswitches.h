@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-class ClipVaultApp;
+class Vault;
 class MainActions;
 class THookappForm;
 class TMiniForm;
@@ -15,7 +15,7 @@ class TraySwitches final : public QObject
 {
     Q_OBJECT
 public:
-    TraySwitches(const MainActions& actions, ClipVaultApp& app, THookappForm& hookForm,
+    TraySwitches(const MainActions& actions, Vault& app, THookappForm& hookForm,
                  TMiniForm& miniForm, QObject* parent = nullptr);
 
     /// The check marks as the options stand.
@@ -34,7 +34,7 @@ private:
     void saveOptions();
 
     const MainActions& m_actions;
-    ClipVaultApp& m_app;
+    Vault& m_app;
     THookappForm& m_hookForm;
     TMiniForm& m_miniForm;
 };

@@ -6,7 +6,7 @@
 #include "optionform.h"
 #include "browserurls.h"
 #include "catalogue.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "filedialogs.h"
 #include "icons.h"
 #include "browsersession.h"
@@ -31,7 +31,7 @@ QString menuText(const QString& caption)
 
 } // namespace
 
-Tvaultbar::Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, BrowserSession& session,
+Tvaultbar::Tvaultbar(Vault& app, BrowserAccess& browser, BrowserSession& session,
                      FileDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus)

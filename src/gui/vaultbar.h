@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-class ClipVaultApp;
+class Vault;
 class FileDialogs;
 class BrowserSession;
 class QAction;
@@ -34,8 +34,8 @@ class Tvaultbar final : public QWidget
 public:
     static constexpr QPoint kOffset{15, 15};
 
-    Tvaultbar(ClipVaultApp& app, BrowserAccess& browser, BrowserSession& session,
-              FileDialogs& dialogs, QWidget* parent = nullptr);
+    Tvaultbar(Vault& app, BrowserAccess& browser, BrowserSession& session, FileDialogs& dialogs,
+              QWidget* parent = nullptr);
     ~Tvaultbar() override;
     Q_DISABLE_COPY_MOVE(Tvaultbar)
 
@@ -77,7 +77,7 @@ private:
     void fillCategoryMenu();
 
     std::unique_ptr<Ui::Tvaultbar> m_ui;
-    ClipVaultApp& m_app;
+    Vault& m_app;
     BrowserAccess& m_browser;
     BrowserSession& m_session;
     FileDialogs& m_dialogs;

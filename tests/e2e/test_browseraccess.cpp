@@ -9,7 +9,7 @@
 
 #include "catalogue.h"
 #include "cataloguestore.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "devtools/devtoolssession.h"
 #include "hookappform.h"
 #include "options.h"
@@ -285,7 +285,7 @@ protected:
         BrowserAccessTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
+        app = std::make_unique<Vault>(data.path(), options, prompt);
         app->LoadCatalogue();
         CategoryRecord fun;
         SetFieldText(fun.Name, QStringLiteral("Arcade"));
@@ -350,7 +350,7 @@ protected:
     OptionsRecord options = DefaultOptions();
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
-    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<Vault> app;
     DevToolsSession session;
     std::unique_ptr<Tvaultbar> bar;
     std::unique_ptr<PointerHook> hook;
@@ -840,7 +840,7 @@ protected:
     CompanionProgram program;
     ScriptedDialogs& dialogs = program.dialogs;
     CompanionLinks& links = program.links;
-    std::unique_ptr<ClipVaultApp>& app = program.app;
+    std::unique_ptr<Vault>& app = program.app;
     QTemporaryDir& data = program.data;
 };
 

@@ -8,7 +8,7 @@
 #include "browsersessions.h"
 #include "catalogue.h"
 #include "clirun.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "companionprogram.h"
 #include "hookappform.h"
 #include "options.h"
@@ -146,7 +146,7 @@ TEST_F(FirefoxTest, TheCommandLineAndTheBarWorkWithFirefox)
     QTemporaryDir data;
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
-    ClipVaultApp app(data.path(), DefaultOptions(), prompt);
+    Vault app(data.path(), DefaultOptions(), prompt);
     app.open();
     X11BrowserAccess access;
     BrowserSessions session;

@@ -1,7 +1,8 @@
 // F7 pressed for real: key events injected into the X server with XTest reach the program's
 // grab on the root window, whichever window has the focus.
 
-#include "clipvaultapp.h"
+#include "vault.h"
+#include "vaultmovieserver.h"
 #include "clipvaultmain.h"
 #include "fake/fakeautostart.h"
 #include "fake/fakedesktopopen.h"
@@ -107,10 +108,11 @@ protected:
         ASSERT_TRUE(platform::isX11());
         ASSERT_NE(keyboard.display(), nullptr);
         hotKey = platform::createHotKey();
-        app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
+        app = std::make_unique<Vault>(folder.path(), options, prompt);
         app->open();
+        movies = std::make_unique<VaultMovieServer>(*app);
         window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{*app, *hotKey, autostart, desktop, dialogs});
+            MainWindowServices{*app, movies->server(), *hotKey, autostart, desktop, dialogs});
         window->showAtStart();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 30000));
         waitUntilSettled();
@@ -138,7 +140,8 @@ protected:
     Keyboard keyboard;
     ScriptedDialogs dialogs;
     std::unique_ptr<HotKey> hotKey;
-    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<Vault> app;
+    std::unique_ptr<VaultMovieServer> movies;
     std::unique_ptr<TClipVaultMain> window;
 };
 

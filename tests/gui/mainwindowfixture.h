@@ -1,7 +1,8 @@
 #pragma once
 
 #include "categorytreemodel.h"
-#include "clipvaultapp.h"
+#include "vault.h"
+#include "vaultmovieserver.h"
 #include "clipvaultmain.h"
 #include "itemlistmodel.h"
 #include "fake/fakeautostart.h"
@@ -31,10 +32,11 @@ protected:
 
     TClipVaultMain& start()
     {
-        app = std::make_unique<ClipVaultApp>(folder.path(), options, prompt);
+        app = std::make_unique<Vault>(folder.path(), options, prompt);
         app->open();
-        window = std::make_unique<TClipVaultMain>(
-            MainWindowServices{*app, hotKey, autostart, desktop, dialogs, browser});
+        movies = std::make_unique<VaultMovieServer>(*app);
+        window = std::make_unique<TClipVaultMain>(MainWindowServices{
+            *app, movies->server(), hotKey, autostart, desktop, dialogs, browser});
         return *window;
     }
     /// Changes the running program's options, as the Options dialog does.
@@ -74,6 +76,7 @@ protected:
     FakeDesktopOpen desktop;
     ScriptedDialogs dialogs;
     BrowserSources browser; ///< none by default: the windows ask no browser
-    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<Vault> app;
+    std::unique_ptr<VaultMovieServer> movies;
     std::unique_ptr<TClipVaultMain> window;
 };

@@ -3,7 +3,7 @@
 
 #include "browseraccess.h"
 #include "catalogue.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "modaldialog.h"
 #include "browsersession.h"
 #include "options.h"
@@ -76,7 +76,7 @@ protected:
             QDir(data.path()).filePath(QStringLiteral("category.log")),
             logHeaderBytes("clipvault", 3) + categoryBytes("Tom & Jerry", "/m/Tom/") +
                 categoryBytes("Arcade", "/m/Arcade/") + categoryBytes("Game", "/m/Game/")));
-        app = std::make_unique<ClipVaultApp>(data.path(), options, prompt);
+        app = std::make_unique<Vault>(data.path(), options, prompt);
         app->LoadCatalogue();
         bar = std::make_unique<Tvaultbar>(*app, browser, locator, dialogs);
         browser.scene = {true, PointerScene::Over::BrowserPage, {9222}};
@@ -116,7 +116,7 @@ protected:
     ScriptedDialogs dialogs;
     StagedBrowserAccess browser;
     StagedLocator locator;
-    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<Vault> app;
     std::unique_ptr<Tvaultbar> bar;
 };
 

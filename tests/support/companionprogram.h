@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue.h"
-#include "clipvaultapp.h"
+#include "vault.h"
 #include "companionbars.h"
 #include "companionlinks.h"
 #include "options.h"
@@ -47,7 +47,7 @@ struct CompanionProgram
 
     void start()
     {
-        app = std::make_unique<ClipVaultApp>(data.path(), DefaultOptions(), prompt);
+        app = std::make_unique<Vault>(data.path(), DefaultOptions(), prompt);
         app->LoadCatalogue();
         instance = std::make_unique<SingleInstance>(data.path());
         ASSERT_TRUE(instance->acquire());
@@ -77,7 +77,7 @@ struct CompanionProgram
     QTemporaryDir data;
     ScriptedPrompt prompt;
     ScriptedDialogs dialogs;
-    std::unique_ptr<ClipVaultApp> app;
+    std::unique_ptr<Vault> app;
     std::unique_ptr<SingleInstance> instance;
     CompanionLinks links;
     std::unique_ptr<CompanionBars> bars;

@@ -38,7 +38,7 @@ namespace {
 struct ShownProgram
 {
     explicit ShownProgram(HotKey& hotKey)
-        : window(MainWindowServices{app, hotKey, autostart, desktop, dialogs, {}})
+        : window(MainWindowServices{app, movies.server(), hotKey, autostart, desktop, dialogs, {}})
     {
         window.showAtStart();
     }
@@ -48,8 +48,9 @@ struct ShownProgram
     FakeAutostart autostart;
     FakeDesktopOpen desktop;
     ScriptedDialogs dialogs;
-    ClipVaultApp app{folder.path(), DefaultOptions(), prompt};
+    Vault app{folder.path(), DefaultOptions(), prompt};
     bool opened = (app.open(), true);
+    VaultMovieServer movies{app};
     TClipVaultMain window;
 };
 
