@@ -5,6 +5,7 @@
 
 #include "atomicwrite.h"
 #include "filetransfer.h"
+#include "swfcontents.h"
 #include "swfinfo.h"
 #include "webarchive.h"
 
@@ -57,6 +58,39 @@ qint64 saveArchivedCopy(const CommandLine& line, const QString& url, const QStri
     return -1;
 }
 
+/// The facts inside a movie, as fields of swf-info's JSON document.
+void addContents(QJsonObject& object, const SwfContents& inside)
+{
+    object.insert(QStringLiteral("actionScript"), inside.actionScript);
+    object.insert(QStringLiteral("useNetwork"), inside.useNetwork);
+    object.insert(QStringLiteral("title"), inside.title);
+    object.insert(QStringLiteral("description"), inside.description);
+    object.insert(QStringLiteral("frameLabels"), QJsonArray::fromStringList(inside.frameLabels));
+    object.insert(QStringLiteral("symbols"), QJsonArray::fromStringList(inside.symbols));
+    object.insert(QStringLiteral("texts"), QJsonArray::fromStringList(inside.texts));
+    object.insert(QStringLiteral("addresses"), QJsonArray::fromStringList(inside.addresses));
+}
+
+/// The same as lines of text, a line for each entry of a list.
+void printContents(const SwfContents& inside, QTextStream& out)
+{
+    out << "ActionScript " << inside.actionScript
+        << (inside.actionScript == 3 ? " (AVM2)\n" : " (AVM1)\n") << "network access "
+        << (inside.useNetwork ? "yes" : "no") << '\n';
+    if (!inside.title.isEmpty())
+        out << "title " << inside.title << '\n';
+    if (!inside.description.isEmpty())
+        out << "description " << inside.description << '\n';
+    const auto list = [&out](const char* name, const QStringList& entries) {
+        for (const QString& entry : entries)
+            out << name << ' ' << QString(entry).replace(u'\n', u' ') << '\n';
+    };
+    list("frame label", inside.frameLabels);
+    list("symbol", inside.symbols);
+    list("text", inside.texts);
+    list("names file", inside.addresses);
+}
+
 } // namespace
 
 int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
@@ -100,8 +134,15 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
     }
     if (const QString warning = SwfLengthWarning(*info); !warning.isEmpty())
         err << "clipvault-cli: warning: " << line.words[1] << ": " << warning << Qt::endl;
+    // What is inside comes after the header's facts; a movie too damaged to unpack has none.
+    QString unread;
+    const SwfContents inside =
+        ReadSwfContentsOfFile(line.words[1], &unread).value_or(SwfContents());
+    if (!unread.isEmpty())
+        err << "clipvault-cli: warning: " << line.words[1]
+            << ": its contents cannot be read: " << unread << Qt::endl;
     if (line.json) {
-        const QJsonObject object{
+        QJsonObject object{
             {QStringLiteral("signature"), info->signature},
             {QStringLiteral("version"), info->version},
             {QStringLiteral("width"), info->width},
@@ -110,6 +151,7 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
             {QStringLiteral("frameCount"), info->frameCount},
             {QStringLiteral("fileSize"), info->fileSize},
             {QStringLiteral("declaredLength"), static_cast<qint64>(info->declaredLength)}};
+        addContents(object, inside);
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }
@@ -123,6 +165,7 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
         << "frames " << info->frameCount << '\n'
         << "file size " << info->fileSize << " bytes\n"
         << "length " << info->declaredLength << " bytes, as its header announces\n";
+    printContents(inside, out);
     return kOk;
 }
 

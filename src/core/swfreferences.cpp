@@ -1,5 +1,7 @@
 #include "swfreferences.h"
 
+#include "swfreader.h"
+
 #include <lzma.h>
 #include <zlib.h>
 
@@ -8,7 +10,7 @@
 
 namespace {
 
-constexpr qsizetype kHeader = 8;
+using swf::kHeader;
 
 bool fail(QString* error, const char* reason)
 {
@@ -67,138 +69,7 @@ bool unlzmaInto(QByteArrayView rest, QByteArray& out)
     return result == LZMA_STREAM_END || result == LZMA_OK || result == LZMA_BUF_ERROR;
 }
 
-/// Reads a movie's little-endian fields without ever going past its end: a read beyond it
-/// fails and every later one too.
-class Reader
-{
-public:
-    explicit Reader(QByteArrayView bytes)
-        : m_bytes(bytes)
-    {
-    }
-    bool ok() const { return m_ok; }
-    bool atEnd() const { return !m_ok || m_at >= m_bytes.size(); }
-    qsizetype position() const { return m_at; }
-    qsizetype left() const { return m_ok ? m_bytes.size() - m_at : 0; }
-
-    quint32 u8() { return static_cast<quint32>(take(1)); }
-    quint32 u16() { return static_cast<quint32>(take(2)); }
-    quint32 u32() { return static_cast<quint32>(take(4)); }
-    /// A variable-length 30-bit integer of ActionScript 3 byte code.
-    quint32 u30()
-    {
-        quint32 value = 0;
-        for (int shift = 0; shift < 35; shift += 7) {
-            const quint32 byte = u8();
-            value |= (byte & 0x7F) << shift;
-            if (!(byte & 0x80))
-                break;
-        }
-        return value;
-    }
-    void skip(qsizetype count)
-    {
-        if (count < 0 || count > left())
-            m_ok = false;
-        else
-            m_at += count;
-    }
-    QByteArrayView bytes(qsizetype count)
-    {
-        if (count < 0 || count > left()) {
-            m_ok = false;
-            return {};
-        }
-        const QByteArrayView view = m_bytes.sliced(m_at, count);
-        m_at += count;
-        return view;
-    }
-    /// A string ended by a zero byte.
-    QByteArrayView string()
-    {
-        const qsizetype end = m_ok ? m_bytes.indexOf('\0', m_at) : -1;
-        if (end < 0) {
-            m_ok = false;
-            return {};
-        }
-        const QByteArrayView text = m_bytes.sliced(m_at, end - m_at);
-        m_at = end + 1;
-        return text;
-    }
-
-private:
-    quint64 take(int count)
-    {
-        if (!m_ok || left() < count) {
-            m_ok = false;
-            return 0;
-        }
-        quint64 value = 0;
-        for (int i = 0; i < count; ++i)
-            value |= static_cast<quint64>(static_cast<uchar>(m_bytes[m_at + i])) << (8 * i);
-        m_at += count;
-        return value;
-    }
-
-    QByteArrayView m_bytes;
-    qsizetype m_at = 0;
-    bool m_ok = true;
-};
-
-/// Bit fields as the shape records store them, most significant bit first.
-class BitFields
-{
-public:
-    explicit BitFields(Reader& reader)
-        : m_reader(reader)
-    {
-    }
-    quint32 take(int count)
-    {
-        quint32 value = 0;
-        for (int i = 0; i < count; ++i) {
-            if (m_used == 8) {
-                m_byte = m_reader.u8();
-                m_used = 0;
-            }
-            value = (value << 1) | ((m_byte >> (7 - m_used)) & 1u);
-            ++m_used;
-        }
-        return value;
-    }
-
-private:
-    Reader& m_reader;
-    quint32 m_byte = 0;
-    int m_used = 8;
-};
-
-void skipRect(Reader& reader)
-{
-    BitFields bits(reader);
-    const int size = static_cast<int>(bits.take(5));
-    bits.take(4 * size);
-}
-
-void skipMatrix(Reader& reader)
-{
-    BitFields bits(reader);
-    for (int part = 0; part < 2; ++part) { // scale, then rotation: each optional
-        if (bits.take(1))
-            bits.take(2 * static_cast<int>(bits.take(5)));
-    }
-    bits.take(2 * static_cast<int>(bits.take(5)));
-}
-
-void skipColourTransform(Reader& reader, bool withAlpha)
-{
-    BitFields bits(reader);
-    const bool add = bits.take(1);
-    const bool multiply = bits.take(1);
-    const int size = static_cast<int>(bits.take(4));
-    const int terms = withAlpha ? 4 : 3;
-    bits.take(size * terms * ((add ? 1 : 0) + (multiply ? 1 : 0)));
-}
+using swf::Reader;
 
 /// Collects the strings that name loadable files, each once.
 class Collector
@@ -219,22 +90,6 @@ public:
 private:
     QSet<QString> m_seen;
     QStringList m_found;
-};
-
-enum Tag : quint32
-{
-    End = 0,
-    DefineButton = 7,
-    DoAction = 12,
-    PlaceObject2 = 26,
-    DefineButton2 = 34,
-    DefineSprite = 39,
-    ImportAssets = 57,
-    DoInitAction = 59,
-    PlaceObject3 = 70,
-    ImportAssets2 = 71,
-    DoAbcOld = 72,
-    DoAbc = 82,
 };
 
 /// Action records one after another, up to an End action or the end of the bytes. Function
@@ -324,9 +179,9 @@ void readPlaceObject(Reader& reader, bool third, int version, Collector& collect
     if (flags & 0x02)
         reader.u16(); // character
     if (flags & 0x04)
-        skipMatrix(reader);
+        swf::skipMatrix(reader);
     if (flags & 0x08)
-        skipColourTransform(reader, true);
+        swf::skipColourTransform(reader, true);
     if (flags & 0x10)
         reader.u16(); // ratio
     if (flags & 0x20)
@@ -366,7 +221,7 @@ void readButton(Reader& reader, bool second, Collector& collector)
             break;
         reader.u16(); // character
         reader.u16(); // depth
-        skipMatrix(reader);
+        swf::skipMatrix(reader);
     }
     readActions(reader.bytes(reader.left()), collector);
 }
@@ -390,57 +245,40 @@ void readAbc(Reader& reader, Collector& collector)
         collector.offer(reader.bytes(reader.u30()));
 }
 
-void readTags(QByteArrayView tags, int version, Collector& collector, int depth)
+/// What one tag's code names, whichever timeline it is in.
+void readTag(quint32 code, QByteArrayView body, int version, Collector& collector)
 {
-    Reader reader(tags);
-    while (!reader.atEnd()) {
-        const quint32 head = reader.u16();
-        const quint32 code = head >> 6;
-        qsizetype length = head & 0x3F;
-        if (length == 0x3F)
-            length = reader.u32();
-        const QByteArrayView body = reader.bytes(length);
-        if (!reader.ok() || code == End)
-            return;
-        Reader tag(body);
-        switch (code) {
-        case DoAction:
-            readActions(body, collector);
-            break;
-        case DoInitAction:
-            tag.u16(); // sprite
-            readActions(tag.bytes(tag.left()), collector);
-            break;
-        case DefineSprite:
-            if (depth < 8) { // sprites do not nest in real movies; a damaged one must not loop
-                tag.u16();
-                tag.u16();
-                readTags(tag.bytes(tag.left()), version, collector, depth + 1);
-            }
-            break;
-        case PlaceObject2:
-        case PlaceObject3:
-            readPlaceObject(tag, code == PlaceObject3, version, collector);
-            break;
-        case DefineButton:
-        case DefineButton2:
-            readButton(tag, code == DefineButton2, collector);
-            break;
-        case ImportAssets:
-        case ImportAssets2:
-            collector.offer(tag.string());
-            break;
-        case DoAbc:
-            tag.u32();    // flags
-            tag.string(); // name
-            readAbc(tag, collector);
-            break;
-        case DoAbcOld:
-            readAbc(tag, collector);
-            break;
-        default:
-            break;
-        }
+    Reader tag(body);
+    switch (code) {
+    case swf::DoAction:
+        readActions(body, collector);
+        break;
+    case swf::DoInitAction:
+        tag.u16(); // sprite
+        readActions(tag.bytes(tag.left()), collector);
+        break;
+    case swf::PlaceObject2:
+    case swf::PlaceObject3:
+        readPlaceObject(tag, code == swf::PlaceObject3, version, collector);
+        break;
+    case swf::DefineButton:
+    case swf::DefineButton2:
+        readButton(tag, code == swf::DefineButton2, collector);
+        break;
+    case swf::ImportAssets:
+    case swf::ImportAssets2:
+        collector.offer(tag.string());
+        break;
+    case swf::DoAbc:
+        tag.u32();    // flags
+        tag.string(); // name
+        readAbc(tag, collector);
+        break;
+    case swf::DoAbcOld:
+        readAbc(tag, collector);
+        break;
+    default:
+        break;
     }
 }
 
@@ -494,15 +332,10 @@ bool NamesLoadableFile(QStringView text)
 QStringList NamedFileReferences(QByteArrayView movie)
 {
     Collector collector;
-    if (movie.size() < kHeader + 1)
-        return {};
-    Reader reader(movie.sliced(kHeader));
-    skipRect(reader);
-    reader.u16(); // frame rate
-    reader.u16(); // frame count
-    if (!reader.ok())
-        return {};
-    readTags(movie.sliced(kHeader + reader.position()), static_cast<uchar>(movie[3]), collector, 0);
+    const int version = movie.size() > 3 ? static_cast<uchar>(movie[3]) : 0;
+    swf::ForEachTag(swf::TagsOf(movie), [&](quint32 code, QByteArrayView body) {
+        readTag(code, body, version, collector);
+    });
     return collector.found();
 }
 

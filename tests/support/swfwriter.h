@@ -147,6 +147,44 @@ inline QByteArray defineSprite(unsigned id, const QByteArray& tags)
     swfwriter::u16(body, 1);
     return tag(39, body + tags + tag(1, {}) + tag(0, {}));
 }
+/// FileAttributes with its first byte of flags (0x08 ActionScript 3, 0x01 network access).
+inline QByteArray fileAttributes(unsigned flags)
+{
+    return tag(69, QByteArray(1, static_cast<char>(flags)) + QByteArray(3, '\0'));
+}
+inline QByteArray metadata(const QByteArray& xmp)
+{
+    return tag(77, text(xmp));
+}
+inline QByteArray frameLabel(const QByteArray& name)
+{
+    return tag(43, text(name));
+}
+/// ExportAssets (56) or SymbolClass (76): characters 1, 2, ... under `names`.
+inline QByteArray namedCharacters(unsigned code, const QList<QByteArray>& names)
+{
+    QByteArray body;
+    swfwriter::u16(body, static_cast<unsigned>(names.size()));
+    unsigned id = 1;
+    for (const QByteArray& name : names) {
+        swfwriter::u16(body, id++);
+        body += text(name);
+    }
+    return tag(code, body);
+}
+/// A text field showing `initial` (read as HTML when `html`), with a font and a colour.
+inline QByteArray editText(unsigned id, const QByteArray& initial, bool html)
+{
+    QByteArray body;
+    swfwriter::u16(body, id);
+    body.append('\0');                                  // an empty rectangle: five bits of size 0
+    body.append(static_cast<char>(0x80 | 0x04 | 0x01)); // text, colour, font
+    body.append(static_cast<char>(html ? 0x02 : 0x00));
+    swfwriter::u16(body, 1);            // font
+    swfwriter::u16(body, 240);          // height
+    body.append(QByteArray(4, '\x7f')); // colour
+    return tag(37, body + text("field") + text(initial));
+}
 /// A button with no shapes whose release runs `actions`.
 inline QByteArray defineButton2(unsigned id, const QByteArray& actions)
 {

@@ -290,6 +290,8 @@ TEST_F(CliTest, TellsAMoviesFacts)
     SwfMovie compressed;
     compressed.signature = "CWS";
     compressed.frameCount = 12;
+    compressed.tags = swftags::fileAttributes(0x08) + swftags::frameLabel("start") +
+                      swftags::editText(1, "Press play", false);
     ASSERT_TRUE(writeFile(movie, WriteSwf(compressed)));
     const QJsonObject facts =
         QJsonDocument::fromJson(run({"swf-info", movie, "--json"}).out.toUtf8()).object();
@@ -299,7 +301,14 @@ TEST_F(CliTest, TellsAMoviesFacts)
     EXPECT_EQ(facts[QStringLiteral("height")].toDouble(), 400);
     EXPECT_EQ(facts[QStringLiteral("frameRate")].toDouble(), 24);
     EXPECT_EQ(facts[QStringLiteral("frameCount")].toInt(), 12);
-    EXPECT_TRUE(run({"swf-info", movie}).out.contains(QStringLiteral("compression: zlib")));
+    // What is inside, unpacked from the compressed file.
+    EXPECT_EQ(facts[QStringLiteral("actionScript")].toInt(), 3);
+    EXPECT_EQ(facts[QStringLiteral("frameLabels")].toArray(), QJsonArray{QStringLiteral("start")});
+    EXPECT_EQ(facts[QStringLiteral("texts")].toArray(), QJsonArray{QStringLiteral("Press play")});
+    const QString told = run({"swf-info", movie}).out;
+    EXPECT_TRUE(told.contains(QStringLiteral("compression: zlib")));
+    EXPECT_TRUE(told.contains(QStringLiteral("ActionScript 3 (AVM2)\n")));
+    EXPECT_TRUE(told.contains(QStringLiteral("text Press play\n"))) << qPrintable(told);
     const CliRun notAMovie = run({"swf-info", QStringLiteral(CLIPVAULT_FIXTURES "/localhost.crt")});
     EXPECT_EQ(notAMovie.code, 1);
     EXPECT_TRUE(notAMovie.err.contains(QStringLiteral("not a Flash movie")));

@@ -1,3 +1,4 @@
+#include "swfcontents.h"
 #include "swfinfo.h"
 
 #include "swfwriter.h"
@@ -7,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <numeric>
 
 TEST(SwfInfo, ReadsTheHeaderOfPlainAndCompressedMovies)
 {
@@ -104,4 +107,68 @@ TEST(SwfInfo, AFileWhoseLengthDiffersFromItsHeaderIsToldHowAndACutOneHowMuch)
         EXPECT_TRUE(error.contains(QStringLiteral(" bytes its header announces")))
             << signature << ": " << qPrintable(error);
     }
+}
+
+TEST(SwfContents, EveryFactOfAMovieMadeWithKnownContents)
+{
+    using namespace swftags;
+    const QByteArray xmp =
+        "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+        "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+        "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:title><rdf:Alt><rdf:li "
+        "xml:lang='x-default'>Robot Dance</rdf:li><rdf:li xml:lang='fr'>Danse</rdf:li></rdf:Alt>"
+        "</dc:title><dc:description>A robot &amp; its moves</dc:description></rdf:Description>"
+        "</rdf:RDF></x:xmpmeta>";
+    SwfMovie movie;
+    movie.version = 10;
+    movie.tags = fileAttributes(0x08 | 0x01) + metadata(xmp) + frameLabel("intro") +
+                 defineSprite(5, frameLabel("walk") + frameLabel("intro")) +
+                 namedCharacters(56, {"RobotSymbol"}) + namedCharacters(76, {"game.Main"}) +
+                 editText(7, "Score: 0", false) +
+                 editText(8, "<p align='left'><b>Level</b> &amp; more</p>", true) +
+                 doAbc({"levels/one.swf", "Sound"});
+    const SwfContents facts = ReadSwfContents(WriteSwf(movie));
+    EXPECT_EQ(facts.actionScript, 3);
+    EXPECT_TRUE(facts.useNetwork);
+    EXPECT_EQ(facts.title, QStringLiteral("Robot Dance"));
+    EXPECT_EQ(facts.description, QStringLiteral("A robot & its moves"));
+    EXPECT_EQ(facts.frameLabels, (QStringList{QStringLiteral("intro"), QStringLiteral("walk")}));
+    EXPECT_EQ(facts.symbols,
+              (QStringList{QStringLiteral("RobotSymbol"), QStringLiteral("game.Main")}));
+    EXPECT_EQ(facts.texts,
+              (QStringList{QStringLiteral("Score: 0"), QStringLiteral("Level & more")}));
+    EXPECT_EQ(facts.addresses, QStringList{QStringLiteral("levels/one.swf")});
+    EXPECT_TRUE(facts.contains(u"robot dance"));
+    EXPECT_TRUE(facts.contains(u"LEVEL &"));
+    EXPECT_FALSE(facts.contains(u"Danse")) << "one language of the title is kept";
+}
+
+TEST(SwfContents, AnOldMovieIsReadAsActionScript1AndItsTextInItsCodePage)
+{
+    SwfMovie movie;
+    movie.version = 5;
+    movie.tags =
+        swftags::editText(1, "caf\xe9", false) + swftags::doAction(swftags::getUrl("x.swf", ""));
+    const SwfContents facts = ReadSwfContents(WriteSwf(movie));
+    EXPECT_EQ(facts.actionScript, 1);
+    EXPECT_FALSE(facts.useNetwork);
+    EXPECT_EQ(facts.texts, QStringList{QStringLiteral("caf\u00e9")});
+    EXPECT_EQ(facts.addresses, QStringList{QStringLiteral("x.swf")});
+}
+
+TEST(SwfContents, AHostileMovieIsBoundedAndACutOneGivesWhatItHolds)
+{
+    SwfMovie movie;
+    movie.version = 10;
+    for (int i = 0; i < 100; ++i)
+        movie.tags += swftags::frameLabel(QByteArray(2000, 'a') + QByteArray::number(i));
+    const QByteArray bytes = WriteSwf(movie);
+    const SwfContents bounded = ReadSwfContents(bytes);
+    const qsizetype total =
+        std::accumulate(bounded.frameLabels.cbegin(), bounded.frameLabels.cend(), qsizetype(0),
+                        [](qsizetype sum, const QString& label) { return sum + label.size(); });
+    EXPECT_LE(total, kMaxContentsText);
+    EXPECT_GT(bounded.frameLabels.size(), 10);
+    for (qsizetype cut = 0; cut < 200; cut += 7)
+        EXPECT_LE(ReadSwfContents(bytes.first(cut)).frameLabels.size(), 1);
 }
