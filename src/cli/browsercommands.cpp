@@ -162,64 +162,51 @@ QString companionsStatus(const QString& dataFolder)
     return lines.isEmpty() ? QStringLiteral("browser companion: none connected\n") : lines;
 }
 
-/// "browser status", "browser at X Y" and "browser movies": what the program sees of the
-/// user's browser. `ports` (from clipvault.conf; 0: none) replace the ports found from the
-/// browsers.
-int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
-                      const QString& dataFolder, BrowserSessions& session, QTextStream& out,
-                      QTextStream& err)
+/// "browser status": the browser window in front, the endpoint asked and its visible tab.
+int browserStatus(BrowserAccess& browser, BrowserPorts ports, const QString& dataFolder,
+                  BrowserSessions& session, QTextStream& out, QTextStream& err)
 {
-    const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(ports);
-    BrowserAccess& browser = *access;
-    if (words.value(1) == u"status" && words.size() == 2) {
-        BrowserWindow window = browser.FindBrowserFrame();
-        if (window.window == 0) {
-            out << (onWaylandSession()
-                        ? "browser window: none (a Wayland desktop shows no program the windows "
-                          "of another)\n"
-                        : "browser window: none (no Chromium-family or Firefox window on this "
-                          "display)\n");
-            // A port set in clipvault.conf, or the browser the program started, is still asked.
-            window.browser = BrowserToAsk(window, ports, dataFolder);
-            if (!window.browser.isKnown()) {
-                out << "debugging endpoint: none (Tools > Open a browser for Clip Vault starts "
-                       "one; or name its port in clipvault.conf)\n";
-                return 1;
-            }
-        } else {
-            out << "browser window: 0x" << QString::number(window.window, 16) << " ("
-                << window.wmClass << "), process " << window.pid << '\n';
-        }
+    BrowserWindow window = browser.FindBrowserFrame();
+    if (window.window == 0) {
+        out << (onWaylandSession()
+                    ? "browser window: none (a Wayland desktop shows no program the windows "
+                      "of another)\n"
+                    : "browser window: none (no Chromium-family or Firefox window on this "
+                      "display)\n");
+        // A port set in clipvault.conf, or the browser the program started, is still asked.
+        window.browser = BrowserToAsk(window, ports, dataFolder);
         if (!window.browser.isKnown()) {
-            out << (window.browser.kind == BrowserKind::Firefox
-                        ? "debugging endpoint: none (start Firefox with --remote-debugging-port 0 "
-                          "--profile DIR)\n"
-                        : "debugging endpoint: none (start the browser with "
-                          "--remote-debugging-port=0 and a --user-data-dir of its own)\n");
+            out << "debugging endpoint: none (Tools > Open a browser for Clip Vault starts "
+                   "one; or name its port in clipvault.conf)\n";
             return 1;
         }
-        out << "debugging endpoint: 127.0.0.1:" << window.browser.port << " ("
-            << kindName(window.browser.kind) << ")\n";
-        const QString url = addressBarText(session, window.browser);
-        if (const int refused = sessionRefused(session, err))
-            return refused;
-        if (!url.isEmpty())
-            out << "connected through: " << session.route(window.browser) << '\n';
-        out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
-        return url.isEmpty() ? 1 : 0;
+    } else {
+        out << "browser window: 0x" << QString::number(window.window, 16) << " (" << window.wmClass
+            << "), process " << window.pid << '\n';
     }
-    if (words.value(1) == u"movies" && words.size() == 2)
-        return listTabMovies(BrowserToAsk(browser.FindBrowserFrame(), ports, dataFolder), session,
-                             json, out, err);
-    bool xOk = false;
-    bool yOk = false;
-    const int x = words.value(2).toInt(&xOk);
-    const int y = words.value(3).toInt(&yOk);
-    if (words.value(1) != u"at" || words.size() != 4 || !xOk || !yOk) {
-        err << "usage: clipvault-cli browser status | browser at X Y [--json] | browser movies "
-               "[--json]\n";
-        return 2;
+    if (!window.browser.isKnown()) {
+        out << (window.browser.kind == BrowserKind::Firefox
+                    ? "debugging endpoint: none (start Firefox with --remote-debugging-port 0 "
+                      "--profile DIR)\n"
+                    : "debugging endpoint: none (start the browser with "
+                      "--remote-debugging-port=0 and a --user-data-dir of its own)\n");
+        return 1;
     }
+    out << "debugging endpoint: 127.0.0.1:" << window.browser.port << " ("
+        << kindName(window.browser.kind) << ")\n";
+    const QString url = addressBarText(session, window.browser);
+    if (const int refused = sessionRefused(session, err))
+        return refused;
+    if (!url.isEmpty())
+        out << "connected through: " << session.route(window.browser) << '\n';
+    out << "visible tab: " << (url.isEmpty() ? QStringLiteral("none") : url) << '\n';
+    return url.isEmpty() ? 1 : 0;
+}
+
+/// "browser at X Y": the movie under a point of the screen, as the shortcut bar would find it.
+int browserAt(BrowserAccess& browser, QPoint point, bool json, BrowserSessions& session,
+              QTextStream& out, QTextStream& err)
+{
     // A Wayland desktop tells no program what is at a point of the screen (an X11 window of
     // XWayland sees only its own): there the bar is the companion's, in the page.
     if (onWaylandSession()) {
@@ -228,15 +215,15 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
         return 1;
     }
     // The browser whose page is under the point, as the shortcut bar would ask it.
-    const PointerScene scene = browser.ClassifyPointerWindow(QPoint(x, y));
+    const PointerScene scene = browser.ClassifyPointerWindow(point);
     const std::optional<MovieAtPoint> movie =
         scene.over != PointerScene::Over::BrowserPage || !scene.browser.isKnown()
             ? std::nullopt
-            : movieAtPoint(session, scene.browser, QPoint(x, y));
+            : movieAtPoint(session, scene.browser, point);
     if (const int refused = sessionRefused(session, err))
         return refused;
     if (!movie) {
-        err << "clipvault-cli: no Flash movie under " << x << ',' << y << Qt::endl;
+        err << "clipvault-cli: no Flash movie under " << point.x() << ',' << point.y() << Qt::endl;
         return 1;
     }
     const QRect& r = movie->screenRect;
@@ -254,6 +241,31 @@ int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
             << resolved << '\n';
     }
     return 0;
+}
+
+/// "browser status", "browser at X Y" and "browser movies": what the program sees of the
+/// user's browser. `ports` (from clipvault.conf; 0: none) replace the ports found from the
+/// browsers.
+int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
+                      const QString& dataFolder, BrowserSessions& session, QTextStream& out,
+                      QTextStream& err)
+{
+    const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(ports);
+    if (words.value(1) == u"status" && words.size() == 2)
+        return browserStatus(*access, ports, dataFolder, session, out, err);
+    if (words.value(1) == u"movies" && words.size() == 2)
+        return listTabMovies(BrowserToAsk(access->FindBrowserFrame(), ports, dataFolder), session,
+                             json, out, err);
+    bool xOk = false;
+    bool yOk = false;
+    const int x = words.value(2).toInt(&xOk);
+    const int y = words.value(3).toInt(&yOk);
+    if (words.value(1) != u"at" || words.size() != 4 || !xOk || !yOk) {
+        err << "usage: clipvault-cli browser status | browser at X Y [--json] | browser movies "
+               "[--json]\n";
+        return 2;
+    }
+    return browserAt(*access, QPoint(x, y), json, session, out, err);
 }
 
 } // namespace

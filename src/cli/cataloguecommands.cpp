@@ -5,10 +5,13 @@
 #include "catalogue.h"
 #include "cataloguestore.h"
 #include "datafolder.h"
+#include "itemfilter.h"
+#include "moviefacts.h"
 #include "userprompt.h"
 #include "vault.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,22 +47,71 @@ QJsonObject itemJson(const ItemRecord& item)
             {QStringLiteral("startNow"), item.StartNow}};
 }
 
-int listItems(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out)
+/// Which items `catalogue list` lists: all, or those a search finds in their name, address or
+/// comment, or (asked to look inside) in the facts of their movie file, which the facts store
+/// reads once per content.
+class ListedItems final
+{
+public:
+    ListedItems(const CommandLine& line, QTextStream& err)
+        : m_search(line.search.isNull()
+                       ? std::nullopt
+                       : std::optional<SearchFilter>(SearchRequest{line.search, true, true, true}))
+        , m_text(line.search.trimmed())
+        , m_inside(line.inside)
+        , m_facts(DataFolderOf(line))
+        , m_err(err)
+    {
+        if (QString error; m_inside && !m_facts.load(&error))
+            m_err << "clipvault-cli: " << error << Qt::endl;
+    }
+    ~ListedItems()
+    {
+        if (QString error; m_inside && !m_facts.save(&error))
+            m_err << "clipvault-cli: " << error << Qt::endl;
+    }
+    Q_DISABLE_COPY_MOVE(ListedItems)
+
+    bool wanted(const ItemRecord& item)
+    {
+        if (!m_search || m_search->matches(item))
+            return true;
+        if (!m_inside || m_search->isEmpty())
+            return false;
+        const QString file = ItemFilePath(item);
+        if (!QFileInfo(file).isFile())
+            return false;
+        const std::optional<SwfContents> facts = m_facts.factsOf(file, item.extras.sha256);
+        return facts && facts->contains(m_text);
+    }
+
+private:
+    std::optional<SearchFilter> m_search;
+    QString m_text;
+    bool m_inside;
+    MovieFactsStore m_facts;
+    QTextStream& m_err;
+};
+
+int listItems(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out, QTextStream& err)
 {
     const ItemTable& items = loaded.catalogue().items();
+    ListedItems listed(line, err);
     if (line.json) {
         QJsonArray array;
         items.forEach([&](int, const ItemRecord& item) {
-            array.append(itemJson(item));
+            if (listed.wanted(item))
+                array.append(itemJson(item));
             return true;
         });
         out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }
     items.forEach([&](int, const ItemRecord& item) {
-        out << QChar::fromLatin1(item.State) << '\t' << LineField(item.Category) << '\t'
-            << LineField(item.Folder) << '\t' << LineField(item.FileName) << '\t'
-            << LineField(item.Url) << '\n';
+        if (listed.wanted(item))
+            out << QChar::fromLatin1(item.State) << '\t' << LineField(item.Category) << '\t'
+                << LineField(item.Folder) << '\t' << LineField(item.FileName) << '\t'
+                << LineField(item.Url) << '\n';
         return true;
     });
     return kOk;
@@ -208,7 +260,7 @@ int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
             << "; a change it made in the last second may not be in the files yet" << Qt::endl;
     LoadedCatalogue loaded(dataFolder, err);
     if (action == u"list")
-        return listItems(loaded, line, out);
+        return listItems(loaded, line, out, err);
     if (action == u"categories")
         return listCategories(loaded, line, out);
     if (action == u"count") {

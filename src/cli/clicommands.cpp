@@ -25,9 +25,10 @@ struct Command
 const QList<Command>& commandTable()
 {
     static const QList<Command> table = {
-        {"catalogue list", "catalogue list [--json]",
+        {"catalogue list", "catalogue list [--search TEXT [--inside]] [--json]",
          "the items, one a line (tab, line break and\nbackslash in a field written \\t \\n \\r "
-         "\\\\)",
+         "\\\\);\nwith --search, those whose name, address or\ncomment holds TEXT (--inside: "
+         "or what is\ninside the movie)",
          RunCatalogue},
         {"catalogue categories", "catalogue categories [--json]", "the categories, one a line",
          RunCatalogue},
@@ -98,6 +99,8 @@ struct OptionHelp
 
 constexpr OptionHelp kOptionHelp[] = {
     {"--json", "one JSON document on stdout instead of lines"},
+    {"--search TEXT", "only the items that hold TEXT, case ignored"},
+    {"--inside", "search inside the movies too: their texts, labels, names, titles"},
     {"--category NAME", "the category to file under (default: Downloaded)"},
     {"--replace", "replace the item of the same address"},
     {"--folder DIR", "the category's folder (default: ~/clipvault/NAME/)"},

@@ -22,7 +22,8 @@ constexpr OptionSpec kOptions[] = {
     {"dir", "DIR"},          {"host", "TEXT"},     {"json", nullptr},         {"replace", nullptr},
     {"no-cache", nullptr},   {"all", nullptr},     {"any", nullptr},          {"version", nullptr},
     {"into", "DIR"},         {"seconds", "N"},     {"ruffle-bundle", "FILE"}, {"curation", "DIR"},
-    {"no-archive", nullptr}, {"folder", "DIR"},    {"profile", "DIR"},
+    {"no-archive", nullptr}, {"folder", "DIR"},    {"profile", "DIR"},        {"search", "TEXT"},
+    {"inside", nullptr},
 };
 
 } // namespace
@@ -59,6 +60,8 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
     text("ruffle-bundle", line.ruffleBundle);
     text("curation", line.curation);
     text("seconds", line.seconds);
+    text("search", line.search);
+    line.inside = parser.isSet(QStringLiteral("inside"));
     line.json = parser.isSet(QStringLiteral("json"));
     line.replace = parser.isSet(QStringLiteral("replace"));
     line.noCache = parser.isSet(QStringLiteral("no-cache"));

@@ -28,6 +28,8 @@ struct CommandLine
     QString ruffleBundle;
     QString curation;
     QString seconds; ///< as written; the command that takes it reads it
+    QString search;  ///< what `catalogue list` looks for
+    bool inside = false;
     bool all = false;
     bool json = false;
     bool replace = false;

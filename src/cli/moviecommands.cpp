@@ -5,6 +5,7 @@
 
 #include "atomicwrite.h"
 #include "filetransfer.h"
+#include "moviefacts.h"
 #include "swfcontents.h"
 #include "swfinfo.h"
 #include "webarchive.h"
@@ -58,20 +59,7 @@ qint64 saveArchivedCopy(const CommandLine& line, const QString& url, const QStri
     return -1;
 }
 
-/// The facts inside a movie, as fields of swf-info's JSON document.
-void addContents(QJsonObject& object, const SwfContents& inside)
-{
-    object.insert(QStringLiteral("actionScript"), inside.actionScript);
-    object.insert(QStringLiteral("useNetwork"), inside.useNetwork);
-    object.insert(QStringLiteral("title"), inside.title);
-    object.insert(QStringLiteral("description"), inside.description);
-    object.insert(QStringLiteral("frameLabels"), QJsonArray::fromStringList(inside.frameLabels));
-    object.insert(QStringLiteral("symbols"), QJsonArray::fromStringList(inside.symbols));
-    object.insert(QStringLiteral("texts"), QJsonArray::fromStringList(inside.texts));
-    object.insert(QStringLiteral("addresses"), QJsonArray::fromStringList(inside.addresses));
-}
-
-/// The same as lines of text, a line for each entry of a list.
+/// The facts inside a movie as lines of text, a line for each entry of a list.
 void printContents(const SwfContents& inside, QTextStream& out)
 {
     out << "ActionScript " << inside.actionScript
@@ -151,7 +139,9 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
             {QStringLiteral("frameCount"), info->frameCount},
             {QStringLiteral("fileSize"), info->fileSize},
             {QStringLiteral("declaredLength"), static_cast<qint64>(info->declaredLength)}};
-        addContents(object, inside);
+        const QJsonObject facts = SwfContentsJson(inside);
+        for (auto it = facts.begin(); it != facts.end(); ++it)
+            object.insert(it.key(), it.value());
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }

@@ -1,6 +1,7 @@
 #include "clirun.h"
 
 #include "datafolder.h"
+#include "moviefacts.h"
 
 #include "swfwriter.h"
 #include "testfiles.h"
@@ -541,4 +542,41 @@ TEST_F(CliTest, AFifoWhereAnotherProgramsFileBelongsHoldsNothing)
         }
         EXPECT_TRUE(ended) << "held by the FIFO";
     }
+}
+
+TEST_F(CliTest, ASearchFindsNamesAndAddressesAndInsideTheMoviesOnlyWhenAsked)
+{
+    const QByteArray movies = QDir(folder.path()).filePath(QStringLiteral("m")).toUtf8() + '/';
+    ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(movies)));
+    SwfMovie secret;
+    secret.tags = swftags::editText(1, "The Secret Level", false);
+    ASSERT_TRUE(writeFile(QString::fromUtf8(movies) + QStringLiteral("a.swf"), WriteSwf(secret)));
+    ASSERT_TRUE(writeFile(QString::fromUtf8(movies) + QStringLiteral("b.swf"), WriteSwf({})));
+    ASSERT_TRUE(writeFile(
+        QDir(folder.path()).filePath(QStringLiteral("downloading.log")),
+        logHeaderBytes("clipvault", 3) +
+            itemBytes('D', "http://a.com/robot.swf", "Game", movies.constData(), "a.swf") +
+            itemBytes('D', "http://b.com/plain.swf", "Game", movies.constData(), "b.swf") +
+            itemBytes('N', "http://c.com/secret.swf", "Game", movies.constData(), "c.swf")));
+    const auto found = [&](QStringList arguments) {
+        QStringList urls;
+        for (const QString& line : runHere(arguments).out.split(u'\n', Qt::SkipEmptyParts))
+            urls << line.section(u'\t', 4);
+        return urls;
+    };
+    EXPECT_EQ(found({"catalogue", "list", "--search", "SECRET"}),
+              QStringList{QStringLiteral("http://c.com/secret.swf")});
+    EXPECT_EQ(found({"catalogue", "list", "--search", "secret level", "--inside"}),
+              QStringList{QStringLiteral("http://a.com/robot.swf")});
+    EXPECT_EQ(found({"catalogue", "list", "--search", "robot"}).size(), 1);
+
+    // The facts are kept by each movie's content, and a file that changed is known by its new
+    // content.
+    ASSERT_TRUE(QFile::exists(QDir(folder.path()).filePath(MovieFactsStore::fileName())));
+    MovieFactsStore store(folder.path());
+    ASSERT_TRUE(store.load());
+    EXPECT_EQ(store.count(), 2);
+    ASSERT_TRUE(writeFile(QString::fromUtf8(movies) + QStringLiteral("b.swf"), WriteSwf(secret)));
+    EXPECT_EQ(found({"catalogue", "list", "--search", "secret level", "--inside"}).size(), 2)
+        << "a changed file is read again";
 }

@@ -1,0 +1,149 @@
+#include "moviefacts.h"
+
+#include "atomicwrite.h"
+#include "keptfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+/// The most the store's file may hold: ten thousand movies of rich facts fit many times over.
+constexpr qint64 kMaxStoreFile = qint64(256) << 20;
+
+QStringList stringsOf(const QJsonValue& value)
+{
+    QStringList strings;
+    for (const QJsonValue& entry : value.toArray())
+        strings << entry.toString();
+    return strings;
+}
+
+} // namespace
+
+QJsonObject SwfContentsJson(const SwfContents& facts)
+{
+    return {{QStringLiteral("actionScript"), facts.actionScript},
+            {QStringLiteral("useNetwork"), facts.useNetwork},
+            {QStringLiteral("title"), facts.title},
+            {QStringLiteral("description"), facts.description},
+            {QStringLiteral("frameLabels"), QJsonArray::fromStringList(facts.frameLabels)},
+            {QStringLiteral("symbols"), QJsonArray::fromStringList(facts.symbols)},
+            {QStringLiteral("texts"), QJsonArray::fromStringList(facts.texts)},
+            {QStringLiteral("addresses"), QJsonArray::fromStringList(facts.addresses)}};
+}
+
+SwfContents SwfContentsFromJson(const QJsonObject& object)
+{
+    SwfContents facts;
+    facts.actionScript = object.value(QStringLiteral("actionScript")).toInt(1) == 3 ? 3 : 1;
+    facts.useNetwork = object.value(QStringLiteral("useNetwork")).toBool();
+    facts.title = object.value(QStringLiteral("title")).toString();
+    facts.description = object.value(QStringLiteral("description")).toString();
+    facts.frameLabels = stringsOf(object.value(QStringLiteral("frameLabels")));
+    facts.symbols = stringsOf(object.value(QStringLiteral("symbols")));
+    facts.texts = stringsOf(object.value(QStringLiteral("texts")));
+    facts.addresses = stringsOf(object.value(QStringLiteral("addresses")));
+    return facts;
+}
+
+MovieFactsStore::MovieFactsStore(const QString& dataFolder)
+    : m_path(QDir(dataFolder).filePath(fileName()))
+{
+}
+
+bool MovieFactsStore::load(QString* error)
+{
+    m_facts.clear();
+    m_files.clear();
+    m_changed = false;
+    QFile file(m_path);
+    if (!file.exists())
+        return true;
+    QJsonParseError parsed{};
+    const QJsonDocument document =
+        file.size() <= kMaxStoreFile && file.open(QIODevice::ReadOnly)
+            ? QJsonDocument::fromJson(file.readAll(), &parsed)
+            : QJsonDocument();
+    if (!document.isObject()) {
+        if (error)
+            *error = m_path + QStringLiteral(" cannot be read; the facts are read again from the "
+                                             "movies");
+        return false;
+    }
+    const QJsonObject movies = document.object().value(QStringLiteral("movies")).toObject();
+    for (auto it = movies.begin(); it != movies.end(); ++it)
+        m_facts.insert(it.key().toLatin1(), SwfContentsFromJson(it.value().toObject()));
+    const QJsonObject files = document.object().value(QStringLiteral("files")).toObject();
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QJsonObject known = it.value().toObject();
+        m_files.insert(it.key(),
+                       {known.value(QStringLiteral("size")).toInteger(-1),
+                        QDateTime::fromString(known.value(QStringLiteral("modified")).toString(),
+                                              Qt::ISODateWithMs),
+                        known.value(QStringLiteral("sha256")).toString().toLatin1()});
+    }
+    return true;
+}
+
+bool MovieFactsStore::save(QString* error)
+{
+    if (!m_changed)
+        return true;
+    QJsonObject movies;
+    for (auto it = m_facts.cbegin(); it != m_facts.cend(); ++it)
+        movies.insert(QString::fromLatin1(it.key()), SwfContentsJson(it.value()));
+    QJsonObject files;
+    for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
+        files.insert(it.key(),
+                     QJsonObject{{QStringLiteral("size"), it->size},
+                                 {QStringLiteral("modified"),
+                                  it->modified.toString(Qt::ISODateWithMs)},
+                                 {QStringLiteral("sha256"), QString::fromLatin1(it->sha256)}});
+    const QByteArray text = QJsonDocument(QJsonObject{{QStringLiteral("movies"), movies},
+                                                      {QStringLiteral("files"), files}})
+                                .toJson(QJsonDocument::Compact);
+    if (!WriteFileAtomically(m_path, {text}, error))
+        return false;
+    m_changed = false;
+    return true;
+}
+
+QByteArray MovieFactsStore::sha256Of(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString key = info.absoluteFilePath();
+    const auto known = m_files.constFind(key);
+    if (known != m_files.cend() && known->size == info.size() &&
+        known->modified == info.lastModified())
+        return known->sha256;
+    const QByteArray sha256 = FileSha256(path);
+    if (!sha256.isEmpty()) {
+        m_files.insert(key, {info.size(), info.lastModified(), sha256});
+        m_changed = true;
+    }
+    return sha256;
+}
+
+std::optional<SwfContents> MovieFactsStore::factsOf(const QString& path, QByteArray sha256,
+                                                    QString* error)
+{
+    if (sha256.isEmpty())
+        sha256 = sha256Of(path);
+    if (sha256.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("the file cannot be read");
+        return std::nullopt;
+    }
+    if (const auto known = m_facts.constFind(sha256); known != m_facts.cend())
+        return *known;
+    std::optional<SwfContents> facts = ReadSwfContentsOfFile(path, error);
+    if (facts) {
+        m_facts.insert(sha256, *facts);
+        m_changed = true;
+    }
+    return facts;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "swfcontents.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+
+/// The facts inside the catalogue's movies, kept in "movie-facts.json" in the data folder by
+/// each file's SHA-256: a movie's facts are read once per content, whatever its name, place or
+/// number of items, so that a search inside the collection does not open the movies again. A
+/// file's SHA-256 is kept by its path, size and time, so that an unchanged file is not read
+/// again for it either.
+class MovieFactsStore final
+{
+public:
+    explicit MovieFactsStore(const QString& dataFolder);
+
+    /// Reads the store. A missing file is an empty store; a damaged one is left where it is
+    /// (the next save replaces it) and read as empty, with the reason in `error`.
+    bool load(QString* error = nullptr);
+    /// Writes the store in place atomically, when something was added since it was read.
+    bool save(QString* error = nullptr);
+
+    /// The facts of the movie file at `path`, whose SHA-256 is `sha256` when known (else it is
+    /// taken from the file, or from what the store knows of the unchanged file). Read from the
+    /// file only when the store has none for its content. Nothing, with the reason, for a file
+    /// that cannot be read or is no movie.
+    std::optional<SwfContents> factsOf(const QString& path, QByteArray sha256,
+                                       QString* error = nullptr);
+
+    int count() const { return static_cast<int>(m_facts.size()); }
+    static QString fileName() { return QStringLiteral("movie-facts.json"); }
+
+private:
+    /// A file as it was when its SHA-256 was taken.
+    struct KnownFile
+    {
+        qint64 size = -1;
+        QDateTime modified;
+        QByteArray sha256;
+    };
+    QByteArray sha256Of(const QString& path);
+
+    QString m_path;
+    QHash<QByteArray, SwfContents> m_facts;
+    QHash<QString, KnownFile> m_files;
+    bool m_changed = false;
+};
+
+/// The facts as a JSON object, as swf-info prints them and the store keeps them.
+QJsonObject SwfContentsJson(const SwfContents& facts);
+SwfContents SwfContentsFromJson(const QJsonObject& object);
