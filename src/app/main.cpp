@@ -23,6 +23,7 @@
 #include "icons.h"
 #include "messageboxprompt.h"
 #include "miniform.h"
+#include "moviefactskeeper.h"
 #include "options.h"
 #include "platformfactory.h"
 #include "pointerhook.h"
@@ -70,6 +71,8 @@ void prepareEnvironment()
 constexpr int kReserveAfterStartMs = 3000;
 /// When the preview starts after a start to play a movie that never shows.
 constexpr int kPreviewAtLatestMs = 10000;
+/// When the movies' facts start to be read after a start: after the window and the players.
+constexpr int kFactsAfterStartMs = 5000;
 
 const char kUsage[] = "usage: clipvault [--play] [FILE]\n"
                       "  FILE, --play FILE   play a movie in the stand-alone player\n"
@@ -331,8 +334,12 @@ int main(int argc, char* argv[])
         userBrowserSources(browserSession, *browserAccess, configuredPorts, dataFolder);
     // A movie whose site no longer gives it may still be in the browser that showed it.
     addCopyFallbacks(vault.downloads(), browser, dataFolder);
+    // What is inside the movies, read in the background for a search that looks there.
+    MovieFactsKeeper facts(vault.catalogue(), dataFolder);
+    QObject::connect(&vault.downloads(), &DownloadFlow::finished, &facts,
+                     &MovieFactsKeeper::gather);
     TClipVaultMain ClipVaultMain(
-        {vault, movies.server(), *hotKey, *autostart, *desktop, dialogs, browser});
+        {vault, movies.server(), *hotKey, *autostart, *desktop, dialogs, browser, &facts});
     // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
     vault.downloads().addFallback(
         WebArchiveFallback(
@@ -383,6 +390,7 @@ int main(int argc, char* argv[])
 
     // A start to play a movie keeps the catalogue in the tray and brings up the player.
     showAndStartPlayers(start, ClipVaultMain, reserve, playMovie);
+    QTimer::singleShot(kFactsAfterStartMs, &facts, &MovieFactsKeeper::gather);
     if (terminated)
         return 0;
     const int code = QApplication::exec();

@@ -54,16 +54,16 @@ class ListedItems final
 {
 public:
     ListedItems(const CommandLine& line, QTextStream& err)
-        : m_search(line.search.isNull()
-                       ? std::nullopt
-                       : std::optional<SearchFilter>(SearchRequest{line.search, true, true, true}))
-        , m_text(line.search.trimmed())
+        : m_facts(DataFolderOf(line))
         , m_inside(line.inside)
-        , m_facts(DataFolderOf(line))
         , m_err(err)
     {
         if (QString error; m_inside && !m_facts.load(&error))
             m_err << "clipvault-cli: " << error << Qt::endl;
+        if (line.search.isNull())
+            return;
+        SearchRequest request{line.search, true, true, true, m_inside};
+        m_search.emplace(request, [this](const ItemRecord& item) { return factsOf(item); });
     }
     ~ListedItems()
     {
@@ -72,25 +72,24 @@ public:
     }
     Q_DISABLE_COPY_MOVE(ListedItems)
 
-    bool wanted(const ItemRecord& item)
-    {
-        if (!m_search || m_search->matches(item))
-            return true;
-        if (!m_inside || m_search->isEmpty())
-            return false;
-        const QString file = ItemFilePath(item);
-        if (!QFileInfo(file).isFile())
-            return false;
-        const std::optional<SwfContents> facts = m_facts.factsOf(file, item.extras.sha256);
-        return facts && facts->contains(m_text);
-    }
+    bool wanted(const ItemRecord& item) const { return !m_search || m_search->matches(item); }
 
 private:
-    std::optional<SearchFilter> m_search;
-    QString m_text;
-    bool m_inside;
+    /// The facts of the item's movie, read now when the store has none for it.
+    const SwfContents* factsOf(const ItemRecord& item)
+    {
+        const QString file = ItemFilePath(item);
+        if (!QFileInfo(file).isFile())
+            return nullptr;
+        m_read = m_facts.factsOf(file, item.extras.sha256);
+        return m_read ? &*m_read : nullptr;
+    }
+
     MovieFactsStore m_facts;
+    bool m_inside;
     QTextStream& m_err;
+    std::optional<SearchFilter> m_search;
+    std::optional<SwfContents> m_read; ///< the last facts asked for
 };
 
 int listItems(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& out, QTextStream& err)

@@ -61,11 +61,12 @@ bool NodeFilter::matches(ItemState state, QByteArrayView category) const
     return false;
 }
 
-SearchFilter::SearchFilter(const SearchRequest& request)
+SearchFilter::SearchFilter(const SearchRequest& request, MovieFactsLookup inside)
     : m_key(request.text.trimmed().toLower())
     , m_inFileName(request.inFileName)
     , m_inUrl(request.inUrl)
     , m_inComment(request.inComment)
+    , m_inside(request.insideMovie ? std::move(inside) : MovieFactsLookup())
 {
 }
 
@@ -76,7 +77,9 @@ bool SearchFilter::matches(const ItemRecord& item) const
     auto holds = [this](const QString& field) {
         return field.trimmed().toLower().contains(m_key);
     };
-    return (m_inFileName && holds(FieldText(item.FileName))) ||
-           (m_inUrl && holds(FieldText(item.Url))) ||
-           (m_inComment && holds(FieldText(item.Comment)));
+    if ((m_inFileName && holds(FieldText(item.FileName))) ||
+        (m_inUrl && holds(FieldText(item.Url))) || (m_inComment && holds(FieldText(item.Comment))))
+        return true;
+    const SwfContents* facts = m_inside ? m_inside(item) : nullptr;
+    return facts && facts->contains(m_key);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "records.h"
+#include "swfcontents.h"
+
+#include <functional>
 
 #include <QString>
 
@@ -35,16 +38,21 @@ struct SearchRequest
     bool inFileName = false;
     bool inUrl = false;
     bool inComment = false;
+    bool insideMovie = false; ///< also what the movie holds (SwfContents), where it is known
     int matches = 0;
 };
 
+/// The facts of an item's movie where they are known, without reading the movie; null where not.
+using MovieFactsLookup = std::function<const SwfContents*(const ItemRecord& item)>;
+
 /// Which items a search finds: those whose file name, source URL or comment (each only when
-/// asked for), trimmed and lower-cased, holds the request's text trimmed and lower-cased. An
-/// empty text is found nowhere.
+/// asked for), trimmed and lower-cased, holds the request's text trimmed and lower-cased, and,
+/// when asked to look inside the movies, those whose movie's facts (`inside`) hold it, case
+/// ignored. An empty text is found nowhere.
 class SearchFilter final
 {
 public:
-    explicit SearchFilter(const SearchRequest& request);
+    explicit SearchFilter(const SearchRequest& request, MovieFactsLookup inside = {});
     bool matches(const ItemRecord& item) const;
     /// Whether the request can find anything at all.
     bool isEmpty() const { return m_key.isEmpty(); }
@@ -54,4 +62,5 @@ private:
     bool m_inFileName;
     bool m_inUrl;
     bool m_inComment;
+    MovieFactsLookup m_inside; ///< empty: the movies are not looked into
 };

@@ -64,10 +64,9 @@ bool MovieFactsStore::load(QString* error)
     if (!file.exists())
         return true;
     QJsonParseError parsed{};
-    const QJsonDocument document =
-        file.size() <= kMaxStoreFile && file.open(QIODevice::ReadOnly)
-            ? QJsonDocument::fromJson(file.readAll(), &parsed)
-            : QJsonDocument();
+    const QJsonDocument document = file.size() <= kMaxStoreFile && file.open(QIODevice::ReadOnly)
+                                       ? QJsonDocument::fromJson(file.readAll(), &parsed)
+                                       : QJsonDocument();
     if (!document.isObject()) {
         if (error)
             *error = m_path + QStringLiteral(" cannot be read; the facts are read again from the "
@@ -98,11 +97,11 @@ bool MovieFactsStore::save(QString* error)
         movies.insert(QString::fromLatin1(it.key()), SwfContentsJson(it.value()));
     QJsonObject files;
     for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
-        files.insert(it.key(),
-                     QJsonObject{{QStringLiteral("size"), it->size},
-                                 {QStringLiteral("modified"),
-                                  it->modified.toString(Qt::ISODateWithMs)},
-                                 {QStringLiteral("sha256"), QString::fromLatin1(it->sha256)}});
+        files.insert(
+            it.key(),
+            QJsonObject{{QStringLiteral("size"), it->size},
+                        {QStringLiteral("modified"), it->modified.toString(Qt::ISODateWithMs)},
+                        {QStringLiteral("sha256"), QString::fromLatin1(it->sha256)}});
     const QByteArray text = QJsonDocument(QJsonObject{{QStringLiteral("movies"), movies},
                                                       {QStringLiteral("files"), files}})
                                 .toJson(QJsonDocument::Compact);
@@ -112,38 +111,63 @@ bool MovieFactsStore::save(QString* error)
     return true;
 }
 
-QByteArray MovieFactsStore::sha256Of(const QString& path)
+QByteArray MovieFactsStore::knownSha256(const QString& path) const
 {
     const QFileInfo info(path);
-    const QString key = info.absoluteFilePath();
-    const auto known = m_files.constFind(key);
-    if (known != m_files.cend() && known->size == info.size() &&
-        known->modified == info.lastModified())
-        return known->sha256;
-    const QByteArray sha256 = FileSha256(path);
-    if (!sha256.isEmpty()) {
-        m_files.insert(key, {info.size(), info.lastModified(), sha256});
-        m_changed = true;
-    }
-    return sha256;
+    const auto known = m_files.constFind(info.absoluteFilePath());
+    return known != m_files.cend() && known->size == info.size() &&
+                   known->modified == info.lastModified()
+               ? known->sha256
+               : QByteArray();
 }
 
-std::optional<SwfContents> MovieFactsStore::factsOf(const QString& path, QByteArray sha256,
-                                                    QString* error)
+const SwfContents* MovieFactsStore::known(const QString& path, const QByteArray& sha256) const
 {
-    if (sha256.isEmpty())
-        sha256 = sha256Of(path);
-    if (sha256.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("the file cannot be read");
-        return std::nullopt;
-    }
-    if (const auto known = m_facts.constFind(sha256); known != m_facts.cend())
-        return *known;
-    std::optional<SwfContents> facts = ReadSwfContentsOfFile(path, error);
-    if (facts) {
-        m_facts.insert(sha256, *facts);
+    const auto found = m_facts.constFind(sha256.isEmpty() ? knownSha256(path) : sha256);
+    return found != m_facts.cend() ? &*found : nullptr;
+}
+
+void MovieFactsStore::take(const ReadFacts& read)
+{
+    if (read.sha256.isEmpty())
+        return;
+    const KnownFile file{read.size, read.modified, read.sha256};
+    if (const auto known = m_files.constFind(read.path);
+        known == m_files.cend() || known->sha256 != file.sha256 || known->size != file.size ||
+        known->modified != file.modified) {
+        m_files.insert(read.path, file);
         m_changed = true;
     }
-    return facts;
+    if (read.facts && !m_facts.contains(read.sha256)) {
+        m_facts.insert(read.sha256, *read.facts);
+        m_changed = true;
+    }
+}
+
+std::optional<SwfContents> MovieFactsStore::factsOf(const QString& path, const QByteArray& sha256,
+                                                    QString* error)
+{
+    if (const SwfContents* facts = known(path, sha256))
+        return *facts;
+    const ReadFacts read = ReadMovieFacts(path, sha256);
+    take(read);
+    if (!read.facts && error)
+        *error = read.error;
+    return read.facts;
+}
+
+ReadFacts ReadMovieFacts(const QString& path, const QByteArray& sha256)
+{
+    ReadFacts read;
+    const QFileInfo info(path);
+    read.path = info.absoluteFilePath();
+    read.size = info.size();
+    read.modified = info.lastModified();
+    read.sha256 = sha256.isEmpty() ? FileSha256(path) : sha256;
+    if (read.sha256.isEmpty()) {
+        read.error = QStringLiteral("the file cannot be read");
+        return read;
+    }
+    read.facts = ReadSwfContentsOfFile(path, &read.error);
+    return read;
 }

@@ -8,6 +8,20 @@
 #include <QJsonObject>
 #include <QString>
 
+/// What reading one movie file for its facts found, off the window thread if need be.
+struct ReadFacts
+{
+    QString path; ///< absolute
+    qint64 size = -1;
+    QDateTime modified;
+    QByteArray sha256;                ///< empty: the file could not be read
+    std::optional<SwfContents> facts; ///< none: no movie, or damaged
+    QString error;
+};
+
+/// Reads the file at `path` for its facts, and for its SHA-256 unless it is given.
+ReadFacts ReadMovieFacts(const QString& path, const QByteArray& sha256 = {});
+
 /// The facts inside the catalogue's movies, kept in "movie-facts.json" in the data folder by
 /// each file's SHA-256: a movie's facts are read once per content, whatever its name, place or
 /// number of items, so that a search inside the collection does not open the movies again. A
@@ -28,8 +42,13 @@ public:
     /// taken from the file, or from what the store knows of the unchanged file). Read from the
     /// file only when the store has none for its content. Nothing, with the reason, for a file
     /// that cannot be read or is no movie.
-    std::optional<SwfContents> factsOf(const QString& path, QByteArray sha256,
+    std::optional<SwfContents> factsOf(const QString& path, const QByteArray& sha256,
                                        QString* error = nullptr);
+    /// The facts known for the file at `path` (its SHA-256 when known, else what the store
+    /// knows of the unchanged file), without reading it; null when none are.
+    const SwfContents* known(const QString& path, const QByteArray& sha256) const;
+    /// Takes what reading a file found.
+    void take(const ReadFacts& read);
 
     int count() const { return static_cast<int>(m_facts.size()); }
     static QString fileName() { return QStringLiteral("movie-facts.json"); }
@@ -42,7 +61,8 @@ private:
         QDateTime modified;
         QByteArray sha256;
     };
-    QByteArray sha256Of(const QString& path);
+    /// The SHA-256 the store knows for the file as it is now; empty when it knows none.
+    QByteArray knownSha256(const QString& path) const;
 
     QString m_path;
     QHash<QByteArray, SwfContents> m_facts;

@@ -12,6 +12,7 @@
 #include "icons.h"
 #include "itemfilter.h"
 #include "itemlistmodel.h"
+#include "moviefactskeeper.h"
 #include "keptfiles.h"
 #include "mainactions.h"
 #include "maincommands.h"
@@ -43,6 +44,7 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_catalogue(services.app.catalogue())
     , m_options(services.app.options())
     , m_prompt(services.app.prompt())
+    , m_facts(services.facts)
     , m_hotKey(services.hotKey)
     , m_autostart(services.autostart)
     , m_actions(new MainActions(this))
@@ -492,6 +494,11 @@ void TClipVaultMain::SearchItems(SearchRequest& request)
 {
     QTreeView* list = m_ui->lvFlashItemsList;
     list->setUpdatesEnabled(false);
-    request.matches += m_itemModel->showSearch(SearchFilter(request));
+    MovieFactsLookup inside;
+    if (m_facts)
+        inside = [facts = m_facts](const ItemRecord& item) {
+            return facts->factsOf(item);
+        };
+    request.matches += m_itemModel->showSearch(SearchFilter(request, inside));
     list->setUpdatesEnabled(true);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class Autostart;
+class MovieFactsKeeper;
 class MovieServer;
 class Catalogue;
 class CategoryTreeModel;
@@ -41,6 +42,8 @@ struct MainWindowServices
     DesktopOpen& desktop;
     FileDialogs& dialogs;
     BrowserSources browser = {}; ///< empty: the windows ask no browser
+    /// What is inside the movies, for a search that looks there; none: it does not.
+    const MovieFactsKeeper* facts = nullptr;
 };
 
 /// The main window: a view of the program's catalogue that shows the category tree and the item
@@ -143,6 +146,7 @@ private:
     Catalogue& m_catalogue;
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;
+    const MovieFactsKeeper* m_facts;
     HotKey& m_hotKey;
     Autostart& m_autostart;
     bool m_startupNoticeShown = false;

@@ -19,6 +19,7 @@ void TFrmSearch::loadFrom(const SearchRequest& request)
     m_ui->chk_search_in_filename->setChecked(request.inFileName);
     m_ui->chk_search_in_url->setChecked(request.inUrl);
     m_ui->chk_search_in_comment->setChecked(request.inComment);
+    m_ui->chk_search_inside->setChecked(request.insideMovie);
     m_ui->edt_for_search->setText(request.text);
 }
 
@@ -27,6 +28,7 @@ void TFrmSearch::storeInto(SearchRequest& request) const
     request.inFileName = m_ui->chk_search_in_filename->isChecked();
     request.inUrl = m_ui->chk_search_in_url->isChecked();
     request.inComment = m_ui->chk_search_in_comment->isChecked();
+    request.insideMovie = m_ui->chk_search_inside->isChecked();
     request.text = m_ui->edt_for_search->text().left(SearchRequest::kTextCapacity);
 }
 

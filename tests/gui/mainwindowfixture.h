@@ -5,6 +5,7 @@
 #include "vaultmovieserver.h"
 #include "clipvaultmain.h"
 #include "itemlistmodel.h"
+#include "moviefactskeeper.h"
 #include "fake/fakeautostart.h"
 #include "fake/fakedesktopopen.h"
 #include "fake/fakehotkey.h"
@@ -35,8 +36,9 @@ protected:
         app = std::make_unique<Vault>(folder.path(), options, prompt);
         app->open();
         movies = std::make_unique<VaultMovieServer>(*app);
+        facts = std::make_unique<MovieFactsKeeper>(app->catalogue(), folder.path());
         window = std::make_unique<TClipVaultMain>(MainWindowServices{
-            *app, movies->server(), hotKey, autostart, desktop, dialogs, browser});
+            *app, movies->server(), hotKey, autostart, desktop, dialogs, browser, facts.get()});
         return *window;
     }
     /// Changes the running program's options, as the Options dialog does.
@@ -78,5 +80,6 @@ protected:
     BrowserSources browser; ///< none by default: the windows ask no browser
     std::unique_ptr<Vault> app;
     std::unique_ptr<VaultMovieServer> movies;
+    std::unique_ptr<MovieFactsKeeper> facts;
     std::unique_ptr<TClipVaultMain> window;
 };

@@ -7,6 +7,7 @@
 #include "mainactions.h"
 #include "miniform.h"
 #include "modaldialog.h"
+#include "swfwriter.h"
 #include "traycontroller.h"
 #include "trayswitches.h"
 #include "waituntil.h"
@@ -41,6 +42,8 @@ void answerSearch(const QString& text, std::initializer_list<const char*> boxes,
         for (const char* name :
              {"chk_search_in_filename", "chk_search_in_url", "chk_search_in_comment"})
             EXPECT_TRUE(dialog.findChild<QCheckBox*>(QLatin1String(name))->isChecked()) << name;
+        EXPECT_FALSE(dialog.findChild<QCheckBox*>(QStringLiteral("chk_search_inside"))->isChecked())
+            << "the movies are looked into only when asked";
         edit->setText(text);
         for (const char* name : untick)
             dialog.findChild<QCheckBox*>(QLatin1String(name))->setChecked(false);
@@ -153,6 +156,32 @@ TEST_F(ToolsTest, SearchResultsFollowTheirItemsUntilANodeIsShown)
     listedUrls(0);
     EXPECT_EQ(listedUrls(1), QStringList{"http://c.net/space.swf"})
         << "showing a node lists it again";
+}
+
+TEST_F(ToolsTest, InsideTheMovieFindsWhatItsMovieHoldsOnceItsFactsAreRead)
+{
+    SwfMovie secret;
+    secret.tags = swftags::editText(1, "The Secret Level", false);
+    ASSERT_TRUE(writeFile(path("secret.swf"), WriteSwf(secret)));
+    const QByteArray here = (folder.path() + u'/').toUtf8();
+    ASSERT_TRUE(
+        writeFile(path("downloading.log"),
+                  logHeaderBytes("clipvault", 1) + itemBytes('D', "http://e.com/robot.swf", "Game",
+                                                             here.constData(), "secret.swf")));
+    start();
+    const auto found = [&](bool inside) {
+        SearchRequest request;
+        request.text = QStringLiteral("secret LEVEL");
+        request.inFileName = request.inUrl = request.inComment = true;
+        request.insideMovie = inside;
+        window->SearchItems(request);
+        return request.matches;
+    };
+    EXPECT_EQ(found(true), 0) << "its facts are not read yet, and the search does not read them";
+    facts->gather();
+    ASSERT_TRUE(waitUntil([&] { return !facts->isGathering() && found(true) == 1; }));
+    EXPECT_EQ(found(false), 0) << "not inside the movie unless asked";
+    EXPECT_TRUE(QFile::exists(path("movie-facts.json")));
 }
 
 TEST_F(ToolsTest, TheTraySwitchesTurnTheWatchAndTheHangingWindowOnAndOff)
