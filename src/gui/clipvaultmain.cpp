@@ -59,8 +59,8 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_progressLabel(new QLabel(this))
 {
     m_ui->setupUi(this);
-    m_preview =
-        new PreviewPane(services.movies, m_app, m_prompt, services.dialogs, m_ui->previewPlace);
+    m_preview = new PreviewPane(services.movies, m_app, m_prompt, services.dialogs,
+                                m_ui->previewPlace, services.facts);
     m_ui->previewPlace->layout()->addWidget(m_preview);
     setWindowIcon(Icons::application());
     setupViews();

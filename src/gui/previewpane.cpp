@@ -5,6 +5,7 @@
 #include "flashplayer.h"
 #include "flashpreview.h"
 #include "jpegwriter.h"
+#include "moviefactskeeper.h"
 #include "options.h"
 #include "vault.h"
 #include "playerfiles.h"
@@ -22,13 +23,15 @@
 #include <QToolButton>
 
 PreviewPane::PreviewPane(MovieServer& server, Vault& vault, UserPrompt& prompt,
-                         FileDialogs& dialogs, QWidget* parent)
+                         FileDialogs& dialogs, QWidget* parent, const MovieFactsKeeper* facts)
     : QFrame(parent)
     , m_ui(std::make_unique<Ui::PreviewPane>())
     , m_server(server)
     , m_vault(vault)
     , m_prompt(prompt)
     , m_dialogs(dialogs)
+    , m_facts(facts)
+    , m_item(EmptyItemRecord())
 {
     m_ui->setupUi(this);
     m_player = new FlashPlayer(server, m_ui->flashplayerHost);
@@ -74,6 +77,7 @@ void PreviewPane::showItem(const ItemRecord& item)
     const QString movie = item.state() == ItemState::Downloaded ? ItemFilePath(item) : url;
     m_player->Stop();
     m_itemFile = item.state() == ItemState::Downloaded ? movie : QString();
+    m_item = item;
     m_showsItem = true;
     m_player->setMovie(movie);
     m_player->Play();
@@ -111,9 +115,49 @@ void PreviewPane::showFacts()
     // whatever the player made of its first bytes.
     if (!m_showsItem || (!m_itemFile.isEmpty() && !ReadSwfInfoFromFile(m_itemFile))) {
         m_ui->lblMovieFacts->clear();
+        m_ui->lblMovieFacts->setToolTip({});
         return;
     }
-    m_ui->lblMovieFacts->setText(MovieFactsText(m_player->metadata()));
+    const std::optional<SwfContents> inside = insideFacts();
+    m_ui->lblMovieFacts->setText(MovieFactsText(m_player->metadata()) +
+                                 (inside ? InsideFactsText(*inside) : QString()));
+    m_ui->lblMovieFacts->setToolTip(inside ? InsideFactsDetails(*inside) : QString());
+}
+
+std::optional<SwfContents> PreviewPane::insideFacts() const
+{
+    if (m_itemFile.isEmpty())
+        return std::nullopt;
+    if (const SwfContents* known = m_facts ? m_facts->factsOf(m_item) : nullptr)
+        return *known;
+    return ReadSwfContentsOfFile(m_itemFile);
+}
+
+QString InsideFactsText(const SwfContents& inside)
+{
+    QString text = QStringLiteral(" · ActionScript %1").arg(inside.actionScript);
+    if (!inside.title.isEmpty())
+        text += QStringLiteral(" · “%1”").arg(inside.title.left(80));
+    return text;
+}
+
+QString InsideFactsDetails(const SwfContents& inside)
+{
+    QStringList lines;
+    if (!inside.description.isEmpty())
+        lines << inside.description.left(300);
+    lines << (inside.useNetwork ? QStringLiteral("May reach the network when played from disk")
+                                : QStringLiteral("Reaches no network when played from disk"));
+    const auto list = [&lines](const QString& name, const QStringList& entries) {
+        if (!entries.isEmpty())
+            lines << name + QStringLiteral(": ") + entries.mid(0, 12).join(QStringLiteral(", ")) +
+                         (entries.size() > 12 ? QStringLiteral(", …") : QString());
+    };
+    list(QStringLiteral("Frame labels"), inside.frameLabels);
+    list(QStringLiteral("Symbols"), inside.symbols);
+    list(QStringLiteral("Texts"), inside.texts);
+    list(QStringLiteral("Files it names"), inside.addresses);
+    return lines.join(u'\n');
 }
 
 QString MovieFactsText(const QJsonObject& facts)

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "records.h"
+#include "swfcontents.h"
+
 #include <QFrame>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class FileDialogs;
 class FlashPlayer;
+class MovieFactsKeeper;
 class MovieServer;
 class QJsonObject;
 struct ItemRecord;
@@ -24,8 +29,9 @@ class PreviewPane final : public QFrame
 {
     Q_OBJECT
 public:
+    /// `facts`: what is known of the movies' insides, when the program keeps it.
     PreviewPane(MovieServer& server, Vault& vault, UserPrompt& prompt, FileDialogs& dialogs,
-                QWidget* parent = nullptr);
+                QWidget* parent = nullptr, const MovieFactsKeeper* facts = nullptr);
     ~PreviewPane() override;
     Q_DISABLE_COPY_MOVE(PreviewPane)
 
@@ -53,16 +59,24 @@ private:
     void chk_previewClick(bool checked);
     void followOptions();
     void showFacts();
+    /// What is inside the downloaded movie on the stage: known already, or read now.
+    std::optional<SwfContents> insideFacts() const;
 
     std::unique_ptr<Ui::PreviewPane> m_ui;
     FlashPlayer* m_player;
     MovieServer& m_server;
     Vault& m_vault;
     UserPrompt& m_prompt;
-    FileDialogs& m_dialogs;   ///< the snapshot's save dialog
+    FileDialogs& m_dialogs; ///< the snapshot's save dialog
+    const MovieFactsKeeper* m_facts;
+    ItemRecord m_item;        ///< the item on the stage
     bool m_showsItem = false; ///< an item's movie is on the stage, not the placeholder
     QString m_itemFile;       ///< the downloaded file on the stage, empty for an address
 };
 
 /// The head bar's line of a movie's facts, from the player's metadata.
 QString MovieFactsText(const QJsonObject& facts);
+/// What the head bar's line adds from inside the movie: its ActionScript and its title.
+QString InsideFactsText(const SwfContents& inside);
+/// The rest of what is inside, a fact a line, for the line's tooltip.
+QString InsideFactsDetails(const SwfContents& inside);

@@ -288,7 +288,24 @@ TEST_F(PreviewPaneTest, FactsAreAnItemsOnlyAndCountFramesInEnglish)
     single.frameCount = 1;
     pane->showItem(downloadedItem(single, "one.swf"));
     ASSERT_TRUE(waitUntil([&] { return !this->facts().isEmpty(); }));
-    EXPECT_TRUE(this->facts().endsWith(QStringLiteral(" · 1 frame"))) << qPrintable(this->facts());
+    EXPECT_TRUE(this->facts().endsWith(QStringLiteral(" · 1 frame · ActionScript 1")))
+        << qPrintable(this->facts());
+
+    // What is inside: its ActionScript and title on the line, the rest in its tooltip.
+    SwfMovie inside;
+    inside.tags =
+        swftags::fileAttributes(0x08) +
+        swftags::metadata("<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-"
+                          "ns#'><rdf:Description xmlns:dc='http://purl.org/dc/elements/"
+                          "1.1/'><dc:title>Robots</dc:title></rdf:Description></rdf:RDF>") +
+        swftags::editText(1, "Insert coin", false);
+    pane->showItem(downloadedItem(inside, "inside.swf"));
+    ASSERT_TRUE(waitUntil([&] { return this->facts().endsWith(QStringLiteral("“Robots”")); }))
+        << qPrintable(this->facts());
+    EXPECT_TRUE(this->facts().contains(QStringLiteral(" · ActionScript 3 · ")));
+    EXPECT_TRUE(pane->findChild<QLabel*>(QStringLiteral("lblMovieFacts"))
+                    ->toolTip()
+                    .contains(QStringLiteral("Texts: Insert coin")));
 
     pane->showNothing();
     EXPECT_TRUE(this->facts().isEmpty());
