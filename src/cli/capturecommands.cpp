@@ -306,6 +306,7 @@ int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err)
     source.movieFile = ItemFilePath(*item);
     source.keptRoot = KeptRootFor(source.movieFile);
     source.title = QFileInfo(source.movieFile).completeBaseName();
+    source.category = FieldText(item->Category);
     // The tool has no player to take the screenshot with.
     const ExportResult result =
         bundle ? ExportRuffleBundle(source, QFileInfo(line.ruffleBundle).absoluteFilePath())

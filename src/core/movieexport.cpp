@@ -204,6 +204,40 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
     return result;
 }
 
+namespace {
+
+/// Where a kept file goes below "content/": the archive serves a site by its host alone, so a
+/// port the kept layout joined to the host ("host_8080") is left out.
+QString curationPath(const KeptFile& kept)
+{
+    const QString host = QUrl(kept.url).host(QUrl::FullyEncoded);
+    const QString rest = kept.path.section(u'/', 1);
+    return host.isEmpty() || rest.isEmpty() ? kept.path : host + u'/' + rest;
+}
+
+/// meta.yaml, with the keys the curators' tool warns about when they are missing.
+QString curationMeta(const ExportSource& source)
+{
+    // The format wants the launch address with "http://", for https sites too, and on the host
+    // the content folder names.
+    QUrl launch(source.movieUrl);
+    launch.setScheme(QStringLiteral("http"));
+    launch.setPort(-1);
+    const QString title =
+        source.title.isEmpty() ? QFileInfo(source.movieFile).completeBaseName() : source.title;
+    QString meta = QStringLiteral("Title: %1\nLibrary: \"arcade\"\nSource: %2\n"
+                                  "Platform: \"Flash\"\nApplication Path: %3\n"
+                                  "Launch Command: %4\n")
+                       .arg(YamlQuoted(title), YamlQuoted(source.movieUrl),
+                            YamlQuoted(QStringLiteral("FPSoftware\\Flash\\flashplayer_32_sa.exe")),
+                            YamlQuoted(launch.toString(QUrl::FullyEncoded)));
+    if (!source.category.trimmed().isEmpty())
+        meta += QStringLiteral("Tags: %1\n").arg(YamlQuoted(source.category.trimmed()));
+    return meta;
+}
+
+} // namespace
+
 ExportResult ExportCuration(const ExportSource& source, const QString& folder,
                             const QByteArray& screenshotPng)
 {
@@ -221,20 +255,15 @@ ExportResult ExportCuration(const ExportSource& source, const QString& folder,
     for (qsizetype i = 0; i < files.size(); ++i) {
         const std::optional<QByteArray> bytes =
             readExported(fileOf(source, files[i], i == 0), &result.error);
-        if (!bytes || !writeExported(content, files[i].path, *bytes, &result.error))
+        if (!bytes || !writeExported(content, curationPath(files[i]), *bytes, &result.error))
             return result;
     }
-    // The format wants the launch address with "http://", for https sites too.
-    QUrl launch(source.movieUrl);
-    launch.setScheme(QStringLiteral("http"));
-    const QString title =
-        source.title.isEmpty() ? QFileInfo(source.movieFile).completeBaseName() : source.title;
-    const QString meta = QStringLiteral("Title: %1\nSource: %2\nPlatform: \"Flash\"\n"
-                                        "Launch Command: %3\n")
-                             .arg(YamlQuoted(title), YamlQuoted(source.movieUrl),
-                                  YamlQuoted(launch.toString(QUrl::FullyEncoded)));
-    if (!writeExported(folder, QStringLiteral("meta.yaml"), meta.toUtf8(), &result.error))
+    if (!writeExported(folder, QStringLiteral("meta.yaml"), curationMeta(source).toUtf8(),
+                       &result.error))
         return result;
+    if (source.category.trimmed().isEmpty())
+        result.notes << QStringLiteral("The movie has no category to give as its tag: Tags is "
+                                       "left for the curator.");
     if (!screenshotPng.isEmpty()) {
         if (!writeExported(folder, QStringLiteral("ss.png"), screenshotPng, &result.error))
             return result;

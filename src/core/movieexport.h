@@ -14,6 +14,7 @@ struct ExportSource
     QString movieFile; ///< its local file
     QString keptRoot;  ///< the layout its files are kept in; empty: none
     QString title;     ///< a name for people
+    QString category;  ///< the item's category, a tag for an archive's curators; empty: none
 };
 
 /// What an export did: an error (empty on success) and notes for the user.
@@ -29,8 +30,9 @@ struct ExportResult
 /// loads find them. The file is replaced only once it is whole.
 ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFile);
 
-/// Writes a curation folder: "content/<host>/<path>" for the movie and each kept file,
-/// "meta.yaml", and "ss.png" when `screenshotPng` holds one.
+/// Writes a curation folder: "content/<host>/<path>" for the movie and each kept file (the host
+/// without a port, as the archive serves it and as the Launch Command names it), "meta.yaml"
+/// with the keys the curators' tool asks for, and "ss.png" when `screenshotPng` holds one.
 ExportResult ExportCuration(const ExportSource& source, const QString& folder,
                             const QByteArray& screenshotPng);
 

@@ -279,6 +279,7 @@ void MainCommands::ExportItemExecute()
     }
     source.keptRoot = KeptRootFor(source.movieFile);
     source.title = QFileInfo(source.movieFile).completeBaseName();
+    source.category = FieldText(item.Category);
     // The snapshot is taken before the dialog covers the preview.
     const QImage frame = m_selection.previewFrameOf(source.movieFile);
     const FileDialogs::ExportTarget target =

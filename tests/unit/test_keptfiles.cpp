@@ -253,6 +253,7 @@ TEST(Export, ACurationFolderLaysOutEveryFileBySiteWithEscapedMetadata)
 {
     ExportFixture fixture;
     const QString curation = QDir(fixture.folder.path()).filePath(QStringLiteral("curation"));
+    fixture.source.category = QStringLiteral(" Arcade games ");
     const ExportResult result = ExportCuration(fixture.source, curation, "PNG!");
     ASSERT_TRUE(result.ok()) << qPrintable(result.error);
     for (const char* path :
@@ -261,12 +262,31 @@ TEST(Export, ACurationFolderLaysOutEveryFileBySiteWithEscapedMetadata)
         EXPECT_TRUE(QFileInfo(QDir(curation).filePath(QLatin1String(path))).isFile()) << path;
     EXPECT_EQ(readFile(QDir(curation).filePath(QStringLiteral("meta.yaml"))),
               QByteArray("Title: \"A \\\"quoted\\\"\\ntitle\\\\\"\n"
+                         "Library: \"arcade\"\n"
                          "Source: \"https://example.com/games/parent.swf\"\n"
                          "Platform: \"Flash\"\n"
-                         "Launch Command: \"http://example.com/games/parent.swf\"\n"));
+                         "Application Path: \"FPSoftware\\\\Flash\\\\flashplayer_32_sa.exe\"\n"
+                         "Launch Command: \"http://example.com/games/parent.swf\"\n"
+                         "Tags: \"Arcade games\"\n"));
     EXPECT_TRUE(ExportCuration(fixture.source, curation, {})
                     .notes.join(u' ')
                     .contains(QStringLiteral("ss.png")));
+}
+
+TEST(Export, ACurationOfAMovieOnAPortNamesOneHostInItsContentAndItsLaunchCommand)
+{
+    ExportFixture fixture;
+    fixture.source.movieUrl = QStringLiteral("http://example.com:8080/games/parent.swf");
+    const QString curation = QDir(fixture.folder.path()).filePath(QStringLiteral("curation"));
+    const ExportResult result = ExportCuration(fixture.source, curation, {});
+    ASSERT_TRUE(result.ok()) << qPrintable(result.error);
+    EXPECT_TRUE(
+        QFileInfo(QDir(curation).filePath(QStringLiteral("content/example.com/games/parent.swf")))
+            .isFile());
+    EXPECT_TRUE(readFile(QDir(curation).filePath(QStringLiteral("meta.yaml")))
+                    .contains("Launch Command: \"http://example.com/games/parent.swf\"\n"));
+    EXPECT_TRUE(result.notes.join(u' ').contains(QStringLiteral("Tags")))
+        << "a movie without a category leaves its tags to the curator";
 }
 
 TEST(Export, OnlyRegularFilesAreExportedAndNoLinkInTheDestinationIsWrittenThrough)
