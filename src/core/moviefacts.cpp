@@ -111,6 +111,15 @@ bool MovieFactsStore::save(QString* error)
     return true;
 }
 
+std::optional<MovieFactsStore> MovieFactsStore::takeForSave()
+{
+    if (!m_changed)
+        return std::nullopt;
+    MovieFactsStore copy = *this;
+    m_changed = false;
+    return copy;
+}
+
 QByteArray MovieFactsStore::knownSha256(const QString& path) const
 {
     const QFileInfo info(path);

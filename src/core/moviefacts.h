@@ -26,7 +26,8 @@ ReadFacts ReadMovieFacts(const QString& path, const QByteArray& sha256 = {});
 /// each file's SHA-256: a movie's facts are read once per content, whatever its name, place or
 /// number of items, so that a search inside the collection does not open the movies again. A
 /// file's SHA-256 is kept by its path, size and time, so that an unchanged file is not read
-/// again for it either.
+/// again for it either. A copy is cheap (its tables are shared until one side changes) and may
+/// be read on another thread while the original changes.
 class MovieFactsStore final
 {
 public:
@@ -37,6 +38,10 @@ public:
     bool load(QString* error = nullptr);
     /// Writes the store in place atomically, when something was added since it was read.
     bool save(QString* error = nullptr);
+    /// A copy to save on another thread, after which this store counts as saved; nothing when
+    /// nothing was added. A save of the copy that fails calls changedAgain.
+    std::optional<MovieFactsStore> takeForSave();
+    void changedAgain() { m_changed = true; }
 
     /// The facts of the movie file at `path`, whose SHA-256 is `sha256` when known (else it is
     /// taken from the file, or from what the store knows of the unchanged file). Read from the
@@ -47,6 +52,8 @@ public:
     /// The facts known for the file at `path` (its SHA-256 when known, else what the store
     /// knows of the unchanged file), without reading it; null when none are.
     const SwfContents* known(const QString& path, const QByteArray& sha256) const;
+    /// Whether the store has facts for this content, by a look-up alone.
+    bool knowsContent(const QByteArray& sha256) const { return m_facts.contains(sha256); }
     /// Takes what reading a file found.
     void take(const ReadFacts& read);
 

@@ -27,6 +27,7 @@ MovieFactsKeeper::~MovieFactsKeeper()
 {
     m_gathering.cancel();
     m_gathering.wait();
+    m_saving.wait();
     QString error;
     if (!m_store.save(&error))
         qWarning("Clip Vault: %s", qPrintable(error));
@@ -34,13 +35,13 @@ MovieFactsKeeper::~MovieFactsKeeper()
 
 QList<std::pair<QString, QByteArray>> MovieFactsKeeper::unknownMovies() const
 {
+    // Look-ups alone on this thread: whether a file is there, and what the store knows of a file
+    // without a SHA-256, are asked by the reading, off it.
     QList<std::pair<QString, QByteArray>> unknown;
     m_catalogue.items().forEach([&](int, const ItemRecord& item) {
-        if (item.State != static_cast<char>(ItemState::Downloaded))
-            return true;
-        const QString file = ItemFilePath(item);
-        if (!m_store.known(file, item.extras.sha256) && QFileInfo(file).isFile())
-            unknown.append({file, item.extras.sha256});
+        if (item.State == static_cast<char>(ItemState::Downloaded) &&
+            (item.extras.sha256.isEmpty() || !m_store.knowsContent(item.extras.sha256)))
+            unknown.append({ItemFilePath(item), item.extras.sha256});
         return true;
     });
     return unknown;
@@ -56,20 +57,25 @@ void MovieFactsKeeper::gather()
     const QList<std::pair<QString, QByteArray>> unknown = unknownMovies();
     if (unknown.isEmpty())
         return;
-    m_gathering = Background::run(this, [this, unknown](const BackgroundTask& task) {
-        QList<ReadFacts> batch;
-        for (const auto& [file, sha256] : unknown) {
-            if (task.stopped())
-                break;
-            batch.append(ReadMovieFacts(file, sha256));
-            if (batch.size() == kBatch)
-                task.post([this, done = std::exchange(batch, {})] { take(done); });
-        }
-        task.post([this, done = std::move(batch)] {
-            take(done);
-            gatheringEnded();
+    // The reading asks its own copy of the store what is known; this thread keeps changing the
+    // original.
+    m_gathering =
+        Background::run(this, [this, unknown, known = m_store](const BackgroundTask& task) {
+            QList<ReadFacts> batch;
+            for (const auto& [file, sha256] : unknown) {
+                if (task.stopped())
+                    break;
+                if (known.known(file, sha256) || !QFileInfo(file).isFile())
+                    continue;
+                batch.append(ReadMovieFacts(file, sha256));
+                if (batch.size() == kBatch)
+                    task.post([this, done = std::exchange(batch, {})] { take(done); });
+            }
+            task.post([this, done = std::move(batch)] {
+                take(done);
+                gatheringEnded();
+            });
         });
-    });
 }
 
 void MovieFactsKeeper::take(const QList<ReadFacts>& batch)
@@ -83,9 +89,18 @@ void MovieFactsKeeper::take(const QList<ReadFacts>& batch)
 void MovieFactsKeeper::gatheringEnded()
 {
     m_gathering.wait();
-    QString error;
-    if (!m_store.save(&error))
-        qWarning("Clip Vault: %s", qPrintable(error));
+    // Thousands of movies' facts take a moment to write: not on this thread.
+    m_saving.wait();
+    if (std::optional<MovieFactsStore> copy = m_store.takeForSave()) {
+        m_saving = Background::run(
+            this, [this, copy = std::move(*copy)](const BackgroundTask& task) mutable {
+                if (QString error; !copy.save(&error))
+                    task.post([this, error] {
+                        qWarning("Clip Vault: %s", qPrintable(error));
+                        m_store.changedAgain();
+                    });
+            });
+    }
     if (m_again)
         gather();
 }

@@ -34,7 +34,8 @@ signals:
     void gathered(int count);
 
 private:
-    /// The downloaded movies whose facts are not known, with their SHA-256 when the item has it.
+    /// The downloaded movies whose content the store does not know by a look-up, with their
+    /// SHA-256 when the item has it.
     QList<std::pair<QString, QByteArray>> unknownMovies() const;
     void take(const QList<ReadFacts>& batch);
     void gatheringEnded();
@@ -42,5 +43,6 @@ private:
     const Catalogue& m_catalogue;
     MovieFactsStore m_store;
     Background::Handle m_gathering;
+    Background::Handle m_saving; ///< the store written off this thread, one save at a time
     bool m_again = false;
 };

@@ -181,7 +181,8 @@ TEST_F(ToolsTest, InsideTheMovieFindsWhatItsMovieHoldsOnceItsFactsAreRead)
     facts->gather();
     ASSERT_TRUE(waitUntil([&] { return !facts->isGathering() && found(true) == 1; }));
     EXPECT_EQ(found(false), 0) << "not inside the movie unless asked";
-    EXPECT_TRUE(QFile::exists(path("movie-facts.json")));
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(path("movie-facts.json")); }))
+        << "what was read is kept";
 }
 
 TEST_F(ToolsTest, TheTraySwitchesTurnTheWatchAndTheHangingWindowOnAndOff)
