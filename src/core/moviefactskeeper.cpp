@@ -18,9 +18,6 @@ MovieFactsKeeper::MovieFactsKeeper(const Catalogue& catalogue, const QString& da
     , m_catalogue(catalogue)
     , m_store(dataFolder)
 {
-    QString error;
-    if (!m_store.load(&error))
-        qInfo("Clip Vault: %s", qPrintable(error));
 }
 
 MovieFactsKeeper::~MovieFactsKeeper()
@@ -53,6 +50,8 @@ void MovieFactsKeeper::gather()
         m_again = true;
         return;
     }
+    if (!m_loaded)
+        return loadThenGather();
     m_again = false;
     const QList<std::pair<QString, QByteArray>> unknown = unknownMovies();
     if (unknown.isEmpty())
@@ -74,6 +73,22 @@ void MovieFactsKeeper::gather()
             task.post([this, done = std::move(batch)] {
                 take(done);
                 gatheringEnded();
+            });
+        });
+}
+
+void MovieFactsKeeper::loadThenGather()
+{
+    // The store may hold thousands of movies' facts: read off this thread, and not at start-up.
+    m_gathering =
+        Background::run(this, [this, store = m_store](const BackgroundTask& task) mutable {
+            if (QString error; !store.load(&error))
+                qInfo("Clip Vault: %s", qPrintable(error));
+            task.post([this, store = std::move(store)] {
+                m_gathering.wait();
+                m_store = store;
+                m_loaded = true;
+                gather();
             });
         });
 }

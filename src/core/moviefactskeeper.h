@@ -37,6 +37,8 @@ private:
     /// The downloaded movies whose content the store does not know by a look-up, with their
     /// SHA-256 when the item has it.
     QList<std::pair<QString, QByteArray>> unknownMovies() const;
+    /// Reads the store off this thread, then gathers.
+    void loadThenGather();
     void take(const QList<ReadFacts>& batch);
     void gatheringEnded();
 
@@ -45,4 +47,5 @@ private:
     Background::Handle m_gathering;
     Background::Handle m_saving; ///< the store written off this thread, one save at a time
     bool m_again = false;
+    bool m_loaded = false; ///< the store's file was read (by the first gathering, not at start)
 };

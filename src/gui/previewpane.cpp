@@ -43,6 +43,12 @@ PreviewPane::PreviewPane(MovieServer& server, Vault& vault, UserPrompt& prompt,
     connect(m_ui->but_maxize_flash, &QToolButton::clicked, this,
             &PreviewPane::but_maxize_flashClick);
     connect(m_player, &FlashPlayer::metadataChanged, this, &PreviewPane::showFacts);
+    // The line grows by what is inside once the keeper has read the movie on the stage.
+    if (m_facts)
+        connect(m_facts, &MovieFactsKeeper::gathered, this, [this] {
+            if (m_waitsForInside && insideFacts())
+                showFacts();
+        });
     // The check box shows the option as it stands, whoever changed it.
     connect(&m_vault, &Vault::optionsChanged, this, &PreviewPane::followOptions);
     followOptions();
@@ -79,6 +85,7 @@ void PreviewPane::showItem(const ItemRecord& item)
     m_itemFile = item.state() == ItemState::Downloaded ? movie : QString();
     m_item = item;
     m_showsItem = true;
+    m_waitsForInside = false; // until the new movie's own line is shown
     m_player->setMovie(movie);
     m_player->Play();
     m_ui->lblMovieFacts->clear();
@@ -92,6 +99,7 @@ QImage PreviewPane::frameOf(const QString& file) const
 void PreviewPane::showNothing()
 {
     m_showsItem = false;
+    m_waitsForInside = false;
     m_player->setMovie(PlayerFiles::noneMovie());
     m_ui->lblMovieFacts->clear();
 }
@@ -104,6 +112,7 @@ void PreviewPane::chk_previewClick(bool checked)
     m_vault.setOptions(options);
     if (!checked) {
         m_showsItem = false;
+        m_waitsForInside = false;
         m_player->setMovie(QStringLiteral("no flash"));
         m_ui->lblMovieFacts->clear();
     }
@@ -118,19 +127,16 @@ void PreviewPane::showFacts()
         m_ui->lblMovieFacts->setToolTip({});
         return;
     }
-    const std::optional<SwfContents> inside = insideFacts();
+    const SwfContents* inside = insideFacts();
+    m_waitsForInside = !m_itemFile.isEmpty() && !inside;
     m_ui->lblMovieFacts->setText(MovieFactsText(m_player->metadata()) +
                                  (inside ? InsideFactsText(*inside) : QString()));
     m_ui->lblMovieFacts->setToolTip(inside ? InsideFactsDetails(*inside) : QString());
 }
 
-std::optional<SwfContents> PreviewPane::insideFacts() const
+const SwfContents* PreviewPane::insideFacts() const
 {
-    if (m_itemFile.isEmpty())
-        return std::nullopt;
-    if (const SwfContents* known = m_facts ? m_facts->factsOf(m_item) : nullptr)
-        return *known;
-    return ReadSwfContentsOfFile(m_itemFile);
+    return !m_itemFile.isEmpty() && m_facts ? m_facts->factsOf(m_item) : nullptr;
 }
 
 QString InsideFactsText(const SwfContents& inside)

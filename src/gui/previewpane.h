@@ -7,7 +7,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 class FileDialogs;
 class FlashPlayer;
@@ -59,8 +58,9 @@ private:
     void chk_previewClick(bool checked);
     void followOptions();
     void showFacts();
-    /// What is inside the downloaded movie on the stage: known already, or read now.
-    std::optional<SwfContents> insideFacts() const;
+    /// What is inside the downloaded movie on the stage, once the keeper has read it; the pane
+    /// never reads it itself.
+    const SwfContents* insideFacts() const;
 
     std::unique_ptr<Ui::PreviewPane> m_ui;
     FlashPlayer* m_player;
@@ -69,9 +69,10 @@ private:
     UserPrompt& m_prompt;
     FileDialogs& m_dialogs; ///< the snapshot's save dialog
     const MovieFactsKeeper* m_facts;
-    ItemRecord m_item;        ///< the item on the stage
-    bool m_showsItem = false; ///< an item's movie is on the stage, not the placeholder
-    QString m_itemFile;       ///< the downloaded file on the stage, empty for an address
+    ItemRecord m_item;             ///< the item on the stage
+    bool m_waitsForInside = false; ///< its line is shown without what is inside, not read yet
+    bool m_showsItem = false;      ///< an item's movie is on the stage, not the placeholder
+    QString m_itemFile;            ///< the downloaded file on the stage, empty for an address
 };
 
 /// The head bar's line of a movie's facts, from the player's metadata.

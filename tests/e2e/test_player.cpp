@@ -4,6 +4,7 @@
 
 #include "flashplayer.h"
 #include "flashpreview.h"
+#include "moviefactskeeper.h"
 #include "movieserver.h"
 #include "options.h"
 #include "playerfiles.h"
@@ -243,7 +244,7 @@ class PreviewPaneTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        pane = std::make_unique<PreviewPane>(server, vault, prompt, dialogs);
+        pane = std::make_unique<PreviewPane>(server, vault, prompt, dialogs, nullptr, &keeper);
         pane->resize(400, 320);
         pane->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(pane.get()));
@@ -260,6 +261,9 @@ protected:
         SetFieldText(item.Folder, folder.path() + u'/');
         SetFieldText(item.FileName, QLatin1String(name));
         EXPECT_TRUE(writeFile(ItemFilePath(item), WriteSwf(movie)));
+        // Catalogued and read for what is inside, as the program does after a download.
+        vault.catalogue().AppendItem(item);
+        keeper.gather();
         return item;
     }
     QString facts() const
@@ -271,6 +275,7 @@ protected:
     MovieServer server{PlayerFiles::ruffleFolder()};
     ScriptedPrompt prompt;
     Vault vault{folder.path(), DefaultOptions(), prompt}; // the preview on, as by default
+    MovieFactsKeeper keeper{vault.catalogue(), folder.path()};
     ScriptedDialogs dialogs;
     std::unique_ptr<PreviewPane> pane;
 };
@@ -287,9 +292,9 @@ TEST_F(PreviewPaneTest, FactsAreAnItemsOnlyAndCountFramesInEnglish)
     SwfMovie single;
     single.frameCount = 1;
     pane->showItem(downloadedItem(single, "one.swf"));
-    ASSERT_TRUE(waitUntil([&] { return !this->facts().isEmpty(); }));
-    EXPECT_TRUE(this->facts().endsWith(QStringLiteral(" · 1 frame · ActionScript 1")))
-        << qPrintable(this->facts());
+    ASSERT_TRUE(waitUntil([&] {
+        return this->facts().endsWith(QStringLiteral(" · 1 frame · ActionScript 1"));
+    })) << qPrintable(this->facts());
 
     // What is inside: its ActionScript and title on the line, the rest in its tooltip.
     SwfMovie inside;
