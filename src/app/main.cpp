@@ -26,6 +26,7 @@
 #include "moviefactskeeper.h"
 #include "options.h"
 #include "platformfactory.h"
+#include "privatefolder.h"
 #include "pointerhook.h"
 #include "sharedblock.h"
 #include "singleinstance.h"
@@ -44,6 +45,9 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QLocalSocket>
+#include <QPointer>
 #include <QQuickWindow>
 #include <QTimer>
 
@@ -71,6 +75,10 @@ void prepareEnvironment()
 constexpr int kReserveAfterStartMs = 3000;
 /// When the preview starts after a start to play a movie that never shows.
 constexpr int kPreviewAtLatestMs = 10000;
+/// How often the program tells the command line that an import handed to it still runs.
+constexpr int kImportAliveMs = 5000;
+/// The problems an import's summary hands the command line (its answer has a bound).
+constexpr int kProblemsHanded = 200;
 /// When the movies' facts start to be read after a start: after the window and the players.
 constexpr int kFactsAfterStartMs = 5000;
 
@@ -225,6 +233,28 @@ void createHookWindow(THookappForm& hookForm, Tvaultbar& bar, bool barEnabled)
     hookForm.setPointerHandler([&bar](QPoint point) { bar.HandlePointerNotify(point); });
 }
 
+/// The command line's imports, made by the running program, whose catalogue it is: a blank
+/// line now and then tells the asker the files are still being read, then the summary comes.
+void answerImports(SingleInstance& instance, Vault& vault)
+{
+    instance.answerRequestWith(QByteArray(kImportRequest), [&vault](QLocalSocket& socket,
+                                                                    const QByteArray& argument) {
+        const QPointer<QLocalSocket> asker(&socket);
+        auto* stillReading = new QTimer(&socket);
+        QObject::connect(stillReading, &QTimer::timeout, &socket,
+                         [&socket] { socket.write("\n"); });
+        stillReading->start(kImportAliveMs);
+        vault.imports().start(
+            ImportRequestFromJson(argument), [asker](const ImportSummary& summary) {
+                if (!asker)
+                    return; // the asker gave up
+                asker->write(
+                    QJsonDocument(summary.toJson(kProblemsHanded)).toJson(QJsonDocument::Compact));
+                asker->disconnectFromServer();
+            });
+    });
+}
+
 /// Shows the main window as the start asks and starts the preview's web engine after it:
 /// once the window is up, so that start-up stays fast, or on a start to play a movie, once that
 /// movie shows, so that nothing competes with it.
@@ -338,6 +368,7 @@ int main(int argc, char* argv[])
     MovieFactsKeeper facts(vault.catalogue(), dataFolder);
     QObject::connect(&vault.downloads(), &DownloadFlow::finished, &facts,
                      &MovieFactsKeeper::gather);
+    QObject::connect(&vault.imports(), &ImportQueue::finished, &facts, &MovieFactsKeeper::gather);
     TClipVaultMain ClipVaultMain(
         {vault, movies.server(), *hotKey, *autostart, *desktop, dialogs, browser, &facts});
     // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
@@ -376,6 +407,7 @@ int main(int argc, char* argv[])
     QObject::connect(&ClipVaultMain, &TClipVaultMain::closed, &app, &QCoreApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,
                      showMainWindow);
+    answerImports(instance, vault);
     // The bars the browser companion draws in the user's everyday browser.
     CompanionBars companionBars(vault, dialogs, instance, browserSession.companions());
 

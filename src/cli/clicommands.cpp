@@ -59,6 +59,11 @@ const QList<Command>& commandTable()
          "a downloaded item with its kept files, for Ruffle's\nplayer or a preservation "
          "archive",
          RunExport},
+        {"import", "import PATH [--category NAME] [--copy] [--json]",
+         "the Flash movies of a folder, a zip, a Ruffle\nbundle or a curation folder, as "
+         "downloaded items\n(a movie already catalogued is counted the same);\nwhile Clip Vault "
+         "runs, it imports them",
+         RunImport},
         {"detect", "detect URL [--no-cache] [--json]",
          "the movies of a page, its frames and the site's\ncached movies: address<TAB>save-as "
          "name",
@@ -102,6 +107,7 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--search TEXT", "only the items that hold TEXT, case ignored"},
     {"--inside", "search inside the movies too: their texts, labels, names, titles"},
     {"--category NAME", "the category to file under (default: Downloaded)"},
+    {"--copy", "copy the movies into the category's folder (an archive's always are)"},
     {"--replace", "replace the item of the same address"},
     {"--folder DIR", "the category's folder (default: ~/clipvault/NAME/)"},
     {"--any", "keep any reply, also one that is no Flash movie"},

@@ -23,7 +23,7 @@ constexpr OptionSpec kOptions[] = {
     {"no-cache", nullptr},   {"all", nullptr},     {"any", nullptr},          {"version", nullptr},
     {"into", "DIR"},         {"seconds", "N"},     {"ruffle-bundle", "FILE"}, {"curation", "DIR"},
     {"no-archive", nullptr}, {"folder", "DIR"},    {"profile", "DIR"},        {"search", "TEXT"},
-    {"inside", nullptr},
+    {"inside", nullptr},     {"copy", nullptr},
 };
 
 } // namespace
@@ -62,6 +62,7 @@ std::optional<CommandLine> ParseCommandLine(const QStringList& arguments, QStrin
     text("seconds", line.seconds);
     text("search", line.search);
     line.inside = parser.isSet(QStringLiteral("inside"));
+    line.copy = parser.isSet(QStringLiteral("copy"));
     line.json = parser.isSet(QStringLiteral("json"));
     line.replace = parser.isSet(QStringLiteral("replace"));
     line.noCache = parser.isSet(QStringLiteral("no-cache"));

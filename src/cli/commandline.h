@@ -30,6 +30,7 @@ struct CommandLine
     QString seconds; ///< as written; the command that takes it reads it
     QString search;  ///< what `catalogue list` looks for
     bool inside = false;
+    bool copy = false;
     bool all = false;
     bool json = false;
     bool replace = false;

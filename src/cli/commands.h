@@ -29,6 +29,8 @@ int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// cache list, cache extract (cachecommands.cpp)
 int RunCacheList(const CommandLine& line, QTextStream& out, QTextStream& err);
 int RunCacheExtract(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// import (importcommands.cpp)
+int RunImport(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// browser connect (connectcommands.cpp)
 int RunBrowserConnect(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// browser status, browser at (browsercommands.cpp)

@@ -1,5 +1,7 @@
 #include "downloadflow.h"
 
+#include "urlresolve.h"
+
 #include "atomicwrite.h"
 #include "catalogue.h"
 #include "filekeeper.h"
@@ -54,11 +56,34 @@ bool DownloadFlow::isRunningOrQueued(const QString& url) const
 
 void DownloadFlow::StartItemDownload(const QString& url)
 {
-    if (m_catalogue.FindItemByUrl(url) < 0 || isRunningOrQueued(url))
+    const int index = m_catalogue.FindItemByUrl(url);
+    if (index < 0 || isRunningOrQueued(url))
         return;
+    if (IsLocalAddress(url)) {
+        settleLocalItem(index);
+        return;
+    }
     m_queue.push_back(url);
     if (!isBusy() && !startNext())
         emit finished();
+}
+
+void DownloadFlow::settleLocalItem(int index)
+{
+    // A file of this machine is where it lies, or gone: no site could give it again, and
+    // asking one (or the web archive) would send its path out.
+    ItemRecord item = m_catalogue.item(index);
+    const QString file = ItemFilePath(item);
+    const bool there = QFileInfo(file).isFile();
+    item.State = static_cast<char>(there ? ItemState::Downloaded : ItemState::Failed);
+    item.extras.failure =
+        there ? QString()
+              : QStringLiteral("the file %1 is not there, and a movie of this machine is never "
+                               "downloaded")
+                    .arg(QDir::toNativeSeparators(file));
+    m_catalogue.updateItem(index, item);
+    if (!there && m_options.NotifyTaskFailed)
+        m_prompt.notify(FailureMessage(FieldText(item.Url), item.extras.failure), kInformation);
 }
 
 bool DownloadFlow::startNext()

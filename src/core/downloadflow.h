@@ -31,7 +31,8 @@ public:
 
     /// Downloads the catalogued item of address `url`: at once when nothing runs, else after the
     /// downloads asked for before it. An item that is running or waiting already is not queued
-    /// a second time; an address the catalogue does not hold is no download.
+    /// a second time; an address the catalogue does not hold is no download, nor is a file://
+    /// address (settleLocalItem).
     void StartItemDownload(const QString& url);
 
     /// Another copy of a movie whose site did not give it: its bytes and where they came from
@@ -76,6 +77,8 @@ signals:
 
 private:
     bool isRunningOrQueued(const QString& url) const;
+    /// An item of a file:// address: downloaded when its file is there, failed otherwise.
+    void settleLocalItem(int index);
     /// Starts the next queued download whose folder can be made; false when none is left.
     bool startNext();
     bool startOne(const QString& url);

@@ -114,12 +114,17 @@ std::optional<QString> KeptPathFor(const QUrl& address)
 
 KeptManifest ReadManifest(const QString& folder)
 {
-    KeptManifest manifest;
     QFile file(ManifestPathIn(folder));
-    if (!QFileInfo(file).isFile() || file.size() > 16 * 1024 * 1024 ||
+    if (!QFileInfo(file).isFile() || file.size() > kMaxManifestBytes ||
         !file.open(QIODevice::ReadOnly))
-        return manifest;
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+        return {};
+    return ManifestFromJson(file.readAll());
+}
+
+KeptManifest ManifestFromJson(const QByteArray& json)
+{
+    KeptManifest manifest;
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
     if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormat))
         return manifest;
     manifest.movieUrl = root.value(QStringLiteral("movie")).toString();

@@ -52,8 +52,12 @@ QString ManifestPathIn(const QString& folder);
 /// ending in "/".
 std::optional<QString> KeptPathFor(const QUrl& address);
 
+/// A manifest is at most this large.
+inline constexpr qint64 kMaxManifestBytes = qint64(16) << 20;
 /// Reads a folder's manifest; an empty manifest when there is none or it cannot be read.
 KeptManifest ReadManifest(const QString& folder);
+/// A manifest's text read; an empty manifest when it is none.
+KeptManifest ManifestFromJson(const QByteArray& json);
 /// Writes the manifest atomically.
 bool WriteManifest(const QString& folder, const KeptManifest& manifest, QString* error = nullptr);
 

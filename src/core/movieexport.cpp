@@ -176,11 +176,13 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
         written =
             addToZip(archive, QStringLiteral("content/") + kept.path.section(u'/', 1), *bytes);
     }
+    // Ruffle reads the name and the movie's place; the comment keeps the address the movie was
+    // served from, for an import that brings the bundle back as the movie of its site.
     const QString toml =
-        QStringLiteral("[bundle]\nname = %1\nurl = %2\n")
+        QStringLiteral("[bundle]\nname = %1\nurl = %2\n# source = %3\n")
             .arg(TomlQuoted(source.title.isEmpty() ? QFileInfo(source.movieFile).fileName()
                                                    : source.title),
-                 TomlQuoted(QStringLiteral("file:///") + moviePath));
+                 TomlQuoted(QStringLiteral("file:///") + moviePath), TomlQuoted(source.movieUrl));
     written = written && addToZip(archive, QStringLiteral("ruffle-bundle.toml"), toml.toUtf8());
     // A failed close leaves the archive open: it is discarded either way.
     if (!written || zip_close(archive) != 0) {

@@ -95,7 +95,7 @@ int ConnectToOwnProgram(const QString& path)
 }
 
 std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
-                                            int waitMs)
+                                            int waitMs, bool question)
 {
     constexpr qsizetype kMostReply = 64 * 1024;
     const int socket = ConnectToOwnProgram(ProgramSocketPath(dataFolder));
@@ -116,7 +116,7 @@ std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QBy
         done += written;
     }
     QByteArray reply;
-    if (reached)
+    if (reached && !question)
         ::shutdown(socket, SHUT_WR);
     while (reached && reply.size() < kMostReply) {
         char piece[4096];

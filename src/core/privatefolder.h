@@ -28,8 +28,12 @@ int ConnectToOwnProgram(const QString& path);
 /// ProgramSocketPath, and reads its reply until it closes the connection (at most `waitMs`, and
 /// 64 KiB). Nothing when no program of this user runs there. A plain socket: no event loop is
 /// needed, so that a later start hands its movie over before it makes its application object.
+///
+/// A request the program takes when its sender has gone (a movie to play) is ended by closing
+/// the sending side; a question (`question`), which the program knows whole by its bytes, keeps
+/// the connection open both ways, or the program's side would close with it before it answers.
 std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
-                                            int waitMs);
+                                            int waitMs, bool question = true);
 
 /// The request that asks the running program which browsers' companions are connected; it
 /// answers a line each, "name version".
@@ -37,3 +41,7 @@ inline constexpr char kCompanionsRequest[] = "companions\n";
 /// The request that asks it for the visible tab's movies through a connected companion; it
 /// answers them as one JSON array, or nothing when no companion is connected.
 inline constexpr char kTabMoviesRequest[] = "tabmovies\n";
+/// The request that hands it an import: this line, then the import as one line of JSON
+/// (ImportRequestToJson). It answers a blank line now and then while it reads the files, then
+/// the import's summary as one JSON document.
+inline constexpr char kImportRequest[] = "import\n";

@@ -132,3 +132,8 @@ QString ResolveReference(const QString& pageAddress, const QString& reference)
 {
     return ReferenceResolver(pageAddress).resolve(reference);
 }
+
+bool IsLocalAddress(QStringView address)
+{
+    return address.trimmed().startsWith(u"file:", Qt::CaseInsensitive);
+}

@@ -13,6 +13,10 @@ QString ResolveReference(const QString& pageAddress, const QString& reference);
 /// make a movie of a page.
 bool IsMovieAddress(const QString& address);
 
+/// Whether an address names a file on this machine (file://): such an item is never downloaded
+/// nor looked up in a web archive, which would send its path out.
+bool IsLocalAddress(QStringView address);
+
 /// The same for many references against one page address, which is taken apart only once.
 class ReferenceResolver final
 {

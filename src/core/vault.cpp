@@ -15,6 +15,7 @@ Vault::Vault(const QString& dataFolder, const OptionsRecord& options, UserPrompt
     , m_store(dataFolder)
     , m_saver(m_catalogue, m_store)
     , m_downloads(m_catalogue, m_options, prompt)
+    , m_imports(m_catalogue)
 {
     // The items another program's change took away are no longer the catalogue's own.
     connect(&m_saver, &CatalogueSaver::keptAside, &m_catalogue, &Catalogue::dropUnreadableItems);

@@ -5,6 +5,7 @@
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "downloadflow.h"
+#include "importqueue.h"
 #include "options.h"
 #include "webarchive.h"
 
@@ -41,6 +42,8 @@ public:
     const Catalogue& catalogue() const { return m_catalogue; }
     CatalogueStore& store() { return m_store; }
     DownloadFlow& downloads() { return m_downloads; }
+    /// Movies already on disk brought into the catalogue, one import at a time.
+    ImportQueue& imports() { return m_imports; }
 
     /// Reads what the data folder holds, options first (every later step reads them), then the
     /// catalogue, and saves the catalogue as it changes from then on (saver()). Done once,
@@ -80,6 +83,7 @@ private:
     CatalogueStore m_store;
     CatalogueSaver m_saver;
     DownloadFlow m_downloads;
+    ImportQueue m_imports;
     QString m_optionsNotice;
     bool m_loaded = false;
 };

@@ -1,5 +1,7 @@
 #include "webarchive.h"
 
+#include "urlresolve.h"
+
 #include "datafolder.h"
 #include "filetransfer.h"
 
@@ -356,8 +358,20 @@ std::optional<QList<ArchiveCapture>> WebArchive::index(const QString& query, QSt
     return rows;
 }
 
+bool WebArchive::isLocal(const QString& address, QString* error)
+{
+    if (!IsLocalAddress(address))
+        return false;
+    *error =
+        QStringLiteral("%1 is a file of this machine; it is never looked up in the web archive")
+            .arg(address);
+    return true;
+}
+
 std::optional<ArchivedCopy> WebArchive::newestMovie(const QString& address, QString* error)
 {
+    if (isLocal(address, error))
+        return std::nullopt;
     QUrlQuery query = goodCapturesQuery(address);
     query.addQueryItem(QStringLiteral("collapse"), QStringLiteral("digest"));
     const std::optional<QList<ArchiveCapture>> captures =
@@ -391,6 +405,8 @@ std::optional<ArchivedCopy> WebArchive::newestMovie(const QString& address, QStr
 std::optional<ArchivedCopy> WebArchive::newestCapture(const QString& address, qint64 maxBytes,
                                                       QString* error, const QString& near)
 {
+    if (isLocal(address, error))
+        return std::nullopt;
     // A timestamp the archive lacks redirects to the capture nearest it; with none, the newest.
     const QString asked = near.isEmpty() ? QStringLiteral("2") : near;
     const Answer answer = get(captureUrl(asked, address), maxBytes);
@@ -413,6 +429,8 @@ std::optional<QList<ArchiveCapture>> WebArchive::moviesUnder(const QString& pref
                                                              const std::function<void(int)>& found,
                                                              QString* error, QString* cutShort)
 {
+    if (isLocal(prefix, error))
+        return std::nullopt;
     // Rows come oldest first: the last row of an address is its newest capture.
     QList<ArchiveCapture> movies;
     QHash<QString, qsizetype> byAddress;

@@ -136,6 +136,9 @@ private:
     };
     /// One paced GET, a 429 or 503 waited out (Retry-After, else 60 s, doubling; never more
     /// than 10 minutes) up to three times; its redirects followed, each in its own turn.
+    /// Whether the address names a file of this machine, which is never sent to the archive;
+    /// the reason in `error` when it does.
+    static bool isLocal(const QString& address, QString* error);
     Answer get(const QString& url, qint64 maxBytes);
     /// The same without following a redirect.
     Answer getOnce(const QString& url, qint64 maxBytes);

@@ -21,11 +21,13 @@
 #include "platformfactory.h"
 #include "previewpane.h"
 #include "traycontroller.h"
+#include "urlresolve.h"
 #include "userprompt.h"
 #include "windowstyle.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QFileInfo>
@@ -107,6 +109,7 @@ void TClipVaultMain::setupViews()
     // Items are re-filed by dropping them on tree nodes; the drop reaches the tree's viewport.
     m_ui->tvwclass->viewport()->setAcceptDrops(true);
     m_ui->tvwclass->viewport()->installEventFilter(this);
+    setAcceptDrops(true);
     connect(m_tray, &TrayController::toggleRequested, this, &TClipVaultMain::ToggleMainWindow);
     connect(&m_hotKey, &HotKey::activated, this, &TClipVaultMain::ToggleMainWindow);
     connect(&m_hotKey, &HotKey::unavailable, this, &TClipVaultMain::hotKeyUnavailable);
@@ -156,6 +159,7 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::DetectFlashfromTab, [this] { m_commands->DetectFlashfromTabExecute(); });
     bind(MainActions::DetectFlashfromArchive,
          [this] { m_commands->detect(DetectSource::WebArchive); });
+    bind(MainActions::ImportMovies, [this] { m_commands->ImportMoviesExecute(); });
     bind(MainActions::StartDownAction, [this] { m_commands->StartDownActionExecute(); });
     bind(MainActions::UpdateItemProperty, [this] { m_commands->UpdateItemPropertyExecute(); });
     bind(MainActions::AddCategoryAction, [this] { m_commands->AddCategoryActionExecute(); });
@@ -186,6 +190,17 @@ void TClipVaultMain::connectCommands()
     connect(&m_app.downloads(), &DownloadFlow::progress, this,
             &TClipVaultMain::showDownloadProgress);
     connect(&m_app.downloads(), &DownloadFlow::finished, m_progressLabel, &QLabel::clear);
+    connect(&m_app.imports(), &ImportQueue::progress, this,
+            [this](const QString& source, int done, int total) {
+                m_progressLabel->setText(QStringLiteral("Importing %1: %2 of %3 files")
+                                             .arg(QDir::toNativeSeparators(source))
+                                             .arg(done)
+                                             .arg(total));
+            });
+    connect(&m_app.imports(), &ImportQueue::finished, this, [this](const ImportSummary& summary) {
+        m_progressLabel->clear();
+        showStatus(QStringLiteral("Import: ") + summary.text(0));
+    });
 }
 
 // The creation sequence, on a vault already opened: the options applied, the views, and the
@@ -246,7 +261,12 @@ void TClipVaultMain::UpdateItemActions()
     const bool rowSelected = m_ui->lvFlashItemsList->selectionModel()->hasSelection();
     const QString node = selectedNodeText();
     const bool downloading = node == QLatin1String(builtin::Downloading);
-    m_actions->action(MainActions::StartDownAction)->setEnabled(rowSelected && downloading);
+    // A movie of this machine is never downloaded.
+    const QStringList selected = rowSelected ? selectedItemUrls() : QStringList();
+    const bool local = std::any_of(selected.cbegin(), selected.cend(),
+                                   [](const QString& url) { return IsLocalAddress(url); });
+    m_actions->action(MainActions::StartDownAction)
+        ->setEnabled(rowSelected && downloading && !local);
     for (MainActions::Id id : {MainActions::DeleteFlashItemAction, MainActions::UpdateItemProperty,
                                MainActions::ExploreItem})
         m_actions->action(id)->setEnabled(rowSelected);
@@ -417,6 +437,37 @@ void TClipVaultMain::refileSelectedRows(const QModelIndex& node)
     // The rows leave the list, also those that still belong to the node; it is not filled again.
     m_itemModel->removeRowsOf(urls);
     UpdateSelectionState();
+}
+
+namespace {
+
+/// The local files a drag from a file manager carries; empty when it carries anything else.
+QStringList droppedFiles(const QMimeData& data)
+{
+    QStringList files;
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
+} // namespace
+
+void TClipVaultMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFiles(*event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TClipVaultMain::dropEvent(QDropEvent* event)
+{
+    const QStringList files = droppedFiles(*event->mimeData());
+    if (files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    m_commands->importDropped(files);
 }
 
 void TClipVaultMain::showStatus(const QString& text)

@@ -17,6 +17,7 @@ class DesktopOpen;
 class FileDialogs;
 class PreviewPane;
 class MainCommands;
+class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
 class QMenu;
@@ -115,6 +116,9 @@ protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    /// Files and folders dropped on the window from a file manager are imported.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

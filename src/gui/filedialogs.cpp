@@ -37,6 +37,13 @@ QString QtFileDialogs::chooseMovie(QWidget* owner)
                                         QStringLiteral("*.swf  (flash files) (*.swf)"));
 }
 
+QString QtFileDialogs::chooseImportFile(QWidget* owner)
+{
+    return QFileDialog::getOpenFileName(
+        owner, QString(), QDir::homePath(),
+        QStringLiteral("Movies and archives (*.swf *.zip *.ruf);;All files (*)"));
+}
+
 QString QtFileDialogs::browseForFolder(QWidget* owner, const QString& prompt)
 {
     return QFileDialog::getExistingDirectory(owner, prompt, QDir::homePath());

@@ -14,6 +14,8 @@ public:
     virtual QString chooseSnapshotFile(QWidget* owner) = 0;
     /// A movie to play ("*.swf"); empty when the user cancelled.
     virtual QString chooseMovie(QWidget* owner) = 0;
+    /// A movie, zip or Ruffle bundle to import; empty when the user cancelled.
+    virtual QString chooseImportFile(QWidget* owner) = 0;
     /// A folder, under the prompt; empty when the user cancelled.
     virtual QString browseForFolder(QWidget* owner, const QString& prompt) = 0;
     /// Where to save a movie ("*.swf", the extension added when left out); empty when the user
@@ -37,6 +39,7 @@ class QtFileDialogs final : public FileDialogs
 public:
     QString chooseSnapshotFile(QWidget* owner) override;
     QString chooseMovie(QWidget* owner) override;
+    QString chooseImportFile(QWidget* owner) override;
     QString browseForFolder(QWidget* owner, const QString& prompt) override;
     QString chooseMovieSaveFile(QWidget* owner) override;
     ExportTarget chooseExportTarget(QWidget* owner, const QString& suggestedName) override;

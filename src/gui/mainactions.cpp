@@ -35,6 +35,7 @@ constexpr ActionRow kActionTable[] = {
      QStyle::SP_DirHomeIcon},
     {MainActions::DetectFlashfromTab, "DetectFlashfromTab", "Detect from the browser tab",
      QStyle::SP_BrowserReload},
+    {MainActions::ImportMovies, "ImportMovies", "Import movies…", QStyle::SP_DirOpenIcon},
     {MainActions::StartDownAction, "StartDownAction", "Download", QStyle::SP_ArrowDown},
     {MainActions::DeleteFlashItemAction, "DeleteFlashItemAction", "Delete this Flash Item",
      QStyle::SP_TrashIcon},
@@ -84,6 +85,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::TaskMenu, "Detect from Cache", MainActions::DetectFlashfromCache},
     {Place::TaskMenu, "Detect from the browser tab", MainActions::DetectFlashfromTab},
     {Place::TaskMenu, "Detect from the web archive", MainActions::DetectFlashfromArchive},
+    {Place::TaskMenu, "Import movies…", MainActions::ImportMovies},
     {Place::TaskMenu, nullptr, kSeparator},
     {Place::TaskMenu, "Download", MainActions::StartDownAction},
     {Place::TaskMenu, nullptr, kSeparator},
@@ -128,6 +130,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::AddTaskDropDown, "Detect from cache", MainActions::DetectFlashfromCache},
     {Place::AddTaskDropDown, "Detect from the browser tab", MainActions::DetectFlashfromTab},
     {Place::AddTaskDropDown, "Detect from the web archive", MainActions::DetectFlashfromArchive},
+    {Place::AddTaskDropDown, "Import movies…", MainActions::ImportMovies},
 
     {Place::ItemMenu, "Add a Flash Item", MainActions::AddFlashItemAction},
     {Place::ItemMenu, "Delete this Flash Item", MainActions::DeleteFlashItemAction},

@@ -21,6 +21,7 @@ public:
         DetectFlashfromCache,
         DetectFlashfromTab,     ///< the browser's visible tab's movies
         DetectFlashfromArchive, ///< the movies the web archive holds under an address
+        ImportMovies,           ///< movies already on disk
         StartDownAction,
         DeleteFlashItemAction,
         ClearFlashItemAction,

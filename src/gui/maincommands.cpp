@@ -1,5 +1,7 @@
 #include "maincommands.h"
 
+#include "importmovies.h"
+
 #include "connectbrowser.h"
 
 #include "cacheenumerator.h"
@@ -151,6 +153,36 @@ void MainCommands::StartDownActionExecute()
     const int index = selectedItem();
     if (index >= 0)
         m_downloads.StartItemDownload(FieldText(m_catalogue.item(index).Url));
+}
+
+void MainCommands::ImportMoviesExecute()
+{
+    TImportMovies dialog(m_catalogue, m_selection.selectedNodeText(), m_dialogs,
+                         m_selection.dialogOwner());
+    if (dialog.exec() == QDialog::Accepted)
+        importMovies(dialog.request());
+}
+
+void MainCommands::importDropped(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        importMovies({path, m_selection.selectedNodeText(), false});
+}
+
+void MainCommands::importMovies(const ImportRequest& request)
+{
+    ImportRequest filed = request;
+    // The download's own lists take no imported movie.
+    if (filed.category == QLatin1String(builtin::Downloading) ||
+        filed.category == QLatin1String(builtin::Deleted) ||
+        m_catalogue.FindCategory(filed.category) < 0)
+        filed.category = QString::fromLatin1(builtin::Downloaded);
+    emit statusMessage(QStringLiteral("Importing %1…").arg(QDir::toNativeSeparators(filed.source)));
+    m_app.imports().start(filed, [this](const ImportSummary& summary) {
+        const QString from = QDir::toNativeSeparators(summary.source);
+        m_prompt.inform(QStringLiteral("Imported from %1: %2").arg(from, summary.text(10)),
+                        QStringLiteral("Information"));
+    });
 }
 
 void MainCommands::UpdateItemPropertyExecute()

@@ -16,6 +16,7 @@ class FileDialogs;
 class ItemSelection;
 class MovieServer;
 class UserPrompt;
+struct ImportRequest;
 struct OptionsRecord;
 
 /// The item and category commands of the main window: adding a task, downloading, editing an
@@ -36,6 +37,11 @@ public:
     /// The detection dialog on what the browser's visible tab holds.
     void DetectFlashfromTabExecute();
     void StartDownActionExecute();
+    /// Task → "Import movies…": the import dialog, then the import in the background.
+    void ImportMoviesExecute();
+    /// Imports each path into the category of the selected node ("Downloaded" when it takes
+    /// none), in place, as dropping files on the window does.
+    void importDropped(const QStringList& paths);
     void UpdateItemPropertyExecute();
     void AddCategoryActionExecute();
     void DeleteCategoryActionExecute();
@@ -79,6 +85,8 @@ signals:
     void statusMessage(const QString& text);
 
 private:
+    /// Starts an import; its summary is shown once it is over.
+    void importMovies(const ImportRequest& request);
     void startBrowser(const BrowserChoice& browser);
     /// Position of the first selected row's item, -1 when none.
     int selectedItem() const;

@@ -114,7 +114,7 @@ void SingleInstance::listen()
 
 bool SingleInstance::askRunningProgram(const QByteArray& request)
 {
-    return AskRunningProgram(m_dataFolder, request, kWaitMs).has_value();
+    return AskRunningProgram(m_dataFolder, request, kWaitMs, false).has_value();
 }
 
 bool SingleInstance::handOff(const QString& dataFolder, const std::optional<QString>& movie)
@@ -137,10 +137,11 @@ void SingleInstance::acceptConnection()
             QByteArray bytes;
             bool dropped = false;
             bool companion = false; ///< handed to the browser companions, no request
+            bool answered = false;  ///< a question being answered, which may take long
         };
         auto request = std::make_shared<Request>();
         const auto drop = [socket, request] {
-            if (request->companion)
+            if (request->companion || request->answered)
                 return;
             request->dropped = true;
             socket->abort();
@@ -149,10 +150,9 @@ void SingleInstance::acceptConnection()
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, request, drop] {
             request->bytes.append(socket->readAll());
             // A question of the command line's, which waits for its answer.
-            if (const auto answer = m_answers.constFind(request->bytes);
-                answer != m_answers.cend()) {
+            if (answer(*socket, request->bytes)) {
                 request->dropped = true; // answered here, not when it ends
-                (*answer)(*socket);
+                request->answered = true;
                 return;
             }
             // A browser companion's host stays connected and speaks in frames from then on.
@@ -173,6 +173,23 @@ void SingleInstance::acceptConnection()
             socket->deleteLater();
         });
     }
+}
+
+bool SingleInstance::answer(QLocalSocket& socket, const QByteArray& request)
+{
+    if (const auto answer = m_answers.constFind(request); answer != m_answers.cend()) {
+        (*answer)(socket);
+        return true;
+    }
+    // A question with an argument is whole once its argument's line has ended.
+    const qsizetype firstLine = request.indexOf('\n');
+    if (firstLine < 0 || !request.endsWith('\n') || request.size() == firstLine + 1)
+        return false;
+    const auto answer = m_argumentAnswers.constFind(request.left(firstLine + 1));
+    if (answer == m_argumentAnswers.cend())
+        return false;
+    (*answer)(socket, request.mid(firstLine + 1).chopped(1));
+    return true;
 }
 
 void SingleInstance::handleRequest(const QByteArray& whole)

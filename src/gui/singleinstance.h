@@ -42,6 +42,13 @@ public:
         m_answers.insert(request, std::move(answer));
     }
 
+    /// Answers a question with an argument: the line `request`, then one line, its argument.
+    using AnswerWith = std::function<void(QLocalSocket& socket, const QByteArray& argument)>;
+    void answerRequestWith(const QByteArray& request, AnswerWith answer)
+    {
+        m_argumentAnswers.insert(request, std::move(answer));
+    }
+
     /// Hands `movie` (or the wish to see the window) to a program already running on the data
     /// folder; false when none listens. Needs no application object: a later start hands its
     /// movie over before it makes one, which is most of what it would otherwise wait for.
@@ -66,9 +73,12 @@ private:
     bool askRunningProgram(const QByteArray& request);
     void acceptConnection();
     void handleRequest(const QByteArray& request);
+    /// Answers the request when it is a question this program answers, whole; false otherwise.
+    bool answer(QLocalSocket& socket, const QByteArray& request);
 
     QString m_dataFolder;
     std::unique_ptr<DataFolderLock> m_lock;
     QLocalServer* m_server = nullptr;
     QHash<QByteArray, Answer> m_answers;
+    QHash<QByteArray, AnswerWith> m_argumentAnswers;
 };

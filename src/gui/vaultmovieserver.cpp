@@ -2,6 +2,7 @@
 
 #include "movieserver.h"
 #include "playerfiles.h"
+#include "urlresolve.h"
 #include "vault.h"
 
 #include <QFileInfo>
@@ -29,8 +30,10 @@ MovieOrigin VaultMovieServer::originOf(const QString& file) const
             return true;
         if (QFileInfo(ItemFilePath(item)).absoluteFilePath() != wanted)
             return true;
-        origin = {FieldText(item.Url),
-                  item.extras.keepFiles.value_or(m_vault.settings().keepFiles)};
+        // A movie imported from this machine has no site: it reaches the files of its folder.
+        const QString address = FieldText(item.Url);
+        if (!IsLocalAddress(address))
+            origin = {address, item.extras.keepFiles.value_or(m_vault.settings().keepFiles)};
         return false;
     });
     return origin;

@@ -111,12 +111,21 @@ TEST_F(ProgramTest, TheCommandLineAndTheProgramNeverChangeTheCatalogueAtOnce)
     ASSERT_TRUE(cli.waitForFinished(60000));
     EXPECT_EQ(cli.exitCode(), 0);
     EXPECT_TRUE(cli.readAllStandardError().contains("a change it made in the last second may not"));
+    // An import is handed to the program, whose catalogue it is, and its summary printed.
+    ASSERT_TRUE(QDir().mkpath(path("movies")));
+    ASSERT_TRUE(writeFile(path("movies/m.swf"), WriteSwf(SwfMovie{})));
+    cli.start(QStringLiteral(CLIPVAULT_CLI),
+              {"import", path("movies"), "--json", "--data-dir", folder.path()});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
+    EXPECT_TRUE(cli.readAllStandardOutput().contains("\"added\":1"));
 
     ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
     ASSERT_TRUE(first.waitForFinished(60000));
     const QByteArray log = readFile(path("downloading.log"));
-    EXPECT_EQ(log.size(), 16 + 636) << "the change was loaded and saved back";
+    EXPECT_EQ(log.size(), 16 + 2 * 636) << "the change was loaded and saved back, with the import";
     EXPECT_TRUE(log.contains("http://a.com/added.swf"));
+    EXPECT_TRUE(log.contains("file://"));
 }
 
 TEST_F(ProgramTest, ATerminationRightAfterStartStillSavesTheCatalogue)

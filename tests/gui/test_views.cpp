@@ -6,9 +6,16 @@
 #include "playerfiles.h"
 #include "previewpane.h"
 
+#include "modaldialog.h"
+#include "swfwriter.h"
+#include "waituntil.h"
+
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMimeData>
 #include <QTest>
 #include <QToolButton>
@@ -122,6 +129,48 @@ TEST_F(ViewTest, ExportWritesTheSelectedMovieWhereTheUserPicksAndSaysSo)
     const std::size_t said = prompt.messages.size();
     window->actions().action(MainActions::ExportItem)->trigger();
     EXPECT_EQ(prompt.messages.size(), said);
+}
+
+TEST_F(ViewTest, MoviesOnDiskAreImportedFromTheDialogOrByADropAndTheSummaryIsSaid)
+{
+    const QString movies = QDir(folder.path()).filePath(QStringLiteral("on disk"));
+    QDir().mkpath(movies);
+    SwfMovie red;
+    red.background = {0xFF, 0, 0};
+    ASSERT_TRUE(writeFile(movies + QStringLiteral("/red.swf"), WriteSwf(red)));
+    ASSERT_TRUE(writeFile(movies + QStringLiteral("/note.txt"), "no movie"));
+    const auto imported = [&](const std::size_t said) {
+        return waitUntil([&] { return prompt.messages.size() > said; }, 60000)
+                   ? prompt.messages.back().text
+                   : QString();
+    };
+
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game
+    onNextModal([&](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("edtSource"))->setText(movies);
+        EXPECT_EQ(dialog.findChild<QComboBox*>(QStringLiteral("cmbCategory"))->currentText(),
+                  QStringLiteral("Game"));
+        dialog.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+    });
+    std::size_t said = prompt.messages.size();
+    window->actions().action(MainActions::ImportMovies)->trigger();
+    EXPECT_EQ(imported(said), QStringLiteral("Imported from %1: 1 added, 0 the same, 0 unreadable, "
+                                             "1 skipped")
+                                  .arg(movies));
+    const QString address =
+        QUrl::fromLocalFile(movies + QStringLiteral("/red.swf")).toString(QUrl::FullyEncoded);
+    EXPECT_TRUE(listedUrls(4).contains(address)) << "filed under Game";
+
+    // The same folder dropped from a file manager: its movie is the same one.
+    QMimeData dragged;
+    dragged.setUrls({QUrl::fromLocalFile(movies)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted()) << "files from a file manager are welcome";
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    said = prompt.messages.size();
+    QApplication::sendEvent(window.get(), &drop);
+    EXPECT_TRUE(imported(said).contains(QStringLiteral("0 added, 1 the same")));
 }
 
 TEST_F(ViewTest, PreviewOffEmptiesThePlayerAndStopsFollowingTheSelection)

@@ -18,6 +18,11 @@ public:
         opened << QStringLiteral("movie");
         return movie;
     }
+    QString chooseImportFile(QWidget*) override
+    {
+        opened << QStringLiteral("import");
+        return importFile;
+    }
     QString browseForFolder(QWidget*, const QString& prompt) override
     {
         opened << QStringLiteral("folder");
@@ -43,6 +48,7 @@ public:
     QStringList exportSuggestions;
     QString movieSaveFile;
     QString movie;
+    QString importFile;
     QString folder;
     QStringList opened;        ///< "snapshot", "movie", "folder" or "save movie", in order
     QStringList folderPrompts; ///< the prompts the folder picker showed

@@ -439,3 +439,22 @@ TEST_F(DownloadFlowTest, AMovieComesWithTheFilesItsCodeNamesWithinItsSiteAndTheU
         << qPrintable(prompt.messages[1].text);
     EXPECT_FALSE(QFile::exists(KeptFolderOf(gameFile("same"))));
 }
+
+TEST_F(DownloadFlowTest, AMovieOfThisMachineIsNeverDownloadedOnlySettledByWhetherItsFileIsThere)
+{
+    options.NotifyTaskFailed = 1;
+    const QString there = QDir(folder.path()).filePath(QStringLiteral("there.swf"));
+    ASSERT_TRUE(writeFile(there, "FWS here"));
+    for (const QString& file : {there, QDir(folder.path()).filePath(QStringLiteral("gone.swf"))}) {
+        const QString address = QUrl::fromLocalFile(file).toString();
+        ASSERT_GE(catalogue.AddItemFromUrlAs(address, QStringLiteral("Game"), file), 0);
+        flow.StartItemDownload(address);
+    }
+    EXPECT_FALSE(flow.isBusy());
+    EXPECT_EQ(catalogue.item(0).state(), ItemState::Downloaded);
+    EXPECT_EQ(catalogue.item(1).state(), ItemState::Failed);
+    EXPECT_TRUE(catalogue.item(1).extras.failure.contains(QStringLiteral("is not there")));
+    EXPECT_EQ(prompt.messages.size(), 1u) << "the gone file is told of";
+    EXPECT_EQ(requestCount(), 0u);
+    EXPECT_EQ(readFile(there), "FWS here");
+}

@@ -5,6 +5,7 @@
 #include "movieexport.h"
 #include "swfreferences.h"
 
+#include "exportfixture.h"
 #include "swfwriter.h"
 #include "testfiles.h"
 #include "testserver.h"
@@ -180,55 +181,6 @@ TEST(KeptFiles, TheManifestRoundTripsAndAHandEditedEntryCannotPointOutside)
     EXPECT_TRUE(ReadManifest(folder.path()).files.isEmpty());
 }
 
-namespace {
-
-/// A movie of example.com with two files kept: one beside it, one on another site.
-struct ExportFixture
-{
-    ExportFixture()
-    {
-        source.movieUrl = QStringLiteral("https://example.com/games/parent.swf");
-        source.movieFile = QDir(folder.path()).filePath(QStringLiteral("parent.swf"));
-        source.keptRoot = KeptFolderOf(source.movieFile);
-        source.title = QStringLiteral("A \"quoted\"\ntitle\\");
-        writeFile(source.movieFile, movieWith(doAction(getUrl("levels/child.swf", "_level1"))));
-        KeptManifest manifest;
-        manifest.movieUrl = source.movieUrl;
-        for (const char* url :
-             {"https://example.com/games/levels/child.swf", "http://cdn.example.org/music.mp3"}) {
-            const QString path = *KeptPathFor(QUrl(QLatin1String(url)));
-            QDir().mkpath(QFileInfo(QDir(source.keptRoot).filePath(path)).path());
-            writeFile(QDir(source.keptRoot).filePath(path), QByteArray(url));
-            manifest.put({QLatin1String(url), path, 3, "00", QDateTime::currentDateTimeUtc()});
-        }
-        WriteManifest(source.keptRoot, manifest);
-    }
-    QTemporaryDir folder;
-    ExportSource source;
-};
-
-std::map<QString, QByteArray> unzipped(const QString& file)
-{
-    std::map<QString, QByteArray> entries;
-    int error = 0;
-    zip_t* archive = zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY, &error);
-    if (!archive)
-        return entries;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t stat;
-        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
-        QByteArray bytes(static_cast<qsizetype>(stat.size), '\0');
-        zip_file_t* entry = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
-        zip_fread(entry, bytes.data(), stat.size);
-        zip_fclose(entry);
-        entries[QString::fromUtf8(stat.name)] = bytes;
-    }
-    zip_close(archive);
-    return entries;
-}
-
-} // namespace
-
 TEST(Export, ARuffleBundleHoldsTheMovieAndItsSitesFilesWhereItsLoadsFindThem)
 {
     ExportFixture fixture;
@@ -244,7 +196,8 @@ TEST(Export, ARuffleBundleHoldsTheMovieAndItsSitesFilesWhereItsLoadsFindThem)
     EXPECT_EQ(entries.at("content/games/parent.swf"), readFile(fixture.source.movieFile));
     EXPECT_EQ(entries.at("ruffle-bundle.toml"),
               QByteArray("[bundle]\nname = \"A \\\"quoted\\\"\\ntitle\\\\\"\n"
-                         "url = \"file:///games/parent.swf\"\n"));
+                         "url = \"file:///games/parent.swf\"\n"
+                         "# source = \"https://example.com/games/parent.swf\"\n"));
     ASSERT_EQ(result.notes.size(), 1) << "the file of another site needs the web";
     EXPECT_FALSE(QFile::exists(bundle + QStringLiteral(".part")));
 }

@@ -166,6 +166,23 @@ TEST_F(WebArchiveTest, AnAddressTheArchiveLacksFailsSayingSoAndOtherFailuresNeve
     EXPECT_EQ(archive.requests().size(), asked) << "--no-archive asks nothing";
 }
 
+TEST_F(WebArchiveTest, AFileOfThisMachineIsNeverSentToTheArchive)
+{
+    archive.busyAnswers = 0;
+    const CliRun listed = cli({QStringLiteral("archive"), QStringLiteral("list"),
+                               QStringLiteral("file:///home/someone/secret.swf")});
+    EXPECT_EQ(listed.code, 1);
+    EXPECT_TRUE(listed.err.contains(QStringLiteral("never looked up in the web archive")))
+        << qPrintable(listed.err);
+    ArchivePace pace(0, QDir(data.path()).filePath(QStringLiteral("pace")));
+    const std::atomic<bool> never{false};
+    WebArchive direct(archive.address(), pace, never, {});
+    QString error;
+    EXPECT_FALSE(direct.newestMovie(QStringLiteral("FILE:///home/someone/secret.swf"), &error));
+    EXPECT_FALSE(direct.newestCapture(QStringLiteral("file:///etc/passwd"), 100, &error));
+    EXPECT_TRUE(archive.requests().empty());
+}
+
 TEST_F(WebArchiveTest, ListingASiteGivesEachArchivedMovieOnceWithItsNewestCaptureAcrossPages)
 {
     archive.pageRows = 2;

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+// The files an import reads: a folder tree or a zip archive, listed once and read entry by
+// entry. Nothing is ever written into either.
+
+/// One file of a source, by its path below the source's top ("a/b.swf").
+struct SourceEntry
+{
+    QString path;
+    qint64 size = 0;
+    QString skipReason; ///< not to be read, and why (a link, a name that could leave the tree)
+};
+
+/// A folder or a zip archive to read files from.
+class ImportSource
+{
+public:
+    virtual ~ImportSource() = default;
+
+    /// Opens `path`: a folder, or a zip archive (a .zip, a Ruffle bundle's .ruf). Null with the
+    /// reason in `error` when it cannot be read as either.
+    static std::unique_ptr<ImportSource> open(const QString& path, QString* error);
+
+    /// Every file below the top, each once. A folder's links are listed, never followed.
+    virtual const QList<SourceEntry>& entries() const = 0;
+    /// Whether the source holds a file at `path`.
+    bool has(const QString& path) const;
+
+    /// Hands the entry's bytes to `piece` in order until it returns false (the reader wants no
+    /// more) or the entry ends; at most `maxBytes` are read (more: the reason in `error`). False
+    /// with the reason in `error` when the entry could not be read whole.
+    using Piece = std::function<bool(std::string_view bytes)>;
+    virtual bool read(const SourceEntry& entry, qint64 maxBytes, const Piece& piece,
+                      QString* error) const = 0;
+    /// The whole of a small entry; empty when it cannot be read so.
+    QByteArray readSmall(const QString& path, qint64 maxBytes) const;
+
+    /// Where the entry lies on disk, for a folder; empty for an archive's entries.
+    virtual QString localPath(const SourceEntry& entry) const = 0;
+    /// What the user named: the folder or the archive.
+    virtual QString location() const = 0;
+};
+
+/// Whether an entry's path stays inside the tree it names: relative, no "." or ".." segment,
+/// no backslash, no empty segment.
+bool IsContainedPath(const QString& path);

@@ -1,0 +1,696 @@
+#include "movieimport.h"
+
+#include "atomicwrite.h"
+#include "catalogue.h"
+#include "filetransfer.h"
+#include "importsource.h"
+#include "keptfiles.h"
+#include "replacingfile.h"
+#include "sha256.h"
+#include "urlresolve.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <optional>
+
+namespace {
+
+/// A movie, and each file kept with it, is at most as large as a kept file may be.
+constexpr qint64 kMaxMovieBytes = kMaxKeptBytes;
+/// A bundle's or curation's description is small.
+constexpr qint64 kMaxDescriptionBytes = 1 << 20;
+/// More items than this are filed with the views told once, not item by item.
+constexpr int kFiledOneByOne = 50;
+
+const QString kBundleInformation = QStringLiteral("ruffle-bundle.toml");
+const QString kContent = QStringLiteral("content/");
+const QString kFilesSuffix = QStringLiteral(".files/");
+
+QString fileAddress(const QString& path)
+{
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+}
+
+/// What one read of an entry found.
+struct Probe
+{
+    bool movie = false;
+    bool whole = false;
+    QByteArray sha256;
+    qint64 size = 0;
+    QString error;
+};
+
+/// Reads an entry once: its first bytes say whether it is a movie; a movie's bytes all go
+/// through the hash and, with a sink, into its copy.
+Probe probeEntry(const ImportSource& source, const SourceEntry& entry,
+                 transfer::ReplacingWriter* sink)
+{
+    Probe probe;
+    Sha256 hash;
+    QByteArray head;
+    bool decided = false;
+    std::string writeError;
+    const auto take = [&](std::string_view bytes) {
+        hash.addData(bytes);
+        probe.size += qint64(bytes.size());
+        if (sink && !sink->write(bytes, &writeError)) {
+            probe.error = QString::fromStdString(writeError);
+            return false;
+        }
+        return true;
+    };
+    probe.whole = source.read(
+        entry, kMaxMovieBytes,
+        [&](std::string_view bytes) {
+            if (decided)
+                return take(bytes);
+            head.append(bytes.data(), qsizetype(bytes.size()));
+            if (head.size() < 3)
+                return true;
+            decided = true;
+            probe.movie = BeginsAsFlashMovie(head);
+            return probe.movie && take(std::string_view(head.constData(), std::size_t(head.size())));
+        },
+        &probe.error);
+    probe.whole = probe.whole && probe.error.isEmpty();
+    if (probe.movie && probe.whole)
+        probe.sha256 = QByteArray::fromStdString(hash.hexResult());
+    return probe;
+}
+
+/// `name` in `folder`, or "name (2).swf" and on when a file or a kept-files folder holds it.
+QString freeNameIn(const QString& folder, const QString& name)
+{
+    const QFileInfo info(name);
+    const QString base = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    QString candidate = name;
+    for (int number = 2;; ++number) {
+        const QString path = QDir(folder).filePath(candidate);
+        if (!QFileInfo::exists(path) && !QFileInfo::exists(KeptFolderOf(path)))
+            return path;
+        candidate = QStringLiteral("%1 (%2)%3").arg(base).arg(number).arg(suffix);
+    }
+}
+
+/// TOML's and YAML's quoted values, with the escapes their writers use; a bare value as it is.
+QString unquoted(QString value)
+{
+    value = value.trimmed();
+    if (value.size() >= 2 && value.startsWith(u'\'') && value.endsWith(u'\''))
+        return value.mid(1, value.size() - 2);
+    if (value.size() < 2 || !value.startsWith(u'"') || !value.endsWith(u'"'))
+        return value;
+    QString text;
+    for (qsizetype i = 1; i + 1 < value.size(); ++i) {
+        const QChar c = value[i];
+        if (c != u'\\' || i + 2 >= value.size()) {
+            text += c;
+            continue;
+        }
+        const QChar next = value[++i];
+        if (next == u'n')
+            text += u'\n';
+        else if (next == u't')
+            text += u'\t';
+        else if (next == u'u' && i + 4 < value.size()) {
+            text += QChar(value.mid(i + 1, 4).toUShort(nullptr, 16));
+            i += 4;
+        } else
+            text += next;
+    }
+    return text;
+}
+
+/// The "key = value" (TOML) or "Key: value" (YAML) pairs of a small description, keys in
+/// lower case; a TOML comment "# source = …" is read as a key too.
+QHash<QString, QString> descriptionKeys(const QByteArray& text, QChar separator)
+{
+    QHash<QString, QString> keys;
+    for (QString line : QString::fromUtf8(text).split(u'\n')) {
+        line = line.trimmed();
+        if (line.startsWith(u'#'))
+            line = line.mid(1).trimmed();
+        const qsizetype cut = line.indexOf(separator);
+        if (cut <= 0 || line.startsWith(u'['))
+            continue;
+        const QString key = line.left(cut).trimmed().toLower();
+        if (!keys.contains(key))
+            keys.insert(key, unquoted(line.mid(cut + 1)));
+    }
+    return keys;
+}
+
+/// The address a curation's movie was served from: its Source when that names the movie (the
+/// Launch Command is always http, and on no port), else the Launch Command.
+QUrl servedFrom(const QUrl& launch, const QUrl& source)
+{
+    const bool names = (source.scheme() == u"http" || source.scheme() == u"https") &&
+                       source.host() == launch.host() && source.path() == launch.path();
+    return names ? source : launch;
+}
+
+/// Reads one source and places its movies.
+class Importer
+{
+public:
+    Importer(const ImportPlan& plan, const std::atomic<bool>& stop, const ImportProgress& progress)
+        : m_plan(plan)
+        , m_stop(stop)
+        , m_progress(progress)
+        , m_known(plan.knownSha256)
+    {
+        m_out.summary.source = plan.request.source;
+    }
+
+    ImportFindings run()
+    {
+        m_source = ImportSource::open(m_plan.request.source, &m_out.summary.error);
+        if (!m_source) {
+            m_out.summary.error = QDir::toNativeSeparators(m_plan.request.source) +
+                                  QStringLiteral(": ") + m_out.summary.error;
+            return std::move(m_out);
+        }
+        for (const SourceEntry& entry : m_source->entries())
+            m_entries.insert(entry.path, &entry);
+        if (m_entries.contains(kBundleInformation))
+            importBundle();
+        else if ((m_entries.contains(QStringLiteral("meta.yaml")) ||
+                  m_entries.contains(QStringLiteral("meta.yml"))) &&
+                 hasContentFolder())
+            importCuration();
+        else
+            importEach();
+        m_out.summary.stopped = m_stop.load();
+        return std::move(m_out);
+    }
+
+private:
+    bool hasContentFolder() const
+    {
+        const QList<SourceEntry>& all = m_source->entries();
+        return std::any_of(all.cbegin(), all.cend(),
+                           [](const SourceEntry& entry) { return entry.path.startsWith(kContent); });
+    }
+
+    void problem(int ImportSummary::*count, const QString& path, const QString& reason)
+    {
+        ++(m_out.summary.*count);
+        m_out.summary.problems.append({where(path), reason});
+    }
+    QString where(const QString& path) const
+    {
+        const QString local = m_source->localPath({path, 0, {}});
+        return local.isEmpty() ? m_source->location() + u'/' + path : local;
+    }
+    void report(int done)
+    {
+        if (m_progress)
+            m_progress(done, int(m_source->entries().size()));
+    }
+
+    /// A folder or a plain archive: every movie in it, a movie's kept files along with it.
+    void importEach()
+    {
+        const bool copy = m_plan.request.copy || m_source->localPath({}).isEmpty();
+        const QStringList keptFolders = keptFoldersOfMovies();
+        int done = 0;
+        for (const SourceEntry& entry : m_source->entries()) {
+            if (m_stop.load())
+                return;
+            report(done++);
+            const bool kept = std::any_of(keptFolders.cbegin(), keptFolders.cend(),
+                                          [&](const QString& f) { return entry.path.startsWith(f); });
+            if (kept)
+                continue; // a file a movie loads, which comes with its movie
+            if (!entry.skipReason.isEmpty()) {
+                problem(&ImportSummary::skipped, entry.path, entry.skipReason);
+                continue;
+            }
+            // A folder's copy keeps the address of where it came from; an archive's entry has
+            // none but its copy's.
+            const QString local = m_source->localPath(entry);
+            if (copy)
+                copyMovie(entry, local.isEmpty() ? QString() : fileAddress(local),
+                          keptOfFolderEntry(entry));
+            else
+                takeInPlace(entry);
+        }
+        report(done);
+    }
+
+    /// "<movie>.files/" folders whose manifest and movie the source holds.
+    QStringList keptFoldersOfMovies() const
+    {
+        QStringList folders;
+        const QString manifest = QStringLiteral("manifest.json");
+        for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+            const QString& path = it.key();
+            if (!path.endsWith(kFilesSuffix + manifest))
+                continue;
+            const QString folder = path.left(path.size() - manifest.size());
+            if (m_entries.contains(folder.left(folder.size() - kFilesSuffix.size())))
+                folders << folder;
+        }
+        return folders;
+    }
+
+    /// The files a movie of a folder or archive keeps beside it, by the manifest there.
+    QList<std::pair<const SourceEntry*, QUrl>> keptOfFolderEntry(const SourceEntry& movie) const
+    {
+        QList<std::pair<const SourceEntry*, QUrl>> kept;
+        const QString folder = movie.path + kFilesSuffix;
+        const KeptManifest manifest = ManifestFromJson(
+            m_source->readSmall(folder + QStringLiteral("manifest.json"), kMaxManifestBytes));
+        for (const KeptFile& file : manifest.files) {
+            if (const SourceEntry* entry = m_entries.value(folder + file.path))
+                kept.append({entry, QUrl(file.url)});
+        }
+        return kept;
+    }
+
+    void takeInPlace(const SourceEntry& entry)
+    {
+        const Probe probe = probeEntry(*m_source, entry, nullptr);
+        if (!settled(entry, probe))
+            return;
+        const QString file = m_source->localPath(entry);
+        m_out.movies.append({fileAddress(file), file, probe.sha256,
+                             int(ReadManifest(KeptFolderOf(file)).files.size())});
+    }
+
+    /// Counts what a read found that is no new movie; true for a new movie.
+    bool settled(const SourceEntry& entry, const Probe& probe)
+    {
+        if (!probe.error.isEmpty() && !(probe.movie && probe.whole)) {
+            problem(&ImportSummary::unreadable, entry.path, probe.error);
+            return false;
+        }
+        if (!probe.movie) {
+            // Any file may lie in a collection; only one named as a movie is worth a word.
+            if (entry.path.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive))
+                problem(&ImportSummary::skipped, entry.path,
+                        QStringLiteral("no Flash movie (it does not begin as one)"));
+            else
+                ++m_out.summary.skipped;
+            return false;
+        }
+        if (m_known.contains(probe.sha256)) {
+            ++m_out.summary.same;
+            return false;
+        }
+        m_known.insert(probe.sha256);
+        return true;
+    }
+
+    /// Copies a movie into the category's folder, and the files kept with it into its
+    /// kept-files folder; `address` empty: the copy's own file:// address.
+    void copyMovie(const SourceEntry& entry, const QString& address,
+                   const QList<std::pair<const SourceEntry*, QUrl>>& kept)
+    {
+        if (!QDir().mkpath(m_plan.targetFolder)) {
+            problem(&ImportSummary::unreadable, entry.path,
+                    CannotCreateFileMessage(m_plan.targetFolder));
+            return;
+        }
+        const QString target =
+            freeNameIn(m_plan.targetFolder, QFileInfo(entry.path).fileName());
+        transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
+        const Probe probe = probeEntry(*m_source, entry, &writer);
+        if (!settled(entry, probe))
+            return; // the writer removes its partial file
+        std::string error;
+        if (!writer.commit(&error)) {
+            m_known.remove(probe.sha256);
+            problem(&ImportSummary::unreadable, entry.path, QString::fromStdString(error));
+            return;
+        }
+        const QString movieAddress = address.isEmpty() ? fileAddress(target) : address;
+        m_out.movies.append({movieAddress, target, probe.sha256, keep(target, movieAddress, kept)});
+    }
+
+    /// Writes the kept files of a copied movie and their manifest; how many were kept.
+    int keep(const QString& movieFile, const QString& movieAddress,
+             const QList<std::pair<const SourceEntry*, QUrl>>& files)
+    {
+        if (files.isEmpty())
+            return 0;
+        const QString folder = KeptFolderOf(movieFile);
+        KeptManifest manifest;
+        manifest.movieUrl = movieAddress;
+        for (const auto& [entry, url] : files) {
+            if (m_stop.load() || manifest.files.size() >= kMaxKeptFiles)
+                break;
+            const std::optional<QString> place = KeptPathFor(url);
+            if (!place || manifest.byPath(*place))
+                continue;
+            const QString target = QDir(folder).filePath(*place);
+            if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+                continue;
+            Sha256 hash;
+            qint64 size = 0;
+            if (const QString error =
+                    copyEntry(*entry, target, kMaxKeptBytes - manifest.totalBytes(), &hash, &size);
+                !error.isEmpty()) {
+                problem(&ImportSummary::unreadable, entry->path, error);
+                continue;
+            }
+            manifest.put({url.toString(QUrl::FullyEncoded), *place, size,
+                          QByteArray::fromStdString(hash.hexResult()),
+                          QDateTime::currentDateTimeUtc()});
+        }
+        if (manifest.files.isEmpty() || !WriteManifest(folder, manifest))
+            return 0;
+        return int(manifest.files.size());
+    }
+
+    /// Copies an entry to `target` (replaced once whole), through `hash` when given; the reason
+    /// it could not, or nothing.
+    QString copyEntry(const SourceEntry& entry, const QString& target, qint64 maxBytes,
+                      Sha256* hash, qint64* size = nullptr) const
+    {
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+            return CannotCreateFileMessage(target);
+        transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
+        QString readError;
+        std::string writeError;
+        const bool read = m_source->read(
+            entry, maxBytes,
+            [&](std::string_view bytes) {
+                if (hash)
+                    hash->addData(bytes);
+                return writer.write(bytes, &writeError);
+            },
+            &readError);
+        // An empty entry still makes its file.
+        if (read && writeError.empty() && writer.size() == 0)
+            writer.write({}, &writeError);
+        if (!read || !writeError.empty() || !writer.commit(&writeError))
+            return readError.isEmpty() ? QString::fromStdString(writeError) : readError;
+        if (size)
+            *size = qint64(writer.size());
+        return {};
+    }
+
+    /// The content entries, each with the address it had on the site: the first folder below
+    /// "content/" is the host for a curation (`site` empty), else the path below it is a path
+    /// on `site`.
+    QList<std::pair<const SourceEntry*, QUrl>> contentAddresses(const QUrl& site,
+                                                                const QUrl& movie) const
+    {
+        QList<std::pair<const SourceEntry*, QUrl>> files;
+        for (const SourceEntry& entry : m_source->entries()) {
+            if (!entry.path.startsWith(kContent) || !entry.skipReason.isEmpty())
+                continue;
+            const QString rest = entry.path.mid(kContent.size());
+            QUrl address;
+            if (site.isEmpty()) {
+                // The archive serves every site over http; the movie's own site keeps the
+                // scheme the movie was served with.
+                address.setHost(rest.section(u'/', 0, 0));
+                address.setScheme(address.host() == movie.host() ? movie.scheme()
+                                                                  : QStringLiteral("http"));
+                address.setPath(u'/' + rest.section(u'/', 1));
+            } else {
+                address.setScheme(site.scheme());
+                address.setHost(site.host());
+                address.setPort(site.port());
+                address.setPath(u'/' + rest);
+            }
+            if (address.isValid() && !address.host().isEmpty())
+                files.append({&entry, address});
+        }
+        return files;
+    }
+
+    /// A movie of a bundle or curation, copied with its site's files as kept files.
+    void copyWithSite(const QString& moviePath, const QUrl& address, const QUrl& site)
+    {
+        const SourceEntry* movie = m_entries.value(moviePath);
+        if (!movie) {
+            m_out.summary.error = where(moviePath) + QStringLiteral(": the movie it names is not in it");
+            return;
+        }
+        QList<std::pair<const SourceEntry*, QUrl>> kept = contentAddresses(site, address);
+        kept.removeIf([movie](const auto& file) { return file.first == movie; });
+        copyMovie(*movie, address.toString(QUrl::FullyEncoded), kept);
+    }
+
+    /// A Ruffle bundle: "ruffle-bundle.toml" names the movie below "content/" by a file:///
+    /// address; a bundle this program wrote also says the web address it came from.
+    void importBundle()
+    {
+        const QHash<QString, QString> keys = descriptionKeys(
+            m_source->readSmall(kBundleInformation, kMaxDescriptionBytes), u'=');
+        const QUrl url(keys.value(QStringLiteral("url")));
+        if (url.scheme() != u"file" || url.path().size() < 2) {
+            m_out.summary.error = where(kBundleInformation) +
+                                  QStringLiteral(": no movie named by a file:/// address");
+            return;
+        }
+        const QString moviePath = kContent + url.path(QUrl::FullyDecoded).mid(1);
+        const QUrl source(keys.value(QStringLiteral("source")));
+        if (source.scheme().startsWith(QStringLiteral("http")) && !source.host().isEmpty()) {
+            copyWithSite(moviePath, source, source);
+            return;
+        }
+        extractBundle(moviePath);
+    }
+
+    /// A bundle with no web address: its content goes to a folder of its own in the
+    /// category's folder, where the movie finds its files by their relative paths.
+    void extractBundle(const QString& moviePath)
+    {
+        const SourceEntry* movie = m_entries.value(moviePath);
+        if (!movie) {
+            m_out.summary.error = where(moviePath) + QStringLiteral(": the movie it names is not in it");
+            return;
+        }
+        const QString folder =
+            freeNameIn(m_plan.targetFolder, QFileInfo(m_source->location()).completeBaseName());
+        const QString target = QDir(folder).filePath(moviePath.mid(kContent.size()));
+        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+            problem(&ImportSummary::unreadable, moviePath, CannotCreateFileMessage(target));
+            return;
+        }
+        transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
+        const Probe probe = probeEntry(*m_source, *movie, &writer);
+        std::string error;
+        if (!settled(*movie, probe) || !writer.commit(&error)) {
+            if (!error.empty())
+                problem(&ImportSummary::unreadable, moviePath, QString::fromStdString(error));
+            QDir(folder).removeRecursively(); // made just now, for this bundle alone
+            return;
+        }
+        for (const SourceEntry& entry : m_source->entries()) {
+            if (m_stop.load())
+                break;
+            if (&entry == movie || !entry.path.startsWith(kContent) || !entry.skipReason.isEmpty())
+                continue;
+            const QString file = QDir(folder).filePath(entry.path.mid(kContent.size()));
+            if (const QString why = copyEntry(entry, file, kMaxKeptBytes, nullptr); !why.isEmpty())
+                problem(&ImportSummary::unreadable, entry.path, why);
+        }
+        m_out.movies.append({fileAddress(target), target, probe.sha256, 0});
+    }
+
+    /// A curation folder: "meta.yaml" names the movie by its Launch Command, an http address
+    /// whose file lies at "content/<host>/<path>".
+    void importCuration()
+    {
+        QByteArray meta = m_source->readSmall(QStringLiteral("meta.yaml"), kMaxDescriptionBytes);
+        if (meta.isEmpty())
+            meta = m_source->readSmall(QStringLiteral("meta.yml"), kMaxDescriptionBytes);
+        const QHash<QString, QString> keys = descriptionKeys(meta, u':');
+        const QUrl launch(keys.value(QStringLiteral("launch command")));
+        if (!launch.isValid() || launch.host().isEmpty() || launch.path().size() < 2) {
+            m_out.summary.error =
+                where(QStringLiteral("meta.yaml")) + QStringLiteral(": no Launch Command address");
+            return;
+        }
+        const QString moviePath = kContent + launch.host() + launch.path(QUrl::FullyDecoded);
+        copyWithSite(moviePath, servedFrom(launch, QUrl(keys.value(QStringLiteral("source")))),
+                     QUrl());
+    }
+
+    const ImportPlan& m_plan;
+    const std::atomic<bool>& m_stop;
+    const ImportProgress& m_progress;
+    QSet<QByteArray> m_known;
+    std::unique_ptr<ImportSource> m_source;
+    QHash<QString, const SourceEntry*> m_entries;
+    ImportFindings m_out;
+};
+
+QSet<QByteArray> contentsHeld(const Catalogue& catalogue)
+{
+    QSet<QByteArray> held;
+    catalogue.items().forEachInMemory([&](int, const ItemRecord& item) {
+        if (!item.extras.sha256.isEmpty())
+            held.insert(item.extras.sha256);
+    });
+    return held;
+}
+
+QString categoryName(const QString& category)
+{
+    return category.trimmed().isEmpty() ? QString::fromLatin1(builtin::Downloaded)
+                                        : category.trimmed();
+}
+
+ItemRecord importedItem(const FoundMovie& movie, const CategoryRecord& category)
+{
+    ItemRecord record = EmptyItemRecord();
+    record.State = static_cast<char>(ItemState::Downloaded);
+    SetFieldText(record.Url, movie.address);
+    SetFieldBytes(record.Category, FieldBytes(category.Name));
+    SetFieldBytes(record.Folder, FieldBytes(category.Folder));
+    const QString folder = QDir::cleanPath(FieldText(category.Folder));
+    const QFileInfo file(movie.file);
+    SetFieldText(record.FileName,
+                 file.absolutePath() == folder ? file.fileName() : file.absoluteFilePath());
+    record.extras.sha256 = movie.sha256;
+    record.extras.keptFiles = movie.keptFiles;
+    // A movie of this machine has no site to fetch its files from.
+    if (IsLocalAddress(movie.address))
+        record.extras.keepFiles = false;
+    return record;
+}
+
+} // namespace
+
+QByteArray ImportRequestToJson(const ImportRequest& request)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("source"), request.source},
+                                     {QStringLiteral("category"), request.category},
+                                     {QStringLiteral("copy"), request.copy}})
+        .toJson(QJsonDocument::Compact);
+}
+
+ImportRequest ImportRequestFromJson(const QByteArray& json)
+{
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    return {object.value(QStringLiteral("source")).toString(),
+            object.value(QStringLiteral("category")).toString(),
+            object.value(QStringLiteral("copy")).toBool()};
+}
+
+QJsonObject ImportSummary::toJson(int mostProblems) const
+{
+    QJsonArray listed;
+    for (const ImportProblem& problem : problems) {
+        if (listed.size() >= mostProblems)
+            break;
+        listed.append(QJsonObject{{QStringLiteral("path"), problem.path},
+                                  {QStringLiteral("reason"), problem.reason}});
+    }
+    QJsonObject json{{QStringLiteral("source"), source},
+                     {QStringLiteral("added"), added},
+                     {QStringLiteral("same"), same},
+                     {QStringLiteral("unreadable"), unreadable},
+                     {QStringLiteral("skipped"), skipped},
+                     {QStringLiteral("problems"), listed}};
+    if (!error.isEmpty())
+        json.insert(QStringLiteral("error"), error);
+    if (stopped)
+        json.insert(QStringLiteral("stopped"), true);
+    return json;
+}
+
+ImportSummary ImportSummary::fromJson(const QJsonObject& json)
+{
+    ImportSummary summary;
+    summary.source = json.value(QStringLiteral("source")).toString();
+    summary.added = json.value(QStringLiteral("added")).toInt();
+    summary.same = json.value(QStringLiteral("same")).toInt();
+    summary.unreadable = json.value(QStringLiteral("unreadable")).toInt();
+    summary.skipped = json.value(QStringLiteral("skipped")).toInt();
+    summary.error = json.value(QStringLiteral("error")).toString();
+    summary.stopped = json.value(QStringLiteral("stopped")).toBool();
+    for (const QJsonValue& value : json.value(QStringLiteral("problems")).toArray()) {
+        const QJsonObject problem = value.toObject();
+        summary.problems.append({problem.value(QStringLiteral("path")).toString(),
+                                 problem.value(QStringLiteral("reason")).toString()});
+    }
+    return summary;
+}
+
+QString ImportSummary::text(int mostProblems) const
+{
+    QString text = QStringLiteral("%1 added, %2 the same, %3 unreadable, %4 skipped")
+                       .arg(added)
+                       .arg(same)
+                       .arg(unreadable)
+                       .arg(skipped);
+    if (stopped)
+        text += QStringLiteral(" (stopped before the end)");
+    const qsizetype shown = mostProblems < 0 ? problems.size()
+                                             : std::min<qsizetype>(mostProblems, problems.size());
+    for (qsizetype i = 0; i < shown; ++i)
+        text += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(problems[i].path),
+                                               problems[i].reason);
+    if (shown < problems.size())
+        text += QStringLiteral("\n… and %1 more").arg(problems.size() - shown);
+    if (!error.isEmpty())
+        text += u'\n' + error;
+    return text;
+}
+
+bool PlanImport(const Catalogue& catalogue, const ImportRequest& request, ImportPlan& plan,
+                QString* error)
+{
+    const int category = catalogue.FindCategory(categoryName(request.category));
+    if (category < 0) {
+        *error = QStringLiteral("no category named \"%1\"").arg(categoryName(request.category));
+        return false;
+    }
+    plan.request = request;
+    plan.request.source = QFileInfo(request.source).absoluteFilePath();
+    plan.targetFolder = FieldText(catalogue.category(category).Folder);
+    plan.knownSha256 = contentsHeld(catalogue);
+    return true;
+}
+
+ImportFindings FindMoviesToImport(const ImportPlan& plan, const std::atomic<bool>& stop,
+                                  const ImportProgress& progress)
+{
+    return Importer(plan, stop, progress).run();
+}
+
+ImportSummary FileFoundMovies(Catalogue& catalogue, const QString& category,
+                              ImportFindings findings)
+{
+    ImportSummary summary = std::move(findings.summary);
+    const int categoryIndex = catalogue.FindCategory(categoryName(category));
+    if (categoryIndex < 0) {
+        // Removed while the files were read: the copies stay where they were put.
+        summary.error = QStringLiteral("no category named \"%1\"").arg(categoryName(category));
+        return summary;
+    }
+    const CategoryRecord categoryRecord = catalogue.category(categoryIndex);
+    QSet<QByteArray> held = contentsHeld(catalogue);
+    const auto file = [&] {
+        for (const FoundMovie& movie : findings.movies) {
+            if (catalogue.FindItemByUrl(movie.address) >= 0 || held.contains(movie.sha256)) {
+                ++summary.same;
+                continue;
+            }
+            if (catalogue.AppendItem(importedItem(movie, categoryRecord)) >= 0) {
+                held.insert(movie.sha256);
+                ++summary.added;
+            }
+        }
+    };
+    if (findings.movies.size() > kFiledOneByOne)
+        catalogue.changeInBulk(Catalogue::List::Items, file);
+    else
+        file();
+    return summary;
+}

@@ -1,0 +1,243 @@
+// Movies already on disk brought into the catalogue: what is found, what is filed, and what is
+// left alone.
+
+#include "catalogue.h"
+#include "keptfiles.h"
+#include "movieimport.h"
+
+#include "exportfixture.h"
+#include "scriptedprompt.h"
+#include "swfwriter.h"
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+
+namespace {
+
+QByteArray movieColoured(std::uint8_t red)
+{
+    SwfMovie movie;
+    movie.background = {red, 0, 0};
+    return WriteSwf(movie);
+}
+
+/// A catalogue whose "Downloaded" category files into a folder of the test's.
+class ImportTest : public ::testing::Test
+{
+protected:
+    ImportTest()
+    {
+        CategoryRecord downloaded = CategoryNamed(QStringLiteral("Downloaded"));
+        SetFieldText(downloaded.Folder, path("category"));
+        catalogue.AddCategory(downloaded);
+    }
+    QString path(const QString& name) const { return QDir(folder.path()).filePath(name); }
+    bool put(const QString& name, const QByteArray& bytes) const
+    {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        return writeFile(path(name), bytes);
+    }
+
+    ImportSummary import(const QString& source, bool copy = false)
+    {
+        ImportPlan plan;
+        QString error;
+        if (!PlanImport(catalogue, {path(source), {}, copy}, plan, &error)) {
+            ImportSummary refused;
+            refused.error = error;
+            return refused;
+        }
+        const std::atomic<bool> never{false};
+        return FileFoundMovies(catalogue, {}, FindMoviesToImport(plan, never));
+    }
+    /// Each item's address and file, in order.
+    QStringList filed() const
+    {
+        QStringList items;
+        for (int i = 0; i < catalogue.itemCount(); ++i)
+            items << FieldText(catalogue.item(i).Url) + u' ' + ItemFilePath(catalogue.item(i));
+        return items;
+    }
+    /// Every file below a folder with its size, to see that nothing was written there.
+    QStringList listing(const QString& name) const
+    {
+        QStringList files;
+        QDirIterator it(path(name), QDir::Files | QDir::System | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo file = it.nextFileInfo();
+            files << file.filePath() + u' ' + QString::number(file.size());
+        }
+        files.sort();
+        return files;
+    }
+
+    QTemporaryDir folder;
+    ScriptedPrompt prompt;
+    OptionsRecord options = DefaultOptions();
+    Catalogue catalogue{prompt, options};
+};
+
+} // namespace
+
+TEST_F(ImportTest, AFolderTreeBringsInEveryMovieByItsSignatureInPlaceAndWritesNothingThere)
+{
+    ASSERT_TRUE(put("tree/a.swf", movieColoured(1)));
+    ASSERT_TRUE(put("tree/sub/renamed.bin", movieColoured(2)));
+    ASSERT_TRUE(put("tree/sub/copy of a.swf", movieColoured(1)));
+    ASSERT_TRUE(put("tree/page.swf", "<html>no movie</html>"));
+    ASSERT_TRUE(put("tree/notes.txt", "notes"));
+    // A captured movie: the files in its kept-files folder come with it, never as movies.
+    ASSERT_TRUE(put("tree/kept/m.swf", movieColoured(3)));
+    KeptManifest manifest;
+    manifest.movieUrl = QStringLiteral("http://example.com/m.swf");
+    manifest.put({QStringLiteral("http://example.com/level.swf"), QStringLiteral("example.com/level.swf"),
+                  1, {}, QDateTime::currentDateTimeUtc()});
+    ASSERT_TRUE(put("tree/kept/m.swf.files/example.com/level.swf", movieColoured(4)));
+    ASSERT_TRUE(WriteManifest(path("tree/kept/m.swf.files"), manifest));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/etc/passwd"), path("tree/link.swf")));
+    const QStringList before = listing("tree");
+
+    const ImportSummary first = import("tree");
+    ASSERT_TRUE(first.ok()) << qPrintable(first.error);
+    EXPECT_EQ(first.added, 3);
+    EXPECT_EQ(first.same, 1) << "the copy of a.swf";
+    EXPECT_EQ(first.unreadable, 0);
+    EXPECT_EQ(first.skipped, 3) << "page.swf, notes.txt and the link";
+    QStringList reasons;
+    for (const ImportProblem& problem : first.problems)
+        reasons << QFileInfo(problem.path).fileName() + u' ' + problem.reason;
+    reasons.sort();
+    EXPECT_EQ(reasons, QStringList({"link.swf a link; links are not followed",
+                                    "page.swf no Flash movie (it does not begin as one)"}));
+    QStringList items = filed();
+    items.sort();
+    const QString tree = path("tree");
+    EXPECT_EQ(items, QStringList({QUrl::fromLocalFile(tree + "/a.swf").toString() + u' ' + tree + "/a.swf",
+                                  QUrl::fromLocalFile(tree + "/kept/m.swf").toString() + u' ' + tree +
+                                      "/kept/m.swf",
+                                  QUrl::fromLocalFile(tree + "/sub/renamed.bin").toString() + u' ' +
+                                      tree + "/sub/renamed.bin"}));
+    const ItemRecord kept = catalogue.item(catalogue.FindItemByUrl(
+        QUrl::fromLocalFile(tree + "/kept/m.swf").toString()));
+    EXPECT_EQ(kept.state(), ItemState::Downloaded);
+    EXPECT_EQ(kept.extras.sha256, FileSha256(tree + "/kept/m.swf"));
+    EXPECT_EQ(kept.extras.keptFiles, 1);
+    EXPECT_EQ(kept.extras.keepFiles, std::optional<bool>(false)) << "no site to fetch from";
+    EXPECT_EQ(listing("tree"), before) << "nothing is written into the source";
+    EXPECT_FALSE(QFileInfo::exists(path("category"))) << "nothing was copied";
+
+    const ImportSummary again = import("tree");
+    EXPECT_EQ(again.added, 0);
+    EXPECT_EQ(again.same, 4);
+}
+
+TEST_F(ImportTest, CopiesGoToTheCategorysFolderUnderFreeNamesAndAnArchivesDamageIsReported)
+{
+    // A movie of the same name already in the category's folder is not replaced.
+    ASSERT_TRUE(put("category/a.swf", "someone else's file"));
+    ASSERT_TRUE(put("tree/a.swf", movieColoured(1)));
+    const ImportSummary copied = import("tree", true);
+    ASSERT_EQ(copied.added, 1);
+    EXPECT_EQ(readFile(path("category/a.swf")), "someone else's file");
+    EXPECT_EQ(readFile(path("category/a (2).swf")), movieColoured(1));
+    EXPECT_EQ(FieldText(catalogue.item(0).Url),
+              QUrl::fromLocalFile(path("tree/a.swf")).toString(QUrl::FullyEncoded))
+        << "a folder's copy keeps the address of where it came from";
+    EXPECT_EQ(FieldText(catalogue.item(0).FileName), QStringLiteral("a (2).swf"));
+
+    // An archive: its movies are extracted; a name that leaves it and a damaged entry are not.
+    const QString zipFile = path("movies.zip");
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(zipFile).constData(), ZIP_CREATE, &error);
+    ASSERT_NE(archive, nullptr);
+    const auto add = [&](const char* name, const QByteArray& bytes) {
+        zip_source_t* data = zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+        const zip_int64_t index = zip_file_add(archive, name, data, ZIP_FL_ENC_UTF_8);
+        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
+    };
+    const QByteArray inner = movieColoured(5);
+    const QByteArray evil = movieColoured(6);
+    const QByteArray damaged = movieColoured(7) + QByteArray("DAMAGE-HERE");
+    add("games/inner.swf", inner);
+    add("../evil.swf", evil);
+    add("games/damaged.swf", damaged);
+    ASSERT_EQ(zip_close(archive), 0);
+    QByteArray bytes = readFile(zipFile);
+    const qsizetype mark = bytes.indexOf("DAMAGE-HERE");
+    ASSERT_GT(mark, 0);
+    bytes[mark] = 'X'; // the stored entry no longer matches its checksum
+    ASSERT_TRUE(writeFile(zipFile, bytes));
+
+    const ImportSummary zipped = import("movies.zip");
+    ASSERT_TRUE(zipped.ok()) << qPrintable(zipped.error);
+    EXPECT_EQ(zipped.added, 1);
+    EXPECT_EQ(zipped.unreadable, 1);
+    EXPECT_EQ(zipped.skipped, 1);
+    EXPECT_EQ(readFile(path("category/inner.swf")), inner);
+    EXPECT_FALSE(QFileInfo::exists(path("evil.swf")));
+    EXPECT_FALSE(QFileInfo::exists(path("category/damaged.swf")));
+    EXPECT_EQ(catalogue.FindItemByUrl(
+                  QUrl::fromLocalFile(path("category/inner.swf")).toString(QUrl::FullyEncoded)),
+              1);
+
+    ASSERT_TRUE(put("not-a-zip.zip", "PK? no"));
+    EXPECT_FALSE(import("not-a-zip.zip").ok());
+    EXPECT_FALSE(import("missing").ok());
+}
+
+TEST_F(ImportTest, ABundleOrCurationComesBackAsTheMovieOfItsSiteWithItsFiles)
+{
+    ExportFixture exported;
+    const QString bundle = path("game.ruf");
+    const QString curation = path("curation");
+    ASSERT_TRUE(ExportRuffleBundle(exported.source, bundle).ok());
+    ASSERT_TRUE(ExportCuration(exported.source, curation, {}).ok());
+    // A bundle made elsewhere names no site: its content comes out as a folder of its own.
+    ASSERT_TRUE(put("plain/ruffle-bundle.toml", "[bundle]\nname = 'x'\nurl = \"file:///m/main.swf\"\n"));
+    ASSERT_TRUE(put("plain/content/m/main.swf", movieColoured(9)));
+    ASSERT_TRUE(put("plain/content/m/data.xml", "<data/>"));
+
+    struct Case
+    {
+        const char* source;
+        QStringList keptAddresses; ///< empty: none kept
+    };
+    const QString movie = QStringLiteral("https://example.com/games/parent.swf");
+    const QString child = QStringLiteral("https://example.com/games/levels/child.swf");
+    const Case cases[] = {
+        {"game.ruf", {child}},
+        {"curation", {child, QStringLiteral("http://cdn.example.org/music.mp3")}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.source);
+        catalogue.clearItems();
+        const ImportSummary summary = import(QLatin1String(test.source));
+        ASSERT_TRUE(summary.ok()) << qPrintable(summary.error);
+        ASSERT_EQ(summary.added, 1);
+        const ItemRecord item = catalogue.item(0);
+        EXPECT_EQ(FieldText(item.Url), movie);
+        EXPECT_EQ(readFile(ItemFilePath(item)), readFile(exported.source.movieFile));
+        const KeptManifest kept = ReadManifest(KeptFolderOf(ItemFilePath(item)));
+        QStringList addresses;
+        for (const KeptFile& file : kept.files)
+            addresses << file.url;
+        addresses.sort();
+        QStringList expected = test.keptAddresses;
+        expected.sort();
+        EXPECT_EQ(addresses, expected);
+        EXPECT_EQ(item.extras.keptFiles, expected.size());
+        EXPECT_EQ(readFile(QDir(KeptFolderOf(ItemFilePath(item))).filePath(*KeptPathFor(QUrl(child)))),
+                  child.toUtf8());
+    }
+
+    catalogue.clearItems();
+    const ImportSummary plain = import("plain");
+    ASSERT_EQ(plain.added, 1) << qPrintable(plain.text());
+    const QString extracted = path("category/plain/m/main.swf");
+    EXPECT_EQ(FieldText(catalogue.item(0).Url),
+              QUrl::fromLocalFile(extracted).toString(QUrl::FullyEncoded));
+    EXPECT_EQ(readFile(path("category/plain/m/data.xml")), "<data/>") << "beside the movie";
+}
