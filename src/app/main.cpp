@@ -14,6 +14,7 @@
 #include "archivedcopy.h"
 #include "cachedcopy.h"
 #include "capturemode.h"
+#include "picturemode.h"
 #include "cacheenumerator.h"
 #include "filedialogs.h"
 #include "flashpreview.h"
@@ -24,6 +25,7 @@
 #include "messageboxprompt.h"
 #include "miniform.h"
 #include "moviefactskeeper.h"
+#include "picturekeeper.h"
 #include "options.h"
 #include "platformfactory.h"
 #include "privatefolder.h"
@@ -75,6 +77,8 @@ void prepareEnvironment()
 constexpr int kReserveAfterStartMs = 3000;
 /// When the preview starts after a start to play a movie that never shows.
 constexpr int kPreviewAtLatestMs = 10000;
+/// When the pictures of the movies start to be drawn after a start: after their facts.
+constexpr int kPicturesAfterStartMs = 8000;
 /// How often the program tells the command line that an import handed to it still runs.
 constexpr int kImportAliveMs = 5000;
 /// The problems an import's summary hands the command line (its answer has a bound).
@@ -88,6 +92,8 @@ const char kUsage[] = "usage: clipvault [--play] [FILE]\n"
                       "  --capture FILE --origin URL [--seconds N]\n"
                       "                      play a movie without a window, keeping the files\n"
                       "                      it loads beside it (clipvault-cli capture)\n"
+                      "  --make-pictures     draw the pictures of the movies asked for on stdin\n"
+                      "                      (the program's helper, and clipvault-cli picture)\n"
                       "  --version           print the version\n";
 
 /// What the command line asks of this start.
@@ -95,7 +101,8 @@ struct StartRequest
 {
     std::optional<QString> movie; ///< play this (empty: the player with no movie)
     std::optional<CaptureRequest> capture;
-    bool done = false; ///< answered already (version, help, bad usage)
+    bool pictures = false; ///< the picture helper
+    bool done = false;     ///< answered already (version, help, bad usage)
     int exitCode = 0;
 };
 
@@ -115,6 +122,8 @@ StartRequest readCommandLine(int argc, char* argv[])
             request.done = true;
         } else if (argument == u"--play") {
             play = true;
+        } else if (argument == u"--make-pictures") {
+            request.pictures = true;
         } else if ((argument == u"--capture" || argument == u"--origin" ||
                     argument == u"--seconds") &&
                    i + 1 < argc) {
@@ -144,6 +153,18 @@ StartRequest readCommandLine(int argc, char* argv[])
         request.exitCode = 2;
     }
     return request;
+}
+
+/// The picture helper draws without a window and without the GPU, whatever the machine has:
+/// its frames are read back from Qt Quick's software renderer, and it takes no GPU time from
+/// the user's own windows.
+void prepareOffscreenDrawing()
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QUICK_BACKEND", "software");
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains("--disable-gpu"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray(flags + " --disable-gpu").trimmed());
 }
 
 /// The application's names, icon and tray life.
@@ -298,6 +319,8 @@ int main(int argc, char* argv[])
     const StartRequest start = readCommandLine(argc, argv);
     if (start.done)
         return start.exitCode;
+    if (start.pictures)
+        prepareOffscreenDrawing();
     prepareEnvironment();
     // Qt WebEngine shares its OpenGL contexts with the widgets; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -310,10 +333,12 @@ int main(int argc, char* argv[])
         ResolveDataFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath());
     // A later start hands its movie, or its wish to see the window, to the running program at
     // once, before it makes an application of its own (what it would otherwise wait for most).
-    if (!start.capture && SingleInstance::handOff(dataFolder, start.movie))
+    if (!start.capture && !start.pictures && SingleInstance::handOff(dataFolder, start.movie))
         return 0;
     QApplication app(argc, argv);
     describeApplication();
+    if (start.pictures)
+        return RunPictureMaker();
 
     // A capture is a run of its own: no catalogue, no tray, no single instance.
     if (start.capture)
@@ -369,8 +394,13 @@ int main(int argc, char* argv[])
     QObject::connect(&vault.downloads(), &DownloadFlow::finished, &facts,
                      &MovieFactsKeeper::gather);
     QObject::connect(&vault.imports(), &ImportQueue::finished, &facts, &MovieFactsKeeper::gather);
-    TClipVaultMain ClipVaultMain(
-        {vault, movies.server(), *hotKey, *autostart, *desktop, dialogs, browser, &facts});
+    // A picture of every movie, drawn by the program's own helper mode in the background.
+    PictureKeeper pictures(vault.catalogue(), QCoreApplication::applicationFilePath());
+    QObject::connect(&vault.downloads(), &DownloadFlow::finished, &pictures,
+                     &PictureKeeper::gather);
+    QObject::connect(&vault.imports(), &ImportQueue::finished, &pictures, &PictureKeeper::gather);
+    TClipVaultMain ClipVaultMain({vault, movies.server(), *hotKey, *autostart, *desktop, dialogs,
+                                  browser, &facts, &pictures});
     // Last, a movie whose address is gone: the web archive's copy, its waits in the status bar.
     vault.downloads().addFallback(
         WebArchiveFallback(
@@ -423,6 +453,7 @@ int main(int argc, char* argv[])
     // A start to play a movie keeps the catalogue in the tray and brings up the player.
     showAndStartPlayers(start, ClipVaultMain, reserve, playMovie);
     QTimer::singleShot(kFactsAfterStartMs, &facts, &MovieFactsKeeper::gather);
+    QTimer::singleShot(kPicturesAfterStartMs, &pictures, &PictureKeeper::gather);
     if (terminated)
         return 0;
     const int code = QApplication::exec();

@@ -10,6 +10,8 @@
 #include "keptfiles.h"
 #include "movieexport.h"
 #include "partialfiles.h"
+#include "picturecache.h"
+#include "regularfile.h"
 #include "webarchive.h"
 
 #include <QCoreApplication>
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <fcntl.h>
@@ -285,6 +288,28 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
     return SaveItems(*target.loaded, err);
 }
 
+namespace {
+
+/// The movie's picture: the program's, when it drew one; else drawn now by its helper (and
+/// kept for the program when the item knows its content).
+QByteArray pictureOf(const QString& movieFile, const QByteArray& sha256, QTextStream& err)
+{
+    if (const QByteArray kept = CachedPicture(sha256); !kept.isEmpty())
+        return kept;
+    QTemporaryDir scratch;
+    const QString out = IsSha256Hex(sha256) && QDir().mkpath(PicturesFolder())
+                            ? PicturePath(sha256)
+                            : QDir(scratch.path()).filePath(QStringLiteral("picture.png"));
+    QString error;
+    if (!DrawPicture(movieFile, out, &error)) {
+        err << "clipvault-cli: " << movieFile << ": no picture: " << error << Qt::endl;
+        return {};
+    }
+    return ReadRegularFile(out, qint64(4) << 20).value_or(QByteArray());
+}
+
+} // namespace
+
 int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err)
 {
     const bool bundle = !line.ruffleBundle.isEmpty();
@@ -307,10 +332,10 @@ int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err)
     source.keptRoot = KeptRootFor(source.movieFile);
     source.title = QFileInfo(source.movieFile).completeBaseName();
     source.category = FieldText(item->Category);
-    // The tool has no player to take the screenshot with.
     const ExportResult result =
         bundle ? ExportRuffleBundle(source, QFileInfo(line.ruffleBundle).absoluteFilePath())
-               : ExportCuration(source, QDir(line.curation).absolutePath(), {});
+               : ExportCuration(source, QDir(line.curation).absolutePath(),
+                                pictureOf(source.movieFile, item->extras.sha256, err));
     if (!result.ok()) {
         err << "clipvault-cli: " << result.error << Qt::endl;
         return kFailed;

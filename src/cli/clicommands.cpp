@@ -80,6 +80,10 @@ const QList<Command>& commandTable()
          RunCacheExtract},
         {"swf-info", "swf-info FILE [--json]", "a movie's version, frame size, rate and frames",
          RunSwfInfo},
+        {"picture", "picture FILE OUT.png",
+         "the movie as it shows after playing a second, drawn\nby the program's player (256 px "
+         "on its long side)",
+         RunPicture},
         {"browser connect", "browser connect [--browser chromium|chrome|firefox] [--profile DIR]",
          "lets the browser's Clip Vault extension reach the\nprogram: writes the host "
          "manifests and says where",

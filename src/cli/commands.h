@@ -21,6 +21,11 @@ int RunExport(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// download, swf-info (moviecommands.cpp)
 int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err);
 int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// picture (moviecommands.cpp)
+int RunPicture(const CommandLine& line, QTextStream& out, QTextStream& err);
+/// Draws the movie's picture into the PNG `out` with the program's picture helper, waiting for
+/// it; false with the reason in `error`.
+bool DrawPicture(const QString& movie, const QString& out, QString* error);
 /// archive list (moviecommands.cpp)
 int RunArchive(const CommandLine& line, QTextStream& out, QTextStream& err);
 /// scan-html, scan-frames, detect (pagecommands.cpp)

@@ -82,10 +82,9 @@ int RunImport(const CommandLine& line, QTextStream& out, QTextStream& err)
         return kFailed;
     }
     // While the program runs it imports, as it takes a movie to play: the catalogue is its.
-    const std::optional<QByteArray> reply =
-        AskRunningProgram(DataFolderOf(line),
-                          QByteArray(kImportRequest) + ImportRequestToJson(request) + '\n',
-                          kProgramSilentMs);
+    const std::optional<QByteArray> reply = AskRunningProgram(
+        DataFolderOf(line), QByteArray(kImportRequest) + ImportRequestToJson(request) + '\n',
+        kProgramSilentMs);
     if (!reply)
         return importHere(request, line, out, err);
     const QJsonDocument answer = QJsonDocument::fromJson(reply->trimmed());

@@ -4,12 +4,16 @@
 #include "terminalprogress.h"
 
 #include "atomicwrite.h"
+#include "datafolder.h"
 #include "filetransfer.h"
 #include "moviefacts.h"
+#include "picturemaker.h"
 #include "swfcontents.h"
 #include "swfinfo.h"
 #include "webarchive.h"
 
+#include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -189,6 +193,42 @@ int RunArchive(const CommandLine& line, QTextStream& out, QTextStream& err)
     }
     if (line.json)
         out << QJsonDocument(found).toJson(QJsonDocument::Compact) << '\n';
+    return kOk;
+}
+
+} // namespace cli
+
+namespace cli {
+
+bool DrawPicture(const QString& movie, const QString& out, QString* error)
+{
+    // The program draws it, in its helper mode: the command-line tool itself has no web engine.
+    PictureMaker maker(QDir(ProgramFolder()).filePath(QLatin1String(kProgramExecutableName)));
+    QEventLoop loop;
+    bool drawn = false;
+    QObject::connect(&maker, &PictureMaker::made, &loop,
+                     [&](const QString&, bool ok, const QString& reason) {
+                         drawn = ok;
+                         *error = reason;
+                         loop.quit();
+                     });
+    maker.make(movie, out);
+    loop.exec();
+    return drawn;
+}
+
+int RunPicture(const CommandLine& line, QTextStream& out, QTextStream& err)
+{
+    if (line.words.size() != 3)
+        return UsageError(line, err);
+    const QString movie = QFileInfo(line.words[1]).absoluteFilePath();
+    const QString picture = QFileInfo(line.words[2]).absoluteFilePath();
+    QString error;
+    if (!ReadSwfInfoFromFile(movie, &error) || !DrawPicture(movie, picture, &error)) {
+        err << "clipvault-cli: " << line.words[1] << ": no picture: " << error << Qt::endl;
+        return kFailed;
+    }
+    out << picture << '\n';
     return kOk;
 }
 

@@ -50,6 +50,14 @@ QString ConfFilePath(const QString& dataFolder)
 namespace {
 
 constexpr char kCategoryPaneWidthKey[] = "categoryPaneWidth";
+constexpr char kGalleryKey[] = "gallery";
+
+/// Sets one key of the window's own in clipvault.conf, keeping the others.
+void saveWindowSetting(const QString& dataFolder, const char* key, const QVariant& value)
+{
+    QSettings conf(ConfFilePath(dataFolder), QSettings::IniFormat);
+    conf.setValue(QLatin1String(key), value);
+}
 
 quint16 portValue(const QSettings& conf, const QString& key)
 {
@@ -74,13 +82,18 @@ VaultSettings LoadVaultSettings(const QString& dataFolder)
     settings.firefoxPort = portValue(conf, QStringLiteral("firefoxPort"));
     settings.categoryPaneWidth =
         std::max(0, conf.value(QLatin1String(kCategoryPaneWidthKey), 0).toInt());
+    settings.gallery = conf.value(QLatin1String(kGalleryKey), false).toBool();
     return settings;
 }
 
 void SaveCategoryPaneWidth(const QString& dataFolder, int width)
 {
-    QSettings conf(ConfFilePath(dataFolder), QSettings::IniFormat);
-    conf.setValue(QLatin1String(kCategoryPaneWidthKey), width);
+    saveWindowSetting(dataFolder, kCategoryPaneWidthKey, width);
+}
+
+void SaveGalleryChoice(const QString& dataFolder, bool gallery)
+{
+    saveWindowSetting(dataFolder, kGalleryKey, gallery ? 1 : 0);
 }
 
 bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings, QString* error)

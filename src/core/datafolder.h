@@ -30,6 +30,7 @@ struct VaultSettings
     quint16 debuggingPort = 0; ///< "debuggingPort": a Chromium-family browser's; 0: found
     quint16 firefoxPort = 0;   ///< "firefoxPort": Firefox's WebDriver BiDi port; 0: found
     int categoryPaneWidth = 0; ///< "categoryPaneWidth": as the user left it; 0: fitted
+    bool gallery = false;      ///< "gallery": the items shown as a grid of pictures
     bool operator==(const VaultSettings&) const = default;
 };
 /// The path of the data folder's clipvault.conf.
@@ -42,6 +43,8 @@ bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
                        QString* error = nullptr);
 /// Remembers the width the user gave the category pane.
 void SaveCategoryPaneWidth(const QString& dataFolder, int width);
+/// Remembers whether the items are shown as a gallery.
+void SaveGalleryChoice(const QString& dataFolder, bool gallery);
 
 /// Whether `notice` is new to the data folder (clipvault.conf's `key` holds the last one told),
 /// remembering it: a notice the user has read is not told again at every start, and a new one is.

@@ -43,12 +43,13 @@ void ImportQueue::startNext()
             QElapsedTimer sinceShown;
             sinceShown.start();
             const QString source = plan.request.source;
-            ImportFindings findings = FindMoviesToImport(
-                plan, task.stopped(), [&](int looked, int total) {
+            ImportFindings findings =
+                FindMoviesToImport(plan, task.stopped(), [&](int looked, int total) {
                     if (sinceShown.elapsed() < kProgressEveryMs)
                         return;
                     sinceShown.restart();
-                    task.post([this, source, looked, total] { emit progress(source, looked, total); });
+                    task.post(
+                        [this, source, looked, total] { emit progress(source, looked, total); });
                 });
             task.post([this, findings = std::move(findings), category = plan.request.category,
                        done]() mutable {

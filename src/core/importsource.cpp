@@ -63,8 +63,8 @@ public:
 
     bool walk(QString* error)
     {
-        const int top = ::open(QFile::encodeName(m_root).constData(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int top =
+            ::open(QFile::encodeName(m_root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (top < 0) {
             *error = systemReason(errno);
             return false;
@@ -87,7 +87,9 @@ public:
         // meanwhile never holds the import.
         const FileHandle file(::open(QFile::encodeName(localPath(entry)).constData(),
                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat status{};
+        struct stat status
+        {
+        };
         if (file.fd < 0 || ::fstat(file.fd, &status) != 0) {
             *error = systemReason(errno);
             return false;
@@ -135,7 +137,9 @@ private:
             const QString path = prefix + QFile::decodeName(found->d_name);
             unsigned char type = found->d_type;
             if (type == DT_UNKNOWN) {
-                struct stat status{};
+                struct stat status
+                {
+                };
                 if (::fstatat(folder, found->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;
                 type = S_ISDIR(status.st_mode)   ? DT_DIR

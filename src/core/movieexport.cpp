@@ -5,6 +5,7 @@
 #include "keptfiles.h"
 #include "regularfile.h"
 #include "swfreferences.h"
+#include "urlresolve.h"
 
 #include <zip.h>
 
@@ -54,13 +55,25 @@ QString escaped(const QString& value, bool yaml)
     return u'"' + out + u'"';
 }
 
+/// The address a movie is exported under: its own, or for a movie of this machine (imported
+/// from disk) one on "localhost" by its file name, which sends no local path out.
+QString exportedAddress(const ExportSource& source)
+{
+    if (!IsLocalAddress(source.movieUrl))
+        return source.movieUrl;
+    QUrl address(QStringLiteral("http://localhost/"));
+    address.setPath(u'/' + QFileInfo(source.movieFile).fileName());
+    return address.toString(QUrl::FullyEncoded);
+}
+
 /// The kept files of the movie, each once, the movie first.
 QList<KeptFile> filesOf(const ExportSource& source)
 {
     QList<KeptFile> files;
-    const std::optional<QString> moviePlace = KeptPathFor(QUrl(source.movieUrl));
+    const QString address = exportedAddress(source);
+    const std::optional<QString> moviePlace = KeptPathFor(QUrl(address));
     if (moviePlace)
-        files.append({source.movieUrl, *moviePlace, 0, {}, {}});
+        files.append({address, *moviePlace, 0, {}, {}});
     if (!source.keptRoot.isEmpty()) {
         for (const KeptFile& kept : ReadManifest(source.keptRoot).files) {
             if (!moviePlace || kept.path != *moviePlace)
@@ -182,7 +195,8 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
         QStringLiteral("[bundle]\nname = %1\nurl = %2\n# source = %3\n")
             .arg(TomlQuoted(source.title.isEmpty() ? QFileInfo(source.movieFile).fileName()
                                                    : source.title),
-                 TomlQuoted(QStringLiteral("file:///") + moviePath), TomlQuoted(source.movieUrl));
+                 TomlQuoted(QStringLiteral("file:///") + moviePath),
+                 TomlQuoted(exportedAddress(source)));
     written = written && addToZip(archive, QStringLiteral("ruffle-bundle.toml"), toml.toUtf8());
     // A failed close leaves the archive open: it is discarded either way.
     if (!written || zip_close(archive) != 0) {
@@ -222,7 +236,7 @@ QString curationMeta(const ExportSource& source)
 {
     // The format wants the launch address with "http://", for https sites too, and on the host
     // the content folder names.
-    QUrl launch(source.movieUrl);
+    QUrl launch(exportedAddress(source));
     launch.setScheme(QStringLiteral("http"));
     launch.setPort(-1);
     const QString title =
@@ -230,7 +244,9 @@ QString curationMeta(const ExportSource& source)
     QString meta = QStringLiteral("Title: %1\nLibrary: \"arcade\"\nSource: %2\n"
                                   "Platform: \"Flash\"\nApplication Path: %3\n"
                                   "Launch Command: %4\n")
-                       .arg(YamlQuoted(title), YamlQuoted(source.movieUrl),
+                       .arg(YamlQuoted(title),
+                            YamlQuoted(IsLocalAddress(source.movieUrl) ? QString()
+                                                                       : source.movieUrl),
                             YamlQuoted(QStringLiteral("FPSoftware\\Flash\\flashplayer_32_sa.exe")),
                             YamlQuoted(launch.toString(QUrl::FullyEncoded)));
     if (!source.category.trimmed().isEmpty())
@@ -241,7 +257,7 @@ QString curationMeta(const ExportSource& source)
 } // namespace
 
 ExportResult ExportCuration(const ExportSource& source, const QString& folder,
-                            const QByteArray& screenshotPng)
+                            const QByteArray& picturePng)
 {
     ExportResult result;
     const QList<KeptFile> files = filesOf(source);
@@ -266,11 +282,19 @@ ExportResult ExportCuration(const ExportSource& source, const QString& folder,
     if (source.category.trimmed().isEmpty())
         result.notes << QStringLiteral("The movie has no category to give as its tag: Tags is "
                                        "left for the curator.");
-    if (!screenshotPng.isEmpty()) {
-        if (!writeExported(folder, QStringLiteral("ss.png"), screenshotPng, &result.error))
+    if (IsLocalAddress(source.movieUrl))
+        result.notes << QStringLiteral("The movie came from this machine, not from a site: it "
+                                       "is launched from localhost, and Source is left for the "
+                                       "curator.");
+    // The curators' tool asks for a logo and a screenshot: the movie's picture is both.
+    if (picturePng.isEmpty()) {
+        result.notes << QStringLiteral("There is no picture of the movie: logo.png and ss.png "
+                                       "are left out.");
+        return result;
+    }
+    for (const QString& name : {QStringLiteral("logo.png"), QStringLiteral("ss.png")}) {
+        if (!writeExported(folder, name, picturePng, &result.error))
             return result;
-    } else {
-        result.notes << QStringLiteral("No screenshot was taken: ss.png is left out.");
     }
     return result;
 }

@@ -32,9 +32,10 @@ ExportResult ExportRuffleBundle(const ExportSource& source, const QString& zipFi
 
 /// Writes a curation folder: "content/<host>/<path>" for the movie and each kept file (the host
 /// without a port, as the archive serves it and as the Launch Command names it), "meta.yaml"
-/// with the keys the curators' tool asks for, and "ss.png" when `screenshotPng` holds one.
+/// with the keys the curators' tool asks for, and "logo.png" and "ss.png" when `picturePng`
+/// holds the movie's picture.
 ExportResult ExportCuration(const ExportSource& source, const QString& folder,
-                            const QByteArray& screenshotPng);
+                            const QByteArray& picturePng);
 
 /// A value for meta.yaml: double-quoted, with backslashes, quotes and control characters
 /// escaped, so that no title or address can break the file.

@@ -76,7 +76,8 @@ Probe probeEntry(const ImportSource& source, const SourceEntry& entry,
                 return true;
             decided = true;
             probe.movie = BeginsAsFlashMovie(head);
-            return probe.movie && take(std::string_view(head.constData(), std::size_t(head.size())));
+            return probe.movie &&
+                   take(std::string_view(head.constData(), std::size_t(head.size())));
         },
         &probe.error);
     probe.whole = probe.whole && probe.error.isEmpty();
@@ -157,6 +158,75 @@ QUrl servedFrom(const QUrl& launch, const QUrl& source)
     return names ? source : launch;
 }
 
+/// Copies an entry to `target` (replaced once whole), through `hash` when given; the reason it
+/// could not, or nothing.
+QString copyEntry(const ImportSource& source, const SourceEntry& entry, const QString& target,
+                  qint64 maxBytes, Sha256* hash, qint64* size = nullptr)
+{
+    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+        return CannotCreateFileMessage(target);
+    transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
+    QString readError;
+    std::string writeError;
+    const bool read = source.read(
+        entry, maxBytes,
+        [&](std::string_view bytes) {
+            if (hash)
+                hash->addData(bytes);
+            return writer.write(bytes, &writeError);
+        },
+        &readError);
+    // An empty entry still makes its file.
+    if (read && writeError.empty() && writer.size() == 0)
+        writer.write({}, &writeError);
+    if (!read || !writeError.empty() || !writer.commit(&writeError))
+        return readError.isEmpty() ? QString::fromStdString(writeError) : readError;
+    if (size)
+        *size = qint64(writer.size());
+    return {};
+}
+
+/// What a bundle's "ruffle-bundle.toml" says: the movie's entry below "content/", and the web
+/// address it was served from when the bundle says so. An empty movie path when it names none.
+struct BundleDescription
+{
+    QString moviePath;
+    QUrl source;
+};
+BundleDescription describeBundle(const ImportSource& bundle)
+{
+    const QHash<QString, QString> keys =
+        descriptionKeys(bundle.readSmall(kBundleInformation, kMaxDescriptionBytes), u'=');
+    const QUrl url(keys.value(QStringLiteral("url")));
+    BundleDescription description;
+    if (url.scheme() == u"file" && url.path().size() >= 2)
+        description.moviePath = kContent + url.path(QUrl::FullyDecoded).mid(1);
+    const QUrl source(keys.value(QStringLiteral("source")));
+    if (source.scheme().startsWith(QStringLiteral("http")) && !source.host().isEmpty())
+        description.source = source;
+    return description;
+}
+
+/// Writes every content entry of a bundle below `folder`, the movie's first; the reason the
+/// movie could not be written, or nothing (a file beside it that cannot be is `skipped`).
+QString unpackContent(const ImportSource& bundle, const SourceEntry& movie, const QString& folder,
+                      const std::function<void(const SourceEntry&, const QString&)>& skipped)
+{
+    const QString moviePath = QDir(folder).filePath(movie.path.mid(kContent.size()));
+    if (const QString why = copyEntry(bundle, movie, moviePath, kMaxMovieBytes, nullptr);
+        !why.isEmpty())
+        return why;
+    for (const SourceEntry& entry : bundle.entries()) {
+        if (&entry == &movie || !entry.path.startsWith(kContent) || !entry.skipReason.isEmpty())
+            continue;
+        const QString file = QDir(folder).filePath(entry.path.mid(kContent.size()));
+        if (const QString why = copyEntry(bundle, entry, file, kMaxKeptBytes, nullptr);
+            !why.isEmpty())
+            skipped(entry, why);
+    }
+    return {};
+}
+
 /// Reads one source and places its movies.
 class Importer
 {
@@ -196,8 +266,9 @@ private:
     bool hasContentFolder() const
     {
         const QList<SourceEntry>& all = m_source->entries();
-        return std::any_of(all.cbegin(), all.cend(),
-                           [](const SourceEntry& entry) { return entry.path.startsWith(kContent); });
+        return std::any_of(all.cbegin(), all.cend(), [](const SourceEntry& entry) {
+            return entry.path.startsWith(kContent);
+        });
     }
 
     void problem(int ImportSummary::*count, const QString& path, const QString& reason)
@@ -226,8 +297,9 @@ private:
             if (m_stop.load())
                 return;
             report(done++);
-            const bool kept = std::any_of(keptFolders.cbegin(), keptFolders.cend(),
-                                          [&](const QString& f) { return entry.path.startsWith(f); });
+            const bool kept =
+                std::any_of(keptFolders.cbegin(), keptFolders.cend(),
+                            [&](const QString& f) { return entry.path.startsWith(f); });
             if (kept)
                 continue; // a file a movie loads, which comes with its movie
             if (!entry.skipReason.isEmpty()) {
@@ -320,8 +392,7 @@ private:
                     CannotCreateFileMessage(m_plan.targetFolder));
             return;
         }
-        const QString target =
-            freeNameIn(m_plan.targetFolder, QFileInfo(entry.path).fileName());
+        const QString target = freeNameIn(m_plan.targetFolder, QFileInfo(entry.path).fileName());
         transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
         const Probe probe = probeEntry(*m_source, entry, &writer);
         if (!settled(entry, probe))
@@ -356,8 +427,8 @@ private:
                 continue;
             Sha256 hash;
             qint64 size = 0;
-            if (const QString error =
-                    copyEntry(*entry, target, kMaxKeptBytes - manifest.totalBytes(), &hash, &size);
+            if (const QString error = copyEntry(
+                    *m_source, *entry, target, kMaxKeptBytes - manifest.totalBytes(), &hash, &size);
                 !error.isEmpty()) {
                 problem(&ImportSummary::unreadable, entry->path, error);
                 continue;
@@ -369,34 +440,6 @@ private:
         if (manifest.files.isEmpty() || !WriteManifest(folder, manifest))
             return 0;
         return int(manifest.files.size());
-    }
-
-    /// Copies an entry to `target` (replaced once whole), through `hash` when given; the reason
-    /// it could not, or nothing.
-    QString copyEntry(const SourceEntry& entry, const QString& target, qint64 maxBytes,
-                      Sha256* hash, qint64* size = nullptr) const
-    {
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()))
-            return CannotCreateFileMessage(target);
-        transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
-        QString readError;
-        std::string writeError;
-        const bool read = m_source->read(
-            entry, maxBytes,
-            [&](std::string_view bytes) {
-                if (hash)
-                    hash->addData(bytes);
-                return writer.write(bytes, &writeError);
-            },
-            &readError);
-        // An empty entry still makes its file.
-        if (read && writeError.empty() && writer.size() == 0)
-            writer.write({}, &writeError);
-        if (!read || !writeError.empty() || !writer.commit(&writeError))
-            return readError.isEmpty() ? QString::fromStdString(writeError) : readError;
-        if (size)
-            *size = qint64(writer.size());
-        return {};
     }
 
     /// The content entries, each with the address it had on the site: the first folder below
@@ -416,7 +459,7 @@ private:
                 // scheme the movie was served with.
                 address.setHost(rest.section(u'/', 0, 0));
                 address.setScheme(address.host() == movie.host() ? movie.scheme()
-                                                                  : QStringLiteral("http"));
+                                                                 : QStringLiteral("http"));
                 address.setPath(u'/' + rest.section(u'/', 1));
             } else {
                 address.setScheme(site.scheme());
@@ -435,7 +478,8 @@ private:
     {
         const SourceEntry* movie = m_entries.value(moviePath);
         if (!movie) {
-            m_out.summary.error = where(moviePath) + QStringLiteral(": the movie it names is not in it");
+            m_out.summary.error =
+                where(moviePath) + QStringLiteral(": the movie it names is not in it");
             return;
         }
         QList<std::pair<const SourceEntry*, QUrl>> kept = contentAddresses(site, address);
@@ -447,21 +491,16 @@ private:
     /// address; a bundle this program wrote also says the web address it came from.
     void importBundle()
     {
-        const QHash<QString, QString> keys = descriptionKeys(
-            m_source->readSmall(kBundleInformation, kMaxDescriptionBytes), u'=');
-        const QUrl url(keys.value(QStringLiteral("url")));
-        if (url.scheme() != u"file" || url.path().size() < 2) {
+        const BundleDescription bundle = describeBundle(*m_source);
+        if (bundle.moviePath.isEmpty()) {
             m_out.summary.error = where(kBundleInformation) +
                                   QStringLiteral(": no movie named by a file:/// address");
             return;
         }
-        const QString moviePath = kContent + url.path(QUrl::FullyDecoded).mid(1);
-        const QUrl source(keys.value(QStringLiteral("source")));
-        if (source.scheme().startsWith(QStringLiteral("http")) && !source.host().isEmpty()) {
-            copyWithSite(moviePath, source, source);
-            return;
-        }
-        extractBundle(moviePath);
+        if (bundle.source.isValid())
+            copyWithSite(bundle.moviePath, bundle.source, bundle.source);
+        else
+            extractBundle(bundle.moviePath);
     }
 
     /// A bundle with no web address: its content goes to a folder of its own in the
@@ -470,34 +509,26 @@ private:
     {
         const SourceEntry* movie = m_entries.value(moviePath);
         if (!movie) {
-            m_out.summary.error = where(moviePath) + QStringLiteral(": the movie it names is not in it");
+            m_out.summary.error =
+                where(moviePath) + QStringLiteral(": the movie it names is not in it");
             return;
         }
+        // Known already: nothing is unpacked.
+        const Probe probe = probeEntry(*m_source, *movie, nullptr);
+        if (!settled(*movie, probe))
+            return;
         const QString folder =
             freeNameIn(m_plan.targetFolder, QFileInfo(m_source->location()).completeBaseName());
+        const QString why = unpackContent(
+            *m_source, *movie, folder, [this](const SourceEntry& entry, const QString& reason) {
+                problem(&ImportSummary::unreadable, entry.path, reason);
+            });
+        if (!why.isEmpty()) {
+            m_known.remove(probe.sha256);
+            problem(&ImportSummary::unreadable, moviePath, why);
+            return;
+        }
         const QString target = QDir(folder).filePath(moviePath.mid(kContent.size()));
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
-            problem(&ImportSummary::unreadable, moviePath, CannotCreateFileMessage(target));
-            return;
-        }
-        transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
-        const Probe probe = probeEntry(*m_source, *movie, &writer);
-        std::string error;
-        if (!settled(*movie, probe) || !writer.commit(&error)) {
-            if (!error.empty())
-                problem(&ImportSummary::unreadable, moviePath, QString::fromStdString(error));
-            QDir(folder).removeRecursively(); // made just now, for this bundle alone
-            return;
-        }
-        for (const SourceEntry& entry : m_source->entries()) {
-            if (m_stop.load())
-                break;
-            if (&entry == movie || !entry.path.startsWith(kContent) || !entry.skipReason.isEmpty())
-                continue;
-            const QString file = QDir(folder).filePath(entry.path.mid(kContent.size()));
-            if (const QString why = copyEntry(entry, file, kMaxKeptBytes, nullptr); !why.isEmpty())
-                problem(&ImportSummary::unreadable, entry.path, why);
-        }
         m_out.movies.append({fileAddress(target), target, probe.sha256, 0});
     }
 
@@ -566,6 +597,37 @@ ItemRecord importedItem(const FoundMovie& movie, const CategoryRecord& category)
 
 } // namespace
 
+bool IsRuffleBundle(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QFileInfo(QDir(path).filePath(kBundleInformation)).isFile();
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly) || file.read(2) != "PK")
+        return false;
+    QString error;
+    const std::unique_ptr<ImportSource> bundle = ImportSource::open(path, &error);
+    return bundle && bundle->has(kBundleInformation);
+}
+
+QString UnpackRuffleBundle(const QString& bundle, const QString& folder, QString* error)
+{
+    const std::unique_ptr<ImportSource> source = ImportSource::open(bundle, error);
+    if (!source)
+        return {};
+    const QString moviePath = describeBundle(*source).moviePath;
+    const QList<SourceEntry>& entries = source->entries();
+    const auto movie = std::find_if(entries.cbegin(), entries.cend(), [&](const SourceEntry& e) {
+        return e.path == moviePath && e.skipReason.isEmpty();
+    });
+    if (moviePath.isEmpty() || movie == entries.cend()) {
+        *error = QStringLiteral("the bundle names no movie it holds");
+        return {};
+    }
+    *error = unpackContent(*source, *movie, folder, [](const SourceEntry&, const QString&) {});
+    return error->isEmpty() ? QDir(folder).filePath(moviePath.mid(kContent.size())) : QString();
+}
+
 QByteArray ImportRequestToJson(const ImportRequest& request)
 {
     return QJsonDocument(QJsonObject{{QStringLiteral("source"), request.source},
@@ -591,12 +653,10 @@ QJsonObject ImportSummary::toJson(int mostProblems) const
         listed.append(QJsonObject{{QStringLiteral("path"), problem.path},
                                   {QStringLiteral("reason"), problem.reason}});
     }
-    QJsonObject json{{QStringLiteral("source"), source},
-                     {QStringLiteral("added"), added},
-                     {QStringLiteral("same"), same},
-                     {QStringLiteral("unreadable"), unreadable},
-                     {QStringLiteral("skipped"), skipped},
-                     {QStringLiteral("problems"), listed}};
+    QJsonObject json{
+        {QStringLiteral("source"), source},   {QStringLiteral("added"), added},
+        {QStringLiteral("same"), same},       {QStringLiteral("unreadable"), unreadable},
+        {QStringLiteral("skipped"), skipped}, {QStringLiteral("problems"), listed}};
     if (!error.isEmpty())
         json.insert(QStringLiteral("error"), error);
     if (stopped)
@@ -631,11 +691,11 @@ QString ImportSummary::text(int mostProblems) const
                        .arg(skipped);
     if (stopped)
         text += QStringLiteral(" (stopped before the end)");
-    const qsizetype shown = mostProblems < 0 ? problems.size()
-                                             : std::min<qsizetype>(mostProblems, problems.size());
+    const qsizetype shown =
+        mostProblems < 0 ? problems.size() : std::min<qsizetype>(mostProblems, problems.size());
     for (qsizetype i = 0; i < shown; ++i)
-        text += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(problems[i].path),
-                                               problems[i].reason);
+        text += QStringLiteral("\n%1: %2")
+                    .arg(QDir::toNativeSeparators(problems[i].path), problems[i].reason);
     if (shown < problems.size())
         text += QStringLiteral("\n… and %1 more").arg(problems.size() - shown);
     if (!error.isEmpty())

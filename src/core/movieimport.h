@@ -22,8 +22,16 @@ struct ImportRequest
 {
     QString source;   ///< a folder, a movie, a .zip, a Ruffle bundle, a curation folder
     QString category; ///< empty: "Downloaded"
-    bool copy = false; ///< copy a folder's movies into the category's folder (an archive's always are)
+    bool copy =
+        false; ///< copy a folder's movies into the category's folder (an archive's always are)
 };
+
+/// Whether `path` is a Ruffle bundle: a zip (a .ruf) or a folder holding "ruffle-bundle.toml".
+bool IsRuffleBundle(const QString& path);
+/// Unpacks a Ruffle bundle's content into `folder` (which it makes), keeping the content's own
+/// layout so that the movie's relative loads find their files; the path of the movie the bundle
+/// names, or empty with the reason in `error`.
+QString UnpackRuffleBundle(const QString& bundle, const QString& folder, QString* error);
 
 /// An import as one line of JSON, and back (a path handed to the running program).
 QByteArray ImportRequestToJson(const ImportRequest& request);

@@ -4,6 +4,7 @@
 
 #include "autostart.h"
 #include "catalogue.h"
+#include "datafolder.h"
 #include "categorytreemodel.h"
 #include "vault.h"
 #include "downloadflow.h"
@@ -11,8 +12,10 @@
 #include "hotkey.h"
 #include "icons.h"
 #include "itemfilter.h"
+#include "itemgallery.h"
 #include "itemlistmodel.h"
 #include "moviefactskeeper.h"
+#include "picturekeeper.h"
 #include "keptfiles.h"
 #include "mainactions.h"
 #include "maincommands.h"
@@ -38,6 +41,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <QSplitter>
+#include <QStackedWidget>
 
 TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* parent)
     : QMainWindow(parent)
@@ -47,6 +51,7 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_options(services.app.options())
     , m_prompt(services.app.prompt())
     , m_facts(services.facts)
+    , m_pictures(services.pictures)
     , m_hotKey(services.hotKey)
     , m_autostart(services.autostart)
     , m_actions(new MainActions(this))
@@ -59,6 +64,8 @@ TClipVaultMain::TClipVaultMain(const MainWindowServices& services, QWidget* pare
     , m_itemMenu(new QMenu(this))
     , m_treeMenu(new QMenu(this))
     , m_progressLabel(new QLabel(this))
+    , m_picturesLabel(new QLabel(this))
+    , m_gallery(new ItemGallery(services.pictures, this))
 {
     m_ui->setupUi(this);
     m_preview = new PreviewPane(services.movies, m_app, m_prompt, services.dialogs,
@@ -86,6 +93,7 @@ void TClipVaultMain::setupViews()
     const int widths[] = {150, 100, 355, 200};
     for (int column = 0; column < ItemListModel::ColumnCount; ++column)
         m_ui->lvFlashItemsList->setColumnWidth(column, widths[column]);
+    setupGallery();
     // Grid lines between the facts and their values, as in a property sheet.
     m_ui->lvItemInfo->setStyleSheet(
         QStringLiteral("QTreeWidget#lvItemInfo::item { border-right: 1px solid palette(midlight);"
@@ -122,6 +130,38 @@ void TClipVaultMain::setupViews()
     });
 }
 
+void TClipVaultMain::setupGallery()
+{
+    // The gallery is a second view of the list's rows and selection: the commands, the context
+    // menu and dragging rows act on either alike.
+    m_gallery->setModel(m_itemModel);
+    QItemSelectionModel* own = m_gallery->selectionModel();
+    m_gallery->setSelectionModel(m_ui->lvFlashItemsList->selectionModel());
+    delete own;
+    m_gallery->setModelColumn(ItemListModel::FileNameColumn);
+    m_gallery->installEventFilter(this);
+    auto* views = new QStackedWidget(this);
+    views->setObjectName(QStringLiteral("itemViews"));
+    m_ui->splitterList->replaceWidget(m_ui->splitterList->indexOf(m_ui->lvFlashItemsList), views);
+    views->addWidget(m_ui->lvFlashItemsList);
+    views->addWidget(m_gallery);
+    m_itemViews = views;
+}
+
+void TClipVaultMain::showGallery(bool shown)
+{
+    m_itemViews->setCurrentWidget(shown ? static_cast<QWidget*>(m_gallery)
+                                        : m_ui->lvFlashItemsList);
+    m_actions->action(MainActions::Gallery)->setChecked(shown);
+    const QModelIndex current = m_ui->lvFlashItemsList->currentIndex();
+    if (current.isValid()) {
+        if (shown)
+            m_gallery->scrollTo(current);
+        else
+            m_ui->lvFlashItemsList->scrollTo(current);
+    }
+}
+
 void TClipVaultMain::buildMenusAndToolBar()
 {
     using Place = MainActions::Place;
@@ -135,17 +175,28 @@ void TClipVaultMain::buildMenusAndToolBar()
     m_treeMenu->setObjectName(QStringLiteral("poptreeview"));
     m_actions->fill(m_treeMenu, Place::TreeMenu);
 
-    connect(m_ui->lvFlashItemsList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) {
-                m_itemMenu->popup(m_ui->lvFlashItemsList->viewport()->mapToGlobal(at));
-            });
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_ui->lvFlashItemsList),
+                                    static_cast<QAbstractItemView*>(m_gallery)}) {
+        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& at) {
+            m_itemMenu->popup(view->viewport()->mapToGlobal(at));
+        });
+    }
     connect(m_ui->tvwclass, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         m_treeMenu->popup(m_ui->tvwclass->viewport()->mapToGlobal(at));
     });
 
-    // The status bar shows the running download, and nothing else.
+    // The status bar shows the running download or import, and at its right the pictures
+    // being drawn.
     m_progressLabel->setObjectName(QStringLiteral("lblDownloadProgress"));
     m_ui->StatusBar1->addWidget(m_progressLabel, 1);
+    m_picturesLabel->setObjectName(QStringLiteral("lblPictures"));
+    m_ui->StatusBar1->addPermanentWidget(m_picturesLabel);
+    if (m_pictures)
+        connect(m_pictures, &PictureKeeper::progress, this, [this](int done, int total) {
+            m_picturesLabel->setText(
+                done < total ? QStringLiteral("Drawing pictures: %1 of %2").arg(done).arg(total)
+                             : QString());
+        });
 }
 
 void TClipVaultMain::connectCommands()
@@ -175,6 +226,10 @@ void TClipVaultMain::connectCommands()
     bind(MainActions::OpenBrowser, [this] { m_commands->OpenBrowserExecute(); });
     bind(MainActions::ConnectBrowser, [this] { m_commands->ConnectBrowserExecute(); });
     bind(MainActions::SearchAction, [this] { SearchActionExecute(); });
+    bind(MainActions::Gallery, [this](bool shown) {
+        showGallery(shown);
+        SaveGalleryChoice(m_app.dataFolder(), shown);
+    });
     bind(MainActions::SetOptions, [this] { SetOptionsExecute(); });
     bind(MainActions::HelpManual, [this] { m_commands->HelpManualExecute(); });
     bind(MainActions::ShowAbout, [this] { m_commands->ShowAboutExecute(); });
@@ -183,10 +238,12 @@ void TClipVaultMain::connectCommands()
 
     connect(m_ui->lvFlashItemsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TClipVaultMain::lvFlashItemsListSelectItem);
-    connect(m_ui->lvFlashItemsList, &QAbstractItemView::clicked, this,
-            &TClipVaultMain::UpdateSelectionState);
-    connect(m_ui->lvFlashItemsList, &QAbstractItemView::doubleClicked, this,
-            &TClipVaultMain::lvFlashItemsListDblClick);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_ui->lvFlashItemsList),
+                                    static_cast<QAbstractItemView*>(m_gallery)}) {
+        connect(view, &QAbstractItemView::clicked, this, &TClipVaultMain::UpdateSelectionState);
+        connect(view, &QAbstractItemView::doubleClicked, this,
+                &TClipVaultMain::lvFlashItemsListDblClick);
+    }
     connect(&m_app.downloads(), &DownloadFlow::progress, this,
             &TClipVaultMain::showDownloadProgress);
     connect(&m_app.downloads(), &DownloadFlow::finished, m_progressLabel, &QLabel::clear);
@@ -217,6 +274,7 @@ void TClipVaultMain::FormCreate()
         m_ui->tvwclass->setCurrentIndex(m_treeModel->nodeAt(1));
 
     UpdateItemActions();
+    showGallery(LoadVaultSettings(m_app.dataFolder()).gallery);
 
     if (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
@@ -370,7 +428,8 @@ bool TClipVaultMain::event(QEvent* event)
 
 bool TClipVaultMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_ui->lvFlashItemsList && event->type() == QEvent::KeyPress &&
+    if ((watched == m_ui->lvFlashItemsList || watched == m_gallery) &&
+        event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         m_commands->DeleteFlashItemActionExecute();
         return true;

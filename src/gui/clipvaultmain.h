@@ -9,6 +9,7 @@
 
 class Autostart;
 class MovieFactsKeeper;
+class PictureKeeper;
 class MovieServer;
 class Catalogue;
 class CategoryTreeModel;
@@ -22,6 +23,8 @@ class QDropEvent;
 class QLabel;
 class QMenu;
 class HotKey;
+class ItemGallery;
+class QStackedWidget;
 class ItemListModel;
 class MainActions;
 class TrayController;
@@ -45,6 +48,8 @@ struct MainWindowServices
     BrowserSources browser = {}; ///< empty: the windows ask no browser
     /// What is inside the movies, for a search that looks there; none: it does not.
     const MovieFactsKeeper* facts = nullptr;
+    /// The pictures of the movies, drawn in the background; none: no pictures are drawn.
+    PictureKeeper* pictures = nullptr;
 };
 
 /// The main window: a view of the program's catalogue that shows the category tree and the item
@@ -125,6 +130,10 @@ protected:
 private:
     void FormCreate();
     void setupViews();
+    /// The gallery beside the item list, sharing its rows and selection.
+    void setupGallery();
+    /// Shows the items as the gallery or as the list.
+    void showGallery(bool shown);
     /// Widens the category pane so that the longest category name shows whole.
     void fitTreePane();
     /// The category pane's width the user gave it, kept in clipvault.conf across starts.
@@ -151,6 +160,7 @@ private:
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;
     const MovieFactsKeeper* m_facts;
+    PictureKeeper* m_pictures;
     HotKey& m_hotKey;
     Autostart& m_autostart;
     bool m_startupNoticeShown = false;
@@ -163,6 +173,9 @@ private:
     QMenu* m_itemMenu;
     QMenu* m_treeMenu;
     QLabel* m_progressLabel;
+    QLabel* m_picturesLabel;
+    ItemGallery* m_gallery;      ///< the items as a grid of pictures
+    QStackedWidget* m_itemViews; ///< the list or the gallery
     /// The state the user last chose, minimized aside: the window comes back to it from the tray
     /// and keeps it when the native window is created anew.
     Qt::WindowStates m_userState = Qt::WindowMaximized;

@@ -198,6 +198,8 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const
     }
     if (role == Qt::DecorationRole && index.column() == FileNameColumn)
         return Icons::itemImage(item.state());
+    if (role == ContentRole)
+        return item.extras.sha256;
     return {};
 }
 

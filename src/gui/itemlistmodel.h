@@ -22,6 +22,8 @@ class ItemListModel final : public QAbstractTableModel
 {
     Q_OBJECT
 public:
+    /// The item's SHA-256 (hex), the key of its picture.
+    static constexpr int ContentRole = Qt::UserRole + 1;
     enum Column
     {
         FileNameColumn,

@@ -59,6 +59,7 @@ constexpr ActionRow kActionTable[] = {
     {MainActions::ConnectBrowser, "ConnectBrowser", "Connect your browser…",
      QStyle::SP_DriveNetIcon},
     {MainActions::SearchAction, "SearchAction", "searchAction", QStyle::SP_FileDialogContentsView},
+    {MainActions::Gallery, "Gallery", "Gallery", QStyle::SP_FileDialogContentsView, true},
     {MainActions::SetOptions, "SetOptions", "Options", QStyle::SP_CustomBase}, // our cog wheel
     {MainActions::ShowVaultBar1, "ShowVaultBar1", "Enable Shortcut Bar", QStyle::SP_CustomBase,
      true},
@@ -102,6 +103,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolsMenu, "Simple Flash Player", MainActions::SimpleFlashPlayer},
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "search for ...", MainActions::SearchAction},
+    {Place::ToolsMenu, "Gallery", MainActions::Gallery},
     {Place::ToolsMenu, nullptr, kSeparator},
     {Place::ToolsMenu, "Options", MainActions::SetOptions},
     {Place::ToolsMenu, nullptr, kSeparator},
@@ -122,6 +124,7 @@ constexpr PlacementRow kPlacements[] = {
     {Place::ToolBar, "Delete", MainActions::DeleteFlashItemAction},
     {Place::ToolBar, nullptr, kSeparator},
     {Place::ToolBar, "Search in Download Log", MainActions::SearchAction},
+    {Place::ToolBar, "Gallery", MainActions::Gallery},
     {Place::ToolBar, "Options", MainActions::SetOptions},
     {Place::ToolBar, "Exit", MainActions::ExitAction},
 

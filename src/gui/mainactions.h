@@ -36,6 +36,7 @@ public:
         OpenBrowser,
         ConnectBrowser, ///< the browser companion: what is connected, what to do
         SearchAction,
+        Gallery, ///< the switch between the item list and the grid of pictures
         SetOptions,
         ShowVaultBar1, ///< the tray's switch of the shortcut bar, checked while it is enabled
         ShowMiniWin1,  ///< the tray's switch of the hanging window, checked while it is shown

@@ -20,6 +20,7 @@
 #include "itemselection.h"
 #include "keptfiles.h"
 #include "movieexport.h"
+#include "picturecache.h"
 #include "webarchive.h"
 #include "options.h"
 #include "userprompt.h"
@@ -318,8 +319,9 @@ void MainCommands::ExportItemExecute()
         m_dialogs.chooseExportTarget(m_selection.dialogOwner(), source.title);
     if (target.path.isEmpty())
         return;
-    QByteArray png;
-    if (!frame.isNull()) {
+    // The movie's picture when it is drawn; else what the preview shows.
+    QByteArray png = CachedPicture(item.extras.sha256);
+    if (png.isEmpty() && !frame.isNull()) {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         frame.save(&buffer, "PNG");

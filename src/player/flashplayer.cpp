@@ -89,6 +89,12 @@ void FlashPlayer::runScript(const QString& script)
         m_view->page()->runJavaScript(script);
 }
 
+void FlashPlayer::mute()
+{
+    createView();
+    m_view->page()->setAudioMuted(true);
+}
+
 void FlashPlayer::setMovie(const QString& movie)
 {
     m_movie = movie;
@@ -123,6 +129,17 @@ void FlashPlayer::Play()
 void FlashPlayer::StopPlay()
 {
     runScript(QStringLiteral("clipvault.stop()"));
+}
+
+void FlashPlayer::askShownError(std::function<void(const QString& error)> answer)
+{
+    if (!m_view || !m_ready) {
+        answer(QString());
+        return;
+    }
+    m_view->page()->runJavaScript(
+        QStringLiteral("clipvault.shownError()"),
+        [answer = std::move(answer)](const QVariant& result) { answer(result.toString()); });
 }
 
 void FlashPlayer::queryPlaying()

@@ -4,6 +4,8 @@
 #include <QJsonObject>
 #include <QWidget>
 
+#include <functional>
+
 class MovieServer;
 class QWebEngineView;
 class PlayerPage;
@@ -27,6 +29,8 @@ public:
     /// Makes the web view without loading the page yet (which starts Ruffle, the costly part).
     void createView();
 
+    /// Silences the player's sound for good (a player no one listens to).
+    void mute();
     void setMovie(const QString& movie);
     QString movie() const { return m_movie; }
     void Stop();
@@ -40,6 +44,8 @@ public:
 
     /// Asks the player whether the movie runs; the answer arrives in `playingReported`.
     void queryPlaying();
+    /// Asks which error Ruffle shows in place of the movie; `answer` hears it ("" for none).
+    void askShownError(std::function<void(const QString& error)> answer);
 
 signals:
     void ready();

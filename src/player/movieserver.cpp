@@ -1,5 +1,7 @@
 #include "movieserver.h"
 
+#include "movieimport.h"
+
 #include "filekeeper.h"
 #include "httpget.h"
 #include "keptfiles.h"
@@ -163,9 +165,11 @@ bool MovieServer::isAllowedPeer(const QHostAddress& peer)
     return peer.isLoopback();
 }
 
-QString MovieServer::addMovie(const QString& source)
+QString MovieServer::addMovie(const QString& given)
 {
-    const bool remote = isRemote(source);
+    const bool remote = isRemote(given);
+    // A Ruffle bundle plays as the movie it names, unpacked with its files.
+    const QString source = remote ? given : unpackedBundle(given);
     if (!remote && !QFileInfo(source).isFile())
         return {};
     QString id = m_ids.value(source);
@@ -476,6 +480,23 @@ void MovieServer::serveMovie(QTcpSocket* socket, const QString& id, bool headOnl
         return;
     }
     serveFile(socket, it->file, "application/x-shockwave-flash", headOnly);
+}
+
+QString MovieServer::unpackedBundle(const QString& source)
+{
+    if (const auto unpacked = m_bundles.constFind(source); unpacked != m_bundles.cend())
+        return *unpacked;
+    if (!IsRuffleBundle(source))
+        return source;
+    QString error;
+    const QString folder =
+        QDir(fetchedFolder()).filePath(QStringLiteral("bundle-%1").arg(m_bundles.size() + 1));
+    const QString movie = UnpackRuffleBundle(source, folder, &error);
+    if (movie.isEmpty())
+        qWarning("Clip Vault: the bundle %s cannot be played: %s", qPrintable(source),
+                 qPrintable(error));
+    m_bundles.insert(source, movie);
+    return movie;
 }
 
 QString MovieServer::fetchedFolder()

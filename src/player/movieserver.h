@@ -59,6 +59,8 @@ public:
     /// folder beside it), else from the files of its own folder; with keepFiles it is fetched
     /// from the site, kept, and served. A remote movie's loads are fetched for the preview.
     /// A local movie without a known address reaches the files of its own folder.
+    /// A Ruffle bundle (a .ruf, or its folder) is unpacked into the server's own folder, gone
+    /// with it, and plays as the movie it names.
     QString addMovie(const QString& source);
 
     /// Tells where a local movie file came from (the catalogue's item for that file).
@@ -132,6 +134,8 @@ private:
     FileKeeper* keeperOf(const QString& id);
     /// The folder remote movies and their loads are fetched into for this run.
     QString fetchedFolder();
+    /// The movie a bundle names, unpacked once; any other source as it is.
+    QString unpackedBundle(const QString& source);
     void settleMovie(Movie& movie, const QString& source);
     static void refuse(QTcpSocket* socket, int status, const QByteArray& reason);
 
@@ -142,6 +146,7 @@ private:
     QList<QPointer<QTcpSocket>> m_silent; ///< connections in the order taken, until they ask
     QHash<QString, Movie> m_movies;       ///< by id
     QHash<QString, QString> m_ids;        ///< id by source
+    QHash<QString, QString> m_bundles;    ///< a bundle's unpacked movie, by the bundle
     std::unique_ptr<QTemporaryDir> m_fetched;
     int m_nextId = 1;
     OriginLookup m_originLookup;

@@ -3,10 +3,13 @@
 #include "../gui/mainwindowfixture.h"
 
 #include "flashplayer.h"
+#include "keptfiles.h"
 #include "flashpreview.h"
 #include "moviefactskeeper.h"
 #include "movieserver.h"
 #include "options.h"
+#include "picturecache.h"
+#include "picturekeeper.h"
 #include "playerfiles.h"
 #include "playerreserve.h"
 #include "mainactions.h"
@@ -14,6 +17,7 @@
 #include "records.h"
 #include "vault.h"
 
+#include "exportfixture.h"
 #include "scripteddialogs.h"
 #include "scriptedprompt.h"
 #include "shownplayer.h"
@@ -32,6 +36,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QLineEdit>
+#include <QProcess>
 #include <QToolButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -136,6 +141,24 @@ TEST_F(PlayerTest, StopPlayAndPaintTo)
     EXPECT_TRUE(playing());
     player.Stop();
     EXPECT_FALSE(playing());
+}
+
+TEST_F(PlayerTest, AnExportedRuffleBundlePlaysBackAsItsMovie)
+{
+    ExportFixture exported;
+    const QString bundle = QDir(folder.path()).filePath(QStringLiteral("game.ruf"));
+    ASSERT_TRUE(ExportRuffleBundle(exported.source, bundle).ok());
+    QSignalSpy loaded(&player, &FlashPlayer::movieLoaded);
+    QSignalSpy failed(&player, &FlashPlayer::loadFailed);
+    player.setMovie(bundle);
+    ASSERT_TRUE(waitUntil([&] { return !loaded.isEmpty() || !failed.isEmpty(); }, 60000));
+    EXPECT_TRUE(failed.isEmpty()) << qPrintable(failed.value(0).value(1).toString());
+    ASSERT_TRUE(waitUntil([&] { return !player.metadata().isEmpty(); }));
+    EXPECT_EQ(player.metadata().value(QStringLiteral("width")).toInt(), 550);
+    QString shown = QStringLiteral("?");
+    player.askShownError([&](const QString& error) { shown = error; });
+    ASSERT_TRUE(waitUntil([&] { return shown != u"?"; }));
+    EXPECT_TRUE(shown.isEmpty()) << "Ruffle shows no error: " << qPrintable(shown);
 }
 
 TEST_F(PlayerTest, NamesThatAreNoMovieShowNothingAndRaiseNothing)
@@ -372,4 +395,112 @@ TEST_F(MainWindowTest, PlayStandAloneUsesOurPlayerWhenTheDesktopHasNoneForMovies
                             QStringLiteral("org.videolan.VLC.desktop"));
     window->actions().action(MainActions::PlayStandAlone)->trigger();
     EXPECT_EQ(desktop.opened, QStringList{movie});
+}
+
+namespace {
+
+/// A movie of one colour whose first frame runs `actions` (AVM1), or an AVM2 movie with none.
+QByteArray colouredMovie(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
+                         const QByteArray& actions = {}, bool actionScript3 = false)
+{
+    SwfMovie movie;
+    movie.background = {red, green, blue};
+    movie.frameCount = 10;
+    movie.tags = actionScript3 ? swftags::fileAttributes(0x08) : swftags::doAction(actions);
+    return WriteSwf(movie);
+}
+
+QRgb centreOf(const QString& png)
+{
+    const QImage picture(png);
+    return picture.isNull() ? 0 : picture.pixel(picture.width() / 2, picture.height() / 2);
+}
+
+} // namespace
+
+TEST(Pictures, EveryMovieGetsAPictureOfItsColourOrAPlaceholderSayingWhy)
+{
+    QTemporaryDir folder;
+    ScriptedPrompt prompt;
+    OptionsRecord options = DefaultOptions();
+    Catalogue catalogue(prompt, options);
+    catalogue.AddCategory(CategoryNamed(QStringLiteral("Downloaded")));
+    // A throw (AVM1 "throw 'boom'") and an endless loop (a jump to itself).
+    const QByteArray throwing = swftags::pushString("boom") + QByteArray("\x2a\x00", 2);
+    const QByteArray looping("\x99\x02\x00\xfb\xff\x00", 6);
+    struct Movie
+    {
+        const char* name;
+        QByteArray bytes;
+        QRgb colour; ///< 0: a placeholder is expected
+        const char* reason;
+    };
+    const Movie movies[] = {
+        {"red.swf", colouredMovie(0xff, 0, 0), qRgb(0xff, 0, 0), ""},
+        {"twice.swf", colouredMovie(0xff, 0, 0), qRgb(0xff, 0, 0), ""},
+        {"blue3.swf", colouredMovie(0, 0, 0xff, {}, true), qRgb(0, 0, 0xff), ""},
+        {"throws.swf", colouredMovie(0, 0xff, 0, throwing), qRgb(0, 0xff, 0), ""},
+        {"loops.swf", colouredMovie(0xff, 0xff, 0, looping), 0, "did not show within 10 s"},
+        {"damaged.swf", QByteArray("FWS\x0a\xff\xff\x00\x00garbage", 16), 0, "Ruffle"},
+    };
+    for (const Movie& movie : movies) {
+        const QString file = QDir(folder.path()).filePath(QLatin1String(movie.name));
+        ASSERT_TRUE(writeFile(file, movie.bytes));
+        ASSERT_GE(catalogue.AddItemFromUrlAs(QUrl::fromLocalFile(file).toString(), {}, file), 0);
+        catalogue.SetItemState(catalogue.itemCount() - 1, ItemState::Downloaded);
+    }
+
+    PictureKeeper keeper(catalogue, QStringLiteral(CLIPVAULT_PROGRAM));
+    QSignalSpy made(&keeper, &PictureKeeper::pictureMade);
+    keeper.gather();
+    ASSERT_TRUE(waitUntil([&] { return made.size() == 5; }, 180000)) << made.size();
+    EXPECT_FALSE(waitUntil([&] { return made.size() > 5; }, 500))
+        << "a movie filed twice is drawn once";
+    for (int i = 0; i < catalogue.itemCount(); ++i) {
+        const Movie& movie = movies[i];
+        SCOPED_TRACE(movie.name);
+        const QByteArray sha256 = catalogue.item(i).extras.sha256;
+        ASSERT_EQ(sha256, FileSha256(ItemFilePath(catalogue.item(i)))) << "noted for the item";
+        const PictureEntry entry = LookUpPicture(sha256);
+        if (movie.colour != 0) {
+            ASSERT_EQ(entry.kind, PictureEntry::Kind::Picture) << qPrintable(entry.reason);
+            EXPECT_EQ(centreOf(PicturePath(sha256)), movie.colour);
+            EXPECT_EQ(QImage(PicturePath(sha256)).width(), kPictureSize);
+        } else {
+            ASSERT_EQ(entry.kind, PictureEntry::Kind::Failed);
+            EXPECT_TRUE(entry.reason.contains(QLatin1String(movie.reason)))
+                << qPrintable(entry.reason);
+        }
+    }
+
+    // A drawn or failed movie is not drawn again; the command line draws one on its own.
+    made.clear();
+    keeper.gather();
+    EXPECT_FALSE(waitUntil([&] { return !made.isEmpty(); }, 2000));
+    const QString out = QDir(folder.path()).filePath(QStringLiteral("out.png"));
+    QProcess cli;
+    cli.start(QStringLiteral(CLIPVAULT_CLI),
+              {QStringLiteral("picture"), QDir(folder.path()).filePath(QStringLiteral("blue3.swf")),
+               out});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
+    EXPECT_EQ(centreOf(out), qRgb(0, 0, 0xff));
+
+    // A movie imported and exported for an archive's curators carries its picture as the
+    // curation's logo and screenshot.
+    const QString data = QDir(folder.path()).filePath(QStringLiteral("data"));
+    const QString red = QDir(folder.path()).filePath(QStringLiteral("red.swf"));
+    const QString curation = QDir(folder.path()).filePath(QStringLiteral("curation"));
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("import"), red},
+          QStringList{QStringLiteral("export"),
+                      QUrl::fromLocalFile(red).toString(QUrl::FullyEncoded),
+                      QStringLiteral("--curation"), curation}}) {
+        cli.start(QStringLiteral(CLIPVAULT_CLI),
+                  arguments + QStringList{QStringLiteral("--data-dir"), data});
+        ASSERT_TRUE(cli.waitForFinished(120000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
+    }
+    EXPECT_EQ(centreOf(curation + QStringLiteral("/logo.png")), qRgb(0xff, 0, 0));
+    EXPECT_EQ(centreOf(curation + QStringLiteral("/ss.png")), qRgb(0xff, 0, 0));
 }

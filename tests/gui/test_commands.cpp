@@ -240,13 +240,13 @@ TEST_F(CommandTest, EveryMenuAndTheToolBarOfferTheirEntriesInOrder)
           "Detect from the browser tab", "Detect from the web archive", "Import movies…", "-",
           "Download", "-", "&Exit"}},
         {"menuTools",
-         {"Simple Flash Player", "-", "search for ...", "-", "Options", "-",
+         {"Simple Flash Player", "-", "search for ...", "Gallery", "-", "Options", "-",
           "Connect your browser…", "Open a browser for Clip Vault"}},
         {"menuHelp", {"Help manual", "-", "About"}},
         {"ToolBar1",
          {"Add a task", "Detect from webpage", "Detect from cache", "-", "Properties",
           "Browse its folder", "Download this Item", "Delete", "-", "Search in Download Log",
-          "Options", "Exit"}},
+          "Gallery", "Options", "Exit"}},
     };
     for (const auto& [name, expected] : places) {
         auto* place = window->findChild<QWidget*>(QLatin1String(name));

@@ -6,7 +6,9 @@
 #include "playerfiles.h"
 #include "previewpane.h"
 
+#include "datafolder.h"
 #include "modaldialog.h"
+#include "picturecache.h"
 #include "swfwriter.h"
 #include "waituntil.h"
 
@@ -15,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QMimeData>
 #include <QTest>
@@ -171,6 +174,48 @@ TEST_F(ViewTest, MoviesOnDiskAreImportedFromTheDialogOrByADropAndTheSummaryIsSai
     said = prompt.messages.size();
     QApplication::sendEvent(window.get(), &drop);
     EXPECT_TRUE(imported(said).contains(QStringLiteral("0 added, 1 the same")));
+}
+
+TEST_F(ViewTest, TheGalleryShowsTheListsRowsAndSelectionAsPicturesAndIsRemembered)
+{
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game: kept.swf selected
+    Catalogue& catalogue = app->catalogue();
+    const QByteArray sha256(64, 'a');
+    ItemRecord kept = catalogue.item(catalogue.FindItemByUrl(QStringLiteral("http://a/kept.swf")));
+    kept.extras.sha256 = sha256;
+    catalogue.updateItem(catalogue.FindItemByUrl(QStringLiteral("http://a/kept.swf")), kept);
+    QImage red(256, 192, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(QDir().mkpath(PicturesFolder()));
+    ASSERT_TRUE(red.save(PicturePath(sha256)));
+
+    window->actions().action(MainActions::Gallery)->trigger();
+    auto* gallery = window->findChild<QListView*>(QStringLiteral("lvGallery"));
+    ASSERT_NE(gallery, nullptr);
+    EXPECT_TRUE(gallery->isVisibleTo(window.get()));
+    EXPECT_FALSE(list()->isVisibleTo(window.get()));
+    EXPECT_EQ(gallery->selectionModel(), list()->selectionModel()) << "one selection";
+    EXPECT_EQ(gallery->model()->rowCount(), 3);
+    EXPECT_TRUE(LoadVaultSettings(folder.path()).gallery);
+
+    // The tile of the selected movie shows its picture once it is read.
+    window->resize(1000, 700);
+    window->show();
+    const QRect tile = gallery->visualRect(window->itemModel().index(0, 0));
+    ASSERT_TRUE(waitUntil([&] {
+        const QImage shown = gallery->viewport()->grab(tile).toImage();
+        return shown.pixelColor(shown.width() / 2, shown.height() / 3) == QColor(Qt::red);
+    })) << "the picture was read off the window thread and drawn";
+
+    // Started again, the window shows the gallery, and the switch takes it back to the list.
+    window.reset();
+    start();
+    auto* again = window->findChild<QListView*>(QStringLiteral("lvGallery"));
+    EXPECT_TRUE(window->actions().action(MainActions::Gallery)->isChecked());
+    EXPECT_TRUE(again->isVisibleTo(window.get()));
+    window->actions().action(MainActions::Gallery)->trigger();
+    EXPECT_TRUE(list()->isVisibleTo(window.get()));
+    EXPECT_FALSE(LoadVaultSettings(folder.path()).gallery);
 }
 
 TEST_F(ViewTest, PreviewOffEmptiesThePlayerAndStopsFollowingTheSelection)

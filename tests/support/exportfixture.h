@@ -64,4 +64,3 @@ inline std::map<QString, QByteArray> unzipped(const QString& file)
     zip_close(archive);
     return entries;
 }
-

@@ -93,8 +93,11 @@ TEST_F(ImportTest, AFolderTreeBringsInEveryMovieByItsSignatureInPlaceAndWritesNo
     ASSERT_TRUE(put("tree/kept/m.swf", movieColoured(3)));
     KeptManifest manifest;
     manifest.movieUrl = QStringLiteral("http://example.com/m.swf");
-    manifest.put({QStringLiteral("http://example.com/level.swf"), QStringLiteral("example.com/level.swf"),
-                  1, {}, QDateTime::currentDateTimeUtc()});
+    manifest.put({QStringLiteral("http://example.com/level.swf"),
+                  QStringLiteral("example.com/level.swf"),
+                  1,
+                  {},
+                  QDateTime::currentDateTimeUtc()});
     ASSERT_TRUE(put("tree/kept/m.swf.files/example.com/level.swf", movieColoured(4)));
     ASSERT_TRUE(WriteManifest(path("tree/kept/m.swf.files"), manifest));
     ASSERT_TRUE(QFile::link(QStringLiteral("/etc/passwd"), path("tree/link.swf")));
@@ -115,13 +118,14 @@ TEST_F(ImportTest, AFolderTreeBringsInEveryMovieByItsSignatureInPlaceAndWritesNo
     QStringList items = filed();
     items.sort();
     const QString tree = path("tree");
-    EXPECT_EQ(items, QStringList({QUrl::fromLocalFile(tree + "/a.swf").toString() + u' ' + tree + "/a.swf",
-                                  QUrl::fromLocalFile(tree + "/kept/m.swf").toString() + u' ' + tree +
-                                      "/kept/m.swf",
-                                  QUrl::fromLocalFile(tree + "/sub/renamed.bin").toString() + u' ' +
-                                      tree + "/sub/renamed.bin"}));
-    const ItemRecord kept = catalogue.item(catalogue.FindItemByUrl(
-        QUrl::fromLocalFile(tree + "/kept/m.swf").toString()));
+    EXPECT_EQ(items,
+              QStringList({QUrl::fromLocalFile(tree + "/a.swf").toString() + u' ' + tree + "/a.swf",
+                           QUrl::fromLocalFile(tree + "/kept/m.swf").toString() + u' ' + tree +
+                               "/kept/m.swf",
+                           QUrl::fromLocalFile(tree + "/sub/renamed.bin").toString() + u' ' + tree +
+                               "/sub/renamed.bin"}));
+    const ItemRecord kept = catalogue.item(
+        catalogue.FindItemByUrl(QUrl::fromLocalFile(tree + "/kept/m.swf").toString()));
     EXPECT_EQ(kept.state(), ItemState::Downloaded);
     EXPECT_EQ(kept.extras.sha256, FileSha256(tree + "/kept/m.swf"));
     EXPECT_EQ(kept.extras.keptFiles, 1);
@@ -154,7 +158,8 @@ TEST_F(ImportTest, CopiesGoToTheCategorysFolderUnderFreeNamesAndAnArchivesDamage
     zip_t* archive = zip_open(QFile::encodeName(zipFile).constData(), ZIP_CREATE, &error);
     ASSERT_NE(archive, nullptr);
     const auto add = [&](const char* name, const QByteArray& bytes) {
-        zip_source_t* data = zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+        zip_source_t* data =
+            zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
         const zip_int64_t index = zip_file_add(archive, name, data, ZIP_FL_ENC_UTF_8);
         zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
     };
@@ -196,7 +201,8 @@ TEST_F(ImportTest, ABundleOrCurationComesBackAsTheMovieOfItsSiteWithItsFiles)
     ASSERT_TRUE(ExportRuffleBundle(exported.source, bundle).ok());
     ASSERT_TRUE(ExportCuration(exported.source, curation, {}).ok());
     // A bundle made elsewhere names no site: its content comes out as a folder of its own.
-    ASSERT_TRUE(put("plain/ruffle-bundle.toml", "[bundle]\nname = 'x'\nurl = \"file:///m/main.swf\"\n"));
+    ASSERT_TRUE(
+        put("plain/ruffle-bundle.toml", "[bundle]\nname = 'x'\nurl = \"file:///m/main.swf\"\n"));
     ASSERT_TRUE(put("plain/content/m/main.swf", movieColoured(9)));
     ASSERT_TRUE(put("plain/content/m/data.xml", "<data/>"));
 
@@ -229,8 +235,9 @@ TEST_F(ImportTest, ABundleOrCurationComesBackAsTheMovieOfItsSiteWithItsFiles)
         expected.sort();
         EXPECT_EQ(addresses, expected);
         EXPECT_EQ(item.extras.keptFiles, expected.size());
-        EXPECT_EQ(readFile(QDir(KeptFolderOf(ItemFilePath(item))).filePath(*KeptPathFor(QUrl(child)))),
-                  child.toUtf8());
+        EXPECT_EQ(
+            readFile(QDir(KeptFolderOf(ItemFilePath(item))).filePath(*KeptPathFor(QUrl(child)))),
+            child.toUtf8());
     }
 
     catalogue.clearItems();

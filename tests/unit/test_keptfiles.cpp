@@ -211,7 +211,7 @@ TEST(Export, ACurationFolderLaysOutEveryFileBySiteWithEscapedMetadata)
     ASSERT_TRUE(result.ok()) << qPrintable(result.error);
     for (const char* path :
          {"content/example.com/games/parent.swf", "content/example.com/games/levels/child.swf",
-          "content/cdn.example.org/music.mp3", "ss.png"})
+          "content/cdn.example.org/music.mp3", "logo.png", "ss.png"})
         EXPECT_TRUE(QFileInfo(QDir(curation).filePath(QLatin1String(path))).isFile()) << path;
     EXPECT_EQ(readFile(QDir(curation).filePath(QStringLiteral("meta.yaml"))),
               QByteArray("Title: \"A \\\"quoted\\\"\\ntitle\\\\\"\n"

@@ -1,0 +1,94 @@
+#include "picturemaker.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+PictureMaker::PictureMaker(QString program, QObject* parent)
+    : QObject(parent)
+    , m_program(std::move(program))
+{
+}
+
+PictureMaker::~PictureMaker()
+{
+    stop();
+}
+
+void PictureMaker::make(const QString& file, const QString& out)
+{
+    m_waiting.push_back({file, out});
+    next();
+}
+
+void PictureMaker::stop()
+{
+    m_waiting.clear();
+    m_current.reset();
+    if (!m_helper)
+        return;
+    m_helper->disconnect(this);
+    m_helper->kill();
+    m_helper->waitForFinished(5000);
+    delete m_helper;
+    m_helper = nullptr;
+}
+
+void PictureMaker::next()
+{
+    if (m_current || m_waiting.empty())
+        return;
+    if (!m_helper) {
+        m_helper = new QProcess(this);
+        // The web engine's notices are not the user's.
+        m_helper->setStandardErrorFile(QProcess::nullDevice());
+        connect(m_helper, &QProcess::readyReadStandardOutput, this, &PictureMaker::readAnswers);
+        connect(m_helper, &QProcess::finished, this, &PictureMaker::helperEnded);
+        connect(m_helper, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                helperEnded();
+        });
+        m_helper->start(m_program, {QStringLiteral("--make-pictures")});
+    }
+    m_current = m_waiting.front();
+    m_waiting.pop_front();
+    m_helper->write(QJsonDocument(QJsonObject{{QStringLiteral("file"), m_current->file},
+                                              {QStringLiteral("out"), m_current->out}})
+                        .toJson(QJsonDocument::Compact) +
+                    '\n');
+}
+
+void PictureMaker::readAnswers()
+{
+    m_answers += m_helper->readAllStandardOutput();
+    for (qsizetype end; (end = m_answers.indexOf('\n')) >= 0;) {
+        const QJsonObject line = QJsonDocument::fromJson(m_answers.left(end)).object();
+        m_answers.remove(0, end + 1);
+        if (!m_current || line.value(QStringLiteral("file")).toString() != m_current->file)
+            continue;
+        answer(line.value(QStringLiteral("ok")).toBool(),
+               line.value(QStringLiteral("reason")).toString());
+    }
+}
+
+void PictureMaker::helperEnded()
+{
+    // The helper is made anew for the next movie; the one it drew is told as failed.
+    const QString why = m_helper->error() == QProcess::FailedToStart
+                            ? QStringLiteral("the picture helper %1 could not start").arg(m_program)
+                            : QStringLiteral("the picture helper ended while drawing it");
+    m_helper->disconnect(this);
+    m_helper->deleteLater();
+    m_helper = nullptr;
+    m_answers.clear();
+    if (m_current)
+        answer(false, why);
+}
+
+void PictureMaker::answer(bool ok, const QString& reason)
+{
+    const Request done = *m_current;
+    m_current.reset();
+    emit made(done.file, ok, reason);
+    next();
+}

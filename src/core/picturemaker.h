@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <optional>
+
+class QProcess;
+
+/// The program's side of the picture helper (`clipvault --make-pictures`): one process, started
+/// when a picture is first asked for and kept for the next, drawing one movie at a time. A helper
+/// that ends while it draws is started again for the next movie; the movie it was drawing is
+/// told as failed. The helper ends with this object, at once.
+class PictureMaker final : public QObject
+{
+    Q_OBJECT
+public:
+    /// `program`: the clipvault executable, whose helper mode draws.
+    explicit PictureMaker(QString program, QObject* parent = nullptr);
+    ~PictureMaker() override;
+    Q_DISABLE_COPY_MOVE(PictureMaker)
+
+    /// Draws the movie `file` into the PNG `out`, after the movies asked for before.
+    void make(const QString& file, const QString& out);
+    /// Forgets the movies waiting and ends the helper.
+    void stop();
+    bool isIdle() const { return !m_current && m_waiting.empty(); }
+
+signals:
+    /// The movie was drawn into its PNG, or could not be, for `reason`.
+    void made(const QString& file, bool ok, const QString& reason);
+
+private:
+    struct Request
+    {
+        QString file;
+        QString out;
+    };
+    void next();
+    void readAnswers();
+    void helperEnded();
+    void answer(bool ok, const QString& reason);
+
+    QString m_program;
+    QProcess* m_helper = nullptr;
+    std::deque<Request> m_waiting;
+    std::optional<Request> m_current;
+    QByteArray m_answers;
+};
