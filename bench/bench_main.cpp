@@ -101,6 +101,9 @@ int main(int argc, char** argv)
         {"handoff", RunHandOffComparison},
         {"select", RunSelectItemComparison},
         {"companion", RunCompanionComparison},
+        {"pictures", RunPicturesComparison},
+        {"import", RunImportComparison},
+        {"gallery", RunGalleryScrollComparison},
     };
     for (const auto& [name, run] : comparisons) {
         if (only.isEmpty() || only.contains(QLatin1String(name)))

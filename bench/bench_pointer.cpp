@@ -35,34 +35,6 @@ const char kMoviePage[] = R"(<!DOCTYPE html><html><body style="margin:0">
        style="display:block;width:400px;height:300px;margin:20px">
 <div style="height:2000px"></div></body></html>)";
 
-/// Counts the longest gap between the beats of a timer on the event loop.
-class Heartbeat
-{
-public:
-    Heartbeat()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout,
-                         [this] { m_longest = std::max(m_longest, m_sinceBeat.restart()); });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_sinceBeat.start();
-        m_timer.start(2);
-    }
-    qint64 stop()
-    {
-        m_timer.stop();
-        return std::max(m_longest, m_sinceBeat.elapsed());
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_sinceBeat;
-    qint64 m_longest = 0;
-};
-
 /// Asks about a point and serves events until the answer comes; its time in milliseconds, and
 /// whether a movie was there. Negative when no answer came within five seconds.
 double askAndWait(BrowserSession& session, const BrowserEndpoint& browser, QPoint point,

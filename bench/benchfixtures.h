@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <string>
 #include <utility>
@@ -71,3 +75,38 @@ void RunHandOffComparison();
 void RunSelectItemComparison();
 /// The browser companion: pointer to bar, choice to item, a plain page's load time.
 void RunCompanionComparison();
+
+/// The pictures of 200 movies by the program's helper against a Chromium page per movie.
+void RunPicturesComparison();
+/// An import of 10 000 movie files, as a process, against sha256sum over the same files.
+void RunImportComparison();
+/// Scrolling a 10 000-item gallery from top to bottom, the event loop's longest gap.
+void RunGalleryScrollComparison();
+
+/// Counts the longest gap between the beats of a timer on the event loop.
+class Heartbeat
+{
+public:
+    Heartbeat()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this] { m_longest = std::max(m_longest, m_sinceBeat.restart()); });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_sinceBeat.start();
+        m_timer.start(2);
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        return std::max(m_longest, m_sinceBeat.elapsed());
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_sinceBeat;
+    qint64 m_longest = 0;
+};

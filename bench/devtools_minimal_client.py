@@ -105,4 +105,5 @@ def main():
     print(movies)
 
 
-main()
+if __name__ == "__main__":
+    main()

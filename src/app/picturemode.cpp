@@ -150,9 +150,8 @@ private:
                 finish(false, QStringLiteral("Ruffle showed an error: ") + error.simplified());
                 return;
             }
-            const QImage frame = m_player->PaintTo().scaled(kPictureSize, kPictureSize,
-                                                            Qt::KeepAspectRatio,
-                                                            Qt::SmoothTransformation);
+            const QImage frame = m_player->PaintTo().scaled(
+                kPictureSize, kPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
             QByteArray png;
             QBuffer buffer(&png);
             buffer.open(QIODevice::WriteOnly);

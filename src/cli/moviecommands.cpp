@@ -144,8 +144,12 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
             {QStringLiteral("fileSize"), info->fileSize},
             {QStringLiteral("declaredLength"), static_cast<qint64>(info->declaredLength)}};
         const QJsonObject facts = SwfContentsJson(inside);
-        for (auto it = facts.begin(); it != facts.end(); ++it)
-            object.insert(it.key(), it.value());
+        // The header's own reading of the file stands; a movie too damaged to unpack has none
+        // of the rest.
+        for (auto it = facts.begin(); it != facts.end(); ++it) {
+            if (!object.contains(it.key()))
+                object.insert(it.key(), it.value());
+        }
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
         return kOk;
     }

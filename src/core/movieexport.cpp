@@ -241,14 +241,14 @@ QString curationMeta(const ExportSource& source)
     launch.setPort(-1);
     const QString title =
         source.title.isEmpty() ? QFileInfo(source.movieFile).completeBaseName() : source.title;
-    QString meta = QStringLiteral("Title: %1\nLibrary: \"arcade\"\nSource: %2\n"
-                                  "Platform: \"Flash\"\nApplication Path: %3\n"
-                                  "Launch Command: %4\n")
-                       .arg(YamlQuoted(title),
-                            YamlQuoted(IsLocalAddress(source.movieUrl) ? QString()
-                                                                       : source.movieUrl),
-                            YamlQuoted(QStringLiteral("FPSoftware\\Flash\\flashplayer_32_sa.exe")),
-                            YamlQuoted(launch.toString(QUrl::FullyEncoded)));
+    QString meta =
+        QStringLiteral("Title: %1\nLibrary: \"arcade\"\nSource: %2\n"
+                       "Platform: \"Flash\"\nApplication Path: %3\n"
+                       "Launch Command: %4\n")
+            .arg(YamlQuoted(title),
+                 YamlQuoted(IsLocalAddress(source.movieUrl) ? QString() : source.movieUrl),
+                 YamlQuoted(QStringLiteral("FPSoftware\\Flash\\flashplayer_32_sa.exe")),
+                 YamlQuoted(launch.toString(QUrl::FullyEncoded)));
     if (!source.category.trimmed().isEmpty())
         meta += QStringLiteral("Tags: %1\n").arg(YamlQuoted(source.category.trimmed()));
     return meta;

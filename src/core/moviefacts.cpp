@@ -1,5 +1,8 @@
 #include "moviefacts.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "atomicwrite.h"
 #include "keptfiles.h"
 
@@ -33,7 +36,10 @@ QJsonObject SwfContentsJson(const SwfContents& facts)
             {QStringLiteral("frameLabels"), QJsonArray::fromStringList(facts.frameLabels)},
             {QStringLiteral("symbols"), QJsonArray::fromStringList(facts.symbols)},
             {QStringLiteral("texts"), QJsonArray::fromStringList(facts.texts)},
-            {QStringLiteral("addresses"), QJsonArray::fromStringList(facts.addresses)}};
+            {QStringLiteral("addresses"), QJsonArray::fromStringList(facts.addresses)},
+            {QStringLiteral("fileSize"), facts.fileSize},
+            {QStringLiteral("declaredLength"), qint64(facts.declaredLength)},
+            {QStringLiteral("lengthWarning"), facts.lengthWarning}};
 }
 
 SwfContents SwfContentsFromJson(const QJsonObject& object)
@@ -47,6 +53,11 @@ SwfContents SwfContentsFromJson(const QJsonObject& object)
     facts.symbols = stringsOf(object.value(QStringLiteral("symbols")));
     facts.texts = stringsOf(object.value(QStringLiteral("texts")));
     facts.addresses = stringsOf(object.value(QStringLiteral("addresses")));
+    facts.fileSize = object.value(QStringLiteral("fileSize")).toInteger(-1);
+    facts.declaredLength =
+        quint32(std::clamp<qint64>(object.value(QStringLiteral("declaredLength")).toInteger(), 0,
+                                   std::numeric_limits<quint32>::max()));
+    facts.lengthWarning = object.value(QStringLiteral("lengthWarning")).toString();
     return facts;
 }
 

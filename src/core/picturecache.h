@@ -26,9 +26,9 @@ struct PictureEntry
 {
     enum class Kind
     {
-        None,     ///< not drawn yet
-        Picture,  ///< PicturePath holds it
-        Failed,   ///< could not be drawn; `reason` says why
+        None,    ///< not drawn yet
+        Picture, ///< PicturePath holds it
+        Failed,  ///< could not be drawn; `reason` says why
     } kind = Kind::None;
     QString reason;
 };

@@ -1,5 +1,7 @@
 #include "swfcontents.h"
 
+#include "swfinfo.h"
+
 #include "swfreader.h"
 #include "swfreferences.h"
 
@@ -176,7 +178,13 @@ std::optional<SwfContents> ReadSwfContentsOfFile(const QString& path, QString* e
         UncompressedMovie(file.readAll(), 4 * kMaxFactsFile, error);
     if (!movie)
         return std::nullopt;
-    return ReadSwfContents(*movie);
+    SwfContents contents = ReadSwfContents(*movie);
+    if (const std::optional<SwfInfo> header = ReadSwfInfoFromFile(path)) {
+        contents.fileSize = header->fileSize;
+        contents.declaredLength = header->declaredLength;
+        contents.lengthWarning = SwfLengthWarning(*header);
+    }
+    return contents;
 }
 
 SwfContents ReadSwfContents(QByteArrayView movie)

@@ -19,6 +19,10 @@ struct SwfContents
     QStringList symbols;     ///< exported symbol names and ActionScript 3 class names, each once
     QStringList texts;       ///< the initial texts of its text fields, HTML markup taken away
     QStringList addresses;   ///< the files its code names (NamedFileReferences)
+    // Read from a file only:
+    qint64 fileSize = -1;       ///< bytes in the file
+    quint32 declaredLength = 0; ///< the uncompressed length its header announces
+    QString lengthWarning;      ///< what is odd about its length (SwfLengthWarning), if anything
 
     /// Whether `text` occurs in any of the facts above, ignoring case.
     bool contains(QStringView text) const;

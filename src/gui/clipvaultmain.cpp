@@ -123,6 +123,12 @@ void TClipVaultMain::setupViews()
     connect(&m_hotKey, &HotKey::unavailable, this, &TClipVaultMain::hotKeyUnavailable);
     connect(&m_catalogue, &Catalogue::categoriesChanged, this,
             &TClipVaultMain::RefreshCategoryTree);
+    // The facts inside the selected movie come into the info pane once they are read.
+    if (m_facts)
+        connect(m_facts, &MovieFactsKeeper::gathered, this, [this] {
+            if (const int index = m_catalogue.FindItemByUrl(selectedItemUrl()); index >= 0)
+                ShowItemInfo(index);
+        });
     // A row that changed under the selection shows its new values in the info pane.
     connect(&m_catalogue, &Catalogue::itemChanged, this, [this](int index) {
         if (m_catalogue.FindItemByUrl(selectedItemUrl()) == index)
@@ -372,6 +378,11 @@ void TClipVaultMain::ShowItemInfo(int index)
     if (!item.extras.sha256.isEmpty())
         new QTreeWidgetItem(info,
                             {QStringLiteral("SHA-256"), QString::fromLatin1(item.extras.sha256)});
+    // What is inside the movie, once it was read.
+    if (const SwfContents* inside = m_facts ? m_facts->factsOf(item) : nullptr) {
+        for (const auto& [caption, value] : InsideFactsRows(*inside))
+            new QTreeWidgetItem(info, {caption, value});
+    }
     info->setUpdatesEnabled(true);
 }
 

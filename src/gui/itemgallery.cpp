@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QStaticText>
+#include <QPaintEvent>
+#include <cstdio>
 
 namespace {
 
@@ -13,11 +16,31 @@ namespace {
 constexpr qint64 kShelfBytes = qint64(48) << 20;
 constexpr int kMargin = 6;
 
+/// Where a tile's picture goes, and its name below it.
+QRect stageOf(const QRect& tile, const QFontMetrics& font)
+{
+    const int textHeight = font.height() + 4;
+    return {tile.left() + kMargin, tile.top() + kMargin, tile.width() - 2 * kMargin,
+            tile.height() - 2 * kMargin - textHeight};
+}
+
+QRect tileOf(const QRect& cell)
+{
+    return cell.adjusted(kMargin / 2, kMargin / 2, -kMargin / 2, -kMargin / 2);
+}
+
+/// The size a picture is drawn at: the stage of a tile.
+QSize pictureBox(const QFontMetrics& font)
+{
+    return stageOf(tileOf(QRect(0, 0, ItemGallery::kTileWidth, ItemGallery::kTileHeight)), font)
+        .size();
+}
+
 } // namespace
 
 ItemGallery::ItemGallery(PictureKeeper* pictures, QWidget* parent)
     : QListView(parent)
-    , m_shelf(new PictureShelf(kPictureSide, kShelfBytes, this))
+    , m_shelf(new PictureShelf(pictureBox(fontMetrics()), kShelfBytes, this))
 {
     setObjectName(QStringLiteral("lvGallery"));
     setViewMode(QListView::IconMode);
@@ -50,6 +73,20 @@ GalleryDelegate::GalleryDelegate(PictureShelf& shelf, QObject* parent)
 {
 }
 
+const QStaticText& GalleryDelegate::nameOf(const QString& text, const QFont& font, int width) const
+{
+    // Laying a name out is most of what drawing a tile costs: each is laid out once, and drawn
+    // as it was laid out on every frame after.
+    if (const QStaticText* laidOut = m_names.object(text))
+        return *laidOut;
+    auto* laidOut = new QStaticText(
+        QFontMetrics(font).elidedText(text.section(u'/', -1), Qt::ElideMiddle, width));
+    laidOut->setTextFormat(Qt::PlainText);
+    laidOut->prepare(QTransform(), font);
+    m_names.insert(text, laidOut);
+    return *laidOut;
+}
+
 QSize GalleryDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
 {
     return {ItemGallery::kTileWidth, ItemGallery::kTileHeight};
@@ -58,36 +95,35 @@ QSize GalleryDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&)
 void GalleryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                             const QModelIndex& index) const
 {
-    const QRect tile = option.rect.adjusted(kMargin / 2, kMargin / 2, -kMargin / 2, -kMargin / 2);
+    const QRect tile = tileOf(option.rect);
     const QPalette& palette = option.palette;
     const bool selected = option.state & QStyle::State_Selected;
     painter->save();
     if (selected)
         painter->fillRect(tile, palette.highlight());
     const int textHeight = option.fontMetrics.height() + 4;
-    const QRect stage(tile.left() + kMargin, tile.top() + kMargin, tile.width() - 2 * kMargin,
-                      tile.height() - 2 * kMargin - textHeight);
+    const QRect stage = stageOf(tile, option.fontMetrics);
     const PictureShelf::Shelved* shelved =
         m_shelf.find(index.data(ItemListModel::ContentRole).toByteArray());
     if (shelved && !shelved->picture.isNull()) {
-        const QSize size = shelved->picture.size().scaled(stage.size(), Qt::KeepAspectRatio);
-        const QRect place(stage.center() - QPoint(size.width() / 2, size.height() / 2), size);
-        painter->drawImage(place, shelved->picture);
+        const QSize size = shelved->picture.size();
+        painter->drawImage(stage.center() - QPoint(size.width() / 2, size.height() / 2),
+                           shelved->picture);
     } else {
         // A plain panel: the movie is not drawn yet, or could not be, and says why.
         painter->fillRect(stage, palette.alternateBase());
         painter->setPen(palette.color(QPalette::PlaceholderText));
-        const QString note = shelved && !shelved->failure.isEmpty() ? shelved->failure
-                                                                    : QStringLiteral("Flash");
-        painter->drawText(stage.adjusted(4, 4, -4, -4),
-                          Qt::AlignCenter | Qt::TextWordWrap, note);
+        const QString note =
+            shelved && !shelved->failure.isEmpty() ? shelved->failure : QStringLiteral("Flash");
+        painter->drawText(stage.adjusted(4, 4, -4, -4), Qt::AlignCenter | Qt::TextWordWrap, note);
     }
     painter->setPen(selected ? palette.color(QPalette::HighlightedText)
                              : palette.color(QPalette::Text));
     const QRect nameBox(tile.left() + 2, stage.bottom() + 4, tile.width() - 4, textHeight - 2);
-    painter->drawText(nameBox, Qt::AlignHCenter | Qt::AlignVCenter,
-                      option.fontMetrics.elidedText(index.data().toString().section(u'/', -1),
-                                                    Qt::ElideMiddle, nameBox.width()));
+    const QStaticText& name = nameOf(index.data().toString(), option.font, nameBox.width());
+    painter->drawStaticText(nameBox.left() + (nameBox.width() - int(name.size().width())) / 2,
+                            nameBox.top() + (nameBox.height() - int(name.size().height())) / 2,
+                            name);
     if (option.state & QStyle::State_HasFocus)
         painter->drawRect(tile.adjusted(0, 0, -1, -1));
     painter->restore();

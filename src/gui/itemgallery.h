@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCache>
 #include <QListView>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 
 class PictureShelf;
@@ -21,7 +23,6 @@ public:
 
     static constexpr int kTileWidth = 176;
     static constexpr int kTileHeight = 164;
-    static constexpr int kPictureSide = 160;
 
 private:
     PictureShelf* m_shelf;
@@ -38,5 +39,9 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
+    /// The name as a tile shows it, laid out once.
+    const QStaticText& nameOf(const QString& text, const QFont& font, int width) const;
+
     PictureShelf& m_shelf;
+    mutable QCache<QString, QStaticText> m_names{4096};
 };

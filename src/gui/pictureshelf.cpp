@@ -13,9 +13,9 @@ constexpr int kBatch = 8;
 
 } // namespace
 
-PictureShelf::PictureShelf(int side, qint64 budgetBytes, QObject* parent)
+PictureShelf::PictureShelf(QSize box, qint64 budgetBytes, QObject* parent)
     : QObject(parent)
-    , m_side(side)
+    , m_box(box)
     , m_shelf(static_cast<int>(std::min<qint64>(budgetBytes / 1024, INT_MAX)))
 {
 }
@@ -56,7 +56,7 @@ void PictureShelf::readNext()
         batch.append(m_wanted.front());
         m_wanted.pop_front();
     }
-    m_reading = Background::run(this, [this, batch, side = m_side](const BackgroundTask& task) {
+    m_reading = Background::run(this, [this, batch, box = m_box](const BackgroundTask& task) {
         QList<std::pair<QByteArray, Shelved>> read;
         for (const QByteArray& sha256 : batch) {
             if (task.stopped())
@@ -65,11 +65,14 @@ void PictureShelf::readNext()
             Shelved shelved;
             shelved.failure = entry.reason;
             if (entry.kind == PictureEntry::Kind::Picture) {
+                // Scaled once here, in the screen's own pixel format: a tile is then drawn by
+                // copying its pixels, the cheapest a frame of a scrolling grid can be.
                 QImageReader reader(PicturePath(sha256));
-                QSize size = reader.size();
-                if (size.isValid())
-                    reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio));
-                shelved.picture = reader.read();
+                const QImage read = reader.read();
+                if (!read.isNull())
+                    shelved.picture =
+                        read.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
             }
             read.append({sha256, shelved});
         }

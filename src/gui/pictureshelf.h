@@ -19,16 +19,17 @@ class PictureShelf final : public QObject
 {
     Q_OBJECT
 public:
-    /// Pictures are kept at most `side` pixels on their long side, `budgetBytes` of them.
-    PictureShelf(int side, qint64 budgetBytes, QObject* parent = nullptr);
+    /// Pictures are kept scaled to fit `box`, ready to be drawn as they are, `budgetBytes` of
+    /// them.
+    PictureShelf(QSize box, qint64 budgetBytes, QObject* parent = nullptr);
     ~PictureShelf() override;
     Q_DISABLE_COPY_MOVE(PictureShelf)
 
     /// What the cache holds for a content.
     struct Shelved
     {
-        QImage picture;   ///< null: none (yet)
-        QString failure;  ///< why the movie could not be drawn, when it could not
+        QImage picture;  ///< null: none (yet)
+        QString failure; ///< why the movie could not be drawn, when it could not
     };
     /// The content's picture when it was read; null otherwise, and it is read.
     const Shelved* find(const QByteArray& sha256);
@@ -42,7 +43,7 @@ signals:
 private:
     void readNext();
 
-    const int m_side;
+    const QSize m_box;
     QCache<QByteArray, Shelved> m_shelf;
     std::deque<QByteArray> m_wanted;
     QSet<QByteArray> m_asked;

@@ -147,23 +147,62 @@ QString InsideFactsText(const SwfContents& inside)
     return text;
 }
 
-QString InsideFactsDetails(const SwfContents& inside)
+namespace {
+
+/// The lists inside a movie, the first dozen entries of each.
+QList<std::pair<QString, QString>> insideLists(const SwfContents& inside)
 {
-    QStringList lines;
-    if (!inside.description.isEmpty())
-        lines << inside.description.left(300);
-    lines << (inside.useNetwork ? QStringLiteral("May reach the network when played from disk")
-                                : QStringLiteral("Reaches no network when played from disk"));
-    const auto list = [&lines](const QString& name, const QStringList& entries) {
+    QList<std::pair<QString, QString>> rows;
+    const auto list = [&rows](const QString& name, const QStringList& entries) {
         if (!entries.isEmpty())
-            lines << name + QStringLiteral(": ") + entries.mid(0, 12).join(QStringLiteral(", ")) +
-                         (entries.size() > 12 ? QStringLiteral(", …") : QString());
+            rows.append({name, entries.mid(0, 12).join(QStringLiteral(", ")) +
+                                   (entries.size() > 12 ? QStringLiteral(", …") : QString())});
     };
     list(QStringLiteral("Frame labels"), inside.frameLabels);
     list(QStringLiteral("Symbols"), inside.symbols);
     list(QStringLiteral("Texts"), inside.texts);
     list(QStringLiteral("Files it names"), inside.addresses);
+    return rows;
+}
+
+QString networkText(const SwfContents& inside)
+{
+    return inside.useNetwork ? QStringLiteral("May reach the network when played from disk")
+                             : QStringLiteral("Reaches no network when played from disk");
+}
+
+} // namespace
+
+QString InsideFactsDetails(const SwfContents& inside)
+{
+    QStringList lines;
+    if (!inside.description.isEmpty())
+        lines << inside.description.left(300);
+    lines << networkText(inside);
+    for (const auto& [name, value] : insideLists(inside))
+        lines << name + QStringLiteral(": ") + value;
     return lines.join(u'\n');
+}
+
+QList<std::pair<QString, QString>> InsideFactsRows(const SwfContents& inside)
+{
+    QList<std::pair<QString, QString>> rows{
+        {QStringLiteral("ActionScript"),
+         inside.actionScript == 3 ? QStringLiteral("3 (AVM2)") : QStringLiteral("1 or 2 (AVM1)")}};
+    if (!inside.title.isEmpty())
+        rows.append({QStringLiteral("Title"), inside.title});
+    if (!inside.description.isEmpty())
+        rows.append({QStringLiteral("Description"), inside.description.left(300)});
+    rows.append({QStringLiteral("Network"), networkText(inside)});
+    rows += insideLists(inside);
+    if (inside.fileSize >= 0)
+        rows.append({QStringLiteral("Length"),
+                     QStringLiteral("%1 bytes in the file; its header announces %2 unpacked")
+                         .arg(inside.fileSize)
+                         .arg(inside.declaredLength)});
+    if (!inside.lengthWarning.isEmpty())
+        rows.append({QStringLiteral("Warning"), inside.lengthWarning});
+    return rows;
 }
 
 QString MovieFactsText(const QJsonObject& facts)

@@ -81,3 +81,5 @@ QString MovieFactsText(const QJsonObject& facts);
 QString InsideFactsText(const SwfContents& inside);
 /// The rest of what is inside, a fact a line, for the line's tooltip.
 QString InsideFactsDetails(const SwfContents& inside);
+/// Everything read from inside the movie, a caption and its value each, for the info pane.
+QList<std::pair<QString, QString>> InsideFactsRows(const SwfContents& inside);

@@ -13,6 +13,7 @@
 #include "waituntil.h"
 
 #include <QAction>
+#include <QTreeWidget>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -183,6 +184,20 @@ TEST_F(ToolsTest, InsideTheMovieFindsWhatItsMovieHoldsOnceItsFactsAreRead)
     EXPECT_EQ(found(false), 0) << "not inside the movie unless asked";
     EXPECT_TRUE(waitUntil([&] { return QFile::exists(path("movie-facts.json")); }))
         << "what was read is kept";
+
+    // The info pane shows what is inside the selected movie.
+    ASSERT_EQ(listedUrls(4), QStringList{"http://e.com/robot.swf"}); // Game
+    list()->setCurrentIndex(window->itemModel().index(0, 0));
+    auto* info = window->findChild<QTreeWidget*>(QStringLiteral("lvItemInfo"));
+    QStringList rows;
+    for (int i = 0; i < info->topLevelItemCount(); ++i)
+        rows << info->topLevelItem(i)->text(0) + u'=' + info->topLevelItem(i)->text(1);
+    EXPECT_TRUE(rows.contains(QStringLiteral("ActionScript=1 or 2 (AVM1)")))
+        << qPrintable(rows.join(u'|'));
+    EXPECT_TRUE(rows.contains(QStringLiteral("Texts=The Secret Level")));
+    EXPECT_TRUE(rows.contains(
+        QStringLiteral("Length=%1 bytes in the file; its header announces %1 unpacked")
+            .arg(QFileInfo(path("secret.swf")).size())));
 }
 
 TEST_F(ToolsTest, TheTraySwitchesTurnTheWatchAndTheHangingWindowOnAndOff)
