@@ -114,12 +114,12 @@ void RunPicturesComparison()
     QEventLoop loop;
     bool ok = false;
     QString reason;
-    QObject::connect(&maker, &PictureMaker::made, &loop, [&](const QString&, bool drawn,
-                                                            const QString& why) {
-        ok = drawn;
-        reason = why;
-        loop.quit();
-    });
+    QObject::connect(&maker, &PictureMaker::made, &loop,
+                     [&](const QString&, bool drawn, const QString& why) {
+                         ok = drawn;
+                         reason = why;
+                         loop.quit();
+                     });
     const auto draw = [&](const QString& movie, const QString& out) {
         maker.make(QDir(movieFolder).filePath(movie), out);
         loop.exec();

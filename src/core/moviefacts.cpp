@@ -85,8 +85,12 @@ bool MovieFactsStore::load(QString* error)
         return false;
     }
     const QJsonObject movies = document.object().value(QStringLiteral("movies")).toObject();
-    for (auto it = movies.begin(); it != movies.end(); ++it)
+    for (auto it = movies.begin(); it != movies.end(); ++it) {
+        // Facts read before the movie's length was are read again, once.
+        if (!it.value().toObject().contains(QStringLiteral("fileSize")))
+            continue;
         m_facts.insert(it.key().toLatin1(), SwfContentsFromJson(it.value().toObject()));
+    }
     const QJsonObject files = document.object().value(QStringLiteral("files")).toObject();
     for (auto it = files.begin(); it != files.end(); ++it) {
         const QJsonObject known = it.value().toObject();

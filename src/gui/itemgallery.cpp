@@ -51,6 +51,8 @@ ItemGallery::ItemGallery(PictureKeeper* pictures, QWidget* parent)
     setSpacing(0);
     setWordWrap(false);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // A tile stands for its whole row: the commands ask the shared selection for rows.
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setDragEnabled(true);

@@ -198,10 +198,16 @@ TEST_F(ViewTest, TheGalleryShowsTheListsRowsAndSelectionAsPicturesAndIsRemembere
     EXPECT_EQ(gallery->model()->rowCount(), 3);
     EXPECT_TRUE(LoadVaultSettings(folder.path()).gallery);
 
-    // The tile of the selected movie shows its picture once it is read.
+    // The tile of the selected movie shows its picture once it is read; a click on a tile
+    // selects its item for every command.
     window->resize(1000, 700);
     window->show();
     const QRect tile = gallery->visualRect(window->itemModel().index(0, 0));
+    QTest::mouseClick(gallery->viewport(), Qt::LeftButton, {},
+                      gallery->visualRect(window->itemModel().index(1, 0)).center());
+    EXPECT_EQ(window->selectedItemUrls(), QStringList{window->itemModel().urlAt(1)});
+    QTest::mouseClick(gallery->viewport(), Qt::LeftButton, {}, tile.center());
+    EXPECT_EQ(window->selectedItemUrls(), QStringList{QStringLiteral("http://a/kept.swf")});
     ASSERT_TRUE(waitUntil([&] {
         const QImage shown = gallery->viewport()->grab(tile).toImage();
         return shown.pixelColor(shown.width() / 2, shown.height() / 3) == QColor(Qt::red);
