@@ -27,7 +27,8 @@ void ImportQueue::start(const ImportRequest& request, Done done)
 void ImportQueue::startNext()
 {
     while (!m_running && !m_waiting.empty()) {
-        auto [request, done] = std::move(m_waiting.front());
+        const ImportRequest request = m_waiting.front().first;
+        const Done done = std::move(m_waiting.front().second);
         m_waiting.pop_front();
         ImportPlan plan;
         QString error;
