@@ -1,3 +1,4 @@
+#include "privatefolder.h"
 #include "singleinstance.h"
 #include "standinportal.h"
 #include "wayland/portalhotkey.h"
@@ -17,7 +18,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <future>
 #include <optional>
 #include <utility>
 
@@ -58,6 +61,31 @@ TEST(SingleInstance, ASecondStartOnTheSameFolderRaisesTheFirst)
     EXPECT_FALSE(SingleInstance::handOff(otherFolder.path(), movie)) << "no program runs there";
     SingleInstance elsewhere(otherFolder.path());
     EXPECT_TRUE(elsewhere.acquire()) << "another data folder is another catalogue";
+}
+
+TEST(SingleInstance, AQuestionAnsweredLateGetsItsAnswer)
+{
+    QTemporaryDir folder;
+    SingleInstance program(folder.path());
+    ASSERT_TRUE(program.acquire());
+    QByteArray heard;
+    program.answerRequestWith("echo\n", [&](QLocalSocket& socket, const QByteArray& argument) {
+        heard = argument;
+        // Later than a request may take to arrive whole: an answer under way is not dropped,
+        // and the asker's connection stays open for it.
+        QTimer::singleShot(5500, &socket, [&socket] {
+            socket.write("late answer");
+            socket.disconnectFromServer();
+        });
+    });
+    std::future<std::optional<QByteArray>> reply = std::async(std::launch::async, [&] {
+        return AskRunningProgram(folder.path(), "echo\nthe argument\n", 30000);
+    });
+    ASSERT_TRUE(waitUntil(
+        [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        60000));
+    EXPECT_EQ(reply.get(), std::optional<QByteArray>("late answer"));
+    EXPECT_EQ(heard, "the argument");
 }
 
 TEST(SingleInstance, ItsSocketIsPrivateDropsSilentSendersAndAMissingPlaceDoesNotStopTheProgram)
