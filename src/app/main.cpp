@@ -55,17 +55,22 @@
 
 namespace {
 
-void prepareEnvironment()
+/// `offscreen`: the picture helper, which draws without a window and without the GPU whatever
+/// the machine has: its frames are read back from Qt Quick's software renderer, and it takes no
+/// GPU time from the user's own windows.
+void prepareEnvironment(bool offscreen)
 {
     // Qt WebEngine's sandbox refuses to start as root, and GPU use fails under Xvfb and on
     // machines without drivers; the player needs neither.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (offscreen)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     // Without a GPU (no DRI device: a virtual display, a headless machine) Chromium's GPU process
     // only fails; software rendering is what works there. The web view's frames then reach the
     // window through Qt Quick's own software renderer: its OpenGL one, emulated, would take a
     // hundred milliseconds more to put each new movie on the screen.
-    if (QFileInfo::exists(QStringLiteral("/dev/dri")))
+    if (!offscreen && QFileInfo::exists(QStringLiteral("/dev/dri")))
         return;
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
@@ -153,18 +158,6 @@ StartRequest readCommandLine(int argc, char* argv[])
         request.exitCode = 2;
     }
     return request;
-}
-
-/// The picture helper draws without a window and without the GPU, whatever the machine has:
-/// its frames are read back from Qt Quick's software renderer, and it takes no GPU time from
-/// the user's own windows.
-void prepareOffscreenDrawing()
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_QUICK_BACKEND", "software");
-    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (!flags.contains("--disable-gpu"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray(flags + " --disable-gpu").trimmed());
 }
 
 /// The application's names, icon and tray life.
@@ -319,9 +312,7 @@ int main(int argc, char* argv[])
     const StartRequest start = readCommandLine(argc, argv);
     if (start.done)
         return start.exitCode;
-    if (start.pictures)
-        prepareOffscreenDrawing();
-    prepareEnvironment();
+    prepareEnvironment(start.pictures);
     // Qt WebEngine shares its OpenGL contexts with the widgets; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // A capture plays without a window: with no display at all, on the offscreen platform.

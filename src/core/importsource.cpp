@@ -58,7 +58,7 @@ public:
     FolderSource(QString root, const QString& name)
         : m_root(std::move(root))
     {
-        m_entries.append({name, -1, {}});
+        add({name, -1, {}});
     }
 
     bool walk(QString* error)
@@ -73,7 +73,6 @@ public:
         return true;
     }
 
-    const QList<SourceEntry>& entries() const override { return m_entries; }
     QString localPath(const SourceEntry& entry) const override
     {
         return QDir(m_root).filePath(entry.path);
@@ -155,11 +154,11 @@ private:
                 if (sub >= 0)
                     subfolders.emplace_back(path + u'/', sub);
                 else
-                    m_entries.append({path, 0, systemReason(errno)});
+                    add({path, 0, systemReason(errno)});
             } else if (type == DT_LNK) {
-                m_entries.append({path, 0, kLinkSkipped});
+                add({path, 0, kLinkSkipped});
             } else if (type == DT_REG) {
-                m_entries.append({path, -1, {}});
+                add({path, -1, {}});
             }
             // Sockets, devices and FIFOs are no files of a collection.
         }
@@ -169,7 +168,6 @@ private:
     }
 
     QString m_root;
-    QList<SourceEntry> m_entries;
 };
 
 /// A zip archive, read with libzip; a damaged one is refused whole when its directory cannot
@@ -214,12 +212,11 @@ public:
             if (!IsContainedPath(name))
                 entry.skipReason = QStringLiteral("a name that leaves the archive");
             m_indexOf.insert(name, index);
-            m_entries.append(entry);
+            add(entry);
         }
         return true;
     }
 
-    const QList<SourceEntry>& entries() const override { return m_entries; }
     QString localPath(const SourceEntry&) const override { return {}; }
     QString location() const override { return m_path; }
 
@@ -262,7 +259,6 @@ public:
 private:
     QString m_path;
     zip_t* m_archive = nullptr;
-    QList<SourceEntry> m_entries;
     QHash<QString, zip_int64_t> m_indexOf;
 };
 
@@ -291,32 +287,39 @@ std::unique_ptr<ImportSource> ImportSource::open(const QString& path, QString* e
     return archive;
 }
 
+void ImportSource::add(const SourceEntry& entry)
+{
+    m_positions.insert(entry.path, m_entries.size());
+    m_entries.append(entry);
+}
+
+const SourceEntry* ImportSource::find(const QString& path) const
+{
+    const auto position = m_positions.constFind(path);
+    return position == m_positions.cend() ? nullptr : &m_entries[*position];
+}
+
 bool ImportSource::has(const QString& path) const
 {
-    const QList<SourceEntry>& all = entries();
-    return std::any_of(all.cbegin(), all.cend(), [&](const SourceEntry& entry) {
-        return entry.path == path && entry.skipReason.isEmpty();
-    });
+    const SourceEntry* entry = find(path);
+    return entry && entry->skipReason.isEmpty();
 }
 
 QByteArray ImportSource::readSmall(const QString& path, qint64 maxBytes) const
 {
-    for (const SourceEntry& entry : entries()) {
-        if (entry.path != path || !entry.skipReason.isEmpty())
-            continue;
-        QByteArray bytes;
-        QString error;
-        if (!read(
-                entry, maxBytes,
-                [&](std::string_view piece) {
-                    bytes.append(piece.data(), qsizetype(piece.size()));
-                    return true;
-                },
-                &error))
-            return {};
-        return bytes;
-    }
-    return {};
+    const SourceEntry* entry = find(path);
+    if (!entry || !entry->skipReason.isEmpty())
+        return {};
+    QByteArray bytes;
+    QString error;
+    const bool whole = read(
+        *entry, maxBytes,
+        [&](std::string_view piece) {
+            bytes.append(piece.data(), qsizetype(piece.size()));
+            return true;
+        },
+        &error);
+    return whole ? bytes : QByteArray();
 }
 
 bool IsContainedPath(const QString& path)

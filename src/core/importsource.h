@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -29,8 +30,10 @@ public:
     static std::unique_ptr<ImportSource> open(const QString& path, QString* error);
 
     /// Every file below the top, each once. A folder's links are listed, never followed.
-    virtual const QList<SourceEntry>& entries() const = 0;
-    /// Whether the source holds a file at `path`.
+    const QList<SourceEntry>& entries() const { return m_entries; }
+    /// The entry at `path`, skipped or not; null when there is none.
+    const SourceEntry* find(const QString& path) const;
+    /// Whether the source holds a file at `path` that may be read.
     bool has(const QString& path) const;
 
     /// Hands the entry's bytes to `piece` in order until it returns false (the reader wants no
@@ -46,6 +49,14 @@ public:
     virtual QString localPath(const SourceEntry& entry) const = 0;
     /// What the user named: the folder or the archive.
     virtual QString location() const = 0;
+
+protected:
+    /// Adds an entry as the listing finds it.
+    void add(const SourceEntry& entry);
+
+private:
+    QList<SourceEntry> m_entries;
+    QHash<QString, qsizetype> m_positions; ///< by path
 };
 
 /// Whether an entry's path stays inside the tree it names: relative, no "." or ".." segment,

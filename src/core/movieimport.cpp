@@ -248,12 +248,10 @@ public:
                                   QStringLiteral(": ") + m_out.summary.error;
             return std::move(m_out);
         }
-        for (const SourceEntry& entry : m_source->entries())
-            m_entries.insert(entry.path, &entry);
-        if (m_entries.contains(kBundleInformation))
+        if (m_source->find(kBundleInformation))
             importBundle();
-        else if ((m_entries.contains(QStringLiteral("meta.yaml")) ||
-                  m_entries.contains(QStringLiteral("meta.yml"))) &&
+        else if ((m_source->find(QStringLiteral("meta.yaml")) ||
+                  m_source->find(QStringLiteral("meta.yml"))) &&
                  hasContentFolder())
             importCuration();
         else
@@ -291,16 +289,13 @@ private:
     void importEach()
     {
         const bool copy = m_plan.request.copy || m_source->localPath({}).isEmpty();
-        const QStringList keptFolders = keptFoldersOfMovies();
+        const QSet<QString> keptFolders = keptFoldersOfMovies();
         int done = 0;
         for (const SourceEntry& entry : m_source->entries()) {
             if (m_stop.load())
                 return;
             report(done++);
-            const bool kept =
-                std::any_of(keptFolders.cbegin(), keptFolders.cend(),
-                            [&](const QString& f) { return entry.path.startsWith(f); });
-            if (kept)
+            if (inKeptFolder(entry.path, keptFolders))
                 continue; // a file a movie loads, which comes with its movie
             if (!entry.skipReason.isEmpty()) {
                 problem(&ImportSummary::skipped, entry.path, entry.skipReason);
@@ -309,29 +304,41 @@ private:
             // A folder's copy keeps the address of where it came from; an archive's entry has
             // none but its copy's.
             const QString local = m_source->localPath(entry);
+            const bool keeps = keptFolders.contains(entry.path + kFilesSuffix);
             if (copy)
                 copyMovie(entry, local.isEmpty() ? QString() : fileAddress(local),
-                          keptOfFolderEntry(entry));
+                          keeps ? keptOfFolderEntry(entry)
+                                : QList<std::pair<const SourceEntry*, QUrl>>());
             else
-                takeInPlace(entry);
+                takeInPlace(entry, keeps);
         }
         report(done);
     }
 
     /// "<movie>.files/" folders whose manifest and movie the source holds.
-    QStringList keptFoldersOfMovies() const
+    QSet<QString> keptFoldersOfMovies() const
     {
-        QStringList folders;
+        QSet<QString> folders;
         const QString manifest = QStringLiteral("manifest.json");
-        for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
-            const QString& path = it.key();
-            if (!path.endsWith(kFilesSuffix + manifest))
+        for (const SourceEntry& entry : m_source->entries()) {
+            if (!entry.path.endsWith(kFilesSuffix + manifest))
                 continue;
-            const QString folder = path.left(path.size() - manifest.size());
-            if (m_entries.contains(folder.left(folder.size() - kFilesSuffix.size())))
-                folders << folder;
+            const QString folder = entry.path.left(entry.path.size() - manifest.size());
+            if (m_source->find(folder.left(folder.size() - kFilesSuffix.size())))
+                folders.insert(folder);
         }
         return folders;
+    }
+
+    /// Whether a path lies in one of the folders, at any depth.
+    static bool inKeptFolder(const QString& path, const QSet<QString>& folders)
+    {
+        for (qsizetype slash = path.indexOf(u'/'); slash >= 0;
+             slash = path.indexOf(u'/', slash + 1)) {
+            if (folders.contains(path.left(slash + 1)))
+                return true;
+        }
+        return false;
     }
 
     /// The files a movie of a folder or archive keeps beside it, by the manifest there.
@@ -342,20 +349,21 @@ private:
         const KeptManifest manifest = ManifestFromJson(
             m_source->readSmall(folder + QStringLiteral("manifest.json"), kMaxManifestBytes));
         for (const KeptFile& file : manifest.files) {
-            if (const SourceEntry* entry = m_entries.value(folder + file.path))
+            if (const SourceEntry* entry = m_source->find(folder + file.path))
                 kept.append({entry, QUrl(file.url)});
         }
         return kept;
     }
 
-    void takeInPlace(const SourceEntry& entry)
+    /// A folder's movie where it lies; `keeps`: with a kept-files folder beside it.
+    void takeInPlace(const SourceEntry& entry, bool keeps)
     {
         const Probe probe = probeEntry(*m_source, entry, nullptr);
         if (!settled(entry, probe))
             return;
         const QString file = m_source->localPath(entry);
         m_out.movies.append({fileAddress(file), file, probe.sha256,
-                             int(ReadManifest(KeptFolderOf(file)).files.size())});
+                             keeps ? int(ReadManifest(KeptFolderOf(file)).files.size()) : 0});
     }
 
     /// Counts what a read found that is no new movie; true for a new movie.
@@ -476,7 +484,7 @@ private:
     /// A movie of a bundle or curation, copied with its site's files as kept files.
     void copyWithSite(const QString& moviePath, const QUrl& address, const QUrl& site)
     {
-        const SourceEntry* movie = m_entries.value(moviePath);
+        const SourceEntry* movie = m_source->find(moviePath);
         if (!movie) {
             m_out.summary.error =
                 where(moviePath) + QStringLiteral(": the movie it names is not in it");
@@ -507,7 +515,7 @@ private:
     /// category's folder, where the movie finds its files by their relative paths.
     void extractBundle(const QString& moviePath)
     {
-        const SourceEntry* movie = m_entries.value(moviePath);
+        const SourceEntry* movie = m_source->find(moviePath);
         if (!movie) {
             m_out.summary.error =
                 where(moviePath) + QStringLiteral(": the movie it names is not in it");
@@ -556,7 +564,6 @@ private:
     const ImportProgress& m_progress;
     QSet<QByteArray> m_known;
     std::unique_ptr<ImportSource> m_source;
-    QHash<QString, const SourceEntry*> m_entries;
     ImportFindings m_out;
 };
 
@@ -616,11 +623,8 @@ QString UnpackRuffleBundle(const QString& bundle, const QString& folder, QString
     if (!source)
         return {};
     const QString moviePath = describeBundle(*source).moviePath;
-    const QList<SourceEntry>& entries = source->entries();
-    const auto movie = std::find_if(entries.cbegin(), entries.cend(), [&](const SourceEntry& e) {
-        return e.path == moviePath && e.skipReason.isEmpty();
-    });
-    if (moviePath.isEmpty() || movie == entries.cend()) {
+    const SourceEntry* movie = source->find(moviePath);
+    if (moviePath.isEmpty() || !movie || !movie->skipReason.isEmpty()) {
         *error = QStringLiteral("the bundle names no movie it holds");
         return {};
     }

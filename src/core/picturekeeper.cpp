@@ -56,6 +56,8 @@ void PictureKeeper::gather()
             if (LookUpPicture(movie.sha256).kind == PictureEntry::Kind::None)
                 wanted.append(movie);
         }
+        if (!wanted.isEmpty())
+            QDir().mkpath(PicturesFolder());
         task.post([this, wanted, found] {
             noteSha256(found);
             take(wanted);
@@ -65,12 +67,10 @@ void PictureKeeper::gather()
 
 void PictureKeeper::take(const QList<Wanted>& wanted)
 {
+    // The look asked the cache off this thread; only this keeper draws into it.
     m_done = 0;
     m_total = 0;
-    QDir().mkpath(PicturesFolder());
     for (const Wanted& movie : wanted) {
-        if (LookUpPicture(movie.sha256).kind != PictureEntry::Kind::None)
-            continue;
         m_drawing.insert(movie.file, movie.sha256);
         m_maker.make(movie.file, PicturePath(movie.sha256));
         ++m_total;
