@@ -354,10 +354,13 @@ int main(int argc, char* argv[])
     bool terminated = false;
     QObject::connect(&signals_, &UnixSignals::terminationRequested, &app, [&](int) {
         terminated = true;
+        // First every running loop is told to end, and none starts again: a notice the save
+        // brings up (the log was changed by another program) returns at once instead of
+        // holding the end.
+        QCoreApplication::exit(0);
         QString error;
         if (!vault.saveCatalogue(&error))
             std::fprintf(stderr, "clipvault: %s\n", qPrintable(error));
-        QCoreApplication::exit(0);
     });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &vault,
                      [&] { vault.saveCatalogue(); });

@@ -5,9 +5,11 @@
 #include "movieserver.h"
 #include "picturecache.h"
 #include "playerfiles.h"
+#include "urlresolve.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -36,6 +38,7 @@ struct Request
 {
     QString file;
     QString out;
+    QString address; ///< the web address the movie was filed under; empty: none
 };
 
 /// Draws the movies asked for on stdin, one at a time.
@@ -61,6 +64,14 @@ public:
         });
         connect(&m_played, &QTimer::timeout, this, &PictureTaker::takePicture);
         connect(&m_input, &QSocketNotifier::activated, this, &PictureTaker::readRequests);
+        // A movie of the web reads its kept files only, as in the player; nothing is fetched
+        // for a picture.
+        m_server.setOriginLookup([this](const QString& file) {
+            const bool drawn = m_current && QFileInfo(m_current->file).absoluteFilePath() == file;
+            return MovieOrigin{drawn && !IsLocalAddress(m_current->address) ? m_current->address
+                                                                            : QString(),
+                               false};
+        });
         makePlayer();
     }
 
@@ -104,7 +115,8 @@ private:
             const QJsonObject line = QJsonDocument::fromJson(m_pending.left(end)).object();
             m_pending.remove(0, end + 1);
             m_queue.push_back({line.value(QStringLiteral("file")).toString(),
-                               line.value(QStringLiteral("out")).toString()});
+                               line.value(QStringLiteral("out")).toString(),
+                               line.value(QStringLiteral("address")).toString()});
         }
         next();
     }

@@ -81,12 +81,14 @@ bool prepareTarget(CaptureTarget& target, const CommandLine& line, const QUrl& a
     return true;
 }
 
-/// Downloads the movie as the program does; an error message, empty on success.
-QString downloadMovie(const QUrl& address, const QString& file, QTextStream& err)
+/// Downloads the movie as the program does into `file` below `root`, never through a link
+/// planted below it; an error message, empty on success.
+QString downloadMovie(const QUrl& address, const QString& root, const QString& file,
+                      QTextStream& err)
 {
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
-        return QStringLiteral("cannot create the folder ") + QFileInfo(file).absolutePath();
     transfer::Request request = WebRequest(address.toString(QUrl::FullyEncoded), file);
+    if (file.startsWith(root + u'/'))
+        request.folder = QFile::encodeName(root).toStdString();
     request.flashMovieOnly = true;
     request.useCache = true;
     return QString::fromStdString(TransferShowingProgress(request, err).error);
@@ -234,7 +236,9 @@ int RunCapture(const CommandLine& line, QTextStream& out, QTextStream& err)
     if (!prepareTarget(target, line, address, err))
         return kFailed;
 
-    const QString failure = downloadMovie(address, target.movieFile, err);
+    const QString failure = downloadMovie(
+        address, line.into.isEmpty() ? QFileInfo(target.movieFile).path() : target.root,
+        target.movieFile, err);
     std::optional<int> index;
     if (target.loaded)
         index = target.loaded->catalogue().FindItemByUrl(address.toString());

@@ -6,7 +6,7 @@
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "itemfilter.h"
-#include "moviefacts.h"
+#include "moviefactskeeper.h"
 #include "userprompt.h"
 #include "vault.h"
 
@@ -67,12 +67,20 @@ public:
     }
     ~ListedItems()
     {
+        // The store keeps the facts of the catalogue's movies only: every item passed by.
+        if (m_inside)
+            m_listed.prune(m_facts);
         if (QString error; m_inside && !m_facts.save(&error))
             m_err << "clipvault-cli: " << error << Qt::endl;
     }
     Q_DISABLE_COPY_MOVE(ListedItems)
 
-    bool wanted(const ItemRecord& item) const { return !m_search || m_search->matches(item); }
+    bool wanted(const ItemRecord& item)
+    {
+        if (m_inside)
+            m_listed.add(item);
+        return !m_search || m_search->matches(item);
+    }
 
 private:
     /// The facts of the item's movie, read now when the store has none for it.
@@ -86,6 +94,7 @@ private:
     }
 
     MovieFactsStore m_facts;
+    CatalogueMovies m_listed;
     bool m_inside;
     QTextStream& m_err;
     std::optional<SearchFilter> m_search;

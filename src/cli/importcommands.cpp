@@ -20,6 +20,8 @@ namespace {
 
 /// The running program answers a blank line at least this often while it reads the files.
 constexpr int kProgramSilentMs = 60 * 1000;
+/// A summary lists at most a thousand problems, each a path and its reason.
+constexpr qsizetype kMostSummaryBytes = qsizetype(16) << 20;
 
 int printSummary(const ImportSummary& summary, const CommandLine& line, QTextStream& out,
                  QTextStream& err)
@@ -84,7 +86,7 @@ int RunImport(const CommandLine& line, QTextStream& out, QTextStream& err)
     // While the program runs it imports, as it takes a movie to play: the catalogue is its.
     const std::optional<QByteArray> reply = AskRunningProgram(
         DataFolderOf(line), QByteArray(kImportRequest) + ImportRequestToJson(request) + '\n',
-        kProgramSilentMs);
+        kProgramSilentMs, true, kMostSummaryBytes);
     if (!reply)
         return importHere(request, line, out, err);
     const QJsonDocument answer = QJsonDocument::fromJson(reply->trimmed());

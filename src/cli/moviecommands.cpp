@@ -9,6 +9,7 @@
 #include "moviefacts.h"
 #include "picturemaker.h"
 #include "swfcontents.h"
+#include "swfcheck.h"
 #include "swfinfo.h"
 #include "webarchive.h"
 
@@ -92,6 +93,10 @@ int RunDownload(const CommandLine& line, QTextStream& out, QTextStream& err)
     }
     const QString& url = line.words[1];
     const QString file = QFileInfo(line.words[2]).absoluteFilePath();
+    if (QFileInfo(file).isDir()) {
+        err << "clipvault-cli: " << file << " is a folder, not a file to save into" << Qt::endl;
+        return kFailed;
+    }
     const transfer::Request request = MovieRequest(TransferUrl(url).toStdString(),
                                                    QFile::encodeName(file).toStdString(), line.any);
     // The launcher found the address gone already: it is not asked again.
@@ -119,7 +124,10 @@ int RunSwfInfo(const CommandLine& line, QTextStream& out, QTextStream& err)
         return UsageError(line, err);
     }
     QString error;
-    const std::optional<SwfInfo> info = ReadSwfInfoFromFile(line.words[1], &error);
+    std::optional<SwfInfo> info = ReadSwfInfoFromFile(line.words[1], &error);
+    // A sound header over a body whose tags do not hold together is no movie a player reads.
+    if (info && !(error = WhyNotASoundMovieFile(line.words[1])).isEmpty())
+        info.reset();
     if (!info) {
         err << "clipvault-cli: " << line.words[1] << ": " << error << Qt::endl;
         return kFailed;

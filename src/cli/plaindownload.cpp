@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,6 +67,15 @@ std::optional<int> cli::RunPlainDownload(int argc, char* argv[], std::string& go
     const std::optional<std::string> file = absolutePath(argv[3]);
     if (!file)
         return std::nullopt;
+    // A folder is no file to save into: said before anything is fetched, nothing left beside it.
+    struct stat standing
+    {
+    };
+    if (::stat(file->c_str(), &standing) == 0 && S_ISDIR(standing.st_mode)) {
+        std::fprintf(stderr, "clipvault-cli: %s is a folder, not a file to save into\n",
+                     file->c_str());
+        return kFailed;
+    }
 
     Unwatched unwatched;
     const transfer::Outcome outcome =

@@ -1,8 +1,9 @@
 #include "atomicwrite.h"
 
+#include "replacingfile.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 QString CannotCreateFileMessage(const QString& path)
 {
@@ -27,28 +28,25 @@ bool WriteFileAtomically(const QString& path, std::initializer_list<QByteArrayVi
 bool WriteFileAtomically(const QString& path, const std::function<bool(const WriteBytes&)>& produce,
                          QString* error)
 {
-    auto fail = [&] {
+    // The program's one writer: a link planted at the name is replaced, never written through,
+    // and the previous file stays whole until the new one is.
+    transfer::ReplacingWriter file(
+        QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
+    bool written = true;
+    const bool produced = produce([&](QByteArrayView bytes) {
+        written = written &&
+                  file.write(std::string_view(bytes.data(), std::size_t(bytes.size())), nullptr);
+        return written;
+    });
+    // An empty file is a file too.
+    if (produced && written && file.size() == 0)
+        written = file.write({}, nullptr);
+    if (!produced && written)
+        return false;
+    if (!written || !file.commit(nullptr)) {
         if (error)
             *error = CannotCreateFileMessage(path);
         return false;
-    };
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return fail();
-    QSaveFile file(path);
-    // Unbuffered: a buffered QSaveFile can lose the error of its last write (a full disk in the
-    // final block) and still commit a cut file. Writing straight through shows every short write.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail();
-    bool written = true;
-    const bool produced = produce([&](QByteArrayView bytes) {
-        written = written && file.write(bytes.data(), bytes.size()) == bytes.size();
-        return written;
-    });
-    if (!produced || !written) {
-        file.cancelWriting();
-        return written ? false : fail();
     }
-    if (!file.commit())
-        return fail();
     return true;
 }

@@ -254,12 +254,11 @@ void FileKeeper::start(Slot& slot, Request request, const QString& path)
         finishRunning(slot, nullptr, QStringLiteral("a link stands in the way of ") + path);
         return;
     }
-    if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
-        finishRunning(slot, nullptr, CannotCreateFileMessage(QFileInfo(target).absolutePath()));
-        return;
-    }
     transfer::Request transfer = slot.get.request();
     SetWebAddress(transfer, slot.request.address.toString(QUrl::FullyEncoded), target);
+    // The check above is by path, to say it early; the writer makes and opens each folder below
+    // without following a link, so one planted meanwhile leads nowhere either.
+    transfer.folder = QFile::encodeName(m_folder).toStdString();
     transfer.flashMovieOnly = isMovieAddress(slot.request.address);
     // The bytes still allowed, shared with the other transfers as they write.
     transfer.maxSize = std::max<long long>(0, m_room->load());

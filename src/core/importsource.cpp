@@ -1,5 +1,6 @@
 #include "importsource.h"
 
+#include "confinedpath.h"
 #include "filetransfer.h"
 
 #include <QDir>
@@ -122,6 +123,9 @@ public:
     }
 
 private:
+    /// Lists a folder, then walks its subfolders one at a time: the walk holds one descriptor
+    /// per level it is in, never one per folder still to walk, so a tree of thousands of
+    /// folders imports whole under any limit of open files.
     void walkFolder(int folder, const QString& prefix, int depth)
     {
         DIR* listing = ::fdopendir(folder);
@@ -129,7 +133,7 @@ private:
             ::close(folder);
             return;
         }
-        std::vector<std::pair<QString, int>> subfolders;
+        std::vector<QByteArray> subfolders;
         while (const dirent* found = ::readdir(listing)) {
             if (std::strcmp(found->d_name, ".") == 0 || std::strcmp(found->d_name, "..") == 0)
                 continue;
@@ -147,14 +151,8 @@ private:
                                                  : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                if (depth + 1 >= kMostDepth)
-                    continue;
-                const int sub = ::openat(folder, found->d_name,
-                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (sub >= 0)
-                    subfolders.emplace_back(path + u'/', sub);
-                else
-                    add({path, 0, systemReason(errno)});
+                if (depth + 1 < kMostDepth)
+                    subfolders.emplace_back(found->d_name);
             } else if (type == DT_LNK) {
                 add({path, 0, kLinkSkipped});
             } else if (type == DT_REG) {
@@ -162,9 +160,16 @@ private:
             }
             // Sockets, devices and FIFOs are no files of a collection.
         }
+        for (const QByteArray& name : subfolders) {
+            const QString path = prefix + QFile::decodeName(name) + u'/';
+            const int sub =
+                ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0)
+                walkFolder(sub, path, depth + 1);
+            else
+                add({path.chopped(1), 0, systemReason(errno)});
+        }
         ::closedir(listing);
-        for (const auto& [path, sub] : subfolders)
-            walkFolder(sub, path, depth + 1);
     }
 
     QString m_root;
@@ -189,6 +194,7 @@ public:
 
     bool list(QString* error)
     {
+        m_bound = std::min(kMostUnpacked, kMostRatio * QFileInfo(m_path).size());
         int code = 0;
         m_archive = zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY, &code);
         if (!m_archive) {
@@ -209,9 +215,14 @@ public:
             if (name.endsWith(u'/'))
                 continue; // a folder
             SourceEntry entry{name, qint64(status.size), {}};
-            if (!IsContainedPath(name))
-                entry.skipReason = QStringLiteral("a name that leaves the archive");
-            m_indexOf.insert(name, index);
+            // Judged by its own bytes: a name that is no UTF-8 is not read as something else.
+            if (const std::string why = transfer::WhyNotBelow(status.name); !why.empty())
+                entry.skipReason =
+                    QStringLiteral("an unsafe name (%1)").arg(QString::fromStdString(why));
+            else if (m_indexOf.contains(name))
+                entry.skipReason = QStringLiteral("a second entry of the same name");
+            if (!m_indexOf.contains(name))
+                m_indexOf.insert(name, index);
             add(entry);
         }
         return true;
@@ -219,12 +230,25 @@ public:
 
     QString localPath(const SourceEntry&) const override { return {}; }
     QString location() const override { return m_path; }
+    qint64 unpackBound() const override { return m_bound; }
+    QString whyOverBound(const SourceEntry& entry) const override
+    {
+        if (entry.size <= m_bound - m_unpacked)
+            return {};
+        return QStringLiteral("over the import's bound: an archive unpacks to at most %1 MiB, "
+                              "the smaller of 4 GiB and 200 times its size")
+            .arg(m_bound >> 20);
+    }
 
     bool read(const SourceEntry& entry, qint64 maxBytes, const Piece& piece,
               QString* error) const override
     {
         if (entry.size > maxBytes) {
             *error = FolderSource::tooLarge(maxBytes);
+            return false;
+        }
+        if (QString why = whyOverBound(entry); !why.isEmpty()) {
+            *error = std::move(why);
             return false;
         }
         zip_file_t* file = zip_fopen_index(m_archive, zip_uint64_t(m_indexOf.value(entry.path)), 0);
@@ -243,9 +267,15 @@ public:
                 break;
             }
             total += got;
+            m_unpacked += got;
             // The directory's size may lie; the bytes themselves are counted.
             if (total > maxBytes) {
                 *error = FolderSource::tooLarge(maxBytes);
+                whole = false;
+                break;
+            }
+            if (m_unpacked > m_bound) {
+                *error = whyOverBound({entry.path, 1, {}});
                 whole = false;
                 break;
             }
@@ -257,7 +287,12 @@ public:
     }
 
 private:
+    static constexpr qint64 kMostUnpacked = qint64(4) << 30;
+    static constexpr qint64 kMostRatio = 200;
+
     QString m_path;
+    qint64 m_bound = 0;
+    mutable qint64 m_unpacked = 0; ///< by every read so far
     zip_t* m_archive = nullptr;
     QHash<QString, zip_int64_t> m_indexOf;
 };
@@ -289,7 +324,9 @@ std::unique_ptr<ImportSource> ImportSource::open(const QString& path, QString* e
 
 void ImportSource::add(const SourceEntry& entry)
 {
-    m_positions.insert(entry.path, m_entries.size());
+    // A second entry of a name is listed, to be reported; the first is the one found by it.
+    if (!m_positions.contains(entry.path))
+        m_positions.insert(entry.path, m_entries.size());
     m_entries.append(entry);
 }
 

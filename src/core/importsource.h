@@ -45,6 +45,13 @@ public:
     /// The whole of a small entry; empty when it cannot be read so.
     QByteArray readSmall(const QString& path, qint64 maxBytes) const;
 
+    /// The most an archive's entries may unpack to, all together: the smaller of 4 GiB and 200
+    /// times the archive's size (no real collection compresses better). -1 for a folder.
+    virtual qint64 unpackBound() const { return -1; }
+    /// Whether the entry, as large as the archive says, still fits in what is left of the
+    /// bound; the reason when it does not. A directory that lies is caught as the bytes come.
+    virtual QString whyOverBound(const SourceEntry&) const { return {}; }
+
     /// Where the entry lies on disk, for a folder; empty for an archive's entries.
     virtual QString localPath(const SourceEntry& entry) const = 0;
     /// What the user named: the folder or the archive.

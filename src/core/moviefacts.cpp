@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
+
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -23,6 +27,60 @@ QStringList stringsOf(const QJsonValue& value)
     for (const QJsonValue& entry : value.toArray())
         strings << entry.toString();
     return strings;
+}
+
+/// Calls `member` with the bytes of each member ("key":value) of the JSON object `object`
+/// holds, each whole and unparsed; false when it is no object as this store writes them. The
+/// store is read so, one member at a time, so that it is never held twice in memory.
+bool forEachMember(QByteArrayView object, const std::function<void(QByteArrayView)>& member)
+{
+    const qsizetype size = object.size();
+    qsizetype at = 0;
+    if (size < 2 || object[0] != '{')
+        return false;
+    if (object[1] == '}')
+        return size == 2;
+    for (++at;;) {
+        const qsizetype start = at;
+        int depth = 0;
+        bool inString = false;
+        for (; at < size; ++at) {
+            const char c = object[at];
+            if (inString) {
+                if (c == '\\')
+                    ++at;
+                else if (c == '"')
+                    inString = false;
+            } else if (c == '"') {
+                inString = true;
+            } else if (c == '{' || c == '[') {
+                ++depth;
+            } else if (c == '}' || c == ']') {
+                if (depth == 0)
+                    break;
+                --depth;
+            } else if (c == ',' && depth == 0) {
+                break;
+            }
+        }
+        if (at >= size || at == start)
+            return false;
+        member(object.sliced(start, at - start));
+        if (object[at] == '}')
+            return at + 1 == size;
+        ++at;
+    }
+}
+
+/// The one key and value of a member's bytes.
+std::optional<std::pair<QString, QJsonObject>> parsedMember(QByteArrayView member)
+{
+    const QJsonDocument one =
+        QJsonDocument::fromJson(QByteArray("{") + member.toByteArray() + QByteArray("}"));
+    const QJsonObject object = one.object();
+    if (!one.isObject() || object.size() != 1 || !object.begin().value().isObject())
+        return std::nullopt;
+    return std::pair{object.begin().key(), object.begin().value().toObject()};
 }
 
 } // namespace
@@ -74,33 +132,59 @@ bool MovieFactsStore::load(QString* error)
     QFile file(m_path);
     if (!file.exists())
         return true;
-    QJsonParseError parsed{};
-    const QJsonDocument document = file.size() <= kMaxStoreFile && file.open(QIODevice::ReadOnly)
-                                       ? QJsonDocument::fromJson(file.readAll(), &parsed)
-                                       : QJsonDocument();
-    if (!document.isObject()) {
+    // Mapped, not read into memory: the members are taken one at a time from the file's pages.
+    const uchar* mapped = file.size() <= kMaxStoreFile && file.open(QIODevice::ReadOnly)
+                              ? file.map(0, file.size())
+                              : nullptr;
+    const QByteArrayView text(reinterpret_cast<const char*>(mapped), mapped ? file.size() : 0);
+    bool whole = mapped != nullptr;
+    const auto takeMovie = [&](QByteArrayView member) {
+        const auto movie = parsedMember(member);
+        whole = whole && movie;
+        // Facts read before the movie's length was are read again, once.
+        if (movie && movie->second.contains(QStringLiteral("fileSize")))
+            m_facts.insert(movie->first.toLatin1(), SwfContentsFromJson(movie->second));
+    };
+    const auto takeFile = [&](QByteArrayView member) {
+        const auto known = parsedMember(member);
+        whole = whole && known;
+        if (known)
+            m_files.insert(
+                known->first,
+                {known->second.value(QStringLiteral("size")).toInteger(-1),
+                 QDateTime::fromString(known->second.value(QStringLiteral("modified")).toString(),
+                                       Qt::ISODateWithMs),
+                 known->second.value(QStringLiteral("sha256")).toString().toLatin1()});
+    };
+    const QByteArray moviesKey = "\"movies\":";
+    const QByteArray filesKey = "\"files\":";
+    whole = whole && forEachMember(text, [&](QByteArrayView part) {
+                if (part.startsWith(moviesKey))
+                    whole = whole && forEachMember(part.sliced(moviesKey.size()), takeMovie);
+                else if (part.startsWith(filesKey))
+                    whole = whole && forEachMember(part.sliced(filesKey.size()), takeFile);
+            });
+    if (!whole) {
+        m_facts.clear();
+        m_files.clear();
         if (error)
             *error = m_path + QStringLiteral(" cannot be read; the facts are read again from the "
                                              "movies");
         return false;
     }
-    const QJsonObject movies = document.object().value(QStringLiteral("movies")).toObject();
-    for (auto it = movies.begin(); it != movies.end(); ++it) {
-        // Facts read before the movie's length was are read again, once.
-        if (!it.value().toObject().contains(QStringLiteral("fileSize")))
-            continue;
-        m_facts.insert(it.key().toLatin1(), SwfContentsFromJson(it.value().toObject()));
-    }
-    const QJsonObject files = document.object().value(QStringLiteral("files")).toObject();
-    for (auto it = files.begin(); it != files.end(); ++it) {
-        const QJsonObject known = it.value().toObject();
-        m_files.insert(it.key(),
-                       {known.value(QStringLiteral("size")).toInteger(-1),
-                        QDateTime::fromString(known.value(QStringLiteral("modified")).toString(),
-                                              Qt::ISODateWithMs),
-                        known.value(QStringLiteral("sha256")).toString().toLatin1()});
-    }
     return true;
+}
+
+void MovieFactsStore::keepOnly(const QSet<QByteArray>& contents, const QSet<QString>& paths)
+{
+    const qsizetype before = m_facts.size() + m_files.size();
+    m_files.removeIf([&](const auto& file) { return !paths.contains(file.key()); });
+    QSet<QByteArray> wanted = contents;
+    for (const KnownFile& file : std::as_const(m_files))
+        wanted.insert(file.sha256);
+    m_facts.removeIf([&](const auto& facts) { return !wanted.contains(facts.key()); });
+    if (m_facts.size() + m_files.size() != before)
+        m_changed = true;
 }
 
 bool MovieFactsStore::save(QString* error)

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
 /// What reading one movie file for its facts found, off the window thread if need be.
@@ -36,6 +37,10 @@ public:
     /// Reads the store. A missing file is an empty store; a damaged one is left where it is
     /// (the next save replaces it) and read as empty, with the reason in `error`.
     bool load(QString* error = nullptr);
+    /// Forgets the facts of every content but `contents` and of the files at `paths`, and what it
+    /// knows of files at other paths: the store holds the catalogue's movies, not every movie
+    /// it ever held.
+    void keepOnly(const QSet<QByteArray>& contents, const QSet<QString>& paths);
     /// Writes the store in place atomically, when something was added since it was read.
     bool save(QString* error = nullptr);
     /// A copy to save on another thread, after which this store counts as saved; nothing when

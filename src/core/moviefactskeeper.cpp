@@ -25,6 +25,8 @@ MovieFactsKeeper::~MovieFactsKeeper()
     m_gathering.cancel();
     m_gathering.wait();
     m_saving.wait();
+    if (m_loaded)
+        pruneToCatalogue();
     QString error;
     if (!m_store.save(&error))
         qWarning("Clip Vault: %s", qPrintable(error));
@@ -55,7 +57,7 @@ void MovieFactsKeeper::gather()
     m_again = false;
     const QList<std::pair<QString, QByteArray>> unknown = unknownMovies();
     if (unknown.isEmpty())
-        return;
+        return gatheringEnded(); // what the catalogue no longer holds still goes
     // The reading asks its own copy of the store what is known; this thread keeps changing the
     // original.
     m_gathering =
@@ -106,6 +108,7 @@ void MovieFactsKeeper::gatheringEnded()
     m_gathering.wait();
     // Thousands of movies' facts take a moment to write: not on this thread.
     m_saving.wait();
+    pruneToCatalogue();
     if (std::optional<MovieFactsStore> copy = m_store.takeForSave()) {
         m_saving = Background::run(
             this, [this, copy = std::move(*copy)](const BackgroundTask& task) mutable {
@@ -118,6 +121,25 @@ void MovieFactsKeeper::gatheringEnded()
     }
     if (m_again)
         gather();
+}
+
+void CatalogueMovies::add(const ItemRecord& item)
+{
+    if (item.State != static_cast<char>(ItemState::Downloaded))
+        return;
+    if (!item.extras.sha256.isEmpty())
+        contents.insert(item.extras.sha256);
+    paths.insert(QFileInfo(ItemFilePath(item)).absoluteFilePath());
+}
+
+void MovieFactsKeeper::pruneToCatalogue()
+{
+    CatalogueMovies movies;
+    m_catalogue.items().forEach([&](int, const ItemRecord& item) {
+        movies.add(item);
+        return true;
+    });
+    movies.prune(m_store);
 }
 
 const SwfContents* MovieFactsKeeper::factsOf(const ItemRecord& item) const

@@ -4,8 +4,21 @@
 #include "moviefacts.h"
 
 #include <QObject>
+#include <QSet>
 
 class Catalogue;
+struct ItemRecord;
+
+/// The movies the catalogue holds, as the facts store keeps them: their contents and files.
+struct CatalogueMovies
+{
+    QSet<QByteArray> contents;
+    QSet<QString> paths;
+    /// Notes the item's movie when it is downloaded.
+    void add(const ItemRecord& item);
+    /// Leaves the store the facts of these movies alone.
+    void prune(MovieFactsStore& store) const { store.keepOnly(contents, paths); }
+};
 struct ItemRecord;
 
 /// The facts inside the catalogue's movies for the program: read off the window thread for
@@ -41,6 +54,8 @@ private:
     void loadThenGather();
     void take(const QList<ReadFacts>& batch);
     void gatheringEnded();
+    /// Before a save: the store keeps the facts of the catalogue's downloaded movies alone.
+    void pruneToCatalogue();
 
     const Catalogue& m_catalogue;
     MovieFactsStore m_store;

@@ -2,11 +2,13 @@
 
 #include "atomicwrite.h"
 #include "catalogue.h"
+#include "collectiondescription.h"
 #include "filetransfer.h"
 #include "importsource.h"
 #include "keptfiles.h"
 #include "replacingfile.h"
 #include "sha256.h"
+#include "swfcheck.h"
 #include "urlresolve.h"
 
 #include <QDateTime>
@@ -15,9 +17,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QUrl>
 
+#include <cerrno>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -47,19 +52,22 @@ struct Probe
     QString error;
 };
 
-/// Reads an entry once: its first bytes say whether it is a movie; a movie's bytes all go
-/// through the hash and, with a sink, into its copy.
+/// Reads an entry once: its first bytes say whether it is meant as a movie; a movie's bytes all
+/// go through the check that it is a sound one, the hash and, with a sink, into its copy.
 Probe probeEntry(const ImportSource& source, const SourceEntry& entry,
                  transfer::ReplacingWriter* sink)
 {
     Probe probe;
     Sha256 hash;
+    MovieCheck check;
     QByteArray head;
     bool decided = false;
     std::string writeError;
     const auto take = [&](std::string_view bytes) {
         hash.addData(bytes);
         probe.size += qint64(bytes.size());
+        if (!check.add(bytes))
+            return false; // damaged: the rest is not worth reading
         if (sink && !sink->write(bytes, &writeError)) {
             probe.error = QString::fromStdString(writeError);
             return false;
@@ -80,6 +88,8 @@ Probe probeEntry(const ImportSource& source, const SourceEntry& entry,
                    take(std::string_view(head.constData(), std::size_t(head.size())));
         },
         &probe.error);
+    if (probe.movie && probe.error.isEmpty())
+        probe.error = check.finish();
     probe.whole = probe.whole && probe.error.isEmpty();
     if (probe.movie && probe.whole)
         probe.sha256 = QByteArray::fromStdString(hash.hexResult());
@@ -101,71 +111,13 @@ QString freeNameIn(const QString& folder, const QString& name)
     }
 }
 
-/// TOML's and YAML's quoted values, with the escapes their writers use; a bare value as it is.
-QString unquoted(QString value)
+/// Copies an entry to `below` inside `folder` (never over a file there, never through a link
+/// below the folder), through `hash` when given; the reason it could not, or nothing.
+QString copyEntry(const ImportSource& source, const SourceEntry& entry, const QString& folder,
+                  const QString& below, qint64 maxBytes, Sha256* hash, qint64* size = nullptr)
 {
-    value = value.trimmed();
-    if (value.size() >= 2 && value.startsWith(u'\'') && value.endsWith(u'\''))
-        return value.mid(1, value.size() - 2);
-    if (value.size() < 2 || !value.startsWith(u'"') || !value.endsWith(u'"'))
-        return value;
-    QString text;
-    for (qsizetype i = 1; i + 1 < value.size(); ++i) {
-        const QChar c = value[i];
-        if (c != u'\\' || i + 2 >= value.size()) {
-            text += c;
-            continue;
-        }
-        const QChar next = value[++i];
-        if (next == u'n')
-            text += u'\n';
-        else if (next == u't')
-            text += u'\t';
-        else if (next == u'u' && i + 4 < value.size()) {
-            text += QChar(value.mid(i + 1, 4).toUShort(nullptr, 16));
-            i += 4;
-        } else
-            text += next;
-    }
-    return text;
-}
-
-/// The "key = value" (TOML) or "Key: value" (YAML) pairs of a small description, keys in
-/// lower case; a TOML comment "# source = …" is read as a key too.
-QHash<QString, QString> descriptionKeys(const QByteArray& text, QChar separator)
-{
-    QHash<QString, QString> keys;
-    for (QString line : QString::fromUtf8(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.startsWith(u'#'))
-            line = line.mid(1).trimmed();
-        const qsizetype cut = line.indexOf(separator);
-        if (cut <= 0 || line.startsWith(u'['))
-            continue;
-        const QString key = line.left(cut).trimmed().toLower();
-        if (!keys.contains(key))
-            keys.insert(key, unquoted(line.mid(cut + 1)));
-    }
-    return keys;
-}
-
-/// The address a curation's movie was served from: its Source when that names the movie (the
-/// Launch Command is always http, and on no port), else the Launch Command.
-QUrl servedFrom(const QUrl& launch, const QUrl& source)
-{
-    const bool names = (source.scheme() == u"http" || source.scheme() == u"https") &&
-                       source.host() == launch.host() && source.path() == launch.path();
-    return names ? source : launch;
-}
-
-/// Copies an entry to `target` (replaced once whole), through `hash` when given; the reason it
-/// could not, or nothing.
-QString copyEntry(const ImportSource& source, const SourceEntry& entry, const QString& target,
-                  qint64 maxBytes, Sha256* hash, qint64* size = nullptr)
-{
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
-        return CannotCreateFileMessage(target);
-    transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
+    transfer::ReplacingWriter writer(QFile::encodeName(folder).toStdString(),
+                                     below.toUtf8().toStdString(), transfer::Placing::NeverOver);
     QString readError;
     std::string writeError;
     const bool read = source.read(
@@ -186,44 +138,56 @@ QString copyEntry(const ImportSource& source, const SourceEntry& entry, const QS
     return {};
 }
 
-/// What a bundle's "ruffle-bundle.toml" says: the movie's entry below "content/", and the web
-/// address it was served from when the bundle says so. An empty movie path when it names none.
-struct BundleDescription
-{
-    QString moviePath;
-    QUrl source;
-};
+/// What a bundle's description says, read from the bundle.
 BundleDescription describeBundle(const ImportSource& bundle)
 {
-    const QHash<QString, QString> keys =
-        descriptionKeys(bundle.readSmall(kBundleInformation, kMaxDescriptionBytes), u'=');
-    const QUrl url(keys.value(QStringLiteral("url")));
-    BundleDescription description;
-    if (url.scheme() == u"file" && url.path().size() >= 2)
-        description.moviePath = kContent + url.path(QUrl::FullyDecoded).mid(1);
-    const QUrl source(keys.value(QStringLiteral("source")));
-    if (source.scheme().startsWith(QStringLiteral("http")) && !source.host().isEmpty())
-        description.source = source;
-    return description;
+    return DescribeBundle(bundle.readSmall(kBundleInformation, kMaxDescriptionBytes));
 }
 
-/// Writes every content entry of a bundle below `folder`, the movie's first; the reason the
-/// movie could not be written, or nothing (a file beside it that cannot be is `skipped`).
+/// Writes every content entry of a bundle into `folder`, new and made by the caller, the movie's
+/// first; the reason the movie could not be written, or nothing (a file beside it that cannot
+/// be is `skipped`, `refused` when its name or kind kept it out).
 QString unpackContent(const ImportSource& bundle, const SourceEntry& movie, const QString& folder,
-                      const std::function<void(const SourceEntry&, const QString&)>& skipped)
+                      const std::function<void(const SourceEntry&, const QString&, bool)>& skipped)
 {
-    const QString moviePath = QDir(folder).filePath(movie.path.mid(kContent.size()));
-    if (const QString why = copyEntry(bundle, movie, moviePath, kMaxMovieBytes, nullptr);
+    if (const QString why = copyEntry(bundle, movie, folder, movie.path.mid(kContent.size()),
+                                      kMaxMovieBytes, nullptr);
         !why.isEmpty())
         return why;
     for (const SourceEntry& entry : bundle.entries()) {
-        if (&entry == &movie || !entry.path.startsWith(kContent) || !entry.skipReason.isEmpty())
+        if (&entry == &movie || !entry.path.startsWith(kContent))
             continue;
-        const QString file = QDir(folder).filePath(entry.path.mid(kContent.size()));
-        if (const QString why = copyEntry(bundle, entry, file, kMaxKeptBytes, nullptr);
-            !why.isEmpty())
-            skipped(entry, why);
+        QString unsafe;
+        if (!entry.skipReason.isEmpty())
+            skipped(entry, entry.skipReason, true);
+        else if (PathBelowFolder(folder, entry.path.mid(kContent.size()), &unsafe).isEmpty())
+            skipped(entry, QStringLiteral("an unsafe name (%1)").arg(unsafe), true);
+        else if (const QString why =
+                     copyEntry(bundle, entry, folder, entry.path.mid(kContent.size()),
+                               kMaxKeptBytes, nullptr);
+                 !why.isEmpty())
+            skipped(entry, why, false);
     }
+    return {};
+}
+
+/// Makes a new folder for a bundle's content: `name`, or "name (2)" and on, in `parent`.
+QString makeNewFolder(const QString& parent, const QString& name, QString* error)
+{
+    if (PathBelowFolder(parent, name, error).isEmpty() || !QDir().mkpath(parent)) {
+        if (error->isEmpty())
+            *error = CannotCreateFileMessage(parent);
+        return {};
+    }
+    for (int number = 1; number < 1000; ++number) {
+        const QString path = QDir(parent).filePath(
+            number == 1 ? name : QStringLiteral("%1 (%2)").arg(name).arg(number));
+        if (::mkdir(QFile::encodeName(path).constData(), 0755) == 0)
+            return path;
+        if (errno != EEXIST)
+            break;
+    }
+    *error = CannotCreateFileMessage(QDir(parent).filePath(name));
     return {};
 }
 
@@ -248,6 +212,8 @@ public:
                                   QStringLiteral(": ") + m_out.summary.error;
             return std::move(m_out);
         }
+        if (!fitsOnDisk())
+            return std::move(m_out);
         if (m_source->find(kBundleInformation))
             importBundle();
         else if ((m_source->find(QStringLiteral("meta.yaml")) ||
@@ -267,6 +233,34 @@ private:
         return std::any_of(all.cbegin(), all.cend(), [](const SourceEntry& entry) {
             return entry.path.startsWith(kContent);
         });
+    }
+
+    /// An archive whose entries, as large as it says within its bound, need more room than the
+    /// category's folder has is refused before anything is written.
+    bool fitsOnDisk()
+    {
+        const qint64 bound = m_source->unpackBound();
+        if (bound < 0)
+            return true;
+        qint64 announced = 0;
+        for (const SourceEntry& entry : m_source->entries()) {
+            if (entry.skipReason.isEmpty())
+                announced = std::min(bound, announced + std::max<qint64>(0, entry.size));
+        }
+        // The folder may not be made yet: the room is that of the nearest one above it.
+        QString existing = m_plan.targetFolder;
+        while (!QFileInfo(existing).isDir() && QFileInfo(existing).path() != existing)
+            existing = QFileInfo(existing).path();
+        const QStorageInfo storage(existing);
+        if (!storage.isValid() || announced <= storage.bytesAvailable())
+            return true;
+        m_out.summary.error =
+            QStringLiteral("%1 unpacks to %2 MiB, more than the %3 MiB free in %4")
+                .arg(QDir::toNativeSeparators(m_source->location()))
+                .arg(announced >> 20)
+                .arg(storage.bytesAvailable() >> 20)
+                .arg(QDir::toNativeSeparators(m_plan.targetFolder));
+        return false;
     }
 
     void problem(int ImportSummary::*count, const QString& path, const QString& reason)
@@ -299,6 +293,10 @@ private:
                 continue; // a file a movie loads, which comes with its movie
             if (!entry.skipReason.isEmpty()) {
                 problem(&ImportSummary::skipped, entry.path, entry.skipReason);
+                continue;
+            }
+            if (const QString over = m_source->whyOverBound(entry); !over.isEmpty()) {
+                problem(&ImportSummary::skipped, entry.path, over);
                 continue;
             }
             // A folder's copy keeps the address of where it came from; an archive's entry has
@@ -395,13 +393,18 @@ private:
     void copyMovie(const SourceEntry& entry, const QString& address,
                    const QList<std::pair<const SourceEntry*, QUrl>>& kept)
     {
-        if (!QDir().mkpath(m_plan.targetFolder)) {
-            problem(&ImportSummary::unreadable, entry.path,
-                    CannotCreateFileMessage(m_plan.targetFolder));
+        QString unsafe;
+        if (PathBelowFolder(m_plan.targetFolder, QFileInfo(entry.path).fileName(), &unsafe)
+                .isEmpty()) {
+            problem(&ImportSummary::skipped, entry.path,
+                    QStringLiteral("an unsafe name (%1)").arg(unsafe));
             return;
         }
         const QString target = freeNameIn(m_plan.targetFolder, QFileInfo(entry.path).fileName());
-        transfer::ReplacingWriter writer(QFile::encodeName(target).toStdString());
+        // Never over a file that came meanwhile, never through a link.
+        transfer::ReplacingWriter writer(QFile::encodeName(m_plan.targetFolder).toStdString(),
+                                         QFileInfo(target).fileName().toUtf8().toStdString(),
+                                         transfer::Placing::NeverOver);
         const Probe probe = probeEntry(*m_source, entry, &writer);
         if (!settled(entry, probe))
             return; // the writer removes its partial file
@@ -430,13 +433,13 @@ private:
             const std::optional<QString> place = KeptPathFor(url);
             if (!place || manifest.byPath(*place))
                 continue;
-            const QString target = QDir(folder).filePath(*place);
-            if (!QDir().mkpath(QFileInfo(target).absolutePath()))
-                continue;
+            // Below the movie's folder, inside its own new kept-files folder.
+            const QString below = QFileInfo(folder).fileName() + u'/' + *place;
             Sha256 hash;
             qint64 size = 0;
-            if (const QString error = copyEntry(
-                    *m_source, *entry, target, kMaxKeptBytes - manifest.totalBytes(), &hash, &size);
+            if (const QString error =
+                    copyEntry(*m_source, *entry, QFileInfo(folder).path(), below,
+                              kMaxKeptBytes - manifest.totalBytes(), &hash, &size);
                 !error.isEmpty()) {
                 problem(&ImportSummary::unreadable, entry->path, error);
                 continue;
@@ -485,7 +488,7 @@ private:
     void copyWithSite(const QString& moviePath, const QUrl& address, const QUrl& site)
     {
         const SourceEntry* movie = m_source->find(moviePath);
-        if (!movie) {
+        if (!movie || !movie->skipReason.isEmpty()) {
             m_out.summary.error =
                 where(moviePath) + QStringLiteral(": the movie it names is not in it");
             return;
@@ -501,8 +504,7 @@ private:
     {
         const BundleDescription bundle = describeBundle(*m_source);
         if (bundle.moviePath.isEmpty()) {
-            m_out.summary.error = where(kBundleInformation) +
-                                  QStringLiteral(": no movie named by a file:/// address");
+            m_out.summary.error = where(kBundleInformation) + QStringLiteral(": ") + bundle.error;
             return;
         }
         if (bundle.source.isValid())
@@ -516,7 +518,7 @@ private:
     void extractBundle(const QString& moviePath)
     {
         const SourceEntry* movie = m_source->find(moviePath);
-        if (!movie) {
+        if (!movie || !movie->skipReason.isEmpty()) {
             m_out.summary.error =
                 where(moviePath) + QStringLiteral(": the movie it names is not in it");
             return;
@@ -525,12 +527,16 @@ private:
         const Probe probe = probeEntry(*m_source, *movie, nullptr);
         if (!settled(*movie, probe))
             return;
-        const QString folder =
-            freeNameIn(m_plan.targetFolder, QFileInfo(m_source->location()).completeBaseName());
-        const QString why = unpackContent(
-            *m_source, *movie, folder, [this](const SourceEntry& entry, const QString& reason) {
-                problem(&ImportSummary::unreadable, entry.path, reason);
-            });
+        QString why;
+        const QString folder = makeNewFolder(
+            m_plan.targetFolder, QFileInfo(m_source->location()).completeBaseName(), &why);
+        if (!folder.isEmpty())
+            why = unpackContent(
+                *m_source, *movie, folder,
+                [this](const SourceEntry& entry, const QString& reason, bool refused) {
+                    problem(refused ? &ImportSummary::skipped : &ImportSummary::unreadable,
+                            entry.path, reason);
+                });
         if (!why.isEmpty()) {
             m_known.remove(probe.sha256);
             problem(&ImportSummary::unreadable, moviePath, why);
@@ -547,16 +553,13 @@ private:
         QByteArray meta = m_source->readSmall(QStringLiteral("meta.yaml"), kMaxDescriptionBytes);
         if (meta.isEmpty())
             meta = m_source->readSmall(QStringLiteral("meta.yml"), kMaxDescriptionBytes);
-        const QHash<QString, QString> keys = descriptionKeys(meta, u':');
-        const QUrl launch(keys.value(QStringLiteral("launch command")));
-        if (!launch.isValid() || launch.host().isEmpty() || launch.path().size() < 2) {
+        const CurationDescription curation = DescribeCuration(meta);
+        if (curation.moviePath.isEmpty()) {
             m_out.summary.error =
-                where(QStringLiteral("meta.yaml")) + QStringLiteral(": no Launch Command address");
+                where(QStringLiteral("meta.yaml")) + QStringLiteral(": ") + curation.error;
             return;
         }
-        const QString moviePath = kContent + launch.host() + launch.path(QUrl::FullyDecoded);
-        copyWithSite(moviePath, servedFrom(launch, QUrl(keys.value(QStringLiteral("source")))),
-                     QUrl());
+        copyWithSite(curation.moviePath, curation.address, QUrl());
     }
 
     const ImportPlan& m_plan;
@@ -628,7 +631,13 @@ QString UnpackRuffleBundle(const QString& bundle, const QString& folder, QString
         *error = QStringLiteral("the bundle names no movie it holds");
         return {};
     }
-    *error = unpackContent(*source, *movie, folder, [](const SourceEntry&, const QString&) {});
+    if (!QDir().mkpath(QFileInfo(folder).path()) ||
+        ::mkdir(QFile::encodeName(folder).constData(), 0700) != 0) {
+        *error = CannotCreateFileMessage(folder);
+        return {};
+    }
+    *error =
+        unpackContent(*source, *movie, folder, [](const SourceEntry&, const QString&, bool) {});
     return error->isEmpty() ? QDir(folder).filePath(moviePath.mid(kContent.size())) : QString();
 }
 

@@ -34,7 +34,7 @@ void PictureKeeper::gather()
     QList<Wanted> movies;
     m_catalogue.items().forEach([&](int, const ItemRecord& item) {
         if (item.State == static_cast<char>(ItemState::Downloaded))
-            movies.append({ItemFilePath(item), item.extras.sha256});
+            movies.append({ItemFilePath(item), item.extras.sha256, FieldText(item.Url)});
         return true;
     });
     m_looking = Background::run(this, [this, movies](const BackgroundTask& task) {
@@ -72,7 +72,7 @@ void PictureKeeper::take(const QList<Wanted>& wanted)
     m_total = 0;
     for (const Wanted& movie : wanted) {
         m_drawing.insert(movie.file, movie.sha256);
-        m_maker.make(movie.file, PicturePath(movie.sha256));
+        m_maker.make(movie.file, PicturePath(movie.sha256), movie.address);
         ++m_total;
     }
     if (m_total > 0)

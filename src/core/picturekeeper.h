@@ -36,6 +36,7 @@ private:
     {
         QString file;
         QByteArray sha256;
+        QString address;
     };
     void take(const QList<Wanted>& wanted);
     void made(const QString& file, bool ok, const QString& reason);

@@ -15,9 +15,9 @@ PictureMaker::~PictureMaker()
     stop();
 }
 
-void PictureMaker::make(const QString& file, const QString& out)
+void PictureMaker::make(const QString& file, const QString& out, const QString& address)
 {
-    m_waiting.push_back({file, out});
+    m_waiting.push_back({file, out, address});
     next();
 }
 
@@ -53,7 +53,8 @@ void PictureMaker::next()
     m_current = m_waiting.front();
     m_waiting.pop_front();
     m_helper->write(QJsonDocument(QJsonObject{{QStringLiteral("file"), m_current->file},
-                                              {QStringLiteral("out"), m_current->out}})
+                                              {QStringLiteral("out"), m_current->out},
+                                              {QStringLiteral("address"), m_current->address}})
                         .toJson(QJsonDocument::Compact) +
                     '\n');
 }

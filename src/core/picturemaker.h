@@ -22,8 +22,10 @@ public:
     ~PictureMaker() override;
     Q_DISABLE_COPY_MOVE(PictureMaker)
 
-    /// Draws the movie `file` into the PNG `out`, after the movies asked for before.
-    void make(const QString& file, const QString& out);
+    /// Draws the movie `file` into the PNG `out`, after the movies asked for before. `address`:
+    /// the web address it was filed under, if any; such a movie reads its kept files, never
+    /// the files beside it.
+    void make(const QString& file, const QString& out, const QString& address = {});
     /// Forgets the movies waiting and ends the helper.
     void stop();
     bool isIdle() const { return !m_current && m_waiting.empty(); }
@@ -37,6 +39,7 @@ private:
     {
         QString file;
         QString out;
+        QString address;
     };
     void next();
     void readAnswers();

@@ -95,9 +95,8 @@ int ConnectToOwnProgram(const QString& path)
 }
 
 std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
-                                            int waitMs, bool question)
+                                            int waitMs, bool question, qsizetype mostReply)
 {
-    constexpr qsizetype kMostReply = 64 * 1024;
     const int socket = ConnectToOwnProgram(ProgramSocketPath(dataFolder));
     if (socket < 0)
         return std::nullopt;
@@ -118,7 +117,7 @@ std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QBy
     QByteArray reply;
     if (reached && !question)
         ::shutdown(socket, SHUT_WR);
-    while (reached && reply.size() < kMostReply) {
+    while (reached && reply.size() < mostReply) {
         char piece[4096];
         const ssize_t got = ::recv(socket, piece, sizeof piece, 0);
         if (got < 0 && errno == EINTR)

@@ -25,15 +25,17 @@ QString ProgramSocketPath(const QString& dataFolder);
 int ConnectToOwnProgram(const QString& path);
 
 /// Sends `request` to the program running on `dataFolder`, when one of this user's listens on
-/// ProgramSocketPath, and reads its reply until it closes the connection (at most `waitMs`, and
-/// 64 KiB). Nothing when no program of this user runs there. A plain socket: no event loop is
-/// needed, so that a later start hands its movie over before it makes its application object.
+/// ProgramSocketPath, and reads its reply until it closes the connection (at most `waitMs`
+/// without a byte, and `mostReply` bytes). Nothing when no program of this user runs there. A plain
+/// socket: no event loop is needed, so that a later start hands its movie over before it makes its
+/// application object.
 ///
 /// A request the program takes when its sender has gone (a movie to play) is ended by closing
 /// the sending side; a question (`question`), which the program knows whole by its bytes, keeps
 /// the connection open both ways, or the program's side would close with it before it answers.
 std::optional<QByteArray> AskRunningProgram(const QString& dataFolder, const QByteArray& request,
-                                            int waitMs, bool question = true);
+                                            int waitMs, bool question = true,
+                                            qsizetype mostReply = 64 * 1024);
 
 /// The request that asks the running program which browsers' companions are connected; it
 /// answers a line each, "name version".

@@ -205,6 +205,7 @@ void MovieServer::settleMovie(Movie& movie, const QString& source)
     const QUrl address(known.address);
     const bool web =
         address.isValid() && (address.scheme() == u"http" || address.scheme() == u"https");
+    movie.local = !web;
     const QString root = KeptRootFor(movie.file);
     movie.origin = web ? address : root.isEmpty() ? QUrl() : originFromLayout(movie.file, root);
     movie.capture = web && known.keepFiles;
@@ -365,7 +366,10 @@ void MovieServer::handle(QTcpSocket* socket)
     }
     if (movie.remote && parts.size() == 5 && parts[4] == movie.name)
         return serveMovie(socket, id, headOnly);
-    if (!movie.remote)
+    // A movie of the web whose address gives no place to serve it under: its file alone.
+    if (!movie.local && parts.size() == 5 && parts[4] == movie.name)
+        return serveFile(socket, movie.file, "application/x-shockwave-flash", headOnly);
+    if (movie.local)
         return serveBeside(socket, id, parts.mid(4), headOnly);
     refuse(socket, 404, "Not Found");
 }
@@ -391,7 +395,7 @@ void MovieServer::serveBeside(QTcpSocket* socket, const QString& id, const QStri
 {
     const auto it = m_movies.constFind(id);
     const QString real =
-        it == m_movies.cend() || it->remote ? QString() : besideFile(*it, relative);
+        it == m_movies.cend() || !it->local ? QString() : besideFile(*it, relative);
     if (real.isEmpty())
         return refuse(socket, 404, "Not Found");
     const bool isMovie = real == QFileInfo(it->file).canonicalFilePath();
@@ -446,7 +450,9 @@ void MovieServer::serveLoad(QTcpSocket* socket, const QString& id, const QUrl& a
 {
     emit loadAsked(address);
     Movie& movie = m_movies[id];
-    QString file = movie.remote ? QString() : besideFile(movie, relative);
+    // Only a movie known by its file alone reads the files beside it: one of the web would
+    // carry them to its site.
+    QString file = movie.local ? besideFile(movie, relative) : QString();
     if (file.isEmpty())
         file = keptFileFor(movie, address);
     if (!file.isEmpty())

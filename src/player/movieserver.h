@@ -58,7 +58,8 @@ public:
     /// too. Each load is answered from the movie's kept files (KeptRootFor, or the kept-files
     /// folder beside it), else from the files of its own folder; with keepFiles it is fetched
     /// from the site, kept, and served. A remote movie's loads are fetched for the preview.
-    /// A local movie without a known address reaches the files of its own folder.
+    /// A local movie without a known address reaches the files of its own folder and below, and
+    /// then nothing of the web: reading local files and reaching the network never go together.
     /// A Ruffle bundle (a .ruf, or its folder) is unpacked into the server's own folder, gone
     /// with it, and plays as the movie it names.
     QString addMovie(const QString& source);
@@ -97,6 +98,9 @@ private:
         QString file; ///< local file to serve; for a remote movie, once fetched
         QString name; ///< the last part of the address the player loads it from
         bool remote = false;
+        /// Known by its file alone: it reads its own folder and below, and nothing of the web.
+        /// A movie with a web address reads its file and its kept files only.
+        bool local = false;
         bool fetching = false;
         bool failed = false;
         QList<QTcpSocket*> waiting;

@@ -2,7 +2,7 @@
 
 #include "addresspolicy.h"
 #include "curlbasics.h"
-#include "partialfiles.h"
+#include "replacingfile.h"
 #include "plaintext.h"
 #include "sha256.h"
 
@@ -63,10 +63,8 @@ struct Transfer
     Watcher& watcher;
     CURL* curl = nullptr;
     Outcome outcome;
-    std::string partPath;
-    /// Known to the handler that removes partial files when the process is ended.
-    std::optional<PartialFile> partial;
-    int fd = -1;
+    /// The body's file, renamed into place once whole.
+    std::optional<ReplacingWriter> file;
     bool responseChecked = false;
     std::string head;               ///< the body's first bytes, while fewer than three arrived
     std::vector<long long> lengths; ///< the Content-Length values of the response being read
@@ -111,8 +109,15 @@ struct Transfer
         // known at the end.
         announced = lengths.empty() || encoded ? -1 : lengths.front();
         if (toFile()) {
-            fd = CreatePartialFile(settings.fileName, partPath, partial, outcome.error);
-            return fd >= 0;
+            if (settings.folder.empty())
+                file.emplace(settings.fileName);
+            else if (settings.fileName.compare(0, settings.folder.size() + 1,
+                                               settings.folder + '/') == 0)
+                file.emplace(settings.folder, settings.fileName.substr(settings.folder.size() + 1));
+            else
+                return fail("the file " + settings.fileName + " is not in " + settings.folder);
+            // Made now, so that a file that cannot be made fails before the body is read.
+            return file->write({}, &outcome.error);
         }
         return true;
     }
@@ -130,21 +135,14 @@ struct Transfer
 
     bool append(std::string_view bytes)
     {
-        if (toFile() && !WriteAll(fd, bytes))
-            return fail(SystemError("cannot write", partPath));
+        if (toFile() && !file->write(bytes, &outcome.error))
+            return fail(outcome.error);
         if (!toFile())
             outcome.body.append(bytes);
         if (hash)
             hash->addData(bytes);
         outcome.size += static_cast<long long>(bytes.size());
         return true;
-    }
-
-    void closeFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
     }
 
     /// Takes `bytes` of the room shared with other transfers, or none when fewer are left: the
@@ -376,12 +374,9 @@ bool perform(Transfer& transfer, CURL* curl, bool keepConnection)
 /// Puts a finished file in place, or takes what was written of it away.
 void finishFile(Transfer& transfer, bool succeeded)
 {
-    transfer.closeFile();
-    if (succeeded &&
-        std::rename(transfer.partPath.c_str(), transfer.settings.fileName.c_str()) != 0)
-        transfer.fail(SystemError("cannot replace", transfer.settings.fileName));
-    else if (!succeeded && !transfer.partPath.empty())
-        ::unlink(transfer.partPath.c_str());
+    if (succeeded && transfer.file && !transfer.file->commit(&transfer.outcome.error))
+        transfer.fail(transfer.outcome.error);
+    transfer.file.reset();
 }
 
 } // namespace

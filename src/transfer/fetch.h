@@ -43,6 +43,9 @@ struct Request
     /// Where the body goes: a new partial file beside this file, renamed over it only when all
     /// of it arrived; empty: Outcome::body.
     std::string fileName;
+    /// The folder the file lies in or below, taken as it is: every folder between it and the
+    /// file is opened without following a link. Empty: the file's own folder.
+    std::string folder;
     long long maxSize = -1;    ///< a longer body fails; -1: no limit
     bool cutAtMaxSize = false; ///< a longer body is cut there and its transfer ended, not failed
     bool sha256 = false;       ///< the body's SHA-256 is taken as it is written

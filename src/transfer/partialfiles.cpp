@@ -90,26 +90,27 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
-int CreatePartialFile(const std::string& target, std::string& partPath,
+int CreatePartialFile(int folder, const std::string& folderPath, const std::string& name,
+                      std::string& partName, std::string& partPath,
                       std::optional<PartialFile>& known, std::string& error)
 {
     // A name near the file system's limit leaves no room for the suffix: the partial file takes
     // the name's beginning (it is renamed to the whole name at the end).
     constexpr std::size_t kSuffixLength = 14; // ".%08x.part"
-    const std::size_t nameStart = target.rfind('/') + 1;
-    const std::string stem = target.size() - nameStart + kSuffixLength > NAME_MAX
-                                 ? target.substr(0, nameStart + NAME_MAX - kSuffixLength)
-                                 : target;
+    const std::string stem =
+        name.size() + kSuffixLength > NAME_MAX ? name.substr(0, NAME_MAX - kSuffixLength) : name;
     int fd = -1;
     const std::unique_lock<std::mutex> creating = LockPartialFileCreation();
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%08x.part", randomNumber());
-        partPath = stem + suffix;
+        partName = stem + suffix;
+        partPath = folderPath + '/' + partName;
         // Known to the termination handler before it exists: a signal between its creation and
         // its registration would otherwise leave it behind.
         known.emplace(partPath.c_str());
-        fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd = ::openat(folder, partName.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0)
             break;
         const int reason = errno;
@@ -120,6 +121,7 @@ int CreatePartialFile(const std::string& target, std::string& partPath,
     }
     if (fd < 0) {
         error = SystemError("cannot create", partPath);
+        partName.clear();
         partPath.clear();
     }
     return fd;

@@ -40,12 +40,14 @@ void DeferTerminationTo(int fd);
 /// (EndByTerminationSignal) takes it first, so that no file is made after the removal.
 std::unique_lock<std::mutex> LockPartialFileCreation();
 
-/// Creates the partial file of `target` new and exclusively, under a name no one else holds
-/// ("<target>.<random>.part", the name shortened where the file system needs), known to the
-/// termination handler through `known`: a file or link planted under a predictable name is never
-/// followed, truncated or removed. Returns its descriptor, or -1 with `error` set and `partPath`
-/// empty (nothing of ours).
-int CreatePartialFile(const std::string& target, std::string& partPath,
+/// Creates the partial file of the file `name` in the open folder `folder` (whose path is
+/// `folderPath`) new and exclusively, under a name no one else holds ("<name>.<random>.part",
+/// the name shortened where the file system needs), known to the termination handler through
+/// `known`: a file or link planted under a predictable name is never followed, truncated or
+/// removed. Returns its descriptor with its name in `partName` and its path in `partPath`, or -1
+/// with `error` set and both empty (nothing of ours).
+int CreatePartialFile(int folder, const std::string& folderPath, const std::string& name,
+                      std::string& partName, std::string& partPath,
                       std::optional<PartialFile>& known, std::string& error);
 
 /// Writes all of `bytes`, again after an interruption. False when the file takes no more (the

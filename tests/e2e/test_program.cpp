@@ -56,6 +56,18 @@ protected:
     {
         return waitUntil([&] { return QFile::exists(path("clipvault.lock")); }, 60000);
     }
+    /// Waits until a window of the program's is up: the catalogue was read before it.
+    static bool waitUntilAWindowShows()
+    {
+        return waitUntil(
+            [] {
+                QProcess xprop;
+                xprop.start(QStringLiteral("xprop"), {"-root", "_NET_CLIENT_LIST"});
+                xprop.waitForFinished(10000);
+                return xprop.readAllStandardOutput().contains("window id # 0x");
+            },
+            60000);
+    }
 
     QTemporaryDir folder;
     QProcess first;
@@ -141,6 +153,32 @@ TEST_F(ProgramTest, ATerminationRightAfterStartStillSavesTheCatalogue)
     EXPECT_EQ(readFile(path("category.log")).size(), 16 + 6 * 144);
 }
 
+TEST_F(ProgramTest, ATerminationAfterAnotherProgramChangedTheLogEndsAndKeepsBothViews)
+{
+    const QByteArray ours = logHeaderBytes("clipvault", 1) +
+                            itemBytes('P', "http://a.com/ours.swf", "Game", "/m/", "a.swf");
+    ASSERT_TRUE(writeFile(path("downloading.log"), ours));
+    first.start(QStringLiteral(CLIPVAULT_PROGRAM), {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitUntilAWindowShows());
+    // Another program writes into the log in place: the save that ends the program leaves it
+    // alone and keeps its own view beside it, and the notice saying so must not hold the end.
+    const QByteArray theirs = logHeaderBytes("clipvault", 2) +
+                              itemBytes('P', "http://a.com/theirs.swf", "Game", "/m/", "b.swf") +
+                              itemBytes('P', "http://a.com/more.swf", "Game", "/m/", "c.swf");
+    QFile log(path("downloading.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadWrite));
+    ASSERT_EQ(log.write(theirs), theirs.size());
+    log.close();
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(60000)) << "the notice held the end";
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(readFile(path("downloading.log")), theirs);
+    const QStringList kept =
+        QDir(folder.path()).entryList({QStringLiteral("downloading.log.*.kept")});
+    EXPECT_EQ(kept.size(), 1) << qPrintable(QDir(folder.path()).entryList().join(u' '));
+}
+
 TEST_F(ProgramTest, ATerminationEndsTheProgramWhileAStartUpNoticeIsOpen)
 {
     // No private folder for the pointer block: "Enable Mouse Hook failed." comes up at start,
@@ -151,14 +189,7 @@ TEST_F(ProgramTest, ATerminationEndsTheProgramWhileAStartUpNoticeIsOpen)
     first.setProcessEnvironment(environment);
     first.start(QStringLiteral(CLIPVAULT_PROGRAM), {});
     ASSERT_TRUE(first.waitForStarted());
-    const auto managedWindows = [] {
-        QProcess xprop;
-        xprop.start(QStringLiteral("xprop"), {"-root", "_NET_CLIENT_LIST"});
-        xprop.waitForFinished(10000);
-        return xprop.readAllStandardOutput();
-    };
-    ASSERT_TRUE(waitUntil([&] { return managedWindows().contains("window id # 0x"); }, 60000))
-        << "the notice never came up";
+    ASSERT_TRUE(waitUntilAWindowShows()) << "the notice never came up";
 
     ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
     ASSERT_TRUE(first.waitForFinished(60000)) << "the open notice held the end";

@@ -210,10 +210,17 @@ TEST(MovieServer, ALocalMoviesRelativeLoadsReachItsOwnFolderAndNothingElse)
         {"loader.swf", "FWS loader"}, {"child.swf", "FWS child"}, {"data/level1.xml", "<level/>"}};
     for (const auto& [path, body] : served)
         EXPECT_EQ(request(server.port(), base + path).second, body) << path.constData();
+    // Reading the files beside it, it reaches nothing of the network, this machine's included.
+    TestServer listener;
+    std::atomic<int> reached{0};
+    listener.server().Get("/ping", [&](const httplib::Request&, httplib::Response&) { ++reached; });
+    listener.start();
+    const QByteArray ping = "site/http/127.0.0.1:" + QByteArray::number(listener.port()) + "/ping";
     for (const QByteArray path : {"../beside.swf", "%2e%2e/beside.swf", "data", "data/", ".hidden",
-                                  "link.swf", "missing.swf"})
+                                  "link.swf", "missing.swf", ping.constData()})
         EXPECT_EQ(request(server.port(), base + path).first, QByteArray("HTTP/1.1 404 Not Found"))
             << path.constData();
+    EXPECT_EQ(reached.load(), 0);
 }
 
 TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLeaveTheLayout)
@@ -244,6 +251,10 @@ TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLea
     QTemporaryDir folder;
     const QString movieFile = QDir(folder.path()).filePath("movie.swf");
     ASSERT_TRUE(writeFile(movieFile, "FWS movie"));
+    // The user's files beside it, which a movie of the web must never read and send to its site.
+    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath("secret.txt"), "IBAN"));
+    ASSERT_TRUE(QDir(folder.path()).mkpath("sub"));
+    ASSERT_TRUE(writeFile(QDir(folder.path()).filePath("sub/secret.txt"), "IBAN"));
     // One file kept and named by the manifest; one lying in the layout that it does not name.
     const QString kept = KeptFolderOf(movieFile);
     const QString host = QStringLiteral("127.0.0.1_%1/games/").arg(site.port());
@@ -280,7 +291,12 @@ TEST(MovieServer, ACataloguedMoviesLoadsComeFromItsKeptFilesOrItsSiteAndNeverLea
         EXPECT_EQ(request(server.port(), path).second, body) << path.constData();
     ASSERT_EQ(keptSignal.size(), 1);
     EXPECT_EQ(keptSignal.first().at(1).toInt(), 3) << "the two named, and the child";
-    const QList<QByteArray> refused = {base + "unlisted.xml",
+    const QByteArray ownFolder = movie.left(movie.indexOf("/site/") + 1);
+    const QList<QByteArray> refused = {base + "secret.txt",
+                                       base + "sub/secret.txt",
+                                       ownFolder + "secret.txt",
+                                       ownFolder + "sub/secret.txt",
+                                       base + "unlisted.xml",
                                        base + "a%2F..%2F..%2Fmovie.swf",
                                        base + "..%2Fkept.xml",
                                        siteRoot + "http/10.0.0.1/games/kept.xml",

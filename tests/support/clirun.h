@@ -2,6 +2,7 @@
 
 #include "clicommands.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -24,4 +25,16 @@ inline CliRun RunCliHere(const QStringList& arguments)
     outStream.flush();
     errStream.flush();
     return {code, out, err};
+}
+
+/// The tool as a script starts it: a process of its own (the launcher, which runs a plain
+/// download before Qt is loaded).
+inline CliRun RunCliProcess(const QStringList& arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(CLIPVAULT_CLI), arguments);
+    if (!tool.waitForFinished(60000))
+        return {-1, QString(), QStringLiteral("the tool did not end")};
+    return {tool.exitCode(), QString::fromLocal8Bit(tool.readAllStandardOutput()),
+            QString::fromLocal8Bit(tool.readAllStandardError())};
 }

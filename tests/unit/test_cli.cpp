@@ -365,6 +365,18 @@ TEST_F(CliTest, DownloadAppliesTheProgramsRuleUnlessAnyBodyIsAsked)
     EXPECT_FALSE(QFile::exists(target));
 
     EXPECT_EQ(run({"download", page, target, "--any"}).out, QStringLiteral("17\n"));
+    // A folder is no file to save into, whichever way the tool takes the download.
+    const QString movieUrl = QString::fromStdString(server.url("/m.swf"));
+    for (const CliRun& intoFolder : {run({"download", movieUrl, folder.path()}),
+                                     RunCliProcess({"download", movieUrl, folder.path()})}) {
+        EXPECT_EQ(intoFolder.code, 1);
+        EXPECT_TRUE(intoFolder.err.contains(folder.path() + QStringLiteral(" is a folder")))
+            << qPrintable(intoFolder.err);
+    }
+    const QFileInfo downloads(folder.path());
+    EXPECT_EQ(downloads.dir().entryList({downloads.fileName() + QStringLiteral(".*")}),
+              QStringList())
+        << "nothing beside the folder";
     const CliRun saved = run({"download", QString::fromStdString(server.url("/m.swf")), target});
     EXPECT_EQ(saved.code, 0);
     EXPECT_EQ(saved.err, QString()) << "no progress where stderr is no terminal";
@@ -580,4 +592,13 @@ TEST_F(CliTest, ASearchFindsNamesAndAddressesAndInsideTheMoviesOnlyWhenAsked)
     ASSERT_TRUE(writeFile(QString::fromUtf8(movies) + QStringLiteral("b.swf"), WriteSwf(secret)));
     EXPECT_EQ(found({"catalogue", "list", "--search", "secret level", "--inside"}).size(), 2)
         << "a changed file is read again";
+    // b's old content is no movie of the catalogue now: the store forgot it as it saved.
+    ASSERT_TRUE(store.load());
+    EXPECT_EQ(store.count(), 1);
+    // A store cut short is read as none, and its facts are read again from the movies.
+    const QString storeFile = QDir(folder.path()).filePath(MovieFactsStore::fileName());
+    ASSERT_TRUE(writeFile(storeFile, readFile(storeFile).chopped(3)));
+    EXPECT_FALSE(store.load());
+    EXPECT_EQ(store.count(), 0);
+    EXPECT_EQ(found({"catalogue", "list", "--search", "secret level", "--inside"}).size(), 2);
 }

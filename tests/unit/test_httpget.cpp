@@ -4,6 +4,7 @@
 #include "fetch.h"
 #include "pagefetch.h"
 #include "proxysettings.h"
+#include "replacingfile.h"
 #include "webaddress.h"
 #include "gzip.h"
 #include "testfiles.h"
@@ -337,6 +338,68 @@ TEST_F(HttpGetTest, ThePartialFileIsOurOwnNewFileAndNeverAPlantedOne)
     EXPECT_EQ(readFile(target() + QStringLiteral(".tmp.part")), QByteArray("mine"));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::System).size(), 4)
         << "no partial file of ours is left";
+}
+
+TEST_F(HttpGetTest, EveryFileIsWrittenBelowItsFolderNeverThroughALinkAndNeverOverWhenAskedNot)
+{
+    // Outside: the user's files a link planted below the folder leads to.
+    const QTemporaryDir outside;
+    const QString victim = QDir(outside.path()).filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(writeFile(victim, "precious"));
+    const QDir root(folder.path());
+    ASSERT_TRUE(QFile::link(outside.path(), root.filePath(QStringLiteral("linked"))));
+    ASSERT_TRUE(QFile::link(victim, root.filePath(QStringLiteral("link.swf"))));
+    ASSERT_TRUE(writeFile(root.filePath(QStringLiteral("mine.swf")), "mine"));
+    ASSERT_TRUE(root.mkdir(QStringLiteral("a folder.swf")));
+
+    using transfer::Placing;
+    struct Case
+    {
+        const char* below;
+        Placing placing;
+        const char* failure; ///< nullptr: written
+    };
+    const Case cases[] = {
+        {"linked/victim", Placing::Replace, "stands in the way"},
+        {"linked/deeper/new.swf", Placing::Replace, "stands in the way"},
+        {"../outside.swf", Placing::Replace, "unsafe name"},
+        {"mine.swf", Placing::NeverOver, "exists already"},
+        {"link.swf", Placing::NeverOver, "exists already"},
+        {"a folder.swf", Placing::Replace, "is a folder"},
+        {"link.swf", Placing::Replace, nullptr}, // the link is replaced, not written through
+        {"new/deeper/made.swf", Placing::NeverOver, nullptr},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.below);
+        transfer::ReplacingWriter writer(QFile::encodeName(folder.path()).toStdString(), test.below,
+                                         test.placing);
+        std::string error;
+        const bool written = writer.write("FWS new", &error) && writer.commit(&error);
+        EXPECT_EQ(written, !test.failure) << error;
+        if (test.failure)
+            EXPECT_NE(error.find(test.failure), std::string::npos) << error;
+        else
+            EXPECT_EQ(readFile(root.filePath(QLatin1String(test.below))), "FWS new");
+    }
+    EXPECT_EQ(readFile(victim), "precious");
+    EXPECT_EQ(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("victim")});
+    EXPECT_EQ(readFile(root.filePath(QStringLiteral("mine.swf"))), "mine");
+    EXPECT_FALSE(QFileInfo(root.filePath(QStringLiteral("link.swf"))).isSymLink());
+
+    // A capture's download into its layout goes the same way.
+    server.start();
+    transfer::Request request;
+    request.url = server.url("/movie.swf");
+    request.folder = QFile::encodeName(folder.path()).toStdString();
+    request.fileName =
+        QFile::encodeName(root.filePath(QStringLiteral("linked/m.swf"))).toStdString();
+    const std::atomic<bool> never{false};
+    transfer::FlagWatcher unwatched(never);
+    const transfer::Outcome outcome = transfer::Fetch(request, unwatched);
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_NE(outcome.error.find("stands in the way"), std::string::npos) << outcome.error;
+    EXPECT_FALSE(QFile::exists(QDir(outside.path()).filePath(QStringLiteral("m.swf"))));
 }
 
 TEST_F(HttpGetTest, RedirectsAreFollowedButNotForever)

@@ -40,6 +40,22 @@ protected:
         return writeFile(path(name), bytes);
     }
 
+    /// A zip of the entries, each stored as it is (so its bytes can be found in the archive).
+    bool zip(const QString& name, const QList<std::pair<QByteArray, QByteArray>>& entries) const
+    {
+        int error = 0;
+        zip_t* archive = zip_open(QFile::encodeName(path(name)).constData(), ZIP_CREATE, &error);
+        if (!archive)
+            return false;
+        for (const auto& [entry, bytes] : entries) {
+            zip_source_t* data =
+                zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+            const zip_int64_t index = zip_file_add(archive, entry.constData(), data, 0);
+            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
+        }
+        return zip_close(archive) == 0;
+    }
+
     ImportSummary import(const QString& source, bool copy = false)
     {
         ImportPlan plan;
@@ -154,22 +170,11 @@ TEST_F(ImportTest, CopiesGoToTheCategorysFolderUnderFreeNamesAndAnArchivesDamage
 
     // An archive: its movies are extracted; a name that leaves it and a damaged entry are not.
     const QString zipFile = path("movies.zip");
-    int error = 0;
-    zip_t* archive = zip_open(QFile::encodeName(zipFile).constData(), ZIP_CREATE, &error);
-    ASSERT_NE(archive, nullptr);
-    const auto add = [&](const char* name, const QByteArray& bytes) {
-        zip_source_t* data =
-            zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
-        const zip_int64_t index = zip_file_add(archive, name, data, ZIP_FL_ENC_UTF_8);
-        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
-    };
     const QByteArray inner = movieColoured(5);
-    const QByteArray evil = movieColoured(6);
     const QByteArray damaged = movieColoured(7) + QByteArray("DAMAGE-HERE");
-    add("games/inner.swf", inner);
-    add("../evil.swf", evil);
-    add("games/damaged.swf", damaged);
-    ASSERT_EQ(zip_close(archive), 0);
+    ASSERT_TRUE(zip("movies.zip", {{"games/inner.swf", inner},
+                                   {"../evil.swf", movieColoured(6)},
+                                   {"games/damaged.swf", damaged}}));
     QByteArray bytes = readFile(zipFile);
     const qsizetype mark = bytes.indexOf("DAMAGE-HERE");
     ASSERT_GT(mark, 0);
@@ -247,4 +252,87 @@ TEST_F(ImportTest, ABundleOrCurationComesBackAsTheMovieOfItsSiteWithItsFiles)
     EXPECT_EQ(FieldText(catalogue.item(0).Url),
               QUrl::fromLocalFile(extracted).toString(QUrl::FullyEncoded));
     EXPECT_EQ(readFile(path("category/plain/m/data.xml")), "<data/>") << "beside the movie";
+}
+
+TEST_F(ImportTest, AHostileBundleOrCurationWritesNothingOutsideTheFolderItMakes)
+{
+    // The user's file a hostile bundle aims at, and a body that passes a three-byte check.
+    const QString victim = path("home/.bashrc");
+    ASSERT_TRUE(put("home/.bashrc", "the user's own settings"));
+    ASSERT_TRUE(QDir().mkpath(path("category")));
+    const QByteArray shell = "FWS=1; echo owned\n";
+    const QByteArray movie = movieColoured(1);
+    const QByteArray absolute = QFile::encodeName(victim);
+    const QByteArray upward = "../../home/.bashrc";
+
+    struct Case
+    {
+        const char* name;
+        QByteArray url; ///< what the description names
+        QList<std::pair<QByteArray, QByteArray>> entries;
+        const char* told; ///< what the summary must say
+    };
+    const QByteArray toml = "[bundle]\nname = \"x\"\nurl = \"";
+    const Case cases[] = {
+        {"absolute", "file:///" + absolute, {{"content/" + absolute, shell}}, "unsafe name"},
+        {"upward", "file:///" + upward, {{"content/" + upward, shell}}, "unsafe name"},
+        {"backslashes",
+         "file:///..\\..\\home\\.bashrc",
+         {{"content/..\\..\\home\\.bashrc", shell}},
+         "not in it"},
+        {"percent-encoded",
+         "file:///%2e%2e/%2e%2e/home/.bashrc",
+         {{"content/%2e%2e/%2e%2e/home/.bashrc", shell}},
+         "unsafe name"},
+        {"overlong",
+         "file:///%C0%AE%C0%AE/%C0%AE%C0%AE/home/.bashrc",
+         {{"content/\xC0\xAE\xC0\xAE/\xC0\xAE\xC0\xAE/home/.bashrc", shell}},
+         "not in it"},
+        {"a sound movie with an upward neighbour",
+         "file:///m.swf",
+         {{"content/m.swf", movie}, {"content/" + upward, shell}},
+         "unsafe name"},
+        {"a neighbour named upward in percent escapes",
+         "file:///m.swf",
+         {{"content/m.swf", movieColoured(2)}, {"content/%2e%2e/%2e%2e/home/.bashrc", shell}},
+         "unsafe name"},
+        {"a body that only begins as a movie",
+         "file:///m.swf",
+         {{"content/m.swf", shell}},
+         "unreadable"},
+        {"a source that is no web address",
+         "file:///m.swf\"\nsource = \"file:///etc/passwd",
+         {{"content/m.swf", movie}},
+         "no http or https address"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        QList<std::pair<QByteArray, QByteArray>> entries = test.entries;
+        entries.prepend({"ruffle-bundle.toml", toml + test.url + "\"\n"});
+        const QString bundle = QStringLiteral("evil-%1.ruf").arg(&test - cases);
+        ASSERT_TRUE(zip(bundle, entries));
+        const QStringList before = listing("home");
+        const ImportSummary summary = import(bundle);
+        EXPECT_TRUE(summary.text().contains(QLatin1String(test.told)))
+            << qPrintable(summary.text());
+        EXPECT_EQ(readFile(victim), "the user's own settings");
+        EXPECT_EQ(listing("home"), before);
+        // Whatever was taken lies in a folder of its own in the category's folder.
+        QDirIterator written(path("category"), QDir::Files | QDir::Hidden | QDir::System,
+                             QDirIterator::Subdirectories);
+        while (written.hasNext())
+            EXPECT_NE(readFile(written.next()), shell) << qPrintable(written.filePath());
+    }
+
+    // A curation names its movie by its Launch Command: no scheme but the web's, no way out.
+    for (const char* launch : {"file:///etc/passwd", "http://example.com/../../../home/.bashrc",
+                               "javascript:alert(1)"}) {
+        SCOPED_TRACE(launch);
+        ASSERT_TRUE(put("curation/meta.yaml", QByteArray("Title: x\nLaunch Command: ") + launch));
+        ASSERT_TRUE(put("curation/content/example.com/m.swf", movie));
+        const ImportSummary summary = import("curation");
+        EXPECT_EQ(summary.added, 0);
+        EXPECT_FALSE(summary.ok()) << qPrintable(summary.text());
+    }
+    EXPECT_EQ(readFile(victim), "the user's own settings");
 }

@@ -1,3 +1,4 @@
+#include "swfcheck.h"
 #include "swfcontents.h"
 #include "swfinfo.h"
 
@@ -106,6 +107,75 @@ TEST(SwfInfo, AFileWhoseLengthDiffersFromItsHeaderIsToldHowAndACutOneHowMuch)
         EXPECT_FALSE(ReadSwfInfoFromFile(path, &error));
         EXPECT_TRUE(error.contains(QStringLiteral(" bytes its header announces")))
             << signature << ": " << qPrintable(error);
+    }
+}
+
+namespace {
+
+/// A movie of 6 580 bytes or so: an unknown tag of bytes that do not compress, in a frame.
+QByteArray largeMovie(const char* signature)
+{
+    SwfMovie movie;
+    movie.signature = signature;
+    movie.tags = QByteArray("\x3f\x03\x00\x19\x00\x00", 6);
+    for (int i = 0; i < 0x1900; ++i)
+        movie.tags += static_cast<char>((i * 7919) >> 3 ^ i * 31);
+    return WriteSwf(movie);
+}
+
+} // namespace
+
+TEST(MovieCheck, AMovieIsSoundOnlyWhenItsBodyUnpacksWholeAndItsTagsHoldTogether)
+{
+    const QByteArray plain = largeMovie("FWS");
+    QByteArray garbledZlib = largeMovie("CWS");
+    garbledZlib.replace(40, 12, "not-zlib-now");
+    // A sound header, then noise for as long as it announces.
+    QByteArray noise = plain.left(8 + 13);
+    for (int i = 0; noise.size() < plain.size(); ++i)
+        noise += static_cast<char>((i * 2654435761u) >> 13);
+    QByteArray overrun = WriteSwf(SwfMovie{});
+    overrun.chop(4);                       // its last ShowFrame and End
+    overrun.append("\x54\x00\x00\x00", 4); // a ShowFrame claiming 20 bytes where 2 are left
+
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        const char* reason; ///< nullptr: sound
+    };
+    const Case cases[] = {
+        {"plain", plain, nullptr},
+        {"zlib", largeMovie("CWS"), nullptr},
+        {"lzma", largeMovie("ZWS"), nullptr},
+        {"bytes after its end", plain + "trailing", nullptr},
+        {"cut to 300 bytes", plain.left(300), "cut short"},
+        {"zlib cut to 300 bytes", largeMovie("CWS").left(300), "cut short"},
+        {"lzma cut to 300 bytes", largeMovie("ZWS").left(300), "cut short"},
+        {"a corrupt zlib stream", garbledZlib, "damaged"},
+        {"a random body after a sound header", noise, "runs past"},
+        {"the header only", plain.left(8 + 13), "cut short"},
+        {"a tag running past the end", overrun, "runs past"},
+        {"three bytes of signature", "FWS", "short"},
+        {"no movie", "<html>", "not a Flash movie"},
+        {"announcing 3 GiB", QByteArray("CWS\x0a\x00\x00\x00\xc0", 8) + plain.mid(8),
+         "more than any movie"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::string_view bytes(test.bytes.constData(), std::size_t(test.bytes.size()));
+        const QString whole = WhyNotASoundMovie(bytes);
+        if (!test.reason)
+            EXPECT_EQ(whole, QString());
+        else
+            EXPECT_TRUE(whole.contains(QLatin1String(test.reason))) << qPrintable(whole);
+        // Fed a byte at a time, as a slow copy hands it on, the verdict is the same.
+        MovieCheck check;
+        for (char byte : bytes) {
+            if (!check.add(std::string_view(&byte, 1)))
+                break;
+        }
+        EXPECT_EQ(check.finish(), whole);
     }
 }
 

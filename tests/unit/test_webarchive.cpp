@@ -70,13 +70,7 @@ protected:
     /// only when a command comes to need it.
     CliRun cliProcess(QStringList arguments)
     {
-        QProcess tool;
-        tool.start(QStringLiteral(CLIPVAULT_CLI),
-                   QStringList{QStringLiteral("--data-dir"), data.path()} + arguments);
-        if (!tool.waitForFinished(60000))
-            return {-1, QString(), QStringLiteral("the tool did not end")};
-        return {tool.exitCode(), QString::fromLocal8Bit(tool.readAllStandardOutput()),
-                QString::fromLocal8Bit(tool.readAllStandardError())};
+        return RunCliProcess(QStringList{QStringLiteral("--data-dir"), data.path()} + arguments);
     }
 
     // A closed port: the site is gone.
@@ -104,9 +98,15 @@ void serveParentNaming(TestServer& site, const char* child)
 TEST_F(WebArchiveTest, ADeadAddressIsSavedFromTheNewestCaptureThatIsAMoviePolitely)
 {
     const QString file = QDir(data.path()).filePath(QStringLiteral("lost.swf"));
+    // A link standing at the name is replaced by the copy, never written through.
+    const QTemporaryDir outside;
+    const QString victim = QDir(outside.path()).filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(writeFile(victim, "precious"));
+    ASSERT_TRUE(QFile::link(victim, file));
     const CliRun run = cliProcess({QStringLiteral("download"), QString::fromStdString(lost), file});
     EXPECT_EQ(run.code, 0) << qPrintable(run.err);
     EXPECT_EQ(readFile(file).toStdString(), newMovie) << "not the error page, not the older one";
+    EXPECT_EQ(readFile(victim), "precious");
     EXPECT_TRUE(
         run.err.contains(QStringLiteral("saved from the web archive's copy of 15 March 2009")))
         << qPrintable(run.err);
