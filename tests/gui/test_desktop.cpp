@@ -73,18 +73,19 @@ TEST(SingleInstance, AQuestionAnsweredLateGetsItsAnswer)
         heard = argument;
         // Later than a request may take to arrive whole: an answer under way is not dropped,
         // and the asker's connection stays open for it.
+        // And longer than a socket's buffer: a long import summary comes whole.
         QTimer::singleShot(5500, &socket, [&socket] {
-            socket.write("late answer");
+            socket.write(QByteArray(200 * 1024, 'x') + "late answer");
             socket.disconnectFromServer();
         });
     });
     std::future<std::optional<QByteArray>> reply = std::async(std::launch::async, [&] {
-        return AskRunningProgram(folder.path(), "echo\nthe argument\n", 30000);
+        return AskRunningProgram(folder.path(), "echo\nthe argument\n", 30000, true, 1 << 20);
     });
     ASSERT_TRUE(waitUntil(
         [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
         60000));
-    EXPECT_EQ(reply.get(), std::optional<QByteArray>("late answer"));
+    EXPECT_EQ(reply.get(), std::optional<QByteArray>(QByteArray(200 * 1024, 'x') + "late answer"));
     EXPECT_EQ(heard, "the argument");
 }
 

@@ -14,6 +14,8 @@
 
 #include <QDirIterator>
 
+#include <sys/resource.h>
+
 namespace {
 
 QByteArray movieColoured(std::uint8_t red)
@@ -40,8 +42,10 @@ protected:
         return writeFile(path(name), bytes);
     }
 
-    /// A zip of the entries, each stored as it is (so its bytes can be found in the archive).
-    bool zip(const QString& name, const QList<std::pair<QByteArray, QByteArray>>& entries) const
+    /// A zip of the entries, each stored as it is (so its bytes can be found in the archive)
+    /// unless another method is asked.
+    bool zip(const QString& name, const QList<std::pair<QByteArray, QByteArray>>& entries,
+             zip_int32_t method = ZIP_CM_STORE) const
     {
         int error = 0;
         zip_t* archive = zip_open(QFile::encodeName(path(name)).constData(), ZIP_CREATE, &error);
@@ -51,7 +55,7 @@ protected:
             zip_source_t* data =
                 zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
             const zip_int64_t index = zip_file_add(archive, entry.constData(), data, 0);
-            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
+            zip_set_file_compression(archive, zip_uint64_t(index), method, 0);
         }
         return zip_close(archive) == 0;
     }
@@ -335,4 +339,49 @@ TEST_F(ImportTest, AHostileBundleOrCurationWritesNothingOutsideTheFolderItMakes)
         EXPECT_FALSE(summary.ok()) << qPrintable(summary.text());
     }
     EXPECT_EQ(readFile(victim), "the user's own settings");
+}
+
+TEST_F(ImportTest, AnImportTakesAnyTreeWholeAndAnArchiveUnpacksToItsBoundOnly)
+{
+    // Three thousand folders of a movie each, under the everyday limit of open files.
+    constexpr int kFolders = 3000;
+    for (int i = 0; i < kFolders; ++i) {
+        SwfMovie movie;
+        movie.frameCount = i + 1; // each its own content
+        ASSERT_TRUE(put(QStringLiteral("tree/%1/m.swf").arg(i), WriteSwf(movie)));
+    }
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit everyday{std::min<rlim_t>(limit.rlim_cur, 1024), limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &everyday), 0);
+    const ImportSummary tree = import("tree");
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(tree.added, kFolders) << qPrintable(tree.text(5));
+
+    // 100 KiB that unpack to 50 MiB: past 200 times its size, an entry is left out, saying why.
+    catalogue.clearItems();
+    QByteArray noise;
+    for (int i = 0; noise.size() < 100 * 1024; ++i)
+        noise += static_cast<char>((i * 2654435761u) >> 13);
+    ASSERT_TRUE(zip("bomb.zip",
+                    {{"small.swf", movieColoured(3)},
+                     {"noise.bin", noise},
+                     {"huge.swf", QByteArray(50 << 20, '\0')}},
+                    ZIP_CM_DEFLATE));
+    ASSERT_LT(QFileInfo(path("bomb.zip")).size(), 160 * 1024);
+    const ImportSummary bomb = import("bomb.zip");
+    EXPECT_EQ(bomb.added, 1);
+    EXPECT_TRUE(bomb.text().contains(QStringLiteral("huge.swf: over the import's bound")))
+        << qPrintable(bomb.text());
+    EXPECT_FALSE(QFile::exists(path("category/huge.swf")));
+
+    // Two entries of one name: the first is taken, the second is reported.
+    catalogue.clearItems();
+    ASSERT_TRUE(zip("twice.zip", {{"a.swf", movieColoured(4)}, {"b.swf", movieColoured(5)}}));
+    ASSERT_TRUE(
+        writeFile(path("twice.zip"), readFile(path("twice.zip")).replace("b.swf", "a.swf")));
+    const ImportSummary twice = import("twice.zip");
+    EXPECT_EQ(twice.added, 1);
+    EXPECT_TRUE(twice.text().contains(QStringLiteral("a.swf: a second entry of the same name")))
+        << qPrintable(twice.text());
 }
