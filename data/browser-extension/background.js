@@ -11,6 +11,8 @@ const LOOK_AGAIN_MS = 5000;
 const MAX_TAB_MOVIES = 1000;
 const MAX_ADDRESS = 4096;
 const MAX_MOVIE_BYTES = 256 * 1024 * 1024;
+const PIECE_WAIT_MS = 30 * 1000; // a copy that gives no bytes this long is given up
+const MOST_COPIES = 2;           // copies fetched at once; more wait their turn
 // Raw bytes a piece: as base64 with the message around it, well under the 1 MiB a message.
 const PIECE_BYTES = 600 * 1024;
 const FLASH_TYPES = ["application/x-shockwave-flash", "application/futuresplash",
@@ -93,58 +95,131 @@ function tellVisibleTab() {
   });
 }
 
+// The movies of the visible tab (`tab`): every frame's, and what it fetched.
+function tabMovieList(tab, done) {
+  const movies = [];
+  const seen = new Map();
+  const add = (url, frame, how) => {
+    if (!isWebAddress(url)) return;
+    let movie = seen.get(url);
+    if (!movie) {
+      if (movies.length >= MAX_TAB_MOVIES) return;
+      movie = {url, frame: isWebAddress(frame) ? frame : "", seenAs: []};
+      seen.set(url, movie);
+      movies.push(movie);
+    }
+    if (!movie.seenAs.includes(how)) movie.seenAs.push(how);
+  };
+  chrome.scripting.executeScript(
+    {target: {tabId: tab.id, allFrames: true},
+     func: () => (typeof clipvaultFrameMovies === "function" ? clipvaultFrameMovies() : null)},
+    results => {
+      for (const result of results || []) {
+        const found = result && result.result;
+        if (!found) continue;
+        for (const movie of found.movies) add(movie.url, found.frame, movie.seenAs);
+      }
+      for (const [url, frame] of fetchedMovies.get(tab.id) || []) add(url, frame, "network");
+      done(movies);
+    });
+}
+
 function findTabMovies(id) {
   visibleTab(tab => {
     if (!tab) { send({type: "movies", id, movies: []}); return; }
-    const movies = [];
-    const seen = new Map();
-    const add = (url, frame, how) => {
-      if (!isWebAddress(url)) return;
-      let movie = seen.get(url);
-      if (!movie) {
-        if (movies.length >= MAX_TAB_MOVIES) return;
-        movie = {url, frame: isWebAddress(frame) ? frame : "", seenAs: []};
-        seen.set(url, movie);
-        movies.push(movie);
-      }
-      if (!movie.seenAs.includes(how)) movie.seenAs.push(how);
-    };
-    const answer = () => {
-      for (const [url, frame] of fetchedMovies.get(tab.id) || []) add(url, frame, "network");
+    tabMovieList(tab, movies => {
       // Within one message: addresses are at most 4 KiB, and the list is cut if it must be.
       while (movies.length && JSON.stringify(movies).length > 900 * 1024) movies.pop();
       send({type: "movies", id, movies});
-    };
-    chrome.scripting.executeScript(
-      {target: {tabId: tab.id, allFrames: true},
-       func: () => (typeof clipvaultFrameMovies === "function" ? clipvaultFrameMovies() : null)},
-      results => {
-        for (const result of results || []) {
-          const found = result && result.result;
-          if (!found) continue;
-          for (const movie of found.movies) add(movie.url, found.frame, movie.seenAs);
-        }
-        answer();
-      });
+    });
   });
 }
 
-async function fetchCopy(id, url) {
-  try {
-    const response = await fetch(url, {credentials: "include"});
-    if (!response.ok) throw new Error("status " + response.status);
-    const bytes = new Uint8Array(await response.arrayBuffer());
-    if (bytes.length > MAX_MOVIE_BYTES) throw new Error("larger than 256 MiB");
-    for (let at = 0; at < bytes.length || at === 0; at += PIECE_BYTES) {
-      const piece = bytes.subarray(at, Math.min(bytes.length, at + PIECE_BYTES));
-      let text = "";
-      for (let i = 0; i < piece.length; i += 0x8000)
-        text += String.fromCharCode.apply(null, piece.subarray(i, i + 0x8000));
-      send({type: "copy", id, data: btoa(text), last: at + PIECE_BYTES >= bytes.length});
-      if (bytes.length === 0) break;
+// Whether the browser may fetch `url` with the user's cookies for the program: only a movie a
+// tab loaded, or one the visible tab's pages name.
+function mayCopy(url, answer) {
+  for (const movies of fetchedMovies.values())
+    if (movies.has(url)) { answer(true); return; }
+  visibleTab(tab => {
+    if (!tab) { answer(false); return; }
+    tabMovieList(tab, movies => answer(movies.some(movie => movie.url === url)));
+  });
+}
+
+let copying = 0;
+const waitingCopies = [];
+
+function fetchCopy(id, url) {
+  if (!isWebAddress(url)) {
+    send({type: "copyFailed", id, reason: "no web address"});
+    return;
+  }
+  mayCopy(url, allowed => {
+    if (!allowed) {
+      send({type: "copyFailed", id, reason: "no movie of the browser's tabs"});
+      return;
     }
+    waitingCopies.push({id, url});
+    nextCopy();
+  });
+}
+
+function nextCopy() {
+  while (copying < MOST_COPIES && waitingCopies.length) {
+    const {id, url} = waitingCopies.shift();
+    ++copying;
+    streamCopy(id, url).finally(() => { --copying; nextCopy(); });
+  }
+}
+
+// The bytes as base64, in one string per piece.
+function base64(bytes) {
+  let text = "";
+  for (let i = 0; i < bytes.length; i += 0x8000)
+    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+  return btoa(text);
+}
+
+// Reads the answer as it comes and hands it on a piece at a time: never more than a piece is
+// held, a body past 256 MiB is cut there, and one that stops coming is given up.
+async function streamCopy(id, url) {
+  const abort = new AbortController();
+  let stall = setTimeout(() => abort.abort(), PIECE_WAIT_MS);
+  const fail = reason => send({type: "copyFailed", id, reason: String(reason).slice(0, 200)});
+  try {
+    const response = await fetch(url, {credentials: "include", signal: abort.signal});
+    if (!response.ok) throw new Error("status " + response.status);
+    const reader = response.body.getReader();
+    const piece = new Uint8Array(PIECE_BYTES);
+    let held = 0;
+    let total = 0;
+    for (;;) {
+      const {done, value} = await reader.read();
+      clearTimeout(stall);
+      stall = setTimeout(() => abort.abort(), PIECE_WAIT_MS);
+      if (done) break;
+      total += value.length;
+      if (total > MAX_MOVIE_BYTES) {
+        await reader.cancel();
+        fail("larger than 256 MiB");
+        return;
+      }
+      for (let at = 0; at < value.length;) {
+        const step = Math.min(value.length - at, PIECE_BYTES - held);
+        piece.set(value.subarray(at, at + step), held);
+        held += step;
+        at += step;
+        if (held === PIECE_BYTES) {
+          send({type: "copy", id, data: base64(piece), last: false});
+          held = 0;
+        }
+      }
+    }
+    send({type: "copy", id, data: base64(piece.subarray(0, held)), last: true});
   } catch (e) {
-    send({type: "copyFailed", id, reason: String(e && e.message || e).slice(0, 200)});
+    fail(abort.signal.aborted ? "no bytes came for 30 s" : (e && e.message) || e);
+  } finally {
+    clearTimeout(stall);
   }
 }
 

@@ -3,7 +3,10 @@
 // each document once the document has loaded. flashmovies.js, loaded first,
 // says what a movie is and lists the frame's movies when the program asks for the visible tab's.
 // Only the user's own input counts: every event is checked to be trusted, and the page's scripts
-// can neither reach the bar nor press it.
+// can neither reach the bar nor press it. Nor can the page's style hide, move or reword it: its
+// rules are the shadow root's own, marked important (which wins over the page's important ones),
+// and a click counts only on a bar that is whole, topmost at the click, where it was when the
+// pointer came, with a menu shown long enough to be read.
 
 "use strict";
 
@@ -14,6 +17,7 @@ const BAR_WIDTH = 74;
 const BAR_HEIGHT = 26;
 const SAVE_TO = "Save to ...";
 const DOWNLOADED = "Downloaded";
+const MENU_READ_MS = 300; // a click on the menu sooner than this is no choice the user read
 
 let barState = {running: false, shortcutBar: false, pauseMovie: false, categories: []};
 let bar = null;        // {host, root, menu, movie (element), address}
@@ -68,19 +72,25 @@ const OPTIONS_GLYPH = `
   <path fill-rule="evenodd" d="M-7.5 0 A7.5 7.5 0 1 0 7.5 0 A7.5 7.5 0 1 0 -7.5 0 Z M-3 0 A3 3 0 1 0 3 0 A3 3 0 1 0 -3 0 Z"/>
 </svg>`;
 const BAR_STYLE = `
-:host { all: initial; position: fixed; z-index: 2147483647; margin: 0; padding: 0; border: 0;
-        inset: auto; width: 74px; height: 26px; overflow: visible; background: transparent; }
+:host { all: initial !important; position: fixed !important; z-index: 2147483647 !important;
+        display: block !important; margin: 0 !important; padding: 0 !important; border: 0 !important;
+        inset: auto !important; width: 74px !important; height: 26px !important;
+        overflow: visible !important; background: transparent !important; opacity: 1 !important;
+        visibility: visible !important; transform: none !important; filter: none !important;
+        clip-path: none !important; mask: none !important; pointer-events: auto !important;
+        mix-blend-mode: normal !important; zoom: 1 !important; }
 .face { position: absolute; left: 0; top: 0; width: 74px; height: 26px; }
 button { all: initial; position: absolute; top: 5px; width: 22px; height: 19px; border-radius: 2px;
          display: flex; align-items: center; justify-content: center; cursor: default; }
 button:hover { background: rgba(255, 255, 255, 0.24); }
 button:active { background: rgba(0, 0, 0, 0.35); }
 .save { left: 19px; } .options { left: 40px; }
-.menu { position: absolute; left: 19px; top: 24px; min-width: 160px; padding: 3px 0;
+.menu { position: absolute; left: 19px; top: 24px; width: 180px; padding: 3px 0;
         background: Menu; color: MenuText; border: 1px solid GrayText;
         box-shadow: 0 2px 6px rgba(0, 0, 0, 0.35); font: menu; font-size: 13px; outline: none; }
 .menu[hidden] { display: none; }
-.entry { padding: 3px 20px; white-space: nowrap; }
+.entry { padding: 3px 20px; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
+.entry::before { content: attr(data-caption); } /* not text of the document: no find reaches it */
 .entry.selected { background: Highlight; color: HighlightText; }
 .separator { height: 1px; margin: 3px 0; background: GrayText; }
 `;
@@ -88,25 +98,32 @@ button:active { background: rgba(0, 0, 0, 0.35); }
 function makeBar() {
   const host = document.createElement("clipvault-bar");
   const root = host.attachShadow({mode: "closed"});
-  root.innerHTML = `<style>${BAR_STYLE}</style><div class="face">${BAR_PICTURE}</div>
+  root.innerHTML = `<style>${BAR_STYLE}</style><style class="place"></style>
+    <div class="face">${BAR_PICTURE}</div>
     <button class="save" title="Save to a Category">${SAVE_GLYPH}</button>
     <button class="options" title="Option">${OPTIONS_GLYPH}</button>
     <div class="menu" tabindex="-1" role="menu" hidden></div>`;
   if ("popover" in host) host.popover = "manual"; // the top layer: above every element of the page
   const made = {host, root, menu: root.querySelector(".menu"), movie: null, address: "",
-                selected: -1};
+                selected: -1, placed: null, arrival: null, menuShownAt: 0};
   root.querySelector(".save").addEventListener("click", event => {
-    if (event.isTrusted) openMenu(made);
+    if (clickCounts(made, event)) openMenu(made);
   });
   root.querySelector(".options").addEventListener("click", event => {
-    if (event.isTrusted) choose({action: "options"});
+    if (clickCounts(made, event)) choose({action: "options"});
+  });
+  // Where the bar was when the pointer came: a bar moved under it since takes no click.
+  host.addEventListener("pointermove", event => {
+    if (event.isTrusted && !made.arrival) made.arrival = placeNow(made);
   });
   made.menu.addEventListener("keydown", event => {
     if (event.isTrusted) menuKey(made, event);
   });
   made.menu.addEventListener("click", event => {
     const entry = event.target.closest && event.target.closest(".entry");
-    if (event.isTrusted && entry) chooseEntry(entry.dataset.caption);
+    if (entry && clickCounts(made, event) &&
+        performance.now() - made.menuShownAt >= MENU_READ_MS)
+      chooseEntry(entry.dataset.caption);
   });
   made.menu.addEventListener("mousemove", event => {
     const entries = [...made.menu.querySelectorAll(".entry")];
@@ -114,6 +131,35 @@ function makeBar() {
     if (event.isTrusted && entry) select(made, entries.indexOf(entry));
   });
   return made;
+}
+
+// Where the bar is on the page now.
+function placeNow(b) {
+  const rect = b.host.getBoundingClientRect();
+  return {left: Math.round(rect.left), top: Math.round(rect.top),
+          width: Math.round(rect.width), height: Math.round(rect.height)};
+}
+
+// Puts the bar at a place of the viewport, by its own important rules.
+function place(b, left, top) {
+  b.placed = {left: Math.round(left), top: Math.round(top)};
+  b.root.querySelector(".place").textContent =
+    `:host { left: ${b.placed.left}px !important; top: ${b.placed.top}px !important; }`;
+}
+
+// Whether a click is the user's on the bar as the bar drew itself: trusted, on a bar that is
+// shown whole where it was put and where it was when the pointer came, and topmost there.
+function clickCounts(b, event) {
+  if (!event.isTrusted || !b.host.isConnected || !b.placed || !b.arrival) return false;
+  const now = placeNow(b);
+  const style = getComputedStyle(b.host);
+  const same = (a, c) => Math.abs(a.left - c.left) <= 1 && Math.abs(a.top - c.top) <= 1;
+  if (!same(now, b.placed) || !same(now, b.arrival) || now.width !== BAR_WIDTH ||
+      now.height !== BAR_HEIGHT || style.opacity !== "1" || style.visibility !== "visible")
+    return false;
+  if ("popover" in b.host && !b.host.matches(":popover-open")) return false;
+  const top = document.elementsFromPoint(event.clientX, event.clientY)[0];
+  return top === b.host;
 }
 
 function openMenu(b) {
@@ -131,12 +177,13 @@ function openMenu(b) {
     const entry = document.createElement("div");
     entry.className = "entry";
     entry.setAttribute("role", "menuitem");
+    entry.setAttribute("aria-label", caption);
     entry.dataset.caption = caption;
-    entry.textContent = caption;
     b.menu.appendChild(entry);
   }
   b.selected = -1; // as a desktop menu opens: nothing chosen until the user moves
   b.menu.hidden = false;
+  b.menuShownAt = performance.now();
   b.menu.focus({preventScroll: true});
 }
 
@@ -180,8 +227,7 @@ function showBar(movie) {
   const rect = movie.element.getBoundingClientRect();
   bar.movie = movie.element;
   bar.address = movieAddress(movie.address);
-  bar.host.style.left = Math.round(rect.left + BAR_OFFSET) + "px";
-  bar.host.style.top = Math.round(rect.top + BAR_OFFSET) + "px";
+  moveBar(bar, rect);
   if (!bar.host.isConnected) {
     (document.body || document.documentElement).appendChild(bar.host);
     if (bar.host.showPopover) try { bar.host.showPopover(); } catch (e) {}
@@ -197,6 +243,7 @@ function hideBar() {
   closeMenu(bar);
   if (bar.host.hidePopover) try { bar.host.hidePopover(); } catch (e) {}
   bar.host.remove();
+  bar.arrival = null;
   shownFor = null;
   gone.disconnect();
 }
@@ -223,11 +270,17 @@ const checkPlace = () => {
   const rect = shownFor.isConnected ? shownFor.getBoundingClientRect() : null;
   if (!rect || rect.bottom <= 0 || rect.right <= 0 || rect.top >= innerHeight || rect.left >= innerWidth)
     hideBar();
-  else if (bar) {
-    bar.host.style.left = Math.round(rect.left + BAR_OFFSET) + "px";
-    bar.host.style.top = Math.round(rect.top + BAR_OFFSET) + "px";
-  }
+  else if (bar) moveBar(bar, rect);
 };
+
+// Over a movie whose box is `rect`; a move the pointer has not seen yet takes no click.
+function moveBar(b, rect) {
+  const left = Math.round(rect.left + BAR_OFFSET);
+  const top = Math.round(rect.top + BAR_OFFSET);
+  if (b.placed && b.placed.left === left && b.placed.top === top) return;
+  place(b, left, top);
+  b.arrival = null;
+}
 addEventListener("scroll", checkPlace, {capture: true, passive: true});
 addEventListener("pagehide", hideBar);
 

@@ -113,6 +113,17 @@ const char kTabPage[] = R"(<!DOCTYPE html><html><head>
   });
 </script></body></html>)";
 
+// A page that would hide the bar, move it under the user's next click and read its menu; and
+// names a movie whose answer never ends, which it never loads itself.
+const char kHostilePage[] = R"(<!DOCTYPE html><html><head><style>
+body { margin: 0 }
+clipvault-bar { opacity: 0 !important; top: 95px !important; left: 300px !important }
+</style></head><body>
+<embed src="target.swf" style="display:block;width:300px;height:200px">
+<button style="position:absolute;left:300px;top:95px">PLAY</button>
+<ruffle-embed src="endless.swf" style="display:block;width:200px;height:100px"></ruffle-embed>
+</body></html>)";
+
 class BrowserAccessTest : public ::testing::Test
 {
 protected:
@@ -127,6 +138,25 @@ protected:
                             [](const httplib::Request&, httplib::Response& response) {
                                 response.set_content(kFlashPage, "text/html");
                             });
+        server.server().Get("/hostile.html",
+                            [](const httplib::Request&, httplib::Response& response) {
+                                response.set_content(kHostilePage, "text/html");
+                            });
+        // A movie whose answer never ends, bounded here in bytes and time all the same.
+        server.server().Get(
+            "/endless.swf", [this](const httplib::Request&, httplib::Response& response) {
+                response.set_chunked_content_provider(
+                    "application/x-shockwave-flash", [this](size_t, httplib::DataSink& sink) {
+                        static const std::string piece = "FWS" + std::string(1 << 20, '\x3f');
+                        if (endlessSent >= (qint64(1) << 30) ||
+                            !sink.write(piece.data(), piece.size())) {
+                            endlessClosed = true;
+                            return false;
+                        }
+                        endlessSent += qint64(piece.size());
+                        return true;
+                    });
+            });
         server.server().Get(
             R"(/.*\.swf)", [](const httplib::Request&, httplib::Response& response) {
                 const QByteArray movie = WriteSwf(SwfMovie());
@@ -171,6 +201,7 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         ASSERT_NO_FATAL_FAILURE(prepareBrowser(environment));
         browser.setProcessEnvironment(environment);
+        browser.setProcessChannelMode(QProcess::MergedChannels);
         browser.start(
             chromium,
             QStringList{
@@ -183,10 +214,28 @@ protected:
                 browserArguments() +
                 QStringList{QString::fromStdString(server.url("/flash.html"))});
         ASSERT_TRUE(browser.waitForStarted());
+        // A first navigation the browser drops now and then is given again, as navigate() does.
+        QString seen;
+        const QString first = QString::fromStdString(server.url("/flash.html"));
+        QElapsedTimer started;
+        started.start();
         ASSERT_TRUE(waitUntil(
-            [&] { return addressBarText() == QString::fromStdString(server.url("/flash.html")); },
+            [&] {
+                seen = addressBarText();
+                if (seen == QStringLiteral("about:blank") && started.elapsed() > 10000) {
+                    evaluate(QStringLiteral("location.href = '%1'").arg(first));
+                    started.restart();
+                }
+                return seen == first;
+            },
             90000))
-            << "the browser did not come up with its debugging port";
+            << "the browser did not come up with its debugging port; its tab showed \""
+            << qPrintable(seen) << "\"; "
+            << (browser.state() == QProcess::Running
+                    ? std::string("it runs")
+                    : "it ended with " + std::to_string(browser.exitCode()))
+            << ", its last words: " << browser.readAll().right(2000).constData()
+            << "; its pages: " << pagesOfBrowser().constData();
         // The page is laid out once the movie over which the tests point is found there.
         ASSERT_TRUE(waitUntil(
             [&] {
@@ -217,6 +266,15 @@ protected:
     }
 
     quint16 port() { return access.FindBrowserFrame().browser.port; }
+    /// The browser's own list of its pages, for a message.
+    QByteArray pagesOfBrowser()
+    {
+        QProcess curl;
+        curl.start(QStringLiteral("curl"),
+                   {"-s", "-m", "5", QStringLiteral("http://127.0.0.1:%1/json/list").arg(port())});
+        curl.waitForFinished(10000);
+        return curl.readAllStandardOutput().simplified();
+    }
     QString addressBarText() { return probe.address(port()); }
     std::optional<MovieAtPoint> movieAt(QPoint screen) { return probe.movieAt(port(), screen); }
     /// Evaluates script in the visible tab and returns its value.
@@ -267,6 +325,8 @@ protected:
 
     QString chromium;
     std::atomic<bool> slowHeadSent{false};
+    std::atomic<qint64> endlessSent{0};
+    std::atomic<bool> endlessClosed{false};
     Display* display = nullptr;
     TestServer server;
     QTemporaryDir profile;
@@ -956,4 +1016,81 @@ TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenF
     EXPECT_EQ(seen, QStringList({"added.swf element", "fetched.swf network", "framed.swf element",
                                  "played.swf ruffle"}))
         << qPrintable(seen.join(u'|'));
+}
+
+TEST_F(CompanionBarTest, APageCannotHideMoveOrReadTheBarNorChooseForTheUser)
+{
+    ASSERT_TRUE(navigate("/hostile.html"));
+    ASSERT_NO_FATAL_FAILURE(program.start());
+    const std::optional<QPoint> place = placeOf(u"target.swf");
+    ASSERT_TRUE(place);
+    const QPoint corner = movieAt(*place)->screenRect.topLeft();
+    // The page's important rules neither hide it nor move it: red, at its place.
+    ASSERT_TRUE(barComesUp(*place, corner)) << "the page's style hid or moved the bar";
+
+    // A double-click: the first opens the menu, the second lands on its first entry at once,
+    // sooner than anyone reads it. It files nothing.
+    click(corner + QPoint(15 + 30, 15 + 14));
+    click(corner + QPoint(15 + 60, 15 + 38));
+    press(XK_Escape);
+    // The menu's words are no text of the page: no find reaches them.
+    ASSERT_TRUE(openMenu(corner));
+    EXPECT_FALSE(evaluate(QStringLiteral("window.find('Downloaded')")).toBool());
+    EXPECT_FALSE(evaluate(QStringLiteral("window.find('Save to')")).toBool());
+
+    // The user's own choice after it is the one that counts.
+    dialogs.movieSaveFile = QDir(data.path()).filePath(QStringLiteral("mine.swf"));
+    press(XK_Up);
+    press(XK_Return);
+    const QString url = QString::fromStdString(server.url("/target.swf"));
+    ASSERT_TRUE(waitUntil([&] { return downloaded(url).has_value(); }));
+    EXPECT_EQ(ItemFilePath(*downloaded(url)), dialogs.movieSaveFile)
+        << "the double-click filed it first";
+    EXPECT_EQ(app->catalogue().itemCount(), 1);
+}
+
+TEST_F(CompanionBarTest, TheBrowsersCopyOfAMovieComesInPiecesAndStopsAt256MiB)
+{
+    ASSERT_TRUE(navigate("/hostile.html"));
+    ASSERT_NO_FATAL_FAILURE(program.start());
+    const QString target = QDir(data.path()).filePath(QStringLiteral("endless.swf"));
+    const QString url = QString::fromStdString(server.url("/endless.swf"));
+    // Only a movie of the tab is copied: it is there once the companion lists it.
+    QObject context;
+    ASSERT_TRUE(waitUntil([&] {
+        std::optional<QList<TabMovie>> movies;
+        links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
+        waitUntil([&] { return movies.has_value(); });
+        return movies && std::any_of(movies->cbegin(), movies->cend(),
+                                     [&](const TabMovie& movie) { return movie.url == url; });
+    })) << "the companion never listed the movie";
+    // Pieces are written as they come: the partial file grows while the server still sends.
+    bool grewWhileSent = false;
+    const auto partialSize = [&] {
+        qint64 size = 0;
+        for (const QFileInfo& part :
+             QDir(data.path()).entryInfoList({QStringLiteral("endless.swf.*.part")}))
+            size += part.size();
+        return size;
+    };
+    std::optional<std::pair<bool, QString>> answer;
+    links.saveMovie(url, target, &context, [&](bool saved, const QString& error) {
+        answer = {saved, error};
+    });
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            grewWhileSent = grewWhileSent || (!endlessClosed && partialSize() > 0);
+            return answer.has_value();
+        },
+        240000))
+        << "no answer; the server sent " << endlessSent.load();
+    EXPECT_FALSE(answer->first);
+    EXPECT_TRUE(answer->second.contains(QStringLiteral("larger than 256 MiB")))
+        << qPrintable(answer->second);
+    EXPECT_TRUE(grewWhileSent);
+    ASSERT_TRUE(waitUntil([&] { return endlessClosed.load(); }));
+    // What the browser's buffers and the sockets between took beyond the last piece.
+    EXPECT_LE(endlessSent.load(), (qint64(256) << 20) + (qint64(32) << 20));
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_EQ(partialSize(), 0);
 }

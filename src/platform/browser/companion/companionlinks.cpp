@@ -120,7 +120,9 @@ void CompanionLinks::handle(Link& link, const Message& message)
     } else if (message.type == u"copy") {
         takePiece(fields.value(QStringLiteral("id")).toInt(), fields);
     } else if (message.type == u"copyFailed") {
-        answer(fields.value(QStringLiteral("id")).toInt());
+        // The browser's reason, shortened: a page's text never fills the user's message.
+        answer(fields.value(QStringLiteral("id")).toInt(), {}, false,
+               QStringLiteral("the browser's copy: ") + text("reason").left(200));
     } else if (message.type == u"choice") {
         // From the event loop: what follows may open a dialog while this link is being read.
         const CompanionChoice choice{text("movie"), text("page"), text("frame"), text("action"),
@@ -221,9 +223,12 @@ void CompanionLinks::takePiece(int id, const QJsonObject& fields)
     const QByteArray piece =
         QByteArray::fromBase64(fields.value(QStringLiteral("data")).toString().toLatin1());
     // What is no Flash movie from its first bytes on, or more than any movie, is not taken.
-    if ((file.size() == 0 && !BeginsAsFlashMovie(piece)) ||
-        file.size() + piece.size() > kMaxMovieBytes) {
+    if (file.size() == 0 && !BeginsAsFlashMovie(piece)) {
         answer(id);
+        return;
+    }
+    if (file.size() + piece.size() > kMaxMovieBytes) {
+        answer(id, {}, false, QStringLiteral("larger than %1 MiB").arg(kMaxMovieBytes >> 20));
         return;
     }
     QString error;
