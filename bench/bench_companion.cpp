@@ -7,7 +7,10 @@
 //   question about the same point on the same page;
 // - a choice on the bar (its first button, Down, Enter) to the item in the catalogue;
 // - a page of 1 000 elements without movies: its load time with the companion against the same
-//   browser without it, loading in turn.
+//   browser without it, loading in turn;
+// - the browser's copy of a 200 MiB movie handed to Clip Vault in pieces: its time, and the
+//   growth of the browser's memory while it runs, against the same browser reading the same
+//   answer whole in a page (as the companion once did, and a page does).
 
 #include "benchfixtures.h"
 
@@ -37,6 +40,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -198,6 +202,75 @@ void measureLoad(DrivenBrowser& withCompanion, DrivenBrowser& without, const QSt
                 m, p, m - p, p > 0 ? m / p : 0);
 }
 
+/// The memory of every process of the browser whose profile is `profile`, in MiB.
+double browserMiB(const QString& profile)
+{
+    long kib = 0;
+    for (const QString& process : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(process));
+        if (!commandLine.open(QIODevice::ReadOnly) ||
+            !commandLine.readAll().contains(profile.toUtf8()))
+            continue;
+        QFile status(QStringLiteral("/proc/%1/status").arg(process));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                kib += line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    return static_cast<double>(kib) / 1024;
+}
+
+/// Runs `work` until `done`, sampling the browser's memory: its growth over the start, in MiB.
+double peakGrowth(const QString& profile, const std::function<bool()>& done)
+{
+    const double start = browserMiB(profile);
+    double peak = start;
+    (void)QTest::qWaitFor(
+        [&] {
+            peak = std::max(peak, browserMiB(profile));
+            return done();
+        },
+        300000);
+    return peak - start;
+}
+
+void measureCopy(DrivenBrowser& browser, CompanionLinks& links, const TestServer& server,
+                 const QString& folder)
+{
+    const QString url = QString::fromStdString(server.url("/big.swf"));
+    browser.load(QString::fromStdString(server.url("/big.html")));
+    // Only a movie of the tab is copied: it is there once the companion lists it.
+    QObject context;
+    (void)QTest::qWaitFor(
+        [&] {
+            std::optional<QList<TabMovie>> movies;
+            links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
+            (void)QTest::qWaitFor([&] { return movies.has_value(); }, 5000);
+            return movies && !movies->isEmpty();
+        },
+        30000);
+    std::optional<bool> saved;
+    QElapsedTimer clock;
+    clock.start();
+    links.saveMovie(url, QDir(folder).filePath(QStringLiteral("big.swf")), &context,
+                    [&](bool ok, const QString&) { saved = ok; });
+    const double ours = peakGrowth(browser.profile.path(), [&] { return saved.has_value(); });
+    const double took = static_cast<double>(clock.elapsed()) / 1000;
+    // The peer: the same browser reading the same answer whole in the page.
+    browser.evaluate(QStringLiteral("window.__whole = 0; fetch('%1').then(r => r.arrayBuffer())"
+                                    ".then(b => { window.__whole = b.byteLength; })")
+                         .arg(url));
+    const double whole = peakGrowth(browser.profile.path(), [&] {
+        return browser.evaluate(QStringLiteral("window.__whole")).toDouble() > 0;
+    });
+    std::printf("  the browser's copy of a 200 MiB movie, %s in %.1f s: the browser grew %.0f MiB; "
+                "read whole in a page it grows %.0f MiB (%.2f x)\n",
+                saved.value_or(false) ? "saved" : "NOT saved", took, ours, whole,
+                whole > 0 ? ours / whole : 0);
+}
+
 } // namespace
 
 void RunCompanionComparison()
@@ -216,6 +289,13 @@ void RunCompanionComparison()
     });
     server.server().Get("/plain.html", [&](const httplib::Request&, httplib::Response& reply) {
         reply.set_content(plain, "text/html");
+    });
+    const std::string big = "FWS" + std::string((200 << 20) - 3, '\x3f');
+    server.server().Get("/big.swf", [&](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content(big, "application/x-shockwave-flash");
+    });
+    server.server().Get("/big.html", [](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content("<ruffle-embed src='big.swf'></ruffle-embed>", "text/html");
     });
     server.server().Get(R"(/movies/.*\.swf)",
                         [](const httplib::Request&, httplib::Response& reply) {
@@ -261,4 +341,5 @@ void RunCompanionComparison()
     measureLoad(browser, peer, QString::fromStdString(server.url("/plain.html")));
     measureBar(browser, QString::fromStdString(server.url("/movies.html")));
     measureChoices(browser, app.catalogue(), server);
+    measureCopy(browser, links, server, data.path());
 }

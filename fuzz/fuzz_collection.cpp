@@ -16,13 +16,15 @@ void mustHold(bool condition)
         __builtin_trap();
 }
 
-/// A movie path a description gives must be a confined name below "content/".
+/// A movie path a description gives is "content/" and a confined name below it, the name the
+/// movie is written under.
 void checkMoviePath(const QString& moviePath)
 {
+    const QString content = QStringLiteral("content/");
     if (moviePath.isEmpty())
         return;
-    mustHold(moviePath.startsWith(QStringLiteral("content/")));
-    mustHold(transfer::WhyNotBelow(moviePath.toUtf8().toStdString()).empty());
+    mustHold(moviePath.startsWith(content));
+    mustHold(transfer::WhyNotBelow(moviePath.mid(content.size()).toUtf8().toStdString()).empty());
 }
 
 } // namespace

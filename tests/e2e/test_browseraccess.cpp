@@ -311,16 +311,23 @@ protected:
         return found;
     }
 
-    /// A point over the movie of this address, found by walking down the page's first column.
+    /// A point over the movie of this address, found by walking down the page's first column,
+    /// again until it is there: a frame of another site may come into the browser's view late.
     std::optional<QPoint> placeOf(QStringView address)
     {
-        for (int y = 100; y < 680; y += 15) {
-            movePointer({100, y});
-            const auto movie = movieAt({100, y});
-            if (movie && movie->address == address)
-                return QPoint(100, y);
-        }
-        return std::nullopt;
+        std::optional<QPoint> found;
+        (void)waitUntil(
+            [&] {
+                for (int y = 100; y < 680 && !found; y += 15) {
+                    movePointer({100, y});
+                    const auto movie = movieAt({100, y});
+                    if (movie && movie->address == address)
+                        found = QPoint(100, y);
+                }
+                return found.has_value();
+            },
+            30000);
+        return found;
     }
 
     QString chromium;
@@ -1060,7 +1067,7 @@ TEST_F(CompanionBarTest, TheBrowsersCopyOfAMovieComesInPiecesAndStopsAt256MiB)
     ASSERT_TRUE(waitUntil([&] {
         std::optional<QList<TabMovie>> movies;
         links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
-        waitUntil([&] { return movies.has_value(); });
+        (void)waitUntil([&] { return movies.has_value(); });
         return movies && std::any_of(movies->cbegin(), movies->cend(),
                                      [&](const TabMovie& movie) { return movie.url == url; });
     })) << "the companion never listed the movie";
