@@ -7,6 +7,7 @@
 #include "datafolder.h"
 #include "itemfilter.h"
 #include "moviefactskeeper.h"
+#include "urlresolve.h"
 #include "userprompt.h"
 #include "vault.h"
 
@@ -144,8 +145,8 @@ int listCategories(LoadedCatalogue& loaded, const CommandLine& line, QTextStream
 }
 
 /// Why the program could not download the address, or nothing: it takes an http or https
-/// address, or one without a scheme (fetched as http), that names a movie by the add-task
-/// dialog's rule (it holds "swf").
+/// address, or one without a scheme (fetched as http), that names a movie by the program's
+/// rule (its path's last segment ends in ".swf", any case; the add-task dialog keeps its own).
 QString undownloadable(const QString& url)
 {
     if (url.trimmed().isEmpty())
@@ -159,8 +160,10 @@ QString undownloadable(const QString& url)
         if (name != u"http" && name != u"https")
             return QStringLiteral("%1 is no http or https address").arg(url);
     }
-    if (!url.contains(QStringLiteral("swf")))
-        return QStringLiteral("%1 names no Flash movie (no \"swf\" in it)").arg(url);
+    // The program's movie rule, whatever the letter case: the last segment of the path.
+    if (!IsMovieAddress(url.trimmed()))
+        return QStringLiteral("%1 names no Flash movie (its name does not end in \".swf\")")
+            .arg(url);
     return {};
 }
 

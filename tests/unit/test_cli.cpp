@@ -170,12 +170,13 @@ TEST_F(CliTest, BadUsageExitsWithTwo)
 TEST_F(CliTest, OnlyDownloadableMovieAddressesAreFiledAndCategoriesComeAndGo)
 {
     for (const char* url : {"javascript:alert('a.swf')", "file:///a.swf", "ftp://h/a.swf",
-                            "http://h/page.html", " "}) {
+                            "http://h/page.html", "http://h/swf/page.html", " "}) {
         const CliRun refused = runHere({"catalogue", "add", url});
         EXPECT_EQ(refused.code, 2) << url;
         EXPECT_TRUE(refused.err.startsWith(QStringLiteral("clipvault-cli: "))) << url;
     }
-    for (const char* url : {"HTTPS://h/a.swf", "h.example:8080/b.swf", "www.h.example/c.swf?x=1"})
+    for (const char* url : {"HTTPS://h/a.swf", "h.example:8080/b.swf", "www.h.example/c.swf?x=1",
+                            "http://S2.EXAMPLE/D0/MOVIE6.SWF"})
         EXPECT_EQ(runHere({"catalogue", "add", url}).code, 0) << url;
     EXPECT_TRUE(
         runHere({"catalogue", "list"}).out.contains(QStringLiteral("\th.example:8080/b.swf\n")))
@@ -190,7 +191,7 @@ TEST_F(CliTest, OnlyDownloadableMovieAddressesAreFiledAndCategoriesComeAndGo)
     EXPECT_EQ(runHere({"catalogue", "category", "remove", "downloaded"}).code, 1) << "built in";
     EXPECT_EQ(runHere({"catalogue", "category", "remove", "games"}).code, 0);
     EXPECT_EQ(runHere({"catalogue", "category", "remove", "games"}).code, 1) << "gone";
-    EXPECT_EQ(runHere({"catalogue", "count"}).out, QStringLiteral("items 3\ncategories 6\n"));
+    EXPECT_EQ(runHere({"catalogue", "count"}).out, QStringLiteral("items 4\ncategories 6\n"));
 }
 
 TEST_F(CliTest, ChangesWaitBrieflyForAnotherChangeThenSayTheFolderIsBusy)
