@@ -233,11 +233,7 @@ public:
     qint64 unpackBound() const override { return m_bound; }
     QString whyOverBound(const SourceEntry& entry) const override
     {
-        if (entry.size <= m_bound - m_unpacked)
-            return {};
-        return QStringLiteral("over the import's bound: an archive unpacks to at most %1 MiB, "
-                              "the smaller of 4 GiB and 200 times its size")
-            .arg(m_bound >> 20);
+        return entry.size <= m_bound - m_unpacked ? QString() : overBound();
     }
 
     bool read(const SourceEntry& entry, qint64 maxBytes, const Piece& piece,
@@ -275,7 +271,7 @@ public:
                 break;
             }
             if (m_unpacked > m_bound) {
-                *error = whyOverBound({entry.path, 1, {}});
+                *error = overBound();
                 whole = false;
                 break;
             }
@@ -287,6 +283,13 @@ public:
     }
 
 private:
+    QString overBound() const
+    {
+        return QStringLiteral("over the import's bound: an archive unpacks to at most %1 MiB, "
+                              "the smaller of 4 GiB and 200 times its size")
+            .arg(m_bound >> 20);
+    }
+
     static constexpr qint64 kMostUnpacked = qint64(4) << 30;
     static constexpr qint64 kMostRatio = 200;
 

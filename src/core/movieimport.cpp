@@ -4,6 +4,7 @@
 #include "catalogue.h"
 #include "collectiondescription.h"
 #include "filetransfer.h"
+#include "importcopies.h"
 #include "importsource.h"
 #include "keptfiles.h"
 #include "replacingfile.h"
@@ -14,27 +15,16 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QUrl>
 
-#include <cerrno>
 #include <optional>
-#include <sys/stat.h>
 
 namespace {
 
-/// A movie, and each file kept with it, is at most as large as a kept file may be.
-constexpr qint64 kMaxMovieBytes = kMaxKeptBytes;
-/// A bundle's or curation's description is small.
-constexpr qint64 kMaxDescriptionBytes = 1 << 20;
 /// More items than this are filed with the views told once, not item by item.
 constexpr int kFiledOneByOne = 50;
 
-const QString kBundleInformation = QStringLiteral("ruffle-bundle.toml");
-const QString kContent = QStringLiteral("content/");
 const QString kFilesSuffix = QStringLiteral(".files/");
 
 QString fileAddress(const QString& path)
@@ -109,86 +99,6 @@ QString freeNameIn(const QString& folder, const QString& name)
             return path;
         candidate = QStringLiteral("%1 (%2)%3").arg(base).arg(number).arg(suffix);
     }
-}
-
-/// Copies an entry to `below` inside `folder` (never over a file there, never through a link
-/// below the folder), through `hash` when given; the reason it could not, or nothing.
-QString copyEntry(const ImportSource& source, const SourceEntry& entry, const QString& folder,
-                  const QString& below, qint64 maxBytes, Sha256* hash, qint64* size = nullptr)
-{
-    transfer::ReplacingWriter writer(QFile::encodeName(folder).toStdString(),
-                                     below.toUtf8().toStdString(), transfer::Placing::NeverOver);
-    QString readError;
-    std::string writeError;
-    const bool read = source.read(
-        entry, maxBytes,
-        [&](std::string_view bytes) {
-            if (hash)
-                hash->addData(bytes);
-            return writer.write(bytes, &writeError);
-        },
-        &readError);
-    // An empty entry still makes its file.
-    if (read && writeError.empty() && writer.size() == 0)
-        writer.write({}, &writeError);
-    if (!read || !writeError.empty() || !writer.commit(&writeError))
-        return readError.isEmpty() ? QString::fromStdString(writeError) : readError;
-    if (size)
-        *size = qint64(writer.size());
-    return {};
-}
-
-/// What a bundle's description says, read from the bundle.
-BundleDescription describeBundle(const ImportSource& bundle)
-{
-    return DescribeBundle(bundle.readSmall(kBundleInformation, kMaxDescriptionBytes));
-}
-
-/// Writes every content entry of a bundle into `folder`, new and made by the caller, the movie's
-/// first; the reason the movie could not be written, or nothing (a file beside it that cannot
-/// be is `skipped`, `refused` when its name or kind kept it out).
-QString unpackContent(const ImportSource& bundle, const SourceEntry& movie, const QString& folder,
-                      const std::function<void(const SourceEntry&, const QString&, bool)>& skipped)
-{
-    if (const QString why = copyEntry(bundle, movie, folder, movie.path.mid(kContent.size()),
-                                      kMaxMovieBytes, nullptr);
-        !why.isEmpty())
-        return why;
-    for (const SourceEntry& entry : bundle.entries()) {
-        if (&entry == &movie || !entry.path.startsWith(kContent))
-            continue;
-        QString unsafe;
-        if (!entry.skipReason.isEmpty())
-            skipped(entry, entry.skipReason, true);
-        else if (PathBelowFolder(folder, entry.path.mid(kContent.size()), &unsafe).isEmpty())
-            skipped(entry, QStringLiteral("an unsafe name (%1)").arg(unsafe), true);
-        else if (const QString why =
-                     copyEntry(bundle, entry, folder, entry.path.mid(kContent.size()),
-                               kMaxKeptBytes, nullptr);
-                 !why.isEmpty())
-            skipped(entry, why, false);
-    }
-    return {};
-}
-
-/// Makes a new folder for a bundle's content: `name`, or "name (2)" and on, in `parent`.
-QString makeNewFolder(const QString& parent, const QString& name, QString* error)
-{
-    if (PathBelowFolder(parent, name, error).isEmpty() || !QDir().mkpath(parent)) {
-        if (error->isEmpty())
-            *error = CannotCreateFileMessage(parent);
-        return {};
-    }
-    for (int number = 1; number < 1000; ++number) {
-        const QString path = QDir(parent).filePath(
-            number == 1 ? name : QStringLiteral("%1 (%2)").arg(name).arg(number));
-        if (::mkdir(QFile::encodeName(path).constData(), 0755) == 0)
-            return path;
-        if (errno != EEXIST)
-            break;
-    }
-    *error = CannotCreateFileMessage(QDir(parent).filePath(name));
-    return {};
 }
 
 /// Reads one source and places its movies.
@@ -438,7 +348,7 @@ private:
             Sha256 hash;
             qint64 size = 0;
             if (const QString error =
-                    copyEntry(*m_source, *entry, QFileInfo(folder).path(), below,
+                    CopyEntry(*m_source, *entry, QFileInfo(folder).path(), below,
                               kMaxKeptBytes - manifest.totalBytes(), &hash, &size);
                 !error.isEmpty()) {
                 problem(&ImportSummary::unreadable, entry->path, error);
@@ -502,7 +412,7 @@ private:
     /// address; a bundle this program wrote also says the web address it came from.
     void importBundle()
     {
-        const BundleDescription bundle = describeBundle(*m_source);
+        const BundleDescription bundle = DescribeBundleOf(*m_source);
         if (bundle.moviePath.isEmpty()) {
             m_out.summary.error = where(kBundleInformation) + QStringLiteral(": ") + bundle.error;
             return;
@@ -528,10 +438,10 @@ private:
         if (!settled(*movie, probe))
             return;
         QString why;
-        const QString folder = makeNewFolder(
+        const QString folder = MakeNewFolder(
             m_plan.targetFolder, QFileInfo(m_source->location()).completeBaseName(), &why);
         if (!folder.isEmpty())
-            why = unpackContent(
+            why = UnpackContent(
                 *m_source, *movie, folder,
                 [this](const SourceEntry& entry, const QString& reason, bool refused) {
                     problem(refused ? &ImportSummary::skipped : &ImportSummary::unreadable,
@@ -606,115 +516,6 @@ ItemRecord importedItem(const FoundMovie& movie, const CategoryRecord& category)
 }
 
 } // namespace
-
-bool IsRuffleBundle(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.isDir())
-        return QFileInfo(QDir(path).filePath(kBundleInformation)).isFile();
-    QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly) || file.read(2) != "PK")
-        return false;
-    QString error;
-    const std::unique_ptr<ImportSource> bundle = ImportSource::open(path, &error);
-    return bundle && bundle->has(kBundleInformation);
-}
-
-QString UnpackRuffleBundle(const QString& bundle, const QString& folder, QString* error)
-{
-    const std::unique_ptr<ImportSource> source = ImportSource::open(bundle, error);
-    if (!source)
-        return {};
-    const QString moviePath = describeBundle(*source).moviePath;
-    const SourceEntry* movie = source->find(moviePath);
-    if (moviePath.isEmpty() || !movie || !movie->skipReason.isEmpty()) {
-        *error = QStringLiteral("the bundle names no movie it holds");
-        return {};
-    }
-    if (!QDir().mkpath(QFileInfo(folder).path()) ||
-        ::mkdir(QFile::encodeName(folder).constData(), 0700) != 0) {
-        *error = CannotCreateFileMessage(folder);
-        return {};
-    }
-    *error =
-        unpackContent(*source, *movie, folder, [](const SourceEntry&, const QString&, bool) {});
-    return error->isEmpty() ? QDir(folder).filePath(moviePath.mid(kContent.size())) : QString();
-}
-
-QByteArray ImportRequestToJson(const ImportRequest& request)
-{
-    return QJsonDocument(QJsonObject{{QStringLiteral("source"), request.source},
-                                     {QStringLiteral("category"), request.category},
-                                     {QStringLiteral("copy"), request.copy}})
-        .toJson(QJsonDocument::Compact);
-}
-
-ImportRequest ImportRequestFromJson(const QByteArray& json)
-{
-    const QJsonObject object = QJsonDocument::fromJson(json).object();
-    return {object.value(QStringLiteral("source")).toString(),
-            object.value(QStringLiteral("category")).toString(),
-            object.value(QStringLiteral("copy")).toBool()};
-}
-
-QJsonObject ImportSummary::toJson(int mostProblems) const
-{
-    QJsonArray listed;
-    for (const ImportProblem& problem : problems) {
-        if (listed.size() >= mostProblems)
-            break;
-        listed.append(QJsonObject{{QStringLiteral("path"), problem.path},
-                                  {QStringLiteral("reason"), problem.reason}});
-    }
-    QJsonObject json{
-        {QStringLiteral("source"), source},   {QStringLiteral("added"), added},
-        {QStringLiteral("same"), same},       {QStringLiteral("unreadable"), unreadable},
-        {QStringLiteral("skipped"), skipped}, {QStringLiteral("problems"), listed}};
-    if (!error.isEmpty())
-        json.insert(QStringLiteral("error"), error);
-    if (stopped)
-        json.insert(QStringLiteral("stopped"), true);
-    return json;
-}
-
-ImportSummary ImportSummary::fromJson(const QJsonObject& json)
-{
-    ImportSummary summary;
-    summary.source = json.value(QStringLiteral("source")).toString();
-    summary.added = json.value(QStringLiteral("added")).toInt();
-    summary.same = json.value(QStringLiteral("same")).toInt();
-    summary.unreadable = json.value(QStringLiteral("unreadable")).toInt();
-    summary.skipped = json.value(QStringLiteral("skipped")).toInt();
-    summary.error = json.value(QStringLiteral("error")).toString();
-    summary.stopped = json.value(QStringLiteral("stopped")).toBool();
-    for (const QJsonValue& value : json.value(QStringLiteral("problems")).toArray()) {
-        const QJsonObject problem = value.toObject();
-        summary.problems.append({problem.value(QStringLiteral("path")).toString(),
-                                 problem.value(QStringLiteral("reason")).toString()});
-    }
-    return summary;
-}
-
-QString ImportSummary::text(int mostProblems) const
-{
-    QString text = QStringLiteral("%1 added, %2 the same, %3 unreadable, %4 skipped")
-                       .arg(added)
-                       .arg(same)
-                       .arg(unreadable)
-                       .arg(skipped);
-    if (stopped)
-        text += QStringLiteral(" (stopped before the end)");
-    const qsizetype shown =
-        mostProblems < 0 ? problems.size() : std::min<qsizetype>(mostProblems, problems.size());
-    for (qsizetype i = 0; i < shown; ++i)
-        text += QStringLiteral("\n%1: %2")
-                    .arg(QDir::toNativeSeparators(problems[i].path), problems[i].reason);
-    if (shown < problems.size())
-        text += QStringLiteral("\n… and %1 more").arg(problems.size() - shown);
-    if (!error.isEmpty())
-        text += u'\n' + error;
-    return text;
-}
 
 bool PlanImport(const Catalogue& catalogue, const ImportRequest& request, ImportPlan& plan,
                 QString* error)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "importsummary.h"
+
 #include <QByteArray>
-#include <QJsonObject>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -12,30 +13,11 @@
 class Catalogue;
 
 // Movies already on disk brought into the catalogue: a folder tree, a single movie, a zip, a
-// Ruffle bundle or a curation folder. A movie is known by its signature, not its name. Each
+// Ruffle bundle or a curation folder. A movie is known by its content (a whole movie, by
+// MovieCheck), not its name. Each
 // becomes a downloaded item whose file is where it lies (or a copy in the category's folder)
 // and whose address is the file's file:// address, or the web address a bundle or curation
 // folder says it was served from. Nothing is ever written into the source.
-
-/// What to bring in and where.
-struct ImportRequest
-{
-    QString source;   ///< a folder, a movie, a .zip, a Ruffle bundle, a curation folder
-    QString category; ///< empty: "Downloaded"
-    bool copy =
-        false; ///< copy a folder's movies into the category's folder (an archive's always are)
-};
-
-/// Whether `path` is a Ruffle bundle: a zip (a .ruf) or a folder holding "ruffle-bundle.toml".
-bool IsRuffleBundle(const QString& path);
-/// Unpacks a Ruffle bundle's content into `folder` (which it makes), keeping the content's own
-/// layout so that the movie's relative loads find their files; the path of the movie the bundle
-/// names, or empty with the reason in `error`.
-QString UnpackRuffleBundle(const QString& bundle, const QString& folder, QString* error);
-
-/// An import as one line of JSON, and back (a path handed to the running program).
-QByteArray ImportRequestToJson(const ImportRequest& request);
-ImportRequest ImportRequestFromJson(const QByteArray& json);
 
 /// What the reading needs of the catalogue, taken on its thread before it starts.
 struct ImportPlan
@@ -43,35 +25,6 @@ struct ImportPlan
     ImportRequest request;
     QString targetFolder;         ///< the category's folder, where copies go
     QSet<QByteArray> knownSha256; ///< the contents the catalogue holds (hex)
-};
-
-/// A file the import did not bring in, and why.
-struct ImportProblem
-{
-    QString path;
-    QString reason;
-};
-
-/// What an import did: counts, the files it could not or would not take, and an error when the
-/// source itself could not be read.
-struct ImportSummary
-{
-    QString source;
-    int added = 0;
-    int same = 0; ///< movies whose content (or address) the catalogue holds already
-    int unreadable = 0;
-    int skipped = 0; ///< files that are no movie, links, names that leave an archive
-    QList<ImportProblem> problems;
-    QString error;
-    bool stopped = false; ///< ended early: the program quit
-
-    bool ok() const { return error.isEmpty(); }
-    /// One document; at most `mostProblems` problems are listed (the count says how many).
-    QJsonObject toJson(int mostProblems = 1000) const;
-    static ImportSummary fromJson(const QJsonObject& json);
-    /// "4 added, 1 the same, 0 unreadable, 2 skipped", the problems after it a line each (at
-    /// most `mostProblems` of them; -1: all).
-    QString text(int mostProblems = -1) const;
 };
 
 /// A movie found, read whole and put where it will stay.

@@ -228,27 +228,39 @@ private:
         return true;
     }
 
-    bool inflatePiece(std::string_view bytes)
+    /// Runs a decoder over the input it was given until that is used or the body is whole:
+    /// `step` decodes once into the output piece and says how it went (1: the stream ended,
+    /// 0: it goes on, -1: it is damaged).
+    template <typename Stream, typename Step>
+    bool unpack(Stream& stream, const Step& step)
     {
-        m_zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-        m_zlib.avail_in = static_cast<uInt>(bytes.size());
-        while (m_zlib.avail_in > 0 && m_produced < m_bodyLength) {
-            m_zlib.next_out = m_out.data();
-            m_zlib.avail_out = static_cast<uInt>(m_out.size());
-            const uInt before = m_zlib.avail_in;
-            const int result = inflate(&m_zlib, Z_NO_FLUSH);
-            const std::size_t produced = m_out.size() - m_zlib.avail_out;
+        while (stream.avail_in > 0 && m_produced < m_bodyLength) {
+            stream.next_out = m_out.data();
+            stream.avail_out = static_cast<decltype(stream.avail_out)>(m_out.size());
+            const auto before = stream.avail_in;
+            const int state = step();
+            const std::size_t produced = m_out.size() - stream.avail_out;
             if (!body(m_out.data(), produced))
                 return false;
-            if (result == Z_STREAM_END || (produced == 0 && m_zlib.avail_in == before))
+            if (state > 0 || (produced == 0 && stream.avail_in == before))
                 break;
-            if (result != Z_OK && result != Z_BUF_ERROR) {
+            if (state < 0) {
                 m_damaged = true;
                 return m_produced >= m_bodyLength ||
                        fail(QStringLiteral("the compressed movie is damaged"));
             }
         }
         return true;
+    }
+
+    bool inflatePiece(std::string_view bytes)
+    {
+        m_zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+        m_zlib.avail_in = static_cast<uInt>(bytes.size());
+        return unpack(m_zlib, [this] {
+            const int result = inflate(&m_zlib, Z_NO_FLUSH);
+            return result == Z_STREAM_END ? 1 : result == Z_OK || result == Z_BUF_ERROR ? 0 : -1;
+        });
     }
 
     bool unlzmaPiece(std::string_view bytes)
@@ -260,23 +272,12 @@ private:
     {
         m_lzma.next_in = bytes;
         m_lzma.avail_in = size;
-        while (m_lzma.avail_in > 0 && m_produced < m_bodyLength) {
-            m_lzma.next_out = m_out.data();
-            m_lzma.avail_out = m_out.size();
-            const std::size_t before = m_lzma.avail_in;
+        return unpack(m_lzma, [this] {
             const lzma_ret result = lzma_code(&m_lzma, LZMA_RUN);
-            const std::size_t produced = m_out.size() - m_lzma.avail_out;
-            if (!body(m_out.data(), produced))
-                return false;
-            if (result == LZMA_STREAM_END || (produced == 0 && m_lzma.avail_in == before))
-                break;
-            if (result != LZMA_OK && result != LZMA_BUF_ERROR) {
-                m_damaged = true;
-                return m_produced >= m_bodyLength ||
-                       fail(QStringLiteral("the compressed movie is damaged"));
-            }
-        }
-        return true;
+            return result == LZMA_STREAM_END                       ? 1
+                   : result == LZMA_OK || result == LZMA_BUF_ERROR ? 0
+                                                                   : -1;
+        });
     }
 
     QByteArray m_prefix;

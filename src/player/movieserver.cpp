@@ -1,6 +1,6 @@
 #include "movieserver.h"
 
-#include "movieimport.h"
+#include "importcopies.h"
 
 #include "filekeeper.h"
 #include "httpget.h"

@@ -907,6 +907,15 @@ protected:
     {
         return program.downloaded(url);
     }
+    /// The visible tab's movies as its companion answers; nothing when it did not.
+    std::optional<QList<TabMovie>> tabMovies()
+    {
+        QObject context;
+        std::optional<QList<TabMovie>> movies;
+        links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
+        (void)waitUntil([&] { return movies.has_value(); });
+        return movies;
+    }
 
     CompanionProgram program;
     ScriptedDialogs& dialogs = program.dialogs;
@@ -1012,10 +1021,8 @@ TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenF
     EXPECT_TRUE(QFile::exists(dialogs.movieSaveFile));
 
     // The visible tab's movies as its companion sees them: every frame's, and what it fetched.
-    QObject context;
-    std::optional<QList<TabMovie>> movies;
-    links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
-    ASSERT_TRUE(waitUntil([&] { return movies.has_value(); }));
+    const std::optional<QList<TabMovie>> movies = tabMovies();
+    ASSERT_TRUE(movies.has_value());
     QStringList seen;
     for (const TabMovie& movie : *movies)
         seen << movie.url.section(u'/', -1) + u' ' + movie.seenAs.first();
@@ -1063,11 +1070,8 @@ TEST_F(CompanionBarTest, TheBrowsersCopyOfAMovieComesInPiecesAndStopsAt256MiB)
     const QString target = QDir(data.path()).filePath(QStringLiteral("endless.swf"));
     const QString url = QString::fromStdString(server.url("/endless.swf"));
     // Only a movie of the tab is copied: it is there once the companion lists it.
-    QObject context;
     ASSERT_TRUE(waitUntil([&] {
-        std::optional<QList<TabMovie>> movies;
-        links.findTabMovies(&context, [&](const QList<TabMovie>& found) { movies = found; });
-        (void)waitUntil([&] { return movies.has_value(); });
+        const std::optional<QList<TabMovie>> movies = tabMovies();
         return movies && std::any_of(movies->cbegin(), movies->cend(),
                                      [&](const TabMovie& movie) { return movie.url == url; });
     })) << "the companion never listed the movie";
@@ -1080,6 +1084,7 @@ TEST_F(CompanionBarTest, TheBrowsersCopyOfAMovieComesInPiecesAndStopsAt256MiB)
             size += part.size();
         return size;
     };
+    QObject context;
     std::optional<std::pair<bool, QString>> answer;
     links.saveMovie(url, target, &context, [&](bool saved, const QString& error) {
         answer = {saved, error};
