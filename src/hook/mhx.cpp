@@ -82,27 +82,42 @@ private:
                 XNextEvent(m_display, &event);
                 if (event.xcookie.type == GenericEvent && event.xcookie.extension == m_opcode &&
                     event.xcookie.evtype == XI_RawMotion)
-                    notify();
+                    notify(Repeat::Send);
             }
-            if (poll(fds, 2, -1) < 0)
+            // A move held back while the program read the last point is owed: the place where
+            // the pointer came to rest must reach it, not only a point it passed on the way.
+            if (m_owed)
+                notify(Repeat::Skip);
+            if (poll(fds, 2, m_owed ? kOwedPollMs : -1) < 0)
                 continue;
             if (fds[1].revents & POLLIN)
                 return;
         }
     }
 
-    void notify()
+    /// Whether a point the program was told last is told again: a real move says so even when
+    /// the pointer stands still (pressed against the screen's edge); an owed one need not.
+    enum class Repeat
+    {
+        Send,
+        Skip
+    };
+
+    void notify(Repeat repeat)
     {
         std::atomic<std::int32_t>& flag = mouseblock::flag(m_block);
         const auto now = std::chrono::steady_clock::now();
         // The last point has not been read yet: wait for it, but not for ever, since a
         // notification lost on the way would otherwise silence the watch for good.
-        if (flag.load() != 0 && now - m_notifiedAt < kLostAfter)
+        m_owed = flag.load() != 0 && now - m_notifiedAt < kLostAfter;
+        if (m_owed)
             return;
         Window root = 0, child = 0;
         int x = 0, y = 0, windowX = 0, windowY = 0;
         unsigned int buttons = 0;
         if (!XQueryPointer(m_display, m_root, &root, &child, &x, &y, &windowX, &windowY, &buttons))
+            return;
+        if (repeat == Repeat::Skip && x == m_block[1] && y == m_block[2])
             return;
         m_block[1] = x;
         m_block[2] = y;
@@ -121,9 +136,12 @@ private:
 
     /// How long a point may wait unread before the next move replaces it.
     static constexpr std::chrono::milliseconds kLostAfter{250};
+    /// How often a watch that owes the program a point looks whether it was read.
+    static constexpr int kOwedPollMs = 10;
 
     Display* m_display = nullptr;
     std::chrono::steady_clock::time_point m_notifiedAt;
+    bool m_owed = false; ///< a move came while the last point was unread
     int m_opcode = 0;
     Window m_root = 0;
     Window m_target = 0;

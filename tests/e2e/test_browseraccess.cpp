@@ -1,6 +1,7 @@
 // The user's browser for real: Debian's Chromium with a debugging port, on this display with
 // openbox, pointed at pages served here; the pointer is moved with XTest.
 
+#include "barface.h"
 #include "browserprobe.h"
 #include "browserurls.h"
 #include "clicommands.h"
@@ -383,17 +384,27 @@ protected:
     /// Moves the pointer to a point and waits until the bar has handled a notification there
     /// and, when it asks the browser (the pointer over a page with the browser in front, not
     /// over the bar), until the answer has come.
-    bool pointAt(QPoint point, bool asksBrowser = true)
+    ::testing::AssertionResult pointAt(QPoint point, bool asksBrowser = true)
     {
         answered.reset();
-        return waitUntil([&] {
-            if (handled != point) {
-                movePointer(point + QPoint(1, 1));
-                movePointer(point);
-                return false;
-            }
-            return !asksBrowser || answered == point;
-        });
+        if (waitUntil([&] {
+                if (handled != point) {
+                    movePointer(point + QPoint(1, 1));
+                    movePointer(point);
+                    return false;
+                }
+                return !asksBrowser || answered == point;
+            }))
+            return ::testing::AssertionSuccess();
+        const auto said = [](const std::optional<QPoint>& place) {
+            return place ? std::to_string(place->x()) + ',' + std::to_string(place->y())
+                         : std::string("nothing");
+        };
+        return ::testing::AssertionFailure() << "the watch last told of " << said(handled)
+                                             << ", the browser answered about " << said(answered)
+                                             << (access.ClassifyPointerWindow(point).browserInFront
+                                                     ? "; the browser is in front"
+                                                     : "; the browser is not in front");
     }
     /// The entry of the bar's menu with this caption.
     QAction* menuEntry(const QString& caption) const
@@ -855,17 +866,33 @@ protected:
     /// included.
     bool barShownOver(QPoint corner)
     {
-        const QPoint inFace = corner + QPoint(15 + 3, 15 + 13);
-        XImage* image = XGetImage(display, DefaultRootWindow(display), inFace.x(), inFace.y(), 1, 1,
-                                  AllPlanes, ZPixmap);
+        const QPoint barCorner = corner + QPoint(15, 15);
+        const QRect area(barCorner - QPoint(8, 8), QSize(40, 40));
+        XImage* image = XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
+                                  area.width(), area.height(), AllPlanes, ZPixmap);
         if (!image)
             return false;
-        const unsigned long pixel = XGetPixel(image, 0, 0);
+        QImage shot(area.size(), QImage::Format_RGB32);
+        for (int y = 0; y < area.height(); ++y) {
+            for (int x = 0; x < area.width(); ++x)
+                shot.setPixel(x, y, static_cast<QRgb>(XGetPixel(image, x, y)) | 0xff000000u);
+        }
         XDestroyImage(image);
-        const int red = static_cast<int>((pixel >> 16) & 0xff);
-        const int green = static_cast<int>((pixel >> 8) & 0xff);
-        const int blue = static_cast<int>(pixel & 0xff);
-        return red > 140 && green < 90 && blue < 90;
+        return BarFaceAt(shot, barCorner - area.topLeft());
+    }
+    /// What the page shows of the bar and where the page lies, for a failure's message.
+    std::string barSeen()
+    {
+        return evaluate(QStringLiteral(R"((() => {
+            const bar = document.querySelector("clipvault-bar");
+            const place = bar ? JSON.stringify(bar.getBoundingClientRect()) : "no bar";
+            return place + "; window at " + [screenX, screenY, outerWidth - innerWidth,
+                                             outerHeight - innerHeight].join(" ");
+          })())"))
+                   .toString()
+                   .toStdString() +
+               (program.links.isConnected() ? "; the companion is connected"
+                                            : "; the companion is not connected");
     }
     /// Moves the pointer over the movie at `place` until the bar shows over it.
     bool barComesUp(QPoint place, QPoint corner)
@@ -938,7 +965,8 @@ TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverTh
     EXPECT_EQ(movie->pageUrl, QString::fromStdString(server.url("/tab.html")));
     EXPECT_NE(movie->frameUrl, movie->pageUrl);
     const QPoint corner = movie->screenRect.topLeft();
-    ASSERT_TRUE(barComesUp(*inFrame, corner)) << "no bar came up over the frame's movie";
+    ASSERT_TRUE(barComesUp(*inFrame, corner))
+        << "no bar came up over the frame's movie; " << barSeen();
 
     // Its first button, Down and Enter: "Downloaded", filed under the frame's own site. The keys
     // wait for the browser to give the keyboard to the frame the click went to, as a user's
@@ -964,7 +992,7 @@ TEST_F(CompanionBarTest, FilesAMovieOfAnotherSitesFrameWithTheKeyboardAndNeverTh
         return document.querySelector("clipvault-bar") === null;
       })())"))
                     .toBool());
-    ASSERT_TRUE(barComesUp(*added, addedCorner));
+    ASSERT_TRUE(barComesUp(*added, addedCorner)) << barSeen();
     EXPECT_TRUE(evaluate(QStringLiteral(R"((() => {
         const bar = document.querySelector("clipvault-bar");
         bar.click();
@@ -1000,7 +1028,7 @@ TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenF
     const std::optional<QPoint> played = placeOf(u"played.swf");
     ASSERT_TRUE(played);
     const QPoint corner = movieAt(*played)->screenRect.topLeft();
-    ASSERT_TRUE(barComesUp(*played, corner));
+    ASSERT_TRUE(barComesUp(*played, corner)) << barSeen();
     // 15 pixels right of and below the player's corner, in the page's own terms too.
     EXPECT_EQ(evaluate(QStringLiteral(R"((() => {
         const bar = document.querySelector("clipvault-bar").getBoundingClientRect();
@@ -1040,7 +1068,8 @@ TEST_F(CompanionBarTest, APageCannotHideMoveOrReadTheBarNorChooseForTheUser)
     ASSERT_TRUE(place);
     const QPoint corner = movieAt(*place)->screenRect.topLeft();
     // The page's important rules neither hide it nor move it: red, at its place.
-    ASSERT_TRUE(barComesUp(*place, corner)) << "the page's style hid or moved the bar";
+    ASSERT_TRUE(barComesUp(*place, corner))
+        << "the page's style hid or moved the bar; " << barSeen();
 
     // A double-click: the first opens the menu, the second lands on its first entry at once,
     // sooner than anyone reads it. It files nothing.

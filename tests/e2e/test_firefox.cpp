@@ -3,6 +3,7 @@
 // companion's test drives Firefox (installing the companion, loading the page, reading what it
 // draws) over a BiDi session of its own: the program does not use one on that route.
 
+#include "barface.h"
 #include "bidi/bidiconnection.h"
 #include "bidi/firefoxport.h"
 #include "browsersessions.h"
@@ -310,11 +311,10 @@ protected:
                                        .toLatin1());
         const QImage shot = QImage::fromData(png, "PNG");
         const double scale = evaluate(QStringLiteral("window.devicePixelRatio")).toDouble(1.0);
-        const QPoint inFace = corner + QPoint(15 + 3, 15 + 13);
-        if (shot.isNull() || !shot.rect().contains(inFace * scale))
+        if (shot.isNull())
             return false;
-        const QColor pixel = shot.pixelColor(inFace * scale);
-        return pixel.red() > 140 && pixel.green() < 90 && pixel.blue() < 90;
+        return BarFaceAt(scale == 1.0 ? shot : shot.scaled(shot.size() / scale),
+                         corner + QPoint(15, 15));
     }
 
     BidiConnection driver;

@@ -163,6 +163,20 @@ TEST_F(PointerHookTest, ALostNotificationNeverSilencesTheWatch)
     munmap(block, 12);
 }
 
+TEST_F(PointerHookTest, ThePlaceWhereAQuickMoveEndsArrivesWithNoFurtherMove)
+{
+    const std::unique_ptr<PointerHook> hook = platform::createPointerHook();
+    THookappForm form(*hook, prompt, blockPath());
+    form.FormCreate(true);
+    ASSERT_TRUE(reported(form, QPoint(120, 80)));
+    // A hand's quick move: the points on the way come while the program reads the first.
+    points.clear();
+    for (int x = 130; x <= 230; x += 10)
+        pointer.moveTo(x, 90);
+    EXPECT_TRUE(waitUntil([&] { return !points.isEmpty() && points.last() == QPoint(230, 90); }))
+        << "the pointer's resting place never arrived";
+}
+
 TEST_F(PointerHookTest, AnEmptyBlockMadeBeforeStartIsSizedAndThePointerStillArrives)
 {
     // Mapped as it was, the first write to this block killed the program with SIGBUS.
