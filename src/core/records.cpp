@@ -108,6 +108,28 @@ QString ItemFilePath(const ItemRecord& item)
     return FieldText(item.Folder) + fileName;
 }
 
+QString ItemShownFileName(const ItemRecord& item)
+{
+    const QString fileName = FieldText(item.FileName);
+    return fileName.startsWith(u'/') ? fileName.mid(fileName.lastIndexOf(u'/') + 1) : fileName;
+}
+
+QString DownloadFailureText(const ItemRecord& item)
+{
+    if (item.state() != ItemState::Failed)
+        return {};
+    const QString failed = QStringLiteral("Download failed");
+    return item.extras.failure.isEmpty() ? failed
+                                         : failed + QStringLiteral(": ") + item.extras.failure;
+}
+
+QString ItemShownFolder(const ItemRecord& item)
+{
+    const QString fileName = FieldText(item.FileName);
+    return fileName.startsWith(u'/') ? fileName.left(fileName.lastIndexOf(u'/') + 1)
+                                     : FieldText(item.Folder);
+}
+
 QString DefaultSaveFolder()
 {
     return QDir::homePath() + QStringLiteral("/clipvault/");

@@ -136,6 +136,13 @@ CategoryRecord CategoryNamed(const QString& name);
 
 /// The item's local file: FileName when it is a full path, else Folder followed by FileName.
 QString ItemFilePath(const ItemRecord& item);
+/// The name and the folder the user is shown for the item's file: an item imported in place
+/// stores its file's full path as FileName, and its category's folder, where the file is not.
+QString ItemShownFileName(const ItemRecord& item);
+QString ItemShownFolder(const ItemRecord& item);
+/// "Download failed: <reason>" for an item whose download failed ("Download failed" when its
+/// reason was not kept); empty for any other.
+QString DownloadFailureText(const ItemRecord& item);
 
 /// The folder movies are saved below unless a category says otherwise: "$HOME/clipvault/".
 QString DefaultSaveFolder();

@@ -275,8 +275,10 @@ void TClipVaultMain::FormCreate()
     RefreshCategoryTree();
     m_ui->tvwclass->expandAll();
 
-    if (m_treeModel->nodeCount() > 2)
+    if (m_treeModel->nodeCount() > 2) {
         m_ui->tvwclass->setCurrentIndex(m_treeModel->nodeAt(1));
+        selectFirstRowNotFailed();
+    }
 
     UpdateItemActions();
     showGallery(LoadVaultSettings(m_app.dataFolder()).gallery);
@@ -358,12 +360,17 @@ void TClipVaultMain::ShowItemInfo(int index)
     info->setUpdatesEnabled(false);
     info->clear();
     const std::pair<const char*, QString> rows[] = {
-        {"Source URL", FieldText(item.Url)},    {"Save as", FieldText(item.FileName)},
-        {"Category", FieldText(item.Category)}, {"Path", FieldText(item.Folder)},
+        {"Source URL", FieldText(item.Url)},    {"Save as", ItemShownFileName(item)},
+        {"Category", FieldText(item.Category)}, {"Path", ItemShownFolder(item)},
         {"Comment", FieldText(item.Comment)},
     };
     for (const auto& [caption, value] : rows)
         new QTreeWidgetItem(info, {QString::fromLatin1(caption), value});
+    if (const QString failed = DownloadFailureText(item); !failed.isEmpty())
+        new QTreeWidgetItem(info,
+                            {QStringLiteral("Download failed"),
+                             item.extras.failure.isEmpty() ? QStringLiteral("(no reason kept)")
+                                                           : item.extras.failure});
     // What the side store knows, when it knows it.
     if (item.extras.keptFiles > 0)
         new QTreeWidgetItem(
@@ -502,13 +509,29 @@ void TClipVaultMain::RefreshItemList()
     list->setUpdatesEnabled(false);
     m_itemModel->showNode(selectedNodeText());
     list->setUpdatesEnabled(true);
-    if (m_itemModel->rowCount() > 0) {
-        const QModelIndex first = m_itemModel->index(0, 0);
-        list->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect |
-                                                           QItemSelectionModel::Rows);
-        list->scrollTo(first);
-    }
+    if (m_itemModel->rowCount() > 0)
+        selectListRow(0);
     UpdateSelectionState();
+}
+
+void TClipVaultMain::selectListRow(int row)
+{
+    QTreeView* list = m_ui->lvFlashItemsList;
+    const QModelIndex chosen = m_itemModel->index(row, 0);
+    list->selectionModel()->setCurrentIndex(chosen, QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
+    list->scrollTo(chosen);
+}
+
+void TClipVaultMain::selectFirstRowNotFailed()
+{
+    // A download that failed would otherwise greet the user at every start.
+    for (int row = 0; row < m_itemModel->rowCount(); ++row) {
+        if (m_catalogue.item(m_itemModel->itemPosition(row)).state() != ItemState::Failed) {
+            selectListRow(row);
+            return;
+        }
+    }
 }
 
 void TClipVaultMain::tvwclassChange()
@@ -520,10 +543,9 @@ void TClipVaultMain::SetOptionsExecute()
 {
     // The tray switches, the bar and the preview follow the options; the window and the
     // autostart entry are this window's to apply.
-    if (!EditVaultOptions(m_app, this))
+    if (!EditVaultOptions(m_app, this, &m_autostart))
         return;
     ApplyWindowStyle(m_app.options().XPStyle != 0);
-    m_autostart.setEnabled(m_app.options().AutoStart != 0, QCoreApplication::applicationFilePath());
 }
 
 void TClipVaultMain::SearchActionExecute()
@@ -545,6 +567,11 @@ void TClipVaultMain::SearchItems(SearchRequest& request)
         inside = [facts = m_facts](const ItemRecord& item) {
             return facts->factsOf(item);
         };
-    request.matches += m_itemModel->showSearch(SearchFilter(request, inside));
+    const int found = m_itemModel->showSearch(SearchFilter(request, inside));
+    request.matches += found;
     list->setUpdatesEnabled(true);
+    // The info pane and the preview follow the first result rather than an item no longer
+    // listed.
+    if (found > 0)
+        selectListRow(0);
 }

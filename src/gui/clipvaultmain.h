@@ -134,6 +134,9 @@ private:
     void setupGallery();
     /// Shows the items as the gallery or as the list.
     void showGallery(bool shown);
+    /// Selects the list's row, as a click on it does.
+    void selectListRow(int row);
+    void selectFirstRowNotFailed();
     /// Widens the category pane so that the longest category name shows whole.
     void fitTreePane();
     /// The category pane's width the user gave it, kept in clipvault.conf across starts.

@@ -33,6 +33,12 @@ void TFlashPreview::PlayMovie(const QString& path)
     m_player->Play();
 }
 
+void TFlashPreview::focusPath()
+{
+    m_ui->edt_filename->setFocus(Qt::OtherFocusReason);
+    m_ui->edt_filename->selectAll();
+}
+
 void TFlashPreview::but_goClick()
 {
     const QString text = m_ui->edt_filename->text();
@@ -75,6 +81,7 @@ TFlashPreview* OpenFlashPreview(const QString& path, MovieServer& server, FileDi
     preview->show();
     preview->raise();
     preview->activateWindow();
+    preview->focusPath();
     return preview;
 }
 

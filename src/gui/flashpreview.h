@@ -25,6 +25,8 @@ public:
 
     /// Stops the player, loads the movie and shows its name; the name is not examined.
     void PlayMovie(const QString& path);
+    /// Puts the keyboard in the path, its text selected, ready for the next path.
+    void focusPath();
     FlashPlayer& player() const { return *m_player; }
 
 protected:

@@ -115,8 +115,10 @@ void GalleryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         // A plain panel: the movie is not drawn yet, or could not be, and says why.
         painter->fillRect(stage, palette.alternateBase());
         painter->setPen(palette.color(QPalette::PlaceholderText));
-        const QString note =
-            shelved && !shelved->failure.isEmpty() ? shelved->failure : QStringLiteral("Flash");
+        const QString failed = index.data(ItemListModel::FailureRole).toString();
+        const QString note = !failed.isEmpty()                        ? failed
+                             : shelved && !shelved->failure.isEmpty() ? shelved->failure
+                                                                      : QStringLiteral("Flash");
         painter->drawText(stage.adjusted(4, 4, -4, -4), Qt::AlignCenter | Qt::TextWordWrap, note);
     }
     painter->setPen(selected ? palette.color(QPalette::HighlightedText)

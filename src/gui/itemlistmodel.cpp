@@ -185,7 +185,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case FileNameColumn:
-            return KeptFilesNote(FieldText(item.FileName), item.extras.keptFiles);
+            return KeptFilesNote(ItemShownFileName(item), item.extras.keptFiles);
         case CategoryColumn:
             return FieldText(item.Category);
         case CommentColumn:
@@ -200,6 +200,8 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const
         return Icons::itemImage(item.state());
     if (role == ContentRole)
         return item.extras.sha256;
+    if (role == FailureRole)
+        return DownloadFailureText(item);
     return {};
 }
 

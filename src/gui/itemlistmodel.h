@@ -24,6 +24,8 @@ class ItemListModel final : public QAbstractTableModel
 public:
     /// The item's SHA-256 (hex), the key of its picture.
     static constexpr int ContentRole = Qt::UserRole + 1;
+    /// What a failed download's tile says: "Download failed" and its reason; empty for others.
+    static constexpr int FailureRole = Qt::UserRole + 2;
     enum Column
     {
         FileNameColumn,

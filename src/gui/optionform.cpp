@@ -2,6 +2,7 @@
 
 #include "ui_optionform.h"
 
+#include "autostart.h"
 #include "platformfactory.h"
 
 #include "datafolder.h"
@@ -10,6 +11,7 @@
 #include "userprompt.h"
 #include "vault.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 
 namespace {
@@ -101,15 +103,19 @@ void TOptionForm::storeInto(OptionsRecord& options, VaultSettings& settings) con
     options.HangingWindowVisible = flag(m_ui->chk_show_miniwin->isChecked());
 }
 
-bool EditVaultOptions(Vault& vault, QWidget* parent)
+bool EditVaultOptions(Vault& vault, QWidget* parent, Autostart* autostart)
 {
     OptionsRecord edited = vault.options();
+    if (autostart)
+        edited.AutoStart = flag(autostart->isEnabled());
     VaultSettings settings = vault.settings();
     if (!EditOptions(edited, settings, parent))
         return false;
     QString error;
     if (!vault.applyOptions(edited, settings, &error))
         vault.prompt().inform(error, QStringLiteral("Clip Vault"));
+    if (autostart)
+        autostart->setEnabled(edited.AutoStart != 0, QCoreApplication::applicationFilePath());
     return true;
 }
 

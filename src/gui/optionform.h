@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class Autostart;
 class Vault;
 struct OptionsRecord;
 struct VaultSettings;
@@ -36,5 +37,7 @@ private:
 bool EditOptions(OptionsRecord& options, VaultSettings& settings, QWidget* parent = nullptr);
 
 /// Edits the vault's options in the dialog; on OK they take effect at once and are saved, and a
-/// failed save is told. True when the user pressed OK.
-bool EditVaultOptions(Vault& vault, QWidget* parent);
+/// failed save is told. With the desktop's `autostart` given, its box shows whether the entry
+/// exists (not the stored byte, which a first run sets before any entry is written), and OK
+/// writes or removes the entry. True when the user pressed OK.
+bool EditVaultOptions(Vault& vault, QWidget* parent, Autostart* autostart = nullptr);

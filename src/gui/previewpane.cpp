@@ -75,6 +75,14 @@ void PreviewPane::showItem(const ItemRecord& item)
 {
     if (!m_vault.options().PreviewEnabled)
         return;
+    if (const QString failed = DownloadFailureText(item); !failed.isEmpty()) {
+        // A movie whose download failed would only bring the player's own error: the reason is
+        // what the user wants to read.
+        showNothing();
+        m_failure = failed;
+        m_ui->lblMovieFacts->setText(failed);
+        return;
+    }
     const QString url = FieldText(item.Url);
     // The player's movie is compared with the row's address, as it always was: a downloaded
     // movie (played from its file) is therefore loaded again on each selection.
@@ -100,6 +108,7 @@ void PreviewPane::showNothing()
 {
     m_showsItem = false;
     m_waitsForInside = false;
+    m_failure.clear();
     m_player->setMovie(PlayerFiles::noneMovie());
     m_ui->lblMovieFacts->clear();
 }
@@ -113,6 +122,7 @@ void PreviewPane::chk_previewClick(bool checked)
     if (!checked) {
         m_showsItem = false;
         m_waitsForInside = false;
+        m_failure.clear();
         m_player->setMovie(QStringLiteral("no flash"));
         m_ui->lblMovieFacts->clear();
     }
@@ -123,7 +133,7 @@ void PreviewPane::showFacts()
     // The placeholder's facts are nobody's, and a file that is cut or damaged has none to tell,
     // whatever the player made of its first bytes.
     if (!m_showsItem || (!m_itemFile.isEmpty() && !ReadSwfInfoFromFile(m_itemFile))) {
-        m_ui->lblMovieFacts->clear();
+        m_ui->lblMovieFacts->setText(m_showsItem ? QString() : m_failure);
         m_ui->lblMovieFacts->setToolTip({});
         return;
     }

@@ -72,6 +72,7 @@ private:
     ItemRecord m_item;             ///< the item on the stage
     bool m_waitsForInside = false; ///< its line is shown without what is inside, not read yet
     bool m_showsItem = false;      ///< an item's movie is on the stage, not the placeholder
+    QString m_failure;             ///< the failed download the placeholder stands for
     QString m_itemFile;            ///< the downloaded file on the stage, empty for an address
 };
 

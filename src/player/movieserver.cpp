@@ -5,6 +5,7 @@
 #include "filekeeper.h"
 #include "httpget.h"
 #include "keptfiles.h"
+#include "previewfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +15,14 @@
 #include <QTcpSocket>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -134,6 +137,17 @@ MovieServer::MovieServer(const QString& playerFiles, QObject* parent)
     // of being dropped and retried seconds later.
     m_server->setListenBacklogSize(kListenBacklog);
     m_server->listen(QHostAddress::LocalHost, 0);
+    sweepPreviewFolders();
+}
+
+void MovieServer::sweepPreviewFolders()
+{
+    // Once a run, off the window thread: the folders of killed runs may be large.
+    static std::once_flag swept;
+    std::call_once(swept, [] {
+        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        QThreadPool::globalInstance()->start([cache] { PreviewFolder::RemoveDead(cache); });
+    });
 }
 
 MovieServer::~MovieServer() = default;
@@ -511,8 +525,7 @@ QString MovieServer::fetchedFolder()
         // In the user's cache folder, not in a /tmp that may be memory; gone with the server.
         const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
         QDir().mkpath(cache);
-        m_fetched =
-            std::make_unique<QTemporaryDir>(QDir(cache).filePath(QStringLiteral("preview-XXXXXX")));
+        m_fetched = std::make_unique<PreviewFolder>(cache);
     }
     return m_fetched->path();
 }

@@ -19,7 +19,7 @@
 class FileKeeper;
 class QTcpServer;
 class QTcpSocket;
-class QTemporaryDir;
+class PreviewFolder;
 class THTTPGet;
 
 /// Where a local movie file came from, as the catalogue knows it.
@@ -138,6 +138,8 @@ private:
     FileKeeper* keeperOf(const QString& id);
     /// The folder remote movies and their loads are fetched into for this run.
     QString fetchedFolder();
+    /// Removes the preview folders that killed runs left in the cache folder.
+    static void sweepPreviewFolders();
     /// The movie a bundle names, unpacked once; any other source as it is.
     QString unpackedBundle(const QString& source);
     void settleMovie(Movie& movie, const QString& source);
@@ -151,7 +153,7 @@ private:
     QHash<QString, Movie> m_movies;       ///< by id
     QHash<QString, QString> m_ids;        ///< id by source
     QHash<QString, QString> m_bundles;    ///< a bundle's unpacked movie, by the bundle
-    std::unique_ptr<QTemporaryDir> m_fetched;
+    std::unique_ptr<PreviewFolder> m_fetched;
     int m_nextId = 1;
     OriginLookup m_originLookup;
     ArchiveAccess m_archive;

@@ -257,6 +257,14 @@ TEST(FlashPreview, PlaysWhatIsTypedOnlyWhenItEndsInSwf)
     preview.findChild<QToolButton*>(QStringLiteral("btn_browse"))->click();
     EXPECT_EQ(preview.player().movie(), chosen);
     EXPECT_EQ(edit->text(), chosen);
+
+    // Opened from the menu, the window has the keyboard in its path.
+    TFlashPreview* opened = OpenFlashPreview(QStringLiteral("/"), server, dialogs, nullptr);
+    EXPECT_TRUE(waitUntil([&] {
+        return opened->isActiveWindow() &&
+               opened->findChild<QLineEdit*>(QStringLiteral("edt_filename"))->hasFocus();
+    })) << "the keyboard is not in the path";
+    opened->close();
 }
 
 namespace {

@@ -85,6 +85,21 @@ TEST_F(MainWindowTest, EachNodeListsItsItemsInCatalogueOrder)
     EXPECT_EQ(selected[0].row(), 0);
 }
 
+TEST_F(MainWindowTest, AtStartUpTheFirstDownloadThatHasNotFailedIsSelected)
+{
+    ASSERT_TRUE(writeFile(path("downloading.log"),
+                          logHeaderBytes("clipvault", 3) +
+                              itemBytes('F', "http://a/f1.swf", "Fun", "/m/Fun/", "f1.swf") +
+                              itemBytes('F', "http://a/f2.swf", "Fun", "/m/Fun/", "f2.swf") +
+                              itemBytes('N', "http://a/new.swf", "Fun", "/m/Fun/", "new.swf")));
+    start();
+    EXPECT_EQ(window->selectedItemUrl(), QStringLiteral("http://a/new.swf"));
+    listedUrls(4);
+    listedUrls(1);
+    EXPECT_EQ(window->selectedItemUrl(), QStringLiteral("http://a/f1.swf"))
+        << "later the list's first row is selected, as always";
+}
+
 TEST_F(MainWindowTest, ItemListShowsItsColumnsAndAnImagePerState)
 {
     ASSERT_TRUE(writeFile(path("downloading.log"), catalogueLog()));

@@ -1,6 +1,7 @@
 #include "movieserver.h"
 
 #include "playerfiles.h"
+#include "previewfolder.h"
 #include "keptfiles.h"
 #include "rawserver.h"
 #include "testserver.h"
@@ -18,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <sys/time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -335,4 +338,37 @@ TEST(MovieServer, ARemoteMovieThatNeverEndsIsFetchedIntoTheCacheFolderWithinItsB
         EXPECT_EQ(previews().size(), before.size() + 1) << "not in the user's cache folder";
     }
     EXPECT_EQ(previews(), before) << "the fetched file outlived the server";
+}
+
+TEST(PreviewFolder, TheNextStartRemovesTheFoldersOfKilledRunsAndKeepsTheLiving)
+{
+    QTemporaryDir cache;
+    QTemporaryDir elsewhere;
+    const QDir here(cache.path());
+    // Files aged as a killed run leaves them: utimes() sets both times.
+    const auto age = [](const QString& path, int seconds) {
+        const timeval then[2] = {{time(nullptr) - seconds, 0}, {time(nullptr) - seconds, 0}};
+        return ::utimes(QFile::encodeName(path).constData(), then) == 0;
+    };
+    const PreviewFolder living(cache.path());
+    ASSERT_TRUE(living.isValid());
+    ASSERT_TRUE(age(QDir(living.path()).filePath(QStringLiteral(".running")), 3600));
+    for (const char* name : {"preview-killed", "preview-older", "preview-fresh"})
+        ASSERT_TRUE(here.mkpath(QLatin1String(name)));
+    ASSERT_TRUE(writeFile(here.filePath(QStringLiteral("preview-killed/.running")), ""));
+    ASSERT_TRUE(age(here.filePath(QStringLiteral("preview-killed/.running")), 3600));
+    ASSERT_TRUE(writeFile(here.filePath(QStringLiteral("preview-older/movie.swf")), "FWS"));
+    ASSERT_TRUE(age(here.filePath(QStringLiteral("preview-older")), 2 * 24 * 3600));
+    ASSERT_TRUE(writeFile(QDir(elsewhere.path()).filePath(QStringLiteral("kept")), "x"));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), here.filePath(QStringLiteral("preview-link"))));
+
+    EXPECT_EQ(PreviewFolder::RemoveDead(cache.path()), 2);
+    QStringList left =
+        here.entryList({QStringLiteral("preview-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList kept{QFileInfo(living.path()).fileName(), "preview-fresh", "preview-link"};
+    left.sort();
+    kept.sort();
+    EXPECT_EQ(left, kept)
+        << "the living run's, a lockless one of today, and a link, which is not followed";
+    EXPECT_TRUE(QFile::exists(QDir(elsewhere.path()).filePath(QStringLiteral("kept"))));
 }

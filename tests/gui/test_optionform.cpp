@@ -100,8 +100,14 @@ TEST(OptionForm, CancelChangesNothingAndOkLeavesTheFirstAndLastByteAlone)
 TEST_F(MainWindowTest, OptionsCommandAppliesAutostartAndSavesTheOptions)
 {
     start();
+    ASSERT_EQ(app->options().AutoStart, 1) << "the first run's byte, with no entry written yet";
+    // The box shows the entry, not the byte: unticked until the user ticks it.
     whenDialogOpens(
-        [](QDialog& dialog) { control<QCheckBox>(dialog, "chk_pop_task_added")->click(); },
+        [](QDialog& dialog) {
+            EXPECT_FALSE(control<QCheckBox>(dialog, "chk_auto_start")->isChecked());
+            control<QCheckBox>(dialog, "chk_pop_task_added")->click();
+            control<QCheckBox>(dialog, "chk_auto_start")->click();
+        },
         QDialogButtonBox::Ok);
     window->actions().action(MainActions::SetOptions)->trigger();
     EXPECT_EQ(app->options().NotifyTaskAdded, 1);

@@ -149,6 +149,8 @@ TEST_F(ToolsTest, SearchResultsFollowTheirItemsUntilANodeIsShown)
     window->SearchItems(request);
     EXPECT_EQ(request.matches, 1);
     ASSERT_EQ(window->itemModel().rowCount(), 1);
+    EXPECT_EQ(window->selectedItemUrl(), QStringLiteral("http://d.net/gone.swf"))
+        << "the info pane and the preview follow the first result";
     const int gone = app->catalogue().FindItemByUrl(QStringLiteral("http://d.net/gone.swf"));
     ItemRecord record = app->catalogue().item(gone);
     SetFieldText(record.Comment, QStringLiteral("changed"));

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -113,6 +114,40 @@ TEST_F(ViewTest, AnItemKeptWithItsFilesSaysHowManyInTheListAndTheInfoPane)
               QStringLiteral("kept.swf  +3 files"));
     EXPECT_EQ(infoRows().mid(5),
               (QStringList{"Kept files=+3 files (in kept.swf.files)", "SHA-256=ab12"}));
+}
+
+TEST_F(ViewTest, AnItemImportedInPlaceShowsItsFilesNameAndTheFolderItIsIn)
+{
+    Catalogue& catalogue = app->catalogue();
+    const int index = catalogue.FindItemByUrl(QStringLiteral("http://a/kept.swf"));
+    ItemRecord item = catalogue.item(index);
+    SetFieldText(item.FileName, QStringLiteral("/home/u/old movies/intro.swf"));
+    catalogue.updateItem(index, item);
+    tree()->setCurrentIndex(window->treeModel().nodeAt(4)); // Game
+    EXPECT_EQ(window->itemModel().index(0, ItemListModel::FileNameColumn).data().toString(),
+              QStringLiteral("intro.swf"));
+    EXPECT_EQ(infoRows().mid(1, 3),
+              (QStringList{"Save as=intro.swf", "Category=Game", "Path=/home/u/old movies/"}));
+}
+
+TEST_F(ViewTest, AFailedDownloadSaysWhyInItsTileTheInfoPaneAndThePreview)
+{
+    Catalogue& catalogue = app->catalogue();
+    const int index = catalogue.FindItemByUrl(QStringLiteral("http://a/new.swf"));
+    ItemRecord item = catalogue.item(index);
+    item.State = static_cast<char>(ItemState::Failed);
+    item.extras.failure = QStringLiteral("the server answered 404");
+    catalogue.updateItem(index, item);
+    listedUrls(4);
+    listedUrls(1); // Downloading
+    EXPECT_EQ(window->itemModel().index(0, 0).data(ItemListModel::FailureRole).toString(),
+              QStringLiteral("Download failed: the server answered 404"));
+    EXPECT_TRUE(infoRows().contains(QStringLiteral("Download failed=the server answered 404")))
+        << qPrintable(infoRows().join(u'|'));
+    EXPECT_EQ(window->preview().player().movie(), PlayerFiles::noneMovie())
+        << "no player's error stands for the reason";
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("lblMovieFacts"))->text(),
+              QStringLiteral("Download failed: the server answered 404"));
 }
 
 TEST_F(ViewTest, ExportWritesTheSelectedMovieWhereTheUserPicksAndSaysSo)

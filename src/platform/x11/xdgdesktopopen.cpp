@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <utility>
@@ -49,6 +50,24 @@ void XdgDesktopOpen::defaultApplication(const QString& mimeType, QObject* contex
                  {QStringLiteral("query"), QStringLiteral("default"), mimeType});
 }
 
+namespace {
+
+/// The last few lines a program wrote to `file`: it says why it ended last, after its warnings.
+QString lastLinesOf(QFile& file)
+{
+    constexpr qint64 kTail = 4096;
+    constexpr int kLines = 4;
+    file.seek(std::max<qint64>(0, file.size() - kTail));
+    QStringList lines;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            lines << QString::fromLocal8Bit(line).trimmed();
+    }
+    return lines.mid(std::max<qsizetype>(0, lines.size() - kLines)).join(u'\n');
+}
+
+} // namespace
+
 bool XdgDesktopOpen::startDetached(const QString& program, const QStringList& arguments,
                                    QObject* context, EndedAtOnce endedAtOnce)
 {
@@ -77,9 +96,7 @@ bool XdgDesktopOpen::startDetached(const QString& program, const QStringList& ar
                          watch->deleteLater();
                          if (running)
                              return;
-                         errors->seek(0);
-                         const QString said =
-                             QString::fromLocal8Bit(errors->readLine(1024)).trimmed();
+                         const QString said = lastLinesOf(*errors);
                          if (!said.isEmpty())
                              endedAtOnce(said);
                      });
