@@ -12,7 +12,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                         : QString::fromUtf8(page.first(newline));
     ScanResultList movies;
     ExtractFlashLinks(page, address, movies);
-    (void)movies.toList();
+    // A movie is a quoted value of the page: none holds markup or a quote the address lacks.
+    const auto markup = [](const QString& text) {
+        return text.contains(u'<') || text.contains(u'>') || text.contains(u'"') ||
+               text.contains(u'\'');
+    };
+    for (const QString& movie : movies.toList()) {
+        if (markup(movie) && !markup(address))
+            __builtin_trap();
+    }
     (void)ExtractFrameLinks(page, address).toList();
     return 0;
 }

@@ -24,6 +24,30 @@ bool isQuote(char c)
     return c == '\'' || c == '"';
 }
 
+/// Where the value closed by `quote` before `marker` begins: behind the last such quote at or
+/// after `from`; -1 when there is none. As the scanners always did, a stretch shorter than two
+/// characters holds no opening quote.
+qsizetype openingQuote(QByteArrayView text, qsizetype from, qsizetype marker, char quote)
+{
+    if (marker - from < 2)
+        return -1;
+    const auto* start = reinterpret_cast<const unsigned char*>(text.data() + from);
+    const void* found = memrchr(start, quote, static_cast<std::size_t>(marker - from));
+    return found ? static_cast<const unsigned char*>(found) - start + from + 1 : -1;
+}
+
+/// Whether [from, to) of the text holds none of `<`, `>` and the quotes: a value of one
+/// attribute or string, not a stretch of the page's markup or text.
+bool holdsNoMarkup(QByteArrayView text, qsizetype from, qsizetype to)
+{
+    for (qsizetype i = from; i < to; ++i) {
+        const char c = text[i];
+        if (c == '<' || c == '>' || isQuote(c))
+            return false;
+    }
+    return true;
+}
+
 /// Whether the text at `at` reads `marker` (lower-case ASCII), ignoring case.
 bool readsAt(const char* at, QByteArrayView marker)
 {
@@ -237,21 +261,18 @@ void ExtractFlashLinks(QByteArrayView text, const QString& pageAddress, ScanResu
         }
         const char quote = text[close];
         if (isQuote(quote)) {
-            // The reference opens behind the last such quote since the previous marker; as the
-            // scanners always did, a stretch shorter than two characters holds no opening quote.
-            qsizetype begin = remaining;
-            if (marker - remaining >= 2) {
-                for (qsizetype i = marker - 1; i >= remaining; --i) {
-                    if (text[i] == quote) {
-                        begin = i + 1;
-                        break;
-                    }
-                }
+            // The reference is the quoted value the marker stands in: it opens behind the last
+            // such quote since the previous marker, and neither it nor its query holds markup
+            // or another quote. A marker in the page's text, or in a value whose quotes do not
+            // match, names nothing.
+            const qsizetype begin = openingQuote(text, remaining, marker, quote);
+            if (begin >= 0 && holdsNoMarkup(text, begin, marker) &&
+                holdsNoMarkup(text, marker + 4, close)) {
+                list.offer(decoder.encodeQuery(
+                    resolver.resolve(referenceText(text, begin, marker + 4, decoder))));
+                if (list.full())
+                    return;
             }
-            list.offer(decoder.encodeQuery(
-                resolver.resolve(referenceText(text, begin, marker + 4, decoder))));
-            if (list.full())
-                return;
         }
         remaining = close;
         from = close;

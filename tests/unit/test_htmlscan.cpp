@@ -90,15 +90,25 @@ TEST(HtmlScan, OnlyQuotedReferencesAreFound)
     EXPECT_TRUE(movies("ends with 'movie.swf   ", QStringLiteral("http://h/")).isEmpty());
 }
 
-TEST(HtmlScan, AReferenceWithoutItsOpeningQuoteStartsAfterThePreviousMarker)
+TEST(HtmlScan, AReferenceIsOnlyTheQuotedValueItsMarkerStandsIn)
 {
-    // The second reference has no opening double quote since the first marker: it runs from
-    // right behind that marker, its closing apostrophe included.
-    EXPECT_EQ(movies("'a.swf'b.swf\"", QStringLiteral("http://h/")),
-              (QStringList{"http://h/a.swf", "http://h/'b.swf"}));
-    EXPECT_EQ(movies("x/first.swf'", QStringLiteral("http://h/")),
-              QStringList{"http://h/x/first.swf"})
-        << "the first marker without an opening quote runs from the start of the text";
+    // A marker in the page's text, or in a value whose quotes do not match, names nothing.
+    const struct
+    {
+        const char* page;
+        QStringList found;
+    } cases[] = {
+        {"'a.swf'b.swf\"", {"http://h/a.swf"}},
+        {"x/first.swf'", {}},
+        {"<link href=\"http://h/site/\"><title>Player with query</title></head><body>\r\n"
+         "<h1>player.swf?file=x</h1><embed src=\"real.swf\">",
+         {"http://h/real.swf"}},
+        {"<embed src='w.swf\"> <embed src=\"ok.swf\">", {"http://h/ok.swf"}},
+        {"<p>see movie.swf \"quoted\"</p>", {}},
+        {"document.write('<embed src=\"' + dir + 'movie.swf\">');", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(movies(c.page, QStringLiteral("http://h/")), c.found) << c.page;
 }
 
 TEST(HtmlScan, AMoviePageIsItsOwnOnlyResult)
