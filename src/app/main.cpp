@@ -16,6 +16,7 @@
 #include "capturemode.h"
 #include "picturemode.h"
 #include "cacheenumerator.h"
+#include "cataloguechange.h"
 #include "filedialogs.h"
 #include "flashpreview.h"
 #include "playerreserve.h"
@@ -259,13 +260,48 @@ void answerImports(SingleInstance& instance, Vault& vault)
                          [&socket] { socket.write("\n"); });
         stillReading->start(kImportAliveMs);
         vault.imports().start(
-            ImportRequestFromJson(argument), [asker](const ImportSummary& summary) {
+            ImportRequestFromJson(argument), [asker, &vault](const ImportSummary& summary) {
                 if (!asker)
                     return; // the asker gave up
-                asker->write(
-                    QJsonDocument(summary.toJson(kProblemsHanded)).toJson(QJsonDocument::Compact));
-                asker->disconnectFromServer();
+                // Answered once the items are on disk: a program killed right after keeps them.
+                vault.saver().whenSaved(asker, [asker, summary](bool saved, const QString& error) {
+                    QJsonObject said = summary.toJson(kProblemsHanded);
+                    if (!saved)
+                        said.insert(QStringLiteral("notSaved"), error);
+                    asker->write(QJsonDocument(said).toJson(QJsonDocument::Compact));
+                    asker->disconnectFromServer();
+                });
             });
+    });
+}
+
+/// The command line's catalogue changes, made in the running program's catalogue: answered once
+/// the change is on disk, so that a program killed right after keeps it.
+void answerCatalogueChanges(SingleInstance& instance, Vault& vault)
+{
+    instance.answerRequestWith(QByteArray(kCatalogueChangeRequest), [&vault](QLocalSocket& socket,
+                                                                             const QByteArray&
+                                                                                 argument) {
+        const auto reply = [asker = QPointer<QLocalSocket>(&socket)](const QJsonObject& said) {
+            if (!asker)
+                return; // the asker gave up
+            asker->write(QJsonDocument(said).toJson(QJsonDocument::Compact));
+            asker->disconnectFromServer();
+        };
+        const std::optional<CatalogueChange> change =
+            CatalogueChange::fromJson(QJsonDocument::fromJson(argument).object());
+        if (!change) {
+            reply({{QStringLiteral("refused"), QStringLiteral("the change was not understood")}});
+            return;
+        }
+        const ChangeOutcome outcome = ApplyCatalogueChange(vault.catalogue(), *change);
+        if (!outcome.refused.isEmpty()) {
+            reply({{QStringLiteral("refused"), outcome.refused}});
+            return;
+        }
+        vault.saver().whenSaved(&socket, [reply](bool saved, const QString& error) {
+            reply(saved ? QJsonObject() : QJsonObject{{QStringLiteral("notSaved"), error}});
+        });
     });
 }
 
@@ -432,6 +468,7 @@ int main(int argc, char* argv[])
     QObject::connect(&instance, &SingleInstance::activationRequested, &ClipVaultMain,
                      showMainWindow);
     answerImports(instance, vault);
+    answerCatalogueChanges(instance, vault);
     // The bars the browser companion draws in the user's everyday browser.
     CompanionBars companionBars(vault, dialogs, instance, browserSession.companions());
 

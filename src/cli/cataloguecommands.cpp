@@ -3,10 +3,12 @@
 #include "loadedcatalogue.h"
 
 #include "catalogue.h"
+#include "cataloguechange.h"
 #include "cataloguestore.h"
 #include "datafolder.h"
 #include "itemfilter.h"
 #include "moviefactskeeper.h"
+#include "privatefolder.h"
 #include "urlresolve.h"
 #include "userprompt.h"
 #include "vault.h"
@@ -167,74 +169,65 @@ QString undownloadable(const QString& url)
     return {};
 }
 
-int addItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
+/// How long the running program may take to make and save a change handed to it: a large
+/// catalogue's logs take seconds to write.
+constexpr int kProgramAnswerMs = 60 * 1000;
+
+/// The change a "catalogue add|remove" or "catalogue category add|remove" command makes.
+CatalogueChange changeOf(const CommandLine& line, bool ofCategory, const QString& action)
 {
-    const QString& url = line.words[2];
-    Catalogue& catalogue = loaded.catalogue();
-    const QString category =
-        line.category.isEmpty() ? QString::fromLatin1(builtin::Downloaded) : line.category;
-    if (catalogue.FindCategory(category) < 0) {
-        err << "clipvault-cli: no category named \"" << category << "\"" << Qt::endl;
+    CatalogueChange change;
+    const bool adds = action == u"add";
+    if (ofCategory) {
+        change.kind =
+            adds ? CatalogueChange::Kind::AddCategory : CatalogueChange::Kind::RemoveCategory;
+        change.name = line.words[3];
+        change.folder = line.folder.isEmpty() ? QString() : QDir(line.folder).absolutePath();
+    } else {
+        change.kind = adds ? CatalogueChange::Kind::AddItem : CatalogueChange::Kind::RemoveItem;
+        change.url = line.words[2];
+        change.category = line.category;
+        change.replace = line.replace;
+    }
+    return change;
+}
+
+/// The running program's answer to a change handed to it, as the exit code.
+int handedChangeAnswered(const QByteArray& reply, QTextStream& err)
+{
+    const QJsonDocument answer = QJsonDocument::fromJson(reply.trimmed());
+    if (!answer.isObject()) {
+        err << "clipvault-cli: Clip Vault took the change but did not say it was saved" << Qt::endl;
         return kFailed;
     }
-    if (catalogue.FindItemByUrl(url) >= 0 && !line.replace) {
-        err << "clipvault-cli: " << url << " is in the catalogue already (--replace replaces it)"
+    const QJsonObject object = answer.object();
+    if (const QString why = object.value(QStringLiteral("refused")).toString(); !why.isEmpty()) {
+        err << "clipvault-cli: " << why << Qt::endl;
+        return kFailed;
+    }
+    if (const QString why = object.value(QStringLiteral("notSaved")).toString(); !why.isEmpty()) {
+        err << "clipvault-cli: Clip Vault made the change but could not save it: " << why
             << Qt::endl;
         return kFailed;
     }
-    loaded.prompt().setAnswer(true);
-    if (catalogue.AddItemFromUrl(url, category) < 0) {
-        err << "clipvault-cli: " << url << " was not added" << Qt::endl;
-        return kFailed;
-    }
-    return SaveItems(loaded, err);
+    return kOk;
 }
 
-int addCategory(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
+/// Makes the change on the data folder's files, holding the folder from the load to the save.
+int changeFiles(const CatalogueChange& change, const QString& dataFolder, QTextStream& err)
 {
-    Catalogue& catalogue = loaded.catalogue();
-    const QString name = line.words[3].trimmed();
-    if (catalogue.FindCategory(name) >= 0) {
-        err << "clipvault-cli: a category named \"" << name << "\" exists already" << Qt::endl;
+    // The program must not load the logs meanwhile (it would write its older lists over the
+    // change on close), nor may a second change load them (one of the two would be lost).
+    DataFolderLock lock(dataFolder);
+    if (!TakeForChange(lock, dataFolder, err))
+        return kFailed;
+    LoadedCatalogue loaded(dataFolder, err);
+    const ChangeOutcome outcome = ApplyCatalogueChange(loaded.catalogue(), change);
+    if (!outcome.refused.isEmpty()) {
+        err << "clipvault-cli: " << outcome.refused << Qt::endl;
         return kFailed;
     }
-    CategoryRecord record;
-    SetFieldText(record.Name, name);
-    SetFieldText(record.Folder,
-                 line.folder.isEmpty() ? QString() : QDir(line.folder).absolutePath());
-    if (!catalogue.AddCategory(record))
-        return kFailed;
-    // As the category dialog does: the folder is made now, a failure only leaves it to the
-    // first download.
-    QDir().mkpath(FieldText(catalogue.categories().back().Folder));
-    return SaveCategories(loaded, err);
-}
-
-int removeCategory(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
-{
-    Catalogue& catalogue = loaded.catalogue();
-    const QString& name = line.words[3];
-    if (IsBuiltInCategory(CatalogueKey(name))) {
-        err << "clipvault-cli: \"" << name.trimmed() << "\" is built in and stays" << Qt::endl;
-        return kFailed;
-    }
-    if (catalogue.FindCategory(name) < 0) {
-        err << "clipvault-cli: no category named \"" << name.trimmed() << "\"" << Qt::endl;
-        return kFailed;
-    }
-    catalogue.RemoveCategory(name);
-    return SaveCategories(loaded, err);
-}
-
-int removeItem(LoadedCatalogue& loaded, const CommandLine& line, QTextStream& err)
-{
-    const QString& url = line.words[2];
-    if (loaded.catalogue().FindItemByUrl(url) < 0) {
-        err << "clipvault-cli: " << url << " is not in the catalogue" << Qt::endl;
-        return kFailed;
-    }
-    loaded.catalogue().RemoveItemByUrl(url);
-    return SaveItems(loaded, err);
+    return outcome.itemsChanged ? SaveItems(loaded, err) : SaveCategories(loaded, err);
 }
 
 } // namespace
@@ -259,19 +252,23 @@ int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
     if (ofCategory && action == u"add" && line.words[3].trimmed().isEmpty())
         return UsageError(line, err, QStringLiteral("the category name is blank"));
     const QString dataFolder = DataFolderOf(line);
-    // A change holds the folder from its load to its save: the program must not load the logs
-    // meanwhile (it would write its older lists over the change on close), nor may a second
-    // change load them (one of the two would be lost).
+    if (changes) {
+        // While the program runs, its catalogue is the one that counts: it makes the change and
+        // answers once the change is on disk.
+        const CatalogueChange change = changeOf(line, ofCategory, action);
+        const QByteArray request = QByteArray(kCatalogueChangeRequest) +
+                                   QJsonDocument(change.toJson()).toJson(QJsonDocument::Compact) +
+                                   '\n';
+        if (const std::optional<QByteArray> reply =
+                AskRunningProgram(dataFolder, request, kProgramAnswerMs))
+            return handedChangeAnswered(*reply, err);
+        return changeFiles(change, dataFolder, err);
+    }
     DataFolderLock lock(dataFolder);
-    if (changes && !TakeForChange(lock, dataFolder, err))
-        return kFailed;
-
-    if (!changes && lock.holder() == DataFolderLock::Holder::Program)
+    if (lock.holder() == DataFolderLock::Holder::Program)
         err << "clipvault-cli: Clip Vault is running on " << dataFolder
             << "; a change it made in the last second may not be in the files yet" << Qt::endl;
     LoadedCatalogue loaded(dataFolder, err);
-    if (action == u"list")
-        return listItems(loaded, line, out, err);
     if (action == u"categories")
         return listCategories(loaded, line, out);
     if (action == u"count") {
@@ -279,12 +276,7 @@ int RunCatalogue(const CommandLine& line, QTextStream& out, QTextStream& err)
             << "categories " << loaded.catalogue().categoryCount() << '\n';
         return kOk;
     }
-    if (ofCategory)
-        return action == u"add" ? addCategory(loaded, line, err)
-                                : removeCategory(loaded, line, err);
-    if (action == u"add")
-        return addItem(loaded, line, err);
-    return removeItem(loaded, line, err);
+    return listItems(loaded, line, out, err);
 }
 
 } // namespace cli

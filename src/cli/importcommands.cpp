@@ -94,7 +94,14 @@ int RunImport(const CommandLine& line, QTextStream& out, QTextStream& err)
         err << "clipvault-cli: Clip Vault took the import but gave no summary" << Qt::endl;
         return kFailed;
     }
-    return printSummary(ImportSummary::fromJson(answer.object()), line, out, err);
+    const int printed = printSummary(ImportSummary::fromJson(answer.object()), line, out, err);
+    if (const QString why = answer.object().value(QStringLiteral("notSaved")).toString();
+        !why.isEmpty()) {
+        err << "clipvault-cli: Clip Vault imported the movies but could not save its catalogue: "
+            << why << Qt::endl;
+        return kFailed;
+    }
+    return printed;
 }
 
 } // namespace cli

@@ -3,6 +3,8 @@
 #include "catalogue.h"
 #include "cataloguestore.h"
 
+#include <limits>
+
 CatalogueSaver::CatalogueSaver(Catalogue& catalogue, CatalogueStore& store, int retryMs,
                                QObject* parent)
     : QObject(parent)
@@ -65,10 +67,41 @@ void CatalogueSaver::save()
         });
 }
 
+void CatalogueSaver::whenSaved(QObject* context,
+                               std::function<void(bool saved, const QString& error)> then)
+{
+    if (!m_dirty && !m_saveBegun) {
+        QTimer::singleShot(0, context, [then = std::move(then)] { then(true, {}); });
+        return;
+    }
+    // Dirty: the next save writes it; clean while one runs: that one.
+    m_waiters.push_back({m_dirty ? m_generation + 1 : m_generation, context, std::move(then)});
+    if (m_dirty && !m_saveBegun && !m_failing) {
+        m_timer.stop();
+        save();
+    }
+}
+
+void CatalogueSaver::answerWaiters(quint64 generation, bool saved)
+{
+    std::vector<Waiter> answered;
+    std::erase_if(m_waiters, [&](Waiter& waiter) {
+        if (waiter.generation > generation)
+            return false;
+        answered.push_back(std::move(waiter));
+        return true;
+    });
+    for (Waiter& waiter : answered) {
+        if (waiter.context)
+            waiter.then(saved, saved ? QString() : m_error);
+    }
+}
+
 void CatalogueSaver::conclude()
 {
     m_saving.wait();
     m_saveBegun = false;
+    answerWaiters(m_generation, m_ok);
     if (!m_ok) {
         m_dirty = true;
         if (!m_failing)
@@ -100,4 +133,5 @@ void CatalogueSaver::markSaved()
     m_dirty = false;
     m_failing = false;
     m_timer.stop();
+    answerWaiters(std::numeric_limits<quint64>::max(), true);
 }

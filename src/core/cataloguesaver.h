@@ -4,7 +4,11 @@
 
 #include <QObject>
 #include <QString>
+#include <QPointer>
 #include <QTimer>
+
+#include <functional>
+#include <vector>
 
 class Catalogue;
 class CatalogueStore;
@@ -35,6 +39,11 @@ public:
     void finish();
     /// The caller saved everything itself: nothing waits to be saved any more.
     void markSaved();
+    /// Calls `then` once every change made so far is on disk (true), or once the save that was
+    /// to write it failed (false, with its message): what a command handed to the program waits
+    /// for before it answers. A change waiting to be gathered is saved at once. `then` is not
+    /// called once `context` is gone.
+    void whenSaved(QObject* context, std::function<void(bool saved, const QString& error)> then);
     /// Tells of a save, the caller's or its own, that left a log another program changed as it
     /// was and wrote the program's own view beside it (CatalogueStore::takeKeptNotice).
     void tellKeptAside();
@@ -63,4 +72,13 @@ private:
     // Written by the worker before it ends, read after it was joined.
     bool m_ok = true;
     QString m_error;
+    struct Waiter
+    {
+        quint64 generation; ///< the save that writes what it waits for
+        QPointer<QObject> context;
+        std::function<void(bool, const QString&)> then;
+    };
+    std::vector<Waiter> m_waiters;
+    /// Answers the waiters the save of `generation` wrote for.
+    void answerWaiters(quint64 generation, bool saved);
 };

@@ -522,7 +522,9 @@ bool PlanImport(const Catalogue& catalogue, const ImportRequest& request, Import
 {
     const int category = catalogue.FindCategory(categoryName(request.category));
     if (category < 0) {
-        *error = QStringLiteral("no category named \"%1\"").arg(categoryName(request.category));
+        *error = QStringLiteral("no category named \"%1\" (clipvault-cli catalogue category add "
+                                "\"%1\" makes one)")
+                     .arg(categoryName(request.category));
         return false;
     }
     plan.request = request;

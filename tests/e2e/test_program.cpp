@@ -111,33 +111,52 @@ TEST_F(ProgramTest, TheCommandLineAndTheProgramNeverChangeTheCatalogueAtOnce)
     ASSERT_TRUE(waitUntil([&] { return probe.holder() == DataFolderLock::Holder::Program; }, 60000))
         << "the program never took the folder";
 
-    // While it runs, a change is refused with the reason.
+    // While it runs, changes are handed to it and answered once they are on disk; a refused one
+    // says why, with no box in the program.
     QProcess cli;
-    cli.start(QStringLiteral(CLIPVAULT_CLI),
-              {"catalogue", "add", "http://a.com/other.swf", "--data-dir", folder.path()});
-    ASSERT_TRUE(cli.waitForFinished(60000));
-    EXPECT_EQ(cli.exitCode(), 1);
-    EXPECT_TRUE(cli.readAllStandardError().contains("Clip Vault is running"));
+    const auto changeHanded = [&](const QStringList& words, int code, const char* said = "") {
+        cli.start(QStringLiteral(CLIPVAULT_CLI),
+                  QStringList{"catalogue"} + words + QStringList{"--data-dir", folder.path()});
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        const QByteArray error = cli.readAllStandardError();
+        EXPECT_EQ(cli.exitCode(), code)
+            << qPrintable(words.join(u' ')) << ": " << error.constData();
+        EXPECT_TRUE(error.contains(said)) << error.constData();
+    };
+    changeHanded({"category", "add", "New"}, 0);
+    changeHanded({"category", "add", "New"}, 1, "a category named \"New\" exists already");
+    changeHanded({"add", "http://a.com/other.swf", "--category", "New"}, 0);
+    changeHanded({"add", "http://a.com/gone.swf"}, 0);
+    changeHanded({"remove", "http://a.com/gone.swf"}, 0);
+    changeHanded({"remove", "http://a.com/gone.swf"}, 1, "is not in the catalogue");
     // Reading is allowed, with a word that the files are behind the running program.
     cli.start(QStringLiteral(CLIPVAULT_CLI), {"catalogue", "list", "--data-dir", folder.path()});
     ASSERT_TRUE(cli.waitForFinished(60000));
     EXPECT_EQ(cli.exitCode(), 0);
     EXPECT_TRUE(cli.readAllStandardError().contains("a change it made in the last second may not"));
-    // An import is handed to the program, whose catalogue it is, and its summary printed.
+    // An import is handed to the program, whose catalogue it is, and its summary printed; one
+    // into a category it has not is refused, naming the command that makes one.
     ASSERT_TRUE(QDir().mkpath(path("movies")));
     ASSERT_TRUE(writeFile(path("movies/m.swf"), WriteSwf(SwfMovie{})));
+    cli.start(QStringLiteral(CLIPVAULT_CLI),
+              {"import", path("movies"), "--category", "Nope", "--data-dir", folder.path()});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(cli.readAllStandardError().contains("catalogue category add \"Nope\""));
     cli.start(QStringLiteral(CLIPVAULT_CLI),
               {"import", path("movies"), "--json", "--data-dir", folder.path()});
     ASSERT_TRUE(cli.waitForFinished(60000));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
     EXPECT_TRUE(cli.readAllStandardOutput().contains("\"added\":1"));
 
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    // Killed at once, it loses nothing it answered for.
+    first.kill();
     ASSERT_TRUE(first.waitForFinished(60000));
     const QByteArray log = readFile(path("downloading.log"));
-    EXPECT_EQ(log.size(), 16 + 2 * 636) << "the change was loaded and saved back, with the import";
-    EXPECT_TRUE(log.contains("http://a.com/added.swf"));
+    EXPECT_EQ(log.size(), 16 + 3 * 636) << "the change it started on, the added one, the import";
+    EXPECT_TRUE(log.contains("http://a.com/added.swf") && log.contains("http://a.com/other.swf"));
     EXPECT_TRUE(log.contains("file://"));
+    EXPECT_TRUE(readFile(path("category.log")).contains("New"));
 }
 
 TEST_F(ProgramTest, ATerminationRightAfterStartStillSavesTheCatalogue)
