@@ -9,7 +9,10 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +36,10 @@ constexpr int kFirstFrameMs = 150;
 constexpr int kErrorCheckMs = 300;
 /// The stage a picture is drawn on: the movie's shape, this large on its long side.
 constexpr int kStageSize = 2 * kPictureSize;
+/// The nice value of pictures, background work all of it.
+constexpr int kLowest = 19;
+/// How often the web engine's processes are put back at it.
+constexpr int kLowerEveryMs = 500;
 
 struct Request
 {
@@ -40,6 +47,34 @@ struct Request
     QString out;
     QString address; ///< the web address the movie was filed under; empty: none
 };
+
+/// Puts every process started below this one at the lowest priority. They inherit it, but a web
+/// engine allowed to (run by root, or with the right to) raises its renderers again.
+void lowerProcessesBelow()
+{
+    QHash<pid_t, pid_t> parents;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // After the name in parentheses: the state, then the parent.
+        const QByteArray line = stat.read(1024);
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            parents.insert(entry.toInt(), fields[1].toInt());
+    }
+    const pid_t self = ::getpid();
+    for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+        for (pid_t up = it.value(); up > 1; up = parents.value(up)) {
+            if (up == self) {
+                if (::getpriority(PRIO_PROCESS, static_cast<id_t>(it.key())) < kLowest)
+                    ::setpriority(PRIO_PROCESS, static_cast<id_t>(it.key()), kLowest);
+                break;
+            }
+        }
+    }
+}
 
 /// Draws the movies asked for on stdin, one at a time.
 class PictureTaker final : public QObject
@@ -63,6 +98,8 @@ public:
             makePlayer();
         });
         connect(&m_played, &QTimer::timeout, this, &PictureTaker::takePicture);
+        connect(&m_lower, &QTimer::timeout, this, &lowerProcessesBelow);
+        m_lower.start(kLowerEveryMs);
         connect(&m_input, &QSocketNotifier::activated, this, &PictureTaker::readRequests);
         // A movie of the web reads its kept files only, as in the player; nothing is fetched
         // for a picture.
@@ -208,6 +245,7 @@ private:
     QTimer m_hang;
     QTimer m_played;
     QTimer m_errorCheck;
+    QTimer m_lower;
     int m_frames = 0;
     bool m_ready = false;
     bool m_inputEnded = false;
@@ -217,8 +255,10 @@ private:
 
 int RunPictureMaker()
 {
-    // Pictures are background work: the user's own work comes first.
-    ::setpriority(PRIO_PROCESS, 0, 19);
+    // Pictures are background work: the user's own work comes first. The program starts the
+    // helper so already, which every thread and process of its web engine inherits; this is for
+    // a helper started by hand.
+    ::setpriority(PRIO_PROCESS, 0, kLowest);
     PictureTaker taker;
     return QApplication::exec();
 }

@@ -4,10 +4,35 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <sys/resource.h>
+
+namespace {
+
+/// Lets a helper go without waiting for it: it ends (killed, or once it read the end of its
+/// input) and is reaped when it has, never on the window thread's time.
+void letGo(QProcess* helper, bool kill)
+{
+    helper->disconnect();
+    helper->setParent(nullptr);
+    QObject::connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
+    QObject::connect(helper, &QProcess::errorOccurred, helper, [helper](QProcess::ProcessError) {
+        if (helper->state() == QProcess::NotRunning)
+            helper->deleteLater();
+    });
+    if (kill)
+        helper->kill();
+    else
+        helper->closeWriteChannel(); // the helper ends once it has read the end
+}
+
+} // namespace
+
 PictureMaker::PictureMaker(QString program, QObject* parent)
     : QObject(parent)
     , m_program(std::move(program))
 {
+    m_rest.setSingleShot(true);
+    connect(&m_rest, &QTimer::timeout, this, &PictureMaker::rest);
 }
 
 PictureMaker::~PictureMaker()
@@ -25,21 +50,39 @@ void PictureMaker::stop()
 {
     m_waiting.clear();
     m_current.reset();
+    m_rest.stop();
     if (!m_helper)
         return;
-    m_helper->disconnect(this);
-    m_helper->kill();
-    m_helper->waitForFinished(5000);
-    delete m_helper;
+    letGo(m_helper, true);
     m_helper = nullptr;
+    m_answers.clear();
+}
+
+void PictureMaker::rest()
+{
+    // Nothing was asked for a while: the helper and its web engine give their memory and
+    // their share of the processor back until the next picture.
+    if (!m_helper || !isIdle())
+        return;
+    letGo(m_helper, false);
+    m_helper = nullptr;
+    m_answers.clear();
 }
 
 void PictureMaker::next()
 {
-    if (m_current || m_waiting.empty())
+    if (m_current)
         return;
+    if (m_waiting.empty()) {
+        m_rest.start(kRestAfterMs);
+        return;
+    }
+    m_rest.stop();
     if (!m_helper) {
         m_helper = new QProcess(this);
+        // Pictures are background work, all of it: the helper and every process its web
+        // engine starts take the lowest priority from the start.
+        m_helper->setChildProcessModifier([] { ::setpriority(PRIO_PROCESS, 0, 19); });
         // The web engine's notices are not the user's.
         m_helper->setStandardErrorFile(QProcess::nullDevice());
         connect(m_helper, &QProcess::readyReadStandardOutput, this, &PictureMaker::readAnswers);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <optional>
@@ -10,9 +11,10 @@
 class QProcess;
 
 /// The program's side of the picture helper (`clipvault --make-pictures`): one process, started
-/// when a picture is first asked for and kept for the next, drawing one movie at a time. A helper
-/// that ends while it draws is started again for the next movie; the movie it was drawing is
-/// told as failed. The helper ends with this object, at once.
+/// when a picture is asked for and kept while more come, drawing one movie at a time at the
+/// lowest priority; it ends once nothing was asked for a few seconds. A helper that ends while it
+/// draws is started again for the next movie; the movie it was drawing is told as failed. The
+/// helper ends with this object, and nobody waits for it to have ended.
 class PictureMaker final : public QObject
 {
     Q_OBJECT
@@ -45,10 +47,16 @@ private:
     void readAnswers();
     void helperEnded();
     void answer(bool ok, const QString& reason);
+    /// Ends an idle helper; the next picture starts one again.
+    void rest();
+
+    /// How long an idle helper waits for more before it ends.
+    static constexpr int kRestAfterMs = 3000;
 
     QString m_program;
     QProcess* m_helper = nullptr;
     std::deque<Request> m_waiting;
     std::optional<Request> m_current;
     QByteArray m_answers;
+    QTimer m_rest;
 };

@@ -31,6 +31,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
@@ -424,6 +425,32 @@ QRgb centreOf(const QString& png)
     return picture.isNull() ? 0 : picture.pixel(picture.width() / 2, picture.height() / 2);
 }
 
+/// The nice values of the living processes below `ancestor`, read from /proc.
+QList<int> NicesOfDescendants(pid_t ancestor)
+{
+    QHash<pid_t, std::pair<pid_t, int>> parentAndNice; // of every process
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // After the name in parentheses: state, ppid (4th field), ..., nice (19th).
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16 && fields[0] != "Z")
+            parentAndNice.insert(entry.toInt(), {fields[1].toInt(), fields[16].toInt()});
+    }
+    QList<int> nices;
+    for (auto it = parentAndNice.cbegin(); it != parentAndNice.cend(); ++it) {
+        for (pid_t up = it.value().first; up > 1; up = parentAndNice.value(up).first) {
+            if (up == ancestor) {
+                nices << it.value().second;
+                break;
+            }
+        }
+    }
+    return nices;
+}
+
 } // namespace
 
 TEST(Pictures, EveryMovieGetsAPictureOfItsColourOrAPlaceholderSayingWhy)
@@ -461,9 +488,20 @@ TEST(Pictures, EveryMovieGetsAPictureOfItsColourOrAPlaceholderSayingWhy)
     PictureKeeper keeper(catalogue, QStringLiteral(CLIPVAULT_PROGRAM));
     QSignalSpy made(&keeper, &PictureKeeper::pictureMade);
     keeper.gather();
+    // While it draws, the helper and every process of its web engine run at the lowest
+    // priority; once nothing is left, they end.
+    ASSERT_TRUE(waitUntil([&] { return !made.isEmpty(); }, 180000));
+    QList<int> nices;
+    EXPECT_TRUE(waitUntil([&] {
+        nices = NicesOfDescendants(::getpid());
+        return !nices.isEmpty() && nices.count(19) == nices.size();
+    })) << "not every helper process is at nice 19: "
+        << nices.count(19) << " of " << nices.size();
     ASSERT_TRUE(waitUntil([&] { return made.size() == 5; }, 180000)) << made.size();
     EXPECT_FALSE(waitUntil([&] { return made.size() > 5; }, 500))
         << "a movie filed twice is drawn once";
+    EXPECT_TRUE(waitUntil([&] { return NicesOfDescendants(::getpid()).isEmpty(); }, 60000))
+        << "the helper stays when nothing is left to draw";
     for (int i = 0; i < catalogue.itemCount(); ++i) {
         const Movie& movie = movies[i];
         SCOPED_TRACE(movie.name);
