@@ -13,6 +13,7 @@ PictureKeeper::PictureKeeper(Catalogue& catalogue, const QString& program, QObje
     , m_maker(program)
 {
     connect(&m_maker, &PictureMaker::made, this, &PictureKeeper::made);
+    connect(&m_folder, &QFileSystemWatcher::directoryChanged, this, &PictureKeeper::folderChanged);
 }
 
 PictureKeeper::~PictureKeeper()
@@ -60,9 +61,26 @@ void PictureKeeper::gather()
             QDir().mkpath(PicturesFolder());
         task.post([this, wanted, found] {
             noteSha256(found);
+            watchFolder();
             take(wanted);
         });
     });
+}
+
+void PictureKeeper::watchFolder()
+{
+    const QString folder = PicturesFolder();
+    if (m_folder.directories().isEmpty() && QFileInfo(folder).isDir())
+        m_folder.addPath(folder);
+}
+
+void PictureKeeper::folderChanged()
+{
+    // Pictures come and go in it all the time; only the folder's end matters here.
+    if (QFileInfo(PicturesFolder()).isDir())
+        return;
+    m_folder.removePaths(m_folder.directories());
+    gather();
 }
 
 void PictureKeeper::take(const QList<Wanted>& wanted)

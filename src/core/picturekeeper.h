@@ -3,6 +3,7 @@
 #include "background.h"
 #include "picturemaker.h"
 
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QObject>
 
@@ -42,6 +43,10 @@ private:
     void made(const QString& file, bool ok, const QString& reason);
     /// Gives the items the SHA-256 the look took of their files, when they still name them.
     void noteSha256(const QHash<QString, QByteArray>& found);
+    /// Watches the pictures folder, once it is there: removed while the program runs, its
+    /// pictures are drawn again.
+    void watchFolder();
+    void folderChanged();
 
     Catalogue& m_catalogue;
     PictureMaker m_maker;
@@ -50,4 +55,5 @@ private:
     int m_done = 0;
     int m_total = 0;
     bool m_again = false;
+    QFileSystemWatcher m_folder;
 };

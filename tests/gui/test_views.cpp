@@ -9,11 +9,13 @@
 #include "datafolder.h"
 #include "modaldialog.h"
 #include "picturecache.h"
+#include "picturekeeper.h"
 #include "swfwriter.h"
 #include "waituntil.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QSignalSpy>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -257,6 +259,32 @@ TEST_F(ViewTest, TheGalleryShowsTheListsRowsAndSelectionAsPicturesAndIsRemembere
     window->actions().action(MainActions::Gallery)->trigger();
     EXPECT_TRUE(list()->isVisibleTo(window.get()));
     EXPECT_FALSE(LoadVaultSettings(folder.path()).gallery);
+}
+
+TEST_F(ViewTest, PicturesRemovedWhileTheProgramRunsAreDrawnAgain)
+{
+    // A stand-in for the picture helper: it answers each request with a picture drawn at once.
+    const QString helper = path("helper.sh");
+    ASSERT_TRUE(writeFile(helper, R"sh(#!/bin/sh
+while IFS= read -r line; do
+  file=$(printf '%s' "$line" | sed 's/.*"file":"\([^"]*\)".*/\1/')
+  out=$(printf '%s' "$line" | sed 's/.*"out":"\([^"]*\)".*/\1/')
+  printf 'picture' > "$out"
+  printf '{"file":"%s","ok":true}\n' "$file"
+done
+)sh"));
+    ASSERT_TRUE(QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner));
+    PictureKeeper keeper(app->catalogue(), helper);
+    QSignalSpy made(&keeper, &PictureKeeper::pictureMade);
+    keeper.gather();
+    ASSERT_TRUE(waitUntil([&] { return made.size() == 1; })) << "kept.swf, the one file there";
+    const QByteArray sha256 = made.front().front().toByteArray();
+    ASSERT_EQ(LookUpPicture(sha256).kind, PictureEntry::Kind::Picture);
+
+    ASSERT_TRUE(QDir(PicturesFolder()).removeRecursively());
+    EXPECT_TRUE(waitUntil([&] {
+        return LookUpPicture(sha256).kind == PictureEntry::Kind::Picture;
+    })) << "the picture was not drawn again";
 }
 
 TEST_F(ViewTest, PreviewOffEmptiesThePlayerAndStopsFollowingTheSelection)
