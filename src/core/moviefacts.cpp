@@ -97,7 +97,8 @@ QJsonObject SwfContentsJson(const SwfContents& facts)
             {QStringLiteral("addresses"), QJsonArray::fromStringList(facts.addresses)},
             {QStringLiteral("fileSize"), facts.fileSize},
             {QStringLiteral("declaredLength"), qint64(facts.declaredLength)},
-            {QStringLiteral("lengthWarning"), facts.lengthWarning}};
+            {QStringLiteral("lengthWarning"), facts.lengthWarning},
+            {QStringLiteral("classesRead"), true}};
 }
 
 SwfContents SwfContentsFromJson(const QJsonObject& object)
@@ -141,8 +142,14 @@ bool MovieFactsStore::load(QString* error)
     const auto takeMovie = [&](QByteArrayView member) {
         const auto movie = parsedMember(member);
         whole = whole && movie;
-        // Facts read before the movie's length was are read again, once.
-        if (movie && movie->second.contains(QStringLiteral("fileSize")))
+        // Facts read before the movie's length was, or before the classes of its ActionScript 3
+        // code were, are read again, once.
+        const auto current = [](const QJsonObject& facts) {
+            return facts.contains(QStringLiteral("fileSize")) &&
+                   (facts.value(QStringLiteral("actionScript")).toInt() != 3 ||
+                    facts.contains(QStringLiteral("classesRead")));
+        };
+        if (movie && current(movie->second))
             m_facts.insert(movie->first.toLatin1(), SwfContentsFromJson(movie->second));
     };
     const auto takeFile = [&](QByteArrayView member) {

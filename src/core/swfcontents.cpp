@@ -1,5 +1,6 @@
 #include "swfcontents.h"
 
+#include "abcnames.h"
 #include "swfinfo.h"
 
 #include "swfreader.h"
@@ -204,6 +205,8 @@ SwfContents ReadSwfContents(QByteArrayView movie)
         case swf::DoAbc:
         case swf::DoAbcOld:
             contents.actionScript = 3;
+            for (const QString& name : ReadAbcNames(code, body).classes)
+                gathered.add(contents.symbols, name);
             break;
         case swf::Metadata:
             readMetadata(reader.string(), gathered, contents);

@@ -1,5 +1,6 @@
 #include "swfreferences.h"
 
+#include "abcnames.h"
 #include "swfreader.h"
 
 #include <lzma.h>
@@ -85,11 +86,40 @@ public:
         m_seen.insert(text);
         m_found << text;
     }
-    QStringList found() const { return m_found; }
+    /// The packages the movie's own code declares: names below them are code, not files.
+    void notePackages(const QStringList& packages)
+    {
+        for (const QString& package : packages)
+            m_codePrefixes << package + u'.';
+    }
+    /// What was offered that names a file: a dotted name below a package the movie declares,
+    /// or below one of the usual packages of code, names a class.
+    QStringList found() const
+    {
+        QStringList files;
+        for (const QString& text : m_found) {
+            if (!isCode(text))
+                files << text;
+        }
+        return files;
+    }
 
 private:
+    /// Whether the text, up to one of its dots, is a package of code.
+    bool isCode(const QString& text) const
+    {
+        for (qsizetype dot = text.indexOf(u'.'); dot >= 0; dot = text.indexOf(u'.', dot + 1)) {
+            if (m_codePrefixes.contains(text.left(dot + 1)))
+                return true;
+        }
+        return false;
+    }
+
     QSet<QString> m_seen;
     QStringList m_found;
+    QSet<QString> m_codePrefixes{QStringLiteral("com."), QStringLiteral("org."),
+                                 QStringLiteral("net."), QStringLiteral("flash."),
+                                 QStringLiteral("fl."),  QStringLiteral("mx.")};
 };
 
 /// Action records one after another, up to an End action or the end of the bytes. Function
@@ -226,23 +256,13 @@ void readButton(Reader& reader, bool second, Collector& collector)
     readActions(reader.bytes(reader.left()), collector);
 }
 
-/// The string constants of an ActionScript 3 block: the constant pool's integers, unsigned
-/// integers and doubles come first, then its strings.
-void readAbc(Reader& reader, Collector& collector)
+/// The string constants of an ActionScript 3 block, and the packages its classes are in.
+void readAbc(quint32 code, QByteArrayView body, Collector& collector)
 {
-    reader.u16(); // minor version
-    reader.u16(); // major version
-    for (int pool = 0; pool < 2; ++pool) {
-        const quint32 count = reader.u30();
-        for (quint32 i = 1; i < count && reader.ok(); ++i)
-            reader.u30();
-    }
-    const quint32 doubles = reader.u30();
-    if (doubles > 1)
-        reader.skip(qsizetype(doubles - 1) * 8);
-    const quint32 strings = reader.u30();
-    for (quint32 i = 1; i < strings && reader.ok(); ++i)
-        collector.offer(reader.bytes(reader.u30()));
+    const AbcNames names = ReadAbcNames(code, body);
+    for (const QByteArrayView string : names.strings)
+        collector.offer(string);
+    collector.notePackages(names.packages);
 }
 
 /// What one tag's code names, whichever timeline it is in.
@@ -270,12 +290,8 @@ void readTag(quint32 code, QByteArrayView body, int version, Collector& collecto
         collector.offer(tag.string());
         break;
     case swf::DoAbc:
-        tag.u32();    // flags
-        tag.string(); // name
-        readAbc(tag, collector);
-        break;
     case swf::DoAbcOld:
-        readAbc(tag, collector);
+        readAbc(code, body, collector);
         break;
     default:
         break;

@@ -7,6 +7,7 @@
 #include <QList>
 
 #include <cstdint>
+#include <utility>
 
 /// Writes small, valid Flash movies for tests: a header, a background colour and empty frames,
 /// plain (FWS), zlib-compressed (CWS) or LZMA-compressed (ZWS).
@@ -126,18 +127,42 @@ inline QByteArray importAssets(const QByteArray& url)
     swfwriter::u16(body, 0); // no assets
     return tag(57, body);
 }
-/// An ActionScript 3 block whose constant pool holds `strings`.
-inline QByteArray doAbc(const QList<QByteArray>& strings)
+/// An ActionScript 3 block whose constant pool holds `strings` and that declares `classes`,
+/// each a package and a class name (small counts: each fits a byte).
+inline QByteArray doAbc(QList<QByteArray> strings,
+                        const QList<std::pair<QByteArray, QByteArray>>& classes = {})
 {
+    const auto index = [&](const QByteArray& string) {
+        if (!strings.contains(string))
+            strings << string;
+        return static_cast<char>(strings.indexOf(string) + 1);
+    };
+    QByteArray namespaces;
+    QByteArray multinames;
+    for (const auto& [package, name] : classes) {
+        namespaces += QByteArray("\x16") + index(package); // a package namespace
+        multinames += QByteArray("\x07") + static_cast<char>(namespaces.size() / 2) + index(name);
+    }
     QByteArray abc;
     swfwriter::u16(abc, 16);
     swfwriter::u16(abc, 46);
-    abc.append('\0'); // ints
-    abc.append('\0'); // uints
-    abc.append('\0'); // doubles
+    abc.append(QByteArray(3, '\0')); // no integers, unsigned integers, doubles
     abc.append(static_cast<char>(strings.size() + 1));
     for (const QByteArray& string : strings)
         abc += static_cast<char>(string.size()) + string;
+    if (classes.isEmpty())
+        return tag(82, QByteArray(4, '\0') + text("main") + abc); // the rest left out
+    abc += static_cast<char>(classes.size() + 1) + namespaces;
+    abc += '\0'; // namespace sets
+    abc += static_cast<char>(classes.size() + 1) + multinames;
+    abc += QByteArray("\x01\x00\x00\x00\x00", 5); // one method: no parameters, no name or flags
+    abc += '\0';                                  // metadata
+    abc += static_cast<char>(classes.size());
+    for (qsizetype i = 0; i < classes.size(); ++i) // name, base, flags, interfaces, init, traits
+        abc += static_cast<char>(i + 1) + QByteArray(5, '\0');
+    for (qsizetype i = 0; i < classes.size(); ++i) // each class's static init and traits
+        abc += QByteArray(2, '\0');
+    abc += QByteArray(2, '\0'); // scripts, method bodies
     return tag(82, QByteArray(4, '\0') + text("main") + abc);
 }
 inline QByteArray defineSprite(unsigned id, const QByteArray& tags)

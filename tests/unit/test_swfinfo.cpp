@@ -1,6 +1,7 @@
 #include "swfcheck.h"
 #include "swfcontents.h"
 #include "swfinfo.h"
+#include "swfreferences.h"
 
 #include "swfwriter.h"
 #include "testfiles.h"
@@ -211,6 +212,22 @@ TEST(SwfContents, EveryFactOfAMovieMadeWithKnownContents)
     EXPECT_TRUE(facts.contains(u"robot dance"));
     EXPECT_TRUE(facts.contains(u"LEVEL &"));
     EXPECT_FALSE(facts.contains(u"Danse")) << "one language of the title is kept";
+}
+
+TEST(SwfContents, TheClassesOfItsCodeAreFactsAndTheirPackagesNoFiles)
+{
+    SwfMovie movie;
+    movie.version = 10;
+    movie.tags = swftags::doAbc({"org.mangui.hls.flv", "happyworm.jPlayer.skin.flv",
+                                 "com.example.flv", "levels/two.swf", "flv.flv"},
+                                {{"happyworm.jPlayer", "JplayerMp3"}, {"", "Main"}});
+    const QByteArray bytes = WriteSwf(movie);
+    const SwfContents facts = ReadSwfContents(bytes);
+    EXPECT_EQ(facts.symbols, (QStringList{"happyworm.jPlayer.JplayerMp3", "Main"}));
+    EXPECT_TRUE(facts.contains(u"jplayermp3") && facts.contains(u"happyworm"));
+    EXPECT_EQ(NamedFileReferences(bytes), (QStringList{"levels/two.swf", "flv.flv"}))
+        << "names below the movie's own packages, or below com., org., net., flash., fl. and "
+           "mx., are code";
 }
 
 TEST(SwfContents, AnOldMovieIsReadAsActionScript1AndItsTextInItsCodePage)
