@@ -264,6 +264,13 @@ document.addEventListener("pointermove", event => {
   else if (!bar || bar.menu.hidden) hideBar(); // the page's background; an open menu keeps it
 }, {capture: true, passive: true});
 
+// The pointer left the document (for another window, the browser's own bar or another frame)
+// straight from the movie: the bar goes with it, unless its menu is open.
+document.addEventListener("pointerout", event => {
+  if (!event.isTrusted || event.relatedTarget !== null) return;
+  if (!bar || bar.menu.hidden) hideBar();
+}, {capture: true, passive: true});
+
 // The movie scrolled away or the page changed under the bar: it goes.
 const checkPlace = () => {
   if (!shownFor) return;

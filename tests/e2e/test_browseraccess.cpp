@@ -1038,6 +1038,23 @@ TEST_F(CompanionBarTest, ComesUpOverARufflePlayerAddedByScriptAndSavesToAChosenF
                   .toString(),
               QStringLiteral("15 15 74 26"));
 
+    // Straight from the movie onto another window (here one over the movie's lower right), the
+    // bar goes; back over the movie, it comes again.
+    XSetWindowAttributes above{};
+    above.override_redirect = True;
+    above.background_pixel = WhitePixel(display, DefaultScreen(display));
+    const Window other = XCreateWindow(display, DefaultRootWindow(display), corner.x() + 120,
+                                       corner.y() + 50, 60, 40, 0, CopyFromParent, InputOutput,
+                                       CopyFromParent, CWOverrideRedirect | CWBackPixel, &above);
+    XMapRaised(display, other);
+    XSync(display, False);
+    movePointer(corner + QPoint(130, 60));
+    EXPECT_TRUE(waitUntil([&] { return !barShownOver(corner); }))
+        << "the bar stayed when the pointer left the browser";
+    XDestroyWindow(display, other);
+    XSync(display, False);
+    ASSERT_TRUE(barComesUp(*played, corner)) << barSeen();
+
     // Up from an unchosen menu is its last entry, "Save to ...".
     dialogs.movieSaveFile = QDir(data.path()).filePath(QStringLiteral("mine.swf"));
     ASSERT_TRUE(openMenu(corner));
