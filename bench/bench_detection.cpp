@@ -149,18 +149,22 @@ void printScanLine(const char* what, const QByteArray& page)
     ChildOutput output;
     output.file = path + ".rows";
     output.watchMemory = false;
-    const auto [tool, grep] = BestAlternating(
-        {CLIPVAULT_CLI, "scan-html", "--base", "http://movies.example.com/dir/page.html", path},
-        {"grep", "-oiE", "[\"'][^\"']*\\.swf[\"']", path}, output);
-    if (!tool.ok || !grep.ok) {
-        std::printf("scan %s: a run failed (tool %d, grep %d)\n", what, tool.ok, grep.ok);
+    const std::vector<std::string> scan = {CLIPVAULT_CLI, "scan-html", "--base",
+                                           "http://movies.example.com/dir/page.html", path};
+    const auto [tool, grep] =
+        BestAlternating(scan, {"grep", "-oiE", "[\"'][^\"']*\\.swf[\"']", path}, output);
+    // wc -l reads the same bytes and does nearly nothing with them: the floor of reading.
+    const auto [again, wc] = BestAlternating(scan, {"wc", "-l", path}, output);
+    if (!tool.ok || !grep.ok || !again.ok || !wc.ok) {
+        std::printf("scan %s: a run failed (tool %d, grep %d, wc %d)\n", what, tool.ok, grep.ok,
+                    wc.ok);
         return;
     }
     const double megabytes = page.size() / 1e6;
     std::printf("scan-html %-34s %7.1f ms  %6.0f MB/s  grep -oiE %6.0f MB/s: %.2f x grep "
-                "(target >= 1)\n",
+                "(target >= 2.5); %.2f x the time of wc -l\n",
                 what, tool.seconds * 1e3, megabytes / tool.seconds, megabytes / grep.seconds,
-                grep.seconds / tool.seconds);
+                grep.seconds / tool.seconds, std::min(tool.seconds, again.seconds) / wc.seconds);
 }
 
 } // namespace

@@ -6,37 +6,47 @@
 // place.
 
 #include "exitcodes.h"
-#include "partialfiles.h"
-#include "plaindownload.h"
+
+#include <dlfcn.h>
 
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-/// The tool beside the launcher, where the build tree and the installed package both put it;
-/// empty when the launcher cannot tell where it lies. Never a place relative to the working
-/// folder, which may be anyone's.
-std::string toolPath()
+/// A program of the package beside the launcher (`name`: its path from the launcher's folder),
+/// where the build tree and the installed package both put it; empty when the launcher cannot
+/// tell where it lies. Never a place relative to the working folder, which may be anyone's.
+std::string besideLauncher(const char* name)
 {
     std::string self(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= self.size() || self[0] != '/')
         return {};
     self.resize(static_cast<std::size_t>(length));
-    return self.substr(0, self.rfind('/') + 1) + CLIPVAULT_TOOL;
+    return self.substr(0, self.rfind('/') + 1) + name;
 }
 
-/// Starts the tool in this process's place, with the arguments as they came and, before them,
-/// why the address of a plain download was found gone (when it was).
+/// Whether the command is a page scan, which a program of its own runs: one that loads Qt's
+/// core alone starts as fast as grep.
+bool isPageScan(int argc, char* argv[])
+{
+    return argc >= 2 &&
+           (std::strcmp(argv[1], "scan-html") == 0 || std::strcmp(argv[1], "scan-frames") == 0);
+}
+
+/// Starts the tool (or the page scanner) in this process's place, with the arguments as they
+/// came and, before them, why the address of a plain download was found gone (when it was).
 int execTool(int argc, char* argv[], const std::string& gone)
 {
-    const std::string path = toolPath();
+    const std::string path =
+        besideLauncher(gone.empty() && isPageScan(argc, argv) ? CLIPVAULT_SCAN : CLIPVAULT_TOOL);
     if (path.empty()) {
         std::fprintf(stderr, "clipvault-cli: the tool cannot find its own folder through "
                              "/proc/self/exe, where clipvault-tool lies\n");
@@ -55,15 +65,35 @@ int execTool(int argc, char* argv[], const std::string& gone)
     return cli::kFailed;
 }
 
+/// A plain download, run here by the download module: its exit code, or nothing for the tool
+/// to run the command (then `gone` says why its address was found gone, if it was). The module
+/// and the web's libraries are loaded only for a command that may be one.
+std::optional<int> runPlainDownload(int argc, char* argv[], std::string& gone)
+{
+    if (argc != 4 || std::strcmp(argv[1], "download") != 0)
+        return std::nullopt;
+    const std::string path = besideLauncher(CLIPVAULT_DOWNLOAD);
+    void* module = path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    using Run = int (*)(int, char*[], char*, std::size_t);
+    const auto run =
+        module ? reinterpret_cast<Run>(::dlsym(module, "clipvault_plain_download")) : nullptr;
+    if (!run)
+        return std::nullopt; // the tool downloads it as well, only later
+    std::vector<char> said(4096, '\0');
+    const int code = run(argc, argv, said.data(), said.size());
+    if (code >= 0)
+        return code;
+    gone = said.data();
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     std::setlocale(LC_ALL, ""); // the system's messages in the user's language, as Qt sets it
-    // Ctrl-C or the end of the session during a download leaves no partial file behind.
-    transfer::RemovePartialFilesOnTermination();
     std::string gone;
-    if (const std::optional<int> code = cli::RunPlainDownload(argc, argv, gone))
+    if (const std::optional<int> code = runPlainDownload(argc, argv, gone))
         return *code;
     return execTool(argc, argv, gone);
 }

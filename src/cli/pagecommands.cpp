@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "commands.h"
+#include "pagescan.h"
 #include "terminalprogress.h"
 
 #include "cachepass.h"
@@ -20,60 +21,6 @@
 namespace cli {
 
 namespace {
-
-/// The largest page the scan commands read.
-constexpr qsizetype kMaxPageBytes = qsizetype(64) << 20;
-
-/// The bytes of a scan command's page; a file's are mapped while the page lives, not copied.
-struct Page
-{
-    std::unique_ptr<QFile> file;
-    QByteArray bytes;
-};
-
-/// The page of a scan command: a file, or standard input for "-" or none.
-std::optional<Page> readPage(const CommandLine& line, QTextStream& err)
-{
-    const QString name = line.words.value(1, QStringLiteral("-"));
-    Page page{std::make_unique<QFile>(), {}};
-    QFile& file = *page.file;
-    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
-                                     : (file.setFileName(name), file.open(QIODevice::ReadOnly));
-    const auto cannotRead = [&] {
-        err << "clipvault-cli: cannot read " << name << ": " << file.errorString() << Qt::endl;
-        return std::nullopt;
-    };
-    const auto tooLarge = [&] {
-        err << "clipvault-cli: " << name << " is larger than " << (kMaxPageBytes >> 20)
-            << " MiB; a page that large is not scanned" << Qt::endl;
-        return std::nullopt;
-    };
-    if (!opened)
-        return cannotRead();
-    if (!file.isSequential()) {
-        if (file.size() > kMaxPageBytes)
-            return tooLarge();
-        // A file that tells no size (as those of /proc) is read as a stream is.
-        if (const uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr) {
-            page.bytes =
-                QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size());
-            return page;
-        }
-    }
-    // Read in pieces up to the limit, so that endless input ends with a message, not with the
-    // memory exhausted.
-    for (;;) {
-        const QByteArray piece = file.read(1 << 20);
-        if (piece.isEmpty())
-            break;
-        page.bytes += piece;
-        if (page.bytes.size() > kMaxPageBytes)
-            return tooLarge();
-    }
-    if (file.error() != QFileDevice::NoError)
-        return cannotRead();
-    return page;
-}
 
 /// The rows of a detection: a line each, "address<TAB>save-as name", or a JSON array.
 void printRows(const DetectionResults& results, bool json, QTextStream& out)
@@ -104,24 +51,8 @@ int RunScan(const CommandLine& line, QTextStream& out, QTextStream& err)
     if (line.base.isEmpty() || line.words.size() > 2) {
         return UsageError(line, err);
     }
-    std::optional<Page> page = readPage(line, err);
-    if (!page)
-        return kFailed;
-    QByteArray& text = page->bytes;
-    // A file has no header: its encoding is its byte-order mark's, its <meta>'s, or windows-1252.
-    PageDecoder decoder(PageCharset(text, {}));
-    if (decoder.isUtf16()) {
-        text = decoder.toUtf8(text);
-        decoder = PageDecoder("utf-8");
-    }
-    ScanResultList found;
-    if (line.words[0] == u"scan-html")
-        ExtractFlashLinks(text, line.base, found, decoder);
-    else
-        ExtractFrameLinks(text, line.base, found, decoder);
-    for (const QString& address : found.toList())
-        out << address << '\n';
-    return kOk;
+    return ScanPage(line.words[0] == u"scan-frames", line.base,
+                    line.words.value(1, QStringLiteral("-")), out, err);
 }
 
 int RunDetect(const CommandLine& line, QTextStream& out, QTextStream& err)

@@ -1,15 +1,12 @@
 #pragma once
 
+#include "exitcodes.h"
 #include "fetch.h"
 
 #include <optional>
 #include <string>
 
 namespace cli {
-
-/// Leads the tool's arguments, followed by why the launcher found a plain download's address
-/// gone, so that the tool does not ask it again.
-inline constexpr char kLauncherFoundGone[] = "--launcher-found-gone";
 
 /// How the tool asks for a movie, in the plain download and the full command alike: the whole
 /// file with its size announced, a Flash movie unless any file is asked for (a page is no
