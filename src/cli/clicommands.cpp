@@ -36,7 +36,8 @@ const QList<Command>& commandTable()
         {"catalogue add", "catalogue add URL [--category NAME] [--replace]",
          "files an http or https address (or one without\na scheme) that names a movie",
          RunCatalogue},
-        {"catalogue remove", "catalogue remove URL", "", RunCatalogue},
+        {"catalogue remove", "catalogue remove URL", "takes the item out (its file stays)",
+         RunCatalogue},
         {"catalogue category add", "catalogue category add NAME [--folder DIR]",
          "a new category, its folder made", RunCatalogue},
         {"catalogue category remove", "catalogue category remove NAME",
@@ -75,7 +76,7 @@ const QList<Command>& commandTable()
         {"cache list",
          "cache list [--browser auto|chromium|firefox] [--dir DIR] [--all] [--host TEXT] "
          "[--json]",
-         "", RunCacheList},
+         "the movies in the browsers' caches, one a line", RunCacheList},
         {"cache extract", "cache extract [--dir DIR] URL OUTFILE", "the cached body of an address",
          RunCacheExtract},
         {"swf-info", "swf-info FILE [--json]", "a movie's version, frame size, rate and frames",
@@ -190,6 +191,56 @@ QString usageOf(const QStringList& words)
     return text;
 }
 
+/// Text as a manual page's line shows it: its dashes and backslashes written out, and no line
+/// that would read as a request.
+QString roff(QString text)
+{
+    text.replace(u'\\', QStringLiteral("\\e")).replace(u'-', QStringLiteral("\\-"));
+    text.replace(QStringLiteral("\n."), QStringLiteral("\n\\&."))
+        .replace(QStringLiteral("\n'"), QStringLiteral("\n\\&'"));
+    return text.startsWith(u'.') || text.startsWith(u'\'') ? QStringLiteral("\\&") + text : text;
+}
+
+/// The manual page of clipvault-cli, its commands and options those of this table and of
+/// --help, so that it never lags the program.
+QString manPage()
+{
+    QString page =
+        QStringLiteral(
+            ".TH CLIPVAULT-CLI 1 \"%1\" \"clipvault %2\" \"User Commands\"\n"
+            ".SH NAME\n"
+            "clipvault-cli \\- Clip Vault's catalogue, downloads and detection for scripts\n"
+            ".SH SYNOPSIS\n"
+            ".B clipvault-cli\n"
+            ".RB [ \\-\\-data\\-dir\n.IR DIR ]\n.I COMMAND\n.br\n"
+            ".B clipvault-cli \\-\\-version\n.br\n"
+            ".B clipvault-cli\n.RI [ COMMAND ]\n.B \\-\\-help\n"
+            ".SH DESCRIPTION\n"
+            "The command line of Clip Vault, a collector of Flash movies. While Clip Vault runs on "
+            "the "
+            "same data folder, the commands that change its catalogue (import, catalogue add and "
+            "remove, catalogue category add and remove) are handed to it, and answered once the "
+            "change is on disk.\n"
+            ".SH COMMANDS\n")
+            .arg(QStringLiteral("December 2026"), QStringLiteral(CLIPVAULT_VERSION));
+    for (const Command& command : commandTable()) {
+        page += QStringLiteral(".TP\n.B ") + roff(QLatin1String(command.usage)) + u'\n';
+        const QString description =
+            QString::fromLatin1(command.description).replace(u'\n', u' ').simplified();
+        page += roff(description) + u'\n';
+    }
+    page += QStringLiteral(".SH OPTIONS\n");
+    for (const OptionHelp& help : kOptionHelp)
+        page += QStringLiteral(".TP\n.B ") + roff(QLatin1String(help.option)) + u'\n' +
+                roff(QLatin1String(help.text)) + u'\n';
+    page +=
+        QStringLiteral(".TP\n.B \\-\\-data\\-dir DIR\nthe data folder to use instead of the "
+                       "program's\n"
+                       ".SH EXIT STATUS\n0 success, 1 failure, 2 bad usage.\n"
+                       ".SH SEE ALSO\n.BR clipvault (1),\n.BR clipvault\\-browser\\-host (1)\n");
+    return page;
+}
+
 /// The command the words name: the one whose words begin them, the longest such.
 const Command* commandOf(const QStringList& words)
 {
@@ -244,6 +295,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, con
     using namespace cli;
     if (arguments == QStringList{QStringLiteral("--version")}) {
         out << "clipvault-cli " << CLIPVAULT_VERSION << '\n';
+        return kOk;
+    }
+    // The build writes the manual page with it.
+    if (arguments == QStringList{QStringLiteral("--man-page")}) {
+        out << manPage();
         return kOk;
     }
     QString problem;

@@ -51,6 +51,7 @@ namespace {
 
 constexpr char kCategoryPaneWidthKey[] = "categoryPaneWidth";
 constexpr char kGalleryKey[] = "gallery";
+constexpr char kItemsPaneHeightKey[] = "itemsPaneHeight";
 
 /// Sets one key of the window's own in clipvault.conf, keeping the others.
 void saveWindowSetting(const QString& dataFolder, const char* key, const QVariant& value)
@@ -83,12 +84,19 @@ VaultSettings LoadVaultSettings(const QString& dataFolder)
     settings.categoryPaneWidth =
         std::max(0, conf.value(QLatin1String(kCategoryPaneWidthKey), 0).toInt());
     settings.gallery = conf.value(QLatin1String(kGalleryKey), false).toBool();
+    settings.itemsPaneHeight =
+        std::max(0, conf.value(QLatin1String(kItemsPaneHeightKey), 0).toInt());
     return settings;
 }
 
 void SaveCategoryPaneWidth(const QString& dataFolder, int width)
 {
     saveWindowSetting(dataFolder, kCategoryPaneWidthKey, width);
+}
+
+void SaveItemsPaneHeight(const QString& dataFolder, int height)
+{
+    saveWindowSetting(dataFolder, kItemsPaneHeightKey, height);
 }
 
 void SaveGalleryChoice(const QString& dataFolder, bool gallery)

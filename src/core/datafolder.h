@@ -31,6 +31,7 @@ struct VaultSettings
     quint16 firefoxPort = 0;   ///< "firefoxPort": Firefox's WebDriver BiDi port; 0: found
     int categoryPaneWidth = 0; ///< "categoryPaneWidth": as the user left it; 0: fitted
     bool gallery = false;      ///< "gallery": the items shown as a grid of pictures
+    int itemsPaneHeight = 0;   ///< "itemsPaneHeight": the list's or gallery's; 0: the usual
     bool operator==(const VaultSettings&) const = default;
 };
 /// The path of the data folder's clipvault.conf.
@@ -43,6 +44,8 @@ bool SaveVaultSettings(const QString& dataFolder, const VaultSettings& settings,
                        QString* error = nullptr);
 /// Remembers the width the user gave the category pane.
 void SaveCategoryPaneWidth(const QString& dataFolder, int width);
+/// Remembers the height the user gave the items' pane (the list or the gallery).
+void SaveItemsPaneHeight(const QString& dataFolder, int height);
 /// Remembers whether the items are shown as a gallery.
 void SaveGalleryChoice(const QString& dataFolder, bool gallery);
 

@@ -148,7 +148,7 @@ private:
                 type = S_ISDIR(status.st_mode)   ? DT_DIR
                        : S_ISLNK(status.st_mode) ? DT_LNK
                        : S_ISREG(status.st_mode) ? DT_REG
-                                                 : DT_UNKNOWN;
+                                                 : DT_FIFO;
             }
             if (type == DT_DIR) {
                 if (depth + 1 < kMostDepth)
@@ -157,8 +157,11 @@ private:
                 add({path, 0, kLinkSkipped});
             } else if (type == DT_REG) {
                 add({path, -1, {}});
+            } else {
+                // Sockets, devices and FIFOs are no files of a collection, and a FIFO would hold
+                // the import for ever: said, never opened.
+                add({path, 0, QStringLiteral("not a file (a FIFO, a socket or a device)")});
             }
-            // Sockets, devices and FIFOs are no files of a collection.
         }
         for (const QByteArray& name : subfolders) {
             const QString path = prefix + QFile::decodeName(name) + u'/';

@@ -33,6 +33,10 @@ QJsonObject ImportSummary::toJson(int mostProblems) const
         {QStringLiteral("source"), source},   {QStringLiteral("added"), added},
         {QStringLiteral("same"), same},       {QStringLiteral("unreadable"), unreadable},
         {QStringLiteral("skipped"), skipped}, {QStringLiteral("problems"), listed}};
+    QJsonObject skippedByReason;
+    for (auto it = skippedBy.cbegin(); it != skippedBy.cend(); ++it)
+        skippedByReason.insert(it.key(), it.value());
+    json.insert(QStringLiteral("skippedBy"), skippedByReason);
     if (!error.isEmpty())
         json.insert(QStringLiteral("error"), error);
     if (stopped)
@@ -50,6 +54,9 @@ ImportSummary ImportSummary::fromJson(const QJsonObject& json)
     summary.skipped = json.value(QStringLiteral("skipped")).toInt();
     summary.error = json.value(QStringLiteral("error")).toString();
     summary.stopped = json.value(QStringLiteral("stopped")).toBool();
+    const QJsonObject skippedBy = json.value(QStringLiteral("skippedBy")).toObject();
+    for (auto it = skippedBy.constBegin(); it != skippedBy.constEnd(); ++it)
+        summary.skippedBy.insert(it.key(), it.value().toInt());
     for (const QJsonValue& value : json.value(QStringLiteral("problems")).toArray()) {
         const QJsonObject problem = value.toObject();
         summary.problems.append({problem.value(QStringLiteral("path")).toString(),
@@ -65,15 +72,29 @@ QString ImportSummary::text(int mostProblems) const
                        .arg(same)
                        .arg(unreadable)
                        .arg(skipped);
+    if (!skippedBy.isEmpty()) {
+        QStringList kinds;
+        for (auto it = skippedBy.cbegin(); it != skippedBy.cend(); ++it)
+            kinds << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
+        text += QStringLiteral(" (") + kinds.join(QStringLiteral(", ")) + u')';
+    }
     if (stopped)
         text += QStringLiteral(" (stopped before the end)");
-    const qsizetype shown =
-        mostProblems < 0 ? problems.size() : std::min<qsizetype>(mostProblems, problems.size());
-    for (qsizetype i = 0; i < shown; ++i)
-        text += QStringLiteral("\n%1: %2")
-                    .arg(QDir::toNativeSeparators(problems[i].path), problems[i].reason);
-    if (shown < problems.size())
-        text += QStringLiteral("\n… and %1 more").arg(problems.size() - shown);
+    qsizetype shown = 0;
+    qsizetype left = 0;
+    for (const ImportProblem& problem : problems) {
+        if (problem.reason == QLatin1String(kNotAMovie))
+            continue;
+        if (mostProblems >= 0 && shown >= mostProblems) {
+            ++left;
+            continue;
+        }
+        text +=
+            QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(problem.path), problem.reason);
+        ++shown;
+    }
+    if (left > 0)
+        text += QStringLiteral("\n… and %1 more").arg(left);
     if (!error.isEmpty())
         text += u'\n' + error;
     return text;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 // What an import is asked and what it answers: the request, handed to the running program as a
@@ -21,6 +22,9 @@ struct ImportRequest
 QByteArray ImportRequestToJson(const ImportRequest& request);
 ImportRequest ImportRequestFromJson(const QByteArray& json);
 
+/// Why a file that is no Flash movie was left: tallied in the summary's text, listed in its JSON.
+inline constexpr char kNotAMovie[] = "not a Flash movie";
+
 /// A file the import did not bring in, and why.
 struct ImportProblem
 {
@@ -36,7 +40,8 @@ struct ImportSummary
     int added = 0;
     int same = 0; ///< movies whose content (or address) the catalogue holds already
     int unreadable = 0;
-    int skipped = 0; ///< files that are no movie, links, names that leave an archive
+    int skipped = 0;              ///< files that are no movie, links, names that leave an archive
+    QMap<QString, int> skippedBy; ///< the skipped files by their reason
     QList<ImportProblem> problems;
     QString error;
     bool stopped = false; ///< ended early: the program quit
@@ -45,7 +50,8 @@ struct ImportSummary
     /// One document; at most `mostProblems` problems are listed (the count says how many).
     QJsonObject toJson(int mostProblems = 1000) const;
     static ImportSummary fromJson(const QJsonObject& json);
-    /// "4 added, 1 the same, 0 unreadable, 2 skipped", the problems after it a line each (at
-    /// most `mostProblems` of them; -1: all).
+    /// "4 added, 1 the same, 0 unreadable, 2 skipped (2 not a Flash movie)", the problems
+    /// after it a line each (at most `mostProblems` of them; -1: all), but for the files that
+    /// are no movie, which are only counted.
     QString text(int mostProblems = -1) const;
 };

@@ -176,6 +176,8 @@ private:
     void problem(int ImportSummary::*count, const QString& path, const QString& reason)
     {
         ++(m_out.summary.*count);
+        if (count == &ImportSummary::skipped)
+            ++m_out.summary.skippedBy[reason];
         m_out.summary.problems.append({where(path), reason});
     }
     QString where(const QString& path) const
@@ -282,19 +284,15 @@ private:
             return false;
         }
         if (!probe.movie) {
-            // Any file may lie in a collection; only one named as a movie is worth a word.
-            if (entry.path.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive))
-                problem(&ImportSummary::skipped, entry.path,
-                        QStringLiteral("no Flash movie (it does not begin as one)"));
-            else
-                ++m_out.summary.skipped;
+            problem(&ImportSummary::skipped, entry.path, QLatin1String(kNotAMovie));
             return false;
         }
-        if (m_known.contains(probe.sha256)) {
-            ++m_out.summary.same;
+        if (const auto held = m_known.constFind(probe.sha256); held != m_known.cend()) {
+            problem(&ImportSummary::same, entry.path,
+                    QStringLiteral("the same as \u00ab%1\u00bb").arg(held.value()));
             return false;
         }
-        m_known.insert(probe.sha256);
+        m_known.insert(probe.sha256, QFileInfo(entry.path).fileName());
         return true;
     }
 
@@ -475,17 +473,17 @@ private:
     const ImportPlan& m_plan;
     const std::atomic<bool>& m_stop;
     const ImportProgress& m_progress;
-    QSet<QByteArray> m_known;
+    QHash<QByteArray, QString> m_known; ///< content → the name it is held under
     std::unique_ptr<ImportSource> m_source;
     ImportFindings m_out;
 };
 
-QSet<QByteArray> contentsHeld(const Catalogue& catalogue)
+QHash<QByteArray, QString> contentsHeld(const Catalogue& catalogue)
 {
-    QSet<QByteArray> held;
+    QHash<QByteArray, QString> held;
     catalogue.items().forEachInMemory([&](int, const ItemRecord& item) {
         if (!item.extras.sha256.isEmpty())
-            held.insert(item.extras.sha256);
+            held.insert(item.extras.sha256, ItemShownFileName(item));
     });
     return held;
 }
@@ -551,7 +549,7 @@ ImportSummary FileFoundMovies(Catalogue& catalogue, const QString& category,
         return summary;
     }
     const CategoryRecord categoryRecord = catalogue.category(categoryIndex);
-    QSet<QByteArray> held = contentsHeld(catalogue);
+    QHash<QByteArray, QString> held = contentsHeld(catalogue);
     const auto file = [&] {
         for (const FoundMovie& movie : findings.movies) {
             if (catalogue.FindItemByUrl(movie.address) >= 0 || held.contains(movie.sha256)) {
@@ -559,7 +557,7 @@ ImportSummary FileFoundMovies(Catalogue& catalogue, const QString& category,
                 continue;
             }
             if (catalogue.AppendItem(importedItem(movie, categoryRecord)) >= 0) {
-                held.insert(movie.sha256);
+                held.insert(movie.sha256, QFileInfo(movie.file).fileName());
                 ++summary.added;
             }
         }

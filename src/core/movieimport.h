@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -23,8 +24,9 @@ class Catalogue;
 struct ImportPlan
 {
     ImportRequest request;
-    QString targetFolder;         ///< the category's folder, where copies go
-    QSet<QByteArray> knownSha256; ///< the contents the catalogue holds (hex)
+    QString targetFolder; ///< the category's folder, where copies go
+    /// The contents the catalogue holds (hex), each with the name of an item that holds it.
+    QHash<QByteArray, QString> knownSha256;
 };
 
 /// A movie found, read whole and put where it will stay.

@@ -159,6 +159,7 @@ private:
     Vault& m_app;
     bool m_treeWidthRestored = false; ///< the pane took its remembered width on the first show
     bool m_treeWidthMoved = false;    ///< the user moved the pane's edge
+    bool m_itemsHeightMoved = false;  ///< the user moved the edge below the list or gallery
     Catalogue& m_catalogue;
     const OptionsRecord& m_options;
     UserPrompt& m_prompt;

@@ -127,6 +127,15 @@ void TClipVaultMain::showEvent(QShowEvent* event)
         }
         connect(m_ui->splitterTree, &QSplitter::splitterMoved, this,
                 [this] { m_treeWidthMoved = true; });
+        // The list's or gallery's height, as the user left it: a gallery is often made tall.
+        const int height = LoadVaultSettings(m_app.dataFolder()).itemsPaneHeight;
+        if (QList<int> sizes = m_ui->splitterList->sizes(); height > 0 && sizes.size() == 2) {
+            sizes[1] += sizes[0] - height;
+            sizes[0] = height;
+            m_ui->splitterList->setSizes(sizes);
+        }
+        connect(m_ui->splitterList, &QSplitter::splitterMoved, this,
+                [this] { m_itemsHeightMoved = true; });
     }
     emit shown();
 }
@@ -157,6 +166,9 @@ void TClipVaultMain::rememberTreeWidth() const
     const QList<int> sizes = m_ui->splitterTree->sizes();
     if (m_treeWidthMoved && sizes.size() == 2 && sizes[0] > 0)
         SaveCategoryPaneWidth(m_app.dataFolder(), sizes[0]);
+    const QList<int> heights = m_ui->splitterList->sizes();
+    if (m_itemsHeightMoved && heights.size() == 2 && heights[0] > 0)
+        SaveItemsPaneHeight(m_app.dataFolder(), heights[0]);
 }
 
 void TClipVaultMain::fitTreePane()

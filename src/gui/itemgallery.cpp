@@ -109,8 +109,11 @@ void GalleryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         m_shelf.find(index.data(ItemListModel::ContentRole).toByteArray());
     if (shelved && !shelved->picture.isNull()) {
         const QSize size = shelved->picture.size();
-        painter->drawImage(stage.center() - QPoint(size.width() / 2, size.height() / 2),
-                           shelved->picture);
+        const QPoint corner = stage.center() - QPoint(size.width() / 2, size.height() / 2);
+        painter->drawImage(corner, shelved->picture);
+        // A thin frame: a white movie would otherwise melt into the white around it.
+        painter->setPen(palette.color(QPalette::Mid));
+        painter->drawRect(QRect(corner, size).adjusted(0, 0, -1, -1));
     } else {
         // A plain panel: the movie is not drawn yet, or could not be, and says why.
         painter->fillRect(stage, palette.alternateBase());

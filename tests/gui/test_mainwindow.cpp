@@ -436,18 +436,23 @@ TEST_F(MainWindowTest, TheCategoryPaneShowsTheNamesWholeAndKeepsTheWidthGivenIt)
     ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
     EXPECT_GT(panes->sizes().first(), nameWidth + 16) << "room for the icon and the name";
 
-    // The user widens it; the next start shows it so.
-    QList<int> sizes = panes->sizes();
-    sizes[1] -= 321 - sizes[0];
-    sizes[0] = 321;
-    panes->setSizes(sizes);
-    emit panes->splitterMoved(321, 1);
+    // The user widens it, and makes the list (or gallery) taller; the next start shows them so.
+    const std::pair<const char*, int> given[] = {{"splitterTree", 321}, {"splitterList", 402}};
+    for (const auto& [name, size] : given) {
+        auto* splitter = window->findChild<QSplitter*>(QLatin1String(name));
+        QList<int> sizes = splitter->sizes();
+        sizes[1] -= size - sizes[0];
+        sizes[0] = size;
+        splitter->setSizes(sizes);
+        emit splitter->splitterMoved(size, 1);
+    }
     ASSERT_TRUE(window->close());
     start();
     window->showMaximized();
-    panes = window->findChild<QSplitter*>(QStringLiteral("splitterTree"));
     ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
-    EXPECT_EQ(panes->sizes().first(), 321);
+    for (const auto& [name, size] : given)
+        EXPECT_EQ(window->findChild<QSplitter*>(QLatin1String(name))->sizes().first(), size)
+            << name;
 }
 
 TEST_F(MainWindowTest, AQuestionAskedWhileTheUserIsInAnotherProgramComesUpAloneOverIt)

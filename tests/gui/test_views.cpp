@@ -195,7 +195,7 @@ TEST_F(ViewTest, MoviesOnDiskAreImportedFromTheDialogOrByADropAndTheSummaryIsSai
     std::size_t said = prompt.messages.size();
     window->actions().action(MainActions::ImportMovies)->trigger();
     EXPECT_EQ(imported(said), QStringLiteral("Imported from %1: 1 added, 0 the same, 0 unreadable, "
-                                             "1 skipped")
+                                             "1 skipped (1 not a Flash movie)")
                                   .arg(movies));
     const QString address =
         QUrl::fromLocalFile(movies + QStringLiteral("/red.swf")).toString(QUrl::FullyEncoded);

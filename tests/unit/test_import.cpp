@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDirIterator>
 
 #include <sys/resource.h>
@@ -121,6 +123,7 @@ TEST_F(ImportTest, AFolderTreeBringsInEveryMovieByItsSignatureInPlaceAndWritesNo
     ASSERT_TRUE(put("tree/kept/m.swf.files/example.com/level.swf", movieColoured(4)));
     ASSERT_TRUE(WriteManifest(path("tree/kept/m.swf.files"), manifest));
     ASSERT_TRUE(QFile::link(QStringLiteral("/etc/passwd"), path("tree/link.swf")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("tree/pipe.swf")).constData(), 0600), 0);
     const QStringList before = listing("tree");
 
     const ImportSummary first = import("tree");
@@ -128,13 +131,23 @@ TEST_F(ImportTest, AFolderTreeBringsInEveryMovieByItsSignatureInPlaceAndWritesNo
     EXPECT_EQ(first.added, 3);
     EXPECT_EQ(first.same, 1) << "the copy of a.swf";
     EXPECT_EQ(first.unreadable, 0);
-    EXPECT_EQ(first.skipped, 3) << "page.swf, notes.txt and the link";
+    EXPECT_EQ(first.skipped, 4) << "page.swf, notes.txt, the link and the FIFO";
+    // Every file left out is listed with its reason, the one of the same content with the
+    // name it is there under; the text counts the skipped by reason.
     QStringList reasons;
     for (const ImportProblem& problem : first.problems)
         reasons << QFileInfo(problem.path).fileName() + u' ' + problem.reason;
     reasons.sort();
-    EXPECT_EQ(reasons, QStringList({"link.swf a link; links are not followed",
-                                    "page.swf no Flash movie (it does not begin as one)"}));
+    EXPECT_EQ(reasons, QStringList({"copy of a.swf the same as \u00aba.swf\u00bb",
+                                    "link.swf a link; links are not followed",
+                                    "notes.txt not a Flash movie", "page.swf not a Flash movie",
+                                    "pipe.swf not a file (a FIFO, a socket or a device)"}));
+    EXPECT_EQ(first.text().section(u'\n', 0, 0),
+              QStringLiteral("3 added, 1 the same, 0 unreadable, 4 skipped (1 a link; links are "
+                             "not followed, 2 not a Flash movie, 1 not a file (a FIFO, a socket "
+                             "or a device))"));
+    EXPECT_FALSE(first.text().contains(QStringLiteral("notes.txt")))
+        << "a file that is no movie is counted, not listed, in the text";
     QStringList items = filed();
     items.sort();
     const QString tree = path("tree");
