@@ -89,9 +89,14 @@ function visibleTab(use) {
   chrome.tabs.query({active: true, lastFocusedWindow: true}, tabs => use(tabs && tabs[0]));
 }
 
+// The visible tab, and whether this browser is the one in front: another browser's companion
+// may tell its own tab meanwhile, and the program takes the tab of the browser last in front.
 function tellVisibleTab() {
-  visibleTab(tab => {
-    if (tab && isWebAddress(tab.url)) send({type: "tab", url: tab.url});
+  chrome.windows.getLastFocused({}, window => {
+    const focused = !!(window && window.focused);
+    visibleTab(tab => {
+      if (tab && isWebAddress(tab.url)) send({type: "tab", url: tab.url, focused});
+    });
   });
 }
 

@@ -67,7 +67,7 @@ const MessageType kTypes[] = {
       {"frame", Kind::AddressOrEmpty, false},
       {"action", Kind::Action, true},
       {"category", Kind::Text, false}}},
-    {Sender::Extension, "tab", {{"url", Kind::Address, true}}},
+    {Sender::Extension, "tab", {{"url", Kind::Address, true}, {"focused", Kind::Bool, false}}},
     {Sender::Extension, "movies", {{"id", Kind::Number, true}, {"movies", Kind::Movies, true}}},
     {Sender::Extension,
      "copy",

@@ -110,6 +110,36 @@ TEST_F(CompanionLinksTest, AFloodIsTakenInTurnAndAnAbsurdLengthClosesTheConnecti
     EXPECT_TRUE(waitUntil([&] { return links.browsers().isEmpty(); }));
 }
 
+TEST_F(CompanionLinksTest, TheVisibleTabIsTheOneOfTheBrowserLastInFront)
+{
+    send(kHello);
+    QLocalSocket chromium;
+    chromium.connectToServer(server.fullServerName());
+    ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
+    links.adopt(server.nextPendingConnection(), {});
+    QJsonObject hello = kHello;
+    hello["browser"] = QStringLiteral("chromium");
+    const auto fromChromium = [&](const QJsonObject& message) {
+        chromium.write(Frame(message));
+        chromium.flush();
+    };
+    fromChromium(hello);
+    ASSERT_TRUE(waitUntil([&] { return links.browsers().size() == 2; }));
+
+    send({{"type", "tab"}, {"url", "https://in-front.example/"}, {"focused", true}});
+    ASSERT_TRUE(waitUntil([&] { return links.visibleTab() == u"https://in-front.example/"; }));
+    // Chromium, behind, loads a page; a choice after it shows it was read.
+    fromChromium({{"type", "tab"}, {"url", "https://behind.example/"}, {"focused", false}});
+    QJsonObject choice = kChoice;
+    choice["movie"] = QStringLiteral("https://a.example/m.swf");
+    fromChromium(choice);
+    ASSERT_TRUE(waitUntil([&] { return !choices.isEmpty(); }));
+    EXPECT_EQ(links.visibleTab(), QStringLiteral("https://in-front.example/"));
+    fromChromium({{"type", "tab"}, {"url", "https://behind.example/"}, {"focused", true}});
+    EXPECT_TRUE(waitUntil([&] { return links.visibleTab() == u"https://behind.example/"; }))
+        << "brought in front, it is the one";
+}
+
 TEST_F(CompanionLinksTest, TheVisibleTabsMoviesAndTheBrowsersCopyComeFromTheCompanion)
 {
     send(kHello);

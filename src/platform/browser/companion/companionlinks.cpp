@@ -106,8 +106,13 @@ void CompanionLinks::handle(Link& link, const Message& message)
         return;
     }
     if (message.type == u"tab") {
-        m_visibleTab = text("url");
-        m_tabLink = &link;
+        // The tab of the browser last in front: one behind another tells its tab too (a page
+        // it loads, a tab it opens), which counts only while no other was in front since.
+        const bool inFront = fields.value(QStringLiteral("focused")).toBool(true);
+        if (inFront || !m_tabLink || m_tabLink == &link) {
+            m_visibleTab = text("url");
+            m_tabLink = &link;
+        }
     } else if (message.type == u"movies") {
         QList<TabMovie> movies;
         for (const QJsonValue& value : fields.value(QStringLiteral("movies")).toArray()) {
