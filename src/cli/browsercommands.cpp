@@ -164,8 +164,11 @@ QString companionsStatus(const QString& dataFolder)
 
 /// "browser status": the browser window in front, the endpoint asked and its visible tab.
 int browserStatus(BrowserAccess& browser, BrowserPorts ports, const QString& dataFolder,
-                  BrowserSessions& session, QTextStream& out, QTextStream& err)
+                  bool companion, BrowserSessions& session, QTextStream& out, QTextStream& err)
 {
+    // With a companion connected, no debugging port is needed: none is advised.
+    const char* companionAnswers =
+        "debugging endpoint: none (none needed: the browser companion answers)\n";
     BrowserWindow window = browser.FindBrowserFrame();
     if (window.window == 0) {
         out << (onWaylandSession()
@@ -176,8 +179,9 @@ int browserStatus(BrowserAccess& browser, BrowserPorts ports, const QString& dat
         // A port set in clipvault.conf, or the browser the program started, is still asked.
         window.browser = BrowserToAsk(window, ports, dataFolder);
         if (!window.browser.isKnown()) {
-            out << "debugging endpoint: none (Tools > Open a browser for Clip Vault starts "
-                   "one; or name its port in clipvault.conf)\n";
+            out << (companion ? companionAnswers
+                              : "debugging endpoint: none (Tools > Open a browser for Clip Vault "
+                                "starts one; or name its port in clipvault.conf)\n");
             return 1;
         }
     } else {
@@ -185,7 +189,8 @@ int browserStatus(BrowserAccess& browser, BrowserPorts ports, const QString& dat
             << "), process " << window.pid << '\n';
     }
     if (!window.browser.isKnown()) {
-        out << (window.browser.kind == BrowserKind::Firefox
+        out << (companion ? companionAnswers
+                : window.browser.kind == BrowserKind::Firefox
                     ? "debugging endpoint: none (start Firefox with --remote-debugging-port 0 "
                       "--profile DIR)\n"
                     : "debugging endpoint: none (start the browser with "
@@ -247,12 +252,12 @@ int browserAt(BrowserAccess& browser, QPoint point, bool json, BrowserSessions& 
 /// user's browser. `ports` (from clipvault.conf; 0: none) replace the ports found from the
 /// browsers.
 int runBrowserCommand(const QStringList& words, bool json, BrowserPorts ports,
-                      const QString& dataFolder, BrowserSessions& session, QTextStream& out,
-                      QTextStream& err)
+                      const QString& dataFolder, bool companion, BrowserSessions& session,
+                      QTextStream& out, QTextStream& err)
 {
     const std::unique_ptr<BrowserAccess> access = platform::createBrowserAccess(ports);
     if (words.value(1) == u"status" && words.size() == 2)
-        return browserStatus(*access, ports, dataFolder, session, out, err);
+        return browserStatus(*access, ports, dataFolder, companion, session, out, err);
     if (words.value(1) == u"movies" && words.size() == 2)
         return listTabMovies(BrowserToAsk(access->FindBrowserFrame(), ports, dataFolder), session,
                              json, out, err);
@@ -282,14 +287,23 @@ int cli::RunBrowser(const CommandLine& line, QTextStream& out, QTextStream& err)
     }
     BrowserSessions session;
     const VaultSettings conf = LoadVaultSettings(dataFolder);
+    const QString companions =
+        line.words.value(1) == u"movies" ? QString() : companionsStatus(dataFolder);
+    const bool companion = companions.contains(QStringLiteral(", connected to Clip Vault"));
     int code = runBrowserCommand(line.words, line.json, {conf.debuggingPort, conf.firefoxPort},
-                                 dataFolder, session, out, err);
+                                 dataFolder, companion, session, out, err);
     if (line.words.value(1) == u"status") {
-        const QString companions = companionsStatus(dataFolder);
         out << companions;
         // A connected companion is a way to the browser, with or without a window to find.
-        if (companions.contains(QStringLiteral(", connected to Clip Vault")))
+        if (companion)
             code = 0;
+    } else if (line.words.value(1) == u"at" && code == 1 && companion) {
+        // The companion's bar finds a movie in the page, where the pointer is; a point of the
+        // screen needs the browser's own answer.
+        err << "clipvault-cli: the browser companion draws its bar in the page and knows no "
+               "point of the screen; \"browser at\" needs the browser's debugging port "
+               "(Tools > Open a browser for Clip Vault starts one)"
+            << Qt::endl;
     }
     // Firefox allows one session: the tool's ends before the tool does.
     waitForAnswer([&](auto done) { session.end(done); }, BrowserConnection::kCallMs);
