@@ -37,7 +37,7 @@ function movieAddress(address) {
 }
 
 // The movie under a point: the topmost element there, or one it is inside of (shadow hosts
-// included), that is a Flash movie.
+// included), that is a Flash movie; else a movie element that has no box of its own there.
 function movieAt(x, y) {
   for (const el of document.elementsFromPoint(x, y)) {
     if (bar && el === bar.host) return {onBar: true};
@@ -45,6 +45,31 @@ function movieAt(x, y) {
       const address = movieOf(n);
       if (address) return {element: n, address};
     }
+  }
+  return boxlessMovieAt(x, y);
+}
+
+// The box a movie's element stands for. A plain embed or object that nothing draws (Firefox,
+// with no Ruffle on the page) has none, 0 x 0: it is taken to have the size its attributes
+// declare, at its place, or else its parent's box. The page is not restyled.
+function movieBox(el) {
+  const rect = el.getBoundingClientRect();
+  if (rect.width > 0 && rect.height > 0) return rect;
+  const width = parseInt(el.getAttribute("width"), 10);
+  const height = parseInt(el.getAttribute("height"), 10);
+  if (width > 0 && height > 0) return new DOMRect(rect.left, rect.top, width, height);
+  return el.parentElement ? el.parentElement.getBoundingClientRect() : rect;
+}
+
+// A movie whose element has no box, under a point of the box it stands for.
+function boxlessMovieAt(x, y) {
+  for (const el of document.querySelectorAll("embed, object")) {
+    const rect = el.getBoundingClientRect();
+    if (rect.width > 0 && rect.height > 0) continue;
+    const box = movieBox(el);
+    if (x < box.left || x >= box.right || y < box.top || y >= box.bottom) continue;
+    const address = movieOf(el);
+    if (address) return {element: el, address};
   }
   return null;
 }
@@ -224,7 +249,7 @@ function choose(choice) {
 
 function showBar(movie) {
   if (!bar) bar = makeBar();
-  const rect = movie.element.getBoundingClientRect();
+  const rect = movieBox(movie.element);
   bar.movie = movie.element;
   bar.address = movieAddress(movie.address);
   moveBar(bar, rect);
@@ -274,7 +299,7 @@ document.addEventListener("pointerout", event => {
 // The movie scrolled away or the page changed under the bar: it goes.
 const checkPlace = () => {
   if (!shownFor) return;
-  const rect = shownFor.isConnected ? shownFor.getBoundingClientRect() : null;
+  const rect = shownFor.isConnected ? movieBox(shownFor) : null;
   if (!rect || rect.bottom <= 0 || rect.right <= 0 || rect.top >= innerHeight || rect.left >= innerWidth)
     hideBar();
   else if (bar) moveBar(bar, rect);

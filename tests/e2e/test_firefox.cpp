@@ -207,6 +207,14 @@ protected:
                                   "text/html");
             });
         ServeMoviePage(server, "/frame.html", "");
+        // A plain embed, sized by its attributes alone: with no Ruffle on the page, Firefox
+        // gives it no box.
+        server.server().Get("/bare.html", [](const httplib::Request&, httplib::Response& reply) {
+            reply.set_content("<body style='margin:0'><div style='height:60px'></div><embed "
+                              "src='movies/m.swf' type='application/x-shockwave-flash' "
+                              "width='300' height='200'></body>",
+                              "text/html");
+        });
         server.start();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         ASSERT_NO_FATAL_FAILURE(
@@ -366,4 +374,30 @@ TEST_F(FirefoxCompanionTest, ClipVaultStartedAfterTheBrowserFilesAFramesMovieFro
     EXPECT_EQ(FieldText(program.downloaded(movie)->Category), QStringLiteral("Downloaded"));
     EXPECT_TRUE(program.links.connectedNames().join(u' ').startsWith(QStringLiteral("firefox ")))
         << qPrintable(program.links.connectedNames().join(u' '));
+}
+
+TEST_F(FirefoxCompanionTest, APlainEmbedFirefoxGivesNoBoxGetsTheBarOverTheBoxItDeclares)
+{
+    if (!ready())
+        return;
+    call(QStringLiteral("browsingContext.navigate"),
+         {{QStringLiteral("context"), tab},
+          {QStringLiteral("url"), QString::fromStdString(server.url("/bare.html"))},
+          {QStringLiteral("wait"), QStringLiteral("complete")}});
+    ASSERT_NO_FATAL_FAILURE(program.start());
+    ASSERT_TRUE(waitUntil([&] { return program.links.isConnected(); }, 60000));
+    const QString box =
+        evaluate(QStringLiteral("(() => { const r = document.querySelector('embed')"
+                                ".getBoundingClientRect(); return r.width + 'x' + r.height; "
+                                "})()"))
+            .toString();
+    const QPoint corner(0, 60); // the declared box's, in the page's CSS pixels
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            movePointer(corner + QPoint(150, 101));
+            movePointer(corner + QPoint(150, 100));
+            return barShownOver(corner);
+        },
+        30000))
+        << "no bar came up over the embed Firefox draws as " << qPrintable(box);
 }
