@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,6 +62,41 @@ TEST(SingleInstance, ASecondStartOnTheSameFolderRaisesTheFirst)
     EXPECT_FALSE(SingleInstance::handOff(otherFolder.path(), movie)) << "no program runs there";
     SingleInstance elsewhere(otherFolder.path());
     EXPECT_TRUE(elsewhere.acquire()) << "another data folder is another catalogue";
+}
+
+TEST(SingleInstance, WithACompanionConnectedTheBrowserCommandsAskForNoDebuggingPort)
+{
+    // The running program, with a companion connected and no browser window to be found.
+    QTemporaryDir folder;
+    SingleInstance program(folder.path());
+    ASSERT_TRUE(program.acquire());
+    program.answerRequest(QByteArray(kCompanionsRequest), [](QLocalSocket& socket) {
+        socket.write("chromium 156.0\n");
+        socket.disconnectFromServer();
+    });
+    const auto run = [&](const QStringList& words) {
+        // No display: no browser the user runs meanwhile is found.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        QProcess cli;
+        cli.setProcessEnvironment(environment);
+        cli.start(QStringLiteral(CLIPVAULT_CLI),
+                  QStringList{QStringLiteral("--data-dir"), folder.path()} + words);
+        EXPECT_TRUE(waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 60000));
+        return std::pair{cli.exitCode(), QString::fromLocal8Bit(cli.readAllStandardOutput() +
+                                                                cli.readAllStandardError())};
+    };
+    const auto [statusCode, status] = run({QStringLiteral("browser"), QStringLiteral("status")});
+    EXPECT_EQ(statusCode, 0) << qPrintable(status);
+    EXPECT_TRUE(status.contains(QStringLiteral("none needed: the browser companion answers")) &&
+                !status.contains(QStringLiteral("--remote-debugging-port")))
+        << qPrintable(status);
+    const auto [atCode, at] = run({QStringLiteral("browser"), QStringLiteral("at"),
+                                   QStringLiteral("5"), QStringLiteral("5")});
+    EXPECT_EQ(atCode, 1);
+    EXPECT_TRUE(at.contains(QStringLiteral("needs the browser's debugging port")))
+        << qPrintable(at);
 }
 
 TEST(SingleInstance, AQuestionAnsweredLateGetsItsAnswer)
