@@ -248,6 +248,16 @@ void createHookWindow(THookappForm& hookForm, Tvaultbar& bar, bool barEnabled)
     hookForm.setPointerHandler([&bar](QPoint point) { bar.HandlePointerNotify(point); });
 }
 
+/// Gives the command line its answer, one JSON document, and ends the connection; an asker that
+/// gave up hears nothing.
+void answerAsker(const QPointer<QLocalSocket>& asker, const QJsonObject& said)
+{
+    if (!asker)
+        return;
+    asker->write(QJsonDocument(said).toJson(QJsonDocument::Compact));
+    asker->disconnectFromServer();
+}
+
 /// The command line's imports, made by the running program, whose catalogue it is: a blank
 /// line now and then tells the asker the files are still being read, then the summary comes.
 void answerImports(SingleInstance& instance, Vault& vault)
@@ -268,8 +278,7 @@ void answerImports(SingleInstance& instance, Vault& vault)
                     QJsonObject said = summary.toJson(kProblemsHanded);
                     if (!saved)
                         said.insert(QStringLiteral("notSaved"), error);
-                    asker->write(QJsonDocument(said).toJson(QJsonDocument::Compact));
-                    asker->disconnectFromServer();
+                    answerAsker(asker, said);
                 });
             });
     });
@@ -283,10 +292,7 @@ void answerCatalogueChanges(SingleInstance& instance, Vault& vault)
                                                                              const QByteArray&
                                                                                  argument) {
         const auto reply = [asker = QPointer<QLocalSocket>(&socket)](const QJsonObject& said) {
-            if (!asker)
-                return; // the asker gave up
-            asker->write(QJsonDocument(said).toJson(QJsonDocument::Compact));
-            asker->disconnectFromServer();
+            answerAsker(asker, said);
         };
         const std::optional<CatalogueChange> change =
             CatalogueChange::fromJson(QJsonDocument::fromJson(argument).object());

@@ -5,14 +5,12 @@
 #include "movieserver.h"
 #include "picturecache.h"
 #include "playerfiles.h"
+#include "processtree.h"
 #include "urlresolve.h"
 
 #include <QApplication>
 #include <QBuffer>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -52,27 +50,9 @@ struct Request
 /// engine allowed to (run by root, or with the right to) raises its renderers again.
 void lowerProcessesBelow()
 {
-    QHash<pid_t, pid_t> parents;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& entry : entries) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // After the name in parentheses: the state, then the parent.
-        const QByteArray line = stat.read(1024);
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            parents.insert(entry.toInt(), fields[1].toInt());
-    }
-    const pid_t self = ::getpid();
-    for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
-        for (pid_t up = it.value(); up > 1; up = parents.value(up)) {
-            if (up == self) {
-                if (::getpriority(PRIO_PROCESS, static_cast<id_t>(it.key())) < kLowest)
-                    ::setpriority(PRIO_PROCESS, static_cast<id_t>(it.key()), kLowest);
-                break;
-            }
-        }
+    for (const pid_t pid : ProcessesBelow(::getpid())) {
+        if (::getpriority(PRIO_PROCESS, static_cast<id_t>(pid)) < kLowest)
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), kLowest);
     }
 }
 

@@ -5,6 +5,7 @@
 // archive's copy, an address to encode first), runs in clipvault-tool, which it starts in its
 // place.
 
+#include "besideself.h"
 #include "exitcodes.h"
 
 #include <dlfcn.h>
@@ -20,19 +21,6 @@
 
 namespace {
 
-/// A program of the package beside the launcher (`name`: its path from the launcher's folder),
-/// where the build tree and the installed package both put it; empty when the launcher cannot
-/// tell where it lies. Never a place relative to the working folder, which may be anyone's.
-std::string besideLauncher(const char* name)
-{
-    std::string self(4096, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= self.size() || self[0] != '/')
-        return {};
-    self.resize(static_cast<std::size_t>(length));
-    return self.substr(0, self.rfind('/') + 1) + name;
-}
-
 /// Whether the command is a page scan, which a program of its own runs: one that loads Qt's
 /// core alone starts as fast as grep.
 bool isPageScan(int argc, char* argv[])
@@ -46,7 +34,7 @@ bool isPageScan(int argc, char* argv[])
 int execTool(int argc, char* argv[], const std::string& gone)
 {
     const std::string path =
-        besideLauncher(gone.empty() && isPageScan(argc, argv) ? CLIPVAULT_SCAN : CLIPVAULT_TOOL);
+        cli::BesideSelf(gone.empty() && isPageScan(argc, argv) ? CLIPVAULT_SCAN : CLIPVAULT_TOOL);
     if (path.empty()) {
         std::fprintf(stderr, "clipvault-cli: the tool cannot find its own folder through "
                              "/proc/self/exe, where clipvault-tool lies\n");
@@ -72,7 +60,7 @@ std::optional<int> runPlainDownload(int argc, char* argv[], std::string& gone)
 {
     if (argc != 4 || std::strcmp(argv[1], "download") != 0)
         return std::nullopt;
-    const std::string path = besideLauncher(CLIPVAULT_DOWNLOAD);
+    const std::string path = cli::BesideSelf(CLIPVAULT_DOWNLOAD);
     void* module = path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     using Run = int (*)(int, char*[], char*, std::size_t);
     const auto run =

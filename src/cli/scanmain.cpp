@@ -3,6 +3,8 @@
 // starts as fast as grep does; any other form of the command line (help, a mistake) goes on to
 // the tool, which answers it as it answers every command.
 
+#include "besideself.h"
+#include "exitcodes.h"
 #include "pagescan.h"
 
 #include <QCoreApplication>
@@ -58,16 +60,15 @@ std::optional<Scan> scanOf(int argc, char* argv[])
 /// Starts the tool beside this program in its place, with the same arguments.
 int execTool(char* argv[])
 {
-    std::string self(4096, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
-    if (length > 0 && static_cast<std::size_t>(length) < self.size()) {
-        self.resize(static_cast<std::size_t>(length));
-        const std::string tool = self.substr(0, self.rfind('/') + 1) + "clipvault-tool";
-        ::execv(tool.c_str(), argv);
-        std::fprintf(stderr, "clipvault-cli: cannot start %s: %s\n", tool.c_str(),
-                     std::strerror(errno));
+    const std::string tool = cli::BesideSelf("clipvault-tool");
+    if (tool.empty()) {
+        std::fprintf(stderr, "clipvault-cli: the scanner cannot find its own folder\n");
+        return cli::kFailed;
     }
-    return 1;
+    ::execv(tool.c_str(), argv);
+    std::fprintf(stderr, "clipvault-cli: cannot start %s: %s\n", tool.c_str(),
+                 std::strerror(errno));
+    return cli::kFailed;
 }
 
 } // namespace

@@ -325,6 +325,31 @@ protected:
                          corner + QPoint(15, 15));
     }
 
+    /// Opens a page of the server, then starts Clip Vault, as a user who opened the page first,
+    /// and waits until the companion has reached it.
+    void openThenStartProgram(const char* path)
+    {
+        call(QStringLiteral("browsingContext.navigate"),
+             {{QStringLiteral("context"), tab},
+              {QStringLiteral("url"), QString::fromStdString(server.url(path))},
+              {QStringLiteral("wait"), QStringLiteral("complete")}});
+        ASSERT_NO_FATAL_FAILURE(program.start());
+        ASSERT_TRUE(waitUntil([&] { return program.links.isConnected(); }, 60000))
+            << "Firefox's companion never reached Clip Vault";
+    }
+    /// Moves the pointer to `at` (page CSS pixels) until the bar shows over the movie whose
+    /// corner is `corner`.
+    bool barComesUp(QPoint at, QPoint corner)
+    {
+        return waitUntil(
+            [&] {
+                movePointer(at + QPoint(0, 1));
+                movePointer(at);
+                return barShownOver(corner);
+            },
+            30000);
+    }
+
     BidiConnection driver;
     QString tab;
     std::optional<QPoint> viewport;
@@ -335,15 +360,8 @@ protected:
 
 TEST_F(FirefoxCompanionTest, ClipVaultStartedAfterTheBrowserFilesAFramesMovieFromTheBar)
 {
-    const QString page = QString::fromStdString(server.url("/page.html"));
-    call(QStringLiteral("browsingContext.navigate"),
-         {{QStringLiteral("context"), tab},
-          {QStringLiteral("url"), page},
-          {QStringLiteral("wait"), QStringLiteral("complete")}});
     // Clip Vault starts after the page is open: the bar comes without a reload.
-    ASSERT_NO_FATAL_FAILURE(program.start());
-    ASSERT_TRUE(waitUntil([&] { return program.links.isConnected(); }, 60000))
-        << "Firefox's companion never reached Clip Vault";
+    ASSERT_NO_FATAL_FAILURE(openThenStartProgram("/page.html"));
     // The window is made the active one first, as the user's first click on it does: a click
     // that activates the window gives the frame it lands in no keyboard.
     ASSERT_TRUE(waitUntil([&] {
@@ -351,13 +369,7 @@ TEST_F(FirefoxCompanionTest, ClipVaultStartedAfterTheBrowserFilesAFramesMovieFro
         return evaluate(QStringLiteral("document.hasFocus()")).toBool();
     }));
     const QPoint corner(0, 60); // the movie's, in the page's CSS pixels
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            movePointer(corner + QPoint(120, 101));
-            movePointer(corner + QPoint(120, 100));
-            return barShownOver(corner);
-        },
-        30000))
+    ASSERT_TRUE(barComesUp(corner + QPoint(120, 100), corner))
         << "no bar came up over the frame's movie";
 
     // Its first button, Down and Enter: "Downloaded". The keys wait for the keyboard to be
@@ -380,24 +392,13 @@ TEST_F(FirefoxCompanionTest, APlainEmbedFirefoxGivesNoBoxGetsTheBarOverTheBoxItD
 {
     if (!ready())
         return;
-    call(QStringLiteral("browsingContext.navigate"),
-         {{QStringLiteral("context"), tab},
-          {QStringLiteral("url"), QString::fromStdString(server.url("/bare.html"))},
-          {QStringLiteral("wait"), QStringLiteral("complete")}});
-    ASSERT_NO_FATAL_FAILURE(program.start());
-    ASSERT_TRUE(waitUntil([&] { return program.links.isConnected(); }, 60000));
+    ASSERT_NO_FATAL_FAILURE(openThenStartProgram("/bare.html"));
     const QString box =
         evaluate(QStringLiteral("(() => { const r = document.querySelector('embed')"
                                 ".getBoundingClientRect(); return r.width + 'x' + r.height; "
                                 "})()"))
             .toString();
     const QPoint corner(0, 60); // the declared box's, in the page's CSS pixels
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            movePointer(corner + QPoint(150, 101));
-            movePointer(corner + QPoint(150, 100));
-            return barShownOver(corner);
-        },
-        30000))
+    EXPECT_TRUE(barComesUp(corner + QPoint(150, 100), corner))
         << "no bar came up over the embed Firefox draws as " << qPrintable(box);
 }

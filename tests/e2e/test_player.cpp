@@ -11,6 +11,7 @@
 #include "picturecache.h"
 #include "picturekeeper.h"
 #include "playerfiles.h"
+#include "processtree.h"
 #include "playerreserve.h"
 #include "mainactions.h"
 #include "previewpane.h"
@@ -31,7 +32,6 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
-#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
@@ -42,6 +42,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -425,29 +428,12 @@ QRgb centreOf(const QString& png)
     return picture.isNull() ? 0 : picture.pixel(picture.width() / 2, picture.height() / 2);
 }
 
-/// The nice values of the living processes below `ancestor`, read from /proc.
+/// The nice values of the living processes below `ancestor`.
 QList<int> NicesOfDescendants(pid_t ancestor)
 {
-    QHash<pid_t, std::pair<pid_t, int>> parentAndNice; // of every process
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // After the name in parentheses: state, ppid (4th field), ..., nice (19th).
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 16 && fields[0] != "Z")
-            parentAndNice.insert(entry.toInt(), {fields[1].toInt(), fields[16].toInt()});
-    }
     QList<int> nices;
-    for (auto it = parentAndNice.cbegin(); it != parentAndNice.cend(); ++it) {
-        for (pid_t up = it.value().first; up > 1; up = parentAndNice.value(up).first) {
-            if (up == ancestor) {
-                nices << it.value().second;
-                break;
-            }
-        }
-    }
+    for (const pid_t pid : ProcessesBelow(ancestor))
+        nices << ::getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
     return nices;
 }
 
